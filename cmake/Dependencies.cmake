@@ -1,0 +1,28 @@
+# Qwt, chmlib and libxlsxwriter ship no CMake package on Debian; wrap each in
+# an imported target so the rest of the build links them like any other.
+
+find_path(QWT_INCLUDE_DIR NAMES qwt_plot.h PATH_SUFFIXES qwt qwt-qt5 qwt6)
+find_library(QWT_LIBRARY NAMES qwt-qt5 qwt6-qt5 qwt)
+if(NOT QWT_INCLUDE_DIR OR NOT QWT_LIBRARY)
+    message(FATAL_ERROR "Qwt 6 for Qt 5 not found (Debian: libqwt-qt5-dev)")
+endif()
+add_library(Qwt::Qwt UNKNOWN IMPORTED)
+set_target_properties(Qwt::Qwt PROPERTIES
+    IMPORTED_LOCATION "${QWT_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${QWT_INCLUDE_DIR}"
+    INTERFACE_LINK_LIBRARIES "Qt5::Widgets;Qt5::PrintSupport")
+
+find_path(CHM_INCLUDE_DIR NAMES chm_lib.h)
+find_library(CHM_LIBRARY NAMES chm)
+if(NOT CHM_INCLUDE_DIR OR NOT CHM_LIBRARY)
+    message(FATAL_ERROR "chmlib not found (Debian: libchm-dev)")
+endif()
+add_library(Chm::Chm UNKNOWN IMPORTED)
+set_target_properties(Chm::Chm PROPERTIES
+    IMPORTED_LOCATION "${CHM_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${CHM_INCLUDE_DIR}")
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
+
+find_program(CHMCMD_EXECUTABLE NAMES chmcmd)

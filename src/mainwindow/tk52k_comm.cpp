@@ -1,0 +1,106 @@
+#include "tk52k_comm.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QTimerEvent>
+
+namespace {
+const char *const kClockFormat = "hh:mm:ss";
+constexpr int kAutoPeriodMs = 60;
+} // namespace
+
+TK52K_Comm::TK52K_Comm(QWidget *parent)
+    : QMainWindow(parent)
+{
+    ui.setupUi(this);
+
+    running = false;
+    autoflag = true;
+    interval = 1;
+    ui.maxLineEdit->clear();
+    ui.minLineEdit->clear();
+
+    ui.actionStart->setEnabled(true);
+    ui.actionStop->setEnabled(false);
+    ui.actionTxt->setEnabled(false);
+    ui.actionExcel->setEnabled(false);
+    ui.actionPrint->setEnabled(false);
+
+    // The model outlives no one but the window; parenting it keeps it from
+    // leaking when the window goes.
+    model = new QStandardItemModel(this);
+    model->setHorizontalHeaderLabels({tr("时间"), tr("数据"), tr("功能")});
+    ui.tableView->setModel(model);
+    ui.tableView->setColumnWidth(0, 100);
+    ui.tableView->setColumnWidth(1, 150);
+    ui.tableView->setColumnWidth(2, 100);
+    ui.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    const QDateTime now = QDateTime::currentDateTime();
+    frameBuffer = QByteArray(14, '\0');
+
+    linkTimer = new QTimer(this);
+
+    timeLabel = new QLabel(now.toString(QLatin1String(kClockFormat)), this);
+    timeLabel->setObjectName(QStringLiteral("timeLabel"));
+    statusBar()->addPermanentWidget(timeLabel);
+    statusLabel = new QLabel(tr("未连接"), this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusBar()->addWidget(statusLabel);
+
+    connect(linkTimer, &QTimer::timeout, this, &TK52K_Comm::doOverTimerSlot);
+    connect(ui.actionExit, &QAction::triggered, this, &TK52K_Comm::doMenuExit);
+    connect(ui.actionAbout, &QAction::triggered, this, &TK52K_Comm::doMenuAbout);
+    connect(ui.actionManual, &QAction::triggered, this, &TK52K_Comm::doMenuManual);
+    connect(ui.actionHisQuest, &QAction::triggered, this, &TK52K_Comm::doMenuHis);
+    connect(ui.actionSettingComm, &QAction::triggered, this, &TK52K_Comm::doMenuComm);
+    connect(ui.actionSettingTime, &QAction::triggered, this, &TK52K_Comm::doMenuTime);
+    connect(ui.actionStart, &QAction::triggered, this, &TK52K_Comm::doToolStart);
+    connect(ui.actionStop, &QAction::triggered, this, &TK52K_Comm::doToolStop);
+    connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);
+    connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
+    connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
+
+    armSampleTimer();
+}
+
+TK52K_Comm::~TK52K_Comm() = default;
+
+void TK52K_Comm::armSampleTimer()
+{
+    if (sampleTimerId != 0)
+        killTimer(sampleTimerId);
+    const int period = autoflag ? kAutoPeriodMs : static_cast<int>(interval * 1000);
+    sampleTimerId = startTimer(period, Qt::CoarseTimer);
+}
+
+void TK52K_Comm::timerEvent(QTimerEvent *)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    timeLabel->setText(now.toString(QLatin1String(kClockFormat)));
+}
+
+void TK52K_Comm::doMenuExit()
+{
+    close();
+}
+
+// The commands below arrive with their own features; until then they do nothing.
+void TK52K_Comm::doMenuAbout() {}
+void TK52K_Comm::doMenuManual() {}
+void TK52K_Comm::doMenuHis() {}
+void TK52K_Comm::doMenuComm() {}
+void TK52K_Comm::doMenuTime() {}
+void TK52K_Comm::doToolStart() {}
+void TK52K_Comm::doToolStop() {}
+void TK52K_Comm::doToolTxt() {}
+void TK52K_Comm::doToolExcel() {}
+void TK52K_Comm::doToolPrint() {}
+void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo) {}
+void TK52K_Comm::readyReadSlot() {}
+void TK52K_Comm::doTimeSettingBtnEnter(bool, uint) {}
+void TK52K_Comm::doHisSettingBtnEnter(QDateTime, QDateTime) {}
+void TK52K_Comm::doOverTimerSlot() {}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ui_tk52k_comm.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPointer>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+class QLabel;
+class QStandardItemModel;
+class QTimer;
+
+/// The main window: front panel, reading table, live plot, and the receiver
+/// of every menu and tool-bar command.
+class TK52K_Comm : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TK52K_Comm(QWidget *parent = nullptr);
+    ~TK52K_Comm() override;
+
+public slots:
+    void doMenuExit();
+    void doMenuAbout();
+    void doMenuManual();
+    void doMenuHis();
+    void doMenuComm();
+    void doMenuTime();
+    void doToolStart();
+    void doToolStop();
+    void doToolTxt();
+    void doToolExcel();
+    void doToolPrint();
+    void doCommSettingBtnEnter(QSerialPortInfo info);
+    void readyReadSlot();
+    void doTimeSettingBtnEnter(bool autoflag, uint interval);
+    void doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime);
+    void doOverTimerSlot();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void armSampleTimer();
+
+    int sampleTimerId = 0;
+    Ui::TK52KCommClass ui;
+    QSerialPortInfo portInfo;
+    QSerialPort serialPort;
+    QByteArray rxBuffer;
+    QByteArray frameBuffer;
+    bool autoflag = true;
+    unsigned int interval = 1;
+    bool running = false;
+    QTimer *linkTimer = nullptr;
+    QDateTime historyStart;
+    QDateTime historyStop;
+    QStandardItemModel *model = nullptr;
+    QPointer<QWidget> aboutForm;
+    QPointer<QWidget> hisSettingForm;
+    QPointer<QWidget> commSettingForm;
+    QPointer<QWidget> hisViewForm;
+    QPointer<QWidget> timeSettingForm;
+    QLabel *timeLabel = nullptr;
+    QLabel *statusLabel = nullptr;
+};
