@@ -1,0 +1,6 @@
+#include "tkdatadas.h"
+
+TkDataDas::TkDataDas(QObject *parent)
+    : QObject(parent)
+{
+}
