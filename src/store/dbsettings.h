@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+class QSqlDatabase;
+
+/// Where the record store lives. Defaults address the local server; each
+/// field can be overridden by TK52K_DB_HOST, TK52K_DB_PORT, TK52K_DB_NAME,
+/// TK52K_DB_USER and TK52K_DB_PASSWORD, so several computers can log into
+/// one central server and tests can use databases of their own.
+struct DbSettings
+{
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 5432;
+    QString databaseName = QStringLiteral("dmmdatad");
+    QString userName = QStringLiteral("postgres");
+    QString password = QStringLiteral("k482915");
+
+    /// The defaults above with the TK52K_DB_* variables of the environment applied.
+    static DbSettings fromEnvironment();
+
+    /// Adds (or replaces) a QPSQL connection under `connectionName` configured
+    /// with these settings and a 2 s connect timeout. Does not open it.
+    QSqlDatabase addConnection(const QString &connectionName) const;
+};
