@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+
+/// Number of meter ranges; range indexes run from 0 to kRangeCount - 1.
+constexpr int kRangeCount = 45;
+
+/// The y-axis scale a plot uses for one meter range.
+struct RangeScale
+{
+    int lower = 0;     ///< bottom of the axis, always -upper
+    int upper = 0;     ///< top of the axis
+    double step = 0.0; ///< major tick step
+};
+
+/// True for the range indexes 0 to 44, the only ones a decoded reading has.
+bool hasRangeScale(int rangeIndex);
+
+/// The fixed y-axis scale of a meter range. Indexes outside 0–44 have no
+/// entry and give std::nullopt (the initial reading's -1 among them).
+std::optional<RangeScale> rangeScale(int rangeIndex);
