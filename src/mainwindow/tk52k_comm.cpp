@@ -1,5 +1,8 @@
 #include "tk52k_comm.h"
 
+#include "meter/framedecoder.h"
+#include "meter/tkdatadas.h"
+
 #include <QDateTime>
 #include <QLabel>
 #include <QStandardItemModel>
@@ -81,6 +84,23 @@ void TK52K_Comm::timerEvent(QTimerEvent *)
 {
     const QDateTime now = QDateTime::currentDateTime();
     timeLabel->setText(now.toString(QLatin1String(kClockFormat)));
+}
+
+TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
+{
+    const DecodedFrame decoded = decodeMeterFrame(frame);
+    if (!decoded.valid)
+        return nullptr;
+    applyFramePanel(decoded);
+    auto *reading = new TkDataDas(this);
+    fillReading(decoded, QDateTime::currentDateTime(), *reading);
+    return reading;
+}
+
+// Annunciators, bar graph and value minus sign of a valid frame; filled in
+// with the front panel.
+void TK52K_Comm::applyFramePanel(const DecodedFrame &)
+{
 }
 
 void TK52K_Comm::doMenuExit()

@@ -12,6 +12,8 @@
 class QLabel;
 class QStandardItemModel;
 class QTimer;
+class TkDataDas;
+struct DecodedFrame;
 
 /// The main window: front panel, reading table, live plot, and the receiver
 /// of every menu and tool-bar command.
@@ -22,6 +24,12 @@ class TK52K_Comm : public QMainWindow
 public:
     explicit TK52K_Comm(QWidget *parent = nullptr);
     ~TK52K_Comm() override;
+
+    /// Decodes one meter frame. An invalid frame returns nullptr and leaves
+    /// the panel alone; a valid one switches the panel's annunciators, bar
+    /// graph and minus sign and returns a new reading parented to the window,
+    /// stamped with the current local time. The caller takes the reading over.
+    TkDataDas *decodeFrame(QByteArray frame);
 
 public slots:
     void doMenuExit();
@@ -46,6 +54,7 @@ protected:
 
 private:
     void armSampleTimer();
+    void applyFramePanel(const DecodedFrame &frame);
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;

@@ -9,6 +9,26 @@ class TkDataDas;
 /// Size of one meter frame on the wire, line feed included.
 constexpr int kFrameSize = 14;
 
+/// Number of measuring functions (DCV … hFE) and of range indexes (0–44).
+constexpr int kFunctionCount = 12;
+constexpr int kRangeCount = 45;
+
+/// Function text of a function index 0–11 ("DCV", "ACV", … "hFE"); an empty
+/// string outside that span.
+QString meterFunctionText(int funcIndex);
+
+/// Range index 0–44 of a (function index, sub-range) pair; 0 for every pair
+/// the meter never produces, including indexes outside 0–11 / 0–6.
+int meterRangeIndex(int funcIndex, int subRange);
+
+/// Unit text of a range index ("mV", "kΩ", "℃", " " for hFE …); an empty
+/// string outside 0–44.
+QString meterRangeUnit(int rangeIndex);
+
+/// The count that stands for an overload in a range (8000, 1200, 800 …); 0
+/// outside 0–44.
+int meterOverloadCount(int rangeIndex);
+
 /// What a frame switches on the front panel besides the reading itself.
 struct PanelBits
 {
@@ -41,16 +61,22 @@ struct DecodedFrame
     PanelBits panel;
 };
 
-/// Decodes one 14-byte frame. A frame is valid only when byte 5 is a space
-/// and bytes 1–4 are four ASCII digits or the overload pattern; anything else
-/// (line noise, a short array) gives `valid == false`.
+/// Decodes one 14-byte frame. Pure: no clock, no locale, no side effects.
+///
+/// A frame is valid only when it holds at least 14 bytes, byte 5 is a space
+/// and bytes 1–4 are four ASCII digits or the overload pattern "?0:?";
+/// anything else (line noise, a short array) gives `valid == false` and every
+/// other field at its default. Bytes 12 and 13 and any bytes past them are
+/// not examined. For a valid frame every field is set, `panel` included
+/// (`barNegative` and `barLevel` are copied from byte 11 whether or not the
+/// bar graph is on; the panel applies them only when `barOn` is set).
 DecodedFrame decodeMeterFrame(const QByteArray &frame);
 
 /// Copies the decoded fields into a reading and stamps it with `time`.
 void fillReading(const DecodedFrame &frame, const QDateTime &time, TkDataDas &reading);
 
 /// The meter's overload pattern for a number of decimals 0–3: " OL ", " OL. ",
-/// " O.L ", " .OL ".
+/// " O.L ", " .OL "; other counts are treated as 0 decimals.
 QString overloadText(int decimals);
 
 /// The overload pattern with its sign in front: "+ OL ", "- O.L " and so on.
