@@ -1,5 +1,6 @@
 #include "tk52k_comm.h"
 
+#include "export/tableexport.h"
 #include "meter/framedecoder.h"
 #include "meter/tkdatadas.h"
 
@@ -116,11 +117,27 @@ void TK52K_Comm::doMenuComm() {}
 void TK52K_Comm::doMenuTime() {}
 void TK52K_Comm::doToolStart() {}
 void TK52K_Comm::doToolStop() {}
-void TK52K_Comm::doToolTxt() {}
-void TK52K_Comm::doToolExcel() {}
-void TK52K_Comm::doToolPrint() {}
 void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo) {}
 void TK52K_Comm::readyReadSlot() {}
 void TK52K_Comm::doTimeSettingBtnEnter(bool, uint) {}
 void TK52K_Comm::doHisSettingBtnEnter(QDateTime, QDateTime) {}
 void TK52K_Comm::doOverTimerSlot() {}
+
+// Exports and the print read the reading table as it stands; rows that
+// arrive meanwhile wait for the next export.
+void TK52K_Comm::doToolTxt()
+{
+    exportTableToText(model, this, ExportBoxStyle::MainWindow);
+}
+
+void TK52K_Comm::doToolExcel()
+{
+    exportTableToExcel(model, tr("数据记录"), tableColumnWidths(ui.tableView), ui.tableView,
+                       ExportBoxStyle::MainWindow);
+}
+
+void TK52K_Comm::doToolPrint()
+{
+    printTable(model, tr("数据记录"), tableColumnWidths(ui.tableView), this,
+               ExportBoxStyle::MainWindow);
+}

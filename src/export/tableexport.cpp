@@ -1,0 +1,152 @@
+#include "export/tableexport.h"
+
+#include "export/tabletextwriter.h"
+#include "export/tableworkbookwriter.h"
+
+#include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QUrl>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("TableExport", text);
+}
+
+// A notice with one button: the main window labels it "确定", the history
+// window uses the standard button it was given.
+void notice(QMessageBox::Icon icon, const QString &title, const QString &text,
+            ExportBoxStyle style, QMessageBox::StandardButton historyButton)
+{
+    QMessageBox box(icon, title, text);
+    if (style == ExportBoxStyle::MainWindow)
+        box.setDefaultButton(box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole));
+    else
+        box.setStandardButtons(historyButton);
+    box.exec();
+}
+
+bool askOpen(ExportBoxStyle style)
+{
+    const QString title = QStringLiteral("完成");
+    const QString text = QStringLiteral("文件已经导出，是否现在打开？");
+    if (style == ExportBoxStyle::HistoryWindow)
+        return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::NoButton)
+               == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, title, text);
+    QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+    box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void exportFailed(const QString &path, const QString &why, ExportBoxStyle style)
+{
+    notice(QMessageBox::Warning, QStringLiteral("错误"),
+           QStringLiteral("文件导出失败：\n%1\n%2").arg(QDir::toNativeSeparators(path), why),
+           style, QMessageBox::Apply);
+}
+
+// The working file of a print: the program's folder, or the user's data
+// folder when the program is installed where the user cannot write.
+QString workingPrintFile()
+{
+    QString dir = QCoreApplication::applicationDirPath();
+    if (!QFileInfo(dir).isWritable()) {
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QDir().mkpath(dir);
+    }
+    return dir + QStringLiteral("/111.xlsx");
+}
+
+} // namespace
+
+QVector<int> tableColumnWidths(const QTableView *view)
+{
+    QVector<int> widths;
+    const QAbstractItemModel *model = view ? view->model() : nullptr;
+    if (!model)
+        return widths;
+    for (int c = 0; c < model->columnCount(); ++c)
+        widths.append(view->columnWidth(c));
+    return widths;
+}
+
+void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style)
+{
+    if (!model)
+        return;
+    const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(),
+                                                      QStringLiteral("文本文档(*.txt)"));
+    if (path.isEmpty())
+        return;
+
+    switch (writeTableText(*model, path)) {
+    case TextWriteResult::OpenFailed:
+        QMessageBox::warning(parent, tr("Read File"), tr("Cannot open file:\n%1").arg(path),
+                             QMessageBox::Ok);
+        return;
+    case TextWriteResult::WriteFailed:
+        notice(QMessageBox::Warning, QStringLiteral("提示"),
+               QStringLiteral("文本文档保存失败！\n%1").arg(QDir::toNativeSeparators(path)), style,
+               QMessageBox::Apply);
+        return;
+    case TextWriteResult::Written:
+        notice(QMessageBox::Warning, QStringLiteral("提示"), QStringLiteral("文本文档保存成功！"),
+               style, QMessageBox::Apply);
+        return;
+    }
+}
+
+void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
+                        const QVector<int> &columnWidths, QWidget *parent, ExportBoxStyle style)
+{
+    if (!model)
+        return;
+    const QString chosen = QFileDialog::getSaveFileName(
+        parent, QStringLiteral("保存"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+        QStringLiteral("Excel 文件(*.xls *.xlsx)"));
+    if (chosen.isEmpty())
+        return;
+
+    const QString path = workbookFileName(chosen);
+    QString why;
+    if (!writeTableWorkbook(*model, title, columnWidths, path, &why)) {
+        exportFailed(path, why, style);
+        return;
+    }
+    if (askOpen(style))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool printTable(const QAbstractItemModel *model, const QString &title,
+                const QVector<int> &columnWidths, QWidget *parent, ExportBoxStyle style)
+{
+    if (!model)
+        return false;
+    QString path = workingPrintFile();
+    QString why;
+    if (!writeTableWorkbook(*model, title, columnWidths, path, &why)) {
+        // Printing an older working file would put the wrong table on paper.
+        exportFailed(path, why, style);
+        return false;
+    }
+    if (!printFile(path, parent))
+        return false;
+    notice(QMessageBox::Question, QStringLiteral("完成"), QStringLiteral("文件打印成功！"), style,
+           QMessageBox::Yes);
+    return true;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+class QAbstractItemModel;
+class QTableView;
+class QWidget;
+
+/// The two windows word their message boxes differently: the main window uses
+/// text buttons ("确定", "是"/"否"), the history window standard buttons.
+enum class ExportBoxStyle { MainWindow, HistoryWindow };
+
+/// The on-screen widths of the view's columns, in pixels, as the exports and
+/// the print take them.
+QVector<int> tableColumnWidths(const QTableView *view);
+
+/// Asks for a file name and saves `model` as tab-separated text: a header line
+/// "序号" + the model's horizontal headers, then one numbered line per row.
+/// `parent` parents the file dialog and the open-failure warning.
+void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style);
+
+/// Asks for a file name and saves `model` as a formatted workbook headed by
+/// `title`, column widths following `columnWidths` (pixels); then offers to
+/// open the file.
+void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
+                        const QVector<int> &columnWidths, QWidget *parent,
+                        ExportBoxStyle style);
+
+/// Builds the working workbook "111.xlsx" from `model` and prints it on the
+/// default printer without a dialog; reports success in a message box.
+/// Returns whether the print was handed to the printer.
+bool printTable(const QAbstractItemModel *model, const QString &title,
+                const QVector<int> &columnWidths, QWidget *parent, ExportBoxStyle style);
+
+/// Prints the workbook at `path` on the default printer. False, with nothing
+/// shown, when there is no default printer, `path` is empty or names no file.
+/// `parent` is asked to confirm prints of more than 100 pages (null: no question).
+bool printFile(QString &path, QWidget *parent = nullptr);

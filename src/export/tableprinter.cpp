@@ -1,0 +1,143 @@
+// Printing: the working workbook is read back and drawn on the default
+// printer in the workbook's own layout, standing in for handing the file to a
+// spreadsheet application's print verb.
+#include "export/tableexport.h"
+
+#include "export/tablepagelayout.h"
+#include "export/tableworkbookreader.h"
+
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+#include <cmath>
+
+namespace {
+
+// Heights in points, as in the workbook.
+constexpr double TitleHeight = 30;
+constexpr double RowHeight = 20;
+constexpr double FooterHeight = 24;
+constexpr int ConfirmAbovePages = 100;
+
+// A worksheet width in characters, padded as stored, back to points.
+double widthInPoints(double characters)
+{
+    const double pixels = characters < 1 ? characters * 12 : std::round(characters * 7);
+    return pixels * 0.75;
+}
+
+QFont tableFont(double points, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("Noto Serif CJK SC")});
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+bool printFile(QString &path, QWidget *parent)
+{
+    const QString printerName = QPrinterInfo::defaultPrinterName();
+    if (printerName.isEmpty() || path.isEmpty() || !QFileInfo::exists(path))
+        return false;
+
+    WorkbookTable table;
+    if (!readTableWorkbook(path, &table))
+        return false;
+
+    QPrinter printer(QPrinterInfo::printerInfo(printerName), QPrinter::HighResolution);
+    // Without a print server QPrinter quietly turns into a PDF writer; that
+    // is not a print.
+    if (printer.outputFormat() != QPrinter::NativeFormat || printer.printerName() != printerName)
+        return false;
+    printer.setDocName(QFileInfo(path).fileName());
+
+    const QRectF page = printer.pageLayout().paintRect(QPageLayout::Point);
+    const double bodyHeight = page.height() - FooterHeight;
+    const QVector<TablePage> pages =
+        layoutTablePages(table.rows.size(), bodyHeight, TitleHeight, RowHeight);
+
+    if (parent && pages.size() > ConfirmAbovePages) {
+        const auto answer = QMessageBox::question(
+            parent, QStringLiteral("打印"),
+            QStringLiteral("将要打印 %1 页，是否继续？").arg(pages.size()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return false;
+    }
+
+    QVector<double> widths;
+    double total = 0;
+    for (double w : table.columnWidths) {
+        widths.append(widthInPoints(w));
+        total += widths.last();
+    }
+    // A table wider than the paper is narrowed to fit rather than cut off.
+    const double shrink = total > page.width() ? page.width() / total : 1.0;
+    for (double &w : widths)
+        w *= shrink;
+    total *= shrink;
+
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    // Draw in points from the top left of the printable area.
+    const double scale = printer.resolution() / 72.0;
+    painter.scale(scale, scale);
+
+    const QFont titleFont = tableFont(18, false);
+    const QFont headerFont = tableFont(11, true);
+    const QFont cellFont = tableFont(11, false);
+    const QPen grid(Qt::black, 0.5);
+    const QColor headerFill(191, 191, 191);
+
+    auto drawRow = [&](double y, const QStringList &cells, bool header) {
+        double x = 0;
+        painter.setFont(header ? headerFont : cellFont);
+        for (int c = 0; c < widths.size(); ++c) {
+            const QRectF cell(x, y, widths.at(c), RowHeight);
+            if (header)
+                painter.fillRect(cell, headerFill);
+            painter.setPen(grid);
+            painter.drawRect(cell);
+            const int align = header ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter;
+            painter.drawText(cell.adjusted(2, 0, -2, 0), align | Qt::TextSingleLine,
+                             c < cells.size() ? cells.at(c) : QString());
+            x += widths.at(c);
+        }
+    };
+
+    for (int p = 0; p < pages.size(); ++p) {
+        if (p > 0 && !printer.newPage()) {
+            painter.end();
+            return false;
+        }
+        const TablePage &tp = pages.at(p);
+        double y = 0;
+        if (tp.withTitle) {
+            painter.setFont(titleFont);
+            painter.setPen(Qt::black);
+            painter.drawText(QRectF(0, 0, total, TitleHeight),
+                             Qt::AlignCenter | Qt::TextWordWrap, table.title);
+            y += TitleHeight;
+        }
+        drawRow(y, table.headers, true);
+        y += RowHeight;
+        for (int r = tp.firstRow; r < tp.firstRow + tp.rowCount; ++r) {
+            drawRow(y, table.rows.at(r), false);
+            y += RowHeight;
+        }
+        painter.setFont(cellFont);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(0, page.height() - FooterHeight, page.width(), FooterHeight),
+                         Qt::AlignCenter,
+                         QStringLiteral("第 %1 页，共 %2 页").arg(p + 1).arg(pages.size()));
+    }
+    return painter.end();
+}

@@ -1,0 +1,150 @@
+#include "export/tableworkbookwriter.h"
+
+#include <QAbstractItemModel>
+#include <QFile>
+#include <QFileInfo>
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr double TitleRowHeight = 30;
+constexpr double TableRowHeight = 20;
+constexpr double TitleFontSize = 18;
+constexpr lxw_color_t HeaderFill = 0xBFBFBF; // RGB(191, 191, 191)
+constexpr lxw_color_t GridColour = 0x000000;
+constexpr int DefaultPixels = 100;
+
+struct Formats {
+    lxw_format *title = nullptr;
+    lxw_format *header = nullptr;
+    lxw_format *cell = nullptr;
+};
+
+Formats makeFormats(lxw_workbook *book)
+{
+    Formats f;
+    f.title = workbook_add_format(book);
+    format_set_font_size(f.title, TitleFontSize);
+    format_set_text_wrap(f.title);
+    format_set_align(f.title, LXW_ALIGN_CENTER);
+    format_set_align(f.title, LXW_ALIGN_VERTICAL_CENTER);
+
+    f.header = workbook_add_format(book);
+    format_set_bold(f.header);
+    format_set_pattern(f.header, LXW_PATTERN_SOLID);
+    format_set_bg_color(f.header, HeaderFill);
+    format_set_align(f.header, LXW_ALIGN_CENTER);
+    format_set_align(f.header, LXW_ALIGN_VERTICAL_CENTER);
+    format_set_border(f.header, LXW_BORDER_THIN);
+    format_set_border_color(f.header, GridColour);
+
+    f.cell = workbook_add_format(book);
+    format_set_border(f.cell, LXW_BORDER_THIN);
+    format_set_border_color(f.cell, GridColour);
+    return f;
+}
+
+// Keeps the first failure of a run of libxlsxwriter calls.
+struct Status {
+    lxw_error first = LXW_NO_ERROR;
+    void operator+=(lxw_error e)
+    {
+        if (first == LXW_NO_ERROR)
+            first = e;
+    }
+};
+
+} // namespace
+
+QString workbookFileName(const QString &chosen)
+{
+    if (chosen.isEmpty() || !QFileInfo(chosen).suffix().isEmpty())
+        return chosen;
+    return chosen + QStringLiteral(".xlsx");
+}
+
+int workbookColumnWidth(int pixels)
+{
+    return pixels / 6;
+}
+
+bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
+                        const QVector<int> &columnWidths, const QString &path,
+                        QString *error, int sheetRowLimit)
+{
+    const int columns = std::max(1, model.columnCount());
+    const int rows = model.rowCount();
+    // Title and header take two rows of every worksheet.
+    const int rowsPerSheet = std::max(1, sheetRowLimit - 2);
+
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        if (QFileInfo(path).isFile())
+            QFile::remove(path);
+        return false;
+    };
+
+    const QByteArray fileName = QFile::encodeName(path);
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE;
+    options.use_zip64 = LXW_TRUE;
+    lxw_workbook *book = workbook_new_opt(fileName.constData(), &options);
+    if (!book)
+        return fail(QStringLiteral("cannot create the workbook"));
+
+    const Formats f = makeFormats(book);
+    const QByteArray titleUtf8 = title.toUtf8();
+    QVector<QByteArray> headers;
+    for (int c = 0; c < columns; ++c)
+        headers.append(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toUtf8());
+
+    Status status;
+    int next = 0; // first table row of the current worksheet
+    do {
+        const int onSheet = std::min(rowsPerSheet, rows - next);
+        lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+        if (!sheet) {
+            status += LXW_ERROR_MEMORY_MALLOC_FAILED;
+            break;
+        }
+        for (int c = 0; c < columns; ++c) {
+            const int px = c < columnWidths.size() ? columnWidths.at(c) : DefaultPixels;
+            status += worksheet_set_column(sheet, c, c, workbookColumnWidth(px), nullptr);
+        }
+
+        status += worksheet_set_row(sheet, 0, TitleRowHeight, nullptr);
+        if (columns > 1)
+            status += worksheet_merge_range(sheet, 0, 0, 0, columns - 1, titleUtf8.constData(),
+                                            f.title);
+        else
+            status += worksheet_write_string(sheet, 0, 0, titleUtf8.constData(), f.title);
+
+        status += worksheet_set_row(sheet, 1, TableRowHeight, nullptr);
+        for (int c = 0; c < columns; ++c)
+            status += worksheet_write_string(sheet, 1, c, headers.at(c).constData(), f.header);
+
+        QByteArray text;
+        for (int i = 0; i < onSheet && status.first == LXW_NO_ERROR; ++i) {
+            const int r = next + i;
+            const lxw_row_t sheetRow = lxw_row_t(i + 2);
+            status += worksheet_set_row(sheet, sheetRow, TableRowHeight, nullptr);
+            for (int c = 0; c < columns; ++c) {
+                text = model.data(model.index(r, c), Qt::DisplayRole).toString().toUtf8();
+                status += worksheet_write_string(sheet, sheetRow, lxw_col_t(c), text.constData(),
+                                                 f.cell);
+            }
+        }
+        next += onSheet;
+    } while (next < rows && status.first == LXW_NO_ERROR);
+
+    const lxw_error closed = workbook_close(book);
+    if (status.first != LXW_NO_ERROR)
+        return fail(QString::fromUtf8(lxw_strerror(status.first)));
+    if (closed != LXW_NO_ERROR)
+        return fail(QString::fromUtf8(lxw_strerror(closed)));
+    return true;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+class QAbstractItemModel;
+
+/// Rows one worksheet holds.
+constexpr int WorksheetRowLimit = 1048576;
+
+/// The name the workbook is written under: `chosen` unchanged when it has a
+/// suffix, otherwise `chosen` + ".xlsx".
+QString workbookFileName(const QString &chosen);
+
+/// Width of a worksheet column, in characters, for a table column shown
+/// `pixels` wide on screen: pixels / 6, truncated.
+int workbookColumnWidth(int pixels);
+
+/// Writes `model` to `path` as an xlsx workbook (always xlsx, whatever the
+/// suffix). Each worksheet holds: `title` in A1, merged across the table's
+/// columns, 18 pt, wrapped, centred both ways, row height 30; the horizontal
+/// headers in row 2, bold on RGB(191,191,191), centred; the rows' display
+/// texts from row 3 on, every value as a string; thin black borders around
+/// every header and data cell; rows 2 onwards 20 high; column c as wide as
+/// workbookColumnWidth(columnWidths[c]) (a missing entry counts as 100 px).
+///
+/// Rows that do not fit on one worksheet (`sheetRowLimit` rows including title
+/// and header) continue on further worksheets, each with title and header.
+/// Rows are written in order in constant memory, so any size can be written.
+///
+/// Returns false, with a readable reason in `error`, when the workbook could
+/// not be saved completely; no partial file is left behind then.
+bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
+                        const QVector<int> &columnWidths, const QString &path,
+                        QString *error = nullptr, int sheetRowLimit = WorksheetRowLimit);
