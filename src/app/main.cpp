@@ -1,3 +1,4 @@
+#include "mainwindow/signalquitter.h"
 #include "mainwindow/tk52k_comm.h"
 #include "mainwindow/windowplacement.h"
 #include "resources/resources.h"
@@ -21,6 +22,10 @@ int main(int argc, char *argv[])
 
     initTk52kResources();
     installFontSubstitutions();
+
+    // SIGTERM and SIGINT leave through the event loop, so the window's
+    // destructor still writes or saves the readings waiting for the database.
+    SignalQuitter signalQuitter;
 
     TK52K_Comm window;
     const QRect desktop = QGuiApplication::primaryScreen()->geometry();

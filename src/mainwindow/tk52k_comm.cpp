@@ -3,6 +3,7 @@
 #include "export/tableexport.h"
 #include "meter/framedecoder.h"
 #include "meter/tkdatadas.h"
+#include "store/database.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -54,6 +55,15 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     statusLabel = new QLabel(tr("未连接"), this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusBar()->addWidget(statusLabel);
+
+    // The store connects on a thread of its own; the window never waits for it.
+    db = new database(sqlDb, this);
+    dbStateLabel = new QLabel(database::stateText(false, 0), this);
+    dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
+    statusBar()->addWidget(dbStateLabel);
+    connect(db, &database::stateChanged, dbStateLabel,
+            [this](bool connected, int pending) { dbStateLabel->setText(database::stateText(connected, pending)); });
+    db->openDatabase(sqlDb);
 
     connect(linkTimer, &QTimer::timeout, this, &TK52K_Comm::doOverTimerSlot);
     connect(ui.actionExit, &QAction::triggered, this, &TK52K_Comm::doMenuExit);

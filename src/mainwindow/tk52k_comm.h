@@ -8,8 +8,10 @@
 #include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QSqlDatabase>
 
 class QLabel;
+class database;
 class QStandardItemModel;
 class QTimer;
 class TkDataDas;
@@ -76,4 +78,7 @@ private:
     QPointer<QWidget> timeSettingForm;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
+    QSqlDatabase sqlDb;
+    database *db = nullptr;
+    QLabel *dbStateLabel = nullptr;
 };

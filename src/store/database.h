@@ -1,0 +1,87 @@
+#pragma once
+
+#include "store/dbsettings.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+class QSqlDatabase;
+class QSqlQueryModel;
+class RecordWriter;
+class TkDataDas;
+
+/// The record store: readings become rows of the table `invoice`, and time
+/// ranges are read back for the history window.
+///
+/// Inserts never wait for the server. insertRecord() copies the reading into
+/// a queue that a writer thread with its own connection empties, oldest
+/// first; while the server is away the readings wait and the writer
+/// reconnects every few seconds. At the end (shutdown(), or destruction) the
+/// queue gets a few seconds, and what is still unwritten goes to a spool file
+/// that the next openDatabase() writes first.
+class database : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// How long shutdown() waits by default for pending readings.
+    static constexpr int kDefaultGraceMs = 3000;
+
+    /// Registers the QPSQL driver under the default connection name with the
+    /// settings of DbSettings::fromEnvironment() and assigns the handle to
+    /// `connection`. Opens nothing.
+    database(QSqlDatabase &connection, QObject *parent = nullptr);
+    /// Calls shutdown() with the default grace time.
+    ~database() override;
+
+    /// Starts the writer, which connects in the background, creating the
+    /// database and the table when they are missing; readings left in the
+    /// spool file by an earlier run go first. Returns at once: 1 when the
+    /// writer runs, -1 when the QPSQL driver is not available. `connection`
+    /// itself is opened by queryRange() when first needed.
+    int openDatabase(QSqlDatabase &connection);
+
+    /// Hands a copy of `reading` to the writer and returns at once: 1 when
+    /// queued, -1 for a null reading or after shutdown().
+    int insertRecord(TkDataDas *reading);
+
+    /// Rows with `start` <= create_time <= `stop` (whole seconds), ordered by
+    /// create_time and, within a second, by insertion where the table has an
+    /// `id` column. Columns: funcstr, datavaluestr, unitstr, frastr,
+    /// create_time. Opens `connection` when it is closed and reopens it once
+    /// when the server dropped it. A failure gives an empty model. The caller
+    /// owns the model.
+    QSqlQueryModel *queryRange(QDateTime start, QDateTime stop, const QSqlDatabase &connection);
+
+    /// Whether the writer's last contact with the server succeeded.
+    bool isConnected() const;
+    /// Readings handed over but not yet known to be committed.
+    int pendingCount() const;
+
+    /// Gives pending readings up to `graceMs` to be written, then stops the
+    /// writer and saves what is left to the spool file. Later inserts are
+    /// refused. Blocks; safe to call more than once.
+    void shutdown(int graceMs = kDefaultGraceMs);
+
+    /// Path of the spool file (TK52K_SPOOL_DIR or the user's data folder).
+    static QString spoolFilePath();
+
+    /// Status-bar text for a state: "数据库已连接" or
+    /// "数据库未连接（待写入 N 条）".
+    static QString stateText(bool connected, int pending);
+
+signals:
+    /// The connection state or the number of pending readings changed.
+    void stateChanged(bool connected, int pending);
+
+private:
+    void refreshState();
+
+    DbSettings m_settings;
+    RecordWriter *m_writer = nullptr;
+    bool m_started = false;
+    bool m_closed = false;
+    bool m_lastConnected = false;
+    int m_lastPending = 0;
+};

@@ -1,0 +1,29 @@
+#include "measurementrecord.h"
+
+#include "meter/framedecoder.h"
+#include "meter/tkdatadas.h"
+
+MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
+{
+    MeasurementRecord r;
+    r.funcStr = reading.funcStr;
+    r.valueText = recordedValueText(reading);
+    r.unitStr = reading.unitStr;
+    r.rangeIndex = reading.rangeIndex;
+    // The column holds whole seconds; dropping the milliseconds here keeps the
+    // queued copy, the spool file and the row identical.
+    const QDateTime t = reading.time;
+    r.time = t.addMSecs(-t.time().msec());
+    return r;
+}
+
+QString MeasurementRecord::timeText() const
+{
+    return time.toString(QLatin1String(kRecordTimeFormat));
+}
+
+bool MeasurementRecord::operator==(const MeasurementRecord &other) const
+{
+    return funcStr == other.funcStr && valueText == other.valueText && unitStr == other.unitStr
+           && rangeIndex == other.rangeIndex && time == other.time;
+}

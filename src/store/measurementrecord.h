@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+class TkDataDas;
+
+/// One row of the table `invoice` as plain data, exactly the texts that are
+/// written. Readings are QObjects that the window may delete at any time, so
+/// the store copies them into this before they leave the GUI thread.
+struct MeasurementRecord
+{
+    QString funcStr;   ///< function text
+    QString valueText; ///< value text, or a signed overload text such as "- O.L "
+    QString unitStr;   ///< unit text
+    int rangeIndex = 0;
+    QDateTime time;    ///< time stamp, whole seconds
+
+    /// The record a reading is stored as: its value text (the signed overload
+    /// text for an overload), range index and time truncated to the second.
+    static MeasurementRecord fromReading(const TkDataDas &reading);
+
+    /// `rangeIndex` as the base-10 text stored in `frastr`.
+    QString rangeText() const { return QString::number(rangeIndex); }
+    /// `time` as stored in `create_time`: "yyyy-MM-dd hh:mm:ss".
+    QString timeText() const;
+
+    bool operator==(const MeasurementRecord &other) const;
+};
+
+/// The date-time format of `create_time` literals and of range bounds.
+inline const char *const kRecordTimeFormat = "yyyy-MM-dd hh:mm:ss";
+
+using MeasurementRecords = QVector<MeasurementRecord>;
