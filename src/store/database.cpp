@@ -56,7 +56,11 @@ database::database(QSqlDatabase &connection, QObject *parent)
     , m_settings(DbSettings::fromEnvironment())
     , m_writer(new RecordWriter(m_settings, this))
 {
-    connection = m_settings.addConnection(QLatin1String(QSqlDatabase::defaultConnection));
+    const QString name = QLatin1String(QSqlDatabase::defaultConnection);
+    // Settings changed on an open handle would only apply after a reopen.
+    if (QSqlDatabase::contains(name))
+        QSqlDatabase::database(name, false).close();
+    connection = m_settings.addConnection(name);
     connect(m_writer, &RecordWriter::stateChanged, this, &database::refreshState, Qt::QueuedConnection);
 }
 
