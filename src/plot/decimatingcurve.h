@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QPolygonF>
+#include <qwt_plot_curve.h>
+
+class QwtScaleMap;
+
+/// A line curve that draws long point lists at the cost of the pixels they
+/// cover rather than the number of points.
+///
+/// On a pixel-aligned painter (the screen, images) the points falling into
+/// one pixel column are reduced to the first, the lowest, the highest and
+/// the last of them, in their order. The lines between them cover exactly
+/// the pixels the full list covers, so the picture is the same. Other
+/// painters (vector output, antialiasing), fitted curves and filled curves
+/// get the plain drawing of QwtPlotCurve.
+class DecimatingCurve : public QwtPlotCurve
+{
+public:
+    explicit DecimatingCurve(const QString &title = QString());
+
+    /// The reduced polyline, in pixel coordinates, of the points `from`..`to`
+    /// of `series` (x and y already rounded to whole pixels).
+    static QPolygonF columnPolyline(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
+                                    const QwtScaleMap &yMap, int from, int to);
+
+protected:
+    void drawLines(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                   const QRectF &canvasRect, int from, int to) const override;
+};
