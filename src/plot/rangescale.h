@@ -1,9 +1,8 @@
 #pragma once
 
-#include <optional>
+#include "meter/framedecoder.h" // kRangeCount
 
-/// Number of meter ranges; range indexes run from 0 to kRangeCount - 1.
-constexpr int kRangeCount = 45;
+#include <optional>
 
 /// The y-axis scale a plot uses for one meter range.
 struct RangeScale
