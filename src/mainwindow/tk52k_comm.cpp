@@ -3,6 +3,10 @@
 #include "export/tableexport.h"
 #include "meter/framedecoder.h"
 #include "meter/tkdatadas.h"
+#include "plot/decimatingcurve.h"
+#include "plot/plotseriesdata.h"
+#include "plot/rangescale.h"
+#include "plot/timescaledrawr.h"
 #include "store/database.h"
 
 #include <QDateTime>
@@ -10,6 +14,9 @@
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QTimerEvent>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_magnifier.h>
+#include <qwt_plot_panner.h>
 
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
@@ -48,6 +55,9 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     frameBuffer = QByteArray(14, '\0');
 
     linkTimer = new QTimer(this);
+    currentReading = new TkDataDas(this);
+
+    setupPlot(now);
 
     timeLabel = new QLabel(now.toString(QLatin1String(kClockFormat)), this);
     timeLabel->setObjectName(QStringLiteral("timeLabel"));
@@ -150,4 +160,73 @@ void TK52K_Comm::doToolPrint()
 {
     printTable(model, tr("数据记录"), tableColumnWidths(ui.tableView), this,
                ExportBoxStyle::MainWindow);
+}
+
+void TK52K_Comm::setupPlot(const QDateTime &now)
+{
+    QwtPlot *plot = ui.qwtPlot;
+    plot->setCanvasBackground(QColor(0, 0, 0));
+
+    (void)new QwtPlotMagnifier(plot->canvas());
+    (void)new QwtPlotPanner(plot->canvas());
+
+    auto *grid = new QwtPlotGrid;
+    grid->enableX(true);
+    grid->enableY(true);
+    grid->setMajorPen(Qt::yellow, 0, Qt::DotLine);
+    grid->attach(plot);
+
+    // Tens of thousands of points a run: the curve reads the point vectors
+    // in place and draws one pixel column at a time.
+    curve = new DecimatingCurve(QStringLiteral("Acc_X"));
+    curveData = new PlotSeriesData(&xData, &yData);
+    curve->setData(curveData);
+    plot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(now));
+    curve->setPen(QPen(QColor(0, 255, 0, 255)));
+    plot->setAxisTitle(QwtPlot::xBottom, tr("时间"));
+    plot->setAxisTitle(QwtPlot::yLeft, tr("数值"));
+    plot->setAxisScale(QwtPlot::yLeft, 0, 800, 100);
+    curve->attach(plot);
+}
+
+void TK52K_Comm::giveCurveData()
+{
+    curveData->showSource();
+    curve->itemChanged();
+}
+
+void TK52K_Comm::appendPlotPoint(const QDateTime &now)
+{
+    xData.append(double(plotBase.secsTo(now)));
+    yData.append(currentReading->value);
+    giveCurveData();
+}
+
+void TK52K_Comm::restartPlot(const QDateTime &now)
+{
+    clearPlotPoints();
+    plotBase = now;
+    ui.qwtPlot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(plotBase));
+    // A decoded reading always has a range 0-44; anything else keeps the
+    // current scale rather than reading outside the table.
+    if (const std::optional<RangeScale> scale = rangeScale(currentReading->rangeIndex))
+        ui.qwtPlot->setAxisScale(QwtPlot::yLeft, scale->lower, scale->upper, scale->step);
+    xData.append(0.0);
+    yData.append(currentReading->value);
+    giveCurveData();
+    replot();
+}
+
+void TK52K_Comm::clearPlotPoints()
+{
+    // The curve takes the points over, so it shows them until it is given
+    // new ones; the vectors are empty either way.
+    curveData->hold(std::move(xData), std::move(yData));
+    xData.clear();
+    yData.clear();
+}
+
+void TK52K_Comm::replot()
+{
+    ui.qwtPlot->replot();
 }

@@ -9,11 +9,14 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSqlDatabase>
+#include <QVector>
 
 class QLabel;
 class database;
 class QStandardItemModel;
 class QTimer;
+class QwtPlotCurve;
+class PlotSeriesData;
 class TkDataDas;
 struct DecodedFrame;
 
@@ -56,6 +59,24 @@ protected:
 
 private:
     void armSampleTimer();
+
+    // Live plot. The tick appends a point while the range continues and
+    // restarts the curve when it changes.
+    void setupPlot(const QDateTime &now);
+    /// Appends (seconds from plotBase to now, currentReading->value) and
+    /// gives the curve the points; the caller replots.
+    void appendPlotPoint(const QDateTime &now);
+    /// New origin at now, y scale of currentReading's range, the single
+    /// point (0, value); replots.
+    void restartPlot(const QDateTime &now);
+    /// Empties xData and yData without giving them to the curve, which keeps
+    /// showing its points until the next one arrives.
+    void clearPlotPoints();
+    void replot();
+    void giveCurveData();
+
+    friend class tst_LivePlot;
+    friend class TickBench;
     void applyFramePanel(const DecodedFrame &frame);
 
     int sampleTimerId = 0;
@@ -76,6 +97,12 @@ private:
     QPointer<QWidget> commSettingForm;
     QPointer<QWidget> hisViewForm;
     QPointer<QWidget> timeSettingForm;
+    TkDataDas *currentReading = nullptr;
+    QwtPlotCurve *curve = nullptr;
+    PlotSeriesData *curveData = nullptr; // owned by curve
+    QVector<double> xData;
+    QVector<double> yData;
+    QDateTime plotBase;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
     QSqlDatabase sqlDb;

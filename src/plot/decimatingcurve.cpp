@@ -129,5 +129,7 @@ void DecimatingCurve::drawLines(QPainter *painter, const QwtScaleMap &xMap, cons
         const QRectF clipRect = canvasRect.adjusted(-pw, -pw, pw, pw);
         polyline = QwtClipper::clipPolygonF(clipRect, polyline, false);
     }
+    // Drawn like the plain curve draws its lines (in short pieces), so an
+    // unreduced line comes out pixel for pixel the same.
     QwtPainter::drawPolyline(painter, polyline);
 }
