@@ -1,6 +1,7 @@
 #include "tk52k_comm.h"
 
 #include "export/tableexport.h"
+#include "meter/extremes.h"
 #include "meter/framedecoder.h"
 #include "meter/tkdatadas.h"
 #include "plot/decimatingcurve.h"
@@ -8,9 +9,11 @@
 #include "plot/rangescale.h"
 #include "plot/timescaledrawr.h"
 #include "store/database.h"
+#include "store/maxdatabase.h"
 
 #include <QDateTime>
 #include <QLabel>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QTimerEvent>
@@ -27,6 +30,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     : QMainWindow(parent)
 {
     ui.setupUi(this);
+    initPanel();
 
     running = false;
     autoflag = true;
@@ -56,6 +60,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
 
     linkTimer = new QTimer(this);
     currentReading = new TkDataDas(this);
+    extremes = new maxdatabase(this);
 
     setupPlot(now);
 
@@ -116,12 +121,6 @@ TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
     auto *reading = new TkDataDas(this);
     fillReading(decoded, QDateTime::currentDateTime(), *reading);
     return reading;
-}
-
-// Annunciators, bar graph and value minus sign of a valid frame; filled in
-// with the front panel.
-void TK52K_Comm::applyFramePanel(const DecodedFrame &)
-{
 }
 
 void TK52K_Comm::doMenuExit()
@@ -229,4 +228,88 @@ void TK52K_Comm::clearPlotPoints()
 void TK52K_Comm::replot()
 {
     ui.qwtPlot->replot();
+}
+
+void TK52K_Comm::initPanel()
+{
+    // The designer numbered the segments pushButton, pushButton_2 … _61 from
+    // the left, and the ticks _125 … _184 plus _186.
+    auto cell = [this](const QString &name) {
+        auto *button = ui.groupBox->findChild<QPushButton *>(name, Qt::FindDirectChildrenOnly);
+        Q_ASSERT_X(button, "initPanel", qPrintable(name));
+        return button;
+    };
+    for (int i = 0; i < 61; ++i)
+        barCells[i] = cell(i == 0 ? QStringLiteral("pushButton") : QStringLiteral("pushButton_%1").arg(i + 1));
+    for (int i = 0; i < 60; ++i)
+        barTicks[i] = cell(QStringLiteral("pushButton_%1").arg(125 + i));
+    barTicks[60] = ui.pushButton_186;
+
+    // Before the first frame the panel shows every segment, like the meter
+    // does for a moment when it is switched on.
+    showBarGraph(true);
+    for (QPushButton *c : barCells)
+        c->show();
+}
+
+void TK52K_Comm::showBarGraph(bool on)
+{
+    for (QPushButton *c : barCells)
+        c->hide();
+    for (QPushButton *t : barTicks)
+        t->setVisible(on);
+    for (QLabel *n : {ui.label, ui.label_2, ui.label_3, ui.label_4, ui.label_5, ui.label_6, ui.label_7})
+        n->setVisible(on);
+    ui.pushButton_62->hide();
+    ui.pushButton_63->hide();
+    ui.pushButton_64->hide();
+}
+
+void TK52K_Comm::setBarLevel(int level)
+{
+    const int last = level < 61 ? level : 60;
+    for (int i = 0; i <= last; ++i)
+        barCells[i]->show();
+    if (level >= 61) {
+        ui.pushButton_63->show();
+        ui.pushButton_64->show();
+    }
+}
+
+void TK52K_Comm::applyFramePanel(const DecodedFrame &f)
+{
+    const PanelBits &p = f.panel;
+    ui.AutoLabel->setVisible(p.autoRange);
+    ui.RelLabel->setVisible(p.rel);
+    ui.HoldLabel->setVisible(p.hold);
+    if (p.barOn) {
+        showBarGraph(true);
+        ui.pushButton_62->setVisible(p.barNegative);
+        setBarLevel(p.barLevel);
+    } else {
+        showBarGraph(false);
+    }
+    ui.MaxLabel->setVisible(p.max);
+    ui.MinLabel->setVisible(p.min);
+    ui.ApoLabel->setVisible(p.apo);
+    ui.BatLabel->setVisible(p.bat);
+    ui.NegPushButton->setVisible(f.negative);
+}
+
+void TK52K_Comm::updatePanel(bool rangeChanged)
+{
+    const TkDataDas &r = *currentReading;
+    ui.label_8->setText(panelValueText(r));
+    updateExtremes(*extremes, r, rangeChanged);
+    ui.maxLineEdit->setText(maxFieldText(*extremes));
+    ui.minLineEdit->setText(minFieldText(*extremes));
+    ui.FuncLabel->setText(r.funcStr);
+    ui.UnitLabel->setText(r.unitStr);
+    if (!rangeChanged)
+        ui.NegPushButton->setVisible(r.negative);
+}
+
+void TK52K_Comm::showLinkIndicator(bool on)
+{
+    ui.CommLabel->setVisible(on);
 }

@@ -11,14 +11,18 @@
 #include <QSqlDatabase>
 #include <QVector>
 
+#include <array>
+
+struct DecodedFrame;
 class QLabel;
 class database;
+class maxdatabase;
+class QPushButton;
 class QStandardItemModel;
 class QTimer;
 class QwtPlotCurve;
 class PlotSeriesData;
 class TkDataDas;
-struct DecodedFrame;
 
 /// The main window: front panel, reading table, live plot, and the receiver
 /// of every menu and tool-bar command.
@@ -77,7 +81,24 @@ private:
 
     friend class tst_LivePlot;
     friend class TickBench;
-    void applyFramePanel(const DecodedFrame &frame);
+
+    // Front panel. The panel is a mimic of the meter's display built from
+    // widgets that are shown for a lit segment and hidden for a dark one.
+    void initPanel();
+    /// on: ticks and scale numbers shown, every segment and sign hidden
+    /// (ready for setBarLevel); off: the whole bar graph dark.
+    void showBarGraph(bool on);
+    /// Lights segments 0..level; a level above 60 lights all and the plus mark.
+    void setBarLevel(int level);
+    /// Annunciators, bar graph and minus sign from a valid frame.
+    void applyFramePanel(const DecodedFrame &f);
+    /// Digits, extremes, function and unit from currentReading, which the
+    /// tick has just replaced; `rangeChanged` restarts the extremes.
+    void updatePanel(bool rangeChanged);
+    /// The link annunciator: lit while bytes arrive.
+    void showLinkIndicator(bool on);
+
+    friend class tst_Panel;
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
@@ -92,12 +113,15 @@ private:
     QDateTime historyStart;
     QDateTime historyStop;
     QStandardItemModel *model = nullptr;
+    std::array<QPushButton *, 61> barCells{};
+    std::array<QPushButton *, 61> barTicks{};
     QPointer<QWidget> aboutForm;
     QPointer<QWidget> hisSettingForm;
     QPointer<QWidget> commSettingForm;
     QPointer<QWidget> hisViewForm;
     QPointer<QWidget> timeSettingForm;
     TkDataDas *currentReading = nullptr;
+    maxdatabase *extremes = nullptr;
     QwtPlotCurve *curve = nullptr;
     PlotSeriesData *curveData = nullptr; // owned by curve
     QVector<double> xData;

@@ -1,0 +1,6 @@
+#include "maxdatabase.h"
+
+maxdatabase::maxdatabase(QObject *parent)
+    : QObject(parent)
+{
+}
