@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include <memory>
+
 namespace {
 
 QString shotDir()
@@ -20,14 +22,37 @@ QString shotDir()
     return QDir::cleanPath(base + QStringLiteral("/panel-shots"));
 }
 
-DecodedFrame barFrame(int level, bool barNegative = false)
+// Status bits of the meter frame that switch the panel.
+enum : quint8 {
+    B7Auto = 0x20, B7Rel = 0x04, B7Hold = 0x02, B7Bar = 0x01, B7Dc = 0x10,
+    B8Max = 0x20, B8Min = 0x10, B8Apo = 0x08, B8Bat = 0x04,
+    B10Volt = 0x80,
+    B11Minus = 0x80,
+};
+
+// A DC volts frame with the given status bytes and bar byte. The decimal
+// code is the meter's: '1' three decimals, '2' two, '4' one, '0' none.
+QByteArray meterFrame(quint8 b7, quint8 b8, quint8 b11, char sign = '+', const char *digits = "0500",
+                      char decimalCode = '2')
 {
-    DecodedFrame f;
-    f.valid = true;
-    f.panel.barOn = true;
-    f.panel.barLevel = level;
-    f.panel.barNegative = barNegative;
+    QByteArray f;
+    f += sign;
+    f += digits;
+    f += ' ';
+    f += decimalCode;
+    f += char(b7 | B7Dc);
+    f += char(b8);
+    f += char(0);
+    f += char(B10Volt);
+    f += char(b11);
+    f += '\r';
+    f += '\n';
     return f;
+}
+
+QByteArray barFrame(int level, bool barNegative = false)
+{
+    return meterFrame(B7Bar, 0, quint8(level | (barNegative ? B11Minus : 0)));
 }
 
 } // namespace
@@ -49,6 +74,7 @@ private slots:
     void barMinusAndBarOff();
     void annunciators_data();
     void annunciators();
+    void invalidFrameChangesNothing();
     void valueSignAndExtremes();
     void overloadTexts_data();
     void overloadTexts();
@@ -63,9 +89,13 @@ private:
     bool lit(QWidget *w) const { return w->isVisibleTo(win->ui.groupBox); }
     int litCells() const;
     QWidget *panelChild(const char *name) const;
+    // Decodes a frame the way the tick does; the reading is not needed here.
+    bool feed(const QByteArray &frame) { return std::unique_ptr<TkDataDas>(win->decodeFrame(frame)) != nullptr; }
     void tick(const QString &value, bool rangeChanged, const QString &unit = QStringLiteral("V"),
               bool overload = false, bool negative = false);
     QImage shoot(const QString &name);
+    // One tick's panel work: the frame's reading replaces the current one.
+    void showFrame(const QByteArray &frame, bool rangeChanged);
 
     TK52K_Comm *win = nullptr;
 };
@@ -176,7 +206,7 @@ void tst_Panel::barLevel()
     QFETCH(int, level);
     QFETCH(int, cells);
     QFETCH(bool, plus);
-    win->applyFramePanel(barFrame(level));
+    QVERIFY(feed(barFrame(level)));
     QCOMPARE(litCells(), cells);
     // Lit cells are the leftmost ones.
     for (int i = 0; i < 61; ++i)
@@ -191,8 +221,8 @@ void tst_Panel::barLevel()
 
 void tst_Panel::lowerLevelClearsHigherCells()
 {
-    win->applyFramePanel(barFrame(90));
-    win->applyFramePanel(barFrame(5));
+    QVERIFY(feed(barFrame(90)));
+    QVERIFY(feed(barFrame(5)));
     QCOMPARE(litCells(), 6);
     QVERIFY(!lit(win->ui.pushButton_63));
     QVERIFY(!lit(win->ui.pushButton_64));
@@ -200,21 +230,17 @@ void tst_Panel::lowerLevelClearsHigherCells()
 
 void tst_Panel::barMinusAndBarOff()
 {
-    win->applyFramePanel(barFrame(0, true));
+    QVERIFY(feed(barFrame(0, true)));
     QVERIFY(lit(win->ui.pushButton_62));
     QCOMPARE(litCells(), 1);
     QVERIFY(lit(win->barCells[0]));
 
-    win->applyFramePanel(barFrame(0, false));
+    QVERIFY(feed(barFrame(0, false)));
     QVERIFY(!lit(win->ui.pushButton_62));
 
-    win->applyFramePanel(barFrame(70, true));
-    DecodedFrame off;
-    off.valid = true;
-    off.panel.barOn = false;
-    off.panel.barLevel = 70; // ignored while the bar graph is off
-    off.panel.barNegative = true;
-    win->applyFramePanel(off);
+    QVERIFY(feed(barFrame(70, true)));
+    // Bar byte set, bar graph bit clear: the byte is ignored.
+    QVERIFY(feed(meterFrame(0, 0, 70 | B11Minus)));
     QCOMPARE(litCells(), 0);
     for (QPushButton *t : win->barTicks)
         QVERIFY(!lit(t));
@@ -225,31 +251,28 @@ void tst_Panel::barMinusAndBarOff()
 
 void tst_Panel::annunciators_data()
 {
-    QTest::addColumn<QString>("bit");
+    QTest::addColumn<int>("byte7");
+    QTest::addColumn<int>("byte8");
+    QTest::addColumn<char>("sign");
     QTest::addColumn<QString>("widget");
-    QTest::newRow("AUTO") << "autoRange" << "AutoLabel";
-    QTest::newRow("REL") << "rel" << "RelLabel";
-    QTest::newRow("HOLD") << "hold" << "HoldLabel";
-    QTest::newRow("MAX") << "max" << "MaxLabel";
-    QTest::newRow("MIN") << "min" << "MinLabel";
-    QTest::newRow("APO") << "apo" << "ApoLabel";
-    QTest::newRow("BAT") << "bat" << "BatLabel";
-    QTest::newRow("minus") << "negative" << "NegPushButton";
+    QTest::newRow("AUTO") << int(B7Auto) << 0 << '+' << "AutoLabel";
+    QTest::newRow("REL") << int(B7Rel) << 0 << '+' << "RelLabel";
+    QTest::newRow("HOLD") << int(B7Hold) << 0 << '+' << "HoldLabel";
+    QTest::newRow("MAX") << 0 << int(B8Max) << '+' << "MaxLabel";
+    QTest::newRow("MIN") << 0 << int(B8Min) << '+' << "MinLabel";
+    QTest::newRow("APO") << 0 << int(B8Apo) << '+' << "ApoLabel";
+    QTest::newRow("BAT") << 0 << int(B8Bat) << '+' << "BatLabel";
+    QTest::newRow("minus") << 0 << 0 << '-' << "NegPushButton";
 }
 
 void tst_Panel::annunciators()
 {
-    QFETCH(QString, bit);
+    QFETCH(int, byte7);
+    QFETCH(int, byte8);
+    QFETCH(char, sign);
     QFETCH(QString, widget);
-    DecodedFrame f;
-    f.valid = true;
-    PanelBits &p = f.panel;
-    const QMap<QString, bool *> bits = {{"autoRange", &p.autoRange}, {"rel", &p.rel}, {"hold", &p.hold},
-                                         {"max", &p.max},             {"min", &p.min}, {"apo", &p.apo},
-                                         {"bat", &p.bat},             {"negative", &f.negative}};
-    *bits.value(bit) = true;
 
-    win->applyFramePanel(f);
+    QVERIFY(feed(meterFrame(quint8(byte7), quint8(byte8), 0, sign)));
     for (const char *n : {"AutoLabel", "RelLabel", "HoldLabel", "MaxLabel", "MinLabel", "ApoLabel", "BatLabel",
                           "NegPushButton"})
         QVERIFY2(lit(panelChild(n)) == (widget == QLatin1String(n)), n);
@@ -257,9 +280,28 @@ void tst_Panel::annunciators()
     QVERIFY(lit(win->ui.CommLabel));
     QVERIFY(lit(win->ui.label_8));
 
-    *bits.value(bit) = false;
-    win->applyFramePanel(f);
+    QVERIFY(feed(meterFrame(0, 0, 0)));
     QVERIFY(!lit(panelChild(qPrintable(widget))));
+}
+
+void tst_Panel::invalidFrameChangesNothing()
+{
+    // A known state, then a frame that would switch everything were it valid.
+    QVERIFY(feed(meterFrame(B7Auto | B7Bar, B8Bat, 12 | B11Minus, '-')));
+    tick(QStringLiteral("-5.00"), true);
+    auto snapshot = [this] {
+        QStringList state;
+        for (QWidget *w : win->ui.groupBox->findChildren<QWidget *>())
+            state << w->objectName() + (lit(w) ? QStringLiteral(" lit") : QStringLiteral(" dark"));
+        state << win->ui.label_8->text() << win->ui.maxLineEdit->text() << win->ui.minLineEdit->text();
+        return state;
+    };
+    const QStringList before = snapshot();
+
+    QByteArray noise = meterFrame(B7Rel | B7Hold | B7Bar, B8Max | B8Min | B8Apo, 90, '+');
+    noise[5] = 'x';
+    QVERIFY(!feed(noise));
+    QCOMPARE(snapshot(), before);
 }
 
 void tst_Panel::valueSignAndExtremes()
@@ -325,9 +367,7 @@ void tst_Panel::linkIndicator()
     win->showLinkIndicator(false);
     QVERIFY(!lit(win->ui.CommLabel));
     // A frame switches the meter's annunciators but never the link one.
-    DecodedFrame f;
-    f.valid = true;
-    win->applyFramePanel(f);
+    QVERIFY(feed(meterFrame(0, 0, 0)));
     QVERIFY(!lit(win->ui.CommLabel));
     win->showLinkIndicator(true);
     QVERIFY(lit(win->ui.CommLabel));
@@ -391,6 +431,15 @@ void tst_Panel::textsFitTheirCells()
                             .arg(QFontInfo(w->font()).family())));
 }
 
+void tst_Panel::showFrame(const QByteArray &frame, bool rangeChanged)
+{
+    TkDataDas *reading = win->decodeFrame(frame);
+    QVERIFY(reading);
+    delete win->currentReading;
+    win->currentReading = reading;
+    win->updatePanel(rangeChanged);
+}
+
 QImage tst_Panel::shoot(const QString &name)
 {
     const QImage image = win->ui.groupBox->grab().toImage();
@@ -404,9 +453,16 @@ void tst_Panel::screenshots()
     // the pixel checks make sure the grab shows what the widgets say.
     win->show();
     QVERIFY(QTest::qWaitForWindowExposed(win));
+    // Lit: some pixel of the widget's place on the panel is the segment green.
     auto green = [](const QImage &img, QWidget *w) {
-        const QColor c = img.pixelColor(w->geometry().center());
-        return c.green() > 200 && c.red() < 60 && c.blue() < 60;
+        const QRect r = w->geometry();
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                if (c.green() > 200 && c.red() < 60 && c.blue() < 60)
+                    return true;
+            }
+        return false;
     };
 
     QImage img = shoot(QStringLiteral("all-lit"));
@@ -414,7 +470,7 @@ void tst_Panel::screenshots()
     QVERIFY(!green(img, win->ui.pushButton_63));
 
     for (int level : {0, 30, 61}) {
-        win->applyFramePanel(barFrame(level));
+        QVERIFY(feed(barFrame(level)));
         img = shoot(QStringLiteral("bar-%1").arg(level));
         QVERIFY(green(img, win->barCells[qMin(level, 60)]));
         if (level < 60)
@@ -423,42 +479,40 @@ void tst_Panel::screenshots()
         QVERIFY(green(img, win->barTicks[0]));
     }
 
-    DecodedFrame f = barFrame(25, true);
-    f.negative = true;
-    f.panel.autoRange = true;
-    win->applyFramePanel(f);
-    tick(QStringLiteral("-2.50"), true);
+    showFrame(meterFrame(B7Auto | B7Bar, 0, 25 | B11Minus, '-', "0250"), true);
     img = shoot(QStringLiteral("negative"));
+    QCOMPARE(win->ui.label_8->text(), QStringLiteral("2.50"));
     QVERIFY(green(img, win->ui.pushButton_62));
     QVERIFY(green(img, win->ui.NegPushButton));
 
-    f = barFrame(127);
-    f.panel.autoRange = true;
-    win->applyFramePanel(f);
-    tick(QStringLiteral("8"), true, QStringLiteral("V"), true);
-    win->currentReading->funcStr = QStringLiteral("ACV");
+    showFrame(meterFrame(B7Auto | B7Bar, 0, 50, '+', "0500"), false);
+    win->ui.groupBox_2->grab().save(shotDir() + QStringLiteral("/extremes.png"));
+    QCOMPARE(win->ui.maxLineEdit->text(), QStringLiteral("5.00V"));
+    QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("-2.50V"));
+
+    // The overload count fills the bar past its end, hence the plus mark.
+    const char codes[] = {'0', '4', '2', '1'};
     for (int d = 0; d < 4; ++d) {
-        tick(QString::number(8, 'f', d), true, QStringLiteral("V"), true);
-        shoot(QStringLiteral("overload-%1").arg(d));
+        showFrame(meterFrame(B7Auto | B7Bar, 0, 127, '+', "?0:?", codes[d]), true);
+        img = shoot(QStringLiteral("overload-%1").arg(d));
+        QVERIFY(green(img, win->ui.pushButton_64));
     }
 
-    const QList<QPair<QString, bool PanelBits::*>> annunciators = {
-        {"auto", &PanelBits::autoRange}, {"rel", &PanelBits::rel}, {"hold", &PanelBits::hold},
-        {"max", &PanelBits::max},        {"min", &PanelBits::min}, {"apo", &PanelBits::apo},
-        {"bat", &PanelBits::bat}};
-    tick(QStringLiteral("12.34"), true);
+    const QList<QPair<QString, QPair<quint8, quint8>>> annunciators = {
+        {"auto", {B7Auto, 0}}, {"rel", {B7Rel, 0}}, {"hold", {B7Hold, 0}}, {"max", {0, B8Max}},
+        {"min", {0, B8Min}},   {"apo", {0, B8Apo}}, {"bat", {0, B8Bat}}};
     for (const auto &a : annunciators) {
-        DecodedFrame one = barFrame(12);
-        one.panel.*(a.second) = true;
-        win->applyFramePanel(one);
+        showFrame(meterFrame(a.second.first | B7Bar, a.second.second, 12, '+', "1234"), false);
         shoot(QStringLiteral("annunciator-") + a.first);
     }
     win->showLinkIndicator(false);
-    win->applyFramePanel(DecodedFrame{});
+    showFrame(meterFrame(0, 0, 0, '+', "1234"), false);
     img = shoot(QStringLiteral("dark"));
     // Nothing but the digits, the function and the unit is left.
     QVERIFY(!green(img, win->ui.BatLabel));
+    QVERIFY(!green(img, win->ui.CommLabel));
     QVERIFY(!green(img, win->barTicks[0]));
+    QVERIFY(green(img, win->ui.UnitLabel));
 }
 
 QTEST_MAIN(tst_Panel)
