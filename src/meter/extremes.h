@@ -16,10 +16,9 @@ enum ExtremeState { ExtremeNumber = 0, ExtremePositiveOverload = 1, ExtremeNegat
 /// Within one range a positive overload claims the maximum and a negative one
 /// the minimum, each only once; a number replaces the maximum when it is
 /// strictly larger or the maximum is a negative overload, and the minimum when
-/// it is strictly smaller or the minimum is a positive overload. An overload
-/// in the "right" direction (a positive overload as maximum) is never
-/// replaced by a number until the range changes. Unit texts follow whatever
-/// replaced the extreme.
+/// it is strictly smaller or the minimum is a positive overload. So a positive
+/// overload as maximum, or a negative one as minimum, stays until the range
+/// changes. Unit texts follow whatever replaced the extreme.
 void updateExtremes(maxdatabase &extremes, const TkDataDas &reading, bool rangeChanged);
 
 /// The text of the maximum field: value text directly followed by its unit.
