@@ -22,8 +22,7 @@ void onSignal(int number)
 const int kSignals[] = {SIGTERM, SIGINT};
 } // namespace
 
-SignalQuitter::SignalQuitter(QObject *parent)
-    : QObject(parent)
+SignalQuitter::SignalQuitter(QObject *parent) : QObject(parent)
 {
     if (g_fds[0] != -1 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) != 0)
         return;
@@ -65,10 +64,7 @@ void SignalQuitter::readSignal()
 
 #else
 
-SignalQuitter::SignalQuitter(QObject *parent)
-    : QObject(parent)
-{
-}
+SignalQuitter::SignalQuitter(QObject *parent) : QObject(parent) {}
 
 SignalQuitter::~SignalQuitter() = default;
 

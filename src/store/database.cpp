@@ -15,8 +15,9 @@
 namespace {
 const char *const kSelectRange = "SELECT funcstr, datavaluestr, unitstr, frastr, create_time FROM invoice "
                                  "WHERE create_time BETWEEN ? AND ? ORDER BY create_time";
-const char *const kHasIdColumn = "SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema() "
-                                 "AND table_name = 'invoice' AND column_name = 'id'";
+const char *const kHasIdColumn =
+    "SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema() "
+    "AND table_name = 'invoice' AND column_name = 'id'";
 
 // After the grace time the writer is told to stop; a statement in progress
 // still ends within the connection's timeouts (2 s connect, 10 s TCP).
@@ -41,8 +42,8 @@ SpoolContents loadSpool(const QString &path)
     SpoolContents spool;
     QString error;
     if (!RecordSpool::load(path, &spool, &error)) {
-        const QString aside = path + QLatin1String(".damaged-")
-                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+        const QString aside = path + QLatin1String(".damaged-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
         QFile::rename(path, aside);
         qWarning("tk52k: %s; kept as %s", qPrintable(error), qPrintable(aside));
         return SpoolContents();
@@ -52,9 +53,7 @@ SpoolContents loadSpool(const QString &path)
 } // namespace
 
 database::database(QSqlDatabase &connection, QObject *parent)
-    : QObject(parent)
-    , m_settings(DbSettings::fromEnvironment())
-    , m_writer(new RecordWriter(m_settings, this))
+    : QObject(parent), m_settings(DbSettings::fromEnvironment()), m_writer(new RecordWriter(m_settings, this))
 {
     const QString name = QLatin1String(QSqlDatabase::defaultConnection);
     // Settings changed on an open handle would only apply after a reopen.
@@ -157,8 +156,8 @@ void database::shutdown(int graceMs)
     if (!rest.records.isEmpty()) {
         QString error;
         if (!RecordSpool::save(path, rest, &error))
-            qWarning("tk52k: %d readings could not be saved to %s: %s", rest.records.size(),
-                     qPrintable(path), qPrintable(error));
+            qWarning("tk52k: %d readings could not be saved to %s: %s", rest.records.size(), qPrintable(path),
+                     qPrintable(error));
     }
     refreshState();
 }

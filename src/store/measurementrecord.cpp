@@ -24,6 +24,6 @@ QString MeasurementRecord::timeText() const
 
 bool MeasurementRecord::operator==(const MeasurementRecord &other) const
 {
-    return funcStr == other.funcStr && valueText == other.valueText && unitStr == other.unitStr
-           && rangeIndex == other.rangeIndex && time == other.time;
+    return funcStr == other.funcStr && valueText == other.valueText && unitStr == other.unitStr &&
+           rangeIndex == other.rangeIndex && time == other.time;
 }

@@ -15,7 +15,7 @@ struct MeasurementRecord
     QString valueText; ///< value text, or a signed overload text such as "- O.L "
     QString unitStr;   ///< unit text
     int rangeIndex = 0;
-    QDateTime time;    ///< time stamp, whole seconds
+    QDateTime time; ///< time stamp, whole seconds
 
     /// The record a reading is stored as: its value text (the signed overload
     /// text for an overload), range index and time truncated to the second.

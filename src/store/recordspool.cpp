@@ -81,8 +81,8 @@ bool RecordSpool::load(const QString &path, SpoolContents *contents, QString *er
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
     const QJsonObject root = doc.object();
-    if (doc.isNull() || root.value(QStringLiteral("format")).toString() != kFormatName
-        || root.value(QStringLiteral("version")).toInt() != kFormatVersion) {
+    if (doc.isNull() || root.value(QStringLiteral("format")).toString() != kFormatName ||
+        root.value(QStringLiteral("version")).toInt() != kFormatVersion) {
         setError(error, QStringLiteral("%1 is not a spool file of this program").arg(path));
         return false;
     }
@@ -106,8 +106,8 @@ bool RecordSpool::load(const QString &path, SpoolContents *contents, QString *er
         loaded.records.append(r);
     }
     loaded.uncertainXid = root.value(QStringLiteral("uncertainTransaction")).toString().toLongLong();
-    loaded.uncertainCount = qBound(0, root.value(QStringLiteral("uncertainCount")).toInt(),
-                                   loaded.records.size());
+    loaded.uncertainCount =
+        qBound(0, root.value(QStringLiteral("uncertainCount")).toInt(), loaded.records.size());
     if (loaded.uncertainXid == 0 || loaded.uncertainCount == 0) {
         loaded.uncertainXid = 0;
         loaded.uncertainCount = 0;

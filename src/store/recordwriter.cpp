@@ -21,13 +21,14 @@ CREATE TABLE IF NOT EXISTS invoice (
     frastr       text,
     create_time  timestamp without time zone
 ))";
-const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS invoice_create_time_idx ON invoice (create_time)";
+const char *const kCreateIndex =
+    "CREATE INDEX IF NOT EXISTS invoice_create_time_idx ON invoice (create_time)";
 const char *const kInsert =
     "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) VALUES (?, ?, ?, ?, ?)";
 
-constexpr int kRetryMs = 3000;          // reconnect period while the server is away
-constexpr int kFinishingRetryMs = 250;  // ... while the program is closing
-constexpr int kIdleCheckMs = 5000;      // liveness check of an idle connection
+constexpr int kRetryMs = 3000;         // reconnect period while the server is away
+constexpr int kFinishingRetryMs = 250; // ... while the program is closing
+constexpr int kIdleCheckMs = 5000;     // liveness check of an idle connection
 constexpr int kBatchSize = 200;
 
 // A dead peer must not hold a statement for minutes: the kernel gives up on
@@ -43,11 +44,8 @@ QString nextConnectionName()
 } // namespace
 
 RecordWriter::RecordWriter(const DbSettings &settings, QObject *parent)
-    : QThread(parent)
-    , m_settings(settings)
-    , m_connectionName(nextConnectionName())
-{
-}
+    : QThread(parent), m_settings(settings), m_connectionName(nextConnectionName())
+{}
 
 RecordWriter::~RecordWriter()
 {
@@ -114,7 +112,7 @@ void RecordWriter::run()
         QSqlDatabase db = m_settings.addConnection(m_connectionName);
         db.setConnectOptions(db.connectOptions() + QLatin1String(kWriterConnectOptions));
 
-        QDeadlineTimer retryAt(0);      // expired: connect at once
+        QDeadlineTimer retryAt(0); // expired: connect at once
         QDeadlineTimer idleCheckAt(kIdleCheckMs);
         while (waitForWork(db.isOpen(), retryAt, idleCheckAt)) {
             const auto lost = [&] {
@@ -211,8 +209,8 @@ bool RecordWriter::createDatabase()
             q.prepare(QStringLiteral("SELECT 1 FROM pg_database WHERE datname = ?"));
             q.addBindValue(m_settings.databaseName);
             if (q.exec() && !q.next()) {
-                const QString name = db.driver()->escapeIdentifier(m_settings.databaseName,
-                                                                   QSqlDriver::TableName);
+                const QString name =
+                    db.driver()->escapeIdentifier(m_settings.databaseName, QSqlDriver::TableName);
                 // Another program may create it at the same moment; either way it exists now.
                 QSqlQuery create(db);
                 create.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
@@ -226,17 +224,27 @@ bool RecordWriter::createDatabase()
 
 bool RecordWriter::prepareSchema(QSqlDatabase &db)
 {
-    QSqlQuery q(db);
-    if (!q.exec(QLatin1String(kCreateTable))) {
-        // A concurrent creator wins the race with a unique violation; what
+    const auto exists = [&db](const char *relation) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));
+        q.addBindValue(QLatin1String(relation));
+        return q.exec() && q.next() && q.value(0).toBool();
+    };
+    // Asking first keeps the server's "already exists" notices out of the
+    // program's output.
+    if (!exists("invoice")) {
+        QSqlQuery q(db);
+        // A concurrent creator may win the race with a unique violation; what
         // matters is that the table is there now.
-        if (!q.exec(QStringLiteral("SELECT to_regclass('invoice') IS NOT NULL")) || !q.next()
-            || !q.value(0).toBool())
+        if (!q.exec(QLatin1String(kCreateTable)) && !exists("invoice"))
             return false;
     }
-    // Without rights on a table made elsewhere the index may fail; the store
-    // works without it.
-    q.exec(QLatin1String(kCreateIndex));
+    if (!exists("invoice_create_time_idx")) {
+        // Without rights on a table made elsewhere the index may fail; the
+        // store works without it.
+        QSqlQuery q(db);
+        q.exec(QLatin1String(kCreateIndex));
+    }
     return true;
 }
 

@@ -85,7 +85,7 @@ private:
     int m_uncertainCount = 0;              // guarded by m_mutex
     int m_spoolBacked = 0;                 // leading records still also in the spool file
     QString m_spoolPath;
-    bool m_finishing = false;              // guarded by m_mutex
-    bool m_abandon = false;                // guarded by m_mutex
+    bool m_finishing = false; // guarded by m_mutex
+    bool m_abandon = false;   // guarded by m_mutex
     std::atomic<bool> m_connected{false};
 };

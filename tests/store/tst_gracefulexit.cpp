@@ -1,0 +1,89 @@
+// SIGTERM and SIGINT end the program through its event loop, so the record
+// store still finishes or saves its queue.
+
+#include "mainwindow/signalquitter.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+// Whether `pid` has a handler installed for `signalNumber` (Linux /proc).
+bool catchesSignal(qint64 pid, int signalNumber)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1;
+    }
+    return false;
+}
+} // namespace
+
+class TestGracefulExit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void signalEndsTheEventLoop_data();
+    void signalEndsTheEventLoop();
+    void programExitsNormallyOnSignal_data();
+    void programExitsNormallyOnSignal();
+};
+
+void TestGracefulExit::signalEndsTheEventLoop_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestGracefulExit::signalEndsTheEventLoop()
+{
+    QFETCH(int, signalNumber);
+    SignalQuitter quitter;
+    QVERIFY(quitter.isActive());
+    QSignalSpy received(&quitter, &SignalQuitter::signalReceived);
+    QSignalSpy quitting(QCoreApplication::instance(), &QCoreApplication::aboutToQuit);
+    QTimer::singleShot(0, [signalNumber] { std::raise(signalNumber); });
+    // A watchdog so a handler that never fires fails instead of hanging.
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(received.count(), 1);
+    QCOMPARE(received.first().first().toInt(), signalNumber);
+}
+
+void TestGracefulExit::programExitsNormallyOnSignal_data()
+{
+    signalEndsTheEventLoop_data();
+}
+
+void TestGracefulExit::programExitsNormallyOnSignal()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir spool;
+    QVERIFY(spool.isValid());
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TK52K_SPOOL_DIR"), spool.path());
+    // No server: the window must come up and leave all the same.
+    env.insert(QStringLiteral("TK52K_DB_PORT"), QStringLiteral("1"));
+    program.setProcessEnvironment(env);
+    program.start(qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/tk52k"), QStringList());
+    QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(program.processId(), signalNumber), 20000);
+    ::kill(static_cast<pid_t>(program.processId()), signalNumber);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestGracefulExit)
+#include "tst_gracefulexit.moc"

@@ -1,0 +1,154 @@
+// The record store against a server that goes away: a private PostgreSQL
+// server of this test is stopped and started while readings keep coming.
+
+#include "privatepgserver.h"
+#include "storetestsupport.h"
+
+#include "meter/tkdatadas.h"
+#include "store/database.h"
+#include "store/recordspool.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QSqlQueryModel>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class TestStoreOutage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void outageInTheMiddleOfAStream();
+    void exitWhileDownThenStartWithServerUp();
+
+private:
+    void insertValues(database &store, int first, int count);
+    void checkStoredExactlyOnce(database &store, QSqlDatabase &connection, int count);
+
+    PrivatePgServer m_server;
+    QTemporaryDir m_spoolDir;
+    QDateTime m_base;
+    int m_run = 0;
+};
+
+void TestStoreOutage::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_server.create(&error), qPrintable(error));
+    QVERIFY(m_spoolDir.isValid());
+    qputenv("TK52K_DB_PORT", QByteArray::number(m_server.port()));
+    qputenv("TK52K_SPOOL_DIR", QFile::encodeName(m_spoolDir.path()));
+}
+
+void TestStoreOutage::init()
+{
+    // A database per test function; the store creates it.
+    qputenv("TK52K_DB_NAME", QByteArray("outage") + QByteArray::number(++m_run));
+    m_base = QDateTime(QDate(2024, 5, 1), QTime(13, 0, 0));
+}
+
+// Reading i has value text i and the time base + i seconds, so order and
+// completeness can be read off the rows.
+void TestStoreOutage::insertValues(database &store, int first, int count)
+{
+    TkDataDas reading;
+    for (int i = first; i < first + count; ++i) {
+        StoreTest::setReading(reading, QString::number(i), m_base.addSecs(i));
+        QCOMPARE(store.insertRecord(&reading), 1);
+    }
+}
+
+void TestStoreOutage::checkStoredExactlyOnce(database &store, QSqlDatabase &connection, int count)
+{
+    std::unique_ptr<QSqlQueryModel> model(store.queryRange(m_base, m_base.addSecs(count), connection));
+    QCOMPARE(model->rowCount(), count);
+    for (int i = 0; i < count; ++i) {
+        const QSqlRecord r = model->record(i);
+        QCOMPARE(r.value(QStringLiteral("datavaluestr")).toString(), QString::number(i));
+        QCOMPARE(r.value(QStringLiteral("create_time")).toDateTime(), m_base.addSecs(i));
+    }
+}
+
+void TestStoreOutage::outageInTheMiddleOfAStream()
+{
+    QString error;
+    QSqlDatabase connection;
+    database store(connection);
+    QSignalSpy states(&store, &database::stateChanged);
+    QCOMPARE(store.openDatabase(connection), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(store.isConnected(), 20000);
+    // The history connection is open before the outage and must recover.
+    delete store.queryRange(m_base, m_base, connection);
+    QVERIFY(connection.isOpen());
+
+    // The server dies like a crash while the writer works through a backlog.
+    insertValues(store, 0, 1500);
+    QTRY_VERIFY_WITH_TIMEOUT(store.pendingCount() < 1500, 20000);
+    QVERIFY2(m_server.stop(true, &error), qPrintable(error));
+    qInfo("%d of 1500 readings waiting when the server was down", store.pendingCount());
+    insertValues(store, 1500, 100);
+    QTRY_VERIFY_WITH_TIMEOUT(!store.isConnected(), 20000);
+    QVERIFY(store.pendingCount() >= 100);
+    QVERIFY(!states.isEmpty());
+    QCOMPARE(states.last().at(0).toBool(), false);
+    QCOMPARE(database::stateText(false, store.pendingCount()),
+             QStringLiteral("数据库未连接（待写入 %1 条）").arg(store.pendingCount()));
+
+    QVERIFY2(m_server.start(&error), qPrintable(error));
+    insertValues(store, 1600, 100);
+    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
+    QVERIFY(store.isConnected());
+    QTRY_COMPARE(states.last().at(1).toInt(), 0);
+    QCOMPARE(states.last().at(0).toBool(), true);
+
+    checkStoredExactlyOnce(store, connection, 1700);
+}
+
+void TestStoreOutage::exitWhileDownThenStartWithServerUp()
+{
+    QString error;
+    const QString spoolPath = database::spoolFilePath();
+    QVERIFY(spoolPath.startsWith(m_spoolDir.path()));
+    {
+        QSqlDatabase connection;
+        database store(connection);
+        store.openDatabase(connection);
+        QTRY_VERIFY_WITH_TIMEOUT(store.isConnected(), 20000);
+        QVERIFY2(m_server.stop(false, &error), qPrintable(error));
+        insertValues(store, 0, 40);
+        store.shutdown(300);
+        QCOMPARE(store.insertRecord(nullptr), -1);
+    }
+    SpoolContents spooled;
+    QVERIFY(RecordSpool::load(spoolPath, &spooled));
+    QCOMPARE(spooled.records.size(), 40);
+
+    // The next run: a store that has not been opened keeps the older spooled
+    // readings in front of its own when it ends.
+    {
+        QSqlDatabase connection;
+        database store(connection);
+        insertValues(store, 40, 5);
+    }
+    QVERIFY(RecordSpool::load(spoolPath, &spooled));
+    QCOMPARE(spooled.records.size(), 45);
+    QCOMPARE(spooled.records.first().valueText, QStringLiteral("0"));
+    QCOMPARE(spooled.records.last().valueText, QStringLiteral("44"));
+
+    QVERIFY2(m_server.start(&error), qPrintable(error));
+    QSqlDatabase connection;
+    database store(connection);
+    store.openDatabase(connection);
+    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
+    QVERIFY(!QFile::exists(spoolPath));
+    checkStoredExactlyOnce(store, connection, 45);
+}
+
+QTEST_GUILESS_MAIN(TestStoreOutage)
+#include "tst_storeoutage.moc"
