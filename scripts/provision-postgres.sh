@@ -20,7 +20,7 @@ as_postgres() { as_root runuser -u postgres -- "$@"; }
 
 login_works() {
     PGPASSWORD=$DB_PASSWORD PGCONNECT_TIMEOUT=2 \
-        psql -X -q -h "$DB_HOST" -p "$DB_PORT_WANTED" -U postgres -d "$1" -tAc 'select 1' >/dev/null 2>&1
+        psql -X -q -w -h "$DB_HOST" -p "$DB_PORT_WANTED" -U postgres -d "$1" -tAc 'select 1' >/dev/null 2>&1
 }
 
 # Everything in place: nothing to do.
@@ -51,7 +51,7 @@ fi
 
 if ! login_works "$DB_NAME"; then
     say "creating database $DB_NAME"
-    PGPASSWORD=$DB_PASSWORD createdb -h "$DB_HOST" -p "$DB_PORT_WANTED" -U postgres "$DB_NAME"
+    PGPASSWORD=$DB_PASSWORD createdb -w -h "$DB_HOST" -p "$DB_PORT_WANTED" -U postgres "$DB_NAME"
 fi
 
 login_works "$DB_NAME"
