@@ -1,5 +1,6 @@
 #include "tk52k_comm.h"
 
+#include "dialogs/timesettingform.h"
 #include "export/tableexport.h"
 #include "meter/extremes.h"
 #include "meter/framedecoder.h"
@@ -133,12 +134,10 @@ void TK52K_Comm::doMenuAbout() {}
 void TK52K_Comm::doMenuManual() {}
 void TK52K_Comm::doMenuHis() {}
 void TK52K_Comm::doMenuComm() {}
-void TK52K_Comm::doMenuTime() {}
 void TK52K_Comm::doToolStart() {}
 void TK52K_Comm::doToolStop() {}
 void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo) {}
 void TK52K_Comm::readyReadSlot() {}
-void TK52K_Comm::doTimeSettingBtnEnter(bool, uint) {}
 void TK52K_Comm::doHisSettingBtnEnter(QDateTime, QDateTime) {}
 void TK52K_Comm::doOverTimerSlot() {}
 
@@ -312,4 +311,24 @@ void TK52K_Comm::updatePanel(bool rangeChanged)
 void TK52K_Comm::showLinkIndicator(bool on)
 {
     ui.CommLabel->setVisible(on);
+}
+
+void TK52K_Comm::doMenuTime()
+{
+    auto *form = new TimeSettingForm(autoflag, interval);
+    timeSettingForm = form;
+    form->setFixedSize(355, 235);
+    form->setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    form->setWindowModality(Qt::ApplicationModal);
+    form->show();
+    connect(form, &TimeSettingForm::signalsBtnEnter, this, &TK52K_Comm::doTimeSettingBtnEnter);
+}
+
+void TK52K_Comm::doTimeSettingBtnEnter(bool autoflag, uint interval)
+{
+    this->autoflag = autoflag;
+    this->interval = interval;
+    armSampleTimer();
+    if (timeSettingForm)
+        timeSettingForm->close();
 }

@@ -99,6 +99,7 @@ private:
     void showLinkIndicator(bool on);
 
     friend class tst_Panel;
+    friend class tst_TimeSetting;
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
