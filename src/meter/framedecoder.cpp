@@ -205,13 +205,37 @@ int decimalsFromCode(char code)
     }
 }
 
+// Built once: every reading then shares the table's text instead of
+// allocating its own.
+const QString *functionTexts()
+{
+    static const auto texts = [] {
+        std::array<QString, kFunctionCount> t;
+        for (int i = 0; i < kFunctionCount; ++i)
+            t[size_t(i)] = QString::fromLatin1(kFunctionTexts[i]);
+        return t;
+    }();
+    return texts.data();
+}
+
+const QString *unitTexts()
+{
+    static const auto texts = [] {
+        std::array<QString, kRangeCount> t;
+        for (int i = 0; i < kRangeCount; ++i)
+            t[size_t(i)] = QString::fromUtf16(kRanges[i].unit);
+        return t;
+    }();
+    return texts.data();
+}
+
 } // namespace
 
 QString meterFunctionText(int funcIndex)
 {
     if (funcIndex < 0 || funcIndex >= kFunctionCount)
         return QString();
-    return QString::fromLatin1(kFunctionTexts[funcIndex]);
+    return functionTexts()[funcIndex];
 }
 
 int meterRangeIndex(int funcIndex, int subRange)
@@ -225,7 +249,7 @@ QString meterRangeUnit(int rangeIndex)
 {
     if (rangeIndex < 0 || rangeIndex >= kRangeCount)
         return QString();
-    return QString::fromUtf16(kRanges[rangeIndex].unit);
+    return unitTexts()[rangeIndex];
 }
 
 int meterOverloadCount(int rangeIndex)
