@@ -7,20 +7,13 @@
 #include <qwt_painter.h>
 #include <qwt_scale_map.h>
 
-#include <cmath>
-
 namespace {
 
-/// Collects the points of one pixel column and writes its first, lowest,
-/// highest and last point to the polyline.
+/// Builds the reduced polyline point by point: of the points of one pixel
+/// column it keeps the first, the lowest, the highest and the last.
 class ColumnReducer
 {
 public:
-    explicit ColumnReducer(QPolygonF &out)
-        : m_out(out)
-    {
-    }
-
     void add(double px, double py)
     {
         if (m_open && px == m_x) {
@@ -43,6 +36,15 @@ public:
         m_index = m_minAt = m_maxAt = 0;
     }
 
+    /// The polyline with the column still being filled closed as it stands.
+    QPolygonF result() const
+    {
+        ColumnReducer copy(*this);
+        copy.flush();
+        return copy.m_out;
+    }
+
+private:
     void flush()
     {
         if (!m_open)
@@ -59,7 +61,6 @@ public:
         push(m_lastY);
     }
 
-private:
     void push(double y)
     {
         // Repeated points add nothing to a line.
@@ -68,7 +69,7 @@ private:
         m_out.append(QPointF(m_x, y));
     }
 
-    QPolygonF &m_out;
+    QPolygonF m_out;
     bool m_open = false;
     double m_x = 0;
     double m_firstY = 0, m_lastY = 0, m_minY = 0, m_maxY = 0;
@@ -76,37 +77,90 @@ private:
 };
 
 template<typename PointAt>
-QPolygonF reduce(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from, int to, PointAt pointAt)
+void reduce(ColumnReducer &columns, const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from, int to,
+            PointAt pointAt)
 {
-    QPolygonF out;
-    ColumnReducer columns(out);
     for (int i = from; i <= to; ++i) {
         const QPointF p = pointAt(i);
         // Rounded exactly as the plain drawing rounds on an aligned painter.
         columns.add(qRound(xMap.transform(p.x())), qRound(yMap.transform(p.y())));
     }
-    columns.flush();
-    return out;
 }
 
-} // namespace
-
-DecimatingCurve::DecimatingCurve(const QString &title)
-    : QwtPlotCurve(title)
-{
-}
-
-QPolygonF DecimatingCurve::columnPolyline(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
-                                          const QwtScaleMap &yMap, int from, int to)
+void reduceSeries(ColumnReducer &columns, const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
+                  const QwtScaleMap &yMap, int from, int to)
 {
     // The live data is walked through its arrays; anything else through the
     // series interface.
     if (const auto *arrays = dynamic_cast<const PlotSeriesData *>(&series)) {
         const double *x = arrays->xValues();
         const double *y = arrays->yValues();
-        return reduce(xMap, yMap, from, to, [x, y](int i) { return QPointF(x[i], y[i]); });
+        reduce(columns, xMap, yMap, from, to, [x, y](int i) { return QPointF(x[i], y[i]); });
+    } else {
+        reduce(columns, xMap, yMap, from, to, [&series](int i) { return series.sample(size_t(i)); });
     }
-    return reduce(xMap, yMap, from, to, [&series](int i) { return series.sample(size_t(i)); });
+}
+
+bool sameMap(const QwtScaleMap &a, const QwtScaleMap &b)
+{
+    return a.s1() == b.s1() && a.s2() == b.s2() && a.p1() == b.p1() && a.p2() == b.p2()
+           && !a.transformation() && !b.transformation();
+}
+
+} // namespace
+
+/// The reduced line of the points reduced so far, and what it was made with.
+struct DecimatingCurve::Cache
+{
+    const PlotSeriesData *data = nullptr;
+    quint64 generation = 0;
+    QwtScaleMap xMap, yMap;
+    int from = 0;
+    int next = 0; ///< first point not reduced yet
+    ColumnReducer columns;
+};
+
+DecimatingCurve::DecimatingCurve(const QString &title)
+    : QwtPlotCurve(title)
+{
+}
+
+DecimatingCurve::~DecimatingCurve() = default;
+
+QPolygonF DecimatingCurve::columnPolyline(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
+                                          const QwtScaleMap &yMap, int from, int to)
+{
+    ColumnReducer columns;
+    reduceSeries(columns, series, xMap, yMap, from, to);
+    return columns.result();
+}
+
+QPolygonF DecimatingCurve::cachedPolyline(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from,
+                                          int to) const
+{
+    const auto *series = dynamic_cast<const PlotSeriesData *>(data());
+    if (!series) {
+        m_cache.reset();
+        return columnPolyline(*data(), xMap, yMap, from, to);
+    }
+    // Points are only ever appended to the same generation of data, so on
+    // unchanged scales the line so far stays valid and grows by the new
+    // points. Anything else starts over.
+    const bool reusable = m_cache && m_cache->data == series && m_cache->generation == series->generation()
+                          && m_cache->from == from && m_cache->next <= to + 1 && sameMap(m_cache->xMap, xMap)
+                          && sameMap(m_cache->yMap, yMap);
+    if (!reusable) {
+        m_cache.reset(new Cache);
+        m_cache->data = series;
+        m_cache->generation = series->generation();
+        m_cache->xMap = xMap;
+        m_cache->yMap = yMap;
+        m_cache->from = from;
+        m_cache->next = from;
+    }
+    reduceSeries(m_cache->columns, *series, xMap, yMap, m_cache->next, to);
+    m_cache->next = to + 1;
+    return m_cache->columns.result();
 }
 
 void DecimatingCurve::drawLines(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
@@ -123,7 +177,7 @@ void DecimatingCurve::drawLines(QPainter *painter, const QwtScaleMap &xMap, cons
     if (from > to)
         return;
 
-    QPolygonF polyline = columnPolyline(*data(), xMap, yMap, from, to);
+    QPolygonF polyline = cachedPolyline(xMap, yMap, from, to);
     if (testPaintAttribute(ClipPolygons)) {
         const qreal pw = qMax(qreal(1.0), painter->pen().widthF());
         const QRectF clipRect = canvasRect.adjusted(-pw, -pw, pw, pw);

@@ -3,6 +3,8 @@
 #include <QPolygonF>
 #include <qwt_plot_curve.h>
 
+#include <memory>
+
 class QwtScaleMap;
 
 /// A line curve that draws long point lists at the cost of the pixels they
@@ -10,14 +12,17 @@ class QwtScaleMap;
 ///
 /// On a pixel-aligned painter (the screen, images) the points falling into
 /// one pixel column are reduced to the first, the lowest, the highest and
-/// the last of them, in their order. The lines between them cover exactly
-/// the pixels the full list covers, so the picture is the same. Other
-/// painters (vector output, antialiasing), fitted curves and filled curves
-/// get the plain drawing of QwtPlotCurve.
+/// the last of them, in their order; the lines between them cover the
+/// pixels the full list covers. With a PlotSeriesData that only grew since
+/// the last drawing on the same scales, only the new points are reduced, so
+/// a tick that appends one point costs the same for a short or a long
+/// curve. Other painters (vector output, antialiasing), fitted curves and
+/// filled curves get the plain drawing of QwtPlotCurve.
 class DecimatingCurve : public QwtPlotCurve
 {
 public:
     explicit DecimatingCurve(const QString &title = QString());
+    ~DecimatingCurve() override;
 
     /// The reduced polyline, in pixel coordinates, of the points `from`..`to`
     /// of `series` (x and y already rounded to whole pixels).
@@ -27,4 +32,10 @@ public:
 protected:
     void drawLines(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
                    const QRectF &canvasRect, int from, int to) const override;
+
+private:
+    struct Cache;
+    QPolygonF cachedPolyline(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from, int to) const;
+
+    mutable std::unique_ptr<Cache> m_cache;
 };

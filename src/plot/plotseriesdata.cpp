@@ -16,6 +16,7 @@ void PlotSeriesData::showSource()
         m_heldX = QVector<double>();
         m_heldY = QVector<double>();
         m_count = 0;
+        ++m_generation;
         resetBounds();
     }
     extendBounds(m_count, n);
@@ -27,6 +28,7 @@ void PlotSeriesData::hold(QVector<double> &&x, QVector<double> &&y)
     m_heldX = std::move(x);
     m_heldY = std::move(y);
     m_holding = true;
+    ++m_generation;
     // What is shown does not change: the held vectors are the very points
     // last shown (plus any appended since, which stay hidden).
     m_count = std::min({m_count, m_heldX.size(), m_heldY.size()});

@@ -34,6 +34,10 @@ public:
     const double *xValues() const;
     const double *yValues() const;
 
+    /// Changes whenever shown points are replaced rather than appended to,
+    /// so a drawing made of the earlier points can tell it is stale.
+    quint64 generation() const { return m_generation; }
+
 private:
     void resetBounds();
     void extendBounds(int from, int to);
@@ -44,5 +48,6 @@ private:
     QVector<double> m_heldY;
     bool m_holding = false;
     int m_count = 0;
+    quint64 m_generation = 0;
     double m_minX = 0, m_maxX = 0, m_minY = 0, m_maxY = 0;
 };

@@ -72,6 +72,7 @@ private slots:
     void picturesMatchPlainDrawing_data();
     void picturesMatchPlainDrawing();
     void reducesToTheColumns();
+    void growingCurveDrawsLikeAFreshOne();
 };
 
 void TestDecimatingCurve::adapterGivesExactPoints()
@@ -253,6 +254,63 @@ void TestDecimatingCurve::reducesToTheColumns()
     const QPolygonF line = DecimatingCurve::columnPolyline(data, xMap, yMap, 0, 49999);
     QVERIFY2(line.size() <= 4 * 900, qPrintable(QString::number(line.size())));
     QVERIFY(line.size() >= 900);
+}
+
+void TestDecimatingCurve::growingCurveDrawsLikeAFreshOne()
+{
+    // The live curve keeps its reduced line between drawings and adds only
+    // the new points; every picture must equal that of a curve drawing the
+    // same points for the first time, also after the scales change and after
+    // the points are replaced.
+    const Series s = makeSeries("several per second", 6000, 3);
+    QVector<double> x, y;
+    const QPen pen(QColor(0, 255, 0));
+    DecimatingCurve live;
+    live.setPen(pen);
+    auto *liveData = new PlotSeriesData(&x, &y);
+    live.setData(liveData);
+
+    const QRect canvas(0, 0, 640, 480);
+    QwtScaleMap xMap, yMap;
+    xMap.setPaintInterval(canvas.left(), canvas.right());
+    yMap.setScaleInterval(-1500, 1500);
+    yMap.setPaintInterval(canvas.bottom(), canvas.top());
+
+    const auto check = [&](const char *when) {
+        QVector<double> fx(x), fy(y);
+        DecimatingCurve fresh;
+        fresh.setPen(pen);
+        auto *freshData = new PlotSeriesData(&fx, &fy);
+        freshData->showSource();
+        fresh.setData(freshData);
+        const QImage expected = render(fresh, xMap, yMap, canvas, false);
+        QVERIFY2(render(live, xMap, yMap, canvas, false) == expected, when);
+    };
+
+    int next = 0;
+    const auto append = [&](int n) {
+        for (int end = next + n; next < end; ++next) {
+            x.append(s.x[next]);
+            y.append(s.y[next]);
+        }
+        liveData->showSource();
+    };
+
+    xMap.setScaleInterval(0, 400);
+    for (int step = 0; step < 40; ++step) {
+        append(step % 3 ? 1 : 37);
+        check("growing");
+    }
+    xMap.setScaleInterval(0, 200); // zoomed: part of the line leaves the canvas
+    append(5);
+    check("scales changed");
+    liveData->hold(std::move(x), std::move(y));
+    x.clear();
+    y.clear();
+    append(700); // more than before: only the generation tells them apart
+    check("points replaced");
+    append(1);
+    check("growing again");
 }
 
 QTEST_MAIN(TestDecimatingCurve)
