@@ -1,9 +1,11 @@
 #include "tk52k_comm.h"
 
+#include "dialogs/commsettingform.h"
 #include "dialogs/timesettingform.h"
 #include "export/tableexport.h"
 #include "meter/extremes.h"
 #include "meter/framedecoder.h"
+#include "meter/frameextractor.h"
 #include "meter/tkdatadas.h"
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
@@ -14,6 +16,7 @@
 
 #include <QDateTime>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -25,6 +28,8 @@
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
 constexpr int kAutoPeriodMs = 60;
+constexpr int kLinkTimeoutMs = 1000;
+constexpr int kMaxTableRows = 50000;
 } // namespace
 
 TK52K_Comm::TK52K_Comm(QWidget *parent)
@@ -60,10 +65,18 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     frameBuffer = QByteArray(14, '\0');
 
     linkTimer = new QTimer(this);
+    // A reading that was never decoded: the first real one is a range change.
     currentReading = new TkDataDas(this);
     extremes = new maxdatabase(this);
 
     setupPlot(now);
+
+    // The port is a member by value; parenting it makes it findable as a
+    // child of the window (tests, diagnostics). It goes before the window's
+    // base part does, which detaches it cleanly.
+    serialPort.setObjectName(QStringLiteral("serialPort"));
+    serialPort.setParent(this);
+    connect(&serialPort, &QSerialPort::errorOccurred, this, &TK52K_Comm::doSerialErrorSlot);
 
     timeLabel = new QLabel(now.toString(QLatin1String(kClockFormat)), this);
     timeLabel->setObjectName(QStringLiteral("timeLabel"));
@@ -110,7 +123,53 @@ void TK52K_Comm::armSampleTimer()
 void TK52K_Comm::timerEvent(QTimerEvent *)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    timeLabel->setText(now.toString(QLatin1String(kClockFormat)));
+    const QString clock = now.toString(QLatin1String(kClockFormat));
+    timeLabel->setText(clock);
+
+    if (!running || rxBuffer.size() < kFrameSize)
+        return;
+    // Only a frame cut out at this tick is decoded: bytes without a line feed
+    // must not record the previous frame again under a new time.
+    if (takeNewestFrame(rxBuffer, frameBuffer) != FrameCut::Frame)
+        return;
+    TkDataDas *reading = decodeFrame(frameBuffer);
+    if (!reading)
+        return;
+
+    const bool rangeChanged = reading->rangeIndex != currentReading->rangeIndex;
+    delete currentReading;
+    currentReading = reading;
+
+    if (!rangeChanged) {
+        updatePanel(false);
+        appendReadingRow(clock);
+        storeReading();
+        appendPlotPoint(now);
+        if (model->rowCount() > kMaxTableRows) {
+            model->removeRows(0, model->rowCount());
+            clearPlotPoints();
+        }
+        replot();
+    } else {
+        // A new range starts a new table and a new curve; its first reading
+        // is shown but not stored.
+        updatePanel(true);
+        model->removeRows(0, model->rowCount());
+        restartPlot(now);
+        appendReadingRow(clock);
+    }
+    ui.tableView->scrollToBottom();
+}
+
+void TK52K_Comm::appendReadingRow(const QString &clock)
+{
+    QList<QStandardItem *> row{new QStandardItem(clock),
+                               new QStandardItem(recordedValueText(*currentReading) + QLatin1Char(' ')
+                                                 + currentReading->unitStr),
+                               new QStandardItem(currentReading->funcStr)};
+    for (QStandardItem *item : row)
+        item->setTextAlignment(Qt::AlignCenter);
+    model->appendRow(row);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
@@ -133,13 +192,174 @@ void TK52K_Comm::doMenuExit()
 void TK52K_Comm::doMenuAbout() {}
 void TK52K_Comm::doMenuManual() {}
 void TK52K_Comm::doMenuHis() {}
-void TK52K_Comm::doMenuComm() {}
-void TK52K_Comm::doToolStart() {}
-void TK52K_Comm::doToolStop() {}
-void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo) {}
-void TK52K_Comm::readyReadSlot() {}
 void TK52K_Comm::doHisSettingBtnEnter(QDateTime, QDateTime) {}
-void TK52K_Comm::doOverTimerSlot() {}
+
+// The store queues the reading and returns at once; its result is not
+// needed here.
+void TK52K_Comm::storeReading()
+{
+    db->insertRecord(currentReading);
+}
+
+void TK52K_Comm::setSamplingMode(bool automatic, uint seconds)
+{
+    autoflag = automatic;
+    interval = seconds;
+    armSampleTimer();
+}
+
+void TK52K_Comm::doMenuComm()
+{
+    auto *form = new CommSettingForm();
+    commSettingForm = form;
+    // Each request builds a fresh dialog with a fresh port list; the closed
+    // one is of no further use.
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    if (!chosenPortName.isEmpty())
+        form->setCurrentPortName(chosenPortName);
+    form->setFixedSize(243, 135);
+    form->setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    form->setWindowModality(Qt::ApplicationModal);
+    form->show();
+    connect(form, &CommSettingForm::signalsPortNameEnter, this, &TK52K_Comm::doCommPortNameEnter);
+    connect(form, &CommSettingForm::signalsBtnEnter, this, &TK52K_Comm::doCommSettingBtnEnter);
+}
+
+void TK52K_Comm::doCommPortNameEnter(const QString &portName)
+{
+    pendingPortName = portName;
+}
+
+void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo info)
+{
+    portInfo = info;
+    // A pseudo-terminal or a typed path has no QSerialPortInfo; then the name
+    // the dialog sent just before is the port.
+    if (!info.isNull()) {
+        chosenPortName = info.portName();
+        serialPort.setPort(info);
+    } else {
+        chosenPortName = pendingPortName;
+        serialPort.setPortName(chosenPortName);
+    }
+    pendingPortName.clear();
+    if (commSettingForm)
+        commSettingForm->close();
+    // A run in progress goes on with the port it opened and must stay
+    // stoppable; the new port is used from the next start.
+    if (!running) {
+        ui.actionStart->setEnabled(true);
+        ui.actionStop->setEnabled(false);
+    }
+}
+
+void TK52K_Comm::choosePort(const QString &name)
+{
+    doCommPortNameEnter(name);
+    doCommSettingBtnEnter(QSerialPortInfo(name));
+}
+
+void TK52K_Comm::showPortWarning()
+{
+    QMessageBox box(QMessageBox::Warning, tr("警告"), tr("请设置串口！"), QMessageBox::Ok);
+    box.button(QMessageBox::Ok)->setText(tr("确 定"));
+    box.exec();
+}
+
+void TK52K_Comm::doToolStart()
+{
+    // Without a port that opens, the previous run's table stays as it is.
+    if (serialPort.portName().isEmpty() || !serialPort.open(QIODevice::ReadWrite)) {
+        showPortWarning();
+        return;
+    }
+    model->removeRows(0, model->rowCount());
+
+    // The results are not checked: a port that refuses a setting stays open
+    // with what it accepted.
+    serialPort.setBaudRate(QSerialPort::Baud2400, QSerialPort::AllDirections);
+    serialPort.setParity(QSerialPort::NoParity);
+    serialPort.setDataBits(QSerialPort::Data8);
+    serialPort.setStopBits(QSerialPort::OneStop);
+    serialPort.setFlowControl(QSerialPort::NoFlowControl);
+    serialPort.clearError();
+    serialPort.clear(QSerialPort::AllDirections);
+    // Opto-isolated meter cables draw their power from DTR, with RTS low. A
+    // pseudo-terminal refuses both, which does no harm.
+    serialPort.setDataTerminalReady(true);
+    serialPort.setRequestToSend(false);
+    rxBuffer.clear();
+
+    armSampleTimer();
+    running = true;
+    linkTimer->start(kLinkTimeoutMs);
+    statusLabel->setText(tr("已连接"));
+    ui.actionStart->setEnabled(false);
+    ui.actionStop->setEnabled(true);
+    ui.actionTxt->setEnabled(false);
+    ui.actionExcel->setEnabled(false);
+    ui.actionPrint->setEnabled(false);
+
+    clearPlotPoints();
+    replot();
+    connect(&serialPort, &QSerialPort::readyRead, this, &TK52K_Comm::readyReadSlot, Qt::UniqueConnection);
+}
+
+void TK52K_Comm::doToolStop()
+{
+    if (sampleTimerId != 0) {
+        killTimer(sampleTimerId);
+        // Forget the id: killing it again later would hit a dead timer.
+        sampleTimerId = 0;
+    }
+    linkTimer->stop();
+    running = false;
+    statusLabel->setText(tr("未连接"));
+    ui.actionStart->setEnabled(true);
+    ui.actionStop->setEnabled(false);
+    ui.actionTxt->setEnabled(true);
+    ui.actionExcel->setEnabled(true);
+    ui.actionPrint->setEnabled(true);
+    serialPort.close();
+}
+
+void TK52K_Comm::readyReadSlot()
+{
+    rxBuffer.append(serialPort.readAll());
+    boundRxBuffer(rxBuffer);
+    showLinkIndicator(true);
+    linkTimer->start(kLinkTimeoutMs);
+}
+
+void TK52K_Comm::doOverTimerSlot()
+{
+    endRun();
+}
+
+void TK52K_Comm::doSerialErrorSlot(QSerialPort::SerialPortError error)
+{
+    // The device went away (a cable pulled, the far end of a pty closed).
+    // The port reports this again and again until it is closed, so the run
+    // ends now rather than when the watchdog notices the silence.
+    if (running && (error == QSerialPort::ReadError || error == QSerialPort::ResourceError))
+        endRun();
+}
+
+// The meter fell silent or vanished: the run ends, the port is closed and
+// the exports become available. The watchdog's work is done with it.
+void TK52K_Comm::endRun()
+{
+    running = false;
+    showLinkIndicator(false);
+    ui.actionStart->setEnabled(true);
+    ui.actionStop->setEnabled(false);
+    ui.actionTxt->setEnabled(true);
+    ui.actionExcel->setEnabled(true);
+    ui.actionPrint->setEnabled(true);
+    statusLabel->setText(tr("未连接"));
+    serialPort.close();
+    linkTimer->stop();
+}
 
 // Exports and the print read the reading table as it stands; rows that
 // arrive meanwhile wait for the next export.

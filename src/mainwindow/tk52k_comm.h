@@ -40,6 +40,14 @@ public:
     /// stamped with the current local time. The caller takes the reading over.
     TkDataDas *decodeFrame(QByteArray frame);
 
+    /// Chooses the meter's port by a listed port name or a device path, as
+    /// confirming the port dialog does (the command line's --port).
+    void choosePort(const QString &name);
+
+    /// Sets the sampling mode (automatic: every frame, about every 60 ms;
+    /// otherwise every `seconds` seconds) and re-arms the sampling timer.
+    void setSamplingMode(bool automatic, uint seconds);
+
 public slots:
     void doMenuExit();
     void doMenuAbout();
@@ -57,6 +65,12 @@ public slots:
     void doTimeSettingBtnEnter(bool autoflag, uint interval);
     void doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime);
     void doOverTimerSlot();
+    /// The port dialog's choice as typed or picked; arrives just before
+    /// doCommSettingBtnEnter and names the port when no QSerialPortInfo can.
+    void doCommPortNameEnter(const QString &portName);
+
+private slots:
+    void doSerialErrorSlot(QSerialPort::SerialPortError error);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -101,6 +115,12 @@ private:
     friend class tst_Panel;
     friend class tst_TimeSetting;
 
+    void endRun();
+    void showPortWarning();
+    void appendReadingRow(const QString &clock);
+    /// Hands currentReading to the record store.
+    void storeReading();
+
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
     QSerialPortInfo portInfo;
@@ -111,6 +131,8 @@ private:
     unsigned int interval = 1;
     bool running = false;
     QTimer *linkTimer = nullptr;
+    QString chosenPortName;  ///< the port as chosen: a listed name or a device path
+    QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
     QDateTime historyStart;
     QDateTime historyStop;
     QStandardItemModel *model = nullptr;

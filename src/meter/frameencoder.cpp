@@ -28,7 +28,7 @@ struct RangeBits
 
 // One row per range index: the bits the meter sets in that range and the
 // decimals it shows there.
-constexpr std::array<RangeBits, 45> kRanges{{
+constexpr std::array<RangeBits, kRangeCount> kRanges{{
     {kDc, 0, kMilli, kVolt, 1},          // 0  DCV mV
     {kDc, 0, 0, kVolt, 3},               // 1  DCV V
     {kDc, 0, 0, kVolt, 2},               // 2

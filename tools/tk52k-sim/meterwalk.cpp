@@ -3,26 +3,9 @@
 #include <QtGlobal>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace {
-
-// The largest count the meter shows in each range before it reads overload.
-constexpr std::array<int, 45> kFullScale{{
-    7999, 7999, 7999, 7999, 1199,       // DCV
-    7999, 7999, 7999, 7999,             // ACV
-    7999, 7999, 7999, 7999, 7999, 1199, // DCA
-    7999, 7999, 7999, 7999, 799, 1199,  // ACA
-    7999, 7999, 7999, 7999, 7999, 7999, // OHM
-    3999,                               // DIODE
-    5999,                               // BEEP
-    5999, 5999, 5999, 5999, 3999,       // CAP
-    1999, 1999, 1999, 1999, 1999, 1999, 2999, // FREQ
-    1199,                               // DUTY
-    1499, 2999,                         // TEMP
-    2999,                               // hFE
-}};
 
 bool signedRange(int range)
 {
@@ -50,7 +33,8 @@ MeterWalk::MeterWalk(quint32 seed, int fixedRange, int dwell)
 
 int MeterWalk::fullScale() const
 {
-    return kFullScale[static_cast<size_t>(m_range)];
+    // The largest count the meter shows before it reads overload.
+    return meterOverloadCount(m_range) - 1;
 }
 
 bool MeterWalk::isSigned() const
@@ -99,7 +83,7 @@ void MeterWalk::enterRange(int rangeIndex)
 FrameContent MeterWalk::next()
 {
     if (m_fixedRange < 0 && m_framesInRange >= m_dwell)
-        enterRange((m_range + 1) % static_cast<int>(kFullScale.size()));
+        enterRange((m_range + 1) % kRangeCount);
     ++m_framesInRange;
 
     const double fs = fullScale();
