@@ -6,6 +6,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -18,7 +21,32 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("TALVIK 52K 上位软件"));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Use the meter on DEVICE (a port name such as ttyUSB0, or a device path)."),
+        QStringLiteral("DEVICE"));
+    const QCommandLineOption startOption(QStringLiteral("start"),
+        QStringLiteral("Start a run as soon as the window is shown."));
+    const QCommandLineOption intervalOption(QStringLiteral("interval"),
+        QStringLiteral("Record every frame (auto, the default) or one every SECONDS (1-3600)."),
+        QStringLiteral("SECONDS|auto"));
+    parser.addOptions({portOption, startOption, intervalOption});
     parser.process(app);
+
+    bool automatic = true;
+    uint seconds = 1;
+    if (parser.isSet(intervalOption)) {
+        const QString value = parser.value(intervalOption).trimmed();
+        if (value.compare(QLatin1String("auto"), Qt::CaseInsensitive) != 0) {
+            bool ok = false;
+            seconds = value.toUInt(&ok);
+            if (!ok || seconds < 1 || seconds > 3600) {
+                std::fprintf(stderr, "tk52k: --interval wants auto or whole seconds from 1 to 3600, not \"%s\"\n",
+                             qPrintable(value));
+                return 2;
+            }
+            automatic = false;
+        }
+    }
 
     initTk52kResources();
     installFontSubstitutions();
@@ -32,5 +60,11 @@ int main(int argc, char *argv[])
     window.resize(initialWindowSize(desktop.size()));
     window.show();
     window.move(desktop.topLeft() + centredWindowPosition(desktop.size(), window.size()));
+    if (parser.isSet(intervalOption))
+        window.setSamplingMode(automatic, seconds);
+    if (parser.isSet(portOption))
+        window.choosePort(parser.value(portOption));
+    if (parser.isSet(startOption))
+        QTimer::singleShot(0, &window, &TK52K_Comm::doToolStart);
     return app.exec();
 }
