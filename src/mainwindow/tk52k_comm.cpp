@@ -65,6 +65,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     frameBuffer = QByteArray(14, '\0');
 
     linkTimer = new QTimer(this);
+    linkTimer->setObjectName(QStringLiteral("linkTimer"));
     // A reading that was never decoded: the first real one is a range change.
     currentReading = new TkDataDas(this);
     extremes = new maxdatabase(this);
