@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QStringList>
+
+/// One subcommand of tk52k-bench: gets the arguments after its name, prints
+/// its figures as one JSON line on standard output, returns the exit code.
+using BenchCommand = int (*)(const QStringList &args);
+
+/// tick --points N [--ticks K]: the main window's recording tick with a
+/// curve of about N points.
+int runTickBench(const QStringList &args);
