@@ -9,3 +9,7 @@ using BenchCommand = int (*)(const QStringList &args);
 /// tick --points N [--ticks K]: the main window's recording tick with a
 /// curve of about N points.
 int runTickBench(const QStringList &args);
+
+/// history --from T --to T: opens the history window on a range of the
+/// configured database and times until its rows are shown.
+int runHistoryBench(const QStringList &args);

@@ -192,9 +192,6 @@ void TK52K_Comm::doMenuExit()
 // The commands below arrive with their own features; until then they do nothing.
 void TK52K_Comm::doMenuAbout() {}
 void TK52K_Comm::doMenuManual() {}
-void TK52K_Comm::doMenuHis() {}
-void TK52K_Comm::doHisSettingBtnEnter(QDateTime, QDateTime) {}
-
 // The store queues the reading and returns at once; its result is not
 // needed here.
 void TK52K_Comm::storeReading()

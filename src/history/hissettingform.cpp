@@ -1,0 +1,31 @@
+#include "hissettingform.h"
+
+HisSettingForm::HisSettingForm(QWidget *parent)
+    : QWidget(parent)
+{
+    ui.setupUi(this);
+
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    ui.startDateTimeEdit->setDisplayFormat(format);
+    ui.StopDateTimeEdit->setDisplayFormat(format);
+    const QDateTime now = QDateTime::currentDateTime();
+    ui.startDateTimeEdit->setDateTime(now);
+    ui.StopDateTimeEdit->setDateTime(now);
+
+    connect(ui.pushButton, SIGNAL(clicked()), this, SLOT(doBtnEnterSlot()));
+    connect(ui.pushButton_2, SIGNAL(clicked()), this, SLOT(doBtnCancelSlot()));
+}
+
+HisSettingForm::~HisSettingForm() = default;
+
+void HisSettingForm::doBtnEnterSlot()
+{
+    m_startTime = ui.startDateTimeEdit->dateTime();
+    m_stopTime = ui.StopDateTimeEdit->dateTime();
+    emit signalsBtnEnter(m_startTime, m_stopTime);
+}
+
+void HisSettingForm::doBtnCancelSlot()
+{
+    close();
+}

@@ -1,0 +1,317 @@
+#include "historydata.h"
+
+#include "plot/rangescale.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+constexpr qint64 kSecsPerDay = 86400;
+constexpr qint64 kOffsetBucketSecs = 900;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    qint64 q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+// Days from 1970-01-01 to a proleptic Gregorian date, and back
+// (the well-known civil calendar arithmetic, valid for any year).
+qint64 daysFromCivil(qint64 y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const qint64 era = floorDiv(y, 400);
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<qint64>(doe) - 719468;
+}
+
+struct Civil
+{
+    qint64 year;
+    unsigned month;
+    unsigned day;
+};
+
+Civil civilFromDays(qint64 z)
+{
+    z += 719468;
+    const qint64 era = floorDiv(z, 146097);
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<qint64>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+int digits(QStringView text, int from, int count)
+{
+    int v = 0;
+    for (int i = from; i < from + count; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        v = v * 10 + (c - u'0');
+    }
+    return v;
+}
+
+qint64 parseNaive(QStringView t)
+{
+    if (t.size() < 19 || t[4] != u'-' || t[7] != u'-' || (t[10] != u' ' && t[10] != u'T') || t[13] != u':' ||
+        t[16] != u':')
+        return kNoTime;
+    if (t.size() > 19 && t[19] != u'.')
+        return kNoTime;
+    const int y = digits(t, 0, 4), mo = digits(t, 5, 2), d = digits(t, 8, 2);
+    const int h = digits(t, 11, 2), mi = digits(t, 14, 2), s = digits(t, 17, 2);
+    if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+        return kNoTime;
+    if (!QDate::isValid(y, mo, d))
+        return kNoTime;
+    return daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kSecsPerDay + h * 3600 +
+           mi * 60 + s;
+}
+
+qint64 naiveFromDateTime(const QDateTime &dt)
+{
+    if (!dt.isValid())
+        return kNoTime;
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    return daysFromCivil(d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())) *
+               kSecsPerDay +
+           t.hour() * 3600 + t.minute() * 60 + t.second();
+}
+
+QDateTime localFromNaive(qint64 naive)
+{
+    const qint64 days = floorDiv(naive, kSecsPerDay);
+    const int secs = static_cast<int>(naive - days * kSecsPerDay);
+    const Civil c = civilFromDays(days);
+    return QDateTime(QDate(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day)),
+                     QTime(secs / 3600, secs / 60 % 60, secs % 60), Qt::LocalTime);
+}
+
+bool isSpace(char16_t c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v';
+}
+
+// The value texts are short plain decimals; those are read straight from
+// their characters, anything else goes the long way through QString.
+double valueOf(const QString &text)
+{
+    const QChar *p = text.constData();
+    int begin = 0, end = text.size();
+    while (begin < end && isSpace(p[begin].unicode()))
+        ++begin;
+    while (end > begin && isSpace(p[end - 1].unicode()))
+        --end;
+    bool plus = false;
+    if (begin < end && p[begin] == u'+') {
+        plus = true;
+        ++begin;
+    }
+    char buf[64];
+    const int n = end - begin;
+    double v = 0.0;
+    bool fast = n > 0 && n < int(sizeof buf) && !(plus && p[begin] == u'-');
+    for (int i = 0; fast && i < n; ++i) {
+        const char16_t c = p[begin + i].unicode();
+        fast = c < 0x80 && c != u'+';
+        buf[i] = static_cast<char>(c);
+    }
+    if (fast) {
+        const auto r = std::from_chars(buf, buf + n, v);
+        fast = r.ec == std::errc() && r.ptr == buf + n;
+    }
+    if (!fast) {
+        bool ok = false;
+        v = text.toDouble(&ok);
+        if (!ok)
+            v = 0.0;
+    }
+    return std::isfinite(v) ? v : 0.0;
+}
+
+void appendTwo(char16_t *&out, int v)
+{
+    *out++ = char16_t(u'0' + v / 10);
+    *out++ = char16_t(u'0' + v % 10);
+}
+
+} // namespace
+
+void HistoryData::append(const QDateTime &time, const QString &value, const QString &unit, const QString &func,
+                         const QString &frastr)
+{
+    appendNaive(naiveFromDateTime(time), value, unit, func, frastr);
+}
+
+void HistoryData::appendText(QStringView time, const QString &value, const QString &unit, const QString &func,
+                             const QString &frastr)
+{
+    appendNaive(parseNaive(time), value, unit, func, frastr);
+}
+
+void HistoryData::appendNaive(qint64 naive, const QString &value, const QString &unit, const QString &func,
+                              const QString &frastr)
+{
+    const bool first = m_naive.isEmpty();
+    m_naive.append(naive);
+
+    double x = 0.0;
+    if (naive != kNoTime) {
+        const qint64 utc = utcSeconds(naive);
+        if (first)
+            m_baseUtc = utc;
+        // Against an invalid base every difference is 0, as QDateTime::secsTo has it.
+        else if (m_naive.first() != kNoTime)
+            x = static_cast<double>(utc - m_baseUtc);
+    }
+    m_x.append(x);
+    m_y.append(valueOf(value));
+
+    const QChar *p = value.constData();
+    const int n = value.size();
+    bool ascii = true;
+    for (int i = 0; ascii && i < n; ++i)
+        ascii = p[i].unicode() < 0x80;
+    if (ascii) {
+        const int at = m_valueBytes.size();
+        m_valueBytes.resize(at + n);
+        char *out = m_valueBytes.data() + at;
+        for (int i = 0; i < n; ++i)
+            out[i] = static_cast<char>(p[i].unicode());
+    } else {
+        m_valueBytes.append(value.toUtf8());
+    }
+    m_valueEnd.append(static_cast<quint32>(m_valueBytes.size()));
+    m_pairOfRow.append(labelPair(unit, func));
+
+    if (first) {
+        bool ok = false;
+        const int index = frastr.trimmed().toInt(&ok, 10);
+        m_firstRange = ok && hasRangeScale(index) ? index : kNoRangeIndex;
+    }
+}
+
+qint64 HistoryData::utcSeconds(qint64 naive)
+{
+    const qint64 bucket = floorDiv(naive, kOffsetBucketSecs);
+    if (bucket != m_offsetBucket) {
+        m_offsetBucket = bucket;
+        m_offset = localFromNaive(bucket * kOffsetBucketSecs).offsetFromUtc();
+    }
+    return naive - m_offset;
+}
+
+quint32 HistoryData::labelPair(const QString &unit, const QString &func)
+{
+    if (!m_pairUnit.isEmpty() && m_pairUnit[m_lastPair] == unit && m_pairFunc[m_lastPair] == func)
+        return m_lastPair;
+    const QString key = unit + QChar(0x1f) + func;
+    auto it = m_pairIndex.constFind(key);
+    if (it == m_pairIndex.constEnd()) {
+        it = m_pairIndex.insert(key, static_cast<quint32>(m_pairUnit.size()));
+        m_pairUnit.append(unit);
+        m_pairFunc.append(func);
+    }
+    m_lastPair = *it;
+    return m_lastPair;
+}
+
+void HistoryData::reserve(int rows)
+{
+    m_naive.reserve(rows);
+    m_x.reserve(rows);
+    m_y.reserve(rows);
+    m_valueEnd.reserve(rows);
+    m_pairOfRow.reserve(rows);
+    m_valueBytes.reserve(rows * 6);
+}
+
+void HistoryData::squeeze()
+{
+    m_naive.squeeze();
+    m_x.squeeze();
+    m_y.squeeze();
+    m_valueEnd.squeeze();
+    m_pairOfRow.squeeze();
+    m_valueBytes.squeeze();
+}
+
+QDateTime HistoryData::time(int row) const
+{
+    const qint64 naive = m_naive.at(row);
+    return naive == kNoTime ? QDateTime() : localFromNaive(naive);
+}
+
+QString HistoryData::timeText(int row) const
+{
+    const qint64 naive = m_naive.at(row);
+    if (naive == kNoTime)
+        return QString();
+    const qint64 days = floorDiv(naive, kSecsPerDay);
+    const int secs = static_cast<int>(naive - days * kSecsPerDay);
+    const Civil c = civilFromDays(days);
+    if (c.year < 0 || c.year > 9999)
+        return localFromNaive(naive).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QString text(19, Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    const int year = static_cast<int>(c.year);
+    appendTwo(out, year / 100);
+    appendTwo(out, year % 100);
+    *out++ = u'-';
+    appendTwo(out, static_cast<int>(c.month));
+    *out++ = u'-';
+    appendTwo(out, static_cast<int>(c.day));
+    *out++ = u' ';
+    appendTwo(out, secs / 3600);
+    *out++ = u':';
+    appendTwo(out, secs / 60 % 60);
+    *out++ = u':';
+    appendTwo(out, secs % 60);
+    return text;
+}
+
+QString HistoryData::valueText(int row) const
+{
+    const quint32 begin = row == 0 ? 0 : m_valueEnd.at(row - 1);
+    const quint32 end = m_valueEnd.at(row);
+    return QString::fromUtf8(m_valueBytes.constData() + begin, static_cast<int>(end - begin));
+}
+
+const QString &HistoryData::unitText(int row) const
+{
+    return m_pairUnit.at(static_cast<int>(m_pairOfRow.at(row)));
+}
+
+const QString &HistoryData::funcText(int row) const
+{
+    return m_pairFunc.at(static_cast<int>(m_pairOfRow.at(row)));
+}
+
+QDateTime HistoryData::baseTime() const
+{
+    return isEmpty() ? QDateTime() : time(0);
+}
+
+qint64 HistoryData::storageBytes() const
+{
+    qint64 bytes = qint64(m_naive.capacity()) * qint64(sizeof(qint64)) +
+                   qint64(m_x.capacity() + m_y.capacity()) * qint64(sizeof(double)) +
+                   qint64(m_valueEnd.capacity() + m_pairOfRow.capacity()) * qint64(sizeof(quint32)) +
+                   m_valueBytes.capacity();
+    for (int i = 0; i < m_pairUnit.size(); ++i)
+        bytes += 2 * (m_pairUnit[i].capacity() + m_pairFunc[i].capacity()) * qint64(sizeof(QChar)) + 64;
+    return bytes;
+}

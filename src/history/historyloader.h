@@ -1,0 +1,80 @@
+#pragma once
+
+#include "history/historydata.h"
+#include "store/dbsettings.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QThread;
+
+/// What came of loading a time range.
+struct HistoryLoadResult
+{
+    enum Status { Loaded, Cancelled, Failed };
+
+    Status status = Loaded;
+    /// The rows read, in time order; never null. Empty when the load failed
+    /// and partial when it was cancelled.
+    std::shared_ptr<HistoryData> rows = std::make_shared<HistoryData>();
+    /// The database's message when the load failed.
+    QString error;
+};
+
+/// Hooks a caller may give a load.
+struct HistoryLoadControl
+{
+    /// Polled between blocks of rows; once true the load stops (Cancelled).
+    const std::atomic_bool *cancel = nullptr;
+    /// Called every few thousand rows on the loading thread with the rows
+    /// read so far and the fraction of the time range they cover (0…1).
+    std::function<void(int rows, double fraction)> progress;
+};
+
+/// Reads the rows of `invoice` whose create_time lies between `start` and
+/// `stop` (both included, to the second), ordered by time, on a connection of
+/// its own made from `settings` and closed before returning. Runs on the
+/// calling thread; any thread will do. Invalid bounds give an empty result.
+HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                                   const HistoryLoadControl &control = HistoryLoadControl());
+
+/// Runs loadHistoryRange() on a thread of its own and reports back on the
+/// thread that owns this object.
+class HistoryLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                  QObject *parent = nullptr);
+    /// Cancels a load still running and waits for its thread.
+    ~HistoryLoader() override;
+
+    void start();
+    /// Asks the running load to stop; finished() follows with Cancelled
+    /// unless the rows were all read already.
+    void cancel();
+    bool isRunning() const { return m_running; }
+    /// The outcome; valid once finished() was emitted.
+    const HistoryLoadResult &result() const { return m_result; }
+
+signals:
+    /// Rows read so far and the share of the time range they cover, in tenths of a percent.
+    void progress(int rows, int permille);
+    void finished();
+
+private:
+    void onThreadFinished();
+
+    DbSettings m_settings;
+    QDateTime m_start;
+    QDateTime m_stop;
+    std::atomic_bool m_cancel{false};
+    QThread *m_thread = nullptr;
+    bool m_running = false;
+    HistoryLoadResult m_result;
+};

@@ -1,0 +1,77 @@
+#include "historytablemodel.h"
+
+HistoryTableModel::HistoryTableModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+HistoryTableModel::HistoryTableModel(std::shared_ptr<const HistoryData> rows, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_rows(std::move(rows))
+{
+}
+
+void HistoryTableModel::setRows(std::shared_ptr<const HistoryData> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+int HistoryTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_rows ? 0 : m_rows->rowCount();
+}
+
+int HistoryTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || !m_rows || index.row() >= m_rows->rowCount())
+        return QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    switch (index.column()) {
+    case TimeColumn:
+        return m_rows->timeText(index.row());
+    case ValueColumn:
+        return m_rows->valueText(index.row());
+    case UnitColumn:
+        return m_rows->unitText(index.row());
+    case FuncColumn:
+        return m_rows->funcText(index.row());
+    default:
+        return QVariant();
+    }
+}
+
+QVariant HistoryTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case TimeColumn:
+        return tr("时间");
+    case ValueColumn:
+        return tr("数据");
+    case UnitColumn:
+        return tr("单位");
+    case FuncColumn:
+        return tr("功能");
+    default:
+        return QVariant();
+    }
+}
+
+Qt::ItemFlags HistoryTableModel::flags(const QModelIndex &index) const
+{
+    // Selectable for copying and row selection, never editable.
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ui_hisviewform.h"
+
+#include "history/historydata.h"
+#include "store/dbsettings.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QWidget>
+
+#include <memory>
+
+class HistoryLoader;
+class HistoryTableModel;
+class QSqlQueryModel;
+class QwtPlotCurve;
+
+/// The window that shows the result of one history query: the table of the
+/// readings on the left, their curve over the time of day on the right, and
+/// the export and print buttons above the curve.
+class HisViewForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    /// An empty window; loadRange() or setRows() fill it.
+    explicit HisViewForm(QWidget *parent = nullptr);
+    /// A window showing the rows of `model` (columns named as in `invoice`)
+    /// in the order the model holds them. `model` is read here only.
+    HisViewForm(QSqlQueryModel *model, QWidget *parent);
+    ~HisViewForm() override;
+
+    /// Reads the range on a thread of its own and shows it once read. A load
+    /// that takes a while shows its progress; cancelling it closes the window.
+    void loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop);
+    /// Shows `rows`: the table, the curve, the time axis from row 0's time
+    /// and the y scale of row 0's range (the data's own extent when row 0
+    /// names no range).
+    void setRows(std::shared_ptr<const HistoryData> rows);
+
+    bool isLoading() const;
+    HistoryTableModel *historyModel() const { return m_model; }
+    QwtPlotCurve *curve() const { return m_curve; }
+    QwtPlot *plot() const { return ui.qwtPlot; }
+    QTableView *tableView() const { return ui.tableView; }
+    /// The progress box of the running load (null when none is running).
+    QProgressDialog *progressDialog() const { return m_progress; }
+
+public slots:
+    void doBtnTxtSlot();
+    void doBtnExcelSlot();
+    void doBtnPrintSlot();
+
+private:
+    void setUpPlot();
+    void finishLoad();
+    void cancelLoad();
+
+    Ui::HisViewForm ui;
+    HistoryTableModel *m_model = nullptr;
+    QwtPlotCurve *m_curve = nullptr;
+    std::shared_ptr<const HistoryData> m_rows;
+    QDateTime m_baseTime;
+    HistoryLoader *m_loader = nullptr;
+    QPointer<QProgressDialog> m_progress;
+};

@@ -1,0 +1,186 @@
+// The compact row storage of a history result: texts, points, base time and
+// y-scale choice, and its size.
+#include "history/historydata.h"
+#include "history/historytablemodel.h"
+
+#include <QtTest>
+
+class TestHistoryData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pointsCountFromRowZero();
+    void valueTexts_data();
+    void valueTexts();
+    void timeTextsRoundTrip_data();
+    void timeTextsRoundTrip();
+    void firstRangeIndex_data();
+    void firstRangeIndex();
+    void invalidTimes();
+    void modelShowsFourCentredReadOnlyColumns();
+    void storageStaysCompact();
+};
+
+static QDateTime at(const QString &text)
+{
+    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+void TestHistoryData::pointsCountFromRowZero()
+{
+    HistoryData rows;
+    rows.appendText(u"2024-05-01 10:00:05", QStringLiteral("1.5"), "V", "F", "14");
+    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("-2.25"), "V", "F", "3");
+    rows.appendText(u"2024-05-01 10:00:20", QStringLiteral("+ OL "), "V", "F", "3");
+    rows.appendText(u"2024-05-02 10:00:05.75", QStringLiteral("3"), "V", "F", "3");
+
+    QCOMPARE(rows.rowCount(), 4);
+    QCOMPARE(rows.xPoints(), (QVector<double>{0, -5, 15, 86400}));
+    QCOMPARE(rows.yPoints(), (QVector<double>{1.5, -2.25, 0, 3}));
+    QCOMPARE(rows.baseTime(), at("2024-05-01 10:00:05"));
+    QCOMPARE(rows.firstRangeIndex(), 14);
+}
+
+void TestHistoryData::valueTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("y");
+
+    QTest::newRow("plain") << "1.234" << 1.234;
+    QTest::newRow("negative") << "-0.005" << -0.005;
+    QTest::newRow("no decimals") << "400" << 400.0;
+    QTest::newRow("leading plus") << "+12.5" << 12.5;
+    QTest::newRow("blanks around") << " 7.25 " << 7.25;
+    QTest::newRow("positive overload") << "+ OL " << 0.0;
+    QTest::newRow("negative overload") << "- O.L " << 0.0;
+    QTest::newRow("overload one decimal") << "+ OL. " << 0.0;
+    QTest::newRow("overload three decimals") << "- .OL " << 0.0;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("two signs") << "+-1" << 0.0;
+    QTest::newRow("trailing junk") << "1.5V" << 0.0;
+    QTest::newRow("not finite") << "inf" << 0.0;
+    QTest::newRow("non-ASCII") << "１２" << 0.0;
+}
+
+// The value is listed as stored and plotted as its number, overloads at 0.
+void TestHistoryData::valueTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(double, y);
+    HistoryData rows;
+    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("0"), "V", "F", "0");
+    rows.appendText(u"2024-05-01 10:00:01", text, "V", "F", "0");
+    QCOMPARE(rows.valueText(1), text);
+    QCOMPARE(rows.yPoints().at(1), y);
+}
+
+void TestHistoryData::timeTextsRoundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ordinary") << "2024-05-01 13:07:09";
+    QTest::newRow("midnight") << "2025-02-01 00:00:00";
+    QTest::newRow("leap day") << "2024-02-29 23:59:59";
+    QTest::newRow("before 1970") << "1969-12-31 23:59:58";
+    QTest::newRow("far future") << "2199-12-31 12:00:00";
+}
+
+void TestHistoryData::timeTextsRoundTrip()
+{
+    QFETCH(QString, text);
+    HistoryData fromText, fromDateTime;
+    fromText.appendText(text, "1", "V", "F", "0");
+    fromDateTime.append(at(text), "1", "V", "F", "0");
+    QCOMPARE(fromText.timeText(0), text);
+    QCOMPARE(fromDateTime.timeText(0), text);
+    QCOMPARE(fromText.time(0), at(text));
+}
+
+void TestHistoryData::firstRangeIndex_data()
+{
+    QTest::addColumn<QString>("frastr");
+    QTest::addColumn<int>("index");
+    QTest::newRow("first") << "0" << 0;
+    QTest::newRow("last") << "44" << 44;
+    QTest::newRow("blanks") << " 27 " << 27;
+    QTest::newRow("past the table") << "45" << int(HistoryData::kNoRangeIndex);
+    QTest::newRow("negative") << "-1" << int(HistoryData::kNoRangeIndex);
+    QTest::newRow("huge") << "99999999999" << int(HistoryData::kNoRangeIndex);
+    QTest::newRow("text") << "abc" << int(HistoryData::kNoRangeIndex);
+    QTest::newRow("empty") << "" << int(HistoryData::kNoRangeIndex);
+}
+
+// Only row 0 picks the scale; later rows of other ranges change nothing.
+void TestHistoryData::firstRangeIndex()
+{
+    QFETCH(QString, frastr);
+    QFETCH(int, index);
+    HistoryData rows;
+    QCOMPARE(rows.firstRangeIndex(), 0);
+    rows.appendText(u"2024-05-01 10:00:00", "1", "V", "F", frastr);
+    rows.appendText(u"2024-05-01 10:00:01", "1", "V", "F", "5");
+    QCOMPARE(rows.firstRangeIndex(), index);
+}
+
+void TestHistoryData::invalidTimes()
+{
+    HistoryData rows;
+    rows.appendText(u"2024-05-01 10:00:00", "1", "V", "F", "0");
+    rows.appendText(u"2024-13-01 10:00:00", "2", "V", "F", "0");
+    rows.appendText(u"", "3", "V", "F", "0");
+    rows.appendText(u"2024-05-01 10:00:10", "4", "V", "F", "0");
+    QCOMPARE(rows.timeText(1), QString());
+    QVERIFY(!rows.time(2).isValid());
+    QCOMPARE(rows.xPoints(), (QVector<double>{0, 0, 0, 10}));
+
+    HistoryData invalidFirst;
+    invalidFirst.append(QDateTime(), "1", "V", "F", "0");
+    invalidFirst.append(at("2024-05-01 10:00:10"), "2", "V", "F", "0");
+    QVERIFY(!invalidFirst.baseTime().isValid());
+    QCOMPARE(invalidFirst.xPoints(), (QVector<double>{0, 0}));
+}
+
+void TestHistoryData::modelShowsFourCentredReadOnlyColumns()
+{
+    auto rows = std::make_shared<HistoryData>();
+    rows->appendText(u"2024-05-01 10:00:00", "+ OL ", "mV", "交流电压", "3");
+    HistoryTableModel model(rows);
+
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.columnCount(), 4);
+    const QStringList headers{"时间", "数据", "单位", "功能"};
+    const QStringList cells{"2024-05-01 10:00:00", "+ OL ", "mV", "交流电压"};
+    for (int c = 0; c < 4; ++c) {
+        const QModelIndex index = model.index(0, c);
+        QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
+        QCOMPARE(model.data(index).toString(), cells[c]);
+        QCOMPARE(model.data(index, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+        QVERIFY(!(model.flags(index) & Qt::ItemIsEditable));
+        QVERIFY(!model.setData(index, "x"));
+    }
+    QCOMPARE(model.headerData(0, Qt::Vertical).toInt(), 1);
+    QVERIFY(!model.data(model.index(1, 0)).isValid());
+}
+
+void TestHistoryData::storageStaysCompact()
+{
+    const int count = 300000;
+    HistoryData rows;
+    const QDateTime start = at("2024-05-01 00:00:00");
+    for (int i = 0; i < count; ++i) {
+        rows.append(start.addSecs(i / 17), QString::number(i % 8000 / 1000.0, 'f', 3),
+                    i % 3 ? QStringLiteral("V") : QStringLiteral("mV"),
+                    i % 3 ? QStringLiteral("直流电压") : QStringLiteral("交流电压"), "2");
+    }
+    rows.squeeze();
+    QCOMPARE(rows.rowCount(), count);
+    QCOMPARE(rows.unitText(count - 1), (count - 1) % 3 ? QStringLiteral("V") : QStringLiteral("mV"));
+    QCOMPARE(rows.valueText(count - 1), QStringLiteral("3.999"));
+    const double perRow = double(rows.storageBytes()) / count;
+    qInfo("storage: %.1f bytes per row", perRow);
+    // Time, x, y, value offset, label pair and a five-character value text.
+    QVERIFY2(perRow < 48, qPrintable(QString::number(perRow)));
+}
+
+QTEST_GUILESS_MAIN(TestHistoryData)
+#include "tst_historydata.moc"

@@ -1,0 +1,195 @@
+// Loading a time range from a real PostgreSQL server into the history rows.
+#include "scratchdatabase.h"
+
+#include "history/historyloader.h"
+
+#include <QtTest>
+
+namespace {
+QDateTime at(const char *text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+} // namespace
+
+class TestHistoryLoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void rowsComeInTimeOrder();
+    void boundsAreInclusive();
+    void overloadTextsListedAndPlottedAtZero();
+    void emptyRange();
+    void largeRange();
+    void cancelStopsTheLoad();
+    void asyncLoaderReportsProgressAndResult();
+    void unreachableServerFails();
+
+private:
+    std::unique_ptr<ScratchDatabase> m_db;
+};
+
+void TestHistoryLoad::initTestCase()
+{
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("tk52k_test_historyload"));
+    QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
+
+    // Inserted out of order, and with rows just outside the range.
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:20"), "3.000", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:00"), "1.000", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 09:59:59"), "9.000", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:05"), "-2.500", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:21"), "9.000", "V", "直流电压", "14"));
+    // Two rows in one second keep the order they were recorded in.
+    QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "+ OL ", "mV", "交流电压", "3"));
+    QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "- O.L ", "mV", "交流电压", "3"));
+    QVERIFY(m_db->insert(at("2024-05-01 11:00:01"), "12.5", "mV", "交流电压", "3"));
+
+    // A large block of a quarter of a million rows, 17 a second.
+    QVERIFY2(m_db->exec(QStringLiteral(
+                 "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+                 "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
+                 "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
+                 "FROM generate_series(0, 249999) i")),
+             qPrintable(m_db->error()));
+}
+
+void TestHistoryLoad::rowsComeInTimeOrder()
+{
+    const HistoryLoadResult r = loadHistoryRange(m_db->settings(), at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QCOMPARE(r.status, HistoryLoadResult::Loaded);
+    const HistoryData &rows = *r.rows;
+    QCOMPARE(rows.rowCount(), 3);
+    QCOMPARE(rows.timeText(0), QStringLiteral("2024-05-01 10:00:00"));
+    QCOMPARE(rows.timeText(1), QStringLiteral("2024-05-01 10:00:05"));
+    QCOMPARE(rows.timeText(2), QStringLiteral("2024-05-01 10:00:20"));
+    QCOMPARE(rows.xPoints(), (QVector<double>{0, 5, 20}));
+    QCOMPARE(rows.yPoints(), (QVector<double>{1, -2.5, 3}));
+    QCOMPARE(rows.valueText(1), QStringLiteral("-2.500"));
+    QCOMPARE(rows.unitText(1), QStringLiteral("V"));
+    QCOMPARE(rows.funcText(1), QStringLiteral("直流电压"));
+    QCOMPARE(rows.baseTime(), at("2024-05-01 10:00:00"));
+    QCOMPARE(rows.firstRangeIndex(), 14);
+}
+
+void TestHistoryLoad::boundsAreInclusive()
+{
+    const HistoryLoadResult r = loadHistoryRange(m_db->settings(), at("2024-05-01 09:59:59"), at("2024-05-01 10:00:21"));
+    QCOMPARE(r.rows->rowCount(), 5);
+    QCOMPARE(r.rows->valueText(0), QStringLiteral("9.000"));
+    QCOMPARE(r.rows->valueText(4), QStringLiteral("9.000"));
+    QCOMPARE(r.rows->xPoints().last(), 22.0);
+}
+
+void TestHistoryLoad::overloadTextsListedAndPlottedAtZero()
+{
+    const HistoryLoadResult r = loadHistoryRange(m_db->settings(), at("2024-05-01 11:00:00"), at("2024-05-01 11:00:01"));
+    QCOMPARE(r.status, HistoryLoadResult::Loaded);
+    const HistoryData &rows = *r.rows;
+    QCOMPARE(rows.rowCount(), 3);
+    QCOMPARE(rows.valueText(0), QStringLiteral("+ OL "));
+    QCOMPARE(rows.valueText(1), QStringLiteral("- O.L "));
+    QCOMPARE(rows.valueText(2), QStringLiteral("12.5"));
+    QCOMPARE(rows.yPoints(), (QVector<double>{0, 0, 12.5}));
+    QCOMPARE(rows.xPoints(), (QVector<double>{0, 0, 1}));
+    QCOMPARE(rows.unitText(0), QStringLiteral("mV"));
+    QCOMPARE(rows.funcText(2), QStringLiteral("交流电压"));
+}
+
+void TestHistoryLoad::emptyRange()
+{
+    const HistoryLoadResult r = loadHistoryRange(m_db->settings(), at("2023-01-01 00:00:00"), at("2023-12-31 00:00:00"));
+    QCOMPARE(r.status, HistoryLoadResult::Loaded);
+    QCOMPARE(r.rows->rowCount(), 0);
+    QVERIFY(!r.rows->baseTime().isValid());
+    QCOMPARE(r.rows->firstRangeIndex(), 0);
+    QVERIFY(r.rows->xPoints().isEmpty());
+}
+
+void TestHistoryLoad::largeRange()
+{
+    int reports = 0;
+    double lastFraction = 0;
+    HistoryLoadControl control;
+    control.progress = [&](int rows, double fraction) {
+        ++reports;
+        QVERIFY(rows > 0);
+        QVERIFY(fraction >= lastFraction && fraction <= 1.0);
+        lastFraction = fraction;
+    };
+    const HistoryLoadResult r =
+        loadHistoryRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"), control);
+    QCOMPARE(r.status, HistoryLoadResult::Loaded);
+    const HistoryData &rows = *r.rows;
+    QCOMPARE(rows.rowCount(), 250000);
+    QCOMPARE(rows.timeText(0), QStringLiteral("2024-06-01 00:00:00"));
+    QCOMPARE(rows.valueText(0), QStringLiteral("0.000"));
+    // Row 249999: second 14705 (04:05:05), value 249999 % 8000 / 1000.
+    QCOMPARE(rows.timeText(249999), QStringLiteral("2024-06-01 04:05:05"));
+    QCOMPARE(rows.valueText(249999), QStringLiteral("1.999"));
+    QCOMPARE(rows.xPoints().last(), 14705.0);
+    QCOMPARE(rows.yPoints().last(), 1.999);
+    QVERIFY(reports > 10);
+    const double perRow = double(rows.storageBytes()) / rows.rowCount();
+    qInfo("storage: %.1f bytes per row", perRow);
+    QVERIFY2(perRow < 48, qPrintable(QString::number(perRow)));
+}
+
+void TestHistoryLoad::cancelStopsTheLoad()
+{
+    std::atomic_bool cancel{false};
+    int reports = 0;
+    HistoryLoadControl control;
+    control.cancel = &cancel;
+    control.progress = [&](int, double) {
+        ++reports;
+        cancel = true;
+    };
+    const HistoryLoadResult r =
+        loadHistoryRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"), control);
+    QCOMPARE(r.status, HistoryLoadResult::Cancelled);
+    QCOMPARE(reports, 1);
+    QVERIFY(r.rows->rowCount() > 0);
+    QVERIFY(r.rows->rowCount() < 250000);
+
+    // A load cancelled before it starts reads nothing.
+    const HistoryLoadResult before =
+        loadHistoryRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"), control);
+    QCOMPARE(before.status, HistoryLoadResult::Cancelled);
+    QCOMPARE(before.rows->rowCount(), 0);
+}
+
+void TestHistoryLoad::asyncLoaderReportsProgressAndResult()
+{
+    HistoryLoader loader(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"));
+    QSignalSpy finished(&loader, &HistoryLoader::finished);
+    QSignalSpy progress(&loader, &HistoryLoader::progress);
+    loader.start();
+    QVERIFY(loader.isRunning());
+    QVERIFY(finished.wait(60000));
+    QVERIFY(!loader.isRunning());
+    QCOMPARE(loader.result().status, HistoryLoadResult::Loaded);
+    QCOMPARE(loader.result().rows->rowCount(), 250000);
+    QVERIFY(progress.count() > 10);
+    QVERIFY(progress.last().at(1).toInt() <= 1000);
+}
+
+void TestHistoryLoad::unreachableServerFails()
+{
+    DbSettings nowhere = m_db->settings();
+    nowhere.port = 1; // nothing listens there
+    const HistoryLoadResult r = loadHistoryRange(nowhere, at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QCOMPARE(r.status, HistoryLoadResult::Failed);
+    QVERIFY(!r.error.isEmpty());
+    QCOMPARE(r.rows->rowCount(), 0);
+
+    DbSettings noTable = m_db->settings();
+    noTable.databaseName = QStringLiteral("postgres");
+    const HistoryLoadResult missing = loadHistoryRange(noTable, at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QCOMPARE(missing.status, HistoryLoadResult::Failed);
+}
+
+QTEST_GUILESS_MAIN(TestHistoryLoad)
+#include "tst_historyload.moc"

@@ -1,0 +1,394 @@
+// The range dialog, the main window's range check and the history window,
+// against a real PostgreSQL server.
+#include "scratchdatabase.h"
+
+#include "history/hissettingform.h"
+#include "history/historyloader.h"
+#include "history/historytablemodel.h"
+#include "history/hisviewform.h"
+#include "mainwindow/tk52k_comm.h"
+#include "plot/timescaledrawr.h"
+#include "resources/resources.h"
+
+#include <QDateTimeEdit>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSqlQueryModel>
+#include <QtTest>
+
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
+
+namespace {
+
+QDateTime at(const char *text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+template <typename T> QList<T *> topLevels()
+{
+    QList<T *> found;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *t = qobject_cast<T *>(w); t && t->isVisible())
+            found << t;
+    }
+    return found;
+}
+
+void closeAllTopLevels()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestHistoryWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void settingFormLayout();
+    void cancelEmitsNothing();
+    void rangeCheck_data();
+    void rangeCheck();
+    void twoQueriesTwoWindows();
+    void windowLayout();
+    void windowShowsRowsAndCurve();
+    void rowZeroWithoutRangeAutoscales();
+    void emptyResult();
+    void cancelClosesTheWindow();
+    void queryModelConstructor();
+
+private:
+    std::unique_ptr<ScratchDatabase> m_db;
+};
+
+void TestHistoryWindow::initTestCase()
+{
+    initTk52kResources();
+    installFontSubstitutions();
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("tk52k_test_historywindow"));
+    QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
+
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:20"), "3.000", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:00"), "1.000", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:05"), "+ OL ", "V", "直流电压", "14"));
+    // Rows of a range index no meter has, as a foreign writer might leave them.
+    QVERIFY(m_db->insert(at("2024-05-02 08:00:00"), "100", "V", "直流电压", "99"));
+    QVERIFY(m_db->insert(at("2024-05-02 08:00:01"), "5000", "V", "直流电压", "2"));
+    QVERIFY2(m_db->exec(QStringLiteral(
+                 "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+                 "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
+                 "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
+                 "FROM generate_series(0, 299999) i")),
+             qPrintable(m_db->error()));
+}
+
+void TestHistoryWindow::cleanup()
+{
+    closeAllTopLevels();
+}
+
+void TestHistoryWindow::settingFormLayout()
+{
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    HisSettingForm form;
+    QCOMPARE(form.objectName(), QStringLiteral("HisSettingForm"));
+    QCOMPARE(form.windowTitle(), QStringLiteral("历史记录查询时间选择"));
+    QCOMPARE(form.size(), QSize(354, 188));
+
+    struct Expected
+    {
+        const char *name;
+        QRect geometry;
+        const char *text;
+    };
+    const Expected widgets[] = {
+        {"label", {20, 30, 151, 16}, "查询记录起始时间："},
+        {"startDateTimeEdit", {170, 30, 161, 22}, nullptr},
+        {"label_2", {20, 70, 151, 16}, "查询记录停止时间："},
+        {"StopDateTimeEdit", {170, 70, 161, 22}, nullptr},
+        {"pushButton", {40, 120, 75, 41}, "确定"},
+        {"pushButton_2", {230, 120, 75, 41}, "取消"},
+    };
+    for (const Expected &e : widgets) {
+        auto *w = form.findChild<QWidget *>(QLatin1String(e.name));
+        QVERIFY2(w, e.name);
+        QCOMPARE(w->geometry(), e.geometry);
+        QCOMPARE(w->font().family(), QStringLiteral("仿宋"));
+        QCOMPARE(w->font().pointSize(), 12);
+        QVERIFY(w->font().bold());
+        if (auto *label = qobject_cast<QLabel *>(w))
+            QCOMPARE(label->text(), QString::fromUtf8(e.text));
+        if (auto *button = qobject_cast<QPushButton *>(w))
+            QCOMPARE(button->text(), QString::fromUtf8(e.text));
+        if (auto *edit = qobject_cast<QDateTimeEdit *>(w)) {
+            QCOMPARE(edit->displayFormat(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            QVERIFY(edit->dateTime() >= before);
+            QVERIFY(edit->dateTime() <= QDateTime::currentDateTime());
+        }
+    }
+
+    QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
+    form.findChild<QDateTimeEdit *>("startDateTimeEdit")->setDateTime(at("2024-05-01 10:00:00"));
+    form.findChild<QDateTimeEdit *>("StopDateTimeEdit")->setDateTime(at("2024-05-01 10:00:20"));
+    form.show();
+    form.findChild<QPushButton *>("pushButton")->click();
+    QCOMPARE(entered.count(), 1);
+    QCOMPARE(entered.first().at(0).toDateTime(), at("2024-05-01 10:00:00"));
+    QCOMPARE(entered.first().at(1).toDateTime(), at("2024-05-01 10:00:20"));
+    QCOMPARE(form.startTime(), at("2024-05-01 10:00:00"));
+    QVERIFY(form.isVisible()); // the receiver closes it, not the dialog itself
+}
+
+void TestHistoryWindow::cancelEmitsNothing()
+{
+    HisSettingForm form;
+    QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
+    form.show();
+    form.findChild<QPushButton *>("pushButton_2")->click();
+    QVERIFY(!form.isVisible());
+    QCOMPARE(entered.count(), 0);
+}
+
+void TestHistoryWindow::rangeCheck_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("same second") << 0 << false;
+    QTest::newRow("stop before start") << -60 << false;
+    QTest::newRow("one second") << 1 << true;
+    QTest::newRow("twenty seconds") << 20 << true;
+}
+
+void TestHistoryWindow::rangeCheck()
+{
+    QFETCH(int, seconds);
+    QFETCH(bool, opens);
+
+    TK52K_Comm window;
+    window.doMenuHis();
+    const QList<HisSettingForm *> forms = topLevels<HisSettingForm>();
+    QCOMPARE(forms.size(), 1);
+    QPointer<HisSettingForm> form = forms.first();
+    QCOMPARE(form->size(), QSize(354, 188));
+    QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(form->windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(form->windowModality(), Qt::ApplicationModal);
+
+    const QDateTime start = at("2024-05-01 10:00:00");
+    form->findChild<QDateTimeEdit *>("startDateTimeEdit")->setDateTime(start);
+    form->findChild<QDateTimeEdit *>("StopDateTimeEdit")->setDateTime(start.addSecs(seconds));
+
+    // The warning runs its own event loop; look at it from a timer.
+    bool warned = false;
+    bool formClosedFirst = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        probe.stop();
+        warned = true;
+        formClosedFirst = !form || !form->isVisible();
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->windowTitle(), QStringLiteral("警告"));
+        QCOMPARE(box->text(), QStringLiteral("停止时间要大于起始时间！"));
+        QVERIFY(!box->parentWidget());
+        QCOMPARE(box->button(QMessageBox::Ok)->text(), QStringLiteral("确 定"));
+        QCOMPARE(box->button(QMessageBox::Cancel)->text(), QStringLiteral("取 消"));
+        box->button(QMessageBox::Ok)->click();
+    });
+    probe.start(10);
+    form->findChild<QPushButton *>("pushButton")->click();
+    probe.stop();
+
+    QCOMPARE(warned, !opens);
+    QVERIFY(!form || !form->isVisible());
+    if (!opens) {
+        QVERIFY(formClosedFirst);
+        QVERIFY(topLevels<HisViewForm>().isEmpty());
+        return;
+    }
+    const QList<HisViewForm *> views = topLevels<HisViewForm>();
+    QCOMPARE(views.size(), 1);
+    HisViewForm *view = views.first();
+    QVERIFY(!view->parentWidget());
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isLoading(), 30000);
+    QCOMPARE(view->historyModel()->rowCount(), seconds == 1 ? 1 : 3);
+    QCOMPARE(view->historyModel()->data(view->historyModel()->index(0, 0)).toString(),
+             QStringLiteral("2024-05-01 10:00:00"));
+}
+
+void TestHistoryWindow::twoQueriesTwoWindows()
+{
+    TK52K_Comm window;
+    window.doHisSettingBtnEnter(at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    window.doHisSettingBtnEnter(at("2024-05-01 10:00:00"), at("2024-05-01 10:00:05"));
+    const QList<HisViewForm *> views = topLevels<HisViewForm>();
+    QCOMPARE(views.size(), 2);
+    for (HisViewForm *v : views)
+        QTRY_VERIFY_WITH_TIMEOUT(!v->isLoading(), 30000);
+    QList<int> counts{views[0]->historyModel()->rowCount(), views[1]->historyModel()->rowCount()};
+    std::sort(counts.begin(), counts.end());
+    QCOMPARE(counts, (QList<int>{2, 3}));
+}
+
+void TestHistoryWindow::windowLayout()
+{
+    HisViewForm view;
+    view.show();
+    QCOMPARE(view.objectName(), QStringLiteral("HisViewForm"));
+    QCOMPARE(view.windowTitle(), QStringLiteral("历史记录查看"));
+    QCOMPARE(view.size(), QSize(1032, 650));
+    QCOMPARE(view.tableView()->objectName(), QStringLiteral("tableView"));
+    QCOMPARE(view.tableView()->width(), 500);
+    const QList<QPair<const char *, const char *>> buttons{
+        {"outExcelPushButton", "导出EXCEL"}, {"outTxtPushButton", "导出TXT"}, {"printPushButton", "打印"}};
+    int lastX = -1;
+    for (const auto &b : buttons) {
+        auto *button = view.findChild<QPushButton *>(QLatin1String(b.first));
+        QVERIFY2(button, b.first);
+        QCOMPARE(button->text(), QString::fromUtf8(b.second));
+        QCOMPARE(button->height(), 40);
+        QVERIFY(button->x() > lastX); // left to right in this order
+        lastX = button->x();
+        QVERIFY(button->y() < view.plot()->y());
+    }
+    QCOMPARE(view.plot()->canvasBackground().color(), QColor(0, 0, 0, 255));
+    QCOMPARE(view.plot()->axisTitle(QwtPlot::xBottom).text(), QStringLiteral("时间"));
+    QCOMPARE(view.plot()->axisTitle(QwtPlot::yLeft).text(), QStringLiteral("数值"));
+    QCOMPARE(view.curve()->title().text(), QStringLiteral("Acc_X"));
+    QCOMPARE(view.curve()->pen().color(), QColor(0, 255, 0, 255));
+    for (int c = 0; c < 4; ++c)
+        QCOMPARE(view.tableView()->columnWidth(c), 100);
+    QCOMPARE(view.tableView()->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(view.tableView()->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+void TestHistoryWindow::windowShowsRowsAndCurve()
+{
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+
+    const HistoryTableModel *model = view.historyModel();
+    QCOMPARE(view.tableView()->model(), model);
+    QCOMPARE(model->rowCount(), 3);
+    const QStringList values{"1.000", "+ OL ", "3.000"};
+    const QStringList times{"2024-05-01 10:00:00", "2024-05-01 10:00:05", "2024-05-01 10:00:20"};
+    for (int r = 0; r < 3; ++r) {
+        QCOMPARE(model->data(model->index(r, 0)).toString(), times[r]);
+        QCOMPARE(model->data(model->index(r, 1)).toString(), values[r]);
+        QCOMPARE(model->data(model->index(r, 2)).toString(), QStringLiteral("V"));
+        QCOMPARE(model->data(model->index(r, 3)).toString(), QStringLiteral("直流电压"));
+    }
+    for (int c = 0; c < 4; ++c)
+        QCOMPARE(view.tableView()->columnWidth(c), 100);
+
+    QCOMPARE(int(view.curve()->dataSize()), 3);
+    const QPointF expected[] = {{0, 1}, {5, 0}, {20, 3}};
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(view.curve()->sample(i), expected[i]);
+
+    // Row 0's range 14 fixes the y axis at -12 … 12, step 2.
+    const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
+    QCOMPARE(y.lowerBound(), -12.0);
+    QCOMPARE(y.upperBound(), 12.0);
+    QCOMPARE(y.ticks(QwtScaleDiv::MajorTick).size(), 13);
+    QVERIFY(!view.plot()->axisAutoScale(QwtPlot::yLeft));
+
+    auto *draw = dynamic_cast<const TimeScaleDrawR *>(view.plot()->axisScaleDraw(QwtPlot::xBottom));
+    QVERIFY(draw);
+    QCOMPARE(draw->label(0).text(), QStringLiteral("10:00:00"));
+    QCOMPARE(draw->label(20).text(), QStringLiteral("10:00:20"));
+}
+
+void TestHistoryWindow::rowZeroWithoutRangeAutoscales()
+{
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2024-05-02 08:00:00"), at("2024-05-02 08:00:01"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(view.historyModel()->rowCount(), 2);
+    QVERIFY(view.plot()->axisAutoScale(QwtPlot::yLeft));
+    view.plot()->replot();
+    const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
+    QVERIFY(y.lowerBound() <= 100);
+    QVERIFY(y.upperBound() >= 5000);
+}
+
+void TestHistoryWindow::emptyResult()
+{
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2020-01-01 00:00:00"), at("2020-01-02 00:00:00"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(view.historyModel()->rowCount(), 0);
+    QCOMPARE(view.historyModel()->columnCount(), 4);
+    QCOMPARE(int(view.curve()->dataSize()), 0);
+    const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
+    QCOMPARE(y.lowerBound(), -800.0);
+    QCOMPARE(y.upperBound(), 800.0);
+    QCOMPARE(view.plot()->axisScaleDraw(QwtPlot::xBottom)->label(0).text(), QString());
+    // The buttons are there to press on an empty table too.
+    for (const char *name : {"outExcelPushButton", "outTxtPushButton", "printPushButton"})
+        QVERIFY(view.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
+}
+
+void TestHistoryWindow::cancelClosesTheWindow()
+{
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"));
+    QVERIFY(view.isLoading());
+    QProgressDialog *progress = view.progressDialog();
+    QVERIFY(progress);
+    QCOMPARE(progress->windowModality(), Qt::WindowModal);
+    auto *cancelButton = progress->findChild<QPushButton *>();
+    QVERIFY(cancelButton);
+    QCOMPARE(cancelButton->text(), QStringLiteral("取消"));
+    cancelButton->click();
+
+    QVERIFY(!view.isVisible());
+    QVERIFY(!view.isLoading());
+    // The loading thread stops and its loader goes away without the rows
+    // ever reaching the window.
+    QTRY_VERIFY_WITH_TIMEOUT(view.findChildren<HistoryLoader *>().isEmpty(), 30000);
+    QCOMPARE(view.historyModel()->rowCount(), 0);
+}
+
+void TestHistoryWindow::queryModelConstructor()
+{
+    QSqlDatabase db = m_db->settings().addConnection(QStringLiteral("querymodel"));
+    QVERIFY(db.open());
+    {
+        QSqlQueryModel model;
+        model.setQuery(QStringLiteral("select * from invoice where create_time between "
+                                      "'2024-05-01 10:00:00' and '2024-05-01 10:00:20' order by id"),
+                       db);
+        QCOMPARE(model.rowCount(), 3);
+        HisViewForm view(&model, nullptr);
+        // Rows stay in the order the model holds them: as inserted here.
+        QCOMPARE(view.historyModel()->rowCount(), 3);
+        QCOMPARE(view.historyModel()->data(view.historyModel()->index(0, 0)).toString(),
+                 QStringLiteral("2024-05-01 10:00:20"));
+        QCOMPARE(view.curve()->sample(1), QPointF(-20, 1));
+        QCOMPARE(view.plot()->axisScaleDiv(QwtPlot::yLeft).upperBound(), 12.0);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("querymodel"));
+}
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"
