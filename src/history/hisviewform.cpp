@@ -1,7 +1,10 @@
 #include "hisviewform.h"
 
+#include "export/tableexport.h"
 #include "history/historyloader.h"
 #include "history/historytablemodel.h"
+#include "plot/decimatingcurve.h"
+#include "plot/plotseriesdata.h"
 #include "plot/rangescale.h"
 #include "plot/timescaledrawr.h"
 
@@ -76,7 +79,8 @@ void HisViewForm::setUpPlot()
     grid->setMajorPen(Qt::yellow, 0, Qt::DotLine);
     grid->attach(plot);
 
-    m_curve = new QwtPlotCurve(QStringLiteral("Acc_X"));
+    // A day of rows is far more points than the plot has pixel columns.
+    m_curve = new DecimatingCurve(QStringLiteral("Acc_X"));
     m_curve->setPen(QColor(0, 255, 0, 255));
     plot->setAxisTitle(QwtPlot::xBottom, tr("时间"));
     plot->setAxisTitle(QwtPlot::yLeft, tr("数值"));
@@ -103,7 +107,9 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
 
     // The points are handed over once, in place: the curve reads the rows'
     // own x and y columns for as long as the window holds them.
-    m_curve->setRawSamples(m_rows->xPoints().constData(), m_rows->yPoints().constData(), m_rows->rowCount());
+    auto *points = new PlotSeriesData(&m_rows->xPoints(), &m_rows->yPoints());
+    points->showSource();
+    m_curve->setData(points);
 
     m_model->setRows(m_rows);
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
@@ -177,8 +183,18 @@ void HisViewForm::cancelLoad()
     loader->deleteLater();
 }
 
-void HisViewForm::doBtnTxtSlot() {}
+void HisViewForm::doBtnTxtSlot()
+{
+    exportTableToText(m_model, this, ExportBoxStyle::HistoryWindow);
+}
 
-void HisViewForm::doBtnExcelSlot() {}
+void HisViewForm::doBtnExcelSlot()
+{
+    exportTableToExcel(m_model, tr("数据记录"), tableColumnWidths(ui.tableView), ui.tableView,
+                       ExportBoxStyle::HistoryWindow);
+}
 
-void HisViewForm::doBtnPrintSlot() {}
+void HisViewForm::doBtnPrintSlot()
+{
+    printTable(m_model, tr("数据记录"), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+}
