@@ -1,5 +1,6 @@
 #include "scratchdatabase.h"
 
+#include <QCoreApplication>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -20,15 +21,16 @@ ScratchDatabase::ScratchDatabase(const QString &name)
     : m_settings(DbSettings::fromEnvironment())
     , m_connection(QStringLiteral("scratch-") + name)
 {
-    m_settings.databaseName = name;
+    // Several checkouts may run their tests against one server at once.
+    m_settings.databaseName = QStringLiteral("%1_%2").arg(name).arg(QCoreApplication::applicationPid());
     {
         QSqlDatabase admin = adminConnection();
         if (!admin.open()) {
             m_error = admin.lastError().text();
         } else {
             QSqlQuery q(admin);
-            q.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
-            if (!q.exec(QStringLiteral("CREATE DATABASE %1").arg(name)))
+            q.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(m_settings.databaseName));
+            if (!q.exec(QStringLiteral("CREATE DATABASE %1").arg(m_settings.databaseName)))
                 m_error = q.lastError().text();
             admin.close();
         }
@@ -43,7 +45,7 @@ ScratchDatabase::ScratchDatabase(const QString &name)
         return;
     }
     m_ready = exec(QLatin1String(kCreateTable)) && exec(QLatin1String(kCreateIndex));
-    qputenv("TK52K_DB_NAME", name.toUtf8());
+    qputenv("TK52K_DB_NAME", m_settings.databaseName.toUtf8());
 }
 
 ScratchDatabase::~ScratchDatabase()
