@@ -14,7 +14,8 @@ constexpr double TitleRowHeight = 30;
 constexpr double TableRowHeight = 20;
 constexpr double TitleFontSize = 18;
 constexpr lxw_color_t HeaderFill = 0xBFBFBF; // RGB(191, 191, 191)
-constexpr lxw_color_t GridColour = 0x000000;
+// libxlsxwriter reads 0 as "no colour"; its black is spelt apart.
+constexpr lxw_color_t GridColour = LXW_COLOR_BLACK;
 constexpr int DefaultPixels = 100;
 
 struct Formats {
