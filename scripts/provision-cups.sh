@@ -22,8 +22,12 @@ fi
 
 if ! lpstat -p "$queue" >/dev/null 2>&1; then
     say "creating the printer $queue"
-    as_root lpadmin -p "$queue" -E -v cups-pdf:/ -P "$ppd"
+    as_root lpadmin -p "$queue" -E -v cups-pdf:/ -P "$ppd" 2>&1 | grep -v 'deprecated' >&2 || true
 fi
+# PDF pages reach cups-pdf as PostScript; poppler's cairo converter keeps
+# the text of embedded CJK fonts readable (the others turn it into glyph
+# pictures that text extraction cannot read back).
+as_root lpadmin -p "$queue" -o pdftops-renderer-default=pdftocairo
 as_root cupsenable "$queue"
 as_root cupsaccept "$queue"
 if [ "$(lpstat -d 2>/dev/null | sed -n 's/^system default destination: //p')" != "$queue" ]; then

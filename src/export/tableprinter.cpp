@@ -7,6 +7,7 @@
 #include "export/tableworkbookreader.h"
 
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrinter>
@@ -21,6 +22,7 @@ constexpr double TitleHeight = 30;
 constexpr double RowHeight = 20;
 constexpr double FooterHeight = 24;
 constexpr int ConfirmAbovePages = 100;
+constexpr int MinTextSize = 6;
 
 // A worksheet width in characters, padded as stored, back to points.
 double widthInPoints(double characters)
@@ -29,12 +31,17 @@ double widthInPoints(double characters)
     return pixels * 0.75;
 }
 
-QFont tableFont(double points, bool bold)
+// The painter works in points, so a size in pixels is a size in points here
+// (a point size would be scaled by the printer's resolution a second time).
+QFont tableFont(int points, bool bold)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("Noto Serif CJK SC")});
-    font.setPointSizeF(points);
+    // TrueType faces (Latin, then CJK): print pipelines that turn the pages
+    // into PostScript keep their text searchable, while CFF-based faces come
+    // out as glyph pictures there.
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("WenQuanYi Zen Hei"),
+                      QStringLiteral("宋体"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(points);
     font.setBold(bold);
     return font;
 }
@@ -99,7 +106,6 @@ bool printFile(QString &path, QWidget *parent)
 
     auto drawRow = [&](double y, const QStringList &cells, bool header) {
         double x = 0;
-        painter.setFont(header ? headerFont : cellFont);
         for (int c = 0; c < widths.size(); ++c) {
             const QRectF cell(x, y, widths.at(c), RowHeight);
             if (header)
@@ -107,8 +113,17 @@ bool printFile(QString &path, QWidget *parent)
             painter.setPen(grid);
             painter.drawRect(cell);
             const int align = header ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter;
-            painter.drawText(cell.adjusted(2, 0, -2, 0), align | Qt::TextSingleLine,
-                             c < cells.size() ? cells.at(c) : QString());
+            const QString text = c < cells.size() ? cells.at(c) : QString();
+            const QRectF inner = cell.adjusted(2, 0, -2, 0);
+            // On paper a cut-off value is lost for good: a text too wide for
+            // its column is set smaller until it fits.
+            const QFont &base = header ? headerFont : cellFont;
+            QFont fitted = base;
+            while (fitted.pixelSize() > MinTextSize
+                   && QFontMetricsF(fitted).horizontalAdvance(text) > inner.width())
+                fitted.setPixelSize(fitted.pixelSize() - 1);
+            painter.setFont(fitted);
+            painter.drawText(inner, align | Qt::TextSingleLine, text);
             x += widths.at(c);
         }
     };

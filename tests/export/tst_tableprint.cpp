@@ -1,0 +1,202 @@
+#include "export/tableexport.h"
+#include "export/tableworkbookreader.h"
+
+#include "modaldriver.h"
+#include "tablemodels.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <pwd.h>
+#include <unistd.h>
+
+// Real prints on the PDF queue that scripts/provision-cups.sh makes the
+// default printer; the pages come back as text through pdftotext.
+class TstTablePrint : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void historyThenMain();
+    void longPrintAsksFirst();
+    void preconditions();
+
+private:
+    QString printJob(const std::function<void()> &print);
+    QString m_outDir;
+};
+
+namespace {
+
+// Where cups-pdf puts the jobs of the user running the test: the "Out" line
+// of its configuration, ${HOME} being that user's home from the password file.
+QString cupsPdfFolder()
+{
+    QString out = QStringLiteral("${HOME}/PDF");
+    QFile conf(QStringLiteral("/etc/cups/cups-pdf.conf"));
+    if (conf.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : conf.readAll().split('\n')) {
+            const QByteArray l = line.trimmed();
+            if (l.startsWith("Out ") || l.startsWith("Out\t"))
+                out = QString::fromUtf8(l.mid(4).trimmed());
+        }
+    }
+    const passwd *pw = getpwuid(getuid());
+    const QString home = pw ? QString::fromLocal8Bit(pw->pw_dir) : QDir::homePath();
+    const QString user = pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+    return out.replace(QStringLiteral("${HOME}"), home).replace(QStringLiteral("${USER}"), user);
+}
+
+QStringList pdfs(const QString &dir)
+{
+    return QDir(dir).entryList({QStringLiteral("*.pdf")}, QDir::Files);
+}
+
+QString pdfText(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    p.waitForFinished(60000);
+    return p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+}
+
+// The CJK font draws 页 with the glyph it shares with the radical ⻚, and the
+// text layer of the page may name either.
+QRegularExpression pageNumber(int page, int pages)
+{
+    return QRegularExpression(QStringLiteral("第 %1 [页⻚]，共 %2 [页⻚]").arg(page).arg(pages));
+}
+
+} // namespace
+
+void TstTablePrint::initTestCase()
+{
+    QVERIFY2(QPrinterInfo::defaultPrinterName() == QLatin1String("PDF"),
+             "the PDF queue must be the default printer (scripts/provision-cups.sh)");
+    m_outDir = cupsPdfFolder();
+    QDir().mkpath(m_outDir);
+}
+
+// Runs `print` and returns the text of the PDF file the job produced.
+QString TstTablePrint::printJob(const std::function<void()> &print)
+{
+    const QStringList before = pdfs(m_outDir);
+    print();
+    QString added;
+    QString text;
+    // The job goes through the print server and a converter: give it time.
+    for (int i = 0; i < 1200 && text.isEmpty(); ++i) {
+        QTest::qWait(100);
+        if (added.isEmpty()) {
+            for (const QString &name : pdfs(m_outDir))
+                if (!before.contains(name))
+                    added = QDir(m_outDir).filePath(name);
+        } else {
+            text = pdfText(added);
+        }
+    }
+    if (!added.isEmpty())
+        QFile::remove(added);
+    return text;
+}
+
+void TstTablePrint::historyThenMain()
+{
+    const QString working = QCoreApplication::applicationDirPath() + "/111.xlsx";
+
+    // History first: long enough for several pages.
+    QList<QStringList> rows;
+    for (int i = 1; i <= 120; ++i)
+        rows.append({QStringLiteral("2024-05-01 10:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')),
+                     QStringLiteral("%1.000").arg(i), "V", QStringLiteral("直流电压")});
+    auto history = makeTable(historyHeaders(), rows);
+    QWidget window;
+    auto driver = std::make_unique<ModalDriver>();
+    driver->answerBox(QStringLiteral("&Yes"));
+    bool printed = false;
+    const QString text = printJob([&] {
+        printed = printTable(history.get(), QStringLiteral("数据记录"), {100, 100, 100, 100},
+                             &window, ExportBoxStyle::HistoryWindow);
+    });
+    QVERIFY(printed);
+    QCOMPARE(driver->unexpected, 0);
+    QCOMPARE(driver->boxes.size(), 1);
+    QCOMPARE(driver->boxes.first().title, QStringLiteral("完成"));
+    QCOMPARE(driver->boxes.first().text, QStringLiteral("文件打印成功！"));
+    QCOMPARE(driver->boxes.first().icon, QMessageBox::Question);
+    QCOMPARE(driver->boxes.first().buttons, QStringList{"&Yes"});
+
+    driver.reset(); // the next print has its own
+    QVERIFY2(!text.isEmpty(), "no printed page arrived");
+    const QStringList pages = text.split('\f', Qt::SkipEmptyParts);
+    QVERIFY2(pages.size() >= 3, qPrintable(QString::number(pages.size())));
+    QCOMPARE(text.count(QStringLiteral("数据记录")), 1); // the title heads the first page only
+    for (int p = 0; p < pages.size(); ++p) {
+        // The header on every page, and the page's number.
+        QVERIFY(pages.at(p).contains(QRegularExpression(QStringLiteral("时间\\s+数据\\s+单位\\s+功能"))));
+        QVERIFY(pages.at(p).contains(pageNumber(p + 1, pages.size())));
+    }
+    // Every row on paper, the long time stamps whole.
+    for (int i : {1, 57, 120})
+        QVERIFY2(text.contains(QRegularExpression(
+                     QStringLiteral("2024-05-01 10:%1:00\\s+%2.000\\s+V\\s+直流电压")
+                         .arg(i % 60, 2, 10, QLatin1Char('0'))
+                         .arg(i))),
+                 qPrintable(QString::number(i)));
+
+    // Then the main window: the one working file now holds its table.
+    auto live = makeTable(mainHeaders(), mainRows());
+    ModalDriver mainDriver;
+    mainDriver.answerBox(QStringLiteral("确定"));
+    const QString mainText = printJob([&] {
+        printed = printTable(live.get(), QStringLiteral("数据记录"), {100, 150, 100}, &window,
+                             ExportBoxStyle::MainWindow);
+    });
+    QVERIFY(printed);
+    QCOMPARE(mainDriver.boxes.size(), 1);
+    QCOMPARE(mainDriver.boxes.first().buttons, QStringList{"确定"});
+    QVERIFY(mainText.contains(QStringLiteral("数据记录")));
+    QVERIFY(mainText.contains(QRegularExpression(QStringLiteral("10:00:03\\s+\\+ OL\\s+直流电压"))));
+    QVERIFY(mainText.contains(pageNumber(1, 1)));
+
+    WorkbookTable table;
+    QVERIFY(readTableWorkbook(working, &table));
+    QCOMPARE(table.headers, mainHeaders());
+    QCOMPARE(table.rows.size(), 3);
+}
+
+void TstTablePrint::longPrintAsksFirst()
+{
+    QList<QStringList> rows;
+    for (int i = 0; i < 5000; ++i)
+        rows.append({"10:00:00", QString::number(i), "DCV"});
+    auto model = makeTable(mainHeaders(), rows);
+    QWidget window;
+    ModalDriver driver;
+    driver.answerBox(QStringLiteral("&No"));
+    const QStringList before = pdfs(m_outDir);
+    QVERIFY(!printTable(model.get(), QStringLiteral("数据记录"), {100, 150, 100}, &window,
+                        ExportBoxStyle::MainWindow));
+    QCOMPARE(driver.unexpected, 0);
+    QCOMPARE(driver.boxes.size(), 1); // the question, and no success notice
+    QVERIFY(driver.boxes.first().text.contains(QRegularExpression("\\d{3} 页")));
+    QTest::qWait(2000);
+    QCOMPARE(pdfs(m_outDir), before);
+}
+
+void TstTablePrint::preconditions()
+{
+    QString empty;
+    QVERIFY(!printFile(empty));
+    QString missing = QStringLiteral("/nonexistent/111.xlsx");
+    QVERIFY(!printFile(missing));
+}
+
+QTEST_MAIN(TstTablePrint)
+#include "tst_tableprint.moc"
