@@ -1,8 +1,10 @@
 #include "tk52k_comm.h"
 
+#include "dialogs/aboutform.h"
 #include "dialogs/commsettingform.h"
 #include "dialogs/timesettingform.h"
 #include "export/tableexport.h"
+#include "help/manual.h"
 #include "meter/extremes.h"
 #include "meter/framedecoder.h"
 #include "meter/frameextractor.h"
@@ -189,9 +191,23 @@ void TK52K_Comm::doMenuExit()
     close();
 }
 
-// The commands below arrive with their own features; until then they do nothing.
-void TK52K_Comm::doMenuAbout() {}
-void TK52K_Comm::doMenuManual() {}
+void TK52K_Comm::doMenuAbout()
+{
+    auto *about = new AboutForm(nullptr);
+    // A closed box is of no further use; a new one is made for every request.
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    aboutForm = about;
+    about->setFixedSize(297, 158);
+    about->setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    about->setWindowModality(Qt::ApplicationModal);
+    about->show();
+}
+
+void TK52K_Comm::doMenuManual()
+{
+    openManual(manualPath(), this);
+}
+
 // The store queues the reading and returns at once; its result is not
 // needed here.
 void TK52K_Comm::storeReading()
