@@ -95,6 +95,7 @@ QTreeWidgetItem *HelpForm::findItem(const QString &archivePath) const
 
 void HelpForm::doContentsItemClicked(QTreeWidgetItem *item)
 {
+    ui.contentsTree->setCurrentItem(item);
     const QString local = item->data(0, kPathRole).toString();
     if (local.isEmpty())
         item->setExpanded(!item->isExpanded());
@@ -105,6 +106,11 @@ void HelpForm::doContentsItemClicked(QTreeWidgetItem *item)
 void HelpForm::doSourceChanged(const QUrl &url)
 {
     // Keep the contents tree on the page shown, whichever way it was reached.
+    // Several entries may lead into one page (its sections); the one chosen
+    // in the tree stays chosen.
+    const QTreeWidgetItem *current = ui.contentsTree->currentItem();
+    if (current && pageKey(current->data(0, kPathRole).toString()) == pageKey(url.path()))
+        return;
     if (QTreeWidgetItem *item = findItem(url.path())) {
         const QSignalBlocker block(ui.contentsTree);
         ui.contentsTree->setCurrentItem(item);
