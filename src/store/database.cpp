@@ -2,11 +2,10 @@
 
 #include "meter/tkdatadas.h"
 #include "store/measurementrecord.h"
-#include "store/recordspool.h"
+#include "store/recordjournal.h"
 #include "store/recordwriter.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
@@ -34,22 +33,6 @@ QSqlQuery runRangeQuery(QSqlDatabase &db, const QDateTime &start, const QDateTim
     q.exec();
     return q;
 }
-
-// Readings of an earlier run that never reached the server. A damaged file is
-// moved aside rather than overwritten later, so nothing in it disappears.
-SpoolContents loadSpool(const QString &path)
-{
-    SpoolContents spool;
-    QString error;
-    if (!RecordSpool::load(path, &spool, &error)) {
-        const QString aside = path + QLatin1String(".damaged-") +
-                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
-        QFile::rename(path, aside);
-        qWarning("tk52k: %s; kept as %s", qPrintable(error), qPrintable(aside));
-        return SpoolContents();
-    }
-    return spool;
-}
 } // namespace
 
 database::database(QSqlDatabase &connection, QObject *parent)
@@ -74,10 +57,7 @@ int database::openDatabase(QSqlDatabase &connection)
         return -1;
     if (!m_started) {
         m_started = true;
-        const QString path = spoolFilePath();
-        const SpoolContents spool = loadSpool(path);
-        if (!spool.records.isEmpty())
-            m_writer->restore(spool, path);
+        openJournal();
         m_writer->start();
         refreshState();
     }
@@ -113,6 +93,11 @@ QSqlQueryModel *database::queryRange(QDateTime start, QDateTime stop, const QSql
     return model;
 }
 
+bool database::isDurable() const
+{
+    return m_writer->isDurable();
+}
+
 bool database::isConnected() const
 {
     return m_writer->isConnected();
@@ -129,42 +114,28 @@ void database::shutdown(int graceMs)
         return;
     m_closed = true;
 
-    if (m_writer->isRunning()) {
+    if (m_started) {
         m_writer->finish();
         if (!m_writer->wait(qMax(0, graceMs))) {
             m_writer->abandon();
             if (!m_writer->wait(kAbandonWaitMs)) {
                 // Stuck in the network beyond every timeout: let it go rather
-                // than hang the exit; the queue is saved below all the same.
+                // than hang the exit; its readings stay in the journal.
                 m_writer->setParent(nullptr);
                 disconnect(m_writer, nullptr, this, nullptr);
             }
         }
-    }
-
-    const QString path = spoolFilePath();
-    SpoolContents rest = m_writer->takeRemaining();
-    if (!m_started) {
-        // The spool of an earlier run was never read: keep its readings first.
-        const SpoolContents earlier = loadSpool(path);
-        rest.records = earlier.records + rest.records;
-        if (earlier.uncertainXid != 0) {
-            rest.uncertainXid = earlier.uncertainXid;
-            rest.uncertainCount = earlier.uncertainCount;
-        }
-    }
-    if (!rest.records.isEmpty()) {
-        QString error;
-        if (!RecordSpool::save(path, rest, &error))
-            qWarning("tk52k: %d readings could not be saved to %s: %s", rest.records.size(), qPrintable(path),
-                     qPrintable(error));
-    }
+    } else if (m_writer->pendingCount() > 0)
+        openJournal(); // readings handed over to a store never opened
+    m_writer->closeJournal();
     refreshState();
 }
 
-QString database::spoolFilePath()
+void database::openJournal()
 {
-    return RecordSpool::filePath();
+    QString error;
+    if (!m_writer->openJournal(RecordJournal::directory(), &error))
+        qWarning("tk52k: readings are kept in memory only: %s", qPrintable(error));
 }
 
 QString database::stateText(bool connected, int pending)

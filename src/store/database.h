@@ -17,9 +17,11 @@ class TkDataDas;
 /// Inserts never wait for the server. insertRecord() copies the reading into
 /// a queue that a writer thread with its own connection empties, oldest
 /// first; while the server is away the readings wait and the writer
-/// reconnects every few seconds. At the end (shutdown(), or destruction) the
-/// queue gets a few seconds, and what is still unwritten goes to a spool file
-/// that the next openDatabase() writes first.
+/// reconnects every few seconds. Every handed-over reading is also kept in a
+/// journal file until the server has committed it (see RecordJournal), so
+/// neither a crash nor a power failure loses it: the next openDatabase()
+/// writes what the journal holds first. At the end (shutdown(), or
+/// destruction) the queue gets a few seconds to be written.
 class database : public QObject
 {
     Q_OBJECT
@@ -37,7 +39,7 @@ public:
 
     /// Starts the writer, which connects in the background, creating the
     /// database and the table when they are missing; readings left in the
-    /// spool file by an earlier run go first. Returns at once: 1 when the
+    /// journals of earlier runs go first. Returns at once: 1 when the
     /// writer runs, -1 when the QPSQL driver is not available. `connection`
     /// itself is opened by queryRange() when first needed.
     int openDatabase(QSqlDatabase &connection);
@@ -58,14 +60,15 @@ public:
     bool isConnected() const;
     /// Readings handed over but not yet known to be committed.
     int pendingCount() const;
+    /// Whether every reading handed over is committed or safe on the disk.
+    /// A reading becomes safe at most RecordJournal::kSyncIntervalMs after
+    /// insertRecord(), plus the time the disk takes.
+    bool isDurable() const;
 
     /// Gives pending readings up to `graceMs` to be written, then stops the
-    /// writer and saves what is left to the spool file. Later inserts are
-    /// refused. Blocks; safe to call more than once.
+    /// writer; what is left stays in the journal for the next run. Later
+    /// inserts are refused. Blocks; safe to call more than once.
     void shutdown(int graceMs = kDefaultGraceMs);
-
-    /// Path of the spool file (TK52K_SPOOL_DIR or the user's data folder).
-    static QString spoolFilePath();
 
     /// Status-bar text for a state: "数据库已连接" or
     /// "数据库未连接（待写入 N 条）".
@@ -76,6 +79,7 @@ signals:
     void stateChanged(bool connected, int pending);
 
 private:
+    void openJournal();
     void refreshState();
 
     DbSettings m_settings;

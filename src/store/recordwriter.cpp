@@ -1,7 +1,6 @@
 #include "recordwriter.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -55,21 +54,49 @@ RecordWriter::~RecordWriter()
 
 void RecordWriter::enqueue(const MeasurementRecord &record)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_queue.push_back(record);
-        m_wake.wakeAll();
-    }
+    QMutexLocker lock(&m_mutex);
+    const JournaledRecord r{++m_lastSeq, record};
+    m_queue.push_back(r);
+    // Under the queue's lock, so the journal sees the records in their order.
+    if (m_journal)
+        m_journal->append(r);
+    m_wake.wakeAll();
 }
 
-void RecordWriter::restore(const SpoolContents &spool, const QString &spoolPath)
+bool RecordWriter::openJournal(const QString &dir, QString *error)
+{
+    auto journal = std::make_unique<RecordJournal>();
+    JournalBacklog backlog;
+    if (!journal->open(dir, &backlog, error))
+        return false;
+
+    QMutexLocker lock(&m_mutex);
+    // The earlier runs' records first, then those handed over before now,
+    // numbered anew in that order.
+    JournaledRecords all = backlog.records;
+    for (const JournaledRecord &r : m_queue)
+        all.append(JournaledRecord{all.size() + 1, r.record});
+    // Without a journal of ours the earlier records stay where they are.
+    if (!journal->start(all, backlog.uncertainXid, backlog.uncertainLastSeq, error))
+        return false;
+    m_queue.assign(all.cbegin(), all.cend());
+    m_lastSeq = all.size();
+    m_uncertainXid = backlog.uncertainXid;
+    m_uncertainLastSeq = backlog.uncertainLastSeq;
+    m_journal = std::move(journal);
+    return true;
+}
+
+void RecordWriter::closeJournal()
+{
+    if (m_journal)
+        m_journal->close();
+}
+
+bool RecordWriter::isDurable() const
 {
     QMutexLocker lock(&m_mutex);
-    m_queue.insert(m_queue.begin(), spool.records.cbegin(), spool.records.cend());
-    m_uncertainXid = spool.uncertainXid;
-    m_uncertainCount = spool.uncertainCount;
-    m_spoolBacked = spool.records.size();
-    m_spoolPath = spoolPath;
+    return m_queue.empty() || (m_journal && m_journal->isDurable());
 }
 
 int RecordWriter::pendingCount() const
@@ -90,20 +117,6 @@ void RecordWriter::abandon()
     QMutexLocker lock(&m_mutex);
     m_abandon = true;
     m_wake.wakeAll();
-}
-
-SpoolContents RecordWriter::takeRemaining()
-{
-    QMutexLocker lock(&m_mutex);
-    SpoolContents s;
-    s.records.reserve(static_cast<int>(m_queue.size()));
-    s.records.append(MeasurementRecords(m_queue.cbegin(), m_queue.cend()));
-    s.uncertainXid = m_uncertainXid;
-    s.uncertainCount = m_uncertainCount;
-    m_queue.clear();
-    m_uncertainXid = 0;
-    m_uncertainCount = 0;
-    return s;
 }
 
 void RecordWriter::run()
@@ -140,12 +153,11 @@ void RecordWriter::run()
                 continue;
             }
 
-            MeasurementRecords batch;
+            JournaledRecords batch;
             {
                 QMutexLocker lock(&m_mutex);
                 const int n = std::min<int>(kBatchSize, static_cast<int>(m_queue.size()));
-                batch.reserve(n);
-                batch.append(MeasurementRecords(m_queue.cbegin(), m_queue.cbegin() + n));
+                batch = JournaledRecords(m_queue.cbegin(), m_queue.cbegin() + n);
             }
 
             if (batch.isEmpty()) {
@@ -158,7 +170,7 @@ void RecordWriter::run()
             }
 
             if (writeBatch(db, batch) == Outcome::Done)
-                dropWritten(batch.size());
+                dropWritten(batch.last().seq);
             else
                 lost();
         }
@@ -251,11 +263,11 @@ bool RecordWriter::prepareSchema(QSqlDatabase &db)
 RecordWriter::Outcome RecordWriter::settleUncertain(QSqlDatabase &db)
 {
     qint64 xid = 0;
-    int count = 0;
+    qint64 lastSeq = 0;
     {
         QMutexLocker lock(&m_mutex);
         xid = m_uncertainXid;
-        count = m_uncertainCount;
+        lastSeq = m_uncertainLastSeq;
     }
     if (xid == 0)
         return Outcome::Done;
@@ -263,25 +275,33 @@ RecordWriter::Outcome RecordWriter::settleUncertain(QSqlDatabase &db)
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT txid_status(?)"));
     q.addBindValue(xid);
-    if (!q.exec() || !q.next())
-        return Outcome::Failed;
-    const QString status = q.value(0).toString();
+    QString status;
+    if (q.exec() && q.next()) {
+        status = q.value(0).toString();
+    } else {
+        // The server refuses an id it never handed out (another server, or
+        // one set up anew since): no answer will ever come. A failure of the
+        // connection itself shows in the next statement.
+        QSqlQuery ping(db);
+        if (!ping.exec(QStringLiteral("SELECT 1")))
+            return Outcome::Failed;
+    }
     if (status == QLatin1String("in progress"))
         return Outcome::Wait;
 
     {
         QMutexLocker lock(&m_mutex);
         m_uncertainXid = 0;
-        m_uncertainCount = 0;
+        m_uncertainLastSeq = 0;
     }
     // "aborted", or no answer for a transaction too old to be remembered:
     // writing the records again risks a duplicate, dropping them risks a loss.
     if (status == QLatin1String("committed"))
-        dropWritten(count);
+        dropWritten(lastSeq);
     return Outcome::Done;
 }
 
-RecordWriter::Outcome RecordWriter::writeBatch(QSqlDatabase &db, const MeasurementRecords &batch)
+RecordWriter::Outcome RecordWriter::writeBatch(QSqlDatabase &db, const JournaledRecords &batch)
 {
     if (!db.transaction())
         return Outcome::Failed;
@@ -293,7 +313,8 @@ RecordWriter::Outcome RecordWriter::writeBatch(QSqlDatabase &db, const Measureme
     const qint64 xid = q.value(0).toLongLong();
 
     q.prepare(QLatin1String(kInsert));
-    for (const MeasurementRecord &r : batch) {
+    for (const JournaledRecord &j : batch) {
+        const MeasurementRecord &r = j.record;
         q.addBindValue(r.funcStr);
         q.addBindValue(r.valueText);
         q.addBindValue(r.unitStr);
@@ -304,31 +325,30 @@ RecordWriter::Outcome RecordWriter::writeBatch(QSqlDatabase &db, const Measureme
             return Outcome::Failed;
         }
     }
+    // Should the program die once the COMMIT is out, the next start finds
+    // the transaction in the journal and asks the server about it.
+    if (m_journal)
+        m_journal->beginCommit(xid, batch.first().seq, batch.last().seq);
     if (!db.commit()) {
         // The server may have committed before the connection broke. Until it
         // says otherwise these records count as written-or-not.
         QMutexLocker lock(&m_mutex);
         m_uncertainXid = xid;
-        m_uncertainCount = batch.size();
+        m_uncertainLastSeq = batch.last().seq;
         return Outcome::Failed;
     }
     return Outcome::Done;
 }
 
-void RecordWriter::dropWritten(int count)
+void RecordWriter::dropWritten(qint64 lastSeq)
 {
-    bool spoolDone = false;
     {
         QMutexLocker lock(&m_mutex);
-        count = std::min<int>(count, static_cast<int>(m_queue.size()));
-        m_queue.erase(m_queue.begin(), m_queue.begin() + count);
-        if (m_spoolBacked > 0) {
-            m_spoolBacked = std::max(0, m_spoolBacked - count);
-            spoolDone = m_spoolBacked == 0;
-        }
+        while (!m_queue.empty() && m_queue.front().seq <= lastSeq)
+            m_queue.pop_front();
     }
-    if (spoolDone)
-        QFile::remove(m_spoolPath);
+    if (m_journal)
+        m_journal->committed(lastSeq);
     emit stateChanged();
 }
 

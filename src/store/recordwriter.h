@@ -1,7 +1,7 @@
 #pragma once
 
 #include "store/dbsettings.h"
-#include "store/recordspool.h"
+#include "store/recordjournal.h"
 
 #include <QMutex>
 #include <QThread>
@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 
 class QDeadlineTimer;
 class QSqlDatabase;
@@ -21,23 +22,37 @@ class QSqlDatabase;
 /// thread reconnects every few seconds. A COMMIT whose answer was lost is
 /// settled after reconnecting by asking the server for the transaction's
 /// status, so every record is written exactly once.
+///
+/// With a journal (openJournal()), every queued record is also kept on the
+/// disk until it is committed, and the records an earlier run left there go
+/// first.
 class RecordWriter : public QThread
 {
     Q_OBJECT
 
 public:
     explicit RecordWriter(const DbSettings &settings, QObject *parent = nullptr);
-    /// Abandons the queue and waits for the thread; call finish() and
-    /// takeRemaining() first to keep what is unwritten.
+    /// Abandons the queue and waits for the thread; what is unwritten stays
+    /// in the journal.
     ~RecordWriter() override;
 
     /// Queues a record behind those waiting. Any thread.
     void enqueue(const MeasurementRecord &record);
 
-    /// Puts records read from the spool file at `spoolPath` in front of the
-    /// queue. The file is removed once all of them are written. Call before
-    /// start().
-    void restore(const SpoolContents &spool, const QString &spoolPath);
+    /// Takes a journal in `dir` (see RecordJournal), puts the records it and
+    /// the journals of ended programs hold in front of the queue and journals
+    /// the queue from then on. Call before start(), at most once. False with
+    /// `error` set when no journal could be opened; the records then live in
+    /// memory only.
+    bool openJournal(const QString &dir, QString *error);
+
+    /// Writes and flushes the journal and releases it (see
+    /// RecordJournal::close()). Call once the thread has ended or been
+    /// abandoned.
+    void closeJournal();
+
+    /// Whether every queued record is on the disk or committed. Any thread.
+    bool isDurable() const;
 
     /// Records not yet known to be committed. Any thread.
     int pendingCount() const;
@@ -50,10 +65,6 @@ public:
 
     /// End as soon as the statement in progress returns; the queue is kept.
     void abandon();
-
-    /// The unwritten records, with the unconfirmed transaction if any. Only
-    /// valid after the thread has ended; empties the queue.
-    SpoolContents takeRemaining();
 
 signals:
     /// The connection state or the number of pending records changed. Emitted
@@ -71,8 +82,8 @@ private:
     bool createDatabase();
     bool prepareSchema(QSqlDatabase &db);
     Outcome settleUncertain(QSqlDatabase &db);
-    Outcome writeBatch(QSqlDatabase &db, const MeasurementRecords &batch);
-    void dropWritten(int count);
+    Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
+    void dropWritten(qint64 lastSeq);
     void setConnected(bool connected);
 
     const DbSettings m_settings;
@@ -80,11 +91,12 @@ private:
 
     mutable QMutex m_mutex;
     QWaitCondition m_wake;
-    std::deque<MeasurementRecord> m_queue; // guarded by m_mutex
-    qint64 m_uncertainXid = 0;             // guarded by m_mutex
-    int m_uncertainCount = 0;              // guarded by m_mutex
-    int m_spoolBacked = 0;                 // leading records still also in the spool file
-    QString m_spoolPath;
+    std::deque<JournaledRecord> m_queue; // guarded by m_mutex
+    qint64 m_lastSeq = 0;                // guarded by m_mutex
+    qint64 m_uncertainXid = 0;           // guarded by m_mutex
+    qint64 m_uncertainLastSeq = 0;       // guarded by m_mutex
+    // Set before the thread starts and kept until the writer is destroyed.
+    std::unique_ptr<RecordJournal> m_journal;
     bool m_finishing = false; // guarded by m_mutex
     bool m_abandon = false;   // guarded by m_mutex
     std::atomic<bool> m_connected{false};

@@ -6,7 +6,7 @@
 #include "meter/tkdatadas.h"
 #include "store/database.h"
 #include "store/measurementrecord.h"
-#include "store/recordspool.h"
+#include "store/recordjournal.h"
 
 #include <QFile>
 #include <QSqlError>
@@ -239,39 +239,41 @@ void TestRecordStore::rowsComeBackInTimeOrder()
     QCOMPARE(storedValues(t, t.addSecs(5)), QStringList({"e", "b", "d", "c", "a"}));
 }
 
-// A COMMIT whose answer was lost: the spool names the transaction, and the
-// store asks the server whether it committed before writing those readings.
+// A COMMIT whose answer was lost, or the program died right after sending
+// it: the journal names the transaction, and the store asks the server
+// whether it committed before writing those readings.
 void TestRecordStore::unconfirmedCommitIsSettled_data()
 {
-    QTest::addColumn<bool>("committed");
-    QTest::newRow("committed") << true;
-    QTest::newRow("rolled back") << false;
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("committed") << "commit";
+    QTest::newRow("rolled back") << "rollback";
+    QTest::newRow("unknown to the server") << "unknown";
 }
 
 void TestRecordStore::unconfirmedCommitIsSettled()
 {
-    QFETCH(bool, committed);
+    QFETCH(QString, outcome);
     closeStore();
 
     const QDateTime t(kDay, QTime(12, 0, 0));
-    SpoolContents spool;
+    JournaledRecords records;
     for (int i = 0; i < 5; ++i) {
         TkDataDas reading;
         StoreTest::setReading(reading, QString::number(i), t.addSecs(i));
-        spool.records << MeasurementRecord::fromReading(reading);
+        records.append({i + 1, MeasurementRecord::fromReading(reading)});
     }
     // The first three went out in one transaction.
+    qint64 xid = 0;
     {
         QVERIFY(m_connection.transaction());
         QSqlQuery q(m_connection);
         QVERIFY(q.exec(QStringLiteral("SELECT txid_current()")) && q.next());
-        spool.uncertainXid = q.value(0).toLongLong();
-        spool.uncertainCount = 3;
+        xid = q.value(0).toLongLong();
         QVERIFY(q.prepare(
             QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
                            "VALUES (?, ?, ?, ?, ?)")));
         for (int i = 0; i < 3; ++i) {
-            const MeasurementRecord &r = spool.records.at(i);
+            const MeasurementRecord &r = records.at(i).record;
             q.addBindValue(r.funcStr);
             q.addBindValue(r.valueText);
             q.addBindValue(r.unitStr);
@@ -279,13 +281,23 @@ void TestRecordStore::unconfirmedCommitIsSettled()
             q.addBindValue(r.timeText());
             QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
         }
-        QVERIFY(committed ? m_connection.commit() : m_connection.rollback());
+        QVERIFY(outcome == QLatin1String("commit") ? m_connection.commit() : m_connection.rollback());
+        // An id the server has not handed out yet, as after a move to
+        // another server.
+        if (outcome == QLatin1String("unknown"))
+            xid += 1000000;
     }
-    QVERIFY(RecordSpool::save(database::spoolFilePath(), spool));
+    {
+        RecordJournal journal;
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY2(journal.open(m_spoolDir.path(), &backlog, &error), qPrintable(error));
+        QVERIFY(backlog.records.isEmpty());
+        QVERIFY2(journal.start(records, xid, 3, &error), qPrintable(error));
+    }
 
     openStore();
     QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
-    QVERIFY(!QFile::exists(database::spoolFilePath()));
     QCOMPARE(storedValues(t, t.addSecs(10)), QStringList({"0", "1", "2", "3", "4"}));
 }
 

@@ -6,9 +6,11 @@
 
 #include "meter/tkdatadas.h"
 #include "store/database.h"
-#include "store/recordspool.h"
+#include "store/recordjournal.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
@@ -16,6 +18,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
 
 class TestStoreOutage : public QObject
 {
@@ -26,10 +30,13 @@ private slots:
     void init();
     void outageInTheMiddleOfAStream();
     void exitWhileDownThenStartWithServerUp();
+    void killedWhileLogging_data();
+    void killedWhileLogging();
 
 private:
     void insertValues(database &store, int first, int count);
     void checkStoredExactlyOnce(database &store, QSqlDatabase &connection, int count);
+    QStringList journaledValues();
 
     PrivatePgServer m_server;
     QTemporaryDir m_spoolDir;
@@ -75,6 +82,20 @@ void TestStoreOutage::checkStoredExactlyOnce(database &store, QSqlDatabase &conn
     }
 }
 
+// What the journals hold, read as the next start would, without taking them.
+QStringList TestStoreOutage::journaledValues()
+{
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    if (!journal.open(m_spoolDir.path(), &backlog, &error))
+        return {error};
+    QStringList values;
+    for (const JournaledRecord &r : backlog.records)
+        values << r.record.valueText;
+    return values;
+}
+
 void TestStoreOutage::outageInTheMiddleOfAStream()
 {
     QString error;
@@ -113,8 +134,9 @@ void TestStoreOutage::outageInTheMiddleOfAStream()
 void TestStoreOutage::exitWhileDownThenStartWithServerUp()
 {
     QString error;
-    const QString spoolPath = database::spoolFilePath();
-    QVERIFY(spoolPath.startsWith(m_spoolDir.path()));
+    QStringList expected;
+    for (int i = 0; i < 45; ++i)
+        expected << QString::number(i);
     {
         QSqlDatabase connection;
         database store(connection);
@@ -125,29 +147,73 @@ void TestStoreOutage::exitWhileDownThenStartWithServerUp()
         store.shutdown(300);
         QCOMPARE(store.insertRecord(nullptr), -1);
     }
-    SpoolContents spooled;
-    QVERIFY(RecordSpool::load(spoolPath, &spooled));
-    QCOMPARE(spooled.records.size(), 40);
+    QCOMPARE(journaledValues(), QStringList(expected.mid(0, 40)));
 
-    // The next run: a store that has not been opened keeps the older spooled
+    // The next run: a store that has not been opened keeps the older
     // readings in front of its own when it ends.
     {
         QSqlDatabase connection;
         database store(connection);
         insertValues(store, 40, 5);
     }
-    QVERIFY(RecordSpool::load(spoolPath, &spooled));
-    QCOMPARE(spooled.records.size(), 45);
-    QCOMPARE(spooled.records.first().valueText, QStringLiteral("0"));
-    QCOMPARE(spooled.records.last().valueText, QStringLiteral("44"));
+    QCOMPARE(journaledValues(), expected);
 
     QVERIFY2(m_server.start(&error), qPrintable(error));
     QSqlDatabase connection;
     database store(connection);
     store.openDatabase(connection);
     QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
-    QVERIFY(!QFile::exists(spoolPath));
     checkStoredExactlyOnce(store, connection, 45);
+    store.shutdown();
+    QCOMPARE(QDir(m_spoolDir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files), QStringList());
+}
+
+// A program killed outright (as by a crash or a power failure) while its
+// readings wait for the server, or while it writes them: the next start
+// writes every one of them exactly once, in order.
+void TestStoreOutage::killedWhileLogging_data()
+{
+    QTest::addColumn<bool>("serverUp");
+    QTest::newRow("server down") << false;
+    QTest::newRow("server up") << true;
+}
+
+void TestStoreOutage::killedWhileLogging()
+{
+    QFETCH(bool, serverUp);
+    constexpr int kCount = 1000;
+    QString error;
+    if (serverUp) {
+        // The logger finds its database in place and writes at once.
+        QSqlDatabase connection;
+        database store(connection);
+        store.openDatabase(connection);
+        QTRY_VERIFY_WITH_TIMEOUT(store.isConnected(), 20000);
+    } else {
+        QVERIFY2(m_server.stop(false, &error), qPrintable(error));
+    }
+
+    QProcess logger;
+    logger.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    logger.start(QCoreApplication::applicationDirPath() + QStringLiteral("/storelogger"),
+                 {QString::number(kCount), m_base.toString(Qt::ISODate)});
+    QVERIFY2(logger.waitForStarted(), qPrintable(logger.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(logger.canReadLine() || logger.state() != QProcess::Running, 30000);
+    QCOMPARE(logger.readLine(), QByteArray("durable\n"));
+    ::kill(static_cast<pid_t>(logger.processId()), SIGKILL);
+    QVERIFY(logger.waitForFinished(10000));
+    QCOMPARE(logger.exitStatus(), QProcess::CrashExit);
+
+    if (!serverUp)
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+    QSqlDatabase connection;
+    database store(connection);
+    store.openDatabase(connection);
+    qInfo("%d of %d readings waiting after the kill", store.pendingCount(), kCount);
+    if (!serverUp)
+        QCOMPARE(store.pendingCount(), kCount);
+    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
+    checkStoredExactlyOnce(store, connection, kCount);
 }
 
 QTEST_GUILESS_MAIN(TestStoreOutage)
