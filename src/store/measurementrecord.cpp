@@ -11,7 +11,7 @@ MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
     r.unitStr = reading.unitStr;
     r.rangeIndex = reading.rangeIndex;
     // The column holds whole seconds; dropping the milliseconds here keeps the
-    // queued copy, the spool file and the row identical.
+    // queued copy, the journal and the row identical.
     const QDateTime t = reading.time;
     r.time = t.addMSecs(-t.time().msec());
     return r;
