@@ -430,7 +430,8 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
     m_written = last;
     m_durable = last;
     m_committed = records.isEmpty() ? last : records.first().seq - 1;
-    m_lastSyncMs = m_clock.elapsed();
+    // The first record after a quiet spell is flushed at once.
+    m_lastSyncMs = m_clock.elapsed() - kSyncIntervalMs;
     m_flusher = QThread::create([this] { flushLoop(); });
     m_flusher->start();
     return true;
