@@ -1,7 +1,6 @@
 #include "aboutform.h"
 
-AboutForm::AboutForm(QWidget *parent)
-    : QWidget(parent)
+AboutForm::AboutForm(QWidget *parent) : QWidget(parent)
 {
     ui.setupUi(this);
     connect(ui.pushButton, &QPushButton::clicked, this, &AboutForm::EnterBtnPro);

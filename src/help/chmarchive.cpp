@@ -35,8 +35,8 @@ quint16 le16(const uchar *p)
 
 quint32 le32(const uchar *p)
 {
-    return static_cast<quint32>(p[0]) | (static_cast<quint32>(p[1]) << 8)
-           | (static_cast<quint32>(p[2]) << 16) | (static_cast<quint32>(p[3]) << 24);
+    return static_cast<quint32>(p[0]) | (static_cast<quint32>(p[1]) << 8) |
+           (static_cast<quint32>(p[2]) << 16) | (static_cast<quint32>(p[3]) << 24);
 }
 
 bool isValidUtf8(const QByteArray &bytes)
@@ -53,8 +53,8 @@ int enumerateFile(chmFile *, chmUnitInfo *ui, void *context)
     // Folders end with "/"; names starting with "#" or "$" are the compiler's
     // indexes and system records, not files of the manual.
     const QString base = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    if (!path.endsWith(QLatin1Char('/')) && !base.startsWith(QLatin1Char('#'))
-        && !base.startsWith(QLatin1Char('$')))
+    if (!path.endsWith(QLatin1Char('/')) && !base.startsWith(QLatin1Char('#')) &&
+        !base.startsWith(QLatin1Char('$')))
         list->append(path);
     return CHM_ENUMERATOR_CONTINUE;
 }
@@ -74,9 +74,10 @@ QString decodeEntities(const QString &text)
         QString replacement;
         if (name.startsWith(QLatin1Char('#'))) {
             bool ok = false;
-            const uint code = (name.size() > 1 && (name[1] == QLatin1Char('x') || name[1] == QLatin1Char('X')))
-                                  ? name.midRef(2).toUInt(&ok, 16)
-                                  : name.midRef(1).toUInt(&ok, 10);
+            const uint code =
+                (name.size() > 1 && (name[1] == QLatin1Char('x') || name[1] == QLatin1Char('X')))
+                    ? name.midRef(2).toUInt(&ok, 16)
+                    : name.midRef(1).toUInt(&ok, 10);
             if (ok && code > 0 && code <= 0x10FFFF)
                 replacement = QString::fromUcs4(&code, 1);
         } else if (name == QLatin1String("amp")) {

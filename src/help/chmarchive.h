@@ -11,8 +11,8 @@ class QTextCodec;
 /// One entry of a compiled help file's table of contents.
 struct ChmTopic
 {
-    QString name;   ///< the text shown in the contents tree
-    QString local;  ///< the page inside the archive, as written in the contents file (may be empty)
+    QString name;  ///< the text shown in the contents tree
+    QString local; ///< the page inside the archive, as written in the contents file (may be empty)
     QVector<ChmTopic> children;
 };
 

@@ -4,8 +4,7 @@
 
 #include <QTextDocument>
 
-HelpBrowser::HelpBrowser(QWidget *parent)
-    : QTextBrowser(parent)
+HelpBrowser::HelpBrowser(QWidget *parent) : QTextBrowser(parent)
 {
     setOpenExternalLinks(true);
 }

@@ -15,8 +15,7 @@ QString pageKey(const QString &archivePath)
 }
 } // namespace
 
-HelpForm::HelpForm(QWidget *parent, Qt::WindowFlags flags)
-    : QWidget(parent, flags)
+HelpForm::HelpForm(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags)
 {
     ui.setupUi(this);
     ui.splitter->setStretchFactor(0, 0);

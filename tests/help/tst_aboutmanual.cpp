@@ -119,7 +119,8 @@ void TstAboutManual::aboutBox()
     QCOMPARE(name->geometry(), QRect(20, 20, 261, 21));
     QCOMPARE(version->geometry(), QRect(20, 60, 191, 21));
     QCOMPARE(button->geometry(), QRect(110, 100, 75, 41));
-    for (QWidget *w : {static_cast<QWidget *>(name), static_cast<QWidget *>(version), static_cast<QWidget *>(button)}) {
+    for (QWidget *w :
+         {static_cast<QWidget *>(name), static_cast<QWidget *>(version), static_cast<QWidget *>(button)}) {
         QCOMPARE(w->font().family(), QStringLiteral("仿宋"));
         QCOMPARE(w->font().pointSize(), 12);
         QVERIFY(w->font().bold());
@@ -149,7 +150,8 @@ void TstAboutManual::aboutBoxAgainAfterClosing()
     QVERIFY(second);
     QVERIFY(second->isVisible());
     QCOMPARE(second->size(), QSize(297, 158));
-    QCOMPARE(second->findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("软件版本：V2.0"));
+    QCOMPARE(second->findChild<QLabel *>(QStringLiteral("label_2"))->text(),
+             QStringLiteral("软件版本：V2.0"));
     second->close();
     QTRY_VERIFY(!second);
 }
@@ -168,7 +170,8 @@ void TstAboutManual::missingManualNamesThePath()
     // The same for any path handed to the launcher directly.
     closeNextMessageBox(&text, &title);
     QCOMPARE(openManual(QStringLiteral("/nonexistent/dir/help.chm"), m_window), nullptr);
-    QVERIFY2(text.contains(QDir::toNativeSeparators(QStringLiteral("/nonexistent/dir/help.chm"))), qPrintable(text));
+    QVERIFY2(text.contains(QDir::toNativeSeparators(QStringLiteral("/nonexistent/dir/help.chm"))),
+             qPrintable(text));
 }
 
 void TstAboutManual::manualOpensInHelpWindow()

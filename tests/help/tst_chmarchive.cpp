@@ -76,13 +76,20 @@ void TstChmArchive::normalizedPath_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "index.html" << "/index.html";
-    QTest::newRow("rooted") << "/index.html" << "/index.html";
-    QTest::newRow("dot") << "./images/a.png" << "/images/a.png";
-    QTest::newRow("dotdot") << "pages/../images/a.png" << "/images/a.png";
-    QTest::newRow("above root") << "../../a.html" << "/a.html";
-    QTest::newRow("backslash") << "images\\a.png" << "/images/a.png";
-    QTest::newRow("double slash") << "images//a.png" << "/images/a.png";
+    QTest::newRow("plain") << "index.html"
+                           << "/index.html";
+    QTest::newRow("rooted") << "/index.html"
+                            << "/index.html";
+    QTest::newRow("dot") << "./images/a.png"
+                         << "/images/a.png";
+    QTest::newRow("dotdot") << "pages/../images/a.png"
+                            << "/images/a.png";
+    QTest::newRow("above root") << "../../a.html"
+                                << "/a.html";
+    QTest::newRow("backslash") << "images\\a.png"
+                               << "/images/a.png";
+    QTest::newRow("double slash") << "images//a.png"
+                                  << "/images/a.png";
 }
 
 void TstChmArchive::normalizedPath()
@@ -120,14 +127,16 @@ void TstChmArchive::parseSitemap_data()
         << QStringList{"0|A|a.html"};
     QTest::newRow("heading without page")
         << QStringLiteral("<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"H\"></OBJECT>"
-                          "<UL>%1</UL></UL>").arg(a)
+                          "<UL>%1</UL></UL>")
+               .arg(a)
         << QStringList{"0|H|", "1|A|a.html"};
     QTest::newRow("site properties ignored")
         << QStringLiteral("<OBJECT type=\"text/site properties\"><param name=\"Name\" value=\"X\">"
-                          "<param name=\"Local\" value=\"x.html\"></OBJECT><UL>%1</UL>").arg(a)
+                          "<param name=\"Local\" value=\"x.html\"></OBJECT><UL>%1</UL>")
+               .arg(a)
         << QStringList{"0|A|a.html"};
-    QTest::newRow("commented out entry") << QStringLiteral("<UL><!-- %1 -->%2</UL>").arg(a, b)
-                                         << QStringList{"0|B|b.html"};
+    QTest::newRow("commented out entry")
+        << QStringLiteral("<UL><!-- %1 -->%2</UL>").arg(a, b) << QStringList{"0|B|b.html"};
     QTest::newRow("merged entry keeps first pair")
         << QStringLiteral("<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"A\">"
                           "<param name=\"Local\" value=\"a.html\"><param name=\"Name\" value=\"Z\">"
@@ -145,9 +154,10 @@ void TstChmArchive::parseSitemap()
 
 void TstChmArchive::sitemapEntities()
 {
-    const auto topics = ::parseSitemap(QStringLiteral(
-        "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"导出 &amp; 打印 &lt;1&gt; &#20013;&#x6587; &bogus;\">"
-        "<param name=\"Local\" value=\"a&amp;b.html\"></OBJECT></UL>"));
+    const auto topics =
+        ::parseSitemap(QStringLiteral("<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" "
+                                      "value=\"导出 &amp; 打印 &lt;1&gt; &#20013;&#x6587; &bogus;\">"
+                                      "<param name=\"Local\" value=\"a&amp;b.html\"></OBJECT></UL>"));
     QCOMPARE(topics.size(), 1);
     QCOMPARE(topics[0].name, QStringLiteral("导出 & 打印 <1> 中文 &bogus;"));
     QCOMPARE(topics[0].local, QStringLiteral("a&b.html"));
@@ -232,7 +242,8 @@ void TstChmArchive::everyProjectFileIsInside()
             QVERIFY2(found, qPrintable(line));
             QFile original(m_sourceDir + QLatin1Char('/') + line);
             QVERIFY2(original.open(QIODevice::ReadOnly), qPrintable(line));
-            QVERIFY2(bytes == original.readAll(), qPrintable(QStringLiteral("%1 differs from its source").arg(line)));
+            QVERIFY2(bytes == original.readAll(),
+                     qPrintable(QStringLiteral("%1 differs from its source").arg(line)));
         }
     }
     QVERIFY(count > 0);
@@ -260,14 +271,16 @@ void TstChmArchive::everyLinkResolves()
             ++links;
             const QString dir = file.left(file.lastIndexOf(QLatin1Char('/')) + 1);
             const QString path = ChmArchive::normalizedPath(dir + pathOf(target));
-            QVERIFY2(m_archive.contains(path), qPrintable(QStringLiteral("%1 links to missing %2").arg(file, target)));
+            QVERIFY2(m_archive.contains(path),
+                     qPrintable(QStringLiteral("%1 links to missing %2").arg(file, target)));
             const int hash = target.indexOf(QLatin1Char('#'));
             if (hash >= 0) {
                 const QString anchor = target.mid(hash + 1);
                 const QString page = m_archive.decodeText(m_archive.object(path));
-                const QRegularExpression named(QStringLiteral("\\b(?:name|id)\\s*=\\s*\"%1\"")
-                                                   .arg(QRegularExpression::escape(anchor)));
-                QVERIFY2(page.contains(named), qPrintable(QStringLiteral("%1: no anchor %2").arg(file, target)));
+                const QRegularExpression named(
+                    QStringLiteral("\\b(?:name|id)\\s*=\\s*\"%1\"").arg(QRegularExpression::escape(anchor)));
+                QVERIFY2(page.contains(named),
+                         qPrintable(QStringLiteral("%1: no anchor %2").arg(file, target)));
             }
         }
     }
@@ -297,10 +310,9 @@ void TstChmArchive::decodeText_data()
     QTextCodec *gbk = QTextCodec::codecForName("GBK");
     QTest::newRow("utf-8, no charset") << text.toUtf8();
     QTest::newRow("gbk, no charset: the archive's language") << gbk->fromUnicode(text);
-    QTest::newRow("gb2312 declared")
-        << gbk->fromUnicode(QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">") + text);
-    QTest::newRow("utf-8 declared")
-        << (QStringLiteral("<meta charset=\"utf-8\">") + text).toUtf8();
+    QTest::newRow("gb2312 declared") << gbk->fromUnicode(
+        QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">") + text);
+    QTest::newRow("utf-8 declared") << (QStringLiteral("<meta charset=\"utf-8\">") + text).toUtf8();
 }
 
 void TstChmArchive::decodeText()

@@ -36,8 +36,8 @@ QTextCursor firstPageLink(QTextDocument *doc, QString *href)
             const QTextFragment fragment = it.fragment();
             const QTextCharFormat format = fragment.charFormat();
             const QString target = format.anchorHref();
-            if (format.isAnchor() && !target.isEmpty() && !target.startsWith(QLatin1Char('#'))
-                && QUrl(target).scheme().isEmpty()) {
+            if (format.isAnchor() && !target.isEmpty() && !target.startsWith(QLatin1Char('#')) &&
+                QUrl(target).scheme().isEmpty()) {
                 *href = target;
                 QTextCursor cursor(doc);
                 cursor.setPosition(fragment.position() + fragment.length() / 2);
@@ -155,8 +155,12 @@ void TstHelpWindow::imagesComeFromArchive()
     QVERIFY(picture.width() > 100);
 
     // Nothing is fetched from outside the archive.
-    QVERIFY(form.browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("file:///etc/hostname"))).isNull());
-    QVERIFY(form.browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("../../../etc/hostname"))).isNull());
+    QVERIFY(form.browser()
+                ->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("file:///etc/hostname")))
+                .isNull());
+    QVERIFY(form.browser()
+                ->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("../../../etc/hostname")))
+                .isNull());
 }
 
 void TstHelpWindow::missingPage()

@@ -64,11 +64,13 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("tk52k"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Saves screenshots of the program's windows as PNG files."));
+    parser.setApplicationDescription(
+        QStringLiteral("Saves screenshots of the program's windows as PNG files."));
     parser.addHelpOption();
-    const QCommandLineOption fromOpt(QStringLiteral("history-from"),
-                                     QStringLiteral("Also open a history window from this time (yyyy-MM-dd HH:mm:ss)."),
-                                     QStringLiteral("TIME"));
+    const QCommandLineOption fromOpt(
+        QStringLiteral("history-from"),
+        QStringLiteral("Also open a history window from this time (yyyy-MM-dd HH:mm:ss)."),
+        QStringLiteral("TIME"));
     const QCommandLineOption toOpt(QStringLiteral("history-to"), QStringLiteral("End of that range."),
                                    QStringLiteral("TIME"));
     parser.addOptions({fromOpt, toOpt});
@@ -90,9 +92,11 @@ int main(int argc, char *argv[])
     int failures = 0;
     // Before any reading arrives the panel shows every segment, which is
     // what the manual explains it with.
-    failures += !save(window.findChild<QWidget *>(QStringLiteral("groupBox")), dir, QStringLiteral("panel.png"));
+    failures +=
+        !save(window.findChild<QWidget *>(QStringLiteral("groupBox")), dir, QStringLiteral("panel.png"));
 
-    const struct {
+    const struct
+    {
         void (TK52K_Comm::*command)();
         const char *file;
     } dialogs[] = {
