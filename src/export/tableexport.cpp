@@ -59,9 +59,9 @@ void exportFailed(const QString &path, const QString &why, ExportBoxStyle style)
            style, QMessageBox::Apply);
 }
 
-// The working file of a print: the program's folder, or the user's data
-// folder when the program is installed where the user cannot write.
-QString workingPrintFile()
+} // namespace
+
+QString printWorkingFile()
 {
     QString dir = QCoreApplication::applicationDirPath();
     if (!QFileInfo(dir).isWritable()) {
@@ -70,8 +70,6 @@ QString workingPrintFile()
     }
     return dir + QStringLiteral("/111.xlsx");
 }
-
-} // namespace
 
 QVector<int> tableColumnWidths(const QTableView *view)
 {
@@ -137,7 +135,7 @@ bool printTable(const QAbstractItemModel *model, const QString &title,
 {
     if (!model)
         return false;
-    QString path = workingPrintFile();
+    QString path = printWorkingFile();
     QString why;
     if (!writeTableWorkbook(*model, title, columnWidths, path, &why)) {
         // Printing an older working file would put the wrong table on paper.

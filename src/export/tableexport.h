@@ -33,6 +33,10 @@ void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
 bool printTable(const QAbstractItemModel *model, const QString &title,
                 const QVector<int> &columnWidths, QWidget *parent, ExportBoxStyle style);
 
+/// Where prints build their working workbook "111.xlsx": the program's own
+/// folder, or the user's data folder when the program's folder is not writable.
+QString printWorkingFile();
+
 /// Prints the workbook at `path` on the default printer. False, with nothing
 /// shown, when there is no default printer, `path` is empty or names no file.
 /// `parent` is asked to confirm prints of more than 100 pages (null: no question).

@@ -1,0 +1,162 @@
+#include "export/tableworkbookreader.h"
+
+#include "../history/scratchdatabase.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// tk52k-export against a database of its own.
+class TstExportTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void text();
+    void workbook();
+    void refusals_data();
+    void refusals();
+
+private:
+    struct Run {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run run(const QStringList &args, const QStringList &env = {})
+    {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        for (const QString &kv : env)
+            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        p.setProcessEnvironment(e);
+        p.start(qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export", args);
+        if (!p.waitForFinished(120000))
+            return {};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                p.readAllStandardOutput(), p.readAllStandardError()};
+    }
+
+    std::unique_ptr<ScratchDatabase> m_db;
+    QTemporaryDir m_dir;
+};
+
+void TstExportTool::initTestCase()
+{
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("tk52k_exporttool"));
+    QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
+    const QDateTime t0 = QDateTime::fromString("2024-05-01 10:00:00", Qt::ISODate);
+    QVERIFY(m_db->insert(t0, "1.234"));
+    QVERIFY(m_db->insert(t0.addSecs(1), "+ OL ", "V", QStringLiteral("直流电压"), "2"));
+    QVERIFY(m_db->insert(t0.addSecs(2), "12.5", QStringLiteral("kΩ"), QStringLiteral("电阻"), "20"));
+    QVERIFY(m_db->insert(t0.addSecs(3600), "9.999")); // outside the range asked for below
+}
+
+void TstExportTool::cleanupTestCase()
+{
+    m_db.reset();
+}
+
+void TstExportTool::text()
+{
+    const QString path = m_dir.filePath("range.txt");
+    const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02",
+                       "--format", "txt", "--output", path});
+    QVERIFY2(r.status == 0, r.err.constData());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("序号\t时间\t数据\t单位\t功能\n"
+                                     "1\t2024-05-01 10:00:00\t1.234\tV\t直流电压\n"
+                                     "2\t2024-05-01 10:00:01\t+ OL \tV\t直流电压\n"
+                                     "3\t2024-05-01 10:00:02\t12.5\tkΩ\t电阻\n"));
+    QVERIFY(r.out.contains("3 rows written"));
+
+    // Without --output the text goes to standard output.
+    const Run piped = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:00",
+                           "--format", "txt"});
+    QCOMPARE(piped.status, 0);
+    QCOMPARE(piped.out, QByteArray("序号\t时间\t数据\t单位\t功能\n"
+                                   "1\t2024-05-01 10:00:00\t1.234\tV\t直流电压\n"));
+}
+
+void TstExportTool::workbook()
+{
+    const QString chosen = m_dir.filePath("range");
+    const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00",
+                       "--format", "xlsx", "--output", chosen});
+    QVERIFY2(r.status == 0, r.err.constData());
+    WorkbookTable table;
+    QVERIFY(readTableWorkbook(chosen + ".xlsx", &table));
+    QCOMPARE(table.title, QStringLiteral("数据记录"));
+    QCOMPARE(table.headers, (QStringList{"时间", "数据", "单位", "功能"}));
+    QCOMPARE(table.rows.size(), 4);
+    QCOMPARE(table.rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+    for (double w : table.columnWidths)
+        QVERIFY(qAbs(w - 16.71) < 0.01); // 100 pixels: 16 characters
+}
+
+void TstExportTool::refusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("mustNotExist");
+
+    const QString out = m_dir.filePath("refused.txt");
+    const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
+    QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList()
+                              << QByteArray("--from") << out;
+    QTest::newRow("badly written time")
+        << QStringList{"--from", "2024-05-01T10:00", "--to", "2024-05-01 10:00:02", "--format",
+                       "txt", "--output", out}
+        << QStringList() << QByteArray("yyyy-MM-dd") << out;
+    QTest::newRow("range backwards")
+        << QStringList{"--from", "2024-05-02 00:00:00", "--to", "2024-05-01 00:00:00", "--format",
+                       "txt", "--output", out}
+        << QStringList() << QByteArray("after") << out;
+    QTest::newRow("unknown format") << range + QStringList{"--format", "csv", "--output", out}
+                                    << QStringList() << QByteArray("--format") << out;
+    QTest::newRow("workbook without a file") << range + QStringList{"--format", "xlsx"}
+                                             << QStringList() << QByteArray("--output") << QString();
+    QTest::newRow("database unreachable")
+        << range + QStringList{"--format", "txt", "--output", out}
+        << QStringList{"TK52K_DB_PORT=1"} << QByteArray("cannot read") << out;
+    const QString lost = m_dir.filePath("gone/x.txt");
+    QTest::newRow("folder missing") << range + QStringList{"--format", "txt", "--output", lost}
+                                    << QStringList() << QByteArray("cannot open") << lost;
+    QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"}
+                               << QStringList() << QByteArray("failed") << QString();
+    const QString lostBook = m_dir.filePath("gone/x.xlsx");
+    QTest::newRow("workbook folder missing")
+        << range + QStringList{"--format", "xlsx", "--output", lostBook} << QStringList()
+        << QByteArray("cannot write") << lostBook;
+    QTest::newRow("no printer") << range + QStringList{"--format", "print"}
+                                << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"}
+                                << QByteArray("no default printer") << QString();
+}
+
+void TstExportTool::refusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, env);
+    QFETCH(QByteArray, message);
+    QFETCH(QString, mustNotExist);
+
+    const Run r = run(args, env);
+    QVERIFY(r.status > 0);
+    QVERIFY2(r.err.contains(message), r.err.constData());
+    QVERIFY(!r.out.contains("written"));
+    QVERIFY(!r.out.contains("sent"));
+    if (!mustNotExist.isEmpty())
+        QVERIFY(!QFileInfo::exists(mustNotExist));
+}
+
+QTEST_GUILESS_MAIN(TstExportTool)
+#include "tst_exporttool.moc"
