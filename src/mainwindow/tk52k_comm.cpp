@@ -12,6 +12,7 @@
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
 #include "plot/rangescale.h"
+#include "plot/secondsscaleengine.h"
 #include "plot/timescaledrawr.h"
 #include "store/database.h"
 #include "store/maxdatabase.h"
@@ -414,6 +415,7 @@ void TK52K_Comm::setupPlot(const QDateTime &now)
     curveData = new PlotSeriesData(&xData, &yData);
     curve->setData(curveData);
     plot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(now));
+    plot->setAxisScaleEngine(QwtPlot::xBottom, new SecondsScaleEngine);
     curve->setPen(QPen(QColor(0, 255, 0, 255)));
     plot->setAxisTitle(QwtPlot::xBottom, tr("时间"));
     plot->setAxisTitle(QwtPlot::yLeft, tr("数值"));

@@ -1,3 +1,4 @@
+#include "plot/secondsscaleengine.h"
 #include "plot/timescaledrawr.h"
 
 #include <QtTest>
@@ -10,6 +11,8 @@ class TestTimeScaleDrawR : public QObject
 private slots:
     void label_data();
     void label();
+    void ticksNeverRepeatAClockTime_data();
+    void ticksNeverRepeatAClockTime();
 };
 
 void TestTimeScaleDrawR::label_data()
@@ -39,6 +42,41 @@ void TestTimeScaleDrawR::label()
 
     const TimeScaleDrawR draw(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
     QCOMPARE(draw.label(value).text(), text);
+}
+
+void TestTimeScaleDrawR::ticksNeverRepeatAClockTime_data()
+{
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::newRow("first second of a run") << 0.0 << 0.0;
+    QTest::newRow("two seconds") << 0.0 << 2.0;
+    QTest::newRow("three seconds") << 0.0 << 3.0;
+    QTest::newRow("an hour") << 0.0 << 3600.0;
+    QTest::newRow("clock set back") << -2.0 << 1.0;
+}
+
+// The axis follows the data; a few seconds of data must not produce half
+// second ticks that print the same clock time twice.
+void TestTimeScaleDrawR::ticksNeverRepeatAClockTime()
+{
+    QFETCH(double, from);
+    QFETCH(double, to);
+
+    const SecondsScaleEngine engine;
+    double x1 = from;
+    double x2 = to;
+    double step = 0.0;
+    engine.autoScale(8, x1, x2, step);
+    QVERIFY(step >= 1.0);
+    const QwtScaleDiv div = engine.divideScale(x1, x2, 8, 5, step);
+    const QList<double> ticks = div.ticks(QwtScaleDiv::MajorTick);
+    QVERIFY(!ticks.isEmpty());
+    const TimeScaleDrawR draw(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
+    QStringList labels;
+    for (double t : ticks)
+        labels << draw.label(t).text();
+    QCOMPARE(labels.removeDuplicates(), 0);
+    QVERIFY(div.lowerBound() <= from && div.upperBound() >= to);
 }
 
 QTEST_MAIN(TestTimeScaleDrawR)
