@@ -4,6 +4,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,6 +21,7 @@ private slots:
     void opensInTheModeItIsGiven_data();
     void opensInTheModeItIsGiven();
     void uncheckingRestoresTheInterval();
+    void noteIsReadableInFull();
     void validatorBounds_data();
     void validatorBounds();
     void okReports_data();
@@ -97,6 +99,20 @@ void tst_TimeSetting::uncheckingRestoresTheInterval()
     QVERIFY(!field(form)->isEnabled());
     checkBox(form)->click();
     QCOMPARE(field(form)->text(), QStringLiteral("42"));
+}
+
+// The note names the accepted range; cut off after "（1~360" it would
+// promise the wrong limit.
+void tst_TimeSetting::noteIsReadableInFull()
+{
+    TimeSettingForm form(true, 1, nullptr);
+    auto *note = form.findChild<QLabel *>(QStringLiteral("label_3"));
+    QVERIFY(note);
+    QVERIFY(note->text().endsWith(QStringLiteral("（1~3600S）")));
+    const int flags = note->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
+    const QRect needed = note->fontMetrics().boundingRect(QRect(0, 0, note->width(), 10000), flags, note->text());
+    QVERIFY2(needed.width() <= note->width(), qPrintable(QString::number(needed.width())));
+    QVERIFY2(needed.height() <= note->height(), qPrintable(QString::number(needed.height())));
 }
 
 void tst_TimeSetting::validatorBounds_data()
