@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -107,9 +108,9 @@ bool isSpace(char16_t c)
 
 // The value texts are short plain decimals; those are read straight from
 // their characters, anything else goes the long way through QString.
-double valueOf(const QString &text)
+double valueOf(QStringView text)
 {
-    const QChar *p = text.constData();
+    const QChar *p = text.data();
     int begin = 0, end = text.size();
     while (begin < end && isSpace(p[begin].unicode()))
         ++begin;
@@ -135,7 +136,7 @@ double valueOf(const QString &text)
     }
     if (!fast) {
         bool ok = false;
-        v = text.toDouble(&ok);
+        v = text.toString().toDouble(&ok);
         if (!ok)
             v = 0.0;
     }
@@ -156,14 +157,22 @@ void HistoryData::append(const QDateTime &time, const QString &value, const QStr
     appendNaive(naiveFromDateTime(time), value, unit, func, frastr);
 }
 
-void HistoryData::appendText(QStringView time, const QString &value, const QString &unit, const QString &func,
-                             const QString &frastr)
+void HistoryData::appendText(QStringView time, QStringView value, QStringView unit, QStringView func,
+                             QStringView frastr)
 {
-    appendNaive(parseNaive(time), value, unit, func, frastr);
+    const int length = int(time.size());
+    if (length != m_lastTimeLength || length > 32 ||
+        std::memcmp(m_lastTimeText, time.utf16(), size_t(length) * sizeof(char16_t)) != 0) {
+        m_lastNaive = parseNaive(time);
+        m_lastTimeLength = length <= 32 ? length : -1;
+        if (length <= 32)
+            std::memcpy(m_lastTimeText, time.utf16(), size_t(length) * sizeof(char16_t));
+    }
+    appendNaive(m_lastNaive, value, unit, func, frastr);
 }
 
-void HistoryData::appendNaive(qint64 naive, const QString &value, const QString &unit, const QString &func,
-                              const QString &frastr)
+void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit, QStringView func,
+                              QStringView frastr)
 {
     const bool first = m_naive.isEmpty();
     m_naive.append(naive);
@@ -180,8 +189,8 @@ void HistoryData::appendNaive(qint64 naive, const QString &value, const QString 
     m_x.append(x);
     m_y.append(valueOf(value));
 
-    const QChar *p = value.constData();
-    const int n = value.size();
+    const QChar *p = value.data();
+    const int n = int(value.size());
     bool ascii = true;
     for (int i = 0; ascii && i < n; ++i)
         ascii = p[i].unicode() < 0x80;
@@ -199,7 +208,7 @@ void HistoryData::appendNaive(qint64 naive, const QString &value, const QString 
 
     if (first) {
         bool ok = false;
-        const int index = frastr.trimmed().toInt(&ok, 10);
+        const int index = frastr.toString().trimmed().toInt(&ok, 10);
         m_firstRange = ok && hasRangeScale(index) ? index : kNoRangeIndex;
     }
 }
@@ -214,16 +223,17 @@ qint64 HistoryData::utcSeconds(qint64 naive)
     return naive - m_offset;
 }
 
-quint32 HistoryData::labelPair(const QString &unit, const QString &func)
+quint32 HistoryData::labelPair(QStringView unit, QStringView func)
 {
     if (!m_pairUnit.isEmpty() && m_pairUnit[m_lastPair] == unit && m_pairFunc[m_lastPair] == func)
         return m_lastPair;
-    const QString key = unit + QChar(0x1f) + func;
+    // The length of the unit keeps "ab"+"c" and "a"+"bc" apart.
+    const QString key = QString::number(unit.size()) + QLatin1Char(':') + unit.toString() + func.toString();
     auto it = m_pairIndex.constFind(key);
     if (it == m_pairIndex.constEnd()) {
         it = m_pairIndex.insert(key, static_cast<quint32>(m_pairUnit.size()));
-        m_pairUnit.append(unit);
-        m_pairFunc.append(func);
+        m_pairUnit.append(unit.toString());
+        m_pairFunc.append(func.toString());
     }
     m_lastPair = *it;
     return m_lastPair;

@@ -30,8 +30,8 @@ public:
     /// Same as append(), with the time given as its text as the server sends
     /// it ("yyyy-MM-dd hh:mm:ss", optionally followed by fractional seconds,
     /// which are dropped). A text of any other shape gives an invalid time.
-    void appendText(QStringView time, const QString &value, const QString &unit, const QString &func,
-                    const QString &frastr);
+    void appendText(QStringView time, QStringView value, QStringView unit, QStringView func,
+                    QStringView frastr);
 
     void reserve(int rows);
     /// Gives back the spare capacity the growth of the columns left behind.
@@ -65,10 +65,9 @@ public:
     qint64 storageBytes() const;
 
 private:
-    void appendNaive(qint64 naive, const QString &value, const QString &unit, const QString &func,
-                     const QString &frastr);
+    void appendNaive(qint64 naive, QStringView value, QStringView unit, QStringView func, QStringView frastr);
     qint64 utcSeconds(qint64 naive);
-    quint32 labelPair(const QString &unit, const QString &func);
+    quint32 labelPair(QStringView unit, QStringView func);
 
     // Wall-clock seconds since 1970-01-01 00:00:00 with no time zone applied,
     // which is what the column stores; kNoTime marks an invalid time.
@@ -89,4 +88,8 @@ private:
     // without a time zone conversion for every row.
     qint64 m_offsetBucket = std::numeric_limits<qint64>::min();
     qint64 m_offset = 0;
+    // Several rows share each second; their time text is read once.
+    char16_t m_lastTimeText[32] = {};
+    int m_lastTimeLength = -1;
+    qint64 m_lastNaive = 0;
 };

@@ -45,27 +45,142 @@ void cancelBackend(const DbSettings &settings, qint64 pid)
     QSqlDatabase::removeDatabase(name);
 }
 
-HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db, const QDateTime &start,
-                                    const QDateTime &stop, const HistoryLoadControl &control, HistoryData &rows,
-                                    QString &error)
-{
-    qint64 pid = 0;
-    {
-        QSqlQuery query(db);
-        if (query.exec(QStringLiteral("select pg_backend_pid()")) && query.next())
-            pid = query.value(0).toLongLong();
-    }
+constexpr int kFieldCount = 5;
+constexpr QChar kSeparator = QChar(0x1f);
 
+// The fields of one row as the server writes a record value as text:
+// "(a,b,...)", a field quoted when it holds blanks, commas, quotes,
+// backslashes or parentheses (quotes and backslashes then doubled or
+// backslash-escaped), a NULL field left empty. Unquoted fields are views
+// into `text`; a field with escapes is unescaped into its `scratch` string.
+bool splitRecordText(QStringView text, QStringView (&fields)[kFieldCount], QString (&scratch)[kFieldCount])
+{
+    const int n = int(text.size());
+    if (n < 2 || text[0] != u'(' || text[n - 1] != u')')
+        return false;
+    int at = 1;
+    for (int f = 0; f < kFieldCount; ++f) {
+        const int begin = at;
+        bool quoted = false;
+        bool sawQuote = false;
+        bool escaped = false;
+        // Find the end of the field and whether it needs unescaping.
+        for (;;) {
+            if (at >= n)
+                return false;
+            const QChar c = text[at];
+            if (quoted) {
+                if (c == u'\\') {
+                    escaped = true;
+                    at += 2;
+                } else if (c == u'"' && at + 1 < n && text[at + 1] == u'"') {
+                    escaped = true;
+                    at += 2;
+                } else {
+                    quoted = c != u'"';
+                    ++at;
+                }
+                continue;
+            }
+            if (c == u',' || (c == u')' && at == n - 1))
+                break;
+            if (c == u'"') {
+                escaped = escaped || sawQuote || at != begin;
+                sawQuote = quoted = true;
+                ++at;
+            } else if (c == u'\\') {
+                escaped = true;
+                at += 2;
+            } else {
+                ++at;
+            }
+        }
+        QStringView raw = text.mid(begin, at - begin);
+        if (sawQuote && !escaped && raw.size() >= 2 && raw.back() == u'"') {
+            fields[f] = raw.mid(1, raw.size() - 2);
+        } else if (!sawQuote && !escaped) {
+            fields[f] = raw;
+        } else {
+            QString &out = scratch[f];
+            out.clear();
+            bool inQuotes = false;
+            for (int i = 0; i < raw.size(); ++i) {
+                const QChar c = raw[i];
+                if (c == u'\\' && i + 1 < raw.size()) {
+                    out += raw[++i];
+                } else if (c == u'"') {
+                    if (inQuotes && i + 1 < raw.size() && raw[i + 1] == u'"')
+                        out += raw[++i];
+                    else
+                        inQuotes = !inQuotes;
+                } else {
+                    out += c;
+                }
+            }
+            fields[f] = out;
+        }
+        const bool last = f == kFieldCount - 1;
+        if (last != (at == n - 1))
+            return false;
+        ++at; // past the comma or the closing parenthesis
+    }
+    return at == n;
+}
+
+// Splits a joined row text at the unit separators; false unless it holds
+// exactly the five fields (a text holding a separator itself breaks that).
+bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount])
+{
+    int f = 0;
+    int begin = 0;
+    const int n = int(text.size());
+    const QChar *p = text.data();
+    for (int i = 0; i < n; ++i) {
+        if (p[i] != kSeparator)
+            continue;
+        if (f == kFieldCount - 1)
+            return false;
+        fields[f++] = text.mid(begin, i - begin);
+        begin = i + 1;
+    }
+    if (f != kFieldCount - 1)
+        return false;
+    fields[f] = text.mid(begin);
+    return true;
+}
+
+// How each row travels. Row by row, the driver's cost goes with the number
+// of cells rather than their size, so the five columns come as one text:
+// joined by the unit separator, which no recorded text contains, or, for a
+// table whose texts do hold it, as the server's quoted record text (which
+// costs the server more to write). Times come as text too: converting each
+// to a date-time would cost more than all the rest of a row.
+enum class RowText { Joined, Record };
+
+enum class ReadStatus { Loaded, Cancelled, Failed, NeedsRecordText };
+
+struct Session
+{
+    const DbSettings &settings;
+    QSqlDatabase &db;
+    qint64 pid = 0;
+    bool numbered = false;
+};
+
+ReadStatus readRange(const Session &session, RowText form, const QDateTime &start, const QDateTime &stop,
+                     const HistoryLoadControl &control, HistoryData &rows, QString &error)
+{
+    const QString columns =
+        form == RowText::Joined
+            ? QStringLiteral("concat(create_time, chr(31), datavaluestr, chr(31), unitstr, chr(31), funcstr, "
+                             "chr(31), frastr)")
+            : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
     // Rows of one second keep the order they were recorded in where the
     // table numbers its rows.
-    const bool numbered = db.record(QStringLiteral("invoice")).contains(QStringLiteral("id"));
-    // The time comes as text: reading it as a date-time costs more than
-    // everything else done with a row together.
-    QSqlQuery query(db);
+    QSqlQuery query(session.db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("select create_time::text, datavaluestr, unitstr, funcstr, frastr from invoice "
-                                 "where create_time between ? and ? order by create_time%1")
-                      .arg(numbered ? QStringLiteral(", id") : QString()));
+    query.prepare(QStringLiteral("select %1 from invoice where create_time between ? and ? order by create_time%2")
+                      .arg(columns, session.numbered ? QStringLiteral(", id") : QString()));
     // Bound as text, the bounds are compared as the wall-clock times they
     // show; a bound date-time would be sent in UTC and shifted by the
     // server's time zone.
@@ -73,22 +188,32 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
     query.addBindValue(start.toString(format));
     query.addBindValue(stop.toString(format));
     if (!query.exec()) {
-        error = failure(query, db);
-        return HistoryLoadResult::Failed;
+        error = failure(query, session.db);
+        return ReadStatus::Failed;
     }
 
     const double span = qMax<qint64>(1, start.secsTo(stop));
     int nextReport = kReportEvery;
+    QStringView fields[kFieldCount];
+    QString scratch[kFieldCount];
     while (query.next()) {
-        rows.appendText(query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
-                        query.value(3).toString(), query.value(4).toString());
+        const QString text = query.value(0).toString();
+        // The statement that follows on this connection must not meet a
+        // late cancel, so the rest of this result is left to drain.
+        if (form == RowText::Joined && !splitJoinedText(text, fields))
+            return ReadStatus::NeedsRecordText;
+        if (form == RowText::Record && !splitRecordText(text, fields, scratch)) {
+            error = QStringLiteral("unreadable row: %1").arg(text);
+            return ReadStatus::Failed;
+        }
+        rows.appendText(fields[0], fields[1], fields[2], fields[3], fields[4]);
         if (rows.rowCount() < nextReport)
             continue;
         nextReport += kReportEvery;
         if (control.cancel && control.cancel->load()) {
-            if (pid != 0)
-                cancelBackend(settings, pid);
-            return HistoryLoadResult::Cancelled;
+            if (session.pid != 0)
+                cancelBackend(session.settings, session.pid);
+            return ReadStatus::Cancelled;
         }
         if (control.progress) {
             const double done = start.secsTo(rows.time(rows.rowCount() - 1)) / span;
@@ -96,10 +221,37 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
         }
     }
     if (query.lastError().isValid()) {
-        error = failure(query, db);
+        error = failure(query, session.db);
+        return ReadStatus::Failed;
+    }
+    return ReadStatus::Loaded;
+}
+
+HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db, const QDateTime &start,
+                                    const QDateTime &stop, const HistoryLoadControl &control, HistoryData &rows,
+                                    QString &error)
+{
+    Session session{settings, db};
+    {
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("select pg_backend_pid()")) && query.next())
+            session.pid = query.value(0).toLongLong();
+    }
+    session.numbered = db.record(QStringLiteral("invoice")).contains(QStringLiteral("id"));
+
+    ReadStatus status = readRange(session, RowText::Joined, start, stop, control, rows, error);
+    if (status == ReadStatus::NeedsRecordText) {
+        rows = HistoryData();
+        status = readRange(session, RowText::Record, start, stop, control, rows, error);
+    }
+    switch (status) {
+    case ReadStatus::Loaded:
+        return HistoryLoadResult::Loaded;
+    case ReadStatus::Cancelled:
+        return HistoryLoadResult::Cancelled;
+    default:
         return HistoryLoadResult::Failed;
     }
-    return HistoryLoadResult::Loaded;
 }
 
 } // namespace

@@ -30,10 +30,10 @@ static QDateTime at(const QString &text)
 void TestHistoryData::pointsCountFromRowZero()
 {
     HistoryData rows;
-    rows.appendText(u"2024-05-01 10:00:05", QStringLiteral("1.5"), "V", "F", "14");
-    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("-2.25"), "V", "F", "3");
-    rows.appendText(u"2024-05-01 10:00:20", QStringLiteral("+ OL "), "V", "F", "3");
-    rows.appendText(u"2024-05-02 10:00:05.75", QStringLiteral("3"), "V", "F", "3");
+    rows.appendText(u"2024-05-01 10:00:05", QStringLiteral("1.5"), u"V", u"F", u"14");
+    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("-2.25"), u"V", u"F", u"3");
+    rows.appendText(u"2024-05-01 10:00:20", QStringLiteral("+ OL "), u"V", u"F", u"3");
+    rows.appendText(u"2024-05-02 10:00:05.75", QStringLiteral("3"), u"V", u"F", u"3");
 
     QCOMPARE(rows.rowCount(), 4);
     QCOMPARE(rows.xPoints(), (QVector<double>{0, -5, 15, 86400}));
@@ -69,8 +69,8 @@ void TestHistoryData::valueTexts()
     QFETCH(QString, text);
     QFETCH(double, y);
     HistoryData rows;
-    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("0"), "V", "F", "0");
-    rows.appendText(u"2024-05-01 10:00:01", text, "V", "F", "0");
+    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("0"), u"V", u"F", u"0");
+    rows.appendText(u"2024-05-01 10:00:01", text, u"V", u"F", u"0");
     QCOMPARE(rows.valueText(1), text);
     QCOMPARE(rows.yPoints().at(1), y);
 }
@@ -89,7 +89,7 @@ void TestHistoryData::timeTextsRoundTrip()
 {
     QFETCH(QString, text);
     HistoryData fromText, fromDateTime;
-    fromText.appendText(text, "1", "V", "F", "0");
+    fromText.appendText(text, u"1", u"V", u"F", u"0");
     fromDateTime.append(at(text), "1", "V", "F", "0");
     QCOMPARE(fromText.timeText(0), text);
     QCOMPARE(fromDateTime.timeText(0), text);
@@ -117,18 +117,18 @@ void TestHistoryData::firstRangeIndex()
     QFETCH(int, index);
     HistoryData rows;
     QCOMPARE(rows.firstRangeIndex(), 0);
-    rows.appendText(u"2024-05-01 10:00:00", "1", "V", "F", frastr);
-    rows.appendText(u"2024-05-01 10:00:01", "1", "V", "F", "5");
+    rows.appendText(u"2024-05-01 10:00:00", u"1", u"V", u"F", frastr);
+    rows.appendText(u"2024-05-01 10:00:01", u"1", u"V", u"F", u"5");
     QCOMPARE(rows.firstRangeIndex(), index);
 }
 
 void TestHistoryData::invalidTimes()
 {
     HistoryData rows;
-    rows.appendText(u"2024-05-01 10:00:00", "1", "V", "F", "0");
-    rows.appendText(u"2024-13-01 10:00:00", "2", "V", "F", "0");
-    rows.appendText(u"", "3", "V", "F", "0");
-    rows.appendText(u"2024-05-01 10:00:10", "4", "V", "F", "0");
+    rows.appendText(u"2024-05-01 10:00:00", u"1", u"V", u"F", u"0");
+    rows.appendText(u"2024-13-01 10:00:00", u"2", u"V", u"F", u"0");
+    rows.appendText(u"", u"3", u"V", u"F", u"0");
+    rows.appendText(u"2024-05-01 10:00:10", u"4", u"V", u"F", u"0");
     QCOMPARE(rows.timeText(1), QString());
     QVERIFY(!rows.time(2).isValid());
     QCOMPARE(rows.xPoints(), (QVector<double>{0, 0, 0, 10}));
@@ -143,7 +143,7 @@ void TestHistoryData::invalidTimes()
 void TestHistoryData::modelShowsFourCentredReadOnlyColumns()
 {
     auto rows = std::make_shared<HistoryData>();
-    rows->appendText(u"2024-05-01 10:00:00", "+ OL ", "mV", "交流电压", "3");
+    rows->appendText(u"2024-05-01 10:00:00", u"+ OL ", u"mV", u"交流电压", u"3");
     HistoryTableModel model(rows);
 
     QCOMPARE(model.rowCount(), 1);

@@ -21,6 +21,7 @@ private slots:
     void rowsComeInTimeOrder();
     void boundsAreInclusive();
     void overloadTextsListedAndPlottedAtZero();
+    void awkwardTextsComeBackUnchanged();
     void emptyRange();
     void largeRange();
     void cancelStopsTheLoad();
@@ -96,6 +97,49 @@ void TestHistoryLoad::overloadTextsListedAndPlottedAtZero()
     QCOMPARE(rows.xPoints(), (QVector<double>{0, 0, 1}));
     QCOMPARE(rows.unitText(0), QStringLiteral("mV"));
     QCOMPARE(rows.funcText(2), QStringLiteral("交流电压"));
+}
+
+// Texts no meter writes, but a shared database may hold: quotes, commas,
+// backslashes, parentheses, blanks, empty texts and NULLs.
+void TestHistoryLoad::awkwardTextsComeBackUnchanged()
+{
+    const QString value = QStringLiteral("a\"b,c\\d(e) ");
+    const QString unit = QStringLiteral("\"\"");
+    const QString func = QStringLiteral("(x),\\");
+    QVERIFY(m_db->insert(at("2024-07-01 12:00:00"), value, unit, func, "7"));
+    QVERIFY(m_db->insert(at("2024-07-01 12:00:01"), "", "", "", ""));
+    QVERIFY2(m_db->exec(QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+                                      "VALUES (NULL, NULL, NULL, NULL, '2024-07-01 12:00:02')")),
+             qPrintable(m_db->error()));
+    QVERIFY(m_db->insert(at("2024-07-01 12:00:03"), "1.5", "V", "直流 电压", "7"));
+    const QString separated = QStringLiteral("x") + QChar(0x1f) + QStringLiteral("y");
+    QVERIFY(m_db->insert(at("2024-07-01 12:00:04"), "2", separated, "f", "7"));
+
+    const HistoryLoadResult r = loadHistoryRange(m_db->settings(), at("2024-07-01 12:00:00"), at("2024-07-01 12:00:04"));
+    QCOMPARE(r.status, HistoryLoadResult::Loaded);
+    const HistoryData &rows = *r.rows;
+    QCOMPARE(rows.rowCount(), 5);
+    QCOMPARE(rows.valueText(0), value);
+    QCOMPARE(rows.unitText(0), unit);
+    QCOMPARE(rows.funcText(0), func);
+    QCOMPARE(rows.firstRangeIndex(), 7);
+    for (int i = 1; i < 3; ++i) {
+        QCOMPARE(rows.valueText(i), QString());
+        QCOMPARE(rows.unitText(i), QString());
+        QCOMPARE(rows.funcText(i), QString());
+    }
+    QCOMPARE(rows.funcText(3), QStringLiteral("直流 电压"));
+    QCOMPARE(rows.unitText(4), separated);
+    QCOMPARE(rows.funcText(4), QStringLiteral("f"));
+    QCOMPARE(rows.yPoints(), (QVector<double>{0, 0, 0, 1.5, 2}));
+    QCOMPARE(rows.xPoints(), (QVector<double>{0, 1, 2, 3, 4}));
+
+    // The same texts without the separator take the quicker road.
+    const HistoryLoadResult joined = loadHistoryRange(m_db->settings(), at("2024-07-01 12:00:00"), at("2024-07-01 12:00:03"));
+    QCOMPARE(joined.rows->rowCount(), 4);
+    QCOMPARE(joined.rows->valueText(0), value);
+    QCOMPARE(joined.rows->unitText(0), unit);
+    QCOMPARE(joined.rows->funcText(0), func);
 }
 
 void TestHistoryLoad::emptyRange()
