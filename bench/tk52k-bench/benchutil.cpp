@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <ctime>
 
 double peakRssMb()
 {
@@ -14,6 +15,13 @@ double peakRssMb()
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return -1.0;
+}
+
+qint64 processCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 void printJsonLine(const QString &json)

@@ -64,12 +64,13 @@ int runHistoryBench(const QStringList &arguments)
     const HistoryTableModel *model = view.historyModel();
     const qint64 storage = model->rows() ? model->rows()->storageBytes() : 0;
     printJsonLine(QStringLiteral("{\"bench\":\"history\",\"rows\":%1,\"load_ms\":%2,\"peak_rss_mb\":%3,"
-                                 "\"window_ms\":%6,\"read_ms\":%4,\"storage_bytes_per_row\":%5}")
+                                 "\"window_ms\":%6,\"cpu_ms\":%7,\"read_ms\":%4,\"storage_bytes_per_row\":%5}")
                       .arg(model->rowCount())
                       .arg(loadMs)
                       .arg(peakRssMb(), 0, 'f', 1)
                       .arg(readMs)
                       .arg(model->rowCount() ? double(storage) / model->rowCount() : 0.0, 0, 'f', 1)
-                      .arg(windowMs));
+                      .arg(windowMs)
+                      .arg(processCpuMs()));
     return 0;
 }

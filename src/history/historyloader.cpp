@@ -2,7 +2,9 @@
 
 #include <QAtomicInteger>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
@@ -172,22 +174,28 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
 {
     const QString columns =
         form == RowText::Joined
-            ? QStringLiteral("concat(create_time, chr(31), datavaluestr, chr(31), unitstr, chr(31), funcstr, "
-                             "chr(31), frastr)")
+            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr, '') || chr(31) "
+                             "|| coalesce(unitstr, '') || chr(31) || coalesce(funcstr, '') || chr(31) "
+                             "|| coalesce(frastr, '')")
             : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
-    // Rows of one second keep the order they were recorded in where the
-    // table numbers its rows.
+    // The bounds go into the text as quoted literals, which the server
+    // compares as the wall-clock times they show (a bound date-time would
+    // be sent in UTC and shifted by the server's time zone). A prepared
+    // statement with bound values plans no better and runs slower here.
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const auto literal = [&](const QDateTime &t) {
+        QSqlField field(QString(), QVariant::String);
+        field.setValue(t.toString(format));
+        return session.db.driver()->formatValue(field);
+    };
     QSqlQuery query(session.db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("select %1 from invoice where create_time between ? and ? order by create_time%2")
-                      .arg(columns, session.numbered ? QStringLiteral(", id") : QString()));
-    // Bound as text, the bounds are compared as the wall-clock times they
-    // show; a bound date-time would be sent in UTC and shifted by the
-    // server's time zone.
-    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-    query.addBindValue(start.toString(format));
-    query.addBindValue(stop.toString(format));
-    if (!query.exec()) {
+    // Rows of one second keep the order they were recorded in where the
+    // table numbers its rows.
+    const QString select =
+        QStringLiteral("select %1 from invoice where create_time between %2 and %3 order by create_time%4")
+            .arg(columns, literal(start), literal(stop), session.numbered ? QStringLiteral(", id") : QString());
+    if (!query.exec(select)) {
         error = failure(query, session.db);
         return ReadStatus::Failed;
     }
