@@ -6,6 +6,7 @@
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
 #include "plot/rangescale.h"
+#include "plot/secondsscaleengine.h"
 #include "plot/timescaledrawr.h"
 
 #include <QProgressDialog>
@@ -97,6 +98,7 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
 
     m_baseTime = m_rows->baseTime();
     ui.qwtPlot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(m_baseTime));
+    ui.qwtPlot->setAxisScaleEngine(QwtPlot::xBottom, new SecondsScaleEngine);
 
     // Every row written by the meter names a range 0–44; a row 0 that names
     // none has no scale of its own, so the axis follows the data instead.
