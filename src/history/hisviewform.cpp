@@ -99,6 +99,8 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     m_baseTime = m_rows->baseTime();
     ui.qwtPlot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(m_baseTime));
     ui.qwtPlot->setAxisScaleEngine(QwtPlot::xBottom, new SecondsScaleEngine);
+    // The plot beside the table is narrow; more clock labels would overlap.
+    ui.qwtPlot->setAxisMaxMajor(QwtPlot::xBottom, 5);
 
     // Every row written by the meter names a range 0–44; a row 0 that names
     // none has no scale of its own, so the axis follows the data instead.
