@@ -1,6 +1,6 @@
 #include "export/tableworkbookreader.h"
 
-#include "../history/scratchdatabase.h"
+#include "scratchdatabase.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,7 +50,7 @@ private:
 
 void TstExportTool::initTestCase()
 {
-    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("tk52k_exporttool"));
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool"));
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
     const QDateTime t0 = QDateTime::fromString("2024-05-01 10:00:00", Qt::ISODate);
     QVERIFY(m_db->insert(t0, "1.234"));

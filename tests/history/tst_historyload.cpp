@@ -34,7 +34,7 @@ private:
 
 void TestHistoryLoad::initTestCase()
 {
-    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("tk52k_test_historyload"));
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("historyload"));
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
 
     // Inserted out of order, and with rows just outside the range.

@@ -75,7 +75,7 @@ void TestHistoryWindow::initTestCase()
 {
     initTk52kResources();
     installFontSubstitutions();
-    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("tk52k_test_historywindow"));
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("historywindow"));
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
 
     QVERIFY(m_db->insert(at("2024-05-01 10:00:20"), "3.000", "V", "直流电压", "14"));

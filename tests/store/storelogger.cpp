@@ -7,7 +7,7 @@
 // (ISO 8601) plus i seconds. Prints "durable" once every reading is safe on
 // the disk or committed.
 
-#include "storetestsupport.h"
+#include "testreading.h"
 
 #include "store/database.h"
 
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     store.openDatabase(connection);
     TkDataDas reading;
     for (int i = 0; i < count; ++i) {
-        StoreTest::setReading(reading, QString::number(i), first.addSecs(i));
+        setDcVoltReading(reading, QString::number(i), first.addSecs(i));
         store.insertRecord(&reading);
     }
 

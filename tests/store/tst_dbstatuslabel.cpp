@@ -1,10 +1,9 @@
 // The main window's status bar tells whether the record store reaches its
 // server.
 
-#include "storetestsupport.h"
+#include "scratchdatabase.h"
 
 #include "mainwindow/tk52k_comm.h"
-#include "store/dbsettings.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -16,28 +15,14 @@ class TestDbStatusLabel : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void showsWhenTheServerIsReached();
 };
 
-namespace {
-const QString kDbName = QStringLiteral("tk52k_test_dbstatuslabel");
-}
-
-void TestDbStatusLabel::initTestCase()
-{
-    qputenv("TK52K_DB_NAME", kDbName.toUtf8());
-}
-
-void TestDbStatusLabel::cleanupTestCase()
-{
-    QString error;
-    QVERIFY2(StoreTest::dropDatabase(kDbName, DbSettings::fromEnvironment().port, &error), qPrintable(error));
-}
-
 void TestDbStatusLabel::showsWhenTheServerIsReached()
 {
+    // The window's writer makes the database itself.
+    ScratchDatabase db(QStringLiteral("dbstatuslabel"), ScratchDatabase::Content::Nothing);
+    QVERIFY2(db.isReady(), qPrintable(db.error()));
     QTemporaryDir spool;
     qputenv("TK52K_SPOOL_DIR", QFile::encodeName(spool.path()));
 

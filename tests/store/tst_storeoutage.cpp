@@ -2,7 +2,7 @@
 // server of this test is stopped and started while readings keep coming.
 
 #include "privatepgserver.h"
-#include "storetestsupport.h"
+#include "testreading.h"
 
 #include "meter/tkdatadas.h"
 #include "store/database.h"
@@ -66,7 +66,7 @@ void TestStoreOutage::insertValues(database &store, int first, int count)
 {
     TkDataDas reading;
     for (int i = first; i < first + count; ++i) {
-        StoreTest::setReading(reading, QString::number(i), m_base.addSecs(i));
+        setDcVoltReading(reading, QString::number(i), m_base.addSecs(i));
         QCOMPARE(store.insertRecord(&reading), 1);
     }
 }

@@ -1,0 +1,104 @@
+#include "scratchdatabase.h"
+
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+ScratchDatabase::ScratchDatabase(const QString &tag, Content content)
+    : m_settings(DbSettings::fromEnvironment())
+{
+    m_settings.databaseName =
+        QStringLiteral("tk52k_t_%1_%2").arg(tag.toLower()).arg(QCoreApplication::applicationPid());
+    m_connection = QStringLiteral("scratch-") + m_settings.databaseName;
+    select();
+
+    // A database left by a killed run whose process id came round again.
+    if (!adminExec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name())))
+        return;
+    if (content == Content::Nothing || !adminExec(QStringLiteral("CREATE DATABASE %1").arg(name())))
+        return;
+    if (content == Content::InvoiceTable) {
+        exec(QStringLiteral("CREATE TABLE invoice (id bigint GENERATED ALWAYS AS IDENTITY, funcstr text, "
+                            "datavaluestr text, unitstr text, frastr text, "
+                            "create_time timestamp without time zone)"))
+            && exec(QStringLiteral("CREATE INDEX invoice_create_time_idx ON invoice (create_time)"));
+    }
+}
+
+ScratchDatabase::~ScratchDatabase()
+{
+    if (QSqlDatabase::contains(m_connection)) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    if (qgetenv("TK52K_DB_NAME") == name().toUtf8())
+        qunsetenv("TK52K_DB_NAME");
+    adminExec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name()));
+}
+
+void ScratchDatabase::select() const
+{
+    qputenv("TK52K_DB_NAME", name().toUtf8());
+}
+
+bool ScratchDatabase::adminExec(const QString &sql)
+{
+    const QString connectionName = m_connection + QStringLiteral("-admin");
+    bool ok = false;
+    {
+        DbSettings admin = m_settings;
+        admin.databaseName = QStringLiteral("postgres");
+        QSqlDatabase db = admin.addConnection(connectionName);
+        if (!db.open()) {
+            m_error = QStringLiteral("PostgreSQL server at %1:%2 not reachable: %3")
+                          .arg(admin.host)
+                          .arg(admin.port)
+                          .arg(db.lastError().text());
+        } else {
+            QSqlQuery q(db);
+            ok = q.exec(sql);
+            if (!ok)
+                m_error = q.lastError().text();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    return ok;
+}
+
+QSqlDatabase ScratchDatabase::connection()
+{
+    if (!QSqlDatabase::contains(m_connection))
+        m_settings.addConnection(m_connection);
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.isOpen() && !db.open())
+        m_error = db.lastError().text();
+    return db;
+}
+
+bool ScratchDatabase::exec(const QString &sql)
+{
+    QSqlQuery q(connection());
+    if (q.exec(sql))
+        return true;
+    m_error = q.lastError().text();
+    return false;
+}
+
+bool ScratchDatabase::insert(const QDateTime &time, const QString &value, const QString &unit,
+                             const QString &func, const QString &frastr)
+{
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+                             "VALUES (?, ?, ?, ?, ?::timestamp)"));
+    q.addBindValue(func);
+    q.addBindValue(value);
+    q.addBindValue(unit);
+    q.addBindValue(frastr);
+    q.addBindValue(time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    if (q.exec())
+        return true;
+    m_error = q.lastError().text();
+    return false;
+}
