@@ -22,7 +22,7 @@ ScratchDatabase::ScratchDatabase(const QString &tag, Content content)
         exec(QStringLiteral("CREATE TABLE invoice (id bigint GENERATED ALWAYS AS IDENTITY, funcstr text, "
                             "datavaluestr text, unitstr text, frastr text, "
                             "create_time timestamp without time zone)"))
-            && exec(QStringLiteral("CREATE INDEX invoice_create_time_idx ON invoice (create_time)"));
+            && exec(QStringLiteral("CREATE INDEX invoice_create_time_id_idx ON invoice (create_time, id)"));
     }
 }
 
