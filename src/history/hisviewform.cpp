@@ -6,17 +6,13 @@
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
 #include "plot/rangescale.h"
-#include "plot/secondsscaleengine.h"
-#include "plot/timescaledrawr.h"
+#include "plot/trendplot.h"
 
 #include <QProgressDialog>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
 
 #include <qwt_plot_curve.h>
-#include <qwt_plot_grid.h>
-#include <qwt_plot_magnifier.h>
-#include <qwt_plot_panner.h>
 
 namespace {
 constexpr int kColumnWidth = 100;
@@ -70,22 +66,9 @@ HisViewForm::~HisViewForm()
 
 void HisViewForm::setUpPlot()
 {
-    QwtPlot *plot = ui.qwtPlot;
-    new QwtPlotMagnifier(plot->canvas());
-    new QwtPlotPanner(plot->canvas());
-
-    auto *grid = new QwtPlotGrid;
-    grid->enableX(true);
-    grid->enableY(true);
-    grid->setMajorPen(Qt::yellow, 0, Qt::DotLine);
-    grid->attach(plot);
-
-    // A day of rows is far more points than the plot has pixel columns.
-    m_curve = new DecimatingCurve(QStringLiteral("Acc_X"));
-    m_curve->setPen(QColor(0, 255, 0, 255));
-    plot->setAxisTitle(QwtPlot::xBottom, tr("时间"));
-    plot->setAxisTitle(QwtPlot::yLeft, tr("数值"));
-    m_curve->attach(plot);
+    m_curve = setUpTrendPlot(ui.qwtPlot, QDateTime());
+    // The plot beside the table is narrow; more clock labels would overlap.
+    ui.qwtPlot->setAxisMaxMajor(QwtPlot::xBottom, 5);
 }
 
 void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
@@ -97,10 +80,7 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     m_rows = std::move(rows);
 
     m_baseTime = m_rows->baseTime();
-    ui.qwtPlot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(m_baseTime));
-    ui.qwtPlot->setAxisScaleEngine(QwtPlot::xBottom, new SecondsScaleEngine);
-    // The plot beside the table is narrow; more clock labels would overlap.
-    ui.qwtPlot->setAxisMaxMajor(QwtPlot::xBottom, 5);
+    setTrendPlotBase(ui.qwtPlot, m_baseTime);
 
     // Every row written by the meter names a range 0–44; a row 0 that names
     // none has no scale of its own, so the axis follows the data instead.

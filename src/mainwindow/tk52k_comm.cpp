@@ -12,8 +12,7 @@
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
 #include "plot/rangescale.h"
-#include "plot/secondsscaleengine.h"
-#include "plot/timescaledrawr.h"
+#include "plot/trendplot.h"
 #include "store/database.h"
 #include "store/maxdatabase.h"
 
@@ -24,9 +23,6 @@
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QTimerEvent>
-#include <qwt_plot_grid.h>
-#include <qwt_plot_magnifier.h>
-#include <qwt_plot_panner.h>
 
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
@@ -397,30 +393,12 @@ void TK52K_Comm::doToolPrint()
 
 void TK52K_Comm::setupPlot(const QDateTime &now)
 {
-    QwtPlot *plot = ui.qwtPlot;
-    plot->setCanvasBackground(QColor(0, 0, 0));
-
-    (void)new QwtPlotMagnifier(plot->canvas());
-    (void)new QwtPlotPanner(plot->canvas());
-
-    auto *grid = new QwtPlotGrid;
-    grid->enableX(true);
-    grid->enableY(true);
-    grid->setMajorPen(Qt::yellow, 0, Qt::DotLine);
-    grid->attach(plot);
-
+    curve = setUpTrendPlot(ui.qwtPlot, now);
     // Tens of thousands of points a run: the curve reads the point vectors
-    // in place and draws one pixel column at a time.
-    curve = new DecimatingCurve(QStringLiteral("Acc_X"));
+    // in place.
     curveData = new PlotSeriesData(&xData, &yData);
     curve->setData(curveData);
-    plot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(now));
-    plot->setAxisScaleEngine(QwtPlot::xBottom, new SecondsScaleEngine);
-    curve->setPen(QPen(QColor(0, 255, 0, 255)));
-    plot->setAxisTitle(QwtPlot::xBottom, tr("时间"));
-    plot->setAxisTitle(QwtPlot::yLeft, tr("数值"));
-    plot->setAxisScale(QwtPlot::yLeft, 0, 800, 100);
-    curve->attach(plot);
+    ui.qwtPlot->setAxisScale(QwtPlot::yLeft, 0, 800, 100);
 }
 
 void TK52K_Comm::giveCurveData()
@@ -440,7 +418,7 @@ void TK52K_Comm::restartPlot(const QDateTime &now)
 {
     clearPlotPoints();
     plotBase = now;
-    ui.qwtPlot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(plotBase));
+    setTrendPlotBase(ui.qwtPlot, plotBase);
     // A decoded reading always has a range 0-44; anything else keeps the
     // current scale rather than reading outside the table.
     if (const std::optional<RangeScale> scale = rangeScale(currentReading->rangeIndex))

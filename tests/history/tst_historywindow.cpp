@@ -130,6 +130,8 @@ void TestHistoryWindow::settingFormLayout()
             QCOMPARE(button->text(), QString::fromUtf8(e.text));
         if (auto *edit = qobject_cast<QDateTimeEdit *>(w)) {
             QCOMPARE(edit->displayFormat(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            // The range is chosen to the second: the seconds must be in view.
+            QVERIFY(edit->sizeHint().width() <= edit->width());
             QVERIFY(edit->dateTime() >= before);
             QVERIFY(edit->dateTime() <= QDateTime::currentDateTime());
         }
