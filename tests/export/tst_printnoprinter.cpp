@@ -30,6 +30,8 @@ private slots:
         QVERIFY(QFileInfo(working).size() > 0);
         QString path = working;
         QVERIFY(!printFile(path));
+        QString empty;
+        QVERIFY(!printFile(empty));
     }
 };
 

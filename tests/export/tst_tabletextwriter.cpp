@@ -11,6 +11,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+Q_DECLARE_METATYPE(TextWriteResult)
+
 class TstTableTextWriter : public QObject
 {
     Q_OBJECT
@@ -18,11 +20,7 @@ class TstTableTextWriter : public QObject
 private slots:
     void bytes_data();
     void bytes();
-    void encoding_data();
-    void encoding();
     void fallbackAfterFirstChunk();
-    void localeWithoutChinese();
-    void replacesExistingFile();
     void failures_data();
     void failures();
 
@@ -37,69 +35,49 @@ private:
 
 void TstTableTextWriter::bytes_data()
 {
-    QTest::addColumn<QStringList>("headers");
-    QTest::addColumn<QList<QStringList>>("rows");
-    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("history");
+    QTest::addColumn<QByteArray>("codec"); // empty: none given, the locale (Latin-1) decides
+    QTest::addColumn<QByteArray>("used");
+    QTest::addColumn<QString>("expected");
 
-    QTest::newRow("main, header only") << mainHeaders() << QList<QStringList>()
-                                       << QByteArray("序号\t时间\t数据\t功能\n");
-    QTest::newRow("history, header only") << historyHeaders() << QList<QStringList>()
-                                          << QByteArray("序号\t时间\t数据\t单位\t功能\n");
-    QTest::newRow("main, three rows: four fields")
-        << mainHeaders() << mainRows()
-        << QByteArray("序号\t时间\t数据\t功能\n"
-                      "1\t10:00:01\t1.234\t直流电压\n"
-                      "2\t10:00:02\t-0.050\t直流电压\n"
-                      "3\t10:00:03\t+ OL \t直流电压\n");
-    QTest::newRow("history, three rows: five fields, empty cell kept")
-        << historyHeaders() << historyRows()
-        << QByteArray("序号\t时间\t数据\t单位\t功能\n"
-                      "1\t2024-05-01 10:00:01\t1.234\tV\t直流电压\n"
-                      "2\t2024-05-01 10:00:02\t012\tΩ\t电阻\n"
-                      "3\t2024-05-01 10:00:03\t\tmA\t交流电流\n");
+    const QString main = QStringLiteral("序号\t时间\t数据\t功能\n"
+                                        "1\t10:00:01\t1.234\t直流电压\n"
+                                        "2\t10:00:02\t-0.050\t直流电压\n"
+                                        "3\t10:00:03\t+ OL \t直流电压\n");
+    const QString history = QStringLiteral("序号\t时间\t数据\t单位\t功能\n"
+                                           "1\t2024-05-01 10:00:01\t1.234\tV\t直流电压\n"
+                                           "2\t2024-05-01 10:00:02\t012\tΩ\t电阻\n"
+                                           "3\t2024-05-01 10:00:03\t\tmA\t交流电流\n");
+    QTest::newRow("main, UTF-8") << false << QByteArray("UTF-8") << QByteArray("UTF-8") << main;
+    // A Chinese locale keeps its own encoding; one that cannot hold the texts
+    // gets UTF-8 rather than question marks.
+    QTest::newRow("history, GBK") << true << QByteArray("GBK") << QByteArray("GBK") << history;
+    QTest::newRow("history, Latin-1") << true << QByteArray("ISO-8859-1") << QByteArray("UTF-8") << history;
+    QTest::newRow("main, locale without Chinese") << false << QByteArray() << QByteArray("UTF-8") << main;
 }
 
 void TstTableTextWriter::bytes()
 {
-    QFETCH(QStringList, headers);
-    QFETCH(QList<QStringList>, rows);
-    QFETCH(QByteArray, expected);
-    auto model = makeTable(headers, rows);
-    const QString path = m_dir.filePath("bytes.txt");
-    QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName("UTF-8")),
-             TextWriteResult::Written);
-    QCOMPARE(readAll(path), expected);
-}
-
-void TstTableTextWriter::encoding_data()
-{
-    QTest::addColumn<QByteArray>("codec");
-    QTest::addColumn<QByteArray>("written");
-
-    // A Chinese locale keeps its own encoding; one that cannot hold the
-    // texts gets UTF-8 rather than question marks.
-    QTest::newRow("GBK locale") << QByteArray("GBK") << QByteArray("GBK");
-    QTest::newRow("GB18030 locale") << QByteArray("GB18030") << QByteArray("GB18030");
-    QTest::newRow("UTF-8 locale") << QByteArray("UTF-8") << QByteArray("UTF-8");
-    QTest::newRow("Latin-1 locale") << QByteArray("ISO-8859-1") << QByteArray("UTF-8");
-}
-
-void TstTableTextWriter::encoding()
-{
+    QFETCH(bool, history);
     QFETCH(QByteArray, codec);
-    QFETCH(QByteArray, written);
-    auto model = makeTable(historyHeaders(), historyRows());
-    const QString path = m_dir.filePath("enc.txt");
-    QByteArray used;
-    QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName(codec), &used),
-             TextWriteResult::Written);
-    QCOMPARE(used, written);
+    QFETCH(QByteArray, used);
+    QFETCH(QString, expected);
+    auto model = history ? makeTable(historyHeaders(), historyRows()) : makeTable(mainHeaders(), mainRows());
+    // Written over a longer file, which must not leave a tail behind.
+    const QString path = m_dir.filePath("bytes.txt");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write(QByteArray(10000, 'x')) == 10000);
+    old.close();
 
-    const QString expected = QStringLiteral("序号\t时间\t数据\t单位\t功能\n"
-                                            "1\t2024-05-01 10:00:01\t1.234\tV\t直流电压\n"
-                                            "2\t2024-05-01 10:00:02\t012\tΩ\t电阻\n"
-                                            "3\t2024-05-01 10:00:03\t\tmA\t交流电流\n");
-    QCOMPARE(readAll(path), QTextCodec::codecForName(written)->fromUnicode(expected));
+    QTextCodec *before = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    QByteArray usedCodec;
+    const TextWriteResult result =
+        writeTableText(*model, path, codec.isEmpty() ? nullptr : QTextCodec::codecForName(codec), &usedCodec);
+    QTextCodec::setCodecForLocale(before);
+    QCOMPARE(result, TextWriteResult::Written);
+    QCOMPARE(usedCodec, used);
+    QCOMPARE(readAll(path), QTextCodec::codecForName(used)->fromUnicode(expected));
 }
 
 void TstTableTextWriter::fallbackAfterFirstChunk()
@@ -114,8 +92,7 @@ void TstTableTextWriter::fallbackAfterFirstChunk()
 
     const QString path = m_dir.filePath("late.txt");
     QByteArray used;
-    QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName("ISO-8859-1"), &used),
-             TextWriteResult::Written);
+    QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName("ISO-8859-1"), &used), TextWriteResult::Written);
     QCOMPARE(used, QByteArray("UTF-8"));
     const QByteArray bytes = readAll(path);
     QVERIFY(bytes.startsWith("序号\tT\tD\tF\n1\t10:00:00\t0\tDC\n"));
@@ -123,62 +100,24 @@ void TstTableTextWriter::fallbackAfterFirstChunk()
     QCOMPARE(bytes.count('\n'), 60002);
 }
 
-void TstTableTextWriter::localeWithoutChinese()
-{
-    // No codec given: the locale's is used, and a locale that cannot hold
-    // Chinese (as under LANG=C) still yields a readable file.
-    QTextCodec *before = QTextCodec::codecForLocale();
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
-    auto model = makeTable(mainHeaders(), mainRows());
-    const QString path = m_dir.filePath("c-locale.txt");
-    QByteArray used;
-    const TextWriteResult result = writeTableText(*model, path, nullptr, &used);
-    QTextCodec::setCodecForLocale(before);
-    QCOMPARE(result, TextWriteResult::Written);
-    QCOMPARE(used, QByteArray("UTF-8"));
-    QVERIFY(readAll(path).startsWith("序号\t时间\t数据\t功能\n1\t10:00:01"));
-}
-
-void TstTableTextWriter::replacesExistingFile()
-{
-    const QString path = m_dir.filePath("old.txt");
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(10000, 'x'));
-    }
-    auto model = makeTable(mainHeaders(), {});
-    QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName("UTF-8")),
-             TextWriteResult::Written);
-    QCOMPARE(readAll(path), QByteArray("序号\t时间\t数据\t功能\n"));
-}
-
 void TstTableTextWriter::failures_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<TextWriteResult>("expected");
     QTest::addColumn<bool>("sizeLimit");
 
-    QTest::newRow("folder missing") << m_dir.filePath("gone/x.txt")
-                                    << int(TextWriteResult::OpenFailed) << false;
-    QTest::newRow("a file where the folder should be")
-        << m_dir.filePath("plainfile/x.txt") << int(TextWriteResult::OpenFailed) << false;
-    QTest::newRow("disk full (/dev/full)") << "/dev/full" << int(TextWriteResult::WriteFailed)
-                                           << false;
+    QTest::newRow("folder missing") << m_dir.filePath("gone/x.txt") << TextWriteResult::OpenFailed << false;
+    QTest::newRow("disk full (/dev/full)") << "/dev/full" << TextWriteResult::WriteFailed << false;
     QTest::newRow("disk full after some bytes (file size limit)")
-        << m_dir.filePath("partial.txt") << int(TextWriteResult::WriteFailed) << true;
+        << m_dir.filePath("partial.txt") << TextWriteResult::WriteFailed << true;
 }
 
 void TstTableTextWriter::failures()
 {
     QFETCH(QString, path);
-    QFETCH(int, expected);
+    QFETCH(TextWriteResult, expected);
     QFETCH(bool, sizeLimit);
 
-    {
-        QFile plain(m_dir.filePath("plainfile"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-    }
     QList<QStringList> rows;
     for (int i = 0; i < 20000; ++i)
         rows.append({"10:00:00", QString::number(i), QStringLiteral("直流电压")});
@@ -198,11 +137,9 @@ void TstTableTextWriter::failures()
     if (sizeLimit)
         setrlimit(RLIMIT_FSIZE, &old);
 
-    QCOMPARE(int(result), expected);
-    if (path == QLatin1String("/dev/full"))
-        QVERIFY(QFileInfo::exists("/dev/full")); // a device is never removed
-    else
-        QVERIFY(!QFileInfo::exists(path));
+    QCOMPARE(result, expected);
+    // No partial file is left behind (and a device is never removed).
+    QCOMPARE(QFileInfo::exists(path), path == QLatin1String("/dev/full"));
 }
 
 QTEST_GUILESS_MAIN(TstTableTextWriter)
