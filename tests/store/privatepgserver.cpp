@@ -15,15 +15,13 @@ const QString kBinDir = QStringLiteral("/usr/lib/postgresql/15/bin/");
 int freeTcpPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
     int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
     ::close(fd);
     return port;
@@ -40,77 +38,53 @@ PrivatePgServer::~PrivatePgServer()
 
 bool PrivatePgServer::create(QString *error)
 {
-    if (!m_dir.isValid()) {
-        *error = QStringLiteral("no temporary folder");
+    // initdb refuses root: the cluster then belongs to the user postgres.
+    const passwd *pw = ::geteuid() == 0 ? ::getpwnam("postgres") : nullptr;
+    if (!m_dir.isValid() || (::geteuid() == 0 && (!pw || ::chown(QFile::encodeName(m_dir.path()).constData(),
+                                                                 pw->pw_uid, pw->pw_gid) != 0))) {
+        *error = QStringLiteral("no temporary folder for the server");
         return false;
-    }
-    if (::geteuid() == 0) {
-        const passwd *pw = ::getpwnam("postgres");
-        if (!pw || ::chown(QFile::encodeName(m_dir.path()).constData(), pw->pw_uid, pw->pw_gid) != 0) {
-            *error = QStringLiteral("cannot hand the temporary folder to the user postgres");
-            return false;
-        }
     }
     m_port = freeTcpPort();
-    if (m_port == 0) {
-        *error = QStringLiteral("no free port");
-        return false;
-    }
-    if (!run(kBinDir + QStringLiteral("initdb"),
-             {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-U"),
-              QStringLiteral("postgres"), QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
-              QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("--no-sync")},
-             error))
-        return false;
-    return start(error);
+    return run(QStringLiteral("initdb"),
+               QStringLiteral("-D %1 -U postgres -A trust -E UTF8 --no-locale --no-sync")
+                   .arg(m_dir.filePath(QStringLiteral("data")))
+                   .split(' '),
+               error)
+        && start(error);
 }
 
 bool PrivatePgServer::start(QString *error)
 {
-    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                                .arg(m_port)
-                                .arg(m_dir.path());
-    if (!pgCtl({QStringLiteral("-o"), options, QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
-                QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("start")},
-               error))
-        return false;
-    m_running = true;
-    return true;
+    const QString options =
+        QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(m_port).arg(m_dir.path());
+    m_running = run(QStringLiteral("pg_ctl"),
+                    {"-D", m_dir.filePath(QStringLiteral("data")), "-w", "-o", options, "-l",
+                     m_dir.filePath(QStringLiteral("log")), "-t", "60", "start"},
+                    error);
+    return m_running;
 }
 
 bool PrivatePgServer::stop(bool immediate, QString *error)
 {
     m_running = false;
-    return pgCtl({QStringLiteral("-m"), immediate ? QStringLiteral("immediate") : QStringLiteral("fast"),
-                  QStringLiteral("stop")},
-                 error);
+    return run(QStringLiteral("pg_ctl"),
+               {"-D", m_dir.filePath(QStringLiteral("data")), "-w", "-m", immediate ? "immediate" : "fast", "stop"},
+               error);
 }
 
-bool PrivatePgServer::pgCtl(const QStringList &args, QString *error)
-{
-    return run(
-        kBinDir + QStringLiteral("pg_ctl"),
-        QStringList{QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-w")} +
-            args,
-        error);
-}
-
-bool PrivatePgServer::run(const QString &program, const QStringList &args, QString *error)
+bool PrivatePgServer::run(const QString &tool, const QStringList &args, QString *error)
 {
     QProcess p;
     p.setWorkingDirectory(m_dir.path());
     p.setProcessChannelMode(QProcess::MergedChannels);
     if (::geteuid() == 0)
-        p.start(QStringLiteral("runuser"),
-                QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), program} +
-                    args);
+        p.start(QStringLiteral("runuser"), QStringList{"-u", "postgres", "--", kBinDir + tool} + args);
     else
-        p.start(program, args);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (error)
-            *error = QStringLiteral("%1 failed: %2")
-                         .arg(QFileInfo(program).fileName(), QString::fromLocal8Bit(p.readAll()));
-        return false;
-    }
-    return true;
+        p.start(kBinDir + tool, args);
+    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("%1 failed: %2").arg(tool, QString::fromLocal8Bit(p.readAll()));
+    return false;
 }

@@ -22,8 +22,7 @@ public:
     int port() const { return m_port; }
 
 private:
-    bool pgCtl(const QStringList &args, QString *error);
-    bool run(const QString &program, const QStringList &args, QString *error);
+    bool run(const QString &tool, const QStringList &args, QString *error);
 
     QTemporaryDir m_dir;
     int m_port = 0;

@@ -1,13 +1,9 @@
 // SIGTERM and SIGINT end the program through its event loop, so the record
 // store still finishes or saves its queue.
 
-#include "mainwindow/signalquitter.h"
-
 #include <QFile>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
@@ -32,37 +28,15 @@ class TestGracefulExit : public QObject
     Q_OBJECT
 
 private slots:
-    void signalEndsTheEventLoop_data();
-    void signalEndsTheEventLoop();
     void programExitsNormallyOnSignal_data();
     void programExitsNormallyOnSignal();
 };
 
-void TestGracefulExit::signalEndsTheEventLoop_data()
+void TestGracefulExit::programExitsNormallyOnSignal_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
-}
-
-void TestGracefulExit::signalEndsTheEventLoop()
-{
-    QFETCH(int, signalNumber);
-    SignalQuitter quitter;
-    QVERIFY(quitter.isActive());
-    QSignalSpy received(&quitter, &SignalQuitter::signalReceived);
-    QSignalSpy quitting(QCoreApplication::instance(), &QCoreApplication::aboutToQuit);
-    QTimer::singleShot(0, [signalNumber] { std::raise(signalNumber); });
-    // A watchdog so a handler that never fires fails instead of hanging.
-    QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
-    QCOMPARE(QCoreApplication::exec(), 0);
-    QCOMPARE(received.count(), 1);
-    QCOMPARE(received.first().first().toInt(), signalNumber);
-}
-
-void TestGracefulExit::programExitsNormallyOnSignal_data()
-{
-    signalEndsTheEventLoop_data();
 }
 
 void TestGracefulExit::programExitsNormallyOnSignal()

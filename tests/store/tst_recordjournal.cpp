@@ -56,7 +56,6 @@ void TestRecordJournal::readBack_data()
 
     const QStringList all{"- .OL ", "356", "-12", "1.000"};
     QTest::newRow("nothing committed") << 0LL << 0LL << QByteArray() << all << 0LL << false;
-    QTest::newRow("two committed") << 2LL << 2LL << QByteArray() << QStringList(all.mid(2)) << 0LL << false;
     QTest::newRow("all committed") << 4LL << 4LL << QByteArray() << QStringList() << 0LL << false;
     QTest::newRow("commit unconfirmed") << 3LL << 0LL << QByteArray() << all << 3LL << false;
     QTest::newRow("commit unconfirmed after one")

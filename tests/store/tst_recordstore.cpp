@@ -8,7 +8,6 @@
 #include "store/measurementrecord.h"
 #include "store/recordjournal.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
@@ -95,61 +94,48 @@ QStringList TestRecordStore::storedValues(const QDateTime &start, const QDateTim
 
 void TestRecordStore::roundTrip_data()
 {
-    QTest::addColumn<QString>("func");
-    QTest::addColumn<QString>("valueText");
-    QTest::addColumn<QString>("unit");
-    QTest::addColumn<int>("range");
-    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QStringList>("reading"); // function, value text, unit, range, decimals
     QTest::addColumn<bool>("overload");
     QTest::addColumn<bool>("negative");
     QTest::addColumn<QString>("stored");
 
-    QTest::newRow("negative number") << "DCV" << "-0.056" << "mV" << 0 << 3 << false << true << "-0.056";
-    QTest::newRow("+ OL.") << "OHM" << "" << "kΩ" << 13 << 1 << true << false << "+ OL. ";
-    QTest::newRow("- .OL") << "DCV" << "" << "V" << 1 << 3 << true << true << "- .OL ";
-    QTest::newRow("hFE blank unit") << "hFE" << "356" << " " << 44 << 0 << false << false << "356";
-    QTest::newRow("degrees") << "TEMP" << "-12" << "℃" << 42 << 0 << false << true << "-12";
+    QTest::newRow("negative number") << QStringList{"DCV", "-0.056", "mV", "0", "3"} << false << true << "-0.056";
+    QTest::newRow("+ OL.") << QStringList{"OHM", "", "kΩ", "13", "1"} << true << false << "+ OL. ";
+    QTest::newRow("- .OL") << QStringList{"DCV", "", "V", "1", "3"} << true << true << "- .OL ";
+    QTest::newRow("hFE blank unit") << QStringList{"hFE", "356", " ", "44", "0"} << false << false << "356";
+    QTest::newRow("degrees") << QStringList{"TEMP", "-12", "℃", "42", "0"} << false << true << "-12";
 }
 
 void TestRecordStore::roundTrip()
 {
-    QFETCH(QString, func);
-    QFETCH(QString, valueText);
-    QFETCH(QString, unit);
-    QFETCH(int, range);
-    QFETCH(int, decimals);
+    QFETCH(QStringList, reading);
     QFETCH(bool, overload);
     QFETCH(bool, negative);
     QFETCH(QString, stored);
 
     // Milliseconds are not stored: the row carries the whole second.
     const QDateTime second(kDay, QTime(9, 5, 3));
-    TkDataDas reading;
-    reading.funcStr = func;
-    reading.valueStr = valueText;
-    reading.unitStr = unit;
-    reading.rangeIndex = range;
-    reading.decimals = decimals;
-    reading.overload = overload;
-    reading.negative = negative;
-    reading.time = second.addMSecs(789);
-    QCOMPARE(m_store->insertRecord(&reading), 1);
+    TkDataDas r;
+    setDcVoltReading(r, reading.at(1), second.addMSecs(789));
+    r.funcStr = reading.at(0);
+    r.unitStr = reading.at(2);
+    r.rangeIndex = reading.at(3).toInt();
+    r.decimals = reading.at(4).toInt();
+    r.overload = overload;
+    r.negative = negative;
+    QCOMPARE(m_store->insertRecord(&r), 1);
     QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
 
-    std::unique_ptr<QSqlQueryModel> model(m_store->queryRange(second, second, m_connection));
-    QCOMPARE(model->rowCount(), 1);
-    const QSqlRecord r = model->record(0);
-    QCOMPARE(r.value(QStringLiteral("funcstr")).toString(), func);
-    QCOMPARE(r.value(QStringLiteral("unitstr")).toString(), unit);
-    QCOMPARE(r.value(QStringLiteral("frastr")).toString(), QString::number(range));
-    QCOMPARE(r.value(QStringLiteral("create_time")).toDateTime(), second);
-
-    // The text really is in the column, not only a value the model made up.
+    QCOMPARE(storedValues(second, second), QStringList{stored});
+    // The texts really are in the columns, not only values the model made up.
     QSqlQuery q(m_db->connection());
-    QVERIFY(q.exec(QStringLiteral("SELECT datavaluestr, to_char(create_time, 'YYYY-MM-DD HH24:MI:SS') FROM invoice")));
+    QVERIFY(q.exec(QStringLiteral("SELECT funcstr, datavaluestr, unitstr, frastr, "
+                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS') FROM invoice")));
     QVERIFY(q.next());
-    QCOMPARE(q.value(0).toString(), stored);
-    QCOMPARE(q.value(1).toString(), QStringLiteral("2021-03-04 09:05:03"));
+    QStringList row;
+    for (int i = 0; i < 5; ++i)
+        row << q.value(i).toString();
+    QCOMPARE(row, (QStringList{reading.at(0), stored, reading.at(2), reading.at(3), "2021-03-04 09:05:03"}));
 }
 
 void TestRecordStore::inclusiveBoundsInTimeOrder()
@@ -191,20 +177,13 @@ void TestRecordStore::unconfirmedCommitIsSettled()
         records.append({i + 1, MeasurementRecord::fromReading(reading)});
     }
     // The first three went out in one transaction.
-    QSqlDatabase db = m_db->connection();
-    QVERIFY(db.transaction());
-    QSqlQuery q(db);
+    QVERIFY(m_db->exec(QStringLiteral("BEGIN")));
+    QSqlQuery q(m_db->connection());
     QVERIFY(q.exec(QStringLiteral("SELECT txid_current()")) && q.next());
     qint64 xid = q.value(0).toLongLong();
-    QVERIFY(q.prepare(QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
-                                     "VALUES (?, ?, ?, ?, ?)")));
-    for (int i = 0; i < 3; ++i) {
-        const MeasurementRecord &r = records.at(i).record;
-        for (const QString &v : {r.funcStr, r.valueText, r.unitStr, r.rangeText(), r.timeText()})
-            q.addBindValue(v);
-        QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
-    }
-    QVERIFY(outcome == QLatin1String("commit") ? db.commit() : db.rollback());
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(m_db->insert(t.addSecs(i), QString::number(i), "V", "DCV", "1"), qPrintable(m_db->error()));
+    QVERIFY(m_db->exec(outcome == QLatin1String("commit") ? "COMMIT" : "ROLLBACK"));
     // An id the server has not handed out yet, as after a move to another server.
     if (outcome == QLatin1String("unknown"))
         xid += 1000000;

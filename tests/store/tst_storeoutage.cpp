@@ -112,31 +112,24 @@ void TestStoreOutage::outageInTheMiddleOfAStream()
     insertValues(store, 0, 1500);
     QTRY_VERIFY_WITH_TIMEOUT(store.pendingCount() < 1500, 20000);
     QVERIFY2(m_server.stop(true, &error), qPrintable(error));
-    qInfo("%d of 1500 readings waiting when the server was down", store.pendingCount());
     insertValues(store, 1500, 100);
     QTRY_VERIFY_WITH_TIMEOUT(!store.isConnected(), 20000);
     QVERIFY(store.pendingCount() >= 100);
-    QVERIFY(!states.isEmpty());
     QCOMPARE(states.last().at(0).toBool(), false);
-    QCOMPARE(database::stateText(false, store.pendingCount()),
-             QStringLiteral("数据库未连接（待写入 %1 条）").arg(store.pendingCount()));
 
     QVERIFY2(m_server.start(&error), qPrintable(error));
     insertValues(store, 1600, 100);
     QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
-    QVERIFY(store.isConnected());
     QTRY_COMPARE(states.last().at(1).toInt(), 0);
     QCOMPARE(states.last().at(0).toBool(), true);
-
     checkStoredExactlyOnce(store, connection, 1700);
 }
 
+// Ended while the server is down, then a run that never opens its store:
+// both keep their readings on the disk, in order, for the next start.
 void TestStoreOutage::exitWhileDownThenStartWithServerUp()
 {
     QString error;
-    QStringList expected;
-    for (int i = 0; i < 45; ++i)
-        expected << QString::number(i);
     {
         QSqlDatabase connection;
         database store(connection);
@@ -147,15 +140,14 @@ void TestStoreOutage::exitWhileDownThenStartWithServerUp()
         store.shutdown(300);
         QCOMPARE(store.insertRecord(nullptr), -1);
     }
-    QCOMPARE(journaledValues(), QStringList(expected.mid(0, 40)));
-
-    // The next run: a store that has not been opened keeps the older
-    // readings in front of its own when it ends.
     {
         QSqlDatabase connection;
         database store(connection);
         insertValues(store, 40, 5);
     }
+    QStringList expected;
+    for (int i = 0; i < 45; ++i)
+        expected << QString::number(i);
     QCOMPARE(journaledValues(), expected);
 
     QVERIFY2(m_server.start(&error), qPrintable(error));
@@ -209,7 +201,6 @@ void TestStoreOutage::killedWhileLogging()
     QSqlDatabase connection;
     database store(connection);
     store.openDatabase(connection);
-    qInfo("%d of %d readings waiting after the kill", store.pendingCount(), kCount);
     if (!serverUp)
         QCOMPARE(store.pendingCount(), kCount);
     QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
