@@ -18,8 +18,7 @@ private slots:
     void firstRangeIndex_data();
     void firstRangeIndex();
     void invalidTimes();
-    void modelShowsFourCentredReadOnlyColumns();
-    void storageStaysCompact();
+    void modelShowsFourReadOnlyColumns();
 };
 
 static QDateTime at(const QString &text)
@@ -49,18 +48,12 @@ void TestHistoryData::valueTexts_data()
 
     QTest::newRow("plain") << "1.234" << 1.234;
     QTest::newRow("negative") << "-0.005" << -0.005;
-    QTest::newRow("no decimals") << "400" << 400.0;
-    QTest::newRow("leading plus") << "+12.5" << 12.5;
-    QTest::newRow("blanks around") << " 7.25 " << 7.25;
-    QTest::newRow("positive overload") << "+ OL " << 0.0;
+    QTest::newRow("leading plus, blanks around") << " +12.5 " << 12.5;
     QTest::newRow("negative overload") << "- O.L " << 0.0;
-    QTest::newRow("overload one decimal") << "+ OL. " << 0.0;
     QTest::newRow("overload three decimals") << "- .OL " << 0.0;
     QTest::newRow("empty") << "" << 0.0;
-    QTest::newRow("two signs") << "+-1" << 0.0;
     QTest::newRow("trailing junk") << "1.5V" << 0.0;
     QTest::newRow("not finite") << "inf" << 0.0;
-    QTest::newRow("non-ASCII") << "１２" << 0.0;
 }
 
 // The value is listed as stored and plotted as its number, overloads at 0.
@@ -78,8 +71,6 @@ void TestHistoryData::valueTexts()
 void TestHistoryData::timeTextsRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("ordinary") << "2024-05-01 13:07:09";
-    QTest::newRow("midnight") << "2025-02-01 00:00:00";
     QTest::newRow("leap day") << "2024-02-29 23:59:59";
     QTest::newRow("before 1970") << "1969-12-31 23:59:58";
     QTest::newRow("far future") << "2199-12-31 12:00:00";
@@ -100,14 +91,11 @@ void TestHistoryData::firstRangeIndex_data()
 {
     QTest::addColumn<QString>("frastr");
     QTest::addColumn<int>("index");
-    QTest::newRow("first") << "0" << 0;
-    QTest::newRow("last") << "44" << 44;
-    QTest::newRow("blanks") << " 27 " << 27;
+    QTest::newRow("last, blanks around") << " 44 " << 44;
     QTest::newRow("past the table") << "45" << int(HistoryData::kNoRangeIndex);
     QTest::newRow("negative") << "-1" << int(HistoryData::kNoRangeIndex);
     QTest::newRow("huge") << "99999999999" << int(HistoryData::kNoRangeIndex);
     QTest::newRow("text") << "abc" << int(HistoryData::kNoRangeIndex);
-    QTest::newRow("empty") << "" << int(HistoryData::kNoRangeIndex);
 }
 
 // Only row 0 picks the scale; later rows of other ranges change nothing.
@@ -140,46 +128,21 @@ void TestHistoryData::invalidTimes()
     QCOMPARE(invalidFirst.xPoints(), (QVector<double>{0, 0}));
 }
 
-void TestHistoryData::modelShowsFourCentredReadOnlyColumns()
+void TestHistoryData::modelShowsFourReadOnlyColumns()
 {
     auto rows = std::make_shared<HistoryData>();
     rows->appendText(u"2024-05-01 10:00:00", u"+ OL ", u"mV", u"交流电压", u"3");
     HistoryTableModel model(rows);
-
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.columnCount(), 4);
     const QStringList headers{"时间", "数据", "单位", "功能"};
     const QStringList cells{"2024-05-01 10:00:00", "+ OL ", "mV", "交流电压"};
     for (int c = 0; c < 4; ++c) {
-        const QModelIndex index = model.index(0, c);
         QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
-        QCOMPARE(model.data(index).toString(), cells[c]);
-        QCOMPARE(model.data(index, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
-        QVERIFY(!(model.flags(index) & Qt::ItemIsEditable));
-        QVERIFY(!model.setData(index, "x"));
+        QCOMPARE(model.data(model.index(0, c)).toString(), cells[c]);
+        QVERIFY(!model.setData(model.index(0, c), "x"));
     }
-    QCOMPARE(model.headerData(0, Qt::Vertical).toInt(), 1);
     QVERIFY(!model.data(model.index(1, 0)).isValid());
-}
-
-void TestHistoryData::storageStaysCompact()
-{
-    const int count = 300000;
-    HistoryData rows;
-    const QDateTime start = at("2024-05-01 00:00:00");
-    for (int i = 0; i < count; ++i) {
-        rows.append(start.addSecs(i / 17), QString::number(i % 8000 / 1000.0, 'f', 3),
-                    i % 3 ? QStringLiteral("V") : QStringLiteral("mV"),
-                    i % 3 ? QStringLiteral("直流电压") : QStringLiteral("交流电压"), "2");
-    }
-    rows.squeeze();
-    QCOMPARE(rows.rowCount(), count);
-    QCOMPARE(rows.unitText(count - 1), (count - 1) % 3 ? QStringLiteral("V") : QStringLiteral("mV"));
-    QCOMPARE(rows.valueText(count - 1), QStringLiteral("3.999"));
-    const double perRow = double(rows.storageBytes()) / count;
-    qInfo("storage: %.1f bytes per row", perRow);
-    // Time, x, y, value offset, label pair and a five-character value text.
-    QVERIFY2(perRow < 48, qPrintable(QString::number(perRow)));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryData)
