@@ -6,232 +6,114 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-QByteArray frame(const char *hex)
-{
-    const QByteArray f = QByteArray::fromHex(hex);
-    Q_ASSERT(f.size() == 14);
-    return f;
-}
-
-// + 0500, 2 decimals, AUTO|DC, V: 5.00 V
-const QByteArray kDcv = frame("2B 30 35 30 30 20 32 30 00 00 80 00 0D 0A");
-// + 1234, 2 decimals, kilo, ohm, bar on with minus and length 5, MAX and BAT
-const QByteArray kKiloOhm = frame("2B 31 32 33 34 20 32 01 24 20 20 85 0D 0A");
-// - overload, 3 decimals, AC, A: range 19
-const QByteArray kAcaOverload = frame("2D 3F 30 3A 3F 20 31 08 00 00 40 00 0D 0A");
-// - 0000, 0 decimals, hFE
-const QByteArray kMinusZero = frame("2D 30 30 30 30 20 30 00 00 00 10 00 0D 0A");
-// a letter among the digits: line noise
-const QByteArray kNoise = frame("2B 31 32 41 34 20 32 10 00 00 80 00 0D 0A");
-
-const QStringList kKeys = {"valid", "funcIndex", "funcStr", "subRange", "rangeIndex", "value",
-                           "valueStr", "unitStr", "decimals", "overload", "negative", "auto",
-                           "rel", "hold", "barOn", "barNegative", "barLevel", "max", "min", "apo",
-                           "bat"};
-
-struct Run
-{
-    int exitCode = -1;
-    QList<QByteArray> lines;
-    QByteArray err;
-};
-
-} // namespace
-
 class TestDecodeTool : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void decodesEveryFrameOfAFile();
-    void keysInOrder();
-    void readsStandardInput();
-    void fixedBlocks();
-    void commandLine_data();
-    void commandLine();
+    void decodeTool();
 
 private:
-    Run run(const QStringList &args, const QByteArray &input = QByteArray());
-    QJsonObject object(const QByteArray &line);
-
-    QString m_tool;
-    QTemporaryDir m_dir;
-    QString m_capture;
+    // Runs the tool; returns its output lines, or nothing with exitCode -1.
+    QList<QByteArray> run(const QStringList &args, const QByteArray &input = QByteArray(), int *exitCode = nullptr,
+                          QByteArray *err = nullptr)
+    {
+        QProcess p;
+        p.start(QDir(qEnvironmentVariable("TK52K_BIN_DIR")).filePath(QStringLiteral("tk52k-decode")), args);
+        p.waitForStarted(30000);
+        p.write(input);
+        p.closeWriteChannel();
+        const bool done = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+        if (exitCode)
+            *exitCode = done ? p.exitCode() : -1;
+        if (err)
+            *err = p.readAllStandardError();
+        QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+        lines.removeAll(QByteArray());
+        return lines;
+    }
+    static QJsonObject object(const QByteArray &line) { return QJsonDocument::fromJson(line).object(); }
 };
 
-void TestDecodeTool::initTestCase()
+void TestDecodeTool::decodeTool()
 {
-    m_tool = QDir(qEnvironmentVariable("TK52K_BIN_DIR")).filePath(QStringLiteral("tk52k-decode"));
-    QVERIFY2(QFileInfo(m_tool).isExecutable(), qPrintable(m_tool));
-    QVERIFY(m_dir.isValid());
-    m_capture = m_dir.filePath(QStringLiteral("capture.bin"));
-    QFile f(m_capture);
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    // 5.00 V; 12.34 kΩ with bar minus, length 5, MAX and BAT; line noise;
+    // a negative overload in range 19; "-0000" hFE.
+    const QByteArray dcv = QByteArray::fromHex("2B 30 35 30 30 20 32 30 00 00 80 00 0D 0A");
+    const QByteArray kOhm = QByteArray::fromHex("2B 31 32 33 34 20 32 01 24 20 20 85 0D 0A");
+    const QByteArray noise = QByteArray::fromHex("2B 31 32 41 34 20 32 10 00 00 80 00 0D 0A");
+    const QByteArray acaOverload = QByteArray::fromHex("2D 3F 30 3A 3F 20 31 08 00 00 40 00 0D 0A");
+    const QByteArray minusZero = QByteArray::fromHex("2D 30 30 30 30 20 30 00 00 00 10 00 0D 0A");
     // The capture starts inside a frame and ends with half of one.
-    f.write("30 00 0D\n" + kDcv + kKiloOhm + kNoise + kAcaOverload + kMinusZero + kDcv.left(7));
-}
+    const QByteArray capture = "30 00 0D\n" + dcv + kOhm + noise + acaOverload + minusZero + dcv.left(7);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("capture.bin"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(capture) == capture.size());
+    f.close();
 
-Run TestDecodeTool::run(const QStringList &args, const QByteArray &input)
-{
-    QProcess p;
-    p.start(m_tool, args);
-    if (!p.waitForStarted(30000))
-        return {};
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(60000))
-        return {};
-    Run r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.lines = p.readAllStandardOutput().split('\n');
-    if (!r.lines.isEmpty() && r.lines.last().isEmpty())
-        r.lines.removeLast();
-    r.err = p.readAllStandardError();
-    return r;
-}
+    int exitCode = -1;
+    const QList<QByteArray> lines = run({file}, QByteArray(), &exitCode);
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(run({}, capture), lines);
+    QCOMPARE(run({"-"}, capture), lines);
 
-QJsonObject TestDecodeTool::object(const QByteArray &line)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        qWarning("not a JSON object: %s", line.constData());
-    return doc.object();
-}
-
-void TestDecodeTool::decodesEveryFrameOfAFile()
-{
-    const Run r = run({m_capture});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 5);
-
-    const QJsonObject dcv = object(r.lines[0]);
-    QCOMPARE(dcv.value("valid").toBool(), true);
-    QCOMPARE(dcv.value("funcStr").toString(), QStringLiteral("DCV"));
-    QCOMPARE(dcv.value("rangeIndex").toInt(), 2);
-    QVERIFY(dcv.value("value").isDouble());
-    QCOMPARE(dcv.value("value").toDouble(), 5.0);
-    QCOMPARE(dcv.value("valueStr").toString(), QStringLiteral("5.00"));
-    QCOMPARE(dcv.value("auto").toBool(), true);
-    QCOMPARE(dcv.value("barOn").toBool(), false);
-    QCOMPARE(dcv.value("raw").toString(), QString::fromLatin1(kDcv.toHex()));
-
-    const QJsonObject ohm = object(r.lines[1]);
-    QCOMPARE(ohm.value("funcIndex").toInt(), 4);
-    QCOMPARE(ohm.value("subRange").toInt(), 2);
-    QCOMPARE(ohm.value("rangeIndex").toInt(), 23);
-    QCOMPARE(ohm.value("unitStr").toString(), QStringLiteral("kΩ"));
-    QCOMPARE(ohm.value("value").toDouble(), 12.34);
-    QCOMPARE(ohm.value("decimals").toInt(), 2);
-    QCOMPARE(ohm.value("barOn").toBool(), true);
-    QCOMPARE(ohm.value("barNegative").toBool(), true);
-    QCOMPARE(ohm.value("barLevel").toInt(), 5);
-    QCOMPARE(ohm.value("max").toBool(), true);
-    QCOMPARE(ohm.value("bat").toBool(), true);
-    QCOMPARE(ohm.value("min").toBool(), false);
-    QCOMPARE(ohm.value("apo").toBool(), false);
-
-    const QJsonObject noise = object(r.lines[2]);
-    QCOMPARE(noise.value("valid").toBool(true), false);
-    QCOMPARE(noise.keys(), QStringList({"raw", "valid"}));
-
-    const QJsonObject aca = object(r.lines[3]);
-    QCOMPARE(aca.value("rangeIndex").toInt(), 19);
-    QCOMPARE(aca.value("overload").toBool(), true);
-    QCOMPARE(aca.value("negative").toBool(), true);
-    QCOMPARE(aca.value("value").toDouble(), -0.8);
-    QCOMPARE(aca.value("valueStr").toString(), QStringLiteral("-0.800"));
-
-    const QJsonObject zero = object(r.lines[4]);
-    QCOMPARE(zero.value("unitStr").toString(), QStringLiteral(" "));
-    QCOMPARE(zero.value("negative").toBool(), true);
-    QCOMPARE(zero.value("valueStr").toString(), QStringLiteral("0"));
-    QVERIFY(!r.lines[4].contains("\"value\": -"));
-}
-
-void TestDecodeTool::keysInOrder()
-{
-    const Run r = run({m_capture});
-    QCOMPARE(r.exitCode, 0);
-    QVERIFY(!r.lines.isEmpty());
     static const QRegularExpression key(QStringLiteral("\"(\\w+)\":"));
     QStringList keys;
-    auto it = key.globalMatch(QString::fromUtf8(r.lines[0]));
-    while (it.hasNext())
+    for (auto it = key.globalMatch(QString::fromUtf8(lines[0])); it.hasNext();)
         keys << it.next().captured(1);
-    QCOMPARE(keys.mid(0, kKeys.size()), kKeys);
-    QCOMPARE(keys.mid(kKeys.size()), QStringList{"raw"});
-}
+    QCOMPARE(keys.join(' '), QStringLiteral("valid funcIndex funcStr subRange rangeIndex value valueStr unitStr "
+                                            "decimals overload negative auto rel hold barOn barNegative barLevel "
+                                            "max min apo bat raw"));
+    const QJsonObject first = object(lines[0]);
+    QVERIFY(first.value("valid").toBool() && first.value("auto").toBool() && !first.value("barOn").toBool(true));
+    QVERIFY(first.value("value").isDouble());
+    QCOMPARE(first.value("value").toDouble(), 5.0);
+    QCOMPARE(first.value("valueStr").toString(), QStringLiteral("5.00"));
+    QCOMPARE(first.value("raw").toString(), QString::fromLatin1(dcv.toHex()));
+    QCOMPARE(lines[1],
+             QByteArray("{\"valid\": true, \"funcIndex\": 4, \"funcStr\": \"OHM\", \"subRange\": 2, \"rangeIndex\": 23, "
+                        "\"value\": 12.34, \"valueStr\": \"12.34\", \"unitStr\": \"kΩ\", \"decimals\": 2, "
+                        "\"overload\": false, \"negative\": false, \"auto\": false, \"rel\": false, \"hold\": false, "
+                        "\"barOn\": true, \"barNegative\": true, \"barLevel\": 5, \"max\": true, \"min\": false, "
+                        "\"apo\": false, \"bat\": true, \"raw\": \"")
+                 + kOhm.toHex() + "\"}");
+    QCOMPARE(object(lines[2]).keys(), QStringList({"raw", "valid"}));
+    QCOMPARE(object(lines[2]).value("valid").toBool(true), false);
+    const QJsonObject aca = object(lines[3]);
+    QVERIFY(aca.value("overload").toBool() && aca.value("negative").toBool());
+    QCOMPARE(aca.value("rangeIndex").toInt(), 19);
+    QCOMPARE(aca.value("value").toDouble(), -0.8);
+    QCOMPARE(aca.value("valueStr").toString(), QStringLiteral("-0.800"));
+    QVERIFY(lines[4].contains("\"valueStr\": \"0\"") && lines[4].contains("\"negative\": true"));
+    QVERIFY(!lines[4].contains("\"value\": -"));
 
-void TestDecodeTool::readsStandardInput()
-{
-    QFile f(m_capture);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray bytes = f.readAll();
-    const Run fromFile = run({m_capture});
-    const Run fromStdin = run({}, bytes);
-    const Run fromDash = run({"-"}, bytes);
-    QCOMPARE(fromStdin.exitCode, 0);
-    QCOMPARE(fromDash.exitCode, 0);
-    QCOMPARE(fromStdin.lines, fromFile.lines);
-    QCOMPARE(fromDash.lines, fromFile.lines);
-}
-
-void TestDecodeTool::fixedBlocks()
-{
-    // Aligned blocks decode like the line-feed cut, including a frame whose
-    // bar-graph byte happens to be a line feed.
-    QByteArray barIsLineFeed = kDcv;
+    // Fixed blocks take a bar byte that is a line feed, but stay shifted by
+    // a stray byte that the line-feed cut resynchronises after.
+    QByteArray barIsLineFeed = dcv;
     barIsLineFeed[11] = '\n';
-    const QByteArray aligned = kDcv + barIsLineFeed + kKiloOhm;
-    const Run fixed = run({"--fixed"}, aligned);
-    QCOMPARE(fixed.exitCode, 0);
-    QCOMPARE(fixed.lines.size(), 3);
-    QCOMPARE(object(fixed.lines[1]).value("barLevel").toInt(), 10);
-    QCOMPARE(object(fixed.lines[2]).value("rangeIndex").toInt(), 23);
+    const QList<QByteArray> fixed = run({"--fixed"}, dcv + barIsLineFeed + kOhm);
+    QCOMPARE(fixed.size(), 3);
+    QCOMPARE(object(fixed[1]).value("barLevel").toInt(), 10);
+    QCOMPARE(fixed[2], lines[1]);
+    const QByteArray shifted = "x" + dcv + kOhm;
+    QCOMPARE(run({}, shifted), lines.mid(0, 2));
+    const QList<QByteArray> blocks = run({"--fixed"}, shifted);
+    QCOMPARE(blocks.size(), 2);
+    QCOMPARE(blocks[0], "{\"valid\": false, \"raw\": \"" + shifted.left(14).toHex() + "\"}");
 
-    // One stray byte in front: the line-feed cut resynchronises, fixed
-    // blocks stay shifted.
-    const QByteArray shifted = "x" + kDcv + kKiloOhm;
-    const Run cut = run({}, shifted);
-    QCOMPARE(cut.lines.size(), 2);
-    QCOMPARE(object(cut.lines[0]).value("valid").toBool(), true);
-    const Run blocks = run({"--fixed"}, shifted);
-    QCOMPARE(blocks.exitCode, 0);
-    QCOMPARE(blocks.lines.size(), 2);
-    QCOMPARE(object(blocks.lines[0]).value("valid").toBool(true), false);
-    QCOMPARE(object(blocks.lines[0]).value("raw").toString(),
-             QString::fromLatin1(shifted.left(14).toHex()));
-}
-
-void TestDecodeTool::commandLine_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<bool>("stdoutEmpty");
-    QTest::addColumn<bool>("stderrEmpty");
-
-    QTest::newRow("help") << QStringList{"--help"} << 0 << false << true;
-    QTest::newRow("missing file") << QStringList{m_dir.filePath("absent.bin")} << 1 << true << false;
-    QTest::newRow("directory") << QStringList{m_dir.path()} << 1 << true << false;
-    QTest::newRow("unknown option") << QStringList{"--fast"} << 2 << true << false;
-    QTest::newRow("two files") << QStringList{m_capture, m_capture} << 2 << true << false;
-}
-
-void TestDecodeTool::commandLine()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, exitCode);
-    QFETCH(bool, stdoutEmpty);
-    QFETCH(bool, stderrEmpty);
-
-    const Run r = run(args);
-    QCOMPARE(r.exitCode, exitCode);
-    QCOMPARE(r.lines.isEmpty(), stdoutEmpty);
-    QCOMPARE(r.err.isEmpty(), stderrEmpty);
+    // Exit codes: 0 help, 1 unreadable input, 2 usage; errors go to stderr only.
+    const QList<QPair<QStringList, int>> commandLines = {{{"--help"}, 0},       {{dir.filePath("absent.bin")}, 1},
+                                                         {{dir.path()}, 1},     {{"--fast"}, 2},
+                                                         {{file, file}, 2}};
+    for (const auto &c : commandLines) {
+        QByteArray err;
+        const QList<QByteArray> out = run(c.first, QByteArray(), &exitCode, &err);
+        QCOMPARE(exitCode, c.second);
+        QCOMPARE(out.isEmpty(), c.second != 0);
+        QCOMPARE(err.isEmpty(), c.second == 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDecodeTool)

@@ -6,25 +6,12 @@
 
 namespace {
 
-// One step of a test sequence, written the way the meter shows it:
+// A reading written the way the meter shows it:
 //   "1.250"  a number (its decimals are those written)
 //   "+OL2"   a positive overload with 2 decimals ("-OL" for 0 decimals)
-//   "|…"     the reading starts a new range
 //   "…@mV"   a unit other than "V"
-struct Step
+void parseReading(QString s, TkDataDas &r)
 {
-    bool rangeChanged = false;
-    TkDataDas reading;
-};
-
-void parseStep(const QString &text, Step &step)
-{
-    QString s = text.trimmed();
-    if (s.startsWith(QLatin1Char('|'))) {
-        step.rangeChanged = true;
-        s.remove(0, 1);
-    }
-    TkDataDas &r = step.reading;
     r.unitStr = QStringLiteral("V");
     const int at = s.indexOf(QLatin1Char('@'));
     if (at >= 0) {
@@ -32,9 +19,9 @@ void parseStep(const QString &text, Step &step)
         s.truncate(at);
     }
     r.negative = s.startsWith(QLatin1Char('-'));
-    if (s.mid(1, 2) == QLatin1String("OL")) {
-        r.overload = true;
-        r.decimals = s.size() > 3 ? s.mid(3).toInt() : 0;
+    r.overload = s.mid(1, 2) == QLatin1String("OL");
+    if (r.overload) {
+        r.decimals = s.mid(3).toInt();
         // The decoder sets the overload count as value; it must not matter.
         r.value = r.negative ? -8000 : 8000;
         r.valueStr = QString::number(r.value, 'f', r.decimals);
@@ -44,6 +31,18 @@ void parseStep(const QString &text, Step &step)
     r.decimals = point < 0 ? 0 : s.size() - point - 1;
     r.value = s.toDouble();
     r.valueStr = s;
+}
+
+// Folds readings separated by spaces into `m`; "|" in front of a reading
+// starts a new range.
+void run(maxdatabase &m, const QString &steps)
+{
+    for (QString text : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const bool rangeChanged = text.startsWith(QLatin1Char('|'));
+        TkDataDas r;
+        parseReading(text.remove(QLatin1Char('|')), r);
+        updateExtremes(m, r, rangeChanged);
+    }
 }
 
 } // namespace
@@ -56,8 +55,6 @@ private slots:
     void sequence_data();
     void sequence();
     void overloadAtRangeChangeKeepsValues();
-    void freshHolderIsEmpty();
-    void panelValue_data();
     void panelValue();
 };
 
@@ -68,51 +65,34 @@ void tst_Extremes::sequence_data()
     QTest::addColumn<QString>("minField");
     QTest::addColumn<int>("maxState");
     QTest::addColumn<int>("minState");
+    auto row = [](const char *name, const char *steps, const QString &max, const QString &min, int maxState,
+                  int minState) { QTest::newRow(name) << steps << max << min << maxState << minState; };
 
-    QTest::newRow("numbers follow the largest and smallest")
-        << "|1.000 3.000 2.000" << "3.000V" << "1.000V" << 0 << 0;
-    QTest::newRow("first reading sets both") << "|4.56" << "4.56V" << "4.56V" << 0 << 0;
-    QTest::newRow("negative numbers keep their sign")
-        << "|-1.50 -2.25 -0.75" << "-0.75V" << "-2.25V" << 0 << 0;
-    QTest::newRow("crossing zero") << "|0.00 -0.50 0.25" << "0.25V" << "-0.50V" << 0 << 0;
+    row("nothing yet", "", "", "", 0, 0);
+    row("numbers follow the largest and smallest", "|1.000 3.000 2.000", "3.000V", "1.000V", 0, 0);
+    row("negative numbers keep their sign", "|-1.50 -2.25 -0.75", "-0.75V", "-2.25V", 0, 0);
+    row("crossing zero", "|0.00 -0.50 0.25", "0.25V", "-0.50V", 0, 0);
     // Equal readings must not replace the extreme: the first text and unit stay.
-    QTest::newRow("equal value does not replace")
-        << "|2.0 2.00@mV" << "2.0V" << "2.0V" << 0 << 0;
-    QTest::newRow("range change restarts even with the same unit")
-        << "|1.0 5.0 |3.0" << "3.0V" << "3.0V" << 0 << 0;
-    QTest::newRow("range change to a new unit") << "|1.0 5.0 |120@mV 80@mV" << "120mV" << "80mV" << 0 << 0;
-
-    QTest::newRow("positive overload takes the maximum for good")
-        << "|1.000 +OL3 5.000 0.500" << "+ .OL V" << "0.500V" << 1 << 0;
-    QTest::newRow("negative overload takes the minimum for good")
-        << "|1.0 -OL1 -5.0 4.0" << "4.0V" << "- OL. V" << 0 << 2;
-    QTest::newRow("range starting with a positive overload")
-        << "|+OL 12 5 30" << "+ OL V" << "5V" << 1 << 0;
-    QTest::newRow("range starting with a negative overload")
-        << "|-OL 12 30 5" << "30V" << "- OL V" << 0 << 2;
-    QTest::newRow("positive then negative overload")
-        << "|+OL2 -OL2 3.00" << "+ O.L V" << "- O.L V" << 1 << 2;
-    QTest::newRow("negative then positive overload")
-        << "|-OL2 +OL2 3.00" << "+ O.L V" << "- O.L V" << 1 << 2;
-    QTest::newRow("repeated overload keeps the first text")
-        << "|1.0 +OL1 +OL0" << "+ OL. V" << "1.0V" << 1 << 0;
-    QTest::newRow("number after an overload start takes its unit")
-        << "|+OL@kΩ 1.500@MΩ" << "+ OL kΩ" << "1.500MΩ" << 1 << 0;
-    QTest::newRow("overload replaced by the next range")
-        << "|1.0 +OL1 |2.00 1.00" << "2.00V" << "1.00V" << 0 << 0;
-    QTest::newRow("number range after an overload range")
-        << "|-OL3 |0.001 0.002" << "0.002V" << "0.001V" << 0 << 0;
+    row("equal value does not replace", "|2.0 2.00@mV", "2.0V", "2.0V", 0, 0);
+    row("range change restarts even with the same unit", "|1.0 5.0 |3.0", "3.0V", "3.0V", 0, 0);
+    row("range change to a new unit", "|1.0 5.0 |120@mV 80@mV", "120mV", "80mV", 0, 0);
+    row("positive overload takes the maximum for good", "|1.000 +OL3 5.000 0.500", "+ .OL V", "0.500V", 1, 0);
+    row("negative overload takes the minimum for good", "|1.0 -OL1 -5.0 4.0", "4.0V", "- OL. V", 0, 2);
+    row("range starting with a positive overload", "|+OL 12 5 30", "+ OL V", "5V", 1, 0);
+    row("range starting with a negative overload", "|-OL 12 30 5", "30V", "- OL V", 0, 2);
+    row("positive then negative overload", "|+OL2 -OL2 3.00", "+ O.L V", "- O.L V", 1, 2);
+    row("negative then positive overload", "|-OL2 +OL2 3.00", "+ O.L V", "- O.L V", 1, 2);
+    row("repeated overload keeps the first text", "|1.0 +OL1 +OL0", "+ OL. V", "1.0V", 1, 0);
+    row("number after an overload start takes its unit", "|+OL@kΩ 1.500@MΩ", "+ OL kΩ", "1.500MΩ", 1, 0);
+    row("overload replaced by the next range", "|1.0 +OL1 |2.00 1.00", "2.00V", "1.00V", 0, 0);
+    row("number range after an overload range", "|-OL3 |0.001 0.002", "0.002V", "0.001V", 0, 0);
 }
 
 void tst_Extremes::sequence()
 {
     QFETCH(QString, steps);
     maxdatabase m;
-    for (const QString &text : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        Step step;
-        parseStep(text, step);
-        updateExtremes(m, step.reading, step.rangeChanged);
-    }
+    run(m, steps);
     QTEST(maxFieldText(m), "maxField");
     QTEST(minFieldText(m), "minField");
     QTEST(m.maxState, "maxState");
@@ -124,60 +104,31 @@ void tst_Extremes::overloadAtRangeChangeKeepsValues()
     // An overload has no number: the values stay what the previous range left
     // and only the states and texts say "overload".
     maxdatabase m;
-    Step a, b;
-    parseStep(QStringLiteral("|7.5"), a);
-    parseStep(QStringLiteral("|-OL1@mA"), b);
-    updateExtremes(m, a.reading, true);
-    updateExtremes(m, b.reading, true);
+    run(m, QStringLiteral("|7.5 |-OL1@mA"));
     QCOMPARE(m.maxValue, 7.5);
     QCOMPARE(m.minValue, 7.5);
-    QCOMPARE(m.maxValueText, QStringLiteral("- OL. "));
-    QCOMPARE(m.maxUnitText, QStringLiteral("mA"));
+    QCOMPARE(maxFieldText(m), QStringLiteral("- OL. mA"));
     QCOMPARE(m.maxState, 2);
     QCOMPARE(m.minState, 2);
 
     // The next number of that range becomes the maximum outright, even if it
     // is below the stale value.
-    Step c;
-    parseStep(QStringLiteral("-2.0@mA"), c);
-    updateExtremes(m, c.reading, false);
+    run(m, QStringLiteral("-2.0@mA"));
     QCOMPARE(m.maxValue, -2.0);
     QCOMPARE(maxFieldText(m), QStringLiteral("-2.0mA"));
     QCOMPARE(minFieldText(m), QStringLiteral("- OL. mA"));
 }
 
-void tst_Extremes::freshHolderIsEmpty()
-{
-    maxdatabase m;
-    QCOMPARE(maxFieldText(m), QString());
-    QCOMPARE(minFieldText(m), QString());
-    QCOMPARE(m.maxState, 0);
-    QCOMPARE(m.minState, 0);
-    QCOMPARE(m.maxValue, 0.0);
-    QCOMPARE(m.minValue, 0.0);
-}
-
-void tst_Extremes::panelValue_data()
-{
-    QTest::addColumn<QString>("step");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("positive") << "5.00" << "5.00";
-    QTest::newRow("negative shows the magnitude") << "-1.50" << "1.50";
-    QTest::newRow("no decimals") << "1234" << "1234";
-    QTest::newRow("three decimals") << "-0.001" << "0.001";
-    QTest::newRow("overload 0 decimals") << "+OL0" << " OL ";
-    QTest::newRow("overload 1 decimal") << "-OL1" << " OL. ";
-    QTest::newRow("overload 2 decimals") << "+OL2" << " O.L ";
-    QTest::newRow("overload 3 decimals") << "-OL3" << " .OL ";
-}
-
 void tst_Extremes::panelValue()
 {
-    QFETCH(QString, step);
-    Step s;
-    parseStep(step, s);
-    QTEST(panelValueText(s.reading), "shown");
+    // The big digits show the magnitude; the sign is shown apart.
+    const QStringList cases = {"5.00=5.00", "-1.50=1.50", "1234=1234", "-0.001=0.001",
+                               "+OL0= OL ", "-OL1= OL. ", "+OL2= O.L ", "-OL3= .OL "};
+    for (const QString &c : cases) {
+        TkDataDas r;
+        parseReading(c.section('=', 0, 0), r);
+        QCOMPARE(panelValueText(r), c.section('=', 1));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Extremes)

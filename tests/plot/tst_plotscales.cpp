@@ -1,0 +1,92 @@
+#include "plot/rangescale.h"
+#include "plot/secondsscaleengine.h"
+#include "plot/timescaledrawr.h"
+
+#include <QtTest>
+#include <qwt_text.h>
+
+class TestPlotScales : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void timeLabels();
+    void ticksNeverRepeatAClockTime_data();
+    void ticksNeverRepeatAClockTime();
+    void rangeScales();
+
+private:
+    const QDateTime m_base = QDateTime(QDate(2024, 3, 1), QTime(10, 0));
+};
+
+void TestPlotScales::timeLabels()
+{
+    // Whole seconds from the base, cut toward zero; the day is not shown.
+    const TimeScaleDrawR draw(m_base);
+    const QList<QPair<double, const char *>> labels = {
+        {0.0, "10:00:00"}, {3599.0, "10:59:59"}, {3600.7, "11:00:00"}, {59.9, "10:00:59"}, {86400.0, "10:00:00"},
+        {-1.0, "09:59:59"}, {-0.5, "10:00:00"},  {-1.9, "09:59:59"},   {5.0 * 3600 + 61, "15:01:01"}};
+    for (const auto &l : labels)
+        QCOMPARE(draw.label(l.first).text(), QString::fromLatin1(l.second));
+    // Zoomed far out the axis asks for values beyond 32 bits.
+    QCOMPARE(draw.label(1e12).text(), m_base.addSecs(std::numeric_limits<int>::max()).toString("hh:mm:ss"));
+}
+
+void TestPlotScales::ticksNeverRepeatAClockTime_data()
+{
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::newRow("first second of a run") << 0.0 << 0.0;
+    QTest::newRow("two seconds") << 0.0 << 2.0;
+    QTest::newRow("three seconds") << 0.0 << 3.0;
+    QTest::newRow("an hour") << 0.0 << 3600.0;
+    QTest::newRow("clock set back") << -2.0 << 1.0;
+}
+
+// The axis follows the data; a few seconds of data must not produce half
+// second ticks that print the same clock time twice.
+void TestPlotScales::ticksNeverRepeatAClockTime()
+{
+    QFETCH(double, from);
+    QFETCH(double, to);
+    const SecondsScaleEngine engine;
+    double x1 = from, x2 = to, step = 0.0;
+    engine.autoScale(8, x1, x2, step);
+    QVERIFY(step >= 1.0);
+    const QwtScaleDiv div = engine.divideScale(x1, x2, 8, 5, step);
+    QVERIFY(div.lowerBound() <= from && div.upperBound() >= to);
+    const TimeScaleDrawR draw(m_base);
+    QStringList labels;
+    for (double t : div.ticks(QwtScaleDiv::MajorTick))
+        labels << draw.label(t).text();
+    QVERIFY(!labels.isEmpty());
+    QCOMPARE(labels.removeDuplicates(), 0);
+}
+
+void TestPlotScales::rangeScales()
+{
+    // Rows picked where a neighbour differs, so a shifted or swapped row shows.
+    const int rows[][3] = {{0, 800, 100},  {4, 1200, 200}, {10, 8000, 1000}, {14, 12, 2},   {16, 8000, 1000},
+                           {20, 12, 2},    {28, 600, 100}, {33, 400, 50},    {36, 2000, 400}, {40, 30, 6},
+                           {42, 1500, 300}, {44, 3000, 500}};
+    for (const auto &r : rows) {
+        QCOMPARE(rangeScale(r[0])->upper, r[1]);
+        QCOMPARE(rangeScale(r[0])->step, double(r[2]));
+    }
+    QCOMPARE(rangeScale(27)->upper, 4);
+    QCOMPARE(rangeScale(27)->step, 0.5);
+    QCOMPARE(rangeScale(39)->upper, 2);
+    QCOMPARE(rangeScale(39)->step, 0.5);
+    // Every axis is symmetric and its ticks land on both ends.
+    for (int i = 0; i < kRangeCount; ++i) {
+        QVERIFY(hasRangeScale(i) && rangeScale(i).has_value());
+        QCOMPARE(rangeScale(i)->lower, -rangeScale(i)->upper);
+        QVERIFY(rangeScale(i)->upper > 0);
+        QCOMPARE(std::fmod(rangeScale(i)->upper, rangeScale(i)->step), 0.0);
+    }
+    for (int outside : {-1, 45, 1000, std::numeric_limits<int>::min()})
+        QVERIFY(!hasRangeScale(outside) && !rangeScale(outside).has_value());
+}
+
+QTEST_MAIN(TestPlotScales)
+#include "tst_plotscales.moc"
