@@ -87,7 +87,6 @@ private slots:
     void values();
     void invalid_data();
     void invalid();
-    void panelBits();
     void readingAndTexts();
     void outsideTheTables();
 };
@@ -255,8 +254,6 @@ void TestFrameDecoder::values_data()
     row("minus zero with decimals", '-', "0000", '1', DC, VOLT, 1, 0.0, "0.000");
     row("negative value", '-', "1234", '1', DC, VOLT, 1, -1.234, "-1.234");
     row("leading zeros", '+', "0007", '2', DC, VOLT, 2, 0.07, "0.07");
-    row("largest count", '+', "9999", '0', DC, VOLT, 4, 9999.0, "9999");
-    row("space sign is positive", ' ', "0100", '4', DC, VOLT, 3, 10.0, "10.0");
     row("any other sign byte is positive", char(0xad), "0100", '4', DC, VOLT, 3, 10.0, "10.0");
     // Unknown decimal-point codes mean no decimals.
     for (char code : {'3', '8', '\0', char(0xb1)})
@@ -304,21 +301,6 @@ void TestFrameDecoder::invalid()
     QVERIFY(!d.negative && d.valueStr.isEmpty());
 }
 
-void TestFrameDecoder::panelBits()
-{
-    auto panelOf = [](quint8 b7, quint8 b8, quint8 b11) {
-        return panelText(decodeMeterFrame(makeFrame('+', "0001", '0', b7, b8, 0, VOLT, b11)).panel);
-    };
-    const struct { quint8 b7, b8; const char *name; } single[] = {
-        {AUTO, 0, "auto"}, {REL, 0, "rel"}, {HOLD, 0, "hold"}, {BAR, 0, "barOn"},
-        {0, MAX, "max"},   {0, MIN, "min"}, {0, APO, "apo"},   {0, BAT, "bat"}};
-    for (const auto &s : single)
-        QCOMPARE(panelOf(s.b7, s.b8, 0), QString::fromLatin1(s.name));
-    QCOMPARE(panelOf(DC | AC, NANO, 0), QString());
-    QCOMPARE(panelOf(BAR, 0, 0x85), QStringLiteral("barOn barNegative level5"));
-    QCOMPARE(panelOf(0x3f, 0x3e, 0xff), QStringLiteral("auto rel hold barOn barNegative level127 max min apo bat"));
-}
-
 void TestFrameDecoder::readingAndTexts()
 {
     const QLocale saved;
@@ -336,14 +318,6 @@ void TestFrameDecoder::readingAndTexts()
     QCOMPARE(recordedValueText(r), QStringLiteral("- O.L "));
     r.overload = false;
     QCOMPARE(recordedValueText(r), QStringLiteral("-80.00"));
-
-    const char *const texts[] = {" OL ", " OL. ", " O.L ", " .OL ", " OL "};
-    for (int n : {0, 1, 2, 3, 7}) {
-        const QString t = QString::fromLatin1(texts[qMin(n, 4)]);
-        QCOMPARE(overloadText(n), t);
-        QCOMPARE(signedOverloadText(false, n), '+' + t);
-        QCOMPARE(signedOverloadText(true, n), '-' + t);
-    }
 }
 
 void TestFrameDecoder::outsideTheTables()

@@ -58,17 +58,11 @@ private:
     int litCells() const { return int(std::count_if(win->barCells.begin(), win->barCells.end(), [this](QWidget *c) { return lit(c); })); }
     // Decodes a frame the way the tick does; the reading is not needed here.
     bool feed(const QByteArray &frame) { return std::unique_ptr<TkDataDas>(win->decodeFrame(frame)) != nullptr; }
-    // One tick's panel work with a reading written the way the digits show it.
-    void tick(const QString &value, bool rangeChanged, const QString &unit = QStringLiteral("V"), bool overload = false)
+    // One tick's panel work: the frame's reading replaces the current one.
+    void show(const QByteArray &frame, bool rangeChanged)
     {
-        TkDataDas *r = win->currentReading;
-        r->funcStr = QStringLiteral("DCV");
-        r->unitStr = unit;
-        r->overload = overload;
-        r->decimals = value.contains('.') ? value.size() - value.indexOf('.') - 1 : 0;
-        r->value = value.toDouble();
-        r->valueStr = value;
-        r->negative = value.startsWith('-');
+        delete win->currentReading;
+        win->currentReading = win->decodeFrame(frame);
         win->updatePanel(rangeChanged);
     }
 
@@ -160,7 +154,7 @@ void tst_Panel::invalidFrameChangesNothing()
 {
     // A known state, then a frame that would switch everything were it valid.
     QVERIFY(feed(meterFrame(B7Auto | B7Bar, B8Bat, 12 | B11Minus, '-')));
-    tick(QStringLiteral("-5.00"), true);
+    show(meterFrame(0, 0, 0, '-', "0500"), true);
     auto snapshot = [this] {
         QStringList state;
         for (QWidget *w : win->ui.groupBox->findChildren<QWidget *>())
@@ -183,27 +177,27 @@ void tst_Panel::invalidFrameChangesNothing()
 
 void tst_Panel::valueSignAndExtremes()
 {
-    for (const char *v : {"1.000", "3.000", "2.000"})
-        tick(QLatin1String(v), v[0] == '1');
+    for (const char *digits : {"1000", "3000", "2000"})
+        show(meterFrame(0, 0, 0, '+', digits, '1'), digits[0] == '1');
     QCOMPARE(win->ui.label_8->text(), QStringLiteral("2.000"));
     QCOMPARE(win->ui.maxLineEdit->text(), QStringLiteral("3.000V"));
     QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("1.000V"));
-    QCOMPARE(win->ui.FuncLabel->text(), QStringLiteral("DCV"));
+    QVERIFY(win->ui.FuncLabel->text() == QStringLiteral("DCV") && win->ui.UnitLabel->text() == QStringLiteral("V"));
     QVERIFY(!lit(win->ui.NegPushButton));
 
     // The sign of a negative reading stands apart from the digits, while the
     // extremes carry it in their text.
-    tick(QStringLiteral("-4.250"), false);
+    show(meterFrame(0, 0, 0, '-', "4250", '1'), false);
     QCOMPARE(win->ui.label_8->text(), QStringLiteral("4.250"));
     QVERIFY(lit(win->ui.NegPushButton));
     QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("-4.250V"));
-    tick(QStringLiteral("0.500"), false);
-    QVERIFY(!lit(win->ui.NegPushButton));
+    show(meterFrame(0, 0, 0, '-', "0000", '1'), false);
+    QCOMPARE(win->ui.label_8->text(), QStringLiteral("0.000"));
 
-    tick(QStringLiteral("0.42"), true, QStringLiteral("kΩ"));
-    QCOMPARE(win->ui.maxLineEdit->text(), QStringLiteral("0.42kΩ"));
-    QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("0.42kΩ"));
-    QCOMPARE(win->ui.UnitLabel->text(), QStringLiteral("kΩ"));
+    // A new range restarts both extremes.
+    show(meterFrame(0, 0, 0, '+', "0042", '4'), true);
+    QCOMPARE(win->ui.maxLineEdit->text(), QStringLiteral("4.2V"));
+    QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("4.2V"));
 }
 
 void tst_Panel::overloadTexts()
@@ -211,7 +205,7 @@ void tst_Panel::overloadTexts()
     const char *const digits[] = {" OL ", " OL. ", " O.L ", " .OL "};
     for (int d = 0; d < 4; ++d) {
         const bool negative = d % 2;
-        tick(QString::number(negative ? -8 : 8, 'f', d), true, QStringLiteral("V"), true);
+        show(meterFrame(0, 0, 0, negative ? '-' : '+', "?0:?", "0421"[d]), true);
         const QString field = (negative ? '-' : '+') + QString::fromLatin1(digits[d]) + 'V';
         QCOMPARE(win->ui.label_8->text(), QString::fromLatin1(digits[d]));
         QCOMPARE(win->ui.maxLineEdit->text(), field);
@@ -221,22 +215,15 @@ void tst_Panel::overloadTexts()
 
 void tst_Panel::textsFitTheirCells()
 {
-    // A font that falls back from the Arial metrics widens the digits past
-    // the panel's cells and the meter's texts come out clipped.
-    const QList<QPair<QLabel *, QStringList>> widest = {
-        {win->ui.label_8, {"8.000", "800.0", "8888", " OL. ", " .OL ", " O.L "}},
-        {win->ui.FuncLabel, {"DCV", "ACV", "DCA", "ACA", "OHM", "DIODE", "BEEP", "CAP", "FREQ", "DUTY", "TEMP", "hFE"}},
-        {win->ui.UnitLabel, {"mV", "uA", "mA", "kΩ", "MΩ", "nF", "uF", "kHz", "MHz", "℃", "℉"}},
-        {win->ui.BatLabel, {"BAT"}}, {win->ui.HoldLabel, {"HOLD"}}, {win->ui.CommLabel, {"RS232"}},
-        {win->ui.AutoLabel, {"AUTO"}}, {win->ui.label_7, {"60"}}, {win->ui.MaxLabel, {"MAX"}},
-        {win->ui.MinLabel, {"MIN"}}, {win->ui.RelLabel, {"REL"}}, {win->ui.ApoLabel, {"APO"}}};
+    // A font that falls back from the Arial metrics widens the texts past the
+    // panel's cells and they come out clipped. The widest text of each label:
+    const QList<QPair<QLabel *, QString>> widest = {
+        {win->ui.label_8, "8.000"},    {win->ui.label_8, " O.L "},   {win->ui.FuncLabel, "DIODE"},
+        {win->ui.UnitLabel, "MHz"},    {win->ui.CommLabel, "RS232"}, {win->ui.HoldLabel, "HOLD"},
+        {win->ui.AutoLabel, "AUTO"},   {win->ui.MaxLabel, "MAX"},    {win->ui.label_7, "60"}};
     for (const auto &w : widest)
-        for (const QString &text : w.second) {
-            const QRect ink = QFontMetrics(w.first->font()).boundingRect(text);
-            QVERIFY2(ink.width() <= w.first->contentsRect().width(),
-                     qPrintable(QStringLiteral("%1 in %2: %3 > %4").arg(text, w.first->objectName()).arg(ink.width())
-                                    .arg(w.first->contentsRect().width())));
-        }
+        QVERIFY2(QFontMetrics(w.first->font()).boundingRect(w.second).width() <= w.first->contentsRect().width(),
+                 qPrintable(w.second + " in " + w.first->objectName()));
 }
 
 void tst_Panel::screenshots()
@@ -247,18 +234,14 @@ void tst_Panel::screenshots()
     QDir().mkpath(dir);
     win->show();
     QVERIFY(QTest::qWaitForWindowExposed(win));
-    auto shoot = [&](const QString &name, QWidget *w = nullptr) {
-        const QImage image = (w ? w : win->ui.groupBox)->grab().toImage();
-        image.save(dir + '/' + name + ".png");
-        return image;
-    };
-    auto show = [this](const QByteArray &frame, bool rangeChanged) {
-        delete win->currentReading;
-        win->currentReading = win->decodeFrame(frame);
-        win->updatePanel(rangeChanged);
+    QImage img;
+    auto shoot = [&](const char *name, const QByteArray &frame) {
+        show(frame, true);
+        img = win->ui.groupBox->grab().toImage();
+        img.save(dir + '/' + name + ".png");
     };
     // Lit: some pixel of the widget's place on the panel is the segment green.
-    auto green = [](const QImage &img, QWidget *w) {
+    auto green = [&img](QWidget *w) {
         for (int y = w->geometry().top(); y <= w->geometry().bottom(); ++y)
             for (int x = w->geometry().left(); x <= w->geometry().right(); ++x)
                 if (img.pixelColor(x, y).green() > 200 && img.pixelColor(x, y).red() < 60 && img.pixelColor(x, y).blue() < 60)
@@ -266,30 +249,18 @@ void tst_Panel::screenshots()
         return false;
     };
 
-    QImage img = shoot("all-lit");
-    QVERIFY(green(img, win->barCells[60]) && !green(img, win->ui.pushButton_63));
-    for (int level : {0, 30, 61}) {
-        show(meterFrame(B7Bar, 0, quint8(level)), false);
-        img = shoot(QStringLiteral("bar-%1").arg(level));
-        QVERIFY(green(img, win->barCells[qMin(level, 60)]) && green(img, win->barTicks[0]));
-        QVERIFY(level == 61 || !green(img, win->barCells[level + 1]));
-        QCOMPARE(green(img, win->ui.pushButton_63), level > 60);
-    }
-    show(meterFrame(B7Auto | B7Bar, 0, 25 | B11Minus, '-', "0250"), true);
-    img = shoot("negative");
-    QVERIFY(green(img, win->ui.pushButton_62) && green(img, win->ui.NegPushButton));
-    show(meterFrame(B7Auto | B7Bar, 0, 50, '+', "0500"), false);
-    shoot("extremes", win->ui.groupBox_2);
+    shoot("bar-30", meterFrame(B7Bar, 0, 30));
+    QVERIFY(green(win->barCells[30]) && !green(win->barCells[31]) && green(win->barTicks[0]));
+    shoot("negative", meterFrame(B7Auto | B7Bar, 0, 60 | B11Minus, '-', "0250"));
+    QVERIFY(green(win->barCells[60]) && green(win->ui.pushButton_62) && green(win->ui.NegPushButton));
+    QVERIFY(!green(win->ui.pushButton_63));
     // The overload count fills the bar past its end, hence the plus mark.
-    for (char code : {'0', '4', '2', '1'}) {
-        show(meterFrame(B7Auto | B7Bar, 0, 127, '+', "?0:?", code), true);
-        QVERIFY(green(shoot(QStringLiteral("overload-%1").arg(code)), win->ui.pushButton_64));
-    }
+    shoot("overload", meterFrame(B7Auto | B7Bar, 0, 127, '+', "?0:?", '4'));
+    QVERIFY(green(win->ui.pushButton_63) && green(win->ui.pushButton_64));
     win->showLinkIndicator(false);
-    show(meterFrame(B7Hold, B8Bat, 0, '+', "1234"), false);
-    img = shoot("hold-bat-no-link");
-    QVERIFY(green(img, win->ui.BatLabel) && green(img, win->ui.HoldLabel) && green(img, win->ui.UnitLabel));
-    QVERIFY(!green(img, win->ui.CommLabel) && !green(img, win->barTicks[0]) && !green(img, win->ui.MaxLabel));
+    shoot("hold-bat-no-link", meterFrame(B7Hold, B8Bat, 0, '+', "1234"));
+    QVERIFY(green(win->ui.BatLabel) && green(win->ui.HoldLabel) && green(win->ui.UnitLabel));
+    QVERIFY(!green(win->ui.CommLabel) && !green(win->barTicks[0]) && !green(win->ui.MaxLabel));
 }
 
 QTEST_MAIN(tst_Panel)
