@@ -15,8 +15,6 @@ class tst_LivePlot : public QObject
 
 private slots:
     void initTestCase();
-    void restartScalesToTheRange_data();
-    void restartScalesToTheRange();
     void appendAndRestart();
     void clearKeepsTheDrawnCurveUntilTheNextPoint();
 
@@ -50,54 +48,32 @@ void tst_LivePlot::initTestCase()
     installFontSubstitutions();
 }
 
-void tst_LivePlot::restartScalesToTheRange_data()
-{
-    QTest::addColumn<int>("range");
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("upper");
-    QTest::addColumn<double>("step");
-    QTest::newRow("range 4") << 4 << 231.5 << 1200.0 << 200.0;
-    QTest::newRow("range 27") << 27 << -1.25 << 4.0 << 0.5;
-    QTest::newRow("range 44") << 44 << 2999.0 << 3000.0 << 500.0;
-}
-
-void tst_LivePlot::restartScalesToTheRange()
-{
-    QFETCH(int, range);
-    QFETCH(double, value);
-    QFETCH(double, upper);
-    TK52K_Comm w;
-    QVERIFY(w.plotBase.isNull() && w.curve->dataSize() == 0);
-    point(w, range, value, t0, true);
-    const QwtScaleDiv y = plot(w)->axisScaleDiv(QwtPlot::yLeft);
-    QCOMPARE(y.lowerBound(), -upper);
-    QCOMPARE(y.upperBound(), upper);
-    QTEST(plot(w)->axisStepSize(QwtPlot::yLeft), "step");
-    QCOMPARE(w.plotBase, t0);
-    QCOMPARE(timeLabel(w, 0), QStringLiteral("10:00:00"));
-    QCOMPARE(curvePoints(w), QVector<QPointF>{QPointF(0, value)});
-}
-
 void tst_LivePlot::appendAndRestart()
 {
     TK52K_Comm w;
-    point(w, 2, 12.5, t0, true);
+    QVERIFY(w.plotBase.isNull() && w.curve->dataSize() == 0);
+    point(w, 27, -1.25, t0, true);
+    QCOMPARE(w.plotBase, t0);
+    QCOMPARE(plot(w)->axisScaleDiv(QwtPlot::yLeft).lowerBound(), -4.0);
+    QCOMPARE(plot(w)->axisScaleDiv(QwtPlot::yLeft).upperBound(), 4.0);
+    QCOMPARE(plot(w)->axisStepSize(QwtPlot::yLeft), 0.5);
     for (int s = 1; s <= 3; ++s)
-        point(w, 2, 12.5 + s, t0.addMSecs(s * 1000 + 400), false); // whole seconds count
-    point(w, 2, 1.0, t0.addSecs(-90), false); // clock set back
-    QCOMPARE(curvePoints(w), (QVector<QPointF>{{0, 12.5}, {1, 13.5}, {2, 14.5}, {3, 15.5}, {-90, 1.0}}));
+        point(w, 27, s, t0.addMSecs(s * 1000 + 400), false); // whole seconds count
+    point(w, 27, 0.5, t0.addSecs(-90), false); // clock set back
+    QCOMPARE(curvePoints(w), (QVector<QPointF>{{0, -1.25}, {1, 1}, {2, 2}, {3, 3}, {-90, 0.5}}));
     QCOMPARE(w.xData, (QVector<double>{0, 1, 2, 3, -90}));
     QCOMPARE(timeLabel(w, 3), QStringLiteral("10:00:03"));
     w.replot();
     QVERIFY(plot(w)->axisScaleDiv(QwtPlot::xBottom).contains(3));
 
     for (int s = 4; s < 500; ++s)
-        point(w, 2, 1.0, t0.addSecs(s), false);
+        point(w, 27, 1.0, t0.addSecs(s), false);
     point(w, 13, -2.5, t0.addSecs(600), true);
     QCOMPARE(curvePoints(w), QVector<QPointF>{QPointF(0, -2.5)});
     QCOMPARE(w.yData, QVector<double>{-2.5});
     QCOMPARE(timeLabel(w, 0), QStringLiteral("10:10:00"));
     QCOMPARE(plot(w)->axisScaleDiv(QwtPlot::yLeft).upperBound(), 8.0);
+    QCOMPARE(plot(w)->axisStepSize(QwtPlot::yLeft), 1.0);
 }
 
 void tst_LivePlot::clearKeepsTheDrawnCurveUntilTheNextPoint()
