@@ -153,8 +153,8 @@ void tst_Panel::annunciators()
 void tst_Panel::invalidFrameChangesNothing()
 {
     // A known state, then a frame that would switch everything were it valid.
-    QVERIFY(feed(meterFrame(B7Auto | B7Bar, B8Bat, 12 | B11Minus, '-')));
     show(meterFrame(0, 0, 0, '-', "0500"), true);
+    QVERIFY(feed(meterFrame(B7Auto | B7Bar, B8Bat, 12 | B11Minus, '-')));
     auto snapshot = [this] {
         QStringList state;
         for (QWidget *w : win->ui.groupBox->findChildren<QWidget *>())
