@@ -1,59 +1,62 @@
+#include "modaldriver.h"
+
+#include "dialogs/aboutform.h"
 #include "help/helpbrowser.h"
 #include "help/helpform.h"
+#include "help/manual.h"
+#include "mainwindow/tk52k_comm.h"
 #include "resources/resources.h"
 
 #include <QImage>
+#include <QLabel>
+#include <QPushButton>
 #include <QTextBlock>
-#include <QTextDocument>
 #include <QTreeWidget>
 #include <QtTest>
 
-// The program's own help window on the manual the build compiled.
-class TstHelpWindow : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void showsDefaultTopic();
-    void followsClickedLink();
-    void contentsTreeOpensPages();
-    void imagesComeFromArchive();
-    void missingPage();
-    void unreadableFile();
-
-private:
-    QString m_chm;
-};
-
 namespace {
-
-// The first link in the shown page that leads to another page of the manual.
-QTextCursor firstPageLink(QTextDocument *doc, QString *href)
-{
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            const QTextCharFormat format = fragment.charFormat();
-            const QString target = format.anchorHref();
-            if (format.isAnchor() && !target.isEmpty() && !target.startsWith(QLatin1Char('#')) &&
-                QUrl(target).scheme().isEmpty()) {
-                *href = target;
-                QTextCursor cursor(doc);
-                cursor.setPosition(fragment.position() + fragment.length() / 2);
-                return cursor;
-            }
-        }
-    }
-    return QTextCursor();
-}
 
 QString pagePath(const QString &link)
 {
     return ChmArchive::normalizedPath(link.section(QLatin1Char('#'), 0, 0)).toLower();
 }
 
+// The first link of the shown page that leads to another page of the manual.
+QTextCursor firstPageLink(QTextDocument *doc, QString *href)
+{
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            *href = fragment.charFormat().anchorHref();
+            if (!href->isEmpty() && !href->startsWith(QLatin1Char('#')) && QUrl(*href).scheme().isEmpty()) {
+                QTextCursor cursor(doc);
+                cursor.setPosition(fragment.position() + fragment.length() / 2);
+                return cursor;
+            }
+        }
+    return QTextCursor();
+}
+
 } // namespace
+
+// The program's own help window on the manual the build compiled, and the
+// Help menu's two commands.
+class TstHelpWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void showsDefaultTopicAndFollowsALink();
+    void readsOnlyFromTheArchive();
+    void aboutBox();
+    void manualCommand();
+    void cleanupTestCase() { QFile::remove(m_besideProgram); }
+
+private:
+    QString m_chm;
+    QString m_besideProgram;
+};
 
 void TstHelpWindow::initTestCase()
 {
@@ -61,124 +64,101 @@ void TstHelpWindow::initTestCase()
     installFontSubstitutions();
     m_chm = qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/help.chm");
     QVERIFY2(QFile::exists(m_chm), qPrintable(m_chm));
+    m_besideProgram = manualPath();
+    QFile::remove(m_besideProgram);
 }
 
-void TstHelpWindow::showsDefaultTopic()
+void TstHelpWindow::showsDefaultTopicAndFollowsALink()
 {
     HelpForm form;
     QVERIFY2(form.openFile(m_chm), qPrintable(form.errorString()));
-    QCOMPARE(form.windowTitle(), QStringLiteral("TALVIK 52K 上位软件 使用说明"));
-
-    const QString home = form.archive().defaultTopic();
-    QCOMPARE(pagePath(form.browser()->source().path()), pagePath(home));
-    // The page itself is shown, decoded: its heading is in the document.
-    const QString html = form.archive().decodeText(form.archive().object(home));
-    const QString heading = html.section(QLatin1String("<h1>"), 1).section(QLatin1String("</h1>"), 0, 0);
-    QVERIFY(!heading.isEmpty());
-    QVERIFY2(form.browser()->toPlainText().contains(heading), qPrintable(form.browser()->toPlainText()));
-
-    // The table of contents is there, and the default topic is its current entry.
-    QCOMPARE(form.contentsTree()->topLevelItemCount(), form.archive().contents().size());
-    QVERIFY(form.contentsTree()->currentItem());
-    QCOMPARE(pagePath(form.contentsTree()->currentItem()->data(0, Qt::UserRole).toString()), pagePath(home));
-}
-
-void TstHelpWindow::followsClickedLink()
-{
-    HelpForm form;
-    QVERIFY(form.openFile(m_chm));
     form.resize(960, 680);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-
+    QCOMPARE(form.windowTitle(), QStringLiteral("TALVIK 52K 上位软件 使用说明"));
     HelpBrowser *browser = form.browser();
-    const QUrl home = browser->source();
+    const QString home = form.archive().defaultTopic();
+    QCOMPARE(pagePath(browser->source().path()), pagePath(home));
+    // The page itself is shown, decoded, and is the current contents entry.
+    const QString html = form.archive().decodeText(form.archive().object(home));
+    const QString heading = html.section(QLatin1String("<h1>"), 1).section(QLatin1String("</h1>"), 0, 0);
+    QVERIFY(!heading.isEmpty() && browser->toPlainText().contains(heading));
+    QCOMPARE(pagePath(form.contentsTree()->currentItem()->data(0, Qt::UserRole).toString()), pagePath(home));
+
     QString href;
     QTextCursor cursor = firstPageLink(browser->document(), &href);
     QVERIFY2(!cursor.isNull(), "the default topic links to no other page");
     browser->setTextCursor(cursor);
     browser->ensureCursorVisible();
-    const QPoint where = browser->cursorRect(cursor).center();
-
-    QSignalSpy changed(browser, &QTextBrowser::sourceChanged);
-    QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, where);
-    QTRY_COMPARE(changed.count(), 1);
-
-    const QString target = ChmArchive::normalizedPath(href.section(QLatin1Char('#'), 0, 0));
-    QCOMPARE(pagePath(browser->source().path()), target.toLower());
-    const QString html = form.archive().decodeText(form.archive().object(target));
-    const QString title = html.section(QLatin1String("<title>"), 1).section(QLatin1String("</title>"), 0, 0);
-    QCOMPARE(browser->documentTitle(), title);
-    QVERIFY(browser->isBackwardAvailable());
-
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, browser->cursorRect(cursor).center());
+    QTRY_COMPARE(pagePath(browser->source().path()), pagePath(href));
+    const QString target = form.archive().decodeText(form.archive().object(pagePath(href)));
+    QCOMPARE(browser->documentTitle(),
+             target.section(QLatin1String("<title>"), 1).section(QLatin1String("</title>"), 0, 0));
     browser->backward();
-    QCOMPARE(browser->source().path(), home.path());
+    QCOMPARE(pagePath(browser->source().path()), pagePath(home));
 }
 
-void TstHelpWindow::contentsTreeOpensPages()
-{
-    HelpForm form;
-    QVERIFY(form.openFile(m_chm));
-    QTreeWidget *tree = form.contentsTree();
-    QVERIFY(tree->topLevelItemCount() >= 2);
-
-    int visited = 0;
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        const QString local = (*it)->data(0, Qt::UserRole).toString();
-        if (local.isEmpty())
-            continue;
-        emit tree->itemClicked(*it, 0);
-        QCOMPARE(pagePath(form.browser()->source().path()), pagePath(local));
-        QVERIFY2(!form.browser()->toPlainText().contains(QStringLiteral("页面不存在")), qPrintable(local));
-        QCOMPARE(tree->currentItem(), *it);
-        ++visited;
-    }
-    QVERIFY(visited >= 5);
-}
-
-void TstHelpWindow::imagesComeFromArchive()
-{
-    HelpForm form;
-    QVERIFY(form.openFile(m_chm));
-    const QStringList files = form.archive().files();
-    QString image;
-    for (const QString &f : files)
-        if (f.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
-            image = f;
-    QVERIFY2(!image.isEmpty(), "the manual holds no screenshot");
-
-    // An image named relative to the page shown, as a page names it.
-    const QString relative = image.mid(1);
-    const QVariant data = form.browser()->loadResource(QTextDocument::ImageResource, QUrl(relative));
-    QImage picture;
-    QVERIFY(picture.loadFromData(data.toByteArray()));
-    QVERIFY(picture.width() > 100);
-
-    // Nothing is fetched from outside the archive.
-    QVERIFY(form.browser()
-                ->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("file:///etc/hostname")))
-                .isNull());
-    QVERIFY(form.browser()
-                ->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("../../../etc/hostname")))
-                .isNull());
-}
-
-void TstHelpWindow::missingPage()
+void TstHelpWindow::readsOnlyFromTheArchive()
 {
     HelpForm form;
     QVERIFY(form.openFile(m_chm));
     form.showTopic(QStringLiteral("no-such-page.html"));
     QVERIFY(form.browser()->toPlainText().contains(QStringLiteral("页面不存在")));
     QVERIFY(form.browser()->toPlainText().contains(QStringLiteral("/no-such-page.html")));
+    // An image named relative to the page, as a page names it, comes from the
+    // archive; nothing is fetched from outside it.
+    const QStringList images = form.archive().files().filter(QStringLiteral(".png"), Qt::CaseInsensitive);
+    QVERIFY2(!images.isEmpty(), "the manual holds no screenshot");
+    const QVariant data = form.browser()->loadResource(QTextDocument::ImageResource, QUrl(images.first().mid(1)));
+    QVERIFY(QImage::fromData(data.toByteArray()).width() > 100);
+    for (const char *outside : {"file:///etc/hostname", "../../../etc/hostname"})
+        QVERIFY2(form.browser()->loadResource(QTextDocument::ImageResource, QUrl(outside)).isNull(), outside);
+
+    HelpForm unreadable;
+    QVERIFY(!unreadable.openFile(QStringLiteral("/nonexistent/help.chm")));
+    QVERIFY(unreadable.contentsTree()->topLevelItemCount() == 0 && unreadable.browser()->toPlainText().isEmpty());
 }
 
-void TstHelpWindow::unreadableFile()
+void TstHelpWindow::aboutBox()
 {
-    HelpForm form;
-    QVERIFY(!form.openFile(QStringLiteral("/nonexistent/help.chm")));
-    QVERIFY(!form.errorString().isEmpty());
-    QCOMPARE(form.contentsTree()->topLevelItemCount(), 0);
-    QVERIFY(form.browser()->toPlainText().isEmpty());
+    TK52K_Comm w;
+    w.doMenuAbout();
+    AboutForm *box = nullptr;
+    QTRY_VERIFY((box = qobject_cast<AboutForm *>(QApplication::activeModalWidget())));
+    QCOMPARE(box->windowTitle(), QStringLiteral("关于"));
+    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+    const QStringList expected{"软件名称：TALVIK 52K 上位软件", "软件版本：V2.0"};
+    for (int i = 0; i < 2; ++i) {
+        auto *label = box->findChild<QLabel *>(i ? QStringLiteral("label_2") : QStringLiteral("label"));
+        QCOMPARE(label->text(), expected[i]);
+        // It fits its label in the fonts the machine substitutes.
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+    }
+    auto *button = box->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    QCOMPARE(button->text(), QStringLiteral("确认"));
+    QPointer<AboutForm> guard(box);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(!guard || !guard->isVisible());
+}
+
+void TstHelpWindow::manualCommand()
+{
+    TK52K_Comm w;
+    ModalDriver driver;
+    driver.answerBox(QString());
+    w.doMenuManual();
+    QVERIFY(driver.done());
+    QVERIFY2(driver.boxes[0].text.contains(QStringLiteral("找不到帮助文件")), qPrintable(driver.boxes[0].text));
+    QVERIFY(driver.boxes[0].text.contains(QDir::toNativeSeparators(m_besideProgram)));
+    QVERIFY(w.findChildren<HelpForm *>().isEmpty());
+
+    QVERIFY(QFile::copy(m_chm, m_besideProgram));
+    w.doMenuManual();
+    QCOMPARE(w.findChildren<HelpForm *>().size(), 1);
+    HelpForm *form = w.findChildren<HelpForm *>().first();
+    QVERIFY(form->isWindow() && form->isVisible());
+    QCOMPARE(pagePath(form->browser()->source().path()), pagePath(form->archive().defaultTopic()));
 }
 
 QTEST_MAIN(TstHelpWindow)

@@ -3,14 +3,11 @@
 #include "resources/resources.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QMenu>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
-#include <QStatusBar>
-#include <QTableView>
 #include <QTime>
-#include <QToolBar>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -23,16 +20,11 @@ private slots:
     void placement();
     void initialCommandStates();
     void menusHoldTheirActions();
-    void toolBarOrder();
-    void statusBarShowsLinkStateAndClock();
     void clockAdvancesWithoutARun();
-    void readingTableHeaders();
-    void exitClosesTheWindow();
     void commandLine_data();
     void commandLine();
 
 private:
-    static QAction *action(TK52K_Comm &w, const char *name) { return w.findChild<QAction *>(QLatin1String(name)); }
     static QStringList actionNames(const QList<QAction *> &actions);
 };
 
@@ -65,15 +57,15 @@ void TestMainWindow::placement()
 void TestMainWindow::initialCommandStates()
 {
     TK52K_Comm w;
-    QVERIFY(action(w, "actionStart")->isEnabled());
-    QVERIFY(!action(w, "actionStop")->isEnabled());
-    QVERIFY(!action(w, "actionTxt")->isEnabled());
-    QVERIFY(!action(w, "actionExcel")->isEnabled());
-    QVERIFY(!action(w, "actionPrint")->isEnabled());
-    for (const char *name : {"actionSettingComm", "actionSettingTime", "actionManual", "actionAbout", "actionExit",
-                             "actionHisQuest"})
-        QVERIFY2(action(w, name)->isEnabled(), name);
     QCOMPARE(w.windowTitle(), QStringLiteral("TALVIK 52K"));
+    // Nothing to stop or export yet; every other command is ready.
+    const QStringList off{"actionStop", "actionTxt", "actionExcel", "actionPrint"};
+    int seenOff = 0;
+    for (QAction *a : w.findChildren<QAction *>(QRegularExpression(QStringLiteral("^action")))) {
+        seenOff += off.contains(a->objectName());
+        QVERIFY2(a->isEnabled() != off.contains(a->objectName()), qPrintable(a->objectName()));
+    }
+    QCOMPARE(seenOff, off.size());
 }
 
 QStringList TestMainWindow::actionNames(const QList<QAction *> &actions)
@@ -94,38 +86,6 @@ void TestMainWindow::menusHoldTheirActions()
     QCOMPARE(actionNames(top.at(2)->menu()->actions()), (QStringList{"软件使用说明", "|", "关于"}));
 }
 
-void TestMainWindow::toolBarOrder()
-{
-    TK52K_Comm w;
-    auto *bar = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
-    QVERIFY(bar);
-    QCOMPARE(actionNames(bar->actions()),
-             (QStringList{"启动", "停止", "|", "导出TXT", "导出EXCEL", "打印", "|", "历史记录查询"}));
-    QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
-    QVERIFY(!bar->isMovable());
-    // Every tool-bar command carries a picture of its own.
-    for (QAction *a : bar->actions()) {
-        if (!a->isSeparator())
-            QVERIFY2(!a->icon().pixmap(16, 16).isNull(), qPrintable(a->text()));
-    }
-}
-
-void TestMainWindow::statusBarShowsLinkStateAndClock()
-{
-    TK52K_Comm w;
-    auto *status = w.findChild<QLabel *>(QStringLiteral("statusLabel"));
-    auto *clock = w.findChild<QLabel *>(QStringLiteral("timeLabel"));
-    QVERIFY(status && clock);
-    QCOMPARE(status->text(), QStringLiteral("未连接"));
-    QVERIFY(QTime::fromString(clock->text(), QStringLiteral("hh:mm:ss")).isValid());
-    // The link state sits at the left, the clock at the right.
-    w.resize(1000, 700);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QVERIFY(status->mapTo(&w, QPoint()).x() < clock->mapTo(&w, QPoint()).x());
-    QVERIFY(clock->mapTo(&w, QPoint()).x() > w.width() / 2);
-}
-
 void TestMainWindow::clockAdvancesWithoutARun()
 {
     TK52K_Comm w;
@@ -137,50 +97,28 @@ void TestMainWindow::clockAdvancesWithoutARun()
     QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2 || qAbs(shown.secsTo(QTime::currentTime())) >= 86398);
 }
 
-void TestMainWindow::readingTableHeaders()
-{
-    TK52K_Comm w;
-    auto *view = w.findChild<QTableView *>(QStringLiteral("tableView"));
-    QVERIFY(view && view->model());
-    QCOMPARE(view->model()->columnCount(), 3);
-    QStringList headers;
-    for (int c = 0; c < 3; ++c)
-        headers << view->model()->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{"时间", "数据", "功能"}));
-    QCOMPARE(view->columnWidth(0), 100);
-    QCOMPARE(view->columnWidth(1), 150);
-    QCOMPARE(view->columnWidth(2), 100);
-    QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
-}
-
-void TestMainWindow::exitClosesTheWindow()
-{
-    TK52K_Comm w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    action(w, "actionExit")->trigger();
-    QVERIFY(!w.isVisible());
-}
-
 void TestMainWindow::commandLine_data()
 {
     QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("version") << QStringList{"--version"} << QStringLiteral("2.0");
-    QTest::newRow("help") << QStringList{"--help"} << QStringLiteral("--version");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "2.0";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--version";
+    for (const char *interval : {"0", "3601", "often", "1.5"})
+        QTest::newRow(interval) << QStringList{"--interval", interval} << 2 << "--interval";
 }
 
 void TestMainWindow::commandLine()
 {
     QFETCH(QStringList, args);
-    QFETCH(QString, expected);
     QProcess p;
     p.start(qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/tk52k"), args);
     QVERIFY2(p.waitForFinished(30000), "the program did not exit");
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), 0);
-    QVERIFY2(QString::fromUtf8(p.readAllStandardOutput()).contains(expected), qPrintable(expected));
+    QTEST(p.exitCode(), "exitCode");
+    const QString said = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+    QFETCH(QString, expected);
+    QVERIFY2(said.contains(expected), qPrintable(said));
 }
 
 QTEST_MAIN(TestMainWindow)
