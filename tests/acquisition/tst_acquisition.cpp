@@ -28,12 +28,7 @@ constexpr int kWait = 10000;
 
 QByteArray frame(int range, int count, bool negative = false, bool overload = false)
 {
-    FrameContent c;
-    c.rangeIndex = range;
-    c.count = count;
-    c.negative = negative;
-    c.overload = overload;
-    return encodeMeterFrame(c);
+    return encodeMeterFrame(FrameContent{range, -1, count, negative, overload, {}});
 }
 
 /// The main window with a pseudo-terminal standing in for the meter.
