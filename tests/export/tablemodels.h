@@ -20,16 +20,8 @@ inline std::unique_ptr<QStandardItemModel> makeTable(const QStringList &headers,
     return model;
 }
 
-inline QStringList mainHeaders()
-{
-    return {QStringLiteral("时间"), QStringLiteral("数据"), QStringLiteral("功能")};
-}
-
-inline QStringList historyHeaders()
-{
-    return {QStringLiteral("时间"), QStringLiteral("数据"), QStringLiteral("单位"),
-            QStringLiteral("功能")};
-}
+inline QStringList mainHeaders() { return {"时间", "数据", "功能"}; }
+inline QStringList historyHeaders() { return {"时间", "数据", "单位", "功能"}; }
 
 inline QList<QStringList> mainRows()
 {
