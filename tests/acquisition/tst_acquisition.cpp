@@ -236,10 +236,8 @@ void TestAcquisition::rowTexts_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("data");
     QTest::addColumn<QString>("function");
-    QTest::newRow("volts, 2 decimals") << frame(2, 1234) << "12.34 V" << "DCV";
     QTest::newRow("negative millivolts") << frame(0, 1234, true) << "-123.4 mV" << "DCV";
     QTest::newRow("kilo-ohms") << frame(23, 4567) << "45.67 kΩ" << "OHM";
-    QTest::newRow("overload, 2 decimals") << frame(6, 0, false, true) << "+ O.L  V" << "ACV";
     QTest::newRow("negative overload, 3 decimals") << frame(13, 0, true, true) << "- .OL  A" << "DCA";
     QTest::newRow("transistor gain") << frame(44, 215) << "215  " << "hFE";
     QTest::newRow("temperature") << frame(42, 25) << "25 ℃" << "TEMP";
