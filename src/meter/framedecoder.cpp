@@ -259,20 +259,30 @@ int meterOverloadCount(int rangeIndex)
     return kRanges[rangeIndex].overloadCount;
 }
 
+namespace {
+bool isOverloadPattern(const char *b)
+{
+    return b[1] == '?' && b[2] == '0' && b[3] == ':' && b[4] == '?';
+}
+} // namespace
+
+bool hasFrameShape(const char *b)
+{
+    // Anything else than four digits is line noise; decoding it would record
+    // a made-up value.
+    return b[5] == ' ' &&
+           (isOverloadPattern(b) || (isDigit(b[1]) && isDigit(b[2]) && isDigit(b[3]) && isDigit(b[4])));
+}
+
 DecodedFrame decodeMeterFrame(const QByteArray &frame)
 {
     DecodedFrame out;
     if (frame.size() < kFrameSize)
         return out;
     const char *b = frame.constData();
-    if (b[5] != ' ')
+    if (!hasFrameShape(b))
         return out;
-
-    const bool overload = b[1] == '?' && b[2] == '0' && b[3] == ':' && b[4] == '?';
-    // Anything else than four digits is line noise; decoding it would record
-    // a made-up value.
-    if (!overload && !(isDigit(b[1]) && isDigit(b[2]) && isDigit(b[3]) && isDigit(b[4])))
-        return out;
+    const bool overload = isOverloadPattern(b);
 
     const auto b7 = static_cast<quint8>(b[7]);
     const auto b8 = static_cast<quint8>(b[8]);

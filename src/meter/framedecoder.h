@@ -72,6 +72,10 @@ struct DecodedFrame
 /// bar graph is on; the panel applies them only when `barOn` is set).
 DecodedFrame decodeMeterFrame(const QByteArray &frame);
 
+/// The validity test of decodeMeterFrame() on the first 14 bytes at `frame`:
+/// byte 5 a space, bytes 1–4 four ASCII digits or the overload pattern.
+bool hasFrameShape(const char *frame);
+
 /// Copies the decoded fields into a reading and stamps it with `time`.
 void fillReading(const DecodedFrame &frame, const QDateTime &time, TkDataDas &reading);
 

@@ -8,11 +8,22 @@ constexpr char kLineFeed = '\n';
 // A frame is the line feed and the 13 bytes before it.
 constexpr int kFrameBody = kFrameSize - 1;
 
-// Index of the newest line feed, never index 0; -1 when there is none.
-int newestLineFeed(const QByteArray &rx)
+// True when a frame ends at index p of `data`: a line feed with a
+// well-formed frame of 14 bytes ending there.
+bool frameEndsAt(const char *data, int p)
 {
-    const int p = rx.lastIndexOf(kLineFeed);
-    return p >= 1 ? p : -1;
+    return p >= kFrameBody && data[p] == kLineFeed && hasFrameShape(data + p - kFrameBody);
+}
+
+// Index of the newest frame end in `rx`, or -1.
+int newestFrameEnd(const QByteArray &rx)
+{
+    const char *data = rx.constData();
+    for (int p = rx.lastIndexOf(kLineFeed); p >= kFrameBody; p = rx.lastIndexOf(kLineFeed, p - 1)) {
+        if (frameEndsAt(data, p))
+            return p;
+    }
+    return -1;
 }
 
 } // namespace
@@ -21,11 +32,9 @@ FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame)
 {
     if (rx.size() < kFrameSize)
         return FrameCut::None;
-    const int p = newestLineFeed(rx);
-    if (p < 0)
-        return FrameCut::None;
-    if (p < kFrameBody) {
-        rx.remove(0, p + 1);
+    const int p = newestFrameEnd(rx);
+    if (p < 0) {
+        rx.remove(0, rx.size() - kFrameBody);
         return FrameCut::Dropped;
     }
     frame = rx.mid(p - kFrameBody, kFrameSize);
@@ -37,13 +46,13 @@ bool boundRxBuffer(QByteArray &rx, int limit)
 {
     if (rx.size() <= limit)
         return false;
-    const int p = newestLineFeed(rx);
-    // Bytes after the newest line feed matter only as the first 13 bytes of
-    // a frame whose line feed is still to come.
+    const int p = newestFrameEnd(rx);
+    // Bytes after the newest frame matter only as the first 13 bytes of a
+    // frame whose line feed is still to come.
     const int tailStart = p < 0 ? 0 : p + 1;
     const int tailKept = qMin(rx.size() - tailStart, kFrameBody);
     QByteArray kept;
-    if (p >= kFrameBody)
+    if (p >= 0)
         kept = rx.mid(p - kFrameBody, kFrameSize);
     kept += rx.right(tailKept);
     rx = kept;
@@ -63,6 +72,7 @@ void FrameSplitter::feed(const char *data, int size)
 
 bool FrameSplitter::next(QByteArray &frame)
 {
+    const char *data = m_buffer.constData();
     for (;;) {
         const int lf = m_buffer.indexOf(kLineFeed, m_scanned);
         if (lf < 0) {
@@ -72,14 +82,42 @@ bool FrameSplitter::next(QByteArray &frame)
                 m_pos = m_scanned - kFrameBody;
             return false;
         }
-        const int offset = lf - m_pos;
-        m_pos = lf + 1;
-        m_scanned = m_pos;
-        if (offset >= kFrameBody) {
-            frame = m_buffer.mid(lf - kFrameBody, kFrameSize);
-            return true;
+        if (lf - m_pos < kFrameBody) {
+            m_scanned = lf + 1;
+            continue;
         }
+        if (!frameEndsAt(data, lf)) {
+            // Byte 7 is the first that can hold a line feed's value, so the
+            // frame it would belong to ends at most 6 bytes later.
+            if (!m_finished && m_buffer.size() <= lf + kFrameSize - 8) {
+                m_pos = qMax(m_pos, lf - kFrameBody); // nothing older can be used
+                m_scanned = qMax(m_scanned, m_pos);
+                return false;
+            }
+            if (lineFeedInsideFrame(lf)) {
+                m_scanned = lf + 1;
+                continue;
+            }
+        }
+        frame = m_buffer.mid(lf - kFrameBody, kFrameSize);
+        m_pos = m_scanned = lf + 1;
+        return true;
     }
+}
+
+bool FrameSplitter::lineFeedInsideFrame(int lf) const
+{
+    const int last = qMin(m_buffer.size() - 1, lf + kFrameSize - 8);
+    for (int q = lf + 1; q <= last; ++q) {
+        if (frameEndsAt(m_buffer.constData(), q))
+            return true;
+    }
+    return false;
+}
+
+void FrameSplitter::finish()
+{
+    m_finished = true;
 }
 
 int FrameSplitter::pendingBytes() const

@@ -8,46 +8,53 @@ constexpr int kMaxRxBuffer = 4096;
 
 /// Outcome of one cut of the receive buffer.
 enum class FrameCut {
-    None,    ///< no line feed past index 0: nothing removed, no frame
-    Dropped, ///< a line feed below index 13: bytes through it removed, no frame
-    Frame    ///< the 14 bytes ending at the newest line feed were taken
+    None,    ///< fewer than 14 bytes: nothing removed, no frame
+    Dropped, ///< no complete frame: bytes no frame can use any more removed
+    Frame    ///< the newest complete frame was taken
 };
+
+// Where frames end. A line feed closes a frame only when the 14 bytes ending
+// with it pass the decoder's validity test (a space at byte 5, digits or the
+// overload pattern in bytes 1–4). The status and bar-graph bytes can hold the
+// line feed's value themselves (AC with HOLD, a bar of length 10, APO on a
+// nanofarad range), and a frame cut at such a byte would be noise that also
+// takes the real frame before it along. A window ending at a line feed inside
+// a frame always has that frame's own line feed among bytes 1–5, so it never
+// passes the test.
 
 /// Cuts the newest complete frame out of the receive buffer, the way each
 /// sampling tick does.
 ///
-/// Searches `rx` backwards from its last byte for the last line feed; index 0
-/// is never examined. With that line feed at index p:
-/// - p >= 13: `frame` becomes bytes p-13..p, bytes 0..p are removed from `rx`
-///   (older complete frames are discarded unread), returns FrameCut::Frame;
-/// - 1 <= p < 13: bytes 0..p are removed, `frame` is left alone, returns
-///   FrameCut::Dropped (the bytes before the line feed are the tail of a frame
-///   whose start was never received);
-/// - no line feed: nothing changes, returns FrameCut::None.
-/// The tick calls it only once at least 14 bytes are buffered; with fewer
-/// bytes it returns FrameCut::None and changes nothing, so callers may call it
-/// unconditionally.
+/// Searches `rx` backwards for the last line feed at an index p >= 13 that
+/// closes a frame (see above):
+/// - found: `frame` becomes bytes p-13..p, bytes 0..p are removed from `rx`
+///   (older frames are discarded unread), returns FrameCut::Frame;
+/// - none, with 14 or more bytes buffered: every byte but the last 13 is
+///   removed (no later frame can start before them), `frame` is left alone,
+///   returns FrameCut::Dropped;
+/// - fewer than 14 bytes: nothing changes, returns FrameCut::None.
 FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame);
 
-/// Keeps a receive buffer from growing without bound on a line that never
-/// sends a line feed (or while ticks are far apart).
+/// Keeps a receive buffer from growing without bound while ticks are far
+/// apart or on a line that never closes a frame.
 ///
-/// Does nothing while `rx` holds at most `limit` bytes. Otherwise drops every
-/// byte that no later takeNewestFrame() could use: it keeps the newest
-/// complete frame (if any) and at most the last 13 bytes after the newest line
-/// feed, so at most 27 bytes remain. The next takeNewestFrame() returns the
-/// same frame it would have returned on the untrimmed buffer, and frames
-/// completed by later bytes are the same too. Returns true when it trimmed.
+/// Does nothing while `rx` holds at most `limit` bytes. Otherwise keeps the
+/// newest complete frame (if any) and at most the last 13 bytes after it, so
+/// at most 27 bytes remain. The next takeNewestFrame() returns the same frame
+/// it would have returned on the untrimmed buffer, and frames completed by
+/// later bytes are the same too. Returns true when it trimmed.
 bool boundRxBuffer(QByteArray &rx, int limit = kMaxRxBuffer);
 
 /// Cuts a byte stream into every frame it holds, in order, for offline
-/// decoding of captures.
+/// decoding of captures; noise shows up as invalid frames.
 ///
-/// A line feed at offset 13 or more of the bytes not yet consumed closes a
-/// frame made of the 14 bytes ending there; a line feed at a smaller offset
-/// closes nothing. Either way the bytes through the line feed are consumed.
-/// Memory stays bounded whatever is fed: unconsumed bytes without a line feed
-/// are kept only as far as a later frame could need them (13 bytes).
+/// A line feed at offset 13 or more of the bytes not yet consumed yields the
+/// 14 bytes ending there and consumes the bytes through it, unless its 14
+/// bytes fail the validity test and a frame that passes ends within the next
+/// 6 bytes: then it is a status or bar-graph byte inside that frame and is
+/// passed over (the splitter waits for those 6 bytes, or for finish()). A
+/// line feed at a smaller offset closes nothing. Memory stays bounded
+/// whatever is fed: bytes that no later frame can use are dropped.
 class FrameSplitter
 {
 public:
@@ -63,10 +70,16 @@ public:
     /// Number of fed bytes that are not yet consumed (an incomplete frame).
     int pendingBytes() const;
 
+    /// Marks the end of the input: next() no longer waits for bytes that
+    /// will not come.
+    void finish();
+
 private:
     void compact();
+    bool lineFeedInsideFrame(int lf) const;
 
     QByteArray m_buffer;
+    bool m_finished = false;
     int m_pos = 0;
-    int m_scanned = 0; ///< m_buffer[m_pos..m_scanned) holds no line feed
+    int m_scanned = 0; ///< no frame ends in m_buffer[m_pos..m_scanned)
 };

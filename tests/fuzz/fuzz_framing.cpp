@@ -57,16 +57,27 @@ void checkDecoder(const QByteArray &bytes)
     require(d.decimals == 0 ? dot < 0 : dot == d.valueStr.size() - 1 - d.decimals, "decimal places");
 }
 
+bool shaped(const QByteArray &w)
+{
+    const bool digits = isDigit(w[1]) && isDigit(w[2]) && isDigit(w[3]) && isDigit(w[4]);
+    return w[5] == ' ' && (digits || w.mid(1, 4) == "?0:?");
+}
+
 // The stream cut written the plain way, to compare the splitter with.
 QList<QByteArray> referenceSplit(const QByteArray &s)
 {
     QList<QByteArray> frames;
     int start = 0;
     for (int i = 0; i < s.size(); ++i) {
-        if (s[i] != '\n')
+        if (s[i] != '\n' || i - start < kFrameSize - 1)
             continue;
-        if (i - start >= kFrameSize - 1)
-            frames.append(s.mid(i - (kFrameSize - 1), kFrameSize));
+        const QByteArray window = s.mid(i - (kFrameSize - 1), kFrameSize);
+        bool insideLaterFrame = false;
+        for (int q = i + 1; !shaped(window) && q <= i + 6 && q < s.size(); ++q)
+            insideLaterFrame = insideLaterFrame || (s[q] == '\n' && shaped(s.mid(q - (kFrameSize - 1), kFrameSize)));
+        if (insideLaterFrame)
+            continue;
+        frames.append(window);
         start = i + 1;
     }
     return frames;
@@ -81,8 +92,11 @@ void checkSplitter(const QByteArray &bytes, int chunk)
         splitter.feed(bytes.mid(at, chunk));
         while (splitter.next(frame))
             frames.append(frame);
-        require(splitter.pendingBytes() <= kFrameSize - 1, "splitter keeps only what a frame can use");
+        require(splitter.pendingBytes() <= kFrameSize + 6, "splitter keeps only what a frame can use");
     }
+    splitter.finish();
+    while (splitter.next(frame))
+        frames.append(frame);
     require(frames == referenceSplit(bytes), "splitter agrees with the plain cut");
 }
 
@@ -91,15 +105,19 @@ void checkTick(const QByteArray &bytes, int limit)
     QByteArray rx = bytes;
     QByteArray frame = "untouched";
     const FrameCut cut = takeNewestFrame(rx, frame);
-    const int p = bytes.lastIndexOf('\n');
-    if (bytes.size() < kFrameSize || p < 1) {
-        require(cut == FrameCut::None && rx == bytes && frame == "untouched", "no cut leaves all alone");
+    int p = -1;
+    for (int i = bytes.size() - 1; i >= kFrameSize - 1 && p < 0; --i) {
+        if (bytes[i] == '\n' && shaped(bytes.mid(i - (kFrameSize - 1), kFrameSize)))
+            p = i;
+    }
+    if (bytes.size() < kFrameSize) {
+        require(cut == FrameCut::None && rx == bytes && frame == "untouched", "short buffer left alone");
+    } else if (p >= 0) {
+        require(cut == FrameCut::Frame && frame == bytes.mid(p - 13, kFrameSize), "newest valid frame");
+        require(rx == bytes.mid(p + 1), "bytes through the frame removed");
     } else {
-        require(rx == bytes.mid(p + 1), "bytes through the newest line feed removed");
-        if (p >= kFrameSize - 1)
-            require(cut == FrameCut::Frame && frame == bytes.mid(p - 13, kFrameSize), "newest frame");
-        else
-            require(cut == FrameCut::Dropped && frame == "untouched", "early line feed drops");
+        require(cut == FrameCut::Dropped && frame == "untouched", "no frame, nothing taken");
+        require(rx == bytes.right(kFrameSize - 1), "only what a frame can use is kept");
     }
 
     QByteArray bounded = bytes;

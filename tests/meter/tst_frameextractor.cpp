@@ -6,8 +6,20 @@ Q_DECLARE_METATYPE(FrameCut)
 
 namespace {
 
-// A 14-byte frame whose bytes 0..12 are `tag` repeated, ending in a line feed.
-QByteArray frameOf(char tag) { return QByteArray(13, tag) + '\n'; }
+// A well-formed 14-byte frame, told apart by `tag` in its sign and spare bytes.
+QByteArray frameOf(char tag)
+{
+    return QByteArray(1, tag) + "1234 2" + QByteArray(5, '\0') + tag + '\n';
+}
+
+// The same with a line feed's value in one of its status or bar-graph bytes:
+// AC with HOLD (byte 7), APO on nanofarads (byte 8), a bar of length 10 (11).
+QByteArray frameWithLineFeedAt(int index, char tag = 'L')
+{
+    QByteArray f = frameOf(tag);
+    f[index] = '\n';
+    return f;
+}
 
 QByteArray noise(int n)
 {
@@ -56,16 +68,24 @@ void TestFrameExtractor::newestFrame_data()
     QTest::newRow("13 bytes then line feed") << frameOf('a') << FrameCut::Frame << frameOf('a') << none;
     QTest::newRow("13 bytes without line feed") << a13 << FrameCut::None << none << a13;
     QTest::newRow("line feed at index 0 is not a frame end")
-        << '\n' + a13 << FrameCut::None << none << '\n' + a13;
+        << '\n' + a13 << FrameCut::Dropped << none << a13;
     QTest::newRow("leading line feed before a whole frame")
         << '\n' + frameOf('a') << FrameCut::Frame << frameOf('a') << none;
-    QTest::newRow("no line feed at all") << noise(40) << FrameCut::None << none << noise(40);
-    QTest::newRow("line feed below 13 drops the tail of a lost frame")
-        << "tail\n" + QByteArray(10, 'n') << FrameCut::Dropped << none << QByteArray(10, 'n');
-    QTest::newRow("line feed at 12 is still too early")
-        << QByteArray(12, 't') + '\n' + QByteArray(5, 'n') << FrameCut::Dropped << none << QByteArray(5, 'n');
-    QTest::newRow("newest line feed wins even inside a frame")
-        << frameOf('a') + "bbb\ncc" << FrameCut::Frame << frameOf('a').right(10) + "bbb\n" << QByteArray("cc");
+    QTest::newRow("no line feed keeps what a frame could still use")
+        << noise(40) << FrameCut::Dropped << none << noise(40).right(13);
+    QTest::newRow("line feed below 13 ends no frame")
+        << "tail\n" + QByteArray(10, 'n') << FrameCut::Dropped << none << ("tail\n" + QByteArray(10, 'n')).right(13);
+    QTest::newRow("noise ending in a line feed is no frame; the one before is")
+        << frameOf('a') + noise(13) + '\n' << FrameCut::Frame << frameOf('a') << noise(13) + '\n';
+    QTest::newRow("a line feed in a later partial frame does not end one")
+        << frameOf('a') + "bbb\ncc" << FrameCut::Frame << frameOf('a') << QByteArray("bbb\ncc");
+    for (int at : {7, 8, 11}) {
+        const QByteArray f = frameWithLineFeedAt(at);
+        QTest::addRow("line feed value at byte %d, frame complete", at)
+            << frameOf('a') + f << FrameCut::Frame << f << none;
+        QTest::addRow("line feed value at byte %d, frame still arriving", at)
+            << frameOf('a') + f.left(at + 1) << FrameCut::Frame << frameOf('a') << f.left(at + 1);
+    }
     QTest::newRow("fewer than 14 bytes is left for a later tick")
         << QByteArray("abc\n") << FrameCut::None << none << QByteArray("abc\n");
 }
@@ -98,8 +118,11 @@ void TestFrameExtractor::bound_data()
     QTest::newRow("frame then endless noise")
         << frameOf('f') + n << kMaxRxBuffer << frameOf('f') + n.right(13) << QByteArray("\n");
     QTest::newRow("many frames, short tail")
-        << frameOf('a').repeated(400) + frameOf('z') + "xy" << kMaxRxBuffer << frameOf('z') + "xy"
-        << QByteArray("hijklmnopqr\n");
+        << frameOf('a').repeated(400) + frameOf('z') + frameOf('w').left(2) << kMaxRxBuffer
+        << frameOf('z') + frameOf('w').left(2) << frameOf('w').mid(2);
+    QTest::newRow("frame with a line feed value in the tail")
+        << frameOf('a').repeated(400) + frameWithLineFeedAt(11).left(12) << kMaxRxBuffer
+        << frameOf('a') + frameWithLineFeedAt(11).left(12) << frameWithLineFeedAt(11).mid(12);
     QTest::newRow("early line feed then noise") << "ab\n" + n << kMaxRxBuffer << n.right(13) << QByteArray("\n");
     QTest::newRow("frames only") << frameOf('q').repeated(300) << kMaxRxBuffer << frameOf('q') << frameOf('r');
     QTest::newRow("small custom limit") << frameOf('a') + frameOf('b') << 20 << frameOf('b') << QByteArray();
@@ -141,10 +164,21 @@ void TestFrameExtractor::splitter_data()
     QTest::newRow("leading line feed is skipped") << '\n' + a << QList<QByteArray>{a} << 0;
     QTest::newRow("line feed at offset 12 closes nothing")
         << QByteArray(12, 's') + '\n' + b << QList<QByteArray>{b} << 0;
-    QTest::newRow("long run before a line feed gives its last 14 bytes")
-        << QByteArray(30, 'x') + QByteArray(13, 'y') + '\n' << QList<QByteArray>{frameOf('y')} << 0;
+    QTest::newRow("junk before a frame is skipped")
+        << QByteArray(30, 'x') + frameOf('y') << QList<QByteArray>{frameOf('y')} << 0;
     QTest::newRow("early line feed inside a frame resynchronises")
         << a + "ab\ncdefghijklmnop\n" + c << QList<QByteArray>{a, QByteArray("defghijklmnop\n"), c} << 0;
+    QTest::newRow("noise decided only after the next feed")
+        << 'x' + noise(13) + '\n' + a << QList<QByteArray>{noise(13) + '\n', a} << 0;
+    QTest::newRow("noise at the very end is still reported")
+        << a + noise(13) + '\n' << QList<QByteArray>{a, noise(13) + '\n'} << 0;
+    QList<QByteArray> withLineFeeds;
+    QByteArray lineFeedStream = "9 2\n"; // the capture starts inside a frame
+    for (int at : {7, 8, 9, 10, 11, 12}) {
+        withLineFeeds << frameWithLineFeedAt(at, char('0' + at)) << frameOf('n');
+        lineFeedStream += withLineFeeds[withLineFeeds.size() - 2] + withLineFeeds.last();
+    }
+    QTest::newRow("line feed values inside frames do not split them") << lineFeedStream << withLineFeeds << 0;
     QByteArray mixed;
     QList<QByteArray> frames;
     for (int i = 0; i < 200; ++i) {
@@ -166,6 +200,8 @@ void TestFrameExtractor::splitter()
             splitter.feed(stream.mid(at, chunk));
             got += drain(splitter);
         }
+        splitter.finish();
+        got += drain(splitter);
         QCOMPARE(got, frames);
         QTEST(splitter.pendingBytes(), "pending");
     }
@@ -179,8 +215,8 @@ void TestFrameExtractor::splitterMemoryStaysBounded()
         QVERIFY(drain(endless).isEmpty());
         QVERIFY(endless.pendingBytes() <= 13);
     }
-    endless.feed("\n");
-    QCOMPARE(drain(endless), QList<QByteArray>{QByteArray(13, 'x') + '\n'});
+    endless.feed(frameOf('e'));
+    QCOMPARE(drain(endless), QList<QByteArray>{frameOf('e')});
 }
 
 QTEST_APPLESS_MAIN(TestFrameExtractor)

@@ -155,6 +155,12 @@ int main(int argc, char *argv[])
             break;
     }
 
+    if (!fixed) {
+        // A line feed near the end may still close a frame of noise.
+        splitter.finish();
+        while (splitter.next(frame))
+            out.add(frame);
+    }
     const int leftOver = fixed ? carry.size() : splitter.pendingBytes();
     if (!out.finish()) {
         std::fprintf(stderr, "tk52k-decode: cannot write the output\n");
