@@ -46,16 +46,15 @@ bool boundRxBuffer(QByteArray &rx, int limit)
 {
     if (rx.size() <= limit)
         return false;
+    // What is kept is always the buffer's own end, so no window across a
+    // gap can pass for a frame. That is the newest frame and what followed
+    // it, or, where that alone is over the limit, the 13 bytes a frame still
+    // to come can start with.
     const int p = newestFrameEnd(rx);
-    // Bytes after the newest frame matter only as the first 13 bytes of a
-    // frame whose line feed is still to come.
-    const int tailStart = p < 0 ? 0 : p + 1;
-    const int tailKept = qMin(rx.size() - tailStart, kFrameBody);
-    QByteArray kept;
-    if (p >= 0)
-        kept = rx.mid(p - kFrameBody, kFrameSize);
-    kept += rx.right(tailKept);
-    rx = kept;
+    const int frameStart = p - kFrameBody;
+    const int from = p >= 0 && rx.size() - frameStart <= limit ? frameStart
+                                                               : qMax(rx.size() - kFrameBody, p + 1);
+    rx.remove(0, from);
     return true;
 }
 

@@ -38,11 +38,13 @@ FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame);
 /// Keeps a receive buffer from growing without bound while ticks are far
 /// apart or on a line that never closes a frame.
 ///
-/// Does nothing while `rx` holds at most `limit` bytes. Otherwise keeps the
-/// newest complete frame (if any) and at most the last 13 bytes after it, so
-/// at most 27 bytes remain. The next takeNewestFrame() returns the same frame
-/// it would have returned on the untrimmed buffer, and frames completed by
-/// later bytes are the same too. Returns true when it trimmed.
+/// Does nothing while `rx` holds at most `limit` bytes. Otherwise keeps only
+/// the end of `rx` from its newest complete frame on, so the next
+/// takeNewestFrame() returns the frame it would have returned on the
+/// untrimmed buffer and later bytes complete the same frames; when even that
+/// end is longer than `limit` (more than `limit` bytes of noise since the
+/// last frame), only the last 13 bytes after that frame are kept. Returns
+/// true when it trimmed.
 bool boundRxBuffer(QByteArray &rx, int limit = kMaxRxBuffer);
 
 /// Cuts a byte stream into every frame it holds, in order, for offline
