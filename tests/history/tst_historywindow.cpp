@@ -12,7 +12,6 @@
 #include <QDateTimeEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSqlQueryModel>
 #include <QtTest>
 
 #include <qwt_plot_canvas.h>
@@ -61,7 +60,6 @@ private slots:
     void windowShowsRowsAndCurve_data();
     void windowShowsRowsAndCurve();
     void cancelClosesTheWindow();
-    void queryModelConstructor();
 
 private:
     std::unique_ptr<ScratchDatabase> m_db;
@@ -106,21 +104,12 @@ void TestHistoryWindow::settingForm()
         QVERIFY(edit->sizeHint().width() <= edit->width());
         QVERIFY(edit->dateTime() >= before && edit->dateTime() <= QDateTime::currentDateTime());
     }
-
-    QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
-    start->setDateTime(at("2024-05-01 10:00:00"));
-    stop->setDateTime(at("2024-05-01 10:00:20"));
-    form.show();
-    form.findChild<QPushButton *>("pushButton")->click();
-    QCOMPARE(entered.count(), 1);
-    QCOMPARE(entered.first().at(0).toDateTime(), at("2024-05-01 10:00:00"));
-    QCOMPARE(entered.first().at(1).toDateTime(), at("2024-05-01 10:00:20"));
-    QVERIFY(form.isVisible()); // the receiver closes it, not the dialog itself
-
     // Cancel closes it and asks for nothing.
+    QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
+    form.show();
     form.findChild<QPushButton *>("pushButton_2")->click();
     QVERIFY(!form.isVisible());
-    QCOMPARE(entered.count(), 1);
+    QVERIFY(entered.isEmpty());
 }
 
 void TestHistoryWindow::rangeCheck_data()
@@ -267,29 +256,6 @@ void TestHistoryWindow::cancelClosesTheWindow()
     // ever reaching the window.
     QTRY_VERIFY_WITH_TIMEOUT(view.findChildren<HistoryLoader *>().isEmpty(), 30000);
     QCOMPARE(view.historyModel()->rowCount(), 0);
-}
-
-void TestHistoryWindow::queryModelConstructor()
-{
-    QSqlDatabase db = m_db->settings().addConnection(QStringLiteral("querymodel"));
-    QVERIFY(db.open());
-    {
-        QSqlQueryModel model;
-        model.setQuery(QStringLiteral("select * from invoice where create_time between "
-                                      "'2024-05-01 10:00:00' and '2024-05-01 10:00:20' order by id"),
-                       db);
-        QCOMPARE(model.rowCount(), 3);
-        HisViewForm view(&model, nullptr);
-        // Rows stay in the order the model holds them: as inserted here.
-        QCOMPARE(view.historyModel()->rowCount(), 3);
-        QCOMPARE(view.historyModel()->data(view.historyModel()->index(0, 0)).toString(),
-                 QStringLiteral("2024-05-01 10:00:20"));
-        QCOMPARE(view.curve()->sample(1), QPointF(-20, 1));
-        QCOMPARE(view.plot()->axisScaleDiv(QwtPlot::yLeft).upperBound(), 12.0);
-    }
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("querymodel"));
 }
 
 QTEST_MAIN(TestHistoryWindow)

@@ -59,11 +59,7 @@ void TestDecodeTool::decodeTool()
     QCOMPARE(run({"-"}, capture), lines);
 
     const QJsonObject first = object(lines[0]);
-    QVERIFY(first.value("valid").toBool() && first.value("auto").toBool() && !first.value("barOn").toBool(true));
-    QVERIFY(first.value("value").isDouble());
-    QCOMPARE(first.value("value").toDouble(), 5.0);
-    QCOMPARE(first.value("valueStr").toString(), QStringLiteral("5.00"));
-    QCOMPARE(first.value("raw").toString(), QString::fromLatin1(dcv.toHex()));
+    QVERIFY(first.value("valid").toBool() && first.value("auto").toBool() && first.value("value").toDouble() == 5.0);
     QCOMPARE(lines[1],
              QByteArray("{\"valid\": true, \"funcIndex\": 4, \"funcStr\": \"OHM\", \"subRange\": 2, \"rangeIndex\": 23, "
                         "\"value\": 12.34, \"valueStr\": \"12.34\", \"unitStr\": \"kΩ\", \"decimals\": 2, "
@@ -71,15 +67,11 @@ void TestDecodeTool::decodeTool()
                         "\"barOn\": true, \"barNegative\": true, \"barLevel\": 5, \"max\": true, \"min\": false, "
                         "\"apo\": false, \"bat\": true, \"raw\": \"")
                  + kOhm.toHex() + "\"}");
-    QCOMPARE(object(lines[2]).keys(), QStringList({"raw", "valid"}));
-    QCOMPARE(object(lines[2]).value("valid").toBool(true), false);
+    QCOMPARE(lines[2], "{\"valid\": false, \"raw\": \"" + noise.toHex() + "\"}");
     const QJsonObject aca = object(lines[3]);
-    QVERIFY(aca.value("overload").toBool() && aca.value("negative").toBool());
-    QCOMPARE(aca.value("rangeIndex").toInt(), 19);
-    QCOMPARE(aca.value("value").toDouble(), -0.8);
+    QVERIFY(aca.value("overload").toBool() && aca.value("negative").toBool() && aca.value("rangeIndex") == 19);
     QCOMPARE(aca.value("valueStr").toString(), QStringLiteral("-0.800"));
-    QVERIFY(lines[4].contains("\"valueStr\": \"0\"") && lines[4].contains("\"negative\": true"));
-    QVERIFY(!lines[4].contains("\"value\": -"));
+    QVERIFY(lines[4].contains("\"valueStr\": \"0\"") && !lines[4].contains("\"value\": -"));
 
     // Fixed blocks take a bar byte that is a line feed, but stay shifted by
     // a stray byte that the line-feed cut resynchronises after.

@@ -69,18 +69,14 @@ void tst_Extremes::sequence_data()
 
     row("nothing yet", "", "", "", 0, 0);
     row("numbers follow the largest and smallest", "|1.000 3.000 2.000", "3.000V", "1.000V", 0, 0);
-    row("negative numbers keep their sign", "|-1.50 -2.25 -0.75", "-0.75V", "-2.25V", 0, 0);
     row("crossing zero", "|0.00 -0.50 0.25", "0.25V", "-0.50V", 0, 0);
     // Equal readings must not replace the extreme: the first text and unit stay.
     row("equal value does not replace", "|2.0 2.00@mV", "2.0V", "2.0V", 0, 0);
     row("range change restarts even with the same unit", "|1.0 5.0 |3.0", "3.0V", "3.0V", 0, 0);
-    row("range change to a new unit", "|1.0 5.0 |120@mV 80@mV", "120mV", "80mV", 0, 0);
     row("positive overload takes the maximum for good", "|1.000 +OL3 5.000 0.500", "+ .OL V", "0.500V", 1, 0);
     row("negative overload takes the minimum for good", "|1.0 -OL1 -5.0 4.0", "4.0V", "- OL. V", 0, 2);
     row("range starting with a positive overload", "|+OL 12 5 30", "+ OL V", "5V", 1, 0);
-    row("range starting with a negative overload", "|-OL 12 30 5", "30V", "- OL V", 0, 2);
     row("positive then negative overload", "|+OL2 -OL2 3.00", "+ O.L V", "- O.L V", 1, 2);
-    row("negative then positive overload", "|-OL2 +OL2 3.00", "+ O.L V", "- O.L V", 1, 2);
     row("repeated overload keeps the first text", "|1.0 +OL1 +OL0", "+ OL. V", "1.0V", 1, 0);
     row("number after an overload start takes its unit", "|+OL@kΩ 1.500@MΩ", "+ OL kΩ", "1.500MΩ", 1, 0);
     row("overload replaced by the next range", "|1.0 +OL1 |2.00 1.00", "2.00V", "1.00V", 0, 0);

@@ -55,22 +55,17 @@ void TestPlotScales::ticksNeverRepeatAClockTime()
 void TestPlotScales::rangeScales()
 {
     // Rows picked where a neighbour differs, so a shifted or swapped row shows.
-    const int rows[][3] = {{0, 800, 100},  {4, 1200, 200}, {10, 8000, 1000}, {14, 12, 2},   {16, 8000, 1000},
-                           {20, 12, 2},    {28, 600, 100}, {33, 400, 50},    {36, 2000, 400}, {40, 30, 6},
-                           {42, 1500, 300}, {44, 3000, 500}};
+    const double rows[][3] = {{0, 800, 100},  {4, 1200, 200}, {10, 8000, 1000}, {14, 12, 2},   {16, 8000, 1000},
+                              {20, 12, 2},    {27, 4, 0.5},   {28, 600, 100},   {33, 400, 50}, {36, 2000, 400},
+                              {39, 2, 0.5},   {40, 30, 6},    {42, 1500, 300},  {44, 3000, 500}};
     for (const auto &r : rows) {
-        QCOMPARE(rangeScale(r[0])->upper, r[1]);
-        QCOMPARE(rangeScale(r[0])->step, double(r[2]));
+        QCOMPARE(double(rangeScale(int(r[0]))->upper), r[1]);
+        QCOMPARE(rangeScale(int(r[0]))->step, r[2]);
     }
-    QCOMPARE(rangeScale(27)->upper, 4);
-    QCOMPARE(rangeScale(27)->step, 0.5);
-    QCOMPARE(rangeScale(39)->upper, 2);
-    QCOMPARE(rangeScale(39)->step, 0.5);
     // Every axis is symmetric and its ticks land on both ends.
     for (int i = 0; i < kRangeCount; ++i) {
         QVERIFY(hasRangeScale(i) && rangeScale(i).has_value());
         QCOMPARE(rangeScale(i)->lower, -rangeScale(i)->upper);
-        QVERIFY(rangeScale(i)->upper > 0);
         QCOMPARE(std::fmod(rangeScale(i)->upper, rangeScale(i)->step), 0.0);
     }
     for (int outside : {-1, 45, 1000, std::numeric_limits<int>::min()})
