@@ -10,7 +10,6 @@ class TestHistoryData : public QObject
     Q_OBJECT
 
 private slots:
-    void pointsCountFromRowZero();
     void valueTexts_data();
     void valueTexts();
     void timeTextsRoundTrip_data();
@@ -24,21 +23,6 @@ private slots:
 static QDateTime at(const QString &text)
 {
     return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-}
-
-void TestHistoryData::pointsCountFromRowZero()
-{
-    HistoryData rows;
-    rows.appendText(u"2024-05-01 10:00:05", QStringLiteral("1.5"), u"V", u"F", u"14");
-    rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("-2.25"), u"V", u"F", u"3");
-    rows.appendText(u"2024-05-01 10:00:20", QStringLiteral("+ OL "), u"V", u"F", u"3");
-    rows.appendText(u"2024-05-02 10:00:05.75", QStringLiteral("3"), u"V", u"F", u"3");
-
-    QCOMPARE(rows.rowCount(), 4);
-    QCOMPARE(rows.xPoints(), (QVector<double>{0, -5, 15, 86400}));
-    QCOMPARE(rows.yPoints(), (QVector<double>{1.5, -2.25, 0, 3}));
-    QCOMPARE(rows.baseTime(), at("2024-05-01 10:00:05"));
-    QCOMPARE(rows.firstRangeIndex(), 14);
 }
 
 void TestHistoryData::valueTexts_data()
