@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Reads a workbook with openpyxl and prints, as JSON, per worksheet: merged
-ranges, column widths as shown (characters) and hidden flags, row heights,
+ranges, column widths as shown (characters), row heights,
 cell values and their types, title and header formatting, and each cell's
 borders collapsed to one word."""
 import json
@@ -33,7 +33,6 @@ def sheet(ws):
         "maxRow": rows, "maxCol": cols,
         "merged": sorted(str(r) for r in ws.merged_cells.ranges),
         "widths": [shown_width(d) for d in dims],
-        "hidden": [bool(d.hidden) for d in dims],
         # One row past the data shows that the heights stop where the table does.
         "heights": [ws.row_dimensions[r].height for r in range(1, rows + 2)],
         "values": [[c.value for c in line] for line in cells],

@@ -9,17 +9,14 @@
 #include <csignal>
 
 namespace {
-// Whether `pid` has a handler installed for `signalNumber` (Linux /proc).
+// Whether `pid` has a handler installed for `signalNumber`.
 bool catchesSignal(qint64 pid, int signalNumber)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:"))
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1;
-    }
-    return false;
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const int at = text.indexOf("SigCgt:");
+    const QByteArray mask = at < 0 ? QByteArray() : text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed();
+    return (mask.toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1;
 }
 } // namespace
 
@@ -43,7 +40,6 @@ void TestGracefulExit::programExitsNormallyOnSignal()
 {
     QFETCH(int, signalNumber);
     QTemporaryDir spool;
-    QVERIFY(spool.isValid());
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TK52K_SPOOL_DIR"), spool.path());

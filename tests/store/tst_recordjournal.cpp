@@ -1,7 +1,5 @@
-// The journal that keeps readings on the disk until the server has them:
-// what a later run reads back after commits, unconfirmed commits and the
-// damage a crash or a power failure leaves, and who owns which file.
-
+// What a later run reads back from the journal after commits, unconfirmed
+// commits and the damage a crash or a power failure leaves.
 #include "store/recordjournal.h"
 
 #include <QDir>
@@ -58,8 +56,6 @@ void TestRecordJournal::readBack_data()
     QTest::newRow("nothing committed") << 0LL << 0LL << QByteArray() << all << 0LL << false;
     QTest::newRow("all committed") << 4LL << 4LL << QByteArray() << QStringList() << 0LL << false;
     QTest::newRow("commit unconfirmed") << 3LL << 0LL << QByteArray() << all << 3LL << false;
-    QTest::newRow("commit unconfirmed after one")
-        << 3LL << 1LL << QByteArray() << QStringList(all.mid(1)) << 2LL << false;
     QTest::newRow("torn last line") << 0LL << 0LL << QByteArray("R\t5\tDCV\t2.5\tV\t1\t2025-02-01 09:0")
                                     << all << 0LL << false;
     QTest::newRow("zeros after a power failure")
@@ -81,7 +77,6 @@ void TestRecordJournal::readBack()
     QFETCH(bool, warns);
 
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     const qint64 xid = (Q_INT64_C(1) << 60) + 7;
     QString path;
     {
@@ -94,16 +89,10 @@ void TestRecordJournal::readBack()
         for (const JournaledRecord &r : sampleRecords())
             journal.append(r);
         QTRY_VERIFY(journal.isDurable());
-        if (begun > committed) {
-            if (committed > 0)
-                journal.committed(committed);
-            journal.beginCommit(xid, committed + 1, begun);
-        } else {
-            if (begun > 0)
-                journal.beginCommit(xid, 1, begun);
-            if (committed > 0)
-                journal.committed(committed);
-        }
+        if (begun > 0)
+            journal.beginCommit(xid, 1, begun);
+        if (committed > 0)
+            journal.committed(committed);
         path = journal.filePath();
         // What a crash or a power failure leaves at the end.
         QFile file(path);
@@ -121,10 +110,8 @@ void TestRecordJournal::readBack()
     QCOMPARE(values(backlog.records), expected);
     for (int i = 0; i < backlog.records.size(); ++i) {
         QCOMPARE(backlog.records.at(i).seq, qint64(i + 1));
-        for (const JournaledRecord &sample : sampleRecords()) {
-            if (sample.record.valueText == backlog.records.at(i).record.valueText)
-                QCOMPARE(backlog.records.at(i).record, sample.record);
-        }
+        if (i < 4) // every field of every awkward text comes back
+            QCOMPARE(backlog.records.at(i).record, sampleRecords().at(i).record);
     }
     QCOMPARE(backlog.uncertainLastSeq, uncertain);
     QCOMPARE(backlog.uncertainXid, uncertain > 0 ? xid : 0);
@@ -142,12 +129,10 @@ void TestRecordJournal::readBack()
     QCOMPARE(backlog.uncertainLastSeq, uncertain);
 }
 
-// The shared journal goes to the first copy of the program; a second copy
-// writes its own, which the next start takes over once that copy has ended.
+// A second running copy writes its own journal, taken over once it has ended.
 void TestRecordJournal::eachRunningCopyOwnsItsJournal()
 {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     const JournaledRecords records = sampleRecords();
     QString error;
     JournalBacklog backlog;
