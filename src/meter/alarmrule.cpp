@@ -1,0 +1,121 @@
+#include "alarmrule.h"
+
+#include <QSettings>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+QString settingsGroup(const QString &function, const QString &unit)
+{
+    // Keys may not hold '/', and units such as "°C" or "kΩ" are fine in
+    // QSettings only when escaped; percent-encoding keeps them readable.
+    return QStringLiteral("alarm/") + QString::fromLatin1(QUrl::toPercentEncoding(function + QLatin1Char('|') + unit));
+}
+
+} // namespace
+
+bool AlarmLimits::isValid() const
+{
+    if (low && !std::isfinite(*low))
+        return false;
+    if (high && !std::isfinite(*high))
+        return false;
+    if (low && high && !(*low < *high))
+        return false;
+    return std::isfinite(hysteresis) && hysteresis >= 0.0;
+}
+
+AlarmLimits AlarmLimits::load(const QString &function, const QString &unit)
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup(function, unit));
+    AlarmLimits limits;
+    bool ok = false;
+    const double low = settings.value(QStringLiteral("low")).toDouble(&ok);
+    if (ok)
+        limits.low = low;
+    const double high = settings.value(QStringLiteral("high")).toDouble(&ok);
+    if (ok)
+        limits.high = high;
+    limits.hysteresis = settings.value(QStringLiteral("hysteresis"), 0.0).toDouble();
+    if (!limits.isValid())
+        return AlarmLimits();
+    return limits;
+}
+
+void AlarmLimits::save(const QString &function, const QString &unit) const
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup(function, unit));
+    settings.remove(QString());
+    if (low)
+        settings.setValue(QStringLiteral("low"), *low);
+    if (high)
+        settings.setValue(QStringLiteral("high"), *high);
+    settings.setValue(QStringLiteral("hysteresis"), hysteresis);
+}
+
+QString AlarmEvent::text() const
+{
+    return QStringLiteral("%1 %2 %3 %4 %5 (%6) at %7")
+        .arg(time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+             raised ? QStringLiteral("raised") : QStringLiteral("cleared"),
+             limit == Limit::Low ? QStringLiteral("low") : QStringLiteral("high"),
+             QString::number(limitValue), unit, function, QString::number(value));
+}
+
+bool AlarmEvent::operator==(const AlarmEvent &other) const
+{
+    return time == other.time && function == other.function && unit == other.unit && limit == other.limit
+        && limitValue == other.limitValue && value == other.value && raised == other.raised;
+}
+
+QVector<AlarmEvent> AlarmRule::feed(double value, const QDateTime &time, const QString &function,
+                                    const QString &unit)
+{
+    QVector<AlarmEvent> events;
+    if (std::isnan(value))
+        return events;
+
+    auto event = [&](AlarmEvent::Limit limit, double limitValue, bool raised) {
+        events.append(AlarmEvent{time, function, unit, limit, limitValue, value, raised});
+    };
+    const bool aboveHigh = m_limits.high && value > *m_limits.high;
+    const bool belowLow = m_limits.low && value < *m_limits.low;
+
+    if (m_raised == AlarmEvent::Limit::High) {
+        // A limit taken away since the raise ends its alarm as well.
+        const bool inside = !m_limits.high || value <= *m_limits.high - m_limits.hysteresis;
+        if (!inside)
+            return events;
+        event(AlarmEvent::Limit::High, m_raisedLimit, false);
+        m_raised.reset();
+    } else if (m_raised == AlarmEvent::Limit::Low) {
+        const bool inside = !m_limits.low || value >= *m_limits.low + m_limits.hysteresis;
+        if (!inside)
+            return events;
+        event(AlarmEvent::Limit::Low, m_raisedLimit, false);
+        m_raised.reset();
+    }
+
+    if (aboveHigh) {
+        event(AlarmEvent::Limit::High, *m_limits.high, true);
+        m_raised = AlarmEvent::Limit::High;
+        m_raisedLimit = *m_limits.high;
+        m_since = time;
+    } else if (belowLow) {
+        event(AlarmEvent::Limit::Low, *m_limits.low, true);
+        m_raised = AlarmEvent::Limit::Low;
+        m_raisedLimit = *m_limits.low;
+        m_since = time;
+    }
+    return events;
+}
+
+void AlarmRule::reset()
+{
+    m_raised.reset();
+    m_since = QDateTime();
+}

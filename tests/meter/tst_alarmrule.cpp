@@ -1,0 +1,115 @@
+#include "meter/alarmrule.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+Q_DECLARE_METATYPE(AlarmLimits)
+
+class TestAlarmRule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sequences_data();
+    void sequences();
+    void eventsCarryTheReading();
+    void limitsAreRemembered();
+};
+
+using Values = QVector<double>;
+
+void TestAlarmRule::sequences_data()
+{
+    // Events written as "+H@3": high raised by the reading at index 3,
+    // "-L@5": low cleared by the reading at index 5.
+    QTest::addColumn<AlarmLimits>("limits");
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<QStringList>("events");
+
+    const AlarmLimits band{1.0, 5.0, 0.5};
+    const double inf = HUGE_VAL;
+    QTest::newRow("inside only") << band << Values{1, 3, 5, 1} << QStringList{};
+    QTest::newRow("chatter at high") << band << Values{4.9, 5.1, 4.9, 5.2, 4.6, 5.01, 4.5, 3}
+                                     << QStringList{"+H@1", "-H@6"};
+    QTest::newRow("chatter at low") << band << Values{1.1, 0.9, 1.1, 0.8, 1.4, 1.5, 0.99}
+                                    << QStringList{"+L@1", "-L@5", "+L@6"};
+    QTest::newRow("jump high to low") << band << Values{6, 0} << QStringList{"+H@0", "-H@1", "+L@1"};
+    QTest::newRow("no hysteresis") << AlarmLimits{1.0, 5.0, 0.0} << Values{5.1, 5.0, 5.1}
+                                   << QStringList{"+H@0", "-H@1", "+H@2"};
+    QTest::newRow("overloads") << band << Values{inf, 3, -inf} << QStringList{"+H@0", "-H@1", "+L@2"};
+    QTest::newRow("nan ignored") << band << Values{6, std::nan(""), 3} << QStringList{"+H@0", "-H@2"};
+    QTest::newRow("high only") << AlarmLimits{std::nullopt, 5.0, 1.0} << Values{-1e9, 7, 4.5, 4}
+                               << QStringList{"+H@1", "-H@3"};
+}
+
+void TestAlarmRule::sequences()
+{
+    QFETCH(AlarmLimits, limits);
+    QFETCH(Values, values);
+    QFETCH(QStringList, events);
+
+    AlarmRule rule(limits);
+    const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0));
+    QStringList seen;
+    for (int i = 0; i < values.size(); ++i) {
+        for (const AlarmEvent &e : rule.feed(values[i], t0.addSecs(i), QStringLiteral("DCV"), QStringLiteral("V"))) {
+            QCOMPARE(e.time, t0.addSecs(i));
+            seen << QStringLiteral("%1%2@%3")
+                        .arg(e.raised ? '+' : '-')
+                        .arg(e.limit == AlarmEvent::Limit::High ? 'H' : 'L')
+                        .arg(i);
+        }
+    }
+    QCOMPARE(seen, events);
+}
+
+void TestAlarmRule::eventsCarryTheReading()
+{
+    AlarmRule rule(AlarmLimits{std::nullopt, 5.0, 0.5});
+    const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0, 0, 125));
+    QVector<AlarmEvent> events = rule.feed(5.25, t0, QStringLiteral("直流电压"), QStringLiteral("V"));
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0], (AlarmEvent{t0, QStringLiteral("直流电压"), QStringLiteral("V"), AlarmEvent::Limit::High,
+                                   5.0, 5.25, true}));
+    QCOMPARE(rule.raisedSince(), t0);
+    QCOMPARE(events[0].text(), QStringLiteral("2026-03-01 10:00:00.125 raised high 5 V (直流电压) at 5.25"));
+
+    // The clear names the limit that was crossed, even when the limits
+    // changed meanwhile.
+    rule.setLimits(AlarmLimits{std::nullopt, 8.0, 0.5});
+    events = rule.feed(4.0, t0.addSecs(1), QStringLiteral("直流电压"), QStringLiteral("V"));
+    QCOMPARE(events.size(), 1);
+    QVERIFY(!events[0].raised);
+    QCOMPARE(events[0].limitValue, 5.0);
+    QVERIFY(!rule.raised());
+}
+
+void TestAlarmRule::limitsAreRemembered()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_alarmrule"));
+    QSettings().clear();
+
+    const AlarmLimits kohm{0.5, 10.0, 0.25};
+    kohm.save(QStringLiteral("电阻"), QStringLiteral("kΩ"));
+    AlarmLimits{-2.0, std::nullopt, 0.0}.save(QStringLiteral("电阻"), QStringLiteral("MΩ/x"));
+
+    const AlarmLimits back = AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("kΩ"));
+    QCOMPARE(back.low, kohm.low);
+    QCOMPARE(back.high, kohm.high);
+    QCOMPARE(back.hysteresis, kohm.hysteresis);
+    const AlarmLimits other = AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("MΩ/x"));
+    QCOMPARE(other.low, std::optional<double>(-2.0));
+    QVERIFY(!other.high);
+    QVERIFY(AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("Ω")).isEmpty());
+
+    // Saving fewer limits forgets the ones left out.
+    AlarmLimits{std::nullopt, 10.0, 0.25}.save(QStringLiteral("电阻"), QStringLiteral("kΩ"));
+    QVERIFY(!AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("kΩ")).low);
+    QSettings().clear();
+}
+
+QTEST_GUILESS_MAIN(TestAlarmRule)
+#include "tst_alarmrule.moc"

@@ -1,0 +1,97 @@
+#include "meter/runstatistics.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+class TestRunStatistics : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void figures_data();
+    void figures();
+    void extremesKeepFirstTime();
+    void refusesWhatIsNoNumber();
+};
+
+using Values = QVector<double>;
+
+void TestRunStatistics::figures_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<double>("stddev"); // NaN: not defined
+    QTest::addColumn<double>("min");
+    QTest::addColumn<double>("max");
+
+    const double nan = std::nan("");
+    QTest::newRow("one reading") << Values{3.5} << 3.5 << nan << 3.5 << 3.5;
+    QTest::newRow("small set") << Values{2, 4, 4, 4, 5, 5, 7, 9} << 5.0 << std::sqrt(32.0 / 7) << 2.0 << 9.0;
+    QTest::newRow("negative values") << Values{-1.5, -0.5, -2.5} << -1.5 << 1.0 << -2.5 << -0.5;
+    // A sum of squares around 1e18 keeps no digit of a variance of 30.
+    QTest::newRow("large offset, tiny spread")
+        << Values{1e9 + 4, 1e9 + 7, 1e9 + 13, 1e9 + 16} << 1e9 + 10 << std::sqrt(30.0) << 1e9 + 4 << 1e9 + 16;
+    QTest::newRow("all equal") << Values{0.1, 0.1, 0.1} << 0.1 << 0.0 << 0.1 << 0.1;
+}
+
+void TestRunStatistics::figures()
+{
+    QFETCH(Values, values);
+    QFETCH(double, mean);
+    QFETCH(double, stddev);
+    QFETCH(double, min);
+    QFETCH(double, max);
+
+    RunStatistics stats;
+    const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0));
+    for (int i = 0; i < values.size(); ++i)
+        QVERIFY(stats.add(values[i], t0.addSecs(i)));
+    QCOMPARE(stats.count(), qint64(values.size()));
+    QVERIFY(std::abs(stats.mean() - mean) <= 1e-12 * std::abs(mean));
+    if (std::isnan(stddev))
+        QVERIFY(std::isnan(stats.stddev()));
+    else
+        QVERIFY2(std::abs(stats.stddev() - stddev) <= 1e-9 * std::max(stddev, 1e-300) + 1e-15,
+                 qPrintable(QString::number(stats.stddev(), 'g', 17)));
+    QCOMPARE(stats.min(), min);
+    QCOMPARE(stats.max(), max);
+}
+
+void TestRunStatistics::extremesKeepFirstTime()
+{
+    RunStatistics stats;
+    const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0));
+    const Values values{5, 1, 9, 1, 9, 4};
+    for (int i = 0; i < values.size(); ++i)
+        stats.add(values[i], t0.addSecs(i));
+    stats.addOverload();
+    stats.addOverload();
+    QCOMPARE(stats.minTime(), t0.addSecs(1));
+    QCOMPARE(stats.maxTime(), t0.addSecs(2));
+    QCOMPARE(stats.count(), qint64(6));
+    QCOMPARE(stats.overloads(), qint64(2));
+    QCOMPARE(stats.mean(), 29.0 / 6);
+
+    stats.reset();
+    QCOMPARE(stats.count(), qint64(0));
+    QCOMPARE(stats.overloads(), qint64(0));
+    QVERIFY(std::isnan(stats.mean()) && std::isnan(stats.min()) && !stats.minTime().isValid());
+    stats.add(-3, t0);
+    QCOMPARE(stats.max(), -3.0); // not the 9 of before the reset
+}
+
+void TestRunStatistics::refusesWhatIsNoNumber()
+{
+    RunStatistics stats;
+    QVERIFY(stats.add(1.0, QDateTime()));
+    QVERIFY(!stats.add(std::nan(""), QDateTime()));
+    QVERIFY(!stats.add(HUGE_VAL, QDateTime()));
+    QVERIFY(stats.add(3.0, QDateTime()));
+    QCOMPARE(stats.count(), qint64(2));
+    QCOMPARE(stats.mean(), 2.0);
+    QCOMPARE(stats.max(), 3.0);
+}
+
+QTEST_APPLESS_MAIN(TestRunStatistics)
+#include "tst_runstatistics.moc"
