@@ -5,6 +5,7 @@
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
 #include "history/historyloader.h"
+#include "history/historystatistics.h"
 #include "history/historytablemodel.h"
 #include "store/dbsettings.h"
 
@@ -48,7 +49,7 @@ int main(int argc, char *argv[])
                       QStringLiteral("time")});
     parser.addOption({QStringLiteral("to"), QStringLiteral("Last time, \"yyyy-MM-dd HH:mm:ss\"."),
                       QStringLiteral("time")});
-    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, xlsx or print."),
+    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, xlsx, print or stats."),
                       QStringLiteral("format")});
     parser.addOption({QStringLiteral("output"),
                       QStringLiteral("File to write (txt: standard output when left out)."),
@@ -69,8 +70,8 @@ int main(int argc, char *argv[])
     if (from > to)
         return fail(QStringLiteral("--from lies after --to"), 2);
     if (format != QLatin1String("txt") && format != QLatin1String("xlsx")
-        && format != QLatin1String("print"))
-        return fail(QStringLiteral("--format must be txt, xlsx or print"), 2);
+        && format != QLatin1String("print") && format != QLatin1String("stats"))
+        return fail(QStringLiteral("--format must be txt, xlsx, print or stats"), 2);
     if (format == QLatin1String("xlsx") && output.isEmpty())
         return fail(QStringLiteral("--format xlsx needs --output"), 2);
     if (format == QLatin1String("print") && !output.isEmpty())
@@ -91,6 +92,13 @@ int main(int argc, char *argv[])
     const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), from, to);
     if (loaded.status != HistoryLoadResult::Loaded)
         return fail(QStringLiteral("cannot read the readings: %1").arg(loaded.error));
+
+    if (format == QLatin1String("stats")) {
+        // The first row's quantity, as the history curve shows it.
+        std::printf("%s\n", HistoryStatistics::ofFirstQuantity(*loaded.rows).toJson().constData());
+        return 0;
+    }
+
     const HistoryTableModel model(loaded.rows);
     const int rows = model.rowCount();
     const QString title = QStringLiteral("数据记录");

@@ -1,0 +1,75 @@
+#include "historystatistics.h"
+
+#include "history/historydata.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+bool isOverloadText(QStringView text)
+{
+    QString letters;
+    for (const QChar c : text) {
+        if (c == u'+' || c == u'-' || c == u'.' || c.isSpace())
+            continue;
+        letters += c;
+        if (letters.size() > 2)
+            return false;
+    }
+    return letters == QLatin1String("OL");
+}
+
+HistoryStatistics HistoryStatistics::ofFirstQuantity(const HistoryData &rows)
+{
+    if (rows.isEmpty())
+        return HistoryStatistics();
+    HistoryStatistics s(rows.funcText(0), rows.unitText(0));
+    s.addRows(rows, 0, rows.rowCount());
+    return s;
+}
+
+void HistoryStatistics::addRows(const HistoryData &rows, int from, int to)
+{
+    const QVector<double> &y = rows.yPoints();
+    for (int row = std::max(from, 0); row < std::min(to, rows.rowCount()); ++row) {
+        if (rows.funcText(row) != m_function || rows.unitText(row) != m_unit)
+            continue;
+        // The rows hold each value already read as a number; a 0 there may
+        // also be a text that is no number, which only the text tells.
+        double value = y[row];
+        if (value == 0.0) {
+            const QString text = rows.valueText(row);
+            if (isOverloadText(text)) {
+                m_stats.addOverload();
+                continue;
+            }
+            bool ok = false;
+            text.trimmed().toDouble(&ok);
+            if (!ok)
+                continue;
+        }
+        m_stats.addLazily(value, [&rows, row] { return rows.time(row); });
+    }
+}
+
+QByteArray HistoryStatistics::toJson() const
+{
+    const auto number = [](double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null); };
+    const auto time = [](const QDateTime &t) {
+        return t.isValid() ? QJsonValue(t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+                           : QJsonValue(QJsonValue::Null);
+    };
+    QJsonObject o;
+    o.insert(QStringLiteral("count"), double(m_stats.count()));
+    o.insert(QStringLiteral("overloads"), double(m_stats.overloads()));
+    o.insert(QStringLiteral("mean"), number(m_stats.mean()));
+    o.insert(QStringLiteral("stddev"), number(m_stats.stddev()));
+    o.insert(QStringLiteral("min"), number(m_stats.min()));
+    o.insert(QStringLiteral("min_time"), time(m_stats.minTime()));
+    o.insert(QStringLiteral("max"), number(m_stats.max()));
+    o.insert(QStringLiteral("max_time"), time(m_stats.maxTime()));
+    o.insert(QStringLiteral("unit"), m_unit);
+    o.insert(QStringLiteral("function"), m_function);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
