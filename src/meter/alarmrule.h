@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMetaType>
 #include <QString>
 #include <QVector>
 
@@ -41,6 +42,9 @@ struct AlarmEvent
     QString text() const;
     bool operator==(const AlarmEvent &other) const;
 };
+
+Q_DECLARE_METATYPE(AlarmLimits)
+Q_DECLARE_METATYPE(AlarmEvent)
 
 /// Watches one quantity's readings against its limits. A value beyond a
 /// limit raises that limit's alarm; it clears only once the value is back

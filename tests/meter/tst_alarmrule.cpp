@@ -4,8 +4,6 @@
 
 #include <cmath>
 
-Q_DECLARE_METATYPE(AlarmLimits)
-
 class TestAlarmRule : public QObject
 {
     Q_OBJECT
