@@ -55,7 +55,9 @@ void HistoryStatistics::addRows(const HistoryData &rows, int from, int to)
 
 QByteArray HistoryStatistics::toJson() const
 {
-    const auto number = [](double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null); };
+    const auto number = [](double v) {
+        return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null);
+    };
     const auto time = [](const QDateTime &t) {
         return t.isValid() ? QJsonValue(t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
                            : QJsonValue(QJsonValue::Null);

@@ -11,7 +11,8 @@ QString settingsGroup(const QString &function, const QString &unit)
 {
     // Keys may not hold '/', and units such as "°C" or "kΩ" are fine in
     // QSettings only when escaped; percent-encoding keeps them readable.
-    return QStringLiteral("alarm/") + QString::fromLatin1(QUrl::toPercentEncoding(function + QLatin1Char('|') + unit));
+    return QStringLiteral("alarm/") +
+           QString::fromLatin1(QUrl::toPercentEncoding(function + QLatin1Char('|') + unit));
 }
 
 } // namespace
@@ -68,8 +69,8 @@ QString AlarmEvent::text() const
 
 bool AlarmEvent::operator==(const AlarmEvent &other) const
 {
-    return time == other.time && function == other.function && unit == other.unit && limit == other.limit
-        && limitValue == other.limitValue && value == other.value && raised == other.raised;
+    return time == other.time && function == other.function && unit == other.unit && limit == other.limit &&
+           limitValue == other.limitValue && value == other.value && raised == other.raised;
 }
 
 QVector<AlarmEvent> AlarmRule::feed(double value, const QDateTime &time, const QString &function,

@@ -23,8 +23,7 @@ public:
 
     /// Same as add(), for callers whose time is costly to make: `timeOf()`
     /// is called only when the value becomes the new minimum or maximum.
-    template <typename TimeFn>
-    bool addLazily(double value, TimeFn &&timeOf)
+    template <typename TimeFn> bool addLazily(double value, TimeFn &&timeOf)
     {
         if (!std::isfinite(value))
             return false;

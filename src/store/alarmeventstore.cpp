@@ -25,14 +25,16 @@ CREATE TABLE IF NOT EXISTS alarm_event (
 
 namespace {
 
-const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS alarm_event_time_idx ON alarm_event (event_time)";
+const char *const kCreateIndex =
+    "CREATE INDEX IF NOT EXISTS alarm_event_time_idx ON alarm_event (event_time)";
 const char *const kInsert = "INSERT INTO alarm_event (event_time, funcstr, unitstr, limit_kind, limit_value, "
                             "value, raised) VALUES (?::timestamp, ?, ?, ?, ?::float8, ?::float8, ?)";
 // Times travel as text: bound date-times would be sent in UTC and shifted by
 // the server's time zone, while the column holds the wall-clock time.
-const char *const kSelect = "SELECT event_time::text, funcstr, unitstr, limit_kind, limit_value::text, value::text, raised "
-                            "FROM alarm_event WHERE event_time BETWEEN ?::timestamp AND ?::timestamp "
-                            "ORDER BY event_time, id";
+const char *const kSelect =
+    "SELECT event_time::text, funcstr, unitstr, limit_kind, limit_value::text, value::text, raised "
+    "FROM alarm_event WHERE event_time BETWEEN ?::timestamp AND ?::timestamp "
+    "ORDER BY event_time, id";
 const char *const kTimeFormat = "yyyy-MM-dd hh:mm:ss.zzz";
 constexpr int kRetryMs = 3000;
 
@@ -150,7 +152,8 @@ void AlarmEventStore::run()
             }
             if (!tableReady) {
                 QSqlQuery q(db);
-                tableReady = q.exec(QLatin1String(AlarmEventSchema::kCreateTable)) && q.exec(QLatin1String(kCreateIndex));
+                tableReady = q.exec(QLatin1String(AlarmEventSchema::kCreateTable)) &&
+                             q.exec(QLatin1String(kCreateIndex));
             }
             if (!tableReady || !writeFront(db)) {
                 // The connection may be dead (server restart): start over.
@@ -209,7 +212,8 @@ AlarmEventLoad loadAlarmEvents(const DbSettings &settings, const QDateTime &star
             result.error = db.lastError().text();
         } else {
             QSqlQuery exists(db);
-            if (!exists.exec(QStringLiteral("SELECT to_regclass('alarm_event') IS NOT NULL")) || !exists.next()) {
+            if (!exists.exec(QStringLiteral("SELECT to_regclass('alarm_event') IS NOT NULL")) ||
+                !exists.next()) {
                 result.error = exists.lastError().text();
             } else if (!exists.value(0).toBool()) {
                 result.ok = true;
@@ -228,7 +232,7 @@ AlarmEventLoad loadAlarmEvents(const DbSettings &settings, const QDateTime &star
                         e.function = q.value(1).toString();
                         e.unit = q.value(2).toString();
                         e.limit = q.value(3).toString() == QLatin1String("low") ? AlarmEvent::Limit::Low
-                                                                                 : AlarmEvent::Limit::High;
+                                                                                : AlarmEvent::Limit::High;
                         e.limitValue = numberFromText(q.value(4));
                         e.value = numberFromText(q.value(5));
                         e.raised = q.value(6).toBool();

@@ -45,10 +45,17 @@ void tst_AlarmSetting::typedLimits_data()
     QTest::addColumn<QString>("hysteresis");
     QTest::addColumn<bool>("accepted");
 
-    QTest::newRow("band") << "-1.5" << "4.25" << "0.05" << true;
-    QTest::newRow("high only") << QString() << "400" << "" << true;
-    QTest::newRow("low above high") << "5" << "4" << "0" << false;
-    QTest::newRow("half-typed number") << "-" << "4" << "0" << false;
+    QTest::newRow("band") << "-1.5"
+                          << "4.25"
+                          << "0.05" << true;
+    QTest::newRow("high only") << QString() << "400"
+                               << "" << true;
+    QTest::newRow("low above high") << "5"
+                                    << "4"
+                                    << "0" << false;
+    QTest::newRow("half-typed number") << "-"
+                                       << "4"
+                                       << "0" << false;
 }
 
 void tst_AlarmSetting::typedLimits()

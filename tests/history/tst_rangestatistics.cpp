@@ -58,8 +58,8 @@ void TstRangeStatistics::initTestCase()
             row(sec, QString::number(98765.4321 + (random.bounded(2001) - 1000) * 1e-4, 'f', 4), "V",
                 QStringLiteral("直流电压"));
     }
-    QVERIFY2(m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) VALUES "
-                        + rows.join(',')),
+    QVERIFY2(m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) VALUES " +
+                        rows.join(',')),
              qPrintable(m_db->error()));
     // A single reading an hour later.
     QVERIFY(m_db->insert(kStart.addSecs(3600), "-0.25"));

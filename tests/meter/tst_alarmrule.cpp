@@ -51,7 +51,8 @@ void TestAlarmRule::sequences()
     const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0));
     QStringList seen;
     for (int i = 0; i < values.size(); ++i) {
-        for (const AlarmEvent &e : rule.feed(values[i], t0.addSecs(i), QStringLiteral("DCV"), QStringLiteral("V"))) {
+        for (const AlarmEvent &e :
+             rule.feed(values[i], t0.addSecs(i), QStringLiteral("DCV"), QStringLiteral("V"))) {
             QCOMPARE(e.time, t0.addSecs(i));
             seen << QStringLiteral("%1%2@%3")
                         .arg(e.raised ? '+' : '-')
@@ -68,8 +69,8 @@ void TestAlarmRule::eventsCarryTheReading()
     const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0, 0, 125));
     QVector<AlarmEvent> events = rule.feed(5.25, t0, QStringLiteral("直流电压"), QStringLiteral("V"));
     QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0], (AlarmEvent{t0, QStringLiteral("直流电压"), QStringLiteral("V"), AlarmEvent::Limit::High,
-                                   5.0, 5.25, true}));
+    QCOMPARE(events[0], (AlarmEvent{t0, QStringLiteral("直流电压"), QStringLiteral("V"),
+                                    AlarmEvent::Limit::High, 5.0, 5.25, true}));
     QCOMPARE(rule.raisedSince(), t0);
     QCOMPARE(events[0].text(), QStringLiteral("2026-03-01 10:00:00.125 raised high 5 V (直流电压) at 5.25"));
 

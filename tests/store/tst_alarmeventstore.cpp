@@ -26,7 +26,8 @@ void tst_AlarmEventStore::writtenEventsReadBackByRange()
     const QVector<AlarmEvent> events{
         {t0, dcv, "V", AlarmEvent::Limit::High, 5.0, 5.25, true},
         {t0.addMSecs(875), dcv, "V", AlarmEvent::Limit::High, 5.0, 4.5, false},
-        {t0.addSecs(1), QStringLiteral("电阻"), QStringLiteral("kΩ"), AlarmEvent::Limit::High, 10, HUGE_VAL, true},
+        {t0.addSecs(1), QStringLiteral("电阻"), QStringLiteral("kΩ"), AlarmEvent::Limit::High, 10, HUGE_VAL,
+         true},
         {t0.addSecs(2), dcv, "V", AlarmEvent::Limit::Low, -0.001, -0.0015, true},
     };
     {
