@@ -32,6 +32,9 @@ HistoryStatistics HistoryStatistics::ofFirstQuantity(const HistoryData &rows)
 void HistoryStatistics::addRows(const HistoryData &rows, int from, int to)
 {
     const QVector<double> &y = rows.yPoints();
+    // Making a row's local time is slow; only the final extremes get theirs.
+    int minRow = -1;
+    int maxRow = -1;
     for (int row = std::max(from, 0); row < std::min(to, rows.rowCount()); ++row) {
         if (rows.funcText(row) != m_function || rows.unitText(row) != m_unit)
             continue;
@@ -49,8 +52,16 @@ void HistoryStatistics::addRows(const HistoryData &rows, int from, int to)
             if (!ok)
                 continue;
         }
-        m_stats.addLazily(value, [&rows, row] { return rows.time(row); });
+        const int change = m_stats.addUntimed(value);
+        if (change & RunStatistics::NewMin)
+            minRow = row;
+        if (change & RunStatistics::NewMax)
+            maxRow = row;
     }
+    if (minRow >= 0)
+        m_stats.setMinTime(rows.time(minRow));
+    if (maxRow >= 0)
+        m_stats.setMaxTime(rows.time(maxRow));
 }
 
 QByteArray HistoryStatistics::toJson() const

@@ -14,19 +14,31 @@
 class RunStatistics
 {
 public:
+    /// Which extremes a reading set, as returned by addUntimed().
+    enum Change { Unchanged = 0, NewMin = 1, NewMax = 2 };
+
     /// Adds a reading taken at `time`. A value that is not finite is refused
     /// (false) and changes nothing.
     bool add(double value, const QDateTime &time)
     {
-        return addLazily(value, [&time] { return time; });
-    }
-
-    /// Same as add(), for callers whose time is costly to make: `timeOf()`
-    /// is called only when the value becomes the new minimum or maximum.
-    template <typename TimeFn> bool addLazily(double value, TimeFn &&timeOf)
-    {
         if (!std::isfinite(value))
             return false;
+        const int change = addUntimed(value);
+        if (change & NewMin)
+            m_minTime = time;
+        if (change & NewMax)
+            m_maxTime = time;
+        return true;
+    }
+
+    /// Same as add() for callers whose times are costly to make (a local
+    /// date-time per stored row): returns which extremes the value set, and
+    /// the caller gives their times later with setMinTime()/setMaxTime().
+    /// A value that is not finite changes nothing (Unchanged).
+    int addUntimed(double value)
+    {
+        if (!std::isfinite(value))
+            return Unchanged;
         if (m_count == 0)
             m_shift = value;
         ++m_count;
@@ -36,21 +48,19 @@ public:
         const double delta = x - m_mean;
         m_mean += delta / double(m_count);
         m_m2 += delta * (x - m_mean);
-        const bool newMin = m_count == 1 || value < m_min;
-        const bool newMax = m_count == 1 || value > m_max;
-        if (newMin || newMax) {
-            const QDateTime time = timeOf();
-            if (newMin) {
-                m_min = value;
-                m_minTime = time;
-            }
-            if (newMax) {
-                m_max = value;
-                m_maxTime = time;
-            }
+        int change = Unchanged;
+        if (m_count == 1 || value < m_min) {
+            m_min = value;
+            change |= NewMin;
         }
-        return true;
+        if (m_count == 1 || value > m_max) {
+            m_max = value;
+            change |= NewMax;
+        }
+        return change;
     }
+    void setMinTime(const QDateTime &time) { m_minTime = time; }
+    void setMaxTime(const QDateTime &time) { m_maxTime = time; }
 
     /// Counts an overload reading; it takes no part in the figures.
     void addOverload() { ++m_overloads; }
