@@ -115,6 +115,17 @@ QVector<AlarmEvent> AlarmRule::feed(double value, const QDateTime &time, const Q
     return events;
 }
 
+QString AlarmRule::statusText(const QString &unit) const
+{
+    if (!m_raised)
+        return QString();
+    const QString which =
+        *m_raised == AlarmEvent::Limit::High ? QStringLiteral("高于上限") : QStringLiteral("低于下限");
+    return QStringLiteral("报警：%1 %2（%3 起）")
+        .arg(which, QStringLiteral("%1 %2").arg(QString::number(m_raisedLimit), unit).trimmed(),
+             m_since.toString(QStringLiteral("hh:mm:ss")));
+}
+
 void AlarmRule::reset()
 {
     m_raised.reset();

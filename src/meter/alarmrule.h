@@ -74,6 +74,10 @@ public:
     /// When the raised alarm was raised.
     QDateTime raisedSince() const { return m_since; }
 
+    /// The status-bar text of a raised alarm, naming the limit and since
+    /// when: "报警：高于上限 5 V（10:00:00 起）"; empty while none is raised.
+    QString statusText(const QString &unit) const;
+
     /// Forgets a raised alarm without an event (the quantity changed).
     void reset();
 

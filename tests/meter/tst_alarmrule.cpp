@@ -12,7 +12,7 @@ private slots:
     void sequences_data();
     void sequences();
     void eventsCarryTheReading();
-    void limitsAreRemembered();
+    void limitsAreRememberedPerQuantity();
 };
 
 using Values = QVector<double>;
@@ -71,7 +71,7 @@ void TestAlarmRule::eventsCarryTheReading()
     QCOMPARE(events.size(), 1);
     QCOMPARE(events[0], (AlarmEvent{t0, QStringLiteral("直流电压"), QStringLiteral("V"),
                                     AlarmEvent::Limit::High, 5.0, 5.25, true}));
-    QCOMPARE(rule.raisedSince(), t0);
+    QCOMPARE(rule.statusText(QStringLiteral("V")), QStringLiteral("报警：高于上限 5 V（10:00:00 起）"));
     QCOMPARE(events[0].text(), QStringLiteral("2026-03-01 10:00:00.125 raised high 5 V (直流电压) at 5.25"));
 
     // The clear names the limit that was crossed, even when the limits
@@ -82,31 +82,25 @@ void TestAlarmRule::eventsCarryTheReading()
     QVERIFY(!events[0].raised);
     QCOMPARE(events[0].limitValue, 5.0);
     QVERIFY(!rule.raised());
+    QVERIFY(rule.statusText(QStringLiteral("V")).isEmpty());
 }
 
-void TestAlarmRule::limitsAreRemembered()
+void TestAlarmRule::limitsAreRememberedPerQuantity()
 {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
     QCoreApplication::setApplicationName(QStringLiteral("tst_alarmrule"));
     QSettings().clear();
-
-    const AlarmLimits kohm{0.5, 10.0, 0.25};
-    kohm.save(QStringLiteral("电阻"), QStringLiteral("kΩ"));
-    AlarmLimits{-2.0, std::nullopt, 0.0}.save(QStringLiteral("电阻"), QStringLiteral("MΩ/x"));
-
-    const AlarmLimits back = AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("kΩ"));
-    QCOMPARE(back.low, kohm.low);
-    QCOMPARE(back.high, kohm.high);
-    QCOMPARE(back.hysteresis, kohm.hysteresis);
-    const AlarmLimits other = AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("MΩ/x"));
-    QCOMPARE(other.low, std::optional<double>(-2.0));
-    QVERIFY(!other.high);
-    QVERIFY(AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("Ω")).isEmpty());
-
-    // Saving fewer limits forgets the ones left out.
-    AlarmLimits{std::nullopt, 10.0, 0.25}.save(QStringLiteral("电阻"), QStringLiteral("kΩ"));
-    QVERIFY(!AlarmLimits::load(QStringLiteral("电阻"), QStringLiteral("kΩ")).low);
+    const QString ohm = QStringLiteral("电阻");
+    AlarmLimits{0.5, 10.0, 0.25}.save(ohm, QStringLiteral("kΩ"));
+    AlarmLimits{std::nullopt, 2.0, 0.0}.save(ohm, QStringLiteral("MΩ"));
+    const AlarmLimits kohm = AlarmLimits::load(ohm, QStringLiteral("kΩ"));
+    QVERIFY(kohm.low == 0.5 && kohm.high == 10.0 && kohm.hysteresis == 0.25);
+    const AlarmLimits mohm = AlarmLimits::load(ohm, QStringLiteral("MΩ"));
+    QVERIFY(!mohm.low && mohm.high == 2.0);
+    QVERIFY(AlarmLimits::load(ohm, QStringLiteral("Ω")).isEmpty());
+    // Limits that cannot work are refused.
+    QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
     QSettings().clear();
 }
 
