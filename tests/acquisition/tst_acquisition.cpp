@@ -1,4 +1,3 @@
-#include "feeddevice.h"
 #include "modaldriver.h"
 #include "ptypeer.h"
 #include "scratchdatabase.h"
@@ -6,6 +5,7 @@
 #include "dialogs/commsettingform.h"
 #include "mainwindow/tk52k_comm.h"
 #include "meter/frameencoder.h"
+#include "meter/memoryline.h"
 #include "meter/metersession.h"
 #include "meter/tkdatadas.h"
 #include "resources/resources.h"
@@ -38,7 +38,7 @@ QByteArray frame(int range, int count, bool negative = false, bool overload = fa
 struct Rig
 {
     TK52K_Comm w;
-    FeedDevice line;
+    MemoryLine line;
 
     QAction *act(const char *name) { return w.findChild<QAction *>(QLatin1String(name)); }
     QString status() { return w.findChild<QLabel *>(QStringLiteral("statusLabel"))->text(); }

@@ -1,6 +1,5 @@
-#include "../support/feeddevice.h"
-
 #include "meter/frameencoder.h"
+#include "meter/memoryline.h"
 #include "meter/metersession.h"
 
 #include <QtTest>
@@ -22,7 +21,7 @@ QByteArray withByte(QByteArray f, int at, char value)
 struct Rig
 {
     MeterSession session;
-    FeedDevice line;
+    MemoryLine line;
     QStringList taken;  ///< value texts, "*" in front of one that starts a range
     QStringList stored; ///< value texts handed to the store
     QList<bool> link;
@@ -132,7 +131,7 @@ void tst_MeterSession::runsAndTheLink()
     QCOMPARE(rig.session.bufferedBytes(), 0);
 
     // The next run in the same range continues it: stored, extremes kept.
-    FeedDevice again;
+    MemoryLine again;
     QVERIFY(rig.session.start(&again));
     again.feed(frame(1, 2000));
     rig.session.sample();

@@ -1,7 +1,6 @@
-#include "../support/feeddevice.h"
-
 #include "mainwindow/frontpanel.h"
 #include "mainwindow/tk52k_comm.h"
+#include "meter/memoryline.h"
 #include "meter/metersession.h"
 #include "meter/tkdatadas.h"
 #include "resources/resources.h"
@@ -79,7 +78,7 @@ private:
     }
 
     TK52K_Comm *win = nullptr;
-    FeedDevice line;
+    MemoryLine line;
 };
 
 void tst_Panel::initTestCase()

@@ -4,11 +4,12 @@
 
 #include <cstring>
 
-/// A serial line in memory: what feed() is given arrives as one read.
-class FeedDevice : public QIODevice
+/// A serial line in memory, for tests, benchmarks and replayed captures:
+/// what feed() is given arrives as one read.
+class MemoryLine : public QIODevice
 {
 public:
-    FeedDevice() { open(QIODevice::ReadOnly); }
+    MemoryLine() { open(QIODevice::ReadOnly); }
     void feed(const QByteArray &bytes)
     {
         m_data += bytes;
