@@ -15,8 +15,8 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <qwt_plot_curve.h>
 
@@ -24,8 +24,8 @@
 #include <ctime>
 
 namespace {
-constexpr int kRange = 3;          // a 4-digit range with a scale of ±800
-constexpr int kMaxRows = 50000;    // the reading table's cap
+constexpr int kRange = 3;       // a 4-digit range with a scale of ±800
+constexpr int kMaxRows = 50000; // the reading table's cap
 constexpr int kWarmUpTicks = 20;
 
 bool intOption(const QStringList &args, const QString &name, int *value)
@@ -75,7 +75,8 @@ void TickBench::fill(TK52K_Comm &w, int points)
     // would have left them.
     const QDateTime now = QDateTime::currentDateTime();
     LivePlot *plot = w.livePlot();
-    auto *model = qobject_cast<QStandardItemModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
+    auto *model =
+        qobject_cast<QStandardItemModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
     plot->restart(now.addSecs(-points), kRange, 0);
     QRandomGenerator rng(1);
     double v = 0;
@@ -144,10 +145,12 @@ int TickBench::run(int points, int ticks)
     }
     const int shown = int(w.livePlot()->curve()->dataSize());
 
-    QTextStream(stdout) << "{\"bench\":\"tick\",\"points\":" << points << ",\"median_us\":" << percentileUs(wall, 0.5)
-                        << ",\"p95_us\":" << percentileUs(wall, 0.95) << ",\"cpu_median_us\":" << percentileUs(cpu, 0.5)
-                        << ",\"cpu_p95_us\":" << percentileUs(cpu, 0.95) << ",\"curve_points_at_end\":" << shown
-                        << "}\n";
+    QTextStream(stdout) << "{\"bench\":\"tick\",\"points\":" << points
+                        << ",\"median_us\":" << percentileUs(wall, 0.5)
+                        << ",\"p95_us\":" << percentileUs(wall, 0.95)
+                        << ",\"cpu_median_us\":" << percentileUs(cpu, 0.5)
+                        << ",\"cpu_p95_us\":" << percentileUs(cpu, 0.95)
+                        << ",\"curve_points_at_end\":" << shown << "}\n";
     return 0;
 }
 

@@ -6,8 +6,7 @@
 #include "meter/meterreading.h"
 #include "ui_tk52k_comm.h"
 
-FrontPanel::FrontPanel(Ui::TK52KCommClass &form)
-    : ui(form)
+FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
 {
     // The designer numbered the segments pushButton, pushButton_2 … _61 from
     // the left, and the ticks _125 … _184 plus _186.

@@ -27,8 +27,7 @@ const char *const kClockFormat = "hh:mm:ss";
 constexpr int kMaxTableRows = 50000;
 } // namespace
 
-TK52K_Comm::TK52K_Comm(QWidget *parent)
-    : QMainWindow(parent)
+TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
     m_panel = std::make_unique<FrontPanel>(ui);
@@ -85,8 +84,9 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     dbStateLabel = new QLabel(database::stateText(false, 0), this);
     dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
     statusBar()->addWidget(dbStateLabel);
-    connect(db, &database::stateChanged, dbStateLabel,
-            [this](bool connected, int pending) { dbStateLabel->setText(database::stateText(connected, pending)); });
+    connect(db, &database::stateChanged, dbStateLabel, [this](bool connected, int pending) {
+        dbStateLabel->setText(database::stateText(connected, pending));
+    });
     db->openDatabase(sqlDb);
     // The store queues the reading and returns at once.
     connect(m_session, &MeterSession::readingToStore, this, [this] { db->insertRecord(currentReading); });
@@ -155,10 +155,10 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
 
 void TK52K_Comm::appendReadingRow(const QString &clock)
 {
-    QList<QStandardItem *> row{new QStandardItem(clock),
-                               new QStandardItem(recordedValueText(*currentReading) + QLatin1Char(' ')
-                                                 + currentReading->unitStr),
-                               new QStandardItem(currentReading->funcStr)};
+    QList<QStandardItem *> row{
+        new QStandardItem(clock),
+        new QStandardItem(recordedValueText(*currentReading) + QLatin1Char(' ') + currentReading->unitStr),
+        new QStandardItem(currentReading->funcStr)};
     for (QStandardItem *item : row)
         item->setTextAlignment(Qt::AlignCenter);
     model->appendRow(row);
@@ -239,8 +239,8 @@ void TK52K_Comm::showPortWarning()
 {
     // The first line is the one the user knows; the second says which port
     // and what the system had against it.
-    QMessageBox box(QMessageBox::Warning, tr("警告"), tr("请设置串口！") + QLatin1Char('\n') + m_session->lastError(),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Warning, tr("警告"),
+                    tr("请设置串口！") + QLatin1Char('\n') + m_session->lastError(), QMessageBox::Ok);
     box.button(QMessageBox::Ok)->setText(tr("确 定"));
     box.exec();
 }

@@ -6,9 +6,7 @@
 #include <QDateTime>
 #include <QSerialPort>
 
-MeterSession::MeterSession(QObject *parent)
-    : QObject(parent)
-    , m_serial(new QSerialPort(this))
+MeterSession::MeterSession(QObject *parent) : QObject(parent), m_serial(new QSerialPort(this))
 {
     qRegisterMetaType<MeterSession::EndReason>();
     // Named so that diagnostics and tests find them among the children.
@@ -23,8 +21,8 @@ MeterSession::MeterSession(QObject *parent)
     connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         // A pulled cable or a closed pty: the port repeats this until it is
         // closed, so the run ends now rather than when the watchdog notices.
-        if (m_running && m_device == m_serial
-            && (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)) {
+        if (m_running && m_device == m_serial &&
+            (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)) {
             const QString reason = m_serial->errorString();
             endRun(EndReason::DeviceLost);
             emit portError(m_portName, reason);

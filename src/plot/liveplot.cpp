@@ -8,9 +8,7 @@
 #include <qwt_plot.h>
 
 LivePlot::LivePlot(QwtPlot *plot, const QDateTime &origin)
-    : m_plot(plot)
-    , m_curve(setUpTrendPlot(plot, origin))
-    , m_origin(origin)
+    : m_plot(plot), m_curve(setUpTrendPlot(plot, origin)), m_origin(origin)
 {
     // Tens of thousands of points a run: the curve reads the point vectors
     // in place.

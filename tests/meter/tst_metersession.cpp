@@ -65,23 +65,28 @@ void tst_MeterSession::ticks_data()
     QTest::addColumn<QStringList>("taken");
     const QByteArray f1 = frame(2, 100), f2 = frame(2, 200), f3 = frame(2, 300), f4 = frame(2, 400);
     using L = QList<QByteArray>;
-    QTest::newRow("two frames in one tick, automatic") << true << false << L{f1 + f2} << QStringList{"*1.00", "2.00"};
-    QTest::newRow("fixed interval takes the newest") << false << false << L{f1 + f2 + f3} << QStringList{"*3.00"};
-    QTest::newRow("split anywhere, byte by byte") << true << true << L{f1.left(5), f1.mid(5) + f2.left(13), f2.mid(13) + f3}
-                                                << QStringList{"*1.00", "2.00", "3.00"};
-    QTest::newRow("newest of two and a half, fixed") << false << false << L{f2 + f3 + f4.left(7), f4.mid(7)}
-                                                     << QStringList{"*3.00", "4.00"};
-    QTest::newRow("silence between frames") << true << false << L{f1, {}, {}, f2} << QStringList{"*1.00", "2.00"};
+    QTest::newRow("two frames in one tick, automatic")
+        << true << false << L{f1 + f2} << QStringList{"*1.00", "2.00"};
+    QTest::newRow("fixed interval takes the newest")
+        << false << false << L{f1 + f2 + f3} << QStringList{"*3.00"};
+    QTest::newRow("split anywhere, byte by byte")
+        << true << true << L{f1.left(5), f1.mid(5) + f2.left(13), f2.mid(13) + f3}
+        << QStringList{"*1.00", "2.00", "3.00"};
+    QTest::newRow("newest of two and a half, fixed")
+        << false << false << L{f2 + f3 + f4.left(7), f4.mid(7)} << QStringList{"*3.00", "4.00"};
+    QTest::newRow("silence between frames")
+        << true << false << L{f1, {}, {}, f2} << QStringList{"*1.00", "2.00"};
     QTest::newRow("no line feed") << true << false << L{"0123456789abcdefghij", f2} << QStringList{"*2.00"};
-    QTest::newRow("line feed below 13") << true << false << L{frame(2, 999).right(6) + f2.left(8), f2.mid(8)}
-                                        << QStringList{"*2.00"};
-    QTest::newRow("noise between frames") << true << false << L{f1 + QByteArray("\x01\n \n?0:?\r\n", 10) + f2}
-                                          << QStringList{"*1.00", "2.00"};
-    QTest::newRow("range change") << true << false << L{f1, frame(3, 456) + frame(3, 457), frame(3, 458, true)}
+    QTest::newRow("line feed below 13")
+        << true << false << L{frame(2, 999).right(6) + f2.left(8), f2.mid(8)} << QStringList{"*2.00"};
+    QTest::newRow("noise between frames")
+        << true << false << L{f1 + QByteArray("\x01\n \n?0:?\r\n", 10) + f2} << QStringList{"*1.00", "2.00"};
+    QTest::newRow("range change") << true << false
+                                  << L{f1, frame(3, 456) + frame(3, 457), frame(3, 458, true)}
                                   << QStringList{"*1.00", "*45.6", "45.7", "-45.8"};
     // A line feed without its carriage return ends no frame of the meter's.
-    QTest::newRow("no carriage return") << true << false << L{f1 + withByte(frame(2, 150), 12, ' ') + f2}
-                                        << QStringList{"*1.00", "2.00"};
+    QTest::newRow("no carriage return")
+        << true << false << L{f1 + withByte(frame(2, 150), 12, ' ') + f2} << QStringList{"*1.00", "2.00"};
 }
 
 void tst_MeterSession::ticks()
