@@ -75,10 +75,13 @@ bool MeterSession::start()
         failStart(tr("未选择串口"));
         return false;
     }
-    // The open port of a run in progress keeps its name; opening it again
-    // fails below with the port's own complaint.
-    if (!m_serial->isOpen())
-        m_serial->setPortName(m_portName);
+    // A run in progress keeps the port it opened; the port chosen meanwhile
+    // is for the next run.
+    if (m_running) {
+        failStart(tr("串口已打开，采集进行中"));
+        return false;
+    }
+    m_serial->setPortName(m_portName);
     if (!m_serial->open(QIODevice::ReadWrite)) {
         QString reason = m_serial->errorString();
 #ifdef Q_OS_LINUX

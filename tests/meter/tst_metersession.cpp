@@ -125,7 +125,11 @@ void tst_MeterSession::runsAndTheLink()
     QSignalSpy started(&rig.session, &MeterSession::runStarted);
     QVERIFY(rig.session.start(&rig.line));
     QCOMPARE(started.count(), 1);
+    // A run in progress is not replaced by another start.
     QVERIFY(!rig.session.start(&rig.line));
+    rig.session.setPortName(QStringLiteral("/dev/tk52k-no-such-port"));
+    QVERIFY(!rig.session.start());
+    QVERIFY(rig.session.isRunning() && rig.ends.isEmpty());
     rig.line.feed(frame(1, 1000));
     rig.line.feed(frame(1, 3000));
     rig.session.sample();
