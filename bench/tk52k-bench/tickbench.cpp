@@ -1,30 +1,31 @@
-// tick: times the main window's same-range recording tick (frame cut-out,
-// decoding, panel, table row, hand-over to the record store, curve append,
-// replot, and the painting that follows) with a curve of N points.
+// tick: times the same-range recording tick of a run shown in the main window
+// (frame cut-out, decoding, panel, table row, hand-over to the record store,
+// curve append, replot, and the painting that follows) with a curve of N
+// points.
 #include "benchcommands.h"
 
 #include "mainwindow/tk52k_comm.h"
 #include "meter/frameencoder.h"
-#include "meter/tkdatadas.h"
-#include "plot/plotseriesdata.h"
+#include "meter/memoryline.h"
+#include "meter/metersession.h"
+#include "plot/liveplot.h"
 #include "resources/resources.h"
-#include "store/database.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QStandardItemModel>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QTimerEvent>
 #include <qwt_plot_curve.h>
 
 #include <algorithm>
 #include <ctime>
 
 namespace {
-constexpr int kRange = 3;          // a 4-digit range with a scale of ±800
-constexpr int kMaxRows = 50000;    // the reading table's cap
+constexpr int kRange = 3;       // a 4-digit range with a scale of ±800
+constexpr int kMaxRows = 50000; // the reading table's cap
 constexpr int kWarmUpTicks = 20;
 
 bool intOption(const QStringList &args, const QString &name, int *value)
@@ -52,7 +53,7 @@ qint64 percentileUs(QVector<qint64> ns, double q)
 }
 } // namespace
 
-// Friend of the main window: fills its table and curve and feeds it frames.
+// Fills the window's table and curve and feeds its session frames.
 class TickBench
 {
 public:
@@ -65,7 +66,7 @@ private:
         qint64 wallNs;
         qint64 cpuNs;
     };
-    static Timing tick(TK52K_Comm &w, int count);
+    static Timing tick(TK52K_Comm &w, MemoryLine &line, int count);
 };
 
 void TickBench::fill(TK52K_Comm &w, int points)
@@ -73,37 +74,36 @@ void TickBench::fill(TK52K_Comm &w, int points)
     // The run so far: one reading a second of the same range, as the tick
     // would have left them.
     const QDateTime now = QDateTime::currentDateTime();
-    w.currentReading->rangeIndex = kRange;
-    w.plotBase = now.addSecs(-points);
+    LivePlot *plot = w.livePlot();
+    auto *model =
+        qobject_cast<QStandardItemModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
+    plot->restart(now.addSecs(-points), kRange, 0);
     QRandomGenerator rng(1);
     double v = 0;
-    for (int i = 0; i < points; ++i) {
+    for (int i = 1; i < points; ++i) {
         v = qBound(-799.0, v + rng.bounded(41) - 20, 799.0);
-        w.xData.append(i);
-        w.yData.append(v);
+        plot->append(now.addSecs(i - points), v);
         QList<QStandardItem *> row{new QStandardItem(now.addSecs(i - points).toString("hh:mm:ss")),
                                    new QStandardItem(QString::number(v, 'f', 1) + " mV"),
                                    new QStandardItem("DCV")};
         for (QStandardItem *item : row)
             item->setTextAlignment(Qt::AlignCenter);
-        w.model->appendRow(row);
+        model->appendRow(row);
     }
-    w.giveCurveData();
-    w.replot();
+    plot->replot();
 }
 
-TickBench::Timing TickBench::tick(TK52K_Comm &w, int count)
+TickBench::Timing TickBench::tick(TK52K_Comm &w, MemoryLine &line, int count)
 {
     FrameContent content;
     content.rangeIndex = kRange;
     content.count = count;
-    w.rxBuffer.append(encodeMeterFrame(content));
+    line.feed(encodeMeterFrame(content));
 
     const qint64 cpuStart = threadCpuNs();
     QElapsedTimer clock;
     clock.start();
-    QTimerEvent event(w.sampleTimerId);
-    QCoreApplication::sendEvent(&w, &event);
+    w.session()->sample();
     // What the tick changed is painted on the next pass of the event loop.
     QCoreApplication::processEvents();
     return {clock.nsecsElapsed(), threadCpuNs() - cpuStart};
@@ -118,31 +118,39 @@ int TickBench::run(int points, int ticks)
     w.resize(1536, 864);
     w.show();
     QCoreApplication::processEvents();
-    // The bench drives the ticks itself.
-    w.killTimer(w.sampleTimerId);
-    w.running = true;
+    // The bench drives the ticks itself, on a line in memory.
+    w.setSamplingMode(false, 3600);
+    MemoryLine line;
+    w.session()->start(&line);
 
     // First frame: a new range, which starts table and curve.
-    tick(w, 100);
+    tick(w, line, 100);
     fill(w, std::max(1, std::min(points, kMaxRows - kWarmUpTicks - ticks) - 1));
+    // Filling may outlast the line's watchdog; bytes keep the run going.
+    line.feed(QByteArray());
     QCoreApplication::processEvents();
 
     QRandomGenerator rng(2);
     QVector<qint64> wall, cpu;
     for (int i = 0; i < kWarmUpTicks + ticks; ++i) {
-        const Timing t = tick(w, int(rng.bounded(8000)));
+        const Timing t = tick(w, line, int(rng.bounded(8000)));
         if (i >= kWarmUpTicks) {
             wall.append(t.wallNs);
             cpu.append(t.cpuNs);
         }
     }
-    const int shown = int(w.curve->dataSize());
-    w.db->shutdown(0);
+    if (!w.session()->isRunning()) {
+        QTextStream(stderr) << "tick: the run ended before the last tick\n";
+        return 1;
+    }
+    const int shown = int(w.livePlot()->curve()->dataSize());
 
-    QTextStream(stdout) << "{\"bench\":\"tick\",\"points\":" << points << ",\"median_us\":" << percentileUs(wall, 0.5)
-                        << ",\"p95_us\":" << percentileUs(wall, 0.95) << ",\"cpu_median_us\":" << percentileUs(cpu, 0.5)
-                        << ",\"cpu_p95_us\":" << percentileUs(cpu, 0.95) << ",\"curve_points_at_end\":" << shown
-                        << "}\n";
+    QTextStream(stdout) << "{\"bench\":\"tick\",\"points\":" << points
+                        << ",\"median_us\":" << percentileUs(wall, 0.5)
+                        << ",\"p95_us\":" << percentileUs(wall, 0.95)
+                        << ",\"cpu_median_us\":" << percentileUs(cpu, 0.5)
+                        << ",\"cpu_p95_us\":" << percentileUs(cpu, 0.95)
+                        << ",\"curve_points_at_end\":" << shown << "}\n";
     return 0;
 }
 

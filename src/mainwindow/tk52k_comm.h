@@ -6,26 +6,23 @@
 #include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
-#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSqlDatabase>
-#include <QVector>
 
-#include <array>
+#include <memory>
 
-struct DecodedFrame;
+struct MeterReading;
+class FrontPanel;
+class LivePlot;
+class MeterSession;
 class QLabel;
 class database;
-class maxdatabase;
-class QPushButton;
 class QStandardItemModel;
-class QTimer;
-class QwtPlotCurve;
-class PlotSeriesData;
 class TkDataDas;
 
 /// The main window: front panel, reading table, live plot, and the receiver
-/// of every menu and tool-bar command.
+/// of every menu and tool-bar command. The meter itself is the session's; the
+/// window shows what the session reports.
 class TK52K_Comm : public QMainWindow
 {
     Q_OBJECT
@@ -45,8 +42,12 @@ public:
     void choosePort(const QString &name);
 
     /// Sets the sampling mode (automatic: every frame, about every 60 ms;
-    /// otherwise every `seconds` seconds) and re-arms the sampling timer.
+    /// otherwise every `seconds` seconds).
     void setSamplingMode(bool automatic, uint seconds);
+
+    MeterSession *session() const { return m_session; }
+    FrontPanel *frontPanel() const { return m_panel.get(); }
+    LivePlot *livePlot() const { return m_plot.get(); }
 
 public slots:
     void doMenuExit();
@@ -61,95 +62,46 @@ public slots:
     void doToolExcel();
     void doToolPrint();
     void doCommSettingBtnEnter(QSerialPortInfo info);
+    /// Bytes from the meter: the link annunciator lights.
     void readyReadSlot();
     void doTimeSettingBtnEnter(bool autoflag, uint interval);
     void doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime);
+    /// The line fell silent or went away: the run is over.
     void doOverTimerSlot();
     /// The port dialog's choice as typed or picked; arrives just before
     /// doCommSettingBtnEnter and names the port when no QSerialPortInfo can.
     void doCommPortNameEnter(const QString &portName);
 
-private slots:
-    void doSerialErrorSlot(QSerialPort::SerialPortError error);
-
 protected:
+    /// The clock label's tick, at the sampling period while a run can take
+    /// readings.
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    void armSampleTimer();
-
-    // Live plot. The tick appends a point while the range continues and
-    // restarts the curve when it changes.
-    void setupPlot(const QDateTime &now);
-    /// Appends (seconds from plotBase to now, currentReading->value) and
-    /// gives the curve the points; the caller replots.
-    void appendPlotPoint(const QDateTime &now);
-    /// New origin at now, y scale of currentReading's range, the single
-    /// point (0, value); replots.
-    void restartPlot(const QDateTime &now);
-    /// Empties xData and yData without giving them to the curve, which keeps
-    /// showing its points until the next one arrives.
-    void clearPlotPoints();
-    void replot();
-    void giveCurveData();
-
-    friend class tst_LivePlot;
-    friend class TickBench;
-
-    // Front panel. The panel is a mimic of the meter's display built from
-    // widgets that are shown for a lit segment and hidden for a dark one.
-    void initPanel();
-    /// on: ticks and scale numbers shown, every segment and sign hidden
-    /// (ready for setBarLevel); off: the whole bar graph dark.
-    void showBarGraph(bool on);
-    /// Lights segments 0..level; a level above 60 lights all and the plus mark.
-    void setBarLevel(int level);
-    /// Annunciators, bar graph and minus sign from a valid frame.
-    void applyFramePanel(const DecodedFrame &f);
-    /// Digits, extremes, function and unit from currentReading, which the
-    /// tick has just replaced; `rangeChanged` restarts the extremes.
-    void updatePanel(bool rangeChanged);
-    /// The link annunciator: lit while bytes arrive.
-    void showLinkIndicator(bool on);
-
-    friend class tst_Panel;
-    friend class tst_TimeSetting;
-
-    void endRun();
+    void armClock();
+    void showReading(const MeterReading &reading, bool newRange);
+    void showRunStarted();
+    void showRunEnded();
+    void setRunActions(bool running);
     void showPortWarning();
     void appendReadingRow(const QString &clock);
-    /// Hands currentReading to the record store.
-    void storeReading();
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
     QSerialPortInfo portInfo;
-    QSerialPort serialPort;
-    QByteArray rxBuffer;
-    QByteArray frameBuffer;
-    bool autoflag = true;
-    unsigned int interval = 1;
-    bool running = false;
-    QTimer *linkTimer = nullptr;
-    QString chosenPortName;  ///< the port as chosen: a listed name or a device path
+    MeterSession *m_session = nullptr;
+    std::unique_ptr<FrontPanel> m_panel;
+    std::unique_ptr<LivePlot> m_plot;
     QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
     QDateTime historyStart;
     QDateTime historyStop;
     QStandardItemModel *model = nullptr;
-    std::array<QPushButton *, 61> barCells{};
-    std::array<QPushButton *, 61> barTicks{};
     QPointer<QWidget> aboutForm;
     QPointer<QWidget> hisSettingForm;
     QPointer<QWidget> commSettingForm;
     QPointer<QWidget> hisViewForm;
     QPointer<QWidget> timeSettingForm;
     TkDataDas *currentReading = nullptr;
-    maxdatabase *extremes = nullptr;
-    QwtPlotCurve *curve = nullptr;
-    PlotSeriesData *curveData = nullptr; // owned by curve
-    QVector<double> xData;
-    QVector<double> yData;
-    QDateTime plotBase;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
     QSqlDatabase sqlDb;

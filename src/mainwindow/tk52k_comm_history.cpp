@@ -1,6 +1,7 @@
 // The main window's history commands: the range dialog and the windows it opens.
 #include "tk52k_comm.h"
 
+#include "dialogs/tooldialog.h"
 #include "history/hissettingform.h"
 #include "history/hisviewform.h"
 #include "store/dbsettings.h"
@@ -11,13 +12,8 @@
 void TK52K_Comm::doMenuHis()
 {
     auto *form = new HisSettingForm(nullptr);
-    // A fresh dialog per request; the closed one goes with its close.
-    form->setAttribute(Qt::WA_DeleteOnClose);
     hisSettingForm = form;
-    form->setFixedSize(354, 188);
-    form->setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    form->setWindowModality(Qt::ApplicationModal);
-    form->show();
+    showToolDialog(form, QSize(354, 188));
     connect(form, SIGNAL(signalsBtnEnter(QDateTime, QDateTime)), this,
             SLOT(doHisSettingBtnEnter(QDateTime, QDateTime)));
 }
@@ -33,6 +29,8 @@ void TK52K_Comm::doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime)
         auto *view = new HisViewForm(nullptr);
         // Each window holds its own rows; they go when it is closed.
         view->setAttribute(Qt::WA_DeleteOnClose);
+        // Closing the main window ends the program, whatever history is open.
+        view->setAttribute(Qt::WA_QuitOnClose, false);
         hisViewForm = view;
         view->show();
         view->loadRange(DbSettings::fromEnvironment(), startTime, stopTime);

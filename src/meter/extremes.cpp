@@ -1,8 +1,8 @@
 #include "extremes.h"
 
 #include "meter/framedecoder.h"
-#include "meter/tkdatadas.h"
-#include "store/maxdatabase.h"
+#include "meter/meterreading.h"
+#include "meter/maxdatabase.h"
 
 #include <QtGlobal>
 
@@ -14,7 +14,7 @@ QString fixedText(double value, int decimals)
     return QString::number(value, 'f', decimals);
 }
 
-void restart(maxdatabase &m, const TkDataDas &r)
+void restart(maxdatabase &m, const MeterReading &r)
 {
     m.maxUnitText = r.unitStr;
     m.minUnitText = r.unitStr;
@@ -35,7 +35,7 @@ void restart(maxdatabase &m, const TkDataDas &r)
     m.minState = ExtremeNumber;
 }
 
-void continueRange(maxdatabase &m, const TkDataDas &r)
+void continueRange(maxdatabase &m, const MeterReading &r)
 {
     if (r.overload) {
         if (r.negative) {
@@ -67,7 +67,7 @@ void continueRange(maxdatabase &m, const TkDataDas &r)
 
 } // namespace
 
-void updateExtremes(maxdatabase &extremes, const TkDataDas &reading, bool rangeChanged)
+void updateExtremes(maxdatabase &extremes, const MeterReading &reading, bool rangeChanged)
 {
     if (rangeChanged)
         restart(extremes, reading);
@@ -85,7 +85,7 @@ QString minFieldText(const maxdatabase &extremes)
     return extremes.minValueText + extremes.minUnitText;
 }
 
-QString panelValueText(const TkDataDas &reading)
+QString panelValueText(const MeterReading &reading)
 {
     if (reading.overload)
         return overloadText(reading.decimals);

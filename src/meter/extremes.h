@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class TkDataDas;
+struct MeterReading;
 class maxdatabase;
 
 /// States of an extreme in `maxdatabase`.
@@ -19,7 +19,7 @@ enum ExtremeState { ExtremeNumber = 0, ExtremePositiveOverload = 1, ExtremeNegat
 /// it is strictly smaller or the minimum is a positive overload. So a positive
 /// overload as maximum, or a negative one as minimum, stays until the range
 /// changes. Unit texts follow whatever replaced the extreme.
-void updateExtremes(maxdatabase &extremes, const TkDataDas &reading, bool rangeChanged);
+void updateExtremes(maxdatabase &extremes, const MeterReading &reading, bool rangeChanged);
 
 /// The text of the maximum field: value text directly followed by its unit.
 QString maxFieldText(const maxdatabase &extremes);
@@ -30,4 +30,4 @@ QString minFieldText(const maxdatabase &extremes);
 /// What the big digits show for a reading: the overload pattern for its
 /// decimals, otherwise the magnitude with exactly its decimals (the panel
 /// shows the sign apart from the digits).
-QString panelValueText(const TkDataDas &reading);
+QString panelValueText(const MeterReading &reading);

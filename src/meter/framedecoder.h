@@ -4,7 +4,7 @@
 #include <QString>
 
 class QDateTime;
-class TkDataDas;
+struct MeterReading;
 
 /// Size of one meter frame on the wire, line feed included.
 constexpr int kFrameSize = 14;
@@ -63,21 +63,24 @@ struct DecodedFrame
 
 /// Decodes one 14-byte frame. Pure: no clock, no locale, no side effects.
 ///
-/// A frame is valid only when it holds at least 14 bytes, byte 5 is a space
-/// and bytes 1–4 are four ASCII digits or the overload pattern "?0:?";
-/// anything else (line noise, a short array) gives `valid == false` and every
-/// other field at its default. Bytes 12 and 13 and any bytes past them are
-/// not examined. For a valid frame every field is set, `panel` included
+/// A frame is valid only when it holds at least 14 bytes, byte 5 is a space,
+/// byte 12 a carriage return, bytes 1–4 four ASCII digits or the overload
+/// pattern "?0:?", the decimals are ones the decoded range shows and the
+/// count is not above the range's overload count (ten times that for a
+/// temperature with one decimal); anything else (line noise, a short array,
+/// a damaged frame) gives `valid == false` and every other field at its
+/// default. Byte 13 and any bytes past it are not examined. For a valid frame every field is set, `panel` included
 /// (`barNegative` and `barLevel` are copied from byte 11 whether or not the
 /// bar graph is on; the panel applies them only when `barOn` is set).
 DecodedFrame decodeMeterFrame(const QByteArray &frame);
 
 /// The validity test of decodeMeterFrame() on the first 14 bytes at `frame`:
-/// byte 5 a space, bytes 1–4 four ASCII digits or the overload pattern.
+/// byte 5 a space, byte 12 a carriage return, bytes 1–4 four ASCII digits or
+/// the overload pattern.
 bool hasFrameShape(const char *frame);
 
 /// Copies the decoded fields into a reading and stamps it with `time`.
-void fillReading(const DecodedFrame &frame, const QDateTime &time, TkDataDas &reading);
+void fillReading(const DecodedFrame &frame, const QDateTime &time, MeterReading &reading);
 
 /// The meter's overload pattern for a number of decimals 0–3: " OL ", " OL. ",
 /// " O.L ", " .OL "; other counts are treated as 0 decimals.
@@ -88,4 +91,4 @@ QString signedOverloadText(bool negative, int decimals);
 
 /// The value text a reading is recorded and tabulated with: the signed
 /// overload pattern for an overload, otherwise `valueStr`.
-QString recordedValueText(const TkDataDas &reading);
+QString recordedValueText(const MeterReading &reading);

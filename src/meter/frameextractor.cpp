@@ -42,6 +42,27 @@ FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame)
     return FrameCut::Frame;
 }
 
+FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames)
+{
+    if (rx.size() < kFrameSize)
+        return FrameCut::None;
+    const int newest = newestFrameEnd(rx);
+    if (newest < 0) {
+        rx.remove(0, rx.size() - kFrameBody);
+        return FrameCut::Dropped;
+    }
+    const char *data = rx.constData();
+    int consumed = 0; // bytes before this index belong to a frame already taken
+    for (int p = rx.indexOf(kLineFeed, kFrameBody); p >= 0 && p <= newest; p = rx.indexOf(kLineFeed, p + 1)) {
+        if (p - kFrameBody >= consumed && frameEndsAt(data, p)) {
+            frames.append(rx.mid(p - kFrameBody, kFrameSize));
+            consumed = p + 1;
+        }
+    }
+    rx.remove(0, newest + 1);
+    return FrameCut::Frame;
+}
+
 bool boundRxBuffer(QByteArray &rx, int limit)
 {
     if (rx.size() <= limit)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QVector>
 
 /// Receive buffers larger than this are trimmed by boundRxBuffer(). At 2400
 /// baud it is about 17 seconds of line traffic.
@@ -34,6 +35,15 @@ enum class FrameCut {
 ///   returns FrameCut::Dropped;
 /// - fewer than 14 bytes: nothing changes, returns FrameCut::None.
 FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame);
+
+/// Cuts every complete frame out of the receive buffer, oldest first, for a
+/// tick that is to miss none of them.
+///
+/// Frame ends are found as by takeNewestFrame(), and frames never overlap.
+/// When there is one, the frames are appended to `frames`, bytes 0 through
+/// the newest frame end are removed and FrameCut::Frame is returned; the
+/// other cases behave exactly as takeNewestFrame() does.
+FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames);
 
 /// Keeps a receive buffer from growing without bound while ticks are far
 /// apart or on a line that never closes a frame.

@@ -4,3 +4,9 @@ TkDataDas::TkDataDas(QObject *parent)
     : QObject(parent)
 {
 }
+
+TkDataDas::TkDataDas(const MeterReading &reading, QObject *parent)
+    : QObject(parent)
+    , MeterReading(reading)
+{
+}

@@ -5,6 +5,8 @@
 #include "dialogs/commsettingform.h"
 #include "mainwindow/tk52k_comm.h"
 #include "meter/frameencoder.h"
+#include "meter/memoryline.h"
+#include "meter/metersession.h"
 #include "meter/tkdatadas.h"
 #include "resources/resources.h"
 
@@ -31,11 +33,12 @@ QByteArray frame(int range, int count, bool negative = false, bool overload = fa
     return encodeMeterFrame(FrameContent{range, -1, count, negative, overload, {}});
 }
 
-/// The main window with a pseudo-terminal standing in for the meter.
+/// The main window with a line in memory, or a pseudo-terminal, standing in
+/// for the meter.
 struct Rig
 {
     TK52K_Comm w;
-    PtyPeer pty;
+    MemoryLine line;
 
     QAction *act(const char *name) { return w.findChild<QAction *>(QLatin1String(name)); }
     QString status() { return w.findChild<QLabel *>(QStringLiteral("statusLabel"))->text(); }
@@ -50,16 +53,21 @@ struct Rig
             v << cell(row, 1);
         return v;
     }
-    bool start(const QString &device = QString())
+    /// A run on the in-memory line.
+    bool start() { return w.session()->start(&line) && status() == kConnected; }
+    /// A run on a device, started from the tool bar.
+    bool start(const QString &device)
     {
-        w.choosePort(device.isEmpty() ? pty.path() : device);
+        w.choosePort(device);
         act("actionStart")->trigger();
         return port()->isOpen() && status() == kConnected;
     }
-    /// Sends bytes and waits for the table to hold `expectedRows` rows.
+    /// Bytes arrive and a tick passes; true when the table then holds `expectedRows` rows.
     bool send(const QByteArray &bytes, int expectedRows)
     {
-        return pty.write(bytes) && QTest::qWaitFor([&] { return rows() == expectedRows; }, kWait);
+        line.feed(bytes);
+        w.session()->sample();
+        return rows() == expectedRows;
     }
 };
 
@@ -84,14 +92,13 @@ private slots:
     void stateTable();
     void startWithoutUsablePort_data();
     void startWithoutUsablePort();
-    void framing_data();
-    void framing();
     void rowTexts_data();
     void rowTexts();
     void rangeChangeRestartsTheTableAndIsNotStored();
     void tableIsEmptiedPast50000Rows();
     void virtualMeterEndToEndAndVanishing();
     void portDialog();
+    void closingTheWindowEndsTheProgram();
 
 private:
     QTemporaryDir m_dir;
@@ -110,6 +117,7 @@ void TestAcquisition::initTestCase()
     m_db = std::make_unique<ScratchDatabase>(QStringLiteral("acquisition"));
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
     QVERIFY(PtyPeer().isValid());
+    QSettings().remove(CommSettingForm::settingsKey());
     qRegisterMetaType<QSerialPort::SerialPortError>();
     qRegisterMetaType<QSerialPortInfo>();
 }
@@ -136,16 +144,15 @@ void TestAcquisition::stateTable()
     QFETCH(bool, running);
     QFETCH(bool, exportsEnabled);
     Rig rig;
-    PtyPeer other;
     for (const QString &step : steps) {
         if (step == "start")
             QVERIFY(rig.start());
         else if (step == "stop")
             rig.act("actionStop")->trigger();
         else if (step == "choose")
-            rig.w.choosePort(other.path());
+            rig.w.choosePort(QStringLiteral("/dev/tk52k-other"));
         else if (step == "vanish")
-            rig.pty.close();
+            rig.line.close();
         if (step == "silence" || step == "vanish")
             QTRY_COMPARE_WITH_TIMEOUT(rig.status(), kNotConnected, kWait);
     }
@@ -154,7 +161,7 @@ void TestAcquisition::stateTable()
     for (const char *exporter : {"actionTxt", "actionExcel", "actionPrint"})
         QVERIFY2(rig.act(exporter)->isEnabled() == exportsEnabled, exporter);
     QCOMPARE(rig.status(), running ? kConnected : kNotConnected);
-    QCOMPARE(rig.port()->isOpen(), running);
+    QCOMPARE(rig.w.session()->isRunning(), running);
     // Once a run has ended, the watchdog has nothing left to watch.
     QCOMPARE(rig.w.findChild<QTimer *>(QStringLiteral("linkTimer"))->isActive(), running);
 }
@@ -162,14 +169,17 @@ void TestAcquisition::stateTable()
 void TestAcquisition::startWithoutUsablePort_data()
 {
     QTest::addColumn<QString>("portName");
-    QTest::newRow("no port chosen") << QString();
-    QTest::newRow("device missing") << QStringLiteral("/dev/tk52k-no-such-port");
-    QTest::newRow("port in use") << QStringLiteral("busy");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no port chosen") << QString() << QStringLiteral("未选择串口");
+    QTest::newRow("device missing") << QStringLiteral("/dev/tk52k-no-such-port")
+                                    << QStringLiteral("/dev/tk52k-no-such-port: No such file or directory");
+    QTest::newRow("port in use") << QStringLiteral("busy") << QString();
 }
 
 void TestAcquisition::startWithoutUsablePort()
 {
     QFETCH(QString, portName);
+    QFETCH(QString, reason);
     // A previous run leaves a reading in the table.
     Rig rig;
     QVERIFY(rig.start());
@@ -180,6 +190,7 @@ void TestAcquisition::startWithoutUsablePort()
     if (portName == QLatin1String("busy")) {
         QVERIFY(holder.open(QIODevice::ReadWrite));
         portName = busyPty.path();
+        reason = portName + ": ";
     }
     rig.w.choosePort(portName);
     ModalDriver driver;
@@ -187,48 +198,17 @@ void TestAcquisition::startWithoutUsablePort()
     rig.act("actionStart")->trigger();
     QCOMPARE(driver.boxes.size(), 1);
     QCOMPARE(driver.boxes[0].title, QStringLiteral("警告"));
-    QCOMPARE(driver.boxes[0].text, QStringLiteral("请设置串口！"));
+    // The line the user knows, then which port and what the system said.
+    const QStringList lines = driver.boxes[0].text.split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("请设置串口！"));
+    QVERIFY2(reason.endsWith(": ") ? lines[1].startsWith(reason) && lines[1].size() > reason.size() : lines[1] == reason,
+             qPrintable(lines[1]));
     QCOMPARE(driver.boxes[0].icon, QMessageBox::Warning);
     // The previous run's table is still there to export.
     QCOMPARE(rig.values(), QStringList{"1.00 V"});
     QVERIFY(rig.act("actionStart")->isEnabled() && rig.act("actionTxt")->isEnabled());
     QCOMPARE(rig.status(), kNotConnected);
-}
-
-// After a first reading, `first` arrives and makes `rowsAfterFirst` rows,
-// then `second` completes the table to `values`. Only a frame cut out at a
-// tick is recorded: bytes without a line feed, or a line feed too early for
-// a whole frame, must not record the previous frame again.
-void TestAcquisition::framing_data()
-{
-    QTest::addColumn<QByteArray>("first");
-    QTest::addColumn<int>("rowsAfterFirst");
-    QTest::addColumn<QByteArray>("second");
-    QTest::addColumn<QStringList>("values");
-    const QByteArray f2 = frame(2, 200);
-    const QByteArray f4 = frame(2, 400);
-    QTest::newRow("newest of two and a half") << frame(2, 200) + frame(2, 300) + f4.left(7) << 2 << f4.mid(7)
-                                              << QStringList{"1.00 V", "3.00 V", "4.00 V"};
-    QTest::newRow("no line feed") << QByteArray("0123456789abcdefghij") << 1 << f2
-                                  << QStringList{"1.00 V", "2.00 V"};
-    QTest::newRow("line feed below 13") << frame(2, 999).right(6) + f2.left(8) << 1 << f2.mid(8)
-                                        << QStringList{"1.00 V", "2.00 V"};
-}
-
-void TestAcquisition::framing()
-{
-    QFETCH(QByteArray, first);
-    QFETCH(int, rowsAfterFirst);
-    QFETCH(QByteArray, second);
-    QFETCH(QStringList, values);
-    Rig rig;
-    QVERIFY(rig.start());
-    QVERIFY(rig.send(frame(2, 100), 1));
-    QVERIFY(rig.send(first, rowsAfterFirst));
-    QTest::qWait(500); // several ticks pass over what is left
-    QCOMPARE(rig.rows(), rowsAfterFirst);
-    QVERIFY(rig.send(second, values.size()));
-    QCOMPARE(rig.values(), values);
 }
 
 void TestAcquisition::rowTexts_data()
@@ -335,10 +315,11 @@ void TestAcquisition::virtualMeterEndToEndAndVanishing()
 }
 
 // A cancelled dialog sends nothing; a typed path is taken, reaches the next
-// start and is remembered.
+// start and is remembered: the next program run starts on it as if chosen.
 void TestAcquisition::portDialog()
 {
     Rig rig;
+    PtyPeer pty;
     for (const char *button : {"pushButton_2", "pushButton"}) {
         rig.act("actionSettingComm")->trigger();
         CommSettingForm *form = openPortDialog();
@@ -347,20 +328,54 @@ void TestAcquisition::portDialog()
         QSignalSpy infos(form, &CommSettingForm::signalsBtnEnter);
         auto *combo = form->findChild<QComboBox *>(QStringLiteral("comboBox"));
         combo->lineEdit()->clear();
-        QTest::keyClicks(combo->lineEdit(), rig.pty.path());
+        QTest::keyClicks(combo->lineEdit(), pty.path());
         QTest::mouseClick(form->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
         QVERIFY(!openPortDialog());
         QCOMPARE(names.count() + infos.count(), qstrcmp(button, "pushButton") ? 0 : 2);
     }
     rig.act("actionStart")->trigger();
     QCOMPARE(rig.status(), kConnected);
-    QVERIFY(rig.send(frame(2, 100), 1));
+    QVERIFY(pty.write(frame(2, 100)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.rows(), 1, kWait);
     // The next dialog, and one of the next program run, show the port.
     rig.act("actionSettingComm")->trigger();
-    QCOMPARE(openPortDialog()->findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), rig.pty.path());
+    QCOMPARE(openPortDialog()->findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), pty.path());
     openPortDialog()->close();
     CommSettingForm later;
-    QCOMPARE(later.findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), rig.pty.path());
+    QCOMPARE(later.findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), pty.path());
+    rig.act("actionStop")->trigger();
+    TK52K_Comm restarted;
+    QCOMPARE(restarted.session()->portName(), pty.path());
+    restarted.doToolStart();
+    QVERIFY(restarted.session()->isRunning());
+}
+
+// A history window left open must not keep a program without its main
+// window running unseen.
+void TestAcquisition::closingTheWindowEndsTheProgram()
+{
+    TK52K_Comm w;
+    w.show();
+    const QDateTime now = QDateTime::currentDateTime();
+    w.doHisSettingBtnEnter(now.addSecs(-60), now);
+    QWidget *history = nullptr;
+    for (QWidget *t : QApplication::topLevelWidgets())
+        if (t != &w && t->isVisible() && t->inherits("HisViewForm"))
+            history = t;
+    QVERIFY(history);
+    // The application quits when no window that counts for quitting is left
+    // visible (a test never runs its event loop, so it cannot quit itself).
+    const auto windowsKeepingItAlive = [] {
+        QStringList names;
+        for (QWidget *t : QApplication::topLevelWidgets())
+            if (t->isVisible() && t->testAttribute(Qt::WA_QuitOnClose))
+                names << QString::fromLatin1(t->metaObject()->className());
+        return names;
+    };
+    QCOMPARE(windowsKeepingItAlive(), QStringList{"TK52K_Comm"});
+    w.close();
+    QCOMPARE(windowsKeepingItAlive(), QStringList());
+    history->close();
 }
 
 QTEST_MAIN(TestAcquisition)

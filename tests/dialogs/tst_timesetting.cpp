@@ -2,12 +2,14 @@
 
 #include "dialogs/timesettingform.h"
 #include "mainwindow/tk52k_comm.h"
+#include "meter/metersession.h"
 #include "resources/resources.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QtTest>
 
@@ -17,7 +19,16 @@ QCheckBox *checkBox(QWidget *f) { return f->findChild<QCheckBox *>(QStringLitera
 QLineEdit *field(QWidget *f) { return f->findChild<QLineEdit *>(QStringLiteral("lineEdit")); }
 QPushButton *okButton(QWidget *f) { return f->findChild<QPushButton *>(QStringLiteral("pushButton")); }
 
-// The periods of the window's own object timers: the sampling timer.
+// The interval dialog the window has open.
+QWidget *openDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<TimeSettingForm *>(w) && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+// The periods of the window's own object timers: the clock at the sampling period.
 QList<int> timerPeriods(QObject &o)
 {
     QList<int> periods;
@@ -28,7 +39,6 @@ QList<int> timerPeriods(QObject &o)
 
 } // namespace
 
-// Friend of the main window: reads the sampling settings it keeps.
 class tst_TimeSetting : public QObject
 {
     Q_OBJECT
@@ -130,26 +140,28 @@ void tst_TimeSetting::windowTakesTheChoice()
     TK52K_Comm w;
     QCOMPARE(timerPeriods(w), QList<int>{60});
     w.doMenuTime();
-    QWidget *form = w.timeSettingForm;
+    QPointer<QWidget> form = openDialog();
     QVERIFY(checkBox(form)->isChecked()); // the window starts in automatic mode
     checkBox(form)->click();              // to fixed: shows 1, the start-up interval
     QCOMPARE(field(form)->text(), QStringLiteral("1"));
     field(form)->setText(QStringLiteral("5"));
     QTest::mouseClick(okButton(form), Qt::LeftButton);
-    QVERIFY(!form->isVisible());
+    // A confirmed dialog is gone, not merely hidden.
+    QTRY_VERIFY(!form);
     QCOMPARE(timerPeriods(w), QList<int>{5000});
+    QCOMPARE(w.session()->samplePeriodMs(), 5000);
 
     // Back to automatic: the fixed interval is kept for the next dialog.
     w.doMenuTime();
-    form = w.timeSettingForm;
+    form = openDialog();
     QCOMPARE(field(form)->text(), QStringLiteral("5"));
     checkBox(form)->click();
     QTest::mouseClick(okButton(form), Qt::LeftButton);
-    QCOMPARE(w.autoflag, true);
+    QVERIFY(w.session()->isAutomatic());
     QCOMPARE(timerPeriods(w), QList<int>{60});
     w.doMenuTime();
-    checkBox(w.timeSettingForm)->click();
-    QCOMPARE(field(w.timeSettingForm)->text(), QStringLiteral("5"));
+    checkBox(openDialog())->click();
+    QCOMPARE(field(openDialog())->text(), QStringLiteral("5"));
 }
 
 QTEST_MAIN(tst_TimeSetting)

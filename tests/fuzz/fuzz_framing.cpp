@@ -36,7 +36,8 @@ void checkDecoder(const QByteArray &bytes)
     }
     const bool digits = isDigit(bytes[1]) && isDigit(bytes[2]) && isDigit(bytes[3]) && isDigit(bytes[4]);
     const bool overload = bytes.mid(1, 4) == "?0:?";
-    require(d.valid == (bytes[5] == ' ' && (digits || overload)), "validity rule");
+    // A well-shaped frame can still name a range it cannot come from.
+    require(!d.valid || (bytes[5] == ' ' && bytes[12] == '\r' && (digits || overload)), "validity rule");
     if (!d.valid) {
         require(d.valueStr.isEmpty() && !d.panel.autoRange && d.panel.barLevel == 0, "invalid frame leaks fields");
         return;
@@ -60,7 +61,7 @@ void checkDecoder(const QByteArray &bytes)
 bool shaped(const QByteArray &w)
 {
     const bool digits = isDigit(w[1]) && isDigit(w[2]) && isDigit(w[3]) && isDigit(w[4]);
-    return w[5] == ' ' && (digits || w.mid(1, 4) == "?0:?");
+    return w[5] == ' ' && w[12] == '\r' && (digits || w.mid(1, 4) == "?0:?");
 }
 
 // The stream cut written the plain way, to compare the splitter with.

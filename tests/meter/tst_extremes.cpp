@@ -1,6 +1,6 @@
 #include "meter/extremes.h"
 #include "meter/tkdatadas.h"
-#include "store/maxdatabase.h"
+#include "meter/maxdatabase.h"
 
 #include <QtTest>
 

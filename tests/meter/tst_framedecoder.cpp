@@ -123,19 +123,20 @@ void TestFrameDecoder::everyRange()
     const double scale = std::pow(10.0, row.decimals);
 
     const DecodedFrame d =
-        decodeMeterFrame(makeFrame('+', "1234", codeFor(row.decimals), row.b7, row.b8, row.b9, row.b10));
+        decodeMeterFrame(makeFrame('+', "0789", codeFor(row.decimals), row.b7, row.b8, row.b9, row.b10));
     QVERIFY(d.valid && !d.overload);
     QCOMPARE(d.funcIndex, row.func);
     QCOMPARE(d.funcStr, QString::fromLatin1(kFunctions[row.func]));
     QCOMPARE(d.subRange, subRange);
     QCOMPARE(d.rangeIndex, range);
     QCOMPARE(d.unitStr, QString::fromUtf8(row.unit));
-    QCOMPARE(d.value, 1234 / scale);
-    QCOMPARE(d.valueStr, QString::number(1234 / scale, 'f', row.decimals));
+    QCOMPARE(d.value, 789 / scale);
+    QCOMPARE(d.valueStr, QString::number(789 / scale, 'f', row.decimals));
     QCOMPARE(meterRangeIndex(row.func, subRange), range);
 
-    // Decimals the meter never sends with these bits give the function's
-    // first range with the same unit bit.
+    // Decimals the meter never sends with these bits fall to the function's
+    // first range with the same unit bit, which takes them only when it shows
+    // any decimals; otherwise the frame is damaged.
     for (int dec = 0; dec < 4; ++dec) {
         int named = -1, first = -1;
         for (int r = kRangeCount - 1; r >= 0; --r) {
@@ -146,7 +147,11 @@ void TestFrameDecoder::everyRange()
                 named = r;
         }
         const QByteArray f = makeFrame('+', "0042", codeFor(dec), row.b7, row.b8, row.b9, row.b10);
-        QCOMPARE(decodeMeterFrame(f).rangeIndex, named >= 0 ? named : first);
+        const DecodedFrame g = decodeMeterFrame(f);
+        const bool anyDecimals = QList<int>{0, 21, 27, 28, 41, 42, 43, 44}.contains(first) || kRows[first].decimals == dec;
+        QCOMPARE(g.valid, named >= 0 || anyDecimals);
+        if (g.valid)
+            QCOMPARE(g.rangeIndex, named >= 0 ? named : first);
     }
 
     const DecodedFrame o =
@@ -187,8 +192,8 @@ void TestFrameDecoder::selectionOrder_data()
     row("DC before AC", DC | AC, 0, 0, VOLT, 0, 4);
     row("AC before diode", AC, 0, DIODE, VOLT, 3, 5);
     row("milli ignored on ACV", AC, 0, MILLI, VOLT, 2, 6);
-    row("A without DC or AC uses the DCV row", 0, 0, 0, AMP, 3, 4);
-    row("micro before milli", DC, 0, MICRO | MILLI, AMP, 2, 9);
+    row("A without DC or AC uses the DCV row", 0, 0, MILLI, AMP, 1, 3);
+    row("micro before milli", DC, 0, MICRO | MILLI, AMP, 1, 9);
     row("A before ohm", DC, 0, 0, AMP | OHM, 2, 14);
     row("beep before kilo", 0, 0, BEEP | KILO, OHM, 3, 28);
     row("kilo before mega", 0, 0, KILO | MEGA, OHM, 2, 23);
@@ -197,7 +202,7 @@ void TestFrameDecoder::selectionOrder_data()
     row("Hz before percent", 0, 0, PERCENT, HZ, 2, 35);
     row("V before percent", DC, 0, PERCENT, VOLT, 1, 3);
     row("percent before F", 0, 0, PERCENT, FARAD, 2, 41);
-    row("nano before micro", 0, NANO, MICRO, FARAD, 3, 29);
+    row("nano before micro", 0, NANO, MICRO, FARAD, 2, 29);
     row("F before Celsius", 0, NANO, 0, FARAD | CELSIUS, 1, 30);
     row("Celsius before Fahrenheit", 0, 0, 0, CELSIUS | FAHRENHEIT, 1, 42);
     row("Fahrenheit before hFE", 0, 0, 0, FAHRENHEIT | HFE, 1, 43);
@@ -234,8 +239,8 @@ void TestFrameDecoder::values_data()
     row("any other sign byte is positive", char(0xad), "0100", '4', DC, VOLT, 3, 10.0, "10.0");
     // Unknown decimal-point codes mean no decimals.
     for (char code : {'3', char(0xb1)})
-        row(qPrintable(QStringLiteral("code 0x%1").arg(quint8(code), 2, 16)), '+', "1234", code, DC, VOLT, 4, 1234.0,
-            "1234");
+        row(qPrintable(QStringLiteral("code 0x%1").arg(quint8(code), 2, 16)), '+', "1000", code, DC, VOLT, 4, 1000.0,
+            "1000");
 }
 
 void TestFrameDecoder::values()
@@ -262,6 +267,12 @@ void TestFrameDecoder::invalid_data()
         QTest::addRow("byte %d 0x%02x", c.first, quint8(c.second)) << f;
     }
     QTest::newRow("overload pattern broken") << makeFrame('+', "?0:0", '1', DC, 0, 0, VOLT);
+    QByteArray noReturn = good;
+    noReturn[12] = ' ';
+    QTest::newRow("no carriage return before the line feed") << noReturn;
+    QTest::newRow("decimals the range never shows") << makeFrame('+', "0150", '2', DC, 0, MICRO, AMP);
+    QTest::newRow("count beyond the overload count") << makeFrame('+', "9043", '4', DC, 0, MILLI, VOLT);
+    QTest::newRow("count beyond the 1200 of the 1000 V range") << makeFrame('+', "1201", '0', DC, 0, 0, VOLT);
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("13 bytes") << good.left(13);
 }

@@ -6,10 +6,10 @@ Q_DECLARE_METATYPE(FrameCut)
 
 namespace {
 
-// A well-formed frame, told apart by `tag` in its sign and spare bytes.
+// A well-formed frame, told apart by `tag` in its sign byte.
 QByteArray frameOf(char tag)
 {
-    return QByteArray(1, tag) + "1234 2" + QByteArray(5, '\0') + tag + '\n';
+    return QByteArray(1, tag) + "1234 2" + QByteArray(5, '\0') + "\r\n";
 }
 
 // The same with a line feed's value in a status or bar-graph byte.

@@ -1,10 +1,15 @@
+#include "mainwindow/frontpanel.h"
 #include "mainwindow/tk52k_comm.h"
+#include "meter/memoryline.h"
+#include "meter/metersession.h"
 #include "meter/tkdatadas.h"
 #include "resources/resources.h"
 
 #include <QtTest>
 
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include <algorithm>
@@ -53,20 +58,27 @@ private slots:
 
 private:
     // What the panel of a window that is never shown displays.
-    bool lit(QWidget *w) const { return w->isVisibleTo(win->ui.groupBox); }
-    bool lit(const char *name) const { return lit(win->ui.groupBox->findChild<QWidget *>(QLatin1String(name))); }
-    int litCells() const { return int(std::count_if(win->barCells.begin(), win->barCells.end(), [this](QWidget *c) { return lit(c); })); }
+    bool lit(QWidget *w) const { return w->isVisibleTo(ui("groupBox")); }
+    bool lit(const char *name) const { return lit(ui("groupBox")->findChild<QWidget *>(QLatin1String(name))); }
+    int litCells() const { return int(std::count_if(win->frontPanel()->barCells().begin(), win->frontPanel()->barCells().end(), [this](QWidget *c) { return lit(c); })); }
     // Decodes a frame the way the tick does; the reading is not needed here.
     bool feed(const QByteArray &frame) { return std::unique_ptr<TkDataDas>(win->decodeFrame(frame)) != nullptr; }
-    // One tick's panel work: the frame's reading replaces the current one.
-    void show(const QByteArray &frame, bool rangeChanged)
+    // One tick of a run on a line that has just delivered `frame`.
+    void show(const QByteArray &frame)
     {
-        delete win->currentReading;
-        win->currentReading = win->decodeFrame(frame);
-        win->updatePanel(rangeChanged);
+        if (!win->session()->isRunning())
+            QVERIFY(win->session()->start(&line));
+        line.feed(frame);
+        win->session()->sample();
+    }
+    template <class T = QWidget>
+    T *ui(const char *name) const
+    {
+        return win->findChild<T *>(QLatin1String(name));
     }
 
     TK52K_Comm *win = nullptr;
+    MemoryLine line;
 };
 
 void tst_Panel::initTestCase()
@@ -80,14 +92,14 @@ void tst_Panel::startsAllLit()
     QCOMPARE(litCells(), 61);
     for (const char *n : kAnnunciators)
         QVERIFY2(lit(n), n);
-    QVERIFY(lit(win->ui.CommLabel) && lit(win->barTicks[0]) && lit(win->ui.label_4));
+    QVERIFY(lit(ui("CommLabel")) && lit(win->frontPanel()->barTicks()[0]) && lit(ui("label_4")));
     // The bar signs only light from a frame.
-    QVERIFY(!lit(win->ui.pushButton_62) && !lit(win->ui.pushButton_63) && !lit(win->ui.pushButton_64));
-    QCOMPARE(win->ui.label_8->text(), QStringLiteral("8.000"));
-    QVERIFY(win->ui.maxLineEdit->text().isEmpty() && win->ui.minLineEdit->text().isEmpty());
+    QVERIFY(!lit(ui("pushButton_62")) && !lit(ui("pushButton_63")) && !lit(ui("pushButton_64")));
+    QCOMPARE(ui<QLabel>("label_8")->text(), QStringLiteral("8.000"));
+    QVERIFY(ui<QLineEdit>("maxLineEdit")->text().isEmpty() && ui<QLineEdit>("minLineEdit")->text().isEmpty());
     // The level lights cells from the left, so the array must run left to right.
     for (int i = 1; i < 61; ++i)
-        QVERIFY(win->barCells[i]->x() > win->barCells[i - 1]->x());
+        QVERIFY(win->frontPanel()->barCells()[i]->x() > win->frontPanel()->barCells()[i - 1]->x());
 }
 
 void tst_Panel::barLevel_data()
@@ -115,11 +127,11 @@ void tst_Panel::barLevel()
     QVERIFY(feed(meterFrame(B7Bar, 0, minus ? 90 : 90 | B11Minus)));
     QVERIFY(feed(meterFrame(B7Bar, 0, quint8(level | (minus ? B11Minus : 0)))));
     for (int i = 0; i < 61; ++i)
-        QCOMPARE(lit(win->barCells[i]), i < cells);
-    QCOMPARE(lit(win->ui.pushButton_63), plus);
-    QCOMPARE(lit(win->ui.pushButton_64), plus);
-    QCOMPARE(lit(win->ui.pushButton_62), minus);
-    QVERIFY(lit(win->barTicks[60]) && lit(win->ui.label_4));
+        QCOMPARE(lit(win->frontPanel()->barCells()[i]), i < cells);
+    QCOMPARE(lit(ui("pushButton_63")), plus);
+    QCOMPARE(lit(ui("pushButton_64")), plus);
+    QCOMPARE(lit(ui("pushButton_62")), minus);
+    QVERIFY(lit(win->frontPanel()->barTicks()[60]) && lit(ui("label_4")));
 }
 
 void tst_Panel::barOffIgnoresTheBarByte()
@@ -127,7 +139,7 @@ void tst_Panel::barOffIgnoresTheBarByte()
     QVERIFY(feed(meterFrame(B7Bar, 0, 70 | B11Minus)));
     QVERIFY(feed(meterFrame(0, 0, 70 | B11Minus)));
     QCOMPARE(litCells(), 0);
-    for (QPushButton *t : win->barTicks)
+    for (QPushButton *t : win->frontPanel()->barTicks())
         QVERIFY(!lit(t));
     for (const char *n : {"label", "label_2", "label_3", "label_4", "label_5", "label_6", "label_7", "pushButton_62",
                           "pushButton_63", "pushButton_64"})
@@ -143,23 +155,23 @@ void tst_Panel::annunciators()
             QVERIFY2(lit(kAnnunciators[b]) == (a == b), kAnnunciators[b]);
     }
     // The link annunciator belongs to the port alone.
-    win->showLinkIndicator(false);
+    win->frontPanel()->showLink(false);
     QVERIFY(feed(meterFrame(0, 0, 0)));
-    QVERIFY(!lit(win->ui.CommLabel));
-    win->showLinkIndicator(true);
-    QVERIFY(lit(win->ui.CommLabel) && lit(win->ui.label_8));
+    QVERIFY(!lit(ui("CommLabel")));
+    win->frontPanel()->showLink(true);
+    QVERIFY(lit(ui("CommLabel")) && lit(ui("label_8")));
 }
 
 void tst_Panel::invalidFrameChangesNothing()
 {
     // A known state, then a frame that would switch everything were it valid.
-    show(meterFrame(0, 0, 0, '-', "0500"), true);
+    show(meterFrame(0, 0, 0, '-', "0500"));
     QVERIFY(feed(meterFrame(B7Auto | B7Bar, B8Bat, 12 | B11Minus, '-')));
     auto snapshot = [this] {
         QStringList state;
-        for (QWidget *w : win->ui.groupBox->findChildren<QWidget *>())
+        for (QWidget *w : ui("groupBox")->findChildren<QWidget *>())
             state << w->objectName() + (lit(w) ? QStringLiteral(" lit") : QStringLiteral(" dark"));
-        return state << win->ui.label_8->text() << win->ui.maxLineEdit->text() << win->ui.minLineEdit->text();
+        return state << ui<QLabel>("label_8")->text() << ui<QLineEdit>("maxLineEdit")->text() << ui<QLineEdit>("minLineEdit")->text();
     };
     const QStringList before = snapshot();
     const int readings = win->findChildren<TkDataDas *>().size();
@@ -178,26 +190,26 @@ void tst_Panel::invalidFrameChangesNothing()
 void tst_Panel::valueSignAndExtremes()
 {
     for (const char *digits : {"1000", "3000", "2000"})
-        show(meterFrame(0, 0, 0, '+', digits, '1'), digits[0] == '1');
-    QCOMPARE(win->ui.label_8->text(), QStringLiteral("2.000"));
-    QCOMPARE(win->ui.maxLineEdit->text(), QStringLiteral("3.000V"));
-    QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("1.000V"));
-    QVERIFY(win->ui.FuncLabel->text() == QStringLiteral("DCV") && win->ui.UnitLabel->text() == QStringLiteral("V"));
-    QVERIFY(!lit(win->ui.NegPushButton));
+        show(meterFrame(0, 0, 0, '+', digits, '1'));
+    QCOMPARE(ui<QLabel>("label_8")->text(), QStringLiteral("2.000"));
+    QCOMPARE(ui<QLineEdit>("maxLineEdit")->text(), QStringLiteral("3.000V"));
+    QCOMPARE(ui<QLineEdit>("minLineEdit")->text(), QStringLiteral("1.000V"));
+    QVERIFY(ui<QLabel>("FuncLabel")->text() == QStringLiteral("DCV") && ui<QLabel>("UnitLabel")->text() == QStringLiteral("V"));
+    QVERIFY(!lit(ui("NegPushButton")));
 
     // The sign of a negative reading stands apart from the digits, while the
     // extremes carry it in their text.
-    show(meterFrame(0, 0, 0, '-', "4250", '1'), false);
-    QCOMPARE(win->ui.label_8->text(), QStringLiteral("4.250"));
-    QVERIFY(lit(win->ui.NegPushButton));
-    QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("-4.250V"));
-    show(meterFrame(0, 0, 0, '-', "0000", '1'), false);
-    QCOMPARE(win->ui.label_8->text(), QStringLiteral("0.000"));
+    show(meterFrame(0, 0, 0, '-', "4250", '1'));
+    QCOMPARE(ui<QLabel>("label_8")->text(), QStringLiteral("4.250"));
+    QVERIFY(lit(ui("NegPushButton")));
+    QCOMPARE(ui<QLineEdit>("minLineEdit")->text(), QStringLiteral("-4.250V"));
+    show(meterFrame(0, 0, 0, '-', "0000", '1'));
+    QCOMPARE(ui<QLabel>("label_8")->text(), QStringLiteral("0.000"));
 
     // A new range restarts both extremes.
-    show(meterFrame(0, 0, 0, '+', "0042", '4'), true);
-    QCOMPARE(win->ui.maxLineEdit->text(), QStringLiteral("4.2V"));
-    QCOMPARE(win->ui.minLineEdit->text(), QStringLiteral("4.2V"));
+    show(meterFrame(0, 0, 0, '+', "0042", '4'));
+    QCOMPARE(ui<QLineEdit>("maxLineEdit")->text(), QStringLiteral("4.2V"));
+    QCOMPARE(ui<QLineEdit>("minLineEdit")->text(), QStringLiteral("4.2V"));
 }
 
 void tst_Panel::overloadTexts()
@@ -205,11 +217,11 @@ void tst_Panel::overloadTexts()
     const char *const digits[] = {" OL ", " OL. ", " O.L ", " .OL "};
     for (int d = 0; d < 4; ++d) {
         const bool negative = d % 2;
-        show(meterFrame(0, 0, 0, negative ? '-' : '+', "?0:?", "0421"[d]), true);
+        show(meterFrame(0, 0, 0, negative ? '-' : '+', "?0:?", "0421"[d]));
         const QString field = (negative ? '-' : '+') + QString::fromLatin1(digits[d]) + 'V';
-        QCOMPARE(win->ui.label_8->text(), QString::fromLatin1(digits[d]));
-        QCOMPARE(win->ui.maxLineEdit->text(), field);
-        QCOMPARE(win->ui.minLineEdit->text(), field);
+        QCOMPARE(ui<QLabel>("label_8")->text(), QString::fromLatin1(digits[d]));
+        QCOMPARE(ui<QLineEdit>("maxLineEdit")->text(), field);
+        QCOMPARE(ui<QLineEdit>("minLineEdit")->text(), field);
     }
 }
 
@@ -218,9 +230,9 @@ void tst_Panel::textsFitTheirCells()
     // A font that falls back from the Arial metrics widens the texts past the
     // panel's cells and they come out clipped. The widest text of each label:
     const QList<QPair<QLabel *, QString>> widest = {
-        {win->ui.label_8, "8.000"},    {win->ui.label_8, " O.L "},   {win->ui.FuncLabel, "DIODE"},
-        {win->ui.UnitLabel, "MHz"},    {win->ui.CommLabel, "RS232"}, {win->ui.HoldLabel, "HOLD"},
-        {win->ui.AutoLabel, "AUTO"},   {win->ui.MaxLabel, "MAX"},    {win->ui.label_7, "60"}};
+        {ui<QLabel>("label_8"), "8.000"},    {ui<QLabel>("label_8"), " O.L "},   {ui<QLabel>("FuncLabel"), "DIODE"},
+        {ui<QLabel>("UnitLabel"), "MHz"},    {ui<QLabel>("CommLabel"), "RS232"}, {ui<QLabel>("HoldLabel"), "HOLD"},
+        {ui<QLabel>("AutoLabel"), "AUTO"},   {ui<QLabel>("MaxLabel"), "MAX"},    {ui<QLabel>("label_7"), "60"}};
     for (const auto &w : widest)
         QVERIFY2(QFontMetrics(w.first->font()).boundingRect(w.second).width() <= w.first->contentsRect().width(),
                  qPrintable(w.second + " in " + w.first->objectName()));
@@ -236,8 +248,8 @@ void tst_Panel::screenshots()
     QVERIFY(QTest::qWaitForWindowExposed(win));
     QImage img;
     auto shoot = [&](const char *name, const QByteArray &frame) {
-        show(frame, true);
-        img = win->ui.groupBox->grab().toImage();
+        show(frame);
+        img = ui("groupBox")->grab().toImage();
         img.save(dir + '/' + name + ".png");
     };
     // Lit: some pixel of the widget's place on the panel is the segment green.
@@ -250,17 +262,17 @@ void tst_Panel::screenshots()
     };
 
     shoot("bar-30", meterFrame(B7Bar, 0, 30));
-    QVERIFY(green(win->barCells[30]) && !green(win->barCells[31]) && green(win->barTicks[0]));
+    QVERIFY(green(win->frontPanel()->barCells()[30]) && !green(win->frontPanel()->barCells()[31]) && green(win->frontPanel()->barTicks()[0]));
     shoot("negative", meterFrame(B7Auto | B7Bar, 0, 60 | B11Minus, '-', "0250"));
-    QVERIFY(green(win->barCells[60]) && green(win->ui.pushButton_62) && green(win->ui.NegPushButton));
-    QVERIFY(!green(win->ui.pushButton_63));
+    QVERIFY(green(win->frontPanel()->barCells()[60]) && green(ui("pushButton_62")) && green(ui("NegPushButton")));
+    QVERIFY(!green(ui("pushButton_63")));
     // The overload count fills the bar past its end, hence the plus mark.
     shoot("overload", meterFrame(B7Auto | B7Bar, 0, 127, '+', "?0:?", '4'));
-    QVERIFY(green(win->ui.pushButton_63) && green(win->ui.pushButton_64));
-    win->showLinkIndicator(false);
+    QVERIFY(green(ui("pushButton_63")) && green(ui("pushButton_64")));
+    win->frontPanel()->showLink(false);
     shoot("hold-bat-no-link", meterFrame(B7Hold, B8Bat, 0, '+', "1234"));
-    QVERIFY(green(win->ui.BatLabel) && green(win->ui.HoldLabel) && green(win->ui.UnitLabel));
-    QVERIFY(!green(win->ui.CommLabel) && !green(win->barTicks[0]) && !green(win->ui.MaxLabel));
+    QVERIFY(green(ui("BatLabel")) && green(ui("HoldLabel")) && green(ui("UnitLabel")));
+    QVERIFY(!green(ui("CommLabel")) && !green(win->frontPanel()->barTicks()[0]) && !green(ui("MaxLabel")));
 }
 
 QTEST_MAIN(tst_Panel)

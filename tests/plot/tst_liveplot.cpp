@@ -1,5 +1,4 @@
-#include "mainwindow/tk52k_comm.h"
-#include "meter/tkdatadas.h"
+#include "plot/liveplot.h"
 #include "plot/timescaledrawr.h"
 #include "resources/resources.h"
 
@@ -8,7 +7,7 @@
 #include <qwt_plot_curve.h>
 #include <qwt_scale_div.h>
 
-// Friend of the main window: drives the plot operations the tick uses.
+// The live plot as the window's tick drives it.
 class tst_LivePlot : public QObject
 {
     Q_OBJECT
@@ -19,23 +18,27 @@ private slots:
     void clearKeepsTheDrawnCurveUntilTheNextPoint();
 
 private:
-    static QwtPlot *plot(TK52K_Comm &w) { return w.ui.qwtPlot; }
-    static QString timeLabel(TK52K_Comm &w, double x)
+    /// A plot dressed for live readings, as the main window holds one.
+    struct Live
+    {
+        QwtPlot plot;
+        LivePlot live{&plot, QDateTime::currentDateTime()};
+    };
+    static QwtPlot *plot(Live &w) { return &w.plot; }
+    static QString timeLabel(Live &w, double x)
     {
         return dynamic_cast<const TimeScaleDrawR &>(*plot(w)->axisScaleDraw(QwtPlot::xBottom)).label(x).text();
     }
-    // The tick sets the reading, then restarts or appends at `when`.
-    static void point(TK52K_Comm &w, int range, double value, const QDateTime &when, bool restart)
+    // The tick restarts the curve for a new range or appends at `when`.
+    static void point(Live &w, int range, double value, const QDateTime &when, bool restart)
     {
-        w.currentReading->rangeIndex = range;
-        w.currentReading->value = value;
-        restart ? w.restartPlot(when) : w.appendPlotPoint(when);
+        restart ? w.live.restart(when, range, value) : w.live.append(when, value);
     }
-    static QVector<QPointF> curvePoints(TK52K_Comm &w)
+    static QVector<QPointF> curvePoints(Live &w)
     {
         QVector<QPointF> points;
-        for (size_t i = 0; i < w.curve->dataSize(); ++i)
-            points.append(w.curve->sample(int(i)));
+        for (size_t i = 0; i < w.live.curve()->dataSize(); ++i)
+            points.append(w.live.curve()->sample(int(i)));
         return points;
     }
 
@@ -50,9 +53,9 @@ void tst_LivePlot::initTestCase()
 
 void tst_LivePlot::appendAndRestart()
 {
-    TK52K_Comm w;
+    Live w;
     point(w, 27, -1.25, t0, true);
-    QCOMPARE(w.plotBase, t0);
+    QCOMPARE(w.live.origin(), t0);
     QCOMPARE(plot(w)->axisScaleDiv(QwtPlot::yLeft).lowerBound(), -4.0);
     QCOMPARE(plot(w)->axisStepSize(QwtPlot::yLeft), 0.5);
     for (int s = 1; s <= 3; ++s)
@@ -60,7 +63,7 @@ void tst_LivePlot::appendAndRestart()
     point(w, 27, 0.5, t0.addSecs(-90), false); // clock set back
     QCOMPARE(curvePoints(w), (QVector<QPointF>{{0, -1.25}, {1, 1}, {2, 2}, {3, 3}, {-90, 0.5}}));
     QCOMPARE(timeLabel(w, 3), QStringLiteral("10:00:03"));
-    w.replot();
+    w.live.replot();
     QVERIFY(plot(w)->axisScaleDiv(QwtPlot::xBottom).contains(3));
 
     for (int s = 4; s < 500; ++s)
@@ -74,15 +77,15 @@ void tst_LivePlot::appendAndRestart()
 
 void tst_LivePlot::clearKeepsTheDrawnCurveUntilTheNextPoint()
 {
-    TK52K_Comm w;
+    Live w;
     point(w, 3, -700, t0, true);
     for (int s = 1; s <= 20; ++s)
         point(w, 3, s % 2 ? 700 : -700, t0.addSecs(s), false);
-    w.clearPlotPoints();
-    QVERIFY(w.xData.isEmpty() && w.yData.isEmpty());
-    QCOMPARE(w.curve->dataSize(), size_t(21));
-    w.replot();
-    QCOMPARE(w.curve->dataSize(), size_t(21));
+    w.live.clearPoints();
+    QCOMPARE(w.live.pointCount(), 0);
+    QCOMPARE(w.live.curve()->dataSize(), size_t(21));
+    w.live.replot();
+    QCOMPARE(w.live.curve()->dataSize(), size_t(21));
 
     // The next point (same range, same origin) replaces the old curve.
     point(w, 3, 50, t0.addSecs(25), false);

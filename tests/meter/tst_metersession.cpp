@@ -1,0 +1,199 @@
+#include "meter/frameencoder.h"
+#include "meter/memoryline.h"
+#include "meter/metersession.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray frame(int range, int count, bool negative = false)
+{
+    return encodeMeterFrame(FrameContent{range, -1, count, negative, false, {}});
+}
+
+QByteArray withByte(QByteArray f, int at, char value)
+{
+    f[at] = value;
+    return f;
+}
+
+/// A session on an in-memory line, with what it reports written down.
+struct Rig
+{
+    MeterSession session;
+    MemoryLine line;
+    QStringList taken;  ///< value texts, "*" in front of one that starts a range
+    QStringList stored; ///< value texts handed to the store
+    QList<bool> link;
+    QList<MeterSession::EndReason> ends;
+
+    Rig()
+    {
+        QObject::connect(&session, &MeterSession::readingTaken, [this](const MeterReading &r, bool newRange) {
+            taken << (newRange ? "*" : "") + r.valueStr;
+        });
+        QObject::connect(&session, &MeterSession::readingToStore,
+                         [this](const MeterReading &r) { stored << r.valueStr; });
+        QObject::connect(&session, &MeterSession::linkChanged, [this](bool up) { link << up; });
+        QObject::connect(&session, &MeterSession::runEnded,
+                         [this](MeterSession::EndReason reason) { ends << reason; });
+    }
+};
+
+} // namespace
+
+class tst_MeterSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ticks_data();
+    void ticks();
+    void runsAndTheLink();
+    void silenceEndsTheRun();
+    void portThatCannotOpen_data();
+    void portThatCannotOpen();
+};
+
+// Each entry of `ticks` arrives (byte by byte when `bytewise`) and then one
+// tick passes.
+void tst_MeterSession::ticks_data()
+{
+    QTest::addColumn<bool>("automatic");
+    QTest::addColumn<bool>("bytewise");
+    QTest::addColumn<QList<QByteArray>>("ticks");
+    QTest::addColumn<QStringList>("taken");
+    const QByteArray f1 = frame(2, 100), f2 = frame(2, 200), f3 = frame(2, 300), f4 = frame(2, 400);
+    using L = QList<QByteArray>;
+    QTest::newRow("two frames in one tick, automatic")
+        << true << false << L{f1 + f2} << QStringList{"*1.00", "2.00"};
+    QTest::newRow("fixed interval takes the newest")
+        << false << false << L{f1 + f2 + f3} << QStringList{"*3.00"};
+    QTest::newRow("split anywhere, byte by byte")
+        << true << true << L{f1.left(5), f1.mid(5) + f2.left(13), f2.mid(13) + f3}
+        << QStringList{"*1.00", "2.00", "3.00"};
+    QTest::newRow("newest of two and a half, fixed")
+        << false << false << L{f2 + f3 + f4.left(7), f4.mid(7)} << QStringList{"*3.00", "4.00"};
+    QTest::newRow("silence between frames")
+        << true << false << L{f1, {}, {}, f2} << QStringList{"*1.00", "2.00"};
+    // Ticks over bytes that close no frame must not record the last one again.
+    QTest::newRow("no line feed") << true << false << L{f1, "0123456789abcdefghij", {}, f2}
+                                  << QStringList{"*1.00", "2.00"};
+    QTest::newRow("line feed below 13")
+        << true << false << L{f1, frame(2, 999).right(6) + f2.left(8), {}, f2.mid(8)}
+        << QStringList{"*1.00", "2.00"};
+    QTest::newRow("noise between frames")
+        << true << false << L{f1 + QByteArray("\x01\n \n?0:?\r\n", 10) + f2} << QStringList{"*1.00", "2.00"};
+    QTest::newRow("range change") << true << false
+                                  << L{f1, frame(3, 456) + frame(3, 457), frame(3, 458, true)}
+                                  << QStringList{"*1.00", "*45.6", "45.7", "-45.8"};
+    // A line feed without its carriage return ends no frame of the meter's.
+    QTest::newRow("no carriage return")
+        << true << false << L{f1 + withByte(frame(2, 150), 12, ' ') + f2} << QStringList{"*1.00", "2.00"};
+}
+
+void tst_MeterSession::ticks()
+{
+    QFETCH(bool, automatic);
+    QFETCH(bool, bytewise);
+    QFETCH(QList<QByteArray>, ticks);
+    QFETCH(QStringList, taken);
+    Rig rig;
+    rig.session.setSamplingMode(automatic, 3600); // the test ticks by itself
+    QVERIFY(rig.session.start(&rig.line));
+    for (const QByteArray &bytes : ticks) {
+        if (bytewise) {
+            for (char c : bytes)
+                rig.line.feed(QByteArray(1, c));
+        } else if (!bytes.isEmpty()) {
+            rig.line.feed(bytes);
+        }
+        rig.session.sample();
+    }
+    QCOMPARE(rig.taken, taken);
+    // Only readings that continue a range are kept.
+    QStringList continuing;
+    for (const QString &t : taken)
+        if (!t.startsWith('*'))
+            continuing << t;
+    QCOMPARE(rig.stored, continuing);
+}
+
+void tst_MeterSession::runsAndTheLink()
+{
+    Rig rig;
+    QSignalSpy started(&rig.session, &MeterSession::runStarted);
+    QVERIFY(rig.session.start(&rig.line));
+    QCOMPARE(started.count(), 1);
+    // A run in progress is not replaced by another start.
+    QVERIFY(!rig.session.start(&rig.line));
+    rig.session.setPortName(QStringLiteral("/dev/tk52k-no-such-port"));
+    QVERIFY(!rig.session.start());
+    QVERIFY(rig.session.isRunning() && rig.ends.isEmpty());
+    rig.line.feed(frame(1, 1000));
+    rig.line.feed(frame(1, 3000));
+    rig.session.sample();
+    QCOMPARE(rig.link, QList<bool>{true});
+
+    // A stopped run leaves the link as it was; bytes after it are not read.
+    rig.session.stop();
+    QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Stopped});
+    QCOMPARE(rig.link, QList<bool>{true});
+    rig.line.feed(frame(1, 5000));
+    QCOMPARE(rig.session.bufferedBytes(), 0);
+
+    // The next run in the same range continues it: stored, extremes kept.
+    MemoryLine again;
+    QVERIFY(rig.session.start(&again));
+    again.feed(frame(1, 2000));
+    rig.session.sample();
+    QCOMPARE(rig.taken, (QStringList{"*1.000", "3.000", "2.000"}));
+    QCOMPARE(rig.stored, (QStringList{"3.000", "2.000"}));
+    QCOMPARE(rig.session.extremes().maxValueText, QStringLiteral("3.000"));
+    QCOMPARE(rig.session.extremes().minValueText, QStringLiteral("1.000"));
+
+    // A device its owner closes has gone away.
+    again.close();
+    QCOMPARE(rig.ends.last(), MeterSession::EndReason::DeviceLost);
+    QCOMPARE(rig.link.last(), false);
+    QVERIFY(!rig.session.isRunning());
+}
+
+void tst_MeterSession::silenceEndsTheRun()
+{
+    Rig rig;
+    QSignalSpy ended(&rig.session, &MeterSession::runEnded);
+    QVERIFY(rig.session.start(&rig.line));
+    rig.line.feed(frame(2, 100));
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Silence});
+    QCOMPARE(rig.link, (QList<bool>{true, false}));
+    // The frame that arrived was taken by the automatic tick before the end.
+    QCOMPARE(rig.taken, QStringList{"*1.00"});
+}
+
+void tst_MeterSession::portThatCannotOpen_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("none chosen") << QString() << QStringLiteral("未选择串口");
+    QTest::newRow("missing") << QStringLiteral("/dev/tk52k-no-such-port")
+                             << QStringLiteral("/dev/tk52k-no-such-port: No such file or directory");
+}
+
+void tst_MeterSession::portThatCannotOpen()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, error);
+    Rig rig;
+    QSignalSpy errors(&rig.session, &MeterSession::portError);
+    rig.session.setPortName(port);
+    QVERIFY(!rig.session.start());
+    QCOMPARE(rig.session.lastError(), error);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors[0][0].toString(), port);
+    QVERIFY(!rig.session.isRunning() && rig.ends.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_MeterSession)
+#include "tst_metersession.moc"
