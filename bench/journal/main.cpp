@@ -15,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -51,9 +50,8 @@ int main(int argc, char *argv[])
     qputenv("TK52K_DB_HOST", "127.0.0.1");
     qputenv("TK52K_DB_PORT", "9");
 
-    QSqlDatabase connection;
-    database store(connection);
-    store.openDatabase(connection);
+    database store;
+    store.openDatabase();
     TkDataDas reading;
     reading.funcStr = QStringLiteral("DCV");
     reading.unitStr = QStringLiteral("V");

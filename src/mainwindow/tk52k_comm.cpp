@@ -86,13 +86,14 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     statusBar()->addWidget(statusLabel);
 
     // The store connects on a thread of its own; the window never waits for it.
-    db = new database(sqlDb, this);
+    db = new database(this);
     dbStateLabel = new QLabel(database::stateText(false, 0), this);
     dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
     statusBar()->addWidget(dbStateLabel);
     connect(db, &database::stateChanged, dbStateLabel,
-            [this](bool connected, int pending) { dbStateLabel->setText(database::stateText(connected, pending)); });
-    db->openDatabase(sqlDb);
+            [this] { dbStateLabel->setText(db->statusText()); });
+    db->openDatabase();
+    dbStateLabel->setText(db->statusText());
 
     connect(linkTimer, &QTimer::timeout, this, &TK52K_Comm::doOverTimerSlot);
     connect(ui.actionExit, &QAction::triggered, this, &TK52K_Comm::doMenuExit);

@@ -152,7 +152,6 @@ private:
     QDateTime plotBase;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
-    QSqlDatabase sqlDb;
     database *db = nullptr;
     QLabel *dbStateLabel = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "meter/framedecoder.h"
 #include "meter/tkdatadas.h"
+#include "store/recordschema.h"
 
 MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
 {
@@ -19,7 +20,7 @@ MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
 
 QString MeasurementRecord::timeText() const
 {
-    return time.toString(QLatin1String(kRecordTimeFormat));
+    return RecordSchema::timeText(time);
 }
 
 bool MeasurementRecord::operator==(const MeasurementRecord &other) const

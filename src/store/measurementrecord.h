@@ -29,7 +29,4 @@ struct MeasurementRecord
     bool operator==(const MeasurementRecord &other) const;
 };
 
-/// The date-time format of `create_time` literals and of range bounds.
-inline const char *const kRecordTimeFormat = "yyyy-MM-dd hh:mm:ss";
-
 using MeasurementRecords = QVector<MeasurementRecord>;

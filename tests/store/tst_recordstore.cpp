@@ -4,10 +4,10 @@
 #include "store/database.h"
 #include "store/measurementrecord.h"
 #include "store/recordjournal.h"
+#include "store/recordschema.h"
 
 #include <QSqlQuery>
-#include <QSqlQueryModel>
-#include <QSqlRecord>
+#include <QSqlError>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,7 +40,6 @@ private:
 
     QTemporaryDir m_spoolDir;
     std::unique_ptr<ScratchDatabase> m_db;
-    QSqlDatabase m_connection;
     std::unique_ptr<database> m_store;
 };
 
@@ -61,8 +60,8 @@ void TestRecordStore::init()
 
 void TestRecordStore::openStore()
 {
-    m_store = std::make_unique<database>(m_connection);
-    QCOMPARE(m_store->openDatabase(m_connection), 1);
+    m_store = std::make_unique<database>();
+    QCOMPARE(m_store->openDatabase(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(m_store->isConnected(), 20000);
 }
 
@@ -82,10 +81,26 @@ void TestRecordStore::insert(const QString &value, const QDateTime &time)
 
 QStringList TestRecordStore::storedValues(const QDateTime &start, const QDateTime &stop)
 {
-    std::unique_ptr<QSqlQueryModel> model(m_store->queryRange(start, stop, m_connection));
+    // Whichever database the store writes to now: TK52K_DB_NAME names it.
+    const DbSettings settings = DbSettings::fromEnvironment();
     QStringList values;
-    for (int row = 0; row < model->rowCount(); ++row)
-        values << model->record(row).value(QStringLiteral("datavaluestr")).toString();
+    {
+        QSqlDatabase db = settings.addConnection(QStringLiteral("readback"));
+        if (!db.open())
+            return {db.lastError().text()};
+        RecordSchema::TableShape shape;
+        RecordSchema::probe(db, &shape);
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT datavaluestr FROM invoice WHERE create_time BETWEEN ? AND ? "
+                                 "ORDER BY create_time%1").arg(shape.hasId ? QStringLiteral(", id") : QString()));
+        q.addBindValue(RecordSchema::timeText(start));
+        q.addBindValue(RecordSchema::timeText(stop));
+        if (!q.exec())
+            values << q.lastError().text();
+        while (q.next())
+            values << q.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("readback"));
     return values;
 }
 
