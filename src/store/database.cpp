@@ -65,6 +65,11 @@ int database::pendingCount() const
     return m_writer->pendingCount();
 }
 
+int database::inMemoryCount() const
+{
+    return m_writer->inMemoryCount();
+}
+
 void database::shutdown(int graceMs)
 {
     if (m_closed)

@@ -51,6 +51,9 @@ public:
     bool isConnected() const;
     /// Readings handed over but not yet known to be committed.
     int pendingCount() const;
+    /// Of those, the ones held in memory; past a bound the rest wait only in
+    /// the journal on the disk.
+    int inMemoryCount() const;
     /// Whether every reading handed over is committed or safe on the disk.
     /// A reading becomes safe at most RecordJournal::kSyncIntervalMs after
     /// insertRecord(), plus the time the disk takes.

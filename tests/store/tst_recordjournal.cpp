@@ -4,8 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 const QDateTime kBase(QDate(2025, 2, 1), QTime(9, 5, 3));
@@ -27,6 +31,20 @@ QStringList values(const JournaledRecords &records)
     return v;
 }
 
+// What the next start would read from the journal at `path` now, had the
+// program died this moment.
+QStringList afterCrash(const QString &path)
+{
+    QTemporaryDir copy;
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    if (!QFile::copy(path, QDir(copy.path()).filePath(QFileInfo(path).fileName())) ||
+        !journal.open(copy.path(), &backlog, &error))
+        return {QStringLiteral("unreadable")};
+    return values(backlog.records);
+}
+
 QStringList journalFiles(const QString &dir)
 {
     return QDir(dir).entryList({QStringLiteral("*.journal")}, QDir::Files, QDir::Name);
@@ -41,6 +59,8 @@ private slots:
     void readBack_data();
     void readBack();
     void eachRunningCopyOwnsItsJournal();
+    void onlyOwnFilesAreTakenOver();
+    void fullDisk();
 };
 
 void TestRecordJournal::readBack_data()
@@ -163,6 +183,92 @@ void TestRecordJournal::eachRunningCopyOwnsItsJournal()
     RecordJournal fourth;
     QVERIFY(fourth.open(dir.path(), &backlog, &error));
     QCOMPARE(values(backlog.records), QStringList{"- .OL "});
+}
+
+// A journal line may name a journal taken over earlier, to be removed; a
+// file the program did not name itself is never touched.
+void TestRecordJournal::onlyOwnFilesAreTakenOver()
+{
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    const QByteArray record("R\t1\tDCV\t1.5\tV\t1\t2025-02-01 09:05:03\n");
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(folder.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(QStringLiteral("notes.txt"), "keep"));
+    // Looks like a journal, but the program never gives such a name.
+    QVERIFY(write(QStringLiteral("pending-readings-old.journal"), "tk52k-journal\t1\n" + record));
+    QVERIFY(write(QStringLiteral("pending-readings.journal"),
+                  "tk52k-journal\t1\nA\tnotes.txt\nA\tpending-readings-old.journal\n" + record));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("skipped 2 damaged lines")));
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+    QCOMPARE(values(backlog.records), QStringList{"1.5"});
+    QVERIFY2(journal.start(backlog.records, 0, 0, &error), qPrintable(error));
+    journal.close();
+    QVERIFY(folder.exists(QStringLiteral("notes.txt")));
+    QVERIFY(folder.exists(QStringLiteral("pending-readings-old.journal")));
+}
+
+// A full disk: once a record cannot be written the journal must not let a
+// commit through until it has been cut back, or the next start would find
+// committed records without the note that says so and store them twice.
+// When space returns, what still waits is written out again.
+void TestRecordJournal::fullDisk()
+{
+    QTemporaryDir dir;
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+    QVERIFY2(journal.start({}, 0, 0, &error), qPrintable(error));
+    const JournaledRecords records = sampleRecords();
+    journal.append(records.at(0));
+    journal.append(records.at(1));
+    journal.flush();
+    QVERIFY(journal.isDurable());
+
+    // Nothing fits beyond the file's header: the file-size limit fails
+    // writes as a full disk does.
+    rlimit old = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit full = {static_cast<rlim_t>(QByteArray("tk52k-journal\t1\n").size()), old.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    auto restore = qScopeGuard([&old] { ::setrlimit(RLIMIT_FSIZE, &old); });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+    journal.append(records.at(2));
+    journal.append(records.at(3));
+    journal.flush();
+    QVERIFY(journal.hasFailed());
+    QVERIFY(!journal.isSafe());
+    QVERIFY(!journal.isDurable());
+    QVERIFY(!journal.beginCommit(99, 1, 4));
+    // Nothing is lost meanwhile: what the file could not take is still there.
+    QCOMPARE(values(journal.readBack(2, 3)), values(records).mid(1));
+
+    journal.discard();
+    QCOMPARE(afterCrash(journal.filePath()), QStringList());
+    QVERIFY(journal.beginCommit(99, 1, 4));
+    journal.committed(4);
+    QCOMPARE(afterCrash(journal.filePath()), QStringList());
+
+    const JournaledRecord fifth{5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase}};
+    journal.append(fifth);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+    QVERIFY(!journal.rewrite({fifth}));
+    QVERIFY(!journal.isSafe());
+    restore.dismiss();
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    QVERIFY(journal.rewrite({fifth}));
+    QVERIFY(journal.isSafe());
+    QVERIFY(journal.isDurable());
+    QCOMPARE(afterCrash(journal.filePath()), QStringList{"5"});
 }
 
 QTEST_GUILESS_MAIN(TestRecordJournal)
