@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <memory>
 
 namespace {
@@ -31,6 +34,13 @@ private slots:
     void unconfirmedCommitIsSettled_data();
     void unconfirmedCommitIsSettled();
     void existingFiveColumnTable();
+    void refusedRowsAreQuarantined_data();
+    void refusedRowsAreQuarantined();
+    void unusableSettings_data();
+    void unusableSettings();
+    void databaseNamesAreQuoted_data();
+    void databaseNamesAreQuoted();
+    void journalOnAFullDisk();
 
 private:
     void openStore();
@@ -231,6 +241,181 @@ void TestRecordStore::existingFiveColumnTable()
     QSqlQuery q(legacy.connection());
     QVERIFY(q.exec(QStringLiteral("SELECT frastr FROM invoice WHERE frastr <> 1")) && q.next());
     QCOMPARE(q.value(0).toInt(), 7);
+}
+
+// A row the server refuses for good holds up nothing: the rest is stored,
+// the refused reading waits in the quarantine file, the status bar and
+// stderr say why, and it is written once asked after the cause is mended.
+void TestRecordStore::refusedRowsAreQuarantined_data()
+{
+    QTest::addColumn<QString>("refuse");
+    QTest::addColumn<QString>("mend");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("check constraint")
+        << "ALTER TABLE invoice ADD CONSTRAINT no_bad CHECK (datavaluestr <> 'bad')"
+        << "ALTER TABLE invoice DROP CONSTRAINT no_bad" << "no_bad";
+    QTest::newRow("column too short") << "ALTER TABLE invoice ALTER COLUMN datavaluestr TYPE varchar(2)"
+                                      << "ALTER TABLE invoice ALTER COLUMN datavaluestr TYPE text"
+                                      << "too long";
+    QTest::newRow("trigger")
+        << "CREATE FUNCTION no_bad() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.datavaluestr = 'bad' "
+           "THEN RAISE EXCEPTION 'no bad readings here'; END IF; RETURN NEW; END $$; "
+           "CREATE TRIGGER no_bad BEFORE INSERT ON invoice FOR EACH ROW EXECUTE FUNCTION no_bad()"
+        << "DROP TRIGGER no_bad ON invoice; DROP FUNCTION no_bad()" << "no bad readings here";
+}
+
+void TestRecordStore::refusedRowsAreQuarantined()
+{
+    QFETCH(QString, refuse);
+    QFETCH(QString, mend);
+    QFETCH(QString, reason);
+    QVERIFY2(m_db->exec(refuse), qPrintable(m_db->error()));
+
+    const QDateTime t(kDay, QTime(14, 0, 0));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused the reading .*bad.*") + reason));
+    insert(QStringLiteral("1"), t);
+    insert(QStringLiteral("bad"), t.addSecs(1));
+    insert(QStringLiteral("3"), t.addSecs(2));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(t, t.addSecs(9)), QStringList({"1", "3"}));
+    QVERIFY(m_store->isConnected());
+    const QString status = m_store->statusText();
+    QVERIFY2(status.startsWith(QStringLiteral("数据库已连接；1 条读数被服务器拒绝：")) && status.contains(reason),
+             qPrintable(status));
+
+    // Kept across a restart, and written only when asked.
+    closeStore();
+    openStore();
+    QCOMPARE(m_store->rejectedCount(), 1);
+    QVERIFY2(m_db->exec(mend), qPrintable(m_db->error()));
+    QCOMPARE(m_store->retryRejected(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(t, t.addSecs(9)), QStringList({"1", "bad", "3"}));
+    QCOMPARE(m_store->statusText(), QStringLiteral("数据库已连接"));
+    QCOMPARE(m_store->retryRejected(), 0);
+}
+
+// Settings the program cannot use are errors, never a silent fallback.
+void TestRecordStore::unusableSettings_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("value");
+
+    QTest::newRow("port not a number") << QByteArray("TK52K_DB_PORT") << QByteArray("abc");
+    QTest::newRow("port out of range") << QByteArray("TK52K_DB_PORT") << QByteArray("70000");
+    QTest::newRow("empty database name") << QByteArray("TK52K_DB_NAME") << QByteArray();
+    QTest::newRow("name the server would cut") << QByteArray("TK52K_DB_NAME") << QByteArray(64, 'a');
+}
+
+void TestRecordStore::unusableSettings()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    closeStore();
+    qputenv(variable.constData(), value);
+    auto back = qScopeGuard([this] {
+        qunsetenv("TK52K_DB_PORT");
+        m_db->select();
+    });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QString::fromLatin1(variable)));
+    database store;
+    QCOMPARE(store.openDatabase(), -1);
+    const QString status = store.statusText();
+    QVERIFY2(status.startsWith(QStringLiteral("数据库未连接（待写入 0 条）；设置无效：")) &&
+                 status.contains(QString::fromLatin1(variable)),
+             qPrintable(status));
+}
+
+// The database name is the user's text, whatever it holds: the program
+// makes and uses exactly that database, and nothing else runs. A CREATE
+// the server refuses is shown with its reason.
+void TestRecordStore::databaseNamesAreQuoted_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<bool>("mayCreate");
+
+    QTest::newRow("quotes around other SQL") << "\" WITH TEMPLATE template0 --\"" << true;
+    QTest::newRow("dot") << ".b" << true;
+    QTest::newRow("no right to create") << "_refused" << false;
+}
+
+void TestRecordStore::databaseNamesAreQuoted()
+{
+    QFETCH(QString, suffix);
+    QFETCH(bool, mayCreate);
+    closeStore();
+    const QString role = m_db->name() + QStringLiteral("_role");
+    const QString name = (suffix.startsWith('"') ? QStringLiteral("\"") : QString()) + m_db->name() + suffix;
+    auto back = qScopeGuard([&] {
+        closeStore();
+        qunsetenv("TK52K_DB_USER");
+        m_db->exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(RecordSchema::quotedIdentifier(name)));
+        m_db->exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+        m_db->select();
+    });
+    if (!mayCreate) {
+        QVERIFY2(m_db->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, DbSettings().password)),
+                 qPrintable(m_db->error()));
+        qputenv("TK52K_DB_USER", role.toUtf8());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("CREATE DATABASE .* failed: .*permission")));
+    }
+    qputenv("TK52K_DB_NAME", name.toUtf8());
+
+    m_store = std::make_unique<database>();
+    QCOMPARE(m_store->openDatabase(), 1);
+    QSqlQuery q(m_db->connection());
+    if (!mayCreate) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->statusText().contains(QStringLiteral("permission denied")), 20000);
+        QVERIFY2(m_store->statusText().startsWith(QStringLiteral("数据库未连接（待写入 0 条）；CREATE DATABASE ")),
+                 qPrintable(m_store->statusText()));
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_store->isConnected(), 20000);
+    insert(QStringLiteral("7"), QDateTime(kDay, QTime(15, 0, 0)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(QDateTime(kDay, QTime(15, 0, 0)), QDateTime(kDay, QTime(15, 0, 0))), QStringList{"7"});
+    q.prepare(QStringLiteral("SELECT datname FROM pg_database WHERE datname LIKE ?"));
+    q.addBindValue(QStringLiteral("%") + m_db->name() + QStringLiteral("%"));
+    QVERIFY(q.exec());
+    QStringList names;
+    while (q.next())
+        names << q.value(0).toString();
+    names.sort();
+    QStringList expected{m_db->name(), name};
+    expected.sort();
+    QCOMPARE(names, expected);
+}
+
+// While the journal cannot be written the status bar says the readings are
+// not safe on the disk; they are still stored once each, and the journal
+// never holds readings the server already has.
+void TestRecordStore::journalOnAFullDisk()
+{
+    rlimit old = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit full = {static_cast<rlim_t>(QByteArray("tk52k-journal\t1\n").size()), old.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    auto restore = qScopeGuard([&old] { ::setrlimit(RLIMIT_FSIZE, &old); });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no longer safe on the disk")));
+    const QDateTime t(kDay, QTime(16, 0, 0));
+    for (int i = 0; i < 500; ++i)
+        insert(QString::number(i), t.addSecs(i));
+    QTRY_VERIFY_WITH_TIMEOUT(m_store->statusText().endsWith(QStringLiteral("；读数未能保存到磁盘")), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(t, t.addSecs(499)).size(), 500);
+
+    // Space again: the journal takes readings again.
+    restore.dismiss();
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("can be written again")));
+    insert(QStringLiteral("500"), t.addSecs(500));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->statusText(), QStringLiteral("数据库已连接"), 20000);
+    QCOMPARE(storedValues(t, t.addSecs(500)).size(), 501);
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)
