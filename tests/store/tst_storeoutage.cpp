@@ -5,6 +5,7 @@
 #include "meter/tkdatadas.h"
 #include "store/database.h"
 #include "store/recordjournal.h"
+#include "store/recordwriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -199,17 +200,20 @@ void TestStoreOutage::outageInTheMiddleOfAStream()
     insertValues(store, 0, 1500);
     QTRY_VERIFY_WITH_TIMEOUT(store.pendingCount() < 1500, 20000);
     QVERIFY2(m_server.stop(true, &error), qPrintable(error));
-    insertValues(store, 1500, 100);
+    // More than memory may hold: the rest waits in the journal only.
+    const int whileDown = RecordWriter::kMemoryLimit + 500;
+    insertValues(store, 1500, whileDown);
     QTRY_VERIFY_WITH_TIMEOUT(!store.isConnected(), 20000);
-    QVERIFY(store.pendingCount() >= 100);
+    QVERIFY(store.pendingCount() >= whileDown);
+    QVERIFY(store.inMemoryCount() <= RecordWriter::kMemoryLimit);
     QCOMPARE(states.last().at(0).toBool(), false);
 
     QVERIFY2(m_server.start(&error), qPrintable(error));
-    insertValues(store, 1600, 100);
-    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
+    insertValues(store, 1500 + whileDown, 100);
+    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 120000);
     QTRY_COMPARE(states.last().at(1).toInt(), 0);
     QCOMPARE(states.last().at(0).toBool(), true);
-    checkStoredExactlyOnce(1700);
+    checkStoredExactlyOnce(1600 + whileDown);
 }
 
 // Ended while the server is down: the readings wait on the disk, in order.
