@@ -18,6 +18,7 @@ constexpr int kAbandonWaitMs = 15000;
 database::database(QObject *parent)
     : QObject(parent), m_settings(DbSettings::fromEnvironment()), m_writer(new RecordWriter(m_settings, this))
 {
+    m_source = m_settings.source;
     if (!m_settings.problem.isEmpty())
         qWarning("tk52k: %s", qPrintable(m_settings.problem));
     connect(m_writer, &RecordWriter::stateChanged, this, &database::refreshState, Qt::QueuedConnection);
@@ -45,7 +46,9 @@ int database::insertRecord(TkDataDas *reading)
 {
     if (!reading || m_closed)
         return -1;
-    m_writer->enqueue(MeasurementRecord::fromReading(*reading));
+    MeasurementRecord record = MeasurementRecord::fromReading(*reading);
+    record.source = m_source;
+    m_writer->enqueue(record);
     refreshState();
     return 1;
 }

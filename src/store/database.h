@@ -47,6 +47,12 @@ public:
     /// queued, -1 for a null reading or after shutdown().
     int insertRecord(TkDataDas *reading);
 
+    /// The meter name stored with each reading from now on where the table
+    /// has a `source` column (by default TK52K_SOURCE or the host name; a
+    /// front end adds its port, or takes the user's --source).
+    void setSource(const QString &source) { m_source = source; }
+    QString source() const { return m_source; }
+
     /// Whether the writer's last contact with the server succeeded.
     bool isConnected() const;
     /// Readings handed over but not yet known to be committed.
@@ -97,4 +103,5 @@ private:
     bool m_lastConnected = false;
     int m_lastPending = 0;
     QString m_lastStatus;
+    QString m_source;
 };

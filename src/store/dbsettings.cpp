@@ -3,6 +3,7 @@
 #include "store/recordschema.h"
 
 #include <QSqlDatabase>
+#include <QSysInfo>
 
 DbSettings DbSettings::fromEnvironment()
 {
@@ -21,6 +22,8 @@ DbSettings DbSettings::fromEnvironment()
             s.databaseName = name;
     }
     text("TK52K_DB_USER", s.userName);
+    s.source = QSysInfo::machineHostName();
+    text("TK52K_SOURCE", s.source);
     text("TK52K_DB_PASSWORD", s.password);
     if (qEnvironmentVariableIsSet("TK52K_DB_PORT")) {
         const QString portText = qEnvironmentVariable("TK52K_DB_PORT");

@@ -16,6 +16,9 @@ struct DbSettings
     QString databaseName = QStringLiteral("dmmdatad");
     QString userName = QStringLiteral("postgres");
     QString password = QStringLiteral("k482915");
+    /// Name of the meter the readings come from (TK52K_SOURCE; by default
+    /// the host name), stored where the table has a `source` column.
+    QString source;
 
     /// Why these settings cannot be used (a TK52K_DB_* variable that is not a
     /// valid value); empty when they can.

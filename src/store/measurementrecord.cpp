@@ -26,5 +26,5 @@ QString MeasurementRecord::timeText() const
 bool MeasurementRecord::operator==(const MeasurementRecord &other) const
 {
     return funcStr == other.funcStr && valueText == other.valueText && unitStr == other.unitStr &&
-           rangeIndex == other.rangeIndex && time == other.time;
+           rangeIndex == other.rangeIndex && time == other.time && source == other.source;
 }

@@ -16,6 +16,7 @@ struct MeasurementRecord
     QString unitStr;   ///< unit text
     int rangeIndex = 0;
     QDateTime time; ///< time stamp, whole seconds
+    QString source; ///< the meter it came from; written where the table has `source`
 
     /// The record a reading is stored as: its value text (the signed overload
     /// text for an overload), range index and time truncated to the second.

@@ -23,7 +23,7 @@
 // escapes tab, line feed, carriage return and itself inside a field:
 //
 //   tk52k-journal <TAB> 1                        header
-//   R <seq> <func> <value> <unit> <range> <time> a record
+//   R <seq> <func> <value> <unit> <range> <time> [<source>]  a record
 //   B <xid> <first seq> <last seq>               this transaction is about to commit
 //   C <seq>                                      every record up to seq is committed
 //   A <file name>                                that journal was taken over
@@ -134,7 +134,7 @@ QByteArray recordLine(const JournaledRecord &r)
     const MeasurementRecord &m = r.record;
     return "R\t" + QByteArray::number(r.seq) + '\t' + escaped(m.funcStr) + '\t' + escaped(m.valueText) +
            '\t' + escaped(m.unitStr) + '\t' + QByteArray::number(m.rangeIndex) + '\t' +
-           m.timeText().toLatin1() + '\n';
+           m.timeText().toLatin1() + (m.source.isEmpty() ? QByteArray() : '\t' + escaped(m.source)) + '\n';
 }
 
 QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq)
@@ -166,14 +166,15 @@ bool parseLine(const QByteArray &line, ParsedJournal *p)
 {
     const QList<QByteArray> f = line.split('\t');
     const QByteArray &kind = f.first();
-    if (kind == "R" && f.size() == 7) {
+    // The meter's name, the eighth field, came later and may be missing.
+    if (kind == "R" && (f.size() == 7 || f.size() == 8)) {
         JournaledRecord r;
         bool rangeOk = false;
         r.record.rangeIndex = f.at(5).toInt(&rangeOk);
         r.record.time = QDateTime::fromString(QString::fromLatin1(f.at(6)), QLatin1String(RecordSchema::kTimeFormat));
         if (!positive(f.at(1), &r.seq) || !rangeOk || !r.record.time.isValid() ||
             !unescaped(f.at(2), &r.record.funcStr) || !unescaped(f.at(3), &r.record.valueText) ||
-            !unescaped(f.at(4), &r.record.unitStr))
+            !unescaped(f.at(4), &r.record.unitStr) || (f.size() == 8 && !unescaped(f.at(7), &r.record.source)))
             return false;
         // Numbers only grow; anything else is not a line this program wrote.
         if (!p->records.isEmpty() && r.seq <= p->records.last().seq)

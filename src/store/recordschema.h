@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDate;
 class QDateTime;
 class QSqlDatabase;
 class QSqlQuery;
@@ -12,9 +13,12 @@ struct MeasurementRecord;
 /// columns, how a new one is made, how a row is inserted and how a table
 /// found on the server is told apart from the one the program makes.
 ///
-/// Tables made elsewhere with only the five text columns (or an integer
-/// `frastr`) keep working: the insert names the five columns, plus optional
-/// ones only where the probe found them.
+/// New tables number their rows (`id`), name the meter of each reading
+/// (`source`, nullable) and are range-partitioned by month on `create_time`,
+/// with partitions made ahead by ensurePartitions() and a default partition
+/// for any row outside them. Tables made elsewhere with only the five text
+/// columns (or an integer `frastr`) keep working: the insert names the five
+/// columns, plus optional ones only where the probe found them.
 namespace RecordSchema {
 
 inline const char *const kTable = "invoice";
@@ -34,6 +38,8 @@ struct TableShape
 {
     bool exists = false;
     bool hasId = false;       ///< numbers rows, so rows of one second keep their order
+    bool hasSource = false;   ///< has the nullable `source` column
+    bool partitioned = false; ///< range-partitioned on `create_time`
     QString frastrType;       ///< the server's data_type of `frastr`, e.g. "text", "integer"
 };
 
@@ -51,6 +57,16 @@ QStringList createStatements();
 /// refuses (no rights on a table made elsewhere) is not an error.
 bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error);
 
+/// Makes the monthly partitions of a partitioned table from the month of
+/// `from` through `monthsAhead` months later, where missing. A month whose
+/// rows already sit in the default partition is left there (with a
+/// warning): those rows are still read as any other. False with `error` set
+/// when the server could not be asked.
+bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QString *error);
+
+/// Name of the partition that holds the month of `day`: invoice_yYYYYmMM.
+QString partitionName(const QDate &day);
+
 /// The INSERT for one row into a table of `shape`, with positional
 /// placeholders in the order bindRecord() binds them.
 QString insertStatement(const TableShape &shape);
@@ -59,8 +75,8 @@ QString insertStatement(const TableShape &shape);
 /// create_time) ", to be followed by VALUES or a SELECT of those five.
 QString insertInto();
 
-/// Binds `record` to a query prepared with insertStatement().
-void bindRecord(QSqlQuery &query, const MeasurementRecord &record);
+/// Binds `record` to a query prepared with insertStatement(`shape`).
+void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableShape &shape);
 
 /// `name` as a double-quoted SQL identifier. Empty when the server could not
 /// take it as one: empty, longer than 63 bytes (the server would cut it) or

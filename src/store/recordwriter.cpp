@@ -1,5 +1,6 @@
 #include "recordwriter.h"
 
+#include <QDate>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSqlDatabase>
@@ -13,6 +14,8 @@ constexpr int kRetryMs = 3000;         // reconnect period while the server is a
 constexpr int kFinishingRetryMs = 250; // ... while the program is closing
 constexpr int kIdleCheckMs = 5000;     // liveness check of an idle connection
 constexpr int kBatchSize = 200;
+constexpr int kPartitionsAhead = 2;          // months made ahead of the present one
+constexpr int kPartitionCheckMs = 3600 * 1000; // how often a long run looks again
 
 // A dead peer must not hold a statement for minutes: the kernel gives up on
 // unacknowledged data after 10 s, keep-alives notice a silent peer.
@@ -235,6 +238,14 @@ void RecordWriter::run()
                 }
             }
 
+            if (m_partitionsCheckAt.hasExpired()) {
+                QString error;
+                if (!keepPartitionsAhead(db, &error)) {
+                    lost();
+                    continue;
+                }
+            }
+
             if (batch.isEmpty()) {
                 // Idle: a cheap statement keeps the shown state honest.
                 idleCheckAt.setRemainingTime(kIdleCheckMs);
@@ -333,7 +344,7 @@ bool RecordWriter::createDatabase()
 bool RecordWriter::prepareSchema(QSqlDatabase &db)
 {
     QString error;
-    if (RecordSchema::ensureTable(db, &m_shape, &error))
+    if (RecordSchema::ensureTable(db, &m_shape, &error) && keepPartitionsAhead(db, &error))
         return true;
     // A server that answers but has no table for us is trouble to show; one
     // that went away is simply not connected.
@@ -420,7 +431,7 @@ RecordWriter::Outcome RecordWriter::writeRows(QSqlDatabase &db, const JournaledR
     for (const JournaledRecord &j : batch) {
         if (oneByOne && !savepoint.exec(QStringLiteral("SAVEPOINT row")))
             return refusedOrLost(savepoint.lastError(), false);
-        RecordSchema::bindRecord(q, j.record);
+        RecordSchema::bindRecord(q, j.record, m_shape);
         if (q.exec())
             continue;
         const QSqlError error = q.lastError();
@@ -511,6 +522,16 @@ void RecordWriter::readBackSpilled()
     m_spilled -= back.size();
     if (back.size() < count)
         qWarning("tk52k: only %d of %d readings could be read back from the journal", back.size(), count);
+}
+
+bool RecordWriter::keepPartitionsAhead(QSqlDatabase &db, QString *error)
+{
+    if (!m_shape.partitioned)
+        return true;
+    if (!RecordSchema::ensurePartitions(db, QDate::currentDate(), kPartitionsAhead, error))
+        return false;
+    m_partitionsCheckAt.setRemainingTime(kPartitionCheckMs);
+    return true;
 }
 
 void RecordWriter::setTrouble(const QString &trouble)

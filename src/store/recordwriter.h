@@ -117,6 +117,7 @@ private:
     void settleJournalFailure();
     void readBackSpilled();
     void setTrouble(const QString &trouble);
+    bool keepPartitionsAhead(QSqlDatabase &db, QString *error);
     bool prepareSchema(QSqlDatabase &db);
     Outcome settleUncertain(QSqlDatabase &db);
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
@@ -141,6 +142,7 @@ private:
     QString m_reportedTrouble;  // writer thread only: last one printed
     bool m_createRefused = false; // writer thread only
     QDeadlineTimer m_journalRetryAt; // writer thread only
+    QDeadlineTimer m_partitionsCheckAt{QDeadlineTimer::Forever}; // writer thread only
     qint64 m_uncertainXid = 0;           // guarded by m_mutex
     qint64 m_uncertainLastSeq = 0;       // guarded by m_mutex
     // Set before the thread starts and kept until the writer is destroyed.

@@ -17,10 +17,10 @@ const QDateTime kBase(QDate(2025, 2, 1), QTime(9, 5, 3));
 // Texts of every awkward kind, including the field and line separators.
 JournaledRecords sampleRecords()
 {
-    return {{1, {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase}},
-            {2, {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1)}},
-            {3, {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2)}},
-            {4, {QStringLiteral("a\tb\\n\nc\r"), QStringLiteral("1.000"), QString(), 0, kBase.addSecs(3)}}};
+    return {{1, {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase, QStringLiteral("bench 3 /dev/ttyUSB0")}},
+            {2, {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1), QString()}},
+            {3, {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2), QString()}},
+            {4, {QStringLiteral("a\tb\\n\nc\r"), QStringLiteral("1.000"), QString(), 0, kBase.addSecs(3), QStringLiteral("\tx\\")}}};
 }
 
 QStringList values(const JournaledRecords &records)
@@ -141,7 +141,7 @@ void TestRecordJournal::readBack()
     QVERIFY2(journal.start(backlog.records, backlog.uncertainXid, backlog.uncertainLastSeq, &error),
              qPrintable(error));
     journal.append({backlog.records.size() + 1LL,
-                    {QStringLiteral("DCV"), QStringLiteral("7"), QStringLiteral("V"), 1, kBase}});
+                    {QStringLiteral("DCV"), QStringLiteral("7"), QStringLiteral("V"), 1, kBase, QString()}});
     journal.close();
     RecordJournal next;
     QVERIFY(next.open(dir.path(), &backlog, &error));
@@ -258,7 +258,7 @@ void TestRecordJournal::fullDisk()
     journal.committed(4);
     QCOMPARE(afterCrash(journal.filePath()), QStringList());
 
-    const JournaledRecord fifth{5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase}};
+    const JournaledRecord fifth{5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase, QString()}};
     journal.append(fifth);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
     QVERIFY(!journal.rewrite({fifth}));

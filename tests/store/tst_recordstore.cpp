@@ -1,6 +1,8 @@
 #include "scratchdatabase.h"
 #include "testreading.h"
 
+#include "history/historydata.h"
+#include "history/historyloader.h"
 #include "store/database.h"
 #include "store/measurementrecord.h"
 #include "store/recordjournal.h"
@@ -41,6 +43,7 @@ private slots:
     void databaseNamesAreQuoted_data();
     void databaseNamesAreQuoted();
     void journalOnAFullDisk();
+    void monthlyPartitions();
 
 private:
     void openStore();
@@ -57,6 +60,7 @@ void TestRecordStore::initTestCase()
 {
     QVERIFY(m_spoolDir.isValid());
     qputenv("TK52K_SPOOL_DIR", QFile::encodeName(m_spoolDir.path()));
+    qputenv("TK52K_SOURCE", "bench 3 /dev/ttyUSB0");
     m_db = std::make_unique<ScratchDatabase>(QStringLiteral("recordstore"), ScratchDatabase::Content::Nothing);
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
 }
@@ -149,9 +153,9 @@ void TestRecordStore::roundTrip()
     QCOMPARE(storedValues(second, second), QStringList{stored});
     QSqlQuery q(m_db->connection());
     QVERIFY(q.exec(QStringLiteral("SELECT concat_ws('|', funcstr, datavaluestr, unitstr, frastr, "
-                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS')) FROM invoice")) && q.next());
+                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS'), source) FROM invoice")) && q.next());
     QCOMPARE(q.value(0).toString(), (QStringList{reading.at(0), stored, reading.at(2), reading.at(3),
-                                                 "2021-03-04 09:05:03"}.join('|')));
+                                                 "2021-03-04 09:05:03", "bench 3 /dev/ttyUSB0"}.join('|')));
 }
 
 void TestRecordStore::inclusiveBoundsInTimeOrder()
@@ -416,6 +420,35 @@ void TestRecordStore::journalOnAFullDisk()
     insert(QStringLiteral("500"), t.addSecs(500));
     QTRY_COMPARE_WITH_TIMEOUT(m_store->statusText(), QStringLiteral("数据库已连接"), 20000);
     QCOMPARE(storedValues(t, t.addSecs(500)).size(), 501);
+}
+
+// The table the program makes keeps each month in a partition of its own,
+// made ahead; readings across a month's end are stored in both and read back
+// as one range, in order.
+void TestRecordStore::monthlyPartitions()
+{
+    const QDate today = QDate::currentDate();
+    const QDateTime boundary(QDate(today.year(), today.month(), 1).addMonths(1), QTime(0, 0));
+    for (int i = -2; i < 2; ++i)
+        insert(QString::number(i), boundary.addSecs(i));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+
+    QSqlQuery q(m_db->connection());
+    QVERIFY(q.exec(QStringLiteral("SELECT tableoid::regclass::text FROM invoice ORDER BY create_time")));
+    QStringList partitions;
+    while (q.next())
+        partitions << q.value(0).toString();
+    const QString before = RecordSchema::partitionName(boundary.date().addDays(-1));
+    const QString after = RecordSchema::partitionName(boundary.date());
+    QCOMPARE(partitions, (QStringList{before, before, after, after}));
+
+    const HistoryLoadResult loaded =
+        loadHistoryRange(DbSettings::fromEnvironment(), boundary.addSecs(-2), boundary.addSecs(1));
+    QCOMPARE(loaded.status, HistoryLoadResult::Loaded);
+    QStringList values;
+    for (int row = 0; row < loaded.rows->rowCount(); ++row)
+        values << loaded.rows->valueText(row);
+    QCOMPARE(values, (QStringList{"-2", "-1", "0", "1"}));
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)
