@@ -112,13 +112,13 @@ int main(int argc, char *argv[])
         QElapsedTimer fill;
         fill.start();
         const bool ready =
-            db.open()
-            && exec(db, RecordSchema::createStatements().constFirst())
-            && exec(db, RecordSchema::insertInto() + QStringLiteral("SELECT '直流电压', to_char(random() * 20, "
-                                       "'FM990.000'), 'V', '2', timestamp '%1' + i * interval '1 "
-                                       "second' FROM generate_series(0, %2) AS i")
-                            .arg(From)
-                            .arg(rows - 1))
+            db.open() && exec(db, RecordSchema::createStatements().constFirst()) &&
+            exec(db, RecordSchema::insertInto() +
+                         QStringLiteral("SELECT '直流电压', to_char(random() * 20, "
+                                        "'FM990.000'), 'V', '2', timestamp '%1' + i * interval '1 "
+                                        "second' FROM generate_series(0, %2) AS i")
+                             .arg(From)
+                             .arg(rows - 1))
             // The index after the rows: one sort instead of a quarter of a million inserts.
             && exec(db, RecordSchema::createStatements().constLast()) && exec(db, "ANALYZE invoice");
         db.close();

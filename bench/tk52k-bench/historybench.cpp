@@ -5,8 +5,8 @@
 #include "benchcommands.h"
 
 #include "history/historytablemodel.h"
-#include "resources/resources.h"
 #include "history/hisviewform.h"
+#include "resources/resources.h"
 #include "store/dbsettings.h"
 #include "store/recordschema.h"
 

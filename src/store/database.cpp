@@ -5,8 +5,8 @@
 #include "store/recordjournal.h"
 #include "store/recordwriter.h"
 
-#include <QStringList>
 #include <QSqlDatabase>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace {
@@ -31,7 +31,8 @@ database::~database()
 
 int database::openDatabase()
 {
-    if (m_closed || !m_settings.problem.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+    if (m_closed || !m_settings.problem.isEmpty() ||
+        !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return -1;
     if (!m_started) {
         m_started = true;

@@ -42,7 +42,8 @@ const QString kQuarantineName = QStringLiteral("rejected-readings.txt");
 // ever taken over or removed.
 bool isJournalName(const QString &name)
 {
-    static const QRegularExpression own(QStringLiteral("^pending-readings(-[0-9]+-[0-9]+-[0-9]+)?\\.journal$"));
+    static const QRegularExpression own(
+        QStringLiteral("^pending-readings(-[0-9]+-[0-9]+-[0-9]+)?\\.journal$"));
     return own.match(name).hasMatch();
 }
 
@@ -171,10 +172,12 @@ bool parseLine(const QByteArray &line, ParsedJournal *p)
         JournaledRecord r;
         bool rangeOk = false;
         r.record.rangeIndex = f.at(5).toInt(&rangeOk);
-        r.record.time = QDateTime::fromString(QString::fromLatin1(f.at(6)), QLatin1String(RecordSchema::kTimeFormat));
+        r.record.time =
+            QDateTime::fromString(QString::fromLatin1(f.at(6)), QLatin1String(RecordSchema::kTimeFormat));
         if (!positive(f.at(1), &r.seq) || !rangeOk || !r.record.time.isValid() ||
             !unescaped(f.at(2), &r.record.funcStr) || !unescaped(f.at(3), &r.record.valueText) ||
-            !unescaped(f.at(4), &r.record.unitStr) || (f.size() == 8 && !unescaped(f.at(7), &r.record.source)))
+            !unescaped(f.at(4), &r.record.unitStr) ||
+            (f.size() == 8 && !unescaped(f.at(7), &r.record.source)))
             return false;
         // Numbers only grow; anything else is not a line this program wrote.
         if (!p->records.isEmpty() && r.seq <= p->records.last().seq)
@@ -754,7 +757,8 @@ bool RecordJournal::quarantine(const QString &dir, const QVector<RejectedRecord>
     const QString path = quarantinePath(dir);
     // One write with O_APPEND: copies of the program beside each other never
     // interleave their lines.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size() &&
               ::fdatasync(fd) == 0;
     if (!ok)

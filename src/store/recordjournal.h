@@ -165,11 +165,11 @@ private:
     enum class State { Healthy, Failed, Discarded };
 
     mutable QMutex m_fileMutex;
-    int m_fd = -1;                   // guarded by m_fileMutex
-    qint64 m_headerSize = 0;         // guarded by m_fileMutex
-    State m_state = State::Healthy;  // guarded by m_fileMutex
-    JournaledRecords m_unwritten;    // guarded by m_fileMutex
-    qint64 m_readOffset = 0;         // guarded by m_fileMutex: readBack() goes on from here
+    int m_fd = -1;                  // guarded by m_fileMutex
+    qint64 m_headerSize = 0;        // guarded by m_fileMutex
+    State m_state = State::Healthy; // guarded by m_fileMutex
+    JournaledRecords m_unwritten;   // guarded by m_fileMutex
+    qint64 m_readOffset = 0;        // guarded by m_fileMutex: readBack() goes on from here
 
     QMutex m_pendingMutex;
     QWaitCondition m_wake;

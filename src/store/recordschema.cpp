@@ -34,7 +34,8 @@ const char *const kCreateStatements[] = {
 };
 const char *const kCreateTimeIdIndex =
     "CREATE INDEX IF NOT EXISTS invoice_create_time_id_idx ON invoice (create_time, id)";
-const char *const kCreateTimeIndex = "CREATE INDEX IF NOT EXISTS invoice_create_time_idx ON invoice (create_time)";
+const char *const kCreateTimeIndex =
+    "CREATE INDEX IF NOT EXISTS invoice_create_time_idx ON invoice (create_time)";
 
 // One statement tells whether the table exists and which columns it has.
 const char *const kProbe = R"(
@@ -125,8 +126,9 @@ bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
         if (!probe(db, shape, error))
             return false;
         if (!shape->exists) {
-            *error = failure.isEmpty() ? QStringLiteral("table %1 missing after CREATE TABLE").arg(QLatin1String(kTable))
-                                       : failure;
+            *error = failure.isEmpty()
+                         ? QStringLiteral("table %1 missing after CREATE TABLE").arg(QLatin1String(kTable))
+                         : failure;
             return false;
         }
     }
@@ -146,8 +148,9 @@ QString insertInto()
 QString insertStatement(const TableShape &shape)
 {
     if (shape.hasSource)
-        return QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
-                              "VALUES (?, ?, ?, ?, ?, ?)");
+        return QStringLiteral(
+            "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
+            "VALUES (?, ?, ?, ?, ?, ?)");
     return insertInto() + QLatin1String("VALUES (?, ?, ?, ?, ?)");
 }
 
@@ -164,7 +167,9 @@ void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableSh
 
 QString partitionName(const QDate &day)
 {
-    return QStringLiteral("invoice_y%1m%2").arg(day.year(), 4, 10, QLatin1Char('0')).arg(day.month(), 2, 10, QLatin1Char('0'));
+    return QStringLiteral("invoice_y%1m%2")
+        .arg(day.year(), 4, 10, QLatin1Char('0'))
+        .arg(day.month(), 2, 10, QLatin1Char('0'));
 }
 
 bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QString *error)
@@ -176,9 +181,10 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
         if (relationExists(db, name.toLatin1().constData()))
             continue;
         QSqlQuery q(db);
-        const QString create = QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF invoice "
-                                              "FOR VALUES FROM ('%2') TO ('%3')")
-                                   .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
+        const QString create =
+            QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF invoice "
+                           "FOR VALUES FROM ('%2') TO ('%3')")
+                .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
         if (q.exec(create))
             continue;
         QSqlQuery ping(db);

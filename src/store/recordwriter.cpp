@@ -14,7 +14,7 @@ constexpr int kRetryMs = 3000;         // reconnect period while the server is a
 constexpr int kFinishingRetryMs = 250; // ... while the program is closing
 constexpr int kIdleCheckMs = 5000;     // liveness check of an idle connection
 constexpr int kBatchSize = 200;
-constexpr int kPartitionsAhead = 2;          // months made ahead of the present one
+constexpr int kPartitionsAhead = 2;            // months made ahead of the present one
 constexpr int kPartitionCheckMs = 3600 * 1000; // how often a long run looks again
 
 // A dead peer must not hold a statement for minutes: the kernel gives up on
@@ -60,7 +60,8 @@ void RecordWriter::enqueue(const MeasurementRecord &record)
     const JournaledRecord r{++m_lastSeq, record};
     // Past the bound only the journal keeps new records, and once one waits
     // there the later ones follow it, so the order holds.
-    if (m_spilled > 0 || (m_journal && static_cast<int>(m_queue.size()) >= kMemoryLimit && m_journal->isSafe()))
+    if (m_spilled > 0 ||
+        (m_journal && static_cast<int>(m_queue.size()) >= kMemoryLimit && m_journal->isSafe()))
         ++m_spilled;
     else
         m_queue.push_back(r);
@@ -101,8 +102,15 @@ bool RecordWriter::openJournal(const QString &dir, QString *error)
 
 void RecordWriter::closeJournal()
 {
-    if (m_journal)
-        m_journal->close();
+    if (!m_journal)
+        return;
+    // Cut back after a full disk: a last try to leave what waits on the disk.
+    if (!m_journal->isSafe() && !m_journal->hasFailed()) {
+        QMutexLocker lock(&m_mutex);
+        if (!m_queue.empty() && m_journal->rewrite(JournaledRecords(m_queue.cbegin(), m_queue.cend())))
+            qWarning("tk52k: the journal can be written again; waiting readings are safe on the disk");
+    }
+    m_journal->close();
 }
 
 bool RecordWriter::isDurable() const
@@ -224,7 +232,8 @@ void RecordWriter::run()
                 batch = JournaledRecords(m_queue.cbegin(), m_queue.cbegin() + n);
             }
 
-            if (m_journal && !m_journal->isSafe() && !m_journal->hasFailed() && m_journalRetryAt.hasExpired()) {
+            if (m_journal && !m_journal->isSafe() && !m_journal->hasFailed() &&
+                m_journalRetryAt.hasExpired()) {
                 // Try to get the waiting records back onto the disk.
                 m_journalRetryAt.setRemainingTime(kRetryMs);
                 bool safe = false;
@@ -233,7 +242,8 @@ void RecordWriter::run()
                     safe = m_journal->rewrite(JournaledRecords(m_queue.cbegin(), m_queue.cend()));
                 }
                 if (safe) {
-                    qWarning("tk52k: the journal can be written again; waiting readings are safe on the disk");
+                    qWarning(
+                        "tk52k: the journal can be written again; waiting readings are safe on the disk");
                     emit stateChanged();
                 }
             }
@@ -330,9 +340,9 @@ bool RecordWriter::createDatabase()
                 } else {
                     m_createRefused = true;
                     setTrouble(QStringLiteral("CREATE DATABASE %1 failed: %2")
-                                   .arg(m_settings.databaseName,
-                                        name.isEmpty() ? QStringLiteral("not a usable name")
-                                                       : serverReason(create.lastError())));
+                                   .arg(m_settings.databaseName, name.isEmpty()
+                                                                     ? QStringLiteral("not a usable name")
+                                                                     : serverReason(create.lastError())));
                 }
             }
         }
@@ -350,7 +360,8 @@ bool RecordWriter::prepareSchema(QSqlDatabase &db)
     // that went away is simply not connected.
     QSqlQuery ping(db);
     if (ping.exec(QStringLiteral("SELECT 1")))
-        setTrouble(QStringLiteral("cannot make the table %1: %2").arg(QLatin1String(RecordSchema::kTable), error));
+        setTrouble(
+            QStringLiteral("cannot make the table %1: %2").arg(QLatin1String(RecordSchema::kTable), error));
     return false;
 }
 
@@ -463,8 +474,8 @@ RecordWriter::Outcome RecordWriter::writeRows(QSqlDatabase &db, const JournaledR
         }
         for (const RejectedRecord &r : qAsConst(rejected))
             qWarning("tk52k: the server refused the reading %s %s %s at %s: %s", qPrintable(r.record.funcStr),
-                     qPrintable(r.record.valueText), qPrintable(r.record.unitStr), qPrintable(r.record.timeText()),
-                     qPrintable(r.reason));
+                     qPrintable(r.record.valueText), qPrintable(r.record.unitStr),
+                     qPrintable(r.record.timeText()), qPrintable(r.reason));
         QMutexLocker lock(&m_mutex);
         m_quarantined += rejected.size();
         m_rejectReason = rejected.last().reason;
@@ -489,7 +500,8 @@ void RecordWriter::settleJournalFailure()
         QMutexLocker lock(&m_mutex);
         // What waits only in the journal comes back to memory first.
         if (m_spilled > 0) {
-            const JournaledRecords back = m_journal->readBack(m_lastSeq - m_spilled + 1, static_cast<int>(m_spilled));
+            const JournaledRecords back =
+                m_journal->readBack(m_lastSeq - m_spilled + 1, static_cast<int>(m_spilled));
             m_queue.insert(m_queue.end(), back.cbegin(), back.cend());
             m_spilled -= back.size();
             if (m_spilled > 0)

@@ -128,20 +128,20 @@ private:
     const QString m_connectionName;
 
     mutable QMutex m_mutex;
-    QMutex m_quarantineMutex; // held while the quarantine file is written or emptied
+    QMutex m_quarantineMutex;         // held while the quarantine file is written or emptied
     RecordSchema::TableShape m_shape; // writer thread only
     QWaitCondition m_wake;
     std::deque<JournaledRecord> m_queue; // guarded by m_mutex
     qint64 m_lastSeq = 0;                // guarded by m_mutex
     // Records m_queue.back().seq + 1 .. m_lastSeq wait in the journal only.
-    qint64 m_spilled = 0;       // guarded by m_mutex
-    QString m_journalDir;       // set by openJournal()
-    int m_quarantined = 0;      // guarded by m_mutex
-    QString m_rejectReason;     // guarded by m_mutex
-    QString m_trouble;          // guarded by m_mutex
-    QString m_reportedTrouble;  // writer thread only: last one printed
-    bool m_createRefused = false; // writer thread only
-    QDeadlineTimer m_journalRetryAt; // writer thread only
+    qint64 m_spilled = 0;                                        // guarded by m_mutex
+    QString m_journalDir;                                        // set by openJournal()
+    int m_quarantined = 0;                                       // guarded by m_mutex
+    QString m_rejectReason;                                      // guarded by m_mutex
+    QString m_trouble;                                           // guarded by m_mutex
+    QString m_reportedTrouble;                                   // writer thread only: last one printed
+    bool m_createRefused = false;                                // writer thread only
+    QDeadlineTimer m_journalRetryAt;                             // writer thread only
     QDeadlineTimer m_partitionsCheckAt{QDeadlineTimer::Forever}; // writer thread only
     qint64 m_uncertainXid = 0;           // guarded by m_mutex
     qint64 m_uncertainLastSeq = 0;       // guarded by m_mutex

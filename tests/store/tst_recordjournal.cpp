@@ -17,10 +17,18 @@ const QDateTime kBase(QDate(2025, 2, 1), QTime(9, 5, 3));
 // Texts of every awkward kind, including the field and line separators.
 JournaledRecords sampleRecords()
 {
-    return {{1, {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase, QStringLiteral("bench 3 /dev/ttyUSB0")}},
-            {2, {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1), QString()}},
-            {3, {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2), QString()}},
-            {4, {QStringLiteral("a\tb\\n\nc\r"), QStringLiteral("1.000"), QString(), 0, kBase.addSecs(3), QStringLiteral("\tx\\")}}};
+    return {{1,
+             {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase,
+              QStringLiteral("bench 3 /dev/ttyUSB0")}},
+            {2,
+             {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1),
+              QString()}},
+            {3,
+             {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2),
+              QString()}},
+            {4,
+             {QStringLiteral("a\tb\\n\nc\r"), QStringLiteral("1.000"), QString(), 0, kBase.addSecs(3),
+              QStringLiteral("\tx\\")}}};
 }
 
 QStringList values(const JournaledRecords &records)
@@ -258,7 +266,8 @@ void TestRecordJournal::fullDisk()
     journal.committed(4);
     QCOMPARE(afterCrash(journal.filePath()), QStringList());
 
-    const JournaledRecord fifth{5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase, QString()}};
+    const JournaledRecord fifth{
+        5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase, QString()}};
     journal.append(fifth);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
     QVERIFY(!journal.rewrite({fifth}));

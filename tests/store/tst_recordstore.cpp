@@ -8,8 +8,8 @@
 #include "store/recordjournal.h"
 #include "store/recordschema.h"
 
-#include <QSqlQuery>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,6 +44,7 @@ private slots:
     void databaseNamesAreQuoted();
     void journalOnAFullDisk();
     void monthlyPartitions();
+    void severalWritersIntoOneTable();
 
 private:
     void openStore();
@@ -106,7 +107,8 @@ QStringList TestRecordStore::storedValues(const QDateTime &start, const QDateTim
         RecordSchema::probe(db, &shape);
         QSqlQuery q(db);
         q.prepare(QStringLiteral("SELECT datavaluestr FROM invoice WHERE create_time BETWEEN ? AND ? "
-                                 "ORDER BY create_time%1").arg(shape.hasId ? QStringLiteral(", id") : QString()));
+                                 "ORDER BY create_time%1")
+                      .arg(shape.hasId ? QStringLiteral(", id") : QString()));
         q.addBindValue(RecordSchema::timeText(start));
         q.addBindValue(RecordSchema::timeText(stop));
         if (!q.exec())
@@ -153,9 +155,11 @@ void TestRecordStore::roundTrip()
     QCOMPARE(storedValues(second, second), QStringList{stored});
     QSqlQuery q(m_db->connection());
     QVERIFY(q.exec(QStringLiteral("SELECT concat_ws('|', funcstr, datavaluestr, unitstr, frastr, "
-                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS'), source) FROM invoice")) && q.next());
+                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS'), source) FROM invoice")) &&
+            q.next());
     QCOMPARE(q.value(0).toString(), (QStringList{reading.at(0), stored, reading.at(2), reading.at(3),
-                                                 "2021-03-04 09:05:03", "bench 3 /dev/ttyUSB0"}.join('|')));
+                                                 "2021-03-04 09:05:03", "bench 3 /dev/ttyUSB0"}
+                                         .join('|')));
 }
 
 void TestRecordStore::inclusiveBoundsInTimeOrder()
@@ -258,15 +262,18 @@ void TestRecordStore::refusedRowsAreQuarantined_data()
 
     QTest::newRow("check constraint")
         << "ALTER TABLE invoice ADD CONSTRAINT no_bad CHECK (datavaluestr <> 'bad')"
-        << "ALTER TABLE invoice DROP CONSTRAINT no_bad" << "no_bad";
+        << "ALTER TABLE invoice DROP CONSTRAINT no_bad"
+        << "no_bad";
     QTest::newRow("column too short") << "ALTER TABLE invoice ALTER COLUMN datavaluestr TYPE varchar(2)"
                                       << "ALTER TABLE invoice ALTER COLUMN datavaluestr TYPE text"
                                       << "too long";
     QTest::newRow("trigger")
-        << "CREATE FUNCTION no_bad() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.datavaluestr = 'bad' "
+        << "CREATE FUNCTION no_bad() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.datavaluestr = "
+           "'bad' "
            "THEN RAISE EXCEPTION 'no bad readings here'; END IF; RETURN NEW; END $$; "
            "CREATE TRIGGER no_bad BEFORE INSERT ON invoice FOR EACH ROW EXECUTE FUNCTION no_bad()"
-        << "DROP TRIGGER no_bad ON invoice; DROP FUNCTION no_bad()" << "no bad readings here";
+        << "DROP TRIGGER no_bad ON invoice; DROP FUNCTION no_bad()"
+        << "no bad readings here";
 }
 
 void TestRecordStore::refusedRowsAreQuarantined()
@@ -277,7 +284,8 @@ void TestRecordStore::refusedRowsAreQuarantined()
     QVERIFY2(m_db->exec(refuse), qPrintable(m_db->error()));
 
     const QDateTime t(kDay, QTime(14, 0, 0));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused the reading .*bad.*") + reason));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("refused the reading .*bad.*") + reason));
     insert(QStringLiteral("1"), t);
     insert(QStringLiteral("bad"), t.addSecs(1));
     insert(QStringLiteral("3"), t.addSecs(2));
@@ -285,7 +293,8 @@ void TestRecordStore::refusedRowsAreQuarantined()
     QCOMPARE(storedValues(t, t.addSecs(9)), QStringList({"1", "3"}));
     QVERIFY(m_store->isConnected());
     const QString status = m_store->statusText();
-    QVERIFY2(status.startsWith(QStringLiteral("数据库已连接；1 条读数被服务器拒绝：")) && status.contains(reason),
+    QVERIFY2(status.startsWith(QStringLiteral("数据库已连接；1 条读数被服务器拒绝：")) &&
+                 status.contains(reason),
              qPrintable(status));
 
     // Kept across a restart, and written only when asked.
@@ -355,15 +364,18 @@ void TestRecordStore::databaseNamesAreQuoted()
     auto back = qScopeGuard([&] {
         closeStore();
         qunsetenv("TK52K_DB_USER");
-        m_db->exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(RecordSchema::quotedIdentifier(name)));
+        m_db->exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)")
+                       .arg(RecordSchema::quotedIdentifier(name)));
         m_db->exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
         m_db->select();
     });
     if (!mayCreate) {
-        QVERIFY2(m_db->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, DbSettings().password)),
-                 qPrintable(m_db->error()));
+        QVERIFY2(
+            m_db->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, DbSettings().password)),
+            qPrintable(m_db->error()));
         qputenv("TK52K_DB_USER", role.toUtf8());
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("CREATE DATABASE .* failed: .*permission")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("CREATE DATABASE .* failed: .*permission")));
     }
     qputenv("TK52K_DB_NAME", name.toUtf8());
 
@@ -372,14 +384,16 @@ void TestRecordStore::databaseNamesAreQuoted()
     QSqlQuery q(m_db->connection());
     if (!mayCreate) {
         QTRY_VERIFY_WITH_TIMEOUT(m_store->statusText().contains(QStringLiteral("permission denied")), 20000);
-        QVERIFY2(m_store->statusText().startsWith(QStringLiteral("数据库未连接（待写入 0 条）；CREATE DATABASE ")),
-                 qPrintable(m_store->statusText()));
+        QVERIFY2(
+            m_store->statusText().startsWith(QStringLiteral("数据库未连接（待写入 0 条）；CREATE DATABASE ")),
+            qPrintable(m_store->statusText()));
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(m_store->isConnected(), 20000);
     insert(QStringLiteral("7"), QDateTime(kDay, QTime(15, 0, 0)));
     QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
-    QCOMPARE(storedValues(QDateTime(kDay, QTime(15, 0, 0)), QDateTime(kDay, QTime(15, 0, 0))), QStringList{"7"});
+    QCOMPARE(storedValues(QDateTime(kDay, QTime(15, 0, 0)), QDateTime(kDay, QTime(15, 0, 0))),
+             QStringList{"7"});
     q.prepare(QStringLiteral("SELECT datname FROM pg_database WHERE datname LIKE ?"));
     q.addBindValue(QStringLiteral("%") + m_db->name() + QStringLiteral("%"));
     QVERIFY(q.exec());
@@ -449,6 +463,34 @@ void TestRecordStore::monthlyPartitions()
     for (int row = 0; row < loaded.rows->rowCount(); ++row)
         values << loaded.rows->valueText(row);
     QCOMPARE(values, (QStringList{"-2", "-1", "0", "1"}));
+}
+
+// Meters writing side by side into one table: every reading once, each
+// under its meter's name.
+void TestRecordStore::severalWritersIntoOneTable()
+{
+    database other;
+    other.setSource(QStringLiteral("meter b"));
+    QCOMPARE(other.openDatabase(), 1);
+    const QDateTime t(kDay, QTime(17, 0, 0));
+    TkDataDas reading;
+    for (int i = 0; i < 300; ++i) {
+        setDcVoltReading(reading, QString::number(i), t.addSecs(i));
+        QCOMPARE(m_store->insertRecord(&reading), 1);
+        QCOMPARE(other.insertRecord(&reading), 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount() + other.pendingCount(), 0, 30000);
+
+    QSqlQuery q(m_db->connection());
+    QVERIFY(q.exec(QStringLiteral("SELECT source, count(*), count(DISTINCT datavaluestr) FROM invoice "
+                                  "GROUP BY source ORDER BY source")));
+    QStringList counts;
+    while (q.next())
+        counts << QStringLiteral("%1 %2 %3")
+                      .arg(q.value(0).toString())
+                      .arg(q.value(1).toInt())
+                      .arg(q.value(2).toInt());
+    QCOMPARE(counts, (QStringList{"bench 3 /dev/ttyUSB0 300 300", "meter b 300 300"}));
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)
