@@ -2,11 +2,16 @@
 // journals it, and how long a reading waits until it is safe on the disk.
 //
 //   bench_journal [--readings N] [--interval MS] [--dir FOLDER]
+//   bench_journal --burst N [--dir FOLDER]
 //
 // Hands N readings (default 200), one every MS milliseconds (default 60, the
 // fastest sampling), to a store whose server is not there, so everything
 // stays in the journal (in FOLDER, default a temporary folder: put it on the
 // disk you care about). Prints one JSON line with the figures.
+//
+// With --burst, hands N readings over as fast as it can, as a long outage
+// piles them up, and prints the process's peak memory and how many of them
+// are held in memory rather than only in the journal.
 
 #include "meter/tkdatadas.h"
 #include "store/database.h"
@@ -15,9 +20,10 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,7 +45,8 @@ int main(int argc, char *argv[])
         const int i = args.indexOf(QLatin1String(name));
         return i >= 0 ? args.value(i + 1) : fallback;
     };
-    const int readings = option("--readings", QStringLiteral("200")).toInt();
+    const int burst = option("--burst", QStringLiteral("0")).toInt();
+    const int readings = burst > 0 ? burst : option("--readings", QStringLiteral("200")).toInt();
     const int intervalMs = option("--interval", QStringLiteral("60")).toInt();
     QTemporaryDir tmp;
     const QString dir = option("--dir", tmp.path());
@@ -51,14 +58,33 @@ int main(int argc, char *argv[])
     qputenv("TK52K_DB_HOST", "127.0.0.1");
     qputenv("TK52K_DB_PORT", "9");
 
-    QSqlDatabase connection;
-    database store(connection);
-    store.openDatabase(connection);
+    database store;
+    store.openDatabase();
     TkDataDas reading;
     reading.funcStr = QStringLiteral("DCV");
     reading.unitStr = QStringLiteral("V");
     reading.valueStr = QStringLiteral("1.234");
     reading.decimals = 3;
+
+    if (burst > 0) {
+        QElapsedTimer all;
+        all.start();
+        for (int i = 0; i < burst; ++i) {
+            reading.time = QDateTime::currentDateTime();
+            store.insertRecord(&reading);
+        }
+        const double seconds = all.nsecsElapsed() / 1e9;
+        rusage usage = {};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const QJsonObject result{{QStringLiteral("readings"), burst},
+                                 {QStringLiteral("handOverPerSecond"), burst / seconds},
+                                 {QStringLiteral("pending"), store.pendingCount()},
+                                 {QStringLiteral("inMemory"), store.inMemoryCount()},
+                                 {QStringLiteral("peakRssMB"), usage.ru_maxrss / 1024.0}};
+        std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
+        store.shutdown(0);
+        return 0;
+    }
 
     std::vector<qint64> handOverNs, durableUs;
     QElapsedTimer clock;

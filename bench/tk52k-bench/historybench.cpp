@@ -5,9 +5,10 @@
 #include "benchcommands.h"
 
 #include "history/historytablemodel.h"
-#include "resources/resources.h"
 #include "history/hisviewform.h"
+#include "resources/resources.h"
 #include "store/dbsettings.h"
+#include "store/recordschema.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -32,7 +33,7 @@ int runHistoryBench(const QStringList &arguments)
     parser.addOption(toOption);
     parser.process(args);
 
-    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    const QString format = QLatin1String(RecordSchema::kTimeFormat);
     const QDateTime from = QDateTime::fromString(parser.value(fromOption), format);
     const QDateTime to = QDateTime::fromString(parser.value(toOption), format);
     if (!from.isValid() || !to.isValid()) {

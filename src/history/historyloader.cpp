@@ -1,12 +1,13 @@
 #include "historyloader.h"
 
+#include "store/recordschema.h"
+
 #include <QAtomicInteger>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QThread>
 #include <QVariant>
 
@@ -182,10 +183,9 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
     // compares as the wall-clock times they show (a bound date-time would
     // be sent in UTC and shifted by the server's time zone). A prepared
     // statement with bound values plans no better and runs slower here.
-    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
     const auto literal = [&](const QDateTime &t) {
         QSqlField field(QString(), QVariant::String);
-        field.setValue(t.toString(format));
+        field.setValue(RecordSchema::timeText(t));
         return session.db.driver()->formatValue(field);
     };
     QSqlQuery query(session.db);
@@ -245,7 +245,9 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
         if (query.exec(QStringLiteral("select pg_backend_pid()")) && query.next())
             session.pid = query.value(0).toLongLong();
     }
-    session.numbered = db.record(QStringLiteral("invoice")).contains(QStringLiteral("id"));
+    RecordSchema::TableShape shape;
+    RecordSchema::probe(db, &shape);
+    session.numbered = shape.hasId;
 
     ReadStatus status = readRange(session, RowText::Joined, start, stop, control, rows, error);
     if (status == ReadStatus::NeedsRecordText) {

@@ -80,14 +80,14 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     statusBar()->addWidget(statusLabel);
 
     // The store connects on a thread of its own; the window never waits for it.
-    db = new database(sqlDb, this);
+    db = new database(this);
     dbStateLabel = new QLabel(database::stateText(false, 0), this);
     dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
     statusBar()->addWidget(dbStateLabel);
-    connect(db, &database::stateChanged, dbStateLabel, [this](bool connected, int pending) {
-        dbStateLabel->setText(database::stateText(connected, pending));
-    });
-    db->openDatabase(sqlDb);
+    connect(db, &database::stateChanged, dbStateLabel,
+            [this] { dbStateLabel->setText(db->statusText()); });
+    db->openDatabase();
+    dbStateLabel->setText(db->statusText());
     // The store queues the reading and returns at once.
     connect(m_session, &MeterSession::readingToStore, this, [this] { db->insertRecord(currentReading); });
 

@@ -104,7 +104,6 @@ private:
     TkDataDas *currentReading = nullptr;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
-    QSqlDatabase sqlDb;
     database *db = nullptr;
     QLabel *dbStateLabel = nullptr;
 };

@@ -5,44 +5,22 @@
 #include "store/recordjournal.h"
 #include "store/recordwriter.h"
 
-#include <QDateTime>
 #include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlQueryModel>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace {
-const char *const kSelectRange = "SELECT funcstr, datavaluestr, unitstr, frastr, create_time FROM invoice "
-                                 "WHERE create_time BETWEEN ? AND ? ORDER BY create_time";
-const char *const kHasIdColumn =
-    "SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema() "
-    "AND table_name = 'invoice' AND column_name = 'id'";
-
 // After the grace time the writer is told to stop; a statement in progress
 // still ends within the connection's timeouts (2 s connect, 10 s TCP).
 constexpr int kAbandonWaitMs = 15000;
-
-QSqlQuery runRangeQuery(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop)
-{
-    QSqlQuery probe(db);
-    const bool hasId = probe.exec(QLatin1String(kHasIdColumn)) && probe.next();
-    QSqlQuery q(db);
-    q.prepare(QLatin1String(kSelectRange) + (hasId ? QLatin1String(", id") : QLatin1String("")));
-    q.addBindValue(start.toString(QLatin1String(kRecordTimeFormat)));
-    q.addBindValue(stop.toString(QLatin1String(kRecordTimeFormat)));
-    q.exec();
-    return q;
-}
 } // namespace
 
-database::database(QSqlDatabase &connection, QObject *parent)
+database::database(QObject *parent)
     : QObject(parent), m_settings(DbSettings::fromEnvironment()), m_writer(new RecordWriter(m_settings, this))
 {
-    const QString name = QLatin1String(QSqlDatabase::defaultConnection);
-    // Settings changed on an open handle would only apply after a reopen.
-    if (QSqlDatabase::contains(name))
-        QSqlDatabase::database(name, false).close();
-    connection = m_settings.addConnection(name);
+    m_source = m_settings.source;
+    if (!m_settings.problem.isEmpty())
+        qWarning("tk52k: %s", qPrintable(m_settings.problem));
     connect(m_writer, &RecordWriter::stateChanged, this, &database::refreshState, Qt::QueuedConnection);
 }
 
@@ -51,9 +29,10 @@ database::~database()
     shutdown();
 }
 
-int database::openDatabase(QSqlDatabase &connection)
+int database::openDatabase()
 {
-    if (m_closed || !connection.isValid())
+    if (m_closed || !m_settings.problem.isEmpty() ||
+        !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return -1;
     if (!m_started) {
         m_started = true;
@@ -68,29 +47,11 @@ int database::insertRecord(TkDataDas *reading)
 {
     if (!reading || m_closed)
         return -1;
-    m_writer->enqueue(MeasurementRecord::fromReading(*reading));
+    MeasurementRecord record = MeasurementRecord::fromReading(*reading);
+    record.source = m_source;
+    m_writer->enqueue(record);
     refreshState();
     return 1;
-}
-
-QSqlQueryModel *database::queryRange(QDateTime start, QDateTime stop, const QSqlDatabase &connection)
-{
-    auto *model = new QSqlQueryModel;
-    QSqlDatabase db = connection;
-    if (!db.isValid())
-        return model;
-    if (!db.isOpen())
-        db.open();
-    QSqlQuery q = runRangeQuery(db, start, stop);
-    if (!q.isActive()) {
-        // A server restart kills the session; the next statement fails and
-        // the handle must be reopened.
-        db.close();
-        if (db.open())
-            q = runRangeQuery(db, start, stop);
-    }
-    model->setQuery(q);
-    return model;
 }
 
 bool database::isDurable() const
@@ -106,6 +67,11 @@ bool database::isConnected() const
 int database::pendingCount() const
 {
     return m_writer->pendingCount();
+}
+
+int database::inMemoryCount() const
+{
+    return m_writer->inMemoryCount();
 }
 
 void database::shutdown(int graceMs)
@@ -145,13 +111,51 @@ QString database::stateText(bool connected, int pending)
     return tr("数据库未连接（待写入 %1 条）").arg(pending);
 }
 
+QString database::statusText() const
+{
+    QStringList notes;
+    if (!m_settings.problem.isEmpty())
+        notes << tr("设置无效：%1").arg(m_settings.problem);
+    const QString trouble = m_writer->trouble();
+    if (!trouble.isEmpty())
+        notes << trouble;
+    const int rejected = m_writer->quarantinedCount();
+    if (rejected > 0) {
+        const QString reason = m_writer->lastRejectReason();
+        notes << (reason.isEmpty() ? tr("%1 条读数被服务器拒绝").arg(rejected)
+                                   : tr("%1 条读数被服务器拒绝：%2").arg(rejected).arg(reason));
+    }
+    if (m_started && !m_closed && !m_writer->isJournalSafe())
+        notes << tr("读数未能保存到磁盘");
+    QString text = stateText(m_writer->isConnected(), m_writer->pendingCount());
+    if (!notes.isEmpty())
+        text += QStringLiteral("；") + notes.join(QStringLiteral("；"));
+    return text;
+}
+
+int database::rejectedCount() const
+{
+    return m_writer->quarantinedCount();
+}
+
+int database::retryRejected()
+{
+    if (m_closed)
+        return 0;
+    const int n = m_writer->requeueQuarantined();
+    refreshState();
+    return n;
+}
+
 void database::refreshState()
 {
     const bool connected = m_writer->isConnected();
     const int pending = m_writer->pendingCount();
-    if (connected == m_lastConnected && pending == m_lastPending)
+    const QString status = statusText();
+    if (connected == m_lastConnected && pending == m_lastPending && status == m_lastStatus)
         return;
     m_lastConnected = connected;
     m_lastPending = pending;
+    m_lastStatus = status;
     emit stateChanged(connected, pending);
 }

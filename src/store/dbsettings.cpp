@@ -1,6 +1,9 @@
 #include "dbsettings.h"
 
+#include "store/recordschema.h"
+
 #include <QSqlDatabase>
+#include <QSysInfo>
 
 DbSettings DbSettings::fromEnvironment()
 {
@@ -10,13 +13,28 @@ DbSettings DbSettings::fromEnvironment()
             field = qEnvironmentVariable(name);
     };
     text("TK52K_DB_HOST", s.host);
-    text("TK52K_DB_NAME", s.databaseName);
+    QStringList problems;
+    if (qEnvironmentVariableIsSet("TK52K_DB_NAME")) {
+        const QString name = qEnvironmentVariable("TK52K_DB_NAME");
+        if (RecordSchema::quotedIdentifier(name).isEmpty())
+            problems << QStringLiteral("TK52K_DB_NAME \"%1\" is not a usable database name").arg(name);
+        else
+            s.databaseName = name;
+    }
     text("TK52K_DB_USER", s.userName);
+    s.source = QSysInfo::machineHostName();
+    text("TK52K_SOURCE", s.source);
     text("TK52K_DB_PASSWORD", s.password);
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("TK52K_DB_PORT", &ok);
-    if (ok && port > 0 && port < 65536)
-        s.port = port;
+    if (qEnvironmentVariableIsSet("TK52K_DB_PORT")) {
+        const QString portText = qEnvironmentVariable("TK52K_DB_PORT");
+        bool ok = false;
+        const int port = portText.trimmed().toInt(&ok);
+        if (ok && port > 0 && port < 65536)
+            s.port = port;
+        else
+            problems << QStringLiteral("TK52K_DB_PORT \"%1\" is not a port number").arg(portText);
+    }
+    s.problem = problems.join(QLatin1String("; "));
     return s;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QSqlDatabase;
 
@@ -15,8 +16,18 @@ struct DbSettings
     QString databaseName = QStringLiteral("dmmdatad");
     QString userName = QStringLiteral("postgres");
     QString password = QStringLiteral("k482915");
+    /// Name of the meter the readings come from (TK52K_SOURCE; by default
+    /// the host name), stored where the table has a `source` column.
+    QString source;
 
-    /// The defaults above with the TK52K_DB_* variables of the environment applied.
+    /// Why these settings cannot be used (a TK52K_DB_* variable that is not a
+    /// valid value); empty when they can.
+    QString problem;
+
+    /// The defaults above with the TK52K_DB_* variables of the environment
+    /// applied. A variable that is set but unusable (a port that is not a
+    /// number in 1..65535, an empty or unquotable database name) keeps the
+    /// default and is described in `problem`.
     static DbSettings fromEnvironment();
 
     /// Adds (or replaces) a QPSQL connection under `connectionName` configured

@@ -2,6 +2,7 @@
 
 #include "meter/framedecoder.h"
 #include "meter/tkdatadas.h"
+#include "store/recordschema.h"
 
 MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
 {
@@ -19,11 +20,11 @@ MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
 
 QString MeasurementRecord::timeText() const
 {
-    return time.toString(QLatin1String(kRecordTimeFormat));
+    return RecordSchema::timeText(time);
 }
 
 bool MeasurementRecord::operator==(const MeasurementRecord &other) const
 {
     return funcStr == other.funcStr && valueText == other.valueText && unitStr == other.unitStr &&
-           rangeIndex == other.rangeIndex && time == other.time;
+           rangeIndex == other.rangeIndex && time == other.time && source == other.source;
 }

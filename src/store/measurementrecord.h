@@ -16,6 +16,7 @@ struct MeasurementRecord
     QString unitStr;   ///< unit text
     int rangeIndex = 0;
     QDateTime time; ///< time stamp, whole seconds
+    QString source; ///< the meter it came from; written where the table has `source`
 
     /// The record a reading is stored as: its value text (the signed overload
     /// text for an overload), range index and time truncated to the second.
@@ -28,8 +29,5 @@ struct MeasurementRecord
 
     bool operator==(const MeasurementRecord &other) const;
 };
-
-/// The date-time format of `create_time` literals and of range bounds.
-inline const char *const kRecordTimeFormat = "yyyy-MM-dd hh:mm:ss";
 
 using MeasurementRecords = QVector<MeasurementRecord>;

@@ -1,10 +1,13 @@
 #include "recordjournal.h"
 
+#include "store/recordschema.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
@@ -20,7 +23,7 @@
 // escapes tab, line feed, carriage return and itself inside a field:
 //
 //   tk52k-journal <TAB> 1                        header
-//   R <seq> <func> <value> <unit> <range> <time> a record
+//   R <seq> <func> <value> <unit> <range> <time> [<source>]  a record
 //   B <xid> <first seq> <last seq>               this transaction is about to commit
 //   C <seq>                                      every record up to seq is committed
 //   A <file name>                                that journal was taken over
@@ -32,6 +35,17 @@ namespace {
 const QByteArray kHeader = QByteArrayLiteral("tk52k-journal\t1\n");
 const QString kSharedName = QStringLiteral("pending-readings.journal");
 const QString kNamePattern = QStringLiteral("pending-readings*.journal");
+const QString kQuarantineName = QStringLiteral("rejected-readings.txt");
+
+// The names this program gives its journals: the shared one and those of a
+// second copy (process id, time, counter). Nothing else in the folder is
+// ever taken over or removed.
+bool isJournalName(const QString &name)
+{
+    static const QRegularExpression own(
+        QStringLiteral("^pending-readings(-[0-9]+-[0-9]+-[0-9]+)?\\.journal$"));
+    return own.match(name).hasMatch();
+}
 
 QString lockPathOf(const QString &journalPath)
 {
@@ -121,7 +135,7 @@ QByteArray recordLine(const JournaledRecord &r)
     const MeasurementRecord &m = r.record;
     return "R\t" + QByteArray::number(r.seq) + '\t' + escaped(m.funcStr) + '\t' + escaped(m.valueText) +
            '\t' + escaped(m.unitStr) + '\t' + QByteArray::number(m.rangeIndex) + '\t' +
-           m.timeText().toLatin1() + '\n';
+           m.timeText().toLatin1() + (m.source.isEmpty() ? QByteArray() : '\t' + escaped(m.source)) + '\n';
 }
 
 QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq)
@@ -153,14 +167,17 @@ bool parseLine(const QByteArray &line, ParsedJournal *p)
 {
     const QList<QByteArray> f = line.split('\t');
     const QByteArray &kind = f.first();
-    if (kind == "R" && f.size() == 7) {
+    // The meter's name, the eighth field, came later and may be missing.
+    if (kind == "R" && (f.size() == 7 || f.size() == 8)) {
         JournaledRecord r;
         bool rangeOk = false;
         r.record.rangeIndex = f.at(5).toInt(&rangeOk);
-        r.record.time = QDateTime::fromString(QString::fromLatin1(f.at(6)), QLatin1String(kRecordTimeFormat));
+        r.record.time =
+            QDateTime::fromString(QString::fromLatin1(f.at(6)), QLatin1String(RecordSchema::kTimeFormat));
         if (!positive(f.at(1), &r.seq) || !rangeOk || !r.record.time.isValid() ||
             !unescaped(f.at(2), &r.record.funcStr) || !unescaped(f.at(3), &r.record.valueText) ||
-            !unescaped(f.at(4), &r.record.unitStr))
+            !unescaped(f.at(4), &r.record.unitStr) ||
+            (f.size() == 8 && !unescaped(f.at(7), &r.record.source)))
             return false;
         // Numbers only grow; anything else is not a line this program wrote.
         if (!p->records.isEmpty() && r.seq <= p->records.last().seq)
@@ -187,7 +204,7 @@ bool parseLine(const QByteArray &line, ParsedJournal *p)
     }
     if (kind == "A" && f.size() == 2) {
         QString name;
-        if (!unescaped(f.at(1), &name) || name.isEmpty() || name.contains(QLatin1Char('/')))
+        if (!unescaped(f.at(1), &name) || !isJournalName(name))
             return false;
         p->adopted << name;
         return true;
@@ -359,7 +376,7 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
     bool haveUncertain = own.uncertainXid != 0;
     for (const QString &name : folder.entryList({kNamePattern}, QDir::Files, QDir::Name)) {
         const QString path = folder.filePath(name);
-        if (path == m_path)
+        if (path == m_path || !isJournalName(name))
             continue;
         const int fd = tryLockFile(lockPathOf(path));
         if (fd < 0)
@@ -491,48 +508,167 @@ void RecordJournal::writePendingLocked()
     QByteArray bytes;
     for (const JournaledRecord &r : qAsConst(batch))
         bytes += recordLine(r);
-    const bool failedBefore = m_writeFailed;
-    writeLocked(bytes);
-    // After a failed write the file lacks records: never call those durable.
-    if (!failedBefore && !m_writeFailed)
+    if (m_state != State::Healthy) {
+        // Kept for readBack() until the writer has settled the failure.
+        if (m_state == State::Failed)
+            m_unwritten += batch;
+        return;
+    }
+    if (writeLocked(bytes))
         m_written = batch.last().seq;
+    else
+        m_unwritten += batch;
 }
 
-void RecordJournal::writeLocked(const QByteArray &bytes)
+bool RecordJournal::writeLocked(const QByteArray &bytes)
 {
-    // A failed write may have left half a line; a line feed closes it off.
-    const QByteArray data = m_writeFailed ? '\n' + bytes : bytes;
+    if (m_state != State::Healthy)
+        return false;
     qint64 done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(m_fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (!m_writeFailed)
-                qWarning("tk52k: cannot write the journal %s: %s", qPrintable(m_path), strerror(errno));
-            m_writeFailed = true;
-            return;
+            // The file may now end in half a line and lack the notes that
+            // settle what is committed: from here on it says nothing until
+            // the writer has discarded it (see discard()).
+            qWarning("tk52k: cannot write the journal %s: %s", qPrintable(m_path), strerror(errno));
+            m_state = State::Failed;
+            return false;
         }
         done += n;
     }
+    return true;
 }
 
-void RecordJournal::syncLocked()
+bool RecordJournal::syncLocked()
 {
     const qint64 written = m_written.load();
-    if (::fdatasync(m_fd) == 0)
-        raiseTo(m_durable, written);
     m_lastSyncMs = m_clock.elapsed();
+    if (m_state != State::Healthy)
+        return false;
+    if (::fdatasync(m_fd) != 0) {
+        qWarning("tk52k: cannot flush the journal %s: %s", qPrintable(m_path), strerror(errno));
+        m_state = State::Failed;
+        return false;
+    }
+    raiseTo(m_durable, written);
+    return true;
 }
 
-void RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
+bool RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
+{
+    QMutexLocker fileLock(&m_fileMutex);
+    if (m_fd < 0 || m_state == State::Discarded)
+        return true; // the file holds none of these records
+    writePendingLocked();
+    return writeLocked(beginLine(xid, firstSeq, lastSeq)) && syncLocked();
+}
+
+void RecordJournal::flush()
 {
     QMutexLocker fileLock(&m_fileMutex);
     if (m_fd < 0)
         return;
     writePendingLocked();
-    writeLocked(beginLine(xid, firstSeq, lastSeq));
     syncLocked();
+}
+
+bool RecordJournal::hasFailed() const
+{
+    QMutexLocker fileLock(&m_fileMutex);
+    return m_state == State::Failed;
+}
+
+bool RecordJournal::isSafe() const
+{
+    QMutexLocker fileLock(&m_fileMutex);
+    return m_fd < 0 || m_state == State::Healthy;
+}
+
+void RecordJournal::discard()
+{
+    QMutexLocker fileLock(&m_fileMutex);
+    if (m_fd < 0)
+        return;
+    // Cutting the file frees its space, so this works on a full disk too.
+    // Left in place, records the server has committed since would come back
+    // at the next start without a note saying so.
+    if (::ftruncate(m_fd, m_headerSize) != 0)
+        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), strerror(errno));
+    m_state = State::Discarded;
+    m_unwritten.clear();
+    m_readOffset = 0;
+    QMutexLocker lock(&m_pendingMutex);
+    m_pending.clear();
+}
+
+bool RecordJournal::rewrite(const JournaledRecords &records)
+{
+    QMutexLocker fileLock(&m_fileMutex);
+    if (m_fd < 0)
+        return false;
+    {
+        // The caller holds back appends; what waits here is in `records`.
+        QMutexLocker lock(&m_pendingMutex);
+        m_pending.clear();
+    }
+    QByteArray bytes;
+    for (const JournaledRecord &r : records)
+        bytes += recordLine(r);
+    m_unwritten.clear();
+    m_readOffset = 0;
+    m_state = State::Healthy;
+    if (::ftruncate(m_fd, m_headerSize) == 0 && writeLocked(bytes) && ::fdatasync(m_fd) == 0) {
+        const qint64 last = records.isEmpty() ? m_lastAppended.load() : records.last().seq;
+        m_written = last;
+        raiseTo(m_durable, last);
+        return true;
+    }
+    if (::ftruncate(m_fd, m_headerSize) != 0)
+        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), strerror(errno));
+    m_state = State::Discarded;
+    return false;
+}
+
+JournaledRecords RecordJournal::readBack(qint64 firstSeq, int count)
+{
+    QMutexLocker fileLock(&m_fileMutex);
+    JournaledRecords out;
+    if (m_fd < 0)
+        return out;
+    writePendingLocked();
+    qint64 next = firstSeq;
+    QFile file(m_path);
+    if (m_state != State::Discarded && file.open(QIODevice::ReadOnly) && file.seek(m_readOffset)) {
+        qint64 offset = m_readOffset;
+        while (out.size() < count) {
+            const QByteArray line = file.readLine();
+            // A line without its line feed was cut short by a failed write.
+            if (!line.endsWith('\n'))
+                break;
+            offset += line.size();
+            ParsedJournal p;
+            if (!parseLine(line.chopped(1), &p) || p.records.isEmpty() || p.records.first().seq < next)
+                continue;
+            if (p.records.first().seq != next)
+                break;
+            out.append(p.records.first());
+            ++next;
+            if (m_state == State::Healthy)
+                m_readOffset = offset;
+        }
+    }
+    for (const JournaledRecord &r : qAsConst(m_unwritten)) {
+        if (out.size() == count)
+            break;
+        if (r.seq == next) {
+            out.append(r);
+            ++next;
+        }
+    }
+    return out;
 }
 
 void RecordJournal::committed(qint64 lastSeq)
@@ -550,8 +686,10 @@ void RecordJournal::committed(qint64 lastSeq)
     // Everything in the file is committed: keep it short. Should the cut not
     // reach the disk, the last transaction note is still settled with the
     // server at the next start.
-    if (everything && ::ftruncate(m_fd, m_headerSize) == 0) {
-        m_writeFailed = false;
+    if (m_state != State::Healthy) {
+        // Nothing more is written until the writer has settled the failure.
+    } else if (everything && ::ftruncate(m_fd, m_headerSize) == 0) {
+        m_readOffset = 0;
         raiseTo(m_written, lastSeq);
     } else {
         // Not flushed: without it the transaction note settles the question.
@@ -604,4 +742,53 @@ void RecordJournal::close()
         QFile::remove(lockPathOf(m_path));
     unlockFile(m_lockFd);
     m_lockFd = -1;
+}
+
+QString RecordJournal::quarantinePath(const QString &dir)
+{
+    return QDir(dir).filePath(kQuarantineName);
+}
+
+bool RecordJournal::quarantine(const QString &dir, const QVector<RejectedRecord> &rejected, QString *error)
+{
+    QByteArray bytes;
+    for (const RejectedRecord &r : rejected)
+        bytes += recordLine(JournaledRecord{1, r.record}).chopped(1) + '\t' + escaped(r.reason) + '\n';
+    const QString path = quarantinePath(dir);
+    // One write with O_APPEND: copies of the program beside each other never
+    // interleave their lines.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size() &&
+              ::fdatasync(fd) == 0;
+    if (!ok)
+        *error = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+QVector<RejectedRecord> RecordJournal::readQuarantine(const QString &dir)
+{
+    QVector<RejectedRecord> out;
+    QFile file(quarantinePath(dir));
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine();
+        if (!line.endsWith('\n'))
+            break;
+        line.chop(1);
+        const int cut = line.lastIndexOf('\t');
+        RejectedRecord r;
+        ParsedJournal p;
+        if (cut < 0 || !unescaped(line.mid(cut + 1), &r.reason) || !parseLine(line.left(cut), &p) ||
+            p.records.isEmpty()) {
+            qWarning("tk52k: skipped a damaged line of %s", qPrintable(file.fileName()));
+            continue;
+        }
+        r.record = p.records.first().record;
+        out.append(r);
+    }
+    return out;
 }

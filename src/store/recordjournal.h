@@ -19,6 +19,13 @@ struct JournaledRecord
 };
 using JournaledRecords = QVector<JournaledRecord>;
 
+/// A record the server refused for good, with the server's reason.
+struct RejectedRecord
+{
+    MeasurementRecord record;
+    QString reason;
+};
+
 /// What the journals of earlier runs hold that the server has not confirmed.
 struct JournalBacklog
 {
@@ -83,14 +90,51 @@ public:
 
     /// Notes that transaction `xid`, which wrote the records numbered
     /// `firstSeq`..`lastSeq`, is about to commit. Returns once that and every
-    /// appended record are on the disk.
-    void beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq);
+    /// appended record are on the disk: true. False when the file could not
+    /// be written (see hasFailed()); the transaction must then not commit
+    /// until discard() has been called. After discard() the file holds no
+    /// records and this returns true at once.
+    bool beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq);
 
     /// Notes that every record up to `lastSeq` is committed.
     void committed(qint64 lastSeq);
 
     /// Whether every appended record is on the disk or committed.
     bool isDurable() const;
+
+    /// Writes and flushes every appended record now.
+    void flush();
+
+    /// A write or flush failed (a full disk): the file may lack records and
+    /// the notes that settle commits. Records appended from then on are kept
+    /// in memory for readBack(). Call discard() before the next commit.
+    bool hasFailed() const;
+
+    /// Cuts the file back to its header, so a next start finds no records
+    /// in it that may since have been committed. Appended records are then
+    /// not written until rewrite() succeeds: they live in memory only.
+    void discard();
+
+    /// Replaces the contents with `records`, every record not yet committed,
+    /// in order, and flushes them; true when that worked and the journal
+    /// keeps records on the disk again. Call with appends held back.
+    bool rewrite(const JournaledRecords &records);
+
+    /// Whether appended records reach the disk (false after a failure, until
+    /// rewrite() succeeds).
+    bool isSafe() const;
+
+    /// Up to `count` appended records numbered from `firstSeq` on, in order,
+    /// read back from the file (or from memory where the file could not take
+    /// them). Lets a writer keep only part of a long backlog in memory.
+    JournaledRecords readBack(qint64 firstSeq, int count);
+
+    /// File in `dir` that keeps the records the server refused.
+    static QString quarantinePath(const QString &dir);
+    /// Adds `rejected` to the quarantine file in `dir` and flushes it.
+    static bool quarantine(const QString &dir, const QVector<RejectedRecord> &rejected, QString *error);
+    /// What the quarantine file in `dir` holds, oldest first.
+    static QVector<RejectedRecord> readQuarantine(const QString &dir);
 
     /// Writes and flushes what is left, releases the file and its lock. The
     /// file is removed when everything in it is committed, otherwise the next
@@ -109,8 +153,8 @@ private:
 
     void flushLoop();
     void writePendingLocked();
-    void writeLocked(const QByteArray &bytes);
-    void syncLocked();
+    bool writeLocked(const QByteArray &bytes);
+    bool syncLocked();
     bool takeOwnFile(const QString &dir, QString *error);
 
     QString m_path;
@@ -118,10 +162,14 @@ private:
     QVector<Adopted> m_adopted; // journals of ended programs, read by open()
 
     // Lock order: m_fileMutex before m_pendingMutex.
-    QMutex m_fileMutex;
-    int m_fd = -1;              // guarded by m_fileMutex
-    qint64 m_headerSize = 0;    // guarded by m_fileMutex
-    bool m_writeFailed = false; // guarded by m_fileMutex
+    enum class State { Healthy, Failed, Discarded };
+
+    mutable QMutex m_fileMutex;
+    int m_fd = -1;                  // guarded by m_fileMutex
+    qint64 m_headerSize = 0;        // guarded by m_fileMutex
+    State m_state = State::Healthy; // guarded by m_fileMutex
+    JournaledRecords m_unwritten;   // guarded by m_fileMutex
+    qint64 m_readOffset = 0;        // guarded by m_fileMutex: readBack() goes on from here
 
     QMutex m_pendingMutex;
     QWaitCondition m_wake;

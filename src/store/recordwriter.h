@@ -2,7 +2,9 @@
 
 #include "store/dbsettings.h"
 #include "store/recordjournal.h"
+#include "store/recordschema.h"
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
@@ -11,7 +13,6 @@
 #include <deque>
 #include <memory>
 
-class QDeadlineTimer;
 class QSqlDatabase;
 
 /// Writes queued records into `invoice` on a thread and a connection of its
@@ -25,12 +26,21 @@ class QSqlDatabase;
 ///
 /// With a journal (openJournal()), every queued record is also kept on the
 /// disk until it is committed, and the records an earlier run left there go
-/// first.
+/// first. Past kMemoryLimit waiting records, new ones are kept only in the
+/// journal and read back from it as the server catches up.
+///
+/// A row the server refuses for good (a constraint, a too-short column, a
+/// trigger) does not hold up the others: the rest of its batch is written
+/// and the refused record goes to the quarantine file beside the journal,
+/// from where requeueQuarantined() hands it back on request.
 class RecordWriter : public QThread
 {
     Q_OBJECT
 
 public:
+    /// Most records kept in memory while the server is behind.
+    static constexpr int kMemoryLimit = 50000;
+
     explicit RecordWriter(const DbSettings &settings, QObject *parent = nullptr);
     /// Abandons the queue and waits for the thread; what is unwritten stays
     /// in the journal.
@@ -60,6 +70,29 @@ public:
     /// Whether the last contact with the server succeeded. Any thread.
     bool isConnected() const { return m_connected.load(); }
 
+    /// Records held in memory (the rest of pendingCount() waits in the
+    /// journal only). Any thread.
+    int inMemoryCount() const;
+
+    /// Whether records reach the disk before the server: false without a
+    /// journal or while the journal cannot be written. Any thread.
+    bool isJournalSafe() const;
+
+    /// Records in the quarantine file and the server's reason for the last
+    /// one refused. Any thread.
+    int quarantinedCount() const;
+    QString lastRejectReason() const;
+
+    /// What keeps records from the server although it answers (a failed
+    /// CREATE DATABASE, a statement refused for the whole table); empty when
+    /// nothing does. Any thread.
+    QString trouble() const;
+
+    /// Queues the quarantined records again, behind those waiting, and
+    /// empties the quarantine file; the number queued. Any thread, once the
+    /// journal is open.
+    int requeueQuarantined();
+
     /// Write what is queued, retrying often, and end once the queue is empty.
     void finish();
 
@@ -75,11 +108,16 @@ protected:
     void run() override;
 
 private:
-    enum class Outcome { Done, Failed, Wait };
+    enum class Outcome { Done, Failed, Wait, Refused };
 
     bool waitForWork(bool open, QDeadlineTimer &retryAt, const QDeadlineTimer &idleCheckAt);
     bool connectDatabase(QSqlDatabase &db);
     bool createDatabase();
+    Outcome writeRows(QSqlDatabase &db, const JournaledRecords &batch, bool oneByOne);
+    void settleJournalFailure();
+    void readBackSpilled();
+    void setTrouble(const QString &trouble);
+    bool keepPartitionsAhead(QSqlDatabase &db, QString *error);
     bool prepareSchema(QSqlDatabase &db);
     Outcome settleUncertain(QSqlDatabase &db);
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
@@ -90,9 +128,21 @@ private:
     const QString m_connectionName;
 
     mutable QMutex m_mutex;
+    QMutex m_quarantineMutex;         // held while the quarantine file is written or emptied
+    RecordSchema::TableShape m_shape; // writer thread only
     QWaitCondition m_wake;
     std::deque<JournaledRecord> m_queue; // guarded by m_mutex
     qint64 m_lastSeq = 0;                // guarded by m_mutex
+    // Records m_queue.back().seq + 1 .. m_lastSeq wait in the journal only.
+    qint64 m_spilled = 0;                                        // guarded by m_mutex
+    QString m_journalDir;                                        // set by openJournal()
+    int m_quarantined = 0;                                       // guarded by m_mutex
+    QString m_rejectReason;                                      // guarded by m_mutex
+    QString m_trouble;                                           // guarded by m_mutex
+    QString m_reportedTrouble;                                   // writer thread only: last one printed
+    bool m_createRefused = false;                                // writer thread only
+    QDeadlineTimer m_journalRetryAt;                             // writer thread only
+    QDeadlineTimer m_partitionsCheckAt{QDeadlineTimer::Forever}; // writer thread only
     qint64 m_uncertainXid = 0;           // guarded by m_mutex
     qint64 m_uncertainLastSeq = 0;       // guarded by m_mutex
     // Set before the thread starts and kept until the writer is destroyed.

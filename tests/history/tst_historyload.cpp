@@ -1,6 +1,8 @@
 // Loading a time range from a real PostgreSQL server into the history rows.
 #include "scratchdatabase.h"
 
+#include "store/recordschema.h"
+
 #include "history/historyloader.h"
 
 #include <QtTest>
@@ -46,8 +48,7 @@ void TestHistoryLoad::initTestCase()
     QVERIFY(m_db->insert(at("2024-05-01 11:00:01"), "12.5", "mV", "交流电压", "3"));
 
     // A large block of a quarter of a million rows, 17 a second.
-    QVERIFY2(m_db->exec(QStringLiteral(
-                 "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+    QVERIFY2(m_db->exec(RecordSchema::insertInto() + QStringLiteral(
                  "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
                  "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
                  "FROM generate_series(0, 249999) i")),

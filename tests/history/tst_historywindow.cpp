@@ -2,6 +2,8 @@
 // against a real PostgreSQL server.
 #include "scratchdatabase.h"
 
+#include "store/recordschema.h"
+
 #include "history/hissettingform.h"
 #include "history/historyloader.h"
 #include "history/historytablemodel.h"
@@ -78,8 +80,7 @@ void TestHistoryWindow::initTestCase()
     // Rows of a range index no meter has, as a foreign writer might leave them.
     QVERIFY(m_db->insert(at("2024-05-02 08:00:00"), "100", "V", "直流电压", "99"));
     QVERIFY(m_db->insert(at("2024-05-02 08:00:01"), "5000", "V", "直流电压", "2"));
-    QVERIFY2(m_db->exec(QStringLiteral(
-                 "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+    QVERIFY2(m_db->exec(RecordSchema::insertInto() + QStringLiteral(
                  "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
                  "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
                  "FROM generate_series(0, 299999) i")),

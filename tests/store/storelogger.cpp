@@ -12,7 +12,6 @@
 #include "store/database.h"
 
 #include <QCoreApplication>
-#include <QSqlDatabase>
 #include <QTimer>
 
 #include <cstdio>
@@ -28,9 +27,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    QSqlDatabase connection;
-    database store(connection);
-    store.openDatabase(connection);
+    database store;
+    store.openDatabase();
     TkDataDas reading;
     for (int i = 0; i < count; ++i) {
         setDcVoltReading(reading, QString::number(i), first.addSecs(i));

@@ -4,8 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 const QDateTime kBase(QDate(2025, 2, 1), QTime(9, 5, 3));
@@ -13,10 +17,18 @@ const QDateTime kBase(QDate(2025, 2, 1), QTime(9, 5, 3));
 // Texts of every awkward kind, including the field and line separators.
 JournaledRecords sampleRecords()
 {
-    return {{1, {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase}},
-            {2, {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1)}},
-            {3, {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2)}},
-            {4, {QStringLiteral("a\tb\\n\nc\r"), QStringLiteral("1.000"), QString(), 0, kBase.addSecs(3)}}};
+    return {{1,
+             {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase,
+              QStringLiteral("bench 3 /dev/ttyUSB0")}},
+            {2,
+             {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1),
+              QString()}},
+            {3,
+             {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2),
+              QString()}},
+            {4,
+             {QStringLiteral("a\tb\\n\nc\r"), QStringLiteral("1.000"), QString(), 0, kBase.addSecs(3),
+              QStringLiteral("\tx\\")}}};
 }
 
 QStringList values(const JournaledRecords &records)
@@ -25,6 +37,20 @@ QStringList values(const JournaledRecords &records)
     for (const JournaledRecord &r : records)
         v << r.record.valueText;
     return v;
+}
+
+// What the next start would read from the journal at `path` now, had the
+// program died this moment.
+QStringList afterCrash(const QString &path)
+{
+    QTemporaryDir copy;
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    if (!QFile::copy(path, QDir(copy.path()).filePath(QFileInfo(path).fileName())) ||
+        !journal.open(copy.path(), &backlog, &error))
+        return {QStringLiteral("unreadable")};
+    return values(backlog.records);
 }
 
 QStringList journalFiles(const QString &dir)
@@ -41,6 +67,8 @@ private slots:
     void readBack_data();
     void readBack();
     void eachRunningCopyOwnsItsJournal();
+    void onlyOwnFilesAreTakenOver();
+    void fullDisk();
 };
 
 void TestRecordJournal::readBack_data()
@@ -121,7 +149,7 @@ void TestRecordJournal::readBack()
     QVERIFY2(journal.start(backlog.records, backlog.uncertainXid, backlog.uncertainLastSeq, &error),
              qPrintable(error));
     journal.append({backlog.records.size() + 1LL,
-                    {QStringLiteral("DCV"), QStringLiteral("7"), QStringLiteral("V"), 1, kBase}});
+                    {QStringLiteral("DCV"), QStringLiteral("7"), QStringLiteral("V"), 1, kBase, QString()}});
     journal.close();
     RecordJournal next;
     QVERIFY(next.open(dir.path(), &backlog, &error));
@@ -163,6 +191,93 @@ void TestRecordJournal::eachRunningCopyOwnsItsJournal()
     RecordJournal fourth;
     QVERIFY(fourth.open(dir.path(), &backlog, &error));
     QCOMPARE(values(backlog.records), QStringList{"- .OL "});
+}
+
+// A journal line may name a journal taken over earlier, to be removed; a
+// file the program did not name itself is never touched.
+void TestRecordJournal::onlyOwnFilesAreTakenOver()
+{
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    const QByteArray record("R\t1\tDCV\t1.5\tV\t1\t2025-02-01 09:05:03\n");
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(folder.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(QStringLiteral("notes.txt"), "keep"));
+    // Looks like a journal, but the program never gives such a name.
+    QVERIFY(write(QStringLiteral("pending-readings-old.journal"), "tk52k-journal\t1\n" + record));
+    QVERIFY(write(QStringLiteral("pending-readings.journal"),
+                  "tk52k-journal\t1\nA\tnotes.txt\nA\tpending-readings-old.journal\n" + record));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("skipped 2 damaged lines")));
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+    QCOMPARE(values(backlog.records), QStringList{"1.5"});
+    QVERIFY2(journal.start(backlog.records, 0, 0, &error), qPrintable(error));
+    journal.close();
+    QVERIFY(folder.exists(QStringLiteral("notes.txt")));
+    QVERIFY(folder.exists(QStringLiteral("pending-readings-old.journal")));
+}
+
+// A full disk: once a record cannot be written the journal must not let a
+// commit through until it has been cut back, or the next start would find
+// committed records without the note that says so and store them twice.
+// When space returns, what still waits is written out again.
+void TestRecordJournal::fullDisk()
+{
+    QTemporaryDir dir;
+    RecordJournal journal;
+    JournalBacklog backlog;
+    QString error;
+    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+    QVERIFY2(journal.start({}, 0, 0, &error), qPrintable(error));
+    const JournaledRecords records = sampleRecords();
+    journal.append(records.at(0));
+    journal.append(records.at(1));
+    journal.flush();
+    QVERIFY(journal.isDurable());
+
+    // Nothing fits beyond the file's header: the file-size limit fails
+    // writes as a full disk does.
+    rlimit old = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit full = {static_cast<rlim_t>(QByteArray("tk52k-journal\t1\n").size()), old.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    auto restore = qScopeGuard([&old] { ::setrlimit(RLIMIT_FSIZE, &old); });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+    journal.append(records.at(2));
+    journal.append(records.at(3));
+    journal.flush();
+    QVERIFY(journal.hasFailed());
+    QVERIFY(!journal.isSafe());
+    QVERIFY(!journal.isDurable());
+    QVERIFY(!journal.beginCommit(99, 1, 4));
+    // Nothing is lost meanwhile: what the file could not take is still there.
+    QCOMPARE(values(journal.readBack(2, 3)), values(records).mid(1));
+
+    journal.discard();
+    QCOMPARE(afterCrash(journal.filePath()), QStringList());
+    QVERIFY(journal.beginCommit(99, 1, 4));
+    journal.committed(4);
+    QCOMPARE(afterCrash(journal.filePath()), QStringList());
+
+    const JournaledRecord fifth{
+        5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase, QString()}};
+    journal.append(fifth);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+    QVERIFY(!journal.rewrite({fifth}));
+    QVERIFY(!journal.isSafe());
+    restore.dismiss();
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    QVERIFY(journal.rewrite({fifth}));
+    QVERIFY(journal.isSafe());
+    QVERIFY(journal.isDurable());
+    QCOMPARE(afterCrash(journal.filePath()), QStringList{"5"});
 }
 
 QTEST_GUILESS_MAIN(TestRecordJournal)

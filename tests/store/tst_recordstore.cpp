@@ -1,15 +1,20 @@
 #include "scratchdatabase.h"
 #include "testreading.h"
 
+#include "history/historydata.h"
+#include "history/historyloader.h"
 #include "store/database.h"
 #include "store/measurementrecord.h"
 #include "store/recordjournal.h"
+#include "store/recordschema.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <memory>
 
@@ -31,6 +36,15 @@ private slots:
     void unconfirmedCommitIsSettled_data();
     void unconfirmedCommitIsSettled();
     void existingFiveColumnTable();
+    void refusedRowsAreQuarantined_data();
+    void refusedRowsAreQuarantined();
+    void unusableSettings_data();
+    void unusableSettings();
+    void databaseNamesAreQuoted_data();
+    void databaseNamesAreQuoted();
+    void journalOnAFullDisk();
+    void monthlyPartitions();
+    void severalWritersIntoOneTable();
 
 private:
     void openStore();
@@ -40,7 +54,6 @@ private:
 
     QTemporaryDir m_spoolDir;
     std::unique_ptr<ScratchDatabase> m_db;
-    QSqlDatabase m_connection;
     std::unique_ptr<database> m_store;
 };
 
@@ -48,6 +61,7 @@ void TestRecordStore::initTestCase()
 {
     QVERIFY(m_spoolDir.isValid());
     qputenv("TK52K_SPOOL_DIR", QFile::encodeName(m_spoolDir.path()));
+    qputenv("TK52K_SOURCE", "bench 3 /dev/ttyUSB0");
     m_db = std::make_unique<ScratchDatabase>(QStringLiteral("recordstore"), ScratchDatabase::Content::Nothing);
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
 }
@@ -61,8 +75,8 @@ void TestRecordStore::init()
 
 void TestRecordStore::openStore()
 {
-    m_store = std::make_unique<database>(m_connection);
-    QCOMPARE(m_store->openDatabase(m_connection), 1);
+    m_store = std::make_unique<database>();
+    QCOMPARE(m_store->openDatabase(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(m_store->isConnected(), 20000);
 }
 
@@ -82,10 +96,27 @@ void TestRecordStore::insert(const QString &value, const QDateTime &time)
 
 QStringList TestRecordStore::storedValues(const QDateTime &start, const QDateTime &stop)
 {
-    std::unique_ptr<QSqlQueryModel> model(m_store->queryRange(start, stop, m_connection));
+    // Whichever database the store writes to now: TK52K_DB_NAME names it.
+    const DbSettings settings = DbSettings::fromEnvironment();
     QStringList values;
-    for (int row = 0; row < model->rowCount(); ++row)
-        values << model->record(row).value(QStringLiteral("datavaluestr")).toString();
+    {
+        QSqlDatabase db = settings.addConnection(QStringLiteral("readback"));
+        if (!db.open())
+            return {db.lastError().text()};
+        RecordSchema::TableShape shape;
+        RecordSchema::probe(db, &shape);
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT datavaluestr FROM invoice WHERE create_time BETWEEN ? AND ? "
+                                 "ORDER BY create_time%1")
+                      .arg(shape.hasId ? QStringLiteral(", id") : QString()));
+        q.addBindValue(RecordSchema::timeText(start));
+        q.addBindValue(RecordSchema::timeText(stop));
+        if (!q.exec())
+            values << q.lastError().text();
+        while (q.next())
+            values << q.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("readback"));
     return values;
 }
 
@@ -124,9 +155,11 @@ void TestRecordStore::roundTrip()
     QCOMPARE(storedValues(second, second), QStringList{stored});
     QSqlQuery q(m_db->connection());
     QVERIFY(q.exec(QStringLiteral("SELECT concat_ws('|', funcstr, datavaluestr, unitstr, frastr, "
-                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS')) FROM invoice")) && q.next());
+                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS'), source) FROM invoice")) &&
+            q.next());
     QCOMPARE(q.value(0).toString(), (QStringList{reading.at(0), stored, reading.at(2), reading.at(3),
-                                                 "2021-03-04 09:05:03"}.join('|')));
+                                                 "2021-03-04 09:05:03", "bench 3 /dev/ttyUSB0"}
+                                         .join('|')));
 }
 
 void TestRecordStore::inclusiveBoundsInTimeOrder()
@@ -216,6 +249,248 @@ void TestRecordStore::existingFiveColumnTable()
     QSqlQuery q(legacy.connection());
     QVERIFY(q.exec(QStringLiteral("SELECT frastr FROM invoice WHERE frastr <> 1")) && q.next());
     QCOMPARE(q.value(0).toInt(), 7);
+}
+
+// A row the server refuses for good holds up nothing: the rest is stored,
+// the refused reading waits in the quarantine file, the status bar and
+// stderr say why, and it is written once asked after the cause is mended.
+void TestRecordStore::refusedRowsAreQuarantined_data()
+{
+    QTest::addColumn<QString>("refuse");
+    QTest::addColumn<QString>("mend");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("check constraint")
+        << "ALTER TABLE invoice ADD CONSTRAINT no_bad CHECK (datavaluestr <> 'bad')"
+        << "ALTER TABLE invoice DROP CONSTRAINT no_bad"
+        << "no_bad";
+    QTest::newRow("column too short") << "ALTER TABLE invoice ALTER COLUMN datavaluestr TYPE varchar(2)"
+                                      << "ALTER TABLE invoice ALTER COLUMN datavaluestr TYPE text"
+                                      << "too long";
+    QTest::newRow("trigger")
+        << "CREATE FUNCTION no_bad() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.datavaluestr = "
+           "'bad' "
+           "THEN RAISE EXCEPTION 'no bad readings here'; END IF; RETURN NEW; END $$; "
+           "CREATE TRIGGER no_bad BEFORE INSERT ON invoice FOR EACH ROW EXECUTE FUNCTION no_bad()"
+        << "DROP TRIGGER no_bad ON invoice; DROP FUNCTION no_bad()"
+        << "no bad readings here";
+}
+
+void TestRecordStore::refusedRowsAreQuarantined()
+{
+    QFETCH(QString, refuse);
+    QFETCH(QString, mend);
+    QFETCH(QString, reason);
+    QVERIFY2(m_db->exec(refuse), qPrintable(m_db->error()));
+
+    const QDateTime t(kDay, QTime(14, 0, 0));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("refused the reading .*bad.*") + reason));
+    insert(QStringLiteral("1"), t);
+    insert(QStringLiteral("bad"), t.addSecs(1));
+    insert(QStringLiteral("3"), t.addSecs(2));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(t, t.addSecs(9)), QStringList({"1", "3"}));
+    QVERIFY(m_store->isConnected());
+    const QString status = m_store->statusText();
+    QVERIFY2(status.startsWith(QStringLiteral("数据库已连接；1 条读数被服务器拒绝：")) &&
+                 status.contains(reason),
+             qPrintable(status));
+
+    // Kept across a restart, and written only when asked.
+    closeStore();
+    openStore();
+    QCOMPARE(m_store->rejectedCount(), 1);
+    QVERIFY2(m_db->exec(mend), qPrintable(m_db->error()));
+    QCOMPARE(m_store->retryRejected(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(t, t.addSecs(9)), QStringList({"1", "bad", "3"}));
+    QCOMPARE(m_store->statusText(), QStringLiteral("数据库已连接"));
+    QCOMPARE(m_store->retryRejected(), 0);
+}
+
+// Settings the program cannot use are errors, never a silent fallback.
+void TestRecordStore::unusableSettings_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("value");
+
+    QTest::newRow("port not a number") << QByteArray("TK52K_DB_PORT") << QByteArray("abc");
+    QTest::newRow("port out of range") << QByteArray("TK52K_DB_PORT") << QByteArray("70000");
+    QTest::newRow("empty database name") << QByteArray("TK52K_DB_NAME") << QByteArray();
+    QTest::newRow("name the server would cut") << QByteArray("TK52K_DB_NAME") << QByteArray(64, 'a');
+}
+
+void TestRecordStore::unusableSettings()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    closeStore();
+    qputenv(variable.constData(), value);
+    auto back = qScopeGuard([this] {
+        qunsetenv("TK52K_DB_PORT");
+        m_db->select();
+    });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QString::fromLatin1(variable)));
+    database store;
+    QCOMPARE(store.openDatabase(), -1);
+    const QString status = store.statusText();
+    QVERIFY2(status.startsWith(QStringLiteral("数据库未连接（待写入 0 条）；设置无效：")) &&
+                 status.contains(QString::fromLatin1(variable)),
+             qPrintable(status));
+}
+
+// The database name is the user's text, whatever it holds: the program
+// makes and uses exactly that database, and nothing else runs. A CREATE
+// the server refuses is shown with its reason.
+void TestRecordStore::databaseNamesAreQuoted_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<bool>("mayCreate");
+
+    QTest::newRow("quotes around other SQL") << "\" WITH TEMPLATE template0 --\"" << true;
+    QTest::newRow("dot") << ".b" << true;
+    QTest::newRow("no right to create") << "_refused" << false;
+}
+
+void TestRecordStore::databaseNamesAreQuoted()
+{
+    QFETCH(QString, suffix);
+    QFETCH(bool, mayCreate);
+    closeStore();
+    const QString role = m_db->name() + QStringLiteral("_role");
+    const QString name = (suffix.startsWith('"') ? QStringLiteral("\"") : QString()) + m_db->name() + suffix;
+    auto back = qScopeGuard([&] {
+        closeStore();
+        qunsetenv("TK52K_DB_USER");
+        m_db->exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)")
+                       .arg(RecordSchema::quotedIdentifier(name)));
+        m_db->exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+        m_db->select();
+    });
+    if (!mayCreate) {
+        QVERIFY2(
+            m_db->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, DbSettings().password)),
+            qPrintable(m_db->error()));
+        qputenv("TK52K_DB_USER", role.toUtf8());
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("CREATE DATABASE .* failed: .*permission")));
+    }
+    qputenv("TK52K_DB_NAME", name.toUtf8());
+
+    m_store = std::make_unique<database>();
+    QCOMPARE(m_store->openDatabase(), 1);
+    QSqlQuery q(m_db->connection());
+    if (!mayCreate) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->statusText().contains(QStringLiteral("permission denied")), 20000);
+        QVERIFY2(
+            m_store->statusText().startsWith(QStringLiteral("数据库未连接（待写入 0 条）；CREATE DATABASE ")),
+            qPrintable(m_store->statusText()));
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_store->isConnected(), 20000);
+    insert(QStringLiteral("7"), QDateTime(kDay, QTime(15, 0, 0)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(QDateTime(kDay, QTime(15, 0, 0)), QDateTime(kDay, QTime(15, 0, 0))),
+             QStringList{"7"});
+    q.prepare(QStringLiteral("SELECT datname FROM pg_database WHERE datname LIKE ?"));
+    q.addBindValue(QStringLiteral("%") + m_db->name() + QStringLiteral("%"));
+    QVERIFY(q.exec());
+    QStringList names;
+    while (q.next())
+        names << q.value(0).toString();
+    names.sort();
+    QStringList expected{m_db->name(), name};
+    expected.sort();
+    QCOMPARE(names, expected);
+}
+
+// While the journal cannot be written the status bar says the readings are
+// not safe on the disk; they are still stored once each, and the journal
+// never holds readings the server already has.
+void TestRecordStore::journalOnAFullDisk()
+{
+    rlimit old = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit full = {static_cast<rlim_t>(QByteArray("tk52k-journal\t1\n").size()), old.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    auto restore = qScopeGuard([&old] { ::setrlimit(RLIMIT_FSIZE, &old); });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no longer safe on the disk")));
+    const QDateTime t(kDay, QTime(16, 0, 0));
+    for (int i = 0; i < 500; ++i)
+        insert(QString::number(i), t.addSecs(i));
+    QTRY_VERIFY_WITH_TIMEOUT(m_store->statusText().endsWith(QStringLiteral("；读数未能保存到磁盘")), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+    QCOMPARE(storedValues(t, t.addSecs(499)).size(), 500);
+
+    // Space again: the journal takes readings again.
+    restore.dismiss();
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("can be written again")));
+    insert(QStringLiteral("500"), t.addSecs(500));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->statusText(), QStringLiteral("数据库已连接"), 20000);
+    QCOMPARE(storedValues(t, t.addSecs(500)).size(), 501);
+}
+
+// The table the program makes keeps each month in a partition of its own,
+// made ahead; readings across a month's end are stored in both and read back
+// as one range, in order.
+void TestRecordStore::monthlyPartitions()
+{
+    const QDate today = QDate::currentDate();
+    const QDateTime boundary(QDate(today.year(), today.month(), 1).addMonths(1), QTime(0, 0));
+    for (int i = -2; i < 2; ++i)
+        insert(QString::number(i), boundary.addSecs(i));
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+
+    QSqlQuery q(m_db->connection());
+    QVERIFY(q.exec(QStringLiteral("SELECT tableoid::regclass::text FROM invoice ORDER BY create_time")));
+    QStringList partitions;
+    while (q.next())
+        partitions << q.value(0).toString();
+    const QString before = RecordSchema::partitionName(boundary.date().addDays(-1));
+    const QString after = RecordSchema::partitionName(boundary.date());
+    QCOMPARE(partitions, (QStringList{before, before, after, after}));
+
+    const HistoryLoadResult loaded =
+        loadHistoryRange(DbSettings::fromEnvironment(), boundary.addSecs(-2), boundary.addSecs(1));
+    QCOMPARE(loaded.status, HistoryLoadResult::Loaded);
+    QStringList values;
+    for (int row = 0; row < loaded.rows->rowCount(); ++row)
+        values << loaded.rows->valueText(row);
+    QCOMPARE(values, (QStringList{"-2", "-1", "0", "1"}));
+}
+
+// Meters writing side by side into one table: every reading once, each
+// under its meter's name.
+void TestRecordStore::severalWritersIntoOneTable()
+{
+    database other;
+    other.setSource(QStringLiteral("meter b"));
+    QCOMPARE(other.openDatabase(), 1);
+    const QDateTime t(kDay, QTime(17, 0, 0));
+    TkDataDas reading;
+    for (int i = 0; i < 300; ++i) {
+        setDcVoltReading(reading, QString::number(i), t.addSecs(i));
+        QCOMPARE(m_store->insertRecord(&reading), 1);
+        QCOMPARE(other.insertRecord(&reading), 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount() + other.pendingCount(), 0, 30000);
+
+    QSqlQuery q(m_db->connection());
+    QVERIFY(q.exec(QStringLiteral("SELECT source, count(*), count(DISTINCT datavaluestr) FROM invoice "
+                                  "GROUP BY source ORDER BY source")));
+    QStringList counts;
+    while (q.next())
+        counts << QStringLiteral("%1 %2 %3")
+                      .arg(q.value(0).toString())
+                      .arg(q.value(1).toInt())
+                      .arg(q.value(2).toInt());
+    QCOMPARE(counts, (QStringList{"bench 3 /dev/ttyUSB0 300 300", "meter b 300 300"}));
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)

@@ -1,5 +1,7 @@
 #include "scratchdatabase.h"
 
+#include "store/recordschema.h"
+
 #include <QCoreApplication>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -19,10 +21,10 @@ ScratchDatabase::ScratchDatabase(const QString &tag, Content content)
     if (content == Content::Nothing || !adminExec(QStringLiteral("CREATE DATABASE %1").arg(name())))
         return;
     if (content == Content::InvoiceTable) {
-        exec(QStringLiteral("CREATE TABLE invoice (id bigint GENERATED ALWAYS AS IDENTITY, funcstr text, "
-                            "datavaluestr text, unitstr text, frastr text, "
-                            "create_time timestamp without time zone)"))
-            && exec(QStringLiteral("CREATE INDEX invoice_create_time_id_idx ON invoice (create_time, id)"));
+        for (const QString &statement : RecordSchema::createStatements()) {
+            if (!exec(statement))
+                break;
+        }
     }
 }
 
@@ -90,13 +92,12 @@ bool ScratchDatabase::insert(const QDateTime &time, const QString &value, const 
                              const QString &func, const QString &frastr)
 {
     QSqlQuery q(connection());
-    q.prepare(QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
-                             "VALUES (?, ?, ?, ?, ?::timestamp)"));
+    q.prepare(RecordSchema::insertStatement(RecordSchema::TableShape()));
     q.addBindValue(func);
     q.addBindValue(value);
     q.addBindValue(unit);
     q.addBindValue(frastr);
-    q.addBindValue(time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    q.addBindValue(RecordSchema::timeText(time));
     if (q.exec())
         return true;
     m_error = q.lastError().text();

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QDate;
+class QDateTime;
+class QSqlDatabase;
+class QSqlQuery;
+struct MeasurementRecord;
+
+/// Everything the program says about the record table in SQL: its name and
+/// columns, how a new one is made, how a row is inserted and how a table
+/// found on the server is told apart from the one the program makes.
+///
+/// New tables number their rows (`id`), name the meter of each reading
+/// (`source`, nullable) and are range-partitioned by month on `create_time`,
+/// with partitions made ahead by ensurePartitions() and a default partition
+/// for any row outside them. Tables made elsewhere with only the five text
+/// columns (or an integer `frastr`) keep working: the insert names the five
+/// columns, plus optional ones only where the probe found them.
+namespace RecordSchema {
+
+inline const char *const kTable = "invoice";
+/// Index that lets a range read return rows in time order, then by `id`.
+inline const char *const kTimeIdIndex = "invoice_create_time_id_idx";
+/// The same for a table without the identity column.
+inline const char *const kTimeIndex = "invoice_create_time_idx";
+
+/// The format of `create_time` literals and of range bounds.
+inline const char *const kTimeFormat = "yyyy-MM-dd hh:mm:ss";
+
+/// `time` as written to `create_time`.
+QString timeText(const QDateTime &time);
+
+/// What a table on the server has beyond the five columns every table has.
+struct TableShape
+{
+    bool exists = false;
+    bool hasId = false;       ///< numbers rows, so rows of one second keep their order
+    bool hasSource = false;   ///< has the nullable `source` column
+    bool partitioned = false; ///< range-partitioned on `create_time`
+    QString frastrType;       ///< the server's data_type of `frastr`, e.g. "text", "integer"
+};
+
+/// Looks the table up in the connection's current schema. False, with
+/// `error` set, when the server could not be asked; a missing table is not
+/// an error (`exists` is false).
+bool probe(QSqlDatabase &db, TableShape *shape, QString *error = nullptr);
+
+/// The statements that make the table as the program lays it out, with
+/// IF NOT EXISTS, in order.
+QStringList createStatements();
+
+/// Makes the table and its index when missing and probes it. False with
+/// `error` set when the table is not there afterwards. An index the server
+/// refuses (no rights on a table made elsewhere) is not an error.
+bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error);
+
+/// Makes the monthly partitions of a partitioned table from the month of
+/// `from` through `monthsAhead` months later, where missing. A month whose
+/// rows already sit in the default partition is left there (with a
+/// warning): those rows are still read as any other. False with `error` set
+/// when the server could not be asked.
+bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QString *error);
+
+/// Name of the partition that holds the month of `day`: invoice_yYYYYmMM.
+QString partitionName(const QDate &day);
+
+/// The INSERT for one row into a table of `shape`, with positional
+/// placeholders in the order bindRecord() binds them.
+QString insertStatement(const TableShape &shape);
+
+/// "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr,
+/// create_time) ", to be followed by VALUES or a SELECT of those five.
+QString insertInto();
+
+/// Binds `record` to a query prepared with insertStatement(`shape`).
+void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableShape &shape);
+
+/// `name` as a double-quoted SQL identifier. Empty when the server could not
+/// take it as one: empty, longer than 63 bytes (the server would cut it) or
+/// holding a NUL character.
+QString quotedIdentifier(const QString &name);
+
+} // namespace RecordSchema
