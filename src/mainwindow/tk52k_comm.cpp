@@ -5,6 +5,7 @@
 #include "dialogs/timesettingform.h"
 #include "export/tableexport.h"
 #include "help/manual.h"
+#include "mainwindow/languagemenu.h"
 #include "meter/extremes.h"
 #include "meter/framedecoder.h"
 #include "meter/frameextractor.h"
@@ -106,6 +107,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
+    addLanguageMenu(ui.menu_2, this);
 
     armSampleTimer();
 }
