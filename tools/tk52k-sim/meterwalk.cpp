@@ -47,6 +47,8 @@ void MeterWalk::enterRange(int rangeIndex)
 {
     m_range = rangeIndex;
     m_framesInRange = 0;
+    // Turning the dial releases HOLD.
+    m_holdFrames = 0;
     const double fs = fullScale();
     switch (m_range) {
     case 27: // a silicon junction
