@@ -71,8 +71,9 @@ void TestSimWalk::walk()
     // The value moves within a range: a frozen or nearly frozen reading
     // draws no curve.
     for (int i = 0; i < 3; ++i)
-        QVERIFY2(valuesPerRange[i].size() >= dwell / 3,
-                 qPrintable(QStringLiteral("range %1: %2 values").arg(ranges[i]).arg(valuesPerRange[i].size())));
+        QVERIFY2(
+            valuesPerRange[i].size() >= dwell / 3,
+            qPrintable(QStringLiteral("range %1: %2 values").arg(ranges[i]).arg(valuesPerRange[i].size())));
 }
 
 QTEST_GUILESS_MAIN(TestSimWalk)
