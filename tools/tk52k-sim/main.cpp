@@ -175,8 +175,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Frames spent in each range while walking (default: 90 seconds' worth, 30 with --quick)."),
         QStringLiteral("N"));
     const QCommandLineOption quickOpt(QStringLiteral("quick"),
-        QStringLiteral("The quick walk: a new range every 30 frames, jumps, overloads and HOLD every few "
-                       "seconds. By default the value drifts slowly and a range lasts 90 seconds."));
+        QStringLiteral("The quick walk: a new range every 30 frames, with frequent jumps, overloads and HOLD. "
+                       "By default the value drifts slowly and a range lasts 90 seconds."));
     const QCommandLineOption seedOpt(QStringLiteral("seed"),
         QStringLiteral("Seed of the walk (default: random)."), QStringLiteral("N"));
     parser.addOptions({deviceOpt, outputOpt, rateOpt, countOpt, durationOpt, noiseOpt, splitOpt,
