@@ -1,11 +1,13 @@
 #include "mainwindow/signalquitter.h"
 #include "mainwindow/tk52k_comm.h"
+#include "mainwindow/uilanguage.h"
 #include "mainwindow/windowplacement.h"
 #include "resources/resources.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -21,16 +23,37 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("TALVIK 52K 上位软件"));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
         QStringLiteral("Use the meter on DEVICE (a port name such as ttyUSB0, or a device path)."),
         QStringLiteral("DEVICE"));
     const QCommandLineOption startOption(QStringLiteral("start"),
-        QStringLiteral("Start a run as soon as the window is shown."));
-    const QCommandLineOption intervalOption(QStringLiteral("interval"),
+                                         QStringLiteral("Start a run as soon as the window is shown."));
+    const QCommandLineOption intervalOption(
+        QStringLiteral("interval"),
         QStringLiteral("Record every frame (auto, the default) or one every SECONDS (1-3600)."),
         QStringLiteral("SECONDS|auto"));
-    parser.addOptions({portOption, startOption, intervalOption});
+    const QCommandLineOption langOption(
+        QStringLiteral("lang"),
+        QStringLiteral("Interface language for this run: zh (Chinese, the default) or en (English). "
+                       "Without it the language picked in the settings menu is used."),
+        QStringLiteral("zh|en"));
+    parser.addOptions({portOption, startOption, intervalOption, langOption});
     parser.process(app);
+
+    UiLanguage language = rememberedLanguage();
+    if (parser.isSet(langOption)) {
+        const std::optional<UiLanguage> chosen = parseLanguage(parser.value(langOption));
+        if (!chosen) {
+            std::fprintf(stderr, "tk52k: --lang wants zh or en, not \"%s\"\n",
+                         qPrintable(parser.value(langOption)));
+            return 2;
+        }
+        language = *chosen;
+    }
+    const QString translationProblem = installTranslations(&app, language);
+    if (!translationProblem.isEmpty())
+        std::fprintf(stderr, "tk52k: %s\n", qPrintable(translationProblem));
 
     bool automatic = true;
     uint seconds = 1;
@@ -40,7 +63,8 @@ int main(int argc, char *argv[])
             bool ok = false;
             seconds = value.toUInt(&ok);
             if (!ok || seconds < 1 || seconds > 3600) {
-                std::fprintf(stderr, "tk52k: --interval wants auto or whole seconds from 1 to 3600, not \"%s\"\n",
+                std::fprintf(stderr,
+                             "tk52k: --interval wants auto or whole seconds from 1 to 3600, not \"%s\"\n",
                              qPrintable(value));
                 return 2;
             }
@@ -56,15 +80,24 @@ int main(int argc, char *argv[])
     SignalQuitter signalQuitter;
 
     TK52K_Comm window;
-    const QRect desktop = QGuiApplication::primaryScreen()->geometry();
-    window.resize(initialWindowSize(desktop.size()));
-    window.show();
-    window.move(desktop.topLeft() + centredWindowPosition(desktop.size(), window.size()));
+    // The size and place the window had when it was last closed; the first
+    // run opens at four fifths of the screen, centred.
+    const QString geometryKey = QStringLiteral("mainwindow/geometry");
+    if (window.restoreGeometry(QSettings().value(geometryKey).toByteArray())) {
+        window.show();
+    } else {
+        const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+        window.resize(initialWindowSize(desktop.size()));
+        window.show();
+        window.move(desktop.topLeft() + centredWindowPosition(desktop.size(), window.size()));
+    }
     if (parser.isSet(intervalOption))
         window.setSamplingMode(automatic, seconds);
     if (parser.isSet(portOption))
         window.choosePort(parser.value(portOption));
     if (parser.isSet(startOption))
         QTimer::singleShot(0, &window, &TK52K_Comm::doToolStart);
-    return app.exec();
+    const int status = app.exec();
+    QSettings().setValue(geometryKey, window.saveGeometry());
+    return status;
 }

@@ -10,7 +10,14 @@
 
 QString manualPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm");
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm");
+    if (QFileInfo(beside).isFile())
+        return beside;
+    // An installed copy: the program in <prefix>/bin, the manual in
+    // <prefix>/share/tk52k, wherever the prefix is.
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tk52k/help.chm"));
+    return QFileInfo(installed).isFile() ? installed : beside;
 }
 
 QObject *openManual(const QString &path, QWidget *owner)

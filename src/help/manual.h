@@ -5,7 +5,9 @@
 class QObject;
 class QWidget;
 
-/// Where the program looks for its manual: "help.chm" beside the executable.
+/// Where the program finds its manual: "help.chm" beside the executable, or
+/// else in ../share/tk52k/ from there (an installed copy). When neither
+/// exists, the path beside the executable, for the message that names it.
 QString manualPath();
 
 /// Opens the manual at \a path for \a owner. A missing file is reported in a

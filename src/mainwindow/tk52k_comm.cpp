@@ -7,6 +7,7 @@
 #include "export/tableexport.h"
 #include "help/manual.h"
 #include "mainwindow/frontpanel.h"
+#include "mainwindow/languagemenu.h"
 #include "meter/framedecoder.h"
 #include "meter/metersession.h"
 #include "meter/tkdatadas.h"
@@ -102,6 +103,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
+    addLanguageMenu(ui.menu_2, this);
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();

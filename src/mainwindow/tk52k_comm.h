@@ -7,7 +7,6 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSerialPortInfo>
-#include <QSqlDatabase>
 
 #include <memory>
 

@@ -5,11 +5,55 @@
 #include "plot/timescaledrawr.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPen>
 #include <qwt_plot.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_magnifier.h>
 #include <qwt_plot_panner.h>
+#include <qwt_scale_draw.h>
+#include <qwt_scale_widget.h>
+
+namespace {
+
+// Keeps the time labels apart: no more major ticks than labels fit across the
+// canvas, so a narrow window shows fewer times instead of overprinting them.
+// A limit the plot's owner sets is kept as the upper bound.
+class TimeAxisTicks : public QObject
+{
+public:
+    explicit TimeAxisTicks(QwtPlot *plot) : QObject(plot), m_plot(plot)
+    {
+        plot->canvas()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            fit();
+        return false;
+    }
+
+private:
+    void fit()
+    {
+        const int current = m_plot->axisMaxMajor(QwtPlot::xBottom);
+        if (current != m_applied)
+            m_cap = current;
+        const QwtScaleWidget *axis = m_plot->axisWidget(QwtPlot::xBottom);
+        // A label and half a label's gap each.
+        const int room = axis->scaleDraw()->maxLabelWidth(axis->font()) * 3 / 2;
+        m_applied = qBound(2, m_plot->canvas()->width() / qMax(1, room), qMax(2, m_cap));
+        if (m_applied != current)
+            m_plot->setAxisMaxMajor(QwtPlot::xBottom, m_applied);
+    }
+
+    QwtPlot *m_plot;
+    int m_applied = -1;
+    int m_cap = 8;
+};
+
+} // namespace
 
 DecimatingCurve *setUpTrendPlot(QwtPlot *plot, const QDateTime &base)
 {
@@ -32,6 +76,7 @@ DecimatingCurve *setUpTrendPlot(QwtPlot *plot, const QDateTime &base)
     plot->setAxisTitle(QwtPlot::xBottom, QCoreApplication::translate("TrendPlot", "时间"));
     plot->setAxisTitle(QwtPlot::yLeft, QCoreApplication::translate("TrendPlot", "数值"));
     curve->attach(plot);
+    (void)new TimeAxisTicks(plot);
     return curve;
 }
 

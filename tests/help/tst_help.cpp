@@ -79,6 +79,7 @@ private slots:
     void readsOnlyFromTheArchive();
     void aboutBox();
     void manualCommand();
+    void manualInstalled();
     void cleanupTestCase() { QFile::remove(m_besideProgram); }
 
 private:
@@ -318,6 +319,24 @@ void TstHelp::manualCommand()
     HelpForm *form = w.findChildren<HelpForm *>().first();
     QVERIFY(form->isWindow() && form->isVisible());
     QCOMPARE(pagePath(form->browser()->source().path()), pagePath(form->archive().defaultTopic()));
+}
+
+// Installed, the manual sits in <prefix>/share/tk52k and the program in
+// <prefix>/bin; a copy beside the program still comes first.
+void TstHelp::manualInstalled()
+{
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tk52k/help.chm"));
+    const auto removeInstalled = qScopeGuard([&] {
+        QFile::remove(installed);
+        QDir().rmpath(QFileInfo(installed).path());
+    });
+    QVERIFY(QDir().mkpath(QFileInfo(installed).path()));
+    QVERIFY(QFile::copy(m_chm, installed));
+    QFile::remove(m_besideProgram);
+    QCOMPARE(manualPath(), installed);
+    QVERIFY(QFile::copy(m_chm, m_besideProgram));
+    QCOMPARE(manualPath(), m_besideProgram);
 }
 
 QTEST_MAIN(TstHelp)

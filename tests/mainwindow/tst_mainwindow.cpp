@@ -3,6 +3,7 @@
 #include "resources/resources.h"
 
 #include <QAction>
+#include <QGroupBox>
 #include <QMenu>
 #include <QLabel>
 #include <QMenuBar>
@@ -20,6 +21,7 @@ private slots:
     void placement();
     void initialCommandStates();
     void menusHoldTheirActions();
+    void fitsSmallScreen();
     void clockAdvancesWithoutARun();
     void commandLine_data();
     void commandLine();
@@ -82,8 +84,27 @@ void TestMainWindow::menusHoldTheirActions()
     const QList<QAction *> top = w.menuBar()->actions();
     QCOMPARE(actionNames(top), (QStringList{"文件", "设置", "帮助"}));
     QCOMPARE(actionNames(top.at(0)->menu()->actions()), (QStringList{"历史记录查询", "|", "退出"}));
-    QCOMPARE(actionNames(top.at(1)->menu()->actions()), (QStringList{"串口设置", "|", "时间间隔"}));
+    QCOMPARE(actionNames(top.at(1)->menu()->actions()),
+             (QStringList{"串口设置", "|", "时间间隔", "|", "语言"}));
     QCOMPARE(actionNames(top.at(2)->menu()->actions()), (QStringList{"软件使用说明", "|", "关于"}));
+}
+
+// On a 1366×768 screen the first run opens at four fifths of it: the window's
+// minimum must not push it wider, and the front panel, the table and the
+// extremes stay whole; the plot gives way.
+void TestMainWindow::fitsSmallScreen()
+{
+    TK52K_Comm w;
+    w.resize(initialWindowSize(QSize(1366, 768)));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.size(), QSize(1092, 614));
+    QCOMPARE(w.findChild<QGroupBox *>(QStringLiteral("groupBox"))->size(), QSize(561, 341));
+    for (const char *name : {"groupBox", "groupBox_2", "tableView", "qwtPlot"}) {
+        const QWidget *child = w.findChild<QWidget *>(QLatin1String(name));
+        QVERIFY2(child->isVisible() && child->height() > 50, name);
+        QVERIFY2(w.rect().contains(QRect(child->mapTo(&w, QPoint()), child->size())), name);
+    }
 }
 
 void TestMainWindow::clockAdvancesWithoutARun()
@@ -106,6 +127,7 @@ void TestMainWindow::commandLine_data()
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--version";
     for (const char *interval : {"0", "3601", "often", "1.5"})
         QTest::newRow(interval) << QStringList{"--interval", interval} << 2 << "--interval";
+    QTest::newRow("unknown language") << QStringList{"--lang", "fr"} << 2 << "--lang";
 }
 
 void TestMainWindow::commandLine()

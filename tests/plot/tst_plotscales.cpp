@@ -1,8 +1,13 @@
 #include "plot/rangescale.h"
 #include "plot/secondsscaleengine.h"
 #include "plot/timescaledrawr.h"
+#include "plot/trendplot.h"
 
 #include <QtTest>
+#include <qwt_plot.h>
+#include <qwt_scale_draw.h>
+#include <qwt_scale_map.h>
+#include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
 class TestPlotScales : public QObject
@@ -13,6 +18,8 @@ private slots:
     void timeLabels();
     void ticksNeverRepeatAClockTime();
     void rangeScales();
+    void timeLabelsStayApart_data();
+    void timeLabelsStayApart();
 
 private:
     const QDateTime m_base = QDateTime(QDate(2024, 3, 1), QTime(10, 0));
@@ -70,6 +77,43 @@ void TestPlotScales::rangeScales()
     }
     for (int outside : {-1, 45, 1000, std::numeric_limits<int>::min()})
         QVERIFY(!hasRangeScale(outside) && !rangeScale(outside).has_value());
+}
+
+void TestPlotScales::timeLabelsStayApart_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("ownerLimit"); // 0: none
+    QTest::addColumn<int>("mostTicks");
+    // A narrow plot (the main window on a small screen) shows fewer times;
+    // a wide one as many as the plot's default allows, or its owner's limit.
+    QTest::newRow("narrow") << 380 << 0 << 9;
+    QTest::newRow("wide") << 1600 << 0 << 9;
+    QTest::newRow("wide, owner asks for 5") << 1600 << 5 << 6;
+}
+
+void TestPlotScales::timeLabelsStayApart()
+{
+    QFETCH(int, width);
+    QFETCH(int, ownerLimit);
+    QFETCH(int, mostTicks);
+    QwtPlot plot;
+    setUpTrendPlot(&plot, m_base);
+    if (ownerLimit)
+        plot.setAxisMaxMajor(QwtPlot::xBottom, ownerLimit);
+    plot.setAxisScale(QwtPlot::xBottom, 0, 1000);
+    plot.resize(width, 300);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    plot.replot();
+
+    const QList<double> ticks = plot.axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick);
+    const QwtScaleMap map = plot.canvasMap(QwtPlot::xBottom);
+    const int labelWidth =
+        plot.axisScaleDraw(QwtPlot::xBottom)->maxLabelWidth(plot.axisWidget(QwtPlot::xBottom)->font());
+    QVERIFY2(ticks.size() >= 2 && ticks.size() <= mostTicks, qPrintable(QString::number(ticks.size())));
+    for (int i = 1; i < ticks.size(); ++i)
+        QVERIFY2(map.transform(ticks[i]) - map.transform(ticks[i - 1]) > labelWidth,
+                 qPrintable(QStringLiteral("ticks %1 and %2 overprint").arg(ticks[i - 1]).arg(ticks[i])));
 }
 
 QTEST_MAIN(TestPlotScales)

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -171,12 +172,15 @@ int main(int argc, char *argv[])
         QStringLiteral("Stay in range N (0-44) instead of walking through all of them."),
         QStringLiteral("N"));
     const QCommandLineOption dwellOpt(QStringLiteral("dwell"),
-        QStringLiteral("Frames spent in each range while walking (default 30)."),
-        QStringLiteral("N"), QStringLiteral("30"));
+        QStringLiteral("Frames spent in each range while walking (default: 90 seconds' worth, 30 with --quick)."),
+        QStringLiteral("N"));
+    const QCommandLineOption quickOpt(QStringLiteral("quick"),
+        QStringLiteral("The quick walk: a new range every 30 frames, with frequent jumps, overloads and HOLD. "
+                       "By default the value drifts slowly and a range lasts 90 seconds."));
     const QCommandLineOption seedOpt(QStringLiteral("seed"),
         QStringLiteral("Seed of the walk (default: random)."), QStringLiteral("N"));
     parser.addOptions({deviceOpt, outputOpt, rateOpt, countOpt, durationOpt, noiseOpt, splitOpt,
-                       rangeOpt, dwellOpt, seedOpt});
+                       rangeOpt, dwellOpt, quickOpt, seedOpt});
     parser.process(app);
 
     auto number = [&](const QCommandLineOption &opt, double low, double high) {
@@ -200,7 +204,10 @@ int main(int argc, char *argv[])
     const int range = parser.isSet(rangeOpt) ? static_cast<int>(number(rangeOpt, 0, 44)) : -1;
     if (parser.isSet(rangeOpt) && parser.value(rangeOpt).toInt() != range)
         fail(QStringLiteral("--range wants a whole number from 0 to 44"));
-    const int dwell = static_cast<int>(number(dwellOpt, 1, 1e9));
+    const bool quick = parser.isSet(quickOpt);
+    const int dwell = parser.isSet(dwellOpt) ? static_cast<int>(number(dwellOpt, 1, 1e9))
+                      : quick                 ? 30
+                                              : std::max(1, static_cast<int>(std::lround(90.0 * rate)));
     const quint32 seed = parser.isSet(seedOpt) ? static_cast<quint32>(number(seedOpt, 0, 4294967295.0))
                                                : QRandomGenerator::global()->generate();
     const bool split = parser.isSet(splitOpt);
@@ -218,7 +225,7 @@ int main(int argc, char *argv[])
     sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    MeterWalk walk(seed, range, dwell);
+    MeterWalk walk(seed, range, dwell, quick ? MeterWalk::Pace::Quick : MeterWalk::Pace::Steady);
     QRandomGenerator noiseRandom(seed ^ 0x9e3779b9u);
     const auto byteTime = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kBytesPerSecond));
     const auto framePeriod = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));

@@ -23,10 +23,11 @@ constexpr int kBarCells = 60;
 
 } // namespace
 
-MeterWalk::MeterWalk(quint32 seed, int fixedRange, int dwell)
+MeterWalk::MeterWalk(quint32 seed, int fixedRange, int dwell, Pace pace)
     : m_random(seed)
     , m_fixedRange(fixedRange)
     , m_dwell(std::max(1, dwell))
+    , m_pace(pace)
 {
     enterRange(fixedRange >= 0 ? fixedRange : 0);
 }
@@ -46,6 +47,8 @@ void MeterWalk::enterRange(int rangeIndex)
 {
     m_range = rangeIndex;
     m_framesInRange = 0;
+    // Turning the dial releases HOLD.
+    m_holdFrames = 0;
     const double fs = fullScale();
     switch (m_range) {
     case 27: // a silicon junction
@@ -87,6 +90,7 @@ FrameContent MeterWalk::next()
     ++m_framesInRange;
 
     const double fs = fullScale();
+    const bool quick = m_pace == Pace::Quick;
     if (m_holdFrames > 0) {
         // HOLD freezes the reading the meter showed when it was pressed.
         --m_holdFrames;
@@ -94,7 +98,7 @@ FrameContent MeterWalk::next()
         held.panel.hold = m_holdFrames > 0;
         return m_last = held;
     }
-    if (m_random.bounded(100) == 0)
+    if (m_random.bounded(quick ? 100 : 600) == 0)
         m_holdFrames = 5 + m_random.bounded(10);
     if (m_batFrames > 0)
         --m_batFrames;
@@ -102,22 +106,28 @@ FrameContent MeterWalk::next()
         m_batFrames = 20 + m_random.bounded(40);
 
     // The target wanders and now and then jumps; signed quantities may
-    // swing through zero.
-    if (m_random.bounded(25) == 0) {
+    // swing through zero. A steady walk jumps rarely and instead swings
+    // slowly (a period of some 40 s at 3 frames a second) around where it
+    // wanders, so the plot shows a curve rather than noise.
+    if (m_random.bounded(quick ? 25 : 400) == 0) {
         m_target = fs * (0.05 + 0.85 * m_random.generateDouble());
         if (isSigned() && m_random.bounded(3) == 0)
             m_target = m_count < 0 ? m_target : -m_target;
         else if (m_count < 0)
             m_target = -m_target;
-    } else {
+    } else if (quick) {
         m_target += fs * 0.01 * (m_random.generateDouble() - 0.5);
+    } else {
+        const double before = std::sin(m_phase);
+        m_phase += 2.0 * M_PI / 120.0;
+        m_target += fs * (0.004 * (m_random.generateDouble() - 0.5) + 0.08 * (std::sin(m_phase) - before));
     }
     if (!isSigned())
         m_target = std::max(0.0, m_target);
     m_count += (m_target - m_count) * 0.2 + fs * 0.004 * (m_random.generateDouble() - 0.5);
     if (!isSigned())
         m_count = std::max(0.0, m_count);
-    if (m_overloadFrames == 0 && m_random.bounded(60) == 0)
+    if (m_overloadFrames == 0 && m_random.bounded(quick ? 60 : 900) == 0)
         m_overloadFrames = 2 + m_random.bounded(4);
 
     FrameContent frame;

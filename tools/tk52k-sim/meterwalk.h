@@ -11,9 +11,15 @@
 class MeterWalk
 {
 public:
+    /// How restless the reading is. Steady: a value that drifts slowly, with
+    /// a jump or an overload only now and then, so a curve builds up. Quick:
+    /// jumps, overloads and HOLD come every few seconds, to show off the
+    /// whole display in a short time.
+    enum class Pace { Steady, Quick };
+
     /// `fixedRange` 0–44 keeps the walk in one range; -1 walks through all of
     /// them, `dwell` frames each.
-    MeterWalk(quint32 seed, int fixedRange, int dwell);
+    MeterWalk(quint32 seed, int fixedRange, int dwell, Pace pace = Pace::Steady);
 
     /// The content of the next frame.
     FrameContent next();
@@ -26,6 +32,8 @@ private:
     QRandomGenerator m_random;
     int m_fixedRange;
     int m_dwell;
+    Pace m_pace;
+    double m_phase = 0.0;
     int m_range = -1;
     int m_framesInRange = 0;
     double m_count = 0.0;

@@ -1,0 +1,170 @@
+#include "mainwindow/languagemenu.h"
+#include "mainwindow/uilanguage.h"
+#include "modaldriver.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTranslator>
+#include <QWidget>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void parse_data();
+    void parse();
+    void translationsInstalled();
+    void catalogueComplete();
+    void menuRemembersChoice();
+
+private:
+    static void removeTranslators();
+};
+
+void TestLanguage::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_language"));
+    QSettings().clear();
+}
+
+void TestLanguage::cleanup()
+{
+    removeTranslators();
+    QSettings().clear();
+}
+
+void TestLanguage::removeTranslators()
+{
+    for (QTranslator *t : qApp->findChildren<QTranslator *>()) {
+        QCoreApplication::removeTranslator(t);
+        delete t;
+    }
+}
+
+void TestLanguage::parse_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("expected"); // -1: not a language
+    QTest::newRow("zh") << "zh" << int(UiLanguage::Chinese);
+    QTest::newRow("zh-CN, any case") << " ZH-cn " << int(UiLanguage::Chinese);
+    QTest::newRow("cn") << "cn" << int(UiLanguage::Chinese);
+    QTest::newRow("en_US") << "en_US" << int(UiLanguage::English);
+    QTest::newRow("EN") << "EN" << int(UiLanguage::English);
+    QTest::newRow("english spelled out") << "english" << -1;
+    QTest::newRow("fr") << "fr" << -1;
+    QTest::newRow("empty") << "" << -1;
+}
+
+void TestLanguage::parse()
+{
+    QFETCH(QString, code);
+    QFETCH(int, expected);
+    const std::optional<UiLanguage> language = parseLanguage(code);
+    QCOMPARE(language ? int(*language) : -1, expected);
+    if (language)
+        QCOMPARE(parseLanguage(languageCode(*language)), language);
+}
+
+// Chinese: Qt's own buttons speak Chinese and the program's texts stay as
+// written. English: the program's texts come from the built-in catalogue and
+// Qt's own stay English.
+void TestLanguage::translationsInstalled()
+{
+    const char *qtCancel = "Cancel";
+    QCOMPARE(installTranslations(qApp, UiLanguage::Chinese), QString());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", qtCancel), QStringLiteral("取消"));
+    QCOMPARE(QCoreApplication::translate("TK52K_Comm", "未连接"), QStringLiteral("未连接"));
+    removeTranslators();
+
+    QCOMPARE(installTranslations(qApp, UiLanguage::English), QString());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", qtCancel), QStringLiteral("Cancel"));
+    QCOMPARE(QCoreApplication::translate("TK52K_Comm", "未连接"), QStringLiteral("Not connected"));
+    QCOMPARE(QCoreApplication::translate("database", "数据库未连接（待写入 %1 条）").arg(3),
+             QStringLiteral("Database not connected (3 readings waiting)"));
+}
+
+// Every text in the catalogue has its English, with the same placeholders as
+// the Chinese, so no screen is half translated and no number goes missing.
+void TestLanguage::catalogueComplete()
+{
+    QFile file(qEnvironmentVariable("TK52K_SOURCE_DIR") + QStringLiteral("/translations/tk52k_en.ts"));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    QXmlStreamReader xml(&file);
+    const QRegularExpression placeholder(QStringLiteral("%\\d"));
+    auto placeholders = [&](const QString &text) {
+        QStringList found;
+        for (auto it = placeholder.globalMatch(text); it.hasNext();)
+            found << it.next().captured();
+        found.sort();
+        return found;
+    };
+    QString context, source;
+    QStringList problems;
+    int messages = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            ++messages;
+            const bool unfinished =
+                xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            const QString translation = xml.readElementText();
+            if (unfinished || translation.isEmpty())
+                problems << QStringLiteral("%1: \"%2\" has no English").arg(context, source);
+            else if (placeholders(translation) != placeholders(source))
+                problems << QStringLiteral("%1: \"%2\" -> \"%3\" changes the placeholders")
+                                .arg(context, source, translation);
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(messages > 50);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+}
+
+// The menu checks the remembered language; picking the other one stores it
+// and says when it applies; picking the current one says nothing.
+void TestLanguage::menuRemembersChoice()
+{
+    rememberLanguage(UiLanguage::English);
+    QWidget owner;
+    QMenu settings;
+    addLanguageMenu(&settings, &owner);
+    auto *chinese = settings.findChild<QAction *>(QStringLiteral("actionLanguageChinese"));
+    auto *english = settings.findChild<QAction *>(QStringLiteral("actionLanguageEnglish"));
+    QVERIFY(chinese && english);
+    QVERIFY(english->isChecked() && !chinese->isChecked());
+
+    ModalDriver driver;
+    english->trigger();
+    QCOMPARE(driver.boxes.size() + driver.unexpected, 0);
+
+    driver.answerBox(QString());
+    chinese->trigger();
+    QTRY_VERIFY(driver.done());
+    QCOMPARE(rememberedLanguage(), UiLanguage::Chinese);
+    QVERIFY(chinese->isChecked() && !english->isChecked());
+    QCOMPARE(driver.boxes.size(), 1);
+    QCOMPARE(driver.boxes.first().text, QStringLiteral("界面语言将在下次启动时更改。"));
+
+    // A value the program does not know counts as the default.
+    QSettings().setValue(QStringLiteral("language"), QStringLiteral("klingon"));
+    QCOMPARE(rememberedLanguage(), UiLanguage::Chinese);
+}
+
+QTEST_MAIN(TestLanguage)
+#include "tst_language.moc"

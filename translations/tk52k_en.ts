@@ -1,0 +1,434 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>AboutForm</name>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>软件名称：TALVIK 52K 上位软件</source>
+        <translation>Program: TALVIK 52K host software</translation>
+    </message>
+    <message>
+        <source>软件版本：V2.0</source>
+        <translation>Version: V2.0</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>CommSettingForm</name>
+    <message>
+        <source>串口设置</source>
+        <translation>Serial Port</translation>
+    </message>
+    <message>
+        <source>串口号：</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>HelpBrowser</name>
+    <message>
+        <source>&lt;html&gt;&lt;body&gt;&lt;h3&gt;页面不存在&lt;/h3&gt;&lt;p&gt;帮助文件中没有“%1”。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;body&gt;&lt;h3&gt;Page not found&lt;/h3&gt;&lt;p&gt;The help file has no “%1”.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>HelpForm</name>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>后退</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>前进</source>
+        <translation>Forward</translation>
+    </message>
+    <message>
+        <source>主页</source>
+        <translation>Home</translation>
+    </message>
+    <message>
+        <source>目录</source>
+        <translation>Contents</translation>
+    </message>
+</context>
+<context>
+    <name>HisSettingForm</name>
+    <message>
+        <source>历史记录查询时间选择</source>
+        <translation>History Time Range</translation>
+    </message>
+    <message>
+        <source>查询记录起始时间：</source>
+        <translation>Start time:</translation>
+    </message>
+    <message>
+        <source>查询记录停止时间：</source>
+        <translation>Stop time:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>HisViewForm</name>
+    <message>
+        <source>历史记录查看</source>
+        <translation>History</translation>
+    </message>
+    <message>
+        <source>导出EXCEL</source>
+        <translation>Export Excel</translation>
+    </message>
+    <message>
+        <source>导出TXT</source>
+        <translation>Export TXT</translation>
+    </message>
+    <message>
+        <source>打印</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>正在读取历史记录…</source>
+        <translation>Reading the history…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>正在读取历史记录… %1 条</source>
+        <translation>Reading the history… %1 rows</translation>
+    </message>
+    <message>
+        <source>数据记录</source>
+        <translation>Readings</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryTableModel</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>数据</source>
+        <translation>Reading</translation>
+    </message>
+    <message>
+        <source>单位</source>
+        <translation>Unit</translation>
+    </message>
+    <message>
+        <source>功能</source>
+        <translation>Function</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageMenu</name>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>界面语言将在下次启动时更改。</source>
+        <translation>The interface language changes the next time the program starts.</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>找不到帮助文件：%1</source>
+        <translation>Help file not found: %1</translation>
+    </message>
+    <message>
+        <source>无法打开帮助文件：%1</source>
+        <translation>Cannot open the help file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TK52KCommClass</name>
+    <message>
+        <source>TALVIK 52K</source>
+        <translation>TALVIK 52K</translation>
+    </message>
+    <message>
+        <source>BAT</source>
+        <translation>BAT</translation>
+    </message>
+    <message>
+        <source>MAX</source>
+        <translation>MAX</translation>
+    </message>
+    <message>
+        <source>MIN</source>
+        <translation>MIN</translation>
+    </message>
+    <message>
+        <source>HOLD</source>
+        <translation>HOLD</translation>
+    </message>
+    <message>
+        <source>REL</source>
+        <translation>REL</translation>
+    </message>
+    <message>
+        <source>RS232</source>
+        <translation>RS232</translation>
+    </message>
+    <message>
+        <source>DIODE</source>
+        <translation>DIODE</translation>
+    </message>
+    <message>
+        <source>AUTO</source>
+        <translation>AUTO</translation>
+    </message>
+    <message>
+        <source>APO</source>
+        <translation>APO</translation>
+    </message>
+    <message>
+        <source>8.000</source>
+        <translation>8.000</translation>
+    </message>
+    <message>
+        <source>MHz</source>
+        <translation>MHz</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>10</source>
+        <translation>10</translation>
+    </message>
+    <message>
+        <source>20</source>
+        <translation>20</translation>
+    </message>
+    <message>
+        <source>30</source>
+        <translation>30</translation>
+    </message>
+    <message>
+        <source>40</source>
+        <translation>40</translation>
+    </message>
+    <message>
+        <source>50</source>
+        <translation>50</translation>
+    </message>
+    <message>
+        <source>60</source>
+        <translation>60</translation>
+    </message>
+    <message>
+        <source>最大值：</source>
+        <translation>Max:</translation>
+    </message>
+    <message>
+        <source>最小值：</source>
+        <translation>Min:</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>串口设置</source>
+        <translation>Serial Port</translation>
+    </message>
+    <message>
+        <source>时间间隔</source>
+        <translation>Sampling Interval</translation>
+    </message>
+    <message>
+        <source>软件使用说明</source>
+        <translation>User Manual</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>历史记录查询</source>
+        <translation>History</translation>
+    </message>
+    <message>
+        <source>启动</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>导出TXT</source>
+        <translation>Export TXT</translation>
+    </message>
+    <message>
+        <source>导出EXCEL</source>
+        <translation>Export Excel</translation>
+    </message>
+    <message>
+        <source>打印</source>
+        <translation>Print</translation>
+    </message>
+</context>
+<context>
+    <name>TK52K_Comm</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>数据</source>
+        <translation>Reading</translation>
+    </message>
+    <message>
+        <source>功能</source>
+        <translation>Function</translation>
+    </message>
+    <message>
+        <source>未连接</source>
+        <translation>Not connected</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>请设置串口！</source>
+        <translation>Please choose a serial port!</translation>
+    </message>
+    <message>
+        <source>确 定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>已连接</source>
+        <translation>Connected</translation>
+    </message>
+    <message>
+        <source>数据记录</source>
+        <translation>Readings</translation>
+    </message>
+    <message>
+        <source>停止时间要大于起始时间！</source>
+        <translation>The stop time must be later than the start time!</translation>
+    </message>
+    <message>
+        <source>取 消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TimeSettingForm</name>
+    <message>
+        <source>采样数据时间间隔</source>
+        <translation>Sampling Interval</translation>
+    </message>
+    <message>
+        <source>自动获取</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>手动设定</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>采样数据时间间隔：</source>
+        <translation>Sampling interval:</translation>
+    </message>
+    <message>
+        <source>S</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>说明：采样数据数据间隔取值范围为（1~3600S）</source>
+        <translation>Note: the sampling interval is 1 to 3600 s.</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>请输入1~3600之间的整数！</source>
+        <translation>Please enter a whole number from 1 to 3600!</translation>
+    </message>
+</context>
+<context>
+    <name>TrendPlot</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>数值</source>
+        <translation>Value</translation>
+    </message>
+</context>
+<context>
+    <name>database</name>
+    <message>
+        <source>数据库已连接（待写入 %1 条）</source>
+        <translation>Database connected (%1 readings waiting)</translation>
+    </message>
+    <message>
+        <source>数据库已连接</source>
+        <translation>Database connected</translation>
+    </message>
+    <message>
+        <source>数据库未连接（待写入 %1 条）</source>
+        <translation>Database not connected (%1 readings waiting)</translation>
+    </message>
+</context>
+</TS>
