@@ -86,8 +86,9 @@ void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportB
 {
     if (!model)
         return;
-    const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(),
-                                                      QStringLiteral("文本文档(*.txt)"));
+    const QString path = exportFileName(
+        QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(), QStringLiteral("文本文档(*.txt)")),
+        QStringLiteral("txt"));
     if (path.isEmpty())
         return;
 
@@ -135,14 +136,14 @@ bool printTable(const QAbstractItemModel *model, const QString &title,
 {
     if (!model)
         return false;
-    QString path = printWorkingFile();
+    const QString path = printWorkingFile();
     QString why;
     if (!writeTableWorkbook(*model, title, columnWidths, path, &why)) {
-        // Printing an older working file would put the wrong table on paper.
+        // The working file would no longer match what was printed.
         exportFailed(path, why, style);
         return false;
     }
-    if (!printFile(path, parent))
+    if (!printTableModel(*model, title, columnWidths, QFileInfo(path).fileName(), parent))
         return false;
     notice(QMessageBox::Question, QStringLiteral("完成"), QStringLiteral("文件打印成功！"), style,
            QMessageBox::Yes);

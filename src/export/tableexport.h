@@ -27,8 +27,9 @@ void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
                         const QVector<int> &columnWidths, QWidget *parent,
                         ExportBoxStyle style);
 
-/// Builds the working workbook "111.xlsx" from `model` and prints it on the
-/// default printer without a dialog; reports success in a message box.
+/// Builds the working workbook "111.xlsx" from `model` and prints the same
+/// table on the default printer without a dialog; reports success in a
+/// message box.
 /// Returns whether the print was handed to the printer.
 bool printTable(const QAbstractItemModel *model, const QString &title,
                 const QVector<int> &columnWidths, QWidget *parent, ExportBoxStyle style);
@@ -37,7 +38,12 @@ bool printTable(const QAbstractItemModel *model, const QString &title,
 /// folder, or the user's data folder when the program's folder is not writable.
 QString printWorkingFile();
 
-/// Prints the workbook at `path` on the default printer. False, with nothing
-/// shown, when there is no default printer, `path` is empty or names no file.
-/// `parent` is asked to confirm prints of more than 100 pages (null: no question).
-bool printFile(QString &path, QWidget *parent = nullptr);
+/// Draws `model` on the default printer as the working workbook lays it out:
+/// `title` above the first page, the header row on every page, columns as
+/// wide as the workbook's for `columnWidths` (pixels), page numbers below.
+/// The job is named `docName`. False, with nothing shown, when there is no
+/// default printer. `parent` is asked to confirm prints of more than 100
+/// pages (null: no question).
+bool printTableModel(const QAbstractItemModel &model, const QString &title,
+                     const QVector<int> &columnWidths, const QString &docName,
+                     QWidget *parent = nullptr);

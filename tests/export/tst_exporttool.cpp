@@ -1,6 +1,5 @@
-#include "export/tableworkbookreader.h"
-
 #include "scratchdatabase.h"
+#include "tablemodels.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +20,7 @@ private slots:
     void workbook();
     void refusals_data();
     void refusals();
+    void help();
 
 private:
     struct Run {
@@ -85,10 +85,9 @@ void TstExportTool::workbook()
     const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00",
                        "--format", "xlsx", "--output", chosen});
     QVERIFY2(r.status == 0, r.err.constData());
-    WorkbookTable table;
-    QVERIFY(readTableWorkbook(chosen + ".xlsx", &table));
-    QCOMPARE(table.rows.size(), 4);
-    QCOMPARE(table.rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+    const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
 }
 
 void TstExportTool::refusals_data()
@@ -127,6 +126,15 @@ void TstExportTool::refusals()
     QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
     if (!mustNotExist.isEmpty())
         QVERIFY(!QFileInfo::exists(mustNotExist));
+}
+
+void TstExportTool::help()
+{
+    for (const char *flag : {"--help", "-h"}) {
+        const Run r = run({QString::fromLatin1(flag)});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("--format") && r.out.contains("tk52k-export"), r.out.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstExportTool)

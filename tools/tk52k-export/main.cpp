@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QPrinterInfo>
 
 #include <cstdio>
@@ -55,7 +56,10 @@ int main(int argc, char *argv[])
                       QStringLiteral("file")});
     if (!parser.parse(args))
         return fail(parser.errorText(), 2);
+
+    // The help text names the program from the application object.
     if (parser.isSet(QStringLiteral("help"))) {
+        const QCoreApplication app(argc, argv);
         std::printf("%s", qPrintable(parser.helpText()));
         return 0;
     }
@@ -125,11 +129,11 @@ int main(int argc, char *argv[])
     const QString printer = QPrinterInfo::defaultPrinterName();
     if (printer.isEmpty())
         return fail(QStringLiteral("there is no default printer"));
-    QString path = printWorkingFile();
+    const QString path = printWorkingFile();
     QString why;
     if (!writeTableWorkbook(model, title, widths, path, &why))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, why));
-    if (!printFile(path))
+    if (!printTableModel(model, title, widths, QFileInfo(path).fileName()))
         return fail(QStringLiteral("printing on %1 failed").arg(printer));
     say(QStringLiteral("%1 rows sent to the printer %2").arg(rows).arg(printer));
     return 0;
