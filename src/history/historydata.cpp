@@ -106,6 +106,14 @@ bool isSpace(char16_t c)
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v';
 }
 
+// A `frastr` text as a range index 0–44, kNoRangeIndex for anything else.
+int rangeIndexOf(QStringView frastr)
+{
+    bool ok = false;
+    const int index = frastr.toString().trimmed().toInt(&ok, 10);
+    return ok && hasRangeScale(index) ? index : HistoryData::kNoRangeIndex;
+}
+
 // The value texts are short plain decimals; those are read straight from
 // their characters, anything else goes the long way through QString.
 double valueOf(QStringView text)
@@ -187,7 +195,14 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
             x = static_cast<double>(utc - m_baseUtc);
     }
     m_x.append(x);
-    m_y.append(valueOf(value));
+    // An overload is drawn where the live curve draws it, at the end of its
+    // range, not at 0; only overload rows need their own range index.
+    double y = valueOf(value);
+    if (y == 0.0 && !value.isEmpty() && (value.front() == u'+' || value.front() == u'-' || value.front() == u' ')) {
+        if (const auto overload = overloadCurveValue(value, rangeIndexOf(frastr)))
+            y = *overload;
+    }
+    m_y.append(y);
 
     const QChar *p = value.data();
     const int n = int(value.size());
@@ -206,11 +221,8 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
     m_valueEnd.append(static_cast<quint32>(m_valueBytes.size()));
     m_pairOfRow.append(labelPair(unit, func));
 
-    if (first) {
-        bool ok = false;
-        const int index = frastr.toString().trimmed().toInt(&ok, 10);
-        m_firstRange = ok && hasRangeScale(index) ? index : kNoRangeIndex;
-    }
+    if (first)
+        m_firstRange = rangeIndexOf(frastr);
 }
 
 qint64 HistoryData::utcSeconds(qint64 naive)

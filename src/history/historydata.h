@@ -51,8 +51,10 @@ public:
 
     /// Seconds from row 0's time to each row's time; row 0 is always 0.
     const QVector<double> &xPoints() const { return m_x; }
-    /// Each row's value text read as a number; a text that is no finite
-    /// number (overload texts among them) gives 0.
+    /// Each row's value text read as a number. An overload text of a row
+    /// whose `frastr` names a range gives the end of that range, as the live
+    /// curve draws it (overloadCurveValue()); any other text that is no
+    /// finite number gives 0.
     const QVector<double> &yPoints() const { return m_y; }
 
     /// Row 0's time, the origin of the time axis; invalid for no rows.

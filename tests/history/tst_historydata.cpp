@@ -28,23 +28,28 @@ static QDateTime at(const QString &text)
 void TestHistoryData::valueTexts_data()
 {
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("frastr");
     QTest::addColumn<double>("y");
 
-    QTest::newRow("plain") << "1.234" << 1.234;
-    QTest::newRow("leading plus, blanks around") << " +12.5 " << 12.5;
-    QTest::newRow("negative overload") << "- O.L " << 0.0;
-    QTest::newRow("trailing junk") << "1.5V" << 0.0;
-    QTest::newRow("not finite") << "inf" << 0.0;
+    QTest::newRow("plain") << "1.234" << "0" << 1.234;
+    QTest::newRow("leading plus, blanks around") << " +12.5 " << "0" << 12.5;
+    // Overloads sit at the end of their own row's range, as on the live curve.
+    QTest::newRow("negative overload") << "- O.L " << "0" << -80.0;
+    QTest::newRow("temperature overload") << "+ OL. " << "42" << 1500.0;
+    QTest::newRow("overload of no known range") << "+ OL " << "99" << 0.0;
+    QTest::newRow("trailing junk") << "1.5V" << "0" << 0.0;
+    QTest::newRow("not finite") << "inf" << "0" << 0.0;
 }
 
-// The value is listed as stored and plotted as its number, overloads at 0.
+// The value is listed as stored and plotted as its number.
 void TestHistoryData::valueTexts()
 {
     QFETCH(QString, text);
+    QFETCH(QString, frastr);
     QFETCH(double, y);
     HistoryData rows;
     rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("0"), u"V", u"F", u"0");
-    rows.appendText(u"2024-05-01 10:00:01", text, u"V", u"F", u"0");
+    rows.appendText(u"2024-05-01 10:00:01", text, u"V", u"F", frastr);
     QCOMPARE(rows.valueText(1), text);
     QCOMPARE(rows.yPoints().at(1), y);
 }

@@ -1,3 +1,4 @@
+#include "meter/frameencoder.h"
 #include "plot/rangescale.h"
 #include "plot/secondsscaleengine.h"
 #include "plot/timescaledrawr.h"
@@ -13,6 +14,7 @@ private slots:
     void timeLabels();
     void ticksNeverRepeatAClockTime();
     void rangeScales();
+    void overloadsWhereTheLiveCurveDrawsThem();
 
 private:
     const QDateTime m_base = QDateTime(QDate(2024, 3, 1), QTime(10, 0));
@@ -70,6 +72,27 @@ void TestPlotScales::rangeScales()
     }
     for (int outside : {-1, 45, 1000, std::numeric_limits<int>::min()})
         QVERIFY(!hasRangeScale(outside) && !rangeScale(outside).has_value());
+}
+
+// The history curve draws a recorded overload at the value the live curve
+// got from the frame itself, in every range and with either sign.
+void TestPlotScales::overloadsWhereTheLiveCurveDrawsThem()
+{
+    for (int range = 0; range < kRangeCount; ++range) {
+        for (bool negative : {false, true}) {
+            FrameContent content;
+            content.rangeIndex = range;
+            content.negative = negative;
+            content.overload = true;
+            const DecodedFrame frame = decodeMeterFrame(encodeMeterFrame(content));
+            QVERIFY(frame.valid && frame.overload && frame.rangeIndex == range);
+            const QString recorded = signedOverloadText(frame.negative, frame.decimals);
+            const auto drawn = overloadCurveValue(recorded, range);
+            QVERIFY2(drawn && *drawn == frame.value, qPrintable(QStringLiteral("%1 %2").arg(range).arg(recorded)));
+        }
+    }
+    QVERIFY(!overloadCurveValue(u"12.5", 3));
+    QVERIFY(!overloadCurveValue(u"+ OL. ", 45));
 }
 
 QTEST_MAIN(TestPlotScales)
