@@ -8,9 +8,8 @@
 #include "plot/rangescale.h"
 #include "plot/trendplot.h"
 
+#include <QMessageBox>
 #include <QProgressDialog>
-#include <QSqlQueryModel>
-#include <QSqlRecord>
 
 #include <qwt_plot_curve.h>
 
@@ -24,6 +23,7 @@ HisViewForm::HisViewForm(QWidget *parent)
     : QWidget(parent)
 {
     ui.setupUi(this);
+    m_baseTitle = windowTitle();
     setUpPlot();
 
     m_model = new HistoryTableModel(this);
@@ -38,24 +38,6 @@ HisViewForm::HisViewForm(QWidget *parent)
     connect(ui.outTxtPushButton, SIGNAL(clicked()), this, SLOT(doBtnTxtSlot()));
     connect(ui.outExcelPushButton, SIGNAL(clicked()), this, SLOT(doBtnExcelSlot()));
     connect(ui.printPushButton, SIGNAL(clicked()), this, SLOT(doBtnPrintSlot()));
-}
-
-HisViewForm::HisViewForm(QSqlQueryModel *model, QWidget *parent)
-    : HisViewForm(parent)
-{
-    auto rows = std::make_shared<HistoryData>();
-    if (model) {
-        const int count = model->rowCount();
-        rows->reserve(count);
-        for (int i = 0; i < count; ++i) {
-            const QSqlRecord r = model->record(i);
-            rows->append(r.value(QStringLiteral("create_time")).toDateTime(),
-                         r.value(QStringLiteral("datavaluestr")).toString(),
-                         r.value(QStringLiteral("unitstr")).toString(), r.value(QStringLiteral("funcstr")).toString(),
-                         r.value(QStringLiteral("frastr")).toString());
-        }
-    }
-    setRows(std::move(rows));
 }
 
 HisViewForm::~HisViewForm()
@@ -121,9 +103,11 @@ void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, 
         m_progress->setValue(permille);
     });
     connect(m_loader, &HistoryLoader::finished, this, [this] { finishLoad(); });
+    // The load stops within one block of rows and shows what it has read.
     connect(m_progress, &QProgressDialog::canceled, this, [this] {
-        cancelLoad();
-        close();
+        if (m_loader)
+            m_loader->cancel();
+        closeProgress();
     });
     m_loader->start();
 }
@@ -133,21 +117,38 @@ bool HisViewForm::isLoading() const
     return m_loader && m_loader->isRunning();
 }
 
+void HisViewForm::closeProgress()
+{
+    if (!m_progress)
+        return;
+    m_progress->blockSignals(true);
+    m_progress->deleteLater();
+    m_progress = nullptr;
+}
+
 void HisViewForm::finishLoad()
 {
     HistoryLoader *loader = m_loader;
     m_loader = nullptr;
-    if (m_progress) {
-        m_progress->blockSignals(true);
-        m_progress->deleteLater();
-        m_progress = nullptr;
-    }
+    closeProgress();
     if (!loader)
         return;
-    // A failed load shows an empty window; a cancelled one is closing anyway.
-    if (loader->result().status == HistoryLoadResult::Loaded)
-        setRows(loader->result().rows);
+    const HistoryLoadResult result = loader->result();
     loader->deleteLater();
+
+    if (result.status == HistoryLoadResult::Failed) {
+        m_pending = Pending::None;
+        QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(result.error));
+        // An empty table would read as a range without readings.
+        if (!m_shownRows)
+            close();
+        return;
+    }
+    m_partial = result.status == HistoryLoadResult::Cancelled;
+    m_shownRows = true;
+    setWindowTitle(m_partial ? m_baseTitle + tr("（部分）") : m_baseTitle);
+    setRows(result.rows);
+    runPending();
 }
 
 void HisViewForm::cancelLoad()
@@ -158,27 +159,59 @@ void HisViewForm::cancelLoad()
     m_loader = nullptr;
     loader->disconnect(this);
     loader->cancel();
-    if (m_progress) {
-        m_progress->blockSignals(true);
-        m_progress->deleteLater();
-        m_progress = nullptr;
-    }
+    closeProgress();
     // Its thread stops within one block of rows; deleting waits for that.
     loader->deleteLater();
 }
 
+void HisViewForm::runPending()
+{
+    const Pending pending = m_pending;
+    m_pending = Pending::None;
+    switch (pending) {
+    case Pending::Text:
+        doBtnTxtSlot();
+        break;
+    case Pending::Excel:
+        doBtnExcelSlot();
+        break;
+    case Pending::Print:
+        doBtnPrintSlot();
+        break;
+    case Pending::None:
+        break;
+    }
+}
+
+QString HisViewForm::tableTitle() const
+{
+    return m_partial ? tr("数据记录（部分）") : tr("数据记录");
+}
+
 void HisViewForm::doBtnTxtSlot()
 {
+    if (isLoading()) {
+        m_pending = Pending::Text;
+        return;
+    }
     exportTableToText(m_model, this, ExportBoxStyle::HistoryWindow);
 }
 
 void HisViewForm::doBtnExcelSlot()
 {
-    exportTableToExcel(m_model, tr("数据记录"), tableColumnWidths(ui.tableView), ui.tableView,
+    if (isLoading()) {
+        m_pending = Pending::Excel;
+        return;
+    }
+    exportTableToExcel(m_model, tableTitle(), tableColumnWidths(ui.tableView), ui.tableView,
                        ExportBoxStyle::HistoryWindow);
 }
 
 void HisViewForm::doBtnPrintSlot()
 {
-    printTable(m_model, tr("数据记录"), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+    if (isLoading()) {
+        m_pending = Pending::Print;
+        return;
+    }
+    printTable(m_model, tableTitle(), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
 }
