@@ -1,5 +1,6 @@
 #include "export/tableexport.h"
 
+#include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
 
@@ -105,6 +106,29 @@ void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportB
     case TextWriteResult::Written:
         notice(QMessageBox::Warning, QStringLiteral("提示"), QStringLiteral("文本文档保存成功！"),
                style, QMessageBox::Apply);
+        return;
+    }
+}
+
+void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style)
+{
+    if (!model)
+        return;
+    const QString path = exportFileName(
+        QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(), QStringLiteral("CSV 文件(*.csv)")),
+        QStringLiteral("csv"));
+    if (path.isEmpty())
+        return;
+    switch (writeReadingsCsv(*model, path)) {
+    case TextWriteResult::Written:
+        notice(QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("CSV 文件保存成功！"), style,
+               QMessageBox::Ok);
+        return;
+    case TextWriteResult::OpenFailed:
+        exportFailed(path, QStringLiteral("无法创建文件"), style);
+        return;
+    case TextWriteResult::WriteFailed:
+        exportFailed(path, QStringLiteral("写入失败"), style);
         return;
     }
 }

@@ -20,6 +20,10 @@ QVector<int> tableColumnWidths(const QTableView *view);
 /// `parent` parents the file dialog and the open-failure warning.
 void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style);
 
+/// Asks for a file name (".csv" added when it has no suffix) and saves the
+/// readings of `model` as CSV (see writeReadingsCsv()).
+void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style);
+
 /// Asks for a file name and saves `model` as a formatted workbook headed by
 /// `title`, column widths following `columnWidths` (pixels); then offers to
 /// open the file.

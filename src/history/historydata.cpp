@@ -107,11 +107,19 @@ bool isSpace(char16_t c)
 }
 
 // A `frastr` text as a range index 0–44, kNoRangeIndex for anything else.
+// Read for every row, so without building a string.
 int rangeIndexOf(QStringView frastr)
 {
-    bool ok = false;
-    const int index = frastr.toString().trimmed().toInt(&ok, 10);
-    return ok && hasRangeScale(index) ? index : HistoryData::kNoRangeIndex;
+    const QStringView t = frastr.trimmed();
+    if (t.isEmpty() || t.size() > 2)
+        return HistoryData::kNoRangeIndex;
+    int index = 0;
+    for (const QChar c : t) {
+        if (c < u'0' || c > u'9')
+            return HistoryData::kNoRangeIndex;
+        index = index * 10 + (c.unicode() - u'0');
+    }
+    return hasRangeScale(index) ? index : HistoryData::kNoRangeIndex;
 }
 
 // The value texts are short plain decimals; those are read straight from
@@ -197,9 +205,11 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
     m_x.append(x);
     // An overload is drawn where the live curve draws it, at the end of its
     // range, not at 0; only overload rows need their own range index.
+    const int range = rangeIndexOf(frastr);
+    m_range.append(static_cast<qint8>(range));
     double y = valueOf(value);
     if (y == 0.0 && !value.isEmpty() && (value.front() == u'+' || value.front() == u'-' || value.front() == u' ')) {
-        if (const auto overload = overloadCurveValue(value, rangeIndexOf(frastr)))
+        if (const auto overload = overloadCurveValue(value, range))
             y = *overload;
     }
     m_y.append(y);
@@ -222,7 +232,7 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
     m_pairOfRow.append(labelPair(unit, func));
 
     if (first)
-        m_firstRange = rangeIndexOf(frastr);
+        m_firstRange = range;
 }
 
 qint64 HistoryData::utcSeconds(qint64 naive)
@@ -258,6 +268,7 @@ void HistoryData::reserve(int rows)
     m_y.reserve(rows);
     m_valueEnd.reserve(rows);
     m_pairOfRow.reserve(rows);
+    m_range.reserve(rows);
     m_valueBytes.reserve(rows * 6);
 }
 
@@ -268,6 +279,7 @@ void HistoryData::squeeze()
     m_y.squeeze();
     m_valueEnd.squeeze();
     m_pairOfRow.squeeze();
+    m_range.squeeze();
     m_valueBytes.squeeze();
 }
 
@@ -331,7 +343,7 @@ qint64 HistoryData::storageBytes() const
 {
     qint64 bytes = qint64(m_naive.capacity()) * qint64(sizeof(qint64)) +
                    qint64(m_x.capacity() + m_y.capacity()) * qint64(sizeof(double)) +
-                   qint64(m_valueEnd.capacity() + m_pairOfRow.capacity()) * qint64(sizeof(quint32)) +
+                   qint64(m_valueEnd.capacity() + m_pairOfRow.capacity()) * qint64(sizeof(quint32)) + m_range.capacity() +
                    m_valueBytes.capacity();
     for (int i = 0; i < m_pairUnit.size(); ++i)
         bytes += 2 * (m_pairUnit[i].capacity() + m_pairFunc[i].capacity()) * qint64(sizeof(QChar)) + 64;

@@ -48,6 +48,8 @@ public:
     QString valueText(int row) const;
     const QString &unitText(int row) const;
     const QString &funcText(int row) const;
+    /// The row's `frastr` as a range index 0–44, kNoRangeIndex otherwise.
+    int rangeIndex(int row) const { return m_range.at(row); }
 
     /// Seconds from row 0's time to each row's time; row 0 is always 0.
     const QVector<double> &xPoints() const { return m_x; }
@@ -79,6 +81,7 @@ private:
     QByteArray m_valueBytes;
     QVector<quint32> m_valueEnd;
     QVector<quint32> m_pairOfRow;
+    QVector<qint8> m_range;
     QVector<QString> m_pairUnit;
     QVector<QString> m_pairFunc;
     QHash<QString, quint32> m_pairIndex;

@@ -38,6 +38,7 @@ HisViewForm::HisViewForm(QWidget *parent)
     connect(ui.outTxtPushButton, SIGNAL(clicked()), this, SLOT(doBtnTxtSlot()));
     connect(ui.outExcelPushButton, SIGNAL(clicked()), this, SLOT(doBtnExcelSlot()));
     connect(ui.printPushButton, SIGNAL(clicked()), this, SLOT(doBtnPrintSlot()));
+    connect(ui.outCsvPushButton, SIGNAL(clicked()), this, SLOT(doBtnCsvSlot()));
 }
 
 HisViewForm::~HisViewForm()
@@ -178,6 +179,9 @@ void HisViewForm::runPending()
     case Pending::Print:
         doBtnPrintSlot();
         break;
+    case Pending::Csv:
+        doBtnCsvSlot();
+        break;
     case Pending::None:
         break;
     }
@@ -214,4 +218,13 @@ void HisViewForm::doBtnPrintSlot()
         return;
     }
     printTable(m_model, tableTitle(), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+}
+
+void HisViewForm::doBtnCsvSlot()
+{
+    if (isLoading()) {
+        m_pending = Pending::Csv;
+        return;
+    }
+    exportTableToCsv(m_model, this, ExportBoxStyle::HistoryWindow);
 }

@@ -54,9 +54,10 @@ public slots:
     void doBtnTxtSlot();
     void doBtnExcelSlot();
     void doBtnPrintSlot();
+    void doBtnCsvSlot();
 
 private:
-    enum class Pending { None, Text, Excel, Print };
+    enum class Pending { None, Text, Excel, Print, Csv };
 
     void setUpPlot();
     void finishLoad();

@@ -18,6 +18,7 @@ private slots:
     void initTestCase();
     void text();
     void workbook();
+    void csv();
     void refusals_data();
     void refusals();
     void help();
@@ -88,6 +89,22 @@ void TstExportTool::workbook()
     const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
     QCOMPARE(rows.size(), 4);
     QCOMPARE(rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+}
+
+void TstExportTool::csv()
+{
+    // A name without suffix gets ".csv"; the offset is the one in force then.
+    const QString chosen = m_dir.filePath("range");
+    const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02", "--format", "csv",
+                       "--output", chosen},
+                      {"TZ=CST-8"});
+    QVERIFY2(r.status == 0, r.err.constData());
+    QFile f(chosen + ".csv");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
+                                     "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2\r\n"
+                                     "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2\r\n"
+                                     "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20\r\n"));
 }
 
 void TstExportTool::refusals_data()

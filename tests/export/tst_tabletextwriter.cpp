@@ -1,3 +1,4 @@
+#include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
 
@@ -27,6 +28,7 @@ private slots:
     void failures();
     void fileNames_data();
     void fileNames();
+    void csvFields();
 
 private:
     QByteArray readAll(const QString &path)
@@ -175,6 +177,17 @@ void TstTableTextWriter::fileNames()
     QCOMPARE(exportFileName(chosen, suffix), expected);
     if (suffix == QLatin1String("xlsx"))
         QCOMPARE(workbookFileName(chosen), expected);
+}
+
+void TstTableTextWriter::csvFields()
+{
+    QCOMPARE(csvField("直流电压"), QStringLiteral("直流电压"));
+    QCOMPARE(csvField("a,b"), QStringLiteral("\"a,b\""));
+    QCOMPARE(csvField("say \"OL\""), QStringLiteral("\"say \"\"OL\"\"\""));
+    QCOMPARE(csvField("two\nlines"), QStringLiteral("\"two\nlines\""));
+    // West of Greenwich the offset is negative, with minutes.
+    const QDateTime t(QDate(2024, 5, 1), QTime(10, 0, 0, 7), Qt::OffsetFromUTC, -(3 * 3600 + 1800));
+    QCOMPARE(csvTime(t), QStringLiteral("2024-05-01T10:00:00.007-03:30"));
 }
 
 QTEST_GUILESS_MAIN(TstTableTextWriter)

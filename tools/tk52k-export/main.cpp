@@ -1,6 +1,7 @@
 // tk52k-export: writes or prints the stored readings of a time range, for
 // scheduled reports. Same table, same writers and same print as the history
 // window: four columns of 100 pixels, titled "数据记录".
+#include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
@@ -49,10 +50,10 @@ int main(int argc, char *argv[])
                       QStringLiteral("time")});
     parser.addOption({QStringLiteral("to"), QStringLiteral("Last time, \"yyyy-MM-dd HH:mm:ss\"."),
                       QStringLiteral("time")});
-    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, xlsx or print."),
+    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, csv, xlsx or print."),
                       QStringLiteral("format")});
     parser.addOption({QStringLiteral("output"),
-                      QStringLiteral("File to write (txt: standard output when left out)."),
+                      QStringLiteral("File to write (txt and csv: standard output when left out)."),
                       QStringLiteral("file")});
     if (!parser.parse(args))
         return fail(parser.errorText(), 2);
@@ -72,9 +73,9 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--from and --to need times as \"yyyy-MM-dd HH:mm:ss\""), 2);
     if (from > to)
         return fail(QStringLiteral("--from lies after --to"), 2);
-    if (format != QLatin1String("txt") && format != QLatin1String("xlsx")
+    if (format != QLatin1String("txt") && format != QLatin1String("csv") && format != QLatin1String("xlsx")
         && format != QLatin1String("print"))
-        return fail(QStringLiteral("--format must be txt, xlsx or print"), 2);
+        return fail(QStringLiteral("--format must be txt, csv, xlsx or print"), 2);
     if (format == QLatin1String("xlsx") && output.isEmpty())
         return fail(QStringLiteral("--format xlsx needs --output"), 2);
     if (format == QLatin1String("print") && !output.isEmpty())
@@ -100,11 +101,11 @@ int main(int argc, char *argv[])
     const QString title = QStringLiteral("数据记录");
     const QVector<int> widths(HistoryTableModel::ColumnCount, 100);
 
-    if (format == QLatin1String("txt")) {
+    if (format == QLatin1String("txt") || format == QLatin1String("csv")) {
+        const bool csv = format == QLatin1String("csv");
         const bool toStdout = output.isEmpty();
-        if (toStdout)
-            output = QStringLiteral("/dev/stdout");
-        switch (writeTableText(model, output)) {
+        output = toStdout ? QStringLiteral("/dev/stdout") : exportFileName(output, format);
+        switch (csv ? writeReadingsCsv(model, output) : writeTableText(model, output)) {
         case TextWriteResult::OpenFailed:
             return fail(QStringLiteral("cannot open %1 for writing").arg(output));
         case TextWriteResult::WriteFailed:

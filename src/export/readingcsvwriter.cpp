@@ -1,0 +1,99 @@
+#include "export/readingcsvwriter.h"
+
+#include <QAbstractItemModel>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+constexpr int ChunkBytes = 1 << 20;
+
+// A value text as a plain number ("+12.50 " gives "12.50"), or empty when it
+// is none.
+QString plainNumber(const QString &text)
+{
+    QString t = text.trimmed();
+    bool ok = false;
+    const double v = t.toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return QString();
+    if (t.startsWith(QLatin1Char('+')))
+        t.remove(0, 1);
+    return t;
+}
+
+} // namespace
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
+        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString csvTime(const QDateTime &time)
+{
+    if (!time.isValid())
+        return QString();
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+           + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+           + QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString &path)
+{
+    const QFileInfo info(path);
+    const bool inPlace = info.exists() && !info.isFile();
+    std::unique_ptr<QFileDevice> file;
+    if (inPlace)
+        file = std::make_unique<QFile>(path);
+    else
+        file = std::make_unique<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return TextWriteResult::OpenFailed;
+
+    QByteArray chunk("time,value,overload,unit,function,range\r\n");
+    bool ok = true;
+    const int rows = model.rowCount();
+    for (int r = 0; r < rows && ok; ++r) {
+        const QModelIndex at = model.index(r, 0);
+        const QString value = at.data(ReadingValueRole).toString();
+        const QString number = plainNumber(value);
+        bool known = false;
+        const int range = at.data(ReadingRangeRole).toInt(&known);
+        const QStringList fields{csvTime(at.data(ReadingTimeRole).toDateTime()),
+                                 number,
+                                 number.isEmpty() ? value : QString(),
+                                 at.data(ReadingUnitRole).toString(),
+                                 at.data(ReadingFunctionRole).toString(),
+                                 known && range >= 0 ? QString::number(range) : QString()};
+        QStringList quoted;
+        for (const QString &f : fields)
+            quoted.append(csvField(f));
+        chunk += quoted.join(QLatin1Char(',')).toUtf8();
+        chunk += "\r\n";
+        if (chunk.size() >= ChunkBytes) {
+            ok = file->write(chunk) == chunk.size();
+            chunk.clear();
+        }
+    }
+    ok = ok && file->write(chunk) == chunk.size() && file->flush();
+    if (inPlace) {
+        file->close();
+        ok = ok && file->error() == QFileDevice::NoError;
+    } else {
+        ok = ok && static_cast<QSaveFile *>(file.get())->commit();
+    }
+    return ok ? TextWriteResult::Written : TextWriteResult::WriteFailed;
+}
