@@ -2,6 +2,7 @@
 
 #include "export/tableexport.h"
 #include "history/historyloader.h"
+#include "history/historyrange.h"
 #include "history/historytablemodel.h"
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
@@ -9,9 +10,13 @@
 #include "plot/trendplot.h"
 
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
 #include <QProgressDialog>
 
 #include <qwt_plot_curve.h>
+
+#include <algorithm>
 
 namespace {
 constexpr int kColumnWidth = 100;
@@ -24,6 +29,7 @@ HisViewForm::HisViewForm(QWidget *parent)
 {
     ui.setupUi(this);
     m_baseTitle = windowTitle();
+    m_settings = DbSettings::fromEnvironment();
     setUpPlot();
 
     m_model = new HistoryTableModel(this);
@@ -39,6 +45,20 @@ HisViewForm::HisViewForm(QWidget *parent)
     connect(ui.outExcelPushButton, SIGNAL(clicked()), this, SLOT(doBtnExcelSlot()));
     connect(ui.printPushButton, SIGNAL(clicked()), this, SLOT(doBtnPrintSlot()));
     connect(ui.outCsvPushButton, SIGNAL(clicked()), this, SLOT(doBtnCsvSlot()));
+
+    connect(ui.reloadPushButton, &QPushButton::clicked, this, &HisViewForm::reloadRange);
+    const QList<QPair<QPushButton *, HistoryPreset>> presets{
+        {ui.lastHourPushButton, HistoryPreset::LastHour},
+        {ui.todayPushButton, HistoryPreset::Today},
+        {ui.yesterdayPushButton, HistoryPreset::Yesterday},
+        {ui.lastWeekPushButton, HistoryPreset::LastSevenDays}};
+    for (const auto &preset : presets) {
+        connect(preset.first, &QPushButton::clicked, this, [this, p = preset.second] {
+            const auto range = historyPresetRange(p, QDateTime::currentDateTime());
+            showRangeInBar(range.first, range.second);
+            reloadRange();
+        });
+    }
 }
 
 HisViewForm::~HisViewForm()
@@ -63,7 +83,9 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     m_rows = std::move(rows);
 
     m_baseTime = m_rows->baseTime();
-    setTrendPlotBase(ui.qwtPlot, m_baseTime);
+    const int count = m_rows->rowCount();
+    setTrendPlotBase(ui.qwtPlot, m_baseTime,
+                     count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1)));
 
     // Every row written by the meter names a range 0–44; a row 0 that names
     // none has no scale of its own, so the axis follows the data instead.
@@ -81,12 +103,18 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     m_model->setRows(m_rows);
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         ui.tableView->setColumnWidth(c, kColumnWidth);
+    // The time column is as wide as a date and a time are.
+    const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"))
+                          + 2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
     ui.qwtPlot->replot();
 }
 
 void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop)
 {
     cancelLoad();
+    m_settings = settings;
+    showRangeInBar(start, stop);
     m_loader = new HistoryLoader(settings, start, stop, this);
 
     m_progress = new QProgressDialog(tr("正在读取历史记录…"), tr("取消"), 0, 0, this);
@@ -140,11 +168,16 @@ void HisViewForm::finishLoad()
     if (result.status == HistoryLoadResult::Failed) {
         m_pending = Pending::None;
         QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(result.error));
-        // An empty table would read as a range without readings.
+        // An empty table would read as a range without readings; a window
+        // that shows rows keeps them, and its bar names their range again.
         if (!m_shownRows)
             close();
+        else
+            showRangeInBar(m_shownStart, m_shownStop);
         return;
     }
+    m_shownStart = ui.rangeStartEdit->dateTime();
+    m_shownStop = ui.rangeStopEdit->dateTime();
     m_partial = result.status == HistoryLoadResult::Cancelled;
     m_shownRows = true;
     setWindowTitle(m_partial ? m_baseTitle + tr("（部分）") : m_baseTitle);
@@ -163,6 +196,23 @@ void HisViewForm::cancelLoad()
     closeProgress();
     // Its thread stops within one block of rows; deleting waits for that.
     loader->deleteLater();
+}
+
+void HisViewForm::showRangeInBar(const QDateTime &start, const QDateTime &stop)
+{
+    ui.rangeStartEdit->setDateTime(start);
+    ui.rangeStopEdit->setDateTime(stop);
+}
+
+void HisViewForm::reloadRange()
+{
+    const QDateTime start = ui.rangeStartEdit->dateTime();
+    const QDateTime stop = ui.rangeStopEdit->dateTime();
+    if (start.secsTo(stop) <= 0) {
+        QMessageBox::warning(this, tr("警告"), tr("停止时间要大于起始时间！"));
+        return;
+    }
+    loadRange(m_settings, start, stop);
 }
 
 void HisViewForm::runPending()

@@ -17,8 +17,9 @@ class HistoryTableModel;
 class QwtPlotCurve;
 
 /// The window that shows the result of one history query: the table of the
-/// readings on the left, their curve over the time of day on the right, and
-/// the export and print buttons above the curve.
+/// readings on the left, their curve over time on the right, and above the
+/// curve a range bar (start, stop, quick choices, reload) to move through
+/// time without the range dialog, and the export and print buttons.
 class HisViewForm : public QWidget
 {
     Q_OBJECT
@@ -63,6 +64,8 @@ private:
     void finishLoad();
     void cancelLoad();
     void closeProgress();
+    void reloadRange();
+    void showRangeInBar(const QDateTime &start, const QDateTime &stop);
     void runPending();
     QString tableTitle() const;
 
@@ -77,4 +80,7 @@ private:
     bool m_partial = false;
     bool m_shownRows = false;
     QString m_baseTitle;
+    DbSettings m_settings;
+    QDateTime m_shownStart;
+    QDateTime m_shownStop;
 };

@@ -1,6 +1,7 @@
 // The compact row storage of a history result: texts, points, base time and
 // y-scale choice, and its size.
 #include "history/historydata.h"
+#include "history/historyrange.h"
 #include "history/historytablemodel.h"
 
 #include <QtTest>
@@ -18,6 +19,8 @@ private slots:
     void firstRangeIndex();
     void invalidTimes();
     void modelShowsFourReadOnlyColumns();
+    void presets_data();
+    void presets();
 };
 
 static QDateTime at(const QString &text)
@@ -118,6 +121,31 @@ void TestHistoryData::modelShowsFourReadOnlyColumns()
         QVERIFY(!model.setData(model.index(0, c), "x"));
     }
     QVERIFY(!model.data(model.index(1, 0)).isValid());
+}
+
+void TestHistoryData::presets_data()
+{
+    QTest::addColumn<int>("preset");
+    QTest::addColumn<QDateTime>("start");
+    QTest::addColumn<QDateTime>("stop");
+    // At 00:30 on the first of March of a leap year.
+    QTest::newRow("last hour") << int(HistoryPreset::LastHour) << at("2024-02-29 23:30:00")
+                               << at("2024-03-01 00:30:00");
+    QTest::newRow("today") << int(HistoryPreset::Today) << at("2024-03-01 00:00:00") << at("2024-03-01 00:30:00");
+    QTest::newRow("yesterday") << int(HistoryPreset::Yesterday) << at("2024-02-29 00:00:00")
+                               << at("2024-02-29 23:59:59");
+    QTest::newRow("last 7 days") << int(HistoryPreset::LastSevenDays) << at("2024-02-23 00:30:00")
+                                 << at("2024-03-01 00:30:00");
+}
+
+void TestHistoryData::presets()
+{
+    QFETCH(int, preset);
+    QFETCH(QDateTime, start);
+    QFETCH(QDateTime, stop);
+    const auto range = historyPresetRange(HistoryPreset(preset), at("2024-03-01 00:30:00"));
+    QCOMPARE(range.first, start);
+    QCOMPARE(range.second, stop);
 }
 
 QTEST_GUILESS_MAIN(TestHistoryData)

@@ -64,6 +64,7 @@ private slots:
     void cancelKeepsWhatWasRead();
     void failedLoadSaysWhy();
     void exportWaitsForTheLoad();
+    void rangeBarReloads();
 
 private:
     std::unique_ptr<ScratchDatabase> m_db;
@@ -82,6 +83,8 @@ void TestHistoryWindow::initTestCase()
     // Rows of a range index no meter has, as a foreign writer might leave them.
     QVERIFY(m_db->insert(at("2024-05-02 08:00:00"), "100", "V", "直流电压", "99"));
     QVERIFY(m_db->insert(at("2024-05-02 08:00:01"), "5000", "V", "直流电压", "2"));
+    QVERIFY(m_db->insert(at("2024-05-03 23:59:50"), "1.000", "V", "直流电压", "2"));
+    QVERIFY(m_db->insert(at("2024-05-04 00:00:05"), "2.000", "V", "直流电压", "2"));
     QVERIFY2(m_db->exec(QStringLiteral(
                  "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
                  "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
@@ -106,8 +109,10 @@ void TestHistoryWindow::settingForm()
         QCOMPARE(edit->displayFormat(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         // The range is chosen to the second: the seconds must be in view.
         QVERIFY(edit->sizeHint().width() <= edit->width());
-        QVERIFY(edit->dateTime() >= before && edit->dateTime() <= QDateTime::currentDateTime());
     }
+    // The last hour up to now.
+    QVERIFY(stop->dateTime() >= before && stop->dateTime() <= QDateTime::currentDateTime());
+    QCOMPARE(start->dateTime().secsTo(stop->dateTime()), 3600);
     // Cancel closes it and asks for nothing.
     QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
     form.show();
@@ -202,14 +207,22 @@ void TestHistoryWindow::windowShowsRowsAndCurve_data()
     QTest::addColumn<QVector<QPointF>>("points");
     QTest::addColumn<double>("yLow"); // NaN: the axis scales itself
     QTest::addColumn<double>("yHigh");
+    QTest::addColumn<QString>("firstLabel");
     const double autoScale = qQNaN();
     // Row 0's range 14 fixes the y axis at -12 … 12; its overload is drawn
     // at 12.00, as on the live curve.
     QTest::newRow("range of row 0") << at("2024-05-01 10:00:00") << QStringList{"1.000", "+ O.L ", "3.000"}
-                                    << QVector<QPointF>{{0, 1}, {5, 12}, {20, 3}} << -12.0 << 12.0;
+                                    << QVector<QPointF>{{0, 1}, {5, 12}, {20, 3}} << -12.0 << 12.0
+                                    << "10:00:00";
     QTest::newRow("row 0 of an unknown range") << at("2024-05-02 08:00:00") << QStringList{"100", "5000"}
-                                               << QVector<QPointF>{{0, 100}, {1, 5000}} << autoScale << autoScale;
-    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0 << 800.0;
+                                               << QVector<QPointF>{{0, 100}, {1, 5000}} << autoScale << autoScale
+                                               << "08:00:00";
+    // Rows on two days: the axis shows the date too.
+    QTest::newRow("across midnight") << at("2024-05-03 23:59:50") << QStringList{"1.000", "2.000"}
+                                     << QVector<QPointF>{{0, 1}, {15, 2}} << -80.0 << 80.0
+                                     << "2024-05-03\n23:59:50";
+    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0 << 800.0
+                           << QString();
 }
 
 void TestHistoryWindow::windowShowsRowsAndCurve()
@@ -219,6 +232,7 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QFETCH(QVector<QPointF>, points);
     QFETCH(double, yLow);
     QFETCH(double, yHigh);
+    QFETCH(QString, firstLabel);
     HisViewForm view;
     view.show();
     view.loadRange(m_db->settings(), from, from.addSecs(20));
@@ -238,7 +252,10 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QVERIFY(qIsNaN(yLow) ? y.lowerBound() <= 100 && y.upperBound() >= 5000
                          : y.lowerBound() == yLow && y.upperBound() == yHigh);
     const QwtScaleDraw *draw = view.plot()->axisScaleDraw(QwtPlot::xBottom);
-    QCOMPARE(draw->label(0).text(), values.isEmpty() ? QString() : from.toString(QStringLiteral("hh:mm:ss")));
+    QCOMPARE(draw->label(0).text(), firstLabel);
+    // The time column shows the whole date and time.
+    const QFontMetrics metrics(view.tableView()->font());
+    QVERIFY(view.tableView()->columnWidth(0) > metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
     // The buttons are there to press on an empty table too.
     for (const char *name : {"outExcelPushButton", "outTxtPushButton", "printPushButton"})
         QVERIFY(view.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
@@ -304,6 +321,32 @@ void TestHistoryWindow::exportWaitsForTheLoad()
     QVERIFY(file.open(QIODevice::ReadOnly));
     // Seconds 0 to 600, 17 rows each, under the header line.
     QCOMPARE(file.readAll().count('\n'), 601 * 17 + 1);
+}
+
+// The range bar shows the range read and reads another without the dialog.
+void TestHistoryWindow::rangeBarReloads()
+{
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    auto *start = view.findChild<QDateTimeEdit *>("rangeStartEdit");
+    auto *stop = view.findChild<QDateTimeEdit *>("rangeStopEdit");
+    QCOMPARE(start->dateTime(), at("2024-05-01 10:00:00"));
+    QCOMPARE(stop->dateTime(), at("2024-05-01 10:00:20"));
+    QCOMPARE(view.historyModel()->rowCount(), 3);
+
+    start->setDateTime(at("2024-05-03 23:00:00"));
+    stop->setDateTime(at("2024-05-04 01:00:00"));
+    view.findChild<QPushButton *>("reloadPushButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(view.historyModel()->rowCount(), 2);
+
+    // A quick choice fills the bar and reads its range (nothing recorded yesterday here).
+    view.findChild<QPushButton *>("yesterdayPushButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(start->dateTime(), QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
+    QCOMPARE(view.historyModel()->rowCount(), 0);
 }
 
 QTEST_MAIN(TestHistoryWindow)
