@@ -20,6 +20,7 @@
 
 namespace {
 constexpr int kColumnWidth = 100;
+constexpr int kUnitColumnWidth = 60;
 // Loads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
 } // namespace
@@ -107,6 +108,8 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"))
                           + 2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
     ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
+    // Units are a few letters; the narrower column keeps the four within the table.
+    ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
     ui.qwtPlot->replot();
 }
 
