@@ -6,7 +6,9 @@
 #include <Qt>
 
 class QAbstractItemModel;
+class QModelIndex;
 class QDateTime;
+class TkDataDas;
 
 /// What a table model gives, on column 0 of each row, for the CSV export of
 /// its readings: the full time (QDateTime), the value as recorded (a number
@@ -19,6 +21,10 @@ enum ReadingRole {
     ReadingFunctionRole,
     ReadingRangeRole,
 };
+
+/// Gives the table row of `at` the ReadingRole values of `reading` (set on
+/// its column 0, the row's texts untouched).
+void setReadingRoles(QAbstractItemModel &model, const QModelIndex &at, const TkDataDas &reading);
 
 /// One CSV field as RFC 4180 has it: quoted, with quotes doubled, when it
 /// holds a comma, a quote or a line break.

@@ -5,6 +5,7 @@
 #include "export/tableworkbookwriter.h"
 
 #include <QAbstractItemModel>
+#include <QAction>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -131,6 +132,21 @@ void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBo
         exportFailed(path, QStringLiteral("写入失败"), style);
         return;
     }
+}
+
+QAction *addCsvExportAction(QAction *besides, const QAbstractItemModel *model, QWidget *window)
+{
+    auto *action = new QAction(QStringLiteral("导出CSV"), window);
+    action->setEnabled(besides->isEnabled());
+    QObject::connect(besides, &QAction::changed, action, [action, besides] { action->setEnabled(besides->isEnabled()); });
+    QObject::connect(action, &QAction::triggered, window,
+                     [model, window] { exportTableToCsv(model, window, ExportBoxStyle::MainWindow); });
+    for (QWidget *holder : besides->associatedWidgets()) {
+        const QList<QAction *> actions = holder->actions();
+        const int at = actions.indexOf(besides);
+        holder->insertAction(actions.value(at + 1), action);
+    }
+    return action;
 }
 
 void exportTableToExcel(const QAbstractItemModel *model, const QString &title,

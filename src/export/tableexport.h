@@ -4,6 +4,7 @@
 #include <QVector>
 
 class QAbstractItemModel;
+class QAction;
 class QTableView;
 class QWidget;
 
@@ -23,6 +24,12 @@ void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportB
 /// Asks for a file name (".csv" added when it has no suffix) and saves the
 /// readings of `model` as CSV (see writeReadingsCsv()).
 void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style);
+
+/// Adds the action "导出CSV" right after `besides` wherever that is shown
+/// (tool bars, menus), enabled whenever `besides` is; it saves the readings
+/// of `model` with exportTableToCsv() in the main window's wording. The
+/// action belongs to `window`.
+QAction *addCsvExportAction(QAction *besides, const QAbstractItemModel *model, QWidget *window);
 
 /// Asks for a file name and saves `model` as a formatted workbook headed by
 /// `title`, column widths following `columnWidths` (pixels); then offers to

@@ -3,6 +3,7 @@
 #include "dialogs/aboutform.h"
 #include "dialogs/commsettingform.h"
 #include "dialogs/timesettingform.h"
+#include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "help/manual.h"
 #include "meter/extremes.h"
@@ -106,6 +107,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent)
     connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
+    addCsvExportAction(ui.actionTxt, model, this);
 
     armSampleTimer();
 }
@@ -170,6 +172,7 @@ void TK52K_Comm::appendReadingRow(const QString &clock)
     for (QStandardItem *item : row)
         item->setTextAlignment(Qt::AlignCenter);
     model->appendRow(row);
+    setReadingRoles(*model, row.first()->index(), *currentReading);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
