@@ -289,6 +289,21 @@ QDateTime HistoryData::time(int row) const
     return naive == kNoTime ? QDateTime() : localFromNaive(naive);
 }
 
+QDateTime HistoryData::timeWithOffset(int row) const
+{
+    const qint64 naive = m_naive.at(row);
+    if (naive == kNoTime || m_naive.first() == kNoTime)
+        return time(row);
+    // x holds the exact UTC seconds from row 0, so the offset in force is
+    // known without asking the time zone again.
+    const qint64 utc = m_baseUtc + static_cast<qint64>(m_x.at(row));
+    const qint64 days = floorDiv(naive, kSecsPerDay);
+    const int secs = static_cast<int>(naive - days * kSecsPerDay);
+    const Civil c = civilFromDays(days);
+    return QDateTime(QDate(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day)),
+                     QTime(secs / 3600, secs / 60 % 60, secs % 60), Qt::OffsetFromUTC, static_cast<int>(naive - utc));
+}
+
 QString HistoryData::timeText(int row) const
 {
     const qint64 naive = m_naive.at(row);

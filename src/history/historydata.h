@@ -42,6 +42,9 @@ public:
 
     /// The row's time as a local date-time (invalid if the stored one was).
     QDateTime time(int row) const;
+    /// The same time with the UTC offset in force then fixed in it (cheaper
+    /// to take apart than a local date-time, which asks the time zone).
+    QDateTime timeWithOffset(int row) const;
     /// The row's time formatted "yyyy-MM-dd hh:mm:ss"; empty for an invalid time.
     QString timeText(int row) const;
     /// The stored value text, unchanged (a number or an overload text).

@@ -39,7 +39,7 @@ QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
     const int row = index.row();
     switch (role) {
     case ReadingTimeRole:
-        return m_rows->time(row);
+        return m_rows->timeWithOffset(row);
     case ReadingValueRole:
         return m_rows->valueText(row);
     case ReadingUnitRole:
