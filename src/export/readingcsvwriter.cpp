@@ -35,8 +35,10 @@ QString plainNumber(const QString &text)
 QString offsetText(int offsetSeconds)
 {
     const int minutes = std::abs(offsetSeconds) / 60;
-    return (offsetSeconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-           + QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return (offsetSeconds < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 // csvTime() for rows in time order: the text of the previous row's time is
@@ -72,8 +74,8 @@ public:
                      .arg(t.hour(), 2, 10, QLatin1Char('0'))
                      .arg(t.minute(), 2, 10, QLatin1Char('0'))
                      .arg(t.second(), 2, 10, QLatin1Char('0'))
-                     .arg(t.msec(), 3, 10, QLatin1Char('0'))
-                 + m_offset;
+                     .arg(t.msec(), 3, 10, QLatin1Char('0')) +
+                 m_offset;
         return m_text;
     }
 
@@ -100,8 +102,8 @@ void setReadingRoles(QAbstractItemModel &model, const QModelIndex &at, const TkD
 
 QString csvField(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
