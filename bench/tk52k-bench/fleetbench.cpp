@@ -19,6 +19,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QVariant>
 
 #include <algorithm>
 #include <cstdio>

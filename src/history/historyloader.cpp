@@ -180,6 +180,28 @@ struct Session
     int timeoutMs = 0;
 };
 
+// The range as the server compares it: from the first second through the
+// end of the last, whatever fractions the column keeps; and only the
+// meter asked for.
+QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const QString &source)
+{
+    // Quoted literals, which the server compares as the wall-clock times
+    // they show (a bound date-time would be sent in UTC and shifted by the
+    // server's time zone). A prepared statement with bound values plans no
+    // better and runs slower here.
+    const auto literal = [&](const QString &text) {
+        QSqlField field(QString(), QVariant::String);
+        field.setValue(text);
+        return db.driver()->formatValue(field);
+    };
+    QString condition = QStringLiteral("create_time >= %1 and create_time < %2")
+                            .arg(literal(RecordSchema::timeText(start)),
+                                 literal(RecordSchema::timeText(stop.addSecs(1))));
+    if (!source.isNull())
+        condition += QStringLiteral(" and source = ") + literal(source);
+    return condition;
+}
+
 ReadStatus readRange(const Session &session, RowText form, const QDateTime &start, const QDateTime &stop,
                      const HistoryLoadControl &control, HistoryData &rows, QString &error)
 {
@@ -190,22 +212,14 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
                              "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
                              "|| chr(31) || coalesce(frastr::text, '')")
             : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
-    // The bounds go into the text as quoted literals, which the server
-    // compares as the wall-clock times they show (a bound date-time would
-    // be sent in UTC and shifted by the server's time zone). A prepared
-    // statement with bound values plans no better and runs slower here.
-    const auto literal = [&](const QDateTime &t) {
-        QSqlField field(QString(), QVariant::String);
-        field.setValue(RecordSchema::timeText(t));
-        return session.db.driver()->formatValue(field);
-    };
     QSqlQuery query(session.db);
     query.setForwardOnly(true);
     // Rows of one second keep the order they were recorded in where the
     // table numbers its rows.
     const QString select =
-        QStringLiteral("select %1 from invoice where create_time between %2 and %3 order by create_time%4")
-            .arg(columns, literal(start), literal(stop), session.numbered ? QStringLiteral(", id") : QString());
+        QStringLiteral("select %1 from invoice where %2 order by create_time%3")
+            .arg(columns, rangeCondition(session.db, start, stop, control.source),
+                 session.numbered ? QStringLiteral(", id") : QString());
     if (!query.exec(select)) {
         error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
@@ -246,9 +260,25 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
     return ReadStatus::Loaded;
 }
 
+// The meters with readings in the range, for choosing one of them.
+bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const HistoryLoadControl &control,
+                 QStringList &sources, QString &error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("select distinct source from invoice where %1 and source is not null order by 1")
+                        .arg(rangeCondition(db, start, stop, QString())))) {
+        error = failure(query, db, control.timeoutMs);
+        return false;
+    }
+    while (query.next())
+        sources << query.value(0).toString();
+    return true;
+}
+
 HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db, const QDateTime &start,
                                     const QDateTime &stop, const HistoryLoadControl &control, HistoryData &rows,
-                                    QString &error)
+                                    QString &error, HistoryLoadResult &result)
 {
     Session session{settings, db};
     session.timeoutMs = control.timeoutMs;
@@ -267,6 +297,11 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
     RecordSchema::TableShape shape;
     RecordSchema::probe(db, &shape);
     session.numbered = shape.hasId;
+    result.hasSource = shape.hasSource;
+    if (!control.source.isNull() && !shape.hasSource) {
+        error = QStringLiteral("the table invoice has no source column, so no meter can be chosen");
+        return HistoryLoadResult::Failed;
+    }
 
     ReadStatus status = readRange(session, RowText::Joined, start, stop, control, rows, error);
     if (status == ReadStatus::NeedsRecordText) {
@@ -275,6 +310,8 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
     }
     switch (status) {
     case ReadStatus::Loaded:
+        if (shape.hasSource && !readSources(db, start, stop, control, result.sources, error))
+            return HistoryLoadResult::Failed;
         return HistoryLoadResult::Loaded;
     case ReadStatus::Cancelled:
         return HistoryLoadResult::Cancelled;
@@ -303,7 +340,7 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
             result.status = HistoryLoadResult::Failed;
             result.error = db.lastError().text().trimmed();
         } else {
-            result.status = readRange(settings, db, start, stop, control, *result.rows, result.error);
+            result.status = readRange(settings, db, start, stop, control, *result.rows, result.error, result);
             db.close();
         }
     }
@@ -341,6 +378,7 @@ void HistoryLoader::start()
     m_thread = QThread::create([this] {
         HistoryLoadControl control;
         control.cancel = &m_cancel;
+        control.source = m_source;
         control.progress = [this](int rows, double fraction) {
             emit progress(rows, static_cast<int>(fraction * 1000));
         };

@@ -51,6 +51,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("time")});
     parser.addOption({QStringLiteral("to"), QStringLiteral("Last time, \"yyyy-MM-dd HH:mm:ss\"."),
                       QStringLiteral("time")});
+    parser.addOption({QStringLiteral("source"),
+                      QStringLiteral("Only the readings of this meter (its TK52K_SOURCE name)."),
+                      QStringLiteral("name")});
     parser.addOption({QStringLiteral("format"), QStringLiteral("txt, csv, xlsx, print or stats."),
                       QStringLiteral("format")});
     parser.addOption({QStringLiteral("output"),
@@ -94,7 +97,10 @@ int main(int argc, char *argv[])
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
 
-    const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), from, to);
+    HistoryLoadControl control;
+    if (parser.isSet(QStringLiteral("source")))
+        control.source = parser.value(QStringLiteral("source"));
+    const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), from, to, control);
     if (loaded.status != HistoryLoadResult::Loaded)
         return fail(QStringLiteral("cannot read the readings: %1").arg(loaded.error));
 
