@@ -82,8 +82,9 @@ int runFleetBench(const QStringList &arguments)
     QCommandLineParser parser;
     const QCommandLineOption writersOption(QStringLiteral("writers"), QStringLiteral("record writers"),
                                            QStringLiteral("N"), QStringLiteral("90"));
-    const QCommandLineOption rateOption(QStringLiteral("rate"), QStringLiteral("readings a second per writer"),
-                                        QStringLiteral("R"), QStringLiteral("17"));
+    const QCommandLineOption rateOption(QStringLiteral("rate"),
+                                        QStringLiteral("readings a second per writer"), QStringLiteral("R"),
+                                        QStringLiteral("17"));
     const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("length of the run"),
                                            QStringLiteral("S"), QStringLiteral("60"));
     parser.addOptions({writersOption, rateOption, secondsOption});
@@ -133,9 +134,10 @@ int runFleetBench(const QStringList &arguments)
     // writing rather than logging in.
     QElapsedTimer connecting;
     connecting.start();
-    while (!std::all_of(meters.cbegin(), meters.cend(), [](const auto &m) { return m->writer->isConnected(); })) {
-        if (connecting.hasExpired(60000)) {
-            std::fputs("tk52k-bench fleet: not every writer connected within 60 s\n", stderr);
+    while (!std::all_of(meters.cbegin(), meters.cend(),
+                        [](const auto &m) { return m->writer->isConnected(); })) {
+        if (connecting.hasExpired(180000)) {
+            std::fputs("tk52k-bench fleet: not every writer connected within 180 s\n", stderr);
             return 1;
         }
         QThread::msleep(20);
@@ -154,7 +156,8 @@ int runFleetBench(const QStringList &arguments)
     while (sentAll < total * writers) {
         const double elapsed = (clock.nsecsElapsed() - startNs) / 1e9;
         for (size_t i = 0; i < meters.size(); ++i) {
-            const qint64 due = std::min<qint64>(total, static_cast<qint64>(elapsed * rate + double(i) / writers));
+            const qint64 due =
+                std::min<qint64>(total, static_cast<qint64>(elapsed * rate + double(i) / writers));
             Meter &m = *meters[i];
             for (; sent[i] < due; ++sent[i], ++sentAll) {
                 record.valueText = QString::number(sent[i]);

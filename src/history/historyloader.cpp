@@ -65,7 +65,7 @@ constexpr QChar kSeparator = QChar(0x1f);
 // backslashes or parentheses (quotes and backslashes then doubled or
 // backslash-escaped), a NULL field left empty. Unquoted fields are views
 // into `text`; a field with escapes is unescaped into its `scratch` string.
-bool splitRecordText(QStringView text, QStringView (&fields)[kFieldCount], QString (&scratch)[kFieldCount])
+bool splitRecordText(QStringView text, QStringView *fields, QString (&scratch)[kFieldCount])
 {
     const int n = int(text.size());
     if (n < 2 || text[0] != u'(' || text[n - 1] != u')')
@@ -140,8 +140,8 @@ bool splitRecordText(QStringView text, QStringView (&fields)[kFieldCount], QStri
 }
 
 // Splits a joined row text at the unit separators; false unless it holds
-// exactly the five fields (a text holding a separator itself breaks that).
-bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount])
+// exactly `count` fields (a text holding a separator itself breaks that).
+bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount + 1], int count)
 {
     int f = 0;
     int begin = 0;
@@ -150,16 +150,46 @@ bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount])
     for (int i = 0; i < n; ++i) {
         if (p[i] != kSeparator)
             continue;
-        if (f == kFieldCount - 1)
+        if (f == count - 1)
             return false;
         fields[f++] = text.mid(begin, i - begin);
         begin = i + 1;
     }
-    if (f != kFieldCount - 1)
+    if (f != count - 1)
         return false;
     fields[f] = text.mid(begin);
     return true;
 }
+
+// The meters met while reading, each once. Rows of one meter tend to come
+// in runs, so the last one found is tried first.
+class SourceSet
+{
+public:
+    void add(QStringView source)
+    {
+        if (source.isEmpty() || (m_last >= 0 && m_names[m_last] == source))
+            return;
+        for (int i = 0; i < m_names.size(); ++i) {
+            if (m_names[i] == source) {
+                m_last = i;
+                return;
+            }
+        }
+        m_last = m_names.size();
+        m_names << source.toString();
+    }
+    QStringList sorted() const
+    {
+        QStringList names = m_names;
+        names.sort();
+        return names;
+    }
+
+private:
+    QStringList m_names;
+    int m_last = -1;
+};
 
 // How each row travels. Row by row, the driver's cost goes with the number
 // of cells rather than their size, so the five columns come as one text:
@@ -177,6 +207,7 @@ struct Session
     QSqlDatabase &db;
     qint64 pid = 0;
     bool numbered = false;
+    bool hasSource = false;
     int timeoutMs = 0;
 };
 
@@ -194,32 +225,36 @@ QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime
         field.setValue(text);
         return db.driver()->formatValue(field);
     };
-    QString condition = QStringLiteral("create_time >= %1 and create_time < %2")
-                            .arg(literal(RecordSchema::timeText(start)),
-                                 literal(RecordSchema::timeText(stop.addSecs(1))));
+    QString condition =
+        QStringLiteral("create_time >= %1 and create_time < %2")
+            .arg(literal(RecordSchema::timeText(start)), literal(RecordSchema::timeText(stop.addSecs(1))));
     if (!source.isNull())
         condition += QStringLiteral(" and source = ") + literal(source);
     return condition;
 }
 
 ReadStatus readRange(const Session &session, RowText form, const QDateTime &start, const QDateTime &stop,
-                     const HistoryLoadControl &control, HistoryData &rows, QString &error)
+                     const HistoryLoadControl &control, HistoryData &rows, SourceSet &sources, QString &error)
 {
+    // The meter of each row comes along in the joined text, which costs far
+    // less than asking for the meters of the range on their own.
+    const bool withSource = form == RowText::Joined && session.hasSource;
     const QString columns =
         form == RowText::Joined
             // Every column as text: `frastr` may be an integer column.
-            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr::text, '') "
-                             "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
-                             "|| chr(31) || coalesce(frastr::text, '')")
+            ? QStringLiteral(
+                  "coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr::text, '') "
+                  "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
+                  "|| chr(31) || coalesce(frastr::text, '')%1")
+                  .arg(withSource ? QStringLiteral(" || chr(31) || coalesce(source, '')") : QString())
             : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
     QSqlQuery query(session.db);
     query.setForwardOnly(true);
     // Rows of one second keep the order they were recorded in where the
     // table numbers its rows.
-    const QString select =
-        QStringLiteral("select %1 from invoice where %2 order by create_time%3")
-            .arg(columns, rangeCondition(session.db, start, stop, control.source),
-                 session.numbered ? QStringLiteral(", id") : QString());
+    const QString select = QStringLiteral("select %1 from invoice where %2 order by create_time%3")
+                               .arg(columns, rangeCondition(session.db, start, stop, control.source),
+                                    session.numbered ? QStringLiteral(", id") : QString());
     if (!query.exec(select)) {
         error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
@@ -227,19 +262,22 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
 
     const double span = qMax<qint64>(1, start.secsTo(stop));
     int nextReport = kReportEvery;
-    QStringView fields[kFieldCount];
+    QStringView fields[kFieldCount + 1];
     QString scratch[kFieldCount];
     while (query.next()) {
         const QString text = query.value(0).toString();
         // The statement that follows on this connection must not meet a
         // late cancel, so the rest of this result is left to drain.
-        if (form == RowText::Joined && !splitJoinedText(text, fields))
+        if (form == RowText::Joined &&
+            !splitJoinedText(text, fields, withSource ? kFieldCount + 1 : kFieldCount))
             return ReadStatus::NeedsRecordText;
         if (form == RowText::Record && !splitRecordText(text, fields, scratch)) {
             error = QStringLiteral("unreadable row: %1").arg(text);
             return ReadStatus::Failed;
         }
         rows.appendText(fields[0], fields[1], fields[2], fields[3], fields[4]);
+        if (withSource)
+            sources.add(fields[kFieldCount]);
         if (rows.rowCount() < nextReport)
             continue;
         nextReport += kReportEvery;
@@ -260,14 +298,15 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
     return ReadStatus::Loaded;
 }
 
-// The meters with readings in the range, for choosing one of them.
-bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const HistoryLoadControl &control,
-                 QStringList &sources, QString &error)
+// The meters of the range, asked on their own where the rows could not
+// bring them.
+bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop,
+                 const HistoryLoadControl &control, QStringList &sources, QString &error)
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("select distinct source from invoice where %1 and source is not null order by 1")
-                        .arg(rangeCondition(db, start, stop, QString())))) {
+    if (!query.exec(QStringLiteral("select distinct source from invoice where %1 and source <> '' order by 1")
+                        .arg(rangeCondition(db, start, stop, control.source)))) {
         error = failure(query, db, control.timeoutMs);
         return false;
     }
@@ -277,8 +316,8 @@ bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop
 }
 
 HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db, const QDateTime &start,
-                                    const QDateTime &stop, const HistoryLoadControl &control, HistoryData &rows,
-                                    QString &error, HistoryLoadResult &result)
+                                    const QDateTime &stop, const HistoryLoadControl &control,
+                                    HistoryData &rows, QString &error, HistoryLoadResult &result)
 {
     Session session{settings, db};
     session.timeoutMs = control.timeoutMs;
@@ -286,8 +325,8 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
         QSqlQuery query(db);
         // A read never waits without end for a lock or a runaway statement.
         const QString limit = QString::number(qMax(1, control.timeoutMs));
-        if (!query.exec(QStringLiteral("set statement_timeout = ") + limit)
-            || !query.exec(QStringLiteral("set lock_timeout = ") + limit)) {
+        if (!query.exec(QStringLiteral("set statement_timeout = ") + limit) ||
+            !query.exec(QStringLiteral("set lock_timeout = ") + limit)) {
             error = failure(query, db, control.timeoutMs);
             return HistoryLoadResult::Failed;
         }
@@ -303,14 +342,21 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
         return HistoryLoadResult::Failed;
     }
 
-    ReadStatus status = readRange(session, RowText::Joined, start, stop, control, rows, error);
+    session.hasSource = shape.hasSource;
+
+    SourceSet sources;
+    RowText form = RowText::Joined;
+    ReadStatus status = readRange(session, form, start, stop, control, rows, sources, error);
     if (status == ReadStatus::NeedsRecordText) {
         rows = HistoryData();
-        status = readRange(session, RowText::Record, start, stop, control, rows, error);
+        form = RowText::Record;
+        status = readRange(session, form, start, stop, control, rows, sources, error);
     }
     switch (status) {
     case ReadStatus::Loaded:
-        if (shape.hasSource && !readSources(db, start, stop, control, result.sources, error))
+        result.sources = sources.sorted();
+        if (shape.hasSource && form == RowText::Record &&
+            !readSources(db, start, stop, control, result.sources, error))
             return HistoryLoadResult::Failed;
         return HistoryLoadResult::Loaded;
     case ReadStatus::Cancelled:
@@ -355,12 +401,8 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
 
 HistoryLoader::HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
                              QObject *parent)
-    : QObject(parent)
-    , m_settings(settings)
-    , m_start(start)
-    , m_stop(stop)
-{
-}
+    : QObject(parent), m_settings(settings), m_start(start), m_stop(stop)
+{}
 
 HistoryLoader::~HistoryLoader()
 {

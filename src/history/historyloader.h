@@ -26,8 +26,7 @@ struct HistoryLoadResult
     QString error;
     /// Whether the table names the meter of each reading (`source`).
     bool hasSource = false;
-    /// The meters with readings in the range, whichever one was asked for,
-    /// sorted; empty without a `source` column.
+    /// The meters of the rows read, sorted; empty without a `source` column.
     QStringList sources;
 };
 

@@ -9,10 +9,11 @@
 #include "plot/rangescale.h"
 #include "plot/trendplot.h"
 
+#include <QComboBox>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
-#include <QProgressDialog>
 
 #include <qwt_plot_curve.h>
 
@@ -25,8 +26,7 @@ constexpr int kUnitColumnWidth = 60;
 constexpr int kProgressDelayMs = 400;
 } // namespace
 
-HisViewForm::HisViewForm(QWidget *parent)
-    : QWidget(parent)
+HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
 {
     ui.setupUi(this);
     m_baseTitle = windowTitle();
@@ -48,6 +48,11 @@ HisViewForm::HisViewForm(QWidget *parent)
     connect(ui.outCsvPushButton, SIGNAL(clicked()), this, SLOT(doBtnCsvSlot()));
 
     connect(ui.reloadPushButton, &QPushButton::clicked, this, &HisViewForm::reloadRange);
+    // One meter or all of them (a null source); the meters are those the
+    // last range held, known once it is read.
+    ui.sourceComboBox->addItem(tr("全部仪表"), QString());
+    ui.sourceComboBox->setEnabled(false);
+    connect(ui.sourceComboBox, QOverload<int>::of(&QComboBox::activated), this, [this] { reloadRange(); });
     const QList<QPair<QPushButton *, HistoryPreset>> presets{
         {ui.lastHourPushButton, HistoryPreset::LastHour},
         {ui.todayPushButton, HistoryPreset::Today},
@@ -105,8 +110,9 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         ui.tableView->setColumnWidth(c, kColumnWidth);
     // The time column is as wide as a date and a time are.
-    const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"))
-                          + 2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    const int timeWidth =
+        ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
+        2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
     ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
     // Units are a few letters; the narrower column keeps the four within the table.
     ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
@@ -119,6 +125,7 @@ void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, 
     m_settings = settings;
     showRangeInBar(start, stop);
     m_loader = new HistoryLoader(settings, start, stop, this);
+    m_loader->setSource(ui.sourceComboBox->currentData().toString());
 
     m_progress = new QProgressDialog(tr("正在读取历史记录…"), tr("取消"), 0, 0, this);
     m_progress->setWindowModality(Qt::WindowModal);
@@ -179,6 +186,7 @@ void HisViewForm::finishLoad()
             showRangeInBar(m_shownStart, m_shownStop);
         return;
     }
+    showSources(result);
     m_shownStart = ui.rangeStartEdit->dateTime();
     m_shownStop = ui.rangeStopEdit->dateTime();
     m_partial = result.status == HistoryLoadResult::Cancelled;
@@ -205,6 +213,29 @@ void HisViewForm::showRangeInBar(const QDateTime &start, const QDateTime &stop)
 {
     ui.rangeStartEdit->setDateTime(start);
     ui.rangeStopEdit->setDateTime(stop);
+}
+
+void HisViewForm::showSources(const HistoryLoadResult &result)
+{
+    QComboBox *box = ui.sourceComboBox;
+    const QString chosen = box->currentData().toString();
+    // A load of all meters names them anew; one of a single meter keeps the
+    // others offered, and the meter chosen stays even where this range holds
+    // none of its readings.
+    QStringList sources = result.sources;
+    if (!chosen.isNull()) {
+        for (int i = 1; i < box->count(); ++i)
+            sources << box->itemData(i).toString();
+        sources.removeDuplicates();
+        sources.sort();
+    }
+    const QSignalBlocker quiet(box);
+    while (box->count() > 1)
+        box->removeItem(1);
+    for (const QString &source : qAsConst(sources))
+        box->addItem(source, source);
+    box->setCurrentIndex(std::max(0, box->findData(chosen)));
+    box->setEnabled(result.hasSource);
 }
 
 void HisViewForm::reloadRange()

@@ -13,6 +13,7 @@
 #include <memory>
 
 class HistoryLoader;
+struct HistoryLoadResult;
 class HistoryTableModel;
 class QwtPlotCurve;
 
@@ -66,6 +67,7 @@ private:
     void closeProgress();
     void reloadRange();
     void showRangeInBar(const QDateTime &start, const QDateTime &stop);
+    void showSources(const HistoryLoadResult &result);
     void runPending();
     QString tableTitle() const;
 

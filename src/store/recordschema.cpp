@@ -89,7 +89,8 @@ bool probe(QSqlDatabase &db, TableShape *shape, QString *error)
             shape->hasSource = true;
         else if (column == QLatin1String("frastr"))
             shape->frastrType = q.value(1).toString();
-        else if (column == QLatin1String("create_time") && q.value(1).toString().startsWith(QLatin1String("timestamp")))
+        else if (column == QLatin1String("create_time") &&
+                 q.value(1).toString().startsWith(QLatin1String("timestamp")))
             shape->timePrecision = q.value(2).toInt();
     }
     if (!shape->exists)
@@ -202,7 +203,8 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
             QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF invoice "
                            "FOR VALUES FROM ('%2') TO ('%3')")
                 .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
-        if (q.exec(create))
+        // Another writer making the same month at the same moment is no fault.
+        if (q.exec(create) || relationExists(db, name.toLatin1().constData()))
             continue;
         QSqlQuery ping(db);
         if (!ping.exec(QStringLiteral("SELECT 1"))) {
