@@ -225,9 +225,9 @@ QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime
         field.setValue(text);
         return db.driver()->formatValue(field);
     };
-    QString condition =
-        QStringLiteral("create_time >= %1 and create_time < %2")
-            .arg(literal(RecordSchema::timeText(start)), literal(RecordSchema::timeText(stop.addSecs(1))));
+    QString condition = QStringLiteral("create_time >= %1 and create_time < %2")
+                            .arg(literal(RecordSchema::timeText(start)),
+                                 literal(RecordSchema::timeText(stop.addSecs(1))));
     if (!source.isNull())
         condition += QStringLiteral(" and source = ") + literal(source);
     return condition;
@@ -242,19 +242,19 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
     const QString columns =
         form == RowText::Joined
             // Every column as text: `frastr` may be an integer column.
-            ? QStringLiteral(
-                  "coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr::text, '') "
-                  "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
-                  "|| chr(31) || coalesce(frastr::text, '')%1")
+            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr::text, '') "
+                             "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
+                             "|| chr(31) || coalesce(frastr::text, '')%1")
                   .arg(withSource ? QStringLiteral(" || chr(31) || coalesce(source, '')") : QString())
             : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
     QSqlQuery query(session.db);
     query.setForwardOnly(true);
     // Rows of one second keep the order they were recorded in where the
     // table numbers its rows.
-    const QString select = QStringLiteral("select %1 from invoice where %2 order by create_time%3")
-                               .arg(columns, rangeCondition(session.db, start, stop, control.source),
-                                    session.numbered ? QStringLiteral(", id") : QString());
+    const QString select =
+        QStringLiteral("select %1 from invoice where %2 order by create_time%3")
+            .arg(columns, rangeCondition(session.db, start, stop, control.source),
+                 session.numbered ? QStringLiteral(", id") : QString());
     if (!query.exec(select)) {
         error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
@@ -268,8 +268,7 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
         const QString text = query.value(0).toString();
         // The statement that follows on this connection must not meet a
         // late cancel, so the rest of this result is left to drain.
-        if (form == RowText::Joined &&
-            !splitJoinedText(text, fields, withSource ? kFieldCount + 1 : kFieldCount))
+        if (form == RowText::Joined && !splitJoinedText(text, fields, withSource ? kFieldCount + 1 : kFieldCount))
             return ReadStatus::NeedsRecordText;
         if (form == RowText::Record && !splitRecordText(text, fields, scratch)) {
             error = QStringLiteral("unreadable row: %1").arg(text);
@@ -300,8 +299,8 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
 
 // The meters of the range, asked on their own where the rows could not
 // bring them.
-bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop,
-                 const HistoryLoadControl &control, QStringList &sources, QString &error)
+bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const HistoryLoadControl &control,
+                 QStringList &sources, QString &error)
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -316,8 +315,8 @@ bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop
 }
 
 HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db, const QDateTime &start,
-                                    const QDateTime &stop, const HistoryLoadControl &control,
-                                    HistoryData &rows, QString &error, HistoryLoadResult &result)
+                                    const QDateTime &stop, const HistoryLoadControl &control, HistoryData &rows,
+                                    QString &error, HistoryLoadResult &result)
 {
     Session session{settings, db};
     session.timeoutMs = control.timeoutMs;
@@ -325,8 +324,8 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
         QSqlQuery query(db);
         // A read never waits without end for a lock or a runaway statement.
         const QString limit = QString::number(qMax(1, control.timeoutMs));
-        if (!query.exec(QStringLiteral("set statement_timeout = ") + limit) ||
-            !query.exec(QStringLiteral("set lock_timeout = ") + limit)) {
+        if (!query.exec(QStringLiteral("set statement_timeout = ") + limit)
+            || !query.exec(QStringLiteral("set lock_timeout = ") + limit)) {
             error = failure(query, db, control.timeoutMs);
             return HistoryLoadResult::Failed;
         }
@@ -355,8 +354,8 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
     switch (status) {
     case ReadStatus::Loaded:
         result.sources = sources.sorted();
-        if (shape.hasSource && form == RowText::Record &&
-            !readSources(db, start, stop, control, result.sources, error))
+        if (shape.hasSource && form == RowText::Record
+            && !readSources(db, start, stop, control, result.sources, error))
             return HistoryLoadResult::Failed;
         return HistoryLoadResult::Loaded;
     case ReadStatus::Cancelled:
@@ -401,8 +400,12 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
 
 HistoryLoader::HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
                              QObject *parent)
-    : QObject(parent), m_settings(settings), m_start(start), m_stop(stop)
-{}
+    : QObject(parent)
+    , m_settings(settings)
+    , m_start(start)
+    , m_stop(stop)
+{
+}
 
 HistoryLoader::~HistoryLoader()
 {

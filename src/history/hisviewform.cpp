@@ -11,9 +11,9 @@
 
 #include <QComboBox>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
+#include <QProgressDialog>
 
 #include <qwt_plot_curve.h>
 
@@ -26,7 +26,8 @@ constexpr int kUnitColumnWidth = 60;
 constexpr int kProgressDelayMs = 400;
 } // namespace
 
-HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
+HisViewForm::HisViewForm(QWidget *parent)
+    : QWidget(parent)
 {
     ui.setupUi(this);
     m_baseTitle = windowTitle();
@@ -110,9 +111,8 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         ui.tableView->setColumnWidth(c, kColumnWidth);
     // The time column is as wide as a date and a time are.
-    const int timeWidth =
-        ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
-        2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"))
+                          + 2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
     ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
     // Units are a few letters; the narrower column keeps the four within the table.
     ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);

@@ -89,10 +89,10 @@ void TestHistoryWindow::initTestCase()
     QVERIFY(m_db->insert(at("2024-05-02 08:00:01"), "5000", "V", "直流电压", "2"));
     QVERIFY(m_db->insert(at("2024-05-03 23:59:50"), "1.000", "V", "直流电压", "2"));
     QVERIFY(m_db->insert(at("2024-05-04 00:00:05"), "2.000", "V", "直流电压", "2"));
-    QVERIFY2(m_db->exec(RecordSchema::insertInto() +
-                        QStringLiteral("SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
-                                       "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
-                                       "FROM generate_series(0, 299999) i")),
+    QVERIFY2(m_db->exec(RecordSchema::insertInto() + QStringLiteral(
+                 "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
+                 "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
+                 "FROM generate_series(0, 299999) i")),
              qPrintable(m_db->error()));
 }
 
@@ -217,15 +217,15 @@ void TestHistoryWindow::windowShowsRowsAndCurve_data()
     QTest::newRow("range of row 0") << at("2024-05-01 10:00:00") << QStringList{"1.000", "+ O.L ", "3.000"}
                                     << QVector<QPointF>{{0, 1}, {5, 12}, {20, 3}} << -12.0 << 12.0
                                     << "10:00:00";
-    QTest::newRow("row 0 of an unknown range")
-        << at("2024-05-02 08:00:00") << QStringList{"100", "5000"} << QVector<QPointF>{{0, 100}, {1, 5000}}
-        << autoScale << autoScale << "08:00:00";
+    QTest::newRow("row 0 of an unknown range") << at("2024-05-02 08:00:00") << QStringList{"100", "5000"}
+                                               << QVector<QPointF>{{0, 100}, {1, 5000}} << autoScale << autoScale
+                                               << "08:00:00";
     // Rows on two days: the axis shows the date too.
     QTest::newRow("across midnight") << at("2024-05-03 23:59:50") << QStringList{"1.000", "2.000"}
                                      << QVector<QPointF>{{0, 1}, {15, 2}} << -80.0 << 80.0
                                      << "2024-05-03\n23:59:50";
-    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0
-                           << 800.0 << QString();
+    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0 << 800.0
+                           << QString();
 }
 
 void TestHistoryWindow::windowShowsRowsAndCurve()
@@ -258,8 +258,7 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QCOMPARE(draw->label(0).text(), firstLabel);
     // The time column shows the whole date and time.
     const QFontMetrics metrics(view.tableView()->font());
-    QVERIFY(view.tableView()->columnWidth(0) >
-            metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
+    QVERIFY(view.tableView()->columnWidth(0) > metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
     // The buttons are there to press on an empty table too.
     for (const char *name : {"outExcelPushButton", "outTxtPushButton", "printPushButton"})
         QVERIFY(view.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
@@ -357,13 +356,12 @@ void TestHistoryWindow::rangeBarReloads()
 // the range again with its readings only, and "all" brings the rest back.
 void TestHistoryWindow::oneMeterOrAll()
 {
-    QVERIFY2(
-        m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
-                   "('直流电压', '1', 'V', '2', '2024-05-07 10:00:00', 'meter-a'), "
-                   "('直流电压', '2', 'V', '2', '2024-05-07 10:00:01', 'meter-b'), "
-                   "('直流电压', '3', 'V', '2', '2024-05-07 10:00:02', NULL), "
-                   "('直流电压', '4', 'V', '2', '2024-05-07 10:00:03', 'meter-a')"),
-        qPrintable(m_db->error()));
+    QVERIFY2(m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                        "('直流电压', '1', 'V', '2', '2024-05-07 10:00:00', 'meter-a'), "
+                        "('直流电压', '2', 'V', '2', '2024-05-07 10:00:01', 'meter-b'), "
+                        "('直流电压', '3', 'V', '2', '2024-05-07 10:00:02', NULL), "
+                        "('直流电压', '4', 'V', '2', '2024-05-07 10:00:03', 'meter-a')"),
+             qPrintable(m_db->error()));
     HisViewForm view;
     view.show();
     auto *box = view.findChild<QComboBox *>("sourceComboBox");
