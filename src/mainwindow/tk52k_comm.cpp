@@ -85,8 +85,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     dbStateLabel = new QLabel(database::stateText(false, 0), this);
     dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
     statusBar()->addWidget(dbStateLabel);
-    connect(db, &database::stateChanged, dbStateLabel,
-            [this] { dbStateLabel->setText(db->statusText()); });
+    connect(db, &database::stateChanged, dbStateLabel, [this] { dbStateLabel->setText(db->statusText()); });
     db->openDatabase();
     dbStateLabel->setText(db->statusText());
     // The store queues the reading and returns at once.
@@ -104,6 +103,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     addLanguageMenu(ui.menu_2, this);
+    setupResume();
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();

@@ -11,8 +11,8 @@
 #include "resources/resources.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
@@ -99,6 +99,7 @@ private slots:
     void virtualMeterEndToEndAndVanishing();
     void portDialog();
     void closingTheWindowEndsTheProgram();
+    void resumingRunWaitsForTheMeter();
 
 private:
     QTemporaryDir m_dir;
@@ -202,7 +203,8 @@ void TestAcquisition::startWithoutUsablePort()
     const QStringList lines = driver.boxes[0].text.split('\n');
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines[0], QStringLiteral("请设置串口！"));
-    QVERIFY2(reason.endsWith(": ") ? lines[1].startsWith(reason) && lines[1].size() > reason.size() : lines[1] == reason,
+    QVERIFY2(reason.endsWith(": ") ? lines[1].startsWith(reason) && lines[1].size() > reason.size()
+                                   : lines[1] == reason,
              qPrintable(lines[1]));
     QCOMPARE(driver.boxes[0].icon, QMessageBox::Warning);
     // The previous run's table is still there to export.
@@ -216,11 +218,16 @@ void TestAcquisition::rowTexts_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("data");
     QTest::addColumn<QString>("function");
-    QTest::newRow("negative millivolts") << frame(0, 1234, true) << "-123.4 mV" << "DCV";
-    QTest::newRow("kilo-ohms") << frame(23, 4567) << "45.67 kΩ" << "OHM";
-    QTest::newRow("negative overload, 3 decimals") << frame(13, 0, true, true) << "- .OL  A" << "DCA";
-    QTest::newRow("transistor gain") << frame(44, 215) << "215  " << "hFE";
-    QTest::newRow("temperature") << frame(42, 25) << "25 ℃" << "TEMP";
+    QTest::newRow("negative millivolts") << frame(0, 1234, true) << "-123.4 mV"
+                                         << "DCV";
+    QTest::newRow("kilo-ohms") << frame(23, 4567) << "45.67 kΩ"
+                               << "OHM";
+    QTest::newRow("negative overload, 3 decimals") << frame(13, 0, true, true) << "- .OL  A"
+                                                   << "DCA";
+    QTest::newRow("transistor gain") << frame(44, 215) << "215  "
+                                     << "hFE";
+    QTest::newRow("temperature") << frame(42, 25) << "25 ℃"
+                                 << "TEMP";
 }
 
 void TestAcquisition::rowTexts()
@@ -376,6 +383,41 @@ void TestAcquisition::closingTheWindowEndsTheProgram()
     w.close();
     QCOMPARE(windowsKeepingItAlive(), QStringList());
     history->close();
+}
+
+// With 断线后继续采集 on, a silent meter greys the digits and says since when;
+// the run goes on when it sends again, and the choice is remembered.
+void TestAcquisition::resumingRunWaitsForTheMeter()
+{
+    Rig rig;
+    rig.act("actionResume")->trigger();
+    auto *digits = rig.w.findChild<QLabel *>(QStringLiteral("label_8"));
+    auto *link = rig.w.findChild<QLabel *>(QStringLiteral("CommLabel"));
+    const QString ownStyle = digits->styleSheet();
+    QVERIFY(rig.start());
+    const QString before = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    QVERIFY(rig.send(frame(2, 100) + frame(2, 200), 2));
+    const QString after = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    QVERIFY(!link->isHidden());
+    // Since the last bytes, not since the watchdog noticed.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.status().startsWith(QStringLiteral("仪表无数据（")), kWait);
+    const QString shown = rig.status().mid(6, 8);
+    QVERIFY2(rig.status().endsWith(QStringLiteral(" 起）")) && shown >= before && shown <= after,
+             qPrintable(rig.status()));
+    QVERIFY(link->isHidden());
+    QVERIFY(digits->styleSheet() != ownStyle);
+    QVERIFY(rig.w.session()->isRunning() && rig.act("actionStop")->isEnabled());
+
+    QVERIFY(rig.send(frame(2, 300), 3));
+    QCOMPARE(rig.status(), kConnected);
+    QVERIFY(!link->isHidden());
+    QCOMPARE(digits->styleSheet(), ownStyle);
+
+    TK52K_Comm next;
+    QVERIFY(next.findChild<QAction *>(QStringLiteral("actionResume"))->isChecked());
+    QVERIFY(next.session()->isResuming());
+    rig.act("actionResume")->trigger();
+    QVERIFY(!TK52K_Comm().session()->isResuming());
 }
 
 QTEST_MAIN(TestAcquisition)
