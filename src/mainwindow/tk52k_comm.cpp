@@ -85,7 +85,8 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     dbStateLabel = new QLabel(database::stateText(false, 0), this);
     dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
     statusBar()->addWidget(dbStateLabel);
-    connect(db, &database::stateChanged, dbStateLabel, [this] { dbStateLabel->setText(db->statusText()); });
+    connect(db, &database::stateChanged, dbStateLabel,
+            [this] { dbStateLabel->setText(db->statusText()); });
     db->openDatabase();
     dbStateLabel->setText(db->statusText());
     // The store queues the reading and returns at once.

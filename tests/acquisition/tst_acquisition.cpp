@@ -11,8 +11,8 @@
 #include "resources/resources.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
@@ -203,8 +203,7 @@ void TestAcquisition::startWithoutUsablePort()
     const QStringList lines = driver.boxes[0].text.split('\n');
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines[0], QStringLiteral("请设置串口！"));
-    QVERIFY2(reason.endsWith(": ") ? lines[1].startsWith(reason) && lines[1].size() > reason.size()
-                                   : lines[1] == reason,
+    QVERIFY2(reason.endsWith(": ") ? lines[1].startsWith(reason) && lines[1].size() > reason.size() : lines[1] == reason,
              qPrintable(lines[1]));
     QCOMPARE(driver.boxes[0].icon, QMessageBox::Warning);
     // The previous run's table is still there to export.
@@ -218,16 +217,11 @@ void TestAcquisition::rowTexts_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("data");
     QTest::addColumn<QString>("function");
-    QTest::newRow("negative millivolts") << frame(0, 1234, true) << "-123.4 mV"
-                                         << "DCV";
-    QTest::newRow("kilo-ohms") << frame(23, 4567) << "45.67 kΩ"
-                               << "OHM";
-    QTest::newRow("negative overload, 3 decimals") << frame(13, 0, true, true) << "- .OL  A"
-                                                   << "DCA";
-    QTest::newRow("transistor gain") << frame(44, 215) << "215  "
-                                     << "hFE";
-    QTest::newRow("temperature") << frame(42, 25) << "25 ℃"
-                                 << "TEMP";
+    QTest::newRow("negative millivolts") << frame(0, 1234, true) << "-123.4 mV" << "DCV";
+    QTest::newRow("kilo-ohms") << frame(23, 4567) << "45.67 kΩ" << "OHM";
+    QTest::newRow("negative overload, 3 decimals") << frame(13, 0, true, true) << "- .OL  A" << "DCA";
+    QTest::newRow("transistor gain") << frame(44, 215) << "215  " << "hFE";
+    QTest::newRow("temperature") << frame(42, 25) << "25 ℃" << "TEMP";
 }
 
 void TestAcquisition::rowTexts()
