@@ -18,8 +18,8 @@ void TK52K_Comm::setupResume()
     resumeAction = new QAction(tr("断线后继续采集"), this);
     resumeAction->setObjectName(QStringLiteral("actionResume"));
     resumeAction->setCheckable(true);
-    ui.menu_2->insertAction(ui.actionSettingTime, resumeAction);
-    ui.menu_2->insertSeparator(ui.actionSettingTime);
+    ui.menu_2->addSeparator();
+    ui.menu_2->addAction(resumeAction);
     // Only the user's own choice is remembered, not --resume's.
     connect(resumeAction, &QAction::triggered, this, [this](bool on) {
         QSettings().setValue(QLatin1String(kResumeKey), on);
