@@ -144,9 +144,9 @@ void tst_Logger::exitStatus()
     QFETCH(QStringList, args);
     QFETCH(QString, dbPort);
     QFETCH(int, status);
-    QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")}};
-    if (!dbPort.isEmpty())
-        env.insert("TK52K_DB_PORT", dbPort);
+    // No server is needed to fail; none is touched.
+    const QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")},
+                                     {"TK52K_DB_PORT", dbPort.isEmpty() ? QStringLiteral("1") : dbPort}};
     Logger logger(env);
     logger.start(args);
     QVERIFY(logger.process.waitForFinished(30000));
