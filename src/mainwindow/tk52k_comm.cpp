@@ -106,6 +106,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     addLanguageMenu(ui.menu_2, this);
     addCsvExportAction(ui.actionTxt, model, this);
+    setupResume();
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
