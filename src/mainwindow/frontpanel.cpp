@@ -84,3 +84,8 @@ void FrontPanel::showLink(bool on)
 {
     ui.CommLabel->setVisible(on);
 }
+
+void FrontPanel::showAlarm(bool raised)
+{
+    ui.label_8->setStyleSheet(raised ? QStringLiteral("color: rgb(255, 0, 0);") : QStringLiteral("color: rgb(0, 255, 0);"));
+}

@@ -26,6 +26,8 @@ public:
     void showReading(const MeterReading &reading, const maxdatabase &extremes, bool rangeChanged);
     /// The link annunciator: lit while bytes arrive.
     void showLink(bool on);
+    /// The digits in red while an alarm is raised, in their own green otherwise.
+    void showAlarm(bool raised);
 
     /// Bar-graph segments and their ticks, left to right.
     const std::array<QPushButton *, 61> &barCells() const { return m_cells; }
