@@ -87,5 +87,9 @@ void FrontPanel::showLink(bool on)
 
 void FrontPanel::showAlarm(bool raised)
 {
-    ui.label_8->setStyleSheet(raised ? QStringLiteral("color: rgb(255, 0, 0);") : QStringLiteral("color: rgb(0, 255, 0);"));
+    // The minus sign is part of the number and changes colour with it.
+    const QString colour = raised ? QStringLiteral("rgb(255, 0, 0)") : QStringLiteral("rgb(0, 255, 0)");
+    ui.label_8->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
+    ui.NegPushButton->setStyleSheet(
+        QStringLiteral("background-color: %1;border-radius: 3px; color: rgb(255, 255, 255);").arg(colour));
 }
