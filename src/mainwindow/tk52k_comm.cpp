@@ -4,6 +4,7 @@
 #include "dialogs/commsettingform.h"
 #include "dialogs/timesettingform.h"
 #include "dialogs/tooldialog.h"
+#include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "help/manual.h"
 #include "mainwindow/frontpanel.h"
@@ -112,6 +113,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     m_monitor->addAlarmAction(ui.menu_2);
     addLanguageMenu(ui.menu_2, this);
+    addCsvExportAction(ui.actionTxt, model, this);
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
@@ -173,6 +175,7 @@ void TK52K_Comm::appendReadingRow(const QString &clock)
     for (QStandardItem *item : row)
         item->setTextAlignment(Qt::AlignCenter);
     model->appendRow(row);
+    setReadingRoles(*model, row.first()->index(), *currentReading);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
