@@ -73,10 +73,11 @@ void RunMonitor::openAlarmDialog()
     auto *form = new AlarmSettingForm(function, unit);
     m_dialog = form;
     showToolDialog(form, form->size());
-    connect(form, &AlarmSettingForm::signalsBtnEnter, this, [this, form, function, unit](const AlarmLimits &limits) {
-        m_alarms->setLimits(function, unit, limits);
-        form->close();
-    });
+    connect(form, &AlarmSettingForm::signalsBtnEnter, this,
+            [this, form, function, unit](const AlarmLimits &limits) {
+                m_alarms->setLimits(function, unit, limits);
+                form->close();
+            });
 }
 
 void RunMonitor::addAlarmAction(QMenu *settingsMenu)

@@ -4,9 +4,7 @@
 
 #include <cmath>
 
-AlarmWatch::AlarmWatch(QObject *parent) : QObject(parent)
-{
-}
+AlarmWatch::AlarmWatch(QObject *parent) : QObject(parent) {}
 
 void AlarmWatch::feed(const MeterReading &r)
 {

@@ -40,6 +40,7 @@ class TestRunMonitor : public QObject
 private slots:
     void initTestCase();
     void alarmAndStatisticsFollowTheReadings();
+    void refusedReadingsAreWrittenWhenAsked();
 
 private:
     QTemporaryDir m_dir;
@@ -123,13 +124,45 @@ void TestRunMonitor::alarmAndStatisticsFollowTheReadings()
     QVERIFY(q.exec(QStringLiteral("SELECT raised, limit_kind, value FROM alarm_event ORDER BY id")));
     QStringList events;
     while (q.next())
-        events << QStringLiteral("%1 %2 %3").arg(q.value(0).toBool()).arg(q.value(1).toString(), q.value(2).toString());
+        events << QStringLiteral("%1 %2 %3")
+                      .arg(q.value(0).toBool())
+                      .arg(q.value(1).toString(), q.value(2).toString());
     QCOMPARE(events, (QStringList{"1 high 2.5", "0 high 1.8", "1 high inf"}));
 
     // A new range starts new figures.
     send(frame(1000, false, kRange + 1));
     QCOMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("1"));
     QCOMPARE(box->figureText(QStringLiteral("overloads")), QStringLiteral("0"));
+}
+
+// 文件 → "重新写入被拒绝的读数" is there only while the server has refused
+// something, and hands it back once the cause is mended.
+void TestRunMonitor::refusedReadingsAreWrittenWhenAsked()
+{
+    QVERIFY2(m_db->exec(QStringLiteral("TRUNCATE invoice")), qPrintable(m_db->error()));
+    QVERIFY2(m_db->exec(QStringLiteral(
+                 "ALTER TABLE invoice ADD CONSTRAINT no_25 CHECK (datavaluestr NOT LIKE '2.5%')")),
+             qPrintable(m_db->error()));
+    TK52K_Comm w;
+    MemoryLine line;
+    QVERIFY(w.session()->start(&line));
+    auto *retry = w.findChild<QAction *>(QStringLiteral("actionRetryRejected"));
+    QVERIFY(!retry->isEnabled());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused the reading .*no_25")));
+    // The first reading of a range is shown, not stored.
+    for (const int count : {1000, 2500, 1500}) {
+        line.feed(frame(count));
+        w.session()->sample();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(retry->isEnabled(), kWait);
+
+    QVERIFY2(m_db->exec(QStringLiteral("ALTER TABLE invoice DROP CONSTRAINT no_25")),
+             qPrintable(m_db->error()));
+    retry->trigger();
+    QSqlQuery q(m_db->connection());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        q.exec(QStringLiteral("SELECT count(*) FROM invoice")) && q.next() && q.value(0).toInt() == 2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!retry->isEnabled(), kWait);
 }
 
 QTEST_MAIN(TestRunMonitor)
