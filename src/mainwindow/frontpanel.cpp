@@ -24,6 +24,9 @@ FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
     showBarGraph(true);
     for (QPushButton *c : m_cells)
         c->show();
+    // No extremes before the first reading.
+    ui.maxLineEdit->clear();
+    ui.minLineEdit->clear();
 }
 
 void FrontPanel::showBarGraph(bool on)

@@ -35,11 +35,8 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
     m_panel = std::make_unique<FrontPanel>(ui);
-    ui.maxLineEdit->clear();
-    ui.minLineEdit->clear();
 
-    ui.actionStart->setEnabled(true);
-    ui.actionStop->setEnabled(false);
+    setRunActions(false);
     ui.actionTxt->setEnabled(false);
     ui.actionExcel->setEnabled(false);
     ui.actionPrint->setEnabled(false);
