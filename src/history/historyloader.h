@@ -1,6 +1,8 @@
 #pragma once
 
 #include "history/historydata.h"
+#include "history/historystatistics.h"
+#include "store/alarmeventstore.h"
 #include "store/dbsettings.h"
 
 #include <QDateTime>
@@ -23,6 +25,10 @@ struct HistoryLoadResult
     std::shared_ptr<HistoryData> rows = std::make_shared<HistoryData>();
     /// The database's message when the load failed.
     QString error;
+    /// HistoryLoader only: the statistics of row 0's quantity over the rows
+    /// read, and the alarm events of the range, both gathered on its thread.
+    HistoryStatistics statistics;
+    AlarmEventLoad alarms;
 };
 
 /// Hooks a caller may give a load.
