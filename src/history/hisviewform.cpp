@@ -13,12 +13,13 @@
 #include "plot/trendplot.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
+#include <QGroupBox>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
+#include <QVBoxLayout>
 
 #include <qwt_plot_curve.h>
 
@@ -38,7 +39,7 @@ QString alarmLine(const AlarmEvent &e)
             ? (e.raised ? HisViewForm::tr("报警：高于上限 %1") : HisViewForm::tr("解除：上限 %1"))
             : (e.raised ? HisViewForm::tr("报警：低于下限 %1") : HisViewForm::tr("解除：下限 %1"));
     return QStringLiteral("%1  %2  %3  %4")
-        .arg(e.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), e.function, what.arg(limit),
+        .arg(e.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), what.arg(limit), e.function,
              QString::number(e.value));
 }
 } // namespace
@@ -102,15 +103,17 @@ void HisViewForm::setUpPlot()
             &HisViewForm::showQuantity);
 
     // Below the plot: the figures of the quantity drawn and the range's alarms.
-    auto *below = new QHBoxLayout;
     m_statsBox = new StatsBox(this);
-    below->addWidget(m_statsBox, 3);
-    m_alarmList = new QListWidget(this);
+    ui.verticalLayout->addWidget(m_statsBox);
+    auto *alarmBox = new QGroupBox(tr("报警事件"), this);
+    auto *alarmLayout = new QVBoxLayout(alarmBox);
+    alarmLayout->setContentsMargins(6, 4, 6, 4);
+    m_alarmList = new QListWidget(alarmBox);
     m_alarmList->setObjectName(QStringLiteral("alarmListWidget"));
-    m_alarmList->setToolTip(tr("报警事件"));
-    m_alarmList->setMaximumHeight(m_statsBox->sizeHint().height());
-    below->addWidget(m_alarmList, 2);
-    ui.verticalLayout->addLayout(below);
+    // Three lines show; a range with more scrolls.
+    m_alarmList->setMaximumHeight(3 * m_alarmList->fontMetrics().lineSpacing() + 8);
+    alarmLayout->addWidget(m_alarmList);
+    ui.verticalLayout->addWidget(alarmBox);
 }
 
 void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)

@@ -305,7 +305,7 @@ void TestHistoryWindow::statisticsAlarmsAndQuantityChoice()
     const QListWidget *alarms = view.alarmList();
     QCOMPARE(alarms->count(), 2);
     QVERIFY2(alarms->item(0)->text().startsWith(
-                 QStringLiteral("2024-05-01 10:00:20  直流电压  报警：高于上限 2 V")),
+                 QStringLiteral("2024-05-01 10:00:20  报警：高于上限 2 V  直流电压  3")),
              qPrintable(alarms->item(0)->text()));
     QVERIFY2(alarms->item(1)->text().contains(QStringLiteral("解除：上限 2 V")),
              qPrintable(alarms->item(1)->text()));
