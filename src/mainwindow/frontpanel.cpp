@@ -83,6 +83,12 @@ void FrontPanel::showReading(const MeterReading &r, const maxdatabase &extremes,
         ui.NegPushButton->setVisible(r.negative);
 }
 
+void FrontPanel::showStale(bool stale)
+{
+    m_stale = stale;
+    colourDigits();
+}
+
 void FrontPanel::showLink(bool on)
 {
     ui.CommLabel->setVisible(on);
@@ -90,8 +96,17 @@ void FrontPanel::showLink(bool on)
 
 void FrontPanel::showAlarm(bool raised)
 {
-    // The minus sign is part of the number and changes colour with it.
-    const QString colour = raised ? QStringLiteral("rgb(255, 0, 0)") : QStringLiteral("rgb(0, 255, 0)");
+    m_alarm = raised;
+    colourDigits();
+}
+
+void FrontPanel::colourDigits()
+{
+    // A stale reading is grey whatever its alarm said; the minus sign is
+    // part of the number and changes colour with it.
+    const QString colour = m_stale   ? QStringLiteral("rgb(128, 128, 128)")
+                           : m_alarm ? QStringLiteral("rgb(255, 0, 0)")
+                                     : QStringLiteral("rgb(0, 255, 0)");
     ui.label_8->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
     ui.NegPushButton->setStyleSheet(
         QStringLiteral("background-color: %1;border-radius: 3px; color: rgb(255, 255, 255);").arg(colour));

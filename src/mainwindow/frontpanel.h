@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <array>
 
 namespace Ui {
@@ -28,6 +30,9 @@ public:
     void showLink(bool on);
     /// The digits in red while an alarm is raised, in their own green otherwise.
     void showAlarm(bool raised);
+    /// Greys the big digits while they show a reading the meter no longer
+    /// sends (a resuming run waiting for its meter); off restores them.
+    void showStale(bool stale);
 
     /// Bar-graph segments and their ticks, left to right.
     const std::array<QPushButton *, 61> &barCells() const { return m_cells; }
@@ -41,6 +46,11 @@ private:
     void setBarLevel(int level);
 
     Ui::TK52KCommClass &ui;
+    /// Colours the digits (and the minus sign) for the stale and alarm states.
+    void colourDigits();
+
+    bool m_stale = false;
+    bool m_alarm = false;
     std::array<QPushButton *, 61> m_cells{};
     std::array<QPushButton *, 61> m_ticks{};
 };

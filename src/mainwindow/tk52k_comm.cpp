@@ -55,7 +55,6 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     currentReading = new TkDataDas(this);
     m_plot = std::make_unique<LivePlot>(ui.qwtPlot, now);
     m_plot->addViewBar(ui.verticalLayout_3);
-    ui.qwtPlot->setMinimumHeight(150); // on a small screen the plot gives way to the statistics
 
     m_session = new MeterSession(this);
     connect(m_session, &MeterSession::panelChanged, this,
@@ -111,6 +110,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     m_monitor->addAlarmAction(ui.menu_2);
     addLanguageMenu(ui.menu_2, this);
     addCsvExportAction(ui.actionTxt, model, this);
+    setupResume();
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();

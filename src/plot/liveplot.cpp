@@ -28,6 +28,9 @@ PlotViewBar *LivePlot::addViewBar(QBoxLayout *layout)
 {
     m_viewBar = new PlotViewBar(m_plot, PlotViewBar::Kind::Live);
     layout->insertWidget(0, m_viewBar);
+    // Sharing its column with the controls and whatever the window adds
+    // below, the plot is what gives way on a small screen.
+    m_plot->setMinimumHeight(150);
     return m_viewBar;
 }
 
