@@ -429,6 +429,10 @@ void HistoryLoader::start()
         };
         // Only this thread touches m_result until the thread has finished.
         m_result = loadHistoryRange(m_settings, m_start, m_stop, control);
+        if (m_result.status == HistoryLoadResult::Failed)
+            return;
+        m_result.statistics = HistoryStatistics::ofFirstQuantity(*m_result.rows);
+        m_result.alarms = loadAlarmEvents(m_settings, m_start, m_stop);
     });
     m_thread->setParent(this);
     connect(m_thread, &QThread::finished, this, &HistoryLoader::onThreadFinished);

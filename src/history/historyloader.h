@@ -1,6 +1,8 @@
 #pragma once
 
 #include "history/historydata.h"
+#include "history/historystatistics.h"
+#include "store/alarmeventstore.h"
 #include "store/dbsettings.h"
 
 #include <QDateTime>
@@ -28,6 +30,10 @@ struct HistoryLoadResult
     bool hasSource = false;
     /// The meters of the rows read, sorted; empty without a `source` column.
     QStringList sources;
+    /// HistoryLoader only: the statistics of row 0's quantity over the rows
+    /// read, and the alarm events of the range, both gathered on its thread.
+    HistoryStatistics statistics;
+    AlarmEventLoad alarms;
 };
 
 /// Hooks a caller may give a load.

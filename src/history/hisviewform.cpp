@@ -3,17 +3,23 @@
 #include "export/tableexport.h"
 #include "history/historyloader.h"
 #include "history/historyrange.h"
+#include "history/historystatistics.h"
 #include "history/historytablemodel.h"
+#include "meter/statsbox.h"
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
+#include "plot/plotviewbar.h"
 #include "plot/rangescale.h"
 #include "plot/trendplot.h"
 
 #include <QComboBox>
+#include <QGroupBox>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
-#include <QProgressDialog>
+#include <QVBoxLayout>
 
 #include <qwt_plot_curve.h>
 
@@ -24,10 +30,21 @@ constexpr int kColumnWidth = 100;
 constexpr int kUnitColumnWidth = 60;
 // Loads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
+
+QString alarmLine(const AlarmEvent &e)
+{
+    const QString limit = QStringLiteral("%1 %2").arg(QString::number(e.limitValue), e.unit).trimmed();
+    const QString what =
+        e.limit == AlarmEvent::Limit::High
+            ? (e.raised ? HisViewForm::tr("报警：高于上限 %1") : HisViewForm::tr("解除：上限 %1"))
+            : (e.raised ? HisViewForm::tr("报警：低于下限 %1") : HisViewForm::tr("解除：下限 %1"));
+    return QStringLiteral("%1  %2  %3  %4")
+        .arg(e.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), what.arg(limit), e.function,
+             QString::number(e.value));
+}
 } // namespace
 
-HisViewForm::HisViewForm(QWidget *parent)
-    : QWidget(parent)
+HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
 {
     ui.setupUi(this);
     m_baseTitle = windowTitle();
@@ -79,9 +96,37 @@ void HisViewForm::setUpPlot()
     m_curve = setUpTrendPlot(ui.qwtPlot, QDateTime());
     // The plot beside the table is narrow; more clock labels would overlap.
     ui.qwtPlot->setAxisMaxMajor(QwtPlot::xBottom, 5);
+
+    m_plotBar = new PlotViewBar(ui.qwtPlot, PlotViewBar::Kind::History, this);
+    ui.verticalLayout->insertWidget(ui.verticalLayout->indexOf(ui.qwtPlot), m_plotBar);
+    m_quantityBox = new QComboBox(m_plotBar);
+    m_quantityBox->setObjectName(QStringLiteral("quantityComboBox"));
+    m_quantityBox->setToolTip(tr("曲线显示的功能和单位"));
+    m_quantityAction = m_plotBar->addWidget(m_quantityBox);
+    m_quantityAction->setVisible(false);
+    connect(m_quantityBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &HisViewForm::showQuantity);
+
+    // Below the plot: the figures of the quantity drawn and the range's alarms.
+    m_statsBox = new StatsBox(this);
+    ui.verticalLayout->addWidget(m_statsBox);
+    auto *alarmBox = new QGroupBox(tr("报警事件"), this);
+    auto *alarmLayout = new QVBoxLayout(alarmBox);
+    alarmLayout->setContentsMargins(6, 4, 6, 4);
+    m_alarmList = new QListWidget(alarmBox);
+    m_alarmList->setObjectName(QStringLiteral("alarmListWidget"));
+    // Three lines show; a range with more scrolls.
+    m_alarmList->setMaximumHeight(3 * m_alarmList->fontMetrics().lineSpacing() + 8);
+    alarmLayout->addWidget(m_alarmList);
+    ui.verticalLayout->addWidget(alarmBox);
 }
 
 void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
+{
+    showRows(std::move(rows), nullptr);
+}
+
+void HisViewForm::showRows(std::shared_ptr<const HistoryData> rows, const HistoryStatistics *firstStats)
 {
     if (!rows)
         rows = std::make_shared<HistoryData>();
@@ -94,29 +139,83 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     setTrendPlotBase(ui.qwtPlot, m_baseTime,
                      count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1)));
 
-    // Every row written by the meter names a range 0–44; a row 0 that names
-    // none has no scale of its own, so the axis follows the data instead.
-    if (const auto scale = rangeScale(m_rows->firstRangeIndex()))
-        ui.qwtPlot->setAxisScale(QwtPlot::yLeft, scale->lower, scale->upper, scale->step);
-    else
-        ui.qwtPlot->setAxisAutoScale(QwtPlot::yLeft);
-
-    // The points are handed over once, in place: the curve reads the rows'
-    // own x and y columns for as long as the window holds them.
-    auto *points = new PlotSeriesData(&m_rows->xPoints(), &m_rows->yPoints());
-    points->showSource();
-    m_curve->setData(points);
+    m_quantities = historyQuantities(*m_rows);
+    {
+        const QSignalBlocker block(m_quantityBox);
+        m_quantityBox->clear();
+        for (const HistoryQuantity &q : m_quantities)
+            m_quantityBox->addItem(QStringLiteral("%1 (%2)").arg(q.function, q.unit));
+    }
+    m_quantityAction->setVisible(m_quantities.size() > 1);
+    plotQuantity(0, firstStats);
 
     m_model->setRows(m_rows);
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         ui.tableView->setColumnWidth(c, kColumnWidth);
     // The time column is as wide as a date and a time are.
-    const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"))
-                          + 2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    const int timeWidth =
+        ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
+        2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
     ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
     // Units are a few letters; the narrower column keeps the four within the table.
     ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
-    ui.qwtPlot->replot();
+}
+
+void HisViewForm::showQuantity(int index)
+{
+    if (index < 0 || index >= m_quantities.size())
+        return;
+    plotQuantity(index, nullptr);
+}
+
+void HisViewForm::plotQuantity(int index, const HistoryStatistics *stats)
+{
+    {
+        const QSignalBlocker block(m_quantityBox);
+        m_quantityBox->setCurrentIndex(index);
+    }
+    // Every row written by the meter names a range 0–44; a first row that
+    // names none has no scale of its own, so the axis follows the data.
+    const HistoryQuantity q = m_quantities.value(index);
+    const int range = m_quantities.isEmpty() ? m_rows->firstRangeIndex() : m_rows->rangeIndex(q.firstRow);
+    if (const auto scale = rangeScale(range))
+        m_plotBar->setRangeScale(scale->lower, scale->upper, scale->step);
+    else
+        m_plotBar->clearRangeScale();
+
+    PlotSeriesData *points;
+    if (m_quantities.size() <= 1) {
+        // One quantity: the curve reads the rows' own x and y columns in
+        // place for as long as the window holds them.
+        points = new PlotSeriesData(&m_rows->xPoints(), &m_rows->yPoints());
+        m_curveX.clear();
+        m_curveY.clear();
+    } else {
+        // The old points are not drawn again before the curve lets them go.
+        quantityPoints(*m_rows, q, &m_curveX, &m_curveY);
+        points = new PlotSeriesData(&m_curveX, &m_curveY);
+    }
+    points->showSource();
+    m_curve->setData(points);
+
+    const HistoryStatistics own = stats ? *stats : [&] {
+        HistoryStatistics s(q.function, q.unit);
+        s.addRows(*m_rows, q.firstRow, m_rows->rowCount());
+        return s;
+    }();
+    m_statsBox->setStatistics(own.statistics(), q.unit);
+    m_plotBar->fit();
+}
+
+void HisViewForm::showAlarms(const AlarmEventLoad &alarms)
+{
+    m_alarmList->clear();
+    if (!alarms.ok) {
+        m_alarmList->addItem(tr("报警事件读取失败：%1").arg(alarms.error));
+        return;
+    }
+    for (const AlarmEvent &e : alarms.events)
+        m_alarmList->addItem(alarmLine(e));
 }
 
 void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop)
@@ -192,7 +291,10 @@ void HisViewForm::finishLoad()
     m_partial = result.status == HistoryLoadResult::Cancelled;
     m_shownRows = true;
     setWindowTitle(m_partial ? m_baseTitle + tr("（部分）") : m_baseTitle);
-    setRows(result.rows);
+    // The loader worked out row 0's figures while it read; a cancelled load
+    // gets them from the rows it read.
+    showRows(result.rows, m_partial ? nullptr : &result.statistics);
+    showAlarms(result.alarms);
     runPending();
 }
 

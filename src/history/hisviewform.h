@@ -3,6 +3,7 @@
 #include "ui_hisviewform.h"
 
 #include "history/historydata.h"
+#include "history/historyquantity.h"
 #include "store/dbsettings.h"
 
 #include <QDateTime>
@@ -12,8 +13,15 @@
 
 #include <memory>
 
+struct AlarmEventLoad;
 class HistoryLoader;
 struct HistoryLoadResult;
+class HistoryStatistics;
+class PlotViewBar;
+class QAction;
+class QComboBox;
+class QListWidget;
+class StatsBox;
 class HistoryTableModel;
 class QwtPlotCurve;
 
@@ -37,8 +45,19 @@ public:
     void loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop);
     /// Shows `rows`: the table, the curve, the time axis from row 0's time
     /// and the y scale of row 0's range (the data's own extent when row 0
-    /// names no range).
+    /// names no range), and the statistics of the quantity plotted.
     void setRows(std::shared_ptr<const HistoryData> rows);
+
+    /// The curve draws one quantity (function and unit). When the rows hold
+    /// several, the selector beside the plot chooses which; row 0's is drawn
+    /// first. The table keeps every row.
+    void showQuantity(int index);
+    const QVector<HistoryQuantity> &quantities() const { return m_quantities; }
+    QComboBox *quantitySelector() const { return m_quantityBox; }
+    PlotViewBar *plotViewBar() const { return m_plotBar; }
+    StatsBox *statsBox() const { return m_statsBox; }
+    /// The alarm events of the range loaded last, one line each.
+    QListWidget *alarmList() const { return m_alarmList; }
 
     bool isLoading() const;
     /// Whether the rows shown are only part of the range (a cancelled load).
@@ -62,6 +81,9 @@ private:
     enum class Pending { None, Text, Excel, Print, Csv };
 
     void setUpPlot();
+    void showRows(std::shared_ptr<const HistoryData> rows, const HistoryStatistics *firstStats);
+    void plotQuantity(int index, const HistoryStatistics *stats);
+    void showAlarms(const AlarmEventLoad &alarms);
     void finishLoad();
     void cancelLoad();
     void closeProgress();
@@ -74,6 +96,15 @@ private:
     Ui::HisViewForm ui;
     HistoryTableModel *m_model = nullptr;
     QwtPlotCurve *m_curve = nullptr;
+    PlotViewBar *m_plotBar = nullptr;
+    QComboBox *m_quantityBox = nullptr;
+    QAction *m_quantityAction = nullptr;
+    StatsBox *m_statsBox = nullptr;
+    QListWidget *m_alarmList = nullptr;
+    QVector<HistoryQuantity> m_quantities;
+    // The curve's points when it draws a part of the rows.
+    QVector<double> m_curveX;
+    QVector<double> m_curveY;
     std::shared_ptr<const HistoryData> m_rows;
     QDateTime m_baseTime;
     HistoryLoader *m_loader = nullptr;

@@ -24,6 +24,9 @@ FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
     showBarGraph(true);
     for (QPushButton *c : m_cells)
         c->show();
+    // No extremes before the first reading.
+    ui.maxLineEdit->clear();
+    ui.minLineEdit->clear();
 }
 
 void FrontPanel::showBarGraph(bool on)
@@ -82,18 +85,29 @@ void FrontPanel::showReading(const MeterReading &r, const maxdatabase &extremes,
 
 void FrontPanel::showStale(bool stale)
 {
-    if (stale == m_stale)
-        return;
     m_stale = stale;
-    if (stale) {
-        m_digitsStyle = ui.label_8->styleSheet();
-        ui.label_8->setStyleSheet(QStringLiteral("color: rgb(128, 128, 128);"));
-    } else {
-        ui.label_8->setStyleSheet(m_digitsStyle);
-    }
+    colourDigits();
 }
 
 void FrontPanel::showLink(bool on)
 {
     ui.CommLabel->setVisible(on);
+}
+
+void FrontPanel::showAlarm(bool raised)
+{
+    m_alarm = raised;
+    colourDigits();
+}
+
+void FrontPanel::colourDigits()
+{
+    // A stale reading is grey whatever its alarm said; the minus sign is
+    // part of the number and changes colour with it.
+    const QString colour = m_stale   ? QStringLiteral("rgb(128, 128, 128)")
+                           : m_alarm ? QStringLiteral("rgb(255, 0, 0)")
+                                     : QStringLiteral("rgb(0, 255, 0)");
+    ui.label_8->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
+    ui.NegPushButton->setStyleSheet(
+        QStringLiteral("background-color: %1;border-radius: 3px; color: rgb(255, 255, 255);").arg(colour));
 }

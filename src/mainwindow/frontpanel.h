@@ -28,6 +28,8 @@ public:
     void showReading(const MeterReading &reading, const maxdatabase &extremes, bool rangeChanged);
     /// The link annunciator: lit while bytes arrive.
     void showLink(bool on);
+    /// The digits in red while an alarm is raised, in their own green otherwise.
+    void showAlarm(bool raised);
     /// Greys the big digits while they show a reading the meter no longer
     /// sends (a resuming run waiting for its meter); off restores them.
     void showStale(bool stale);
@@ -44,8 +46,11 @@ private:
     void setBarLevel(int level);
 
     Ui::TK52KCommClass &ui;
-    QString m_digitsStyle; // the digits' own style while they are greyed
+    /// Colours the digits (and the minus sign) for the stale and alarm states.
+    void colourDigits();
+
     bool m_stale = false;
+    bool m_alarm = false;
     std::array<QPushButton *, 61> m_cells{};
     std::array<QPushButton *, 61> m_ticks{};
 };

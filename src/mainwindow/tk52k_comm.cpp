@@ -9,6 +9,8 @@
 #include "help/manual.h"
 #include "mainwindow/frontpanel.h"
 #include "mainwindow/languagemenu.h"
+#include "mainwindow/runmonitor.h"
+#include "mainwindow/storemenu.h"
 #include "meter/framedecoder.h"
 #include "meter/metersession.h"
 #include "meter/tkdatadas.h"
@@ -33,11 +35,8 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
     m_panel = std::make_unique<FrontPanel>(ui);
-    ui.maxLineEdit->clear();
-    ui.minLineEdit->clear();
 
-    ui.actionStart->setEnabled(true);
-    ui.actionStop->setEnabled(false);
+    setRunActions(false);
     ui.actionTxt->setEnabled(false);
     ui.actionExcel->setEnabled(false);
     ui.actionPrint->setEnabled(false);
@@ -55,6 +54,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     // A reading that was never decoded: the first real one is a range change.
     currentReading = new TkDataDas(this);
     m_plot = std::make_unique<LivePlot>(ui.qwtPlot, now);
+    m_plot->addViewBar(ui.verticalLayout_3);
 
     m_session = new MeterSession(this);
     connect(m_session, &MeterSession::panelChanged, this,
@@ -90,6 +90,9 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
             [this] { dbStateLabel->setText(db->statusText()); });
     db->openDatabase();
     dbStateLabel->setText(db->statusText());
+    addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), db);
+
+    m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, this);
     // The store queues the reading and returns at once.
     connect(m_session, &MeterSession::readingToStore, this, [this] { db->insertRecord(currentReading); });
 
@@ -104,6 +107,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
+    m_monitor->addAlarmAction(ui.menu_2);
     addLanguageMenu(ui.menu_2, this);
     addCsvExportAction(ui.actionTxt, model, this);
     setupResume();
@@ -138,6 +142,7 @@ void TK52K_Comm::timerEvent(QTimerEvent *)
 void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
 {
     static_cast<MeterReading &>(*currentReading) = reading;
+    m_monitor->showReading(reading, newRange);
     const QString clock = reading.time.toString(QLatin1String(kClockFormat));
     m_panel->showReading(reading, m_session->extremes(), newRange);
     if (!newRange) {

@@ -14,6 +14,7 @@ struct MeterReading;
 class FrontPanel;
 class LivePlot;
 class MeterSession;
+class RunMonitor;
 class QLabel;
 class database;
 class QStandardItemModel;
@@ -51,6 +52,7 @@ public:
     MeterSession *session() const { return m_session; }
     FrontPanel *frontPanel() const { return m_panel.get(); }
     LivePlot *livePlot() const { return m_plot.get(); }
+    RunMonitor *runMonitor() const { return m_monitor; }
 
 public slots:
     void doMenuExit();
@@ -96,6 +98,7 @@ private:
     MeterSession *m_session = nullptr;
     std::unique_ptr<FrontPanel> m_panel;
     std::unique_ptr<LivePlot> m_plot;
+    RunMonitor *m_monitor = nullptr;
     QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
     QDateTime historyStart;
     QDateTime historyStop;

@@ -2,7 +2,7 @@
 
 #include "meter/runstatistics.h"
 
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QLabel>
 
 #include <cmath>
@@ -29,17 +29,20 @@ QString extreme(double v, const QDateTime &time, const QString &unit)
 
 } // namespace
 
-StatsBox::StatsBox(QWidget *parent) : QGroupBox(tr("统计"), parent), m_layout(new QFormLayout(this))
+StatsBox::StatsBox(QWidget *parent) : QGroupBox(tr("统计"), parent), m_layout(new QGridLayout(this))
 {
     setObjectName(QStringLiteral("statsBox"));
     m_layout->setContentsMargins(6, 4, 6, 4);
     m_layout->setVerticalSpacing(2);
+    m_layout->setHorizontalSpacing(8);
     addRow(QStringLiteral("count"), tr("个数"));
     addRow(QStringLiteral("mean"), tr("平均值"));
     addRow(QStringLiteral("stddev"), tr("标准差"));
+    addRow(QStringLiteral("overloads"), tr("超量程"));
     addRow(QStringLiteral("min"), tr("最小值"));
     addRow(QStringLiteral("max"), tr("最大值"));
-    addRow(QStringLiteral("overloads"), tr("超量程"));
+    m_layout->setColumnStretch(1, 1);
+    m_layout->setColumnStretch(3, 1);
     setStatistics(RunStatistics(), QString());
 }
 
@@ -48,7 +51,11 @@ QLabel *StatsBox::addRow(const QString &key, const QString &title)
     auto *value = new QLabel(this);
     value->setObjectName(key);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_layout->addRow(title, value);
+    // Three rows of two figures: the run's size and centre on the left,
+    // its extremes on the right.
+    const int n = m_rows++;
+    m_layout->addWidget(new QLabel(title, this), n % 3, (n / 3) * 2);
+    m_layout->addWidget(value, n % 3, (n / 3) * 2 + 1);
     return value;
 }
 

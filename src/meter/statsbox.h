@@ -2,13 +2,14 @@
 
 #include <QGroupBox>
 
-class QFormLayout;
+class QGridLayout;
 class QLabel;
 class RunStatistics;
 
 /// A compact box with the statistics of a run or a history range: count,
 /// mean, sample standard deviation, minimum and maximum with their times,
-/// and the number of overloads. Figures that are not defined yet show "—".
+/// and the number of overloads, in two columns so it takes little height
+/// beside a plot. Figures that are not defined yet show "—".
 class StatsBox : public QGroupBox
 {
     Q_OBJECT
@@ -26,5 +27,6 @@ public:
 private:
     QLabel *addRow(const QString &key, const QString &title);
 
-    QFormLayout *m_layout;
+    QGridLayout *m_layout;
+    int m_rows = 0;
 };

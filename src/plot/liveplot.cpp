@@ -2,9 +2,11 @@
 
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
+#include "plot/plotviewbar.h"
 #include "plot/rangescale.h"
 #include "plot/trendplot.h"
 
+#include <QBoxLayout>
 #include <qwt_plot.h>
 
 LivePlot::LivePlot(QwtPlot *plot, const QDateTime &origin)
@@ -20,6 +22,16 @@ LivePlot::LivePlot(QwtPlot *plot, const QDateTime &origin)
 QwtPlotCurve *LivePlot::curve() const
 {
     return m_curve;
+}
+
+PlotViewBar *LivePlot::addViewBar(QBoxLayout *layout)
+{
+    m_viewBar = new PlotViewBar(m_plot, PlotViewBar::Kind::Live);
+    layout->insertWidget(0, m_viewBar);
+    // Sharing its column with the controls and whatever the window adds
+    // below, the plot is what gives way on a small screen.
+    m_plot->setMinimumHeight(150);
+    return m_viewBar;
 }
 
 void LivePlot::giveCurveData()
@@ -40,8 +52,12 @@ void LivePlot::restart(const QDateTime &when, int rangeIndex, double value)
     clearPoints();
     m_origin = when;
     setTrendPlotBase(m_plot, m_origin);
-    if (const std::optional<RangeScale> scale = rangeScale(rangeIndex))
-        m_plot->setAxisScale(QwtPlot::yLeft, scale->lower, scale->upper, scale->step);
+    if (const std::optional<RangeScale> scale = rangeScale(rangeIndex)) {
+        if (m_viewBar)
+            m_viewBar->setRangeScale(scale->lower, scale->upper, scale->step);
+        else
+            m_plot->setAxisScale(QwtPlot::yLeft, scale->lower, scale->upper, scale->step);
+    }
     m_x.append(0.0);
     m_y.append(value);
     giveCurveData();

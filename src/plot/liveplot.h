@@ -4,6 +4,8 @@
 #include <QVector>
 
 class PlotSeriesData;
+class PlotViewBar;
+class QBoxLayout;
 class QwtPlot;
 class QwtPlotCurve;
 
@@ -21,6 +23,12 @@ public:
     /// New origin at `when`, the y scale of the range, the single point
     /// (0, value); replots. A range outside the table keeps the scale.
     void restart(const QDateTime &when, int rangeIndex, double value);
+    /// Puts the view controls (pause, fit, automatic scale, read-out) first
+    /// in `layout`. From then on a restart gives them the range's scale,
+    /// which they apply unless the view is paused or scaled automatically;
+    /// without them the plot takes the scale itself.
+    PlotViewBar *addViewBar(QBoxLayout *layout);
+    PlotViewBar *viewBar() const { return m_viewBar; }
     /// Empties the points without giving them to the curve, which keeps
     /// showing its points until the next one arrives.
     void clearPoints();
@@ -37,6 +45,7 @@ private:
     QwtPlot *m_plot;
     QwtPlotCurve *m_curve;
     PlotSeriesData *m_data; // owned by the curve
+    PlotViewBar *m_viewBar = nullptr;
     QVector<double> m_x;
     QVector<double> m_y;
     QDateTime m_origin;

@@ -9,11 +9,14 @@
 #include "history/historytablemodel.h"
 #include "history/hisviewform.h"
 #include "mainwindow/tk52k_comm.h"
+#include "meter/statsbox.h"
 #include "modaldriver.h"
 #include "resources/resources.h"
+#include "store/alarmeventstore.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -64,6 +67,7 @@ private slots:
     void twoQueriesTwoWindows();
     void windowShowsRowsAndCurve_data();
     void windowShowsRowsAndCurve();
+    void statisticsAlarmsAndQuantityChoice();
     void cancelKeepsWhatWasRead();
     void failedLoadSaysWhy();
     void exportWaitsForTheLoad();
@@ -89,10 +93,10 @@ void TestHistoryWindow::initTestCase()
     QVERIFY(m_db->insert(at("2024-05-02 08:00:01"), "5000", "V", "直流电压", "2"));
     QVERIFY(m_db->insert(at("2024-05-03 23:59:50"), "1.000", "V", "直流电压", "2"));
     QVERIFY(m_db->insert(at("2024-05-04 00:00:05"), "2.000", "V", "直流电压", "2"));
-    QVERIFY2(m_db->exec(RecordSchema::insertInto() + QStringLiteral(
-                 "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
-                 "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
-                 "FROM generate_series(0, 299999) i")),
+    QVERIFY2(m_db->exec(RecordSchema::insertInto() +
+                        QStringLiteral("SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
+                                       "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
+                                       "FROM generate_series(0, 299999) i")),
              qPrintable(m_db->error()));
 }
 
@@ -212,20 +216,19 @@ void TestHistoryWindow::windowShowsRowsAndCurve_data()
     QTest::addColumn<double>("yHigh");
     QTest::addColumn<QString>("firstLabel");
     const double autoScale = qQNaN();
-    // Row 0's range 14 fixes the y axis at -12 … 12; its overload is drawn
-    // at 12.00, as on the live curve.
+    // Row 0's range 14 fixes the y axis at -12 … 12; the curve draws row 0's
+    // quantity only, the table every row.
     QTest::newRow("range of row 0") << at("2024-05-01 10:00:00") << QStringList{"1.000", "+ O.L ", "3.000"}
-                                    << QVector<QPointF>{{0, 1}, {5, 12}, {20, 3}} << -12.0 << 12.0
-                                    << "10:00:00";
-    QTest::newRow("row 0 of an unknown range") << at("2024-05-02 08:00:00") << QStringList{"100", "5000"}
-                                               << QVector<QPointF>{{0, 100}, {1, 5000}} << autoScale << autoScale
-                                               << "08:00:00";
+                                    << QVector<QPointF>{{0, 1}, {20, 3}} << -12.0 << 12.0 << "10:00:00";
+    QTest::newRow("row 0 of an unknown range")
+        << at("2024-05-02 08:00:00") << QStringList{"100", "5000"} << QVector<QPointF>{{0, 100}, {1, 5000}}
+        << autoScale << autoScale << "08:00:00";
     // Rows on two days: the axis shows the date too.
     QTest::newRow("across midnight") << at("2024-05-03 23:59:50") << QStringList{"1.000", "2.000"}
                                      << QVector<QPointF>{{0, 1}, {15, 2}} << -80.0 << 80.0
                                      << "2024-05-03\n23:59:50";
-    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0 << 800.0
-                           << QString();
+    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0
+                           << 800.0 << QString();
 }
 
 void TestHistoryWindow::windowShowsRowsAndCurve()
@@ -244,11 +247,11 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     const HistoryTableModel *model = view.historyModel();
     QCOMPARE(view.tableView()->model(), model);
     QCOMPARE(model->rowCount(), values.size());
-    QCOMPARE(int(view.curve()->dataSize()), values.size());
-    for (int r = 0; r < values.size(); ++r) {
+    for (int r = 0; r < values.size(); ++r)
         QCOMPARE(model->data(model->index(r, 1)).toString(), values[r]);
-        QCOMPARE(view.curve()->sample(r), points[r]);
-    }
+    QCOMPARE(int(view.curve()->dataSize()), points.size());
+    for (int i = 0; i < points.size(); ++i)
+        QCOMPARE(view.curve()->sample(i), points[i]);
     QCOMPARE(view.plot()->axisAutoScale(QwtPlot::yLeft), qIsNaN(yLow));
     view.plot()->replot();
     const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
@@ -258,10 +261,55 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QCOMPARE(draw->label(0).text(), firstLabel);
     // The time column shows the whole date and time.
     const QFontMetrics metrics(view.tableView()->font());
-    QVERIFY(view.tableView()->columnWidth(0) > metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
+    QVERIFY(view.tableView()->columnWidth(0) >
+            metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
     // The buttons are there to press on an empty table too.
     for (const char *name : {"outExcelPushButton", "outTxtPushButton", "printPushButton"})
         QVERIFY(view.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
+}
+
+// A range of volts and an ampere overload: the figures and the curve are of
+// one quantity at a time, the selector switches, and the range's alarm
+// events are listed.
+void TestHistoryWindow::statisticsAlarmsAndQuantityChoice()
+{
+    QVERIFY2(m_db->exec(QLatin1String(AlarmEventSchema::kCreateTable)), qPrintable(m_db->error()));
+    QVERIFY2(
+        m_db->exec(QStringLiteral(
+            "INSERT INTO alarm_event (event_time, funcstr, unitstr, limit_kind, limit_value, value, raised) "
+            "VALUES ('2024-05-01 10:00:20.250', '直流电压', 'V', 'high', 2, 3, true), "
+            "       ('2024-05-01 09:59:59', '直流电压', 'V', 'high', 2, 1, false), "
+            "       ('2024-05-01 10:00:20.500', '直流电压', 'V', 'high', 2, 1.5, false)")),
+        qPrintable(m_db->error()));
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2024-05-01 10:00:00"), at("2024-05-01 10:00:21"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+
+    QCOMPARE(view.historyModel()->rowCount(), 3);
+    QComboBox *selector = view.quantitySelector();
+    QVERIFY(selector->isVisibleTo(&view));
+    QCOMPARE(selector->count(), 2);
+    QCOMPARE(selector->currentIndex(), 0);
+    const StatsBox *stats = view.statsBox();
+    QCOMPARE(stats->figureText(QStringLiteral("count")), QStringLiteral("2"));
+    QCOMPARE(stats->figureText(QStringLiteral("mean")), QStringLiteral("2 V"));
+    QCOMPARE(stats->figureText(QStringLiteral("max")), QStringLiteral("3 V (10:00:20)"));
+
+    selector->setCurrentIndex(1);
+    QCOMPARE(int(view.curve()->dataSize()), 1);
+    QCOMPARE(view.curve()->sample(0), QPointF(5, 12));
+    QCOMPARE(stats->figureText(QStringLiteral("count")), QStringLiteral("0"));
+    QCOMPARE(stats->figureText(QStringLiteral("overloads")), QStringLiteral("1"));
+    QCOMPARE(view.historyModel()->rowCount(), 3);
+
+    const QListWidget *alarms = view.alarmList();
+    QCOMPARE(alarms->count(), 2);
+    QVERIFY2(alarms->item(0)->text().startsWith(
+                 QStringLiteral("2024-05-01 10:00:20  报警：高于上限 2 V  直流电压  3")),
+             qPrintable(alarms->item(0)->text()));
+    QVERIFY2(alarms->item(1)->text().contains(QStringLiteral("解除：上限 2 V")),
+             qPrintable(alarms->item(1)->text()));
 }
 
 void TestHistoryWindow::cancelKeepsWhatWasRead()

@@ -4,8 +4,8 @@
 
 #include <QAction>
 #include <QGroupBox>
-#include <QMenu>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QTime>
@@ -60,8 +60,10 @@ void TestMainWindow::initialCommandStates()
 {
     TK52K_Comm w;
     QCOMPARE(w.windowTitle(), QStringLiteral("TALVIK 52K"));
-    // Nothing to stop or export yet; every other command is ready.
-    const QStringList off{"actionStop", "actionTxt", "actionExcel", "actionPrint"};
+    // Nothing to stop or export yet, no quantity for an alarm band, nothing
+    // refused by the server; every other command is ready.
+    const QStringList off{"actionStop",  "actionTxt",          "actionExcel",
+                          "actionPrint", "actionSettingAlarm", "actionRetryRejected"};
     int seenOff = 0;
     for (QAction *a : w.findChildren<QAction *>(QRegularExpression(QStringLiteral("^action")))) {
         seenOff += off.contains(a->objectName());
@@ -83,9 +85,10 @@ void TestMainWindow::menusHoldTheirActions()
     TK52K_Comm w;
     const QList<QAction *> top = w.menuBar()->actions();
     QCOMPARE(actionNames(top), (QStringList{"文件", "设置", "帮助"}));
-    QCOMPARE(actionNames(top.at(0)->menu()->actions()), (QStringList{"历史记录查询", "|", "退出"}));
+    QCOMPARE(actionNames(top.at(0)->menu()->actions()),
+             (QStringList{"历史记录查询", "重新写入被拒绝的读数", "|", "退出"}));
     QCOMPARE(actionNames(top.at(1)->menu()->actions()),
-             (QStringList{"串口设置", "|", "时间间隔", "|", "语言", "|", "断线后继续采集"}));
+             (QStringList{"串口设置", "|", "时间间隔", "|", "报警设置", "|", "语言", "|", "断线后继续采集"}));
     QCOMPARE(actionNames(top.at(2)->menu()->actions()), (QStringList{"软件使用说明", "|", "关于"}));
 }
 
@@ -115,7 +118,8 @@ void TestMainWindow::clockAdvancesWithoutARun()
     QTRY_VERIFY_WITH_TIMEOUT(clock->text() != first, 5000);
     const QTime shown = QTime::fromString(clock->text(), QStringLiteral("hh:mm:ss"));
     QVERIFY(shown.isValid());
-    QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2 || qAbs(shown.secsTo(QTime::currentTime())) >= 86398);
+    QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2 ||
+            qAbs(shown.secsTo(QTime::currentTime())) >= 86398);
 }
 
 void TestMainWindow::commandLine_data()

@@ -1,4 +1,6 @@
 #include "meter/alarmrule.h"
+#include "meter/alarmwatch.h"
+#include "meter/meterreading.h"
 
 #include <QtTest>
 
@@ -13,6 +15,7 @@ private slots:
     void sequences();
     void eventsCarryTheReading();
     void limitsAreRememberedPerQuantity();
+    void watchFollowsTheQuantity();
 };
 
 using Values = QVector<double>;
@@ -101,6 +104,44 @@ void TestAlarmRule::limitsAreRememberedPerQuantity()
     QVERIFY(AlarmLimits::load(ohm, QStringLiteral("Ω")).isEmpty());
     // Limits that cannot work are refused.
     QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
+    QSettings().clear();
+}
+
+// The watch judges each quantity by its own band: a change of unit forgets
+// the raised alarm without a clear that never happened, a negative overload
+// lies below every low limit, and limits given for another quantity wait.
+void TestAlarmRule::watchFollowsTheQuantity()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_alarmrule"));
+    QSettings().clear();
+    AlarmLimits{-1.0, 1.0, 0.0}.save(QStringLiteral("DCV"), QStringLiteral("V"));
+    AlarmWatch watch;
+    QStringList seen;
+    QObject::connect(&watch, &AlarmWatch::eventOccurred, [&](const AlarmEvent &e) {
+        seen << QStringLiteral("%1 %2 %3").arg(e.raised ? "raise" : "clear", e.unit).arg(e.value);
+    });
+    const auto feed = [&](double value, const char *unit, bool overload = false) {
+        MeterReading r;
+        r.funcStr = QStringLiteral("DCV");
+        r.unitStr = QString::fromUtf8(unit);
+        r.value = value;
+        r.overload = overload;
+        r.negative = value < 0;
+        r.time = QDateTime::currentDateTime();
+        watch.feed(r);
+    };
+    feed(0.5, "V");
+    feed(-0.1, "V", true);
+    QVERIFY(watch.isRaised());
+    feed(2000.0, "mV"); // no band for millivolts
+    QVERIFY(!watch.isRaised());
+    watch.setLimits(QStringLiteral("DCV"), QStringLiteral("V"), AlarmLimits{std::nullopt, 0.1, 0.0});
+    feed(5000.0, "mV");
+    watch.setLimits(QStringLiteral("DCV"), QStringLiteral("mV"), AlarmLimits{std::nullopt, 10000.0, 0.0});
+    feed(20000.0, "mV");
+    QCOMPARE(seen, (QStringList{"raise V -inf", "raise mV 20000"}));
     QSettings().clear();
 }
 

@@ -1,7 +1,9 @@
 #include "plot/liveplot.h"
+#include "plot/plotviewbar.h"
 #include "plot/timescaledrawr.h"
 #include "resources/resources.h"
 
+#include <QVBoxLayout>
 #include <QtTest>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
@@ -16,6 +18,7 @@ private slots:
     void initTestCase();
     void appendAndRestart();
     void clearKeepsTheDrawnCurveUntilTheNextPoint();
+    void newRangeLeavesAPausedViewAlone();
 
 private:
     /// A plot dressed for live readings, as the main window holds one.
@@ -27,7 +30,9 @@ private:
     static QwtPlot *plot(Live &w) { return &w.plot; }
     static QString timeLabel(Live &w, double x)
     {
-        return dynamic_cast<const TimeScaleDrawR &>(*plot(w)->axisScaleDraw(QwtPlot::xBottom)).label(x).text();
+        return dynamic_cast<const TimeScaleDrawR &>(*plot(w)->axisScaleDraw(QwtPlot::xBottom))
+            .label(x)
+            .text();
     }
     // The tick restarts the curve for a new range or appends at `when`.
     static void point(Live &w, int range, double value, const QDateTime &when, bool restart)
@@ -60,7 +65,7 @@ void tst_LivePlot::appendAndRestart()
     QCOMPARE(plot(w)->axisStepSize(QwtPlot::yLeft), 0.5);
     for (int s = 1; s <= 3; ++s)
         point(w, 27, s, t0.addMSecs(s * 1000 + 400), false); // whole seconds count
-    point(w, 27, 0.5, t0.addSecs(-90), false); // clock set back
+    point(w, 27, 0.5, t0.addSecs(-90), false);               // clock set back
     QCOMPARE(curvePoints(w), (QVector<QPointF>{{0, -1.25}, {1, 1}, {2, 2}, {3, 3}, {-90, 0.5}}));
     QCOMPARE(timeLabel(w, 3), QStringLiteral("10:00:03"));
     w.live.replot();
@@ -90,6 +95,27 @@ void tst_LivePlot::clearKeepsTheDrawnCurveUntilTheNextPoint()
     // The next point (same range, same origin) replaces the old curve.
     point(w, 3, 50, t0.addSecs(25), false);
     QCOMPARE(curvePoints(w), QVector<QPointF>{QPointF(25, 50)});
+}
+
+// With the view controls beside it, a range change while the user studies a
+// paused view does not move it; following again shows the new range's scale.
+void tst_LivePlot::newRangeLeavesAPausedViewAlone()
+{
+    QWidget host;
+    auto *layout = new QVBoxLayout(&host);
+    auto *qwt = new QwtPlot(&host);
+    layout->addWidget(qwt);
+    LivePlot live(qwt, t0);
+    PlotViewBar *bar = live.addViewBar(layout);
+    QCOMPARE(layout->indexOf(bar), 0);
+    live.restart(t0, 27, 0.0);
+    bar->setFollowing(false);
+    live.restart(t0.addSecs(60), 13, 1.0);
+    live.replot();
+    QCOMPARE(qwt->axisScaleDiv(QwtPlot::yLeft).lowerBound(), -4.0);
+    bar->setFollowing(true);
+    QCOMPARE(qwt->axisScaleDiv(QwtPlot::yLeft).upperBound(), 8.0);
+    QCOMPARE(qwt->axisStepSize(QwtPlot::yLeft), 1.0);
 }
 
 QTEST_MAIN(tst_LivePlot)

@@ -1,0 +1,104 @@
+#include "runmonitor.h"
+
+#include "dialogs/alarmsettingform.h"
+#include "dialogs/tooldialog.h"
+#include "mainwindow/frontpanel.h"
+#include "meter/alarmwatch.h"
+#include "meter/meterreading.h"
+#include "meter/statsbox.h"
+#include "store/alarmeventstore.h"
+#include "store/dbsettings.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+
+RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent)
+    : QObject(parent), m_panel(panel), m_box(new StatsBox), m_alarms(new AlarmWatch(this)),
+      m_store(new AlarmEventStore(DbSettings::fromEnvironment(), this)), m_alarmLabel(new QLabel(statusBar))
+{
+    statsLayout->addWidget(m_box);
+    m_alarmLabel->setObjectName(QStringLiteral("alarmLabel"));
+    m_alarmLabel->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+    m_alarmLabel->hide();
+    statusBar->addWidget(m_alarmLabel);
+
+    // The store writes on its own thread and queues while the server is away.
+    connect(m_alarms, &AlarmWatch::eventOccurred, m_store, &AlarmEventStore::record);
+    connect(m_alarms, &AlarmWatch::raised, this, [] { QApplication::beep(); });
+    connect(m_alarms, &AlarmWatch::stateChanged, this, &RunMonitor::showAlarmState);
+}
+
+// Events raised in the last moments still get their grace to reach the server.
+RunMonitor::~RunMonitor()
+{
+    m_store->shutdown();
+    if (m_dialog)
+        m_dialog->close();
+}
+
+void RunMonitor::showReading(const MeterReading &r, bool newRange)
+{
+    const bool first = !hasQuantity();
+    if (newRange)
+        m_stats.reset();
+    if (r.overload)
+        m_stats.addOverload();
+    else
+        m_stats.add(r.value, r.time);
+    m_box->setStatistics(m_stats, r.unitStr);
+    m_alarms->feed(r);
+    if (first)
+        emit quantityKnown();
+}
+
+bool RunMonitor::hasQuantity() const
+{
+    return !m_alarms->function().isEmpty();
+}
+
+void RunMonitor::openAlarmDialog()
+{
+    if (!hasQuantity())
+        return;
+    if (m_dialog) {
+        m_dialog->raise();
+        m_dialog->activateWindow();
+        return;
+    }
+    const QString function = m_alarms->function();
+    const QString unit = m_alarms->unit();
+    auto *form = new AlarmSettingForm(function, unit);
+    m_dialog = form;
+    showToolDialog(form, form->size());
+    connect(form, &AlarmSettingForm::signalsBtnEnter, this,
+            [this, form, function, unit](const AlarmLimits &limits) {
+                m_alarms->setLimits(function, unit, limits);
+                form->close();
+            });
+}
+
+void RunMonitor::addAlarmAction(QMenu *settingsMenu)
+{
+    settingsMenu->addSeparator();
+    QAction *action = settingsMenu->addAction(tr("报警设置"), this, &RunMonitor::openAlarmDialog);
+    action->setObjectName(QStringLiteral("actionSettingAlarm"));
+    // The band belongs to a quantity: there is none before the first reading.
+    action->setEnabled(hasQuantity());
+    connect(this, &RunMonitor::quantityKnown, action, [action] { action->setEnabled(true); });
+}
+
+void RunMonitor::showAlarmState()
+{
+    const bool raised = m_alarms->isRaised();
+    m_panel.showAlarm(raised);
+    m_alarmLabel->setText(m_alarms->statusText());
+    m_alarmLabel->setVisible(raised);
+}
+
+AlarmSettingForm *RunMonitor::alarmDialog() const
+{
+    return m_dialog;
+}
