@@ -13,3 +13,7 @@ int runTickBench(const QStringList &args);
 /// history --from T --to T: opens the history window on a range of the
 /// configured database and times until its rows are shown.
 int runHistoryBench(const QStringList &args);
+
+/// live --rate R --seconds S: the main window recording a virtual meter at
+/// R frames a second; processor share and resident memory after a warm-up.
+int runLiveBench(const QStringList &args);

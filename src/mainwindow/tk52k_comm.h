@@ -16,7 +16,7 @@ class LivePlot;
 class MeterSession;
 class QLabel;
 class database;
-class QStandardItemModel;
+class HistoryTableModel;
 class TkDataDas;
 
 /// The main window: front panel, reading table, live plot, and the receiver
@@ -83,7 +83,7 @@ private:
     void showRunEnded();
     void setRunActions(bool running);
     void showPortWarning();
-    void appendReadingRow(const QString &clock);
+    bool appendReadingRow();
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
@@ -94,7 +94,7 @@ private:
     QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
     QDateTime historyStart;
     QDateTime historyStop;
-    QStandardItemModel *model = nullptr;
+    HistoryTableModel *model = nullptr;
     QPointer<QWidget> aboutForm;
     QPointer<QWidget> hisSettingForm;
     QPointer<QWidget> commSettingForm;

@@ -18,6 +18,8 @@ private slots:
     void firstRangeIndex();
     void invalidTimes();
     void modelShowsFourReadOnlyColumns();
+    void liveLayoutTexts();
+    void liveTableEmptiedPastItsCap();
 };
 
 static QDateTime at(const QString &text)
@@ -113,6 +115,49 @@ void TestHistoryData::modelShowsFourReadOnlyColumns()
         QVERIFY(!model.setData(model.index(0, c), "x"));
     }
     QVERIFY(!model.data(model.index(1, 0)).isValid());
+}
+
+void TestHistoryData::liveLayoutTexts()
+{
+    HistoryTableModel model(HistoryTableModel::Layout::Live, nullptr);
+    const QDateTime t(QDate(2024, 5, 1), QTime(9, 5, 7, 250));
+    QVERIFY(model.appendReading(t, "3.00", "V", "DCV"));
+    // Whoever holds the rows shown so far keeps them as they were.
+    const std::shared_ptr<const HistoryData> before = model.rows();
+    QVERIFY(model.appendReading(t.addSecs(1), "+ OL ", "kΩ", "OHM"));
+    QCOMPARE(before->rowCount(), 1);
+
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.columnCount(), 3);
+    const QStringList headers{"时间", "数据", "功能"};
+    const QStringList rows[] = {{"09:05:07", "3.00 V", "DCV"}, {"09:05:08", "+ OL  kΩ", "OHM"}};
+    for (int c = 0; c < 3; ++c) {
+        QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
+        for (int r = 0; r < 2; ++r)
+            QCOMPARE(model.data(model.index(r, c)).toString(), rows[r][c]);
+    }
+    QCOMPARE(model.data(model.index(1, 1), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+
+    // Blank rows in between, as QStandardItemModel gave them.
+    QVERIFY(model.insertRows(1, 2));
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.data(model.index(1, 1)).toString(), QString());
+    QCOMPARE(model.data(model.index(3, 1)).toString(), rows[1][1]);
+}
+
+void TestHistoryData::liveTableEmptiedPastItsCap()
+{
+    HistoryTableModel model(HistoryTableModel::Layout::Live, nullptr);
+    const QDateTime t(QDate(2024, 5, 1), QTime(9, 0));
+    for (int i = 0; i < HistoryTableModel::kLiveRowCap; ++i)
+        QVERIFY(model.appendReading(t.addSecs(i), QString::number(i), "V", "DCV"));
+    QCOMPARE(model.rowCount(), 50000);
+    QCOMPARE(model.data(model.index(49999, 1)).toString(), QStringLiteral("49999 V"));
+    // The reading past the cap is not kept: it empties the table.
+    QVERIFY(!model.appendReading(t, "1", "V", "DCV"));
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(model.appendReading(t, "2", "V", "DCV"));
+    QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("2 V"));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryData)
