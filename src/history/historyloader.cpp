@@ -21,11 +21,20 @@ QString connectionName()
     return QStringLiteral("tk52k-history-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
-QString failure(const QSqlQuery &query, const QSqlDatabase &db)
+QString failure(const QSqlQuery &query, const QSqlDatabase &db, int timeoutMs)
 {
     // While the server is down the query's own error can be empty.
-    const QString text = query.lastError().text().trimmed();
-    return text.isEmpty() ? db.lastError().text().trimmed() : text;
+    QString text = query.lastError().text().trimmed();
+    if (text.isEmpty())
+        text = db.lastError().text().trimmed();
+    // A statement stopped by our own time limit (57014) or a table another
+    // session keeps locked (55P03) would otherwise read as a bare server text.
+    const QString code = query.lastError().nativeErrorCode();
+    if (code == QLatin1String("57014") || code == QLatin1String("55P03"))
+        return QStringLiteral("读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。\n%2")
+            .arg(timeoutMs / 1000.0)
+            .arg(text);
+    return text;
 }
 
 // Stops the statement running on the backend `pid`, so that a cancelled
@@ -168,6 +177,7 @@ struct Session
     QSqlDatabase &db;
     qint64 pid = 0;
     bool numbered = false;
+    int timeoutMs = 0;
 };
 
 ReadStatus readRange(const Session &session, RowText form, const QDateTime &start, const QDateTime &stop,
@@ -175,9 +185,10 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
 {
     const QString columns =
         form == RowText::Joined
-            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr, '') || chr(31) "
-                             "|| coalesce(unitstr, '') || chr(31) || coalesce(funcstr, '') || chr(31) "
-                             "|| coalesce(frastr, '')")
+            // Every column as text: `frastr` may be an integer column.
+            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr::text, '') "
+                             "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
+                             "|| chr(31) || coalesce(frastr::text, '')")
             : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
     // The bounds go into the text as quoted literals, which the server
     // compares as the wall-clock times they show (a bound date-time would
@@ -196,7 +207,7 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
         QStringLiteral("select %1 from invoice where create_time between %2 and %3 order by create_time%4")
             .arg(columns, literal(start), literal(stop), session.numbered ? QStringLiteral(", id") : QString());
     if (!query.exec(select)) {
-        error = failure(query, session.db);
+        error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
     }
 
@@ -229,7 +240,7 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
         }
     }
     if (query.lastError().isValid()) {
-        error = failure(query, session.db);
+        error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
     }
     return ReadStatus::Loaded;
@@ -240,8 +251,16 @@ HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db
                                     QString &error)
 {
     Session session{settings, db};
+    session.timeoutMs = control.timeoutMs;
     {
         QSqlQuery query(db);
+        // A read never waits without end for a lock or a runaway statement.
+        const QString limit = QString::number(qMax(1, control.timeoutMs));
+        if (!query.exec(QStringLiteral("set statement_timeout = ") + limit)
+            || !query.exec(QStringLiteral("set lock_timeout = ") + limit)) {
+            error = failure(query, db, control.timeoutMs);
+            return HistoryLoadResult::Failed;
+        }
         if (query.exec(QStringLiteral("select pg_backend_pid()")) && query.next())
             session.pid = query.value(0).toLongLong();
     }

@@ -33,6 +33,9 @@ struct HistoryLoadControl
     /// Called every few thousand rows on the loading thread with the rows
     /// read so far and the fraction of the time range they cover (0…1).
     std::function<void(int rows, double fraction)> progress;
+    /// Longest wait for a lock or a statement, in milliseconds; past it the
+    /// load fails with a message that says so.
+    int timeoutMs = 30000;
 };
 
 /// Reads the rows of `invoice` whose create_time lies between `start` and

@@ -1,5 +1,7 @@
 #include "historytablemodel.h"
 
+#include "export/readingcsvwriter.h"
+
 HistoryTableModel::HistoryTableModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -37,7 +39,7 @@ HistoryData &HistoryTableModel::ownRows()
 }
 
 bool HistoryTableModel::appendReading(const QDateTime &time, const QString &value, const QString &unit,
-                                      const QString &func)
+                                      const QString &func, int rangeIndex)
 {
     if (rowCount() >= kLiveRowCap) {
         clear();
@@ -45,7 +47,7 @@ bool HistoryTableModel::appendReading(const QDateTime &time, const QString &valu
     }
     const int row = rowCount();
     beginInsertRows(QModelIndex(), row, row);
-    ownRows().append(time, value, unit, func, QString());
+    ownRows().append(time, value, unit, func, rangeIndex < 0 ? QString() : QString::number(rangeIndex));
     endInsertRows();
     return true;
 }
@@ -68,16 +70,15 @@ bool HistoryTableModel::insertRows(int row, int count, const QModelIndex &parent
     auto rebuilt = std::make_shared<HistoryData>();
     rebuilt->reserve(n + count);
     const HistoryData *old = m_rows.get();
-    const int firstRange = old ? old->firstRangeIndex() : 0;
-    const QString firstFrastr = firstRange == HistoryData::kNoRangeIndex ? QString() : QString::number(firstRange);
+    auto frastr = [](int range) { return range == HistoryData::kNoRangeIndex ? QString() : QString::number(range); };
     auto copy = [&](int r) {
         rebuilt->append(old->time(r), old->valueText(r), old->unitText(r), old->funcText(r),
-                        r == 0 ? firstFrastr : QString());
+                        frastr(old->rangeIndex(r)));
     };
     for (int r = 0; r < row; ++r)
         copy(r);
     for (int i = 0; i < count; ++i)
-        rebuilt->append(QDateTime(), QString(), QString(), QString(), row == 0 && i == 0 ? firstFrastr : QString());
+        rebuilt->append(QDateTime(), QString(), QString(), QString(), QString());
     for (int r = row; r < n; ++r)
         copy(r);
     rebuilt->squeeze();
@@ -106,6 +107,21 @@ QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
+    const int row = index.row();
+    switch (role) {
+    case ReadingTimeRole:
+        return m_rows->timeWithOffset(row);
+    case ReadingValueRole:
+        return m_rows->valueText(row);
+    case ReadingUnitRole:
+        return m_rows->unitText(row);
+    case ReadingFunctionRole:
+        return m_rows->funcText(row);
+    case ReadingRangeRole:
+        return m_rows->rangeIndex(row);
+    default:
+        break;
+    }
     if (role != Qt::DisplayRole)
         return QVariant();
     if (m_layout == Layout::Live)

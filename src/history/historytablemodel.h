@@ -38,7 +38,9 @@ public:
     /// Appends one reading as the last row, or, when the table already holds
     /// kLiveRowCap rows, empties it instead and returns false. `value` is the
     /// recorded value text; the Live layout shows it followed by the unit.
-    bool appendReading(const QDateTime &time, const QString &value, const QString &unit, const QString &func);
+    /// The time is kept to the second, as the store keeps it.
+    bool appendReading(const QDateTime &time, const QString &value, const QString &unit, const QString &func,
+                       int rangeIndex = HistoryData::kNoRangeIndex);
     /// Removes every row.
     void clear();
     /// Inserts `count` blank rows before `row` (top-level only).

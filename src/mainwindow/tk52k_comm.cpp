@@ -4,6 +4,7 @@
 #include "dialogs/commsettingform.h"
 #include "dialogs/timesettingform.h"
 #include "dialogs/tooldialog.h"
+#include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "help/manual.h"
 #include "history/historytablemodel.h"
@@ -115,6 +116,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     addLanguageMenu(ui.menu_2, this);
+    addCsvExportAction(ui.actionTxt, model, this);
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
@@ -167,7 +169,7 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
 bool TK52K_Comm::appendReadingRow()
 {
     return model->appendReading(currentReading->time, recordedValueText(*currentReading), currentReading->unitStr,
-                                currentReading->funcStr);
+                                currentReading->funcStr, currentReading->rangeIndex);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)

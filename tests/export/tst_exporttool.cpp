@@ -1,6 +1,5 @@
-#include "export/tableworkbookreader.h"
-
 #include "scratchdatabase.h"
+#include "tablemodels.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,8 +18,10 @@ private slots:
     void initTestCase();
     void text();
     void workbook();
+    void csv();
     void refusals_data();
     void refusals();
+    void help();
 
 private:
     struct Run {
@@ -85,10 +86,25 @@ void TstExportTool::workbook()
     const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00",
                        "--format", "xlsx", "--output", chosen});
     QVERIFY2(r.status == 0, r.err.constData());
-    WorkbookTable table;
-    QVERIFY(readTableWorkbook(chosen + ".xlsx", &table));
-    QCOMPARE(table.rows.size(), 4);
-    QCOMPARE(table.rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+    const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+}
+
+void TstExportTool::csv()
+{
+    // A name without suffix gets ".csv"; the offset is the one in force then.
+    const QString chosen = m_dir.filePath("range");
+    const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02", "--format", "csv",
+                       "--output", chosen},
+                      {"TZ=CST-8"});
+    QVERIFY2(r.status == 0, r.err.constData());
+    QFile f(chosen + ".csv");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
+                                     "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2\r\n"
+                                     "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2\r\n"
+                                     "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20\r\n"));
 }
 
 void TstExportTool::refusals_data()
@@ -127,6 +143,15 @@ void TstExportTool::refusals()
     QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
     if (!mustNotExist.isEmpty())
         QVERIFY(!QFileInfo::exists(mustNotExist));
+}
+
+void TstExportTool::help()
+{
+    for (const char *flag : {"--help", "-h"}) {
+        const Run r = run({QString::fromLatin1(flag)});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("--format") && r.out.contains("tk52k-export"), r.out.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstExportTool)
