@@ -8,6 +8,7 @@
 #include "export/tableexport.h"
 #include "help/manual.h"
 #include "history/historytablemodel.h"
+#include "mainwindow/cachedtextdelegate.h"
 #include "mainwindow/frontpanel.h"
 #include "mainwindow/languagemenu.h"
 #include "mainwindow/rownumberheader.h"
@@ -46,6 +47,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     // Compact columns: a full table of 50,000 readings takes a few MB.
     model = new HistoryTableModel(HistoryTableModel::Layout::Live, this);
     ui.tableView->setVerticalHeader(new RowNumberHeader(ui.tableView));
+    ui.tableView->setItemDelegate(new CachedTextDelegate(ui.tableView));
     ui.tableView->setModel(model);
     ui.tableView->setColumnWidth(0, 100);
     ui.tableView->setColumnWidth(1, 150);
