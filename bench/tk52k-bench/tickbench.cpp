@@ -75,7 +75,8 @@ void TickBench::fill(TK52K_Comm &w, int points)
     // would have left them.
     const QDateTime now = QDateTime::currentDateTime();
     LivePlot *plot = w.livePlot();
-    auto *model = qobject_cast<HistoryTableModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
+    auto *model =
+        qobject_cast<HistoryTableModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
     plot->restart(now.addSecs(-points), kRange, 0);
     QRandomGenerator rng(1);
     double v = 0;

@@ -9,11 +9,10 @@ namespace {
 constexpr int kMaxTexts = 4096;
 } // namespace
 
-CachedTextDelegate::CachedTextDelegate(QObject *parent) : QStyledItemDelegate(parent)
-{
-}
+CachedTextDelegate::CachedTextDelegate(QObject *parent) : QStyledItemDelegate(parent) {}
 
-void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                               const QModelIndex &index) const
 {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
@@ -53,7 +52,8 @@ void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
                      textRect.y() + (textRect.height() - size.height()) / 2.0);
     painter->save();
     painter->setFont(opt.font);
-    const QPalette::ColorGroup group = (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+    const QPalette::ColorGroup group =
+        (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
     painter->setPen(opt.palette.color(group, QPalette::Text));
     painter->drawStaticText(at, *it);
     painter->restore();

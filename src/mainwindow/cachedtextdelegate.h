@@ -16,7 +16,8 @@ class CachedTextDelegate : public QStyledItemDelegate
 public:
     explicit CachedTextDelegate(QObject *parent = nullptr);
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
 
 private:
     mutable QHash<QString, QStaticText> m_texts;

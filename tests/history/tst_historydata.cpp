@@ -36,14 +36,21 @@ void TestHistoryData::valueTexts_data()
     QTest::addColumn<QString>("frastr");
     QTest::addColumn<double>("y");
 
-    QTest::newRow("plain") << "1.234" << "0" << 1.234;
-    QTest::newRow("leading plus, blanks around") << " +12.5 " << "0" << 12.5;
+    QTest::newRow("plain") << "1.234"
+                           << "0" << 1.234;
+    QTest::newRow("leading plus, blanks around") << " +12.5 "
+                                                 << "0" << 12.5;
     // Overloads sit at the end of their own row's range, as on the live curve.
-    QTest::newRow("negative overload") << "- O.L " << "0" << -80.0;
-    QTest::newRow("temperature overload") << "+ OL. " << "42" << 1500.0;
-    QTest::newRow("overload of no known range") << "+ OL " << "99" << 0.0;
-    QTest::newRow("trailing junk") << "1.5V" << "0" << 0.0;
-    QTest::newRow("not finite") << "inf" << "0" << 0.0;
+    QTest::newRow("negative overload") << "- O.L "
+                                       << "0" << -80.0;
+    QTest::newRow("temperature overload") << "+ OL. "
+                                          << "42" << 1500.0;
+    QTest::newRow("overload of no known range") << "+ OL "
+                                                << "99" << 0.0;
+    QTest::newRow("trailing junk") << "1.5V"
+                                   << "0" << 0.0;
+    QTest::newRow("not finite") << "inf"
+                                << "0" << 0.0;
 }
 
 // The value is listed as stored and plotted as its number.
@@ -176,7 +183,8 @@ void TestHistoryData::presets_data()
     // At 00:30 on the first of March of a leap year.
     QTest::newRow("last hour") << int(HistoryPreset::LastHour) << at("2024-02-29 23:30:00")
                                << at("2024-03-01 00:30:00");
-    QTest::newRow("today") << int(HistoryPreset::Today) << at("2024-03-01 00:00:00") << at("2024-03-01 00:30:00");
+    QTest::newRow("today") << int(HistoryPreset::Today) << at("2024-03-01 00:00:00")
+                           << at("2024-03-01 00:30:00");
     QTest::newRow("yesterday") << int(HistoryPreset::Yesterday) << at("2024-02-29 00:00:00")
                                << at("2024-02-29 23:59:59");
     QTest::newRow("last 7 days") << int(HistoryPreset::LastSevenDays) << at("2024-02-23 00:30:00")
