@@ -17,3 +17,6 @@ int runHistoryBench(const QStringList &args);
 /// fleet --writers N --rate R --seconds S: N record writers with their
 /// journals in one process, R readings a second each, into one server.
 int runFleetBench(const QStringList &args);
+/// live --rate R --seconds S: the main window recording a virtual meter at
+/// R frames a second; processor share and resident memory after a warm-up.
+int runLiveBench(const QStringList &args);

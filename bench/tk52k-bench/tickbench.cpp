@@ -4,6 +4,7 @@
 // points.
 #include "benchcommands.h"
 
+#include "history/historytablemodel.h"
 #include "mainwindow/tk52k_comm.h"
 #include "meter/frameencoder.h"
 #include "meter/memoryline.h"
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -76,19 +76,14 @@ void TickBench::fill(TK52K_Comm &w, int points)
     const QDateTime now = QDateTime::currentDateTime();
     LivePlot *plot = w.livePlot();
     auto *model =
-        qobject_cast<QStandardItemModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
+        qobject_cast<HistoryTableModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
     plot->restart(now.addSecs(-points), kRange, 0);
     QRandomGenerator rng(1);
     double v = 0;
     for (int i = 1; i < points; ++i) {
         v = qBound(-799.0, v + rng.bounded(41) - 20, 799.0);
         plot->append(now.addSecs(i - points), v);
-        QList<QStandardItem *> row{new QStandardItem(now.addSecs(i - points).toString("hh:mm:ss")),
-                                   new QStandardItem(QString::number(v, 'f', 1) + " mV"),
-                                   new QStandardItem("DCV")};
-        for (QStandardItem *item : row)
-            item->setTextAlignment(Qt::AlignCenter);
-        model->appendRow(row);
+        model->appendReading(now.addSecs(i - points), QString::number(v, 'f', 1), "mV", "DCV", kRange);
     }
     plot->replot();
 }

@@ -13,11 +13,80 @@ HistoryTableModel::HistoryTableModel(std::shared_ptr<const HistoryData> rows, QO
 {
 }
 
+HistoryTableModel::HistoryTableModel(Layout layout, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_layout(layout)
+{
+}
+
 void HistoryTableModel::setRows(std::shared_ptr<const HistoryData> rows)
 {
     beginResetModel();
     m_rows = std::move(rows);
+    m_own.reset();
     endResetModel();
+}
+
+HistoryData &HistoryTableModel::ownRows()
+{
+    // Rows given by setRows(), or handed out by rows() and still held there,
+    // are copied before they change: whoever holds them keeps what they saw.
+    if (!m_own || m_own != m_rows || m_own.use_count() > 2) {
+        m_own = m_rows ? std::make_shared<HistoryData>(*m_rows) : std::make_shared<HistoryData>();
+        m_rows = m_own;
+    }
+    return *m_own;
+}
+
+bool HistoryTableModel::appendReading(const QDateTime &time, const QString &value, const QString &unit,
+                                      const QString &func, int rangeIndex)
+{
+    if (rowCount() >= kLiveRowCap) {
+        clear();
+        return false;
+    }
+    const int row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    ownRows().append(time, value, unit, func, rangeIndex < 0 ? QString() : QString::number(rangeIndex));
+    endInsertRows();
+    return true;
+}
+
+void HistoryTableModel::clear()
+{
+    beginResetModel();
+    m_own = std::make_shared<HistoryData>();
+    m_rows = m_own;
+    endResetModel();
+}
+
+bool HistoryTableModel::insertRows(int row, int count, const QModelIndex &parent)
+{
+    const int n = rowCount();
+    if (parent.isValid() || row < 0 || row > n || count < 1)
+        return false;
+    // The columns only grow at the end; a row in between means building
+    // them anew, which is rare enough (nothing in the program does it).
+    auto rebuilt = std::make_shared<HistoryData>();
+    rebuilt->reserve(n + count);
+    const HistoryData *old = m_rows.get();
+    auto frastr = [](int range) { return range == HistoryData::kNoRangeIndex ? QString() : QString::number(range); };
+    auto copy = [&](int r) {
+        rebuilt->append(old->time(r), old->valueText(r), old->unitText(r), old->funcText(r),
+                        frastr(old->rangeIndex(r)));
+    };
+    for (int r = 0; r < row; ++r)
+        copy(r);
+    for (int i = 0; i < count; ++i)
+        rebuilt->append(QDateTime(), QString(), QString(), QString(), QString());
+    for (int r = row; r < n; ++r)
+        copy(r);
+    rebuilt->squeeze();
+    beginInsertRows(parent, row, row + count - 1);
+    m_own = std::move(rebuilt);
+    m_rows = m_own;
+    endInsertRows();
+    return true;
 }
 
 int HistoryTableModel::rowCount(const QModelIndex &parent) const
@@ -27,7 +96,9 @@ int HistoryTableModel::rowCount(const QModelIndex &parent) const
 
 int HistoryTableModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : ColumnCount;
+    if (parent.isValid())
+        return 0;
+    return m_layout == Layout::Live ? 3 : int(ColumnCount);
 }
 
 QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
@@ -53,6 +124,8 @@ QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
     }
     if (role != Qt::DisplayRole)
         return QVariant();
+    if (m_layout == Layout::Live)
+        return liveText(index.row(), index.column());
     switch (index.column()) {
     case TimeColumn:
         return m_rows->timeText(index.row());
@@ -73,6 +146,18 @@ QVariant HistoryTableModel::headerData(int section, Qt::Orientation orientation,
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role != Qt::DisplayRole)
         return QVariant();
+    if (m_layout == Layout::Live) {
+        switch (section) {
+        case 0:
+            return tr("时间");
+        case 1:
+            return tr("数据");
+        case 2:
+            return tr("功能");
+        default:
+            return QVariant();
+        }
+    }
     switch (section) {
     case TimeColumn:
         return tr("时间");
@@ -82,6 +167,25 @@ QVariant HistoryTableModel::headerData(int section, Qt::Orientation orientation,
         return tr("单位");
     case FuncColumn:
         return tr("功能");
+    default:
+        return QVariant();
+    }
+}
+
+QVariant HistoryTableModel::liveText(int row, int column) const
+{
+    switch (column) {
+    case 0:
+        return m_rows->time(row).toString(QStringLiteral("hh:mm:ss"));
+    case 1: {
+        const QString value = m_rows->valueText(row);
+        const QString &unit = m_rows->unitText(row);
+        if (value.isEmpty() && unit.isEmpty())
+            return QString();
+        return value + QLatin1Char(' ') + unit;
+    }
+    case 2:
+        return m_rows->funcText(row);
     default:
         return QVariant();
     }

@@ -6,6 +6,8 @@
 #include "meter/meterreading.h"
 #include "ui_tk52k_comm.h"
 
+#include <algorithm>
+
 FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
 {
     // The designer numbered the segments pushButton, pushButton_2 … _61 from
@@ -21,36 +23,26 @@ FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
         m_ticks[i] = cell(QStringLiteral("pushButton_%1").arg(125 + i));
     m_ticks[60] = ui.pushButton_186;
 
-    showBarGraph(true);
-    for (QPushButton *c : m_cells)
-        c->show();
+    showBarGraph(true, false, 60);
     // No extremes before the first reading.
     ui.maxLineEdit->clear();
     ui.minLineEdit->clear();
 }
 
-void FrontPanel::showBarGraph(bool on)
+void FrontPanel::showBarGraph(bool on, bool negative, int level)
 {
-    for (QPushButton *c : m_cells)
-        c->hide();
+    // Each part is switched to its final state once: a frame that leaves the
+    // bar as it was costs no layout or repaint of its 120-odd parts.
+    const int last = on ? std::min(level, 60) : -1;
+    for (int i = 0; i < int(m_cells.size()); ++i)
+        m_cells[i]->setVisible(i <= last);
     for (QPushButton *t : m_ticks)
         t->setVisible(on);
     for (QLabel *n : {ui.label, ui.label_2, ui.label_3, ui.label_4, ui.label_5, ui.label_6, ui.label_7})
         n->setVisible(on);
-    ui.pushButton_62->hide();
-    ui.pushButton_63->hide();
-    ui.pushButton_64->hide();
-}
-
-void FrontPanel::setBarLevel(int level)
-{
-    const int last = level < 61 ? level : 60;
-    for (int i = 0; i <= last; ++i)
-        m_cells[i]->show();
-    if (level >= 61) {
-        ui.pushButton_63->show();
-        ui.pushButton_64->show();
-    }
+    ui.pushButton_62->setVisible(on && negative);
+    ui.pushButton_63->setVisible(on && level >= 61);
+    ui.pushButton_64->setVisible(on && level >= 61);
 }
 
 void FrontPanel::applyFrame(const PanelBits &p, bool negative)
@@ -58,13 +50,7 @@ void FrontPanel::applyFrame(const PanelBits &p, bool negative)
     ui.AutoLabel->setVisible(p.autoRange);
     ui.RelLabel->setVisible(p.rel);
     ui.HoldLabel->setVisible(p.hold);
-    if (p.barOn) {
-        showBarGraph(true);
-        ui.pushButton_62->setVisible(p.barNegative);
-        setBarLevel(p.barLevel);
-    } else {
-        showBarGraph(false);
-    }
+    showBarGraph(p.barOn, p.barNegative, p.barLevel);
     ui.MaxLabel->setVisible(p.max);
     ui.MinLabel->setVisible(p.min);
     ui.ApoLabel->setVisible(p.apo);

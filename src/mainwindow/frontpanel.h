@@ -39,11 +39,10 @@ public:
     const std::array<QPushButton *, 61> &barTicks() const { return m_ticks; }
 
 private:
-    /// on: ticks and scale numbers shown, every segment and sign hidden
-    /// (ready for setBarLevel); off: the whole bar graph dark.
-    void showBarGraph(bool on);
-    /// Lights segments 0..level; a level above 60 lights all and the plus mark.
-    void setBarLevel(int level);
+    /// on: ticks and scale numbers shown, segments 0..level lit (a level
+    /// above 60 lights all and the plus mark), the minus mark as `negative`;
+    /// off: the whole bar graph dark.
+    void showBarGraph(bool on, bool negative = false, int level = -1);
 
     Ui::TK52KCommClass &ui;
     /// Colours the digits (and the minus sign) for the stale and alarm states.

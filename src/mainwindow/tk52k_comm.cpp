@@ -7,10 +7,13 @@
 #include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "help/manual.h"
+#include "history/historytablemodel.h"
+#include "mainwindow/cachedtextdelegate.h"
 #include "mainwindow/frontpanel.h"
 #include "mainwindow/languagemenu.h"
 #include "mainwindow/runmonitor.h"
 #include "mainwindow/storemenu.h"
+#include "mainwindow/rownumberheader.h"
 #include "meter/framedecoder.h"
 #include "meter/metersession.h"
 #include "meter/tkdatadas.h"
@@ -23,12 +26,11 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSettings>
-#include <QStandardItemModel>
+#include <QTimer>
 #include <QTimerEvent>
 
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
-constexpr int kMaxTableRows = 50000;
 } // namespace
 
 TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
@@ -41,8 +43,10 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     ui.actionExcel->setEnabled(false);
     ui.actionPrint->setEnabled(false);
 
-    model = new QStandardItemModel(this);
-    model->setHorizontalHeaderLabels({tr("时间"), tr("数据"), tr("功能")});
+    // Compact columns: a full table of 50,000 readings takes a few MB.
+    model = new HistoryTableModel(HistoryTableModel::Layout::Live, this);
+    ui.tableView->setVerticalHeader(new RowNumberHeader(ui.tableView));
+    ui.tableView->setItemDelegate(new CachedTextDelegate(ui.tableView));
     ui.tableView->setModel(model);
     ui.tableView->setColumnWidth(0, 100);
     ui.tableView->setColumnWidth(1, 150);
@@ -86,8 +90,17 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     dbStateLabel = new QLabel(database::stateText(false, 0), this);
     dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
     statusBar()->addWidget(dbStateLabel);
-    connect(db, &database::stateChanged, dbStateLabel,
-            [this] { dbStateLabel->setText(db->statusText()); });
+    // While the store writes, its state flips twice a reading (one pending,
+    // none); the label follows at a reading pace of a few a second, which
+    // spares the window a status-bar relayout for every flip.
+    auto *dbStateRefresh = new QTimer(this);
+    dbStateRefresh->setSingleShot(true);
+    dbStateRefresh->setInterval(250);
+    connect(dbStateRefresh, &QTimer::timeout, dbStateLabel, [this] { dbStateLabel->setText(db->statusText()); });
+    connect(db, &database::stateChanged, dbStateRefresh, [dbStateRefresh] {
+        if (!dbStateRefresh->isActive())
+            dbStateRefresh->start();
+    });
     db->openDatabase();
     dbStateLabel->setText(db->statusText());
     addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), db);
@@ -143,36 +156,28 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
 {
     static_cast<MeterReading &>(*currentReading) = reading;
     m_monitor->showReading(reading, newRange);
-    const QString clock = reading.time.toString(QLatin1String(kClockFormat));
     m_panel->showReading(reading, m_session->extremes(), newRange);
     if (!newRange) {
-        appendReadingRow(clock);
+        // Past the table's cap the reading empties table and curve.
+        const bool kept = appendReadingRow();
         m_plot->append(reading.time, reading.value);
-        if (model->rowCount() > kMaxTableRows) {
-            model->removeRows(0, model->rowCount());
+        if (!kept)
             m_plot->clearPoints();
-        }
         m_plot->replot();
     } else {
         // A new range starts a new table and a new curve; its first reading
         // is shown but not stored.
-        model->removeRows(0, model->rowCount());
+        model->clear();
         m_plot->restart(reading.time, reading.rangeIndex, reading.value);
-        appendReadingRow(clock);
+        appendReadingRow();
     }
     ui.tableView->scrollToBottom();
 }
 
-void TK52K_Comm::appendReadingRow(const QString &clock)
+bool TK52K_Comm::appendReadingRow()
 {
-    QList<QStandardItem *> row{
-        new QStandardItem(clock),
-        new QStandardItem(recordedValueText(*currentReading) + QLatin1Char(' ') + currentReading->unitStr),
-        new QStandardItem(currentReading->funcStr)};
-    for (QStandardItem *item : row)
-        item->setTextAlignment(Qt::AlignCenter);
-    model->appendRow(row);
-    setReadingRoles(*model, row.first()->index(), *currentReading);
+    return model->appendReading(currentReading->time, recordedValueText(*currentReading), currentReading->unitStr,
+                                currentReading->funcStr, currentReading->rangeIndex);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
@@ -271,7 +276,7 @@ void TK52K_Comm::doToolStart()
 
 void TK52K_Comm::showRunStarted()
 {
-    model->removeRows(0, model->rowCount());
+    model->clear();
     armClock();
     statusLabel->setText(tr("已连接"));
     setRunActions(true);

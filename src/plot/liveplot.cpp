@@ -8,6 +8,7 @@
 
 #include <QBoxLayout>
 #include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
 
 LivePlot::LivePlot(QwtPlot *plot, const QDateTime &origin)
     : m_plot(plot), m_curve(setUpTrendPlot(plot, origin)), m_origin(origin)
@@ -17,6 +18,10 @@ LivePlot::LivePlot(QwtPlot *plot, const QDateTime &origin)
     m_data = new PlotSeriesData(&m_x, &m_y);
     m_curve->setData(m_data);
     m_plot->setAxisScale(QwtPlot::yLeft, 0, 800, 100);
+    // The live curve is replotted for every reading: a canvas buffer would
+    // only add a fill and a copy of the whole canvas to each of them.
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas()))
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
 }
 
 QwtPlotCurve *LivePlot::curve() const

@@ -19,6 +19,8 @@ private slots:
     void firstRangeIndex();
     void invalidTimes();
     void modelShowsFourReadOnlyColumns();
+    void liveLayoutTexts();
+    void liveTableEmptiedPastItsCap();
     void presets_data();
     void presets();
 };
@@ -34,14 +36,21 @@ void TestHistoryData::valueTexts_data()
     QTest::addColumn<QString>("frastr");
     QTest::addColumn<double>("y");
 
-    QTest::newRow("plain") << "1.234" << "0" << 1.234;
-    QTest::newRow("leading plus, blanks around") << " +12.5 " << "0" << 12.5;
+    QTest::newRow("plain") << "1.234"
+                           << "0" << 1.234;
+    QTest::newRow("leading plus, blanks around") << " +12.5 "
+                                                 << "0" << 12.5;
     // Overloads sit at the end of their own row's range, as on the live curve.
-    QTest::newRow("negative overload") << "- O.L " << "0" << -80.0;
-    QTest::newRow("temperature overload") << "+ OL. " << "42" << 1500.0;
-    QTest::newRow("overload of no known range") << "+ OL " << "99" << 0.0;
-    QTest::newRow("trailing junk") << "1.5V" << "0" << 0.0;
-    QTest::newRow("not finite") << "inf" << "0" << 0.0;
+    QTest::newRow("negative overload") << "- O.L "
+                                       << "0" << -80.0;
+    QTest::newRow("temperature overload") << "+ OL. "
+                                          << "42" << 1500.0;
+    QTest::newRow("overload of no known range") << "+ OL "
+                                                << "99" << 0.0;
+    QTest::newRow("trailing junk") << "1.5V"
+                                   << "0" << 0.0;
+    QTest::newRow("not finite") << "inf"
+                                << "0" << 0.0;
 }
 
 // The value is listed as stored and plotted as its number.
@@ -123,6 +132,49 @@ void TestHistoryData::modelShowsFourReadOnlyColumns()
     QVERIFY(!model.data(model.index(1, 0)).isValid());
 }
 
+void TestHistoryData::liveLayoutTexts()
+{
+    HistoryTableModel model(HistoryTableModel::Layout::Live, nullptr);
+    const QDateTime t(QDate(2024, 5, 1), QTime(9, 5, 7, 250));
+    QVERIFY(model.appendReading(t, "3.00", "V", "DCV"));
+    // Whoever holds the rows shown so far keeps them as they were.
+    const std::shared_ptr<const HistoryData> before = model.rows();
+    QVERIFY(model.appendReading(t.addSecs(1), "+ OL ", "kΩ", "OHM"));
+    QCOMPARE(before->rowCount(), 1);
+
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.columnCount(), 3);
+    const QStringList headers{"时间", "数据", "功能"};
+    const QStringList rows[] = {{"09:05:07", "3.00 V", "DCV"}, {"09:05:08", "+ OL  kΩ", "OHM"}};
+    for (int c = 0; c < 3; ++c) {
+        QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
+        for (int r = 0; r < 2; ++r)
+            QCOMPARE(model.data(model.index(r, c)).toString(), rows[r][c]);
+    }
+    QCOMPARE(model.data(model.index(1, 1), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+
+    // Blank rows in between, as QStandardItemModel gave them.
+    QVERIFY(model.insertRows(1, 2));
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.data(model.index(1, 1)).toString(), QString());
+    QCOMPARE(model.data(model.index(3, 1)).toString(), rows[1][1]);
+}
+
+void TestHistoryData::liveTableEmptiedPastItsCap()
+{
+    HistoryTableModel model(HistoryTableModel::Layout::Live, nullptr);
+    const QDateTime t(QDate(2024, 5, 1), QTime(9, 0));
+    for (int i = 0; i < HistoryTableModel::kLiveRowCap; ++i)
+        QVERIFY(model.appendReading(t.addSecs(i), QString::number(i), "V", "DCV"));
+    QCOMPARE(model.rowCount(), 50000);
+    QCOMPARE(model.data(model.index(49999, 1)).toString(), QStringLiteral("49999 V"));
+    // The reading past the cap is not kept: it empties the table.
+    QVERIFY(!model.appendReading(t, "1", "V", "DCV"));
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(model.appendReading(t, "2", "V", "DCV"));
+    QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("2 V"));
+}
+
 void TestHistoryData::presets_data()
 {
     QTest::addColumn<int>("preset");
@@ -131,7 +183,8 @@ void TestHistoryData::presets_data()
     // At 00:30 on the first of March of a leap year.
     QTest::newRow("last hour") << int(HistoryPreset::LastHour) << at("2024-02-29 23:30:00")
                                << at("2024-03-01 00:30:00");
-    QTest::newRow("today") << int(HistoryPreset::Today) << at("2024-03-01 00:00:00") << at("2024-03-01 00:30:00");
+    QTest::newRow("today") << int(HistoryPreset::Today) << at("2024-03-01 00:00:00")
+                           << at("2024-03-01 00:30:00");
     QTest::newRow("yesterday") << int(HistoryPreset::Yesterday) << at("2024-02-29 00:00:00")
                                << at("2024-02-29 23:59:59");
     QTest::newRow("last 7 days") << int(HistoryPreset::LastSevenDays) << at("2024-02-23 00:30:00")
