@@ -322,6 +322,14 @@
         <translation>Time</translation>
     </message>
     <message>
+        <source>断线后继续采集</source>
+        <translation>Keep logging through dropouts</translation>
+    </message>
+    <message>
+        <source>仪表无数据（%1 起）</source>
+        <translation>No data from the meter (since %1)</translation>
+    </message>
+    <message>
         <source>数据</source>
         <translation>Reading</translation>
     </message>

@@ -1,10 +1,11 @@
 // bench_export [rows]: fills a scratch database with `rows` readings (default
 // 1 000 000), then times, for the same rows:
 //   - psql's \copy of the range to a file (the yardstick for the text export),
-//   - tk52k-export --format txt and --format xlsx, start to finish,
-//   - the text and workbook writers alone on the loaded table.
+//   - tk52k-export --format txt, xlsx and csv, start to finish,
+//   - the text, workbook and CSV writers alone on the loaded table.
 // Prints the figures and drops the database. The server is the configured
 // one (TK52K_DB_*); the database name is the bench's own.
+#include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
 #include "history/historyloader.h"
@@ -158,6 +159,11 @@ int main(int argc, char *argv[])
                                                  "--output", xlsx},
                                           env);
             report("tk52k-export --format xlsx", toolXlsx, g_cpu, xlsx);
+            const QString csv = dir.filePath("export.csv");
+            const double toolCsv = timed(tool, {"--from", From, "--to", to, "--format", "csv",
+                                                "--output", csv},
+                                         env);
+            report("tk52k-export --format csv", toolCsv, g_cpu, csv);
 
             QElapsedTimer t;
             t.start();
@@ -176,10 +182,14 @@ int main(int argc, char *argv[])
             const bool xlsxOk = writeTableWorkbook(model, QStringLiteral("数据记录"),
                                                    {100, 100, 100, 100}, xlsx);
             report("workbook writer alone", seconds(t), ownCpu() - cpu, xlsx);
+            t.restart();
+            cpu = ownCpu();
+            const bool csvOk = writeReadingsCsv(model, csv) == TextWriteResult::Written;
+            report("CSV writer alone", seconds(t), ownCpu() - cpu, csv);
 
             if (psql > 0 && toolTxt > 0)
                 std::printf("text export / psql \\copy: %.2f\n", toolTxt / psql);
-            if (psql < 0 || toolTxt < 0 || toolXlsx < 0 || !txtOk || !xlsxOk
+            if (psql < 0 || toolTxt < 0 || toolXlsx < 0 || toolCsv < 0 || !txtOk || !xlsxOk || !csvOk
                 || loaded.rows->rowCount() != rows)
                 status = 1;
         }

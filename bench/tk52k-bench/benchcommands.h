@@ -13,3 +13,7 @@ int runTickBench(const QStringList &args);
 /// history --from T --to T: opens the history window on a range of the
 /// configured database and times until its rows are shown.
 int runHistoryBench(const QStringList &args);
+
+/// fleet --writers N --rate R --seconds S: N record writers with their
+/// journals in one process, R readings a second each, into one server.
+int runFleetBench(const QStringList &args);

@@ -17,6 +17,7 @@ struct Subcommand
 
 const Subcommand kSubcommands[] = {
     {"tick", runTickBench, "tick --points N [--ticks K]"},
+    {"fleet", runFleetBench, "fleet --writers N --rate R --seconds S"},
     {"history", runHistoryBench, "history --from \"yyyy-MM-dd HH:mm:ss\" --to \"yyyy-MM-dd HH:mm:ss\""},
 };
 

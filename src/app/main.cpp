@@ -38,7 +38,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Interface language for this run: zh (Chinese, the default) or en (English). "
                        "Without it the language picked in the settings menu is used."),
         QStringLiteral("zh|en"));
-    parser.addOptions({portOption, startOption, intervalOption, langOption});
+    const QCommandLineOption resumeOption(
+        QStringLiteral("resume"),
+        QStringLiteral("Runs outlive a silent meter and a port that goes away (it is reopened every 2 s), "
+                       "for this program run; the settings menu's switch keeps it for every run."));
+    parser.addOptions({portOption, startOption, intervalOption, langOption, resumeOption});
     parser.process(app);
 
     UiLanguage language = rememberedLanguage();
@@ -91,6 +95,8 @@ int main(int argc, char *argv[])
         window.show();
         window.move(desktop.topLeft() + centredWindowPosition(desktop.size(), window.size()));
     }
+    if (parser.isSet(resumeOption))
+        window.setResuming(true);
     if (parser.isSet(intervalOption))
         window.setSamplingMode(automatic, seconds);
     if (parser.isSet(portOption))

@@ -1,9 +1,11 @@
 #include "export/tableexport.h"
 
+#include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
 
 #include <QAbstractItemModel>
+#include <QAction>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -86,8 +88,9 @@ void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportB
 {
     if (!model)
         return;
-    const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(),
-                                                      QStringLiteral("文本文档(*.txt)"));
+    const QString path = exportFileName(
+        QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(), QStringLiteral("文本文档(*.txt)")),
+        QStringLiteral("txt"));
     if (path.isEmpty())
         return;
 
@@ -106,6 +109,44 @@ void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportB
                style, QMessageBox::Apply);
         return;
     }
+}
+
+void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style)
+{
+    if (!model)
+        return;
+    const QString path = exportFileName(
+        QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(), QStringLiteral("CSV 文件(*.csv)")),
+        QStringLiteral("csv"));
+    if (path.isEmpty())
+        return;
+    switch (writeReadingsCsv(*model, path)) {
+    case TextWriteResult::Written:
+        notice(QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("CSV 文件保存成功！"), style,
+               QMessageBox::Ok);
+        return;
+    case TextWriteResult::OpenFailed:
+        exportFailed(path, QStringLiteral("无法创建文件"), style);
+        return;
+    case TextWriteResult::WriteFailed:
+        exportFailed(path, QStringLiteral("写入失败"), style);
+        return;
+    }
+}
+
+QAction *addCsvExportAction(QAction *besides, const QAbstractItemModel *model, QWidget *window)
+{
+    auto *action = new QAction(QStringLiteral("导出CSV"), window);
+    action->setEnabled(besides->isEnabled());
+    QObject::connect(besides, &QAction::changed, action, [action, besides] { action->setEnabled(besides->isEnabled()); });
+    QObject::connect(action, &QAction::triggered, window,
+                     [model, window] { exportTableToCsv(model, window, ExportBoxStyle::MainWindow); });
+    for (QWidget *holder : besides->associatedWidgets()) {
+        const QList<QAction *> actions = holder->actions();
+        const int at = actions.indexOf(besides);
+        holder->insertAction(actions.value(at + 1), action);
+    }
+    return action;
 }
 
 void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
@@ -135,14 +176,14 @@ bool printTable(const QAbstractItemModel *model, const QString &title,
 {
     if (!model)
         return false;
-    QString path = printWorkingFile();
+    const QString path = printWorkingFile();
     QString why;
     if (!writeTableWorkbook(*model, title, columnWidths, path, &why)) {
-        // Printing an older working file would put the wrong table on paper.
+        // The working file would no longer match what was printed.
         exportFailed(path, why, style);
         return false;
     }
-    if (!printFile(path, parent))
+    if (!printTableModel(*model, title, columnWidths, QFileInfo(path).fileName(), parent))
         return false;
     notice(QMessageBox::Question, QStringLiteral("完成"), QStringLiteral("文件打印成功！"), style,
            QMessageBox::Yes);

@@ -4,6 +4,7 @@
 #include <QVector>
 
 class QAbstractItemModel;
+class QAction;
 class QTableView;
 class QWidget;
 
@@ -20,6 +21,16 @@ QVector<int> tableColumnWidths(const QTableView *view);
 /// `parent` parents the file dialog and the open-failure warning.
 void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style);
 
+/// Asks for a file name (".csv" added when it has no suffix) and saves the
+/// readings of `model` as CSV (see writeReadingsCsv()).
+void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBoxStyle style);
+
+/// Adds the action "导出CSV" right after `besides` wherever that is shown
+/// (tool bars, menus), enabled whenever `besides` is; it saves the readings
+/// of `model` with exportTableToCsv() in the main window's wording. The
+/// action belongs to `window`.
+QAction *addCsvExportAction(QAction *besides, const QAbstractItemModel *model, QWidget *window);
+
 /// Asks for a file name and saves `model` as a formatted workbook headed by
 /// `title`, column widths following `columnWidths` (pixels); then offers to
 /// open the file.
@@ -27,8 +38,9 @@ void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
                         const QVector<int> &columnWidths, QWidget *parent,
                         ExportBoxStyle style);
 
-/// Builds the working workbook "111.xlsx" from `model` and prints it on the
-/// default printer without a dialog; reports success in a message box.
+/// Builds the working workbook "111.xlsx" from `model` and prints the same
+/// table on the default printer without a dialog; reports success in a
+/// message box.
 /// Returns whether the print was handed to the printer.
 bool printTable(const QAbstractItemModel *model, const QString &title,
                 const QVector<int> &columnWidths, QWidget *parent, ExportBoxStyle style);
@@ -37,7 +49,12 @@ bool printTable(const QAbstractItemModel *model, const QString &title,
 /// folder, or the user's data folder when the program's folder is not writable.
 QString printWorkingFile();
 
-/// Prints the workbook at `path` on the default printer. False, with nothing
-/// shown, when there is no default printer, `path` is empty or names no file.
-/// `parent` is asked to confirm prints of more than 100 pages (null: no question).
-bool printFile(QString &path, QWidget *parent = nullptr);
+/// Draws `model` on the default printer as the working workbook lays it out:
+/// `title` above the first page, the header row on every page, columns as
+/// wide as the workbook's for `columnWidths` (pixels), page numbers below.
+/// The job is named `docName`. False, with nothing shown, when there is no
+/// default printer. `parent` is asked to confirm prints of more than 100
+/// pages (null: no question).
+bool printTableModel(const QAbstractItemModel &model, const QString &title,
+                     const QVector<int> &columnWidths, const QString &docName,
+                     QWidget *parent = nullptr);

@@ -1,19 +1,20 @@
-// Printing: the working workbook is read back and drawn on the default
-// printer in the workbook's own layout, standing in for handing the file to a
+// Printing: the table is drawn on the default printer in the layout of the
+// working workbook written beside it (title, grey header, grid, the
+// workbook's column widths), standing in for handing that file to a
 // spreadsheet application's print verb.
 #include "export/tableexport.h"
 
 #include "export/tablepagelayout.h"
-#include "export/tableworkbookreader.h"
+#include "export/tableworkbookwriter.h"
 
-#include <QFileInfo>
+#include <QAbstractItemModel>
 #include <QFontMetricsF>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 
-#include <cmath>
+#include <algorithm>
 
 namespace {
 
@@ -24,11 +25,15 @@ constexpr double FooterHeight = 24;
 constexpr int ConfirmAbovePages = 100;
 constexpr int MinTextSize = 6;
 
-// A worksheet width in characters, padded as stored, back to points.
-double widthInPoints(double characters)
+constexpr int DefaultPixels = 100;
+
+// A column shown `pixels` wide on screen, as wide in points as the workbook
+// column a spreadsheet shows: its width in characters of 7 pixels plus the
+// 5 pixels of padding every column gets.
+double widthInPoints(int pixels)
 {
-    const double pixels = characters < 1 ? characters * 12 : std::round(characters * 7);
-    return pixels * 0.75;
+    const int characters = workbookColumnWidth(pixels);
+    return characters <= 0 ? 0.0 : (characters * 7 + 5) * 0.75;
 }
 
 // The painter works in points, so a size in pixels is a size in points here
@@ -48,14 +53,11 @@ QFont tableFont(int points, bool bold)
 
 } // namespace
 
-bool printFile(QString &path, QWidget *parent)
+bool printTableModel(const QAbstractItemModel &model, const QString &title,
+                     const QVector<int> &columnWidths, const QString &docName, QWidget *parent)
 {
     const QString printerName = QPrinterInfo::defaultPrinterName();
-    if (printerName.isEmpty() || path.isEmpty() || !QFileInfo::exists(path))
-        return false;
-
-    WorkbookTable table;
-    if (!readTableWorkbook(path, &table))
+    if (printerName.isEmpty())
         return false;
 
     QPrinter printer(QPrinterInfo::printerInfo(printerName), QPrinter::HighResolution);
@@ -63,12 +65,12 @@ bool printFile(QString &path, QWidget *parent)
     // is not a print.
     if (printer.outputFormat() != QPrinter::NativeFormat || printer.printerName() != printerName)
         return false;
-    printer.setDocName(QFileInfo(path).fileName());
+    printer.setDocName(docName);
 
     const QRectF page = printer.pageLayout().paintRect(QPageLayout::Point);
     const double bodyHeight = page.height() - FooterHeight;
     const QVector<TablePage> pages =
-        layoutTablePages(table.rows.size(), bodyHeight, TitleHeight, RowHeight);
+        layoutTablePages(model.rowCount(), bodyHeight, TitleHeight, RowHeight);
 
     if (parent && pages.size() > ConfirmAbovePages) {
         const auto answer = QMessageBox::question(
@@ -79,10 +81,11 @@ bool printFile(QString &path, QWidget *parent)
             return false;
     }
 
+    const int columns = std::max(1, model.columnCount());
     QVector<double> widths;
     double total = 0;
-    for (double w : table.columnWidths) {
-        widths.append(widthInPoints(w));
+    for (int c = 0; c < columns; ++c) {
+        widths.append(widthInPoints(c < columnWidths.size() ? columnWidths.at(c) : DefaultPixels));
         total += widths.last();
     }
     // A table wider than the paper is narrowed to fit rather than cut off.
@@ -103,6 +106,16 @@ bool printFile(QString &path, QWidget *parent)
     const QFont cellFont = tableFont(11, false);
     const QPen grid(Qt::black, 0.5);
     const QColor headerFill(191, 191, 191);
+
+    QStringList headers;
+    for (int c = 0; c < columns; ++c)
+        headers.append(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+    auto rowTexts = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < columns; ++c)
+            cells.append(model.data(model.index(r, c), Qt::DisplayRole).toString());
+        return cells;
+    };
 
     auto drawRow = [&](double y, const QStringList &cells, bool header) {
         double x = 0;
@@ -139,13 +152,13 @@ bool printFile(QString &path, QWidget *parent)
             painter.setFont(titleFont);
             painter.setPen(Qt::black);
             painter.drawText(QRectF(0, 0, total, TitleHeight),
-                             Qt::AlignCenter | Qt::TextWordWrap, table.title);
+                             Qt::AlignCenter | Qt::TextWordWrap, title);
             y += TitleHeight;
         }
-        drawRow(y, table.headers, true);
+        drawRow(y, headers, true);
         y += RowHeight;
         for (int r = tp.firstRow; r < tp.firstRow + tp.rowCount; ++r) {
-            drawRow(y, table.rows.at(r), false);
+            drawRow(y, rowTexts(r), false);
             y += RowHeight;
         }
         painter.setFont(cellFont);

@@ -3,6 +3,7 @@
 #include <QAbstractItemModel>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTextCodec>
 
 #include <memory>
@@ -15,7 +16,7 @@ constexpr int ChunkChars = 1 << 20;
 
 enum class Pass { Done, Unencodable, IoError };
 
-Pass writeAll(const QAbstractItemModel &model, QFile &file, QTextCodec *codec)
+Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *codec)
 {
     std::unique_ptr<QTextEncoder> encoder(codec->makeEncoder(QTextCodec::IgnoreHeader));
     const int columns = model.columnCount();
@@ -60,37 +61,56 @@ Pass writeAll(const QAbstractItemModel &model, QFile &file, QTextCodec *codec)
 
 } // namespace
 
+QString exportFileName(const QString &chosen, const QString &suffix)
+{
+    const QFileInfo info(chosen);
+    // A device (/dev/full, /dev/stdout) is written as named.
+    if (chosen.isEmpty() || !info.suffix().isEmpty() || (info.exists() && !info.isFile()))
+        return chosen;
+    return chosen + QLatin1Char('.') + suffix;
+}
+
 TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &path,
                                QTextCodec *codec, QByteArray *usedCodec)
 {
     if (!codec)
         codec = QTextCodec::codecForLocale();
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return TextWriteResult::OpenFailed;
-
-    Pass pass = writeAll(model, file, codec);
-    if (pass == Pass::Unencodable) {
-        // The locale's encoding would turn Chinese into question marks; start
-        // over in UTF-8, which holds every text the table can show.
-        codec = QTextCodec::codecForName("UTF-8");
-        if (!file.isSequential() && file.seek(0) && file.resize(0))
-            pass = writeAll(model, file, codec);
+    // A regular file is written beside the one already there and replaces it
+    // only when complete, so a failed export keeps the earlier file. Devices
+    // and pipes are written in place.
+    const QFileInfo info(path);
+    const bool inPlace = info.exists() && !info.isFile();
+    for (int attempt = 0;; ++attempt) {
+        std::unique_ptr<QFileDevice> file;
+        if (inPlace)
+            file = std::make_unique<QFile>(path);
         else
-            pass = Pass::IoError;
-    }
+            file = std::make_unique<QSaveFile>(path);
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return TextWriteResult::OpenFailed;
 
-    bool ok = pass == Pass::Done && file.flush();
-    file.close();
-    ok = ok && file.error() == QFileDevice::NoError;
-    if (!ok) {
-        // Only a regular file is ours to remove; a device stays where it is.
-        if (QFileInfo(path).isFile())
-            QFile::remove(path);
-        return TextWriteResult::WriteFailed;
+        Pass pass = writeAll(model, *file, codec);
+        if (pass == Pass::Unencodable && attempt == 0) {
+            // The locale's encoding would turn Chinese into question marks;
+            // start over in UTF-8, which holds every text the table can show.
+            // What went down a pipe cannot be taken back.
+            if (inPlace && file->isSequential())
+                return TextWriteResult::WriteFailed;
+            codec = QTextCodec::codecForName("UTF-8");
+            continue; // an uncommitted save file is discarded
+        }
+        bool ok = pass == Pass::Done && file->flush();
+        if (inPlace) {
+            file->close();
+            ok = ok && file->error() == QFileDevice::NoError;
+        } else {
+            ok = ok && static_cast<QSaveFile *>(file.get())->commit();
+        }
+        if (!ok)
+            return TextWriteResult::WriteFailed;
+        if (usedCodec)
+            *usedCodec = codec->name();
+        return TextWriteResult::Written;
     }
-    if (usedCodec)
-        *usedCodec = codec->name();
-    return TextWriteResult::Written;
 }

@@ -9,20 +9,25 @@ class QTextCodec;
 enum class TextWriteResult {
     Written,     ///< every byte reached the file and it was closed cleanly
     OpenFailed,  ///< the file could not be created or truncated; nothing written
-    WriteFailed, ///< a write or the close failed; the partial file was removed
+    WriteFailed, ///< a write or the close failed; an earlier file is kept, no partial one left
 };
+
+/// The name an export is written under: `chosen` + "." + `suffix` when
+/// `chosen` is a file name without a suffix, otherwise `chosen` unchanged
+/// (a name with a suffix, a device such as /dev/full).
+QString exportFileName(const QString &chosen, const QString &suffix);
 
 /// Writes `model` to `path` as tab-separated text: a header line made of
 /// "序号" and the model's horizontal headers, then for each row its number
 /// (from 1) followed by the row's display texts, every line ended by a line
-/// feed. An existing file is replaced.
+/// feed. An existing file is replaced only once the new one is complete:
+/// it is written beside it first, so a failed write keeps the old file.
 ///
 /// The text is encoded with `codec` (null: the system locale's codec). When
 /// that codec cannot represent some text (a C locale and Chinese headers),
 /// the file is written in UTF-8 instead, so nothing is lost; `usedCodec`
 /// receives the name of the codec actually written.
 ///
-/// On WriteFailed the partly written file is removed (device files such as
-/// /dev/full are left alone).
+/// Devices and pipes (/dev/full, /dev/stdout) are written in place.
 TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &path,
                                QTextCodec *codec = nullptr, QByteArray *usedCodec = nullptr);

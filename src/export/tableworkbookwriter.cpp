@@ -1,12 +1,18 @@
 #include "export/tableworkbookwriter.h"
 
+#include "export/tabletextwriter.h"
+
 #include <QAbstractItemModel>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -62,9 +68,7 @@ struct Status {
 
 QString workbookFileName(const QString &chosen)
 {
-    if (chosen.isEmpty() || !QFileInfo(chosen).suffix().isEmpty())
-        return chosen;
-    return chosen + QStringLiteral(".xlsx");
+    return exportFileName(chosen, QStringLiteral("xlsx"));
 }
 
 int workbookColumnWidth(int pixels)
@@ -81,15 +85,31 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
     // Title and header take two rows of every worksheet.
     const int rowsPerSheet = std::max(1, sheetRowLimit - 2);
 
+    // The workbook is written beside an existing file and replaces it only
+    // when complete; a device (/dev/full) is written in place.
+    const QFileInfo info(path);
+    const bool inPlace = info.exists() && !info.isFile();
+    QString target = path;
+    if (!inPlace) {
+        QTemporaryFile beside(path + QStringLiteral(".XXXXXX"));
+        beside.setAutoRemove(false);
+        if (!beside.open()) {
+            if (error)
+                *error = beside.errorString();
+            return false;
+        }
+        target = beside.fileName();
+    }
+
     auto fail = [&](const QString &why) {
         if (error)
             *error = why;
-        if (QFileInfo(path).isFile())
-            QFile::remove(path);
+        if (!inPlace)
+            QFile::remove(target);
         return false;
     };
 
-    const QByteArray fileName = QFile::encodeName(path);
+    const QByteArray fileName = QFile::encodeName(target);
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
     options.use_zip64 = LXW_TRUE;
@@ -147,5 +167,14 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
         return fail(QString::fromUtf8(lxw_strerror(status.first)));
     if (closed != LXW_NO_ERROR)
         return fail(QString::fromUtf8(lxw_strerror(closed)));
+    if (!inPlace) {
+        // The file beside was made private; the workbook gets the old file's
+        // permissions, or those of a new file.
+        QFile::setPermissions(target, info.exists() ? info.permissions()
+                                                    : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
+                                                          | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+        if (std::rename(fileName.constData(), QFile::encodeName(path).constData()) != 0)
+            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
     return true;
 }

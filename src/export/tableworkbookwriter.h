@@ -8,8 +8,8 @@ class QAbstractItemModel;
 /// Rows one worksheet holds.
 constexpr int WorksheetRowLimit = 1048576;
 
-/// The name the workbook is written under: `chosen` unchanged when it has a
-/// suffix, otherwise `chosen` + ".xlsx".
+/// The name the workbook is written under: `chosen` + ".xlsx" for a file
+/// name without a suffix, otherwise `chosen` unchanged (a device included).
 QString workbookFileName(const QString &chosen);
 
 /// Width of a worksheet column, in characters, for a table column shown
@@ -29,7 +29,8 @@ int workbookColumnWidth(int pixels);
 /// Rows are written in order in constant memory, so any size can be written.
 ///
 /// Returns false, with a readable reason in `error`, when the workbook could
-/// not be saved completely; no partial file is left behind then.
+/// not be saved completely; a file already at `path` is kept then and no
+/// partial file is left behind (the workbook is written beside it first).
 bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
                         const QVector<int> &columnWidths, const QString &path,
                         QString *error = nullptr, int sheetRowLimit = WorksheetRowLimit);

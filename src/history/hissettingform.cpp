@@ -9,7 +9,8 @@ HisSettingForm::HisSettingForm(QWidget *parent)
     ui.startDateTimeEdit->setDisplayFormat(format);
     ui.StopDateTimeEdit->setDisplayFormat(format);
     const QDateTime now = QDateTime::currentDateTime();
-    ui.startDateTimeEdit->setDateTime(now);
+    // Most questions are about the last while: start an hour back.
+    ui.startDateTimeEdit->setDateTime(now.addSecs(-3600));
     ui.StopDateTimeEdit->setDateTime(now);
 
     connect(ui.pushButton, SIGNAL(clicked()), this, SLOT(doBtnEnterSlot()));

@@ -106,6 +106,22 @@ bool isSpace(char16_t c)
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v';
 }
 
+// A `frastr` text as a range index 0–44, kNoRangeIndex for anything else.
+// Read for every row, so without building a string.
+int rangeIndexOf(QStringView frastr)
+{
+    const QStringView t = frastr.trimmed();
+    if (t.isEmpty() || t.size() > 2)
+        return HistoryData::kNoRangeIndex;
+    int index = 0;
+    for (const QChar c : t) {
+        if (c < u'0' || c > u'9')
+            return HistoryData::kNoRangeIndex;
+        index = index * 10 + (c.unicode() - u'0');
+    }
+    return hasRangeScale(index) ? index : HistoryData::kNoRangeIndex;
+}
+
 // The value texts are short plain decimals; those are read straight from
 // their characters, anything else goes the long way through QString.
 double valueOf(QStringView text)
@@ -187,7 +203,16 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
             x = static_cast<double>(utc - m_baseUtc);
     }
     m_x.append(x);
-    m_y.append(valueOf(value));
+    // An overload is drawn where the live curve draws it, at the end of its
+    // range, not at 0; only overload rows need their own range index.
+    const int range = rangeIndexOf(frastr);
+    m_range.append(static_cast<qint8>(range));
+    double y = valueOf(value);
+    if (y == 0.0 && !value.isEmpty() && (value.front() == u'+' || value.front() == u'-' || value.front() == u' ')) {
+        if (const auto overload = overloadCurveValue(value, range))
+            y = *overload;
+    }
+    m_y.append(y);
 
     const QChar *p = value.data();
     const int n = int(value.size());
@@ -206,11 +231,8 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
     m_valueEnd.append(static_cast<quint32>(m_valueBytes.size()));
     m_pairOfRow.append(labelPair(unit, func));
 
-    if (first) {
-        bool ok = false;
-        const int index = frastr.toString().trimmed().toInt(&ok, 10);
-        m_firstRange = ok && hasRangeScale(index) ? index : kNoRangeIndex;
-    }
+    if (first)
+        m_firstRange = range;
 }
 
 qint64 HistoryData::utcSeconds(qint64 naive)
@@ -246,6 +268,7 @@ void HistoryData::reserve(int rows)
     m_y.reserve(rows);
     m_valueEnd.reserve(rows);
     m_pairOfRow.reserve(rows);
+    m_range.reserve(rows);
     m_valueBytes.reserve(rows * 6);
 }
 
@@ -256,6 +279,7 @@ void HistoryData::squeeze()
     m_y.squeeze();
     m_valueEnd.squeeze();
     m_pairOfRow.squeeze();
+    m_range.squeeze();
     m_valueBytes.squeeze();
 }
 
@@ -263,6 +287,21 @@ QDateTime HistoryData::time(int row) const
 {
     const qint64 naive = m_naive.at(row);
     return naive == kNoTime ? QDateTime() : localFromNaive(naive);
+}
+
+QDateTime HistoryData::timeWithOffset(int row) const
+{
+    const qint64 naive = m_naive.at(row);
+    if (naive == kNoTime || m_naive.first() == kNoTime)
+        return time(row);
+    // x holds the exact UTC seconds from row 0, so the offset in force is
+    // known without asking the time zone again.
+    const qint64 utc = m_baseUtc + static_cast<qint64>(m_x.at(row));
+    const qint64 days = floorDiv(naive, kSecsPerDay);
+    const int secs = static_cast<int>(naive - days * kSecsPerDay);
+    const Civil c = civilFromDays(days);
+    return QDateTime(QDate(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day)),
+                     QTime(secs / 3600, secs / 60 % 60, secs % 60), Qt::OffsetFromUTC, static_cast<int>(naive - utc));
 }
 
 QString HistoryData::timeText(int row) const
@@ -319,7 +358,7 @@ qint64 HistoryData::storageBytes() const
 {
     qint64 bytes = qint64(m_naive.capacity()) * qint64(sizeof(qint64)) +
                    qint64(m_x.capacity() + m_y.capacity()) * qint64(sizeof(double)) +
-                   qint64(m_valueEnd.capacity() + m_pairOfRow.capacity()) * qint64(sizeof(quint32)) +
+                   qint64(m_valueEnd.capacity() + m_pairOfRow.capacity()) * qint64(sizeof(quint32)) + m_range.capacity() +
                    m_valueBytes.capacity();
     for (int i = 0; i < m_pairUnit.size(); ++i)
         bytes += 2 * (m_pairUnit[i].capacity() + m_pairFunc[i].capacity()) * qint64(sizeof(QChar)) + 64;

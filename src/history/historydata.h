@@ -42,17 +42,24 @@ public:
 
     /// The row's time as a local date-time (invalid if the stored one was).
     QDateTime time(int row) const;
+    /// The same time with the UTC offset in force then fixed in it (cheaper
+    /// to take apart than a local date-time, which asks the time zone).
+    QDateTime timeWithOffset(int row) const;
     /// The row's time formatted "yyyy-MM-dd hh:mm:ss"; empty for an invalid time.
     QString timeText(int row) const;
     /// The stored value text, unchanged (a number or an overload text).
     QString valueText(int row) const;
     const QString &unitText(int row) const;
     const QString &funcText(int row) const;
+    /// The row's `frastr` as a range index 0–44, kNoRangeIndex otherwise.
+    int rangeIndex(int row) const { return m_range.at(row); }
 
     /// Seconds from row 0's time to each row's time; row 0 is always 0.
     const QVector<double> &xPoints() const { return m_x; }
-    /// Each row's value text read as a number; a text that is no finite
-    /// number (overload texts among them) gives 0.
+    /// Each row's value text read as a number. An overload text of a row
+    /// whose `frastr` names a range gives the end of that range, as the live
+    /// curve draws it (overloadCurveValue()); any other text that is no
+    /// finite number gives 0.
     const QVector<double> &yPoints() const { return m_y; }
 
     /// Row 0's time, the origin of the time axis; invalid for no rows.
@@ -77,6 +84,7 @@ private:
     QByteArray m_valueBytes;
     QVector<quint32> m_valueEnd;
     QVector<quint32> m_pairOfRow;
+    QVector<qint8> m_range;
     QVector<QString> m_pairUnit;
     QVector<QString> m_pairFunc;
     QHash<QString, quint32> m_pairIndex;

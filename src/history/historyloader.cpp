@@ -21,11 +21,20 @@ QString connectionName()
     return QStringLiteral("tk52k-history-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
-QString failure(const QSqlQuery &query, const QSqlDatabase &db)
+QString failure(const QSqlQuery &query, const QSqlDatabase &db, int timeoutMs)
 {
     // While the server is down the query's own error can be empty.
-    const QString text = query.lastError().text().trimmed();
-    return text.isEmpty() ? db.lastError().text().trimmed() : text;
+    QString text = query.lastError().text().trimmed();
+    if (text.isEmpty())
+        text = db.lastError().text().trimmed();
+    // A statement stopped by our own time limit (57014) or a table another
+    // session keeps locked (55P03) would otherwise read as a bare server text.
+    const QString code = query.lastError().nativeErrorCode();
+    if (code == QLatin1String("57014") || code == QLatin1String("55P03"))
+        return QStringLiteral("读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。\n%2")
+            .arg(timeoutMs / 1000.0)
+            .arg(text);
+    return text;
 }
 
 // Stops the statement running on the backend `pid`, so that a cancelled
@@ -56,7 +65,7 @@ constexpr QChar kSeparator = QChar(0x1f);
 // backslashes or parentheses (quotes and backslashes then doubled or
 // backslash-escaped), a NULL field left empty. Unquoted fields are views
 // into `text`; a field with escapes is unescaped into its `scratch` string.
-bool splitRecordText(QStringView text, QStringView (&fields)[kFieldCount], QString (&scratch)[kFieldCount])
+bool splitRecordText(QStringView text, QStringView *fields, QString (&scratch)[kFieldCount])
 {
     const int n = int(text.size());
     if (n < 2 || text[0] != u'(' || text[n - 1] != u')')
@@ -131,8 +140,8 @@ bool splitRecordText(QStringView text, QStringView (&fields)[kFieldCount], QStri
 }
 
 // Splits a joined row text at the unit separators; false unless it holds
-// exactly the five fields (a text holding a separator itself breaks that).
-bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount])
+// exactly `count` fields (a text holding a separator itself breaks that).
+bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount + 1], int count)
 {
     int f = 0;
     int begin = 0;
@@ -141,16 +150,46 @@ bool splitJoinedText(QStringView text, QStringView (&fields)[kFieldCount])
     for (int i = 0; i < n; ++i) {
         if (p[i] != kSeparator)
             continue;
-        if (f == kFieldCount - 1)
+        if (f == count - 1)
             return false;
         fields[f++] = text.mid(begin, i - begin);
         begin = i + 1;
     }
-    if (f != kFieldCount - 1)
+    if (f != count - 1)
         return false;
     fields[f] = text.mid(begin);
     return true;
 }
+
+// The meters met while reading, each once. Rows of one meter tend to come
+// in runs, so the last one found is tried first.
+class SourceSet
+{
+public:
+    void add(QStringView source)
+    {
+        if (source.isEmpty() || (m_last >= 0 && m_names[m_last] == source))
+            return;
+        for (int i = 0; i < m_names.size(); ++i) {
+            if (m_names[i] == source) {
+                m_last = i;
+                return;
+            }
+        }
+        m_last = m_names.size();
+        m_names << source.toString();
+    }
+    QStringList sorted() const
+    {
+        QStringList names = m_names;
+        names.sort();
+        return names;
+    }
+
+private:
+    QStringList m_names;
+    int m_last = -1;
+};
 
 // How each row travels. Row by row, the driver's cost goes with the number
 // of cells rather than their size, so the five columns come as one text:
@@ -168,53 +207,76 @@ struct Session
     QSqlDatabase &db;
     qint64 pid = 0;
     bool numbered = false;
+    bool hasSource = false;
+    int timeoutMs = 0;
 };
 
-ReadStatus readRange(const Session &session, RowText form, const QDateTime &start, const QDateTime &stop,
-                     const HistoryLoadControl &control, HistoryData &rows, QString &error)
+// The range as the server compares it: from the first second through the
+// end of the last, whatever fractions the column keeps; and only the
+// meter asked for.
+QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const QString &source)
 {
+    // Quoted literals, which the server compares as the wall-clock times
+    // they show (a bound date-time would be sent in UTC and shifted by the
+    // server's time zone). A prepared statement with bound values plans no
+    // better and runs slower here.
+    const auto literal = [&](const QString &text) {
+        QSqlField field(QString(), QVariant::String);
+        field.setValue(text);
+        return db.driver()->formatValue(field);
+    };
+    QString condition = QStringLiteral("create_time >= %1 and create_time < %2")
+                            .arg(literal(RecordSchema::timeText(start)),
+                                 literal(RecordSchema::timeText(stop.addSecs(1))));
+    if (!source.isNull())
+        condition += QStringLiteral(" and source = ") + literal(source);
+    return condition;
+}
+
+ReadStatus readRange(const Session &session, RowText form, const QDateTime &start, const QDateTime &stop,
+                     const HistoryLoadControl &control, HistoryData &rows, SourceSet &sources, QString &error)
+{
+    // The meter of each row comes along in the joined text, which costs far
+    // less than asking for the meters of the range on their own.
+    const bool withSource = form == RowText::Joined && session.hasSource;
     const QString columns =
         form == RowText::Joined
-            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr, '') || chr(31) "
-                             "|| coalesce(unitstr, '') || chr(31) || coalesce(funcstr, '') || chr(31) "
-                             "|| coalesce(frastr, '')")
+            // Every column as text: `frastr` may be an integer column.
+            ? QStringLiteral("coalesce(create_time::text, '') || chr(31) || coalesce(datavaluestr::text, '') "
+                             "|| chr(31) || coalesce(unitstr::text, '') || chr(31) || coalesce(funcstr::text, '') "
+                             "|| chr(31) || coalesce(frastr::text, '')%1")
+                  .arg(withSource ? QStringLiteral(" || chr(31) || coalesce(source, '')") : QString())
             : QStringLiteral("row(create_time::text, datavaluestr, unitstr, funcstr, frastr)::text");
-    // The bounds go into the text as quoted literals, which the server
-    // compares as the wall-clock times they show (a bound date-time would
-    // be sent in UTC and shifted by the server's time zone). A prepared
-    // statement with bound values plans no better and runs slower here.
-    const auto literal = [&](const QDateTime &t) {
-        QSqlField field(QString(), QVariant::String);
-        field.setValue(RecordSchema::timeText(t));
-        return session.db.driver()->formatValue(field);
-    };
     QSqlQuery query(session.db);
     query.setForwardOnly(true);
     // Rows of one second keep the order they were recorded in where the
     // table numbers its rows.
     const QString select =
-        QStringLiteral("select %1 from invoice where create_time between %2 and %3 order by create_time%4")
-            .arg(columns, literal(start), literal(stop), session.numbered ? QStringLiteral(", id") : QString());
+        QStringLiteral("select %1 from invoice where %2 order by create_time%3")
+            .arg(columns, rangeCondition(session.db, start, stop, control.source),
+                 session.numbered ? QStringLiteral(", id") : QString());
     if (!query.exec(select)) {
-        error = failure(query, session.db);
+        error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
     }
 
     const double span = qMax<qint64>(1, start.secsTo(stop));
     int nextReport = kReportEvery;
-    QStringView fields[kFieldCount];
+    QStringView fields[kFieldCount + 1];
     QString scratch[kFieldCount];
     while (query.next()) {
         const QString text = query.value(0).toString();
         // The statement that follows on this connection must not meet a
         // late cancel, so the rest of this result is left to drain.
-        if (form == RowText::Joined && !splitJoinedText(text, fields))
+        if (form == RowText::Joined && !splitJoinedText(text, fields, withSource ? kFieldCount + 1 : kFieldCount))
             return ReadStatus::NeedsRecordText;
         if (form == RowText::Record && !splitRecordText(text, fields, scratch)) {
             error = QStringLiteral("unreadable row: %1").arg(text);
             return ReadStatus::Failed;
         }
         rows.appendText(fields[0], fields[1], fields[2], fields[3], fields[4]);
+        if (withSource)
+            sources.add(fields[kFieldCount]);
         if (rows.rowCount() < nextReport)
             continue;
         nextReport += kReportEvery;
@@ -229,33 +291,72 @@ ReadStatus readRange(const Session &session, RowText form, const QDateTime &star
         }
     }
     if (query.lastError().isValid()) {
-        error = failure(query, session.db);
+        error = failure(query, session.db, session.timeoutMs);
         return ReadStatus::Failed;
     }
     return ReadStatus::Loaded;
 }
 
+// The meters of the range, asked on their own where the rows could not
+// bring them.
+bool readSources(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const HistoryLoadControl &control,
+                 QStringList &sources, QString &error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("select distinct source from invoice where %1 and source <> '' order by 1")
+                        .arg(rangeCondition(db, start, stop, control.source)))) {
+        error = failure(query, db, control.timeoutMs);
+        return false;
+    }
+    while (query.next())
+        sources << query.value(0).toString();
+    return true;
+}
+
 HistoryLoadResult::Status readRange(const DbSettings &settings, QSqlDatabase &db, const QDateTime &start,
                                     const QDateTime &stop, const HistoryLoadControl &control, HistoryData &rows,
-                                    QString &error)
+                                    QString &error, HistoryLoadResult &result)
 {
     Session session{settings, db};
+    session.timeoutMs = control.timeoutMs;
     {
         QSqlQuery query(db);
+        // A read never waits without end for a lock or a runaway statement.
+        const QString limit = QString::number(qMax(1, control.timeoutMs));
+        if (!query.exec(QStringLiteral("set statement_timeout = ") + limit)
+            || !query.exec(QStringLiteral("set lock_timeout = ") + limit)) {
+            error = failure(query, db, control.timeoutMs);
+            return HistoryLoadResult::Failed;
+        }
         if (query.exec(QStringLiteral("select pg_backend_pid()")) && query.next())
             session.pid = query.value(0).toLongLong();
     }
     RecordSchema::TableShape shape;
     RecordSchema::probe(db, &shape);
     session.numbered = shape.hasId;
+    result.hasSource = shape.hasSource;
+    if (!control.source.isNull() && !shape.hasSource) {
+        error = QStringLiteral("the table invoice has no source column, so no meter can be chosen");
+        return HistoryLoadResult::Failed;
+    }
 
-    ReadStatus status = readRange(session, RowText::Joined, start, stop, control, rows, error);
+    session.hasSource = shape.hasSource;
+
+    SourceSet sources;
+    RowText form = RowText::Joined;
+    ReadStatus status = readRange(session, form, start, stop, control, rows, sources, error);
     if (status == ReadStatus::NeedsRecordText) {
         rows = HistoryData();
-        status = readRange(session, RowText::Record, start, stop, control, rows, error);
+        form = RowText::Record;
+        status = readRange(session, form, start, stop, control, rows, sources, error);
     }
     switch (status) {
     case ReadStatus::Loaded:
+        result.sources = sources.sorted();
+        if (shape.hasSource && form == RowText::Record
+            && !readSources(db, start, stop, control, result.sources, error))
+            return HistoryLoadResult::Failed;
         return HistoryLoadResult::Loaded;
     case ReadStatus::Cancelled:
         return HistoryLoadResult::Cancelled;
@@ -284,7 +385,7 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
             result.status = HistoryLoadResult::Failed;
             result.error = db.lastError().text().trimmed();
         } else {
-            result.status = readRange(settings, db, start, stop, control, *result.rows, result.error);
+            result.status = readRange(settings, db, start, stop, control, *result.rows, result.error, result);
             db.close();
         }
     }
@@ -322,6 +423,7 @@ void HistoryLoader::start()
     m_thread = QThread::create([this] {
         HistoryLoadControl control;
         control.cancel = &m_cancel;
+        control.source = m_source;
         control.progress = [this](int rows, double fraction) {
             emit progress(rows, static_cast<int>(fraction * 1000));
         };

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -23,6 +24,10 @@ struct HistoryLoadResult
     std::shared_ptr<HistoryData> rows = std::make_shared<HistoryData>();
     /// The database's message when the load failed.
     QString error;
+    /// Whether the table names the meter of each reading (`source`).
+    bool hasSource = false;
+    /// The meters of the rows read, sorted; empty without a `source` column.
+    QStringList sources;
 };
 
 /// Hooks a caller may give a load.
@@ -33,10 +38,17 @@ struct HistoryLoadControl
     /// Called every few thousand rows on the loading thread with the rows
     /// read so far and the fraction of the time range they cover (0…1).
     std::function<void(int rows, double fraction)> progress;
+    /// Longest wait for a lock or a statement, in milliseconds; past it the
+    /// load fails with a message that says so.
+    int timeoutMs = 30000;
+    /// Only the readings of this meter; a null string for all of them. A
+    /// table without `source` then fails the load.
+    QString source;
 };
 
 /// Reads the rows of `invoice` whose create_time lies between `start` and
-/// `stop` (both included, to the second), ordered by time, on a connection of
+/// `stop`, both taken to the second and included whole (a row at
+/// stop + 0.999 s belongs to the range), ordered by time, on a connection of
 /// its own made from `settings` and closed before returning. Runs on the
 /// calling thread; any thread will do. Invalid bounds give an empty result.
 HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
@@ -54,6 +66,8 @@ public:
     /// Cancels a load still running and waits for its thread.
     ~HistoryLoader() override;
 
+    /// Loads only the readings of `source` (null: all). Before start().
+    void setSource(const QString &source) { m_source = source; }
     void start();
     /// Asks the running load to stop; finished() follows with Cancelled
     /// unless the rows were all read already.
@@ -73,6 +87,7 @@ private:
     DbSettings m_settings;
     QDateTime m_start;
     QDateTime m_stop;
+    QString m_source;
     std::atomic_bool m_cancel{false};
     QThread *m_thread = nullptr;
     bool m_running = false;

@@ -38,15 +38,16 @@ void HistoryStatistics::addRows(const HistoryData &rows, int from, int to)
     for (int row = std::max(from, 0); row < std::min(to, rows.rowCount()); ++row) {
         if (rows.funcText(row) != m_function || rows.unitText(row) != m_unit)
             continue;
-        // The rows hold each value already read as a number; a 0 there may
-        // also be a text that is no number, which only the text tells.
-        double value = y[row];
+        // The rows hold each value already read as a number, but an overload
+        // is drawn at its range's end there and a text that is no number as 0:
+        // only the text tells them from a reading.
+        const QString text = rows.valueText(row);
+        if (isOverloadText(text)) {
+            m_stats.addOverload();
+            continue;
+        }
+        const double value = y[row];
         if (value == 0.0) {
-            const QString text = rows.valueText(row);
-            if (isOverloadText(text)) {
-                m_stats.addOverload();
-                continue;
-            }
             bool ok = false;
             text.trimmed().toDouble(&ok);
             if (!ok)

@@ -1,5 +1,7 @@
 #include "historytablemodel.h"
 
+#include "export/readingcsvwriter.h"
+
 HistoryTableModel::HistoryTableModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -34,6 +36,21 @@ QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
+    const int row = index.row();
+    switch (role) {
+    case ReadingTimeRole:
+        return m_rows->timeWithOffset(row);
+    case ReadingValueRole:
+        return m_rows->valueText(row);
+    case ReadingUnitRole:
+        return m_rows->unitText(row);
+    case ReadingFunctionRole:
+        return m_rows->funcText(row);
+    case ReadingRangeRole:
+        return m_rows->rangeIndex(row);
+    default:
+        break;
+    }
     if (role != Qt::DisplayRole)
         return QVariant();
     switch (index.column()) {

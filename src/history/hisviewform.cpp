@@ -2,20 +2,26 @@
 
 #include "export/tableexport.h"
 #include "history/historyloader.h"
+#include "history/historyrange.h"
 #include "history/historytablemodel.h"
 #include "plot/decimatingcurve.h"
 #include "plot/plotseriesdata.h"
 #include "plot/rangescale.h"
 #include "plot/trendplot.h"
 
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
 #include <QProgressDialog>
-#include <QSqlQueryModel>
-#include <QSqlRecord>
 
 #include <qwt_plot_curve.h>
 
+#include <algorithm>
+
 namespace {
 constexpr int kColumnWidth = 100;
+constexpr int kUnitColumnWidth = 60;
 // Loads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
 } // namespace
@@ -24,6 +30,8 @@ HisViewForm::HisViewForm(QWidget *parent)
     : QWidget(parent)
 {
     ui.setupUi(this);
+    m_baseTitle = windowTitle();
+    m_settings = DbSettings::fromEnvironment();
     setUpPlot();
 
     m_model = new HistoryTableModel(this);
@@ -38,24 +46,26 @@ HisViewForm::HisViewForm(QWidget *parent)
     connect(ui.outTxtPushButton, SIGNAL(clicked()), this, SLOT(doBtnTxtSlot()));
     connect(ui.outExcelPushButton, SIGNAL(clicked()), this, SLOT(doBtnExcelSlot()));
     connect(ui.printPushButton, SIGNAL(clicked()), this, SLOT(doBtnPrintSlot()));
-}
+    connect(ui.outCsvPushButton, SIGNAL(clicked()), this, SLOT(doBtnCsvSlot()));
 
-HisViewForm::HisViewForm(QSqlQueryModel *model, QWidget *parent)
-    : HisViewForm(parent)
-{
-    auto rows = std::make_shared<HistoryData>();
-    if (model) {
-        const int count = model->rowCount();
-        rows->reserve(count);
-        for (int i = 0; i < count; ++i) {
-            const QSqlRecord r = model->record(i);
-            rows->append(r.value(QStringLiteral("create_time")).toDateTime(),
-                         r.value(QStringLiteral("datavaluestr")).toString(),
-                         r.value(QStringLiteral("unitstr")).toString(), r.value(QStringLiteral("funcstr")).toString(),
-                         r.value(QStringLiteral("frastr")).toString());
-        }
+    connect(ui.reloadPushButton, &QPushButton::clicked, this, &HisViewForm::reloadRange);
+    // One meter or all of them (a null source); the meters are those the
+    // last range held, known once it is read.
+    ui.sourceComboBox->addItem(tr("全部仪表"), QString());
+    ui.sourceComboBox->setEnabled(false);
+    connect(ui.sourceComboBox, QOverload<int>::of(&QComboBox::activated), this, [this] { reloadRange(); });
+    const QList<QPair<QPushButton *, HistoryPreset>> presets{
+        {ui.lastHourPushButton, HistoryPreset::LastHour},
+        {ui.todayPushButton, HistoryPreset::Today},
+        {ui.yesterdayPushButton, HistoryPreset::Yesterday},
+        {ui.lastWeekPushButton, HistoryPreset::LastSevenDays}};
+    for (const auto &preset : presets) {
+        connect(preset.first, &QPushButton::clicked, this, [this, p = preset.second] {
+            const auto range = historyPresetRange(p, QDateTime::currentDateTime());
+            showRangeInBar(range.first, range.second);
+            reloadRange();
+        });
     }
-    setRows(std::move(rows));
 }
 
 HisViewForm::~HisViewForm()
@@ -80,7 +90,9 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     m_rows = std::move(rows);
 
     m_baseTime = m_rows->baseTime();
-    setTrendPlotBase(ui.qwtPlot, m_baseTime);
+    const int count = m_rows->rowCount();
+    setTrendPlotBase(ui.qwtPlot, m_baseTime,
+                     count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1)));
 
     // Every row written by the meter names a range 0–44; a row 0 that names
     // none has no scale of its own, so the axis follows the data instead.
@@ -98,13 +110,22 @@ void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
     m_model->setRows(m_rows);
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         ui.tableView->setColumnWidth(c, kColumnWidth);
+    // The time column is as wide as a date and a time are.
+    const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"))
+                          + 2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
+    // Units are a few letters; the narrower column keeps the four within the table.
+    ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
     ui.qwtPlot->replot();
 }
 
 void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop)
 {
     cancelLoad();
+    m_settings = settings;
+    showRangeInBar(start, stop);
     m_loader = new HistoryLoader(settings, start, stop, this);
+    m_loader->setSource(ui.sourceComboBox->currentData().toString());
 
     m_progress = new QProgressDialog(tr("正在读取历史记录…"), tr("取消"), 0, 0, this);
     m_progress->setWindowModality(Qt::WindowModal);
@@ -121,9 +142,11 @@ void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, 
         m_progress->setValue(permille);
     });
     connect(m_loader, &HistoryLoader::finished, this, [this] { finishLoad(); });
+    // The load stops within one block of rows and shows what it has read.
     connect(m_progress, &QProgressDialog::canceled, this, [this] {
-        cancelLoad();
-        close();
+        if (m_loader)
+            m_loader->cancel();
+        closeProgress();
     });
     m_loader->start();
 }
@@ -133,21 +156,44 @@ bool HisViewForm::isLoading() const
     return m_loader && m_loader->isRunning();
 }
 
+void HisViewForm::closeProgress()
+{
+    if (!m_progress)
+        return;
+    m_progress->blockSignals(true);
+    m_progress->deleteLater();
+    m_progress = nullptr;
+}
+
 void HisViewForm::finishLoad()
 {
     HistoryLoader *loader = m_loader;
     m_loader = nullptr;
-    if (m_progress) {
-        m_progress->blockSignals(true);
-        m_progress->deleteLater();
-        m_progress = nullptr;
-    }
+    closeProgress();
     if (!loader)
         return;
-    // A failed load shows an empty window; a cancelled one is closing anyway.
-    if (loader->result().status == HistoryLoadResult::Loaded)
-        setRows(loader->result().rows);
+    const HistoryLoadResult result = loader->result();
     loader->deleteLater();
+
+    if (result.status == HistoryLoadResult::Failed) {
+        m_pending = Pending::None;
+        QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(result.error));
+        // An empty table would read as a range without readings; a window
+        // that shows rows keeps them, and its bar names their range again.
+        if (!m_shownRows)
+            close();
+        else
+            showRangeInBar(m_shownStart, m_shownStop);
+        return;
+    }
+    showSources(result);
+    m_shownStart = ui.rangeStartEdit->dateTime();
+    m_shownStop = ui.rangeStopEdit->dateTime();
+    m_partial = result.status == HistoryLoadResult::Cancelled;
+    m_shownRows = true;
+    setWindowTitle(m_partial ? m_baseTitle + tr("（部分）") : m_baseTitle);
+    setRows(result.rows);
+    runPending();
 }
 
 void HisViewForm::cancelLoad()
@@ -158,27 +204,111 @@ void HisViewForm::cancelLoad()
     m_loader = nullptr;
     loader->disconnect(this);
     loader->cancel();
-    if (m_progress) {
-        m_progress->blockSignals(true);
-        m_progress->deleteLater();
-        m_progress = nullptr;
-    }
+    closeProgress();
     // Its thread stops within one block of rows; deleting waits for that.
     loader->deleteLater();
 }
 
+void HisViewForm::showRangeInBar(const QDateTime &start, const QDateTime &stop)
+{
+    ui.rangeStartEdit->setDateTime(start);
+    ui.rangeStopEdit->setDateTime(stop);
+}
+
+void HisViewForm::showSources(const HistoryLoadResult &result)
+{
+    QComboBox *box = ui.sourceComboBox;
+    const QString chosen = box->currentData().toString();
+    // A load of all meters names them anew; one of a single meter keeps the
+    // others offered, and the meter chosen stays even where this range holds
+    // none of its readings.
+    QStringList sources = result.sources;
+    if (!chosen.isNull()) {
+        for (int i = 1; i < box->count(); ++i)
+            sources << box->itemData(i).toString();
+        sources.removeDuplicates();
+        sources.sort();
+    }
+    const QSignalBlocker quiet(box);
+    while (box->count() > 1)
+        box->removeItem(1);
+    for (const QString &source : qAsConst(sources))
+        box->addItem(source, source);
+    box->setCurrentIndex(std::max(0, box->findData(chosen)));
+    box->setEnabled(result.hasSource);
+}
+
+void HisViewForm::reloadRange()
+{
+    const QDateTime start = ui.rangeStartEdit->dateTime();
+    const QDateTime stop = ui.rangeStopEdit->dateTime();
+    if (start.secsTo(stop) <= 0) {
+        QMessageBox::warning(this, tr("警告"), tr("停止时间要大于起始时间！"));
+        return;
+    }
+    loadRange(m_settings, start, stop);
+}
+
+void HisViewForm::runPending()
+{
+    const Pending pending = m_pending;
+    m_pending = Pending::None;
+    switch (pending) {
+    case Pending::Text:
+        doBtnTxtSlot();
+        break;
+    case Pending::Excel:
+        doBtnExcelSlot();
+        break;
+    case Pending::Print:
+        doBtnPrintSlot();
+        break;
+    case Pending::Csv:
+        doBtnCsvSlot();
+        break;
+    case Pending::None:
+        break;
+    }
+}
+
+QString HisViewForm::tableTitle() const
+{
+    return m_partial ? tr("数据记录（部分）") : tr("数据记录");
+}
+
 void HisViewForm::doBtnTxtSlot()
 {
+    if (isLoading()) {
+        m_pending = Pending::Text;
+        return;
+    }
     exportTableToText(m_model, this, ExportBoxStyle::HistoryWindow);
 }
 
 void HisViewForm::doBtnExcelSlot()
 {
-    exportTableToExcel(m_model, tr("数据记录"), tableColumnWidths(ui.tableView), ui.tableView,
+    if (isLoading()) {
+        m_pending = Pending::Excel;
+        return;
+    }
+    exportTableToExcel(m_model, tableTitle(), tableColumnWidths(ui.tableView), ui.tableView,
                        ExportBoxStyle::HistoryWindow);
 }
 
 void HisViewForm::doBtnPrintSlot()
 {
-    printTable(m_model, tr("数据记录"), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+    if (isLoading()) {
+        m_pending = Pending::Print;
+        return;
+    }
+    printTable(m_model, tableTitle(), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+}
+
+void HisViewForm::doBtnCsvSlot()
+{
+    if (isLoading()) {
+        m_pending = Pending::Csv;
+        return;
+    }
+    exportTableToCsv(m_model, this, ExportBoxStyle::HistoryWindow);
 }

@@ -13,13 +13,14 @@
 #include <memory>
 
 class HistoryLoader;
+struct HistoryLoadResult;
 class HistoryTableModel;
-class QSqlQueryModel;
 class QwtPlotCurve;
 
 /// The window that shows the result of one history query: the table of the
-/// readings on the left, their curve over the time of day on the right, and
-/// the export and print buttons above the curve.
+/// readings on the left, their curve over time on the right, and above the
+/// curve a range bar (start, stop, quick choices, reload) to move through
+/// time without the range dialog, and the export and print buttons.
 class HisViewForm : public QWidget
 {
     Q_OBJECT
@@ -27,13 +28,12 @@ class HisViewForm : public QWidget
 public:
     /// An empty window; loadRange() or setRows() fill it.
     explicit HisViewForm(QWidget *parent = nullptr);
-    /// A window showing the rows of `model` (columns named as in `invoice`)
-    /// in the order the model holds them. `model` is read here only.
-    HisViewForm(QSqlQueryModel *model, QWidget *parent);
     ~HisViewForm() override;
 
     /// Reads the range on a thread of its own and shows it once read. A load
-    /// that takes a while shows its progress; cancelling it closes the window.
+    /// that takes a while shows its progress; cancelling it shows the rows
+    /// read so far, marked as partial. A failed load says why; a window that
+    /// never showed rows then closes rather than pass for an empty range.
     void loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop);
     /// Shows `rows`: the table, the curve, the time axis from row 0's time
     /// and the y scale of row 0's range (the data's own extent when row 0
@@ -41,6 +41,8 @@ public:
     void setRows(std::shared_ptr<const HistoryData> rows);
 
     bool isLoading() const;
+    /// Whether the rows shown are only part of the range (a cancelled load).
+    bool isPartial() const { return m_partial; }
     HistoryTableModel *historyModel() const { return m_model; }
     QwtPlotCurve *curve() const { return m_curve; }
     QwtPlot *plot() const { return ui.qwtPlot; }
@@ -49,14 +51,25 @@ public:
     QProgressDialog *progressDialog() const { return m_progress; }
 
 public slots:
+    /// The exports and the print take the whole table: pressed while rows
+    /// are still loading, they run once the load has ended.
     void doBtnTxtSlot();
     void doBtnExcelSlot();
     void doBtnPrintSlot();
+    void doBtnCsvSlot();
 
 private:
+    enum class Pending { None, Text, Excel, Print, Csv };
+
     void setUpPlot();
     void finishLoad();
     void cancelLoad();
+    void closeProgress();
+    void reloadRange();
+    void showRangeInBar(const QDateTime &start, const QDateTime &stop);
+    void showSources(const HistoryLoadResult &result);
+    void runPending();
+    QString tableTitle() const;
 
     Ui::HisViewForm ui;
     HistoryTableModel *m_model = nullptr;
@@ -65,4 +78,11 @@ private:
     QDateTime m_baseTime;
     HistoryLoader *m_loader = nullptr;
     QPointer<QProgressDialog> m_progress;
+    Pending m_pending = Pending::None;
+    bool m_partial = false;
+    bool m_shownRows = false;
+    QString m_baseTitle;
+    DbSettings m_settings;
+    QDateTime m_shownStart;
+    QDateTime m_shownStop;
 };

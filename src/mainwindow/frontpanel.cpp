@@ -80,6 +80,19 @@ void FrontPanel::showReading(const MeterReading &r, const maxdatabase &extremes,
         ui.NegPushButton->setVisible(r.negative);
 }
 
+void FrontPanel::showStale(bool stale)
+{
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    if (stale) {
+        m_digitsStyle = ui.label_8->styleSheet();
+        ui.label_8->setStyleSheet(QStringLiteral("color: rgb(128, 128, 128);"));
+    } else {
+        ui.label_8->setStyleSheet(m_digitsStyle);
+    }
+}
+
 void FrontPanel::showLink(bool on)
 {
     ui.CommLabel->setVisible(on);

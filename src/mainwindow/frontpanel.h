@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <array>
 
 namespace Ui {
@@ -26,6 +28,9 @@ public:
     void showReading(const MeterReading &reading, const maxdatabase &extremes, bool rangeChanged);
     /// The link annunciator: lit while bytes arrive.
     void showLink(bool on);
+    /// Greys the big digits while they show a reading the meter no longer
+    /// sends (a resuming run waiting for its meter); off restores them.
+    void showStale(bool stale);
 
     /// Bar-graph segments and their ticks, left to right.
     const std::array<QPushButton *, 61> &barCells() const { return m_cells; }
@@ -39,6 +44,8 @@ private:
     void setBarLevel(int level);
 
     Ui::TK52KCommClass &ui;
+    QString m_digitsStyle; // the digits' own style while they are greyed
+    bool m_stale = false;
     std::array<QPushButton *, 61> m_cells{};
     std::array<QPushButton *, 61> m_ticks{};
 };

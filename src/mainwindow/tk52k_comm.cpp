@@ -4,6 +4,7 @@
 #include "dialogs/commsettingform.h"
 #include "dialogs/timesettingform.h"
 #include "dialogs/tooldialog.h"
+#include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "help/manual.h"
 #include "mainwindow/frontpanel.h"
@@ -104,6 +105,8 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     addLanguageMenu(ui.menu_2, this);
+    addCsvExportAction(ui.actionTxt, model, this);
+    setupResume();
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
@@ -164,6 +167,7 @@ void TK52K_Comm::appendReadingRow(const QString &clock)
     for (QStandardItem *item : row)
         item->setTextAlignment(Qt::AlignCenter);
     model->appendRow(row);
+    setReadingRoles(*model, row.first()->index(), *currentReading);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)

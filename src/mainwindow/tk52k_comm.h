@@ -44,6 +44,10 @@ public:
     /// otherwise every `seconds` seconds).
     void setSamplingMode(bool automatic, uint seconds);
 
+    /// Whether runs outlive a silent or unplugged meter (the 设置 menu's
+    /// checkable action, remembered; --resume sets it for one program run).
+    void setResuming(bool on);
+
     MeterSession *session() const { return m_session; }
     FrontPanel *frontPanel() const { return m_panel.get(); }
     LivePlot *livePlot() const { return m_plot.get(); }
@@ -78,6 +82,7 @@ protected:
 
 private:
     void armClock();
+    void setupResume();
     void showReading(const MeterReading &reading, bool newRange);
     void showRunStarted();
     void showRunEnded();
@@ -105,4 +110,5 @@ private:
     QLabel *statusLabel = nullptr;
     database *db = nullptr;
     QLabel *dbStateLabel = nullptr;
+    QAction *resumeAction = nullptr;
 };

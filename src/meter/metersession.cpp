@@ -16,17 +16,17 @@ MeterSession::MeterSession(QObject *parent) : QObject(parent), m_serial(new QSer
     m_sampleTimer.setParent(this);
     m_sampleTimer.setTimerType(Qt::CoarseTimer);
     m_watchdog.setSingleShot(true);
+    m_reopenTimer.setObjectName(QStringLiteral("reopenTimer"));
+    m_reopenTimer.setParent(this);
     connect(&m_sampleTimer, &QTimer::timeout, this, &MeterSession::sample);
-    connect(&m_watchdog, &QTimer::timeout, this, [this] { endRun(EndReason::Silence); });
+    connect(&m_watchdog, &QTimer::timeout, this, &MeterSession::lineSilent);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &MeterSession::tryReopen);
     connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         // A pulled cable or a closed pty: the port repeats this until it is
-        // closed, so the run ends now rather than when the watchdog notices.
+        // closed, so it is closed now rather than when the watchdog notices.
         if (m_running && m_device == m_serial &&
-            (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)) {
-            const QString reason = m_serial->errorString();
-            endRun(EndReason::DeviceLost);
-            emit portError(m_portName, reason);
-        }
+            (error == QSerialPort::ReadError || error == QSerialPort::ResourceError))
+            serialLost();
     });
 }
 
@@ -36,6 +36,7 @@ MeterSession::~MeterSession()
 {
     m_sampleTimer.stop();
     m_watchdog.stop();
+    m_reopenTimer.stop();
     if (m_device)
         disconnect(m_device, nullptr, this, nullptr);
 }
@@ -69,26 +70,15 @@ void MeterSession::failStart(const QString &reason)
     emit portError(m_portName, reason);
 }
 
-bool MeterSession::start()
+bool MeterSession::openSerial(QString *reason)
 {
-    if (m_portName.isEmpty()) {
-        failStart(tr("未选择串口"));
-        return false;
-    }
-    // A run in progress keeps the port it opened; the port chosen meanwhile
-    // is for the next run.
-    if (m_running) {
-        failStart(tr("串口已打开，采集进行中"));
-        return false;
-    }
     m_serial->setPortName(m_portName);
     if (!m_serial->open(QIODevice::ReadWrite)) {
-        QString reason = m_serial->errorString();
+        *reason = m_serial->errorString();
 #ifdef Q_OS_LINUX
         if (m_serial->error() == QSerialPort::PermissionError)
-            reason += tr("（请将当前用户加入 dialout 组）");
+            *reason += tr("（请将当前用户加入 dialout 组）");
 #endif
-        failStart(reason);
         return false;
     }
     // The results are not checked: a port that refuses a setting stays open
@@ -104,6 +94,26 @@ bool MeterSession::start()
     // pseudo-terminal refuses both, which does no harm.
     m_serial->setDataTerminalReady(true);
     m_serial->setRequestToSend(false);
+    return true;
+}
+
+bool MeterSession::start()
+{
+    if (m_portName.isEmpty()) {
+        failStart(tr("未选择串口"));
+        return false;
+    }
+    // A run in progress keeps the port it opened; the port chosen meanwhile
+    // is for the next run.
+    if (m_running) {
+        failStart(tr("串口已打开，采集进行中"));
+        return false;
+    }
+    QString reason;
+    if (!openSerial(&reason)) {
+        failStart(reason);
+        return false;
+    }
     begin(m_serial);
     return true;
 }
@@ -118,17 +128,83 @@ bool MeterSession::start(QIODevice *device)
 
 void MeterSession::begin(QIODevice *device)
 {
-    m_device = device;
     m_rx.clear();
     m_running = true;
     m_linkUp = false;
+    m_lastBytes = QDateTime::currentDateTime();
+    m_lostSince = QDateTime();
     m_sampleTimer.start(samplePeriodMs());
+    attach(device);
+    emit runStarted();
+}
+
+void MeterSession::attach(QIODevice *device)
+{
+    m_device = device;
     m_watchdog.start(kLinkTimeoutMs);
     connect(device, &QIODevice::readyRead, this, &MeterSession::receive, Qt::UniqueConnection);
     // Any other device that its owner closes has gone away as a pulled cable has.
     if (device != m_serial)
         connect(device, &QIODevice::aboutToClose, this, [this] { endRun(EndReason::DeviceLost); });
-    emit runStarted();
+}
+
+void MeterSession::setResuming(bool on)
+{
+    m_resuming = on;
+    if (on || !m_running)
+        return;
+    if (m_reopenTimer.isActive())
+        endRun(EndReason::DeviceLost);
+    else if (!m_lostSince.isNull())
+        endRun(EndReason::Silence);
+}
+
+void MeterSession::lineSilent()
+{
+    if (!m_resuming) {
+        endRun(EndReason::Silence);
+        return;
+    }
+    // The run stays armed; the next byte brings the link back.
+    markLinkLost();
+}
+
+void MeterSession::markLinkLost()
+{
+    m_linkUp = false;
+    if (!m_lostSince.isNull())
+        return;
+    m_lostSince = m_lastBytes;
+    emit linkChanged(false);
+}
+
+void MeterSession::serialLost()
+{
+    const QString reason = m_serial->errorString();
+    if (!m_resuming) {
+        endRun(EndReason::DeviceLost);
+        emit portError(m_portName, reason);
+        return;
+    }
+    m_watchdog.stop();
+    disconnect(m_serial, &QIODevice::readyRead, this, &MeterSession::receive);
+    m_serial->close();
+    m_device = nullptr;
+    // Half a frame from before the loss must not join the first bytes after it.
+    m_rx.clear();
+    markLinkLost();
+    emit portError(m_portName, reason);
+    m_reopenTimer.start(kReopenIntervalMs);
+}
+
+void MeterSession::tryReopen()
+{
+    QString reason;
+    if (!m_running || !openSerial(&reason))
+        return;
+    m_reopenTimer.stop();
+    attach(m_serial);
+    emit portReopened(m_portName);
 }
 
 void MeterSession::stop()
@@ -143,6 +219,7 @@ void MeterSession::endRun(EndReason reason)
     m_running = false;
     m_sampleTimer.stop();
     m_watchdog.stop();
+    m_reopenTimer.stop();
     if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
         if (m_device == m_serial)
@@ -150,6 +227,7 @@ void MeterSession::endRun(EndReason reason)
     }
     m_device = nullptr;
     m_linkUp = false;
+    m_lostSince = QDateTime();
     // A stopped run leaves the link annunciator as it was; a silent or lost
     // line takes it down.
     if (reason != EndReason::Stopped)
@@ -163,8 +241,10 @@ void MeterSession::receive()
         return;
     m_rx.append(m_device->readAll());
     boundRxBuffer(m_rx);
+    m_lastBytes = QDateTime::currentDateTime();
     if (!m_linkUp) {
         m_linkUp = true;
+        m_lostSince = QDateTime();
         emit linkChanged(true);
     }
     m_watchdog.start(kLinkTimeoutMs);

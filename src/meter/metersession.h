@@ -5,6 +5,7 @@
 #include "meter/meterreading.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -22,6 +23,12 @@ class QSerialPort;
 /// A run starts on the chosen serial port (2400 baud, 8N1, no flow control,
 /// DTR on and RTS off) or on any open QIODevice, and ends when it is stopped,
 /// when the line has been silent for a second or when the device goes away.
+///
+/// A resuming run (setResuming()) outlives both: silence only takes the link
+/// down, and a serial port that went away is reopened at the same path every
+/// two seconds with the settings of a start. Readings go on as soon as bytes
+/// arrive again. Only stop() (or a device other than the serial port going
+/// away) ends it.
 class MeterSession : public QObject
 {
     Q_OBJECT
@@ -34,6 +41,8 @@ public:
     /// Tick period in automatic mode and the silence that ends a run.
     static constexpr int kAutoPeriodMs = 60;
     static constexpr int kLinkTimeoutMs = 1000;
+    /// How often a resuming run tries to reopen a serial port that went away.
+    static constexpr int kReopenIntervalMs = 2000;
 
     explicit MeterSession(QObject *parent = nullptr);
     ~MeterSession() override;
@@ -63,6 +72,18 @@ public:
     /// The serial port a start() opens; open while a run on it is in progress.
     QSerialPort *serialPort() const { return m_serial; }
 
+    /// Whether runs outlive silence and a vanished port. Off by default.
+    /// Switching it off while a run waits for its meter ends that run.
+    void setResuming(bool on);
+    bool isResuming() const { return m_resuming; }
+    /// Whether bytes have arrived within the last second of the run.
+    bool isLinkUp() const { return m_linkUp; }
+    /// While a resuming run waits for its meter: since when (the last byte,
+    /// or the start when none came). Null otherwise.
+    QDateTime linkLostSince() const { return m_lostSince; }
+    /// While a resuming run waits for its serial port to come back.
+    bool isWaitingForPort() const { return m_reopenTimer.isActive(); }
+
     /// One sampling tick now, as the timer gives it.
     void sample();
 
@@ -89,6 +110,8 @@ signals:
     void runEnded(MeterSession::EndReason reason);
     /// The port could not be opened or was lost; `reason` is the system's.
     void portError(const QString &portName, const QString &reason);
+    /// A resuming run opened its serial port again after losing it.
+    void portReopened(const QString &portName);
 
 private:
     void begin(QIODevice *device);
@@ -96,6 +119,12 @@ private:
     void receive();
     void take(const QByteArray &frame, const QDateTime &now);
     void failStart(const QString &reason);
+    bool openSerial(QString *reason);
+    void attach(QIODevice *device);
+    void lineSilent();
+    void serialLost();
+    void markLinkLost();
+    void tryReopen();
 
     QSerialPort *m_serial = nullptr;
     QPointer<QIODevice> m_device;
@@ -105,10 +134,14 @@ private:
     QVector<QByteArray> m_frames;
     QTimer m_sampleTimer;
     QTimer m_watchdog;
+    QTimer m_reopenTimer;
     bool m_automatic = true;
     uint m_interval = 1;
     bool m_running = false;
     bool m_linkUp = false;
+    bool m_resuming = false;
+    QDateTime m_lastBytes;
+    QDateTime m_lostSince;
     MeterReading m_current;
     maxdatabase m_extremes;
 };

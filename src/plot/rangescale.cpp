@@ -1,5 +1,7 @@
 #include "rangescale.h"
 
+#include <QString>
+
 namespace {
 // Upper bound and step per range index; each axis is symmetric about zero.
 // The bounds give the meter's full-scale reading a little headroom.
@@ -33,4 +35,26 @@ std::optional<RangeScale> rangeScale(int rangeIndex)
         return std::nullopt;
     const Row &row = kRows[rangeIndex];
     return RangeScale{-row.upper, row.upper, row.step};
+}
+
+std::optional<double> overloadCurveValue(QStringView valueText, int rangeIndex)
+{
+    const QStringView text = valueText.trimmed();
+    if (!hasRangeScale(rangeIndex) || text.size() < 3 || (text[0] != u'+' && text[0] != u'-'))
+        return std::nullopt;
+    int decimals = -1;
+    for (int d = 0; d < 4 && decimals < 0; ++d)
+        if (text.mid(1).trimmed() == QStringView(overloadText(d)).trimmed())
+            decimals = d;
+    if (decimals < 0)
+        return std::nullopt;
+    // The meter shows a temperature overload with one decimal, its count
+    // standing for ten times the figure, as the decoder reads it.
+    double count = meterOverloadCount(rangeIndex);
+    const QString unit = meterRangeUnit(rangeIndex);
+    if (decimals == 1 && (unit == QStringLiteral("\u2103") || unit == QStringLiteral("\u2109")))
+        count *= 10;
+    static const double kDivisors[4] = {1.0, 10.0, 100.0, 1000.0};
+    const double value = count / kDivisors[decimals];
+    return text[0] == u'-' ? -value : value;
 }

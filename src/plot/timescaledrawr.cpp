@@ -28,5 +28,6 @@ QwtText TimeScaleDrawR::label(double value) const
     else
         whole = static_cast<int>(value);
     const qint64 seconds = whole;
-    return QwtText(base.addSecs(seconds).toString(QStringLiteral("hh:mm:ss")), QwtText::AutoText);
+    const QString format = showDate ? QStringLiteral("yyyy-MM-dd\nhh:mm:ss") : QStringLiteral("hh:mm:ss");
+    return QwtText(base.addSecs(seconds).toString(format), QwtText::AutoText);
 }

@@ -80,7 +80,9 @@ DecimatingCurve *setUpTrendPlot(QwtPlot *plot, const QDateTime &base)
     return curve;
 }
 
-void setTrendPlotBase(QwtPlot *plot, const QDateTime &base)
+void setTrendPlotBase(QwtPlot *plot, const QDateTime &base, bool showDate)
 {
-    plot->setAxisScaleDraw(QwtPlot::xBottom, new TimeScaleDrawR(base));
+    auto *draw = new TimeScaleDrawR(base);
+    draw->showDate = showDate;
+    plot->setAxisScaleDraw(QwtPlot::xBottom, draw);
 }

@@ -10,5 +10,6 @@ class QwtPlot;
 /// decimating curve attached to it. Returns the curve (owned by the plot).
 DecimatingCurve *setUpTrendPlot(QwtPlot *plot, const QDateTime &base);
 
-/// Restarts the x axis at `base` (a new time origin for the labels).
-void setTrendPlotBase(QwtPlot *plot, const QDateTime &base);
+/// Restarts the x axis at `base` (a new time origin for the labels), the
+/// labels showing the date too when `showDate` is set.
+void setTrendPlotBase(QwtPlot *plot, const QDateTime &base, bool showDate = false);

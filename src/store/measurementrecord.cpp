@@ -11,16 +11,13 @@ MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
     r.valueText = recordedValueText(reading);
     r.unitStr = reading.unitStr;
     r.rangeIndex = reading.rangeIndex;
-    // The column holds whole seconds; dropping the milliseconds here keeps the
-    // queued copy, the journal and the row identical.
-    const QDateTime t = reading.time;
-    r.time = t.addMSecs(-t.time().msec());
+    r.time = reading.time;
     return r;
 }
 
 QString MeasurementRecord::timeText() const
 {
-    return RecordSchema::timeText(time);
+    return RecordSchema::timeTextMs(time);
 }
 
 bool MeasurementRecord::operator==(const MeasurementRecord &other) const

@@ -15,7 +15,7 @@ struct MeasurementRecord
     QString valueText; ///< value text, or a signed overload text such as "- O.L "
     QString unitStr;   ///< unit text
     int rangeIndex = 0;
-    QDateTime time; ///< time stamp, whole seconds
+    QDateTime time; ///< time stamp, to the millisecond
     QString source; ///< the meter it came from; written where the table has `source`
 
     /// The record a reading is stored as: its value text (the signed overload
@@ -24,7 +24,7 @@ struct MeasurementRecord
 
     /// `rangeIndex` as the base-10 text stored in `frastr`.
     QString rangeText() const { return QString::number(rangeIndex); }
-    /// `time` as stored in `create_time`: "yyyy-MM-dd hh:mm:ss".
+    /// `time` to the millisecond: "yyyy-MM-dd hh:mm:ss.zzz".
     QString timeText() const;
 
     bool operator==(const MeasurementRecord &other) const;

@@ -172,8 +172,8 @@ bool parseLine(const QByteArray &line, ParsedJournal *p)
         JournaledRecord r;
         bool rangeOk = false;
         r.record.rangeIndex = f.at(5).toInt(&rangeOk);
-        r.record.time =
-            QDateTime::fromString(QString::fromLatin1(f.at(6)), QLatin1String(RecordSchema::kTimeFormat));
+        // Journals of earlier versions hold whole seconds.
+        r.record.time = RecordSchema::timeFromText(QString::fromLatin1(f.at(6)));
         if (!positive(f.at(1), &r.seq) || !rangeOk || !r.record.time.isValid() ||
             !unescaped(f.at(2), &r.record.funcStr) || !unescaped(f.at(3), &r.record.valueText) ||
             !unescaped(f.at(4), &r.record.unitStr) ||

@@ -25,7 +25,7 @@ const char *const kCreateStatements[] = {
     datavaluestr text,
     unitstr      text,
     frastr       text,
-    create_time  timestamp without time zone,
+    create_time  timestamp(3) without time zone,
     source       text
 ) PARTITION BY RANGE (create_time))",
     "ALTER SEQUENCE invoice_id_seq OWNED BY invoice.id",
@@ -39,7 +39,7 @@ const char *const kCreateTimeIndex =
 
 // One statement tells whether the table exists and which columns it has.
 const char *const kProbe = R"(
-SELECT column_name, data_type FROM information_schema.columns
+SELECT column_name, data_type, coalesce(datetime_precision, 0) FROM information_schema.columns
  WHERE table_schema = current_schema() AND table_name = 'invoice')";
 
 const char *const kInsertInto = "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) ";
@@ -61,6 +61,16 @@ QString timeText(const QDateTime &time)
     return time.toString(QLatin1String(kTimeFormat));
 }
 
+QString timeTextMs(const QDateTime &time)
+{
+    return time.toString(QLatin1String(kTimeFormatMs));
+}
+
+QDateTime timeFromText(const QString &text)
+{
+    return QDateTime::fromString(text, QLatin1String(text.size() > 19 ? kTimeFormatMs : kTimeFormat));
+}
+
 bool probe(QSqlDatabase &db, TableShape *shape, QString *error)
 {
     *shape = TableShape();
@@ -79,6 +89,8 @@ bool probe(QSqlDatabase &db, TableShape *shape, QString *error)
             shape->hasSource = true;
         else if (column == QLatin1String("frastr"))
             shape->frastrType = q.value(1).toString();
+        else if (column == QLatin1String("create_time") && q.value(1).toString().startsWith(QLatin1String("timestamp")))
+            shape->timePrecision = q.value(2).toInt();
     }
     if (!shape->exists)
         return true;
@@ -160,7 +172,12 @@ void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableSh
     query.addBindValue(record.valueText);
     query.addBindValue(record.unitStr);
     query.addBindValue(record.rangeText());
-    query.addBindValue(record.timeText());
+    if (shape.timePrecision > 0) {
+        query.addBindValue(record.timeText());
+    } else {
+        const QDateTime t = record.time;
+        query.addBindValue(timeText(t.addMSecs(-t.time().msec())));
+    }
     if (shape.hasSource)
         query.addBindValue(record.source.isEmpty() ? QVariant(QVariant::String) : QVariant(record.source));
 }
@@ -185,7 +202,8 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
             QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF invoice "
                            "FOR VALUES FROM ('%2') TO ('%3')")
                 .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
-        if (q.exec(create))
+        // Another writer making the same month at the same moment is no fault.
+        if (q.exec(create) || relationExists(db, name.toLatin1().constData()))
             continue;
         QSqlQuery ping(db);
         if (!ping.exec(QStringLiteral("SELECT 1"))) {

@@ -27,11 +27,18 @@ inline const char *const kTimeIdIndex = "invoice_create_time_id_idx";
 /// The same for a table without the identity column.
 inline const char *const kTimeIndex = "invoice_create_time_idx";
 
-/// The format of `create_time` literals and of range bounds.
+/// The format of `create_time` as the program shows it, and of range bounds.
 inline const char *const kTimeFormat = "yyyy-MM-dd hh:mm:ss";
+/// The format of `create_time` as it is written where the column keeps
+/// milliseconds.
+inline const char *const kTimeFormatMs = "yyyy-MM-dd hh:mm:ss.zzz";
 
-/// `time` as written to `create_time`.
+/// `time` to the second, "yyyy-MM-dd hh:mm:ss".
 QString timeText(const QDateTime &time);
+/// `time` to the millisecond, "yyyy-MM-dd hh:mm:ss.zzz".
+QString timeTextMs(const QDateTime &time);
+/// A time written by timeText() or timeTextMs(); invalid for anything else.
+QDateTime timeFromText(const QString &text);
 
 /// What a table on the server has beyond the five columns every table has.
 struct TableShape
@@ -41,6 +48,9 @@ struct TableShape
     bool hasSource = false;   ///< has the nullable `source` column
     bool partitioned = false; ///< range-partitioned on `create_time`
     QString frastrType;       ///< the server's data_type of `frastr`, e.g. "text", "integer"
+    /// Fractional digits `create_time` keeps: 3 in a table the program
+    /// makes, 6 for a bare `timestamp`, 0 for timestamp(0) or a text column.
+    int timePrecision = 0;
 };
 
 /// Looks the table up in the connection's current schema. False, with
@@ -75,7 +85,9 @@ QString insertStatement(const TableShape &shape);
 /// create_time) ", to be followed by VALUES or a SELECT of those five.
 QString insertInto();
 
-/// Binds `record` to a query prepared with insertStatement(`shape`).
+/// Binds `record` to a query prepared with insertStatement(`shape`). The
+/// time goes with its milliseconds where `create_time` keeps fractions;
+/// otherwise cut to its second, which the server would round instead.
 void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableShape &shape);
 
 /// `name` as a double-quoted SQL identifier. Empty when the server could not

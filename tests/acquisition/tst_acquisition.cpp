@@ -99,6 +99,7 @@ private slots:
     void virtualMeterEndToEndAndVanishing();
     void portDialog();
     void closingTheWindowEndsTheProgram();
+    void resumingRunWaitsForTheMeter();
 
 private:
     QTemporaryDir m_dir;
@@ -377,6 +378,41 @@ void TestAcquisition::closingTheWindowEndsTheProgram()
     w.close();
     QCOMPARE(windowsKeepingItAlive(), QStringList());
     history->close();
+}
+
+// With 断线后继续采集 on, a silent meter greys the digits and says since when;
+// the run goes on when it sends again, and the choice is remembered.
+void TestAcquisition::resumingRunWaitsForTheMeter()
+{
+    Rig rig;
+    rig.act("actionResume")->trigger();
+    auto *digits = rig.w.findChild<QLabel *>(QStringLiteral("label_8"));
+    auto *link = rig.w.findChild<QLabel *>(QStringLiteral("CommLabel"));
+    const QString ownStyle = digits->styleSheet();
+    QVERIFY(rig.start());
+    const QString before = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    QVERIFY(rig.send(frame(2, 100) + frame(2, 200), 2));
+    const QString after = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    QVERIFY(!link->isHidden());
+    // Since the last bytes, not since the watchdog noticed.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.status().startsWith(QStringLiteral("仪表无数据（")), kWait);
+    const QString shown = rig.status().mid(6, 8);
+    QVERIFY2(rig.status().endsWith(QStringLiteral(" 起）")) && shown >= before && shown <= after,
+             qPrintable(rig.status()));
+    QVERIFY(link->isHidden());
+    QVERIFY(digits->styleSheet() != ownStyle);
+    QVERIFY(rig.w.session()->isRunning() && rig.act("actionStop")->isEnabled());
+
+    QVERIFY(rig.send(frame(2, 300), 3));
+    QCOMPARE(rig.status(), kConnected);
+    QVERIFY(!link->isHidden());
+    QCOMPARE(digits->styleSheet(), ownStyle);
+
+    TK52K_Comm next;
+    QVERIFY(next.findChild<QAction *>(QStringLiteral("actionResume"))->isChecked());
+    QVERIFY(next.session()->isResuming());
+    rig.act("actionResume")->trigger();
+    QVERIFY(!TK52K_Comm().session()->isResuming());
 }
 
 QTEST_MAIN(TestAcquisition)

@@ -1,10 +1,12 @@
-#include "export/tableworkbookreader.h"
-
 #include "scratchdatabase.h"
+#include "tablemodels.h"
+
+#include "store/recordschema.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,8 +21,12 @@ private slots:
     void initTestCase();
     void text();
     void workbook();
+    void csv();
+    void sourcesAcrossAMonthEnd_data();
+    void sourcesAcrossAMonthEnd();
     void refusals_data();
     void refusals();
+    void help();
 
 private:
     struct Run {
@@ -44,6 +50,7 @@ private:
     }
 
     std::unique_ptr<ScratchDatabase> m_db;
+    std::unique_ptr<ScratchDatabase> m_plain; // a five-column table made elsewhere
     QTemporaryDir m_dir;
 };
 
@@ -56,6 +63,29 @@ void TstExportTool::initTestCase()
     QVERIFY(m_db->insert(t0.addSecs(1), "+ OL ", "V", QStringLiteral("直流电压"), "2"));
     QVERIFY(m_db->insert(t0.addSecs(2), "12.5", QStringLiteral("kΩ"), QStringLiteral("电阻"), "20"));
     QVERIFY(m_db->insert(t0.addSecs(3600), "9.999")); // outside the range asked for below
+
+    // Two meters and one reading of a program that named none, around the
+    // end of July, in July's and August's partitions, written out of order.
+    QSqlDatabase db = m_db->connection();
+    QString error;
+    QVERIFY2(RecordSchema::ensurePartitions(db, QDate(2024, 7, 1), 1, &error), qPrintable(error));
+    QVERIFY2(m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                        "('F', 'b1', 'V', '2', '2024-07-31 23:59:59.750', 'meter-b'), "
+                        "('F', 'a1', 'V', '2', '2024-07-31 23:59:59.250', 'meter-a'), "
+                        "('F', 'n1', 'V', '2', '2024-08-01 00:00:00.500', NULL), "
+                        "('F', 'a2', 'V', '2', '2024-08-01 00:00:00.000', 'meter-a'), "
+                        "('F', 'b2', 'V', '2', '2024-08-01 00:00:01.000', 'meter-b')"),
+             qPrintable(m_db->error()));
+    QSqlQuery q(db);
+    QVERIFY(q.exec("SELECT count(DISTINCT tableoid) FROM invoice WHERE create_time >= '2024-07-31'") && q.next());
+    QCOMPARE(q.value(0).toInt(), 2);
+
+    m_plain = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool_plain"),
+                                                ScratchDatabase::Content::EmptyDatabase);
+    QVERIFY2(m_plain->exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                           "create_time timestamp(0))"),
+             qPrintable(m_plain->error()));
+    m_db->select();
 }
 
 void TstExportTool::text()
@@ -85,10 +115,53 @@ void TstExportTool::workbook()
     const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00",
                        "--format", "xlsx", "--output", chosen});
     QVERIFY2(r.status == 0, r.err.constData());
-    WorkbookTable table;
-    QVERIFY(readTableWorkbook(chosen + ".xlsx", &table));
-    QCOMPARE(table.rows.size(), 4);
-    QCOMPARE(table.rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+    const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows.at(3), (QStringList{"2024-05-01 11:00:00", "9.999", "V", "直流电压"}));
+}
+
+void TstExportTool::csv()
+{
+    // A name without suffix gets ".csv"; the offset is the one in force then.
+    const QString chosen = m_dir.filePath("range");
+    const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02", "--format", "csv",
+                       "--output", chosen},
+                      {"TZ=CST-8"});
+    QVERIFY2(r.status == 0, r.err.constData());
+    QFile f(chosen + ".csv");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
+                                     "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2\r\n"
+                                     "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2\r\n"
+                                     "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20\r\n"));
+}
+
+// The range ends with the whole of its last second; readings of one second
+// keep their order to the millisecond whichever meter wrote them.
+void TstExportTool::sourcesAcrossAMonthEnd_data()
+{
+    QTest::addColumn<QStringList>("source");
+    QTest::addColumn<QByteArray>("rows");
+
+    QTest::newRow("all") << QStringList()
+                         << QByteArray("1\t2024-07-31 23:59:59\ta1\tV\tF\n"
+                                       "2\t2024-07-31 23:59:59\tb1\tV\tF\n"
+                                       "3\t2024-08-01 00:00:00\ta2\tV\tF\n"
+                                       "4\t2024-08-01 00:00:00\tn1\tV\tF\n");
+    QTest::newRow("one meter") << QStringList{"--source", "meter-a"}
+                               << QByteArray("1\t2024-07-31 23:59:59\ta1\tV\tF\n"
+                                             "2\t2024-08-01 00:00:00\ta2\tV\tF\n");
+    QTest::newRow("unknown meter") << QStringList{"--source", "meter-c"} << QByteArray();
+}
+
+void TstExportTool::sourcesAcrossAMonthEnd()
+{
+    QFETCH(QStringList, source);
+    QFETCH(QByteArray, rows);
+    const Run r = run(QStringList{"--from", "2024-07-31 23:59:59", "--to", "2024-08-01 00:00:00", "--format", "txt"}
+                      + source);
+    QVERIFY2(r.status == 0, r.err.constData());
+    QCOMPARE(r.out, QByteArray("序号\t时间\t数据\t单位\t功能\n") + rows);
 }
 
 void TstExportTool::refusals_data()
@@ -109,6 +182,9 @@ void TstExportTool::refusals_data()
     const QString lostBook = m_dir.filePath("gone/x.xlsx");
     QTest::newRow("workbook folder missing") << range + QStringList{"--format", "xlsx", "--output", lostBook}
                                              << QStringList() << QByteArray("cannot write") << lostBook;
+    QTest::newRow("source asked of a table without sources")
+        << range + QStringList{"--source", "meter-a", "--format", "txt", "--output", out}
+        << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << QByteArray("no source column") << out;
     QTest::newRow("no printer") << range + QStringList{"--format", "print"}
                                 << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"}
                                 << QByteArray("no default printer") << QString();
@@ -127,6 +203,15 @@ void TstExportTool::refusals()
     QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
     if (!mustNotExist.isEmpty())
         QVERIFY(!QFileInfo::exists(mustNotExist));
+}
+
+void TstExportTool::help()
+{
+    for (const char *flag : {"--help", "-h"}) {
+        const Run r = run({QString::fromLatin1(flag)});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("--format") && r.out.contains("tk52k-export"), r.out.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstExportTool)

@@ -1,5 +1,8 @@
 #include "export/tableexport.h"
 
+#include "export/readingcsvwriter.h"
+#include "meter/tkdatadas.h"
+
 #include "modaldriver.h"
 #include "tablemodels.h"
 
@@ -8,6 +11,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QToolBar>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
@@ -28,6 +32,7 @@ private slots:
     void text();
     void workbook_data();
     void workbook();
+    void csvBesidesTheTextExport();
 
 private:
     QTemporaryDir m_dir;
@@ -154,6 +159,52 @@ void TstTableExport::workbook()
     QCOMPARE(box.icon, QMessageBox::Question);
     QVERIFY(QFileInfo(written).size() > 0);
     QCOMPARE(m_opened, answer == buttons.first() ? QList<QUrl>{QUrl::fromLocalFile(written)} : QList<QUrl>());
+}
+
+// The main window's CSV action: placed after the text export, enabled with
+// it, and writing the readings its rows carry rather than their clock texts.
+void TstTableExport::csvBesidesTheTextExport()
+{
+    QToolBar bar;
+    QAction *txt = bar.addAction(QStringLiteral("导出TXT"));
+    QAction *print = bar.addAction(QStringLiteral("打印"));
+    txt->setEnabled(false);
+
+    QStandardItemModel model(0, 3);
+    TkDataDas reading;
+    reading.time = QDateTime(QDate(2024, 5, 1), QTime(10, 0, 0, 250), Qt::OffsetFromUTC, 8 * 3600);
+    reading.valueStr = QStringLiteral("1.234");
+    reading.unitStr = QStringLiteral("V");
+    reading.funcStr = QStringLiteral("DCV");
+    reading.rangeIndex = 1;
+    reading.decimals = 3;
+    for (int i = 0; i < 2; ++i) {
+        model.appendRow({new QStandardItem("10:00:0" + QString::number(i)), new QStandardItem("x"),
+                         new QStandardItem("DCV")});
+        setReadingRoles(model, model.index(i, 1), reading);
+        reading.time = reading.time.addSecs(1);
+        reading.overload = reading.negative = true;
+    }
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("10:00:00"));
+
+    QAction *csv = addCsvExportAction(txt, &model, &bar);
+    QCOMPARE(bar.actions(), (QList<QAction *>{txt, csv, print}));
+    QVERIFY(!csv->isEnabled());
+    txt->setEnabled(true);
+    QVERIFY(csv->isEnabled());
+
+    ModalDriver driver;
+    driver.chooseFile(m_dir.filePath("live"));
+    driver.answerBox(QStringLiteral("确定"));
+    csv->trigger();
+    QVERIFY(driver.done());
+    QCOMPARE(driver.unexpected, 0);
+    QCOMPARE(driver.boxes.first().text, QStringLiteral("CSV 文件保存成功！"));
+    QFile file(m_dir.filePath("live.csv"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
+                                        "2024-05-01T10:00:00.250+08:00,1.234,,V,DCV,1\r\n"
+                                        "2024-05-01T10:00:01.250+08:00,,- .OL ,V,DCV,1\r\n"));
 }
 
 QTEST_MAIN(TstTableExport)

@@ -1,7 +1,10 @@
+#include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
+#include "export/tableworkbookwriter.h"
 
 #include "tablemodels.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -23,6 +26,9 @@ private slots:
     void fallbackAfterFirstChunk();
     void failures_data();
     void failures();
+    void fileNames_data();
+    void fileNames();
+    void csvFields();
 
 private:
     QByteArray readAll(const QString &path)
@@ -113,6 +119,8 @@ void TstTableTextWriter::failures_data()
     QTest::newRow("disk full, short table") << "/dev/full" << TextWriteResult::WriteFailed << false << 3;
     QTest::newRow("disk full after some bytes (file size limit)")
         << m_dir.filePath("partial.txt") << TextWriteResult::WriteFailed << true << 20000;
+    QTest::newRow("disk full over an earlier export")
+        << m_dir.filePath("earlier.txt") << TextWriteResult::WriteFailed << true << 20000;
 }
 
 void TstTableTextWriter::failures()
@@ -136,12 +144,55 @@ void TstTableTextWriter::failures()
         small.rlim_cur = 64 * 1024;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
+    // A failed export keeps the file it was to replace, untouched.
+    const bool earlier = path.endsWith(QLatin1String("earlier.txt"));
+    if (earlier) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("kept\n") == 5);
+    }
+    const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
     const TextWriteResult result = writeTableText(*model, path, QTextCodec::codecForName("UTF-8"));
     if (sizeLimit)
         setrlimit(RLIMIT_FSIZE, &old);
 
     QCOMPARE(result, expected);
-    QCOMPARE(QFileInfo::exists(path), path == QLatin1String("/dev/full"));
+    QCOMPARE(QFileInfo::exists(path), earlier || path == QLatin1String("/dev/full"));
+    if (earlier)
+        QCOMPARE(readAll(path), QByteArray("kept\n"));
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before); // nothing left beside it
+}
+
+void TstTableTextWriter::fileNames_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("text without suffix") << "/tmp/report" << "txt" << "/tmp/report.txt";
+    QTest::newRow("text with its own suffix") << "/tmp/report.log" << "txt" << "/tmp/report.log";
+    QTest::newRow("workbook without suffix") << "/tmp/book" << "xlsx" << "/tmp/book.xlsx";
+    QTest::newRow("device") << "/dev/full" << "xlsx" << "/dev/full";
+    QTest::newRow("cancelled dialog") << "" << "txt" << "";
+}
+
+void TstTableTextWriter::fileNames()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, suffix);
+    QFETCH(QString, expected);
+    QCOMPARE(exportFileName(chosen, suffix), expected);
+    if (suffix == QLatin1String("xlsx"))
+        QCOMPARE(workbookFileName(chosen), expected);
+}
+
+void TstTableTextWriter::csvFields()
+{
+    QCOMPARE(csvField("直流电压"), QStringLiteral("直流电压"));
+    QCOMPARE(csvField("a,b"), QStringLiteral("\"a,b\""));
+    QCOMPARE(csvField("say \"OL\""), QStringLiteral("\"say \"\"OL\"\"\""));
+    QCOMPARE(csvField("two\nlines"), QStringLiteral("\"two\nlines\""));
+    // West of Greenwich the offset is negative, with minutes.
+    const QDateTime t(QDate(2024, 5, 1), QTime(10, 0, 0, 7), Qt::OffsetFromUTC, -(3 * 3600 + 1800));
+    QCOMPARE(csvTime(t), QStringLiteral("2024-05-01T10:00:00.007-03:30"));
 }
 
 QTEST_GUILESS_MAIN(TstTableTextWriter)

@@ -1,6 +1,7 @@
 // The compact row storage of a history result: texts, points, base time and
 // y-scale choice, and its size.
 #include "history/historydata.h"
+#include "history/historyrange.h"
 #include "history/historytablemodel.h"
 
 #include <QtTest>
@@ -21,6 +22,8 @@ private slots:
     void invalidTimes();
     void axisFollowsTheClockChange();
     void modelShowsFourReadOnlyColumns();
+    void presets_data();
+    void presets();
 };
 
 static QDateTime at(const QString &text)
@@ -31,23 +34,28 @@ static QDateTime at(const QString &text)
 void TestHistoryData::valueTexts_data()
 {
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("frastr");
     QTest::addColumn<double>("y");
 
-    QTest::newRow("plain") << "1.234" << 1.234;
-    QTest::newRow("leading plus, blanks around") << " +12.5 " << 12.5;
-    QTest::newRow("negative overload") << "- O.L " << 0.0;
-    QTest::newRow("trailing junk") << "1.5V" << 0.0;
-    QTest::newRow("not finite") << "inf" << 0.0;
+    QTest::newRow("plain") << "1.234" << "0" << 1.234;
+    QTest::newRow("leading plus, blanks around") << " +12.5 " << "0" << 12.5;
+    // Overloads sit at the end of their own row's range, as on the live curve.
+    QTest::newRow("negative overload") << "- O.L " << "0" << -80.0;
+    QTest::newRow("temperature overload") << "+ OL. " << "42" << 1500.0;
+    QTest::newRow("overload of no known range") << "+ OL " << "99" << 0.0;
+    QTest::newRow("trailing junk") << "1.5V" << "0" << 0.0;
+    QTest::newRow("not finite") << "inf" << "0" << 0.0;
 }
 
-// The value is listed as stored and plotted as its number, overloads at 0.
+// The value is listed as stored and plotted as its number.
 void TestHistoryData::valueTexts()
 {
     QFETCH(QString, text);
+    QFETCH(QString, frastr);
     QFETCH(double, y);
     HistoryData rows;
     rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("0"), u"V", u"F", u"0");
-    rows.appendText(u"2024-05-01 10:00:01", text, u"V", u"F", u"0");
+    rows.appendText(u"2024-05-01 10:00:01", text, u"V", u"F", frastr);
     QCOMPARE(rows.valueText(1), text);
     QCOMPARE(rows.yPoints().at(1), y);
 }
@@ -137,6 +145,31 @@ void TestHistoryData::modelShowsFourReadOnlyColumns()
         QVERIFY(!model.setData(model.index(0, c), "x"));
     }
     QVERIFY(!model.data(model.index(1, 0)).isValid());
+}
+
+void TestHistoryData::presets_data()
+{
+    QTest::addColumn<int>("preset");
+    QTest::addColumn<QDateTime>("start");
+    QTest::addColumn<QDateTime>("stop");
+    // At 00:30 on the first of March of a leap year.
+    QTest::newRow("last hour") << int(HistoryPreset::LastHour) << at("2024-02-29 23:30:00")
+                               << at("2024-03-01 00:30:00");
+    QTest::newRow("today") << int(HistoryPreset::Today) << at("2024-03-01 00:00:00") << at("2024-03-01 00:30:00");
+    QTest::newRow("yesterday") << int(HistoryPreset::Yesterday) << at("2024-02-29 00:00:00")
+                               << at("2024-02-29 23:59:59");
+    QTest::newRow("last 7 days") << int(HistoryPreset::LastSevenDays) << at("2024-02-23 00:30:00")
+                                 << at("2024-03-01 00:30:00");
+}
+
+void TestHistoryData::presets()
+{
+    QFETCH(int, preset);
+    QFETCH(QDateTime, start);
+    QFETCH(QDateTime, stop);
+    const auto range = historyPresetRange(HistoryPreset(preset), at("2024-03-01 00:30:00"));
+    QCOMPARE(range.first, start);
+    QCOMPARE(range.second, stop);
 }
 
 QTEST_GUILESS_MAIN(TestHistoryData)

@@ -5,6 +5,7 @@
 
 #include "history/historyloader.h"
 
+#include <QSqlQuery>
 #include <QtTest>
 
 namespace {
@@ -26,6 +27,7 @@ private slots:
     void largeRange();
     void cancelStopsTheLoad();
     void unreachableServerFails();
+    void integerRangeColumnAndLockedTable();
 
 private:
     std::unique_ptr<ScratchDatabase> m_db;
@@ -43,8 +45,8 @@ void TestHistoryLoad::initTestCase()
     QVERIFY(m_db->insert(at("2024-05-01 10:00:05"), "-2.500", "V", "直流电压", "14"));
     QVERIFY(m_db->insert(at("2024-05-01 10:00:21"), "9.000", "V", "直流电压", "14"));
     // Two rows in one second keep the order they were recorded in.
-    QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "+ OL ", "mV", "交流电压", "3"));
-    QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "- O.L ", "mV", "交流电压", "3"));
+    QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "+ OL. ", "V", "直流电压", "3"));
+    QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "- OL. ", "V", "直流电压", "3"));
     QVERIFY(m_db->insert(at("2024-05-01 11:00:01"), "12.5", "mV", "交流电压", "3"));
 
     // A large block of a quarter of a million rows, 17 a second.
@@ -69,10 +71,11 @@ void TestHistoryLoad::ranges_data()
     QTest::newRow("bounds inclusive") << at("2024-05-01 09:59:59") << at("2024-05-01 10:00:21")
                                       << QStringList{"9.000", "1.000", "-2.500", "3.000", "9.000"}
                                       << QVector<double>{0, 1, 6, 21, 22} << QVector<double>{9, 1, -2.5, 3, 9};
-    // Listed as stored, plotted at 0; one second keeps the order of recording.
+    // Listed as stored, plotted at the ends of their range; one second keeps
+    // the order of recording.
     QTest::newRow("overloads") << at("2024-05-01 11:00:00") << at("2024-05-01 11:00:01")
-                               << QStringList{"+ OL ", "- O.L ", "12.5"} << QVector<double>{0, 0, 1}
-                               << QVector<double>{0, 0, 12.5};
+                               << QStringList{"+ OL. ", "- OL. ", "12.5"} << QVector<double>{0, 0, 1}
+                               << QVector<double>{800, -800, 12.5};
     QTest::newRow("empty") << at("2023-01-01 00:00:00") << at("2023-12-31 00:00:00") << QStringList()
                            << QVector<double>() << QVector<double>();
 }
@@ -172,6 +175,37 @@ void TestHistoryLoad::unreachableServerFails()
     QCOMPARE(r.status, HistoryLoadResult::Failed);
     QVERIFY(!r.error.isEmpty());
     QCOMPARE(r.rows->rowCount(), 0);
+}
+
+// A table whose `frastr` is an integer column, then the same table held
+// locked by another session for longer than the load waits.
+void TestHistoryLoad::integerRangeColumnAndLockedTable()
+{
+    ScratchDatabase db(QStringLiteral("historyint"), ScratchDatabase::Content::EmptyDatabase);
+    QVERIFY2(db.isReady(), qPrintable(db.error()));
+    QVERIFY2(db.exec(QStringLiteral("CREATE TABLE invoice (id serial PRIMARY KEY, funcstr text, datavaluestr text, "
+                                    "unitstr text, frastr integer, create_time timestamp)")),
+             qPrintable(db.error()));
+    QVERIFY2(db.exec(QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
+                                    "VALUES ('电阻', '1.5', 'kΩ', 22, '2024-05-01 10:00:00'), "
+                                    "('电阻', '+ OL ', 'kΩ', 22, '2024-05-01 10:00:01')")),
+             qPrintable(db.error()));
+    const QDateTime from = at("2024-05-01 10:00:00");
+    HistoryLoadResult r = loadHistoryRange(db.settings(), from, from.addSecs(1));
+    QVERIFY2(r.status == HistoryLoadResult::Loaded, qPrintable(r.error));
+    QCOMPARE(r.rows->rowCount(), 2);
+    QCOMPARE(r.rows->firstRangeIndex(), 22);
+    QCOMPARE(r.rows->yPoints(), (QVector<double>{1.5, 8000}));
+
+    QSqlDatabase holder = db.connection();
+    QVERIFY(holder.transaction());
+    QVERIFY(QSqlQuery(holder).exec(QStringLiteral("LOCK TABLE invoice IN ACCESS EXCLUSIVE MODE")));
+    HistoryLoadControl control;
+    control.timeoutMs = 500;
+    r = loadHistoryRange(db.settings(), from, from.addSecs(1), control);
+    holder.rollback();
+    QCOMPARE(r.status, HistoryLoadResult::Failed);
+    QVERIFY2(r.error.startsWith(QStringLiteral("读取超时")), qPrintable(r.error));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryLoad)

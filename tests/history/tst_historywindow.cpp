@@ -9,11 +9,14 @@
 #include "history/historytablemodel.h"
 #include "history/hisviewform.h"
 #include "mainwindow/tk52k_comm.h"
+#include "modaldriver.h"
 #include "resources/resources.h"
 
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <qwt_plot_canvas.h>
@@ -61,7 +64,11 @@ private slots:
     void twoQueriesTwoWindows();
     void windowShowsRowsAndCurve_data();
     void windowShowsRowsAndCurve();
-    void cancelClosesTheWindow();
+    void cancelKeepsWhatWasRead();
+    void failedLoadSaysWhy();
+    void exportWaitsForTheLoad();
+    void rangeBarReloads();
+    void oneMeterOrAll();
 
 private:
     std::unique_ptr<ScratchDatabase> m_db;
@@ -76,10 +83,12 @@ void TestHistoryWindow::initTestCase()
 
     QVERIFY(m_db->insert(at("2024-05-01 10:00:20"), "3.000", "V", "直流电压", "14"));
     QVERIFY(m_db->insert(at("2024-05-01 10:00:00"), "1.000", "V", "直流电压", "14"));
-    QVERIFY(m_db->insert(at("2024-05-01 10:00:05"), "+ OL ", "V", "直流电压", "14"));
+    QVERIFY(m_db->insert(at("2024-05-01 10:00:05"), "+ O.L ", "A", "直流电流", "14"));
     // Rows of a range index no meter has, as a foreign writer might leave them.
     QVERIFY(m_db->insert(at("2024-05-02 08:00:00"), "100", "V", "直流电压", "99"));
     QVERIFY(m_db->insert(at("2024-05-02 08:00:01"), "5000", "V", "直流电压", "2"));
+    QVERIFY(m_db->insert(at("2024-05-03 23:59:50"), "1.000", "V", "直流电压", "2"));
+    QVERIFY(m_db->insert(at("2024-05-04 00:00:05"), "2.000", "V", "直流电压", "2"));
     QVERIFY2(m_db->exec(RecordSchema::insertInto() + QStringLiteral(
                  "SELECT '直流电压', to_char(i % 8000 / 1000.0, 'FM0.000'), 'V', '2', "
                  "timestamp '2024-06-01 00:00:00' + (i / 17) * interval '1 second' "
@@ -103,8 +112,10 @@ void TestHistoryWindow::settingForm()
         QCOMPARE(edit->displayFormat(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         // The range is chosen to the second: the seconds must be in view.
         QVERIFY(edit->sizeHint().width() <= edit->width());
-        QVERIFY(edit->dateTime() >= before && edit->dateTime() <= QDateTime::currentDateTime());
     }
+    // The last hour up to now.
+    QVERIFY(stop->dateTime() >= before && stop->dateTime() <= QDateTime::currentDateTime());
+    QCOMPARE(start->dateTime().secsTo(stop->dateTime()), 3600);
     // Cancel closes it and asks for nothing.
     QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
     form.show();
@@ -199,13 +210,22 @@ void TestHistoryWindow::windowShowsRowsAndCurve_data()
     QTest::addColumn<QVector<QPointF>>("points");
     QTest::addColumn<double>("yLow"); // NaN: the axis scales itself
     QTest::addColumn<double>("yHigh");
+    QTest::addColumn<QString>("firstLabel");
     const double autoScale = qQNaN();
-    // Row 0's range 14 fixes the y axis at -12 … 12.
-    QTest::newRow("range of row 0") << at("2024-05-01 10:00:00") << QStringList{"1.000", "+ OL ", "3.000"}
-                                    << QVector<QPointF>{{0, 1}, {5, 0}, {20, 3}} << -12.0 << 12.0;
+    // Row 0's range 14 fixes the y axis at -12 … 12; its overload is drawn
+    // at 12.00, as on the live curve.
+    QTest::newRow("range of row 0") << at("2024-05-01 10:00:00") << QStringList{"1.000", "+ O.L ", "3.000"}
+                                    << QVector<QPointF>{{0, 1}, {5, 12}, {20, 3}} << -12.0 << 12.0
+                                    << "10:00:00";
     QTest::newRow("row 0 of an unknown range") << at("2024-05-02 08:00:00") << QStringList{"100", "5000"}
-                                               << QVector<QPointF>{{0, 100}, {1, 5000}} << autoScale << autoScale;
-    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0 << 800.0;
+                                               << QVector<QPointF>{{0, 100}, {1, 5000}} << autoScale << autoScale
+                                               << "08:00:00";
+    // Rows on two days: the axis shows the date too.
+    QTest::newRow("across midnight") << at("2024-05-03 23:59:50") << QStringList{"1.000", "2.000"}
+                                     << QVector<QPointF>{{0, 1}, {15, 2}} << -80.0 << 80.0
+                                     << "2024-05-03\n23:59:50";
+    QTest::newRow("empty") << at("2020-01-01 00:00:00") << QStringList() << QVector<QPointF>() << -800.0 << 800.0
+                           << QString();
 }
 
 void TestHistoryWindow::windowShowsRowsAndCurve()
@@ -215,6 +235,7 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QFETCH(QVector<QPointF>, points);
     QFETCH(double, yLow);
     QFETCH(double, yHigh);
+    QFETCH(QString, firstLabel);
     HisViewForm view;
     view.show();
     view.loadRange(m_db->settings(), from, from.addSecs(20));
@@ -234,13 +255,16 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QVERIFY(qIsNaN(yLow) ? y.lowerBound() <= 100 && y.upperBound() >= 5000
                          : y.lowerBound() == yLow && y.upperBound() == yHigh);
     const QwtScaleDraw *draw = view.plot()->axisScaleDraw(QwtPlot::xBottom);
-    QCOMPARE(draw->label(0).text(), values.isEmpty() ? QString() : from.toString(QStringLiteral("hh:mm:ss")));
+    QCOMPARE(draw->label(0).text(), firstLabel);
+    // The time column shows the whole date and time.
+    const QFontMetrics metrics(view.tableView()->font());
+    QVERIFY(view.tableView()->columnWidth(0) > metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
     // The buttons are there to press on an empty table too.
     for (const char *name : {"outExcelPushButton", "outTxtPushButton", "printPushButton"})
         QVERIFY(view.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
 }
 
-void TestHistoryWindow::cancelClosesTheWindow()
+void TestHistoryWindow::cancelKeepsWhatWasRead()
 {
     HisViewForm view;
     view.show();
@@ -251,12 +275,120 @@ void TestHistoryWindow::cancelClosesTheWindow()
     QVERIFY(cancelButton);
     cancelButton->click();
 
-    QVERIFY(!view.isVisible());
-    QVERIFY(!view.isLoading());
-    // The loading thread stops and its loader goes away without the rows
-    // ever reaching the window.
+    // The rows read so far stay, and the window says they are not all.
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QVERIFY(view.isVisible());
+    QVERIFY(view.isPartial());
+    QCOMPARE(view.windowTitle(), QStringLiteral("历史记录查看（部分）"));
+    QVERIFY(view.historyModel()->rowCount() < 300000);
     QTRY_VERIFY_WITH_TIMEOUT(view.findChildren<HistoryLoader *>().isEmpty(), 30000);
+}
+
+// A load that fails says why and leaves no empty window that would pass for
+// a range without readings.
+void TestHistoryWindow::failedLoadSaysWhy()
+{
+    DbSettings nowhere = m_db->settings();
+    nowhere.port = 1;
+    auto *view = new HisViewForm;
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<HisViewForm> guard(view);
+    ModalDriver driver;
+    driver.answerBox(QStringLiteral("OK"));
+    view->show();
+    view->loadRange(nowhere, at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 30000);
+    QCOMPARE(driver.unexpected, 0);
+    QCOMPARE(driver.boxes.size(), 1);
+    QCOMPARE(driver.boxes.first().icon, QMessageBox::Warning);
+    QVERIFY(driver.boxes.first().text.startsWith(QStringLiteral("历史记录读取失败！\n")));
+    QVERIFY(driver.boxes.first().text.size() > 12); // the server's reason follows
+}
+
+// Pressed while the rows load, the export writes the whole range once read.
+void TestHistoryWindow::exportWaitsForTheLoad()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("range.txt");
+    HisViewForm view;
+    view.show();
+    ModalDriver driver;
+    driver.chooseFile(path);
+    driver.answerBox(QStringLiteral("Apply"));
+    view.loadRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-01 00:10:00"));
+    QVERIFY(view.isLoading());
+    view.doBtnTxtSlot();
+    QTRY_VERIFY_WITH_TIMEOUT(driver.done(), 60000);
+    QCOMPARE(driver.unexpected, 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    // Seconds 0 to 600, 17 rows each, under the header line.
+    QCOMPARE(file.readAll().count('\n'), 601 * 17 + 1);
+}
+
+// The range bar shows the range read and reads another without the dialog.
+void TestHistoryWindow::rangeBarReloads()
+{
+    HisViewForm view;
+    view.show();
+    view.loadRange(m_db->settings(), at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    auto *start = view.findChild<QDateTimeEdit *>("rangeStartEdit");
+    auto *stop = view.findChild<QDateTimeEdit *>("rangeStopEdit");
+    QCOMPARE(start->dateTime(), at("2024-05-01 10:00:00"));
+    QCOMPARE(stop->dateTime(), at("2024-05-01 10:00:20"));
+    QCOMPARE(view.historyModel()->rowCount(), 3);
+
+    start->setDateTime(at("2024-05-03 23:00:00"));
+    stop->setDateTime(at("2024-05-04 01:00:00"));
+    view.findChild<QPushButton *>("reloadPushButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(view.historyModel()->rowCount(), 2);
+
+    // A quick choice fills the bar and reads its range (nothing recorded yesterday here).
+    view.findChild<QPushButton *>("yesterdayPushButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(start->dateTime(), QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
     QCOMPARE(view.historyModel()->rowCount(), 0);
+}
+
+// The meters of the range are offered once it is read; choosing one reads
+// the range again with its readings only, and "all" brings the rest back.
+void TestHistoryWindow::oneMeterOrAll()
+{
+    QVERIFY2(m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                        "('直流电压', '1', 'V', '2', '2024-05-07 10:00:00', 'meter-a'), "
+                        "('直流电压', '2', 'V', '2', '2024-05-07 10:00:01', 'meter-b'), "
+                        "('直流电压', '3', 'V', '2', '2024-05-07 10:00:02', NULL), "
+                        "('直流电压', '4', 'V', '2', '2024-05-07 10:00:03', 'meter-a')"),
+             qPrintable(m_db->error()));
+    HisViewForm view;
+    view.show();
+    auto *box = view.findChild<QComboBox *>("sourceComboBox");
+    QVERIFY(box);
+    view.loadRange(m_db->settings(), at("2024-05-07 10:00:00"), at("2024-05-07 10:00:03"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    const auto values = [&] {
+        QStringList shown;
+        for (int row = 0; row < view.historyModel()->rowCount(); ++row)
+            shown << view.historyModel()->rows()->valueText(row);
+        return shown;
+    };
+    QCOMPARE(values(), (QStringList{"1", "2", "3", "4"}));
+    QCOMPARE(box->count(), 3);
+    QVERIFY(box->isEnabled());
+
+    box->setCurrentIndex(box->findText("meter-a"));
+    emit box->activated(box->currentIndex());
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(values(), (QStringList{"1", "4"}));
+    QCOMPARE(box->currentText(), QStringLiteral("meter-a"));
+    QCOMPARE(box->count(), 3);
+
+    box->setCurrentIndex(0);
+    emit box->activated(0);
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
+    QCOMPARE(values().size(), 4);
 }
 
 QTEST_MAIN(TestHistoryWindow)

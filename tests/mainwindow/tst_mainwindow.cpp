@@ -85,7 +85,7 @@ void TestMainWindow::menusHoldTheirActions()
     QCOMPARE(actionNames(top), (QStringList{"文件", "设置", "帮助"}));
     QCOMPARE(actionNames(top.at(0)->menu()->actions()), (QStringList{"历史记录查询", "|", "退出"}));
     QCOMPARE(actionNames(top.at(1)->menu()->actions()),
-             (QStringList{"串口设置", "|", "时间间隔", "|", "语言"}));
+             (QStringList{"串口设置", "|", "时间间隔", "|", "语言", "|", "断线后继续采集"}));
     QCOMPARE(actionNames(top.at(2)->menu()->actions()), (QStringList{"软件使用说明", "|", "关于"}));
 }
 

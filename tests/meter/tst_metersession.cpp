@@ -51,6 +51,7 @@ private slots:
     void ticks();
     void runsAndTheLink();
     void silenceEndsTheRun();
+    void resumingRunOutlivesSilence();
     void portThatCannotOpen_data();
     void portThatCannotOpen();
 };
@@ -170,6 +171,36 @@ void tst_MeterSession::silenceEndsTheRun()
     QCOMPARE(rig.link, (QList<bool>{true, false}));
     // The frame that arrived was taken by the automatic tick before the end.
     QCOMPARE(rig.taken, QStringList{"*1.00"});
+}
+
+void tst_MeterSession::resumingRunOutlivesSilence()
+{
+    Rig rig;
+    rig.session.setResuming(true);
+    QVERIFY(rig.session.start(&rig.line));
+    const QDateTime beforeLast = QDateTime::currentDateTime();
+    rig.line.feed(frame(2, 100) + frame(2, 200));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.link, (QList<bool>{true, false}), 10000);
+    const QDateTime since = rig.session.linkLostSince();
+    QVERIFY(since >= beforeLast && since <= QDateTime::currentDateTime().addMSecs(-900));
+    // Three times the silence that ends an ordinary run: this one waits on.
+    QTest::qWait(3 * MeterSession::kLinkTimeoutMs);
+    QVERIFY(rig.session.isRunning() && rig.ends.isEmpty());
+    QCOMPARE(rig.link, (QList<bool>{true, false}));
+    QCOMPARE(rig.session.linkLostSince(), since);
+
+    // The same range goes on: the readings after the gap are kept.
+    rig.line.feed(frame(2, 300));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.taken, (QStringList{"*1.00", "2.00", "3.00"}), 10000);
+    QCOMPARE(rig.stored, (QStringList{"2.00", "3.00"}));
+    QCOMPARE(rig.link, (QList<bool>{true, false, true}));
+    QVERIFY(rig.session.linkLostSince().isNull());
+
+    // Switched off while the meter is silent, the run ends as an ordinary one would.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.link.size(), 4, 10000);
+    rig.session.setResuming(false);
+    QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Silence});
+    QVERIFY(!rig.session.isRunning());
 }
 
 void tst_MeterSession::portThatCannotOpen_data()

@@ -1,3 +1,4 @@
+#include "meter/frameencoder.h"
 #include "plot/rangescale.h"
 #include "plot/secondsscaleengine.h"
 #include "plot/timescaledrawr.h"
@@ -20,6 +21,7 @@ private slots:
     void rangeScales();
     void timeLabelsStayApart_data();
     void timeLabelsStayApart();
+    void overloadsWhereTheLiveCurveDrawsThem();
 
 private:
     const QDateTime m_base = QDateTime(QDate(2024, 3, 1), QTime(10, 0));
@@ -118,6 +120,27 @@ void TestPlotScales::timeLabelsStayApart()
     for (int i = 1; i < ticks.size(); ++i)
         QVERIFY2(map.transform(ticks[i]) - map.transform(ticks[i - 1]) > labelWidth,
                  qPrintable(QStringLiteral("ticks %1 and %2 overprint").arg(ticks[i - 1]).arg(ticks[i])));
+}
+
+// The history curve draws a recorded overload at the value the live curve
+// got from the frame itself, in every range and with either sign.
+void TestPlotScales::overloadsWhereTheLiveCurveDrawsThem()
+{
+    for (int range = 0; range < kRangeCount; ++range) {
+        for (bool negative : {false, true}) {
+            FrameContent content;
+            content.rangeIndex = range;
+            content.negative = negative;
+            content.overload = true;
+            const DecodedFrame frame = decodeMeterFrame(encodeMeterFrame(content));
+            QVERIFY(frame.valid && frame.overload && frame.rangeIndex == range);
+            const QString recorded = signedOverloadText(frame.negative, frame.decimals);
+            const auto drawn = overloadCurveValue(recorded, range);
+            QVERIFY2(drawn && *drawn == frame.value, qPrintable(QStringLiteral("%1 %2").arg(range).arg(recorded)));
+        }
+    }
+    QVERIFY(!overloadCurveValue(u"12.5", 3));
+    QVERIFY(!overloadCurveValue(u"+ OL. ", 45));
 }
 
 QTEST_MAIN(TestPlotScales)

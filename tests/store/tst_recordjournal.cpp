@@ -33,7 +33,7 @@ JournaledRecords sampleRecords()
              {QStringLiteral("OHM"), QStringLiteral("- .OL "), QStringLiteral("kΩ"), 16, kBase,
               QStringLiteral("bench 3 /dev/ttyUSB0")}},
             {2,
-             {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addSecs(1),
+             {QStringLiteral("hFE"), QStringLiteral("356"), QStringLiteral(" "), 44, kBase.addMSecs(1250),
               QString()}},
             {3,
              {QStringLiteral("TEMP"), QStringLiteral("-12"), QStringLiteral("℃"), 42, kBase.addSecs(2),

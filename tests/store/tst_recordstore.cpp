@@ -35,6 +35,7 @@ private slots:
     void inclusiveBoundsInTimeOrder();
     void unconfirmedCommitIsSettled_data();
     void unconfirmedCommitIsSettled();
+    void existingFiveColumnTable_data();
     void existingFiveColumnTable();
     void refusedRowsAreQuarantined_data();
     void refusedRowsAreQuarantined();
@@ -106,11 +107,12 @@ QStringList TestRecordStore::storedValues(const QDateTime &start, const QDateTim
         RecordSchema::TableShape shape;
         RecordSchema::probe(db, &shape);
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT datavaluestr FROM invoice WHERE create_time BETWEEN ? AND ? "
+        // The whole of the last second, as the history window reads a range.
+        q.prepare(QStringLiteral("SELECT datavaluestr FROM invoice WHERE create_time >= ? AND create_time < ? "
                                  "ORDER BY create_time%1")
                       .arg(shape.hasId ? QStringLiteral(", id") : QString()));
         q.addBindValue(RecordSchema::timeText(start));
-        q.addBindValue(RecordSchema::timeText(stop));
+        q.addBindValue(RecordSchema::timeText(stop.addSecs(1)));
         if (!q.exec())
             values << q.lastError().text();
         while (q.next())
@@ -139,7 +141,6 @@ void TestRecordStore::roundTrip()
     QFETCH(bool, negative);
     QFETCH(QString, stored);
 
-    // Milliseconds are not stored: the row carries the whole second.
     const QDateTime second(kDay, QTime(9, 5, 3));
     TkDataDas r;
     setDcVoltReading(r, reading.at(1), second.addMSecs(789));
@@ -155,10 +156,10 @@ void TestRecordStore::roundTrip()
     QCOMPARE(storedValues(second, second), QStringList{stored});
     QSqlQuery q(m_db->connection());
     QVERIFY(q.exec(QStringLiteral("SELECT concat_ws('|', funcstr, datavaluestr, unitstr, frastr, "
-                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS'), source) FROM invoice")) &&
+                                  "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS'), source) FROM invoice")) &&
             q.next());
     QCOMPARE(q.value(0).toString(), (QStringList{reading.at(0), stored, reading.at(2), reading.at(3),
-                                                 "2021-03-04 09:05:03", "bench 3 /dev/ttyUSB0"}
+                                                 "2021-03-04 09:05:03.789", "bench 3 /dev/ttyUSB0"}
                                          .join('|')));
 }
 
@@ -224,18 +225,31 @@ void TestRecordStore::unconfirmedCommitIsSettled()
 }
 
 // A table made by hand elsewhere: only the five columns, the range an integer.
+// A column without fractions gets the reading's second, not the one the
+// server would round it to.
+void TestRecordStore::existingFiveColumnTable_data()
+{
+    QTest::addColumn<QString>("timeType");
+    QTest::addColumn<QString>("storedTime");
+    QTest::newRow("timestamp") << "timestamp" << "2021-03-04 13:00:02.789";
+    QTest::newRow("timestamp(0)") << "timestamp(0)" << "2021-03-04 13:00:02";
+}
+
 void TestRecordStore::existingFiveColumnTable()
 {
+    QFETCH(QString, timeType);
+    QFETCH(QString, storedTime);
     closeStore();
     ScratchDatabase legacy(QStringLiteral("recordstore_legacy"), ScratchDatabase::Content::EmptyDatabase);
     QVERIFY2(legacy.exec(QStringLiteral("CREATE TABLE invoice (funcstr varchar(16), datavaluestr varchar(16), "
-                                        "unitstr varchar(8), frastr integer, create_time timestamp)")),
+                                        "unitstr varchar(8), frastr integer, create_time %1)")
+                             .arg(timeType)),
              qPrintable(legacy.error()));
     auto back = qScopeGuard([this] { closeStore(); m_db->select(); });
 
     openStore();
     const QDateTime t(kDay, QTime(13, 0, 0));
-    insert(QStringLiteral("2"), t.addSecs(2));
+    insert(QStringLiteral("2"), t.addSecs(2).addMSecs(789));
     insert(QStringLiteral("0"), t);
     TkDataDas overload;
     setDcVoltReading(overload, QString(), t.addSecs(1));
@@ -249,6 +263,8 @@ void TestRecordStore::existingFiveColumnTable()
     QSqlQuery q(legacy.connection());
     QVERIFY(q.exec(QStringLiteral("SELECT frastr FROM invoice WHERE frastr <> 1")) && q.next());
     QCOMPARE(q.value(0).toInt(), 7);
+    QVERIFY(q.exec(QStringLiteral("SELECT create_time::text FROM invoice WHERE datavaluestr = '2'")) && q.next());
+    QCOMPARE(q.value(0).toString(), storedTime);
 }
 
 // A row the server refuses for good holds up nothing: the rest is stored,

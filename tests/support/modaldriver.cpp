@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QProgressDialog>
 
 SeenBox SeenBox::of(const QMessageBox *box)
 {
@@ -82,6 +83,9 @@ void ModalDriver::poll()
     }
     QWidget *w = QApplication::activeModalWidget();
     if (!w || !w->isVisible())
+        return;
+    // A progress box asks nothing; it closes by itself when its work is done.
+    if (qobject_cast<QProgressDialog *>(w))
         return;
     const Handled h = m_steps.empty() ? Handled::NotMine : m_steps.front()(w);
     if (h == Handled::Retry && ++m_retries < 500)

@@ -1,6 +1,7 @@
 // tk52k-export: writes or prints the stored readings of a time range, for
 // scheduled reports. Same table, same writers and same print as the history
 // window: four columns of 100 pixels, titled "数据记录".
+#include "export/readingcsvwriter.h"
 #include "export/tableexport.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QPrinterInfo>
 
 #include <cstdio>
@@ -49,14 +51,20 @@ int main(int argc, char *argv[])
                       QStringLiteral("time")});
     parser.addOption({QStringLiteral("to"), QStringLiteral("Last time, \"yyyy-MM-dd HH:mm:ss\"."),
                       QStringLiteral("time")});
-    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, xlsx, print or stats."),
+    parser.addOption({QStringLiteral("source"),
+                      QStringLiteral("Only the readings of this meter (its TK52K_SOURCE name)."),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, csv, xlsx, print or stats."),
                       QStringLiteral("format")});
     parser.addOption({QStringLiteral("output"),
-                      QStringLiteral("File to write (txt: standard output when left out)."),
+                      QStringLiteral("File to write (txt and csv: standard output when left out)."),
                       QStringLiteral("file")});
     if (!parser.parse(args))
         return fail(parser.errorText(), 2);
+
+    // The help text names the program from the application object.
     if (parser.isSet(QStringLiteral("help"))) {
+        const QCoreApplication app(argc, argv);
         std::printf("%s", qPrintable(parser.helpText()));
         return 0;
     }
@@ -69,9 +77,9 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--from and --to need times as \"yyyy-MM-dd HH:mm:ss\""), 2);
     if (from > to)
         return fail(QStringLiteral("--from lies after --to"), 2);
-    if (format != QLatin1String("txt") && format != QLatin1String("xlsx")
+    if (format != QLatin1String("txt") && format != QLatin1String("csv") && format != QLatin1String("xlsx")
         && format != QLatin1String("print") && format != QLatin1String("stats"))
-        return fail(QStringLiteral("--format must be txt, xlsx, print or stats"), 2);
+        return fail(QStringLiteral("--format must be txt, csv, xlsx, print or stats"), 2);
     if (format == QLatin1String("xlsx") && output.isEmpty())
         return fail(QStringLiteral("--format xlsx needs --output"), 2);
     if (format == QLatin1String("print") && !output.isEmpty())
@@ -89,7 +97,10 @@ int main(int argc, char *argv[])
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
 
-    const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), from, to);
+    HistoryLoadControl control;
+    if (parser.isSet(QStringLiteral("source")))
+        control.source = parser.value(QStringLiteral("source"));
+    const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), from, to, control);
     if (loaded.status != HistoryLoadResult::Loaded)
         return fail(QStringLiteral("cannot read the readings: %1").arg(loaded.error));
 
@@ -104,11 +115,11 @@ int main(int argc, char *argv[])
     const QString title = QStringLiteral("数据记录");
     const QVector<int> widths(HistoryTableModel::ColumnCount, 100);
 
-    if (format == QLatin1String("txt")) {
+    if (format == QLatin1String("txt") || format == QLatin1String("csv")) {
+        const bool csv = format == QLatin1String("csv");
         const bool toStdout = output.isEmpty();
-        if (toStdout)
-            output = QStringLiteral("/dev/stdout");
-        switch (writeTableText(model, output)) {
+        output = toStdout ? QStringLiteral("/dev/stdout") : exportFileName(output, format);
+        switch (csv ? writeReadingsCsv(model, output) : writeTableText(model, output)) {
         case TextWriteResult::OpenFailed:
             return fail(QStringLiteral("cannot open %1 for writing").arg(output));
         case TextWriteResult::WriteFailed:
@@ -133,11 +144,11 @@ int main(int argc, char *argv[])
     const QString printer = QPrinterInfo::defaultPrinterName();
     if (printer.isEmpty())
         return fail(QStringLiteral("there is no default printer"));
-    QString path = printWorkingFile();
+    const QString path = printWorkingFile();
     QString why;
     if (!writeTableWorkbook(model, title, widths, path, &why))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, why));
-    if (!printFile(path))
+    if (!printTableModel(model, title, widths, QFileInfo(path).fileName()))
         return fail(QStringLiteral("printing on %1 failed").arg(printer));
     say(QStringLiteral("%1 rows sent to the printer %2").arg(rows).arg(printer));
     return 0;

@@ -1,0 +1,166 @@
+#include "headlesslogger.h"
+
+#include "meter/metersession.h"
+#include "meter/tkdatadas.h"
+#include "store/alarmeventstore.h"
+#include "store/database.h"
+#include "store/dbsettings.h"
+
+#include <QDateTime>
+#include <QSysInfo>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+void say(const QString &line)
+{
+    std::fprintf(stderr, "tk52k-logger: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+QString clock(const QDateTime &time)
+{
+    return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+} // namespace
+
+HeadlessLogger::HeadlessLogger(const LoggerOptions &options, QObject *parent)
+    : QObject(parent), m_options(options), m_session(new MeterSession(this)), m_db(new database(this)),
+      m_alarm(options.alarm)
+{
+    if (!m_options.source.isEmpty())
+        m_db->setSource(m_options.source);
+    else if (!qEnvironmentVariableIsSet("TK52K_SOURCE"))
+        m_db->setSource(defaultSource(QSysInfo::machineHostName(), m_options.port));
+
+    m_session->setResuming(true);
+    m_session->setSamplingMode(m_options.automatic, m_options.seconds);
+    m_session->setPortName(m_options.port);
+    connect(m_session, &MeterSession::readingTaken, this, [this](const MeterReading &r) { onReading(r); });
+    connect(m_session, &MeterSession::readingToStore, this, [this](const MeterReading &r) {
+        TkDataDas reading(r);
+        if (m_db->insertRecord(&reading) == 1)
+            ++m_handedOver;
+    });
+    connect(m_session, &MeterSession::linkChanged, this, &HeadlessLogger::onLink);
+    connect(m_session, &MeterSession::portError, this, [this](const QString &port, const QString &reason) {
+        if (m_session->isRunning())
+            say(QStringLiteral("%1 went away (%2); reopening it every %3 s")
+                    .arg(port, reason)
+                    .arg(MeterSession::kReopenIntervalMs / 1000));
+    });
+    connect(m_session, &MeterSession::portReopened, this,
+            [](const QString &port) { say(QStringLiteral("%1 is back").arg(port)); });
+
+    m_statusTimer.setTimerType(Qt::CoarseTimer);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] { say(statusLine()); });
+}
+
+HeadlessLogger::~HeadlessLogger()
+{
+    disconnect(m_session, nullptr, this, nullptr);
+}
+
+QString HeadlessLogger::defaultSource(const QString &host, const QString &port)
+{
+    const QString dev = QStringLiteral("/dev/");
+    return host + QLatin1Char(':') + (port.startsWith(dev) ? port.mid(dev.size()) : port);
+}
+
+int HeadlessLogger::start()
+{
+    if (m_db->openDatabase() != 1) {
+        say(m_db->statusText());
+        return ExitDatabase;
+    }
+    m_pendingAtOpen = m_db->pendingCount();
+    m_rejectedAtOpen = m_db->rejectedCount();
+    if (!m_alarm.limits().isEmpty())
+        m_alarmStore = std::make_unique<AlarmEventStore>(DbSettings::fromEnvironment());
+    if (!m_session->start()) {
+        say(m_session->lastError());
+        return ExitPort;
+    }
+    say(QStringLiteral("logging %1 as \"%2\", %3")
+            .arg(m_options.port, m_db->source(),
+                 m_options.automatic ? QStringLiteral("every frame")
+                                     : QStringLiteral("one reading every %1 s").arg(m_options.seconds)));
+    if (!m_options.quiet)
+        m_statusTimer.start(kStatusPeriodMs);
+    return ExitClean;
+}
+
+int HeadlessLogger::finish()
+{
+    m_statusTimer.stop();
+    const bool ran = m_session->isRunning();
+    m_session->stop();
+    m_db->shutdown();
+    if (m_alarmStore)
+        m_alarmStore->shutdown();
+    if (ran)
+        say(statusLine());
+    if (m_db->pendingCount() > 0)
+        say(QStringLiteral("%1 readings wait in the journal for the next start").arg(m_db->pendingCount()));
+    if (!m_db->isDurable()) {
+        say(QStringLiteral("readings could not be kept safe on the disk: %1").arg(m_db->statusText()));
+        return ExitNotDurable;
+    }
+    return ExitClean;
+}
+
+QString HeadlessLogger::statusLine() const
+{
+    const int pending = m_db->pendingCount();
+    const qint64 written =
+        m_handedOver + m_pendingAtOpen - pending - (m_db->rejectedCount() - m_rejectedAtOpen);
+    QString link;
+    if (m_session->isLinkUp())
+        link = QStringLiteral("link up");
+    else if (m_session->isWaitingForPort())
+        link = QStringLiteral("port away since %1").arg(clock(m_session->linkLostSince()));
+    else if (!m_session->linkLostSince().isNull())
+        link = QStringLiteral("no data since %1").arg(clock(m_session->linkLostSince()));
+    else
+        link = QStringLiteral("link down");
+    return QStringLiteral("taken %1, written %2, waiting %3, %4; %5")
+        .arg(m_taken)
+        .arg(qMax<qint64>(0, written))
+        .arg(pending)
+        .arg(link, m_db->statusText());
+}
+
+void HeadlessLogger::onReading(const MeterReading &reading)
+{
+    ++m_taken;
+    if (m_alarm.limits().isEmpty())
+        return;
+    // The limits were given for one quantity; a raised alarm does not carry
+    // over into another function or unit.
+    if (reading.funcStr != m_alarmFunction || reading.unitStr != m_alarmUnit) {
+        m_alarm.reset();
+        m_alarmFunction = reading.funcStr;
+        m_alarmUnit = reading.unitStr;
+    }
+    const double value = reading.overload ? (reading.negative ? -std::numeric_limits<double>::infinity()
+                                                              : std::numeric_limits<double>::infinity())
+                                          : reading.value;
+    const QVector<AlarmEvent> events = m_alarm.feed(value, reading.time, reading.funcStr, reading.unitStr);
+    for (const AlarmEvent &event : events) {
+        say(QStringLiteral("alarm %1").arg(event.text()));
+        if (m_alarmStore)
+            m_alarmStore->record(event);
+    }
+}
+
+void HeadlessLogger::onLink(bool up)
+{
+    if (!m_session->isRunning())
+        return;
+    if (up)
+        say(QStringLiteral("the meter sends again"));
+    else
+        say(QStringLiteral("no data from the meter since %1").arg(clock(m_session->linkLostSince())));
+}

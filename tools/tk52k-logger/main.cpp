@@ -1,0 +1,137 @@
+#include "headlesslogger.h"
+#include "mainwindow/signalquitter.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+namespace {
+const char *const kDescription =
+    "Logs the meter on DEVICE into the PostgreSQL table the desktop program uses, without a\n"
+    "window. The database comes from TK52K_DB_HOST, TK52K_DB_PORT, TK52K_DB_NAME,\n"
+    "TK52K_DB_USER and TK52K_DB_PASSWORD; readings waiting for it are kept in a journal\n"
+    "(TK52K_SPOOL_DIR) and written at the next start. The run outlives a silent meter and\n"
+    "a port that goes away: the port is reopened every 2 s until it is back. A status line\n"
+    "goes to stderr every minute, alarm events as they happen. SIGTERM or SIGINT ends it.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  ended by SIGTERM/SIGINT; every reading is written or kept in the journal\n"
+    "  1  ended, but readings could not be kept safe on the disk (see the last lines)\n"
+    "  2  bad arguments\n"
+    "  3  the port could not be opened at the start\n"
+    "  4  unusable database settings, or no PostgreSQL driver";
+
+int usage(const QString &message)
+{
+    std::fprintf(stderr, "tk52k-logger: %s\n(tk52k-logger --help lists the options)\n", qPrintable(message));
+    return ExitUsage;
+}
+
+std::optional<double> number(const QString &text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tk52k"));
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addHelpOption();
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("The meter's serial port: a name such as ttyUSB0 or a device path."),
+        QStringLiteral("DEVICE"));
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("Record every frame (auto, the default) or one every SECONDS (1-3600)."),
+        QStringLiteral("SECONDS|auto"));
+    const QCommandLineOption source(
+        QStringLiteral("source"),
+        QStringLiteral("The meter's name in the source column (default: TK52K_SOURCE, else HOST:PORT)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No status line every minute."));
+    const QCommandLineOption low(QStringLiteral("alarm-low"), QStringLiteral("Raise an alarm below X."),
+                                 QStringLiteral("X"));
+    const QCommandLineOption high(QStringLiteral("alarm-high"), QStringLiteral("Raise an alarm above Y."),
+                                  QStringLiteral("Y"));
+    const QCommandLineOption hysteresis(
+        QStringLiteral("hysteresis"),
+        QStringLiteral("How far back inside a limit a value must come to clear its alarm (default 0)."),
+        QStringLiteral("H"));
+    parser.addOptions({port, interval, source, quiet, low, high, hysteresis});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return ExitClean;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+
+    LoggerOptions options;
+    options.port = parser.value(port).trimmed();
+    if (options.port.isEmpty())
+        return usage(QStringLiteral("--port DEVICE is required"));
+    if (parser.isSet(interval)) {
+        const QString value = parser.value(interval).trimmed();
+        if (value.compare(QLatin1String("auto"), Qt::CaseInsensitive) != 0) {
+            bool ok = false;
+            options.seconds = value.toUInt(&ok);
+            if (!ok || options.seconds < 1 || options.seconds > 3600)
+                return usage(
+                    QStringLiteral("--interval wants auto or whole seconds from 1 to 3600, not \"%1\"")
+                        .arg(value));
+            options.automatic = false;
+        }
+    }
+    if (parser.isSet(source)) {
+        options.source = parser.value(source).trimmed();
+        if (options.source.isEmpty())
+            return usage(QStringLiteral("--source wants a name"));
+    }
+    options.quiet = parser.isSet(quiet);
+    for (const auto &[option, limit] :
+         {std::pair{&low, &options.alarm.low}, std::pair{&high, &options.alarm.high}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *limit = number(parser.value(*option));
+        if (!*limit)
+            return usage(QStringLiteral("--%1 wants a number, not \"%2\"")
+                             .arg(option->names().first(), parser.value(*option)));
+    }
+    if (parser.isSet(hysteresis)) {
+        const std::optional<double> h = number(parser.value(hysteresis));
+        if (!h || *h < 0)
+            return usage(QStringLiteral("--hysteresis wants a number of at least 0, not \"%1\"")
+                             .arg(parser.value(hysteresis)));
+        if (options.alarm.isEmpty())
+            return usage(QStringLiteral("--hysteresis needs --alarm-low or --alarm-high"));
+        options.alarm.hysteresis = *h;
+    }
+    if (!options.alarm.isValid() && !options.alarm.isEmpty())
+        return usage(QStringLiteral("--alarm-low must lie below --alarm-high"));
+
+    // SIGTERM and SIGINT leave through the event loop, so finish() can write
+    // or journal what waits for the database.
+    SignalQuitter quitter;
+    HeadlessLogger logger(options);
+    const int started = logger.start();
+    if (started != ExitClean) {
+        logger.finish();
+        return started;
+    }
+    app.exec();
+    return logger.finish();
+}
