@@ -278,8 +278,9 @@ void TestAcquisition::tableIsEmptiedPast50000Rows()
     Rig rig;
     QVERIFY(rig.start());
     QVERIFY(rig.send(frame(2, 100), 1));
-    QVERIFY(rig.model()->insertRows(1, 49999));
-    // Row 50001 does not stay: the table is emptied at once.
+    QVERIFY(rig.model()->insertRows(1, 49998));
+    // Row 50000 stays; row 50001 does not: the table is emptied at once.
+    QVERIFY(rig.send(frame(2, 150), 50000));
     QVERIFY(rig.send(frame(2, 200), 0));
     QVERIFY(rig.send(frame(2, 300), 1));
     QCOMPARE(rig.cell(0, 1), QStringLiteral("3.00 V"));

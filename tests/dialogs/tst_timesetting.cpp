@@ -7,7 +7,6 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -48,7 +47,6 @@ private slots:
     void typedInterval_data();
     void typedInterval();
     void uncheckingRestoresTheInterval();
-    void noteIsReadableInFull();
     void windowTakesTheChoice();
 };
 
@@ -120,19 +118,6 @@ void tst_TimeSetting::uncheckingRestoresTheInterval()
     QVERIFY(!field(&form)->isEnabled() && field(&form)->text().isEmpty());
     checkBox(&form)->click();
     QCOMPARE(field(&form)->text(), QStringLiteral("42"));
-}
-
-// The note names the accepted range; cut off after "（1~360" it would
-// promise the wrong limit.
-void tst_TimeSetting::noteIsReadableInFull()
-{
-    TimeSettingForm form(true, 1);
-    auto *note = form.findChild<QLabel *>(QStringLiteral("label_3"));
-    QVERIFY(note->text().endsWith(QStringLiteral("（1~3600S）")));
-    const int flags = note->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
-    const QRect needed = note->fontMetrics().boundingRect(QRect(0, 0, note->width(), 10000), flags, note->text());
-    QVERIFY2(needed.width() <= note->width() && needed.height() <= note->height(),
-             qPrintable(QStringLiteral("%1x%2").arg(needed.width()).arg(needed.height())));
 }
 
 void tst_TimeSetting::windowTakesTheChoice()

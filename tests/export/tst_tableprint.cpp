@@ -1,4 +1,5 @@
 #include "export/tableexport.h"
+#include "export/tablepagelayout.h"
 
 #include "modaldriver.h"
 #include "tablemodels.h"
@@ -20,6 +21,8 @@ class TstTablePrint : public QObject
 
 private slots:
     void initTestCase();
+    void pageLayout_data();
+    void pageLayout();
     void historyOverSeveralPages();
     void longPrintAsksFirst();
 
@@ -77,6 +80,32 @@ void TstTablePrint::initTestCase()
              "the PDF queue must be the default printer (scripts/provision-cups.sh)");
     m_outDir = cupsPdfFolder();
     QDir().mkpath(m_outDir);
+}
+
+void TstTablePrint::pageLayout_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<double>("pageHeight");
+    QTest::addColumn<QString>("pages"); // first row + row count of each page
+    // Title 20 and rows 10 high: the header row takes one row's place.
+    QTest::newRow("empty table") << 0 << 100.0 << "0+0";
+    QTest::newRow("first page exactly full") << 7 << 100.0 << "0+7";
+    QTest::newRow("one row over") << 8 << 100.0 << "0+7 7+1";
+    QTest::newRow("later pages hold nine") << 25 << 100.0 << "0+7 7+9 16+9";
+    QTest::newRow("page too small still moves on") << 2 << 15.0 << "0+1 1+1";
+}
+
+void TstTablePrint::pageLayout()
+{
+    QFETCH(int, rows);
+    QFETCH(double, pageHeight);
+    QStringList got;
+    const QVector<TablePage> pages = layoutTablePages(rows, pageHeight, 20.0, 10.0);
+    for (const TablePage &p : pages) {
+        QCOMPARE(p.withTitle, got.isEmpty());
+        got << QStringLiteral("%1+%2").arg(p.firstRow).arg(p.rowCount);
+    }
+    QTEST(got.join(' '), "pages");
 }
 
 // Runs `print` and returns the text of the PDF file the job produced.

@@ -110,13 +110,17 @@ void TstTableTextWriter::failures_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<TextWriteResult>("expected");
     QTest::addColumn<bool>("sizeLimit");
+    QTest::addColumn<int>("rowCount");
 
-    QTest::newRow("folder missing") << m_dir.filePath("gone/x.txt") << TextWriteResult::OpenFailed << false;
-    QTest::newRow("disk full (/dev/full)") << "/dev/full" << TextWriteResult::WriteFailed << false;
+    QTest::newRow("folder missing") << m_dir.filePath("gone/x.txt") << TextWriteResult::OpenFailed << false
+                                    << 20000;
+    QTest::newRow("disk full (/dev/full)") << "/dev/full" << TextWriteResult::WriteFailed << false << 20000;
+    // Few rows stay in the file's buffer: the failure shows only at the flush.
+    QTest::newRow("disk full, short table") << "/dev/full" << TextWriteResult::WriteFailed << false << 3;
     QTest::newRow("disk full after some bytes (file size limit)")
-        << m_dir.filePath("partial.txt") << TextWriteResult::WriteFailed << true;
-    QTest::newRow("disk full over an earlier export") << m_dir.filePath("earlier.txt")
-                                                       << TextWriteResult::WriteFailed << true;
+        << m_dir.filePath("partial.txt") << TextWriteResult::WriteFailed << true << 20000;
+    QTest::newRow("disk full over an earlier export")
+        << m_dir.filePath("earlier.txt") << TextWriteResult::WriteFailed << true << 20000;
 }
 
 void TstTableTextWriter::failures()
@@ -124,9 +128,10 @@ void TstTableTextWriter::failures()
     QFETCH(QString, path);
     QFETCH(TextWriteResult, expected);
     QFETCH(bool, sizeLimit);
+    QFETCH(int, rowCount);
 
     QList<QStringList> rows;
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < rowCount; ++i)
         rows.append({"10:00:00", QString::number(i), QStringLiteral("直流电压")});
     auto model = makeTable(mainHeaders(), rows);
 

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <ctime>
+
 class TestHistoryData : public QObject
 {
     Q_OBJECT
@@ -18,6 +20,7 @@ private slots:
     void firstRangeIndex_data();
     void firstRangeIndex();
     void invalidTimes();
+    void axisFollowsTheClockChange();
     void modelShowsFourReadOnlyColumns();
     void liveLayoutTexts();
     void liveTableEmptiedPastItsCap();
@@ -113,6 +116,27 @@ void TestHistoryData::invalidTimes()
     invalidFirst.append(at("2024-05-01 10:00:10"), "2", "V", "F", "0");
     QVERIFY(!invalidFirst.baseTime().isValid());
     QCOMPARE(invalidFirst.xPoints(), (QVector<double>{0, 0}));
+}
+
+// Rows are stored in local wall-clock time; the plot's seconds must not jump
+// by the hour the clocks skip or repeat.
+void TestHistoryData::axisFollowsTheClockChange()
+{
+    const QByteArray savedTz = qgetenv("TZ");
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    HistoryData spring, autumn;
+    for (const char16_t *t : {u"2024-03-31 01:59:59", u"2024-03-31 03:00:00", u"2024-03-31 03:30:00"})
+        spring.appendText(t, u"1", u"V", u"F", u"0");
+    for (const char16_t *t : {u"2024-10-27 01:30:00", u"2024-10-27 03:00:00"})
+        autumn.appendText(t, u"1", u"V", u"F", u"0");
+    if (savedTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedTz);
+    tzset();
+    QCOMPARE(spring.xPoints(), (QVector<double>{0, 1, 1801}));
+    QCOMPARE(autumn.xPoints(), (QVector<double>{0, 9000}));
 }
 
 void TestHistoryData::modelShowsFourReadOnlyColumns()

@@ -103,7 +103,8 @@ void TestAlarmRule::limitsAreRememberedPerQuantity()
     QVERIFY(!mohm.low && mohm.high == 2.0);
     QVERIFY(AlarmLimits::load(ohm, QStringLiteral("Ω")).isEmpty());
     // Limits that cannot work are refused.
-    QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
+    QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{4.0, 4.0, 0.0}.isValid()) &&
+            !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
     QSettings().clear();
 }
 

@@ -2,7 +2,8 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(FrameCut)
+// The stream cut of the offline decoder. The receive buffer's cuts (newest
+// frame, bound) are held to their contracts by the fuzz target's oracle.
 
 namespace {
 
@@ -44,109 +45,10 @@ class TestFrameExtractor : public QObject
     Q_OBJECT
 
 private slots:
-    void newestFrame_data();
-    void newestFrame();
-    void bound_data();
-    void bound();
     void splitter_data();
     void splitter();
     void splitterMemoryStaysBounded();
 };
-
-void TestFrameExtractor::newestFrame_data()
-{
-    QTest::addColumn<QByteArray>("rx");
-    QTest::addColumn<FrameCut>("cut");
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<QByteArray>("rest");
-
-    const QByteArray a13(13, 'a'), none;
-    const QByteArray third = frameOf('c').left(7);
-    QTest::newRow("two frames and half a third")
-        << frameOf('a') + frameOf('b') + third << FrameCut::Frame << frameOf('b') << third;
-    QTest::newRow("13 bytes without line feed") << a13 << FrameCut::None << none << a13;
-    QTest::newRow("line feed at index 0 is not a frame end")
-        << '\n' + a13 << FrameCut::Dropped << none << a13;
-    QTest::newRow("no line feed keeps what a frame could still use")
-        << noise(40) << FrameCut::Dropped << none << noise(40).right(13);
-    QTest::newRow("noise ending in a line feed is no frame; the one before is")
-        << frameOf('a') + noise(13) + '\n' << FrameCut::Frame << frameOf('a') << noise(13) + '\n';
-    QTest::newRow("a line feed in a later partial frame does not end one")
-        << frameOf('a') + "bbb\ncc" << FrameCut::Frame << frameOf('a') << QByteArray("bbb\ncc");
-    for (int at : {7, 8, 11}) {
-        const QByteArray f = frameWithLineFeedAt(at);
-        QTest::addRow("line feed value at byte %d, frame complete", at)
-            << frameOf('a') + f << FrameCut::Frame << f << none;
-        QTest::addRow("line feed value at byte %d, frame still arriving", at)
-            << frameOf('a') + f.left(at + 1) << FrameCut::Frame << frameOf('a') << f.left(at + 1);
-    }
-}
-
-void TestFrameExtractor::newestFrame()
-{
-    QFETCH(QByteArray, rx);
-    QFETCH(FrameCut, cut);
-    QFETCH(QByteArray, frame);
-    QFETCH(QByteArray, rest);
-
-    // Without a cut the frame taken before stays.
-    const QByteArray previous("previous frame");
-    QByteArray taken = previous;
-    QCOMPARE(takeNewestFrame(rx, taken), cut);
-    QCOMPARE(taken, cut == FrameCut::Frame ? frame : previous);
-    QCOMPARE(rx, rest);
-}
-
-void TestFrameExtractor::bound_data()
-{
-    QTest::addColumn<QByteArray>("rx");
-    QTest::addColumn<int>("limit");
-    QTest::addColumn<QByteArray>("kept"); // empty: not trimmed
-    QTest::addColumn<QByteArray>("later");
-
-    const QByteArray n = noise(5000);
-    QTest::newRow("within the limit") << n.left(kMaxRxBuffer) << kMaxRxBuffer << QByteArray() << QByteArray("\n");
-    QTest::newRow("no line feed keeps the newest 13 bytes") << n << kMaxRxBuffer << n.right(13) << QByteArray("\n");
-    QTest::newRow("frame then noise within the limit")
-        << frameOf('e').repeated(300) + frameOf('f') + n.left(1000) << kMaxRxBuffer << frameOf('f') + n.left(1000)
-        << QByteArray("\n");
-    // More noise than the limit since the last frame: that frame is let go.
-    QTest::newRow("frame buried under endless noise")
-        << frameOf('f') + n << kMaxRxBuffer << n.right(13) << QByteArray("\n");
-    QTest::newRow("many frames, short tail")
-        << frameOf('a').repeated(400) + frameOf('z') + frameOf('w').left(2) << kMaxRxBuffer
-        << frameOf('z') + frameOf('w').left(2) << frameOf('w').mid(2);
-    QTest::newRow("frame with a line feed value in the tail")
-        << frameOf('a').repeated(400) + frameWithLineFeedAt(11).left(12) << kMaxRxBuffer
-        << frameOf('a') + frameWithLineFeedAt(11).left(12) << frameWithLineFeedAt(11).mid(12);
-    QTest::newRow("early line feed then noise") << "ab\n" + n << kMaxRxBuffer << n.right(13) << QByteArray("\n");
-    QTest::newRow("frames only") << frameOf('q').repeated(300) << kMaxRxBuffer << frameOf('q') << frameOf('r');
-    QTest::newRow("small custom limit") << frameOf('a') + frameOf('b') << 20 << frameOf('b') << QByteArray();
-}
-
-// Trimming keeps exactly what the next ticks would take from the full buffer.
-void TestFrameExtractor::bound()
-{
-    QFETCH(QByteArray, rx);
-    QFETCH(int, limit);
-    QFETCH(QByteArray, kept);
-    QFETCH(QByteArray, later);
-
-    QByteArray bounded = rx;
-    QCOMPARE(boundRxBuffer(bounded, limit), !kept.isEmpty());
-    QCOMPARE(bounded, kept.isEmpty() ? rx : kept);
-    // An early line feed is dropped from the full buffer only: same frames.
-    QByteArray a, b;
-    takeNewestFrame(bounded, b);
-    takeNewestFrame(rx, a);
-    QCOMPARE(b, QTest::currentDataTag() == QByteArray("frame buried under endless noise") ? QByteArray() : a);
-    rx += later;
-    bounded += later;
-    a.clear();
-    b.clear();
-    QCOMPARE(takeNewestFrame(bounded, b), takeNewestFrame(rx, a));
-    QCOMPARE(b, a);
-}
 
 void TestFrameExtractor::splitter_data()
 {

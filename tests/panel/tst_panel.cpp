@@ -7,7 +7,6 @@
 
 #include <QtTest>
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -45,7 +44,6 @@ private slots:
     void init() { win = new TK52K_Comm; }
     void cleanup() { delete win; }
 
-    void startsAllLit();
     void barLevel_data();
     void barLevel();
     void barOffIgnoresTheBarByte();
@@ -53,8 +51,6 @@ private slots:
     void invalidFrameChangesNothing();
     void valueSignAndExtremes();
     void overloadTexts();
-    void textsFitTheirCells();
-    void screenshots();
 
 private:
     // What the panel of a window that is never shown displays.
@@ -85,21 +81,6 @@ void tst_Panel::initTestCase()
 {
     initTk52kResources();
     installFontSubstitutions();
-}
-
-void tst_Panel::startsAllLit()
-{
-    QCOMPARE(litCells(), 61);
-    for (const char *n : kAnnunciators)
-        QVERIFY2(lit(n), n);
-    QVERIFY(lit(ui("CommLabel")) && lit(win->frontPanel()->barTicks()[0]) && lit(ui("label_4")));
-    // The bar signs only light from a frame.
-    QVERIFY(!lit(ui("pushButton_62")) && !lit(ui("pushButton_63")) && !lit(ui("pushButton_64")));
-    QCOMPARE(ui<QLabel>("label_8")->text(), QStringLiteral("8.000"));
-    QVERIFY(ui<QLineEdit>("maxLineEdit")->text().isEmpty() && ui<QLineEdit>("minLineEdit")->text().isEmpty());
-    // The level lights cells from the left, so the array must run left to right.
-    for (int i = 1; i < 61; ++i)
-        QVERIFY(win->frontPanel()->barCells()[i]->x() > win->frontPanel()->barCells()[i - 1]->x());
 }
 
 void tst_Panel::barLevel_data()
@@ -223,56 +204,6 @@ void tst_Panel::overloadTexts()
         QCOMPARE(ui<QLineEdit>("maxLineEdit")->text(), field);
         QCOMPARE(ui<QLineEdit>("minLineEdit")->text(), field);
     }
-}
-
-void tst_Panel::textsFitTheirCells()
-{
-    // A font that falls back from the Arial metrics widens the texts past the
-    // panel's cells and they come out clipped. The widest text of each label:
-    const QList<QPair<QLabel *, QString>> widest = {
-        {ui<QLabel>("label_8"), "8.000"},    {ui<QLabel>("label_8"), " O.L "},   {ui<QLabel>("FuncLabel"), "DIODE"},
-        {ui<QLabel>("UnitLabel"), "MHz"},    {ui<QLabel>("CommLabel"), "RS232"}, {ui<QLabel>("HoldLabel"), "HOLD"},
-        {ui<QLabel>("AutoLabel"), "AUTO"},   {ui<QLabel>("MaxLabel"), "MAX"},    {ui<QLabel>("label_7"), "60"}};
-    for (const auto &w : widest)
-        QVERIFY2(QFontMetrics(w.first->font()).boundingRect(w.second).width() <= w.first->contentsRect().width(),
-                 qPrintable(w.second + " in " + w.first->objectName()));
-}
-
-void tst_Panel::screenshots()
-{
-    // Pictures of the panel for a person to look at, in the build folder;
-    // the pixel checks make sure the grab shows what the widgets say.
-    const QString dir = QDir::cleanPath(qEnvironmentVariable("TK52K_BIN_DIR", QDir::currentPath()) + "/../panel-shots");
-    QDir().mkpath(dir);
-    win->show();
-    QVERIFY(QTest::qWaitForWindowExposed(win));
-    QImage img;
-    auto shoot = [&](const char *name, const QByteArray &frame) {
-        show(frame);
-        img = ui("groupBox")->grab().toImage();
-        img.save(dir + '/' + name + ".png");
-    };
-    // Lit: some pixel of the widget's place on the panel is the segment green.
-    auto green = [&img](QWidget *w) {
-        for (int y = w->geometry().top(); y <= w->geometry().bottom(); ++y)
-            for (int x = w->geometry().left(); x <= w->geometry().right(); ++x)
-                if (img.pixelColor(x, y).green() > 200 && img.pixelColor(x, y).red() < 60 && img.pixelColor(x, y).blue() < 60)
-                    return true;
-        return false;
-    };
-
-    shoot("bar-30", meterFrame(B7Bar, 0, 30));
-    QVERIFY(green(win->frontPanel()->barCells()[30]) && !green(win->frontPanel()->barCells()[31]) && green(win->frontPanel()->barTicks()[0]));
-    shoot("negative", meterFrame(B7Auto | B7Bar, 0, 60 | B11Minus, '-', "0250"));
-    QVERIFY(green(win->frontPanel()->barCells()[60]) && green(ui("pushButton_62")) && green(ui("NegPushButton")));
-    QVERIFY(!green(ui("pushButton_63")));
-    // The overload count fills the bar past its end, hence the plus mark.
-    shoot("overload", meterFrame(B7Auto | B7Bar, 0, 127, '+', "?0:?", '4'));
-    QVERIFY(green(ui("pushButton_63")) && green(ui("pushButton_64")));
-    win->frontPanel()->showLink(false);
-    shoot("hold-bat-no-link", meterFrame(B7Hold, B8Bat, 0, '+', "1234"));
-    QVERIFY(green(ui("BatLabel")) && green(ui("HoldLabel")) && green(ui("UnitLabel")));
-    QVERIFY(!green(ui("CommLabel")) && !green(win->frontPanel()->barTicks()[0]) && !green(ui("MaxLabel")));
 }
 
 QTEST_MAIN(tst_Panel)

@@ -63,13 +63,17 @@ void TestPlotScales::ticksNeverRepeatAClockTime()
 
 void TestPlotScales::rangeScales()
 {
-    // Rows picked where a neighbour differs, so a shifted or swapped row shows.
-    const double rows[][3] = {{0, 800, 100},  {4, 1200, 200}, {10, 8000, 1000}, {14, 12, 2},   {16, 8000, 1000},
-                              {20, 12, 2},    {27, 4, 0.5},   {28, 600, 100},   {33, 400, 50}, {36, 2000, 400},
-                              {39, 2, 0.5},   {40, 30, 6},    {42, 1500, 300},  {44, 3000, 500}};
-    for (const auto &r : rows) {
-        QCOMPARE(double(rangeScale(int(r[0]))->upper), r[1]);
-        QCOMPARE(rangeScale(int(r[0]))->step, r[2]);
+    const double upper[kRangeCount] = {800,  8,  80,  800, 1200, 8,   80,   800,  800, 800, 8000, 80,
+                                       800,  8,  12,  800, 8000, 80,  800,  8,    12,  800, 8,    80,
+                                       800,  8,  80,  4,   600,  60,  600,  6,    60,  400, 20,   200,
+                                       2000, 20, 200, 2,   30,   120, 1500, 3000, 3000};
+    const double step[kRangeCount] = {100, 1, 10, 100, 200,  1,  10,  100, 100, 100, 1000, 10,
+                                      100, 1, 2,  100, 1000, 10, 100, 1,   2,   100, 1,    10,
+                                      100, 1, 10, 0.5, 100,  10, 100, 1,   10,  50,  4,    40,
+                                      400, 4, 40, 0.5, 6,    20, 300, 500, 500};
+    for (int i = 0; i < kRangeCount; ++i) {
+        QCOMPARE(double(rangeScale(i)->upper), upper[i]);
+        QCOMPARE(rangeScale(i)->step, step[i]);
     }
     // Every axis is symmetric and its ticks land on both ends.
     for (int i = 0; i < kRangeCount; ++i) {
