@@ -4,7 +4,10 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
 
 QAction *addRetryRejectedAction(QMenu *menu, QAction *before, database *db)
 {
@@ -18,4 +21,23 @@ QAction *addRetryRejectedAction(QMenu *menu, QAction *before, database *db)
     QObject::connect(db, &database::stateChanged, action, update);
     update();
     return action;
+}
+
+QLabel *addStoreStateLabel(QStatusBar *bar, database *db)
+{
+    auto *label = new QLabel(db->statusText(), bar);
+    label->setObjectName(QStringLiteral("dbStateLabel"));
+    bar->addWidget(label);
+    // While the store writes, its state flips twice a reading (one pending,
+    // none); the label follows at a reading pace of a few a second, which
+    // spares the window a status-bar relayout for every flip.
+    auto *refresh = new QTimer(label);
+    refresh->setSingleShot(true);
+    refresh->setInterval(250);
+    QObject::connect(refresh, &QTimer::timeout, label, [label, db] { label->setText(db->statusText()); });
+    QObject::connect(db, &database::stateChanged, refresh, [refresh] {
+        if (!refresh->isActive())
+            refresh->start();
+    });
+    return label;
 }

@@ -26,7 +26,6 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSettings>
-#include <QTimer>
 #include <QTimerEvent>
 
 namespace {
@@ -87,20 +86,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
 
     // The store connects on a thread of its own; the window never waits for it.
     db = new database(this);
-    dbStateLabel = new QLabel(database::stateText(false, 0), this);
-    dbStateLabel->setObjectName(QStringLiteral("dbStateLabel"));
-    statusBar()->addWidget(dbStateLabel);
-    // While the store writes, its state flips twice a reading (one pending,
-    // none); the label follows at a reading pace of a few a second, which
-    // spares the window a status-bar relayout for every flip.
-    auto *dbStateRefresh = new QTimer(this);
-    dbStateRefresh->setSingleShot(true);
-    dbStateRefresh->setInterval(250);
-    connect(dbStateRefresh, &QTimer::timeout, dbStateLabel, [this] { dbStateLabel->setText(db->statusText()); });
-    connect(db, &database::stateChanged, dbStateRefresh, [dbStateRefresh] {
-        if (!dbStateRefresh->isActive())
-            dbStateRefresh->start();
-    });
+    dbStateLabel = addStoreStateLabel(statusBar(), db);
     db->openDatabase();
     dbStateLabel->setText(db->statusText());
     addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), db);
