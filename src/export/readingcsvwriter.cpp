@@ -119,14 +119,8 @@ QString csvTime(const QDateTime &time)
 
 TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString &path)
 {
-    const QFileInfo info(path);
-    const bool inPlace = info.exists() && !info.isFile();
-    std::unique_ptr<QFileDevice> file;
-    if (inPlace)
-        file = std::make_unique<QFile>(path);
-    else
-        file = std::make_unique<QSaveFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+    const std::unique_ptr<QFileDevice> file = openExportFile(path);
+    if (!file)
         return TextWriteResult::OpenFailed;
 
     QByteArray chunk("time,value,overload,unit,function,range\r\n");
@@ -155,12 +149,6 @@ TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString 
             chunk.clear();
         }
     }
-    ok = ok && file->write(chunk) == chunk.size() && file->flush();
-    if (inPlace) {
-        file->close();
-        ok = ok && file->error() == QFileDevice::NoError;
-    } else {
-        ok = ok && static_cast<QSaveFile *>(file.get())->commit();
-    }
-    return ok ? TextWriteResult::Written : TextWriteResult::WriteFailed;
+    ok = ok && file->write(chunk) == chunk.size();
+    return finishExportFile(*file, ok) ? TextWriteResult::Written : TextWriteResult::WriteFailed;
 }

@@ -79,16 +79,11 @@ TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &p
     // A regular file is written beside the one already there and replaces it
     // only when complete, so a failed export keeps the earlier file. Devices
     // and pipes are written in place.
-    const QFileInfo info(path);
-    const bool inPlace = info.exists() && !info.isFile();
     for (int attempt = 0;; ++attempt) {
-        std::unique_ptr<QFileDevice> file;
-        if (inPlace)
-            file = std::make_unique<QFile>(path);
-        else
-            file = std::make_unique<QSaveFile>(path);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        const std::unique_ptr<QFileDevice> file = openExportFile(path);
+        if (!file)
             return TextWriteResult::OpenFailed;
+        const bool inPlace = !qobject_cast<QSaveFile *>(file.get());
 
         Pass pass = writeAll(model, *file, codec);
         if (pass == Pass::Unencodable && attempt == 0) {
@@ -100,17 +95,37 @@ TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &p
             codec = QTextCodec::codecForName("UTF-8");
             continue; // an uncommitted save file is discarded
         }
-        bool ok = pass == Pass::Done && file->flush();
-        if (inPlace) {
-            file->close();
-            ok = ok && file->error() == QFileDevice::NoError;
-        } else {
-            ok = ok && static_cast<QSaveFile *>(file.get())->commit();
-        }
-        if (!ok)
+        if (!finishExportFile(*file, pass == Pass::Done))
             return TextWriteResult::WriteFailed;
         if (usedCodec)
             *usedCodec = codec->name();
         return TextWriteResult::Written;
     }
+}
+
+std::unique_ptr<QFileDevice> openExportFile(const QString &path)
+{
+    const QFileInfo info(path);
+    std::unique_ptr<QFileDevice> file;
+    if (info.exists() && !info.isFile())
+        file = std::make_unique<QFile>(path);
+    else
+        file = std::make_unique<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return nullptr;
+    return file;
+}
+
+bool finishExportFile(QFileDevice &file, bool ok)
+{
+    ok = ok && file.flush();
+    if (auto *save = qobject_cast<QSaveFile *>(&file)) {
+        if (!ok) {
+            save->cancelWriting();
+            return false;
+        }
+        return save->commit();
+    }
+    file.close();
+    return ok && file.error() == QFileDevice::NoError;
 }

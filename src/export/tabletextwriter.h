@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <memory>
+
 class QAbstractItemModel;
+class QFileDevice;
 class QTextCodec;
 
 /// Outcome of writing a table as text.
@@ -31,3 +34,13 @@ QString exportFileName(const QString &chosen, const QString &suffix);
 /// Devices and pipes (/dev/full, /dev/stdout) are written in place.
 TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &path,
                                QTextCodec *codec = nullptr, QByteArray *usedCodec = nullptr);
+
+/// Opens `path` for an export, truncated: a regular file is written beside
+/// the one already there (a QSaveFile), a device or pipe in place. Null when
+/// it cannot be opened.
+std::unique_ptr<QFileDevice> openExportFile(const QString &path);
+
+/// Ends what openExportFile() opened: flushes, then closes a device or
+/// commits a save file (the earlier file is kept unless `ok` and every
+/// byte reached the disk). True when the export is complete.
+bool finishExportFile(QFileDevice &file, bool ok);
