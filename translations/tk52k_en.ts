@@ -21,6 +21,60 @@
     </message>
 </context>
 <context>
+    <name>AlarmRule</name>
+    <message>
+        <source>高于上限</source>
+        <translation>Above high limit</translation>
+    </message>
+    <message>
+        <source>低于下限</source>
+        <translation>Below low limit</translation>
+    </message>
+    <message>
+        <source>报警：%1 %2（%3 起）</source>
+        <translation>Alarm: %1 %2 (since %3)</translation>
+    </message>
+</context>
+<context>
+    <name>AlarmSettingForm</name>
+    <message>
+        <source>报警设置</source>
+        <translation>Alarm Settings</translation>
+    </message>
+    <message>
+        <source>功能：</source>
+        <translation>Function:</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Low limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>High limit</translation>
+    </message>
+    <message>
+        <source>回差</source>
+        <translation>Hysteresis</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>下限须小于上限，回差不能为负！</source>
+        <translation>The low limit must be below the high limit, and the hysteresis cannot be negative!</translation>
+    </message>
+</context>
+<context>
     <name>CommSettingForm</name>
     <message>
         <source>串口设置</source>
@@ -126,6 +180,109 @@
         <source>数据记录</source>
         <translation>Readings</translation>
     </message>
+    <message>
+        <source>yyyy-MM-dd HH:mm:ss</source>
+        <translation>yyyy-MM-dd HH:mm:ss</translation>
+    </message>
+    <message>
+        <source>至</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>仪表</source>
+        <translation>Meter</translation>
+    </message>
+    <message>
+        <source>刷新</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>最近1小时</source>
+        <translation>Last hour</translation>
+    </message>
+    <message>
+        <source>今天</source>
+        <translation>Today</translation>
+    </message>
+    <message>
+        <source>昨天</source>
+        <translation>Yesterday</translation>
+    </message>
+    <message>
+        <source>最近7天</source>
+        <translation>Last 7 days</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>报警：高于上限 %1</source>
+        <translation>Alarm: above high limit %1</translation>
+    </message>
+    <message>
+        <source>解除：上限 %1</source>
+        <translation>Cleared: high limit %1</translation>
+    </message>
+    <message>
+        <source>报警：低于下限 %1</source>
+        <translation>Alarm: below low limit %1</translation>
+    </message>
+    <message>
+        <source>解除：下限 %1</source>
+        <translation>Cleared: low limit %1</translation>
+    </message>
+    <message>
+        <source>全部仪表</source>
+        <translation>All meters</translation>
+    </message>
+    <message>
+        <source>曲线显示的功能和单位</source>
+        <translation>Function and unit shown in the plot</translation>
+    </message>
+    <message>
+        <source>报警事件</source>
+        <translation>Alarm events</translation>
+    </message>
+    <message>
+        <source>报警事件读取失败：%1</source>
+        <translation>Failed to read alarm events: %1</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>历史记录读取失败！
+%1</source>
+        <translation>Failed to read the history!
+%1</translation>
+    </message>
+    <message>
+        <source>（部分）</source>
+        <translation> (partial)</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>停止时间要大于起始时间！</source>
+        <translation>The stop time must be later than the start time!</translation>
+    </message>
+    <message>
+        <source>数据记录（部分）</source>
+        <translation>Readings (partial)</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryLoader</name>
+    <message>
+        <source>读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。
+%2</source>
+        <translation>Read timed out: no records within %1 s (the table is locked or the query is too slow).
+%2</translation>
+    </message>
 </context>
 <context>
     <name>HistoryTableModel</name>
@@ -158,6 +315,48 @@
     </message>
 </context>
 <context>
+    <name>MeterSession</name>
+    <message>
+        <source>（请将当前用户加入 dialout 组）</source>
+        <translation> (add the current user to the dialout group)</translation>
+    </message>
+    <message>
+        <source>未选择串口</source>
+        <translation>No serial port selected</translation>
+    </message>
+    <message>
+        <source>串口已打开，采集进行中</source>
+        <translation>Serial port open, acquiring</translation>
+    </message>
+</context>
+<context>
+    <name>PlotViewBar</name>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>暂停/跟随最新数据</source>
+        <translation>Pause / follow the latest data</translation>
+    </message>
+    <message>
+        <source>复位缩放和平移</source>
+        <translation>Reset zoom and pan</translation>
+    </message>
+    <message>
+        <source>自动刻度</source>
+        <translation>Auto scale</translation>
+    </message>
+    <message>
+        <source>纵轴随数据自动缩放</source>
+        <translation>Scale the vertical axis to the data</translation>
+    </message>
+    <message>
+        <source>跟随</source>
+        <translation>Follow</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>帮助</source>
@@ -170,6 +369,51 @@
     <message>
         <source>无法打开帮助文件：%1</source>
         <translation>Cannot open the help file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RunMonitor</name>
+    <message>
+        <source>报警设置</source>
+        <translation>Alarm Settings</translation>
+    </message>
+</context>
+<context>
+    <name>StatsBox</name>
+    <message>
+        <source>统计</source>
+        <translation>Statistics</translation>
+    </message>
+    <message>
+        <source>个数</source>
+        <translation>Count</translation>
+    </message>
+    <message>
+        <source>平均值</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>标准差</source>
+        <translation>Std. dev.</translation>
+    </message>
+    <message>
+        <source>超量程</source>
+        <translation>Overloads</translation>
+    </message>
+    <message>
+        <source>最小值</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>最大值</source>
+        <translation>Maximum</translation>
+    </message>
+</context>
+<context>
+    <name>StoreMenu</name>
+    <message>
+        <source>重新写入被拒绝的读数</source>
+        <translation>Rewrite Rejected Readings</translation>
     </message>
 </context>
 <context>
@@ -318,24 +562,12 @@
 <context>
     <name>TK52K_Comm</name>
     <message>
-        <source>时间</source>
-        <translation>Time</translation>
-    </message>
-    <message>
         <source>断线后继续采集</source>
         <translation>Keep logging through dropouts</translation>
     </message>
     <message>
         <source>仪表无数据（%1 起）</source>
         <translation>No data from the meter (since %1)</translation>
-    </message>
-    <message>
-        <source>数据</source>
-        <translation>Reading</translation>
-    </message>
-    <message>
-        <source>功能</source>
-        <translation>Function</translation>
     </message>
     <message>
         <source>未连接</source>
@@ -368,6 +600,116 @@
     <message>
         <source>取 消</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TableExport</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>Done</translation>
+    </message>
+    <message>
+        <source>文件已经导出，是否现在打开？</source>
+        <translation>The file has been exported. Open it now?</translation>
+    </message>
+    <message>
+        <source>是</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>否</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>文件导出失败：
+%1
+%2</source>
+        <translation>Export failed:
+%1
+%2</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>文本文档(*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+    <message>
+        <source>Read File</source>
+        <translation>Read File</translation>
+    </message>
+    <message>
+        <source>Cannot open file:
+%1</source>
+        <translation>Cannot open file:
+%1</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>文本文档保存失败！
+%1</source>
+        <translation>Failed to save the text file!
+%1</translation>
+    </message>
+    <message>
+        <source>文本文档保存成功！</source>
+        <translation>Text file saved!</translation>
+    </message>
+    <message>
+        <source>CSV 文件(*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>CSV 文件保存成功！</source>
+        <translation>CSV file saved!</translation>
+    </message>
+    <message>
+        <source>无法创建文件</source>
+        <translation>Cannot create the file</translation>
+    </message>
+    <message>
+        <source>写入失败</source>
+        <translation>Write failed</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>Excel 文件(*.xls *.xlsx)</source>
+        <translation>Excel files (*.xls *.xlsx)</translation>
+    </message>
+    <message>
+        <source>文件打印成功！</source>
+        <translation>File printed!</translation>
+    </message>
+</context>
+<context>
+    <name>TablePrinter</name>
+    <message>
+        <source>打印</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>将要打印 %1 页，是否继续？</source>
+        <translation>%1 pages will be printed. Continue?</translation>
+    </message>
+    <message>
+        <source>第 %1 页，共 %2 页</source>
+        <translation>Page %1 of %2</translation>
     </message>
 </context>
 <context>
@@ -437,6 +779,22 @@
     <message>
         <source>数据库未连接（待写入 %1 条）</source>
         <translation>Database not connected (%1 readings waiting)</translation>
+    </message>
+    <message>
+        <source>设置无效：%1</source>
+        <translation>Invalid settings: %1</translation>
+    </message>
+    <message>
+        <source>%1 条读数被服务器拒绝</source>
+        <translation>%1 readings rejected by the server</translation>
+    </message>
+    <message>
+        <source>%1 条读数被服务器拒绝：%2</source>
+        <translation>%1 readings rejected by the server: %2</translation>
+    </message>
+    <message>
+        <source>读数未能保存到磁盘</source>
+        <translation>Readings could not be saved to disk</translation>
     </message>
 </context>
 </TS>

@@ -20,11 +20,6 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("TableExport", text);
-}
-
 // A notice with one button: the main window labels it "确定", the history
 // window uses the standard button it was given.
 void notice(QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -32,7 +27,8 @@ void notice(QMessageBox::Icon icon, const QString &title, const QString &text,
 {
     QMessageBox box(icon, title, text);
     if (style == ExportBoxStyle::MainWindow)
-        box.setDefaultButton(box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole));
+        box.setDefaultButton(
+            box.addButton(QCoreApplication::translate("TableExport", "确定"), QMessageBox::AcceptRole));
     else
         box.setStandardButtons(historyButton);
     box.exec();
@@ -40,15 +36,15 @@ void notice(QMessageBox::Icon icon, const QString &title, const QString &text,
 
 bool askOpen(ExportBoxStyle style)
 {
-    const QString title = QStringLiteral("完成");
-    const QString text = QStringLiteral("文件已经导出，是否现在打开？");
+    const QString title = QCoreApplication::translate("TableExport", "完成");
+    const QString text = QCoreApplication::translate("TableExport", "文件已经导出，是否现在打开？");
     if (style == ExportBoxStyle::HistoryWindow)
         return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::NoButton)
                == QMessageBox::Yes;
     QMessageBox box(QMessageBox::Question, title, text);
-    QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
-    box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    QPushButton *yes = box.addButton(QCoreApplication::translate("TableExport", "是"), QMessageBox::YesRole);
+    box.addButton(QCoreApplication::translate("TableExport", "否"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.exec();
     return box.clickedButton() == yes;
@@ -56,8 +52,9 @@ bool askOpen(ExportBoxStyle style)
 
 void exportFailed(const QString &path, const QString &why, ExportBoxStyle style)
 {
-    notice(QMessageBox::Warning, QStringLiteral("错误"),
-           QStringLiteral("文件导出失败：\n%1\n%2").arg(QDir::toNativeSeparators(path), why),
+    notice(QMessageBox::Warning, QCoreApplication::translate("TableExport", "错误"),
+           QCoreApplication::translate("TableExport", "文件导出失败：\n%1\n%2")
+               .arg(QDir::toNativeSeparators(path), why),
            style, QMessageBox::Apply);
 }
 
@@ -89,24 +86,27 @@ void exportTableToText(const QAbstractItemModel *model, QWidget *parent, ExportB
     if (!model)
         return;
     const QString path = exportFileName(
-        QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(), QStringLiteral("文本文档(*.txt)")),
+        QFileDialog::getSaveFileName(parent, QCoreApplication::translate("TableExport", "保存"), QString(),
+                                     QCoreApplication::translate("TableExport", "文本文档(*.txt)")),
         QStringLiteral("txt"));
     if (path.isEmpty())
         return;
 
     switch (writeTableText(*model, path)) {
     case TextWriteResult::OpenFailed:
-        QMessageBox::warning(parent, tr("Read File"), tr("Cannot open file:\n%1").arg(path),
+        QMessageBox::warning(parent, QCoreApplication::translate("TableExport", "Read File"),
+                             QCoreApplication::translate("TableExport", "Cannot open file:\n%1").arg(path),
                              QMessageBox::Ok);
         return;
     case TextWriteResult::WriteFailed:
-        notice(QMessageBox::Warning, QStringLiteral("提示"),
-               QStringLiteral("文本文档保存失败！\n%1").arg(QDir::toNativeSeparators(path)), style,
-               QMessageBox::Apply);
+        notice(QMessageBox::Warning, QCoreApplication::translate("TableExport", "提示"),
+               QCoreApplication::translate("TableExport", "文本文档保存失败！\n%1")
+                   .arg(QDir::toNativeSeparators(path)),
+               style, QMessageBox::Apply);
         return;
     case TextWriteResult::Written:
-        notice(QMessageBox::Warning, QStringLiteral("提示"), QStringLiteral("文本文档保存成功！"),
-               style, QMessageBox::Apply);
+        notice(QMessageBox::Warning, QCoreApplication::translate("TableExport", "提示"),
+               QCoreApplication::translate("TableExport", "文本文档保存成功！"), style, QMessageBox::Apply);
         return;
     }
 }
@@ -116,27 +116,28 @@ void exportTableToCsv(const QAbstractItemModel *model, QWidget *parent, ExportBo
     if (!model)
         return;
     const QString path = exportFileName(
-        QFileDialog::getSaveFileName(parent, QStringLiteral("保存"), QString(), QStringLiteral("CSV 文件(*.csv)")),
+        QFileDialog::getSaveFileName(parent, QCoreApplication::translate("TableExport", "保存"), QString(),
+                                     QCoreApplication::translate("TableExport", "CSV 文件(*.csv)")),
         QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     switch (writeReadingsCsv(*model, path)) {
     case TextWriteResult::Written:
-        notice(QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("CSV 文件保存成功！"), style,
-               QMessageBox::Ok);
+        notice(QMessageBox::Information, QCoreApplication::translate("TableExport", "提示"),
+               QCoreApplication::translate("TableExport", "CSV 文件保存成功！"), style, QMessageBox::Ok);
         return;
     case TextWriteResult::OpenFailed:
-        exportFailed(path, QStringLiteral("无法创建文件"), style);
+        exportFailed(path, QCoreApplication::translate("TableExport", "无法创建文件"), style);
         return;
     case TextWriteResult::WriteFailed:
-        exportFailed(path, QStringLiteral("写入失败"), style);
+        exportFailed(path, QCoreApplication::translate("TableExport", "写入失败"), style);
         return;
     }
 }
 
 QAction *addCsvExportAction(QAction *besides, const QAbstractItemModel *model, QWidget *window)
 {
-    auto *action = new QAction(QStringLiteral("导出CSV"), window);
+    auto *action = new QAction(QCoreApplication::translate("TableExport", "导出CSV"), window);
     action->setEnabled(besides->isEnabled());
     QObject::connect(besides, &QAction::changed, action, [action, besides] { action->setEnabled(besides->isEnabled()); });
     QObject::connect(action, &QAction::triggered, window,
@@ -154,10 +155,10 @@ void exportTableToExcel(const QAbstractItemModel *model, const QString &title,
 {
     if (!model)
         return;
-    const QString chosen = QFileDialog::getSaveFileName(
-        parent, QStringLiteral("保存"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-        QStringLiteral("Excel 文件(*.xls *.xlsx)"));
+    const QString chosen =
+        QFileDialog::getSaveFileName(parent, QCoreApplication::translate("TableExport", "保存"),
+                                     QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                     QCoreApplication::translate("TableExport", "Excel 文件(*.xls *.xlsx)"));
     if (chosen.isEmpty())
         return;
 
@@ -185,7 +186,7 @@ bool printTable(const QAbstractItemModel *model, const QString &title,
     }
     if (!printTableModel(*model, title, columnWidths, QFileInfo(path).fileName(), parent))
         return false;
-    notice(QMessageBox::Question, QStringLiteral("完成"), QStringLiteral("文件打印成功！"), style,
-           QMessageBox::Yes);
+    notice(QMessageBox::Question, QCoreApplication::translate("TableExport", "完成"),
+           QCoreApplication::translate("TableExport", "文件打印成功！"), style, QMessageBox::Yes);
     return true;
 }

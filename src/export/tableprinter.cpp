@@ -8,6 +8,7 @@
 #include "export/tableworkbookwriter.h"
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QMessageBox>
 #include <QPainter>
@@ -74,8 +75,8 @@ bool printTableModel(const QAbstractItemModel &model, const QString &title,
 
     if (parent && pages.size() > ConfirmAbovePages) {
         const auto answer = QMessageBox::question(
-            parent, QStringLiteral("打印"),
-            QStringLiteral("将要打印 %1 页，是否继续？").arg(pages.size()),
+            parent, QCoreApplication::translate("TablePrinter", "打印"),
+            QCoreApplication::translate("TablePrinter", "将要打印 %1 页，是否继续？").arg(pages.size()),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return false;
@@ -163,9 +164,9 @@ bool printTableModel(const QAbstractItemModel &model, const QString &title,
         }
         painter.setFont(cellFont);
         painter.setPen(Qt::black);
-        painter.drawText(QRectF(0, page.height() - FooterHeight, page.width(), FooterHeight),
-                         Qt::AlignCenter,
-                         QStringLiteral("第 %1 页，共 %2 页").arg(p + 1).arg(pages.size()));
+        painter.drawText(
+            QRectF(0, page.height() - FooterHeight, page.width(), FooterHeight), Qt::AlignCenter,
+            QCoreApplication::translate("TablePrinter", "第 %1 页，共 %2 页").arg(p + 1).arg(pages.size()));
     }
     return painter.end();
 }

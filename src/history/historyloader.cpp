@@ -3,6 +3,7 @@
 #include "store/recordschema.h"
 
 #include <QAtomicInteger>
+#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -31,7 +32,8 @@ QString failure(const QSqlQuery &query, const QSqlDatabase &db, int timeoutMs)
     // session keeps locked (55P03) would otherwise read as a bare server text.
     const QString code = query.lastError().nativeErrorCode();
     if (code == QLatin1String("57014") || code == QLatin1String("55P03"))
-        return QStringLiteral("读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。\n%2")
+        return QCoreApplication::translate("HistoryLoader",
+                                           "读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。\n%2")
             .arg(timeoutMs / 1000.0)
             .arg(text);
     return text;

@@ -1,5 +1,6 @@
 #include "alarmrule.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 #include <QUrl>
 
@@ -119,9 +120,10 @@ QString AlarmRule::statusText(const QString &unit) const
 {
     if (!m_raised)
         return QString();
-    const QString which =
-        *m_raised == AlarmEvent::Limit::High ? QStringLiteral("高于上限") : QStringLiteral("低于下限");
-    return QStringLiteral("报警：%1 %2（%3 起）")
+    const QString which = *m_raised == AlarmEvent::Limit::High
+                              ? QCoreApplication::translate("AlarmRule", "高于上限")
+                              : QCoreApplication::translate("AlarmRule", "低于下限");
+    return QCoreApplication::translate("AlarmRule", "报警：%1 %2（%3 起）")
         .arg(which, QStringLiteral("%1 %2").arg(QString::number(m_raisedLimit), unit).trimmed(),
              m_since.toString(QStringLiteral("hh:mm:ss")));
 }
