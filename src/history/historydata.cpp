@@ -9,8 +9,8 @@
 namespace {
 
 constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
-constexpr qint64 kSecsPerDay = 86400;
-constexpr qint64 kOffsetBucketSecs = 900;
+constexpr qint64 kMsPerDay = 86400000;
+constexpr qint64 kOffsetBucketMs = 900000;
 
 qint64 floorDiv(qint64 a, qint64 b)
 {
@@ -64,12 +64,12 @@ int digits(QStringView text, int from, int count)
     return v;
 }
 
-qint64 parseNaive(QStringView t)
+// The whole seconds of a "yyyy-MM-dd hh:mm:ss" text (its first 19
+// characters), in milliseconds.
+qint64 parseNaiveSeconds(QStringView t)
 {
     if (t.size() < 19 || t[4] != u'-' || t[7] != u'-' || (t[10] != u' ' && t[10] != u'T') || t[13] != u':' ||
         t[16] != u':')
-        return kNoTime;
-    if (t.size() > 19 && t[19] != u'.')
         return kNoTime;
     const int y = digits(t, 0, 4), mo = digits(t, 5, 2), d = digits(t, 8, 2);
     const int h = digits(t, 11, 2), mi = digits(t, 14, 2), s = digits(t, 17, 2);
@@ -77,8 +77,29 @@ qint64 parseNaive(QStringView t)
         return kNoTime;
     if (!QDate::isValid(y, mo, d))
         return kNoTime;
-    return daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kSecsPerDay + h * 3600 +
-           mi * 60 + s;
+    return (daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+            mi * 60 + s) *
+           1000;
+}
+
+// The milliseconds of the fraction that may follow the seconds (".5",
+// ".123", ".123456"; digits past the third are cut off, not rounded, so a
+// row never moves into the next second); -1 for anything but a fraction.
+int parseMillis(QStringView t)
+{
+    if (t.size() <= 19)
+        return 0;
+    if (t[19] != u'.')
+        return -1;
+    int ms = 0;
+    int scale = 100;
+    for (int i = 20; i < t.size() && scale > 0; ++i, scale /= 10) {
+        const char16_t c = t[i].unicode();
+        if (c < u'0' || c > u'9')
+            break;
+        ms += (c - u'0') * scale;
+    }
+    return ms;
 }
 
 qint64 naiveFromDateTime(const QDateTime &dt)
@@ -88,17 +109,24 @@ qint64 naiveFromDateTime(const QDateTime &dt)
     const QDate d = dt.date();
     const QTime t = dt.time();
     return daysFromCivil(d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())) *
-               kSecsPerDay +
-           t.hour() * 3600 + t.minute() * 60 + t.second();
+               kMsPerDay +
+           t.msecsSinceStartOfDay();
+}
+
+QDate dateOfNaive(qint64 naive)
+{
+    const Civil c = civilFromDays(floorDiv(naive, kMsPerDay));
+    return QDate(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day));
+}
+
+QTime timeOfNaive(qint64 naive)
+{
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(naive - floorDiv(naive, kMsPerDay) * kMsPerDay));
 }
 
 QDateTime localFromNaive(qint64 naive)
 {
-    const qint64 days = floorDiv(naive, kSecsPerDay);
-    const int secs = static_cast<int>(naive - days * kSecsPerDay);
-    const Civil c = civilFromDays(days);
-    return QDateTime(QDate(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day)),
-                     QTime(secs / 3600, secs / 60 % 60, secs % 60), Qt::LocalTime);
+    return QDateTime(dateOfNaive(naive), timeOfNaive(naive), Qt::LocalTime);
 }
 
 bool isSpace(char16_t c)
@@ -176,15 +204,21 @@ void HistoryData::append(const QDateTime &time, const QString &value, const QStr
 void HistoryData::appendText(QStringView time, QStringView value, QStringView unit, QStringView func,
                              QStringView frastr)
 {
-    const int length = int(time.size());
-    if (length != m_lastTimeLength || length > 32 ||
+    // Only the whole seconds are cached: with milliseconds stored, the
+    // texts of one second differ in their fraction alone.
+    const int length = qMin(int(time.size()), kSecondsTextLength);
+    if (length != m_lastTimeLength ||
         std::memcmp(m_lastTimeText, time.utf16(), size_t(length) * sizeof(char16_t)) != 0) {
-        m_lastNaive = parseNaive(time);
-        m_lastTimeLength = length <= 32 ? length : -1;
-        if (length <= 32)
-            std::memcpy(m_lastTimeText, time.utf16(), size_t(length) * sizeof(char16_t));
+        m_lastNaive = parseNaiveSeconds(time);
+        m_lastTimeLength = length;
+        std::memcpy(m_lastTimeText, time.utf16(), size_t(length) * sizeof(char16_t));
     }
-    appendNaive(m_lastNaive, value, unit, func, frastr);
+    qint64 naive = m_lastNaive;
+    if (naive != kNoTime) {
+        const int ms = parseMillis(time);
+        naive = ms < 0 ? kNoTime : naive + ms;
+    }
+    appendNaive(naive, value, unit, func, frastr);
 }
 
 void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit, QStringView func,
@@ -195,12 +229,12 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
 
     double x = 0.0;
     if (naive != kNoTime) {
-        const qint64 utc = utcSeconds(naive);
+        const qint64 utc = utcMs(naive);
         if (first)
             m_baseUtc = utc;
         // Against an invalid base every difference is 0, as QDateTime::secsTo has it.
         else if (m_naive.first() != kNoTime)
-            x = static_cast<double>(utc - m_baseUtc);
+            x = static_cast<double>(utc - m_baseUtc) / 1000.0;
     }
     m_x.append(x);
     // An overload is drawn where the live curve draws it, at the end of its
@@ -235,12 +269,12 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
         m_firstRange = range;
 }
 
-qint64 HistoryData::utcSeconds(qint64 naive)
+qint64 HistoryData::utcMs(qint64 naive)
 {
-    const qint64 bucket = floorDiv(naive, kOffsetBucketSecs);
+    const qint64 bucket = floorDiv(naive, kOffsetBucketMs);
     if (bucket != m_offsetBucket) {
         m_offsetBucket = bucket;
-        m_offset = localFromNaive(bucket * kOffsetBucketSecs).offsetFromUtc();
+        m_offset = qint64(localFromNaive(bucket * kOffsetBucketMs).offsetFromUtc()) * 1000;
     }
     return naive - m_offset;
 }
@@ -294,14 +328,11 @@ QDateTime HistoryData::timeWithOffset(int row) const
     const qint64 naive = m_naive.at(row);
     if (naive == kNoTime || m_naive.first() == kNoTime)
         return time(row);
-    // x holds the exact UTC seconds from row 0, so the offset in force is
-    // known without asking the time zone again.
-    const qint64 utc = m_baseUtc + static_cast<qint64>(m_x.at(row));
-    const qint64 days = floorDiv(naive, kSecsPerDay);
-    const int secs = static_cast<int>(naive - days * kSecsPerDay);
-    const Civil c = civilFromDays(days);
-    return QDateTime(QDate(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day)),
-                     QTime(secs / 3600, secs / 60 % 60, secs % 60), Qt::OffsetFromUTC, static_cast<int>(naive - utc));
+    // x holds the exact UTC milliseconds from row 0 (divided by 1000), so
+    // the offset in force is known without asking the time zone again.
+    const qint64 utc = m_baseUtc + std::llround(m_x.at(row) * 1000.0);
+    return QDateTime(dateOfNaive(naive), timeOfNaive(naive), Qt::OffsetFromUTC,
+                     static_cast<int>(floorDiv(naive - utc, 1000)));
 }
 
 QString HistoryData::timeText(int row) const
@@ -309,8 +340,8 @@ QString HistoryData::timeText(int row) const
     const qint64 naive = m_naive.at(row);
     if (naive == kNoTime)
         return QString();
-    const qint64 days = floorDiv(naive, kSecsPerDay);
-    const int secs = static_cast<int>(naive - days * kSecsPerDay);
+    const qint64 days = floorDiv(naive, kMsPerDay);
+    const int secs = static_cast<int>(naive - days * kMsPerDay) / 1000;
     const Civil c = civilFromDays(days);
     if (c.year < 0 || c.year > 9999)
         return localFromNaive(naive).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));

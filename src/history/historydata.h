@@ -9,7 +9,7 @@
 #include <limits>
 
 /// The rows of one history query, held column by column so a day of logging
-/// (well over a million rows) stays small: the time as wall-clock seconds,
+/// (well over a million rows) stays small: the time as wall-clock milliseconds,
 /// the value text packed into one byte buffer, unit and function texts
 /// shared between the rows that repeat them, and the curve's x and y points
 /// computed once while the rows arrive.
@@ -29,7 +29,8 @@ public:
 
     /// Same as append(), with the time given as its text as the server sends
     /// it ("yyyy-MM-dd hh:mm:ss", optionally followed by fractional seconds,
-    /// which are dropped). A text of any other shape gives an invalid time.
+    /// of which the milliseconds are kept). A text of any other shape gives
+    /// an invalid time.
     void appendText(QStringView time, QStringView value, QStringView unit, QStringView func,
                     QStringView frastr);
 
@@ -54,7 +55,8 @@ public:
     /// The row's `frastr` as a range index 0–44, kNoRangeIndex otherwise.
     int rangeIndex(int row) const { return m_range.at(row); }
 
-    /// Seconds from row 0's time to each row's time; row 0 is always 0.
+    /// Seconds (with their fraction) from row 0's time to each row's time;
+    /// row 0 is always 0.
     const QVector<double> &xPoints() const { return m_x; }
     /// Each row's value text read as a number. An overload text of a row
     /// whose `frastr` names a range gives the end of that range, as the live
@@ -73,11 +75,11 @@ public:
 
 private:
     void appendNaive(qint64 naive, QStringView value, QStringView unit, QStringView func, QStringView frastr);
-    qint64 utcSeconds(qint64 naive);
+    qint64 utcMs(qint64 naive);
     quint32 labelPair(QStringView unit, QStringView func);
 
-    // Wall-clock seconds since 1970-01-01 00:00:00 with no time zone applied,
-    // which is what the column stores; kNoTime marks an invalid time.
+    // Wall-clock milliseconds since 1970-01-01 00:00:00 with no time zone
+    // applied, which is what the column stores; kNoTime marks an invalid time.
     QVector<qint64> m_naive;
     QVector<double> m_x;
     QVector<double> m_y;
@@ -95,9 +97,10 @@ private:
     // per quarter hour of data keeps x exact across a daylight-saving change
     // without a time zone conversion for every row.
     qint64 m_offsetBucket = std::numeric_limits<qint64>::min();
-    qint64 m_offset = 0;
-    // Several rows share each second; their time text is read once.
-    char16_t m_lastTimeText[32] = {};
+    qint64 m_offset = 0; // milliseconds
+    // Several rows share each second; its text ("yyyy-MM-dd hh:mm:ss") is read once.
+    static constexpr int kSecondsTextLength = 19;
+    char16_t m_lastTimeText[kSecondsTextLength] = {};
     int m_lastTimeLength = -1;
     qint64 m_lastNaive = 0;
 };

@@ -1,5 +1,6 @@
 // The compact row storage of a history result: texts, points, base time and
 // y-scale choice, and its size.
+#include "export/readingcsvwriter.h"
 #include "history/historydata.h"
 #include "history/historyrange.h"
 #include "history/historytablemodel.h"
@@ -126,7 +127,8 @@ void TestHistoryData::axisFollowsTheClockChange()
     qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
     tzset();
     HistoryData spring, autumn;
-    for (const char16_t *t : {u"2024-03-31 01:59:59", u"2024-03-31 03:00:00", u"2024-03-31 03:30:00"})
+    for (const char16_t *t :
+         {u"2024-03-31 01:59:59", u"2024-03-31 03:00:00", u"2024-03-31 03:30:00", u"2024-03-31 03:30:00.25"})
         spring.appendText(t, u"1", u"V", u"F", u"0");
     for (const char16_t *t : {u"2024-10-27 01:30:00", u"2024-10-27 03:00:00"})
         autumn.appendText(t, u"1", u"V", u"F", u"0");
@@ -135,7 +137,9 @@ void TestHistoryData::axisFollowsTheClockChange()
     else
         qputenv("TZ", savedTz);
     tzset();
-    QCOMPARE(spring.xPoints(), (QVector<double>{0, 1, 1801}));
+    QCOMPARE(spring.xPoints(), (QVector<double>{0, 1, 1801, 1801.25}));
+    QCOMPARE(csvTime(spring.timeWithOffset(3)), QStringLiteral("2024-03-31T03:30:00.250+02:00"));
+    QCOMPARE(spring.timeText(3), QStringLiteral("2024-03-31 03:30:00"));
     QCOMPARE(autumn.xPoints(), (QVector<double>{0, 9000}));
 }
 

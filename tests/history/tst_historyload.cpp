@@ -48,6 +48,13 @@ void TestHistoryLoad::initTestCase()
     QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "+ OL. ", "V", "直流电压", "3"));
     QVERIFY(m_db->insert(at("2024-05-01 11:00:00"), "- OL. ", "V", "直流电压", "3"));
     QVERIFY(m_db->insert(at("2024-05-01 11:00:01"), "12.5", "mV", "交流电压", "3"));
+    // Readings of one second keep their milliseconds (stored out of order;
+    // the server prints ".25" for .250 and no fraction for .000).
+    QVERIFY2(m_db->exec(RecordSchema::insertInto() +
+                        QStringLiteral("VALUES ('直流电压', '3', 'V', '2', '2024-05-01 12:00:00.750'), "
+                                       "('直流电压', '2', 'V', '2', '2024-05-01 12:00:00.250'), "
+                                       "('直流电压', '1', 'V', '2', '2024-05-01 12:00:00')")),
+             qPrintable(m_db->error()));
 
     // A large block of a quarter of a million rows, 17 a second.
     QVERIFY2(m_db->exec(RecordSchema::insertInto() + QStringLiteral(
@@ -76,6 +83,9 @@ void TestHistoryLoad::ranges_data()
     QTest::newRow("overloads") << at("2024-05-01 11:00:00") << at("2024-05-01 11:00:01")
                                << QStringList{"+ OL. ", "- OL. ", "12.5"} << QVector<double>{0, 0, 1}
                                << QVector<double>{800, -800, 12.5};
+    QTest::newRow("milliseconds") << at("2024-05-01 12:00:00") << at("2024-05-01 12:00:00")
+                                  << QStringList{"1", "2", "3"} << QVector<double>{0, 0.25, 0.75}
+                                  << QVector<double>{1, 2, 3};
     QTest::newRow("empty") << at("2023-01-01 00:00:00") << at("2023-12-31 00:00:00") << QStringList()
                            << QVector<double>() << QVector<double>();
 }
