@@ -1,6 +1,7 @@
 // What a later run reads back from the journal after commits, unconfirmed
 // commits and the damage a crash or a power failure leaves.
 #include "store/recordjournal.h"
+#include "../support/fulldisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,8 +10,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -256,14 +255,9 @@ void TestRecordJournal::fullDisk()
     journal.flush();
     QVERIFY(journal.isDurable());
 
-    // Nothing fits beyond the file's header: the file-size limit fails
-    // writes as a full disk does.
-    rlimit old = {};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit full = {static_cast<rlim_t>(QByteArray("tk52k-journal\t1\n").size()), old.rlim_max};
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
-    auto restore = qScopeGuard([&old] { ::setrlimit(RLIMIT_FSIZE, &old); });
+    // Nothing fits beyond the journal file's header.
+    FullDisk disk(QByteArray("tk52k-journal\t1\n").size());
+    QVERIFY(disk.isSet());
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
     journal.append(records.at(2));
@@ -288,8 +282,7 @@ void TestRecordJournal::fullDisk()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
     QVERIFY(!journal.rewrite({fifth}));
     QVERIFY(!journal.isSafe());
-    restore.dismiss();
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    QVERIFY(disk.lift());
     QVERIFY(journal.rewrite({fifth}));
     QVERIFY(journal.isSafe());
     QVERIFY(journal.isDurable());

@@ -7,14 +7,13 @@
 #include "store/measurementrecord.h"
 #include "store/recordjournal.h"
 #include "store/recordschema.h"
+#include "fulldisk.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
 
 #include <memory>
 
@@ -427,12 +426,9 @@ void TestRecordStore::databaseNamesAreQuoted()
 // never holds readings the server already has.
 void TestRecordStore::journalOnAFullDisk()
 {
-    rlimit old = {};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit full = {static_cast<rlim_t>(QByteArray("tk52k-journal\t1\n").size()), old.rlim_max};
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
-    auto restore = qScopeGuard([&old] { ::setrlimit(RLIMIT_FSIZE, &old); });
+    // Nothing fits beyond the journal file's header.
+    FullDisk disk(QByteArray("tk52k-journal\t1\n").size());
+    QVERIFY(disk.isSet());
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no longer safe on the disk")));
@@ -444,8 +440,7 @@ void TestRecordStore::journalOnAFullDisk()
     QCOMPARE(storedValues(t, t.addSecs(499)).size(), 500);
 
     // Space again: the journal takes readings again.
-    restore.dismiss();
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    QVERIFY(disk.lift());
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("can be written again")));
     insert(QStringLiteral("500"), t.addSecs(500));
     QTRY_COMPARE_WITH_TIMEOUT(m_store->statusText(), QStringLiteral("数据库已连接"), 20000);
