@@ -2,6 +2,7 @@
 #include "mainwindow/tk52k_comm.h"
 #include "mainwindow/uilanguage.h"
 #include "mainwindow/windowplacement.h"
+#include "meter/metersession.h"
 #include "resources/resources.h"
 
 #include <QApplication>
@@ -61,19 +62,10 @@ int main(int argc, char *argv[])
 
     bool automatic = true;
     uint seconds = 1;
-    if (parser.isSet(intervalOption)) {
-        const QString value = parser.value(intervalOption).trimmed();
-        if (value.compare(QLatin1String("auto"), Qt::CaseInsensitive) != 0) {
-            bool ok = false;
-            seconds = value.toUInt(&ok);
-            if (!ok || seconds < 1 || seconds > 3600) {
-                std::fprintf(stderr,
-                             "tk52k: --interval wants auto or whole seconds from 1 to 3600, not \"%s\"\n",
-                             qPrintable(value));
-                return 2;
-            }
-            automatic = false;
-        }
+    if (parser.isSet(intervalOption) && !parseSamplingInterval(parser.value(intervalOption), &automatic, &seconds)) {
+        std::fprintf(stderr, "tk52k: --interval wants auto or whole seconds from 1 to 3600, not \"%s\"\n",
+                     qPrintable(parser.value(intervalOption)));
+        return 2;
     }
 
     initTk52kResources();

@@ -289,3 +289,19 @@ void MeterSession::take(const QByteArray &frame, const QDateTime &now)
     if (!newRange)
         emit readingToStore(m_current);
 }
+
+bool parseSamplingInterval(const QString &text, bool *automatic, uint *seconds)
+{
+    const QString value = text.trimmed();
+    if (value.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+        *automatic = true;
+        return true;
+    }
+    bool ok = false;
+    const uint n = value.toUInt(&ok);
+    if (!ok || n < 1 || n > 3600)
+        return false;
+    *automatic = false;
+    *seconds = n;
+    return true;
+}

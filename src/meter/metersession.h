@@ -15,6 +15,10 @@
 class QIODevice;
 class QSerialPort;
 
+/// Reads a sampling interval as the command lines give it: "auto" (any case)
+/// or whole seconds 1-3600. False for anything else, leaving the outputs alone.
+bool parseSamplingInterval(const QString &text, bool *automatic, uint *seconds);
+
 /// The path of a reading from the meter's port to whoever shows or keeps it:
 /// the receive buffer, the sampling tick, the line watchdog, the range-change
 /// rule and the running extremes. It has no widgets; the window, the logger

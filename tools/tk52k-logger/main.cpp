@@ -1,5 +1,6 @@
 #include "headlesslogger.h"
 #include "mainwindow/signalquitter.h"
+#include "meter/metersession.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -84,18 +85,9 @@ int main(int argc, char *argv[])
     options.port = parser.value(port).trimmed();
     if (options.port.isEmpty())
         return usage(QStringLiteral("--port DEVICE is required"));
-    if (parser.isSet(interval)) {
-        const QString value = parser.value(interval).trimmed();
-        if (value.compare(QLatin1String("auto"), Qt::CaseInsensitive) != 0) {
-            bool ok = false;
-            options.seconds = value.toUInt(&ok);
-            if (!ok || options.seconds < 1 || options.seconds > 3600)
-                return usage(
-                    QStringLiteral("--interval wants auto or whole seconds from 1 to 3600, not \"%1\"")
-                        .arg(value));
-            options.automatic = false;
-        }
-    }
+    if (parser.isSet(interval) && !parseSamplingInterval(parser.value(interval), &options.automatic, &options.seconds))
+        return usage(QStringLiteral("--interval wants auto or whole seconds from 1 to 3600, not \"%1\"")
+                         .arg(parser.value(interval)));
     if (parser.isSet(source)) {
         options.source = parser.value(source).trimmed();
         if (options.source.isEmpty())
