@@ -1,8 +1,12 @@
 // bench_export [rows]: fills a scratch database with `rows` readings (default
 // 1 000 000), then times, for the same rows:
-//   - psql's \copy of the range to a file (the yardstick for the text export),
+//   - psql's \copy of the range to a file (the yardstick for the text export)
+//     and tk52k-export --format txt, after one untimed run of each to warm
+//     the server's cache, then alternately three times each,
 //   - tk52k-export --format txt, xlsx and csv, start to finish,
 //   - the text, workbook and CSV writers alone on the loaded table.
+// A second argument names another build's tk52k-export, timed in turn with
+// the other two as "baseline" (before and after figures under one load).
 // Prints the figures and drops the database. The server is the configured
 // one (TK52K_DB_*); the database name is the bench's own.
 #include "export/readingcsvwriter.h"
@@ -15,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -22,7 +27,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -76,6 +83,13 @@ double timed(const QString &program, const QStringList &args, const QProcessEnvi
     const double wall = seconds(t);
     g_cpu = childCpu() - cpu0;
     return wall;
+}
+
+// The middle of three or more runs; -1 when any of them failed.
+double median(std::vector<double> runs)
+{
+    std::sort(runs.begin(), runs.end());
+    return runs.front() < 0 ? -1 : runs[runs.size() / 2];
 }
 
 // Wall time, the CPU time of the client side, and the size of the file made.
@@ -146,17 +160,41 @@ int main(int argc, char *argv[])
                                "datavaluestr, unitstr, funcstr FROM invoice WHERE create_time "
                                "BETWEEN '%1' AND '%2' ORDER BY create_time) TO '%3'")
                     .arg(From, to, copyFile);
-            const double psql = timed("psql",
-                                      {"-X", "-q", "-h", settings.host, "-p", QString::number(settings.port),
-                                       "-U", settings.userName, "-d", settings.databaseName, "-c", copy},
-                                      env);
-            report("psql \\copy to a file", psql, g_cpu, copyFile);
-
+            const QStringList psqlArgs{"-X", "-q",
+                                       "-h", settings.host,
+                                       "-p", QString::number(settings.port),
+                                       "-U", settings.userName,
+                                       "-d", settings.databaseName,
+                                       "-c", copy};
             const QString tool = QCoreApplication::applicationDirPath() + "/tk52k-export";
             const QString txt = dir.filePath("export.txt");
-            const double toolTxt =
-                timed(tool, {"--from", From, "--to", to, "--format", "txt", "--output", txt}, env);
-            report("tk52k-export --format txt", toolTxt, g_cpu, txt);
+            const QStringList txtArgs{"--from", From, "--to", to, "--format", "txt", "--output", txt};
+            timed("psql", psqlArgs, env);
+            timed(tool, txtArgs, env);
+            const QString baseline = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+            std::vector<double> psqlRuns, txtRuns, baselineRuns;
+            for (int i = 0; i < 3; ++i) {
+                psqlRuns.push_back(timed("psql", psqlArgs, env));
+                report("psql \\copy to a file", psqlRuns.back(), g_cpu, copyFile);
+                txtRuns.push_back(timed(tool, txtArgs, env));
+                report("tk52k-export --format txt", txtRuns.back(), g_cpu, txt);
+                if (!baseline.isEmpty()) {
+                    const QString other = dir.filePath("baseline.txt");
+                    baselineRuns.push_back(timed(
+                        baseline, {"--from", From, "--to", to, "--format", "txt", "--output", other}, env));
+                    report("baseline tk52k-export --format txt", baselineRuns.back(), g_cpu, other);
+                }
+            }
+            const double psql = median(psqlRuns);
+            const double toolTxt = median(txtRuns);
+            if (!baselineRuns.empty()) {
+                std::printf("baseline text export / psql \\copy: %.2f (median %.3f s)\n",
+                            median(baselineRuns) / psql, median(baselineRuns));
+                QFile mine(txt), theirs(dir.filePath("baseline.txt"));
+                const bool same = mine.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly) &&
+                                  mine.readAll() == theirs.readAll();
+                std::printf("the same bytes as the baseline's file: %s\n", same ? "yes" : "NO");
+            }
             const QString xlsx = dir.filePath("export.xlsx");
             const double toolXlsx =
                 timed(tool, {"--from", From, "--to", to, "--format", "xlsx", "--output", xlsx}, env);
@@ -189,7 +227,8 @@ int main(int argc, char *argv[])
             report("CSV writer alone", seconds(t), ownCpu() - cpu, csv);
 
             if (psql > 0 && toolTxt > 0)
-                std::printf("text export / psql \\copy: %.2f\n", toolTxt / psql);
+                std::printf("text export / psql \\copy: %.2f (medians %.3f s / %.3f s)\n", toolTxt / psql,
+                            toolTxt, psql);
             if (psql < 0 || toolTxt < 0 || toolXlsx < 0 || toolCsv < 0 || !txtOk || !xlsxOk || !csvOk ||
                 loaded.rows->rowCount() != rows)
                 status = 1;

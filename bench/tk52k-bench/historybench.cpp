@@ -1,6 +1,8 @@
 // tk52k-bench history --from T --to T: opens the history window on a range of
 // the configured database (TK52K_DB_*) and reports how long the rows took to
-// appear in the table and the curve, and the peak memory.
+// appear in the table and the curve, and the peak memory. The yardstick is
+// psql fetching the same rows and columns into a file (-At), run once to warm
+// the server's cache, then timed just before and just after the window.
 #include "benchutil.h"
 #include "benchcommands.h"
 
@@ -14,10 +16,54 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
+#include <QSqlDatabase>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+
+namespace {
+
+// The statement the window's load runs, as a plain select.
+QString historySelect(const DbSettings &settings, const QDateTime &from, const QDateTime &to)
+{
+    RecordSchema::TableShape shape;
+    const QString name = QStringLiteral("tk52k-bench-history-probe");
+    {
+        QSqlDatabase db = settings.addConnection(name);
+        if (db.open())
+            RecordSchema::probe(db, &shape);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return QStringLiteral("select create_time, datavaluestr, unitstr, funcstr, frastr%1 from invoice "
+                          "where create_time >= '%2' and create_time < '%3' order by create_time%4")
+        .arg(shape.hasSource ? QStringLiteral(", source") : QString(), RecordSchema::timeText(from),
+             RecordSchema::timeText(to.addSecs(1)), shape.hasId ? QStringLiteral(", id") : QString());
+}
+
+// Milliseconds psql takes to fetch `select` into `file`; -1 when it fails.
+qint64 psqlFetchMs(const DbSettings &settings, const QString &select, const QString &file)
+{
+    QProcess psql;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGPASSWORD"), settings.password);
+    psql.setProcessEnvironment(env);
+    psql.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    psql.start(QStringLiteral("psql"),
+               {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-At"), QStringLiteral("-h"),
+                settings.host, QStringLiteral("-p"), QString::number(settings.port), QStringLiteral("-U"),
+                settings.userName, QStringLiteral("-d"), settings.databaseName, QStringLiteral("-o"), file,
+                QStringLiteral("-c"), select});
+    if (!psql.waitForFinished(-1) || psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
+        return -1;
+    return clock.elapsed();
+}
+
+} // namespace
 
 int runHistoryBench(const QStringList &arguments)
 {
@@ -41,13 +87,20 @@ int runHistoryBench(const QStringList &arguments)
         return 2;
     }
 
+    const DbSettings settings = DbSettings::fromEnvironment();
+    const QString select = historySelect(settings, from, to);
+    QTemporaryDir dir;
+    const QString fetched = dir.filePath(QStringLiteral("psql.txt"));
+    psqlFetchMs(settings, select, fetched);
+    const qint64 psqlBeforeMs = psqlFetchMs(settings, select, fetched);
+
     QElapsedTimer clock;
     clock.start();
     HisViewForm view;
     view.show();
     QApplication::processEvents();
     const qint64 windowMs = clock.elapsed();
-    view.loadRange(DbSettings::fromEnvironment(), from, to);
+    view.loadRange(settings, from, to);
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -64,14 +117,25 @@ int runHistoryBench(const QStringList &arguments)
 
     const HistoryTableModel *model = view.historyModel();
     const qint64 storage = model->rows() ? model->rows()->storageBytes() : 0;
-    printJsonLine(QStringLiteral("{\"bench\":\"history\",\"rows\":%1,\"load_ms\":%2,\"peak_rss_mb\":%3,"
-                                 "\"window_ms\":%6,\"cpu_ms\":%7,\"read_ms\":%4,\"storage_bytes_per_row\":%5}")
-                      .arg(model->rowCount())
-                      .arg(loadMs)
-                      .arg(peakRssMb(), 0, 'f', 1)
-                      .arg(readMs)
-                      .arg(model->rowCount() ? double(storage) / model->rowCount() : 0.0, 0, 'f', 1)
-                      .arg(windowMs)
-                      .arg(processCpuMs()));
+    const double peakMb = peakRssMb();
+    const qint64 cpuMs = processCpuMs();
+
+    const qint64 psqlAfterMs = psqlFetchMs(settings, select, fetched);
+    const double psqlMs = (psqlBeforeMs + psqlAfterMs) / 2.0;
+    const bool psqlOk = psqlBeforeMs >= 0 && psqlAfterMs >= 0;
+    printJsonLine(
+        QStringLiteral("{\"bench\":\"history\",\"rows\":%1,\"load_ms\":%2,\"peak_rss_mb\":%3,"
+                       "\"window_ms\":%6,\"cpu_ms\":%7,\"read_ms\":%4,\"storage_bytes_per_row\":%5,"
+                       "\"psql_ms\":[%8,%9],\"load_per_psql\":%10}")
+            .arg(model->rowCount())
+            .arg(loadMs)
+            .arg(peakMb, 0, 'f', 1)
+            .arg(readMs)
+            .arg(model->rowCount() ? double(storage) / model->rowCount() : 0.0, 0, 'f', 1)
+            .arg(windowMs)
+            .arg(cpuMs)
+            .arg(psqlBeforeMs)
+            .arg(psqlAfterMs)
+            .arg(psqlOk && psqlMs > 0 ? QString::number(loadMs / psqlMs, 'f', 2) : QStringLiteral("null")));
     return 0;
 }
