@@ -24,5 +24,7 @@ set_target_properties(Chm::Chm PROPERTIES
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
+# The history reads stream rows with COPY on the driver's own connection.
+pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 
 find_program(CHMCMD_EXECUTABLE NAMES chmcmd)

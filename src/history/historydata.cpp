@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <type_traits>
 
 namespace {
 
@@ -52,11 +54,22 @@ Civil civilFromDays(qint64 z)
     return {static_cast<qint64>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-int digits(QStringView text, int from, int count)
+// The character at `i` of a text given as UTF-16 or as bytes.
+char16_t charAt(QStringView t, int i)
+{
+    return t[i].unicode();
+}
+
+char16_t charAt(std::string_view t, int i)
+{
+    return static_cast<unsigned char>(t[size_t(i)]);
+}
+
+template <class Text> int digits(Text text, int from, int count)
 {
     int v = 0;
     for (int i = from; i < from + count; ++i) {
-        const char16_t c = text[i].unicode();
+        const char16_t c = charAt(text, i);
         if (c < u'0' || c > u'9')
             return -1;
         v = v * 10 + (c - u'0');
@@ -66,10 +79,10 @@ int digits(QStringView text, int from, int count)
 
 // The whole seconds of a "yyyy-MM-dd hh:mm:ss" text (its first 19
 // characters), in milliseconds.
-qint64 parseNaiveSeconds(QStringView t)
+template <class Text> qint64 parseNaiveSeconds(Text t)
 {
-    if (t.size() < 19 || t[4] != u'-' || t[7] != u'-' || (t[10] != u' ' && t[10] != u'T') || t[13] != u':' ||
-        t[16] != u':')
+    if (t.size() < 19 || charAt(t, 4) != u'-' || charAt(t, 7) != u'-' ||
+        (charAt(t, 10) != u' ' && charAt(t, 10) != u'T') || charAt(t, 13) != u':' || charAt(t, 16) != u':')
         return kNoTime;
     const int y = digits(t, 0, 4), mo = digits(t, 5, 2), d = digits(t, 8, 2);
     const int h = digits(t, 11, 2), mi = digits(t, 14, 2), s = digits(t, 17, 2);
@@ -85,16 +98,17 @@ qint64 parseNaiveSeconds(QStringView t)
 // The milliseconds of the fraction that may follow the seconds (".5",
 // ".123", ".123456"; digits past the third are cut off, not rounded, so a
 // row never moves into the next second); -1 for anything but a fraction.
-int parseMillis(QStringView t)
+template <class Text> int parseMillis(Text t)
 {
-    if (t.size() <= 19)
+    const int n = int(t.size());
+    if (n <= 19)
         return 0;
-    if (t[19] != u'.')
+    if (charAt(t, 19) != u'.')
         return -1;
     int ms = 0;
     int scale = 100;
-    for (int i = 20; i < t.size() && scale > 0; ++i, scale /= 10) {
-        const char16_t c = t[i].unicode();
+    for (int i = 20; i < n && scale > 0; ++i, scale /= 10) {
+        const char16_t c = charAt(t, i);
         if (c < u'0' || c > u'9')
             break;
         ms += (c - u'0') * scale;
@@ -187,10 +201,105 @@ double valueOf(QStringView text)
     return std::isfinite(v) ? v : 0.0;
 }
 
-void appendTwo(char16_t *&out, int v)
+bool isAscii(std::string_view text)
 {
-    *out++ = char16_t(u'0' + v / 10);
-    *out++ = char16_t(u'0' + v % 10);
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+int rangeIndexOf(std::string_view frastr)
+{
+    if (!isAscii(frastr))
+        return rangeIndexOf(QString::fromUtf8(frastr.data(), int(frastr.size())));
+    size_t begin = 0, end = frastr.size();
+    while (begin < end && isSpace(static_cast<unsigned char>(frastr[begin])))
+        ++begin;
+    while (end > begin && isSpace(static_cast<unsigned char>(frastr[end - 1])))
+        --end;
+    if (begin == end || end - begin > 2)
+        return HistoryData::kNoRangeIndex;
+    int index = 0;
+    for (size_t i = begin; i < end; ++i) {
+        const char c = frastr[i];
+        if (c < '0' || c > '9')
+            return HistoryData::kNoRangeIndex;
+        index = index * 10 + (c - '0');
+    }
+    return hasRangeScale(index) ? index : HistoryData::kNoRangeIndex;
+}
+
+double valueOf(std::string_view text)
+{
+    const char *p = text.data();
+    size_t begin = 0, end = text.size();
+    while (begin < end && isSpace(static_cast<unsigned char>(p[begin])))
+        ++begin;
+    while (end > begin && isSpace(static_cast<unsigned char>(p[end - 1])))
+        --end;
+    if (begin < end && p[begin] == '+' && !(begin + 1 < end && p[begin + 1] == '-'))
+        ++begin;
+    double v = 0.0;
+    bool fast = begin < end && end - begin < 64;
+    for (size_t i = begin; fast && i < end; ++i)
+        fast = static_cast<unsigned char>(p[i]) < 0x80 && p[i] != '+';
+    if (fast) {
+        const auto r = std::from_chars(p + begin, p + end, v);
+        fast = r.ec == std::errc() && r.ptr == p + end;
+    }
+    if (!fast) {
+        bool ok = false;
+        v = QString::fromUtf8(p, int(text.size())).toDouble(&ok);
+        if (!ok)
+            v = 0.0;
+    }
+    return std::isfinite(v) ? v : 0.0;
+}
+
+// The curve's value of a row: the number its text reads as or, for an
+// overload text, the end of its range.
+template <class Text> double curveValue(Text value, int range)
+{
+    double y = valueOf(value);
+    if (y == 0.0 && !value.empty()) {
+        const char16_t first = charAt(value, 0);
+        if (first == u'+' || first == u'-' || first == u' ') {
+            std::optional<double> overload;
+            if constexpr (std::is_same_v<Text, QStringView>)
+                overload = overloadCurveValue(value, range);
+            else
+                overload = overloadCurveValue(QString::fromUtf8(value.data(), int(value.size())), range);
+            if (overload)
+                y = *overload;
+        }
+    }
+    return y;
+}
+
+template <class Char> void appendTwo(Char *&out, int v)
+{
+    *out++ = Char('0' + v / 10);
+    *out++ = Char('0' + v % 10);
+}
+
+// "yyyy-MM-dd hh:mm:ss" for a year 0–9999, into 19 characters at `out`.
+template <class Char> void writeSecondsText(Char *out, const Civil &c, int secs)
+{
+    const int year = static_cast<int>(c.year);
+    appendTwo(out, year / 100);
+    appendTwo(out, year % 100);
+    *out++ = Char('-');
+    appendTwo(out, static_cast<int>(c.month));
+    *out++ = Char('-');
+    appendTwo(out, static_cast<int>(c.day));
+    *out++ = Char(' ');
+    appendTwo(out, secs / 3600);
+    *out++ = Char(':');
+    appendTwo(out, secs / 60 % 60);
+    *out++ = Char(':');
+    appendTwo(out, secs % 60);
 }
 
 } // namespace
@@ -221,8 +330,51 @@ void HistoryData::appendText(QStringView time, QStringView value, QStringView un
     appendNaive(naive, value, unit, func, frastr);
 }
 
+void HistoryData::appendUtf8(std::string_view time, std::string_view value, std::string_view unit,
+                             std::string_view func, std::string_view frastr)
+{
+    const int length = qMin(int(time.size()), kSecondsTextLength);
+    if (length != m_lastTimeUtf8Length || std::memcmp(m_lastTimeUtf8, time.data(), size_t(length)) != 0) {
+        m_lastNaiveUtf8 = parseNaiveSeconds(time);
+        m_lastTimeUtf8Length = length;
+        std::memcpy(m_lastTimeUtf8, time.data(), size_t(length));
+    }
+    qint64 naive = m_lastNaiveUtf8;
+    if (naive != kNoTime) {
+        const int ms = parseMillis(time);
+        naive = ms < 0 ? kNoTime : naive + ms;
+    }
+    const int range = rangeIndexOf(frastr);
+    appendParsed(naive, curveValue(value, range), range, value.data(), int(value.size()),
+                 labelPairUtf8(unit, func));
+}
+
 void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit, QStringView func,
                               QStringView frastr)
+{
+    const int range = rangeIndexOf(frastr);
+    const double y = curveValue(value, range);
+    const quint32 pair = labelPair(unit, func);
+    const QChar *p = value.data();
+    const int n = int(value.size());
+    bool ascii = true;
+    for (int i = 0; ascii && i < n; ++i)
+        ascii = p[i].unicode() < 0x80;
+    if (ascii) {
+        char buf[64];
+        if (n <= int(sizeof buf)) {
+            for (int i = 0; i < n; ++i)
+                buf[i] = static_cast<char>(p[i].unicode());
+            appendParsed(naive, y, range, buf, n, pair);
+            return;
+        }
+    }
+    const QByteArray utf8 = value.toUtf8();
+    appendParsed(naive, y, range, utf8.constData(), utf8.size(), pair);
+}
+
+void HistoryData::appendParsed(qint64 naive, double y, int range, const char *valueUtf8, int valueBytes,
+                               quint32 pair)
 {
     const bool first = m_naive.isEmpty();
     m_naive.append(naive);
@@ -239,31 +391,11 @@ void HistoryData::appendNaive(qint64 naive, QStringView value, QStringView unit,
     m_x.append(x);
     // An overload is drawn where the live curve draws it, at the end of its
     // range, not at 0; only overload rows need their own range index.
-    const int range = rangeIndexOf(frastr);
     m_range.append(static_cast<qint8>(range));
-    double y = valueOf(value);
-    if (y == 0.0 && !value.isEmpty() && (value.front() == u'+' || value.front() == u'-' || value.front() == u' ')) {
-        if (const auto overload = overloadCurveValue(value, range))
-            y = *overload;
-    }
     m_y.append(y);
-
-    const QChar *p = value.data();
-    const int n = int(value.size());
-    bool ascii = true;
-    for (int i = 0; ascii && i < n; ++i)
-        ascii = p[i].unicode() < 0x80;
-    if (ascii) {
-        const int at = m_valueBytes.size();
-        m_valueBytes.resize(at + n);
-        char *out = m_valueBytes.data() + at;
-        for (int i = 0; i < n; ++i)
-            out[i] = static_cast<char>(p[i].unicode());
-    } else {
-        m_valueBytes.append(value.toUtf8());
-    }
+    m_valueBytes.append(valueUtf8, valueBytes);
     m_valueEnd.append(static_cast<quint32>(m_valueBytes.size()));
-    m_pairOfRow.append(labelPair(unit, func));
+    m_pairOfRow.append(pair);
 
     if (first)
         m_firstRange = range;
@@ -293,6 +425,20 @@ quint32 HistoryData::labelPair(QStringView unit, QStringView func)
     }
     m_lastPair = *it;
     return m_lastPair;
+}
+
+quint32 HistoryData::labelPairUtf8(std::string_view unit, std::string_view func)
+{
+    const auto same = [](const QByteArray &known, std::string_view text) {
+        return size_t(known.size()) == text.size() &&
+               std::memcmp(known.constData(), text.data(), text.size()) == 0;
+    };
+    if (m_lastUtf8Pair >= 0 && same(m_lastUnitUtf8, unit) && same(m_lastFuncUtf8, func))
+        return quint32(m_lastUtf8Pair);
+    m_lastUnitUtf8 = QByteArray(unit.data(), int(unit.size()));
+    m_lastFuncUtf8 = QByteArray(func.data(), int(func.size()));
+    m_lastUtf8Pair = int(labelPair(QString::fromUtf8(m_lastUnitUtf8), QString::fromUtf8(m_lastFuncUtf8)));
+    return quint32(m_lastUtf8Pair);
 }
 
 void HistoryData::reserve(int rows)
@@ -345,22 +491,31 @@ QString HistoryData::timeText(int row) const
     const Civil c = civilFromDays(days);
     if (c.year < 0 || c.year > 9999)
         return localFromNaive(naive).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QString text(19, Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(text.data());
-    const int year = static_cast<int>(c.year);
-    appendTwo(out, year / 100);
-    appendTwo(out, year % 100);
-    *out++ = u'-';
-    appendTwo(out, static_cast<int>(c.month));
-    *out++ = u'-';
-    appendTwo(out, static_cast<int>(c.day));
-    *out++ = u' ';
-    appendTwo(out, secs / 3600);
-    *out++ = u':';
-    appendTwo(out, secs / 60 % 60);
-    *out++ = u':';
-    appendTwo(out, secs % 60);
+    QString text(kSecondsTextLength, Qt::Uninitialized);
+    writeSecondsText(reinterpret_cast<char16_t *>(text.data()), c, secs);
     return text;
+}
+
+std::string_view HistoryData::valueUtf8(int row) const
+{
+    const quint32 begin = row == 0 ? 0 : m_valueEnd.at(row - 1);
+    return std::string_view(m_valueBytes.constData() + begin, m_valueEnd.at(row) - begin);
+}
+
+void HistoryData::appendTimeUtf8(int row, QByteArray &out) const
+{
+    const qint64 naive = m_naive.at(row);
+    if (naive == kNoTime)
+        return;
+    const qint64 days = floorDiv(naive, kMsPerDay);
+    const Civil c = civilFromDays(days);
+    if (c.year < 0 || c.year > 9999) {
+        out += timeText(row).toUtf8();
+        return;
+    }
+    const int at = out.size();
+    out.resize(at + kSecondsTextLength);
+    writeSecondsText(out.data() + at, c, static_cast<int>(naive - days * kMsPerDay) / 1000);
 }
 
 QString HistoryData::valueText(int row) const

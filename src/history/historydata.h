@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <limits>
+#include <string_view>
 
 /// The rows of one history query, held column by column so a day of logging
 /// (well over a million rows) stays small: the time as wall-clock milliseconds,
@@ -33,6 +34,11 @@ public:
     /// an invalid time.
     void appendText(QStringView time, QStringView value, QStringView unit, QStringView func,
                     QStringView frastr);
+    /// Same as appendText(), with every text given as its UTF-8 bytes, the
+    /// way the server sends them; no QString is built for a row whose texts
+    /// repeat the row before (the common case).
+    void appendUtf8(std::string_view time, std::string_view value, std::string_view unit,
+                    std::string_view func, std::string_view frastr);
 
     void reserve(int rows);
     /// Gives back the spare capacity the growth of the columns left behind.
@@ -50,6 +56,10 @@ public:
     QString timeText(int row) const;
     /// The stored value text, unchanged (a number or an overload text).
     QString valueText(int row) const;
+    /// The same text as its UTF-8 bytes, a view into the rows.
+    std::string_view valueUtf8(int row) const;
+    /// timeText() as UTF-8, appended to `out`.
+    void appendTimeUtf8(int row, QByteArray &out) const;
     const QString &unitText(int row) const;
     const QString &funcText(int row) const;
     /// The row's `frastr` as a range index 0–44, kNoRangeIndex otherwise.
@@ -75,8 +85,10 @@ public:
 
 private:
     void appendNaive(qint64 naive, QStringView value, QStringView unit, QStringView func, QStringView frastr);
+    void appendParsed(qint64 naive, double y, int range, const char *valueUtf8, int valueBytes, quint32 pair);
     qint64 utcMs(qint64 naive);
     quint32 labelPair(QStringView unit, QStringView func);
+    quint32 labelPairUtf8(std::string_view unit, std::string_view func);
 
     // Wall-clock milliseconds since 1970-01-01 00:00:00 with no time zone
     // applied, which is what the column stores; kNoTime marks an invalid time.
@@ -91,6 +103,10 @@ private:
     QVector<QString> m_pairFunc;
     QHash<QString, quint32> m_pairIndex;
     quint32 m_lastPair = 0;
+    // The pair last met by appendUtf8() and its texts as bytes.
+    int m_lastUtf8Pair = -1;
+    QByteArray m_lastUnitUtf8;
+    QByteArray m_lastFuncUtf8;
     qint64 m_baseUtc = 0;
     int m_firstRange = 0;
     // Local time offsets change only at hour or half-hour marks; one lookup
@@ -102,5 +118,8 @@ private:
     static constexpr int kSecondsTextLength = 19;
     char16_t m_lastTimeText[kSecondsTextLength] = {};
     int m_lastTimeLength = -1;
+    char m_lastTimeUtf8[kSecondsTextLength] = {};
+    int m_lastTimeUtf8Length = -1;
     qint64 m_lastNaive = 0;
+    qint64 m_lastNaiveUtf8 = 0;
 };
