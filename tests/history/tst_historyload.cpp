@@ -115,14 +115,14 @@ void TestHistoryLoad::ranges()
 }
 
 // Texts no meter writes, but a shared database may hold: quotes, commas,
-// backslashes, parentheses, blanks, empty texts, NULLs and the separator the
-// loader joins a row's texts with (such rows take the slower road).
+// backslashes, parentheses, blanks, tabs and line feeds (which the server
+// escapes in the rows it streams), empty texts, NULLs and a unit separator.
 void TestHistoryLoad::awkwardTextsComeBackUnchanged()
 {
     const QString separated = QStringLiteral("x") + QChar(0x1f) + QStringLiteral("y");
     // Row 2 is all NULLs.
     const QList<QStringList> rows{{"a\"b,c\\d(e) ", "\"\"", "(x),\\"}, {"", "", ""}, {"", "", ""},
-                                  {"1.5", "V", "直流 电压"}, {"2", separated, "f"}};
+                                  {"1.5", "V", "直流 电压"}, {"2", separated, "f\tg\nh"}};
     const QDateTime t = at("2024-07-01 12:00:00");
     for (int i = 0; i < rows.size(); ++i) {
         QVERIFY(i == 2 ? m_db->exec(QStringLiteral("INSERT INTO invoice (create_time) VALUES ('2024-07-01 12:00:02')"))
