@@ -201,6 +201,8 @@ double valueOf(QStringView text)
     return std::isfinite(v) ? v : 0.0;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool isAscii(std::string_view text)
 {
     for (const char c : text) {
@@ -213,7 +215,7 @@ bool isAscii(std::string_view text)
 int rangeIndexOf(std::string_view frastr)
 {
     if (!isAscii(frastr))
-        return rangeIndexOf(QString::fromUtf8(frastr.data(), int(frastr.size())));
+        return rangeIndexOf(HistoryData::textOfUtf8(frastr));
     size_t begin = 0, end = frastr.size();
     while (begin < end && isSpace(static_cast<unsigned char>(frastr[begin])))
         ++begin;
@@ -251,7 +253,7 @@ double valueOf(std::string_view text)
     }
     if (!fast) {
         bool ok = false;
-        v = QString::fromUtf8(p, int(text.size())).toDouble(&ok);
+        v = HistoryData::textOfUtf8(text).toDouble(&ok);
         if (!ok)
             v = 0.0;
     }
@@ -270,7 +272,7 @@ template <class Text> double curveValue(Text value, int range)
             if constexpr (std::is_same_v<Text, QStringView>)
                 overload = overloadCurveValue(value, range);
             else
-                overload = overloadCurveValue(QString::fromUtf8(value.data(), int(value.size())), range);
+                overload = overloadCurveValue(HistoryData::textOfUtf8(value), range);
             if (overload)
                 y = *overload;
         }
@@ -437,7 +439,7 @@ quint32 HistoryData::labelPairUtf8(std::string_view unit, std::string_view func)
         return quint32(m_lastUtf8Pair);
     m_lastUnitUtf8 = QByteArray(unit.data(), int(unit.size()));
     m_lastFuncUtf8 = QByteArray(func.data(), int(func.size()));
-    m_lastUtf8Pair = int(labelPair(QString::fromUtf8(m_lastUnitUtf8), QString::fromUtf8(m_lastFuncUtf8)));
+    m_lastUtf8Pair = int(labelPair(textOfUtf8(unit), textOfUtf8(func)));
     return quint32(m_lastUtf8Pair);
 }
 
@@ -499,7 +501,25 @@ QString HistoryData::timeText(int row) const
 std::string_view HistoryData::valueUtf8(int row) const
 {
     const quint32 begin = row == 0 ? 0 : m_valueEnd.at(row - 1);
-    return std::string_view(m_valueBytes.constData() + begin, m_valueEnd.at(row) - begin);
+    std::string_view bytes(m_valueBytes.constData() + begin, m_valueEnd.at(row) - begin);
+    // valueText() goes through QString::fromUtf8(), which drops one.
+    if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        bytes.remove_prefix(kByteOrderMark.size());
+    return bytes;
+}
+
+QString HistoryData::textOfUtf8(std::string_view bytes)
+{
+    // QString::fromUtf8() drops a leading byte order mark; the server's
+    // texts keep theirs, as they always did.
+    int marks = 0;
+    while (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        bytes.remove_prefix(kByteOrderMark.size());
+        ++marks;
+    }
+    QString text(marks, QChar(0xfeff));
+    text += QString::fromUtf8(bytes.data(), int(bytes.size()));
+    return text;
 }
 
 void HistoryData::appendTimeUtf8(int row, QByteArray &out) const

@@ -40,6 +40,10 @@ public:
     void appendUtf8(std::string_view time, std::string_view value, std::string_view unit,
                     std::string_view func, std::string_view frastr);
 
+    /// UTF-8 bytes as text, keeping a leading byte order mark (which
+    /// QString::fromUtf8() would drop).
+    static QString textOfUtf8(std::string_view bytes);
+
     void reserve(int rows);
     /// Gives back the spare capacity the growth of the columns left behind.
     void squeeze();
@@ -56,7 +60,7 @@ public:
     QString timeText(int row) const;
     /// The stored value text, unchanged (a number or an overload text).
     QString valueText(int row) const;
-    /// The same text as its UTF-8 bytes, a view into the rows.
+    /// valueText() as UTF-8 bytes, a view into the rows.
     std::string_view valueUtf8(int row) const;
     /// timeText() as UTF-8, appended to `out`.
     void appendTimeUtf8(int row, QByteArray &out) const;

@@ -185,7 +185,7 @@ public:
     {
         QStringList names;
         for (const std::string &name : m_names)
-            names << QString::fromUtf8(name.data(), int(name.size()));
+            names << HistoryData::textOfUtf8(name);
         names.sort();
         return names;
     }
