@@ -174,7 +174,7 @@ void TstTableExport::csvBesidesTheTextExport()
         model.appendRow({new QStandardItem("10:00:0" + QString::number(i)), new QStandardItem("x"),
                          new QStandardItem("DCV")});
         setReadingRoles(model, model.index(i, 1), reading);
-        reading.time = reading.time.addSecs(1);
+        reading.time = reading.time.addDays(1); // the same clock time a day later
         reading.overload = reading.negative = true;
     }
 
@@ -194,7 +194,7 @@ void TstTableExport::csvBesidesTheTextExport()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
                                         "2024-05-01T10:00:00.250+08:00,1.234,,V,DCV,1\r\n"
-                                        "2024-05-01T10:00:01.250+08:00,,- .OL ,V,DCV,1\r\n"));
+                                        "2024-05-02T10:00:00.250+08:00,,- .OL ,V,DCV,1\r\n"));
 }
 
 QTEST_MAIN(TstTableExport)
