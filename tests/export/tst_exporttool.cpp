@@ -169,6 +169,9 @@ void TstExportTool::refusals_data()
     const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
     QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList()
                               << QByteArray("--from") << out;
+    QTest::newRow("range backwards") << QStringList{"--from", "2024-05-01 10:00:02", "--to", "2024-05-01 10:00:00",
+                                                    "--format", "txt", "--output", out}
+                                     << QStringList() << QByteArray("--from lies after --to") << out;
     QTest::newRow("database unreachable") << range + QStringList{"--format", "txt", "--output", out}
                                           << QStringList{"TK52K_DB_PORT=1"} << QByteArray("cannot read") << out;
     QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"} << QStringList()
