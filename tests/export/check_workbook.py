@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads a workbook with openpyxl and prints, as JSON, per worksheet: merged
 ranges, column widths as shown (characters), row heights,
-cell values and their types, title and header formatting, and each cell's
+cell values and their types, header formatting, and each cell's
 borders collapsed to one word."""
 import json
 import sys
@@ -28,7 +28,6 @@ def sheet(ws):
     rows, cols = ws.max_row, ws.max_column
     dims = [ws.column_dimensions[get_column_letter(c)] for c in range(1, cols + 1)]
     cells = [[ws.cell(r, c) for c in range(1, cols + 1)] for r in range(1, rows + 1)]
-    t = cells[0][0]
     return {
         "maxRow": rows, "maxCol": cols,
         "merged": sorted(str(r) for r in ws.merged_cells.ranges),
@@ -37,8 +36,6 @@ def sheet(ws):
         "heights": [ws.row_dimensions[r].height for r in range(1, rows + 2)],
         "values": [[c.value for c in line] for line in cells],
         "types": sorted({type(c.value).__name__ for line in cells for c in line}),
-        "title": [t.font.sz, bool(t.font.b), bool(t.alignment.wrap_text), t.alignment.horizontal,
-                  t.alignment.vertical],
         "headers": sorted({json.dumps([bool(c.font.b), colour(c.fill.fgColor), c.fill.fill_type,
                                        c.alignment.horizontal, c.alignment.vertical])
                            for c in cells[1]}) if rows > 1 else [],

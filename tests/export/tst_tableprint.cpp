@@ -131,6 +131,8 @@ QString TstTablePrint::printJob(const std::function<void()> &print)
     return text;
 }
 
+// A time column wider than the paper: the table is narrowed to fit, every
+// column still on the page.
 void TstTablePrint::historyOverSeveralPages()
 {
     QList<QStringList> rows;
@@ -143,7 +145,7 @@ void TstTablePrint::historyOverSeveralPages()
     ModalDriver driver;
     driver.answerBox(QStringLiteral("&Yes"));
     const QString text = printJob([&] {
-        printed = printTable(history.get(), QStringLiteral("数据记录"), {100, 100, 100, 100}, &window,
+        printed = printTable(history.get(), QStringLiteral("数据记录"), {600, 100, 100, 100}, &window,
                              ExportBoxStyle::HistoryWindow);
     });
     QVERIFY(printed);

@@ -83,10 +83,6 @@ void TstTableWorkbook::layout()
             QCOMPARE(values.at(r).toArray().at(c).toString(), expected.at(r).at(c));
     QVERIFY(!s["types"].toArray().contains("int") && !s["types"].toArray().contains("float"));
 
-    const QJsonArray title = s["title"].toArray(); // size, bold, wrapped, alignment
-    QCOMPARE(title.at(0).toDouble(), 18.0);
-    QVERIFY(title.at(2).toBool());
-    QCOMPARE(title.at(3).toString() + title.at(4).toString(), QStringLiteral("centercenter"));
     // Every header cell: bold, solid grey, centred both ways; data cells not bold.
     QCOMPARE(s["headers"].toArray(), QJsonArray{R"([true, "FFBFBFBF", "solid", "center", "center"])"});
     QVERIFY(!s["dataBold"].toBool());
