@@ -16,13 +16,14 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_draw.h>
@@ -61,9 +62,9 @@ private slots:
     void initTestCase();
     void cleanup();
 
-    void settingForm();
     void rangeCheck_data();
     void rangeCheck();
+    void statusBarShowsTheStore();
     void twoQueriesTwoWindows();
     void windowShowsRowsAndCurve_data();
     void windowShowsRowsAndCurve();
@@ -75,6 +76,7 @@ private slots:
     void oneMeterOrAll();
 
 private:
+    QTemporaryDir m_spool;
     std::unique_ptr<ScratchDatabase> m_db;
 };
 
@@ -82,6 +84,8 @@ void TestHistoryWindow::initTestCase()
 {
     initTk52kResources();
     installFontSubstitutions();
+    QVERIFY(m_spool.isValid());
+    qputenv("TK52K_SPOOL_DIR", QFile::encodeName(m_spool.path()));
     m_db = std::make_unique<ScratchDatabase>(QStringLiteral("historywindow"));
     QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
 
@@ -105,41 +109,23 @@ void TestHistoryWindow::cleanup()
     closeAllTopLevels();
 }
 
-void TestHistoryWindow::settingForm()
-{
-    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    HisSettingForm form;
-    QCOMPARE(form.windowTitle(), QStringLiteral("历史记录查询时间选择"));
-    auto *start = form.findChild<QDateTimeEdit *>("startDateTimeEdit");
-    auto *stop = form.findChild<QDateTimeEdit *>("StopDateTimeEdit");
-    for (QDateTimeEdit *edit : {start, stop}) {
-        QCOMPARE(edit->displayFormat(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        // The range is chosen to the second: the seconds must be in view.
-        QVERIFY(edit->sizeHint().width() <= edit->width());
-    }
-    // The last hour up to now.
-    QVERIFY(stop->dateTime() >= before && stop->dateTime() <= QDateTime::currentDateTime());
-    QCOMPARE(start->dateTime().secsTo(stop->dateTime()), 3600);
-    // Cancel closes it and asks for nothing.
-    QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
-    form.show();
-    form.findChild<QPushButton *>("pushButton_2")->click();
-    QVERIFY(!form.isVisible());
-    QVERIFY(entered.isEmpty());
-}
-
 void TestHistoryWindow::rangeCheck_data()
 {
     QTest::addColumn<int>("seconds");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("warns");
     QTest::addColumn<bool>("opens");
-    QTest::newRow("same second") << 0 << false;
-    QTest::newRow("stop before start") << -60 << false;
-    QTest::newRow("one second") << 1 << true;
+    QTest::newRow("same second") << 0 << "pushButton" << true << false;
+    QTest::newRow("stop before start") << -60 << "pushButton" << true << false;
+    QTest::newRow("one second") << 1 << "pushButton" << false << true;
+    QTest::newRow("cancelled") << 1 << "pushButton_2" << false << false;
 }
 
 void TestHistoryWindow::rangeCheck()
 {
     QFETCH(int, seconds);
+    QFETCH(QString, button);
+    QFETCH(bool, warns);
     QFETCH(bool, opens);
 
     TK52K_Comm window;
@@ -147,50 +133,47 @@ void TestHistoryWindow::rangeCheck()
     const QList<HisSettingForm *> forms = topLevels<HisSettingForm>();
     QCOMPARE(forms.size(), 1);
     QPointer<HisSettingForm> form = forms.first();
-    QCOMPARE(form->windowModality(), Qt::ApplicationModal);
-
     const QDateTime start = at("2024-05-01 10:00:00");
     form->findChild<QDateTimeEdit *>("startDateTimeEdit")->setDateTime(start);
     form->findChild<QDateTimeEdit *>("StopDateTimeEdit")->setDateTime(start.addSecs(seconds));
 
-    // The warning runs its own event loop; look at it from a timer.
-    bool warned = false;
+    ModalDriver driver;
     bool formClosedFirst = false;
-    QTimer probe;
-    connect(&probe, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        probe.stop();
-        warned = true;
+    driver.add([&](QWidget *w) {
         formClosedFirst = !form || !form->isVisible();
-        QCOMPARE(box->icon(), QMessageBox::Warning);
-        QCOMPARE(box->windowTitle(), QStringLiteral("警告"));
-        QCOMPARE(box->text(), QStringLiteral("停止时间要大于起始时间！"));
-        QVERIFY(!box->parentWidget());
-        QCOMPARE(box->button(QMessageBox::Ok)->text(), QStringLiteral("确 定"));
-        QCOMPARE(box->button(QMessageBox::Cancel)->text(), QStringLiteral("取 消"));
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box)
+            return ModalDriver::Handled::NotMine;
+        driver.boxes.append(SeenBox::of(box));
         box->button(QMessageBox::Ok)->click();
+        return ModalDriver::Handled::Done;
     });
-    probe.start(10);
-    form->findChild<QPushButton *>("pushButton")->click();
-    probe.stop();
-
-    QCOMPARE(warned, !opens);
+    form->findChild<QPushButton *>(button)->click();
+    QCOMPARE(driver.unexpected, 0);
     QVERIFY(!form || !form->isVisible());
-    if (!opens) {
+    QCOMPARE(driver.boxes.size(), warns ? 1 : 0);
+    if (warns) {
+        QCOMPARE(driver.boxes.first().text, QStringLiteral("停止时间要大于起始时间！"));
         QVERIFY(formClosedFirst);
-        QVERIFY(topLevels<HisViewForm>().isEmpty());
-        return;
     }
     const QList<HisViewForm *> views = topLevels<HisViewForm>();
-    QCOMPARE(views.size(), 1);
-    HisViewForm *view = views.first();
-    QVERIFY(!view->parentWidget());
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isLoading(), 30000);
-    QCOMPARE(view->historyModel()->rowCount(), 1);
-    QCOMPARE(view->historyModel()->data(view->historyModel()->index(0, 0)).toString(),
-             QStringLiteral("2024-05-01 10:00:00"));
+    QCOMPARE(views.size(), opens ? 1 : 0);
+    if (!opens)
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(!views.first()->isLoading(), 30000);
+    const HistoryTableModel *model = views.first()->historyModel();
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->data(model->index(0, 0)).toString(), QStringLiteral("2024-05-01 10:00:00"));
+}
+
+// The main window's status bar tells whether the record store reaches its server.
+void TestHistoryWindow::statusBarShowsTheStore()
+{
+    TK52K_Comm window;
+    auto *label = window.statusBar()->findChild<QLabel *>(QStringLiteral("dbStateLabel"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("数据库未连接（待写入 0 条）"));
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QStringLiteral("数据库已连接"), 20000);
 }
 
 void TestHistoryWindow::twoQueriesTwoWindows()
@@ -245,7 +228,6 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
     QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
 
     const HistoryTableModel *model = view.historyModel();
-    QCOMPARE(view.tableView()->model(), model);
     QCOMPARE(model->rowCount(), values.size());
     for (int r = 0; r < values.size(); ++r)
         QCOMPARE(model->data(model->index(r, 1)).toString(), values[r]);
@@ -259,13 +241,8 @@ void TestHistoryWindow::windowShowsRowsAndCurve()
                          : y.lowerBound() == yLow && y.upperBound() == yHigh);
     const QwtScaleDraw *draw = view.plot()->axisScaleDraw(QwtPlot::xBottom);
     QCOMPARE(draw->label(0).text(), firstLabel);
-    // The time column shows the whole date and time.
-    const QFontMetrics metrics(view.tableView()->font());
-    QVERIFY(view.tableView()->columnWidth(0) >
-            metrics.horizontalAdvance(QStringLiteral("2024-05-03 23:59:50")));
-    // The buttons are there to press on an empty table too.
-    for (const char *name : {"outExcelPushButton", "outTxtPushButton", "printPushButton"})
-        QVERIFY(view.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
+    // No alarm table in this database yet: no events, and no error either.
+    QCOMPARE(view.alarmList()->count(), 0);
 }
 
 // A range of volts and an ampere overload: the figures and the curve are of
@@ -286,11 +263,8 @@ void TestHistoryWindow::statisticsAlarmsAndQuantityChoice()
     view.loadRange(m_db->settings(), at("2024-05-01 10:00:00"), at("2024-05-01 10:00:21"));
     QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
 
-    QCOMPARE(view.historyModel()->rowCount(), 3);
     QComboBox *selector = view.quantitySelector();
-    QVERIFY(selector->isVisibleTo(&view));
     QCOMPARE(selector->count(), 2);
-    QCOMPARE(selector->currentIndex(), 0);
     const StatsBox *stats = view.statsBox();
     QCOMPARE(stats->figureText(QStringLiteral("count")), QStringLiteral("2"));
     QCOMPARE(stats->figureText(QStringLiteral("mean")), QStringLiteral("2 V"));
@@ -317,11 +291,8 @@ void TestHistoryWindow::cancelKeepsWhatWasRead()
     HisViewForm view;
     view.show();
     view.loadRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"));
-    QVERIFY(view.isLoading());
-    QVERIFY(view.progressDialog());
-    auto *cancelButton = view.progressDialog()->findChild<QPushButton *>();
-    QVERIFY(cancelButton);
-    cancelButton->click();
+    QVERIFY(view.isLoading() && view.progressDialog());
+    view.progressDialog()->findChild<QPushButton *>()->click();
 
     // The rows read so far stay, and the window says they are not all.
     QTRY_VERIFY_WITH_TIMEOUT(!view.isLoading(), 30000);
@@ -348,7 +319,6 @@ void TestHistoryWindow::failedLoadSaysWhy()
     QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 30000);
     QCOMPARE(driver.unexpected, 0);
     QCOMPARE(driver.boxes.size(), 1);
-    QCOMPARE(driver.boxes.first().icon, QMessageBox::Warning);
     QVERIFY(driver.boxes.first().text.startsWith(QStringLiteral("历史记录读取失败！\n")));
     QVERIFY(driver.boxes.first().text.size() > 12); // the server's reason follows
 }

@@ -13,7 +13,6 @@ class tst_AlarmEventStore : public QObject
 
 private slots:
     void writtenEventsReadBackByRange();
-    void noTableMeansNoEvents();
 };
 
 void tst_AlarmEventStore::writtenEventsReadBackByRange()
@@ -50,16 +49,6 @@ void tst_AlarmEventStore::writtenEventsReadBackByRange()
     QSqlQuery q(db.connection());
     QVERIFY(q.exec("SELECT count(*) FROM invoice") && q.next());
     QCOMPARE(q.value(0).toInt(), 0);
-}
-
-void tst_AlarmEventStore::noTableMeansNoEvents()
-{
-    ScratchDatabase db(QStringLiteral("alarmnotable"), ScratchDatabase::Content::EmptyDatabase);
-    QVERIFY2(db.isReady(), qPrintable(db.error()));
-    const QDateTime t0(QDate(2026, 3, 1), QTime(10, 0));
-    const AlarmEventLoad load = loadAlarmEvents(db.settings(), t0, t0.addDays(1));
-    QVERIFY2(load.ok, qPrintable(load.error));
-    QVERIFY(load.events.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_AlarmEventStore)

@@ -4,7 +4,6 @@
 
 #include "meter/tkdatadas.h"
 #include "store/database.h"
-#include "store/recordjournal.h"
 #include "store/recordwriter.h"
 
 #include <QDir>
@@ -114,14 +113,12 @@ private slots:
     void initTestCase();
     void init();
     void outageInTheMiddleOfAStream();
-    void exitWhileDownThenStartWithServerUp();
     void killedWhileLogging_data();
     void killedWhileLogging();
 
 private:
     void insertValues(database &store, int first, int count);
     void checkStoredExactlyOnce(int count);
-    QStringList journaledValues();
 
     PrivatePgServer m_server;
     QTemporaryDir m_spoolDir;
@@ -175,20 +172,6 @@ void TestStoreOutage::checkStoredExactlyOnce(int count)
     QCOMPARE(i, count);
 }
 
-// What the journals hold, read as the next start would, without taking them.
-QStringList TestStoreOutage::journaledValues()
-{
-    RecordJournal journal;
-    JournalBacklog backlog;
-    QString error;
-    if (!journal.open(m_spoolDir.path(), &backlog, &error))
-        return {error};
-    QStringList values;
-    for (const JournaledRecord &r : backlog.records)
-        values << r.record.valueText;
-    return values;
-}
-
 void TestStoreOutage::outageInTheMiddleOfAStream()
 {
     QString error;
@@ -214,32 +197,6 @@ void TestStoreOutage::outageInTheMiddleOfAStream()
     QTRY_COMPARE(states.last().at(1).toInt(), 0);
     QCOMPARE(states.last().at(0).toBool(), true);
     checkStoredExactlyOnce(1600 + whileDown);
-}
-
-// Ended while the server is down: the readings wait on the disk, in order.
-void TestStoreOutage::exitWhileDownThenStartWithServerUp()
-{
-    QString error;
-    {
-        database store;
-        store.openDatabase();
-        QTRY_VERIFY_WITH_TIMEOUT(store.isConnected(), 20000);
-        QVERIFY2(m_server.stop(false, &error), qPrintable(error));
-        insertValues(store, 0, 40);
-        store.shutdown(300);
-    }
-    QStringList expected;
-    for (int i = 0; i < 40; ++i)
-        expected << QString::number(i);
-    QCOMPARE(journaledValues(), expected);
-
-    QVERIFY2(m_server.start(&error), qPrintable(error));
-    database store;
-    store.openDatabase();
-    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 30000);
-    checkStoredExactlyOnce(40);
-    store.shutdown();
-    QCOMPARE(QDir(m_spoolDir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files), QStringList());
 }
 
 // A program killed outright (as by a crash or a power failure) while its
