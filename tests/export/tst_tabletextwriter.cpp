@@ -26,8 +26,6 @@ private slots:
     void fallbackAfterFirstChunk();
     void failures_data();
     void failures();
-    void fileNames_data();
-    void fileNames();
     void csvFields();
 
 private:
@@ -114,7 +112,6 @@ void TstTableTextWriter::failures_data()
 
     QTest::newRow("folder missing") << m_dir.filePath("gone/x.txt") << TextWriteResult::OpenFailed << false
                                     << 20000;
-    QTest::newRow("disk full (/dev/full)") << "/dev/full" << TextWriteResult::WriteFailed << false << 20000;
     // Few rows stay in the file's buffer: the failure shows only at the flush.
     QTest::newRow("disk full, short table") << "/dev/full" << TextWriteResult::WriteFailed << false << 3;
     QTest::newRow("disk full after some bytes (file size limit)")
@@ -160,28 +157,6 @@ void TstTableTextWriter::failures()
     if (earlier)
         QCOMPARE(readAll(path), QByteArray("kept\n"));
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before); // nothing left beside it
-}
-
-void TstTableTextWriter::fileNames_data()
-{
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("suffix");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("text without suffix") << "/tmp/report" << "txt" << "/tmp/report.txt";
-    QTest::newRow("text with its own suffix") << "/tmp/report.log" << "txt" << "/tmp/report.log";
-    QTest::newRow("workbook without suffix") << "/tmp/book" << "xlsx" << "/tmp/book.xlsx";
-    QTest::newRow("device") << "/dev/full" << "xlsx" << "/dev/full";
-    QTest::newRow("cancelled dialog") << "" << "txt" << "";
-}
-
-void TstTableTextWriter::fileNames()
-{
-    QFETCH(QString, chosen);
-    QFETCH(QString, suffix);
-    QFETCH(QString, expected);
-    QCOMPARE(exportFileName(chosen, suffix), expected);
-    if (suffix == QLatin1String("xlsx"))
-        QCOMPARE(workbookFileName(chosen), expected);
 }
 
 void TstTableTextWriter::csvFields()
