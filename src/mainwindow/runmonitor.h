@@ -13,6 +13,7 @@ class QBoxLayout;
 class QLabel;
 class QMenu;
 class QStatusBar;
+class QTimer;
 class StatsBox;
 struct MeterReading;
 
@@ -29,6 +30,10 @@ public:
     /// into `statusBar`.
     RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent = nullptr);
     ~RunMonitor() override;
+
+    /// The statistics box shows the figures at most this often (ms), the
+    /// figures of a new range at once.
+    static constexpr int kStatisticsIntervalMs = 250;
 
     /// One reading as the panel shows it; a new range starts new statistics.
     void showReading(const MeterReading &reading, bool newRange);
@@ -54,6 +59,7 @@ signals:
 
 private:
     void showAlarmState();
+    void showStatistics();
 
     FrontPanel &m_panel;
     RunStatistics m_stats;
@@ -61,5 +67,8 @@ private:
     AlarmWatch *m_alarms;
     AlarmEventStore *m_store;
     QLabel *m_alarmLabel;
+    QTimer *m_boxTimer;
+    QString m_unit;
+    bool m_boxStale = false;
     QPointer<AlarmSettingForm> m_dialog;
 };

@@ -30,6 +30,7 @@
 
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
+constexpr int kTableBatchMs = 250;
 } // namespace
 
 TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
@@ -52,6 +53,11 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     ui.tableView->setColumnWidth(2, 100);
     ui.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A table that follows its newest row redraws every visible row for each
+    // one added: the rows of a quarter second are added together, and the
+    // view follows them.
+    model->setBatchInterval(kTableBatchMs);
+    connect(model, &QAbstractItemModel::rowsInserted, ui.tableView, &QTableView::scrollToBottom);
 
     const QDateTime now = QDateTime::currentDateTime();
     // A reading that was never decoded: the first real one is a range change.
@@ -149,7 +155,7 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         m_plot->append(reading.time, reading.value);
         if (!kept)
             m_plot->clearPoints();
-        m_plot->replot();
+        m_plot->showNewPoints();
     } else {
         // A new range starts a new table and a new curve; its first reading
         // is shown but not stored.
@@ -157,7 +163,6 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         m_plot->restart(reading.time, reading.rangeIndex, reading.value);
         appendReadingRow();
     }
-    ui.tableView->scrollToBottom();
 }
 
 bool TK52K_Comm::appendReadingRow()
@@ -299,6 +304,8 @@ void TK52K_Comm::doOverTimerSlot()
 
 void TK52K_Comm::showRunEnded()
 {
+    // The exports read the table as it is shown.
+    model->showPendingRows();
     statusLabel->setText(tr("未连接"));
     setRunActions(false);
     ui.actionTxt->setEnabled(true);
