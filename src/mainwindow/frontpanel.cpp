@@ -6,7 +6,41 @@
 #include "meter/meterreading.h"
 #include "ui_tk52k_comm.h"
 
+#include <QPaintEvent>
+#include <QPainter>
+
 #include <algorithm>
+#include <utility>
+
+namespace {
+
+/// Makes a widget paint its own background (its palette's, which the panel's
+/// style sheet makes black) so it is painted alone when it changes. A style
+/// sheet's background is otherwise drawn as if the widget were see-through,
+/// and each change of the big digits repainted the panel and its frame
+/// underneath them.
+class OwnBackground : public QObject
+{
+public:
+    explicit OwnBackground(QWidget *widget) : QObject(widget)
+    {
+        widget->setAttribute(Qt::WA_OpaquePaintEvent);
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            auto *widget = static_cast<QWidget *>(watched);
+            QPainter painter(widget);
+            painter.fillRect(static_cast<QPaintEvent *>(event)->rect(),
+                             widget->palette().brush(widget->backgroundRole()));
+        }
+        return false;
+    }
+};
+
+} // namespace
 
 FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
 {
@@ -22,6 +56,8 @@ FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
     for (int i = 0; i < 60; ++i)
         m_ticks[i] = cell(QStringLiteral("pushButton_%1").arg(125 + i));
     m_ticks[60] = ui.pushButton_186;
+
+    (void)new OwnBackground(ui.label_8);
 
     showBarGraph(true, false, 60);
     // No extremes before the first reading.
@@ -61,8 +97,12 @@ void FrontPanel::applyFrame(const PanelBits &p, bool negative)
 void FrontPanel::showReading(const MeterReading &r, const maxdatabase &extremes, bool rangeChanged)
 {
     ui.label_8->setText(panelValueText(r));
-    ui.maxLineEdit->setText(maxFieldText(extremes));
-    ui.minLineEdit->setText(minFieldText(extremes));
+    // Most readings leave the extremes as they were: their fields stay alone.
+    for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxFieldText(extremes)},
+                                     std::pair{ui.minLineEdit, minFieldText(extremes)}}) {
+        if (edit->text() != text)
+            edit->setText(text);
+    }
     ui.FuncLabel->setText(r.funcStr);
     ui.UnitLabel->setText(r.unitStr);
     if (!rangeChanged)
