@@ -97,8 +97,8 @@ private:
         const QRectF rect = m_label->contentsRect();
         const int flags =
             int(QStyle::visualAlignment(Qt::LeftToRight, m_label->alignment())) | Qt::TextForceLeftToRight;
-        // Where QPainter::drawText() puts the line, and the line as it lays it out.
-        const QPointF origin = QFontMetricsF(font, m_label).boundingRect(rect, flags, text).topLeft();
+        // The line laid out and aligned in the label as QPainter::drawText()
+        // lays out and aligns it.
         QTextLayout layout(text, font, m_label);
         QTextOption option;
         option.setTextDirection(Qt::LeftToRight);
@@ -109,6 +109,16 @@ private:
         line.setLineWidth(rect.width());
         line.setPosition(QPointF(0, 0));
         layout.endLayout();
+        const QSizeF room = rect.size() - QSizeF(line.naturalTextWidth(), line.height());
+        QPointF origin = rect.topLeft();
+        if (flags & Qt::AlignRight)
+            origin.rx() += room.width();
+        else if (flags & Qt::AlignHCenter)
+            origin.rx() += room.width() / 2;
+        if (flags & Qt::AlignBottom)
+            origin.ry() += room.height();
+        else if (flags & Qt::AlignVCenter)
+            origin.ry() += room.height() / 2;
 
         const QRgb colour = m_label->palette().color(QPalette::Active, m_label->foregroundRole()).rgba();
         for (const QGlyphRun &run : line.glyphRuns()) {
@@ -135,7 +145,7 @@ private:
         auto it = m_images.find(key);
         if (it != m_images.end())
             return *it;
-        if (m_images.size() > 256)
+        if (m_images.size() > 128)
             m_images.clear();
         GlyphImage g;
         const QRect area =

@@ -237,8 +237,8 @@ void tst_Panel::digitsLookAsTheLabelDrawsThem()
         for (int y = 0; y < shown.height(); ++y)
             for (int x = 0; x < shown.width(); ++x)
                 for (const int shift : {0, 8, 16})
-                    worst = std::max(worst, std::abs(int(shown.pixel(x, y) >> shift & 0xff)
-                                                     - int(expected.pixel(x, y) >> shift & 0xff)));
+                    worst = std::max(worst, std::abs(int(shown.pixel(x, y) >> shift & 0xff) -
+                                                     int(expected.pixel(x, y) >> shift & 0xff)));
         QVERIFY2(worst <= 8, qPrintable(QStringLiteral("%1 %2").arg(alarm).arg(worst)));
     }
 }
