@@ -52,11 +52,13 @@ bool HistoryTableModel::appendReading(const QDateTime &time, const QString &valu
     // Rows not announced yet are not part of the model: storing them before
     // beginInsertRows() changes nothing a view can see.
     ownRows().append(time, value, unit, func, rangeIndex < 0 ? QString() : QString::number(rangeIndex));
-    if (!m_batchTimer || !m_batchTimer->isActive()) {
+    // Shown with the row that ends the interval, so they are painted with
+    // whatever else its reading changes; the timer shows the last ones when
+    // rows stop coming.
+    if (!m_batchTimer || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= m_batchTimer->interval())
         showPendingRows();
-        if (m_batchTimer)
-            m_batchTimer->start();
-    }
+    else if (!m_batchTimer->isActive())
+        m_batchTimer->start(int(2 * m_batchTimer->interval() - m_sinceShown.elapsed()));
     return true;
 }
 
@@ -71,13 +73,7 @@ void HistoryTableModel::setBatchInterval(int ms)
     if (!m_batchTimer) {
         m_batchTimer = new QTimer(this);
         m_batchTimer->setSingleShot(true);
-        connect(m_batchTimer, &QTimer::timeout, this, [this] {
-            // Rows came in during the interval: show them and wait another.
-            if (storedRows() > m_shown) {
-                showPendingRows();
-                m_batchTimer->start();
-            }
-        });
+        connect(m_batchTimer, &QTimer::timeout, this, &HistoryTableModel::showPendingRows);
     }
     m_batchTimer->setInterval(ms);
 }
@@ -90,6 +86,9 @@ void HistoryTableModel::showPendingRows()
     beginInsertRows(QModelIndex(), m_shown, stored - 1);
     m_shown = stored;
     endInsertRows();
+    m_sinceShown.start();
+    if (m_batchTimer)
+        m_batchTimer->stop();
 }
 
 void HistoryTableModel::clear()
@@ -101,6 +100,7 @@ void HistoryTableModel::clear()
     endResetModel();
     // The emptied table has been drawn anew anyway: its first row need not
     // wait.
+    m_sinceShown.invalidate();
     if (m_batchTimer)
         m_batchTimer->stop();
 }

@@ -3,6 +3,7 @@
 #include "history/historydata.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -43,9 +44,11 @@ public:
     /// Live layout shows it followed by the unit. The time is kept to the
     /// second, as the store keeps it.
     ///
-    /// With a batch interval set, the rows appended within one interval are
-    /// announced (rowCount(), rowsInserted) together: the first row after a
-    /// quiet interval at once, the rest when the interval is over.
+    /// With a batch interval set, rows are announced (rowCount(),
+    /// rowsInserted) at most once an interval, together: a row appended a
+    /// full interval after the last announcement at once, with the rows
+    /// before it; when no such row comes, the waiting rows two intervals
+    /// after the last announcement.
     bool appendReading(const QDateTime &time, const QString &value, const QString &unit, const QString &func,
                        int rangeIndex = HistoryData::kNoRangeIndex);
     /// Announces appended rows at most once per `ms` milliseconds (0, the
@@ -78,4 +81,5 @@ private:
     // timer.
     int m_shown = 0;
     QTimer *m_batchTimer = nullptr;
+    QElapsedTimer m_sinceShown;
 };

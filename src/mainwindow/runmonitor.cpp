@@ -33,16 +33,13 @@ RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *sta
     connect(m_alarms, &AlarmWatch::stateChanged, this, &RunMonitor::showAlarmState);
 
     // Every new figure makes the box measure its selectable texts and lay
-    // itself out again, which at the meter's 17 readings a second was a fifth
-    // of the window's work; nobody reads the figures faster than a few times
-    // a second. The first reading after a quiet spell shows at once, the
-    // last one of a burst when the interval is over.
+    // itself out again, a good part of the window's work at the meter's 17
+    // readings a second; nobody reads the figures faster than a few times a
+    // second. The reading that ends the interval shows them (painted with
+    // the rest of what it changes); the timer shows the last ones when
+    // readings stop.
     m_boxTimer->setSingleShot(true);
-    m_boxTimer->setInterval(kStatisticsIntervalMs);
-    connect(m_boxTimer, &QTimer::timeout, this, [this] {
-        if (m_boxStale)
-            showStatistics();
-    });
+    connect(m_boxTimer, &QTimer::timeout, this, &RunMonitor::showStatistics);
 }
 
 // Events raised in the last moments still get their grace to reach the server.
@@ -63,10 +60,10 @@ void RunMonitor::showReading(const MeterReading &r, bool newRange)
     else
         m_stats.add(r.value, r.time);
     m_unit = r.unitStr;
-    if (newRange || !m_boxTimer->isActive())
+    if (newRange || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= kStatisticsIntervalMs)
         showStatistics();
-    else
-        m_boxStale = true;
+    else if (!m_boxTimer->isActive())
+        m_boxTimer->start(int(2 * kStatisticsIntervalMs - m_sinceShown.elapsed()));
     m_alarms->feed(r);
     if (first)
         emit quantityKnown();
@@ -75,8 +72,8 @@ void RunMonitor::showReading(const MeterReading &r, bool newRange)
 void RunMonitor::showStatistics()
 {
     m_box->setStatistics(m_stats, m_unit);
-    m_boxStale = false;
-    m_boxTimer->start();
+    m_sinceShown.start();
+    m_boxTimer->stop();
 }
 
 bool RunMonitor::hasQuantity() const

@@ -2,6 +2,7 @@
 
 #include "meter/runstatistics.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -31,8 +32,9 @@ public:
     RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent = nullptr);
     ~RunMonitor() override;
 
-    /// The statistics box shows the figures at most this often (ms), the
-    /// figures of a new range at once.
+    /// The statistics box shows the figures at most once in this many ms
+    /// (the figures of a new range at once); figures left waiting show at
+    /// most twice that after the last showing.
     static constexpr int kStatisticsIntervalMs = 250;
 
     /// One reading as the panel shows it; a new range starts new statistics.
@@ -69,6 +71,6 @@ private:
     QLabel *m_alarmLabel;
     QTimer *m_boxTimer;
     QString m_unit;
-    bool m_boxStale = false;
+    QElapsedTimer m_sinceShown; ///< since the box last showed the figures
     QPointer<AlarmSettingForm> m_dialog;
 };

@@ -136,12 +136,20 @@ void TK52K_Comm::armClock()
 {
     if (sampleTimerId != 0)
         killTimer(sampleTimerId);
-    sampleTimerId = startTimer(m_session->samplePeriodMs(), Qt::CoarseTimer);
+    const int period = m_session->samplePeriodMs();
+    // The clock shows whole seconds: sampling faster than that, it ticks
+    // once, just after each new second begins, rather than at every sample.
+    if (period < 1000)
+        sampleTimerId = startTimer(1001 - QTime::currentTime().msec(), Qt::PreciseTimer);
+    else
+        sampleTimerId = startTimer(period, Qt::CoarseTimer);
 }
 
-void TK52K_Comm::timerEvent(QTimerEvent *)
+void TK52K_Comm::timerEvent(QTimerEvent *event)
 {
     timeLabel->setText(QDateTime::currentDateTime().toString(QLatin1String(kClockFormat)));
+    if (event->timerId() == sampleTimerId && m_session->samplePeriodMs() < 1000)
+        armClock();
 }
 
 void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
