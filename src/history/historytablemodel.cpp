@@ -55,10 +55,10 @@ bool HistoryTableModel::appendReading(const QDateTime &time, const QString &valu
     // Shown with the row that ends the interval, so they are painted with
     // whatever else its reading changes; the timer shows the last ones when
     // rows stop coming.
-    if (!m_batchTimer || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= m_batchTimer->interval())
+    if (!m_batchTimer || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= m_batchMs)
         showPendingRows();
     else if (!m_batchTimer->isActive())
-        m_batchTimer->start(int(2 * m_batchTimer->interval() - m_sinceShown.elapsed()));
+        m_batchTimer->start(int(2 * m_batchMs - m_sinceShown.elapsed()));
     return true;
 }
 
@@ -75,7 +75,7 @@ void HistoryTableModel::setBatchInterval(int ms)
         m_batchTimer->setSingleShot(true);
         connect(m_batchTimer, &QTimer::timeout, this, &HistoryTableModel::showPendingRows);
     }
-    m_batchTimer->setInterval(ms);
+    m_batchMs = ms;
 }
 
 void HistoryTableModel::showPendingRows()

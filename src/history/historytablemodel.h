@@ -80,6 +80,7 @@ private:
     // Rows announced so far; the rows stored after them wait for the batch
     // timer.
     int m_shown = 0;
-    QTimer *m_batchTimer = nullptr;
+    QTimer *m_batchTimer = nullptr; // while batching
+    int m_batchMs = 0;
     QElapsedTimer m_sinceShown;
 };
