@@ -2,6 +2,8 @@
 
 #include "export/readingcsvwriter.h"
 
+#include <QTimer>
+
 HistoryTableModel::HistoryTableModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -10,6 +12,7 @@ HistoryTableModel::HistoryTableModel(QObject *parent)
 HistoryTableModel::HistoryTableModel(std::shared_ptr<const HistoryData> rows, QObject *parent)
     : QAbstractTableModel(parent)
     , m_rows(std::move(rows))
+    , m_shown(storedRows())
 {
 }
 
@@ -24,6 +27,7 @@ void HistoryTableModel::setRows(std::shared_ptr<const HistoryData> rows)
     beginResetModel();
     m_rows = std::move(rows);
     m_own.reset();
+    m_shown = storedRows();
     endResetModel();
 }
 
@@ -41,15 +45,50 @@ HistoryData &HistoryTableModel::ownRows()
 bool HistoryTableModel::appendReading(const QDateTime &time, const QString &value, const QString &unit,
                                       const QString &func, int rangeIndex)
 {
-    if (rowCount() >= kLiveRowCap) {
+    if (storedRows() >= kLiveRowCap) {
         clear();
         return false;
     }
-    const int row = rowCount();
-    beginInsertRows(QModelIndex(), row, row);
+    // Rows not announced yet are not part of the model: storing them before
+    // beginInsertRows() changes nothing a view can see.
     ownRows().append(time, value, unit, func, rangeIndex < 0 ? QString() : QString::number(rangeIndex));
-    endInsertRows();
+    // Shown with the row that ends the interval, so they are painted with
+    // whatever else its reading changes; the timer shows the last ones when
+    // rows stop coming.
+    if (!m_batchTimer || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= m_batchMs)
+        showPendingRows();
+    else if (!m_batchTimer->isActive())
+        m_batchTimer->start(int(2 * m_batchMs - m_sinceShown.elapsed()));
     return true;
+}
+
+void HistoryTableModel::setBatchInterval(int ms)
+{
+    showPendingRows();
+    if (ms <= 0) {
+        delete m_batchTimer;
+        m_batchTimer = nullptr;
+        return;
+    }
+    if (!m_batchTimer) {
+        m_batchTimer = new QTimer(this);
+        m_batchTimer->setSingleShot(true);
+        connect(m_batchTimer, &QTimer::timeout, this, &HistoryTableModel::showPendingRows);
+    }
+    m_batchMs = ms;
+}
+
+void HistoryTableModel::showPendingRows()
+{
+    const int stored = storedRows();
+    if (stored <= m_shown)
+        return;
+    beginInsertRows(QModelIndex(), m_shown, stored - 1);
+    m_shown = stored;
+    endInsertRows();
+    m_sinceShown.start();
+    if (m_batchTimer)
+        m_batchTimer->stop();
 }
 
 void HistoryTableModel::clear()
@@ -57,11 +96,18 @@ void HistoryTableModel::clear()
     beginResetModel();
     m_own = std::make_shared<HistoryData>();
     m_rows = m_own;
+    m_shown = 0;
     endResetModel();
+    // The emptied table has been drawn anew anyway: its first row need not
+    // wait.
+    m_sinceShown.invalidate();
+    if (m_batchTimer)
+        m_batchTimer->stop();
 }
 
 bool HistoryTableModel::insertRows(int row, int count, const QModelIndex &parent)
 {
+    showPendingRows();
     const int n = rowCount();
     if (parent.isValid() || row < 0 || row > n || count < 1)
         return false;
@@ -85,13 +131,14 @@ bool HistoryTableModel::insertRows(int row, int count, const QModelIndex &parent
     beginInsertRows(parent, row, row + count - 1);
     m_own = std::move(rebuilt);
     m_rows = m_own;
+    m_shown = n + count;
     endInsertRows();
     return true;
 }
 
 int HistoryTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_rows ? 0 : m_rows->rowCount();
+    return parent.isValid() ? 0 : m_shown;
 }
 
 int HistoryTableModel::columnCount(const QModelIndex &parent) const
@@ -103,7 +150,7 @@ int HistoryTableModel::columnCount(const QModelIndex &parent) const
 
 QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || !m_rows || index.row() >= m_rows->rowCount())
+    if (!index.isValid() || index.row() >= m_shown)
         return QVariant();
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);

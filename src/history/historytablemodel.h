@@ -3,8 +3,11 @@
 #include "history/historydata.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 
 #include <memory>
+
+class QTimer;
 
 /// A table of readings held as compact columns (HistoryData), read-only and
 /// centred. Two layouts share it:
@@ -36,11 +39,23 @@ public:
     const std::shared_ptr<const HistoryData> &rows() const { return m_rows; }
 
     /// Appends one reading as the last row, or, when the table already holds
-    /// kLiveRowCap rows, empties it instead and returns false. `value` is the
-    /// recorded value text; the Live layout shows it followed by the unit.
-    /// The time is kept to the second, as the store keeps it.
+    /// kLiveRowCap rows (appended ones not shown yet included), empties it
+    /// instead and returns false. `value` is the recorded value text; the
+    /// Live layout shows it followed by the unit. The time is kept to the
+    /// second, as the store keeps it.
+    ///
+    /// With a batch interval set, rows are announced (rowCount(),
+    /// rowsInserted) at most once an interval, together: a row appended a
+    /// full interval after the last announcement at once, with the rows
+    /// before it; when no such row comes, the waiting rows two intervals
+    /// after the last announcement.
     bool appendReading(const QDateTime &time, const QString &value, const QString &unit, const QString &func,
                        int rangeIndex = HistoryData::kNoRangeIndex);
+    /// Announces appended rows at most once per `ms` milliseconds (0, the
+    /// default: each row as it is appended).
+    void setBatchInterval(int ms);
+    /// Announces the appended rows not shown yet, now.
+    void showPendingRows();
     /// Removes every row.
     void clear();
     /// Inserts `count` blank rows before `row` (top-level only).
@@ -55,10 +70,17 @@ public:
 private:
     HistoryData &ownRows();
     QVariant liveText(int row, int column) const;
+    int storedRows() const { return m_rows ? m_rows->rowCount() : 0; }
 
     Layout m_layout = Layout::History;
     std::shared_ptr<const HistoryData> m_rows;
     // The rows this model fills itself (appendReading, insertRows); the same
     // object as m_rows once it has done so.
     std::shared_ptr<HistoryData> m_own;
+    // Rows announced so far; the rows stored after them wait for the batch
+    // timer.
+    int m_shown = 0;
+    QTimer *m_batchTimer = nullptr; // while batching
+    int m_batchMs = 0;
+    QElapsedTimer m_sinceShown;
 };

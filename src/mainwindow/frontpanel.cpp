@@ -6,7 +6,171 @@
 #include "meter/meterreading.h"
 #include "ui_tk52k_comm.h"
 
+#include <QGlyphRun>
+#include <QHash>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRawFont>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextLayout>
+
 #include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+/// Paints the big digits. They are too large for the glyph cache of Qt's
+/// raster engine, which then fills every glyph's outline anew for each
+/// paint, at 17 readings a second a good part of the window's work. This
+/// paints each glyph from an image of it made once, at the same position
+/// and with the same outline filling, so the pixels are those the label
+/// would paint. It also paints the label's own background (its palette's,
+/// which the panel's style sheet makes black), so the label is painted alone
+/// when it changes, without the panel and its frame underneath.
+///
+/// A label that is not plain one-line text without frame, margin or indent
+/// is painted by QLabel over that background.
+class DigitsPainter : public QObject
+{
+public:
+    explicit DigitsPainter(QLabel *label) : QObject(label), m_label(label)
+    {
+        label->setAttribute(Qt::WA_OpaquePaintEvent);
+        label->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        QPainter painter(m_label);
+        painter.fillRect(static_cast<QPaintEvent *>(event)->rect(),
+                         m_label->palette().brush(m_label->backgroundRole()));
+        if (!plainText())
+            return false;
+        drawText(&painter);
+        return true;
+    }
+
+private:
+    struct GlyphKey
+    {
+        quint32 glyph;
+        int subX, subY; // the position's fraction of a pixel, in 1/4096
+        QRgb colour;
+        bool operator==(const GlyphKey &o) const
+        {
+            return glyph == o.glyph && subX == o.subX && subY == o.subY && colour == o.colour;
+        }
+    };
+    friend uint qHash(const GlyphKey &k, uint seed)
+    {
+        return qHash(k.glyph, seed) ^ qHash(k.subX, seed * 3) ^ qHash(k.subY, seed * 7) ^
+               qHash(k.colour, seed * 11);
+    }
+    struct GlyphImage
+    {
+        QImage image;
+        QPoint offset; ///< of the image from the glyph's whole-pixel position
+    };
+
+    bool plainText() const
+    {
+        const QString text = m_label->text();
+        return !text.isEmpty() && m_label->isEnabled() && m_label->frameWidth() == 0 &&
+               m_label->margin() == 0 && m_label->indent() <= 0 && !m_label->wordWrap() &&
+               m_label->textFormat() != Qt::RichText && !Qt::mightBeRichText(text) &&
+               !m_label->hasSelectedText() && !m_label->buddy() &&
+               m_label->layoutDirection() == Qt::LeftToRight && !text.contains(QLatin1Char('\n')) &&
+               !text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('&')) &&
+               !(m_label->textInteractionFlags() &
+                 (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard));
+    }
+
+    void drawText(QPainter *painter)
+    {
+        const QString text = m_label->text();
+        const QFont font = m_label->font();
+        const QRectF rect = m_label->contentsRect();
+        const int flags =
+            int(QStyle::visualAlignment(Qt::LeftToRight, m_label->alignment())) | Qt::TextForceLeftToRight;
+        // The line laid out and aligned in the label as QPainter::drawText()
+        // lays out and aligns it.
+        QTextLayout layout(text, font, m_label);
+        QTextOption option;
+        option.setTextDirection(Qt::LeftToRight);
+        option.setWrapMode(QTextOption::ManualWrap);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(rect.width());
+        line.setPosition(QPointF(0, 0));
+        layout.endLayout();
+        const QSizeF room = rect.size() - QSizeF(line.naturalTextWidth(), line.height());
+        QPointF origin = rect.topLeft();
+        if (flags & Qt::AlignRight)
+            origin.rx() += room.width();
+        else if (flags & Qt::AlignHCenter)
+            origin.rx() += room.width() / 2;
+        if (flags & Qt::AlignBottom)
+            origin.ry() += room.height();
+        else if (flags & Qt::AlignVCenter)
+            origin.ry() += room.height() / 2;
+
+        const QRgb colour = m_label->palette().color(QPalette::Active, m_label->foregroundRole()).rgba();
+        for (const QGlyphRun &run : line.glyphRuns()) {
+            const QVector<quint32> glyphs = run.glyphIndexes();
+            const QVector<QPointF> positions = run.positions();
+            for (int i = 0; i < glyphs.size(); ++i) {
+                const QPointF at = origin + positions.at(i);
+                const QPoint whole(int(std::floor(at.x())), int(std::floor(at.y())));
+                const QPointF fraction = at - whole;
+                const GlyphImage &g = glyphImage(run.rawFont(), glyphs.at(i), fraction, colour);
+                if (!g.image.isNull())
+                    painter->drawImage(whole + g.offset, g.image);
+            }
+        }
+    }
+
+    const GlyphImage &glyphImage(const QRawFont &font, quint32 glyph, const QPointF &fraction, QRgb colour)
+    {
+        if (m_font != font) {
+            m_images.clear();
+            m_font = font;
+        }
+        const GlyphKey key{glyph, qRound(fraction.x() * 4096), qRound(fraction.y() * 4096), colour};
+        auto it = m_images.find(key);
+        if (it != m_images.end())
+            return *it;
+        if (m_images.size() > 128)
+            m_images.clear();
+        GlyphImage g;
+        const QRect area =
+            font.boundingRect(glyph).translated(fraction).toAlignedRect().adjusted(-2, -2, 2, 2);
+        if (area.isValid()) {
+            g.image = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+            g.image.fill(Qt::transparent);
+            g.offset = area.topLeft();
+            QGlyphRun one;
+            one.setRawFont(font);
+            one.setGlyphIndexes({glyph});
+            one.setPositions({fraction - QPointF(area.topLeft())});
+            QPainter p(&g.image);
+            p.setPen(QColor::fromRgba(colour));
+            p.drawGlyphRun(QPointF(0, 0), one);
+        }
+        return *m_images.insert(key, g);
+    }
+
+    QLabel *m_label;
+    QRawFont m_font;
+    QHash<GlyphKey, GlyphImage> m_images;
+};
+
+} // namespace
 
 FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
 {
@@ -22,6 +186,8 @@ FrontPanel::FrontPanel(Ui::TK52KCommClass &form) : ui(form)
     for (int i = 0; i < 60; ++i)
         m_ticks[i] = cell(QStringLiteral("pushButton_%1").arg(125 + i));
     m_ticks[60] = ui.pushButton_186;
+
+    (void)new DigitsPainter(ui.label_8);
 
     showBarGraph(true, false, 60);
     // No extremes before the first reading.
@@ -61,8 +227,12 @@ void FrontPanel::applyFrame(const PanelBits &p, bool negative)
 void FrontPanel::showReading(const MeterReading &r, const maxdatabase &extremes, bool rangeChanged)
 {
     ui.label_8->setText(panelValueText(r));
-    ui.maxLineEdit->setText(maxFieldText(extremes));
-    ui.minLineEdit->setText(minFieldText(extremes));
+    // Most readings leave the extremes as they were: their fields stay alone.
+    for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxFieldText(extremes)},
+                                     std::pair{ui.minLineEdit, minFieldText(extremes)}}) {
+        if (edit->text() != text)
+            edit->setText(text);
+    }
     ui.FuncLabel->setText(r.funcStr);
     ui.UnitLabel->setText(r.unitStr);
     if (!rangeChanged)

@@ -14,10 +14,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTimer>
 
 RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent)
     : QObject(parent), m_panel(panel), m_box(new StatsBox), m_alarms(new AlarmWatch(this)),
-      m_store(new AlarmEventStore(DbSettings::fromEnvironment(), this)), m_alarmLabel(new QLabel(statusBar))
+      m_store(new AlarmEventStore(DbSettings::fromEnvironment(), this)), m_alarmLabel(new QLabel(statusBar)),
+      m_boxTimer(new QTimer(this))
 {
     statsLayout->addWidget(m_box);
     m_alarmLabel->setObjectName(QStringLiteral("alarmLabel"));
@@ -29,6 +31,15 @@ RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *sta
     connect(m_alarms, &AlarmWatch::eventOccurred, m_store, &AlarmEventStore::record);
     connect(m_alarms, &AlarmWatch::raised, this, [] { QApplication::beep(); });
     connect(m_alarms, &AlarmWatch::stateChanged, this, &RunMonitor::showAlarmState);
+
+    // Every new figure makes the box measure its selectable texts and lay
+    // itself out again, a good part of the window's work at the meter's 17
+    // readings a second; nobody reads the figures faster than a few times a
+    // second. The reading that ends the interval shows them (painted with
+    // the rest of what it changes); the timer shows the last ones when
+    // readings stop.
+    m_boxTimer->setSingleShot(true);
+    connect(m_boxTimer, &QTimer::timeout, this, &RunMonitor::showStatistics);
 }
 
 // Events raised in the last moments still get their grace to reach the server.
@@ -48,10 +59,21 @@ void RunMonitor::showReading(const MeterReading &r, bool newRange)
         m_stats.addOverload();
     else
         m_stats.add(r.value, r.time);
-    m_box->setStatistics(m_stats, r.unitStr);
+    m_unit = r.unitStr;
+    if (newRange || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= kStatisticsIntervalMs)
+        showStatistics();
+    else if (!m_boxTimer->isActive())
+        m_boxTimer->start(int(2 * kStatisticsIntervalMs - m_sinceShown.elapsed()));
     m_alarms->feed(r);
     if (first)
         emit quantityKnown();
+}
+
+void RunMonitor::showStatistics()
+{
+    m_box->setStatistics(m_stats, m_unit);
+    m_sinceShown.start();
+    m_boxTimer->stop();
 }
 
 bool RunMonitor::hasQuantity() const

@@ -2,6 +2,7 @@
 
 #include "meter/runstatistics.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -13,6 +14,7 @@ class QBoxLayout;
 class QLabel;
 class QMenu;
 class QStatusBar;
+class QTimer;
 class StatsBox;
 struct MeterReading;
 
@@ -29,6 +31,11 @@ public:
     /// into `statusBar`.
     RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent = nullptr);
     ~RunMonitor() override;
+
+    /// The statistics box shows the figures at most once in this many ms
+    /// (the figures of a new range at once); figures left waiting show at
+    /// most twice that after the last showing.
+    static constexpr int kStatisticsIntervalMs = 250;
 
     /// One reading as the panel shows it; a new range starts new statistics.
     void showReading(const MeterReading &reading, bool newRange);
@@ -54,6 +61,7 @@ signals:
 
 private:
     void showAlarmState();
+    void showStatistics();
 
     FrontPanel &m_panel;
     RunStatistics m_stats;
@@ -61,5 +69,8 @@ private:
     AlarmWatch *m_alarms;
     AlarmEventStore *m_store;
     QLabel *m_alarmLabel;
+    QTimer *m_boxTimer;
+    QString m_unit;
+    QElapsedTimer m_sinceShown; ///< since the box last showed the figures
     QPointer<AlarmSettingForm> m_dialog;
 };

@@ -30,6 +30,7 @@
 
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
+constexpr int kTableBatchMs = 250;
 } // namespace
 
 TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
@@ -52,6 +53,11 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     ui.tableView->setColumnWidth(2, 100);
     ui.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A table that follows its newest row redraws every visible row for each
+    // one added: the rows of a quarter second are added together, and the
+    // view follows them.
+    model->setBatchInterval(kTableBatchMs);
+    connect(model, &QAbstractItemModel::rowsInserted, ui.tableView, &QTableView::scrollToBottom);
 
     const QDateTime now = QDateTime::currentDateTime();
     // A reading that was never decoded: the first real one is a range change.
@@ -130,12 +136,20 @@ void TK52K_Comm::armClock()
 {
     if (sampleTimerId != 0)
         killTimer(sampleTimerId);
-    sampleTimerId = startTimer(m_session->samplePeriodMs(), Qt::CoarseTimer);
+    const int period = m_session->samplePeriodMs();
+    // The clock shows whole seconds: sampling faster than that, it ticks
+    // once, just after each new second begins, rather than at every sample.
+    if (period < 1000)
+        sampleTimerId = startTimer(1001 - QTime::currentTime().msec(), Qt::PreciseTimer);
+    else
+        sampleTimerId = startTimer(period, Qt::CoarseTimer);
 }
 
-void TK52K_Comm::timerEvent(QTimerEvent *)
+void TK52K_Comm::timerEvent(QTimerEvent *event)
 {
     timeLabel->setText(QDateTime::currentDateTime().toString(QLatin1String(kClockFormat)));
+    if (event->timerId() == sampleTimerId && m_session->samplePeriodMs() < 1000)
+        armClock();
 }
 
 void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
@@ -149,7 +163,7 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         m_plot->append(reading.time, reading.value);
         if (!kept)
             m_plot->clearPoints();
-        m_plot->replot();
+        m_plot->showNewPoints();
     } else {
         // A new range starts a new table and a new curve; its first reading
         // is shown but not stored.
@@ -157,7 +171,6 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         m_plot->restart(reading.time, reading.rangeIndex, reading.value);
         appendReadingRow();
     }
-    ui.tableView->scrollToBottom();
 }
 
 bool TK52K_Comm::appendReadingRow()
@@ -299,6 +312,8 @@ void TK52K_Comm::doOverTimerSlot()
 
 void TK52K_Comm::showRunEnded()
 {
+    // The exports read the table as it is shown.
+    model->showPendingRows();
     statusLabel->setText(tr("未连接"));
     setRunActions(false);
     ui.actionTxt->setEnabled(true);

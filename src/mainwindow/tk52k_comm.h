@@ -79,7 +79,7 @@ public slots:
 
 protected:
     /// The clock label's tick, at the sampling period while a run can take
-    /// readings.
+    /// readings (at each new second when sampling is faster).
     void timerEvent(QTimerEvent *event) override;
 
 private:

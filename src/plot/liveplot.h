@@ -18,8 +18,12 @@ public:
     LivePlot(QwtPlot *plot, const QDateTime &origin);
 
     /// Appends (seconds from the origin to `when`, value) and gives the curve
-    /// the points; the caller replots.
+    /// the points; the caller shows them (showNewPoints() or replot()).
     void append(const QDateTime &when, double value);
+    /// Shows the points appended since the canvas was last painted by the
+    /// next paint: while the axes stay as they are drawn, only the line to
+    /// the new points is drawn over the canvas; otherwise the plot replots.
+    void showNewPoints();
     /// New origin at `when`, the y scale of the range, the single point
     /// (0, value); replots. A range outside the table keeps the scale.
     void restart(const QDateTime &when, int rangeIndex, double value);
@@ -40,12 +44,15 @@ public:
     QwtPlotCurve *curve() const;
 
 private:
+    class CanvasPainter;
+
     void giveCurveData();
 
     QwtPlot *m_plot;
     QwtPlotCurve *m_curve;
     PlotSeriesData *m_data; // owned by the curve
     PlotViewBar *m_viewBar = nullptr;
+    CanvasPainter *m_painter; // owned by the canvas
     QVector<double> m_x;
     QVector<double> m_y;
     QDateTime m_origin;

@@ -62,12 +62,13 @@ struct Rig
         act("actionStart")->trigger();
         return port()->isOpen() && status() == kConnected;
     }
-    /// Bytes arrive and a tick passes; true when the table then holds `expectedRows` rows.
+    /// Bytes arrive and a tick passes; true when the table then shows `expectedRows` rows
+    /// (rows of a burst show together, a fraction of a second later).
     bool send(const QByteArray &bytes, int expectedRows)
     {
         line.feed(bytes);
         w.session()->sample();
-        return rows() == expectedRows;
+        return QTest::qWaitFor([&] { return rows() == expectedRows; }, kWait);
     }
 };
 

@@ -109,7 +109,7 @@ void TestRunMonitor::alarmAndStatisticsFollowTheReadings()
     send(frame(0, true));
 
     // The run's figures since the range began, overload apart.
-    QCOMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("6"));
+    QTRY_COMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("6"));
     QCOMPARE(box->figureText(QStringLiteral("overloads")), QStringLiteral("1"));
     QCOMPARE(box->figureText(QStringLiteral("mean")), QStringLiteral("1.891667 %1").arg(unit));
     QVERIFY(box->figureText(QStringLiteral("max")).startsWith(QStringLiteral("2.6 %1 (").arg(unit)));

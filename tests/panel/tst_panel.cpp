@@ -51,6 +51,8 @@ private slots:
     void invalidFrameChangesNothing();
     void valueSignAndExtremes();
     void overloadTexts();
+    void digitsLookAsTheLabelDrawsThem_data();
+    void digitsLookAsTheLabelDrawsThem();
 
 private:
     // What the panel of a window that is never shown displays.
@@ -203,6 +205,41 @@ void tst_Panel::overloadTexts()
         QCOMPARE(ui<QLabel>("label_8")->text(), QString::fromLatin1(digits[d]));
         QCOMPARE(ui<QLineEdit>("maxLineEdit")->text(), field);
         QCOMPARE(ui<QLineEdit>("minLineEdit")->text(), field);
+    }
+}
+
+void tst_Panel::digitsLookAsTheLabelDrawsThem_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text : {"8.000", "338.3", "0.123", "1888", " OL. ", " .OL "})
+        QTest::newRow(text) << QString::fromLatin1(text);
+}
+
+// The big digits are painted from glyph images the panel keeps: what a
+// plain label draws for the text (edge pixels a few levels apart at most),
+// in every colour.
+void tst_Panel::digitsLookAsTheLabelDrawsThem()
+{
+    QFETCH(QString, text);
+    auto *digits = ui<QLabel>("label_8");
+    for (const bool alarm : {false, true, false}) {
+        win->frontPanel()->showAlarm(alarm);
+        digits->setText(text);
+        const QImage shown = digits->grab().toImage();
+        QLabel plain(text);
+        plain.setFont(digits->font());
+        plain.setAlignment(digits->alignment());
+        plain.setStyleSheet(digits->styleSheet() + QStringLiteral("background-color: rgb(0, 0, 0);"));
+        plain.resize(digits->size());
+        const QImage expected = plain.grab().toImage();
+        QCOMPARE(expected.size(), shown.size());
+        int worst = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                for (const int shift : {0, 8, 16})
+                    worst = std::max(worst, std::abs(int(shown.pixel(x, y) >> shift & 0xff) -
+                                                     int(expected.pixel(x, y) >> shift & 0xff)));
+        QVERIFY2(worst <= 8, qPrintable(QStringLiteral("%1 %2").arg(alarm).arg(worst)));
     }
 }
 

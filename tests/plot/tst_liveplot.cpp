@@ -3,6 +3,7 @@
 #include "plot/timescaledrawr.h"
 #include "resources/resources.h"
 
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QtTest>
 #include <qwt_plot.h>
@@ -19,6 +20,7 @@ private slots:
     void appendAndRestart();
     void clearKeepsTheDrawnCurveUntilTheNextPoint();
     void newRangeLeavesAPausedViewAlone();
+    void newPointsLeaveTheCanvasAsAFullPaintDoes();
 
 private:
     /// A plot dressed for live readings, as the main window holds one.
@@ -116,6 +118,66 @@ void tst_LivePlot::newRangeLeavesAPausedViewAlone()
     bar->setFollowing(true);
     QCOMPARE(qwt->axisScaleDiv(QwtPlot::yLeft).upperBound(), 8.0);
     QCOMPARE(qwt->axisStepSize(QwtPlot::yLeft), 1.0);
+}
+
+namespace {
+/// Counts the paints of a widget that cover only part of it.
+struct PartialPaints : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint &&
+            static_cast<QPaintEvent *>(event)->rect() != static_cast<QWidget *>(watched)->rect())
+            ++count;
+        return false;
+    }
+};
+} // namespace
+
+// Readings drawn onto the canvas as they come (a line a reading while the
+// axes stay) leave the screen as painting the whole canvas does.
+void tst_LivePlot::newPointsLeaveTheCanvasAsAFullPaintDoes()
+{
+    QWidget host;
+    auto *layout = new QVBoxLayout(&host);
+    auto *qwt = new QwtPlot(&host);
+    layout->addWidget(qwt);
+    LivePlot live(qwt, t0);
+    PlotViewBar *bar = live.addViewBar(layout);
+    host.resize(640, 400);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    const auto screen = [&] { return host.screen()->grabWindow(host.winId()).toImage(); };
+    live.restart(t0, 3, 0);
+    PartialPaints partial;
+    qwt->canvas()->installEventFilter(&partial);
+    // Following: the time axis grows with the readings.
+    for (int s = 1; s <= 30; ++s) {
+        live.append(t0.addSecs(s), s % 4 * 100);
+        live.showNewPoints();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(qwt->axisScaleDiv(QwtPlot::xBottom).upperBound(), 30.0);
+    // Paused: the axes stay, readings fall inside them and beyond.
+    bar->setFollowing(false);
+    const double values[] = {300, -450, 790, 10, 2500, -20, -900, 640, 640, 5};
+    for (int i = 0; i < 40; ++i) {
+        live.append(t0.addMSecs(2000 + i * 600), values[i % 10] * (i % 3 ? 1 : -0.5));
+        live.showNewPoints();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(partial.count > 50);
+    const QImage drawnByLines = screen();
+    qwt->canvas()->repaint();
+    const QImage drawnWhole = screen();
+    QCOMPARE(drawnByLines.size(), drawnWhole.size());
+    // Where two lines meet, the end pixel may come from either of them.
+    int differing = 0;
+    for (int y = 0; y < drawnWhole.height(); ++y)
+        for (int x = 0; x < drawnWhole.width(); ++x)
+            differing += drawnByLines.pixel(x, y) != drawnWhole.pixel(x, y);
+    QVERIFY2(differing <= 5, qPrintable(QString::number(differing)));
 }
 
 QTEST_MAIN(tst_LivePlot)
