@@ -1,15 +1,106 @@
+#include "modaldriver.h"
+#include "scratchdatabase.h"
+
+#include "dialogs/alarmsettingform.h"
+#include "dialogs/commsettingform.h"
+#include "mainwindow/frontpanel.h"
+#include "mainwindow/runmonitor.h"
 #include "mainwindow/tk52k_comm.h"
 #include "mainwindow/windowplacement.h"
+#include "meter/frameencoder.h"
+#include "meter/memoryline.h"
+#include "meter/metersession.h"
+#include "meter/statsbox.h"
+#include "meter/tkdatadas.h"
 #include "resources/resources.h"
 
 #include <QAction>
-#include <QGroupBox>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
-#include <QProcess>
-#include <QTime>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSqlQuery>
+#include <QTableView>
 #include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kConnected = QStringLiteral("已连接");
+const QString kNotConnected = QStringLiteral("未连接");
+constexpr int kWait = 15000;
+
+QByteArray frame(int range, int count, bool negative = false, bool overload = false,
+                 const PanelBits &panel = {})
+{
+    return encodeMeterFrame(FrameContent{range, -1, count, negative, overload, panel});
+}
+
+/// The main window offscreen, with a line in memory standing in for the meter.
+struct Rig
+{
+    TK52K_Comm w;
+    MemoryLine line;
+
+    template <class T = QWidget> T *ui(const char *name) { return w.findChild<T *>(QLatin1String(name)); }
+    QAction *act(const char *name) { return ui<QAction>(name); }
+    QString status() { return ui<QLabel>("statusLabel")->text(); }
+    QAbstractItemModel *model() { return ui<QTableView>("tableView")->model(); }
+    int rows() { return model()->rowCount(); }
+    QString cell(int row, int column) { return model()->index(row, column).data().toString(); }
+    QStringList values()
+    {
+        QStringList v;
+        for (int row = 0; row < rows(); ++row)
+            v << cell(row, 1);
+        return v;
+    }
+    bool start() { return w.session()->start(&line) && status() == kConnected; }
+    /// Bytes arrive and a tick passes; true when the table then shows `expectedRows` rows
+    /// (rows of a burst show together, a fraction of a second later).
+    bool send(const QByteArray &bytes, int expectedRows = -1)
+    {
+        line.feed(bytes);
+        w.session()->sample();
+        return expectedRows < 0 || QTest::qWaitFor([&] { return rows() == expectedRows; }, kWait);
+    }
+    /// Whether a part of the front panel shows (the window itself is never shown).
+    bool lit(QWidget *part) { return part->isVisibleTo(ui("groupBox")); }
+    bool lit(const char *name) { return lit(ui(name)); }
+};
+
+/// The virtual meter on a pseudo-terminal of its own.
+struct VirtualMeter
+{
+    QProcess process;
+    QString path;
+
+    explicit VirtualMeter(const QStringList &args)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/tk52k-sim"), args);
+        if (process.waitForStarted() && QTest::qWaitFor([this] { return process.canReadLine(); }, kWait))
+            path = QString::fromLocal8Bit(process.readLine()).trimmed();
+    }
+    ~VirtualMeter()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+};
+
+CommSettingForm *openPortDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *f = qobject_cast<CommSettingForm *>(w); f && f->isVisible())
+            return f;
+    return nullptr;
+}
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -17,109 +108,521 @@ class TestMainWindow : public QObject
 
 private slots:
     void initTestCase();
-    void placement_data();
+    void stateTable_data();
+    void stateTable();
+    void busyPortKeepsTheLastTable();
+    void rowTexts_data();
+    void rowTexts();
+    void rangeChangeRestartsTheTableAndIsNotStored();
+    void tableIsEmptiedPast50000Rows();
+    void virtualMeterThroughThePortDialog();
+    void closingTheWindowEndsTheProgram();
+    void resumingRunWaitsForTheMeter();
+    void barGraph_data();
+    void barGraph();
+    void annunciators();
+    void digitsAndExtremes();
+    void digitsLookAsTheLabelDrawsThem_data();
+    void digitsLookAsTheLabelDrawsThem();
+    void alarmAndStatisticsFollowTheReadings();
+    void refusedReadingsAreWrittenWhenAsked();
     void placement();
-    void initialCommandStates();
-    void menusHoldTheirActions();
-    void fitsSmallScreen();
     void clockAdvancesWithoutARun();
     void commandLine_data();
     void commandLine();
 
 private:
-    static QStringList actionNames(const QList<QAction *> &actions);
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScratchDatabase> m_db;
 };
 
 void TestMainWindow::initTestCase()
 {
     initTk52kResources();
     installFontSubstitutions();
+    // Readings, spool and settings stay out of the user's own.
+    QVERIFY(m_dir.isValid());
+    qputenv("TK52K_SPOOL_DIR", m_dir.path().toLocal8Bit());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
+    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("mainwindow"));
+    QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
+    qRegisterMetaType<QSerialPort::SerialPortError>();
 }
 
-void TestMainWindow::placement_data()
+void TestMainWindow::stateTable_data()
 {
-    QTest::addColumn<QSize>("desktop");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<QPoint>("pos");
-    QTest::newRow("full hd") << QSize(1920, 1080) << QSize(1536, 864) << QPoint(192, 108);
-    // 1366 * 0.8 = 1092.8 and 768 * 0.8 = 614.4: both truncated.
-    QTest::newRow("truncates") << QSize(1366, 768) << QSize(1092, 614) << QPoint(137, 77);
-    QTest::newRow("odd remainder") << QSize(1023, 767) << QSize(818, 613) << QPoint(102, 77);
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("exportsEnabled");
+    QTest::newRow("after construction") << QStringList{} << false << false;
+    QTest::newRow("port chosen") << QStringList{"choose"} << false << false;
+    QTest::newRow("running") << QStringList{"start"} << true << false;
+    QTest::newRow("stopped") << QStringList{"start", "stop"} << false << true;
+    QTest::newRow("line silent") << QStringList{"start", "silence"} << false << true;
+    QTest::newRow("device vanished") << QStringList{"start", "vanish"} << false << true;
+    QTest::newRow("port chosen while running") << QStringList{"start", "choose"} << true << false;
+    QTest::newRow("port chosen after stop") << QStringList{"start", "stop", "choose"} << false << true;
+    QTest::newRow("started again") << QStringList{"start", "stop", "start"} << true << false;
 }
 
+void TestMainWindow::stateTable()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, running);
+    QFETCH(bool, exportsEnabled);
+    Rig rig;
+    for (const QString &step : steps) {
+        if (step == "start")
+            QVERIFY(rig.start());
+        else if (step == "stop")
+            rig.act("actionStop")->trigger();
+        else if (step == "choose")
+            rig.w.choosePort(QStringLiteral("/dev/tk52k-other"));
+        else if (step == "vanish")
+            rig.line.close();
+        if (step == "silence" || step == "vanish")
+            QTRY_COMPARE_WITH_TIMEOUT(rig.status(), kNotConnected, kWait);
+    }
+    QCOMPARE(rig.act("actionStart")->isEnabled(), !running);
+    QCOMPARE(rig.act("actionStop")->isEnabled(), running);
+    for (const char *exporter : {"actionTxt", "actionExcel", "actionPrint"})
+        QVERIFY2(rig.act(exporter)->isEnabled() == exportsEnabled, exporter);
+    QCOMPARE(rig.status(), running ? kConnected : kNotConnected);
+    QCOMPARE(rig.w.session()->isRunning(), running);
+    // Once a run has ended, the watchdog has nothing left to watch.
+    QCOMPARE(rig.ui<QTimer>("linkTimer")->isActive(), running);
+}
+
+// The warning names the port and what the system had against it; the last
+// run's table stays to be exported.
+void TestMainWindow::busyPortKeepsTheLastTable()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.send(frame(2, 100), 1));
+    rig.act("actionStop")->trigger();
+    VirtualMeter meter({"--range", "2"});
+    QSerialPort holder(meter.path);
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+    rig.w.choosePort(meter.path);
+    ModalDriver driver;
+    driver.answerBox(QStringLiteral("确 定"));
+    rig.act("actionStart")->trigger();
+    QCOMPARE(driver.boxes.size(), 1);
+    const QStringList lines = driver.boxes[0].text.split('\n');
+    QVERIFY2(lines.size() == 2 && lines[0] == QStringLiteral("请设置串口！") &&
+                 lines[1].startsWith(meter.path + ": ") && lines[1].size() > meter.path.size() + 2,
+             qPrintable(driver.boxes[0].text));
+    QCOMPARE(rig.values(), QStringList{"1.00 V"});
+    QVERIFY(rig.act("actionStart")->isEnabled() && rig.act("actionTxt")->isEnabled());
+}
+
+void TestMainWindow::rowTexts_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<QString>("function");
+    QTest::newRow("negative millivolts") << frame(0, 1234, true) << "-123.4 mV"
+                                         << "DCV";
+    QTest::newRow("kilo-ohms") << frame(23, 4567) << "45.67 kΩ"
+                               << "OHM";
+    QTest::newRow("negative overload, 3 decimals") << frame(13, 0, true, true) << "- .OL  A"
+                                                   << "DCA";
+    QTest::newRow("transistor gain") << frame(44, 215) << "215  "
+                                     << "hFE";
+    QTest::newRow("temperature") << frame(42, 25) << "25 ℃"
+                                 << "TEMP";
+}
+
+void TestMainWindow::rowTexts()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, data);
+    QFETCH(QString, function);
+    Rig rig;
+    QVERIFY(rig.start());
+    // The first reading (a range change) and the second (same range) are
+    // written by different steps; both rows must read the same.
+    QVERIFY(rig.send(bytes + bytes, 2));
+    for (int row = 0; row < 2; ++row) {
+        QVERIFY(QTime::fromString(rig.cell(row, 0), QStringLiteral("hh:mm:ss")).isValid());
+        QCOMPARE(rig.cell(row, 1), data);
+        QCOMPARE(rig.cell(row, 2), function);
+    }
+}
+
+void TestMainWindow::rangeChangeRestartsTheTableAndIsNotStored()
+{
+    QVERIFY2(m_db->exec(QStringLiteral("TRUNCATE invoice")), qPrintable(m_db->error()));
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.send(frame(2, 100) + frame(2, 200), 2));
+    // The meter switches to 80 V: the table restarts with that reading.
+    QVERIFY(rig.send(frame(3, 456), 1));
+    QVERIFY(rig.send(frame(3, 457), 2));
+    // A new run in the same range starts from an empty table.
+    rig.act("actionStop")->trigger();
+    QVERIFY(rig.start());
+    QCOMPARE(rig.rows(), 0);
+    QVERIFY(rig.send(frame(3, 458), 1));
+    QCOMPARE(rig.values(), QStringList{"45.8 V"});
+    // The window keeps only the reading it shows, whatever passed through.
+    QCOMPARE(rig.w.findChildren<TkDataDas *>().size(), 1);
+
+    // The first reading of each range is shown but not stored.
+    const auto stored = [this] {
+        QStringList v;
+        QSqlQuery q(m_db->connection());
+        q.exec(QStringLiteral("SELECT datavaluestr FROM invoice ORDER BY id"));
+        while (q.next())
+            v << q.value(0).toString();
+        return v;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(stored(), (QStringList{"2.00", "45.7", "45.8"}), kWait);
+}
+
+void TestMainWindow::tableIsEmptiedPast50000Rows()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.send(frame(2, 100), 1));
+    QVERIFY(rig.model()->insertRows(1, 49998));
+    // Row 50000 stays; row 50001 does not: the table is emptied at once.
+    QVERIFY(rig.send(frame(2, 150), 50000));
+    QVERIFY(rig.send(frame(2, 200), 0));
+    QVERIFY(rig.send(frame(2, 300), 1));
+    QCOMPARE(rig.cell(0, 1), QStringLiteral("3.00 V"));
+}
+
+// A cancelled port dialog sends nothing; a typed device path is taken and
+// remembered, so the next program run starts on it. The meter then vanishes:
+// the run ends, and the port's complaint is heard once or twice, not in a
+// loop that outlives the run.
+void TestMainWindow::virtualMeterThroughThePortDialog()
+{
+    // Kilo-ohms, split across writes and with noise between frames, the way
+    // a real line delivers them.
+    VirtualMeter meter({"--range", "23", "--rate", "10", "--split", "--noise", "0.2", "--seed", "7"});
+    QVERIFY(!meter.path.isEmpty());
+    Rig rig;
+    rig.w.show();
+    for (const char *button : {"pushButton_2", "pushButton"}) {
+        rig.act("actionSettingComm")->trigger();
+        CommSettingForm *form = openPortDialog();
+        QVERIFY(form);
+        QSignalSpy names(form, &CommSettingForm::signalsPortNameEnter);
+        auto *combo = form->findChild<QComboBox *>(QStringLiteral("comboBox"));
+        combo->lineEdit()->clear();
+        QTest::keyClicks(combo->lineEdit(), meter.path);
+        QTest::mouseClick(form->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+        QVERIFY(!openPortDialog());
+        QCOMPARE(names.count(), qstrcmp(button, "pushButton") ? 0 : 1);
+    }
+    rig.act("actionStart")->trigger();
+    QVERIFY(rig.ui<QSerialPort>("serialPort")->isOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.rows() >= 8, 30000);
+    for (int row = 0; row < rig.rows(); ++row) {
+        QCOMPARE(rig.cell(row, 2), QStringLiteral("OHM"));
+        QVERIFY2(rig.cell(row, 1).endsWith(QStringLiteral(" kΩ")), qPrintable(rig.cell(row, 1)));
+    }
+    rig.act("actionStop")->trigger();
+
+    Rig next;
+    QCOMPARE(next.w.session()->portName(), meter.path);
+    next.act("actionSettingComm")->trigger();
+    QCOMPARE(openPortDialog()->findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), meter.path);
+    openPortDialog()->close();
+    next.act("actionStart")->trigger();
+    QCOMPARE(next.status(), kConnected);
+    QSignalSpy errors(next.ui<QSerialPort>("serialPort"), &QSerialPort::errorOccurred);
+    meter.process.terminate();
+    QVERIFY(meter.process.waitForFinished(kWait));
+    QTRY_COMPARE_WITH_TIMEOUT(next.status(), kNotConnected, kWait);
+    QVERIFY(!next.ui<QSerialPort>("serialPort")->isOpen() && next.act("actionStart")->isEnabled());
+    QTest::qWait(300);
+    QVERIFY2(errors.count() <= 5, qPrintable(QString::number(errors.count())));
+}
+
+// A history window left open must not keep a program without its main
+// window running unseen.
+void TestMainWindow::closingTheWindowEndsTheProgram()
+{
+    TK52K_Comm w;
+    w.show();
+    const QDateTime now = QDateTime::currentDateTime();
+    w.doHisSettingBtnEnter(now.addSecs(-60), now);
+    // The application quits when no window that counts for quitting (*) is
+    // left visible (a test never runs its event loop, so it cannot quit itself).
+    const auto visible = [] {
+        QStringList names;
+        for (QWidget *t : QApplication::topLevelWidgets())
+            if (t->isVisible())
+                names << t->metaObject()->className() +
+                             QString(t->testAttribute(Qt::WA_QuitOnClose) ? "*" : "");
+        names.sort();
+        return names;
+    };
+    QCOMPARE(visible(), (QStringList{"HisViewForm", "TK52K_Comm*"}));
+    w.close();
+    QCOMPARE(visible(), QStringList{"HisViewForm"});
+    QApplication::closeAllWindows();
+}
+
+// With 断线后继续采集 on, a silent meter greys the digits and says since when;
+// the run goes on when it sends again, and the choice is remembered.
+void TestMainWindow::resumingRunWaitsForTheMeter()
+{
+    Rig rig;
+    rig.act("actionResume")->trigger();
+    auto *digits = rig.ui<QLabel>("label_8");
+    const QString ownStyle = digits->styleSheet();
+    QVERIFY(rig.start());
+    const QString before = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    QVERIFY(rig.send(frame(2, 100) + frame(2, 200), 2));
+    const QString after = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.status().startsWith(QStringLiteral("仪表无数据（")), kWait);
+    // Since the last bytes, not since the watchdog noticed.
+    const QString shown = rig.status().mid(6, 8);
+    QVERIFY2(rig.status().endsWith(QStringLiteral(" 起）")) && shown >= before && shown <= after,
+             qPrintable(rig.status()));
+    QVERIFY(!rig.lit("CommLabel") && digits->styleSheet() != ownStyle);
+    QVERIFY(rig.w.session()->isRunning() && rig.act("actionStop")->isEnabled());
+
+    QVERIFY(rig.send(frame(2, 300), 3));
+    QCOMPARE(rig.status(), kConnected);
+    QVERIFY(rig.lit("CommLabel"));
+    QCOMPARE(digits->styleSheet(), ownStyle);
+
+    QVERIFY(Rig().act("actionResume")->isChecked());
+    QVERIFY(TK52K_Comm().session()->isResuming());
+    rig.act("actionResume")->trigger();
+    QVERIFY(!TK52K_Comm().session()->isResuming());
+}
+
+void TestMainWindow::barGraph_data()
+{
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<bool>("minus");
+    QTest::addColumn<int>("cells");
+    QTest::addColumn<bool>("plus");
+    QTest::newRow("0 lights the first cell") << true << 0 << false << 1 << false;
+    QTest::newRow("0 with the minus sign") << true << 0 << true << 1 << false;
+    QTest::newRow("1") << true << 1 << false << 2 << false;
+    QTest::newRow("59") << true << 59 << true << 60 << false;
+    QTest::newRow("60 lights all without plus") << true << 60 << false << 61 << false;
+    QTest::newRow("61 adds the plus") << true << 61 << false << 61 << true;
+    QTest::newRow("127") << true << 127 << true << 61 << true;
+    QTest::newRow("off ignores the bar byte") << false << 70 << true << 0 << false;
+}
+
+void TestMainWindow::barGraph()
+{
+    QFETCH(bool, on);
+    QFETCH(int, level);
+    QFETCH(bool, minus);
+    QFETCH(int, cells);
+    QFETCH(bool, plus);
+    Rig rig;
+    QVERIFY(rig.start());
+    // A longer bar with the other sign first: the new frame must clear it.
+    QVERIFY(rig.send(frame(2, 500, false, false, PanelBits{false, false, false, true, !minus, 90})));
+    QVERIFY(rig.send(frame(2, 500, false, false, PanelBits{false, false, false, on, minus, level})));
+    for (int i = 0; i < 61; ++i) {
+        QCOMPARE(rig.lit(rig.w.frontPanel()->barCells()[i]), i < cells);
+        QCOMPARE(rig.lit(rig.w.frontPanel()->barTicks()[i]), on);
+    }
+    QCOMPARE(rig.lit("pushButton_63") && rig.lit("pushButton_64"), plus);
+    QCOMPARE(rig.lit("pushButton_62"), on && minus);
+    QCOMPARE(rig.lit("label_4"), on);
+}
+
+// Each annunciator follows its own bit; a frame the decoder refuses changes
+// nothing on the panel.
+void TestMainWindow::annunciators()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    const char *const names[] = {"AutoLabel", "RelLabel", "HoldLabel", "MaxLabel",
+                                 "MinLabel",  "ApoLabel", "BatLabel",  "NegPushButton"};
+    for (int a = 0; a < 8; ++a) {
+        PanelBits p;
+        bool *flags[] = {&p.autoRange, &p.rel, &p.hold, &p.max, &p.min, &p.apo, &p.bat};
+        if (a < 7)
+            *flags[a] = true;
+        QVERIFY(rig.send(frame(2, 500, a == 7, false, p)));
+        for (int b = 0; b < 8; ++b)
+            QVERIFY2(rig.lit(names[b]) == (a == b), names[b]);
+    }
+    const auto snapshot = [&rig] {
+        QStringList state;
+        for (QWidget *w : rig.ui("groupBox")->findChildren<QWidget *>())
+            state << w->objectName() + (rig.lit(w) ? " lit" : " dark");
+        return state << rig.ui<QLabel>("label_8")->text() << rig.ui<QLineEdit>("maxLineEdit")->text();
+    };
+    const QStringList before = snapshot();
+    // Beyond the range's overload count of 8000.
+    QVERIFY(rig.send(frame(1, 9043, false, false, PanelBits{true, true, false, true, false, 90, true})));
+    QCOMPARE(snapshot(), before);
+    QCOMPARE(rig.rows(), 8);
+}
+
+void TestMainWindow::digitsLookAsTheLabelDrawsThem_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text : {"8.000", "338.3", "0.123", "1888", " OL. ", " .OL "})
+        QTest::newRow(text) << QString::fromLatin1(text);
+}
+
+// The big digits are painted from glyph images the panel keeps: what a
+// plain label draws for the text (edge pixels a few levels apart at most),
+// in every colour.
+void TestMainWindow::digitsLookAsTheLabelDrawsThem()
+{
+    QFETCH(QString, text);
+    Rig rig;
+    auto *digits = rig.ui<QLabel>("label_8");
+    for (const bool alarm : {false, true, false}) {
+        rig.w.frontPanel()->showAlarm(alarm);
+        digits->setText(text);
+        const QImage shown = digits->grab().toImage();
+        QLabel plain(text);
+        plain.setFont(digits->font());
+        plain.setAlignment(digits->alignment());
+        plain.setStyleSheet(digits->styleSheet() + QStringLiteral("background-color: rgb(0, 0, 0);"));
+        plain.resize(digits->size());
+        const QImage expected = plain.grab().toImage();
+        QCOMPARE(expected.size(), shown.size());
+        int worst = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                for (const int shift : {0, 8, 16})
+                    worst = std::max(worst, std::abs(int(shown.pixel(x, y) >> shift & 0xff) -
+                                                     int(expected.pixel(x, y) >> shift & 0xff)));
+        QVERIFY2(worst <= 8, qPrintable(QStringLiteral("%1 %2").arg(alarm).arg(worst)));
+    }
+}
+
+// The digits show the magnitude and the minus sign stands apart; the
+// extremes carry the sign in their text.
+void TestMainWindow::digitsAndExtremes()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.send(frame(1, 3000) + frame(1, 4250, true)));
+    QCOMPARE(rig.ui<QLabel>("label_8")->text(), QStringLiteral("4.250"));
+    QVERIFY(rig.lit("NegPushButton"));
+    QCOMPARE(rig.ui<QLineEdit>("maxLineEdit")->text() + rig.ui<QLineEdit>("minLineEdit")->text(),
+             "3.000V-4.250V");
+    QVERIFY(rig.ui<QLabel>("FuncLabel")->text() == "DCV" && rig.ui<QLabel>("UnitLabel")->text() == "V");
+}
+
+// Three decimals: a count of 2500 reads 2.5. The band is set through the
+// dialog; its events reach the database.
+void TestMainWindow::alarmAndStatisticsFollowTheReadings()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    auto *alarmAction = rig.act("actionSettingAlarm");
+    auto *digits = rig.ui<QLabel>("label_8");
+    auto *note = rig.ui<QLabel>("alarmLabel");
+    QVERIFY(!alarmAction->isEnabled());
+    QVERIFY(rig.send(frame(1, 1000)));
+    QVERIFY(alarmAction->isEnabled());
+    const QString unit = rig.w.session()->currentReading().unitStr;
+
+    // High limit 2, cleared only below 1.9.
+    alarmAction->trigger();
+    AlarmSettingForm *form = rig.w.runMonitor()->alarmDialog();
+    QVERIFY(form);
+    form->findChild<QCheckBox *>(QStringLiteral("lowCheckBox"))->setChecked(false);
+    form->findChild<QCheckBox *>(QStringLiteral("highCheckBox"))->setChecked(true);
+    form->findChild<QLineEdit *>(QStringLiteral("highLineEdit"))->setText(QStringLiteral("2"));
+    form->findChild<QLineEdit *>(QStringLiteral("hysteresisLineEdit"))->setText(QStringLiteral("0.1"));
+    form->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    QTRY_VERIFY(!rig.w.runMonitor()->alarmDialog());
+
+    const QString green = digits->styleSheet();
+    QVERIFY(rig.send(frame(1, 1500)));
+    QCOMPARE(digits->styleSheet(), green);
+    QVERIFY(rig.send(frame(1, 2500)));
+    QVERIFY2(digits->styleSheet().contains(QLatin1String("255, 0, 0")), qPrintable(digits->styleSheet()));
+    QVERIFY2(note->isVisibleTo(&rig.w) && note->text().contains(QStringLiteral("高于上限 2 %1").arg(unit)),
+             qPrintable(note->text()));
+    QVERIFY(rig.send(frame(1, 1950) + frame(1, 2600) + frame(1, 1800)));
+    QCOMPARE(digits->styleSheet(), green);
+    QVERIFY(!note->isVisibleTo(&rig.w));
+    QVERIFY(rig.send(frame(1, 0, false, true)));
+
+    // The run's figures since the range began, overload apart.
+    StatsBox *box = rig.w.runMonitor()->statsBox();
+    QTRY_COMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("6"));
+    QCOMPARE(box->figureText(QStringLiteral("overloads")), QStringLiteral("1"));
+    QCOMPARE(box->figureText(QStringLiteral("mean")), QStringLiteral("1.891667 %1").arg(unit));
+    QVERIFY(box->figureText(QStringLiteral("max")).startsWith(QStringLiteral("2.6 %1 (").arg(unit)));
+
+    // A raise and a clear reach the table; the overload after the clear
+    // raised again (it lies beyond every high limit).
+    const auto events = [this] {
+        QStringList v;
+        QSqlQuery q(m_db->connection());
+        q.exec(QStringLiteral("SELECT raised, limit_kind, value FROM alarm_event ORDER BY id"));
+        while (q.next())
+            v << QStringLiteral("%1 %2 %3")
+                     .arg(q.value(0).toBool())
+                     .arg(q.value(1).toString(), q.value(2).toString());
+        return v;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(events(), (QStringList{"1 high 2.5", "0 high 1.8", "1 high inf"}), kWait);
+
+    // A new range starts new figures.
+    QVERIFY(rig.send(frame(2, 1000)));
+    QCOMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("1"));
+    QCOMPARE(box->figureText(QStringLiteral("overloads")), QStringLiteral("0"));
+}
+
+// 文件 → "重新写入被拒绝的读数" is there only while the server has refused
+// something, and hands it back once the cause is mended.
+void TestMainWindow::refusedReadingsAreWrittenWhenAsked()
+{
+    QVERIFY2(m_db->exec(QStringLiteral("TRUNCATE invoice")), qPrintable(m_db->error()));
+    QVERIFY2(m_db->exec(QStringLiteral(
+                 "ALTER TABLE invoice ADD CONSTRAINT no_25 CHECK (datavaluestr NOT LIKE '2.5%')")),
+             qPrintable(m_db->error()));
+    Rig rig;
+    QVERIFY(rig.start());
+    auto *retry = rig.act("actionRetryRejected");
+    QVERIFY(!retry->isEnabled());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused the reading .*no_25")));
+    QVERIFY(rig.send(frame(1, 1000) + frame(1, 2500) + frame(1, 1500)));
+    QTRY_VERIFY_WITH_TIMEOUT(retry->isEnabled(), kWait);
+
+    QVERIFY2(m_db->exec(QStringLiteral("ALTER TABLE invoice DROP CONSTRAINT no_25")),
+             qPrintable(m_db->error()));
+    retry->trigger();
+    QSqlQuery q(m_db->connection());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        q.exec(QStringLiteral("SELECT count(*) FROM invoice")) && q.next() && q.value(0).toInt() == 2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!retry->isEnabled(), kWait);
+}
+
+// The first run opens at four fifths of the screen, truncated, and centred.
 void TestMainWindow::placement()
 {
-    QFETCH(QSize, desktop);
-    QFETCH(QSize, size);
-    QFETCH(QPoint, pos);
-    QCOMPARE(initialWindowSize(desktop), size);
-    QCOMPARE(centredWindowPosition(desktop, size), pos);
-}
-
-void TestMainWindow::initialCommandStates()
-{
-    TK52K_Comm w;
-    QCOMPARE(w.windowTitle(), QStringLiteral("TALVIK 52K"));
-    // Nothing to stop or export yet, no quantity for an alarm band, nothing
-    // refused by the server; every other command is ready.
-    const QStringList off{"actionStop",  "actionTxt",          "actionExcel",
-                          "actionPrint", "actionSettingAlarm", "actionRetryRejected"};
-    int seenOff = 0;
-    for (QAction *a : w.findChildren<QAction *>(QRegularExpression(QStringLiteral("^action")))) {
-        seenOff += off.contains(a->objectName());
-        QVERIFY2(a->isEnabled() != off.contains(a->objectName()), qPrintable(a->objectName()));
-    }
-    QCOMPARE(seenOff, off.size());
-}
-
-QStringList TestMainWindow::actionNames(const QList<QAction *> &actions)
-{
-    QStringList names;
-    for (QAction *a : actions)
-        names << (a->isSeparator() ? QStringLiteral("|") : a->text());
-    return names;
-}
-
-void TestMainWindow::menusHoldTheirActions()
-{
-    TK52K_Comm w;
-    const QList<QAction *> top = w.menuBar()->actions();
-    QCOMPARE(actionNames(top), (QStringList{"文件", "设置", "帮助"}));
-    QCOMPARE(actionNames(top.at(0)->menu()->actions()),
-             (QStringList{"历史记录查询", "重新写入被拒绝的读数", "|", "退出"}));
-    QCOMPARE(actionNames(top.at(1)->menu()->actions()),
-             (QStringList{"串口设置", "|", "时间间隔", "|", "报警设置", "|", "语言", "|", "断线后继续采集"}));
-    QCOMPARE(actionNames(top.at(2)->menu()->actions()), (QStringList{"软件使用说明", "|", "关于"}));
-}
-
-// On a 1366×768 screen the first run opens at four fifths of it: the window's
-// minimum must not push it wider, and the front panel, the table and the
-// extremes stay whole; the plot gives way.
-void TestMainWindow::fitsSmallScreen()
-{
-    TK52K_Comm w;
-    w.resize(initialWindowSize(QSize(1366, 768)));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(w.size(), QSize(1092, 614));
-    QCOMPARE(w.findChild<QGroupBox *>(QStringLiteral("groupBox"))->size(), QSize(561, 341));
-    for (const char *name : {"groupBox", "groupBox_2", "tableView", "qwtPlot"}) {
-        const QWidget *child = w.findChild<QWidget *>(QLatin1String(name));
-        QVERIFY2(child->isVisible() && child->height() > 50, name);
-        QVERIFY2(w.rect().contains(QRect(child->mapTo(&w, QPoint()), child->size())), name);
-    }
+    QCOMPARE(initialWindowSize(QSize(1366, 768)), QSize(1092, 614));
+    QCOMPARE(centredWindowPosition(QSize(1023, 767), QSize(818, 613)), QPoint(102, 77));
 }
 
 void TestMainWindow::clockAdvancesWithoutARun()
 {
-    TK52K_Comm w;
-    auto *clock = w.findChild<QLabel *>(QStringLiteral("timeLabel"));
+    Rig rig;
+    auto *clock = rig.ui<QLabel>("timeLabel");
     const QString first = clock->text();
-    QTRY_VERIFY_WITH_TIMEOUT(clock->text() != first, 5000);
-    const QTime shown = QTime::fromString(clock->text(), QStringLiteral("hh:mm:ss"));
-    QVERIFY(shown.isValid());
-    QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2 ||
-            qAbs(shown.secsTo(QTime::currentTime())) >= 86398);
+    QTRY_VERIFY_WITH_TIMEOUT(clock->text() != first, kWait);
+    const int off =
+        qAbs(QTime::fromString(clock->text(), QStringLiteral("hh:mm:ss")).secsTo(QTime::currentTime()));
+    QVERIFY2(off <= 2 || off >= 86398, qPrintable(clock->text()));
 }
 
 void TestMainWindow::commandLine_data()
@@ -129,7 +632,7 @@ void TestMainWindow::commandLine_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("version") << QStringList{"--version"} << 0 << "2.0";
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--version";
-    for (const char *interval : {"0", "3601", "often", "1.5"})
+    for (const char *interval : {"0", "3601", "1.5"})
         QTest::newRow(interval) << QStringList{"--interval", interval} << 2 << "--interval";
     QTest::newRow("unknown language") << QStringList{"--lang", "fr"} << 2 << "--lang";
 }

@@ -13,9 +13,8 @@ private slots:
     void decodeTool();
 
 private:
-    // Runs the tool; returns its output lines, or nothing with exitCode -1.
-    QList<QByteArray> run(const QStringList &args, const QByteArray &input = QByteArray(), int *exitCode = nullptr,
-                          QByteArray *err = nullptr)
+    // Runs the tool on `input` as its standard input; returns its output lines.
+    QList<QByteArray> run(const QStringList &args, const QByteArray &input = QByteArray())
     {
         QProcess p;
         p.start(QDir(qEnvironmentVariable("TK52K_BIN_DIR")).filePath(QStringLiteral("tk52k-decode")), args);
@@ -23,15 +22,16 @@ private:
         p.write(input);
         p.closeWriteChannel();
         const bool done = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
-        if (exitCode)
-            *exitCode = done ? p.exitCode() : -1;
-        if (err)
-            *err = p.readAllStandardError();
+        m_exitCode = done ? p.exitCode() : -1;
+        m_err = p.readAllStandardError();
         QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
         lines.removeAll(QByteArray());
         return lines;
     }
     static QJsonObject object(const QByteArray &line) { return QJsonDocument::fromJson(line).object(); }
+
+    int m_exitCode = -1;
+    QByteArray m_err;
 };
 
 void TestDecodeTool::decodeTool()
@@ -51,26 +51,21 @@ void TestDecodeTool::decodeTool()
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write(capture) == capture.size());
     f.close();
 
-    int exitCode = -1;
-    const QList<QByteArray> lines = run({file}, QByteArray(), &exitCode);
-    QCOMPARE(exitCode, 0);
+    const QList<QByteArray> lines = run({file});
+    QCOMPARE(m_exitCode, 0);
     QCOMPARE(lines.size(), 5);
-    QCOMPARE(run({}, capture), lines);
-    QCOMPARE(run({"-"}, capture), lines);
-
-    const QJsonObject first = object(lines[0]);
-    QVERIFY(first.value("valid").toBool() && first.value("auto").toBool() && first.value("value").toDouble() == 5.0);
-    QCOMPARE(lines[1],
-             QByteArray("{\"valid\": true, \"funcIndex\": 4, \"funcStr\": \"OHM\", \"subRange\": 2, \"rangeIndex\": 23, "
-                        "\"value\": 12.34, \"valueStr\": \"12.34\", \"unitStr\": \"kΩ\", \"decimals\": 2, "
-                        "\"overload\": false, \"negative\": false, \"auto\": false, \"rel\": false, \"hold\": false, "
-                        "\"barOn\": true, \"barNegative\": true, \"barLevel\": 5, \"max\": true, \"min\": false, "
-                        "\"apo\": false, \"bat\": true, \"raw\": \"")
-                 + kOhm.toHex() + "\"}");
+    QVERIFY(object(lines[0]).value("auto").toBool() && object(lines[0]).value("value").toDouble() == 5.0);
+    QCOMPARE(
+        lines[1],
+        QByteArray(
+            "{\"valid\": true, \"funcIndex\": 4, \"funcStr\": \"OHM\", \"subRange\": 2, \"rangeIndex\": 23, "
+            "\"value\": 12.34, \"valueStr\": \"12.34\", \"unitStr\": \"kΩ\", \"decimals\": 2, "
+            "\"overload\": false, \"negative\": false, \"auto\": false, \"rel\": false, \"hold\": false, "
+            "\"barOn\": true, \"barNegative\": true, \"barLevel\": 5, \"max\": true, \"min\": false, "
+            "\"apo\": false, \"bat\": true, \"raw\": \"") +
+            kOhm.toHex() + "\"}");
     QCOMPARE(lines[2], "{\"valid\": false, \"raw\": \"" + noise.toHex() + "\"}");
-    const QJsonObject aca = object(lines[3]);
-    QVERIFY(aca.value("overload").toBool() && aca.value("negative").toBool() && aca.value("rangeIndex") == 19);
-    QCOMPARE(aca.value("valueStr").toString(), QStringLiteral("-0.800"));
+    QCOMPARE(object(lines[3]).value("valueStr").toString(), QStringLiteral("-0.800"));
     QVERIFY(lines[4].contains("\"valueStr\": \"0\"") && !lines[4].contains("\"value\": -"));
 
     // Fixed blocks take a bar byte that is a line feed, but stay shifted by
@@ -80,23 +75,21 @@ void TestDecodeTool::decodeTool()
     const QList<QByteArray> fixed = run({"--fixed"}, dcv + barIsLineFeed + kOhm);
     QCOMPARE(fixed.size(), 3);
     QCOMPARE(object(fixed[1]).value("barLevel").toInt(), 10);
-    QCOMPARE(fixed[2], lines[1]);
     const QByteArray shifted = "x" + dcv + kOhm;
-    QCOMPARE(run({}, shifted), lines.mid(0, 2));
-    const QList<QByteArray> blocks = run({"--fixed"}, shifted);
-    QCOMPARE(blocks.size(), 2);
-    QCOMPARE(blocks[0], "{\"valid\": false, \"raw\": \"" + shifted.left(14).toHex() + "\"}");
+    QCOMPARE(run({"-"}, shifted), lines.mid(0, 2));
+    QCOMPARE(run({"--fixed"}, shifted).value(0),
+             "{\"valid\": false, \"raw\": \"" + shifted.left(14).toHex() + "\"}");
 
     // Exit codes: 0 help, 1 unreadable input, 2 usage; errors go to stderr only.
-    const QList<QPair<QStringList, int>> commandLines = {{{"--help"}, 0},       {{dir.filePath("absent.bin")}, 1},
-                                                         {{dir.path()}, 1},     {{"--fast"}, 2},
+    const QList<QPair<QStringList, int>> commandLines = {{{"--help"}, 0},
+                                                         {{dir.filePath("absent.bin")}, 1},
+                                                         {{dir.path()}, 1},
+                                                         {{"--fast"}, 2},
                                                          {{file, file}, 2}};
     for (const auto &c : commandLines) {
-        QByteArray err;
-        const QList<QByteArray> out = run(c.first, QByteArray(), &exitCode, &err);
-        QCOMPARE(exitCode, c.second);
-        QCOMPARE(out.isEmpty(), c.second != 0);
-        QCOMPARE(err.isEmpty(), c.second == 0);
+        QCOMPARE(run(c.first).isEmpty(), c.second != 0);
+        QCOMPARE(m_exitCode, c.second);
+        QCOMPARE(m_err.isEmpty(), c.second == 0);
     }
 }
 

@@ -111,15 +111,15 @@ void TestDecimatingCurve::picturesMatchPlainDrawing()
     for (int y = 0; y < canvas.height(); ++y)
         for (int x = 0; x < canvas.width(); ++x) {
             litPixels += expected.pixel(x, y) != qRgb(0, 0, 0);
-            if (expected.pixel(x, y) == actual.pixel(x, y))
-                continue;
-            ++tips;
-            QVERIFY2(both(x, y - 1) || both(x, y + 1) || both(x - 1, y) || both(x + 1, y),
-                     qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+            if (expected.pixel(x, y) != actual.pixel(x, y)) {
+                ++tips;
+                QVERIFY2(both(x, y - 1) || both(x, y + 1) || both(x - 1, y) || both(x + 1, y),
+                         qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+            }
         }
-    QVERIFY2(tips * 200 <= litPixels, qPrintable(QStringLiteral("%1 of %2").arg(tips).arg(litPixels)));
-    if (points <= canvas.width())
-        QCOMPARE(tips, 0); // nothing to reduce: the very same picture
+    // Nothing to reduce in a sparse curve: the very same picture.
+    QVERIFY2(tips * 200 <= litPixels && (points > canvas.width() || tips == 0),
+             qPrintable(QString::number(tips)));
     // At most four points a column remain.
     const int kept = DecimatingCurve::columnPolyline(*reduced.data(), xMap, yMap, 0, points - 1).size();
     QVERIFY2(kept <= 4 * canvas.width(), qPrintable(QString::number(kept)));
