@@ -27,7 +27,7 @@ QWidget *openDialog()
     return nullptr;
 }
 
-// The periods of the window's own object timers: the clock at the sampling period.
+// The periods of the window's own object timers: with a fixed interval, the clock at it.
 QList<int> timerPeriods(QObject &o)
 {
     QList<int> periods;
@@ -99,7 +99,6 @@ void tst_TimeSetting::typedInterval()
 void tst_TimeSetting::windowTakesTheChoice()
 {
     TK52K_Comm w;
-    QCOMPARE(timerPeriods(w), QList<int>{60});
     w.doMenuTime();
     QPointer<QWidget> form = openDialog();
     QVERIFY(checkBox(form)->isChecked()); // the window starts in automatic mode
@@ -119,7 +118,7 @@ void tst_TimeSetting::windowTakesTheChoice()
     checkBox(form)->click();
     QTest::mouseClick(okButton(form), Qt::LeftButton);
     QVERIFY(w.session()->isAutomatic());
-    QCOMPARE(timerPeriods(w), QList<int>{60});
+    QVERIFY(!timerPeriods(w).contains(5000));
     w.doMenuTime();
     checkBox(openDialog())->click();
     QCOMPARE(field(openDialog())->text(), QStringLiteral("5"));
