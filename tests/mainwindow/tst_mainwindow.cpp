@@ -533,16 +533,18 @@ void TestMainWindow::alarmAndStatisticsFollowTheReadings()
     QVERIFY(alarmAction->isEnabled());
     const QString unit = rig.w.session()->currentReading().unitStr;
 
-    // High limit 2, cleared only below 1.9.
-    alarmAction->trigger();
-    AlarmSettingForm *form = rig.w.runMonitor()->alarmDialog();
-    QVERIFY(form);
-    form->findChild<QCheckBox *>(QStringLiteral("lowCheckBox"))->setChecked(false);
-    form->findChild<QCheckBox *>(QStringLiteral("highCheckBox"))->setChecked(true);
-    form->findChild<QLineEdit *>(QStringLiteral("highLineEdit"))->setText(QStringLiteral("2"));
-    form->findChild<QLineEdit *>(QStringLiteral("hysteresisLineEdit"))->setText(QStringLiteral("0.1"));
-    form->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
-    QTRY_VERIFY(!rig.w.runMonitor()->alarmDialog());
+    // High limit 2, cleared only below 1.9 (a blank hysteresis, taken as 0, first).
+    for (const char *hysteresis : {"", "0.1"}) {
+        alarmAction->trigger();
+        AlarmSettingForm *form = rig.w.runMonitor()->alarmDialog();
+        QVERIFY(form);
+        form->findChild<QCheckBox *>(QStringLiteral("lowCheckBox"))->setChecked(false);
+        form->findChild<QCheckBox *>(QStringLiteral("highCheckBox"))->setChecked(true);
+        form->findChild<QLineEdit *>(QStringLiteral("highLineEdit"))->setText(QStringLiteral("2"));
+        form->findChild<QLineEdit *>(QStringLiteral("hysteresisLineEdit"))->setText(QString::fromLatin1(hysteresis));
+        form->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+        QTRY_VERIFY(!rig.w.runMonitor()->alarmDialog());
+    }
 
     const QString green = digits->styleSheet();
     QVERIFY(rig.send(frame(1, 1500)));
