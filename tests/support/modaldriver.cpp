@@ -9,7 +9,7 @@
 
 SeenBox SeenBox::of(const QMessageBox *box)
 {
-    SeenBox seen{box->windowTitle(), box->text(), box->icon(), {}, box->standardButtons()};
+    SeenBox seen{box->windowTitle(), box->text(), {}};
     for (const QAbstractButton *b : box->buttons())
         seen.buttons.append(b->text());
     return seen;
@@ -32,8 +32,6 @@ void ModalDriver::chooseFile(const QString &path)
         auto *dialog = qobject_cast<QFileDialog *>(w);
         if (!dialog)
             return Handled::NotMine;
-        fileCaption = dialog->windowTitle();
-        fileFilters = dialog->nameFilters();
         fileDirectory = dialog->directory().absolutePath();
         if (path.isEmpty()) {
             dialog->reject();

@@ -15,9 +15,7 @@
 struct SeenBox {
     QString title;
     QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons; ///< texts as shown
-    QMessageBox::StandardButtons standard;
 
     static SeenBox of(const QMessageBox *box);
 };
@@ -48,8 +46,6 @@ public:
     bool done() const { return m_steps.empty(); }
 
     QList<SeenBox> boxes;
-    QString fileCaption;
-    QStringList fileFilters;
     QString fileDirectory;
     int unexpected = 0;
 
