@@ -5,16 +5,31 @@
 #include <cstdio>
 #include <ctime>
 
-double peakRssMb()
+namespace {
+
+// A "Vm…:" figure of /proc/self/status in MiB, -1 when there is none.
+double statusMb(const QByteArray &field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1.0;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return -1.0;
+}
+
+} // namespace
+
+double peakRssMb()
+{
+    return statusMb("VmHWM:");
+}
+
+double residentMb()
+{
+    return statusMb("VmRSS:");
 }
 
 qint64 processCpuMs()

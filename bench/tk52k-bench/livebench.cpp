@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTableView>
@@ -27,18 +26,6 @@
 namespace {
 constexpr int kWarmUpSeconds = 10;
 constexpr int kRange = 3; // a 4-digit range with a scale of ±800
-
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1.0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1.0;
-}
 
 void runEventsFor(int ms)
 {
