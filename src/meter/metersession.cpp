@@ -131,7 +131,7 @@ void MeterSession::begin(QIODevice *device)
     m_rx.clear();
     m_running = true;
     m_linkUp = false;
-    m_lastBytes = QDateTime::currentDateTime();
+    m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
     m_lostSince = QDateTime();
     m_sampleTimer.start(samplePeriodMs());
     attach(device);
@@ -174,7 +174,7 @@ void MeterSession::markLinkLost()
     m_linkUp = false;
     if (!m_lostSince.isNull())
         return;
-    m_lostSince = m_lastBytes;
+    m_lostSince = QDateTime::fromMSecsSinceEpoch(m_lastBytesMs);
     emit linkChanged(false);
 }
 
@@ -241,7 +241,9 @@ void MeterSession::receive()
         return;
     m_rx.append(m_device->readAll());
     boundRxBuffer(m_rx);
-    m_lastBytes = QDateTime::currentDateTime();
+    // The clock alone: the local time is worked out only if the line falls
+    // silent, not for every few bytes.
+    m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
     if (!m_linkUp) {
         m_linkUp = true;
         m_lostSince = QDateTime();
@@ -254,7 +256,6 @@ void MeterSession::sample()
 {
     if (!m_running)
         return;
-    const QDateTime now = QDateTime::currentDateTime();
     // Only frames cut out at this tick count: bytes without a line feed must
     // not record the previous frame again under a new time.
     m_frames.clear();
@@ -265,6 +266,9 @@ void MeterSession::sample()
         if (takeNewestFrame(m_rx, frame) == FrameCut::Frame)
             m_frames.append(frame);
     }
+    if (m_frames.isEmpty())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
     for (const QByteArray &frame : qAsConst(m_frames)) {
         take(frame, now);
         // A front end may stop the run from one of the signals.

@@ -144,7 +144,7 @@ private:
     bool m_running = false;
     bool m_linkUp = false;
     bool m_resuming = false;
-    QDateTime m_lastBytes;
+    qint64 m_lastBytesMs = 0; // ms since the epoch
     QDateTime m_lostSince;
     MeterReading m_current;
     maxdatabase m_extremes;
