@@ -127,7 +127,10 @@ QString database::statusText() const
     }
     if (m_started && !m_closed && !m_writer->isJournalSafe())
         notes << tr("读数未能保存到磁盘");
-    QString text = stateText(m_writer->isConnected(), m_writer->pendingCount());
+    // Readings gathered for the writer's next transaction are on their way,
+    // not waiting: they count once the writer falls behind or loses the server.
+    const bool connected = m_writer->isConnected();
+    QString text = stateText(connected, connected && m_writer->isOnlyGathering() ? 0 : m_writer->pendingCount());
     if (!notes.isEmpty())
         text += QStringLiteral("；") + notes.join(QStringLiteral("；"));
     return text;

@@ -58,6 +58,11 @@ void RecordWriter::enqueue(const MeasurementRecord &record)
 {
     QMutexLocker lock(&m_mutex);
     const JournaledRecord r{++m_lastSeq, record};
+    const bool wasEmpty = m_queue.empty() && m_spilled == 0;
+    if (wasEmpty) {
+        m_gathering = true;
+        m_gatherUntil.setRemainingTime(kGatherMs);
+    }
     // Past the bound only the journal keeps new records, and once one waits
     // there the later ones follow it, so the order holds.
     if (m_spilled > 0 ||
@@ -68,7 +73,9 @@ void RecordWriter::enqueue(const MeasurementRecord &record)
     // Under the queue's lock, so the journal sees the records in their order.
     if (m_journal)
         m_journal->append(r);
-    m_wake.wakeAll();
+    // A gathering writer sleeps until its time is up or the batch is full.
+    if (!m_gathering || wasEmpty || static_cast<int>(m_queue.size()) >= kBatchSize)
+        m_wake.wakeAll();
 }
 
 bool RecordWriter::openJournal(const QString &dir, QString *error)
@@ -123,6 +130,12 @@ int RecordWriter::pendingCount() const
 {
     QMutexLocker lock(&m_mutex);
     return static_cast<int>(m_queue.size() + m_spilled);
+}
+
+bool RecordWriter::isOnlyGathering() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_gathering && m_spilled == 0 && !m_gatherUntil.hasExpired();
 }
 
 int RecordWriter::inMemoryCount() const
@@ -199,7 +212,7 @@ void RecordWriter::run()
         QDeadlineTimer idleCheckAt(kIdleCheckMs);
         while (waitForWork(db.isOpen(), retryAt, idleCheckAt)) {
             const auto lost = [&] {
-                db.close();
+                closeConnection(db);
                 setConnected(false);
                 QMutexLocker lock(&m_mutex);
                 retryAt.setRemainingTime(m_finishing ? kFinishingRetryMs : kRetryMs);
@@ -283,7 +296,7 @@ void RecordWriter::run()
                 break;
             }
         }
-        db.close();
+        closeConnection(db);
     }
     QSqlDatabase::removeDatabase(m_connectionName);
     setConnected(false);
@@ -297,8 +310,15 @@ bool RecordWriter::waitForWork(bool open, QDeadlineTimer &retryAt, const QDeadli
             return false;
         if (m_finishing && retryAt.remainingTime() > kFinishingRetryMs)
             retryAt.setRemainingTime(0);
-        if (open && !m_queue.empty())
-            return true;
+        if (open && !m_queue.empty()) {
+            if (!m_gathering || m_finishing || m_gatherUntil.hasExpired() ||
+                static_cast<int>(m_queue.size()) >= kBatchSize) {
+                m_gathering = false;
+                return true;
+            }
+            m_wake.wait(&m_mutex, m_gatherUntil);
+            continue;
+        }
         if (!open && retryAt.hasExpired())
             return true;
         if (open && idleCheckAt.hasExpired())
@@ -418,12 +438,8 @@ RecordWriter::Outcome RecordWriter::writeRows(QSqlDatabase &db, const JournaledR
 {
     if (!db.transaction())
         return Outcome::Failed;
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT txid_current()")) || !q.next()) {
-        db.rollback();
-        return Outcome::Failed;
-    }
-    const qint64 xid = q.value(0).toLongLong();
+    // The transaction's id comes back with the rows, saving a round trip.
+    qint64 xid = 0;
 
     // After a failed statement: was it the server going away, or a refusal?
     const auto refusedOrLost = [&](const QSqlError &error, bool row) {
@@ -436,21 +452,42 @@ RecordWriter::Outcome RecordWriter::writeRows(QSqlDatabase &db, const JournaledR
         return Outcome::Refused;
     };
 
+    if (!m_insert) {
+        m_insert = std::make_unique<QSqlQuery>(db);
+        if (!m_insert->prepare(RecordSchema::insertStatement(m_shape) +
+                               QLatin1String(" RETURNING txid_current()"))) {
+            const QSqlError error = m_insert->lastError();
+            m_insert.reset();
+            return refusedOrLost(error, false);
+        }
+    }
+    QSqlQuery &q = *m_insert;
     QVector<RejectedRecord> rejected;
     QSqlQuery savepoint(db);
-    q.prepare(RecordSchema::insertStatement(m_shape));
     for (const JournaledRecord &j : batch) {
         if (oneByOne && !savepoint.exec(QStringLiteral("SAVEPOINT row")))
             return refusedOrLost(savepoint.lastError(), false);
         RecordSchema::bindRecord(q, j.record, m_shape);
-        if (q.exec())
+        if (q.exec()) {
+            if (xid == 0 && q.next())
+                xid = q.value(0).toLongLong();
             continue;
+        }
         const QSqlError error = q.lastError();
         if (!oneByOne)
             return refusedOrLost(error, isRowRefusal(error));
         if (!isRowRefusal(error) || !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT row")))
             return refusedOrLost(error, false);
         rejected.append(RejectedRecord{j.record, serverReason(error)});
+    }
+    if (xid == 0) {
+        // No row came back (all refused, or a trigger dropped them).
+        QSqlQuery ask(db);
+        if (!ask.exec(QStringLiteral("SELECT txid_current()")) || !ask.next()) {
+            db.rollback();
+            return Outcome::Failed;
+        }
+        xid = ask.value(0).toLongLong();
     }
     // Should the program die once the COMMIT is out, the next start finds
     // the transaction in the journal and asks the server about it. A journal
@@ -570,6 +607,12 @@ void RecordWriter::dropWritten(qint64 lastSeq)
     if (m_journal)
         m_journal->committed(lastSeq);
     emit stateChanged();
+}
+
+void RecordWriter::closeConnection(QSqlDatabase &db)
+{
+    m_insert.reset();
+    db.close();
 }
 
 void RecordWriter::setConnected(bool connected)

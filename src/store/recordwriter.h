@@ -29,6 +29,10 @@ class QSqlDatabase;
 /// first. Past kMemoryLimit waiting records, new ones are kept only in the
 /// journal and read back from it as the server catches up.
 ///
+/// Records that reach an idle writer are gathered for up to kGatherMs and
+/// written in one transaction: at a meter's pace that is one commit (and one
+/// flush of the journal) for several readings instead of one each.
+///
 /// A row the server refuses for good (a constraint, a too-short column, a
 /// trigger) does not hold up the others: the rest of its batch is written
 /// and the refused record goes to the quarantine file beside the journal,
@@ -40,6 +44,8 @@ class RecordWriter : public QThread
 public:
     /// Most records kept in memory while the server is behind.
     static constexpr int kMemoryLimit = 50000;
+    /// Longest a new record waits for others to share its transaction.
+    static constexpr int kGatherMs = 500;
 
     explicit RecordWriter(const DbSettings &settings, QObject *parent = nullptr);
     /// Abandons the queue and waits for the thread; what is unwritten stays
@@ -66,6 +72,10 @@ public:
 
     /// Records not yet known to be committed. Any thread.
     int pendingCount() const;
+
+    /// Whether the records pending are only those gathered for the next
+    /// transaction of a writer that keeps up: none is behind. Any thread.
+    bool isOnlyGathering() const;
 
     /// Whether the last contact with the server succeeded. Any thread.
     bool isConnected() const { return m_connected.load(); }
@@ -123,6 +133,7 @@ private:
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
     void dropWritten(qint64 lastSeq);
     void setConnected(bool connected);
+    void closeConnection(QSqlDatabase &db);
 
     const DbSettings m_settings;
     const QString m_connectionName;
@@ -132,6 +143,12 @@ private:
     RecordSchema::TableShape m_shape; // writer thread only
     QWaitCondition m_wake;
     std::deque<JournaledRecord> m_queue; // guarded by m_mutex
+    // Set when a record arrives at an empty queue; the writer takes the
+    // queue once m_gatherUntil has passed or kBatchSize records wait.
+    bool m_gathering = false;      // guarded by m_mutex
+    QDeadlineTimer m_gatherUntil;  // guarded by m_mutex
+    // The insert, prepared once per connection. Writer thread only.
+    std::unique_ptr<QSqlQuery> m_insert;
     qint64 m_lastSeq = 0;                // guarded by m_mutex
     // Records m_queue.back().seq + 1 .. m_lastSeq wait in the journal only.
     qint64 m_spilled = 0;                                        // guarded by m_mutex
