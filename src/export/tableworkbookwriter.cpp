@@ -113,6 +113,13 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
     options.use_zip64 = LXW_TRUE;
+    // The rows wait in temporary files until the workbook is zipped, and the
+    // library does not notice when writing them fails: a full /tmp gave a
+    // short workbook that looked complete. Beside the workbook, a disk too
+    // full for them is too full for the workbook as well, which is reported.
+    const QByteArray tmpDir = QFile::encodeName(QFileInfo(target).absolutePath());
+    if (!inPlace)
+        options.tmpdir = const_cast<char *>(tmpDir.constData());
     lxw_workbook *book = workbook_new_opt(fileName.constData(), &options);
     if (!book)
         return fail(QStringLiteral("cannot create the workbook"));
