@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Reads a workbook with openpyxl and prints, as JSON, per worksheet: the
-column widths as shown (characters) and the cell values, typed as read."""
+column widths as shown (characters), the cell values, typed as read, and
+the look of the table in one line."""
 import json
 import sys
 
@@ -13,11 +14,42 @@ def shown_width(dim):
     return None if dim.width is None else max(0, round((round(dim.width * 7) - 5) / 7))
 
 
+def colour(c):
+    return c.rgb if c is not None and isinstance(c.rgb, str) else None
+
+
+def kinds(cells, describe):
+    return "+".join(sorted({describe(c) for c in cells}))
+
+
+def border(c):
+    return kinds((c.border.left, c.border.right, c.border.top, c.border.bottom),
+                 lambda s: "%s/%s" % (s.style, colour(s.color)))
+
+
+def look(ws):
+    """merged ranges | title, table and next row heights | header cells | data
+    cells | title borders | table borders"""
+    rows = list(ws.iter_rows(min_row=1))
+    table = [c for line in rows[1:] for c in line]
+    heights = [ws.row_dimensions[r].height for r in range(1, ws.max_row + 2)]
+    return " | ".join([
+        ",".join(sorted(str(r) for r in ws.merged_cells.ranges)),
+        "%s %s %s" % (heights[0], "+".join(sorted({str(h) for h in heights[1:-1]})), heights[-1]),
+        kinds(rows[1], lambda c: "bold=%s fill=%s/%s align=%s/%s" % (
+            c.font.b, c.fill.fill_type, colour(c.fill.fgColor), c.alignment.horizontal, c.alignment.vertical)),
+        kinds([c for line in rows[2:] for c in line], lambda c: "bold=%s" % c.font.b),
+        kinds(rows[0], border),
+        kinds(table, border),
+    ])
+
+
 def sheet(ws):
     columns = range(1, ws.max_column + 1)
     return {
         "widths": [shown_width(ws.column_dimensions[get_column_letter(c)]) for c in columns],
         "values": [[c.value for c in line] for line in ws.iter_rows(min_row=1)],
+        "look": look(ws),
     }
 
 

@@ -20,7 +20,11 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(TextWriteResult)
 Q_DECLARE_METATYPE(ExportBoxStyle)
@@ -48,6 +52,7 @@ private slots:
     void workbookSplitOverSheets();
     void workbookFailures_data();
     void workbookFailures();
+    void workbookWithAFullTmp();
     void text_data();
     void text();
     void workbook_data();
@@ -162,9 +167,15 @@ void TstTableExport::workbookLayout_data()
     QTest::addColumn<bool>("history");
     QTest::addColumn<QVector<int>>("pixels");
     QTest::addColumn<QVariantList>("widths");
-    QTest::newRow("main window, empty") << false << QVector<int>{5, 150, 125} << QVariantList{0, 25, 20};
-    QTest::newRow("history window") << true << QVector<int>{100, 100, 100, 100}
-                                    << QVariantList{16, 16, 16, 16};
+    // Merged title | row heights: title, table, first row past it | header
+    // cells | data cells | title borders | table borders.
+    QTest::addColumn<QString>("look");
+    const QString header = "bold=True fill=solid/FFBFBFBF align=center/center";
+    const QString grid = "thin/FF000000";
+    QTest::newRow("main window, empty") << false << QVector<int>{5, 150, 125} << QVariantList{0, 25, 20}
+                                        << "A1:C1 | 30.0 20.0 None | " + header + " |  | None/None | " + grid;
+    QTest::newRow("history window") << true << QVector<int>{100, 100, 100, 100} << QVariantList{16, 16, 16, 16}
+                                    << "A1:D1 | 30.0 20.0 None | " + header + " | bold=False | None/None | " + grid;
 }
 
 void TstTableExport::workbookLayout()
@@ -172,6 +183,7 @@ void TstTableExport::workbookLayout()
     QFETCH(bool, history);
     QFETCH(QVector<int>, pixels);
     QFETCH(QVariantList, widths);
+    QFETCH(QString, look);
     const QStringList headers = history ? historyHeaders() : mainHeaders();
     const QList<QStringList> rows = history ? historyRows() : QList<QStringList>();
     auto model = makeTable(headers, rows);
@@ -187,6 +199,7 @@ void TstTableExport::workbookLayout()
     QCOMPARE(values.at(0).toArray().at(0).toString(), QStringLiteral("数据记录"));
     QCOMPARE(values.at(1).toArray(), QJsonArray::fromStringList(headers));
     QCOMPARE(workbookRows(sheets), rows);
+    QCOMPARE(sheets.at(0)["look"].toString(), look);
 }
 
 void TstTableExport::workbookSplitOverSheets()
@@ -244,6 +257,34 @@ void TstTableExport::workbookFailures()
     if (earlier)
         QCOMPARE(readAll(path), QByteArray("kept"));
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before); // nothing left beside it
+}
+
+// The workbook library keeps rows in temporary files and does not notice
+// when writing them fails; a full /tmp must not cut the workbook short.
+void TstTableExport::workbookWithAFullTmp()
+{
+    QTemporaryDir outside(QDir::currentPath() + QStringLiteral("/fulltmp-XXXXXX"));
+    QVERIFY(outside.isValid());
+    QList<QStringList> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.append({QString::number(i), QStringLiteral("1.000"), QStringLiteral("V"), QStringLiteral("DCV")});
+    auto model = makeTable(historyHeaders(), rows);
+    const QString path = outside.filePath("rows.xlsx");
+    const pid_t child = fork();
+    if (child == 0) {
+        // A /tmp of 16 KiB, seen by this process alone.
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/tmp", "tmpfs", 0, "size=16k") != 0)
+            _exit(2);
+        _exit(writeTableWorkbook(*model, QStringLiteral("数据记录"), {}, path, nullptr) ? 0 : 1);
+    }
+    int status = -1;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2)
+        QSKIP("no private mount namespace here (needs root)");
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(workbookRows(inspectWorkbook(path)), rows);
 }
 
 void TstTableExport::text_data()
