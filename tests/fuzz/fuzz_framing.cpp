@@ -27,12 +27,6 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-bool shaped(const QByteArray &w)
-{
-    const bool digits = isDigit(w[1]) && isDigit(w[2]) && isDigit(w[3]) && isDigit(w[4]);
-    return w[5] == ' ' && w[12] == '\r' && (digits || w.mid(1, 4) == "?0:?");
-}
-
 void checkDecoder(const QByteArray &bytes)
 {
     const DecodedFrame d = decodeMeterFrame(bytes);
@@ -40,11 +34,12 @@ void checkDecoder(const QByteArray &bytes)
         require(!d.valid, "short frame decoded");
         return;
     }
+    const bool digits = isDigit(bytes[1]) && isDigit(bytes[2]) && isDigit(bytes[3]) && isDigit(bytes[4]);
+    const bool overload = bytes.mid(1, 4) == "?0:?";
     // A well-shaped frame can still name a range it cannot come from.
-    require(!d.valid || shaped(bytes), "validity rule");
+    require(!d.valid || (bytes[5] == ' ' && bytes[12] == '\r' && (digits || overload)), "validity rule");
     if (!d.valid) {
-        require(d.valueStr.isEmpty() && !d.panel.autoRange && d.panel.barLevel == 0,
-                "invalid frame leaks fields");
+        require(d.valueStr.isEmpty() && !d.panel.autoRange && d.panel.barLevel == 0, "invalid frame leaks fields");
         return;
     }
     require(d.funcIndex >= 0 && d.funcIndex < kFunctionCount, "function index");
@@ -53,7 +48,7 @@ void checkDecoder(const QByteArray &bytes)
     require(d.funcStr == meterFunctionText(d.funcIndex), "function text");
     require(d.unitStr == meterRangeUnit(d.rangeIndex), "unit text");
     require(d.decimals >= 0 && d.decimals <= 3, "decimals");
-    require(d.overload == (bytes.mid(1, 4) == "?0:?"), "overload flag");
+    require(d.overload == overload, "overload flag");
     require(d.negative == (bytes[0] == '-'), "sign");
     require(d.panel.barLevel >= 0 && d.panel.barLevel <= 127, "bar level");
     bool ok = false;
@@ -61,6 +56,12 @@ void checkDecoder(const QByteArray &bytes)
     require(!d.valueStr.startsWith(QLatin1String("-")) || d.value < 0, "minus only on negatives");
     const int dot = d.valueStr.indexOf(QLatin1Char('.'));
     require(d.decimals == 0 ? dot < 0 : dot == d.valueStr.size() - 1 - d.decimals, "decimal places");
+}
+
+bool shaped(const QByteArray &w)
+{
+    const bool digits = isDigit(w[1]) && isDigit(w[2]) && isDigit(w[3]) && isDigit(w[4]);
+    return w[5] == ' ' && w[12] == '\r' && (digits || w.mid(1, 4) == "?0:?");
 }
 
 // The stream cut written the plain way, to compare the splitter with.
@@ -74,8 +75,7 @@ QList<QByteArray> referenceSplit(const QByteArray &s)
         const QByteArray window = s.mid(i - (kFrameSize - 1), kFrameSize);
         bool insideLaterFrame = false;
         for (int q = i + 1; !shaped(window) && q <= i + 6 && q < s.size(); ++q)
-            insideLaterFrame =
-                insideLaterFrame || (s[q] == '\n' && shaped(s.mid(q - (kFrameSize - 1), kFrameSize)));
+            insideLaterFrame = insideLaterFrame || (s[q] == '\n' && shaped(s.mid(q - (kFrameSize - 1), kFrameSize)));
         if (insideLaterFrame)
             continue;
         frames.append(window);
@@ -132,8 +132,7 @@ void checkTick(const QByteArray &bytes, int limit)
     const FrameCut cb = takeNewestFrame(b, fb);
     // The newest frame survives unless more than the limit followed it.
     const bool frameKept = ca == FrameCut::Frame && a.size() + kFrameSize <= limit;
-    require(frameKept ? (cb == FrameCut::Frame && fb == fa) : cb != FrameCut::Frame,
-            "bound keeps the newest frame");
+    require(frameKept ? (cb == FrameCut::Frame && fb == fa) : cb != FrameCut::Frame, "bound keeps the newest frame");
     require(a.right(kFrameSize - 1) == b.right(kFrameSize - 1), "bound keeps the tail");
 }
 
