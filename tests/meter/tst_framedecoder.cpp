@@ -10,21 +10,24 @@
 namespace {
 
 // Status bits as the meter documents them: bytes 7, 8, 9 and 10.
-constexpr quint8 AUTO = 0x20, DC = 0x10, AC = 0x08, REL = 0x04, HOLD = 0x02, BAR = 0x01;
-constexpr quint8 MAX = 0x20, MIN = 0x10, APO = 0x08, BAT = 0x04, NANO = 0x02;
-constexpr quint8 MICRO = 0x80, MILLI = 0x40, KILO = 0x20, MEGA = 0x10, BEEP = 0x08, DIODE = 0x04, PERCENT = 0x02;
+constexpr quint8 DC = 0x10, AC = 0x08, NANO = 0x02;
+constexpr quint8 MICRO = 0x80, MILLI = 0x40, KILO = 0x20, MEGA = 0x10, BEEP = 0x08, DIODE = 0x04,
+                 PERCENT = 0x02;
 constexpr quint8 VOLT = 0x80, AMP = 0x40, OHM = 0x20, HFE = 0x10, HZ = 0x08, FARAD = 0x04, CELSIUS = 0x02,
                  FAHRENHEIT = 0x01;
 
 QByteArray makeFrame(char sign, const char *digits, char code, quint8 b7, quint8 b8, quint8 b9, quint8 b10,
                      quint8 b11 = 0)
 {
-    return QByteArray(1, sign) + QByteArray(digits, 4) + ' ' + code + char(b7) + char(b8) + char(b9) + char(b10)
-        + char(b11) + "\r\n";
+    return QByteArray(1, sign) + QByteArray(digits, 4) + ' ' + code + char(b7) + char(b8) + char(b9) +
+           char(b10) + char(b11) + "\r\n";
 }
 
 // The decimal-point code that announces a number of decimals.
-char codeFor(int decimals) { return "0421"[decimals]; }
+char codeFor(int decimals)
+{
+    return "0421"[decimals];
+}
 
 // What the meter sends in each range (status bits, decimals) and what the
 // range means (function, unit, overload count), one row per range index.
@@ -36,38 +39,37 @@ struct RangeRow
     int overloadCount;
 };
 const RangeRow kRows[kRangeCount] = {
-    {DC, 0, MILLI, VOLT, 2, 0, "mV", 8000}, {DC, 0, 0, VOLT, 3, 0, "V", 8000}, {DC, 0, 0, VOLT, 2, 0, "V", 8000},
-    {DC, 0, 0, VOLT, 1, 0, "V", 8000}, {DC, 0, 0, VOLT, 0, 0, "V", 1200}, {AC, 0, 0, VOLT, 3, 1, "V", 8000},
-    {AC, 0, 0, VOLT, 2, 1, "V", 8000}, {AC, 0, 0, VOLT, 1, 1, "V", 8000}, {AC, 0, 0, VOLT, 0, 1, "V", 8000},
-    {DC, 0, MICRO, AMP, 1, 2, "uA", 8000}, {DC, 0, MICRO, AMP, 0, 2, "uA", 8000}, {DC, 0, MILLI, AMP, 2, 2, "mA", 8000},
-    {DC, 0, MILLI, AMP, 1, 2, "mA", 8000}, {DC, 0, 0, AMP, 3, 2, "A", 8000}, {DC, 0, 0, AMP, 2, 2, "A", 1200},
-    {AC, 0, MICRO, AMP, 1, 3, "uA", 8000}, {AC, 0, MICRO, AMP, 0, 3, "uA", 8000}, {AC, 0, MILLI, AMP, 2, 3, "mA", 8000},
-    {AC, 0, MILLI, AMP, 1, 3, "mA", 8000}, {AC, 0, 0, AMP, 3, 3, "A", 800}, {AC, 0, 0, AMP, 2, 3, "A", 1200},
-    {0, 0, 0, OHM, 1, 4, "Ω", 8000}, {0, 0, KILO, OHM, 3, 4, "kΩ", 8000}, {0, 0, KILO, OHM, 2, 4, "kΩ", 8000},
-    {0, 0, KILO, OHM, 1, 4, "kΩ", 8000}, {0, 0, MEGA, OHM, 3, 4, "MΩ", 8000}, {0, 0, MEGA, OHM, 2, 4, "MΩ", 8000},
-    {0, 0, DIODE, VOLT, 3, 5, "V", 4000}, {0, 0, BEEP, OHM, 1, 6, "Ω", 6000}, {0, NANO, 0, FARAD, 2, 7, "nF", 6000},
-    {0, NANO, 0, FARAD, 1, 7, "nF", 6000}, {0, 0, MICRO, FARAD, 3, 7, "uF", 6000}, {0, 0, MICRO, FARAD, 2, 7, "uF", 6000},
-    {0, 0, MICRO, FARAD, 1, 7, "uF", 4000}, {0, 0, 0, HZ, 3, 8, "Hz", 2000}, {0, 0, 0, HZ, 2, 8, "Hz", 2000},
-    {0, 0, 0, HZ, 1, 8, "Hz", 2000}, {0, 0, KILO, HZ, 3, 8, "kHz", 2000}, {0, 0, KILO, HZ, 2, 8, "kHz", 2000},
-    {0, 0, MEGA, HZ, 3, 8, "MHz", 2000}, {0, 0, MEGA, HZ, 2, 8, "MHz", 3000}, {0, 0, PERCENT, 0, 1, 9, "%", 1200},
-    {0, 0, 0, CELSIUS, 0, 10, "℃", 1500}, {0, 0, 0, FAHRENHEIT, 0, 10, "℉", 3000}, {0, 0, 0, HFE, 0, 11, " ", 3000},
+    {DC, 0, MILLI, VOLT, 2, 0, "mV", 8000}, {DC, 0, 0, VOLT, 3, 0, "V", 8000},
+    {DC, 0, 0, VOLT, 2, 0, "V", 8000},      {DC, 0, 0, VOLT, 1, 0, "V", 8000},
+    {DC, 0, 0, VOLT, 0, 0, "V", 1200},      {AC, 0, 0, VOLT, 3, 1, "V", 8000},
+    {AC, 0, 0, VOLT, 2, 1, "V", 8000},      {AC, 0, 0, VOLT, 1, 1, "V", 8000},
+    {AC, 0, 0, VOLT, 0, 1, "V", 8000},      {DC, 0, MICRO, AMP, 1, 2, "uA", 8000},
+    {DC, 0, MICRO, AMP, 0, 2, "uA", 8000},  {DC, 0, MILLI, AMP, 2, 2, "mA", 8000},
+    {DC, 0, MILLI, AMP, 1, 2, "mA", 8000},  {DC, 0, 0, AMP, 3, 2, "A", 8000},
+    {DC, 0, 0, AMP, 2, 2, "A", 1200},       {AC, 0, MICRO, AMP, 1, 3, "uA", 8000},
+    {AC, 0, MICRO, AMP, 0, 3, "uA", 8000},  {AC, 0, MILLI, AMP, 2, 3, "mA", 8000},
+    {AC, 0, MILLI, AMP, 1, 3, "mA", 8000},  {AC, 0, 0, AMP, 3, 3, "A", 800},
+    {AC, 0, 0, AMP, 2, 3, "A", 1200},       {0, 0, 0, OHM, 1, 4, "Ω", 8000},
+    {0, 0, KILO, OHM, 3, 4, "kΩ", 8000},    {0, 0, KILO, OHM, 2, 4, "kΩ", 8000},
+    {0, 0, KILO, OHM, 1, 4, "kΩ", 8000},    {0, 0, MEGA, OHM, 3, 4, "MΩ", 8000},
+    {0, 0, MEGA, OHM, 2, 4, "MΩ", 8000},    {0, 0, DIODE, VOLT, 3, 5, "V", 4000},
+    {0, 0, BEEP, OHM, 1, 6, "Ω", 6000},     {0, NANO, 0, FARAD, 2, 7, "nF", 6000},
+    {0, NANO, 0, FARAD, 1, 7, "nF", 6000},  {0, 0, MICRO, FARAD, 3, 7, "uF", 6000},
+    {0, 0, MICRO, FARAD, 2, 7, "uF", 6000}, {0, 0, MICRO, FARAD, 1, 7, "uF", 4000},
+    {0, 0, 0, HZ, 3, 8, "Hz", 2000},        {0, 0, 0, HZ, 2, 8, "Hz", 2000},
+    {0, 0, 0, HZ, 1, 8, "Hz", 2000},        {0, 0, KILO, HZ, 3, 8, "kHz", 2000},
+    {0, 0, KILO, HZ, 2, 8, "kHz", 2000},    {0, 0, MEGA, HZ, 3, 8, "MHz", 2000},
+    {0, 0, MEGA, HZ, 2, 8, "MHz", 3000},    {0, 0, PERCENT, 0, 1, 9, "%", 1200},
+    {0, 0, 0, CELSIUS, 0, 10, "℃", 1500},   {0, 0, 0, FAHRENHEIT, 0, 10, "℉", 3000},
+    {0, 0, 0, HFE, 0, 11, " ", 3000},
 };
-const char *const kFunctions[] = {"DCV", "ACV", "DCA", "ACA", "OHM", "DIODE", "BEEP", "CAP", "FREQ", "DUTY",
-                                  "TEMP", "hFE"};
+const char *const kFunctions[] = {"DCV",  "ACV", "DCA",  "ACA",  "OHM",  "DIODE",
+                                  "BEEP", "CAP", "FREQ", "DUTY", "TEMP", "hFE"};
 
-// The panel bits that are on, in PanelBits order, e.g. "auto barOn level5 bat".
-QString panelText(const PanelBits &p)
+// Every panel field, to compare what was sent with what was read.
+QVector<int> panelFields(const PanelBits &p)
 {
-    QStringList on;
-    const bool flags[] = {p.autoRange, p.rel, p.hold, p.barOn, p.barNegative, p.max, p.min, p.apo, p.bat};
-    const char *const names[] = {"auto", "rel", "hold", "barOn", "barNegative", "max", "min", "apo", "bat"};
-    for (int i = 0; i < 9; ++i) {
-        if (flags[i])
-            on << QString::fromLatin1(names[i]);
-        if (i == 4 && p.barLevel)
-            on << QStringLiteral("level%1").arg(p.barLevel);
-    }
-    return on.join(' ');
+    return {p.autoRange, p.rel, p.hold, p.barOn, p.barNegative, p.barLevel, p.max, p.min, p.apo, p.bat};
 }
 
 } // namespace
@@ -77,11 +79,12 @@ class TestFrameDecoder : public QObject
     Q_OBJECT
 
 private slots:
+    // Value texts are the meter's, whatever the user's locale.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
     void everyRange_data();
     void everyRange();
     void frames_data();
     void frames();
-    void valueTextsIgnoreTheLocale();
 };
 
 void TestFrameDecoder::everyRange_data()
@@ -116,26 +119,6 @@ void TestFrameDecoder::everyRange()
              signature(kFunctions[row.func], subRange, range, QString::number(789 / scale, 'f', row.decimals),
                        QString::fromUtf8(row.unit)));
 
-    // Decimals the meter never sends with these bits fall to the function's
-    // first range with the same unit bit, which takes them only when it shows
-    // any decimals; otherwise the frame is damaged.
-    for (int dec = 0; dec < 4; ++dec) {
-        int named = -1, first = -1;
-        for (int r = kRangeCount - 1; r >= 0; --r) {
-            const RangeRow &o = kRows[r];
-            if (o.func == row.func && o.b10 == row.b10)
-                first = r;
-            if (o.b7 == row.b7 && o.b8 == row.b8 && o.b9 == row.b9 && o.b10 == row.b10 && o.decimals == dec)
-                named = r;
-        }
-        const QByteArray f = makeFrame('+', "0042", codeFor(dec), row.b7, row.b8, row.b9, row.b10);
-        const DecodedFrame g = decodeMeterFrame(f);
-        const bool anyDecimals = QList<int>{0, 21, 27, 28, 41, 42, 43, 44}.contains(first) || kRows[first].decimals == dec;
-        QCOMPARE(g.valid, named >= 0 || anyDecimals);
-        if (g.valid)
-            QCOMPARE(g.rangeIndex, named >= 0 ? named : first);
-    }
-
     const DecodedFrame o =
         decodeMeterFrame(makeFrame('+', "?0:?", codeFor(row.decimals), row.b7, row.b8, row.b9, row.b10));
     QVERIFY(o.valid && o.overload && o.rangeIndex == range);
@@ -147,7 +130,7 @@ void TestFrameDecoder::everyRange()
     c.rangeIndex = range;
     c.count = (1234 + 97 * range) % (row.overloadCount - 1) + 1;
     c.negative = range % 2;
-    bool *flags[] = {&c.panel.autoRange, &c.panel.rel,  &c.panel.hold, &c.panel.barOn, &c.panel.barNegative,
+    bool *flags[] = {&c.panel.autoRange, &c.panel.rel, &c.panel.hold, &c.panel.barOn, &c.panel.barNegative,
                      &c.panel.max,       &c.panel.min, &c.panel.apo,  &c.panel.bat};
     for (int j = 0; j < 9; ++j)
         *flags[j] = (range + j) % 3 == 0 || range % 4 == 1;
@@ -158,7 +141,7 @@ void TestFrameDecoder::everyRange()
     const DecodedFrame e = decodeMeterFrame(frame);
     QVERIFY(e.valid && !e.overload && e.rangeIndex == range && e.negative == c.negative);
     QCOMPARE(e.value, (c.negative ? -c.count : c.count) / std::pow(10.0, e.decimals));
-    QCOMPARE(panelText(e.panel), panelText(c.panel));
+    QCOMPARE(panelFields(e.panel), panelFields(c.panel));
 }
 
 // What a frame decodes to: "range valueStr", or "invalid".
@@ -193,6 +176,11 @@ void TestFrameDecoder::frames_data()
     row("Fahrenheit before hFE", 0, 0, 0, FAHRENHEIT | HFE, 1, 43);
     row("nano ignored outside F", DC, NANO, 0, VOLT, 2, 2);
     row("diode bit ignored outside V", 0, 0, DIODE, HFE, 0, 44);
+    // Decimals no range of these bits shows: the function's first range
+    // with the same unit bit takes them when it shows any decimals.
+    row("kilo-ohm bits, no decimals: the ohm range", 0, 0, KILO, OHM, 0, 21);
+    row("mega-ohm bits, one decimal: the ohm range", 0, 0, MEGA, OHM, 1, 21);
+    row("farad bits alone, two decimals: the first nF range", 0, 0, 0, FARAD, 2, 29);
 
     // Values, signs and overloads.
     auto value = [](const char *name, char sign, const char *digits, char code, quint8 b7, quint8 b10,
@@ -204,37 +192,21 @@ void TestFrameDecoder::frames_data()
     value("TEMP overload 1 decimal is ten times", '+', "?0:?", '4', 0, CELSIUS, 42, "1500.0");
     value("TEMP overload 2 decimals is not multiplied", '+', "?0:?", '2', 0, CELSIUS, 42, "15.00");
     value("overload 1 decimal elsewhere is not multiplied", '+', "?0:?", '4', DC, VOLT, 3, "800.0");
-    value("minus zero has no minus in its text", '-', "0000", '0', DC, VOLT, 4, "0");
-    value("minus zero with decimals", '-', "0000", '1', DC, VOLT, 1, "0.000");
     value("negative value", '-', "1234", '1', DC, VOLT, 1, "-1.234");
     value("full scale of the 1000 V range", '+', "1200", '0', DC, VOLT, 4, "1200");
-    value("any other sign byte is positive", char(0xad), "0100", '4', DC, VOLT, 3, "10.0");
     // Unknown decimal-point codes mean no decimals.
     for (char code : {'3', char(0xb1)})
         value(qPrintable(QStringLiteral("code 0x%1").arg(quint8(code), 2, 16)), '+', "1000", code, DC, VOLT,
               4, "1000");
 
-    // Frames the meter cannot have sent.
-    const QByteArray good = makeFrame('+', "1234", '1', AUTO | DC | BAR, MAX | BAT, 0, VOLT, 0x85);
-    QVERIFY(decodeMeterFrame(good).valid);
-    const QList<QPair<int, char>> changes = {{5, '0'}, {5, '\n'}, {3, 'a'}, {1, ' '}, {4, '/'}, {2, ':'}, {1, char(0xb0)}};
-    for (const auto &c : changes) {
-        QByteArray f = good;
-        f[c.first] = c.second;
-        QTest::addRow("byte %d 0x%02x", c.first, quint8(c.second)) << f << "invalid";
-    }
-    QTest::newRow("overload pattern broken") << makeFrame('+', "?0:0", '1', DC, 0, 0, VOLT) << "invalid";
-    QByteArray noReturn = good;
-    noReturn[12] = ' ';
-    QTest::newRow("no carriage return before the line feed") << noReturn << "invalid";
+    // Well-formed frames the meter cannot have sent (the fuzz target holds
+    // the frame's shape, the sign byte and minus zero).
     QTest::newRow("decimals the range never shows")
         << makeFrame('+', "0150", '2', DC, 0, MICRO, AMP) << "invalid";
     QTest::newRow("count beyond the overload count")
         << makeFrame('+', "9043", '4', DC, 0, MILLI, VOLT) << "invalid";
     QTest::newRow("count beyond the 1200 of the 1000 V range")
         << makeFrame('+', "1201", '0', DC, 0, 0, VOLT) << "invalid";
-    QTest::newRow("empty") << QByteArray() << "invalid";
-    QTest::newRow("13 bytes") << good.left(13) << "invalid";
 }
 
 void TestFrameDecoder::frames()
@@ -243,16 +215,6 @@ void TestFrameDecoder::frames()
     const DecodedFrame d = decodeMeterFrame(frame);
     QTEST(d.valid ? QStringLiteral("%1 %2").arg(d.rangeIndex).arg(d.valueStr) : QStringLiteral("invalid"),
           "expected");
-}
-
-// Value texts are the meter's, whatever the user's locale.
-void TestFrameDecoder::valueTextsIgnoreTheLocale()
-{
-    const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QString text = decodeMeterFrame(makeFrame('-', "1234", '1', DC, 0, 0, VOLT)).valueStr;
-    QLocale::setDefault(saved);
-    QCOMPARE(text, QStringLiteral("-1.234"));
 }
 
 QTEST_APPLESS_MAIN(TestFrameDecoder)
