@@ -405,7 +405,8 @@ void HistoryLoader::start()
         if (m_result.status == HistoryLoadResult::Failed)
             return;
         m_result.statistics = HistoryStatistics::ofFirstQuantity(*m_result.rows);
-        m_result.alarms = loadAlarmEvents(m_settings, m_start, m_stop);
+        // The readings run to the end of the stop's second; so do the events.
+        m_result.alarms = loadAlarmEvents(m_settings, m_start, m_stop.addMSecs(999));
     });
     m_thread->setParent(this);
     connect(m_thread, &QThread::finished, this, &HistoryLoader::onThreadFinished);
