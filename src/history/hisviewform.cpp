@@ -260,6 +260,11 @@ void HisViewForm::closeProgress()
     if (!m_progress)
         return;
     m_progress->blockSignals(true);
+    // Hidden and its show timer stopped now: an export waiting for the load
+    // runs its dialogs before the box is deleted, and the box must not come
+    // up over them.
+    m_progress->reset();
+    m_progress->hide();
     m_progress->deleteLater();
     m_progress = nullptr;
 }
