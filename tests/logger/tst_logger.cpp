@@ -1,9 +1,6 @@
 #include "meter/frameencoder.h"
 #include "scratchdatabase.h"
-#include "store/database.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QSqlError>
@@ -11,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -59,13 +57,13 @@ private:
     int m_master = -1;
 };
 
-/// The logger as a child process with its stderr collected.
-struct Logger
+/// One of the programs as a child process with its stderr collected.
+struct Program
 {
     QProcess process;
     QString err;
 
-    explicit Logger(const QMap<QString, QString> &env = {})
+    explicit Program(const QMap<QString, QString> &env)
     {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         for (auto it = env.cbegin(); it != env.cend(); ++it)
@@ -74,37 +72,26 @@ struct Logger
         QObject::connect(&process, &QProcess::readyReadStandardError,
                          [this] { err += QString::fromUtf8(process.readAllStandardError()); });
     }
-    void start(const QStringList &args)
+    void start(const QStringList &args, const QString &name = QStringLiteral("tk52k-logger"))
     {
-        process.start(qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/tk52k-logger"), args);
+        process.start(qEnvironmentVariable("TK52K_BIN_DIR") + '/' + name, args);
     }
-    /// Waits for `text` on stderr.
-    bool says(const QString &text, int timeoutMs = 20000)
+    /// Sends `signal`; the exit code, or -1 when the program hangs or dies of it.
+    int stop(int signal = SIGTERM)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!err.contains(text) && !deadline.hasExpired() && process.state() != QProcess::NotRunning)
-            QTest::qWait(50);
-        return err.contains(text);
-    }
-    int terminate()
-    {
-        process.terminate();
+        ::kill(static_cast<pid_t>(process.processId()), signal);
         if (!process.waitForFinished(30000))
             return -1;
         err += QString::fromUtf8(process.readAllStandardError());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 };
 
-qint64 folderBytes(const QString &dir)
+// The readings the journal in `spool` holds, counted from its lines.
+int journaled(const QString &spool)
 {
-    qint64 total = 0;
-    QDirIterator it(dir, QDir::Files);
-    while (it.hasNext()) {
-        it.next();
-        total += it.fileInfo().size();
-    }
-    return total;
+    QFile file(spool + QStringLiteral("/pending-readings.journal"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().count("\nR\t") : 0;
 }
 
 } // namespace
@@ -117,7 +104,9 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void rowsOutAcrossAReplug();
+    void sigtermKeepsWaitingReadings_data();
     void sigtermKeepsWaitingReadings();
+    void windowLeavesOnSigint();
 
 private:
     QTemporaryDir m_dir;
@@ -145,18 +134,17 @@ void tst_Logger::exitStatus()
     QFETCH(QString, dbPort);
     QFETCH(int, status);
     // No server is needed to fail; none is touched.
-    const QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")},
-                                     {"TK52K_DB_PORT", dbPort.isEmpty() ? QStringLiteral("1") : dbPort}};
-    Logger logger(env);
+    Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")},
+                    {"TK52K_DB_PORT", dbPort.isEmpty() ? QStringLiteral("1") : dbPort}});
     logger.start(args);
     QVERIFY(logger.process.waitForFinished(30000));
     QCOMPARE(logger.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(logger.process.exitCode(), status);
 }
 
-// Every reading that continues a range becomes a row, before and after the
-// meter's device vanishes and comes back at the same path; SIGTERM ends the
-// run with nothing left over.
+// Every reading that continues a range becomes a row, under the meter's
+// name, before and after the meter's device vanishes and comes back at the
+// same path; SIGTERM ends the run with nothing left over.
 void tst_Logger::rowsOutAcrossAReplug()
 {
     ScratchDatabase db(QStringLiteral("logger"));
@@ -165,9 +153,9 @@ void tst_Logger::rowsOutAcrossAReplug()
     MeterPty meter(link);
     QVERIFY(meter.plug());
 
-    Logger logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}});
+    Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}});
     logger.start({"--port", link, "--source", "bench-7"});
-    QVERIFY2(logger.says("logging"), qPrintable(logger.err));
+    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
     const auto rows = [&db] {
         QSqlQuery q(db.connection());
         return q.exec("SELECT count(*), count(*) FILTER (WHERE source = 'bench-7') FROM invoice") && q.next()
@@ -179,46 +167,65 @@ void tst_Logger::rowsOutAcrossAReplug()
     QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("5/5"), 20000);
 
     meter.unplug();
-    QVERIFY2(logger.says("went away"), qPrintable(logger.err));
+    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("went away"), qPrintable(logger.err), 20000);
     QVERIFY(meter.plug());
-    QVERIFY2(logger.says("is back"), qPrintable(logger.err));
+    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("is back"), qPrintable(logger.err), 20000);
     QVERIFY(meter.send(frames(200, 4)));
     QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("9/9"), 20000);
 
-    QCOMPARE(logger.terminate(), 0);
+    QCOMPARE(logger.stop(), 0);
     QVERIFY2(!logger.err.contains("wait in the journal"), qPrintable(logger.err));
 }
 
 // With the server out of reach, the readings taken before SIGTERM stay in the
-// journal, and the next store to open it writes each of them once.
+// journal for the next start; when the journal cannot take them, the exit
+// status says they are not safe.
+void tst_Logger::sigtermKeepsWaitingReadings_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("journal") << false;
+    QTest::newRow("disk full past the journal's header") << true;
+}
+
 void tst_Logger::sigtermKeepsWaitingReadings()
 {
-    ScratchDatabase db(QStringLiteral("loggerjournal"));
-    QVERIFY2(db.isReady(), qPrintable(db.error()));
-    const QString spool = m_dir.filePath("spool-sigterm");
+    QFETCH(bool, diskFull);
+    const QString spool = m_dir.filePath(diskFull ? "spool-full" : "spool-sigterm");
     const QString link = m_dir.filePath("ttyJournal");
     MeterPty meter(link);
     QVERIFY(meter.plug());
 
-    Logger logger({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
+    Program logger({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
+    std::signal(SIGXFSZ, SIG_IGN); // inherited: past the limit a write fails instead
     logger.start({"--port", link, "--quiet"});
-    QVERIFY2(logger.says("logging"), qPrintable(logger.err));
-    const qint64 before = folderBytes(spool);
+    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
+    // The disk fills up once the journal has its header.
+    const QString pid = QString::number(logger.process.processId());
+    QVERIFY(!diskFull || QProcess::execute("prlimit", {"--pid", pid, "--fsize=16"}) == 0);
     QVERIFY(meter.send(frames(300, 7)));
-    // The journal grows once the readings are taken.
-    QTRY_VERIFY_WITH_TIMEOUT(folderBytes(spool) > before, 20000);
-    QCOMPARE(logger.terminate(), 0);
+    if (diskFull) {
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("cannot write the journal"), qPrintable(logger.err),
+                                  20000);
+        QCOMPARE(logger.stop(), 1);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(journaled(spool), 6, 20000);
+    QCOMPARE(logger.stop(), 0);
     QVERIFY2(logger.err.contains("6 readings wait in the journal"), qPrintable(logger.err));
+    QCOMPARE(journaled(spool), 6);
+}
 
-    qputenv("TK52K_SPOOL_DIR", spool.toLocal8Bit());
-    database store;
-    QCOMPARE(store.openDatabase(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(store.isConnected() && store.pendingCount() == 0, 20000);
-    store.shutdown();
-    qunsetenv("TK52K_SPOOL_DIR");
-    QSqlQuery q(db.connection());
-    QVERIFY(q.exec("SELECT string_agg(datavaluestr, ' ' ORDER BY datavaluestr) FROM invoice") && q.next());
-    QCOMPARE(q.value(0).toString(), QStringLiteral("3.01 3.02 3.03 3.04 3.05 3.06"));
+// The window, too, leaves through its event loop on a signal (the logger's
+// runs above end on SIGTERM).
+void tst_Logger::windowLeavesOnSigint()
+{
+    const QString spool = m_dir.filePath("spool-window");
+    // No server: the window must come up and leave all the same.
+    Program window({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
+    window.start({}, QStringLiteral("tk52k"));
+    // Its journal is opened after the handler is in place.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(spool + QStringLiteral("/pending-readings.journal")), 20000);
+    QCOMPARE(window.stop(SIGINT), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Logger)

@@ -1,5 +1,7 @@
 #include "scratchdatabase.h"
 
+#include "history/historydata.h"
+#include "history/historyloader.h"
 #include "store/recordschema.h"
 
 #include <QCoreApplication>
@@ -93,13 +95,21 @@ bool ScratchDatabase::insert(const QDateTime &time, const QString &value, const 
 {
     QSqlQuery q(connection());
     q.prepare(RecordSchema::insertStatement(RecordSchema::TableShape()));
-    q.addBindValue(func);
-    q.addBindValue(value);
-    q.addBindValue(unit);
-    q.addBindValue(frastr);
-    q.addBindValue(RecordSchema::timeText(time));
+    for (const QString &field : {func, value, unit, frastr, RecordSchema::timeText(time)})
+        q.addBindValue(field);
     if (q.exec())
         return true;
     m_error = q.lastError().text();
     return false;
+}
+
+QStringList storedValues(const QDateTime &from, const QDateTime &to)
+{
+    const HistoryLoadResult r = loadHistoryRange(DbSettings::fromEnvironment(), from, to);
+    if (r.status != HistoryLoadResult::Loaded)
+        return {r.error};
+    QStringList values;
+    for (int row = 0; row < r.rows->rowCount(); ++row)
+        values << r.rows->valueText(row);
+    return values;
 }

@@ -5,6 +5,12 @@
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
+
+/// The value texts of a range, in time order, read as the history window
+/// reads them from the database TK52K_DB_NAME names now (or the loader's
+/// error).
+QStringList storedValues(const QDateTime &from, const QDateTime &to);
 
 /// A database of one test run on the configured server. Its name holds the
 /// process id, so runs from several checkouts never meet. While it lives
