@@ -21,6 +21,9 @@ public:
     FullDisk(const FullDisk &) = delete;
     FullDisk &operator=(const FullDisk &) = delete;
 
+    /// Whether the limit took effect.
+    bool isSet() const { return m_set; }
+
     /// Space again: the old limit is back. True when it could be restored.
     bool lift()
     {
