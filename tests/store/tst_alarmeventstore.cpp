@@ -2,6 +2,7 @@
 
 #include "store/alarmeventstore.h"
 
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <cmath>
@@ -12,6 +13,7 @@ class tst_AlarmEventStore : public QObject
 
 private slots:
     void writtenEventsReadBackByRange();
+    void aLongOutageKeepsTheNewest();
 };
 
 void tst_AlarmEventStore::writtenEventsReadBackByRange()
@@ -43,6 +45,31 @@ void tst_AlarmEventStore::writtenEventsReadBackByRange()
     const AlarmEventLoad inner = loadAlarmEvents(db.settings(), t0.addMSecs(1), t0.addMSecs(1875));
     QVERIFY(inner.ok);
     QCOMPARE(inner.events, events.mid(1, 2));
+}
+
+// Past the bound of waiting events the oldest go, never the latest.
+void tst_AlarmEventStore::aLongOutageKeepsTheNewest()
+{
+    ScratchDatabase db(QStringLiteral("alarmbound"));
+    QVERIFY2(db.isReady(), qPrintable(db.error()));
+    QVERIFY2(db.exec(QLatin1String(AlarmEventSchema::kCreateTable)), qPrintable(db.error()));
+    QSqlDatabase holder = db.connection();
+    QVERIFY(holder.transaction());
+    QVERIFY(QSqlQuery(holder).exec(QStringLiteral("LOCK TABLE alarm_event IN ACCESS EXCLUSIVE MODE")));
+
+    const QDateTime t0(QDate(2026, 3, 2), QTime(0, 0));
+    const int n = AlarmEventStore::kMaxPending + 50;
+    AlarmEventStore store(db.settings());
+    for (int i = 0; i < n; ++i)
+        store.record({t0.addSecs(i), QStringLiteral("直流电压"), "V", AlarmEvent::Limit::High, 5.0, 6.0, true});
+    QCOMPARE(store.pendingCount(), AlarmEventStore::kMaxPending);
+    QVERIFY(holder.rollback());
+    QTRY_COMPARE_WITH_TIMEOUT(store.pendingCount(), 0, 60000);
+
+    const AlarmEventLoad stored = loadAlarmEvents(db.settings(), t0, t0.addSecs(n));
+    QVERIFY2(stored.ok, qPrintable(stored.error));
+    QVERIFY(stored.events.size() >= AlarmEventStore::kMaxPending);
+    QCOMPARE(stored.events.last().time, t0.addSecs(n - 1));
 }
 
 QTEST_GUILESS_MAIN(tst_AlarmEventStore)
