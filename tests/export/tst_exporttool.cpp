@@ -1,12 +1,11 @@
 #include "scratchdatabase.h"
 #include "tablemodels.h"
+#include "toolrun.h"
 
 #include "store/recordschema.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,24 +25,9 @@ private slots:
     void refusals();
 
 private:
-    struct Run {
-        int status = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    Run run(const QStringList &args, const QStringList &env = {})
+    static ToolRun run(const QStringList &args, const QStringList &env = {})
     {
-        QProcess p;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        for (const QString &kv : env)
-            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
-        p.setProcessEnvironment(e);
-        p.start(qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export", args);
-        if (!p.waitForFinished(120000))
-            return {};
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardOutput(), p.readAllStandardError()};
+        return runTool(QStringLiteral("tk52k-export"), args, {}, env);
     }
 
     std::unique_ptr<ScratchDatabase> m_db;
@@ -73,9 +57,8 @@ void TstExportTool::initTestCase()
                         "('F', 'a2', 'V', '2', '2024-08-01 00:00:00.000', 'meter-a'), "
                         "('F', 'b2', 'A', '2', '2024-08-01 00:00:01.000', 'meter-b')"),
              qPrintable(m_db->error()));
-    QSqlQuery q(db);
-    QVERIFY(q.exec("SELECT count(DISTINCT tableoid) FROM invoice WHERE create_time >= '2024-07-31'") && q.next());
-    QCOMPARE(q.value(0).toInt(), 2);
+    QCOMPARE(m_db->column("SELECT count(DISTINCT tableoid) FROM invoice WHERE create_time >= '2024-07-31'"),
+             QStringLiteral("2"));
 
     m_plain = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool_plain"),
                                                 ScratchDatabase::Content::EmptyDatabase);
@@ -91,9 +74,9 @@ void TstExportTool::filesNamedWithoutSuffix()
 {
     const QString chosen = m_dir.filePath("range");
     for (const QString format : {"csv", "xlsx"}) {
-        const Run r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00", "--format", format,
-                           "--output", chosen},
-                          {"TZ=CST-8"});
+        const ToolRun r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00", "--format",
+                               format, "--output", chosen},
+                              {"TZ=CST-8"});
         QVERIFY2(r.status == 0, r.err.constData());
     }
     QFile f(chosen + ".csv");
@@ -132,8 +115,9 @@ void TstExportTool::sourcesAcrossAMonthEnd()
 {
     QFETCH(QStringList, source);
     QFETCH(QByteArray, rows);
-    const Run r = run(QStringList{"--from", "2024-07-31 23:59:59", "--to", "2024-08-01 00:00:00", "--format", "txt"}
-                      + source);
+    const ToolRun r =
+        run(QStringList{"--from", "2024-07-31 23:59:59", "--to", "2024-08-01 00:00:00", "--format", "txt"} +
+            source);
     QVERIFY2(r.status == 0, r.err.constData());
     QCOMPARE(r.out, QByteArray("序号\t时间\t数据\t单位\t功能\n") + rows);
 }
@@ -174,7 +158,7 @@ void TstExportTool::refusals()
     QFETCH(QByteArray, message);
     QFETCH(QString, mustNotExist);
 
-    const Run r = run(args, env);
+    const ToolRun r = run(args, env);
     QVERIFY(r.status > 0);
     QVERIFY2(r.err.contains(message), r.err.constData());
     QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));

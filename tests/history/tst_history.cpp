@@ -14,6 +14,7 @@
 #include "modaldriver.h"
 #include "resources/resources.h"
 #include "store/alarmeventstore.h"
+#include "toolrun.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -24,7 +25,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -85,8 +85,6 @@ private slots:
     void integerRangeColumnAndLockedTable();
 
 private:
-    QJsonObject runStats(const QString &from, const QString &to);
-
     QTemporaryDir m_spool;
     std::unique_ptr<ScratchDatabase> m_db;
 };
@@ -544,17 +542,6 @@ void TestHistory::rangeBarAndMeterChoiceReload()
 
 // `tk52k-export --format stats` against the server's own aggregates over the
 // same rows.
-QJsonObject TestHistory::runStats(const QString &from, const QString &to)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export",
-            {"--from", from, "--to", to, "--format", "stats"});
-    if (!p.waitForFinished(120000) || p.exitCode() != 0)
-        return {};
-    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-}
-
 void TestHistory::exportFiguresAgreeWithServer_data()
 {
     QTest::addColumn<int>("from");
@@ -570,8 +557,10 @@ void TestHistory::exportFiguresAgreeWithServer()
     QFETCH(int, to);
     const QString fromText = kStatsStart.addSecs(from).toString("yyyy-MM-dd hh:mm:ss");
     const QString toText = kStatsStart.addSecs(to).toString("yyyy-MM-dd hh:mm:ss");
-    const QJsonObject stats = runStats(fromText, toText);
-    QVERIFY(!stats.isEmpty());
+    const ToolRun run =
+        runTool(QStringLiteral("tk52k-export"), {"--from", fromText, "--to", toText, "--format", "stats"});
+    QVERIFY2(run.status == 0, run.err.constData());
+    const QJsonObject stats = QJsonDocument::fromJson(run.out).object();
 
     QSqlQuery q(m_db->connection());
     QVERIFY(q.prepare(R"(

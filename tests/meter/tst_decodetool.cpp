@@ -1,7 +1,7 @@
-#include <QDir>
+#include "toolrun.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,25 +17,11 @@ private slots:
     void simulatorWalk();
 
 private:
-    // Runs the tool on `input` as its standard input; returns its output lines.
-    QList<QByteArray> run(const QStringList &args, const QByteArray &input = QByteArray())
+    static ToolRun decode(const QStringList &args, const QByteArray &input = {})
     {
-        QProcess p;
-        p.start(QDir(qEnvironmentVariable("TK52K_BIN_DIR")).filePath(QStringLiteral("tk52k-decode")), args);
-        p.waitForStarted(30000);
-        p.write(input);
-        p.closeWriteChannel();
-        const bool done = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
-        m_exitCode = done ? p.exitCode() : -1;
-        m_err = p.readAllStandardError();
-        QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
-        lines.removeAll(QByteArray());
-        return lines;
+        return runTool(QStringLiteral("tk52k-decode"), args, input);
     }
     static QJsonObject object(const QByteArray &line) { return QJsonDocument::fromJson(line).object(); }
-
-    int m_exitCode = -1;
-    QByteArray m_err;
 };
 
 void TestDecodeTool::decodeTool()
@@ -54,8 +40,9 @@ void TestDecodeTool::decodeTool()
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write(capture) == capture.size());
     f.close();
 
-    const QList<QByteArray> lines = run({file});
-    QCOMPARE(m_exitCode, 0);
+    const ToolRun whole = decode({file});
+    QCOMPARE(whole.status, 0);
+    const QList<QByteArray> lines = whole.lines();
     QCOMPARE(lines.size(), 4);
     QVERIFY(object(lines[0]).value("auto").toBool() && object(lines[0]).value("value").toDouble() == 5.0);
     QCOMPARE(
@@ -74,12 +61,12 @@ void TestDecodeTool::decodeTool()
     // a stray byte that the line-feed cut resynchronises after.
     QByteArray barIsLineFeed = dcv;
     barIsLineFeed[11] = '\n';
-    const QList<QByteArray> fixed = run({"--fixed"}, dcv + barIsLineFeed + kOhm);
+    const QList<QByteArray> fixed = decode({"--fixed"}, dcv + barIsLineFeed + kOhm).lines();
     QCOMPARE(fixed.size(), 3);
     QCOMPARE(object(fixed[1]).value("barLevel").toInt(), 10);
     const QByteArray shifted = "x" + dcv + kOhm;
-    QCOMPARE(run({"-"}, shifted), lines.mid(0, 2));
-    QCOMPARE(run({"--fixed"}, shifted).value(0),
+    QCOMPARE(decode({"-"}, shifted).lines(), lines.mid(0, 2));
+    QCOMPARE(decode({"--fixed"}, shifted).lines().value(0),
              "{\"valid\": false, \"raw\": \"" + shifted.left(14).toHex() + "\"}");
 
     // Exit codes: 0 help, 1 unreadable input, 2 usage; errors go to stderr only.
@@ -89,9 +76,10 @@ void TestDecodeTool::decodeTool()
                                                          {{"--fast"}, 2},
                                                          {{file, file}, 2}};
     for (const auto &c : commandLines) {
-        QCOMPARE(run(c.first).isEmpty(), c.second != 0);
-        QCOMPARE(m_exitCode, c.second);
-        QCOMPARE(m_err.isEmpty(), c.second == 0);
+        const ToolRun r = decode(c.first);
+        QCOMPARE(r.status, c.second);
+        QCOMPARE(r.out.isEmpty(), c.second != 0);
+        QCOMPARE(r.err.isEmpty(), c.second == 0);
     }
 }
 
@@ -114,15 +102,14 @@ void TestDecodeTool::simulatorWalk()
     QTemporaryDir dir;
     const QString capture = dir.filePath(QStringLiteral("walk.bin"));
     const QString frames = QString::number(3 * dwell + dwell / 2);
-    QProcess sim;
-    sim.start(QDir(qEnvironmentVariable("TK52K_BIN_DIR")).filePath("tk52k-sim"),
-              args + QStringList{"--output", capture, "--count", frames, "--seed", "11"});
-    QVERIFY(sim.waitForFinished(60000) && sim.exitCode() == 0);
-    const QList<QByteArray> lines = run({capture});
-    QCOMPARE(m_exitCode, 0);
+    QCOMPARE(runTool("tk52k-sim", args + QStringList{"--output", capture, "--count", frames, "--seed", "11"})
+                 .status,
+             0);
+    const ToolRun walk = decode({capture});
+    QCOMPARE(walk.status, 0);
     QVector<int> ranges, lengths;
     QVector<QSet<QString>> valuesPerRange;
-    for (const QByteArray &line : lines) {
+    for (const QByteArray &line : walk.lines()) {
         const QJsonObject frame = object(line);
         const int range = frame.value(QStringLiteral("rangeIndex")).toInt(-1);
         if (ranges.isEmpty() || range != ranges.last()) {

@@ -15,18 +15,6 @@
 
 namespace {
 const QDate kDay(2021, 3, 4);
-
-// The first column of every row `sql` gives, joined by commas.
-QString column(QSqlDatabase db, const QString &sql)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        return q.lastError().text();
-    QStringList cells;
-    while (q.next())
-        cells << q.value(0).toString();
-    return cells.join(',');
-}
 } // namespace
 
 class TestRecordStore : public QObject
@@ -78,9 +66,9 @@ private slots:
         r.overload = r.negative = true;
         QCOMPARE(m_store->insertRecord(&r), 1);
         QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
-        QCOMPARE(column(m_db->connection(), "SELECT concat_ws('|', funcstr, datavaluestr, unitstr, frastr, "
-                                            "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS'), source) "
-                                            "FROM invoice"),
+        QCOMPARE(m_db->column("SELECT concat_ws('|', funcstr, datavaluestr, unitstr, frastr, "
+                              "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS'), source) "
+                              "FROM invoice"),
                  QStringLiteral("DCV|- .OL |V|1|2021-03-04 09:05:03.789|bench 3 /dev/ttyUSB0"));
     }
 
@@ -105,9 +93,8 @@ private slots:
             records.append({i + 1, {"DCV", QString::number(i), "V", 1, t.addSecs(i), QString()}});
         // The first three went out in one transaction.
         QVERIFY(m_db->exec(QStringLiteral("BEGIN")));
-        QSqlQuery q(m_db->connection());
-        QVERIFY(q.exec(QStringLiteral("SELECT txid_current()")) && q.next());
-        qint64 xid = q.value(0).toLongLong();
+        qint64 xid = m_db->column(QStringLiteral("SELECT txid_current()")).toLongLong();
+        QVERIFY(xid > 0);
         for (int i = 0; i < 3; ++i)
             QVERIFY2(m_db->insert(t.addSecs(i), QString::number(i), "V", "DCV", "1"),
                      qPrintable(m_db->error()));
@@ -159,8 +146,7 @@ private slots:
         openStore();
         insert(QStringLiteral("2"), QDateTime(kDay, QTime(13, 0, 2, 789)));
         QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
-        QCOMPARE(column(legacy.connection(),
-                        "SELECT concat_ws('|', datavaluestr, frastr, create_time) FROM invoice"),
+        QCOMPARE(legacy.column("SELECT concat_ws('|', datavaluestr, frastr, create_time) FROM invoice"),
                  QStringLiteral("2|1|") + storedTime);
     }
 
@@ -304,11 +290,11 @@ private slots:
         QCOMPARE(storedValues(t, t), QStringList{"7"});
         QStringList expected{m_db->name(), name};
         expected.sort();
-        QCOMPARE(column(m_db->connection(),
-                        QStringLiteral("SELECT datname FROM pg_database WHERE "
-                                       "strpos(datname, '%1') > 0 ORDER BY datname COLLATE \"C\"")
-                            .arg(m_db->name())),
-                 expected.join(','));
+        QCOMPARE(
+            m_db->column(QStringLiteral("SELECT datname FROM pg_database WHERE strpos(datname, '%1') > 0 "
+                                        "ORDER BY datname COLLATE \"C\"")
+                             .arg(m_db->name())),
+            expected.join(','));
     }
 
     // While the journal cannot be written the status bar says the readings
@@ -351,9 +337,8 @@ private slots:
 
         const QString before = RecordSchema::partitionName(boundary.date().addDays(-1));
         const QString last = RecordSchema::partitionName(furthest.date());
-        QCOMPARE(
-            column(m_db->connection(), "SELECT tableoid::regclass::text FROM invoice ORDER BY create_time"),
-            QStringList({before, before, RecordSchema::partitionName(boundary.date()), last}).join(','));
+        QCOMPARE(m_db->column("SELECT tableoid::regclass::text FROM invoice ORDER BY create_time"),
+                 QStringList({before, before, RecordSchema::partitionName(boundary.date()), last}).join(','));
     }
 
     // Readings gathered for the next transaction are not shown as waiting;

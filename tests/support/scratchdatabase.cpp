@@ -90,6 +90,17 @@ bool ScratchDatabase::exec(const QString &sql)
     return false;
 }
 
+QString ScratchDatabase::column(const QString &sql)
+{
+    QSqlQuery q(connection());
+    if (!q.exec(sql))
+        return m_error = q.lastError().text();
+    QStringList cells;
+    while (q.next())
+        cells << q.value(0).toString();
+    return cells.join(',');
+}
+
 bool ScratchDatabase::insert(const QDateTime &time, const QString &value, const QString &unit,
                              const QString &func, const QString &frastr)
 {

@@ -47,6 +47,9 @@ public:
                 const QString &func = QStringLiteral("直流电压"), const QString &frastr = QStringLiteral("2"));
     /// Runs `sql` in the database; false (with error()) on failure.
     bool exec(const QString &sql);
+    /// The first column of every row `sql` gives, joined by commas; the
+    /// server's error when it refuses the query.
+    QString column(const QString &sql);
     /// The test's own connection to the database, opened on first use.
     QSqlDatabase connection();
 
