@@ -37,84 +37,79 @@ class tst_TimeSetting : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void typedInterval_data();
-    void typedInterval();
-    void windowTakesTheChoice();
-};
-
-void tst_TimeSetting::initTestCase()
-{
-    initTk52kResources();
-    installFontSubstitutions();
-}
-
-void tst_TimeSetting::typedInterval_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<uint>("reported"); // 0: refused with a warning
-    QTest::newRow("1") << "1" << 1u;
-    QTest::newRow("61, beyond a minute") << "61" << 61u;
-    QTest::newRow("3600") << "3600" << 3600u;
-    QTest::newRow("3601") << "3601" << 0u;
-    QTest::newRow("0") << "0" << 0u;
-    QTest::newRow("empty") << "" << 0u;
-}
-
-void tst_TimeSetting::typedInterval()
-{
-    QFETCH(QString, typed);
-    QFETCH(uint, reported);
-    TimeSettingForm form(false, 9);
-    form.show();
-    QSignalSpy spy(&form, &TimeSettingForm::signalsBtnEnter);
-    field(&form)->selectAll();
-    QTest::keyClick(field(&form), Qt::Key_Delete);
-    QTest::keyClicks(field(&form), typed);
-    ModalDriver driver;
-    if (!reported)
-        driver.answerBox(QString());
-    QTest::mouseClick(okButton(&form), Qt::LeftButton);
-    if (!reported) {
-        QTRY_VERIFY(driver.done());
-        QCOMPARE(driver.boxes[0].text, QStringLiteral("请输入1~3600之间的整数！"));
-        // The dialog stays for the user to correct the field.
-        QCOMPARE(spy.count(), 0);
-        QVERIFY(form.isVisible());
-        return;
+    void initTestCase()
+    {
+        initTk52kResources();
+        installFontSubstitutions();
     }
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy[0][0].toBool(), false);
-    QCOMPARE(spy[0][1].toUInt(), reported);
-}
 
-void tst_TimeSetting::windowTakesTheChoice()
-{
-    TK52K_Comm w;
-    w.doMenuTime();
-    QPointer<QWidget> form = openDialog();
-    QVERIFY(checkBox(form)->isChecked()); // the window starts in automatic mode
-    checkBox(form)->click();              // to fixed: shows 1, the start-up interval
-    QCOMPARE(field(form)->text(), QStringLiteral("1"));
-    field(form)->setText(QStringLiteral("5"));
-    QTest::mouseClick(okButton(form), Qt::LeftButton);
-    // A confirmed dialog is gone, not merely hidden.
-    QTRY_VERIFY(!form);
-    QCOMPARE(timerPeriods(w), QList<int>{5000});
-    QCOMPARE(w.session()->samplePeriodMs(), 5000);
+    void typedInterval_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<uint>("reported"); // 0: refused with a warning
+        QTest::newRow("1") << "1" << 1u;
+        QTest::newRow("61, beyond a minute") << "61" << 61u;
+        QTest::newRow("3600") << "3600" << 3600u;
+        QTest::newRow("3601") << "3601" << 0u;
+        QTest::newRow("0") << "0" << 0u;
+        QTest::newRow("empty") << "" << 0u;
+    }
 
-    // Back to automatic: the fixed interval is kept for the next dialog.
-    w.doMenuTime();
-    form = openDialog();
-    QCOMPARE(field(form)->text(), QStringLiteral("5"));
-    checkBox(form)->click();
-    QTest::mouseClick(okButton(form), Qt::LeftButton);
-    QVERIFY(w.session()->isAutomatic());
-    QVERIFY(!timerPeriods(w).contains(5000));
-    w.doMenuTime();
-    checkBox(openDialog())->click();
-    QCOMPARE(field(openDialog())->text(), QStringLiteral("5"));
-}
+    void typedInterval()
+    {
+        QFETCH(QString, typed);
+        QFETCH(uint, reported);
+        TimeSettingForm form(false, 9);
+        form.show();
+        QSignalSpy spy(&form, &TimeSettingForm::signalsBtnEnter);
+        field(&form)->selectAll();
+        QTest::keyClick(field(&form), Qt::Key_Delete);
+        QTest::keyClicks(field(&form), typed);
+        ModalDriver driver;
+        if (!reported)
+            driver.answerBox(QString());
+        QTest::mouseClick(okButton(&form), Qt::LeftButton);
+        if (!reported) {
+            QTRY_VERIFY(driver.done());
+            QCOMPARE(driver.boxes[0].text, QStringLiteral("请输入1~3600之间的整数！"));
+            // The dialog stays for the user to correct the field.
+            QCOMPARE(spy.count(), 0);
+            QVERIFY(form.isVisible());
+            return;
+        }
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy[0][0].toBool(), false);
+        QCOMPARE(spy[0][1].toUInt(), reported);
+    }
+
+    void windowTakesTheChoice()
+    {
+        TK52K_Comm w;
+        w.doMenuTime();
+        QPointer<QWidget> form = openDialog();
+        QVERIFY(checkBox(form)->isChecked()); // the window starts in automatic mode
+        checkBox(form)->click();              // to fixed: shows 1, the start-up interval
+        QCOMPARE(field(form)->text(), QStringLiteral("1"));
+        field(form)->setText(QStringLiteral("5"));
+        QTest::mouseClick(okButton(form), Qt::LeftButton);
+        // A confirmed dialog is gone, not merely hidden.
+        QTRY_VERIFY(!form);
+        QCOMPARE(timerPeriods(w), QList<int>{5000});
+        QCOMPARE(w.session()->samplePeriodMs(), 5000);
+
+        // Back to automatic: the fixed interval is kept for the next dialog.
+        w.doMenuTime();
+        form = openDialog();
+        QCOMPARE(field(form)->text(), QStringLiteral("5"));
+        checkBox(form)->click();
+        QTest::mouseClick(okButton(form), Qt::LeftButton);
+        QVERIFY(w.session()->isAutomatic());
+        QVERIFY(!timerPeriods(w).contains(5000));
+        w.doMenuTime();
+        checkBox(openDialog())->click();
+        QCOMPARE(field(openDialog())->text(), QStringLiteral("5"));
+    }
+};
 
 QTEST_MAIN(tst_TimeSetting)
 #include "tst_timesetting.moc"

@@ -17,12 +17,144 @@ class TstExportTool : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void filesNamedWithoutSuffix();
-    void sourcesAcrossAMonthEnd_data();
-    void sourcesAcrossAMonthEnd();
-    void refusals_data();
-    void refusals();
+    void initTestCase()
+    {
+        m_db = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool"));
+        QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
+        const QDateTime t0 = QDateTime::fromString("2024-05-01 10:00:00", Qt::ISODate);
+        QVERIFY(m_db->insert(t0, "1.234"));
+        QVERIFY(m_db->insert(t0.addSecs(1), "+ OL ", "V", QStringLiteral("直流电压"), "2"));
+        QVERIFY(m_db->insert(t0.addSecs(2), "12.5", QStringLiteral("kΩ"), QStringLiteral("电阻"), "20"));
+        QVERIFY(m_db->insert(t0.addSecs(3600), "9.999")); // the last second of a range below
+
+        // Two meters and one reading of a program that named none, around the
+        // end of July, in July's and August's partitions, written out of order.
+        QSqlDatabase db = m_db->connection();
+        QString error;
+        QVERIFY2(RecordSchema::ensurePartitions(db, QDate(2024, 7, 1), 1, &error), qPrintable(error));
+        QVERIFY2(
+            m_db->exec(
+                "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                "('F', 'b1', 'A', '2', '2024-07-31 23:59:59.750', 'meter-b'), "
+                "('F', 'a1', 'V', '2', '2024-07-31 23:59:59.250', 'meter-a'), "
+                "('F', 'n1', 'V', '2', '2024-08-01 00:00:00.500', NULL), "
+                "('F', 'a2', 'V', '2', '2024-08-01 00:00:00.000', 'meter-a'), "
+                "('F', 'b2', 'A', '2', '2024-08-01 00:00:01.000', 'meter-b')"),
+            qPrintable(m_db->error()));
+        QCOMPARE(
+            m_db->column("SELECT count(DISTINCT tableoid) FROM invoice WHERE create_time >= '2024-07-31'"),
+            QStringLiteral("2"));
+
+        m_plain = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool_plain"),
+                                                    ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(
+            m_plain->exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                          "create_time timestamp(0))"),
+            qPrintable(m_plain->error()));
+        m_db->select();
+    }
+
+    // A name without suffix gets the format's; the range ends with the whole of
+    // its last second; CSV times carry the offset in force then.
+    void filesNamedWithoutSuffix()
+    {
+        const QString chosen = m_dir.filePath("range");
+        for (const QString format : {"csv", "xlsx"}) {
+            const ToolRun r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00", "--format",
+                                   format, "--output", chosen},
+                                  {"TZ=CST-8"});
+            QVERIFY2(r.status == 0, r.err.constData());
+        }
+        QFile f(chosen + ".csv");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
+                                         "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2\r\n"
+                                         "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2\r\n"
+                                         "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20\r\n"
+                                         "2024-05-01T11:00:00.000+08:00,9.999,,V,直流电压,2\r\n"));
+        const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.at(2),
+                 (QStringList{"2024-05-01 10:00:02", "12.5", QStringLiteral("kΩ"), QStringLiteral("电阻")}));
+    }
+
+    // The text export, rows numbered from 1, each with its own unit. The range
+    // ends with the whole of its last second; readings of one second keep their
+    // order to the millisecond whichever meter wrote them.
+    void sourcesAcrossAMonthEnd_data()
+    {
+        QTest::addColumn<QStringList>("source");
+        QTest::addColumn<QByteArray>("rows");
+
+        QTest::newRow("all") << QStringList()
+                             << QByteArray("1\t2024-07-31 23:59:59\ta1\tV\tF\n"
+                                           "2\t2024-07-31 23:59:59\tb1\tA\tF\n"
+                                           "3\t2024-08-01 00:00:00\ta2\tV\tF\n"
+                                           "4\t2024-08-01 00:00:00\tn1\tV\tF\n");
+        QTest::newRow("one meter") << QStringList{"--source", "meter-a"}
+                                   << QByteArray("1\t2024-07-31 23:59:59\ta1\tV\tF\n"
+                                                 "2\t2024-08-01 00:00:00\ta2\tV\tF\n");
+        QTest::newRow("unknown meter") << QStringList{"--source", "meter-c"} << QByteArray();
+    }
+
+    void sourcesAcrossAMonthEnd()
+    {
+        QFETCH(QStringList, source);
+        QFETCH(QByteArray, rows);
+        const ToolRun r = run(
+            QStringList{"--from", "2024-07-31 23:59:59", "--to", "2024-08-01 00:00:00", "--format", "txt"} +
+            source);
+        QVERIFY2(r.status == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("序号\t时间\t数据\t单位\t功能\n") + rows);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QString>("mustNotExist");
+
+        const QString out = m_dir.filePath("refused.txt");
+        const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
+        QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList()
+                                  << QByteArray("--from") << out;
+        QTest::newRow("range backwards") << QStringList{"--from",   "2024-05-01 10:00:02",
+                                                        "--to",     "2024-05-01 10:00:00",
+                                                        "--format", "txt",
+                                                        "--output", out}
+                                         << QStringList() << QByteArray("--from lies after --to") << out;
+        QTest::newRow("database unreachable")
+            << range + QStringList{"--format", "txt", "--output", out} << QStringList{"TK52K_DB_PORT=1"}
+            << QByteArray("cannot read") << out;
+        QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"}
+                                   << QStringList() << QByteArray("failed") << QString();
+        const QString lostBook = m_dir.filePath("gone/x.xlsx");
+        QTest::newRow("workbook folder missing")
+            << range + QStringList{"--format", "xlsx", "--output", lostBook} << QStringList()
+            << QByteArray("cannot write") << lostBook;
+        QTest::newRow("source asked of a table without sources")
+            << range + QStringList{"--source", "meter-a", "--format", "txt", "--output", out}
+            << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << QByteArray("no source column") << out;
+        QTest::newRow("no printer") << range + QStringList{"--format", "print"}
+                                    << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"}
+                                    << QByteArray("no default printer") << QString();
+    }
+
+    void refusals()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, env);
+        QFETCH(QByteArray, message);
+        QFETCH(QString, mustNotExist);
+
+        const ToolRun r = run(args, env);
+        QVERIFY(r.status > 0);
+        QVERIFY2(r.err.contains(message), r.err.constData());
+        QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
+        if (!mustNotExist.isEmpty())
+            QVERIFY(!QFileInfo::exists(mustNotExist));
+    }
 
 private:
     static ToolRun run(const QStringList &args, const QStringList &env = {})
@@ -34,137 +166,6 @@ private:
     std::unique_ptr<ScratchDatabase> m_plain; // a five-column table made elsewhere
     QTemporaryDir m_dir;
 };
-
-void TstExportTool::initTestCase()
-{
-    m_db = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool"));
-    QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
-    const QDateTime t0 = QDateTime::fromString("2024-05-01 10:00:00", Qt::ISODate);
-    QVERIFY(m_db->insert(t0, "1.234"));
-    QVERIFY(m_db->insert(t0.addSecs(1), "+ OL ", "V", QStringLiteral("直流电压"), "2"));
-    QVERIFY(m_db->insert(t0.addSecs(2), "12.5", QStringLiteral("kΩ"), QStringLiteral("电阻"), "20"));
-    QVERIFY(m_db->insert(t0.addSecs(3600), "9.999")); // the last second of a range below
-
-    // Two meters and one reading of a program that named none, around the
-    // end of July, in July's and August's partitions, written out of order.
-    QSqlDatabase db = m_db->connection();
-    QString error;
-    QVERIFY2(RecordSchema::ensurePartitions(db, QDate(2024, 7, 1), 1, &error), qPrintable(error));
-    QVERIFY2(m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
-                        "('F', 'b1', 'A', '2', '2024-07-31 23:59:59.750', 'meter-b'), "
-                        "('F', 'a1', 'V', '2', '2024-07-31 23:59:59.250', 'meter-a'), "
-                        "('F', 'n1', 'V', '2', '2024-08-01 00:00:00.500', NULL), "
-                        "('F', 'a2', 'V', '2', '2024-08-01 00:00:00.000', 'meter-a'), "
-                        "('F', 'b2', 'A', '2', '2024-08-01 00:00:01.000', 'meter-b')"),
-             qPrintable(m_db->error()));
-    QCOMPARE(m_db->column("SELECT count(DISTINCT tableoid) FROM invoice WHERE create_time >= '2024-07-31'"),
-             QStringLiteral("2"));
-
-    m_plain = std::make_unique<ScratchDatabase>(QStringLiteral("exporttool_plain"),
-                                                ScratchDatabase::Content::EmptyDatabase);
-    QVERIFY2(m_plain->exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
-                           "create_time timestamp(0))"),
-             qPrintable(m_plain->error()));
-    m_db->select();
-}
-
-// A name without suffix gets the format's; the range ends with the whole of
-// its last second; CSV times carry the offset in force then.
-void TstExportTool::filesNamedWithoutSuffix()
-{
-    const QString chosen = m_dir.filePath("range");
-    for (const QString format : {"csv", "xlsx"}) {
-        const ToolRun r = run({"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 11:00:00", "--format",
-                               format, "--output", chosen},
-                              {"TZ=CST-8"});
-        QVERIFY2(r.status == 0, r.err.constData());
-    }
-    QFile f(chosen + ".csv");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
-                                     "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2\r\n"
-                                     "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2\r\n"
-                                     "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20\r\n"
-                                     "2024-05-01T11:00:00.000+08:00,9.999,,V,直流电压,2\r\n"));
-    const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
-    QCOMPARE(rows.size(), 4);
-    QCOMPARE(rows.at(2),
-             (QStringList{"2024-05-01 10:00:02", "12.5", QStringLiteral("kΩ"), QStringLiteral("电阻")}));
-}
-
-// The text export, rows numbered from 1, each with its own unit. The range
-// ends with the whole of its last second; readings of one second keep their
-// order to the millisecond whichever meter wrote them.
-void TstExportTool::sourcesAcrossAMonthEnd_data()
-{
-    QTest::addColumn<QStringList>("source");
-    QTest::addColumn<QByteArray>("rows");
-
-    QTest::newRow("all") << QStringList()
-                         << QByteArray("1\t2024-07-31 23:59:59\ta1\tV\tF\n"
-                                       "2\t2024-07-31 23:59:59\tb1\tA\tF\n"
-                                       "3\t2024-08-01 00:00:00\ta2\tV\tF\n"
-                                       "4\t2024-08-01 00:00:00\tn1\tV\tF\n");
-    QTest::newRow("one meter") << QStringList{"--source", "meter-a"}
-                               << QByteArray("1\t2024-07-31 23:59:59\ta1\tV\tF\n"
-                                             "2\t2024-08-01 00:00:00\ta2\tV\tF\n");
-    QTest::newRow("unknown meter") << QStringList{"--source", "meter-c"} << QByteArray();
-}
-
-void TstExportTool::sourcesAcrossAMonthEnd()
-{
-    QFETCH(QStringList, source);
-    QFETCH(QByteArray, rows);
-    const ToolRun r =
-        run(QStringList{"--from", "2024-07-31 23:59:59", "--to", "2024-08-01 00:00:00", "--format", "txt"} +
-            source);
-    QVERIFY2(r.status == 0, r.err.constData());
-    QCOMPARE(r.out, QByteArray("序号\t时间\t数据\t单位\t功能\n") + rows);
-}
-
-void TstExportTool::refusals_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("env");
-    QTest::addColumn<QByteArray>("message");
-    QTest::addColumn<QString>("mustNotExist");
-
-    const QString out = m_dir.filePath("refused.txt");
-    const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
-    QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList()
-                              << QByteArray("--from") << out;
-    QTest::newRow("range backwards") << QStringList{"--from", "2024-05-01 10:00:02", "--to", "2024-05-01 10:00:00",
-                                                    "--format", "txt", "--output", out}
-                                     << QStringList() << QByteArray("--from lies after --to") << out;
-    QTest::newRow("database unreachable") << range + QStringList{"--format", "txt", "--output", out}
-                                          << QStringList{"TK52K_DB_PORT=1"} << QByteArray("cannot read") << out;
-    QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"} << QStringList()
-                               << QByteArray("failed") << QString();
-    const QString lostBook = m_dir.filePath("gone/x.xlsx");
-    QTest::newRow("workbook folder missing") << range + QStringList{"--format", "xlsx", "--output", lostBook}
-                                             << QStringList() << QByteArray("cannot write") << lostBook;
-    QTest::newRow("source asked of a table without sources")
-        << range + QStringList{"--source", "meter-a", "--format", "txt", "--output", out}
-        << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << QByteArray("no source column") << out;
-    QTest::newRow("no printer") << range + QStringList{"--format", "print"}
-                                << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"}
-                                << QByteArray("no default printer") << QString();
-}
-
-void TstExportTool::refusals()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QStringList, env);
-    QFETCH(QByteArray, message);
-    QFETCH(QString, mustNotExist);
-
-    const ToolRun r = run(args, env);
-    QVERIFY(r.status > 0);
-    QVERIFY2(r.err.contains(message), r.err.constData());
-    QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
-    if (!mustNotExist.isEmpty())
-        QVERIFY(!QFileInfo::exists(mustNotExist));
-}
 
 QTEST_GUILESS_MAIN(TstExportTool)
 #include "tst_exporttool.moc"

@@ -40,24 +40,381 @@ public slots:
     void openUrl(const QUrl &url) { m_opened.append(url); }
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // A home of our own, so the documents folder the workbook dialog starts in exists.
+        qputenv("HOME", m_dir.path().toUtf8());
+        QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+    }
     void init() { m_opened.clear(); }
-    void textBytes_data();
-    void textBytes();
-    void textFallbackAfterFirstChunk();
-    void failedTextKeepsTheEarlierFile();
-    void csvFields();
-    void workbookLayout_data();
-    void workbookLayout();
-    void workbookSplitOverSheets();
-    void workbookFailures_data();
-    void workbookFailures();
-    void workbookWithAFullTmp();
-    void text_data();
-    void text();
-    void workbook_data();
-    void workbook();
-    void csvBesidesTheTextExport();
+
+    void textBytes_data()
+    {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<QByteArray>("used");
+        // A Chinese locale keeps its own encoding; one that cannot hold the texts
+        // gets UTF-8 rather than question marks.
+        QTest::newRow("GBK") << QByteArray("GBK") << QByteArray("GBK");
+        QTest::newRow("Latin-1") << QByteArray("ISO-8859-1") << QByteArray("UTF-8");
+    }
+
+    void textBytes()
+    {
+        QFETCH(QByteArray, locale);
+        QFETCH(QByteArray, used);
+        auto model = makeTable(historyHeaders(), historyRows());
+        const QString path = m_dir.filePath("bytes.txt");
+        QTextCodec *before = QTextCodec::codecForLocale();
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName(locale));
+        QByteArray usedCodec;
+        const TextWriteResult result = writeTableText(*model, path, nullptr, &usedCodec);
+        QTextCodec::setCodecForLocale(before);
+        QCOMPARE(result, TextWriteResult::Written);
+        QCOMPARE(usedCodec, used);
+        QCOMPARE(readAll(path), QTextCodec::codecForName(used)->fromUnicode(
+                                    QStringLiteral("序号\t时间\t数据\t单位\t功能\n"
+                                                   "1\t2024-05-01 10:00:01\t1.234\tV\t直流电压\n"
+                                                   "2\t2024-05-01 10:00:02\t012\tΩ\t电阻\n"
+                                                   "3\t2024-05-01 10:00:03\t\tmA\t交流电流\n")));
+    }
+
+    void textFallbackAfterFirstChunk()
+    {
+        // Plain ASCII for megabytes, then one Chinese cell: the file written so
+        // far must be started over in UTF-8, not continued in another encoding.
+        QList<QStringList> rows;
+        for (int i = 0; i < 60000; ++i)
+            rows.append({"10:00:00", QString::number(i), "DC"});
+        rows.append({"10:00:01", "1", QStringLiteral("电阻")});
+        auto model = makeTable({"T", "D", "F"}, rows);
+
+        const QString path = m_dir.filePath("late.txt");
+        QByteArray used;
+        QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName("ISO-8859-1"), &used),
+                 TextWriteResult::Written);
+        QCOMPARE(used, QByteArray("UTF-8"));
+        const QByteArray bytes = readAll(path);
+        QVERIFY(bytes.endsWith("60000\t10:00:00\t59999\tDC\n60001\t10:00:01\t1\t电阻\n"));
+        QCOMPARE(bytes.count('\n'), 60002);
+    }
+
+    // A disk that fills part way through: the export fails and keeps the file it
+    // was to replace, untouched, with nothing left beside it.
+    void failedTextKeepsTheEarlierFile()
+    {
+        QList<QStringList> rows;
+        for (int i = 0; i < 20000; ++i)
+            rows.append({"10:00:00", QString::number(i), QStringLiteral("直流电压")});
+        auto model = makeTable(mainHeaders(), rows);
+        const QString path = m_dir.filePath("earlier.txt");
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("kept\n") == 5);
+        earlier.close();
+        const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
+
+        FullDisk full(64 * 1024);
+        QVERIFY(full.isSet());
+        const TextWriteResult result = writeTableText(*model, path, QTextCodec::codecForName("UTF-8"));
+        QVERIFY(full.lift());
+        QCOMPARE(result, TextWriteResult::WriteFailed);
+        QCOMPARE(readAll(path), QByteArray("kept\n"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
+    }
+
+    void csvFields()
+    {
+        QCOMPARE(csvField("直流电压"), QStringLiteral("直流电压"));
+        QCOMPARE(csvField("a,b"), QStringLiteral("\"a,b\""));
+        QCOMPARE(csvField("say \"OL\""), QStringLiteral("\"say \"\"OL\"\"\""));
+        QCOMPARE(csvField("two\nlines"), QStringLiteral("\"two\nlines\""));
+        // West of Greenwich the offset is negative, with minutes.
+        const QDateTime t(QDate(2024, 5, 1), QTime(10, 0, 0, 7), Qt::OffsetFromUTC, -(3 * 3600 + 1800));
+        QCOMPARE(csvTime(t), QStringLiteral("2024-05-01T10:00:00.007-03:30"));
+    }
+
+    void workbookLayout_data()
+    {
+        QTest::addColumn<bool>("history");
+        QTest::addColumn<QVector<int>>("pixels");
+        QTest::addColumn<QVariantList>("widths");
+        // Merged title | row heights: title, table, first row past it | header
+        // cells | data cells | title borders | table borders.
+        QTest::addColumn<QString>("look");
+        const QString header = "bold=True fill=solid/FFBFBFBF align=center/center";
+        const QString grid = "thin/FF000000";
+        QTest::newRow("main window, empty")
+            << false << QVector<int>{5, 150, 125} << QVariantList{0, 25, 20}
+            << "A1:C1 | 30.0 20.0 None | " + header + " |  | None/None | " + grid;
+        QTest::newRow("history window")
+            << true << QVector<int>{100, 100, 100, 100} << QVariantList{16, 16, 16, 16}
+            << "A1:D1 | 30.0 20.0 None | " + header + " | bold=False | None/None | " + grid;
+    }
+
+    void workbookLayout()
+    {
+        QFETCH(bool, history);
+        QFETCH(QVector<int>, pixels);
+        QFETCH(QVariantList, widths);
+        QFETCH(QString, look);
+        const QStringList headers = history ? historyHeaders() : mainHeaders();
+        const QList<QStringList> rows = history ? historyRows() : QList<QStringList>();
+        auto model = makeTable(headers, rows);
+        const QString path = m_dir.filePath("layout.xlsx");
+        QString error;
+        QVERIFY2(writeTableWorkbook(*model, QStringLiteral("数据记录"), pixels, path, &error),
+                 qPrintable(error));
+
+        const QJsonArray sheets = inspectWorkbook(path);
+        QCOMPARE(sheets.size(), 1);
+        QCOMPARE(sheets.at(0)["widths"].toArray().toVariantList(), widths);
+        // Title, header, then the rows, every value as text ("012" included).
+        const QJsonArray values = sheets.at(0)["values"].toArray();
+        QCOMPARE(values.at(0).toArray().at(0).toString(), QStringLiteral("数据记录"));
+        QCOMPARE(values.at(1).toArray(), QJsonArray::fromStringList(headers));
+        QCOMPARE(workbookRows(sheets), rows);
+        QCOMPARE(sheets.at(0)["look"].toString(), look);
+    }
+
+    void workbookSplitOverSheets()
+    {
+        // Five rows per worksheet: title, header and three data rows each.
+        QList<QStringList> rows;
+        for (int i = 1; i <= 7; ++i)
+            rows.append({QStringLiteral("10:00:0%1").arg(i), QString::number(i), "<&>", i == 7 ? "" : "DCV"});
+        auto model = makeTable(historyHeaders(), rows);
+        const QString path = m_dir.filePath("split.xlsx");
+        QVERIFY(
+            writeTableWorkbook(*model, QStringLiteral("数据记录"), {100, 150, 60, 100}, path, nullptr, 5));
+
+        const QJsonArray sheets = inspectWorkbook(path);
+        QCOMPARE(sheets.size(), 3);
+        for (int i = 0; i < sheets.size(); ++i) {
+            const QJsonArray values = sheets.at(i)["values"].toArray();
+            QCOMPARE(values.size(), i < 2 ? 5 : 3);
+            QCOMPARE(values.at(1).toArray().at(2).toString(), QStringLiteral("单位"));
+        }
+        // The whole table, in order, across the worksheets.
+        QCOMPARE(workbookRows(sheets), rows);
+    }
+
+    void workbookFailures_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("earlier");
+        QTest::newRow("folder missing") << m_dir.filePath("gone/x.xlsx") << false;
+        QTest::newRow("disk full (/dev/full)") << "/dev/full" << false;
+        // A cell longer than a worksheet cell holds fails part way through.
+        QTest::newRow("failure over an earlier export") << m_dir.filePath("earlier.xlsx") << true;
+    }
+
+    void workbookFailures()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, earlier);
+        QList<QStringList> rows = mainRows();
+        if (earlier)
+            rows.append({"10:00:04", QString(40000, QLatin1Char('9')), "DCV"});
+        auto model = makeTable(mainHeaders(), rows);
+        if (earlier) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("kept") == 4);
+        }
+        const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
+        QString error;
+        QVERIFY(!writeTableWorkbook(*model, "t", {100, 150, 100}, path, &error));
+        QVERIFY(!error.isEmpty());
+        struct stat st = {};
+        if (path == QLatin1String("/dev/full"))
+            QVERIFY(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
+        else
+            QCOMPARE(QFileInfo::exists(path), earlier);
+        if (earlier)
+            QCOMPARE(readAll(path), QByteArray("kept"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before); // nothing left beside it
+    }
+
+    // The workbook library keeps rows in temporary files and does not notice
+    // when writing them fails; a full /tmp must not cut the workbook short.
+    void workbookWithAFullTmp()
+    {
+        QList<QStringList> rows;
+        for (int i = 0; i < 3000; ++i)
+            rows.append(
+                {QString::number(i), QStringLiteral("1.000"), QStringLiteral("V"), QStringLiteral("DCV")});
+        auto model = makeTable(historyHeaders(), rows);
+        // The child writes on a folder of its own and hands the bytes back
+        // through a file opened here: its mounts are its own.
+        const QString path = m_dir.filePath("fulltmp.xlsx");
+        QFile copy(path);
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        const pid_t child = fork();
+        if (child == 0) {
+            // A /tmp of 16 KiB, seen by this process alone; the workbook on a
+            // roomy one.
+            if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", "/mnt", "tmpfs", 0, "size=64m") != 0 ||
+                mount("tmpfs", "/tmp", "tmpfs", 0, "size=16k") != 0)
+                _exit(2);
+            if (!writeTableWorkbook(*model, QStringLiteral("数据记录"), {}, QStringLiteral("/mnt/rows.xlsx"),
+                                    nullptr))
+                _exit(1);
+            QFile book(QStringLiteral("/mnt/rows.xlsx"));
+            _exit(book.open(QIODevice::ReadOnly) && copy.write(book.readAll()) == book.size() && copy.flush()
+                      ? 0
+                      : 3);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        copy.close();
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 2)
+            QSKIP("no private mount namespace here (needs root)");
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(workbookRows(inspectWorkbook(path)), rows);
+    }
+
+    void text_data()
+    {
+        QTest::addColumn<ExportBoxStyle>("style");
+        QTest::addColumn<QString>("path"); // empty: the dialog is cancelled
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("buttons");
+
+        const auto main = ExportBoxStyle::MainWindow;
+        const QString missing = m_dir.filePath("gone/x.txt");
+        QTest::newRow("main window") << main << m_dir.filePath(QStringLiteral("表格.txt")) << "提示"
+                                     << "文本文档保存成功！" << QStringList{"确定"};
+        QTest::newRow("history window") << ExportBoxStyle::HistoryWindow << m_dir.filePath("h.txt") << "提示"
+                                        << "文本文档保存成功！" << QStringList{"Apply"};
+        QTest::newRow("cancelled") << main << QString() << QString() << QString() << QStringList();
+        QTest::newRow("folder missing") << main << missing << "Read File"
+                                        << "Cannot open file:\n" + missing << QStringList{"OK"};
+        // Three rows stay in the file's buffer: the failure shows only at the flush.
+        QTest::newRow("disk full") << main << "/dev/full"
+                                   << "提示"
+                                   << "文本文档保存失败！\n/dev/full" << QStringList{"确定"};
+    }
+
+    void text()
+    {
+        QFETCH(ExportBoxStyle, style);
+        QFETCH(QString, path);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(QStringList, buttons);
+        auto model = makeTable(mainHeaders(), mainRows());
+        QWidget window;
+        ModalDriver driver;
+        driver.chooseFile(path);
+        if (!path.isEmpty())
+            driver.answerBox(buttons.value(0));
+        exportTableToText(model.get(), &window, style);
+
+        QVERIFY(driver.done());
+        QCOMPARE(driver.unexpected, 0);
+        if (path.isEmpty()) {
+            QVERIFY(driver.boxes.isEmpty());
+            return;
+        }
+        QCOMPARE(driver.boxes.size(), 1);
+        const SeenBox box = driver.boxes.first();
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.buttons, buttons);
+        if (text.contains(QStringLiteral("成功")))
+            QCOMPARE(readAll(path).count('\n'), 4); // the whole table: header and three rows
+    }
+
+    void workbook_data()
+    {
+        QTest::addColumn<ExportBoxStyle>("style");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("main window, open it")
+            << ExportBoxStyle::MainWindow << QStringLiteral("记录") << "是" << QStringList{"是", "否"};
+        QTest::newRow("history window, do not") << ExportBoxStyle::HistoryWindow << "h"
+                                                << "&No" << QStringList{"&Yes", "&No"};
+        QTest::newRow("folder missing") << ExportBoxStyle::MainWindow << "gone/x.xlsx"
+                                        << "确定" << QStringList{"确定"};
+    }
+
+    void workbook()
+    {
+        QFETCH(ExportBoxStyle, style);
+        QFETCH(QString, chosen);
+        QFETCH(QString, answer);
+        QFETCH(QStringList, buttons);
+        auto model = makeTable(historyHeaders(), historyRows());
+        QTableView view;
+        view.setModel(model.get());
+        const QString path = m_dir.filePath(chosen);
+        const QString written = path.endsWith(".xlsx") ? path : path + ".xlsx";
+
+        ModalDriver driver;
+        driver.chooseFile(path);
+        driver.answerBox(answer);
+        exportTableToExcel(model.get(), QStringLiteral("数据记录"), tableColumnWidths(&view), &view, style);
+
+        QVERIFY(driver.done());
+        QCOMPARE(driver.unexpected, 0);
+        QCOMPARE(driver.fileDirectory, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        QCOMPARE(driver.boxes.size(), 1);
+        const SeenBox box = driver.boxes.first();
+        QCOMPARE(box.buttons, buttons);
+        if (buttons.size() == 1) {
+            QCOMPARE(box.title, QStringLiteral("错误"));
+            QVERIFY(box.text.contains(path));
+            QVERIFY(!QFileInfo::exists(written));
+            QVERIFY(m_opened.isEmpty());
+            return;
+        }
+        QCOMPARE(box.title, QStringLiteral("完成"));
+        QVERIFY(QFileInfo(written).size() > 0);
+        QCOMPARE(m_opened,
+                 answer == buttons.first() ? QList<QUrl>{QUrl::fromLocalFile(written)} : QList<QUrl>());
+    }
+
+    // The main window's CSV action: enabled with the text export, and
+    // writing the readings its rows carry rather than their clock texts.
+    void csvBesidesTheTextExport()
+    {
+        QToolBar bar;
+        QAction *txt = bar.addAction(QStringLiteral("导出TXT"));
+        txt->setEnabled(false);
+
+        QStandardItemModel model(0, 3);
+        TkDataDas reading;
+        setDcVoltReading(reading, QStringLiteral("1.234"),
+                         QDateTime(QDate(2024, 5, 1), QTime(10, 0, 0, 250), Qt::OffsetFromUTC, 8 * 3600));
+        for (int i = 0; i < 2; ++i) {
+            model.appendRow({new QStandardItem("10:00:0" + QString::number(i)), new QStandardItem("x"),
+                             new QStandardItem("DCV")});
+            setReadingRoles(model, model.index(i, 1), reading);
+            reading.time = reading.time.addDays(1); // the same clock time a day later
+            reading.overload = reading.negative = true;
+        }
+
+        QAction *csv = addCsvExportAction(txt, &model, &bar);
+        QVERIFY(!csv->isEnabled());
+        txt->setEnabled(true);
+        QVERIFY(csv->isEnabled());
+
+        ModalDriver driver;
+        driver.chooseFile(m_dir.filePath("live"));
+        driver.answerBox(QStringLiteral("确定"));
+        csv->trigger();
+        QVERIFY(driver.done());
+        QCOMPARE(driver.unexpected, 0);
+        QCOMPARE(driver.boxes.first().text, QStringLiteral("CSV 文件保存成功！"));
+        QCOMPARE(readAll(m_dir.filePath("live.csv")),
+                 QByteArray("time,value,overload,unit,function,range\r\n"
+                            "2024-05-01T10:00:00.250+08:00,1.234,,V,DCV,1\r\n"
+                            "2024-05-02T10:00:00.250+08:00,,- .OL ,V,DCV,1\r\n"));
+    }
 
 private:
     static QByteArray readAll(const QString &path)
@@ -68,371 +425,6 @@ private:
     QTemporaryDir m_dir;
     QList<QUrl> m_opened;
 };
-
-void TstTableExport::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    // A home of our own, so the documents folder the workbook dialog starts in exists.
-    qputenv("HOME", m_dir.path().toUtf8());
-    QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
-}
-
-void TstTableExport::textBytes_data()
-{
-    QTest::addColumn<QByteArray>("locale");
-    QTest::addColumn<QByteArray>("used");
-    // A Chinese locale keeps its own encoding; one that cannot hold the texts
-    // gets UTF-8 rather than question marks.
-    QTest::newRow("GBK") << QByteArray("GBK") << QByteArray("GBK");
-    QTest::newRow("Latin-1") << QByteArray("ISO-8859-1") << QByteArray("UTF-8");
-}
-
-void TstTableExport::textBytes()
-{
-    QFETCH(QByteArray, locale);
-    QFETCH(QByteArray, used);
-    auto model = makeTable(historyHeaders(), historyRows());
-    const QString path = m_dir.filePath("bytes.txt");
-    QTextCodec *before = QTextCodec::codecForLocale();
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName(locale));
-    QByteArray usedCodec;
-    const TextWriteResult result = writeTableText(*model, path, nullptr, &usedCodec);
-    QTextCodec::setCodecForLocale(before);
-    QCOMPARE(result, TextWriteResult::Written);
-    QCOMPARE(usedCodec, used);
-    QCOMPARE(readAll(path), QTextCodec::codecForName(used)->fromUnicode(
-                                QStringLiteral("序号\t时间\t数据\t单位\t功能\n"
-                                               "1\t2024-05-01 10:00:01\t1.234\tV\t直流电压\n"
-                                               "2\t2024-05-01 10:00:02\t012\tΩ\t电阻\n"
-                                               "3\t2024-05-01 10:00:03\t\tmA\t交流电流\n")));
-}
-
-void TstTableExport::textFallbackAfterFirstChunk()
-{
-    // Plain ASCII for megabytes, then one Chinese cell: the file written so
-    // far must be started over in UTF-8, not continued in another encoding.
-    QList<QStringList> rows;
-    for (int i = 0; i < 60000; ++i)
-        rows.append({"10:00:00", QString::number(i), "DC"});
-    rows.append({"10:00:01", "1", QStringLiteral("电阻")});
-    auto model = makeTable({"T", "D", "F"}, rows);
-
-    const QString path = m_dir.filePath("late.txt");
-    QByteArray used;
-    QCOMPARE(writeTableText(*model, path, QTextCodec::codecForName("ISO-8859-1"), &used),
-             TextWriteResult::Written);
-    QCOMPARE(used, QByteArray("UTF-8"));
-    const QByteArray bytes = readAll(path);
-    QVERIFY(bytes.endsWith("60000\t10:00:00\t59999\tDC\n60001\t10:00:01\t1\t电阻\n"));
-    QCOMPARE(bytes.count('\n'), 60002);
-}
-
-// A disk that fills part way through: the export fails and keeps the file it
-// was to replace, untouched, with nothing left beside it.
-void TstTableExport::failedTextKeepsTheEarlierFile()
-{
-    QList<QStringList> rows;
-    for (int i = 0; i < 20000; ++i)
-        rows.append({"10:00:00", QString::number(i), QStringLiteral("直流电压")});
-    auto model = makeTable(mainHeaders(), rows);
-    const QString path = m_dir.filePath("earlier.txt");
-    QFile earlier(path);
-    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("kept\n") == 5);
-    earlier.close();
-    const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-
-    FullDisk full(64 * 1024);
-    QVERIFY(full.isSet());
-    const TextWriteResult result = writeTableText(*model, path, QTextCodec::codecForName("UTF-8"));
-    QVERIFY(full.lift());
-    QCOMPARE(result, TextWriteResult::WriteFailed);
-    QCOMPARE(readAll(path), QByteArray("kept\n"));
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
-}
-
-void TstTableExport::csvFields()
-{
-    QCOMPARE(csvField("直流电压"), QStringLiteral("直流电压"));
-    QCOMPARE(csvField("a,b"), QStringLiteral("\"a,b\""));
-    QCOMPARE(csvField("say \"OL\""), QStringLiteral("\"say \"\"OL\"\"\""));
-    QCOMPARE(csvField("two\nlines"), QStringLiteral("\"two\nlines\""));
-    // West of Greenwich the offset is negative, with minutes.
-    const QDateTime t(QDate(2024, 5, 1), QTime(10, 0, 0, 7), Qt::OffsetFromUTC, -(3 * 3600 + 1800));
-    QCOMPARE(csvTime(t), QStringLiteral("2024-05-01T10:00:00.007-03:30"));
-}
-
-void TstTableExport::workbookLayout_data()
-{
-    QTest::addColumn<bool>("history");
-    QTest::addColumn<QVector<int>>("pixels");
-    QTest::addColumn<QVariantList>("widths");
-    // Merged title | row heights: title, table, first row past it | header
-    // cells | data cells | title borders | table borders.
-    QTest::addColumn<QString>("look");
-    const QString header = "bold=True fill=solid/FFBFBFBF align=center/center";
-    const QString grid = "thin/FF000000";
-    QTest::newRow("main window, empty") << false << QVector<int>{5, 150, 125} << QVariantList{0, 25, 20}
-                                        << "A1:C1 | 30.0 20.0 None | " + header + " |  | None/None | " + grid;
-    QTest::newRow("history window") << true << QVector<int>{100, 100, 100, 100} << QVariantList{16, 16, 16, 16}
-                                    << "A1:D1 | 30.0 20.0 None | " + header + " | bold=False | None/None | " + grid;
-}
-
-void TstTableExport::workbookLayout()
-{
-    QFETCH(bool, history);
-    QFETCH(QVector<int>, pixels);
-    QFETCH(QVariantList, widths);
-    QFETCH(QString, look);
-    const QStringList headers = history ? historyHeaders() : mainHeaders();
-    const QList<QStringList> rows = history ? historyRows() : QList<QStringList>();
-    auto model = makeTable(headers, rows);
-    const QString path = m_dir.filePath("layout.xlsx");
-    QString error;
-    QVERIFY2(writeTableWorkbook(*model, QStringLiteral("数据记录"), pixels, path, &error), qPrintable(error));
-
-    const QJsonArray sheets = inspectWorkbook(path);
-    QCOMPARE(sheets.size(), 1);
-    QCOMPARE(sheets.at(0)["widths"].toArray().toVariantList(), widths);
-    // Title, header, then the rows, every value as text ("012" included).
-    const QJsonArray values = sheets.at(0)["values"].toArray();
-    QCOMPARE(values.at(0).toArray().at(0).toString(), QStringLiteral("数据记录"));
-    QCOMPARE(values.at(1).toArray(), QJsonArray::fromStringList(headers));
-    QCOMPARE(workbookRows(sheets), rows);
-    QCOMPARE(sheets.at(0)["look"].toString(), look);
-}
-
-void TstTableExport::workbookSplitOverSheets()
-{
-    // Five rows per worksheet: title, header and three data rows each.
-    QList<QStringList> rows;
-    for (int i = 1; i <= 7; ++i)
-        rows.append({QStringLiteral("10:00:0%1").arg(i), QString::number(i), "<&>", i == 7 ? "" : "DCV"});
-    auto model = makeTable(historyHeaders(), rows);
-    const QString path = m_dir.filePath("split.xlsx");
-    QVERIFY(writeTableWorkbook(*model, QStringLiteral("数据记录"), {100, 150, 60, 100}, path, nullptr, 5));
-
-    const QJsonArray sheets = inspectWorkbook(path);
-    QCOMPARE(sheets.size(), 3);
-    for (int i = 0; i < sheets.size(); ++i) {
-        const QJsonArray values = sheets.at(i)["values"].toArray();
-        QCOMPARE(values.size(), i < 2 ? 5 : 3);
-        QCOMPARE(values.at(1).toArray().at(2).toString(), QStringLiteral("单位"));
-    }
-    // The whole table, in order, across the worksheets.
-    QCOMPARE(workbookRows(sheets), rows);
-}
-
-void TstTableExport::workbookFailures_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("earlier");
-    QTest::newRow("folder missing") << m_dir.filePath("gone/x.xlsx") << false;
-    QTest::newRow("disk full (/dev/full)") << "/dev/full" << false;
-    // A cell longer than a worksheet cell holds fails part way through.
-    QTest::newRow("failure over an earlier export") << m_dir.filePath("earlier.xlsx") << true;
-}
-
-void TstTableExport::workbookFailures()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, earlier);
-    QList<QStringList> rows = mainRows();
-    if (earlier)
-        rows.append({"10:00:04", QString(40000, QLatin1Char('9')), "DCV"});
-    auto model = makeTable(mainHeaders(), rows);
-    if (earlier) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("kept") == 4);
-    }
-    const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-    QString error;
-    QVERIFY(!writeTableWorkbook(*model, "t", {100, 150, 100}, path, &error));
-    QVERIFY(!error.isEmpty());
-    struct stat st = {};
-    if (path == QLatin1String("/dev/full"))
-        QVERIFY(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
-    else
-        QCOMPARE(QFileInfo::exists(path), earlier);
-    if (earlier)
-        QCOMPARE(readAll(path), QByteArray("kept"));
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before); // nothing left beside it
-}
-
-// The workbook library keeps rows in temporary files and does not notice
-// when writing them fails; a full /tmp must not cut the workbook short.
-void TstTableExport::workbookWithAFullTmp()
-{
-    QList<QStringList> rows;
-    for (int i = 0; i < 3000; ++i)
-        rows.append({QString::number(i), QStringLiteral("1.000"), QStringLiteral("V"), QStringLiteral("DCV")});
-    auto model = makeTable(historyHeaders(), rows);
-    // The child writes on a folder of its own and hands the bytes back
-    // through a file opened here: its mounts are its own.
-    const QString path = m_dir.filePath("fulltmp.xlsx");
-    QFile copy(path);
-    QVERIFY(copy.open(QIODevice::WriteOnly));
-    const pid_t child = fork();
-    if (child == 0) {
-        // A /tmp of 16 KiB, seen by this process alone; the workbook on a
-        // roomy one.
-        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/mnt", "tmpfs", 0, "size=64m") != 0 ||
-            mount("tmpfs", "/tmp", "tmpfs", 0, "size=16k") != 0)
-            _exit(2);
-        if (!writeTableWorkbook(*model, QStringLiteral("数据记录"), {}, QStringLiteral("/mnt/rows.xlsx"), nullptr))
-            _exit(1);
-        QFile book(QStringLiteral("/mnt/rows.xlsx"));
-        _exit(book.open(QIODevice::ReadOnly) && copy.write(book.readAll()) == book.size() && copy.flush() ? 0 : 3);
-    }
-    int status = -1;
-    QCOMPARE(waitpid(child, &status, 0), child);
-    copy.close();
-    QVERIFY(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 2)
-        QSKIP("no private mount namespace here (needs root)");
-    QCOMPARE(WEXITSTATUS(status), 0);
-    QCOMPARE(workbookRows(inspectWorkbook(path)), rows);
-}
-
-void TstTableExport::text_data()
-{
-    QTest::addColumn<ExportBoxStyle>("style");
-    QTest::addColumn<QString>("path"); // empty: the dialog is cancelled
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("buttons");
-
-    const auto main = ExportBoxStyle::MainWindow;
-    const QString missing = m_dir.filePath("gone/x.txt");
-    QTest::newRow("main window") << main << m_dir.filePath(QStringLiteral("表格.txt")) << "提示"
-                                 << "文本文档保存成功！" << QStringList{"确定"};
-    QTest::newRow("history window") << ExportBoxStyle::HistoryWindow << m_dir.filePath("h.txt") << "提示"
-                                    << "文本文档保存成功！" << QStringList{"Apply"};
-    QTest::newRow("cancelled") << main << QString() << QString() << QString() << QStringList();
-    QTest::newRow("folder missing") << main << missing << "Read File" << "Cannot open file:\n" + missing
-                                    << QStringList{"OK"};
-    // Three rows stay in the file's buffer: the failure shows only at the flush.
-    QTest::newRow("disk full") << main << "/dev/full" << "提示" << "文本文档保存失败！\n/dev/full"
-                               << QStringList{"确定"};
-}
-
-void TstTableExport::text()
-{
-    QFETCH(ExportBoxStyle, style);
-    QFETCH(QString, path);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(QStringList, buttons);
-    auto model = makeTable(mainHeaders(), mainRows());
-    QWidget window;
-    ModalDriver driver;
-    driver.chooseFile(path);
-    if (!path.isEmpty())
-        driver.answerBox(buttons.value(0));
-    exportTableToText(model.get(), &window, style);
-
-    QVERIFY(driver.done());
-    QCOMPARE(driver.unexpected, 0);
-    if (path.isEmpty()) {
-        QVERIFY(driver.boxes.isEmpty());
-        return;
-    }
-    QCOMPARE(driver.boxes.size(), 1);
-    const SeenBox box = driver.boxes.first();
-    QCOMPARE(box.title, title);
-    QCOMPARE(box.text, text);
-    QCOMPARE(box.buttons, buttons);
-    if (text.contains(QStringLiteral("成功")))
-        QCOMPARE(readAll(path).count('\n'), 4); // the whole table: header and three rows
-}
-
-void TstTableExport::workbook_data()
-{
-    QTest::addColumn<ExportBoxStyle>("style");
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QStringList>("buttons");
-    QTest::newRow("main window, open it")
-        << ExportBoxStyle::MainWindow << QStringLiteral("记录") << "是" << QStringList{"是", "否"};
-    QTest::newRow("history window, do not")
-        << ExportBoxStyle::HistoryWindow << "h" << "&No" << QStringList{"&Yes", "&No"};
-    QTest::newRow("folder missing") << ExportBoxStyle::MainWindow << "gone/x.xlsx" << "确定"
-                                    << QStringList{"确定"};
-}
-
-void TstTableExport::workbook()
-{
-    QFETCH(ExportBoxStyle, style);
-    QFETCH(QString, chosen);
-    QFETCH(QString, answer);
-    QFETCH(QStringList, buttons);
-    auto model = makeTable(historyHeaders(), historyRows());
-    QTableView view;
-    view.setModel(model.get());
-    const QString path = m_dir.filePath(chosen);
-    const QString written = path.endsWith(".xlsx") ? path : path + ".xlsx";
-
-    ModalDriver driver;
-    driver.chooseFile(path);
-    driver.answerBox(answer);
-    exportTableToExcel(model.get(), QStringLiteral("数据记录"), tableColumnWidths(&view), &view, style);
-
-    QVERIFY(driver.done());
-    QCOMPARE(driver.unexpected, 0);
-    QCOMPARE(driver.fileDirectory, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
-    QCOMPARE(driver.boxes.size(), 1);
-    const SeenBox box = driver.boxes.first();
-    QCOMPARE(box.buttons, buttons);
-    if (buttons.size() == 1) {
-        QCOMPARE(box.title, QStringLiteral("错误"));
-        QVERIFY(box.text.contains(path));
-        QVERIFY(!QFileInfo::exists(written));
-        QVERIFY(m_opened.isEmpty());
-        return;
-    }
-    QCOMPARE(box.title, QStringLiteral("完成"));
-    QVERIFY(QFileInfo(written).size() > 0);
-    QCOMPARE(m_opened, answer == buttons.first() ? QList<QUrl>{QUrl::fromLocalFile(written)} : QList<QUrl>());
-}
-
-// The main window's CSV action: enabled with the text export, and
-// writing the readings its rows carry rather than their clock texts.
-void TstTableExport::csvBesidesTheTextExport()
-{
-    QToolBar bar;
-    QAction *txt = bar.addAction(QStringLiteral("导出TXT"));
-    txt->setEnabled(false);
-
-    QStandardItemModel model(0, 3);
-    TkDataDas reading;
-    setDcVoltReading(reading, QStringLiteral("1.234"),
-                     QDateTime(QDate(2024, 5, 1), QTime(10, 0, 0, 250), Qt::OffsetFromUTC, 8 * 3600));
-    for (int i = 0; i < 2; ++i) {
-        model.appendRow({new QStandardItem("10:00:0" + QString::number(i)), new QStandardItem("x"),
-                         new QStandardItem("DCV")});
-        setReadingRoles(model, model.index(i, 1), reading);
-        reading.time = reading.time.addDays(1); // the same clock time a day later
-        reading.overload = reading.negative = true;
-    }
-
-    QAction *csv = addCsvExportAction(txt, &model, &bar);
-    QVERIFY(!csv->isEnabled());
-    txt->setEnabled(true);
-    QVERIFY(csv->isEnabled());
-
-    ModalDriver driver;
-    driver.chooseFile(m_dir.filePath("live"));
-    driver.answerBox(QStringLiteral("确定"));
-    csv->trigger();
-    QVERIFY(driver.done());
-    QCOMPARE(driver.unexpected, 0);
-    QCOMPARE(driver.boxes.first().text, QStringLiteral("CSV 文件保存成功！"));
-    QCOMPARE(readAll(m_dir.filePath("live.csv")),
-             QByteArray("time,value,overload,unit,function,range\r\n"
-                        "2024-05-01T10:00:00.250+08:00,1.234,,V,DCV,1\r\n"
-                        "2024-05-02T10:00:00.250+08:00,,- .OL ,V,DCV,1\r\n"));
-}
 
 QTEST_MAIN(TstTableExport)
 #include "tst_tableexport.moc"

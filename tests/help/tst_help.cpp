@@ -43,15 +43,174 @@ class TstHelp : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void normalizedPath_data();
-    void normalizedPath();
-    void parseSitemap_data();
-    void parseSitemap();
-    void contentsMatchSourceAndResolve();
-    void everyLinkResolves();
-    void readsOnlyFromTheArchive();
-    void manualCommand();
+    void initTestCase()
+    {
+        initTk52kResources();
+        installFontSubstitutions();
+        m_chm = qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/help.chm");
+        QVERIFY2(m_archive.open(m_chm), qPrintable(m_archive.errorString()));
+        m_besideProgram = manualPath();
+        QFile::remove(m_besideProgram);
+    }
+
+    void normalizedPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("dot, dotdot") << "./pages/../images/a.png"
+                                     << "/images/a.png";
+        QTest::newRow("above root") << "../../a.html"
+                                    << "/a.html";
+        QTest::newRow("backslash, double slash") << "images\\/a.png"
+                                                 << "/images/a.png";
+    }
+
+    void normalizedPath()
+    {
+        QFETCH(QString, path);
+        QTEST(ChmArchive::normalizedPath(path), "expected");
+    }
+
+    void parseSitemap_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QStringList>("expected");
+        const QString a = entry("A", "a.html"), b = entry("B", "b.html"), c = entry("C", "c.html#x");
+        QTest::newRow("nested") << QStringLiteral("<UL>%1<UL>%2<UL>%3</UL></UL>%2</UL>").arg(a, b, c)
+                                << QStringList{"0|A|a.html", "1|B|b.html", "2|C|c.html#x", "0|B|b.html"};
+        QTest::newRow("unclosed, stray closing")
+            << QStringLiteral("</UL><UL>%1<UL>%2").arg(a, b) << QStringList{"0|A|a.html", "1|B|b.html"};
+        QTest::newRow("lower case, single quotes, unquoted")
+            << QStringLiteral("<ul><li><object type='text/sitemap'><param name='name' value='A'>"
+                              "<param name=local value=a.html></object></ul>")
+            << QStringList{"0|A|a.html"};
+        QTest::newRow("heading without page, site properties, comment")
+            << QStringLiteral(
+                   "<OBJECT type=\"text/site properties\"><param name=\"Local\" value=\"x.html\"></OBJECT>"
+                   "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"H\"></OBJECT>"
+                   "<UL><!-- %1 -->%2</UL></UL>")
+                   .arg(a, b)
+            << QStringList{"0|H|", "1|B|b.html"};
+        QTest::newRow("entities") << entry("导出 &amp; 打印 &lt;1&gt; &#20013;&#x6587; &bogus;",
+                                           "a&amp;b.html")
+                                  << QStringList{"0|导出 & 打印 <1> 中文 &bogus;|a&b.html"};
+    }
+
+    void parseSitemap()
+    {
+        QFETCH(QString, html);
+        QTEST(flat(::parseSitemap(html)), "expected");
+    }
+
+    // The names in the tree survive the compiler and the code page conversion,
+    // and every page they name is there.
+    void contentsMatchSourceAndResolve()
+    {
+        QCOMPARE(m_archive.language() & 0xFFFF, 0x0804u);
+        QVERIFY(m_archive.contains(m_archive.defaultTopic()));
+        // Names are matched without regard to case, as hand-written links expect.
+        QCOMPARE(m_archive.object(QStringLiteral("/INDEX.HTML")),
+                 m_archive.object(QStringLiteral("index.html")));
+        // Text without a charset is read as UTF-8 when it is valid UTF-8, else in
+        // the archive's language (GBK: the contents file below is stored so).
+        QCOMPARE(m_archive.decodeText(QByteArray("<p>\xe6\x95\xb0</p>")), QStringLiteral("<p>数</p>"));
+        QFile source(qEnvironmentVariable("TK52K_SOURCE_DIR") + QStringLiteral("/docs/manual/help.hhc"));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QStringList lines = flat(m_archive.contents());
+        QVERIFY(lines.size() >= 5);
+        QCOMPARE(lines, flat(::parseSitemap(QString::fromUtf8(source.readAll()))));
+        for (const QString &line : lines) {
+            const QString local = line.section(QLatin1Char('|'), 2).section(QLatin1Char('#'), 0, 0);
+            QVERIFY2(local.isEmpty() || m_archive.contains(local), qPrintable(local));
+        }
+    }
+
+    // Every page is decoded cleanly; every href and src of it leads to something
+    // inside the manual, and every anchor it names exists on the target page.
+    void everyLinkResolves()
+    {
+        static const QRegularExpression link(QStringLiteral("\\b(?:href|src)\\s*=\\s*\"([^\"]*)\""),
+                                             QRegularExpression::CaseInsensitiveOption);
+        int links = 0;
+        for (const QString &file : m_archive.files()) {
+            if (!file.endsWith(QLatin1String(".html"), Qt::CaseInsensitive))
+                continue;
+            const QString html = m_archive.decodeText(m_archive.object(file));
+            QVERIFY2(html.contains(QLatin1String("<title>"), Qt::CaseInsensitive), qPrintable(file));
+            QVERIFY2(!html.contains(QChar::ReplacementCharacter), qPrintable(file));
+            auto it = link.globalMatch(html);
+            while (it.hasNext()) {
+                const QString target = it.next().captured(1);
+                if (QUrl(target).scheme().size() > 1 || target.startsWith(QLatin1Char('#')))
+                    continue;
+                ++links;
+                const QString dir = file.left(file.lastIndexOf(QLatin1Char('/')) + 1);
+                const QString path = ChmArchive::normalizedPath(dir + target.section(QLatin1Char('#'), 0, 0));
+                QVERIFY2(m_archive.contains(path),
+                         qPrintable(file + QStringLiteral(" links to missing ") + target));
+                const QString anchor = target.section(QLatin1Char('#'), 1);
+                if (anchor.isEmpty())
+                    continue;
+                const QRegularExpression named(
+                    QStringLiteral("\\b(?:name|id)\\s*=\\s*\"%1\"").arg(QRegularExpression::escape(anchor)));
+                QVERIFY2(m_archive.decodeText(m_archive.object(path)).contains(named),
+                         qPrintable(file + QStringLiteral(": no anchor ") + target));
+            }
+        }
+        QVERIFY(links >= 10);
+    }
+
+    void readsOnlyFromTheArchive()
+    {
+        HelpForm form;
+        QVERIFY(form.openFile(m_chm));
+        form.showTopic(QStringLiteral("no-such-page.html"));
+        QVERIFY(form.browser()->toPlainText().contains(QStringLiteral("页面不存在")));
+        QVERIFY(form.browser()->toPlainText().contains(QStringLiteral("/no-such-page.html")));
+        // An image named relative to the page, as a page names it, comes from the
+        // archive; nothing is fetched from outside it.
+        const QStringList images = form.archive().files().filter(QStringLiteral(".png"), Qt::CaseInsensitive);
+        QVERIFY2(!images.isEmpty(), "the manual holds no screenshot");
+        const QVariant data =
+            form.browser()->loadResource(QTextDocument::ImageResource, QUrl(images.first().mid(1)));
+        QVERIFY(QImage::fromData(data.toByteArray()).width() > 100);
+        for (const char *outside : {"file:///etc/hostname", "../../../etc/hostname"})
+            QVERIFY2(form.browser()->loadResource(QTextDocument::ImageResource, QUrl(outside)).isNull(),
+                     outside);
+    }
+
+    // The manual is looked for beside the program, then where an installation
+    // puts it: <prefix>/share/tk52k, the program being in <prefix>/bin.
+    void manualCommand()
+    {
+        TK52K_Comm w;
+        ModalDriver driver;
+        driver.answerBox(QString());
+        w.doMenuManual();
+        QVERIFY(driver.done());
+        QVERIFY2(driver.boxes[0].text.contains(QStringLiteral("找不到帮助文件")),
+                 qPrintable(driver.boxes[0].text));
+        QVERIFY(driver.boxes[0].text.contains(QDir::toNativeSeparators(m_besideProgram)));
+        QVERIFY(w.findChildren<HelpForm *>().isEmpty());
+
+        const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                                  QStringLiteral("/../share/tk52k/help.chm"));
+        const auto removeInstalled = qScopeGuard([&] {
+            QFile::remove(installed);
+            QDir().rmpath(QFileInfo(installed).path());
+        });
+        QVERIFY(QDir().mkpath(QFileInfo(installed).path()));
+        QVERIFY(QFile::copy(m_chm, installed));
+        QCOMPARE(manualPath(), installed);
+        QVERIFY(QFile::copy(m_chm, m_besideProgram));
+        QCOMPARE(manualPath(), m_besideProgram);
+
+        w.doMenuManual();
+        QCOMPARE(w.findChildren<HelpForm *>().size(), 1);
+        HelpForm *form = w.findChildren<HelpForm *>().first();
+        QVERIFY(form->isWindow() && form->isVisible());
+        QCOMPARE(pagePath(form->browser()->source().path()), pagePath(form->archive().defaultTopic()));
+    }
     void cleanupTestCase() { QFile::remove(m_besideProgram); }
 
 private:
@@ -59,165 +218,6 @@ private:
     QString m_besideProgram;
     ChmArchive m_archive;
 };
-
-void TstHelp::initTestCase()
-{
-    initTk52kResources();
-    installFontSubstitutions();
-    m_chm = qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/help.chm");
-    QVERIFY2(m_archive.open(m_chm), qPrintable(m_archive.errorString()));
-    m_besideProgram = manualPath();
-    QFile::remove(m_besideProgram);
-}
-
-void TstHelp::normalizedPath_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("dot, dotdot") << "./pages/../images/a.png" << "/images/a.png";
-    QTest::newRow("above root") << "../../a.html" << "/a.html";
-    QTest::newRow("backslash, double slash") << "images\\/a.png" << "/images/a.png";
-}
-
-void TstHelp::normalizedPath()
-{
-    QFETCH(QString, path);
-    QTEST(ChmArchive::normalizedPath(path), "expected");
-}
-
-void TstHelp::parseSitemap_data()
-{
-    QTest::addColumn<QString>("html");
-    QTest::addColumn<QStringList>("expected");
-    const QString a = entry("A", "a.html"), b = entry("B", "b.html"), c = entry("C", "c.html#x");
-    QTest::newRow("nested") << QStringLiteral("<UL>%1<UL>%2<UL>%3</UL></UL>%2</UL>").arg(a, b, c)
-                            << QStringList{"0|A|a.html", "1|B|b.html", "2|C|c.html#x", "0|B|b.html"};
-    QTest::newRow("unclosed, stray closing") << QStringLiteral("</UL><UL>%1<UL>%2").arg(a, b)
-                                             << QStringList{"0|A|a.html", "1|B|b.html"};
-    QTest::newRow("lower case, single quotes, unquoted")
-        << QStringLiteral("<ul><li><object type='text/sitemap'><param name='name' value='A'>"
-                          "<param name=local value=a.html></object></ul>")
-        << QStringList{"0|A|a.html"};
-    QTest::newRow("heading without page, site properties, comment")
-        << QStringLiteral("<OBJECT type=\"text/site properties\"><param name=\"Local\" value=\"x.html\"></OBJECT>"
-                          "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"H\"></OBJECT>"
-                          "<UL><!-- %1 -->%2</UL></UL>")
-               .arg(a, b)
-        << QStringList{"0|H|", "1|B|b.html"};
-    QTest::newRow("entities") << entry("导出 &amp; 打印 &lt;1&gt; &#20013;&#x6587; &bogus;", "a&amp;b.html")
-                              << QStringList{"0|导出 & 打印 <1> 中文 &bogus;|a&b.html"};
-}
-
-void TstHelp::parseSitemap()
-{
-    QFETCH(QString, html);
-    QTEST(flat(::parseSitemap(html)), "expected");
-}
-
-// The names in the tree survive the compiler and the code page conversion,
-// and every page they name is there.
-void TstHelp::contentsMatchSourceAndResolve()
-{
-    QCOMPARE(m_archive.language() & 0xFFFF, 0x0804u);
-    QVERIFY(m_archive.contains(m_archive.defaultTopic()));
-    // Names are matched without regard to case, as hand-written links expect.
-    QCOMPARE(m_archive.object(QStringLiteral("/INDEX.HTML")), m_archive.object(QStringLiteral("index.html")));
-    // Text without a charset is read as UTF-8 when it is valid UTF-8, else in
-    // the archive's language (GBK: the contents file below is stored so).
-    QCOMPARE(m_archive.decodeText(QByteArray("<p>\xe6\x95\xb0</p>")), QStringLiteral("<p>数</p>"));
-    QFile source(qEnvironmentVariable("TK52K_SOURCE_DIR") + QStringLiteral("/docs/manual/help.hhc"));
-    QVERIFY(source.open(QIODevice::ReadOnly));
-    const QStringList lines = flat(m_archive.contents());
-    QVERIFY(lines.size() >= 5);
-    QCOMPARE(lines, flat(::parseSitemap(QString::fromUtf8(source.readAll()))));
-    for (const QString &line : lines) {
-        const QString local = line.section(QLatin1Char('|'), 2).section(QLatin1Char('#'), 0, 0);
-        QVERIFY2(local.isEmpty() || m_archive.contains(local), qPrintable(local));
-    }
-}
-
-// Every page is decoded cleanly; every href and src of it leads to something
-// inside the manual, and every anchor it names exists on the target page.
-void TstHelp::everyLinkResolves()
-{
-    static const QRegularExpression link(QStringLiteral("\\b(?:href|src)\\s*=\\s*\"([^\"]*)\""),
-                                         QRegularExpression::CaseInsensitiveOption);
-    int links = 0;
-    for (const QString &file : m_archive.files()) {
-        if (!file.endsWith(QLatin1String(".html"), Qt::CaseInsensitive))
-            continue;
-        const QString html = m_archive.decodeText(m_archive.object(file));
-        QVERIFY2(html.contains(QLatin1String("<title>"), Qt::CaseInsensitive), qPrintable(file));
-        QVERIFY2(!html.contains(QChar::ReplacementCharacter), qPrintable(file));
-        auto it = link.globalMatch(html);
-        while (it.hasNext()) {
-            const QString target = it.next().captured(1);
-            if (QUrl(target).scheme().size() > 1 || target.startsWith(QLatin1Char('#')))
-                continue;
-            ++links;
-            const QString dir = file.left(file.lastIndexOf(QLatin1Char('/')) + 1);
-            const QString path = ChmArchive::normalizedPath(dir + target.section(QLatin1Char('#'), 0, 0));
-            QVERIFY2(m_archive.contains(path), qPrintable(file + QStringLiteral(" links to missing ") + target));
-            const QString anchor = target.section(QLatin1Char('#'), 1);
-            if (anchor.isEmpty())
-                continue;
-            const QRegularExpression named(
-                QStringLiteral("\\b(?:name|id)\\s*=\\s*\"%1\"").arg(QRegularExpression::escape(anchor)));
-            QVERIFY2(m_archive.decodeText(m_archive.object(path)).contains(named),
-                     qPrintable(file + QStringLiteral(": no anchor ") + target));
-        }
-    }
-    QVERIFY(links >= 10);
-}
-
-void TstHelp::readsOnlyFromTheArchive()
-{
-    HelpForm form;
-    QVERIFY(form.openFile(m_chm));
-    form.showTopic(QStringLiteral("no-such-page.html"));
-    QVERIFY(form.browser()->toPlainText().contains(QStringLiteral("页面不存在")));
-    QVERIFY(form.browser()->toPlainText().contains(QStringLiteral("/no-such-page.html")));
-    // An image named relative to the page, as a page names it, comes from the
-    // archive; nothing is fetched from outside it.
-    const QStringList images = form.archive().files().filter(QStringLiteral(".png"), Qt::CaseInsensitive);
-    QVERIFY2(!images.isEmpty(), "the manual holds no screenshot");
-    const QVariant data = form.browser()->loadResource(QTextDocument::ImageResource, QUrl(images.first().mid(1)));
-    QVERIFY(QImage::fromData(data.toByteArray()).width() > 100);
-    for (const char *outside : {"file:///etc/hostname", "../../../etc/hostname"})
-        QVERIFY2(form.browser()->loadResource(QTextDocument::ImageResource, QUrl(outside)).isNull(), outside);
-}
-
-// The manual is looked for beside the program, then where an installation
-// puts it: <prefix>/share/tk52k, the program being in <prefix>/bin.
-void TstHelp::manualCommand()
-{
-    TK52K_Comm w;
-    ModalDriver driver;
-    driver.answerBox(QString());
-    w.doMenuManual();
-    QVERIFY(driver.done());
-    QVERIFY2(driver.boxes[0].text.contains(QStringLiteral("找不到帮助文件")), qPrintable(driver.boxes[0].text));
-    QVERIFY(driver.boxes[0].text.contains(QDir::toNativeSeparators(m_besideProgram)));
-    QVERIFY(w.findChildren<HelpForm *>().isEmpty());
-
-    const QString installed =
-        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tk52k/help.chm"));
-    const auto removeInstalled = qScopeGuard([&] {
-        QFile::remove(installed);
-        QDir().rmpath(QFileInfo(installed).path());
-    });
-    QVERIFY(QDir().mkpath(QFileInfo(installed).path()));
-    QVERIFY(QFile::copy(m_chm, installed));
-    QCOMPARE(manualPath(), installed);
-    QVERIFY(QFile::copy(m_chm, m_besideProgram));
-    QCOMPARE(manualPath(), m_besideProgram);
-
-    w.doMenuManual();
-    QCOMPARE(w.findChildren<HelpForm *>().size(), 1);
-    HelpForm *form = w.findChildren<HelpForm *>().first();
-    QVERIFY(form->isWindow() && form->isVisible());
-    QCOMPARE(pagePath(form->browser()->source().path()), pagePath(form->archive().defaultTopic()));
-}
 
 QTEST_MAIN(TstHelp)
 #include "tst_help.moc"

@@ -101,132 +101,126 @@ class tst_Logger : public QObject
     Q_OBJECT
 
 private slots:
-    void exitStatus_data();
-    void exitStatus();
-    void rowsOutAcrossAReplug();
-    void sigtermKeepsWaitingReadings_data();
-    void sigtermKeepsWaitingReadings();
-    void windowLeavesOnSigint();
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("dbPort");
+        QTest::addColumn<int>("status");
+        QTest::newRow("no port") << QStringList{"--quiet"} << QString() << 2;
+        QTest::newRow("unknown option") << QStringList{"--port", "/dev/null", "--fast"} << QString() << 2;
+        QTest::newRow("interval 0") << QStringList{"--port", "/dev/null", "--interval", "0"} << QString()
+                                    << 2;
+        QTest::newRow("limits crossed")
+            << QStringList{"--port", "/dev/null", "--alarm-low", "5", "--alarm-high", "1"} << QString() << 2;
+        QTest::newRow("missing port") << QStringList{"--port", "/dev/tk52k-no-such-port"} << QString() << 3;
+        QTest::newRow("database port not a number")
+            << QStringList{"--port", "/dev/null"} << QStringLiteral("abc") << 4;
+    }
+
+    void exitStatus()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, dbPort);
+        QFETCH(int, status);
+        // No server is needed to fail; none is touched.
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")},
+                        {"TK52K_DB_PORT", dbPort.isEmpty() ? QStringLiteral("1") : dbPort}});
+        logger.start(args);
+        QVERIFY(logger.process.waitForFinished(30000));
+        QCOMPARE(logger.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(logger.process.exitCode(), status);
+    }
+
+    // Every reading that continues a range becomes a row, under the meter's
+    // name, before and after the meter's device vanishes and comes back at the
+    // same path; SIGTERM ends the run with nothing left over.
+    void rowsOutAcrossAReplug()
+    {
+        ScratchDatabase db(QStringLiteral("logger"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        const QString link = m_dir.filePath("ttyMeter");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}});
+        logger.start({"--port", link, "--source", "bench-7"});
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
+        const auto rows = [&db] {
+            QSqlQuery q(db.connection());
+            return q.exec("SELECT count(*), count(*) FILTER (WHERE source = 'bench-7') FROM invoice") &&
+                           q.next()
+                       ? QString("%1/%2").arg(q.value(0).toInt()).arg(q.value(1).toInt())
+                       : q.lastError().text();
+        };
+        // The first reading of a range is shown, not kept.
+        QVERIFY(meter.send(frames(100, 6)));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("5/5"), 20000);
+
+        meter.unplug();
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("went away"), qPrintable(logger.err), 20000);
+        QVERIFY(meter.plug());
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("is back"), qPrintable(logger.err), 20000);
+        QVERIFY(meter.send(frames(200, 4)));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("9/9"), 20000);
+
+        QCOMPARE(logger.stop(), 0);
+        QVERIFY2(!logger.err.contains("wait in the journal"), qPrintable(logger.err));
+    }
+
+    // With the server out of reach, the readings taken before SIGTERM stay in the
+    // journal for the next start; when the journal cannot take them, the exit
+    // status says they are not safe.
+    void sigtermKeepsWaitingReadings_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::newRow("journal") << false;
+        QTest::newRow("disk full past the journal's header") << true;
+    }
+
+    void sigtermKeepsWaitingReadings()
+    {
+        QFETCH(bool, diskFull);
+        const QString spool = m_dir.filePath(diskFull ? "spool-full" : "spool-sigterm");
+        const QString link = m_dir.filePath("ttyJournal");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+
+        Program logger({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
+        std::signal(SIGXFSZ, SIG_IGN); // inherited: past the limit a write fails instead
+        logger.start({"--port", link, "--quiet"});
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
+        // The disk fills up once the journal has its header.
+        const QString pid = QString::number(logger.process.processId());
+        QVERIFY(!diskFull || QProcess::execute("prlimit", {"--pid", pid, "--fsize=16"}) == 0);
+        QVERIFY(meter.send(frames(300, 7)));
+        if (diskFull) {
+            QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("cannot write the journal"), qPrintable(logger.err),
+                                      20000);
+            QCOMPARE(logger.stop(), 1);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(journaled(spool), 6, 20000);
+        QCOMPARE(logger.stop(), 0);
+        QVERIFY2(logger.err.contains("6 readings wait in the journal"), qPrintable(logger.err));
+        QCOMPARE(journaled(spool), 6);
+    }
+
+    // The window, too, leaves through its event loop on a signal (the logger's
+    // runs above end on SIGTERM).
+    void windowLeavesOnSigint()
+    {
+        const QString spool = m_dir.filePath("spool-window");
+        // No server: the window must come up and leave all the same.
+        Program window({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
+        window.start({}, QStringLiteral("tk52k"));
+        // Its journal is opened after the handler is in place.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(spool + QStringLiteral("/pending-readings.journal")), 20000);
+        QCOMPARE(window.stop(SIGINT), 0);
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void tst_Logger::exitStatus_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("dbPort");
-    QTest::addColumn<int>("status");
-    QTest::newRow("no port") << QStringList{"--quiet"} << QString() << 2;
-    QTest::newRow("unknown option") << QStringList{"--port", "/dev/null", "--fast"} << QString() << 2;
-    QTest::newRow("interval 0") << QStringList{"--port", "/dev/null", "--interval", "0"} << QString() << 2;
-    QTest::newRow("limits crossed") << QStringList{"--port", "/dev/null",    "--alarm-low",
-                                                   "5",      "--alarm-high", "1"}
-                                    << QString() << 2;
-    QTest::newRow("missing port") << QStringList{"--port", "/dev/tk52k-no-such-port"} << QString() << 3;
-    QTest::newRow("database port not a number")
-        << QStringList{"--port", "/dev/null"} << QStringLiteral("abc") << 4;
-}
-
-void tst_Logger::exitStatus()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, dbPort);
-    QFETCH(int, status);
-    // No server is needed to fail; none is touched.
-    Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")},
-                    {"TK52K_DB_PORT", dbPort.isEmpty() ? QStringLiteral("1") : dbPort}});
-    logger.start(args);
-    QVERIFY(logger.process.waitForFinished(30000));
-    QCOMPARE(logger.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(logger.process.exitCode(), status);
-}
-
-// Every reading that continues a range becomes a row, under the meter's
-// name, before and after the meter's device vanishes and comes back at the
-// same path; SIGTERM ends the run with nothing left over.
-void tst_Logger::rowsOutAcrossAReplug()
-{
-    ScratchDatabase db(QStringLiteral("logger"));
-    QVERIFY2(db.isReady(), qPrintable(db.error()));
-    const QString link = m_dir.filePath("ttyMeter");
-    MeterPty meter(link);
-    QVERIFY(meter.plug());
-
-    Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}});
-    logger.start({"--port", link, "--source", "bench-7"});
-    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
-    const auto rows = [&db] {
-        QSqlQuery q(db.connection());
-        return q.exec("SELECT count(*), count(*) FILTER (WHERE source = 'bench-7') FROM invoice") && q.next()
-                   ? QString("%1/%2").arg(q.value(0).toInt()).arg(q.value(1).toInt())
-                   : q.lastError().text();
-    };
-    // The first reading of a range is shown, not kept.
-    QVERIFY(meter.send(frames(100, 6)));
-    QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("5/5"), 20000);
-
-    meter.unplug();
-    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("went away"), qPrintable(logger.err), 20000);
-    QVERIFY(meter.plug());
-    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("is back"), qPrintable(logger.err), 20000);
-    QVERIFY(meter.send(frames(200, 4)));
-    QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("9/9"), 20000);
-
-    QCOMPARE(logger.stop(), 0);
-    QVERIFY2(!logger.err.contains("wait in the journal"), qPrintable(logger.err));
-}
-
-// With the server out of reach, the readings taken before SIGTERM stay in the
-// journal for the next start; when the journal cannot take them, the exit
-// status says they are not safe.
-void tst_Logger::sigtermKeepsWaitingReadings_data()
-{
-    QTest::addColumn<bool>("diskFull");
-    QTest::newRow("journal") << false;
-    QTest::newRow("disk full past the journal's header") << true;
-}
-
-void tst_Logger::sigtermKeepsWaitingReadings()
-{
-    QFETCH(bool, diskFull);
-    const QString spool = m_dir.filePath(diskFull ? "spool-full" : "spool-sigterm");
-    const QString link = m_dir.filePath("ttyJournal");
-    MeterPty meter(link);
-    QVERIFY(meter.plug());
-
-    Program logger({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
-    std::signal(SIGXFSZ, SIG_IGN); // inherited: past the limit a write fails instead
-    logger.start({"--port", link, "--quiet"});
-    QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
-    // The disk fills up once the journal has its header.
-    const QString pid = QString::number(logger.process.processId());
-    QVERIFY(!diskFull || QProcess::execute("prlimit", {"--pid", pid, "--fsize=16"}) == 0);
-    QVERIFY(meter.send(frames(300, 7)));
-    if (diskFull) {
-        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("cannot write the journal"), qPrintable(logger.err),
-                                  20000);
-        QCOMPARE(logger.stop(), 1);
-        return;
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(journaled(spool), 6, 20000);
-    QCOMPARE(logger.stop(), 0);
-    QVERIFY2(logger.err.contains("6 readings wait in the journal"), qPrintable(logger.err));
-    QCOMPARE(journaled(spool), 6);
-}
-
-// The window, too, leaves through its event loop on a signal (the logger's
-// runs above end on SIGTERM).
-void tst_Logger::windowLeavesOnSigint()
-{
-    const QString spool = m_dir.filePath("spool-window");
-    // No server: the window must come up and leave all the same.
-    Program window({{"TK52K_SPOOL_DIR", spool}, {"TK52K_DB_PORT", "1"}});
-    window.start({}, QStringLiteral("tk52k"));
-    // Its journal is opened after the handler is in place.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(spool + QStringLiteral("/pending-readings.journal")), 20000);
-    QCOMPARE(window.stop(SIGINT), 0);
-}
 
 QTEST_GUILESS_MAIN(tst_Logger)
 #include "tst_logger.moc"

@@ -48,124 +48,120 @@ class tst_MeterSession : public QObject
     Q_OBJECT
 
 private slots:
-    void ticks_data();
-    void ticks();
-    void runsAndTheLink();
-    void resumingRunOutlivesSilence();
-};
-
-// Each entry of `ticks` arrives and then one tick passes.
-void tst_MeterSession::ticks_data()
-{
-    QTest::addColumn<bool>("automatic");
-    QTest::addColumn<QList<QByteArray>>("ticks");
-    QTest::addColumn<QStringList>("taken");
-    const QByteArray f1 = frame(2, 100), f2 = frame(2, 200), f3 = frame(2, 300), f4 = frame(2, 400);
-    using L = QList<QByteArray>;
-    QTest::newRow("fixed interval takes the newest") << false << L{f1 + f2 + f3} << QStringList{"*3.00"};
-    QTest::newRow("split anywhere") << true << L{f1.left(5), f1.mid(5) + f2.left(13), f2.mid(13) + f3}
-                                    << QStringList{"*1.00", "2.00", "3.00"};
-    QTest::newRow("newest of two and a half, fixed")
-        << false << L{f2 + f3 + f4.left(7), f4.mid(7)} << QStringList{"*3.00", "4.00"};
-    // Ticks over bytes that close no frame must not record the last one again.
-    QTest::newRow("no line feed") << true << L{f1, "0123456789abcdefghij", {}, f2}
-                                  << QStringList{"*1.00", "2.00"};
-    QTest::newRow("line feed below 13")
-        << true << L{f1, frame(2, 999).right(6) + f2.left(8), {}, f2.mid(8)} << QStringList{"*1.00", "2.00"};
-    QTest::newRow("noise between frames")
-        << true << L{f1 + QByteArray("\x01\n \n?0:?\r\n", 10) + f2} << QStringList{"*1.00", "2.00"};
-    // A line feed without its carriage return ends no frame of the meter's.
-    QTest::newRow("no carriage return")
-        << true << L{f1 + withByte(frame(2, 150), 12, ' ') + f2} << QStringList{"*1.00", "2.00"};
-}
-
-void tst_MeterSession::ticks()
-{
-    QFETCH(bool, automatic);
-    QFETCH(QList<QByteArray>, ticks);
-    QFETCH(QStringList, taken);
-    Rig rig;
-    rig.session.setSamplingMode(automatic, 3600); // the test ticks by itself
-    QVERIFY(rig.session.start(&rig.line));
-    for (const QByteArray &bytes : ticks) {
-        if (!bytes.isEmpty())
-            rig.line.feed(bytes);
-        rig.session.sample();
+    // Each entry of `ticks` arrives and then one tick passes.
+    void ticks_data()
+    {
+        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QList<QByteArray>>("ticks");
+        QTest::addColumn<QStringList>("taken");
+        const QByteArray f1 = frame(2, 100), f2 = frame(2, 200), f3 = frame(2, 300), f4 = frame(2, 400);
+        using L = QList<QByteArray>;
+        QTest::newRow("fixed interval takes the newest") << false << L{f1 + f2 + f3} << QStringList{"*3.00"};
+        QTest::newRow("split anywhere") << true << L{f1.left(5), f1.mid(5) + f2.left(13), f2.mid(13) + f3}
+                                        << QStringList{"*1.00", "2.00", "3.00"};
+        QTest::newRow("newest of two and a half, fixed")
+            << false << L{f2 + f3 + f4.left(7), f4.mid(7)} << QStringList{"*3.00", "4.00"};
+        // Ticks over bytes that close no frame must not record the last one again.
+        QTest::newRow("no line feed")
+            << true << L{f1, "0123456789abcdefghij", {}, f2} << QStringList{"*1.00", "2.00"};
+        QTest::newRow("line feed below 13")
+            << true << L{f1, frame(2, 999).right(6) + f2.left(8), {}, f2.mid(8)}
+            << QStringList{"*1.00", "2.00"};
+        QTest::newRow("noise between frames")
+            << true << L{f1 + QByteArray("\x01\n \n?0:?\r\n", 10) + f2} << QStringList{"*1.00", "2.00"};
+        // A line feed without its carriage return ends no frame of the meter's.
+        QTest::newRow("no carriage return")
+            << true << L{f1 + withByte(frame(2, 150), 12, ' ') + f2} << QStringList{"*1.00", "2.00"};
     }
-    QCOMPARE(rig.taken, taken);
-    // Only readings that continue a range are kept.
-    QStringList continuing;
-    for (const QString &t : taken)
-        if (!t.startsWith('*'))
-            continuing << t;
-    QCOMPARE(rig.stored, continuing);
-}
 
-void tst_MeterSession::runsAndTheLink()
-{
-    Rig rig;
-    // A port that cannot open: the reason, and the port named in the signal.
-    QSignalSpy errors(&rig.session, &MeterSession::portError);
-    QVERIFY(!rig.session.start());
-    QCOMPARE(rig.session.lastError(), QStringLiteral("未选择串口"));
-    const QString missing = QStringLiteral("/dev/tk52k-no-such-port");
-    rig.session.setPortName(missing);
-    QVERIFY(!rig.session.start());
-    QCOMPARE(rig.session.lastError(), missing + QStringLiteral(": No such file or directory"));
-    QCOMPARE(errors.count(), 2);
-    QVERIFY(errors[0][0].toString().isEmpty() && errors[1][0].toString() == missing);
+    void ticks()
+    {
+        QFETCH(bool, automatic);
+        QFETCH(QList<QByteArray>, ticks);
+        QFETCH(QStringList, taken);
+        Rig rig;
+        rig.session.setSamplingMode(automatic, 3600); // the test ticks by itself
+        QVERIFY(rig.session.start(&rig.line));
+        for (const QByteArray &bytes : ticks) {
+            if (!bytes.isEmpty())
+                rig.line.feed(bytes);
+            rig.session.sample();
+        }
+        QCOMPARE(rig.taken, taken);
+        // Only readings that continue a range are kept.
+        QStringList continuing;
+        for (const QString &t : taken)
+            if (!t.startsWith('*'))
+                continuing << t;
+        QCOMPARE(rig.stored, continuing);
+    }
 
-    QVERIFY(rig.session.start(&rig.line));
-    // A run in progress is not replaced by another start.
-    QVERIFY(!rig.session.start(&rig.line));
-    rig.line.feed(frame(1, 1000) + frame(1, 3000));
-    rig.session.sample();
+    void runsAndTheLink()
+    {
+        Rig rig;
+        // A port that cannot open: the reason, and the port named in the signal.
+        QSignalSpy errors(&rig.session, &MeterSession::portError);
+        QVERIFY(!rig.session.start());
+        QCOMPARE(rig.session.lastError(), QStringLiteral("未选择串口"));
+        const QString missing = QStringLiteral("/dev/tk52k-no-such-port");
+        rig.session.setPortName(missing);
+        QVERIFY(!rig.session.start());
+        QCOMPARE(rig.session.lastError(), missing + QStringLiteral(": No such file or directory"));
+        QCOMPARE(errors.count(), 2);
+        QVERIFY(errors[0][0].toString().isEmpty() && errors[1][0].toString() == missing);
 
-    // A stopped run leaves the link as it was; bytes after it are not read.
-    rig.session.stop();
-    QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Stopped});
-    QCOMPARE(rig.link, QList<bool>{true});
-    rig.line.feed(frame(1, 5000));
-    QCOMPARE(rig.session.bufferedBytes(), 0);
+        QVERIFY(rig.session.start(&rig.line));
+        // A run in progress is not replaced by another start.
+        QVERIFY(!rig.session.start(&rig.line));
+        rig.line.feed(frame(1, 1000) + frame(1, 3000));
+        rig.session.sample();
 
-    // The next run in the same range continues it: stored, extremes kept.
-    MemoryLine again;
-    QVERIFY(rig.session.start(&again));
-    again.feed(frame(1, 2000));
-    rig.session.sample();
-    QCOMPARE(rig.taken, (QStringList{"*1.000", "3.000", "2.000"}));
-    QCOMPARE(rig.stored, (QStringList{"3.000", "2.000"}));
-    QCOMPARE(maxFieldText(rig.session.extremes()) + minFieldText(rig.session.extremes()), "3.000V1.000V");
+        // A stopped run leaves the link as it was; bytes after it are not read.
+        rig.session.stop();
+        QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Stopped});
+        QCOMPARE(rig.link, QList<bool>{true});
+        rig.line.feed(frame(1, 5000));
+        QCOMPARE(rig.session.bufferedBytes(), 0);
 
-    // A device its owner closes has gone away.
-    again.close();
-    QCOMPARE(rig.ends.last(), MeterSession::EndReason::DeviceLost);
-    QCOMPARE(rig.link.last(), false);
-}
+        // The next run in the same range continues it: stored, extremes kept.
+        MemoryLine again;
+        QVERIFY(rig.session.start(&again));
+        again.feed(frame(1, 2000));
+        rig.session.sample();
+        QCOMPARE(rig.taken, (QStringList{"*1.000", "3.000", "2.000"}));
+        QCOMPARE(rig.stored, (QStringList{"3.000", "2.000"}));
+        QCOMPARE(maxFieldText(rig.session.extremes()) + minFieldText(rig.session.extremes()), "3.000V1.000V");
 
-// A resuming run waits through three times the silence that ends an
-// ordinary one; switched off while the meter is silent, it ends as one would.
-void tst_MeterSession::resumingRunOutlivesSilence()
-{
-    Rig rig;
-    rig.session.setResuming(true);
-    QVERIFY(rig.session.start(&rig.line));
-    const QDateTime beforeLast = QDateTime::currentDateTime();
-    rig.line.feed(frame(2, 100) + frame(2, 200));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.link, (QList<bool>{true, false}), 10000);
-    const QDateTime since = rig.session.linkLostSince();
-    QVERIFY(since >= beforeLast && since <= QDateTime::currentDateTime().addMSecs(-900));
-    QTest::qWait(3 * MeterSession::kLinkTimeoutMs);
-    QVERIFY(rig.session.isRunning() && rig.ends.isEmpty());
-    QCOMPARE(rig.link, (QList<bool>{true, false}));
+        // A device its owner closes has gone away.
+        again.close();
+        QCOMPARE(rig.ends.last(), MeterSession::EndReason::DeviceLost);
+        QCOMPARE(rig.link.last(), false);
+    }
 
-    rig.line.feed(frame(2, 300));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.stored, (QStringList{"2.00", "3.00"}), 10000);
-    QVERIFY(rig.session.linkLostSince().isNull());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.link, (QList<bool>{true, false, true, false}), 10000);
-    rig.session.setResuming(false);
-    QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Silence});
-}
+    // A resuming run waits through three times the silence that ends an
+    // ordinary one; switched off while the meter is silent, it ends as one would.
+    void resumingRunOutlivesSilence()
+    {
+        Rig rig;
+        rig.session.setResuming(true);
+        QVERIFY(rig.session.start(&rig.line));
+        const QDateTime beforeLast = QDateTime::currentDateTime();
+        rig.line.feed(frame(2, 100) + frame(2, 200));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.link, (QList<bool>{true, false}), 10000);
+        const QDateTime since = rig.session.linkLostSince();
+        QVERIFY(since >= beforeLast && since <= QDateTime::currentDateTime().addMSecs(-900));
+        QTest::qWait(3 * MeterSession::kLinkTimeoutMs);
+        QVERIFY(rig.session.isRunning() && rig.ends.isEmpty());
+        QCOMPARE(rig.link, (QList<bool>{true, false}));
+
+        rig.line.feed(frame(2, 300));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.stored, (QStringList{"2.00", "3.00"}), 10000);
+        QVERIFY(rig.session.linkLostSince().isNull());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.link, (QList<bool>{true, false, true, false}), 10000);
+        rig.session.setResuming(false);
+        QCOMPARE(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Silence});
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_MeterSession)
 #include "tst_metersession.moc"

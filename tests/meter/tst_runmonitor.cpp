@@ -64,245 +64,237 @@ class TestRunMonitor : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup() { QSettings().clear(); }
-    void extremes_data();
-    void extremes();
-    void panelValue();
-    void figures_data();
-    void figures();
-    void statisticsKeepFirstTimes();
-    void alarmSequences_data();
-    void alarmSequences();
-    void eventsCarryTheReading();
-    void limitsAreRememberedPerQuantity();
-    void watchFollowsTheQuantity();
-};
-
-void TestRunMonitor::extremes_data()
-{
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QString>("maxField");
-    QTest::addColumn<QString>("minField");
-    QTest::addColumn<int>("maxState");
-    QTest::addColumn<int>("minState");
-    auto row = [](const char *name, const char *steps, const QString &max, const QString &min, int maxState,
-                  int minState) { QTest::newRow(name) << steps << max << min << maxState << minState; };
-
-    row("nothing yet", "", "", "", 0, 0);
-    row("crossing zero", "|0.00 -0.50 0.25", "0.25V", "-0.50V", 0, 0);
-    // Equal readings must not replace the extreme: the first text and unit stay.
-    row("equal value does not replace", "|2.0 2.00@mV", "2.0V", "2.0V", 0, 0);
-    row("range change restarts even with the same unit", "|1.0 5.0 |3.0", "3.0V", "3.0V", 0, 0);
-    row("positive overload takes the maximum for good", "|1.000 +OL3 5.000 0.500", "+ .OL V", "0.500V", 1, 0);
-    row("negative overload takes the minimum for good", "|1.0 -OL1 -5.0 4.0", "4.0V", "- OL. V", 0, 2);
-    row("range starting with a positive overload", "|+OL 12 5 30", "+ OL V", "5V", 1, 0);
-    row("positive then negative overload", "|+OL2 -OL2 3.00", "+ O.L V", "- O.L V", 1, 2);
-    row("repeated overload keeps the first text", "|1.0 +OL1 +OL0", "+ OL. V", "1.0V", 1, 0);
-    row("number after an overload start takes its unit", "|+OL@kΩ 1.500@MΩ", "+ OL kΩ", "1.500MΩ", 1, 0);
-    row("overload replaced by the next range", "|1.0 +OL1 |2.00 1.00", "2.00V", "1.00V", 0, 0);
-    row("number range after an overload range", "|-OL3 |0.001 0.002", "0.002V", "0.001V", 0, 0);
-    // An overload at a range change leaves the values stale; the next number
-    // must become the maximum outright even though it is below them.
-    row("number below stale values after an overload start", "|7.5 |-OL1@mA -2.0@mA", "-2.0mA", "- OL. mA", 0,
-        2);
-}
-
-void TestRunMonitor::extremes()
-{
-    QFETCH(QString, steps);
-    maxdatabase m;
-    run(m, steps);
-    QTEST(maxFieldText(m), "maxField");
-    QTEST(minFieldText(m), "minField");
-    QTEST(m.maxState, "maxState");
-    QTEST(m.minState, "minState");
-}
-
-void TestRunMonitor::panelValue()
-{
-    // The big digits show the magnitude; the sign is shown apart.
-    const QStringList cases = {"5.00=5.00", "-1.50=1.50", "1234=1234",  "-0.001=0.001",
-                               "+OL0= OL ", "-OL1= OL. ", "+OL2= O.L ", "-OL3= .OL "};
-    for (const QString &c : cases) {
-        TkDataDas r;
-        parseReading(c.section('=', 0, 0), r);
-        QCOMPARE(panelValueText(r), c.section('=', 1));
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_runmonitor"));
+        QSettings().clear();
     }
-}
+    void cleanup() { QSettings().clear(); }
 
-void TestRunMonitor::figures_data()
-{
-    QTest::addColumn<Values>("values");
-    QTest::addColumn<double>("mean");
-    QTest::addColumn<double>("stddev"); // NaN: not defined
-    QTest::addColumn<double>("min");
-    QTest::addColumn<double>("max");
+    void extremes_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("maxField");
+        QTest::addColumn<QString>("minField");
+        QTest::addColumn<int>("maxState");
+        QTest::addColumn<int>("minState");
+        auto row = [](const char *name, const char *steps, const QString &max, const QString &min,
+                      int maxState,
+                      int minState) { QTest::newRow(name) << steps << max << min << maxState << minState; };
 
-    const double nan = std::nan("");
-    QTest::newRow("one reading") << Values{3.5} << 3.5 << nan << 3.5 << 3.5;
-    QTest::newRow("small set") << Values{2, 4, 4, 4, 5, 5, 7, 9} << 5.0 << std::sqrt(32.0 / 7) << 2.0 << 9.0;
-    // A sum of squares around 1e18 keeps no digit of a variance of 30.
-    QTest::newRow("large offset, tiny spread")
-        << Values{1e9 + 4, 1e9 + 7, 1e9 + 13, 1e9 + 16} << 1e9 + 10 << std::sqrt(30.0) << 1e9 + 4 << 1e9 + 16;
-    QTest::newRow("all equal") << Values{0.1, 0.1, 0.1} << 0.1 << 0.0 << 0.1 << 0.1;
-}
+        row("nothing yet", "", "", "", 0, 0);
+        row("crossing zero", "|0.00 -0.50 0.25", "0.25V", "-0.50V", 0, 0);
+        // Equal readings must not replace the extreme: the first text and unit stay.
+        row("equal value does not replace", "|2.0 2.00@mV", "2.0V", "2.0V", 0, 0);
+        row("range change restarts even with the same unit", "|1.0 5.0 |3.0", "3.0V", "3.0V", 0, 0);
+        row("positive overload takes the maximum for good", "|1.000 +OL3 5.000 0.500", "+ .OL V", "0.500V", 1,
+            0);
+        row("negative overload takes the minimum for good", "|1.0 -OL1 -5.0 4.0", "4.0V", "- OL. V", 0, 2);
+        row("range starting with a positive overload", "|+OL 12 5 30", "+ OL V", "5V", 1, 0);
+        row("positive then negative overload", "|+OL2 -OL2 3.00", "+ O.L V", "- O.L V", 1, 2);
+        row("repeated overload keeps the first text", "|1.0 +OL1 +OL0", "+ OL. V", "1.0V", 1, 0);
+        row("number after an overload start takes its unit", "|+OL@kΩ 1.500@MΩ", "+ OL kΩ", "1.500MΩ", 1, 0);
+        row("overload replaced by the next range", "|1.0 +OL1 |2.00 1.00", "2.00V", "1.00V", 0, 0);
+        row("number range after an overload range", "|-OL3 |0.001 0.002", "0.002V", "0.001V", 0, 0);
+        // An overload at a range change leaves the values stale; the next number
+        // must become the maximum outright even though it is below them.
+        row("number below stale values after an overload start", "|7.5 |-OL1@mA -2.0@mA", "-2.0mA",
+            "- OL. mA", 0, 2);
+    }
 
-void TestRunMonitor::figures()
-{
-    QFETCH(Values, values);
-    QFETCH(double, mean);
-    QFETCH(double, stddev);
-    QFETCH(double, min);
-    QFETCH(double, max);
+    void extremes()
+    {
+        QFETCH(QString, steps);
+        maxdatabase m;
+        run(m, steps);
+        QTEST(maxFieldText(m), "maxField");
+        QTEST(minFieldText(m), "minField");
+        QTEST(m.maxState, "maxState");
+        QTEST(m.minState, "minState");
+    }
 
-    RunStatistics stats;
-    for (int i = 0; i < values.size(); ++i)
-        QVERIFY(stats.add(values[i], t0.addSecs(i)));
-    QVERIFY(std::abs(stats.mean() - mean) <= 1e-12 * std::abs(mean));
-    if (std::isnan(stddev))
-        QVERIFY(std::isnan(stats.stddev()));
-    else
-        QVERIFY2(std::abs(stats.stddev() - stddev) <= 1e-9 * std::max(stddev, 1e-300) + 1e-15,
-                 qPrintable(QString::number(stats.stddev(), 'g', 17)));
-    QCOMPARE(stats.min(), min);
-    QCOMPARE(stats.max(), max);
-}
-
-// The extremes carry the time they were first seen; overloads and values
-// that are not finite take no part, and a reset forgets everything.
-void TestRunMonitor::statisticsKeepFirstTimes()
-{
-    RunStatistics stats;
-    const Values values{5, 1, 9, 1, 9, 4};
-    for (int i = 0; i < values.size(); ++i)
-        stats.add(values[i], t0.addSecs(i));
-    QVERIFY(!stats.add(std::nan(""), t0));
-    stats.addOverload();
-    QVERIFY(stats.minTime() == t0.addSecs(1) && stats.maxTime() == t0.addSecs(2));
-    QVERIFY(stats.count() == 6 && stats.overloads() == 1 && stats.mean() == 29.0 / 6);
-    stats.reset();
-    QVERIFY(stats.count() == 0 && stats.overloads() == 0 && std::isnan(stats.mean()));
-    stats.add(-3, t0);
-    QCOMPARE(stats.max(), -3.0); // not the 9 of before the reset
-}
-
-void TestRunMonitor::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_runmonitor"));
-    QSettings().clear();
-}
-
-void TestRunMonitor::alarmSequences_data()
-{
-    // Events written as "+H@3": high raised by the reading at index 3,
-    // "-L@5": low cleared by the reading at index 5.
-    QTest::addColumn<AlarmLimits>("limits");
-    QTest::addColumn<Values>("values");
-    QTest::addColumn<QStringList>("events");
-
-    const AlarmLimits band{1.0, 5.0, 0.5};
-    QTest::newRow("inside only") << band << Values{1, 3, 5, 1} << QStringList{};
-    QTest::newRow("chatter at high") << band << Values{4.9, 5.1, 4.9, 5.2, 4.6, 5.01, 4.5, 3}
-                                     << QStringList{"+H@1", "-H@6"};
-    QTest::newRow("chatter at low") << band << Values{1.1, 0.9, 1.1, 0.8, 1.4, 1.5, 0.99}
-                                    << QStringList{"+L@1", "-L@5", "+L@6"};
-    QTest::newRow("jump high to low") << band << Values{6, 0} << QStringList{"+H@0", "-H@1", "+L@1"};
-    QTest::newRow("no hysteresis") << AlarmLimits{1.0, 5.0, 0.0} << Values{5.1, 5.0, 5.1}
-                                   << QStringList{"+H@0", "-H@1", "+H@2"};
-    QTest::newRow("nan ignored") << band << Values{6, std::nan(""), 3} << QStringList{"+H@0", "-H@2"};
-    QTest::newRow("high only") << AlarmLimits{std::nullopt, 5.0, 1.0} << Values{-1e9, 7, 4.5, 4}
-                               << QStringList{"+H@1", "-H@3"};
-}
-
-void TestRunMonitor::alarmSequences()
-{
-    QFETCH(AlarmLimits, limits);
-    QFETCH(Values, values);
-    QFETCH(QStringList, events);
-
-    AlarmRule rule(limits);
-    QStringList seen;
-    for (int i = 0; i < values.size(); ++i) {
-        for (const AlarmEvent &e :
-             rule.feed(values[i], t0.addSecs(i), QStringLiteral("DCV"), QStringLiteral("V"))) {
-            QCOMPARE(e.time, t0.addSecs(i));
-            seen << QStringLiteral("%1%2@%3")
-                        .arg(e.raised ? '+' : '-')
-                        .arg(e.limit == AlarmEvent::Limit::High ? 'H' : 'L')
-                        .arg(i);
+    void panelValue()
+    {
+        // The big digits show the magnitude; the sign is shown apart.
+        const QStringList cases = {"5.00=5.00", "-1.50=1.50", "1234=1234",  "-0.001=0.001",
+                                   "+OL0= OL ", "-OL1= OL. ", "+OL2= O.L ", "-OL3= .OL "};
+        for (const QString &c : cases) {
+            TkDataDas r;
+            parseReading(c.section('=', 0, 0), r);
+            QCOMPARE(panelValueText(r), c.section('=', 1));
         }
     }
-    QCOMPARE(seen, events);
-}
 
-void TestRunMonitor::eventsCarryTheReading()
-{
-    AlarmRule rule(AlarmLimits{std::nullopt, 5.0, 0.5});
-    const QDateTime at = t0.addMSecs(125);
-    QVector<AlarmEvent> events = rule.feed(5.25, at, QStringLiteral("直流电压"), QStringLiteral("V"));
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(rule.statusText(QStringLiteral("V")), QStringLiteral("报警：高于上限 5 V（10:00:00 起）"));
-    QCOMPARE(events[0].text(), QStringLiteral("2026-03-01 10:00:00.125 raised high 5 V (直流电压) at 5.25"));
+    void figures_data()
+    {
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<double>("mean");
+        QTest::addColumn<double>("stddev"); // NaN: not defined
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
 
-    // The clear names the limit that was crossed, even when the limits
-    // changed meanwhile.
-    rule.setLimits(AlarmLimits{std::nullopt, 8.0, 0.5});
-    events = rule.feed(4.0, at.addSecs(1), QStringLiteral("直流电压"), QStringLiteral("V"));
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0].text(), QStringLiteral("2026-03-01 10:00:01.125 cleared high 5 V (直流电压) at 4"));
-    QVERIFY(rule.statusText(QStringLiteral("V")).isEmpty());
-}
+        const double nan = std::nan("");
+        QTest::newRow("one reading") << Values{3.5} << 3.5 << nan << 3.5 << 3.5;
+        QTest::newRow("small set") << Values{2, 4, 4, 4, 5, 5, 7, 9} << 5.0 << std::sqrt(32.0 / 7) << 2.0
+                                   << 9.0;
+        // A sum of squares around 1e18 keeps no digit of a variance of 30.
+        QTest::newRow("large offset, tiny spread") << Values{1e9 + 4, 1e9 + 7, 1e9 + 13, 1e9 + 16} << 1e9 + 10
+                                                   << std::sqrt(30.0) << 1e9 + 4 << 1e9 + 16;
+        QTest::newRow("all equal") << Values{0.1, 0.1, 0.1} << 0.1 << 0.0 << 0.1 << 0.1;
+    }
 
-void TestRunMonitor::limitsAreRememberedPerQuantity()
-{
-    const QString ohm = QStringLiteral("电阻");
-    AlarmLimits{0.5, 10.0, 0.25}.save(ohm, QStringLiteral("kΩ"));
-    AlarmLimits{std::nullopt, 2.0, 0.0}.save(ohm, QStringLiteral("MΩ"));
-    const AlarmLimits kohm = AlarmLimits::load(ohm, QStringLiteral("kΩ"));
-    QVERIFY(kohm.low == 0.5 && kohm.high == 10.0 && kohm.hysteresis == 0.25);
-    const AlarmLimits mohm = AlarmLimits::load(ohm, QStringLiteral("MΩ"));
-    QVERIFY(!mohm.low && mohm.high == 2.0);
-    QVERIFY(AlarmLimits::load(ohm, QStringLiteral("Ω")).isEmpty());
-    // Limits that cannot work are refused.
-    QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{4.0, 4.0, 0.0}.isValid()) &&
-            !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
-}
+    void figures()
+    {
+        QFETCH(Values, values);
+        QFETCH(double, mean);
+        QFETCH(double, stddev);
+        QFETCH(double, min);
+        QFETCH(double, max);
 
-// The watch judges each quantity by its own band: a change of unit forgets
-// the raised alarm without a clear that never happened, a negative overload
-// lies below every low limit, and limits given for another quantity wait.
-void TestRunMonitor::watchFollowsTheQuantity()
-{
-    AlarmLimits{-1.0, 1.0, 0.0}.save(QStringLiteral("DCV"), QStringLiteral("V"));
-    AlarmWatch watch;
-    QStringList seen;
-    QObject::connect(&watch, &AlarmWatch::eventOccurred, [&](const AlarmEvent &e) {
-        seen << QStringLiteral("%1 %2 %3").arg(e.raised ? "raise" : "clear", e.unit).arg(e.value);
-    });
-    const auto feed = [&](double value, const char *unit, bool overload = false) {
-        MeterReading r;
-        r.funcStr = QStringLiteral("DCV");
-        r.unitStr = QString::fromUtf8(unit);
-        r.value = value;
-        r.overload = overload;
-        r.negative = value < 0;
-        r.time = QDateTime::currentDateTime();
-        watch.feed(r);
-    };
-    feed(0.5, "V");
-    feed(-0.1, "V", true);
-    QVERIFY(watch.isRaised());
-    feed(2000.0, "mV"); // no band for millivolts
-    QVERIFY(!watch.isRaised());
-    watch.setLimits(QStringLiteral("DCV"), QStringLiteral("V"), AlarmLimits{std::nullopt, 0.1, 0.0});
-    feed(5000.0, "mV");
-    watch.setLimits(QStringLiteral("DCV"), QStringLiteral("mV"), AlarmLimits{std::nullopt, 10000.0, 0.0});
-    feed(20000.0, "mV");
-    QCOMPARE(seen, (QStringList{"raise V -inf", "raise mV 20000"}));
-}
+        RunStatistics stats;
+        for (int i = 0; i < values.size(); ++i)
+            QVERIFY(stats.add(values[i], t0.addSecs(i)));
+        QVERIFY(std::abs(stats.mean() - mean) <= 1e-12 * std::abs(mean));
+        if (std::isnan(stddev))
+            QVERIFY(std::isnan(stats.stddev()));
+        else
+            QVERIFY2(std::abs(stats.stddev() - stddev) <= 1e-9 * std::max(stddev, 1e-300) + 1e-15,
+                     qPrintable(QString::number(stats.stddev(), 'g', 17)));
+        QCOMPARE(stats.min(), min);
+        QCOMPARE(stats.max(), max);
+    }
+
+    // The extremes carry the time they were first seen; overloads and values
+    // that are not finite take no part, and a reset forgets everything.
+    void statisticsKeepFirstTimes()
+    {
+        RunStatistics stats;
+        const Values values{5, 1, 9, 1, 9, 4};
+        for (int i = 0; i < values.size(); ++i)
+            stats.add(values[i], t0.addSecs(i));
+        QVERIFY(!stats.add(std::nan(""), t0));
+        stats.addOverload();
+        QVERIFY(stats.minTime() == t0.addSecs(1) && stats.maxTime() == t0.addSecs(2));
+        QVERIFY(stats.count() == 6 && stats.overloads() == 1 && stats.mean() == 29.0 / 6);
+        stats.reset();
+        QVERIFY(stats.count() == 0 && stats.overloads() == 0 && std::isnan(stats.mean()));
+        stats.add(-3, t0);
+        QCOMPARE(stats.max(), -3.0); // not the 9 of before the reset
+    }
+
+    void alarmSequences_data()
+    {
+        // Events written as "+H@3": high raised by the reading at index 3,
+        // "-L@5": low cleared by the reading at index 5.
+        QTest::addColumn<AlarmLimits>("limits");
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<QStringList>("events");
+
+        const AlarmLimits band{1.0, 5.0, 0.5};
+        QTest::newRow("inside only") << band << Values{1, 3, 5, 1} << QStringList{};
+        QTest::newRow("chatter at high")
+            << band << Values{4.9, 5.1, 4.9, 5.2, 4.6, 5.01, 4.5, 3} << QStringList{"+H@1", "-H@6"};
+        QTest::newRow("chatter at low")
+            << band << Values{1.1, 0.9, 1.1, 0.8, 1.4, 1.5, 0.99} << QStringList{"+L@1", "-L@5", "+L@6"};
+        QTest::newRow("jump high to low") << band << Values{6, 0} << QStringList{"+H@0", "-H@1", "+L@1"};
+        QTest::newRow("no hysteresis")
+            << AlarmLimits{1.0, 5.0, 0.0} << Values{5.1, 5.0, 5.1} << QStringList{"+H@0", "-H@1", "+H@2"};
+        QTest::newRow("nan ignored") << band << Values{6, std::nan(""), 3} << QStringList{"+H@0", "-H@2"};
+        QTest::newRow("high only") << AlarmLimits{std::nullopt, 5.0, 1.0} << Values{-1e9, 7, 4.5, 4}
+                                   << QStringList{"+H@1", "-H@3"};
+    }
+
+    void alarmSequences()
+    {
+        QFETCH(AlarmLimits, limits);
+        QFETCH(Values, values);
+        QFETCH(QStringList, events);
+
+        AlarmRule rule(limits);
+        QStringList seen;
+        for (int i = 0; i < values.size(); ++i) {
+            for (const AlarmEvent &e :
+                 rule.feed(values[i], t0.addSecs(i), QStringLiteral("DCV"), QStringLiteral("V"))) {
+                QCOMPARE(e.time, t0.addSecs(i));
+                seen << QStringLiteral("%1%2@%3")
+                            .arg(e.raised ? '+' : '-')
+                            .arg(e.limit == AlarmEvent::Limit::High ? 'H' : 'L')
+                            .arg(i);
+            }
+        }
+        QCOMPARE(seen, events);
+    }
+
+    void eventsCarryTheReading()
+    {
+        AlarmRule rule(AlarmLimits{std::nullopt, 5.0, 0.5});
+        const QDateTime at = t0.addMSecs(125);
+        QVector<AlarmEvent> events = rule.feed(5.25, at, QStringLiteral("直流电压"), QStringLiteral("V"));
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(rule.statusText(QStringLiteral("V")), QStringLiteral("报警：高于上限 5 V（10:00:00 起）"));
+        QCOMPARE(events[0].text(),
+                 QStringLiteral("2026-03-01 10:00:00.125 raised high 5 V (直流电压) at 5.25"));
+
+        // The clear names the limit that was crossed, even when the limits
+        // changed meanwhile.
+        rule.setLimits(AlarmLimits{std::nullopt, 8.0, 0.5});
+        events = rule.feed(4.0, at.addSecs(1), QStringLiteral("直流电压"), QStringLiteral("V"));
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].text(),
+                 QStringLiteral("2026-03-01 10:00:01.125 cleared high 5 V (直流电压) at 4"));
+        QVERIFY(rule.statusText(QStringLiteral("V")).isEmpty());
+    }
+
+    void limitsAreRememberedPerQuantity()
+    {
+        const QString ohm = QStringLiteral("电阻");
+        AlarmLimits{0.5, 10.0, 0.25}.save(ohm, QStringLiteral("kΩ"));
+        AlarmLimits{std::nullopt, 2.0, 0.0}.save(ohm, QStringLiteral("MΩ"));
+        const AlarmLimits kohm = AlarmLimits::load(ohm, QStringLiteral("kΩ"));
+        QVERIFY(kohm.low == 0.5 && kohm.high == 10.0 && kohm.hysteresis == 0.25);
+        const AlarmLimits mohm = AlarmLimits::load(ohm, QStringLiteral("MΩ"));
+        QVERIFY(!mohm.low && mohm.high == 2.0);
+        QVERIFY(AlarmLimits::load(ohm, QStringLiteral("Ω")).isEmpty());
+        // Limits that cannot work are refused.
+        QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{4.0, 4.0, 0.0}.isValid()) &&
+                !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
+    }
+
+    // The watch judges each quantity by its own band: a change of unit forgets
+    // the raised alarm without a clear that never happened, a negative overload
+    // lies below every low limit, and limits given for another quantity wait.
+    void watchFollowsTheQuantity()
+    {
+        AlarmLimits{-1.0, 1.0, 0.0}.save(QStringLiteral("DCV"), QStringLiteral("V"));
+        AlarmWatch watch;
+        QStringList seen;
+        QObject::connect(&watch, &AlarmWatch::eventOccurred, [&](const AlarmEvent &e) {
+            seen << QStringLiteral("%1 %2 %3").arg(e.raised ? "raise" : "clear", e.unit).arg(e.value);
+        });
+        const auto feed = [&](double value, const char *unit, bool overload = false) {
+            MeterReading r;
+            r.funcStr = QStringLiteral("DCV");
+            r.unitStr = QString::fromUtf8(unit);
+            r.value = value;
+            r.overload = overload;
+            r.negative = value < 0;
+            r.time = QDateTime::currentDateTime();
+            watch.feed(r);
+        };
+        feed(0.5, "V");
+        feed(-0.1, "V", true);
+        QVERIFY(watch.isRaised());
+        feed(2000.0, "mV"); // no band for millivolts
+        QVERIFY(!watch.isRaised());
+        watch.setLimits(QStringLiteral("DCV"), QStringLiteral("V"), AlarmLimits{std::nullopt, 0.1, 0.0});
+        feed(5000.0, "mV");
+        watch.setLimits(QStringLiteral("DCV"), QStringLiteral("mV"), AlarmLimits{std::nullopt, 10000.0, 0.0});
+        feed(20000.0, "mV");
+        QCOMPARE(seen, (QStringList{"raise V -inf", "raise mV 20000"}));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRunMonitor)
 #include "tst_runmonitor.moc"

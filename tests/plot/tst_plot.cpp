@@ -101,21 +101,369 @@ class TestPlot : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void timeLabels();
-    void ticksNeverRepeatAClockTime();
-    void rangeScales();
-    void timeLabelsStayApart_data();
-    void timeLabelsStayApart();
-    void overloadsWhereTheLiveCurveDrawsThem();
-    void picturesMatchPlainDrawing_data();
-    void picturesMatchPlainDrawing();
-    void growingCurveDrawsLikeAFreshOne();
-    void liveAppendClearAndRestart();
-    void liveViewControls();
-    void liveNewPointsLeaveTheCanvasAsAFullPaintDoes();
+    void initTestCase()
+    {
+        initTk52kResources();
+        installFontSubstitutions();
+    }
+
+    void init()
+    {
+        m_host = std::make_unique<QWidget>();
+        auto *layout = new QVBoxLayout(m_host.get());
+        m_plot = new QwtPlot(m_host.get());
+        layout->addWidget(m_plot);
+        m_live = std::make_unique<LivePlot>(m_plot, t0);
+        m_bar = m_live->addViewBar(layout);
+        m_host->resize(640, 400);
+        m_host->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_host.get()));
+    }
+
+    void cleanup()
+    {
+        m_live.reset();
+        m_host.reset();
+    }
+
+    void timeLabels()
+    {
+        // Whole seconds from the base, cut toward zero; the day is not shown.
+        const TimeScaleDrawR draw(t0);
+        const QList<QPair<double, const char *>> labels = {
+            {0.0, "10:00:00"},  {3599.0, "10:59:59"},  {3600.7, "11:00:00"},
+            {59.9, "10:00:59"}, {86400.0, "10:00:00"}, {-1.0, "09:59:59"},
+            {-0.5, "10:00:00"}, {-1.9, "09:59:59"},    {5.0 * 3600 + 61, "15:01:01"}};
+        for (const auto &l : labels)
+            QCOMPARE(draw.label(l.first).text(), QString::fromLatin1(l.second));
+        // Zoomed far out the axis asks for values beyond 32 bits.
+        QCOMPARE(draw.label(1e12).text(), t0.addSecs(std::numeric_limits<int>::max()).toString("hh:mm:ss"));
+    }
+
+    // The axis follows the data; a few seconds of data must not produce half
+    // second ticks that print the same clock time twice.
+    void ticksNeverRepeatAClockTime()
+    {
+        const TimeScaleDrawR draw(t0);
+        const QList<QPair<double, double>> spans = {{0, 0}, {0, 2}, {0, 3}, {0, 3600}, {-2, 1}};
+        for (const auto &span : spans) {
+            const SecondsScaleEngine engine;
+            double x1 = span.first, x2 = span.second, step = 0.0;
+            engine.autoScale(8, x1, x2, step);
+            QVERIFY(step >= 1.0);
+            const QwtScaleDiv div = engine.divideScale(x1, x2, 8, 5, step);
+            QVERIFY(div.lowerBound() <= span.first && div.upperBound() >= span.second);
+            QStringList labels;
+            for (double t : div.ticks(QwtScaleDiv::MajorTick))
+                labels << draw.label(t).text();
+            QVERIFY(!labels.isEmpty());
+            QVERIFY2(labels.removeDuplicates() == 0, qPrintable(QString::number(span.second)));
+        }
+    }
+
+    void rangeScales()
+    {
+        const double upper[kRangeCount] = {800,  8,  80,  800, 1200, 8,   80,   800,  800, 800, 8000, 80,
+                                           800,  8,  12,  800, 8000, 80,  800,  8,    12,  800, 8,    80,
+                                           800,  8,  80,  4,   600,  60,  600,  6,    60,  400, 20,   200,
+                                           2000, 20, 200, 2,   30,   120, 1500, 3000, 3000};
+        const double step[kRangeCount] = {100, 1, 10, 100, 200,  1,  10,  100, 100, 100, 1000, 10,
+                                          100, 1, 2,  100, 1000, 10, 100, 1,   2,   100, 1,    10,
+                                          100, 1, 10, 0.5, 100,  10, 100, 1,   10,  50,  4,    40,
+                                          400, 4, 40, 0.5, 6,    20, 300, 500, 500};
+        for (int i = 0; i < kRangeCount; ++i) {
+            QVERIFY(hasRangeScale(i));
+            QCOMPARE(double(rangeScale(i)->lower), -upper[i]);
+            QCOMPARE(rangeScale(i)->step, step[i]);
+        }
+        for (int outside : {-1, 45, 1000, std::numeric_limits<int>::min()})
+            QVERIFY(!hasRangeScale(outside) && !rangeScale(outside).has_value());
+    }
+
+    void timeLabelsStayApart_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("ownerLimit"); // 0: none
+        QTest::addColumn<int>("mostTicks");
+        // A narrow plot (the main window on a small screen) shows fewer times;
+        // a wide one as many as the plot's default allows, or its owner's limit.
+        QTest::newRow("narrow") << 380 << 0 << 9;
+        QTest::newRow("wide") << 1600 << 0 << 9;
+        QTest::newRow("wide, owner asks for 5") << 1600 << 5 << 6;
+    }
+
+    void timeLabelsStayApart()
+    {
+        QFETCH(int, width);
+        QFETCH(int, ownerLimit);
+        QFETCH(int, mostTicks);
+        QwtPlot plot;
+        setUpTrendPlot(&plot, t0);
+        if (ownerLimit)
+            plot.setAxisMaxMajor(QwtPlot::xBottom, ownerLimit);
+        plot.setAxisScale(QwtPlot::xBottom, 0, 1000);
+        plot.resize(width, 300);
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
+        plot.replot();
+
+        const QList<double> ticks = plot.axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick);
+        const int labelWidth =
+            plot.axisScaleDraw(QwtPlot::xBottom)->maxLabelWidth(plot.axisWidget(QwtPlot::xBottom)->font());
+        QVERIFY2(ticks.size() >= 2 && ticks.size() <= mostTicks, qPrintable(QString::number(ticks.size())));
+        for (int i = 1; i < ticks.size(); ++i)
+            QVERIFY2(plot.transform(QwtPlot::xBottom, ticks[i]) -
+                             plot.transform(QwtPlot::xBottom, ticks[i - 1]) >
+                         labelWidth,
+                     qPrintable(QStringLiteral("ticks %1 and %2 overprint").arg(ticks[i - 1]).arg(ticks[i])));
+    }
+
+    // The history curve draws a recorded overload at the value the live curve
+    // got from the frame itself, in every range and with either sign.
+    void overloadsWhereTheLiveCurveDrawsThem()
+    {
+        for (int range = 0; range < kRangeCount; ++range) {
+            for (bool negative : {false, true}) {
+                FrameContent content;
+                content.rangeIndex = range;
+                content.negative = negative;
+                content.overload = true;
+                const DecodedFrame frame = decodeMeterFrame(encodeMeterFrame(content));
+                QVERIFY(frame.valid && frame.overload && frame.rangeIndex == range);
+                const QString recorded = signedOverloadText(frame.negative, frame.decimals);
+                const auto drawn = overloadCurveValue(recorded, range);
+                QVERIFY2(drawn && *drawn == frame.value,
+                         qPrintable(QStringLiteral("%1 %2").arg(range).arg(recorded)));
+            }
+        }
+        QVERIFY(!overloadCurveValue(u"12.5", 3));
+        QVERIFY(!overloadCurveValue(u"+ OL. ", 45));
+    }
+
+    void picturesMatchPlainDrawing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<double>("yRange");
+        QTest::newRow("several per second") << "several per second" << 50000 << 3000.0;
+        QTest::newRow("sparse, no reduction") << "one per second" << 300 << 500.0;
+        QTest::newRow("clock set back") << "clock set back" << 3000 << 3000.0;
+        QTest::newRow("spikes clipped") << "spikes" << 40000 << 2000.0;
+        QTest::newRow("zoomed into a few flat points") << "flat" << 2000 << 150.0;
+    }
+
+    void picturesMatchPlainDrawing()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, points);
+        QFETCH(double, yRange);
+        const Series s = makeSeries(kind, points, 42);
+        const QRect canvas(0, 0, 901, 640);
+        QwtScaleMap xMap, yMap;
+        const auto [minX, maxX] = std::minmax_element(s.x.begin(), s.x.end());
+        // Zoomed: a few points a column apart, partly off the canvas.
+        setMaps(xMap, yMap, canvas, kind == "flat" ? 100 : *minX, kind == "flat" ? 160 : *maxX * 1.02,
+                yRange);
+
+        QwtPlotCurve plain;
+        plain.setPen(QPen(QColor(0, 255, 0)));
+        plain.setSamples(s.x, s.y);
+        DecimatingCurve reduced;
+        showOn(reduced, &s.x, &s.y);
+        const QImage expected = render(plain, xMap, yMap, canvas);
+        const QImage actual = render(reduced, xMap, yMap, canvas);
+        QVERIFY(expected != render(QwtPlotCurve(), xMap, yMap, canvas)); // not two blank pictures
+
+        // Qt's stroker may light or leave the lone end pixel of a one-pixel
+        // segment; anything more (a lost column span, a moved stroke) is a fault.
+        const auto both = [&](int x, int y) {
+            return canvas.contains(x, y) && expected.pixel(x, y) != qRgb(0, 0, 0) &&
+                   actual.pixel(x, y) != qRgb(0, 0, 0);
+        };
+        int litPixels = 0, tips = 0;
+        for (int y = 0; y < canvas.height(); ++y)
+            for (int x = 0; x < canvas.width(); ++x) {
+                litPixels += expected.pixel(x, y) != qRgb(0, 0, 0);
+                if (expected.pixel(x, y) != actual.pixel(x, y)) {
+                    ++tips;
+                    QVERIFY2(both(x, y - 1) || both(x, y + 1) || both(x - 1, y) || both(x + 1, y),
+                             qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+                }
+            }
+        // Nothing to reduce in a sparse curve: the very same picture.
+        QVERIFY2(tips * 200 <= litPixels && (points > canvas.width() || tips == 0),
+                 qPrintable(QString::number(tips)));
+        // At most four points a column remain.
+        const int kept = DecimatingCurve::columnPolyline(*reduced.data(), xMap, yMap, 0, points - 1).size();
+        QVERIFY2(kept <= 4 * canvas.width(), qPrintable(QString::number(kept)));
+    }
+
+    void growingCurveDrawsLikeAFreshOne()
+    {
+        // The live curve keeps its reduced line between drawings and adds only
+        // the new points; every picture must equal that of a curve drawing the
+        // same points for the first time, also after the scales change and after
+        // the points are replaced.
+        const Series s = makeSeries("several per second", 6000, 3);
+        QVector<double> x, y;
+        DecimatingCurve live;
+        showOn(live, &x, &y);
+        auto *liveData = static_cast<PlotSeriesData *>(live.data());
+        const QRect canvas(0, 0, 640, 480);
+        QwtScaleMap xMap, yMap;
+        setMaps(xMap, yMap, canvas, 0, 400, 1500);
+
+        int next = 0;
+        const auto appendAndCheck = [&](int n, const char *when) {
+            for (int end = next + n; next < end; ++next) {
+                x.append(s.x[next]);
+                y.append(s.y[next]);
+            }
+            liveData->showSource();
+            const QVector<double> fx(x), fy(y);
+            DecimatingCurve fresh;
+            showOn(fresh, &fx, &fy);
+            QVERIFY2(render(live, xMap, yMap, canvas) == render(fresh, xMap, yMap, canvas), when);
+        };
+        for (int step = 0; step < 40; ++step)
+            appendAndCheck(step % 3 ? 1 : 37, "growing");
+        xMap.setScaleInterval(0, 200); // zoomed: part of the line leaves the canvas
+        appendAndCheck(5, "scales changed");
+        liveData->hold(std::move(x), std::move(y));
+        x.clear();
+        y.clear();
+        appendAndCheck(700, "points replaced"); // more than before: only the generation tells them apart
+        appendAndCheck(1, "growing again");
+    }
+
+    void liveAppendClearAndRestart()
+    {
+        m_live->restart(t0, 27, -1.25);
+        QCOMPARE(m_live->origin(), t0);
+        QCOMPARE(axis(QwtPlot::yLeft).lowerBound(), -4.0);
+        QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 0.5);
+        for (int s = 1; s <= 3; ++s)
+            m_live->append(t0.addMSecs(s * 1000 + 400), s); // whole seconds count
+        m_live->append(t0.addSecs(-90), 0.5);               // clock set back
+        QCOMPARE(points(), (QVector<QPointF>{{0, -1.25}, {1, 1}, {2, 2}, {3, 3}, {-90, 0.5}}));
+        QCOMPARE(timeLabel(3), QStringLiteral("10:00:03"));
+        m_live->replot();
+        QVERIFY(axis(QwtPlot::xBottom).contains(3));
+
+        // Cleared points stay drawn until the next point (same range, same
+        // origin) replaces them.
+        m_live->clearPoints();
+        QCOMPARE(m_live->pointCount(), 0);
+        m_live->replot();
+        QCOMPARE(m_live->curve()->dataSize(), size_t(5));
+        m_live->append(t0.addSecs(25), 50);
+        QCOMPARE(points(), QVector<QPointF>{QPointF(25, 50)});
+
+        m_live->restart(t0.addSecs(600), 13, -2.5);
+        QCOMPARE(points(), QVector<QPointF>{QPointF(0, -2.5)});
+        QCOMPARE(timeLabel(0), QStringLiteral("10:10:00"));
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
+        QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 1.0);
+    }
+
+    // The view bar's controls on a growing curve: the wheel zooms and pauses,
+    // a paused view stays put (the curve still collecting) until fitted or
+    // followed again, and a range scale that comes while the view is paused or
+    // scaled automatically waits until it is followed again.
+    void liveViewControls()
+    {
+        m_live->restart(t0, 1, 0.5);
+        grow(100);
+        QVERIFY(m_bar->isFollowing() && axis(QwtPlot::xBottom).upperBound() >= 100);
+        QSignalSpy paused(m_bar, &PlotViewBar::followingChanged);
+        QWidget *canvas = m_plot->canvas();
+        const QPoint centre = canvas->rect().center();
+        QWheelEvent wheel(centre, canvas->mapToGlobal(centre), QPoint(), QPoint(0, -240), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(canvas, &wheel);
+        QCOMPARE(paused.count(), 1);
+        QVERIFY(!m_bar->isFollowing());
+        QVERIFY(axis(QwtPlot::xBottom).range() < 100 && axis(QwtPlot::yLeft).upperBound() < 8);
+
+        grow(300);
+        m_bar->fitAction()->trigger();
+        QVERIFY(!m_bar->isFollowing()); // fitted, still paused
+        QCOMPARE(axis(QwtPlot::yLeft).lowerBound(), -8.0);
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
+        QVERIFY(axis(QwtPlot::xBottom).lowerBound() <= 0 && axis(QwtPlot::xBottom).upperBound() >= 300);
+        const QwtScaleDiv fitted = axis(QwtPlot::xBottom);
+        grow(600);
+        QCOMPARE(axis(QwtPlot::xBottom), fitted);
+        QCOMPARE(m_live->curve()->dataSize(), size_t(601));
+
+        // The readout under the mouse: 16 units over a few hundred pixels, two
+        // decimals resolve a pixel.
+        const int px = qRound(m_plot->transform(QwtPlot::xBottom, 61.5));
+        const int py = qRound(m_plot->transform(QwtPlot::yLeft, 2.5));
+        QMouseEvent move(QEvent::MouseMove, QPointF(px, py), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(canvas, &move);
+        const QString x = t0.addSecs(qint64(m_plot->invTransform(QwtPlot::xBottom, px))).toString("hh:mm:ss");
+        QCOMPARE(m_bar->readout(),
+                 x + "  " + QString::number(m_plot->invTransform(QwtPlot::yLeft, py), 'f', 2));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(canvas, &leave);
+        QVERIFY(m_bar->readout().isEmpty());
+
+        m_live->restart(t0.addSecs(600), 27, 0.5);
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
+        m_bar->followAction()->trigger();
+        QVERIFY(m_bar->isFollowing());
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 4.0);
+        QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 0.5);
+        grow(900);
+        QVERIFY(axis(QwtPlot::xBottom).upperBound() >= 900);
+
+        m_bar->autoYAction()->trigger();
+        m_live->replot();
+        QVERIFY(axis(QwtPlot::yLeft).lowerBound() >= 0.4 && axis(QwtPlot::yLeft).upperBound() <= 0.7);
+        m_bar->setRangeScale(-80, 80, 10);
+        m_live->replot();
+        QVERIFY(axis(QwtPlot::yLeft).upperBound() <= 0.7);
+        m_bar->autoYAction()->trigger();
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 80.0);
+        QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 10.0);
+    }
+
+    // Readings drawn onto the canvas as they come (a line a reading while the
+    // axes stay) leave the screen as painting the whole canvas does.
+    void liveNewPointsLeaveTheCanvasAsAFullPaintDoes()
+    {
+        const auto screen = [&] { return m_host->screen()->grabWindow(m_host->winId()).toImage(); };
+        m_live->restart(t0, 3, 0);
+        PartialPaints partial;
+        m_plot->canvas()->installEventFilter(&partial);
+        // Following: the time axis grows with the readings.
+        for (int s = 1; s <= 30; ++s) {
+            m_live->append(t0.addSecs(s), s % 4 * 100);
+            m_live->showNewPoints();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(axis(QwtPlot::xBottom).upperBound(), 30.0);
+        // Paused: the axes stay, readings fall inside them and beyond.
+        m_bar->setFollowing(false);
+        const double values[] = {300, -450, 790, 10, 2500, -20, -900, 640, 640, 5};
+        for (int i = 0; i < 40; ++i) {
+            m_live->append(t0.addMSecs(2000 + i * 600), values[i % 10] * (i % 3 ? 1 : -0.5));
+            m_live->showNewPoints();
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(partial.count > 50);
+        const QImage drawnByLines = screen();
+        m_plot->canvas()->repaint();
+        const QImage drawnWhole = screen();
+        QCOMPARE(drawnByLines.size(), drawnWhole.size());
+        // Where two lines meet, the end pixel may come from either of them.
+        int differing = 0;
+        for (int y = 0; y < drawnWhole.height(); ++y)
+            for (int x = 0; x < drawnWhole.width(); ++x)
+                differing += drawnByLines.pixel(x, y) != drawnWhole.pixel(x, y);
+        QVERIFY2(differing <= 5, qPrintable(QString::number(differing)));
+    }
 
 private:
     QVector<QPointF> points() const
@@ -144,367 +492,6 @@ private:
     std::unique_ptr<LivePlot> m_live;
     PlotViewBar *m_bar = nullptr;
 };
-
-void TestPlot::initTestCase()
-{
-    initTk52kResources();
-    installFontSubstitutions();
-}
-
-void TestPlot::init()
-{
-    m_host = std::make_unique<QWidget>();
-    auto *layout = new QVBoxLayout(m_host.get());
-    m_plot = new QwtPlot(m_host.get());
-    layout->addWidget(m_plot);
-    m_live = std::make_unique<LivePlot>(m_plot, t0);
-    m_bar = m_live->addViewBar(layout);
-    m_host->resize(640, 400);
-    m_host->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_host.get()));
-}
-
-void TestPlot::cleanup()
-{
-    m_live.reset();
-    m_host.reset();
-}
-
-void TestPlot::liveAppendClearAndRestart()
-{
-    m_live->restart(t0, 27, -1.25);
-    QCOMPARE(m_live->origin(), t0);
-    QCOMPARE(axis(QwtPlot::yLeft).lowerBound(), -4.0);
-    QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 0.5);
-    for (int s = 1; s <= 3; ++s)
-        m_live->append(t0.addMSecs(s * 1000 + 400), s); // whole seconds count
-    m_live->append(t0.addSecs(-90), 0.5);               // clock set back
-    QCOMPARE(points(), (QVector<QPointF>{{0, -1.25}, {1, 1}, {2, 2}, {3, 3}, {-90, 0.5}}));
-    QCOMPARE(timeLabel(3), QStringLiteral("10:00:03"));
-    m_live->replot();
-    QVERIFY(axis(QwtPlot::xBottom).contains(3));
-
-    // Cleared points stay drawn until the next point (same range, same
-    // origin) replaces them.
-    m_live->clearPoints();
-    QCOMPARE(m_live->pointCount(), 0);
-    m_live->replot();
-    QCOMPARE(m_live->curve()->dataSize(), size_t(5));
-    m_live->append(t0.addSecs(25), 50);
-    QCOMPARE(points(), QVector<QPointF>{QPointF(25, 50)});
-
-    m_live->restart(t0.addSecs(600), 13, -2.5);
-    QCOMPARE(points(), QVector<QPointF>{QPointF(0, -2.5)});
-    QCOMPARE(timeLabel(0), QStringLiteral("10:10:00"));
-    QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
-    QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 1.0);
-}
-
-// The view bar's controls on a growing curve: the wheel zooms and pauses,
-// a paused view stays put (the curve still collecting) until fitted or
-// followed again, and a range scale that comes while the view is paused or
-// scaled automatically waits until it is followed again.
-void TestPlot::liveViewControls()
-{
-    m_live->restart(t0, 1, 0.5);
-    grow(100);
-    QVERIFY(m_bar->isFollowing() && axis(QwtPlot::xBottom).upperBound() >= 100);
-    QSignalSpy paused(m_bar, &PlotViewBar::followingChanged);
-    QWidget *canvas = m_plot->canvas();
-    const QPoint centre = canvas->rect().center();
-    QWheelEvent wheel(centre, canvas->mapToGlobal(centre), QPoint(), QPoint(0, -240), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(canvas, &wheel);
-    QCOMPARE(paused.count(), 1);
-    QVERIFY(!m_bar->isFollowing());
-    QVERIFY(axis(QwtPlot::xBottom).range() < 100 && axis(QwtPlot::yLeft).upperBound() < 8);
-
-    grow(300);
-    m_bar->fitAction()->trigger();
-    QVERIFY(!m_bar->isFollowing()); // fitted, still paused
-    QCOMPARE(axis(QwtPlot::yLeft).lowerBound(), -8.0);
-    QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
-    QVERIFY(axis(QwtPlot::xBottom).lowerBound() <= 0 && axis(QwtPlot::xBottom).upperBound() >= 300);
-    const QwtScaleDiv fitted = axis(QwtPlot::xBottom);
-    grow(600);
-    QCOMPARE(axis(QwtPlot::xBottom), fitted);
-    QCOMPARE(m_live->curve()->dataSize(), size_t(601));
-
-    // The readout under the mouse: 16 units over a few hundred pixels, two
-    // decimals resolve a pixel.
-    const int px = qRound(m_plot->transform(QwtPlot::xBottom, 61.5));
-    const int py = qRound(m_plot->transform(QwtPlot::yLeft, 2.5));
-    QMouseEvent move(QEvent::MouseMove, QPointF(px, py), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(canvas, &move);
-    const QString x = t0.addSecs(qint64(m_plot->invTransform(QwtPlot::xBottom, px))).toString("hh:mm:ss");
-    QCOMPARE(m_bar->readout(), x + "  " + QString::number(m_plot->invTransform(QwtPlot::yLeft, py), 'f', 2));
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(canvas, &leave);
-    QVERIFY(m_bar->readout().isEmpty());
-
-    m_live->restart(t0.addSecs(600), 27, 0.5);
-    QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
-    m_bar->followAction()->trigger();
-    QVERIFY(m_bar->isFollowing());
-    QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 4.0);
-    QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 0.5);
-    grow(900);
-    QVERIFY(axis(QwtPlot::xBottom).upperBound() >= 900);
-
-    m_bar->autoYAction()->trigger();
-    m_live->replot();
-    QVERIFY(axis(QwtPlot::yLeft).lowerBound() >= 0.4 && axis(QwtPlot::yLeft).upperBound() <= 0.7);
-    m_bar->setRangeScale(-80, 80, 10);
-    m_live->replot();
-    QVERIFY(axis(QwtPlot::yLeft).upperBound() <= 0.7);
-    m_bar->autoYAction()->trigger();
-    QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 80.0);
-    QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 10.0);
-}
-
-// Readings drawn onto the canvas as they come (a line a reading while the
-// axes stay) leave the screen as painting the whole canvas does.
-void TestPlot::liveNewPointsLeaveTheCanvasAsAFullPaintDoes()
-{
-    const auto screen = [&] { return m_host->screen()->grabWindow(m_host->winId()).toImage(); };
-    m_live->restart(t0, 3, 0);
-    PartialPaints partial;
-    m_plot->canvas()->installEventFilter(&partial);
-    // Following: the time axis grows with the readings.
-    for (int s = 1; s <= 30; ++s) {
-        m_live->append(t0.addSecs(s), s % 4 * 100);
-        m_live->showNewPoints();
-        QCoreApplication::processEvents();
-    }
-    QCOMPARE(axis(QwtPlot::xBottom).upperBound(), 30.0);
-    // Paused: the axes stay, readings fall inside them and beyond.
-    m_bar->setFollowing(false);
-    const double values[] = {300, -450, 790, 10, 2500, -20, -900, 640, 640, 5};
-    for (int i = 0; i < 40; ++i) {
-        m_live->append(t0.addMSecs(2000 + i * 600), values[i % 10] * (i % 3 ? 1 : -0.5));
-        m_live->showNewPoints();
-        QCoreApplication::processEvents();
-    }
-    QVERIFY(partial.count > 50);
-    const QImage drawnByLines = screen();
-    m_plot->canvas()->repaint();
-    const QImage drawnWhole = screen();
-    QCOMPARE(drawnByLines.size(), drawnWhole.size());
-    // Where two lines meet, the end pixel may come from either of them.
-    int differing = 0;
-    for (int y = 0; y < drawnWhole.height(); ++y)
-        for (int x = 0; x < drawnWhole.width(); ++x)
-            differing += drawnByLines.pixel(x, y) != drawnWhole.pixel(x, y);
-    QVERIFY2(differing <= 5, qPrintable(QString::number(differing)));
-}
-
-void TestPlot::timeLabels()
-{
-    // Whole seconds from the base, cut toward zero; the day is not shown.
-    const TimeScaleDrawR draw(t0);
-    const QList<QPair<double, const char *>> labels = {
-        {0.0, "10:00:00"},  {3599.0, "10:59:59"},  {3600.7, "11:00:00"},
-        {59.9, "10:00:59"}, {86400.0, "10:00:00"}, {-1.0, "09:59:59"},
-        {-0.5, "10:00:00"}, {-1.9, "09:59:59"},    {5.0 * 3600 + 61, "15:01:01"}};
-    for (const auto &l : labels)
-        QCOMPARE(draw.label(l.first).text(), QString::fromLatin1(l.second));
-    // Zoomed far out the axis asks for values beyond 32 bits.
-    QCOMPARE(draw.label(1e12).text(), t0.addSecs(std::numeric_limits<int>::max()).toString("hh:mm:ss"));
-}
-
-// The axis follows the data; a few seconds of data must not produce half
-// second ticks that print the same clock time twice.
-void TestPlot::ticksNeverRepeatAClockTime()
-{
-    const TimeScaleDrawR draw(t0);
-    const QList<QPair<double, double>> spans = {{0, 0}, {0, 2}, {0, 3}, {0, 3600}, {-2, 1}};
-    for (const auto &span : spans) {
-        const SecondsScaleEngine engine;
-        double x1 = span.first, x2 = span.second, step = 0.0;
-        engine.autoScale(8, x1, x2, step);
-        QVERIFY(step >= 1.0);
-        const QwtScaleDiv div = engine.divideScale(x1, x2, 8, 5, step);
-        QVERIFY(div.lowerBound() <= span.first && div.upperBound() >= span.second);
-        QStringList labels;
-        for (double t : div.ticks(QwtScaleDiv::MajorTick))
-            labels << draw.label(t).text();
-        QVERIFY(!labels.isEmpty());
-        QVERIFY2(labels.removeDuplicates() == 0, qPrintable(QString::number(span.second)));
-    }
-}
-
-void TestPlot::rangeScales()
-{
-    const double upper[kRangeCount] = {800,  8,  80,  800, 1200, 8,   80,   800,  800, 800, 8000, 80,
-                                       800,  8,  12,  800, 8000, 80,  800,  8,    12,  800, 8,    80,
-                                       800,  8,  80,  4,   600,  60,  600,  6,    60,  400, 20,   200,
-                                       2000, 20, 200, 2,   30,   120, 1500, 3000, 3000};
-    const double step[kRangeCount] = {100, 1, 10, 100, 200,  1,  10,  100, 100, 100, 1000, 10,
-                                      100, 1, 2,  100, 1000, 10, 100, 1,   2,   100, 1,    10,
-                                      100, 1, 10, 0.5, 100,  10, 100, 1,   10,  50,  4,    40,
-                                      400, 4, 40, 0.5, 6,    20, 300, 500, 500};
-    for (int i = 0; i < kRangeCount; ++i) {
-        QVERIFY(hasRangeScale(i));
-        QCOMPARE(double(rangeScale(i)->lower), -upper[i]);
-        QCOMPARE(rangeScale(i)->step, step[i]);
-    }
-    for (int outside : {-1, 45, 1000, std::numeric_limits<int>::min()})
-        QVERIFY(!hasRangeScale(outside) && !rangeScale(outside).has_value());
-}
-
-void TestPlot::timeLabelsStayApart_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("ownerLimit"); // 0: none
-    QTest::addColumn<int>("mostTicks");
-    // A narrow plot (the main window on a small screen) shows fewer times;
-    // a wide one as many as the plot's default allows, or its owner's limit.
-    QTest::newRow("narrow") << 380 << 0 << 9;
-    QTest::newRow("wide") << 1600 << 0 << 9;
-    QTest::newRow("wide, owner asks for 5") << 1600 << 5 << 6;
-}
-
-void TestPlot::timeLabelsStayApart()
-{
-    QFETCH(int, width);
-    QFETCH(int, ownerLimit);
-    QFETCH(int, mostTicks);
-    QwtPlot plot;
-    setUpTrendPlot(&plot, t0);
-    if (ownerLimit)
-        plot.setAxisMaxMajor(QwtPlot::xBottom, ownerLimit);
-    plot.setAxisScale(QwtPlot::xBottom, 0, 1000);
-    plot.resize(width, 300);
-    plot.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&plot));
-    plot.replot();
-
-    const QList<double> ticks = plot.axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick);
-    const int labelWidth =
-        plot.axisScaleDraw(QwtPlot::xBottom)->maxLabelWidth(plot.axisWidget(QwtPlot::xBottom)->font());
-    QVERIFY2(ticks.size() >= 2 && ticks.size() <= mostTicks, qPrintable(QString::number(ticks.size())));
-    for (int i = 1; i < ticks.size(); ++i)
-        QVERIFY2(plot.transform(QwtPlot::xBottom, ticks[i]) - plot.transform(QwtPlot::xBottom, ticks[i - 1]) >
-                     labelWidth,
-                 qPrintable(QStringLiteral("ticks %1 and %2 overprint").arg(ticks[i - 1]).arg(ticks[i])));
-}
-
-// The history curve draws a recorded overload at the value the live curve
-// got from the frame itself, in every range and with either sign.
-void TestPlot::overloadsWhereTheLiveCurveDrawsThem()
-{
-    for (int range = 0; range < kRangeCount; ++range) {
-        for (bool negative : {false, true}) {
-            FrameContent content;
-            content.rangeIndex = range;
-            content.negative = negative;
-            content.overload = true;
-            const DecodedFrame frame = decodeMeterFrame(encodeMeterFrame(content));
-            QVERIFY(frame.valid && frame.overload && frame.rangeIndex == range);
-            const QString recorded = signedOverloadText(frame.negative, frame.decimals);
-            const auto drawn = overloadCurveValue(recorded, range);
-            QVERIFY2(drawn && *drawn == frame.value,
-                     qPrintable(QStringLiteral("%1 %2").arg(range).arg(recorded)));
-        }
-    }
-    QVERIFY(!overloadCurveValue(u"12.5", 3));
-    QVERIFY(!overloadCurveValue(u"+ OL. ", 45));
-}
-
-void TestPlot::picturesMatchPlainDrawing_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("points");
-    QTest::addColumn<double>("yRange");
-    QTest::newRow("several per second") << "several per second" << 50000 << 3000.0;
-    QTest::newRow("sparse, no reduction") << "one per second" << 300 << 500.0;
-    QTest::newRow("clock set back") << "clock set back" << 3000 << 3000.0;
-    QTest::newRow("spikes clipped") << "spikes" << 40000 << 2000.0;
-    QTest::newRow("zoomed into a few flat points") << "flat" << 2000 << 150.0;
-}
-
-void TestPlot::picturesMatchPlainDrawing()
-{
-    QFETCH(QString, kind);
-    QFETCH(int, points);
-    QFETCH(double, yRange);
-    const Series s = makeSeries(kind, points, 42);
-    const QRect canvas(0, 0, 901, 640);
-    QwtScaleMap xMap, yMap;
-    const auto [minX, maxX] = std::minmax_element(s.x.begin(), s.x.end());
-    // Zoomed: a few points a column apart, partly off the canvas.
-    setMaps(xMap, yMap, canvas, kind == "flat" ? 100 : *minX, kind == "flat" ? 160 : *maxX * 1.02, yRange);
-
-    QwtPlotCurve plain;
-    plain.setPen(QPen(QColor(0, 255, 0)));
-    plain.setSamples(s.x, s.y);
-    DecimatingCurve reduced;
-    showOn(reduced, &s.x, &s.y);
-    const QImage expected = render(plain, xMap, yMap, canvas);
-    const QImage actual = render(reduced, xMap, yMap, canvas);
-    QVERIFY(expected != render(QwtPlotCurve(), xMap, yMap, canvas)); // not two blank pictures
-
-    // Qt's stroker may light or leave the lone end pixel of a one-pixel
-    // segment; anything more (a lost column span, a moved stroke) is a fault.
-    const auto both = [&](int x, int y) {
-        return canvas.contains(x, y) && expected.pixel(x, y) != qRgb(0, 0, 0) &&
-               actual.pixel(x, y) != qRgb(0, 0, 0);
-    };
-    int litPixels = 0, tips = 0;
-    for (int y = 0; y < canvas.height(); ++y)
-        for (int x = 0; x < canvas.width(); ++x) {
-            litPixels += expected.pixel(x, y) != qRgb(0, 0, 0);
-            if (expected.pixel(x, y) != actual.pixel(x, y)) {
-                ++tips;
-                QVERIFY2(both(x, y - 1) || both(x, y + 1) || both(x - 1, y) || both(x + 1, y),
-                         qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
-            }
-        }
-    // Nothing to reduce in a sparse curve: the very same picture.
-    QVERIFY2(tips * 200 <= litPixels && (points > canvas.width() || tips == 0),
-             qPrintable(QString::number(tips)));
-    // At most four points a column remain.
-    const int kept = DecimatingCurve::columnPolyline(*reduced.data(), xMap, yMap, 0, points - 1).size();
-    QVERIFY2(kept <= 4 * canvas.width(), qPrintable(QString::number(kept)));
-}
-
-void TestPlot::growingCurveDrawsLikeAFreshOne()
-{
-    // The live curve keeps its reduced line between drawings and adds only
-    // the new points; every picture must equal that of a curve drawing the
-    // same points for the first time, also after the scales change and after
-    // the points are replaced.
-    const Series s = makeSeries("several per second", 6000, 3);
-    QVector<double> x, y;
-    DecimatingCurve live;
-    showOn(live, &x, &y);
-    auto *liveData = static_cast<PlotSeriesData *>(live.data());
-    const QRect canvas(0, 0, 640, 480);
-    QwtScaleMap xMap, yMap;
-    setMaps(xMap, yMap, canvas, 0, 400, 1500);
-
-    int next = 0;
-    const auto appendAndCheck = [&](int n, const char *when) {
-        for (int end = next + n; next < end; ++next) {
-            x.append(s.x[next]);
-            y.append(s.y[next]);
-        }
-        liveData->showSource();
-        const QVector<double> fx(x), fy(y);
-        DecimatingCurve fresh;
-        showOn(fresh, &fx, &fy);
-        QVERIFY2(render(live, xMap, yMap, canvas) == render(fresh, xMap, yMap, canvas), when);
-    };
-    for (int step = 0; step < 40; ++step)
-        appendAndCheck(step % 3 ? 1 : 37, "growing");
-    xMap.setScaleInterval(0, 200); // zoomed: part of the line leaves the canvas
-    appendAndCheck(5, "scales changed");
-    liveData->hold(std::move(x), std::move(y));
-    x.clear();
-    y.clear();
-    appendAndCheck(700, "points replaced"); // more than before: only the generation tells them apart
-    appendAndCheck(1, "growing again");
-}
 
 QTEST_MAIN(TestPlot)
 #include "tst_plot.moc"

@@ -70,210 +70,206 @@ class TestRecordJournal : public QObject
     Q_OBJECT
 
 private slots:
-    void readBack_data();
-    void readBack();
-    void eachRunningCopyOwnsItsJournal();
-    void onlyOwnFilesAreTakenOver();
-    void fullDisk();
-};
-
-void TestRecordJournal::readBack_data()
-{
-    QTest::addColumn<qint64>("begun");     // a COMMIT went out for records 1..begun
-    QTest::addColumn<qint64>("committed"); // records 1..committed are confirmed
-    QTest::addColumn<QByteArray>("damage");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<qint64>("uncertain");
-    QTest::addColumn<bool>("warns");
-
-    const QStringList all{"- .OL ", "356", "-12", "1.000"};
-    QTest::newRow("nothing committed") << 0LL << 0LL << QByteArray() << all << 0LL << false;
-    QTest::newRow("first two committed")
-        << 2LL << 2LL << QByteArray() << QStringList(all.mid(2)) << 0LL << false;
-    QTest::newRow("all committed") << 4LL << 4LL << QByteArray() << QStringList() << 0LL << false;
-    QTest::newRow("commit unconfirmed") << 3LL << 0LL << QByteArray() << all << 3LL << false;
-    QTest::newRow("torn last line") << 0LL << 0LL << QByteArray("R\t5\tDCV\t2.5\tV\t1\t2025-02-01 09:0")
-                                    << all << 0LL << false;
-    QTest::newRow("damaged line in the middle")
-        << 0LL << 0LL
-        << QByteArray(
-               "R\t5\tDCV\t2.\\q5\tV\t1\t2025-02-01 09:05:07\nR\t6\tDCV\t2.6\tV\t1\t2025-02-01 09:05:08\n")
-        << all + QStringList{"2.6"} << 0LL << true;
-}
-
-void TestRecordJournal::readBack()
-{
-    QFETCH(qint64, begun);
-    QFETCH(qint64, committed);
-    QFETCH(QByteArray, damage);
-    QFETCH(QStringList, expected);
-    QFETCH(qint64, uncertain);
-    QFETCH(bool, warns);
-
-    QTemporaryDir dir;
-    const qint64 xid = (Q_INT64_C(1) << 60) + 7;
-    QString path;
+    void readBack_data()
     {
+        QTest::addColumn<qint64>("begun");     // a COMMIT went out for records 1..begun
+        QTest::addColumn<qint64>("committed"); // records 1..committed are confirmed
+        QTest::addColumn<QByteArray>("damage");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<qint64>("uncertain");
+        QTest::addColumn<bool>("warns");
+
+        const QStringList all{"- .OL ", "356", "-12", "1.000"};
+        QTest::newRow("nothing committed") << 0LL << 0LL << QByteArray() << all << 0LL << false;
+        QTest::newRow("first two committed")
+            << 2LL << 2LL << QByteArray() << QStringList(all.mid(2)) << 0LL << false;
+        QTest::newRow("all committed") << 4LL << 4LL << QByteArray() << QStringList() << 0LL << false;
+        QTest::newRow("commit unconfirmed") << 3LL << 0LL << QByteArray() << all << 3LL << false;
+        QTest::newRow("torn last line")
+            << 0LL << 0LL << QByteArray("R\t5\tDCV\t2.5\tV\t1\t2025-02-01 09:0") << all << 0LL << false;
+        QTest::newRow("damaged line in the middle")
+            << 0LL << 0LL
+            << QByteArray("R\t5\tDCV\t2.\\q5\tV\t1\t2025-02-01 09:05:07\nR\t6\tDCV\t2.6\tV\t1\t2025-02-01 "
+                          "09:05:08\n")
+            << all + QStringList{"2.6"} << 0LL << true;
+    }
+
+    void readBack()
+    {
+        QFETCH(qint64, begun);
+        QFETCH(qint64, committed);
+        QFETCH(QByteArray, damage);
+        QFETCH(QStringList, expected);
+        QFETCH(qint64, uncertain);
+        QFETCH(bool, warns);
+
+        QTemporaryDir dir;
+        const qint64 xid = (Q_INT64_C(1) << 60) + 7;
+        QString path;
+        {
+            RecordJournal journal;
+            JournalBacklog backlog;
+            QString error;
+            QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+            QVERIFY2(journal.start({}, 0, 0, &error), qPrintable(error));
+            const int flushes = g_flushes;
+            for (const JournaledRecord &r : sampleRecords())
+                journal.append(r);
+            QTRY_VERIFY(journal.isDurable());
+            QVERIFY(g_flushes > flushes);
+            if (begun > 0)
+                journal.beginCommit(xid, 1, begun);
+            if (committed > 0)
+                journal.committed(committed);
+            path = journal.filePath();
+            // What a crash or a power failure leaves at the end.
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(damage);
+        }
+        QCOMPARE(QFile::exists(path), !expected.isEmpty() || !damage.isEmpty());
+
+        if (warns)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("skipped 1 damaged lines")));
+        RecordJournal journal;
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+        QCOMPARE(values(backlog.records), expected);
+        for (int i = 0; i < backlog.records.size(); ++i) {
+            QCOMPARE(backlog.records.at(i).seq, qint64(i + 1)); // numbered afresh
+            if (committed + i < 4) // every field of every awkward text comes back
+                QCOMPARE(backlog.records.at(i).record, sampleRecords().at(int(committed) + i).record);
+        }
+        QCOMPARE(backlog.uncertainLastSeq, uncertain);
+        QCOMPARE(backlog.uncertainXid, uncertain > 0 ? xid : 0);
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.damaged-*")}, QDir::Files).size(),
+                 warns ? 1 : 0);
+
+        // The damage is gone from the file the next run writes on.
+        QVERIFY2(journal.start(backlog.records, backlog.uncertainXid, backlog.uncertainLastSeq, &error),
+                 qPrintable(error));
+        journal.append(
+            {backlog.records.size() + 1LL,
+             {QStringLiteral("DCV"), QStringLiteral("7"), QStringLiteral("V"), 1, kBase, QString()}});
+        journal.close();
+        RecordJournal next;
+        QVERIFY(next.open(dir.path(), &backlog, &error));
+        QCOMPARE(values(backlog.records), expected + QStringList{"7"});
+        QCOMPARE(backlog.uncertainLastSeq, uncertain);
+    }
+
+    // A second running copy writes its own journal, taken over once it has ended.
+    void eachRunningCopyOwnsItsJournal()
+    {
+        QTemporaryDir dir;
+        const JournaledRecords records = sampleRecords();
+        QString error;
+        JournalBacklog backlog;
+
+        RecordJournal first;
+        QVERIFY(first.open(dir.path(), &backlog, &error) && first.start({}, 0, 0, &error));
+        first.append(records.at(0));
+        {
+            RecordJournal second;
+            QVERIFY(second.open(dir.path(), &backlog, &error) && second.start({}, 0, 0, &error));
+            second.append(records.at(1));
+            second.append(records.at(2));
+        }
+
+        // Started while the first still runs: takes over only the ended one.
+        {
+            RecordJournal third;
+            QVERIFY(third.open(dir.path(), &backlog, &error) && third.start(backlog.records, 0, 0, &error));
+            QCOMPARE(values(backlog.records), QStringList({"356", "-12"}));
+            third.committed(2);
+        }
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.journal")}),
+                 QStringList{QStringLiteral("pending-readings.journal")});
+
+        first.close();
+        RecordJournal fourth;
+        QVERIFY(fourth.open(dir.path(), &backlog, &error));
+        QCOMPARE(values(backlog.records), QStringList{"- .OL "});
+    }
+
+    // A journal line may name a journal taken over earlier, to be removed; a
+    // file the program did not name itself is never touched.
+    void onlyOwnFilesAreTakenOver()
+    {
+        QTemporaryDir dir;
+        const QDir folder(dir.path());
+        const QByteArray record("R\t1\tDCV\t1.5\tV\t1\t2025-02-01 09:05:03\n");
+        const auto write = [&](const QString &name, const QByteArray &bytes) {
+            QFile file(folder.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        QVERIFY(write(QStringLiteral("notes.txt"), "keep"));
+        // Looks like a journal, but the program never gives such a name.
+        QVERIFY(write(QStringLiteral("pending-readings-old.journal"), "tk52k-journal\t1\n" + record));
+        QVERIFY(write(QStringLiteral("pending-readings.journal"),
+                      "tk52k-journal\t1\nA\tnotes.txt\nA\tpending-readings-old.journal\n" + record));
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("skipped 2 damaged lines")));
+        RecordJournal journal;
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+        QCOMPARE(values(backlog.records), QStringList{"1.5"});
+        QVERIFY2(journal.start(backlog.records, 0, 0, &error), qPrintable(error));
+        journal.close();
+        QVERIFY(folder.exists(QStringLiteral("notes.txt")));
+        QVERIFY(folder.exists(QStringLiteral("pending-readings-old.journal")));
+    }
+
+    // A full disk: once a record cannot be written the journal must not let a
+    // commit through until it has been cut back, or the next start would find
+    // committed records without the note that says so and store them twice.
+    // When space returns, what still waits is written out again.
+    void fullDisk()
+    {
+        QTemporaryDir dir;
         RecordJournal journal;
         JournalBacklog backlog;
         QString error;
         QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
         QVERIFY2(journal.start({}, 0, 0, &error), qPrintable(error));
-        const int flushes = g_flushes;
-        for (const JournaledRecord &r : sampleRecords())
-            journal.append(r);
-        QTRY_VERIFY(journal.isDurable());
-        QVERIFY(g_flushes > flushes);
-        if (begun > 0)
-            journal.beginCommit(xid, 1, begun);
-        if (committed > 0)
-            journal.committed(committed);
-        path = journal.filePath();
-        // What a crash or a power failure leaves at the end.
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::Append));
-        file.write(damage);
+        const JournaledRecords records = sampleRecords();
+        journal.append(records.at(0));
+        journal.append(records.at(1));
+        journal.flush();
+        QVERIFY(journal.isDurable());
+
+        // Nothing fits beyond the journal file's header.
+        FullDisk disk(QByteArray("tk52k-journal\t1\n").size());
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+        journal.append(records.at(2));
+        journal.append(records.at(3));
+        journal.flush();
+        QVERIFY(journal.hasFailed());
+        QVERIFY(!journal.isDurable());
+        QVERIFY(!journal.beginCommit(99, 1, 4));
+        // Nothing is lost meanwhile: what the file could not take is still there.
+        QCOMPARE(values(journal.readBack(2, 3)), values(records).mid(1));
+
+        journal.discard();
+        QCOMPARE(afterCrash(journal.filePath()), QStringList());
+        QVERIFY(journal.beginCommit(99, 1, 4));
+        journal.committed(4);
+        QCOMPARE(afterCrash(journal.filePath()), QStringList());
+
+        const JournaledRecord fifth{
+            5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase, QString()}};
+        journal.append(fifth);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+        QVERIFY(!journal.rewrite({fifth}));
+        QVERIFY(disk.lift());
+        QVERIFY(journal.rewrite({fifth}));
+        QVERIFY(journal.isDurable());
+        QCOMPARE(afterCrash(journal.filePath()), QStringList{"5"});
     }
-    QCOMPARE(QFile::exists(path), !expected.isEmpty() || !damage.isEmpty());
-
-    if (warns)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("skipped 1 damaged lines")));
-    RecordJournal journal;
-    JournalBacklog backlog;
-    QString error;
-    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
-    QCOMPARE(values(backlog.records), expected);
-    for (int i = 0; i < backlog.records.size(); ++i) {
-        QCOMPARE(backlog.records.at(i).seq, qint64(i + 1)); // numbered afresh
-        if (committed + i < 4)                              // every field of every awkward text comes back
-            QCOMPARE(backlog.records.at(i).record, sampleRecords().at(int(committed) + i).record);
-    }
-    QCOMPARE(backlog.uncertainLastSeq, uncertain);
-    QCOMPARE(backlog.uncertainXid, uncertain > 0 ? xid : 0);
-    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.damaged-*")}, QDir::Files).size(), warns ? 1 : 0);
-
-    // The damage is gone from the file the next run writes on.
-    QVERIFY2(journal.start(backlog.records, backlog.uncertainXid, backlog.uncertainLastSeq, &error),
-             qPrintable(error));
-    journal.append({backlog.records.size() + 1LL,
-                    {QStringLiteral("DCV"), QStringLiteral("7"), QStringLiteral("V"), 1, kBase, QString()}});
-    journal.close();
-    RecordJournal next;
-    QVERIFY(next.open(dir.path(), &backlog, &error));
-    QCOMPARE(values(backlog.records), expected + QStringList{"7"});
-    QCOMPARE(backlog.uncertainLastSeq, uncertain);
-}
-
-// A second running copy writes its own journal, taken over once it has ended.
-void TestRecordJournal::eachRunningCopyOwnsItsJournal()
-{
-    QTemporaryDir dir;
-    const JournaledRecords records = sampleRecords();
-    QString error;
-    JournalBacklog backlog;
-
-    RecordJournal first;
-    QVERIFY(first.open(dir.path(), &backlog, &error) && first.start({}, 0, 0, &error));
-    first.append(records.at(0));
-    {
-        RecordJournal second;
-        QVERIFY(second.open(dir.path(), &backlog, &error) && second.start({}, 0, 0, &error));
-        second.append(records.at(1));
-        second.append(records.at(2));
-    }
-
-    // Started while the first still runs: takes over only the ended one.
-    {
-        RecordJournal third;
-        QVERIFY(third.open(dir.path(), &backlog, &error) && third.start(backlog.records, 0, 0, &error));
-        QCOMPARE(values(backlog.records), QStringList({"356", "-12"}));
-        third.committed(2);
-    }
-    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.journal")}),
-             QStringList{QStringLiteral("pending-readings.journal")});
-
-    first.close();
-    RecordJournal fourth;
-    QVERIFY(fourth.open(dir.path(), &backlog, &error));
-    QCOMPARE(values(backlog.records), QStringList{"- .OL "});
-}
-
-// A journal line may name a journal taken over earlier, to be removed; a
-// file the program did not name itself is never touched.
-void TestRecordJournal::onlyOwnFilesAreTakenOver()
-{
-    QTemporaryDir dir;
-    const QDir folder(dir.path());
-    const QByteArray record("R\t1\tDCV\t1.5\tV\t1\t2025-02-01 09:05:03\n");
-    const auto write = [&](const QString &name, const QByteArray &bytes) {
-        QFile file(folder.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    QVERIFY(write(QStringLiteral("notes.txt"), "keep"));
-    // Looks like a journal, but the program never gives such a name.
-    QVERIFY(write(QStringLiteral("pending-readings-old.journal"), "tk52k-journal\t1\n" + record));
-    QVERIFY(write(QStringLiteral("pending-readings.journal"),
-                  "tk52k-journal\t1\nA\tnotes.txt\nA\tpending-readings-old.journal\n" + record));
-
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("skipped 2 damaged lines")));
-    RecordJournal journal;
-    JournalBacklog backlog;
-    QString error;
-    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
-    QCOMPARE(values(backlog.records), QStringList{"1.5"});
-    QVERIFY2(journal.start(backlog.records, 0, 0, &error), qPrintable(error));
-    journal.close();
-    QVERIFY(folder.exists(QStringLiteral("notes.txt")));
-    QVERIFY(folder.exists(QStringLiteral("pending-readings-old.journal")));
-}
-
-// A full disk: once a record cannot be written the journal must not let a
-// commit through until it has been cut back, or the next start would find
-// committed records without the note that says so and store them twice.
-// When space returns, what still waits is written out again.
-void TestRecordJournal::fullDisk()
-{
-    QTemporaryDir dir;
-    RecordJournal journal;
-    JournalBacklog backlog;
-    QString error;
-    QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
-    QVERIFY2(journal.start({}, 0, 0, &error), qPrintable(error));
-    const JournaledRecords records = sampleRecords();
-    journal.append(records.at(0));
-    journal.append(records.at(1));
-    journal.flush();
-    QVERIFY(journal.isDurable());
-
-    // Nothing fits beyond the journal file's header.
-    FullDisk disk(QByteArray("tk52k-journal\t1\n").size());
-
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
-    journal.append(records.at(2));
-    journal.append(records.at(3));
-    journal.flush();
-    QVERIFY(journal.hasFailed());
-    QVERIFY(!journal.isDurable());
-    QVERIFY(!journal.beginCommit(99, 1, 4));
-    // Nothing is lost meanwhile: what the file could not take is still there.
-    QCOMPARE(values(journal.readBack(2, 3)), values(records).mid(1));
-
-    journal.discard();
-    QCOMPARE(afterCrash(journal.filePath()), QStringList());
-    QVERIFY(journal.beginCommit(99, 1, 4));
-    journal.committed(4);
-    QCOMPARE(afterCrash(journal.filePath()), QStringList());
-
-    const JournaledRecord fifth{
-        5, {QStringLiteral("DCV"), QStringLiteral("5"), QStringLiteral("V"), 1, kBase, QString()}};
-    journal.append(fifth);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
-    QVERIFY(!journal.rewrite({fifth}));
-    QVERIFY(disk.lift());
-    QVERIFY(journal.rewrite({fifth}));
-    QVERIFY(journal.isDurable());
-    QCOMPARE(afterCrash(journal.filePath()), QStringList{"5"});
-}
+};
 
 QTEST_GUILESS_MAIN(TestRecordJournal)
 #include "tst_recordjournal.moc"
