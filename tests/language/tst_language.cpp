@@ -21,7 +21,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_language"));
         QSettings().clear();
     }
 

@@ -1,10 +1,9 @@
 #include "meter/frameencoder.h"
 #include "scratchdatabase.h"
+#include "toolrun.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -123,12 +122,10 @@ private slots:
         QFETCH(QString, dbPort);
         QFETCH(int, status);
         // No server is needed to fail; none is touched.
-        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-status")},
-                        {"TK52K_DB_PORT", dbPort.isEmpty() ? QStringLiteral("1") : dbPort}});
-        logger.start(args);
-        QVERIFY(logger.process.waitForFinished(30000));
-        QCOMPARE(logger.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(logger.process.exitCode(), status);
+        const ToolRun r = runTool(QStringLiteral("tk52k-logger"), args, {},
+                                  {"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-status"),
+                                   "TK52K_DB_PORT=" + (dbPort.isEmpty() ? QStringLiteral("1") : dbPort)});
+        QCOMPARE(r.status, status);
     }
 
     // Every reading that continues a range becomes a row, under the meter's
@@ -146,11 +143,8 @@ private slots:
         logger.start({"--port", link, "--source", "bench-7"});
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
         const auto rows = [&db] {
-            QSqlQuery q(db.connection());
-            return q.exec("SELECT count(*), count(*) FILTER (WHERE source = 'bench-7') FROM invoice") &&
-                           q.next()
-                       ? QString("%1/%2").arg(q.value(0).toInt()).arg(q.value(1).toInt())
-                       : q.lastError().text();
+            return db.column(
+                "SELECT count(*) || '/' || count(*) FILTER (WHERE source = 'bench-7') FROM invoice");
         };
         // The first reading of a range is shown, not kept.
         QVERIFY(meter.send(frames(100, 6)));

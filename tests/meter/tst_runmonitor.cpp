@@ -68,7 +68,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_runmonitor"));
         QSettings().clear();
     }
     void cleanup() { QSettings().clear(); }
