@@ -46,16 +46,6 @@ QDateTime at(const char *text)
 
 const QDateTime kStatsStart = at("2024-04-01 10:00:00");
 
-template <typename T> QList<T *> topLevels()
-{
-    QList<T *> found;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *t = qobject_cast<T *>(w); t && t->isVisible())
-            found << t;
-    }
-    return found;
-}
-
 } // namespace
 
 class TestHistory : public QObject
@@ -243,7 +233,7 @@ private slots:
 
         TK52K_Comm window;
         window.doMenuHis();
-        const QList<HisSettingForm *> forms = topLevels<HisSettingForm>();
+        const QList<HisSettingForm *> forms = visibleWindows<HisSettingForm>();
         QCOMPARE(forms.size(), 1);
         QPointer<HisSettingForm> form = forms.first();
         const QDateTime start = at("2024-05-01 10:00:00");
@@ -268,7 +258,7 @@ private slots:
             QCOMPARE(driver.boxes.first().text, QStringLiteral("停止时间要大于起始时间！"));
             QVERIFY(formClosedFirst);
         }
-        const QList<HisViewForm *> views = topLevels<HisViewForm>();
+        const QList<HisViewForm *> views = visibleWindows<HisViewForm>();
         QCOMPARE(views.size(), opens ? 1 : 0);
         if (!opens)
             return;
@@ -288,7 +278,7 @@ private slots:
         TK52K_Comm window;
         window.doHisSettingBtnEnter(at("2024-05-01 10:00:00"), at("2024-05-01 10:00:20"));
         window.doHisSettingBtnEnter(at("2024-05-01 10:00:00"), at("2024-05-01 10:00:05"));
-        const QList<HisViewForm *> views = topLevels<HisViewForm>();
+        const QList<HisViewForm *> views = visibleWindows<HisViewForm>();
         QCOMPARE(views.size(), 2);
         for (HisViewForm *v : views) {
             QTRY_VERIFY_WITH_TIMEOUT(!v->isLoading(), 30000);

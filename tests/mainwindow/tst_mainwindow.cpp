@@ -72,14 +72,6 @@ struct Rig
     bool lit(const char *name) { return lit(ui(name)); }
 };
 
-CommSettingForm *openPortDialog()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *f = qobject_cast<CommSettingForm *>(w); f && f->isVisible())
-            return f;
-    return nullptr;
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -204,14 +196,14 @@ private slots:
         rig.w.show();
         for (const char *button : {"pushButton_2", "pushButton"}) {
             rig.act("actionSettingComm")->trigger();
-            CommSettingForm *form = openPortDialog();
+            CommSettingForm *form = visibleWindows<CommSettingForm>().value(0);
             QVERIFY(form);
             QSignalSpy names(form, &CommSettingForm::signalsPortNameEnter);
             auto *combo = form->findChild<QComboBox *>(QStringLiteral("comboBox"));
             combo->lineEdit()->clear();
             QTest::keyClicks(combo->lineEdit(), path);
             QTest::mouseClick(form->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
-            QVERIFY(!openPortDialog());
+            QVERIFY(visibleWindows<CommSettingForm>().isEmpty());
             QCOMPARE(names.count(), qstrcmp(button, "pushButton") ? 0 : 1);
         }
         rig.act("actionStart")->trigger();
@@ -225,8 +217,9 @@ private slots:
         Rig next;
         QCOMPARE(next.w.session()->portName(), path);
         next.act("actionSettingComm")->trigger();
-        QCOMPARE(openPortDialog()->findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), path);
-        openPortDialog()->close();
+        CommSettingForm *again = visibleWindows<CommSettingForm>().value(0);
+        QCOMPARE(again->findChild<QComboBox *>(QStringLiteral("comboBox"))->currentText(), path);
+        again->close();
         next.act("actionStart")->trigger();
         QCOMPARE(next.status(), kConnected);
         QSignalSpy errors(next.ui<QSerialPort>("serialPort"), &QSerialPort::errorOccurred);

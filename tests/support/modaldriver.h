@@ -2,6 +2,7 @@
 
 // Answers the modal dialogs a window opens, one scripted step at a time,
 // and records what each message box said.
+#include <QApplication>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -10,6 +11,17 @@
 
 #include <deque>
 #include <functional>
+
+/// The visible top-level windows of type T.
+template <typename T> QList<T *> visibleWindows()
+{
+    QList<T *> found;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *t = qobject_cast<T *>(w); t && t->isVisible())
+            found << t;
+    }
+    return found;
+}
 
 /// What a message box showed.
 struct SeenBox {
