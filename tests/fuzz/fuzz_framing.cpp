@@ -27,6 +27,14 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// The shape a frame must have to be taken: four digits or the overload
+// pattern after the sign, a blank, and the carriage return.
+bool shaped(const QByteArray &w)
+{
+    const bool digits = isDigit(w[1]) && isDigit(w[2]) && isDigit(w[3]) && isDigit(w[4]);
+    return w[5] == ' ' && w[12] == '\r' && (digits || w.mid(1, 4) == "?0:?");
+}
+
 void checkDecoder(const QByteArray &bytes)
 {
     const DecodedFrame d = decodeMeterFrame(bytes);
@@ -34,10 +42,9 @@ void checkDecoder(const QByteArray &bytes)
         require(!d.valid, "short frame decoded");
         return;
     }
-    const bool digits = isDigit(bytes[1]) && isDigit(bytes[2]) && isDigit(bytes[3]) && isDigit(bytes[4]);
     const bool overload = bytes.mid(1, 4) == "?0:?";
     // A well-shaped frame can still name a range it cannot come from.
-    require(!d.valid || (bytes[5] == ' ' && bytes[12] == '\r' && (digits || overload)), "validity rule");
+    require(!d.valid || shaped(bytes), "validity rule");
     if (!d.valid) {
         require(d.valueStr.isEmpty() && !d.panel.autoRange && d.panel.barLevel == 0, "invalid frame leaks fields");
         return;
@@ -56,12 +63,6 @@ void checkDecoder(const QByteArray &bytes)
     require(!d.valueStr.startsWith(QLatin1String("-")) || d.value < 0, "minus only on negatives");
     const int dot = d.valueStr.indexOf(QLatin1Char('.'));
     require(d.decimals == 0 ? dot < 0 : dot == d.valueStr.size() - 1 - d.decimals, "decimal places");
-}
-
-bool shaped(const QByteArray &w)
-{
-    const bool digits = isDigit(w[1]) && isDigit(w[2]) && isDigit(w[3]) && isDigit(w[4]);
-    return w[5] == ' ' && w[12] == '\r' && (digits || w.mid(1, 4) == "?0:?");
 }
 
 // The stream cut written the plain way, to compare the splitter with.
