@@ -4,7 +4,6 @@
 
 #include "store/recordschema.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>

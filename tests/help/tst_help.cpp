@@ -8,7 +8,6 @@
 
 #include <QImage>
 #include <QRegularExpression>
-#include <QTreeWidget>
 #include <QtTest>
 
 namespace {

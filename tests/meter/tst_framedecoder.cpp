@@ -1,7 +1,6 @@
 #include "meter/framedecoder.h"
 #include "meter/frameencoder.h"
 
-#include <QDateTime>
 #include <QLocale>
 #include <QtTest>
 

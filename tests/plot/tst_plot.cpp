@@ -22,7 +22,6 @@
 #include <QtTest>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
-#include <qwt_point_data.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_draw.h>
 #include <qwt_scale_map.h>
