@@ -102,10 +102,10 @@ private slots:
         QVERIFY2(m_db->exec(QStringLiteral(
                      "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
                      "SELECT CASE k WHEN 'r' THEN '电阻' ELSE '直流电压' END, "
-                     "CASE k WHEN 'o' THEN (CASE i % 2 WHEN 1 THEN '+ OL ' ELSE '- O.L ' END) WHEN 'r' THEN "
-                     "'12.5' "
-                     "WHEN 'x' THEN '----' ELSE to_char(98765.4321 + (i * 7919 % 2001 - 1000) * 0.0001, "
-                     "'FM99999.0000') END, CASE k WHEN 'r' THEN 'kΩ' ELSE 'V' END, '2', "
+                     "CASE k WHEN 'o' THEN (CASE i % 2 WHEN 1 THEN '+ OL ' ELSE '- O.L ' END) "
+                     "WHEN 'r' THEN '12.5' WHEN 'x' THEN '----' "
+                     "ELSE to_char(98765.4321 + (i * 7919 % 2001 - 1000) * 0.0001, 'FM99999.0000') END, "
+                     " CASE k WHEN 'r' THEN 'kΩ' ELSE 'V' END, '2', "
                      "timestamp '2024-04-01 10:00:00' + i / 3 * interval '1 second' "
                      "FROM (SELECT i, CASE WHEN i % 97 = 5 THEN 'o' WHEN i % 211 = 7 THEN 'r' "
                      "WHEN i = 1000 THEN 'x' ELSE 'n' END AS k FROM generate_series(0, 2999) i) s")),
@@ -350,8 +350,8 @@ private slots:
     {
         QVERIFY2(m_db->exec(QLatin1String(AlarmEventSchema::kCreateTable)), qPrintable(m_db->error()));
         QVERIFY2(m_db->exec(QStringLiteral(
-                     "INSERT INTO alarm_event (event_time, funcstr, unitstr, limit_kind, limit_value, value, "
-                     "raised) "
+                     "INSERT INTO alarm_event "
+                     "(event_time, funcstr, unitstr, limit_kind, limit_value, value, raised) "
                      "VALUES ('2024-05-01 10:00:20.250', '直流电压', 'V', 'high', 2, 3, true), "
                      "       ('2024-05-01 09:59:59', '直流电压', 'V', 'high', 2, 1, false), "
                      "       ('2024-05-01 10:00:20.500', '直流电压', 'V', 'high', 2, 1.5, false)")),

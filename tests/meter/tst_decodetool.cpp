@@ -36,12 +36,11 @@ private slots:
         QCOMPARE(
             lines[1],
             QByteArray(
-                "{\"valid\": true, \"funcIndex\": 4, \"funcStr\": \"OHM\", \"subRange\": 2, \"rangeIndex\": "
-                "23, "
-                "\"value\": 12.34, \"valueStr\": \"12.34\", \"unitStr\": \"kΩ\", \"decimals\": 2, "
-                "\"overload\": false, \"negative\": false, \"auto\": false, \"rel\": false, \"hold\": false, "
-                "\"barOn\": true, \"barNegative\": true, \"barLevel\": 5, \"max\": true, \"min\": false, "
-                "\"apo\": false, \"bat\": true, \"raw\": \"") +
+                "{\"valid\": true, \"funcIndex\": 4, \"funcStr\": \"OHM\", \"subRange\": 2, "
+                "\"rangeIndex\": 23, \"value\": 12.34, \"valueStr\": \"12.34\", \"unitStr\": \"kΩ\", "
+                "\"decimals\": 2, \"overload\": false, \"negative\": false, \"auto\": false, \"rel\": false, "
+                "\"hold\": false, \"barOn\": true, \"barNegative\": true, \"barLevel\": 5, \"max\": true, "
+                "\"min\": false, \"apo\": false, \"bat\": true, \"raw\": \"") +
                 kOhm.toHex() + "\"}");
         QCOMPARE(lines[2], "{\"valid\": false, \"raw\": \"" + noise.toHex() + "\"}");
         QVERIFY(lines[3].contains("\"valueStr\": \"0\"") && !lines[3].contains("\"value\": -"));
