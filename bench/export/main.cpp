@@ -12,10 +12,10 @@
 #include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
-#include "history/historyloader.h"
-#include "history/historytablemodel.h"
-#include "store/dbsettings.h"
-#include "store/recordschema.h"
+#include "core/store/historyloader.h"
+#include "models/historytablemodel.h"
+#include "core/store/dbsettings.h"
+#include "core/store/recordschema.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Prints how fast the receiver's cuts and the decoder run over a synthetic
 // capture held in memory: bench_framing [MEGABYTES]
 
-#include "meter/framedecoder.h"
-#include "meter/frameextractor.h"
+#include "core/meter/framedecoder.h"
+#include "core/meter/frameextractor.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -13,8 +13,8 @@
 // piles them up, and prints the process's peak memory and how many of them
 // are held in memory rather than only in the journal.
 
-#include "meter/tkdatadas.h"
-#include "store/database.h"
+#include "core/meter/tkdatadas.h"
+#include "core/store/database.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

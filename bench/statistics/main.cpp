@@ -7,9 +7,9 @@
 //     on a steady rise,
 //   - next to it, filling the same HistoryData, which the loader does anyway.
 // Prints the figures.
-#include "history/historydata.h"
-#include "history/historystatistics.h"
-#include "meter/runstatistics.h"
+#include "core/history/historydata.h"
+#include "core/history/historystatistics.h"
+#include "core/meter/runstatistics.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

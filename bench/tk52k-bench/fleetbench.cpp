@@ -6,9 +6,9 @@
 #include "benchcommands.h"
 #include "benchutil.h"
 
-#include "store/dbsettings.h"
-#include "store/measurementrecord.h"
-#include "store/recordwriter.h"
+#include "core/store/dbsettings.h"
+#include "core/store/measurementrecord.h"
+#include "core/store/recordwriter.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

@@ -6,11 +6,11 @@
 #include "benchutil.h"
 #include "benchcommands.h"
 
-#include "history/historytablemodel.h"
-#include "history/hisviewform.h"
-#include "resources/resources.h"
-#include "store/dbsettings.h"
-#include "store/recordschema.h"
+#include "models/historytablemodel.h"
+#include "widgets/history/hisviewform.h"
+#include "widgets/resources/resources.h"
+#include "core/store/dbsettings.h"
+#include "core/store/recordschema.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

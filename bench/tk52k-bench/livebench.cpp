@@ -9,9 +9,9 @@
 #include "benchcommands.h"
 #include "benchutil.h"
 
-#include "mainwindow/tk52k_comm.h"
-#include "meter/metersession.h"
-#include "resources/resources.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "core/meter/metersession.h"
+#include "widgets/resources/resources.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

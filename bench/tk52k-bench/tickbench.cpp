@@ -4,13 +4,13 @@
 // points.
 #include "benchcommands.h"
 
-#include "history/historytablemodel.h"
-#include "mainwindow/tk52k_comm.h"
-#include "meter/frameencoder.h"
-#include "meter/memoryline.h"
-#include "meter/metersession.h"
-#include "plot/liveplot.h"
-#include "resources/resources.h"
+#include "models/historytablemodel.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "core/meter/frameencoder.h"
+#include "core/meter/memoryline.h"
+#include "core/meter/metersession.h"
+#include "widgets/plot/liveplot.h"
+#include "widgets/resources/resources.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
-#include "mainwindow/signalquitter.h"
-#include "mainwindow/tk52k_comm.h"
-#include "mainwindow/uilanguage.h"
-#include "mainwindow/windowplacement.h"
-#include "meter/metersession.h"
-#include "resources/resources.h"
+#include "core/app/signalquitter.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "core/app/uilanguage.h"
+#include "core/app/windowplacement.h"
+#include "core/meter/metersession.h"
+#include "widgets/resources/resources.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,6 @@
 #include "export/readingcsvwriter.h"
 
-#include "meter/framedecoder.h"
-#include "meter/tkdatadas.h"
+#include "core/meter/framedecoder.h"
 
 #include <QAbstractItemModel>
 #include <QDateTime>
@@ -89,16 +88,6 @@ private:
 };
 
 } // namespace
-
-void setReadingRoles(QAbstractItemModel &model, const QModelIndex &at, const TkDataDas &reading)
-{
-    const QModelIndex first = at.siblingAtColumn(0);
-    model.setData(first, reading.time, ReadingTimeRole);
-    model.setData(first, recordedValueText(reading), ReadingValueRole);
-    model.setData(first, reading.unitStr, ReadingUnitRole);
-    model.setData(first, reading.funcStr, ReadingFunctionRole);
-    model.setData(first, reading.rangeIndex, ReadingRangeRole);
-}
 
 QString csvField(const QString &text)
 {

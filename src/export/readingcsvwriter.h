@@ -1,30 +1,12 @@
 #pragma once
 
 #include "export/tabletextwriter.h"
+#include "models/readingroles.h"
 
 #include <QString>
-#include <Qt>
 
 class QAbstractItemModel;
-class QModelIndex;
 class QDateTime;
-class TkDataDas;
-
-/// What a table model gives, on column 0 of each row, for the CSV export of
-/// its readings: the full time (QDateTime), the value as recorded (a number
-/// text or an overload text), unit, function text and range index (int; -1
-/// or none when not known).
-enum ReadingRole {
-    ReadingTimeRole = Qt::UserRole + 40,
-    ReadingValueRole,
-    ReadingUnitRole,
-    ReadingFunctionRole,
-    ReadingRangeRole,
-};
-
-/// Gives the table row of `at` the ReadingRole values of `reading` (set on
-/// its column 0, the row's texts untouched).
-void setReadingRoles(QAbstractItemModel &model, const QModelIndex &at, const TkDataDas &reading);
 
 /// One CSV field as RFC 4180 has it: quoted, with quotes doubled, when it
 /// holds a comma, a quote or a line break.

@@ -1,6 +1,6 @@
 #include "export/tabletextwriter.h"
 
-#include "history/historytablemodel.h"
+#include "models/historytablemodel.h"
 
 #include <QAbstractItemModel>
 #include <QFile>

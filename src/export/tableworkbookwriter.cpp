@@ -3,8 +3,11 @@
 #include "export/tabletextwriter.h"
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 
 #include <xlsxwriter.h>
@@ -65,6 +68,16 @@ struct Status {
 };
 
 } // namespace
+
+QString printWorkingFile()
+{
+    QString dir = QCoreApplication::applicationDirPath();
+    if (!QFileInfo(dir).isWritable()) {
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QDir().mkpath(dir);
+    }
+    return dir + QStringLiteral("/111.xlsx");
+}
 
 QString workbookFileName(const QString &chosen)
 {

@@ -12,6 +12,10 @@ constexpr int WorksheetRowLimit = 1048576;
 /// name without a suffix, otherwise `chosen` unchanged (a device included).
 QString workbookFileName(const QString &chosen);
 
+/// Where prints build their working workbook "111.xlsx": the program's own
+/// folder, or the user's data folder when the program's folder is not writable.
+QString printWorkingFile();
+
 /// Width of a worksheet column, in characters, for a table column shown
 /// `pixels` wide on screen: pixels / 6, truncated.
 int workbookColumnWidth(int pixels);

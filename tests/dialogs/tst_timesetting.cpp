@@ -1,9 +1,9 @@
 #include "modaldriver.h"
 
-#include "dialogs/timesettingform.h"
-#include "mainwindow/tk52k_comm.h"
-#include "meter/metersession.h"
-#include "resources/resources.h"
+#include "widgets/dialogs/timesettingform.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "core/meter/metersession.h"
+#include "widgets/resources/resources.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>

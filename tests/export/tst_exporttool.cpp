@@ -2,7 +2,7 @@
 #include "tablemodels.h"
 #include "toolrun.h"
 
-#include "store/recordschema.h"
+#include "core/store/recordschema.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "export/tableexport.h"
+#include "widgets/export/tableexport.h"
 #include "export/tablepagelayout.h"
 
 #include "modaldriver.h"

@@ -1,8 +1,8 @@
 // libFuzzer target: the decoder and both frame cutters must never crash,
 // read out of bounds or break their contracts, whatever bytes the line brings.
 
-#include "meter/framedecoder.h"
-#include "meter/frameextractor.h"
+#include "core/meter/framedecoder.h"
+#include "core/meter/frameextractor.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,10 +1,10 @@
 #include "modaldriver.h"
 
-#include "help/helpbrowser.h"
-#include "help/helpform.h"
-#include "help/manual.h"
-#include "mainwindow/tk52k_comm.h"
-#include "resources/resources.h"
+#include "widgets/help/helpbrowser.h"
+#include "widgets/help/helpform.h"
+#include "widgets/help/manual.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "widgets/resources/resources.h"
 
 #include <QImage>
 #include <QRegularExpression>

@@ -3,17 +3,17 @@
 // tool's figures against the server's own aggregates.
 #include "scratchdatabase.h"
 
-#include "store/recordschema.h"
+#include "core/store/recordschema.h"
 
-#include "history/hissettingform.h"
-#include "history/historyloader.h"
-#include "history/historytablemodel.h"
-#include "history/hisviewform.h"
-#include "mainwindow/tk52k_comm.h"
-#include "meter/statsbox.h"
+#include "widgets/history/hissettingform.h"
+#include "core/store/historyloader.h"
+#include "models/historytablemodel.h"
+#include "widgets/history/hisviewform.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "widgets/panel/statsbox.h"
 #include "modaldriver.h"
-#include "resources/resources.h"
-#include "store/alarmeventstore.h"
+#include "widgets/resources/resources.h"
+#include "core/store/alarmeventstore.h"
 #include "toolrun.h"
 
 #include <QComboBox>

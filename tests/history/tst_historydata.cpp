@@ -1,9 +1,9 @@
 // The compact row storage of a history result: texts, points, base time and
 // y-scale choice, and its size.
 #include "export/readingcsvwriter.h"
-#include "history/historydata.h"
-#include "history/historyrange.h"
-#include "history/historytablemodel.h"
+#include "core/history/historydata.h"
+#include "core/history/historyrange.h"
+#include "models/historytablemodel.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "mainwindow/languagemenu.h"
-#include "mainwindow/uilanguage.h"
+#include "widgets/mainwindow/languagemenu.h"
+#include "core/app/uilanguage.h"
 #include "modaldriver.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "meter/frameencoder.h"
+#include "core/meter/frameencoder.h"
 #include "scratchdatabase.h"
 #include "toolrun.h"
 

@@ -1,5 +1,5 @@
-#include "meter/framedecoder.h"
-#include "meter/frameencoder.h"
+#include "core/meter/framedecoder.h"
+#include "core/meter/frameencoder.h"
 
 #include <QLocale>
 #include <QtTest>

@@ -1,7 +1,7 @@
-#include "meter/extremes.h"
-#include "meter/frameencoder.h"
-#include "meter/memoryline.h"
-#include "meter/metersession.h"
+#include "core/meter/extremes.h"
+#include "core/meter/frameencoder.h"
+#include "core/meter/memoryline.h"
+#include "core/meter/metersession.h"
 
 #include <QtTest>
 

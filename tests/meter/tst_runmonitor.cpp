@@ -1,13 +1,13 @@
 // What a run keeps of its readings besides the readings themselves: the
 // panel's extremes, the statistics box's figures and the alarm rules.
 
-#include "meter/alarmrule.h"
-#include "meter/alarmwatch.h"
-#include "meter/extremes.h"
-#include "meter/maxdatabase.h"
-#include "meter/meterreading.h"
-#include "meter/runstatistics.h"
-#include "meter/tkdatadas.h"
+#include "core/meter/alarmrule.h"
+#include "core/meter/alarmwatch.h"
+#include "core/meter/extremes.h"
+#include "core/meter/maxdatabase.h"
+#include "core/meter/meterreading.h"
+#include "core/meter/runstatistics.h"
+#include "core/meter/tkdatadas.h"
 
 #include <QtTest>
 

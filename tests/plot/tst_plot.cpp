@@ -2,16 +2,16 @@
 // window holds it (its view controls above it, with the real wheel zoom and
 // panner under them).
 
-#include "meter/frameencoder.h"
-#include "plot/decimatingcurve.h"
-#include "plot/liveplot.h"
-#include "plot/plotseriesdata.h"
-#include "plot/plotviewbar.h"
-#include "plot/rangescale.h"
-#include "plot/secondsscaleengine.h"
-#include "plot/timescaledrawr.h"
-#include "plot/trendplot.h"
-#include "resources/resources.h"
+#include "core/meter/frameencoder.h"
+#include "widgets/plot/decimatingcurve.h"
+#include "widgets/plot/liveplot.h"
+#include "widgets/plot/plotseriesdata.h"
+#include "widgets/plot/plotviewbar.h"
+#include "core/meter/rangescale.h"
+#include "widgets/plot/secondsscaleengine.h"
+#include "widgets/plot/timescaledrawr.h"
+#include "widgets/plot/trendplot.h"
+#include "widgets/resources/resources.h"
 
 #include <QAction>
 #include <QImage>

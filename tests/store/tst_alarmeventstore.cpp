@@ -1,6 +1,6 @@
 #include "scratchdatabase.h"
 
-#include "store/alarmeventstore.h"
+#include "core/store/alarmeventstore.h"
 
 #include <QSqlQuery>
 #include <QtTest>

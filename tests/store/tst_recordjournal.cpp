@@ -1,6 +1,6 @@
 // What a later run reads back from the journal after commits, unconfirmed
 // commits and the damage a crash or a power failure leaves.
-#include "store/recordjournal.h"
+#include "core/store/recordjournal.h"
 #include "../support/fulldisk.h"
 
 #include <QDir>

@@ -2,9 +2,9 @@
 #include "testreading.h"
 
 #include "fulldisk.h"
-#include "store/database.h"
-#include "store/recordjournal.h"
-#include "store/recordschema.h"
+#include "core/store/database.h"
+#include "core/store/recordjournal.h"
+#include "core/store/recordschema.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -3,9 +3,9 @@
 #include "scratchdatabase.h"
 #include "testreading.h"
 
-#include "meter/tkdatadas.h"
-#include "store/database.h"
-#include "store/recordwriter.h"
+#include "core/meter/tkdatadas.h"
+#include "core/store/database.h"
+#include "core/store/recordwriter.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "scratchdatabase.h"
 
-#include "history/historydata.h"
-#include "history/historyloader.h"
-#include "store/recordschema.h"
+#include "core/history/historydata.h"
+#include "core/store/historyloader.h"
+#include "core/store/recordschema.h"
 
 #include <QCoreApplication>
 #include <QSqlError>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/dbsettings.h"
+#include "core/store/dbsettings.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>

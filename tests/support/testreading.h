@@ -1,6 +1,6 @@
 #pragma once
 
-#include "meter/tkdatadas.h"
+#include "core/meter/tkdatadas.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,8 +1,8 @@
 // Saves pictures of the program's windows for the user manual: the front
 // panel, the About box, the dialogs of the menus and, given a time range, a
 // history window, and the manual's own window. scripts/manual-screenshots.sh runs it beside the program.
-#include "mainwindow/tk52k_comm.h"
-#include "resources/resources.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "widgets/resources/resources.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "framejson.h"
 
-#include "meter/framedecoder.h"
+#include "core/meter/framedecoder.h"
 
 #include <QByteArray>
 #include <QString>

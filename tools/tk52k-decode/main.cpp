@@ -3,8 +3,8 @@
 
 #include "framejson.h"
 
-#include "meter/framedecoder.h"
-#include "meter/frameextractor.h"
+#include "core/meter/framedecoder.h"
+#include "core/meter/frameextractor.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "headlesslogger.h"
 
-#include "meter/metersession.h"
-#include "meter/tkdatadas.h"
-#include "store/alarmeventstore.h"
-#include "store/database.h"
-#include "store/dbsettings.h"
+#include "core/meter/metersession.h"
+#include "core/meter/tkdatadas.h"
+#include "core/store/alarmeventstore.h"
+#include "core/store/database.h"
+#include "core/store/dbsettings.h"
 
 #include <QDateTime>
 #include <QSysInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "meter/alarmrule.h"
+#include "core/meter/alarmrule.h"
 
 #include <QObject>
 #include <QString>

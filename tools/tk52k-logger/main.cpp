@@ -1,6 +1,6 @@
 #include "headlesslogger.h"
-#include "mainwindow/signalquitter.h"
-#include "meter/metersession.h"
+#include "core/app/signalquitter.h"
+#include "core/meter/metersession.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "meter/frameencoder.h"
+#include "core/meter/frameencoder.h"
 
 #include <QRandomGenerator>
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/meter/alarmrule.h"
+
+#include <QObject>
+#include <QString>
+
+struct MeterReading;
+
+/// Watches the readings of a run against the alarm band remembered for
+/// their quantity (function and unit). When the quantity changes, the band
+/// of the new one applies and a raised alarm is forgotten without an event:
+/// the old limits mean nothing to the new quantity.
+class AlarmWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AlarmWatch(QObject *parent = nullptr);
+
+    /// Judges one reading; an overload counts as beyond every limit on its
+    /// side of zero.
+    void feed(const MeterReading &reading);
+
+    /// New limits for a quantity (saved by the caller). They apply from the
+    /// next reading when they are for the quantity being watched.
+    void setLimits(const QString &function, const QString &unit, const AlarmLimits &limits);
+
+    /// The quantity being watched; empty before the first reading.
+    QString function() const { return m_function; }
+    QString unit() const { return m_unit; }
+    bool isRaised() const { return bool(m_rule.raised()); }
+    /// Which limit is raised and since when; empty while none is.
+    QString statusText() const { return m_rule.statusText(m_unit); }
+
+signals:
+    /// A raise or a clear, in the order they happen.
+    void eventOccurred(const AlarmEvent &event);
+    /// An alarm was raised (the bell's cue), after its eventOccurred().
+    void raised(const AlarmEvent &event);
+    /// isRaised() or statusText() may have changed.
+    void stateChanged();
+
+private:
+    AlarmRule m_rule;
+    QString m_function;
+    QString m_unit;
+};

@@ -1,0 +1,311 @@
+#include "metersession.h"
+
+#include "core/meter/extremes.h"
+#include "core/meter/frameextractor.h"
+
+#include <QDateTime>
+#include <QSerialPort>
+
+MeterSession::MeterSession(QObject *parent) : QObject(parent), m_serial(new QSerialPort(this))
+{
+    qRegisterMetaType<MeterSession::EndReason>();
+    // Named so that diagnostics and tests find them among the children.
+    m_serial->setObjectName(QStringLiteral("serialPort"));
+    m_watchdog.setObjectName(QStringLiteral("linkTimer"));
+    m_watchdog.setParent(this);
+    m_sampleTimer.setParent(this);
+    m_sampleTimer.setTimerType(Qt::CoarseTimer);
+    m_watchdog.setSingleShot(true);
+    m_reopenTimer.setObjectName(QStringLiteral("reopenTimer"));
+    m_reopenTimer.setParent(this);
+    connect(&m_sampleTimer, &QTimer::timeout, this, &MeterSession::sample);
+    connect(&m_watchdog, &QTimer::timeout, this, &MeterSession::lineSilent);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &MeterSession::tryReopen);
+    connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        // A pulled cable or a closed pty: the port repeats this until it is
+        // closed, so it is closed now rather than when the watchdog notices.
+        if (m_running && m_device == m_serial &&
+            (error == QSerialPort::ReadError || error == QSerialPort::ResourceError))
+            serialLost();
+    });
+}
+
+// The timers are members and go after the port, which is a child: stop the
+// run first so no timer fires into a half-destroyed session.
+MeterSession::~MeterSession()
+{
+    m_sampleTimer.stop();
+    m_watchdog.stop();
+    m_reopenTimer.stop();
+    if (m_device)
+        disconnect(m_device, nullptr, this, nullptr);
+}
+
+void MeterSession::setPortName(const QString &name)
+{
+    m_portName = name;
+}
+
+QString MeterSession::portName() const
+{
+    return m_portName;
+}
+
+void MeterSession::setSamplingMode(bool automatic, uint seconds)
+{
+    m_automatic = automatic;
+    m_interval = seconds;
+    if (m_running)
+        m_sampleTimer.start(samplePeriodMs());
+}
+
+int MeterSession::samplePeriodMs() const
+{
+    return m_automatic ? kAutoPeriodMs : static_cast<int>(m_interval * 1000);
+}
+
+void MeterSession::failStart(const QString &reason)
+{
+    m_lastError = m_portName.isEmpty() ? reason : m_portName + QStringLiteral(": ") + reason;
+    emit portError(m_portName, reason);
+}
+
+bool MeterSession::openSerial(QString *reason)
+{
+    m_serial->setPortName(m_portName);
+    if (!m_serial->open(QIODevice::ReadWrite)) {
+        *reason = m_serial->errorString();
+#ifdef Q_OS_LINUX
+        if (m_serial->error() == QSerialPort::PermissionError)
+            *reason += tr("（请将当前用户加入 dialout 组）");
+#endif
+        return false;
+    }
+    // The results are not checked: a port that refuses a setting stays open
+    // with what it accepted.
+    m_serial->setBaudRate(QSerialPort::Baud2400, QSerialPort::AllDirections);
+    m_serial->setParity(QSerialPort::NoParity);
+    m_serial->setDataBits(QSerialPort::Data8);
+    m_serial->setStopBits(QSerialPort::OneStop);
+    m_serial->setFlowControl(QSerialPort::NoFlowControl);
+    m_serial->clearError();
+    m_serial->clear(QSerialPort::AllDirections);
+    // Opto-isolated meter cables draw their power from DTR, with RTS low. A
+    // pseudo-terminal refuses both, which does no harm.
+    m_serial->setDataTerminalReady(true);
+    m_serial->setRequestToSend(false);
+    return true;
+}
+
+bool MeterSession::start()
+{
+    if (m_portName.isEmpty()) {
+        failStart(tr("未选择串口"));
+        return false;
+    }
+    // A run in progress keeps the port it opened; the port chosen meanwhile
+    // is for the next run.
+    if (m_running) {
+        failStart(tr("串口已打开，采集进行中"));
+        return false;
+    }
+    QString reason;
+    if (!openSerial(&reason)) {
+        failStart(reason);
+        return false;
+    }
+    begin(m_serial);
+    return true;
+}
+
+bool MeterSession::start(QIODevice *device)
+{
+    if (m_running || !device || !device->isOpen())
+        return false;
+    begin(device);
+    return true;
+}
+
+void MeterSession::begin(QIODevice *device)
+{
+    m_rx.clear();
+    m_running = true;
+    m_linkUp = false;
+    m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
+    m_lostSince = QDateTime();
+    m_sampleTimer.start(samplePeriodMs());
+    attach(device);
+    emit runStarted();
+}
+
+void MeterSession::attach(QIODevice *device)
+{
+    m_device = device;
+    m_watchdog.start(kLinkTimeoutMs);
+    connect(device, &QIODevice::readyRead, this, &MeterSession::receive, Qt::UniqueConnection);
+    // Any other device that its owner closes has gone away as a pulled cable has.
+    if (device != m_serial)
+        connect(device, &QIODevice::aboutToClose, this, [this] { endRun(EndReason::DeviceLost); });
+}
+
+void MeterSession::setResuming(bool on)
+{
+    m_resuming = on;
+    if (on || !m_running)
+        return;
+    if (m_reopenTimer.isActive())
+        endRun(EndReason::DeviceLost);
+    else if (!m_lostSince.isNull())
+        endRun(EndReason::Silence);
+}
+
+void MeterSession::lineSilent()
+{
+    if (!m_resuming) {
+        endRun(EndReason::Silence);
+        return;
+    }
+    // The run stays armed; the next byte brings the link back.
+    markLinkLost();
+}
+
+void MeterSession::markLinkLost()
+{
+    m_linkUp = false;
+    if (!m_lostSince.isNull())
+        return;
+    m_lostSince = QDateTime::fromMSecsSinceEpoch(m_lastBytesMs);
+    emit linkChanged(false);
+}
+
+void MeterSession::serialLost()
+{
+    const QString reason = m_serial->errorString();
+    if (!m_resuming) {
+        endRun(EndReason::DeviceLost);
+        emit portError(m_portName, reason);
+        return;
+    }
+    m_watchdog.stop();
+    disconnect(m_serial, &QIODevice::readyRead, this, &MeterSession::receive);
+    m_serial->close();
+    m_device = nullptr;
+    // Half a frame from before the loss must not join the first bytes after it.
+    m_rx.clear();
+    markLinkLost();
+    emit portError(m_portName, reason);
+    m_reopenTimer.start(kReopenIntervalMs);
+}
+
+void MeterSession::tryReopen()
+{
+    QString reason;
+    if (!m_running || !openSerial(&reason))
+        return;
+    m_reopenTimer.stop();
+    attach(m_serial);
+    emit portReopened(m_portName);
+}
+
+void MeterSession::stop()
+{
+    endRun(EndReason::Stopped);
+}
+
+void MeterSession::endRun(EndReason reason)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    m_sampleTimer.stop();
+    m_watchdog.stop();
+    m_reopenTimer.stop();
+    if (m_device) {
+        disconnect(m_device, nullptr, this, nullptr);
+        if (m_device == m_serial)
+            m_serial->close();
+    }
+    m_device = nullptr;
+    m_linkUp = false;
+    m_lostSince = QDateTime();
+    // A stopped run leaves the link annunciator as it was; a silent or lost
+    // line takes it down.
+    if (reason != EndReason::Stopped)
+        emit linkChanged(false);
+    emit runEnded(reason);
+}
+
+void MeterSession::receive()
+{
+    if (!m_device)
+        return;
+    m_rx.append(m_device->readAll());
+    boundRxBuffer(m_rx);
+    // The clock alone: the local time is worked out only if the line falls
+    // silent, not for every few bytes.
+    m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
+    if (!m_linkUp) {
+        m_linkUp = true;
+        m_lostSince = QDateTime();
+        emit linkChanged(true);
+    }
+    m_watchdog.start(kLinkTimeoutMs);
+}
+
+void MeterSession::sample()
+{
+    if (!m_running)
+        return;
+    // Only frames cut out at this tick count: bytes without a line feed must
+    // not record the previous frame again under a new time.
+    m_frames.clear();
+    if (m_automatic) {
+        takeAllFrames(m_rx, m_frames);
+    } else {
+        QByteArray frame;
+        if (takeNewestFrame(m_rx, frame) == FrameCut::Frame)
+            m_frames.append(frame);
+    }
+    if (m_frames.isEmpty())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const QByteArray &frame : qAsConst(m_frames)) {
+        take(frame, now);
+        // A front end may stop the run from one of the signals.
+        if (!m_running)
+            break;
+    }
+}
+
+void MeterSession::take(const QByteArray &frame, const QDateTime &now)
+{
+    const DecodedFrame decoded = decodeMeterFrame(frame);
+    if (!decoded.valid)
+        return;
+    emit panelChanged(decoded.panel, decoded.negative);
+    MeterReading reading;
+    fillReading(decoded, now, reading);
+    const bool newRange = reading.rangeIndex != m_current.rangeIndex;
+    m_current = reading;
+    updateExtremes(m_extremes, m_current, newRange);
+    emit readingTaken(m_current, newRange);
+    // The first reading of a range is shown but not kept.
+    if (!newRange)
+        emit readingToStore(m_current);
+}
+
+bool parseSamplingInterval(const QString &text, bool *automatic, uint *seconds)
+{
+    const QString value = text.trimmed();
+    if (value.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+        *automatic = true;
+        return true;
+    }
+    bool ok = false;
+    const uint n = value.toUInt(&ok);
+    if (!ok || n < 1 || n > 3600)
+        return false;
+    *automatic = false;
+    *seconds = n;
+    return true;
+}

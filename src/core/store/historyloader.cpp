@@ -1,0 +1,427 @@
+#include "historyloader.h"
+
+#include "core/store/recordschema.h"
+
+#include <QAtomicInteger>
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QThread>
+#include <QVariant>
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr int kReportEvery = 8192;
+
+QString connectionName()
+{
+    static QAtomicInteger<quint32> counter;
+    return QStringLiteral("tk52k-history-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+// The driver's own connection: the rows are read with the server's COPY,
+// which streams them as lines of text, far cheaper per row than a result
+// set read row by row through the SQL classes.
+PGconn *connectionOf(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
+}
+
+struct ResultDeleter
+{
+    void operator()(PGresult *result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+QString failure(PGconn *conn, const PGresult *result, int timeoutMs)
+{
+    QString text;
+    if (result)
+        text = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+    // While the server is down the result can hold no message.
+    if (text.isEmpty())
+        text = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+    // A statement stopped by our own time limit (57014) or a table another
+    // session keeps locked (55P03) would otherwise read as a bare server text.
+    const char *code = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (code && (qstrcmp(code, "57014") == 0 || qstrcmp(code, "55P03") == 0))
+        return QCoreApplication::translate("HistoryLoader",
+                                           "读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。\n%2")
+            .arg(timeoutMs / 1000.0)
+            .arg(text);
+    return text;
+}
+
+bool command(PGconn *conn, const QString &sql, int timeoutMs, QString &error)
+{
+    const Result result(PQexec(conn, sql.toUtf8().constData()));
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return true;
+    error = failure(conn, result.get(), timeoutMs);
+    return false;
+}
+
+constexpr int kFieldCount = 5;
+
+// One line of COPY's text format: fields split at tabs, a NULL ("\N") read
+// as an empty text, backslash escapes undone. Fields without escapes are
+// views into the line; the others are unescaped into their scratch string.
+class CopyLine
+{
+public:
+    static constexpr int kMaxFields = kFieldCount + 1;
+
+    bool split(const char *line, int size, int count)
+    {
+        if (size > 0 && line[size - 1] == '\n')
+            --size;
+        int f = 0;
+        int begin = 0;
+        bool escaped = false;
+        for (int i = 0; i <= size; ++i) {
+            if (i < size && line[i] != '\t') {
+                if (line[i] == '\\') {
+                    escaped = true;
+                    ++i;
+                }
+                continue;
+            }
+            if (f == count)
+                return false;
+            m_fields[f] = field(f, std::string_view(line + begin, size_t(qMin(i, size) - begin)), escaped);
+            ++f;
+            begin = i + 1;
+            escaped = false;
+        }
+        return f == count;
+    }
+
+    std::string_view operator[](int f) const { return m_fields[f]; }
+
+private:
+    std::string_view field(int f, std::string_view raw, bool escaped)
+    {
+        if (!escaped)
+            return raw;
+        if (raw == "\\N")
+            return std::string_view();
+        std::string &out = m_scratch[f];
+        out.clear();
+        for (size_t i = 0; i < raw.size(); ++i) {
+            char c = raw[i];
+            if (c == '\\' && i + 1 < raw.size()) {
+                c = raw[++i];
+                switch (c) {
+                case 'b':
+                    c = '\b';
+                    break;
+                case 'f':
+                    c = '\f';
+                    break;
+                case 'n':
+                    c = '\n';
+                    break;
+                case 'r':
+                    c = '\r';
+                    break;
+                case 't':
+                    c = '\t';
+                    break;
+                case 'v':
+                    c = '\v';
+                    break;
+                default:
+                    if (c >= '0' && c <= '7') {
+                        int v = c - '0';
+                        for (int k = 0; k < 2 && i + 1 < raw.size() && raw[i + 1] >= '0' && raw[i + 1] <= '7';
+                             ++k)
+                            v = v * 8 + (raw[++i] - '0');
+                        c = char(v);
+                    }
+                    break;
+                }
+            }
+            out += c;
+        }
+        return out;
+    }
+
+    std::string_view m_fields[kMaxFields];
+    std::string m_scratch[kMaxFields];
+};
+
+// The meters met while reading, each once. Rows of one meter tend to come
+// in runs, so the last one found is tried first.
+class SourceSet
+{
+public:
+    void add(std::string_view source)
+    {
+        if (source.empty() || (m_last >= 0 && m_names[size_t(m_last)] == source))
+            return;
+        for (size_t i = 0; i < m_names.size(); ++i) {
+            if (m_names[i] == source) {
+                m_last = int(i);
+                return;
+            }
+        }
+        m_last = int(m_names.size());
+        m_names.emplace_back(source);
+    }
+    QStringList sorted() const
+    {
+        QStringList names;
+        for (const std::string &name : m_names)
+            names << HistoryData::textOfUtf8(name);
+        names.sort();
+        return names;
+    }
+
+private:
+    std::vector<std::string> m_names;
+    int m_last = -1;
+};
+
+// The range as the server compares it: from the first second through the
+// end of the last, whatever fractions the column keeps; and only the
+// meter asked for.
+QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, const QString &source)
+{
+    // Quoted literals, which the server compares as the wall-clock times
+    // they show (a bound date-time would be sent in UTC and shifted by the
+    // server's time zone).
+    const auto literal = [&](const QString &text) {
+        QSqlField field(QString(), QVariant::String);
+        field.setValue(text);
+        return db.driver()->formatValue(field);
+    };
+    QString condition = QStringLiteral("create_time >= %1 and create_time < %2")
+                            .arg(literal(RecordSchema::timeText(start)),
+                                 literal(RecordSchema::timeText(stop.addSecs(1))));
+    if (!source.isNull())
+        condition += QStringLiteral(" and source = ") + literal(source);
+    return condition;
+}
+
+// The planner's guess at the rows of the range. Columns that grow a row at
+// a time would copy themselves over and over (and touch fresh memory each
+// time); room reserved beforehand but never filled costs no memory, and
+// what is left over is given back once the rows are in. Past a few days of
+// readings the columns grow as before, so a stale estimate stays harmless.
+int estimatedRows(PGconn *conn, const QString &condition)
+{
+    constexpr int kMostReserved = 4000000;
+    const Result plan(PQexec(
+        conn, QStringLiteral("explain select 1 from invoice where %1").arg(condition).toUtf8().constData()));
+    if (PQresultStatus(plan.get()) != PGRES_TUPLES_OK || PQntuples(plan.get()) < 1)
+        return 0;
+    const char *rows = std::strstr(PQgetvalue(plan.get(), 0, 0), " rows=");
+    return rows ? int(qBound<qint64>(0, std::strtoll(rows + 6, nullptr, 10), kMostReserved)) : 0;
+}
+
+// Stops the COPY under way and reads what the server still sends until it
+// confirms the stop, so the connection is idle again.
+void cancelCopy(PGconn *conn)
+{
+    if (PGcancel *cancel = PQgetCancel(conn)) {
+        char message[256];
+        PQcancel(cancel, message, int(sizeof message));
+        PQfreeCancel(cancel);
+    }
+    char *line = nullptr;
+    while (PQgetCopyData(conn, &line, 0) >= 0)
+        PQfreemem(line);
+    while (PGresult *rest = PQgetResult(conn))
+        PQclear(rest);
+}
+
+HistoryLoadResult::Status readRange(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop,
+                                    const HistoryLoadControl &control, HistoryData &rows, QString &error,
+                                    HistoryLoadResult &result)
+{
+    PGconn *conn = connectionOf(db);
+    if (!conn) {
+        error = QStringLiteral("the database driver gives no PostgreSQL connection");
+        return HistoryLoadResult::Failed;
+    }
+    // A read never waits without end for a lock or a runaway statement.
+    const QString limit = QString::number(qMax(1, control.timeoutMs));
+    if (!command(conn, QStringLiteral("set statement_timeout = %1; set lock_timeout = %1").arg(limit),
+                 control.timeoutMs, error))
+        return HistoryLoadResult::Failed;
+
+    RecordSchema::TableShape shape;
+    RecordSchema::probe(db, &shape);
+    result.hasSource = shape.hasSource;
+    if (!control.source.isNull() && !shape.hasSource) {
+        error = QStringLiteral("the table invoice has no source column, so no meter can be chosen");
+        return HistoryLoadResult::Failed;
+    }
+
+    // Rows of one second keep the order they were recorded in where the
+    // table numbers its rows. The meter of each row comes along, which
+    // costs far less than asking for the meters of the range on their own.
+    const QString condition = rangeCondition(db, start, stop, control.source);
+    const QString select =
+        QStringLiteral("copy (select create_time, datavaluestr, unitstr, funcstr, frastr%1 from invoice "
+                       "where %2 order by create_time%3) to stdout")
+            .arg(shape.hasSource ? QStringLiteral(", source") : QString(), condition,
+                 shape.hasId ? QStringLiteral(", id") : QString());
+    rows.reserve(estimatedRows(conn, condition));
+    {
+        const Result started(PQexec(conn, select.toUtf8().constData()));
+        if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
+            error = failure(conn, started.get(), control.timeoutMs);
+            return HistoryLoadResult::Failed;
+        }
+    }
+
+    const int fieldCount = shape.hasSource ? kFieldCount + 1 : kFieldCount;
+    const double span = qMax<qint64>(1, start.secsTo(stop));
+    int nextReport = kReportEvery;
+    CopyLine fields;
+    SourceSet sources;
+    for (;;) {
+        char *line = nullptr;
+        const int size = PQgetCopyData(conn, &line, 0);
+        if (size < 0)
+            break; // -1: all rows sent; -2: the connection failed (the result says why)
+        const bool readable = fields.split(line, size, fieldCount);
+        if (readable) {
+            rows.appendUtf8(fields[0], fields[1], fields[2], fields[3], fields[4]);
+            if (shape.hasSource)
+                sources.add(fields[kFieldCount]);
+        } else {
+            error = QStringLiteral("unreadable row: %1").arg(QString::fromUtf8(line, size));
+        }
+        PQfreemem(line);
+        if (!readable) {
+            cancelCopy(conn);
+            return HistoryLoadResult::Failed;
+        }
+        if (rows.rowCount() < nextReport)
+            continue;
+        nextReport += kReportEvery;
+        if (control.cancel && control.cancel->load()) {
+            cancelCopy(conn);
+            return HistoryLoadResult::Cancelled;
+        }
+        if (control.progress) {
+            const double done = start.secsTo(rows.time(rows.rowCount() - 1)) / span;
+            control.progress(rows.rowCount(), qBound(0.0, done, 1.0));
+        }
+    }
+    bool ok = true;
+    while (PGresult *end = PQgetResult(conn)) {
+        if (ok && PQresultStatus(end) != PGRES_COMMAND_OK) {
+            error = failure(conn, end, control.timeoutMs);
+            ok = false;
+        }
+        PQclear(end);
+    }
+    if (!ok)
+        return HistoryLoadResult::Failed;
+    result.sources = sources.sorted();
+    return HistoryLoadResult::Loaded;
+}
+
+} // namespace
+
+HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                                   const HistoryLoadControl &control)
+{
+    HistoryLoadResult result;
+    if (!start.isValid() || !stop.isValid())
+        return result;
+    if (control.cancel && control.cancel->load()) {
+        result.status = HistoryLoadResult::Cancelled;
+        return result;
+    }
+
+    const QString name = connectionName();
+    {
+        QSqlDatabase db = settings.addConnection(name);
+        if (!db.open()) {
+            result.status = HistoryLoadResult::Failed;
+            result.error = db.lastError().text().trimmed();
+        } else {
+            result.status = readRange(db, start, stop, control, *result.rows, result.error, result);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+
+    if (result.status == HistoryLoadResult::Failed)
+        result.rows = std::make_shared<HistoryData>();
+    else
+        result.rows->squeeze();
+    return result;
+}
+
+HistoryLoader::HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                             QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_start(start)
+    , m_stop(stop)
+{
+}
+
+HistoryLoader::~HistoryLoader()
+{
+    if (m_thread) {
+        m_cancel = true;
+        m_thread->wait();
+    }
+}
+
+void HistoryLoader::start()
+{
+    if (m_thread)
+        return;
+    m_running = true;
+    m_thread = QThread::create([this] {
+        HistoryLoadControl control;
+        control.cancel = &m_cancel;
+        control.source = m_source;
+        control.progress = [this](int rows, double fraction) {
+            emit progress(rows, static_cast<int>(fraction * 1000));
+        };
+        // Only this thread touches m_result until the thread has finished.
+        m_result = loadHistoryRange(m_settings, m_start, m_stop, control);
+        if (m_result.status == HistoryLoadResult::Failed)
+            return;
+        m_result.statistics = HistoryStatistics::ofFirstQuantity(*m_result.rows);
+        // The readings run to the end of the stop's second; so do the events.
+        m_result.alarms = loadAlarmEvents(m_settings, m_start, m_stop.addMSecs(999));
+    });
+    m_thread->setParent(this);
+    connect(m_thread, &QThread::finished, this, &HistoryLoader::onThreadFinished);
+    m_thread->start();
+}
+
+void HistoryLoader::cancel()
+{
+    m_cancel = true;
+}
+
+void HistoryLoader::onThreadFinished()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    emit finished();
+}

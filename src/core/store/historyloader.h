@@ -1,0 +1,101 @@
+#pragma once
+
+#include "core/history/historydata.h"
+#include "core/history/historystatistics.h"
+#include "core/store/alarmeventstore.h"
+#include "core/store/dbsettings.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QThread;
+
+/// What came of loading a time range.
+struct HistoryLoadResult
+{
+    enum Status { Loaded, Cancelled, Failed };
+
+    Status status = Loaded;
+    /// The rows read, in time order; never null. Empty when the load failed
+    /// and partial when it was cancelled.
+    std::shared_ptr<HistoryData> rows = std::make_shared<HistoryData>();
+    /// The database's message when the load failed.
+    QString error;
+    /// Whether the table names the meter of each reading (`source`).
+    bool hasSource = false;
+    /// The meters of the rows read, sorted; empty without a `source` column.
+    QStringList sources;
+    /// HistoryLoader only: the statistics of row 0's quantity over the rows
+    /// read, and the alarm events of the range, both gathered on its thread.
+    HistoryStatistics statistics;
+    AlarmEventLoad alarms;
+};
+
+/// Hooks a caller may give a load.
+struct HistoryLoadControl
+{
+    /// Polled between blocks of rows; once true the load stops (Cancelled).
+    const std::atomic_bool *cancel = nullptr;
+    /// Called every few thousand rows on the loading thread with the rows
+    /// read so far and the fraction of the time range they cover (0…1).
+    std::function<void(int rows, double fraction)> progress;
+    /// Longest wait for a lock or a statement, in milliseconds; past it the
+    /// load fails with a message that says so.
+    int timeoutMs = 30000;
+    /// Only the readings of this meter; a null string for all of them. A
+    /// table without `source` then fails the load.
+    QString source;
+};
+
+/// Reads the rows of `invoice` whose create_time lies between `start` and
+/// `stop`, both taken to the second and included whole (a row at
+/// stop + 0.999 s belongs to the range), ordered by time, on a connection of
+/// its own made from `settings` and closed before returning. Runs on the
+/// calling thread; any thread will do. Invalid bounds give an empty result.
+HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                                   const HistoryLoadControl &control = HistoryLoadControl());
+
+/// Runs loadHistoryRange() on a thread of its own and reports back on the
+/// thread that owns this object.
+class HistoryLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                  QObject *parent = nullptr);
+    /// Cancels a load still running and waits for its thread.
+    ~HistoryLoader() override;
+
+    /// Loads only the readings of `source` (null: all). Before start().
+    void setSource(const QString &source) { m_source = source; }
+    void start();
+    /// Asks the running load to stop; finished() follows with Cancelled
+    /// unless the rows were all read already.
+    void cancel();
+    bool isRunning() const { return m_running; }
+    /// The outcome; valid once finished() was emitted.
+    const HistoryLoadResult &result() const { return m_result; }
+
+signals:
+    /// Rows read so far and the share of the time range they cover, in tenths of a percent.
+    void progress(int rows, int permille);
+    void finished();
+
+private:
+    void onThreadFinished();
+
+    DbSettings m_settings;
+    QDateTime m_start;
+    QDateTime m_stop;
+    QString m_source;
+    std::atomic_bool m_cancel{false};
+    QThread *m_thread = nullptr;
+    bool m_running = false;
+    HistoryLoadResult m_result;
+};

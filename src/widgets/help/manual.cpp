@@ -1,0 +1,48 @@
+#include "manual.h"
+
+#include "widgets/help/helpform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+
+QString manualPath()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm");
+    if (QFileInfo(beside).isFile())
+        return beside;
+    // An installed copy: the program in <prefix>/bin, the manual in
+    // <prefix>/share/tk52k, wherever the prefix is.
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tk52k/help.chm"));
+    return QFileInfo(installed).isFile() ? installed : beside;
+}
+
+QObject *openManual(const QString &path, QWidget *owner)
+{
+    if (!QFileInfo(path).isFile()) {
+        QMessageBox::warning(owner, QObject::tr("帮助"),
+                             QObject::tr("找不到帮助文件：%1").arg(QDir::toNativeSeparators(path)));
+        return nullptr;
+    }
+#ifdef Q_OS_WIN
+    auto *process = new QProcess(owner);
+    process->start(QStringLiteral("hh.exe"), {path}, QIODevice::ReadWrite);
+    return process;
+#else
+    // Owned by the main window so that closing it ends the program even while
+    // the manual is open, yet shown as a window of its own.
+    auto *form = new HelpForm(owner, Qt::Window);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    if (!form->openFile(path)) {
+        QMessageBox::warning(owner, QObject::tr("帮助"),
+                             QObject::tr("无法打开帮助文件：%1").arg(QDir::toNativeSeparators(path)));
+        delete form;
+        return nullptr;
+    }
+    form->show();
+    return form;
+#endif
+}

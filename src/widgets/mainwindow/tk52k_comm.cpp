@@ -1,0 +1,365 @@
+#include "tk52k_comm.h"
+
+#include "widgets/dialogs/aboutform.h"
+#include "widgets/dialogs/commsettingform.h"
+#include "widgets/dialogs/timesettingform.h"
+#include "widgets/dialogs/tooldialog.h"
+#include "export/readingcsvwriter.h"
+#include "widgets/export/tableexport.h"
+#include "widgets/help/manual.h"
+#include "models/historytablemodel.h"
+#include "widgets/mainwindow/cachedtextdelegate.h"
+#include "widgets/panel/frontpanel.h"
+#include "widgets/mainwindow/languagemenu.h"
+#include "widgets/mainwindow/runmonitor.h"
+#include "widgets/mainwindow/storemenu.h"
+#include "widgets/mainwindow/rownumberheader.h"
+#include "core/meter/extremes.h"
+#include "core/meter/framedecoder.h"
+#include "core/meter/metersession.h"
+#include "core/meter/tkdatadas.h"
+#include "widgets/plot/liveplot.h"
+#include "core/store/database.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSettings>
+#include <QTimerEvent>
+
+namespace {
+const char *const kClockFormat = "hh:mm:ss";
+constexpr int kTableBatchMs = 250;
+} // namespace
+
+TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
+{
+    ui.setupUi(this);
+    m_panel = ui.frontPanel;
+    // No extremes before the first reading.
+    ui.maxLineEdit->clear();
+    ui.minLineEdit->clear();
+
+    setRunActions(false);
+    ui.actionTxt->setEnabled(false);
+    ui.actionExcel->setEnabled(false);
+    ui.actionPrint->setEnabled(false);
+
+    // Compact columns: a full table of 50,000 readings takes a few MB.
+    model = new HistoryTableModel(HistoryTableModel::Layout::Live, this);
+    ui.tableView->setVerticalHeader(new RowNumberHeader(ui.tableView));
+    ui.tableView->setItemDelegate(new CachedTextDelegate(ui.tableView));
+    ui.tableView->setModel(model);
+    ui.tableView->setColumnWidth(0, 100);
+    ui.tableView->setColumnWidth(1, 150);
+    ui.tableView->setColumnWidth(2, 100);
+    ui.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A table that follows its newest row redraws every visible row for each
+    // one added: the rows of a quarter second are added together, and the
+    // view follows them.
+    model->setBatchInterval(kTableBatchMs);
+    connect(model, &QAbstractItemModel::rowsInserted, ui.tableView, &QTableView::scrollToBottom);
+
+    const QDateTime now = QDateTime::currentDateTime();
+    // A reading that was never decoded: the first real one is a range change.
+    currentReading = new TkDataDas(this);
+    m_plot = std::make_unique<LivePlot>(ui.qwtPlot, now);
+    m_plot->addViewBar(ui.verticalLayout_3);
+
+    m_session = new MeterSession(this);
+    connect(m_session, &MeterSession::panelChanged, this,
+            [this](const PanelBits &bits, bool negative) { m_panel->applyFrame(bits, negative); });
+    connect(m_session, &MeterSession::readingTaken, this, &TK52K_Comm::showReading);
+    connect(m_session, &MeterSession::linkChanged, this, [this](bool up) {
+        if (up)
+            readyReadSlot();
+        else
+            m_panel->showLink(false);
+    });
+    connect(m_session, &MeterSession::runStarted, this, &TK52K_Comm::showRunStarted);
+    connect(m_session, &MeterSession::runEnded, this, [this](MeterSession::EndReason reason) {
+        if (reason == MeterSession::EndReason::Stopped)
+            showRunEnded();
+        else
+            doOverTimerSlot();
+    });
+
+    timeLabel = new QLabel(now.toString(QLatin1String(kClockFormat)), this);
+    timeLabel->setObjectName(QStringLiteral("timeLabel"));
+    statusBar()->addPermanentWidget(timeLabel);
+    statusLabel = new QLabel(tr("未连接"), this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusBar()->addWidget(statusLabel);
+
+    // The store connects on a thread of its own; the window never waits for it.
+    db = new database(this);
+    dbStateLabel = addStoreStateLabel(statusBar(), db);
+    db->openDatabase();
+    dbStateLabel->setText(db->statusText());
+    addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), db);
+
+    m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, this);
+    // The store queues the reading and returns at once.
+    connect(m_session, &MeterSession::readingToStore, this, [this] { db->insertRecord(currentReading); });
+
+    connect(ui.actionExit, &QAction::triggered, this, &TK52K_Comm::doMenuExit);
+    connect(ui.actionAbout, &QAction::triggered, this, &TK52K_Comm::doMenuAbout);
+    connect(ui.actionManual, &QAction::triggered, this, &TK52K_Comm::doMenuManual);
+    connect(ui.actionHisQuest, &QAction::triggered, this, &TK52K_Comm::doMenuHis);
+    connect(ui.actionSettingComm, &QAction::triggered, this, &TK52K_Comm::doMenuComm);
+    connect(ui.actionSettingTime, &QAction::triggered, this, &TK52K_Comm::doMenuTime);
+    connect(ui.actionStart, &QAction::triggered, this, &TK52K_Comm::doToolStart);
+    connect(ui.actionStop, &QAction::triggered, this, &TK52K_Comm::doToolStop);
+    connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);
+    connect(ui.actionExcel, &QAction::triggered, this, &TK52K_Comm::doToolExcel);
+    connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
+    m_monitor->addAlarmAction(ui.menu_2);
+    addLanguageMenu(ui.menu_2, this);
+    addCsvExportAction(ui.actionTxt, model, this);
+    setupResume();
+
+    // The port chosen in an earlier session is the port until another is.
+    const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
+    if (!remembered.isEmpty())
+        choosePort(remembered);
+
+    armClock();
+}
+
+// The session goes with the window's children, after the panel and plot it
+// reports to: nothing it says on its way out may reach them.
+TK52K_Comm::~TK52K_Comm()
+{
+    disconnect(m_session, nullptr, this, nullptr);
+}
+
+void TK52K_Comm::armClock()
+{
+    if (sampleTimerId != 0)
+        killTimer(sampleTimerId);
+    const int period = m_session->samplePeriodMs();
+    // The clock shows whole seconds: sampling faster than that, it ticks
+    // once, just after each new second begins, rather than at every sample.
+    if (period < 1000)
+        sampleTimerId = startTimer(1001 - QTime::currentTime().msec(), Qt::PreciseTimer);
+    else
+        sampleTimerId = startTimer(period, Qt::CoarseTimer);
+}
+
+void TK52K_Comm::timerEvent(QTimerEvent *event)
+{
+    timeLabel->setText(QDateTime::currentDateTime().toString(QLatin1String(kClockFormat)));
+    if (event->timerId() == sampleTimerId && m_session->samplePeriodMs() < 1000)
+        armClock();
+}
+
+void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
+{
+    static_cast<MeterReading &>(*currentReading) = reading;
+    m_monitor->showReading(reading, newRange);
+    m_panel->showReading(reading, newRange);
+    // Most readings leave the extremes as they were: their fields stay alone.
+    for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxFieldText(m_session->extremes())},
+                                     std::pair{ui.minLineEdit, minFieldText(m_session->extremes())}}) {
+        if (edit->text() != text)
+            edit->setText(text);
+    }
+    if (!newRange) {
+        // Past the table's cap the reading empties table and curve.
+        const bool kept = appendReadingRow();
+        m_plot->append(reading.time, reading.value);
+        if (!kept)
+            m_plot->clearPoints();
+        m_plot->showNewPoints();
+    } else {
+        // A new range starts a new table and a new curve; its first reading
+        // is shown but not stored.
+        model->clear();
+        m_plot->restart(reading.time, reading.rangeIndex, reading.value);
+        appendReadingRow();
+    }
+}
+
+bool TK52K_Comm::appendReadingRow()
+{
+    return model->appendReading(currentReading->time, recordedValueText(*currentReading), currentReading->unitStr,
+                                currentReading->funcStr, currentReading->rangeIndex);
+}
+
+TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)
+{
+    const DecodedFrame decoded = decodeMeterFrame(frame);
+    if (!decoded.valid)
+        return nullptr;
+    m_panel->applyFrame(decoded.panel, decoded.negative);
+    auto *reading = new TkDataDas(this);
+    fillReading(decoded, QDateTime::currentDateTime(), *reading);
+    return reading;
+}
+
+void TK52K_Comm::doMenuExit()
+{
+    close();
+}
+
+void TK52K_Comm::doMenuAbout()
+{
+    auto *about = new AboutForm(nullptr);
+    aboutForm = about;
+    showToolDialog(about, QSize(297, 158));
+}
+
+void TK52K_Comm::doMenuManual()
+{
+    openManual(manualPath(), this);
+}
+
+void TK52K_Comm::setSamplingMode(bool automatic, uint seconds)
+{
+    m_session->setSamplingMode(automatic, seconds);
+    armClock();
+}
+
+void TK52K_Comm::doMenuComm()
+{
+    auto *form = new CommSettingForm();
+    commSettingForm = form;
+    if (!m_session->portName().isEmpty())
+        form->setCurrentPortName(m_session->portName());
+    showToolDialog(form, QSize(243, 135));
+    connect(form, &CommSettingForm::signalsPortNameEnter, this, &TK52K_Comm::doCommPortNameEnter);
+    connect(form, &CommSettingForm::signalsBtnEnter, this, &TK52K_Comm::doCommSettingBtnEnter);
+}
+
+void TK52K_Comm::doCommPortNameEnter(const QString &portName)
+{
+    pendingPortName = portName;
+}
+
+void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo info)
+{
+    portInfo = info;
+    // A pseudo-terminal or a typed path has no QSerialPortInfo; then the name
+    // the dialog sent just before is the port.
+    m_session->setPortName(info.isNull() ? pendingPortName : info.portName());
+    pendingPortName.clear();
+    if (commSettingForm)
+        commSettingForm->close();
+    // A run in progress goes on with the port it opened and must stay
+    // stoppable; the new port is used from the next start.
+    if (!m_session->isRunning())
+        setRunActions(false);
+}
+
+void TK52K_Comm::choosePort(const QString &name)
+{
+    doCommPortNameEnter(name);
+    doCommSettingBtnEnter(QSerialPortInfo(name));
+}
+
+void TK52K_Comm::showPortWarning()
+{
+    // The first line is the one the user knows; the second says which port
+    // and what the system had against it.
+    QMessageBox box(QMessageBox::Warning, tr("警告"),
+                    tr("请设置串口！") + QLatin1Char('\n') + m_session->lastError(), QMessageBox::Ok);
+    box.button(QMessageBox::Ok)->setText(tr("确 定"));
+    box.exec();
+}
+
+void TK52K_Comm::setRunActions(bool running)
+{
+    ui.actionStart->setEnabled(!running);
+    ui.actionStop->setEnabled(running);
+}
+
+void TK52K_Comm::doToolStart()
+{
+    // Without a port that opens, the previous run's table stays as it is.
+    if (!m_session->start())
+        showPortWarning();
+}
+
+void TK52K_Comm::showRunStarted()
+{
+    model->clear();
+    armClock();
+    statusLabel->setText(tr("已连接"));
+    setRunActions(true);
+    ui.actionTxt->setEnabled(false);
+    ui.actionExcel->setEnabled(false);
+    ui.actionPrint->setEnabled(false);
+    m_plot->clearPoints();
+    m_plot->replot();
+}
+
+void TK52K_Comm::doToolStop()
+{
+    if (sampleTimerId != 0) {
+        killTimer(sampleTimerId);
+        // Forget the id: killing it again later would hit a dead timer.
+        sampleTimerId = 0;
+    }
+    m_session->stop();
+}
+
+void TK52K_Comm::readyReadSlot()
+{
+    m_panel->showLink(true);
+}
+
+// The meter fell silent or vanished: the run ends, the port is closed and
+// the exports become available.
+void TK52K_Comm::doOverTimerSlot()
+{
+    m_session->stop();
+    m_panel->showLink(false);
+    showRunEnded();
+}
+
+void TK52K_Comm::showRunEnded()
+{
+    // The exports read the table as it is shown.
+    model->showPendingRows();
+    statusLabel->setText(tr("未连接"));
+    setRunActions(false);
+    ui.actionTxt->setEnabled(true);
+    ui.actionExcel->setEnabled(true);
+    ui.actionPrint->setEnabled(true);
+}
+
+// Exports and the print read the reading table as it stands; rows that
+// arrive meanwhile wait for the next export.
+void TK52K_Comm::doToolTxt()
+{
+    exportTableToText(model, this, ExportBoxStyle::MainWindow);
+}
+
+void TK52K_Comm::doToolExcel()
+{
+    exportTableToExcel(model, tr("数据记录"), tableColumnWidths(ui.tableView), ui.tableView,
+                       ExportBoxStyle::MainWindow);
+}
+
+void TK52K_Comm::doToolPrint()
+{
+    printTable(model, tr("数据记录"), tableColumnWidths(ui.tableView), this, ExportBoxStyle::MainWindow);
+}
+
+void TK52K_Comm::doMenuTime()
+{
+    auto *form = new TimeSettingForm(m_session->isAutomatic(), m_session->interval());
+    timeSettingForm = form;
+    showToolDialog(form, QSize(355, 235));
+    connect(form, &TimeSettingForm::signalsBtnEnter, this, &TK52K_Comm::doTimeSettingBtnEnter);
+}
+
+void TK52K_Comm::doTimeSettingBtnEnter(bool autoflag, uint interval)
+{
+    setSamplingMode(autoflag, interval);
+    if (timeSettingForm)
+        timeSettingForm->close();
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "ui_tk52k_comm.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPointer>
+#include <QSerialPortInfo>
+
+#include <memory>
+
+struct MeterReading;
+class FrontPanel;
+class LivePlot;
+class MeterSession;
+class RunMonitor;
+class QLabel;
+class database;
+class HistoryTableModel;
+class TkDataDas;
+
+/// The main window: front panel, reading table, live plot, and the receiver
+/// of every menu and tool-bar command. The meter itself is the session's; the
+/// window shows what the session reports.
+class TK52K_Comm : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TK52K_Comm(QWidget *parent = nullptr);
+    ~TK52K_Comm() override;
+
+    /// Decodes one meter frame. An invalid frame returns nullptr and leaves
+    /// the panel alone; a valid one switches the panel's annunciators, bar
+    /// graph and minus sign and returns a new reading parented to the window,
+    /// stamped with the current local time. The caller takes the reading over.
+    TkDataDas *decodeFrame(QByteArray frame);
+
+    /// Chooses the meter's port by a listed port name or a device path, as
+    /// confirming the port dialog does (the command line's --port).
+    void choosePort(const QString &name);
+
+    /// Sets the sampling mode (automatic: every frame, about every 60 ms;
+    /// otherwise every `seconds` seconds).
+    void setSamplingMode(bool automatic, uint seconds);
+
+    /// Whether runs outlive a silent or unplugged meter (the 设置 menu's
+    /// checkable action, remembered; --resume sets it for one program run).
+    void setResuming(bool on);
+
+    MeterSession *session() const { return m_session; }
+    FrontPanel *frontPanel() const { return m_panel; }
+    LivePlot *livePlot() const { return m_plot.get(); }
+    RunMonitor *runMonitor() const { return m_monitor; }
+
+public slots:
+    void doMenuExit();
+    void doMenuAbout();
+    void doMenuManual();
+    void doMenuHis();
+    void doMenuComm();
+    void doMenuTime();
+    void doToolStart();
+    void doToolStop();
+    void doToolTxt();
+    void doToolExcel();
+    void doToolPrint();
+    void doCommSettingBtnEnter(QSerialPortInfo info);
+    /// Bytes from the meter: the link annunciator lights.
+    void readyReadSlot();
+    void doTimeSettingBtnEnter(bool autoflag, uint interval);
+    void doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime);
+    /// The line fell silent or went away: the run is over.
+    void doOverTimerSlot();
+    /// The port dialog's choice as typed or picked; arrives just before
+    /// doCommSettingBtnEnter and names the port when no QSerialPortInfo can.
+    void doCommPortNameEnter(const QString &portName);
+
+protected:
+    /// The clock label's tick, at the sampling period while a run can take
+    /// readings (at each new second when sampling is faster).
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void armClock();
+    void setupResume();
+    void showReading(const MeterReading &reading, bool newRange);
+    void showRunStarted();
+    void showRunEnded();
+    void setRunActions(bool running);
+    void showPortWarning();
+    bool appendReadingRow();
+
+    int sampleTimerId = 0;
+    Ui::TK52KCommClass ui;
+    QSerialPortInfo portInfo;
+    MeterSession *m_session = nullptr;
+    FrontPanel *m_panel = nullptr; ///< ui.frontPanel
+    std::unique_ptr<LivePlot> m_plot;
+    RunMonitor *m_monitor = nullptr;
+    QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
+    QDateTime historyStart;
+    QDateTime historyStop;
+    HistoryTableModel *model = nullptr;
+    QPointer<QWidget> aboutForm;
+    QPointer<QWidget> hisSettingForm;
+    QPointer<QWidget> commSettingForm;
+    QPointer<QWidget> hisViewForm;
+    QPointer<QWidget> timeSettingForm;
+    TkDataDas *currentReading = nullptr;
+    QLabel *timeLabel = nullptr;
+    QLabel *statusLabel = nullptr;
+    database *db = nullptr;
+    QLabel *dbStateLabel = nullptr;
+    QAction *resumeAction = nullptr;
+};

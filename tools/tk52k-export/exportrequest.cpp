@@ -1,0 +1,64 @@
+#include "exportrequest.h"
+
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+namespace {
+const char *const kTimeFormat = "yyyy-MM-dd HH:mm:ss";
+}
+
+bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, QString *error, bool *help)
+{
+    *help = false;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Exports or prints the readings stored between two times. The database "
+                       "is the program's, changed by the TK52K_DB_* variables."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("from"), QStringLiteral("First time, \"yyyy-MM-dd HH:mm:ss\"."),
+                      QStringLiteral("time")});
+    parser.addOption({QStringLiteral("to"), QStringLiteral("Last time, \"yyyy-MM-dd HH:mm:ss\"."),
+                      QStringLiteral("time")});
+    parser.addOption({QStringLiteral("source"),
+                      QStringLiteral("Only the readings of this meter (its TK52K_SOURCE name)."),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("format"), QStringLiteral("txt, csv, xlsx, print or stats."),
+                      QStringLiteral("format")});
+    parser.addOption({QStringLiteral("output"),
+                      QStringLiteral("File to write (txt and csv: standard output when left out)."),
+                      QStringLiteral("file")});
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        *help = true;
+        *error = parser.helpText();
+        return false;
+    }
+    request->from = QDateTime::fromString(parser.value(QStringLiteral("from")), QLatin1String(kTimeFormat));
+    request->to = QDateTime::fromString(parser.value(QStringLiteral("to")), QLatin1String(kTimeFormat));
+    request->format = parser.value(QStringLiteral("format"));
+    request->output = parser.value(QStringLiteral("output"));
+    if (parser.isSet(QStringLiteral("source")))
+        request->source = parser.value(QStringLiteral("source"));
+    const QString &format = request->format;
+    if (!request->from.isValid() || !request->to.isValid())
+        *error = QStringLiteral("--from and --to need times as \"yyyy-MM-dd HH:mm:ss\"");
+    else if (request->from > request->to)
+        *error = QStringLiteral("--from lies after --to");
+    else if (!QStringList{"txt", "csv", "xlsx", "print", "stats"}.contains(format))
+        *error = QStringLiteral("--format must be txt, csv, xlsx, print or stats");
+    else if (format == QLatin1String("xlsx") && request->output.isEmpty())
+        *error = QStringLiteral("--format xlsx needs --output");
+    else if (format == QLatin1String("print") && !request->output.isEmpty())
+        *error = QStringLiteral("--output is not used with --format print");
+    return error->isEmpty();
+}
+
+int exportFailure(const char *program, const QString &message, int status)
+{
+    std::fprintf(stderr, "%s: %s\n", program, qPrintable(message));
+    return status;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+/// What tk52k-export (and tk52k-print, to which it hands its prints) is
+/// asked for on its command line.
+struct ExportRequest
+{
+    QDateTime from;
+    QDateTime to;
+    QString format; ///< txt, csv, xlsx, print or stats
+    QString output; ///< empty: standard output (txt, csv)
+    QString source; ///< null: every meter
+
+    /// Reads `arguments` (the program's name first). On a bad or missing
+    /// argument returns false with the reason in `error`; `help` is set when
+    /// --help was asked for, with the text in `error`.
+    static bool parse(const QStringList &arguments, ExportRequest *request, QString *error, bool *help);
+};
+
+/// Prints "`program`: `message`" on standard error and returns `status`.
+int exportFailure(const char *program, const QString &message, int status = 1);
