@@ -4,7 +4,8 @@
 // points.
 #include "benchcommands.h"
 
-#include "models/historytablemodel.h"
+#include "core/meter/meterreading.h"
+#include "models/livereadingmodel.h"
 #include "widgets/mainwindow/tk52k_comm.h"
 #include "core/meter/frameencoder.h"
 #include "core/meter/memoryline.h"
@@ -76,14 +77,21 @@ void TickBench::fill(TK52K_Comm &w, int points)
     const QDateTime now = QDateTime::currentDateTime();
     LivePlot *plot = w.livePlot();
     auto *model =
-        qobject_cast<HistoryTableModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
+        qobject_cast<LiveReadingModel *>(w.findChild<QTableView *>(QStringLiteral("tableView"))->model());
     plot->restart(now.addSecs(-points), kRange, 0);
     QRandomGenerator rng(1);
     double v = 0;
     for (int i = 1; i < points; ++i) {
         v = qBound(-799.0, v + rng.bounded(41) - 20, 799.0);
         plot->append(now.addSecs(i - points), v);
-        model->appendReading(now.addSecs(i - points), QString::number(v, 'f', 1), "mV", "DCV", kRange);
+        MeterReading r;
+        r.funcStr = QStringLiteral("DCV");
+        r.unitStr = QStringLiteral("mV");
+        r.rangeIndex = kRange;
+        r.decimals = 1;
+        r.value = v;
+        r.time = now.addSecs(i - points);
+        model->append(r);
     }
     plot->replot();
 }

@@ -91,7 +91,7 @@ Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *code
     chunk += QLatin1Char('\n');
 
     const auto *history = qobject_cast<const HistoryTableModel *>(&model);
-    if (history && history->layout() == HistoryTableModel::Layout::History && history->rows() &&
+    if (history && history->rows() &&
         columns == HistoryTableModel::ColumnCount && codec->mibEnum() == kUtf8Mib) {
         QByteArray bytes = encoder->fromUnicode(chunk);
         if (encoder->hasFailure())

@@ -3,7 +3,10 @@
 #include "export/readingcsvwriter.h"
 #include "core/history/historydata.h"
 #include "core/history/historyrange.h"
+#include "core/meter/meterreading.h"
 #include "models/historytablemodel.h"
+#include "models/livereadingmodel.h"
+#include "models/readingroles.h"
 
 #include <QtTest>
 
@@ -120,15 +123,25 @@ private slots:
         QCOMPARE(autumn.xPoints(), (QVector<double>{0, 9000}));
     }
 
-    void liveLayoutTexts()
+    void liveTableTexts()
     {
-        HistoryTableModel model(HistoryTableModel::Layout::Live, nullptr);
+        LiveReadingModel model;
         const QDateTime t(QDate(2024, 5, 1), QTime(9, 5, 7, 250));
-        QVERIFY(model.appendReading(t, "3.00", "V", "DCV"));
-        // Whoever holds the rows shown so far keeps them as they were.
-        const std::shared_ptr<const HistoryData> before = model.rows();
-        QVERIFY(model.appendReading(t.addSecs(1), "+ OL ", "kΩ", "OHM"));
-        QCOMPARE(before->rowCount(), 1);
+        MeterReading volts;
+        volts.funcStr = QStringLiteral("DCV");
+        volts.unitStr = QStringLiteral("V");
+        volts.rangeIndex = 2;
+        volts.value = 3.0;
+        volts.decimals = 2;
+        volts.time = t;
+        QVERIFY(model.append(volts));
+        MeterReading overload;
+        overload.funcStr = QStringLiteral("OHM");
+        overload.unitStr = QStringLiteral("kΩ");
+        overload.rangeIndex = 24;
+        overload.overload = true;
+        overload.time = t.addSecs(1);
+        QVERIFY(model.append(overload));
         QCOMPARE(model.columnCount(), 3);
         QStringList shown;
         for (int r = 0; r < model.rowCount(); ++r) {
@@ -136,6 +149,7 @@ private slots:
                 shown << model.data(model.index(r, c)).toString();
         }
         QCOMPARE(shown, (QStringList{"09:05:07", "3.00 V", "DCV", "09:05:08", "+ OL  kΩ", "OHM"}));
+        QCOMPARE(model.index(0, 1).data(ReadingTimeRole).toDateTime(), t);
     }
 
     void presets_data()

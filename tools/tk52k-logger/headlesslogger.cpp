@@ -1,7 +1,7 @@
 #include "headlesslogger.h"
 
+#include "core/meter/alarmwatch.h"
 #include "core/meter/metersession.h"
-#include "core/meter/tkdatadas.h"
 #include "core/store/alarmeventstore.h"
 #include "core/store/database.h"
 #include "core/store/dbsettings.h"
@@ -9,9 +9,7 @@
 #include <QDateTime>
 #include <QSysInfo>
 
-#include <cmath>
 #include <cstdio>
-#include <limits>
 
 namespace {
 void say(const QString &line)
@@ -28,8 +26,15 @@ QString clock(const QDateTime &time)
 
 HeadlessLogger::HeadlessLogger(const LoggerOptions &options, QObject *parent)
     : QObject(parent), m_options(options), m_session(new MeterSession(this)), m_db(new database(this)),
-      m_alarm(options.alarm)
+      m_alarm(new AlarmWatch(this))
 {
+    // The limits were given for whatever the meter measures; a raised alarm
+    // does not carry over into another function or unit.
+    m_alarm->setLimitsForAll(options.alarm);
+    connect(m_alarm, &AlarmWatch::eventOccurred, this, [this](const AlarmEvent &event) {
+        say(QStringLiteral("alarm %1").arg(event.text()));
+        m_alarmStore->record(event);
+    });
     if (!m_options.source.isEmpty())
         m_db->setSource(m_options.source);
     else if (!qEnvironmentVariableIsSet("TK52K_SOURCE"))
@@ -40,8 +45,7 @@ HeadlessLogger::HeadlessLogger(const LoggerOptions &options, QObject *parent)
     m_session->setPortName(m_options.port);
     connect(m_session, &MeterSession::readingTaken, this, [this](const MeterReading &r) { onReading(r); });
     connect(m_session, &MeterSession::readingToStore, this, [this](const MeterReading &r) {
-        TkDataDas reading(r);
-        if (m_db->insertRecord(&reading) == 1)
+        if (m_db->submit(r) == 1)
             ++m_handedOver;
     });
     connect(m_session, &MeterSession::linkChanged, this, &HeadlessLogger::onLink);
@@ -77,7 +81,7 @@ int HeadlessLogger::start()
     }
     m_pendingAtOpen = m_db->pendingCount();
     m_rejectedAtOpen = m_db->rejectedCount();
-    if (!m_alarm.limits().isEmpty())
+    if (!m_options.alarm.isEmpty())
         m_alarmStore = std::make_unique<AlarmEventStore>(DbSettings::fromEnvironment());
     if (!m_session->start()) {
         say(m_session->lastError());
@@ -135,24 +139,8 @@ QString HeadlessLogger::statusLine() const
 void HeadlessLogger::onReading(const MeterReading &reading)
 {
     ++m_taken;
-    if (m_alarm.limits().isEmpty())
-        return;
-    // The limits were given for one quantity; a raised alarm does not carry
-    // over into another function or unit.
-    if (reading.funcStr != m_alarmFunction || reading.unitStr != m_alarmUnit) {
-        m_alarm.reset();
-        m_alarmFunction = reading.funcStr;
-        m_alarmUnit = reading.unitStr;
-    }
-    const double value = reading.overload ? (reading.negative ? -std::numeric_limits<double>::infinity()
-                                                              : std::numeric_limits<double>::infinity())
-                                          : reading.value;
-    const QVector<AlarmEvent> events = m_alarm.feed(value, reading.time, reading.funcStr, reading.unitStr);
-    for (const AlarmEvent &event : events) {
-        say(QStringLiteral("alarm %1").arg(event.text()));
-        if (m_alarmStore)
-            m_alarmStore->record(event);
-    }
+    if (m_alarmStore)
+        m_alarm->feed(reading);
 }
 
 void HeadlessLogger::onLink(bool up)

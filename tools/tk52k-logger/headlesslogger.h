@@ -9,6 +9,7 @@
 #include <memory>
 
 class AlarmEventStore;
+class AlarmWatch;
 class MeterSession;
 class database;
 struct MeterReading;
@@ -67,9 +68,7 @@ private:
     MeterSession *m_session = nullptr;
     database *m_db = nullptr;
     std::unique_ptr<AlarmEventStore> m_alarmStore;
-    AlarmRule m_alarm;
-    QString m_alarmFunction;
-    QString m_alarmUnit;
+    AlarmWatch *m_alarm;
     QTimer m_statusTimer;
     qint64 m_taken = 0;
     qint64 m_handedOver = 0;

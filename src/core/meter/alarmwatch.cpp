@@ -13,7 +13,7 @@ void AlarmWatch::feed(const MeterReading &r)
         changed = isRaised();
         m_function = r.funcStr;
         m_unit = r.unitStr;
-        m_rule = AlarmRule(AlarmLimits::load(m_function, m_unit));
+        m_rule = AlarmRule(m_forAll ? *m_forAll : AlarmLimits::load(m_function, m_unit));
     }
     const double value = r.overload ? (r.negative ? -HUGE_VAL : HUGE_VAL) : r.value;
     const QVector<AlarmEvent> events = m_rule.feed(value, r.time, m_function, m_unit);
@@ -30,4 +30,10 @@ void AlarmWatch::setLimits(const QString &function, const QString &unit, const A
 {
     if (function == m_function && unit == m_unit)
         m_rule.setLimits(limits);
+}
+
+void AlarmWatch::setLimitsForAll(const AlarmLimits &limits)
+{
+    m_forAll = limits;
+    m_rule.setLimits(limits);
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 struct MeterReading;
 
 /// Watches the readings of a run against the alarm band remembered for
@@ -26,6 +28,11 @@ public:
     /// next reading when they are for the quantity being watched.
     void setLimits(const QString &function, const QString &unit, const AlarmLimits &limits);
 
+    /// Limits for whatever quantity is measured (the logger's command line),
+    /// instead of the ones remembered for each quantity. A change of quantity
+    /// still forgets a raised alarm without an event.
+    void setLimitsForAll(const AlarmLimits &limits);
+
     /// The quantity being watched; empty before the first reading.
     QString function() const { return m_function; }
     QString unit() const { return m_unit; }
@@ -43,6 +50,7 @@ signals:
 
 private:
     AlarmRule m_rule;
+    std::optional<AlarmLimits> m_forAll;
     QString m_function;
     QString m_unit;
 };

@@ -45,9 +45,14 @@ int database::openDatabase()
 
 int database::insertRecord(TkDataDas *reading)
 {
-    if (!reading || m_closed)
+    return reading ? submit(*reading) : -1;
+}
+
+int database::submit(const MeterReading &reading)
+{
+    if (m_closed)
         return -1;
-    MeasurementRecord record = MeasurementRecord::fromReading(*reading);
+    MeasurementRecord record = MeasurementRecord::fromReading(reading);
     record.source = m_source;
     m_writer->enqueue(record);
     refreshState();

@@ -8,6 +8,7 @@
 
 class RecordWriter;
 class TkDataDas;
+struct MeterReading;
 
 /// The record store: readings become rows of the table `invoice`. (The
 /// history window reads them back through loadHistoryRange().)
@@ -83,6 +84,8 @@ public:
     int rejectedCount() const;
 
 public slots:
+    /// insertRecord() for a reading as the session gives it.
+    int submit(const MeterReading &reading);
     /// Queues the readings the server refused once more (after the cause has
     /// been mended on the server) and returns how many. For a menu action.
     int retryRejected();

@@ -1,10 +1,10 @@
 #include "measurementrecord.h"
 
 #include "core/meter/framedecoder.h"
-#include "core/meter/tkdatadas.h"
+#include "core/meter/meterreading.h"
 #include "core/store/recordschema.h"
 
-MeasurementRecord MeasurementRecord::fromReading(const TkDataDas &reading)
+MeasurementRecord MeasurementRecord::fromReading(const MeterReading &reading)
 {
     MeasurementRecord r;
     r.funcStr = reading.funcStr;

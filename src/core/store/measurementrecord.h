@@ -4,7 +4,7 @@
 #include <QString>
 #include <QVector>
 
-class TkDataDas;
+struct MeterReading;
 
 /// One row of the table `invoice` as plain data, exactly the texts that are
 /// written. Readings are QObjects that the window may delete at any time, so
@@ -20,7 +20,7 @@ struct MeasurementRecord
 
     /// The record a reading is stored as: its value text (the signed overload
     /// text for an overload), range index and time truncated to the second.
-    static MeasurementRecord fromReading(const TkDataDas &reading);
+    static MeasurementRecord fromReading(const MeterReading &reading);
 
     /// `rangeIndex` as the base-10 text stored in `frastr`.
     QString rangeText() const { return QString::number(rangeIndex); }

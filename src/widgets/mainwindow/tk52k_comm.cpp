@@ -7,7 +7,7 @@
 #include "export/readingcsvwriter.h"
 #include "widgets/export/tableexport.h"
 #include "widgets/help/manual.h"
-#include "models/historytablemodel.h"
+#include "models/livereadingmodel.h"
 #include "widgets/mainwindow/cachedtextdelegate.h"
 #include "widgets/panel/frontpanel.h"
 #include "widgets/mainwindow/languagemenu.h"
@@ -47,8 +47,8 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     ui.actionExcel->setEnabled(false);
     ui.actionPrint->setEnabled(false);
 
-    // Compact columns: a full table of 50,000 readings takes a few MB.
-    model = new HistoryTableModel(HistoryTableModel::Layout::Live, this);
+    // A full table of 50,000 readings takes about a megabyte.
+    model = new LiveReadingModel(this);
     ui.tableView->setVerticalHeader(new RowNumberHeader(ui.tableView));
     ui.tableView->setItemDelegate(new CachedTextDelegate(ui.tableView));
     ui.tableView->setModel(model);
@@ -103,7 +103,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
 
     m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, this);
     // The store queues the reading and returns at once.
-    connect(m_session, &MeterSession::readingToStore, this, [this] { db->insertRecord(currentReading); });
+    connect(m_session, &MeterSession::readingToStore, db, &database::submit);
 
     connect(ui.actionExit, &QAction::triggered, this, &TK52K_Comm::doMenuExit);
     connect(ui.actionAbout, &QAction::triggered, this, &TK52K_Comm::doMenuAbout);
@@ -169,7 +169,7 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
     }
     if (!newRange) {
         // Past the table's cap the reading empties table and curve.
-        const bool kept = appendReadingRow();
+        const bool kept = model->append(reading);
         m_plot->append(reading.time, reading.value);
         if (!kept)
             m_plot->clearPoints();
@@ -179,14 +179,8 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         // is shown but not stored.
         model->clear();
         m_plot->restart(reading.time, reading.rangeIndex, reading.value);
-        appendReadingRow();
+        model->append(reading);
     }
-}
-
-bool TK52K_Comm::appendReadingRow()
-{
-    return model->appendReading(currentReading->time, recordedValueText(*currentReading), currentReading->unitStr,
-                                currentReading->funcStr, currentReading->rangeIndex);
 }
 
 TkDataDas *TK52K_Comm::decodeFrame(QByteArray frame)

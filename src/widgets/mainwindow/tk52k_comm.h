@@ -17,7 +17,7 @@ class MeterSession;
 class RunMonitor;
 class QLabel;
 class database;
-class HistoryTableModel;
+class LiveReadingModel;
 class TkDataDas;
 
 /// The main window: front panel, reading table, live plot, and the receiver
@@ -90,7 +90,6 @@ private:
     void showRunEnded();
     void setRunActions(bool running);
     void showPortWarning();
-    bool appendReadingRow();
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
@@ -102,7 +101,7 @@ private:
     QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
     QDateTime historyStart;
     QDateTime historyStop;
-    HistoryTableModel *model = nullptr;
+    LiveReadingModel *model = nullptr;
     QPointer<QWidget> aboutForm;
     QPointer<QWidget> hisSettingForm;
     QPointer<QWidget> commSettingForm;
