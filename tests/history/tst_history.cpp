@@ -13,7 +13,8 @@
 #include "widgets/panel/statsbox.h"
 #include "modaldriver.h"
 #include "widgets/resources/resources.h"
-#include "core/store/alarmeventstore.h"
+#include "core/store/alarmschema.h"
+#include "core/store/database.h"
 #include "toolrun.h"
 
 #include <QComboBox>
@@ -195,7 +196,9 @@ private slots:
     // 300,000 rows through the loader thread, with progress.
     void largeRange()
     {
-        HistoryLoader loader(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"));
+        database store(m_db->settings(), QString());
+        QCOMPARE(store.openForReading(), 1);
+        HistoryLoader loader(&store, at("2024-06-01 00:00:00"), at("2024-06-02 00:00:00"));
         QSignalSpy finished(&loader, &HistoryLoader::finished);
         QSignalSpy progress(&loader, &HistoryLoader::progress);
         loader.start();
@@ -348,7 +351,11 @@ private slots:
     // events are listed.
     void statisticsAlarmsAndQuantityChoice()
     {
-        QVERIFY2(m_db->exec(QLatin1String(AlarmEventSchema::kCreateTable)), qPrintable(m_db->error()));
+        {
+            QSqlDatabase db = m_db->connection();
+            QString error;
+            QVERIFY2(AlarmSchema::ensureTable(db, &error), qPrintable(error));
+        }
         QVERIFY2(m_db->exec(QStringLiteral(
                      "INSERT INTO alarm_event "
                      "(event_time, funcstr, unitstr, limit_kind, limit_value, value, raised) "

@@ -2,7 +2,6 @@
 
 #include "core/meter/alarmwatch.h"
 #include "core/meter/metersession.h"
-#include "core/store/alarmeventstore.h"
 #include "core/store/database.h"
 #include "core/store/dbsettings.h"
 
@@ -33,7 +32,7 @@ HeadlessLogger::HeadlessLogger(const LoggerOptions &options, QObject *parent)
     m_alarm->setLimitsForAll(options.alarm);
     connect(m_alarm, &AlarmWatch::eventOccurred, this, [this](const AlarmEvent &event) {
         say(QStringLiteral("alarm %1").arg(event.text()));
-        m_alarmStore->record(event);
+        m_db->recordAlarm(event);
     });
     if (!m_options.source.isEmpty())
         m_db->setSource(m_options.source);
@@ -81,8 +80,6 @@ int HeadlessLogger::start()
     }
     m_pendingAtOpen = m_db->pendingCount();
     m_rejectedAtOpen = m_db->rejectedCount();
-    if (!m_options.alarm.isEmpty())
-        m_alarmStore = std::make_unique<AlarmEventStore>(DbSettings::fromEnvironment());
     if (!m_session->start()) {
         say(m_session->lastError());
         return ExitPort;
@@ -102,8 +99,6 @@ int HeadlessLogger::finish()
     const bool ran = m_session->isRunning();
     m_session->stop();
     m_db->shutdown();
-    if (m_alarmStore)
-        m_alarmStore->shutdown();
     if (ran)
         say(statusLine());
     if (m_db->pendingCount() > 0)
@@ -139,7 +134,7 @@ QString HeadlessLogger::statusLine() const
 void HeadlessLogger::onReading(const MeterReading &reading)
 {
     ++m_taken;
-    if (m_alarmStore)
+    if (!m_options.alarm.isEmpty())
         m_alarm->feed(reading);
 }
 

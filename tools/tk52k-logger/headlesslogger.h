@@ -8,7 +8,6 @@
 
 #include <memory>
 
-class AlarmEventStore;
 class AlarmWatch;
 class MeterSession;
 class database;
@@ -67,7 +66,6 @@ private:
     LoggerOptions m_options;
     MeterSession *m_session = nullptr;
     database *m_db = nullptr;
-    std::unique_ptr<AlarmEventStore> m_alarmStore;
     AlarmWatch *m_alarm;
     QTimer m_statusTimer;
     qint64 m_taken = 0;

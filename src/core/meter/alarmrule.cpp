@@ -71,7 +71,8 @@ QString AlarmEvent::text() const
 bool AlarmEvent::operator==(const AlarmEvent &other) const
 {
     return time == other.time && function == other.function && unit == other.unit && limit == other.limit &&
-           limitValue == other.limitValue && value == other.value && raised == other.raised;
+           limitValue == other.limitValue && value == other.value && raised == other.raised &&
+           source == other.source;
 }
 
 QVector<AlarmEvent> AlarmRule::feed(double value, const QDateTime &time, const QString &function,
@@ -82,7 +83,7 @@ QVector<AlarmEvent> AlarmRule::feed(double value, const QDateTime &time, const Q
         return events;
 
     auto event = [&](AlarmEvent::Limit limit, double limitValue, bool raised) {
-        events.append(AlarmEvent{time, function, unit, limit, limitValue, value, raised});
+        events.append(AlarmEvent{time, function, unit, limit, limitValue, value, raised, QString()});
     };
     const bool aboveHigh = m_limits.high && value > *m_limits.high;
     const bool belowLow = m_limits.low && value < *m_limits.low;

@@ -37,6 +37,7 @@ struct AlarmEvent
     double limitValue = 0.0; ///< the limit that was crossed
     double value = 0.0;      ///< the reading that raised or cleared it (±inf for an overload)
     bool raised = true;      ///< false: cleared
+    QString source;          ///< the meter's name, where it is known
 
     /// One line for a log: "2026-12-07 10:00:00.125 raised high 5 V (直流电压) at 5.2".
     QString text() const;

@@ -246,6 +246,20 @@ int meterRangeIndex(int funcIndex, int subRange)
     return kRangeTable[funcIndex][subRange];
 }
 
+int meterRangeFunction(int rangeIndex)
+{
+    if (rangeIndex < 0 || rangeIndex >= kRangeCount)
+        return -1;
+    for (int f = 0; f < kFunctionCount; ++f) {
+        for (int s = 0; s < kSubRanges; ++s) {
+            // Range 0 is also the cell of every pair the meter never sends.
+            if (kRangeTable[f][s] == rangeIndex && (rangeIndex != 0 || (f == DCV && s == 0)))
+                return f;
+        }
+    }
+    return -1;
+}
+
 QString meterRangeUnit(int rangeIndex)
 {
     if (rangeIndex < 0 || rangeIndex >= kRangeCount)

@@ -21,6 +21,9 @@ QString meterFunctionText(int funcIndex);
 /// the meter never produces, including indexes outside 0–11 / 0–6.
 int meterRangeIndex(int funcIndex, int subRange);
 
+/// Function index 0–11 of a range index 0–44; -1 outside that span.
+int meterRangeFunction(int rangeIndex);
+
 /// Unit text of a range index ("mV", "kΩ", "℃", " " for hFE …); an empty
 /// string outside 0–44.
 QString meterRangeUnit(int rangeIndex);

@@ -3,44 +3,79 @@
 #include "core/meter/tkdatadas.h"
 #include "core/store/measurementrecord.h"
 #include "core/store/recordjournal.h"
-#include "core/store/recordwriter.h"
+#include "core/store/storeread.h"
+#include "core/store/storeworker.h"
 
+#include <QDeadlineTimer>
+#include <QSemaphore>
 #include <QSqlDatabase>
-#include <QStringList>
-#include <QtGlobal>
+#include <QThread>
 
 namespace {
-// After the grace time the writer is told to stop; a statement in progress
+// After the grace time the worker is told to stop; a statement in progress
 // still ends within the connection's timeouts (2 s connect, 10 s TCP).
 constexpr int kAbandonWaitMs = 15000;
+
+bool sameState(const StoreState &a, const StoreState &b)
+{
+    return a.writing == b.writing && a.connected == b.connected && a.pending == b.pending &&
+           a.onlyGathering == b.onlyGathering && a.journalSafe == b.journalSafe &&
+           a.quarantined == b.quarantined && a.rejectReason == b.rejectReason && a.trouble == b.trouble &&
+           a.serverError == b.serverError && a.settingsProblem == b.settingsProblem &&
+           a.damagedJournalLines == b.damagedJournalLines;
+}
 } // namespace
 
-database::database(QObject *parent)
-    : QObject(parent), m_settings(DbSettings::fromEnvironment()), m_writer(new RecordWriter(m_settings, this))
+database::database(QObject *parent) : database(DbSettings::fromEnvironment(), QString(), parent) {}
+
+database::database(const DbSettings &settings, const QString &journalDir, QObject *parent)
+    : RecordStore(parent), m_settings(settings), m_journalDir(journalDir), m_source(settings.source)
 {
-    m_source = m_settings.source;
     if (!m_settings.problem.isEmpty())
         qWarning("tk52k: %s", qPrintable(m_settings.problem));
-    connect(m_writer, &RecordWriter::stateChanged, this, &database::refreshState, Qt::QueuedConnection);
+    m_thread = new QThread(this);
+    m_thread->setObjectName(QStringLiteral("tk52k-store"));
+    m_worker = new StoreWorker(m_settings);
+    m_worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::started, m_worker, &StoreWorker::begin);
+    // The thread ends with the worker's work; its object goes with it.
+    connect(m_worker, &StoreWorker::stopped, m_thread, &QThread::quit, Qt::DirectConnection);
+    connect(m_worker, &StoreWorker::changed, this, &database::refreshState, Qt::QueuedConnection);
+    m_lastState = state();
 }
 
 database::~database()
 {
     shutdown();
+    delete m_worker;
+}
+
+bool database::start(bool withJournal)
+{
+    if (m_closed || !m_settings.problem.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return false;
+    if (m_started)
+        return true;
+    m_started = true;
+    if (withJournal) {
+        m_writing = true;
+        QString error;
+        if (!m_worker->openJournal(m_journalDir.isEmpty() ? RecordJournal::directory() : m_journalDir, &error))
+            qWarning("tk52k: readings are kept in memory only: %s", qPrintable(error));
+    }
+    m_thread->start();
+    refreshState();
+    return true;
 }
 
 int database::openDatabase()
 {
-    if (m_closed || !m_settings.problem.isEmpty() ||
-        !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
-        return -1;
-    if (!m_started) {
-        m_started = true;
-        openJournal();
-        m_writer->start();
-        refreshState();
-    }
-    return 1;
+    return start(true) ? 1 : -1;
+}
+
+int database::openForReading()
+{
+    return start(false) ? 1 : -1;
 }
 
 int database::insertRecord(TkDataDas *reading)
@@ -54,116 +89,141 @@ int database::submit(const MeterReading &reading)
         return -1;
     MeasurementRecord record = MeasurementRecord::fromReading(reading);
     record.source = m_source;
-    m_writer->enqueue(record);
+    m_worker->enqueue(record);
+    // Readings handed over before the store opens wait in memory; opening
+    // journals them.
     refreshState();
     return 1;
 }
 
-bool database::isDurable() const
+void database::recordAlarm(const AlarmEvent &event)
 {
-    return m_writer->isDurable();
+    if (m_closed)
+        return;
+    AlarmEvent named = event;
+    if (named.source.isEmpty())
+        named.source = m_source;
+    m_worker->recordAlarm(named);
+}
+
+void database::read(const std::shared_ptr<StoreRead> &read)
+{
+    if (!m_started)
+        openForReading();
+    if (m_closed || !m_started) {
+        read->fail(m_settings.problem.isEmpty() ? QStringLiteral("the record store is not open")
+                                                : m_settings.problem);
+        return;
+    }
+    m_worker->read(read);
+}
+
+bool database::readNow(const std::shared_ptr<StoreRead> &job, int timeoutMs)
+{
+    auto done = std::make_shared<QSemaphore>();
+    job->whenDoneHere([done] { done->release(); });
+    read(job);
+    if (done->tryAcquire(1, timeoutMs < 0 ? -1 : timeoutMs))
+        return true;
+    job->cancel();
+    return false;
 }
 
 bool database::isConnected() const
 {
-    return m_writer->isConnected();
+    return m_worker->isConnected();
 }
 
 int database::pendingCount() const
 {
-    return m_writer->pendingCount();
+    return m_worker->pendingCount();
 }
 
 int database::inMemoryCount() const
 {
-    return m_writer->inMemoryCount();
+    return m_worker->state().inMemory;
 }
 
-void database::shutdown(int graceMs)
+bool database::isDurable() const
 {
-    if (m_closed)
-        return;
-    m_closed = true;
-
-    if (m_started) {
-        m_writer->finish();
-        if (!m_writer->wait(qMax(0, graceMs))) {
-            m_writer->abandon();
-            if (!m_writer->wait(kAbandonWaitMs)) {
-                // Stuck in the network beyond every timeout: let it go rather
-                // than hang the exit; its readings stay in the journal.
-                m_writer->setParent(nullptr);
-                disconnect(m_writer, nullptr, this, nullptr);
-            }
-        }
-    } else if (m_writer->pendingCount() > 0)
-        openJournal(); // readings handed over to a store never opened
-    m_writer->closeJournal();
-    refreshState();
-}
-
-void database::openJournal()
-{
-    QString error;
-    if (!m_writer->openJournal(RecordJournal::directory(), &error))
-        qWarning("tk52k: readings are kept in memory only: %s", qPrintable(error));
-}
-
-QString database::stateText(bool connected, int pending)
-{
-    if (connected)
-        return pending > 0 ? tr("数据库已连接（待写入 %1 条）").arg(pending) : tr("数据库已连接");
-    return tr("数据库未连接（待写入 %1 条）").arg(pending);
-}
-
-QString database::statusText() const
-{
-    QStringList notes;
-    if (!m_settings.problem.isEmpty())
-        notes << tr("设置无效：%1").arg(m_settings.problem);
-    const QString trouble = m_writer->trouble();
-    if (!trouble.isEmpty())
-        notes << trouble;
-    const int rejected = m_writer->quarantinedCount();
-    if (rejected > 0) {
-        const QString reason = m_writer->lastRejectReason();
-        notes << (reason.isEmpty() ? tr("%1 条读数被服务器拒绝").arg(rejected)
-                                   : tr("%1 条读数被服务器拒绝：%2").arg(rejected).arg(reason));
-    }
-    if (m_started && !m_closed && !m_writer->isJournalSafe())
-        notes << tr("读数未能保存到磁盘");
-    // Readings gathered for the writer's next transaction are on their way,
-    // not waiting: they count once the writer falls behind or loses the server.
-    const bool connected = m_writer->isConnected();
-    QString text = stateText(connected, connected && m_writer->isOnlyGathering() ? 0 : m_writer->pendingCount());
-    if (!notes.isEmpty())
-        text += QStringLiteral("；") + notes.join(QStringLiteral("；"));
-    return text;
+    return m_worker->isDurable();
 }
 
 int database::rejectedCount() const
 {
-    return m_writer->quarantinedCount();
+    return m_worker->state().quarantined;
+}
+
+StoreState database::state() const
+{
+    StoreState s = m_worker->state();
+    s.writing = m_writing && !m_closed;
+    s.settingsProblem = m_settings.problem;
+    if (!m_writing)
+        s.journalSafe = true;
+    return s;
+}
+
+database::Ending database::shutdown(int graceMs)
+{
+    if (m_closed)
+        return m_ending;
+    m_closed = true;
+    const int before = m_worker->pendingCount();
+
+    if (m_started) {
+        m_worker->finish();
+        if (!m_thread->wait(QDeadlineTimer(qMax(0, graceMs)))) {
+            m_worker->abandon();
+            if (!m_thread->wait(kAbandonWaitMs)) {
+                // Stuck in the network beyond every timeout: let it go rather
+                // than hang the exit; its readings stay in the journal.
+                qWarning("tk52k: the database does not answer; leaving its connection behind");
+                m_thread->setParent(nullptr);
+                disconnect(m_worker, nullptr, this, nullptr);
+                m_worker->setParent(nullptr);
+                m_worker = new StoreWorker(m_settings);
+                m_thread = nullptr;
+                m_ending.notKept = before;
+                refreshState();
+                return m_ending;
+            }
+        }
+    }
+    const int left = m_worker->pendingCount();
+    m_ending.written = qMax(0, before - left);
+    if (m_writing || left > 0) {
+        // Readings handed over to a store never opened go to the journal too.
+        if (!m_started && left > 0) {
+            QString error;
+            m_worker->openJournal(m_journalDir.isEmpty() ? RecordJournal::directory() : m_journalDir, &error);
+        }
+        m_ending.inJournal = m_worker->closeJournal();
+        m_ending.notKept = qMax(0, left - m_ending.inJournal);
+    }
+    refreshState();
+    return m_ending;
+}
+
+QString database::stateText(bool connected, int pending)
+{
+    return StoreStatus::stateText(connected, pending);
 }
 
 int database::retryRejected()
 {
     if (m_closed)
         return 0;
-    const int n = m_writer->requeueQuarantined();
+    const int n = m_worker->requeueQuarantined();
     refreshState();
     return n;
 }
 
 void database::refreshState()
 {
-    const bool connected = m_writer->isConnected();
-    const int pending = m_writer->pendingCount();
-    const QString status = statusText();
-    if (connected == m_lastConnected && pending == m_lastPending && status == m_lastStatus)
+    const StoreState now = state();
+    if (sameState(now, m_lastState))
         return;
-    m_lastConnected = connected;
-    m_lastPending = pending;
-    m_lastStatus = status;
-    emit stateChanged(connected, pending);
+    m_lastState = now;
+    emit stateChanged();
 }

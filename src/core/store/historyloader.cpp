@@ -1,14 +1,13 @@
 #include "historyloader.h"
 
+#include "core/store/database.h"
 #include "core/store/recordschema.h"
 
-#include <QAtomicInteger>
 #include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
-#include <QThread>
 #include <QVariant>
 
 #include <libpq-fe.h>
@@ -21,12 +20,6 @@
 namespace {
 
 constexpr int kReportEvery = 8192;
-
-QString connectionName()
-{
-    static QAtomicInteger<quint32> counter;
-    return QStringLiteral("tk52k-history-%1").arg(counter.fetchAndAddRelaxed(1));
-}
 
 // The driver's own connection: the rows are read with the server's COPY,
 // which streams them as lines of text, far cheaper per row than a result
@@ -216,22 +209,6 @@ QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime
     return condition;
 }
 
-// The planner's guess at the rows of the range. Columns that grow a row at
-// a time would copy themselves over and over (and touch fresh memory each
-// time); room reserved beforehand but never filled costs no memory, and
-// what is left over is given back once the rows are in. Past a few days of
-// readings the columns grow as before, so a stale estimate stays harmless.
-int estimatedRows(PGconn *conn, const QString &condition)
-{
-    constexpr int kMostReserved = 4000000;
-    const Result plan(PQexec(
-        conn, QStringLiteral("explain select 1 from invoice where %1").arg(condition).toUtf8().constData()));
-    if (PQresultStatus(plan.get()) != PGRES_TUPLES_OK || PQntuples(plan.get()) < 1)
-        return 0;
-    const char *rows = std::strstr(PQgetvalue(plan.get(), 0, 0), " rows=");
-    return rows ? int(qBound<qint64>(0, std::strtoll(rows + 6, nullptr, 10), kMostReserved)) : 0;
-}
-
 // Stops the COPY under way and reads what the server still sends until it
 // confirms the stop, so the connection is idle again.
 void cancelCopy(PGconn *conn)
@@ -257,11 +234,20 @@ HistoryLoadResult::Status readRange(QSqlDatabase &db, const QDateTime &start, co
         error = QStringLiteral("the database driver gives no PostgreSQL connection");
         return HistoryLoadResult::Failed;
     }
-    // A read never waits without end for a lock or a runaway statement.
+    // A read never waits without end for a lock or a runaway statement. The
+    // limits hold for this read's transaction only: the connection also
+    // writes readings, which must not be cut short by them.
     const QString limit = QString::number(qMax(1, control.timeoutMs));
-    if (!command(conn, QStringLiteral("set statement_timeout = %1; set lock_timeout = %1").arg(limit),
+    if (!command(conn,
+                 QStringLiteral("begin read only; set local statement_timeout = %1; set local lock_timeout = %1")
+                     .arg(limit),
                  control.timeoutMs, error))
         return HistoryLoadResult::Failed;
+    struct EndTransaction
+    {
+        PGconn *conn;
+        ~EndTransaction() { PQclear(PQexec(conn, "rollback")); }
+    } endTransaction{conn};
 
     RecordSchema::TableShape shape;
     RecordSchema::probe(db, &shape);
@@ -280,7 +266,6 @@ HistoryLoadResult::Status readRange(QSqlDatabase &db, const QDateTime &start, co
                        "where %2 order by create_time%3) to stdout")
             .arg(shape.hasSource ? QStringLiteral(", source") : QString(), condition,
                  shape.hasId ? QStringLiteral(", id") : QString());
-    rows.reserve(estimatedRows(conn, condition));
     {
         const Result started(PQexec(conn, select.toUtf8().constData()));
         if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
@@ -340,7 +325,7 @@ HistoryLoadResult::Status readRange(QSqlDatabase &db, const QDateTime &start, co
 
 } // namespace
 
-HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+HistoryLoadResult readHistoryRange(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop,
                                    const HistoryLoadControl &control)
 {
     HistoryLoadResult result;
@@ -350,20 +335,7 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
         result.status = HistoryLoadResult::Cancelled;
         return result;
     }
-
-    const QString name = connectionName();
-    {
-        QSqlDatabase db = settings.addConnection(name);
-        if (!db.open()) {
-            result.status = HistoryLoadResult::Failed;
-            result.error = db.lastError().text().trimmed();
-        } else {
-            result.status = readRange(db, start, stop, control, *result.rows, result.error, result);
-            db.close();
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-
+    result.status = readRange(db, start, stop, control, *result.rows, result.error, result);
     if (result.status == HistoryLoadResult::Failed)
         result.rows = std::make_shared<HistoryData>();
     else
@@ -371,57 +343,83 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
     return result;
 }
 
-HistoryLoader::HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
-                             QObject *parent)
-    : QObject(parent)
-    , m_settings(settings)
-    , m_start(start)
-    , m_stop(stop)
+void HistoryRangeRead::run(QSqlDatabase &db, const StoreContext &)
+{
+    HistoryLoadControl control = m_control;
+    if (!control.cancel)
+        control.cancel = cancelFlag();
+    result = readHistoryRange(db, m_start, m_stop, control);
+    if (result.status == HistoryLoadResult::Failed) {
+        setError(result.error);
+        return;
+    }
+    if (!m_figures)
+        return;
+    result.statistics = HistoryStatistics::ofFirstQuantity(*result.rows);
+    // The readings run to the end of the stop's second; so do the events.
+    result.alarms = AlarmSchema::select(db, m_start, m_stop.addMSecs(999), m_control.source);
+}
+
+HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
+                                   const HistoryLoadControl &control)
+{
+    database store(settings, QString());
+    auto read = std::make_shared<HistoryRangeRead>(start, stop, control);
+    if (store.openForReading() != 1) {
+        HistoryLoadResult failed;
+        failed.status = HistoryLoadResult::Failed;
+        failed.error = settings.problem.isEmpty() ? QStringLiteral("the QPSQL driver is not available")
+                                                  : settings.problem;
+        return failed;
+    }
+    store.readNow(read);
+    if (read->failed() && read->result.error.isEmpty()) {
+        read->result.status = HistoryLoadResult::Failed;
+        read->result.error = read->error();
+    }
+    return read->result;
+}
+
+HistoryLoader::HistoryLoader(RecordStore *store, const QDateTime &start, const QDateTime &stop, QObject *parent)
+    : QObject(parent), m_store(store), m_start(start), m_stop(stop)
 {
 }
 
 HistoryLoader::~HistoryLoader()
 {
-    if (m_thread) {
-        m_cancel = true;
-        m_thread->wait();
-    }
+    if (m_read)
+        m_read->cancel();
 }
 
 void HistoryLoader::start()
 {
-    if (m_thread)
+    if (m_read)
         return;
     m_running = true;
-    m_thread = QThread::create([this] {
-        HistoryLoadControl control;
-        control.cancel = &m_cancel;
-        control.source = m_source;
-        control.progress = [this](int rows, double fraction) {
-            emit progress(rows, static_cast<int>(fraction * 1000));
-        };
-        // Only this thread touches m_result until the thread has finished.
-        m_result = loadHistoryRange(m_settings, m_start, m_stop, control);
-        if (m_result.status == HistoryLoadResult::Failed)
-            return;
-        m_result.statistics = HistoryStatistics::ofFirstQuantity(*m_result.rows);
-        // The readings run to the end of the stop's second; so do the events.
-        m_result.alarms = loadAlarmEvents(m_settings, m_start, m_stop.addMSecs(999));
+    HistoryLoadControl control;
+    control.source = m_source;
+    m_read = std::make_shared<HistoryRangeRead>(m_start, m_stop, control);
+    m_read->withFigures();
+    // Called on the store's thread; handed to this object's thread, and
+    // dropped once it is gone.
+    HistoryRangeRead *read = m_read.get();
+    m_read->setProgress([this, read](int rows, double fraction) {
+        read->post([this, rows, fraction] { emit progress(rows, static_cast<int>(fraction * 1000)); });
     });
-    m_thread->setParent(this);
-    connect(m_thread, &QThread::finished, this, &HistoryLoader::onThreadFinished);
-    m_thread->start();
+    m_read->whenDone(this, [this] {
+        m_result = m_read->result;
+        if (m_read->failed() && m_result.status != HistoryLoadResult::Failed) {
+            m_result.status = HistoryLoadResult::Failed;
+            m_result.error = m_read->error();
+        }
+        m_running = false;
+        emit finished();
+    });
+    m_store->read(m_read);
 }
 
 void HistoryLoader::cancel()
 {
-    m_cancel = true;
-}
-
-void HistoryLoader::onThreadFinished()
-{
-    if (!m_running)
-        return;
-    m_running = false;
-    emit finished();
+    if (m_read)
+        m_read->cancel();
 }

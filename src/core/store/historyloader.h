@@ -2,8 +2,9 @@
 
 #include "core/history/historydata.h"
 #include "core/history/historystatistics.h"
-#include "core/store/alarmeventstore.h"
+#include "core/store/alarmschema.h"
 #include "core/store/dbsettings.h"
+#include "core/store/storeread.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -13,7 +14,10 @@
 #include <functional>
 #include <memory>
 
-class QThread;
+class QSqlDatabase;
+class RecordStore;
+
+using AlarmEventLoad = AlarmSchema::Load;
 
 /// What came of loading a time range.
 struct HistoryLoadResult
@@ -30,8 +34,8 @@ struct HistoryLoadResult
     bool hasSource = false;
     /// The meters of the rows read, sorted; empty without a `source` column.
     QStringList sources;
-    /// HistoryLoader only: the statistics of row 0's quantity over the rows
-    /// read, and the alarm events of the range, both gathered on its thread.
+    /// With HistoryRangeRead::withFigures() only: the statistics of row 0's
+    /// quantity over the rows read, and the alarm events of the range.
     HistoryStatistics statistics;
     AlarmEventLoad alarms;
 };
@@ -54,22 +58,53 @@ struct HistoryLoadControl
 
 /// Reads the rows of `invoice` whose create_time lies between `start` and
 /// `stop`, both taken to the second and included whole (a row at
-/// stop + 0.999 s belongs to the range), ordered by time, on a connection of
-/// its own made from `settings` and closed before returning. Runs on the
-/// calling thread; any thread will do. Invalid bounds give an empty result.
+/// stop + 0.999 s belongs to the range), ordered by time, on `db`. Invalid
+/// bounds give an empty result.
+HistoryLoadResult readHistoryRange(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop,
+                                   const HistoryLoadControl &control = HistoryLoadControl());
+
+/// readHistoryRange() as a read of a store.
+class HistoryRangeRead : public StoreRead
+{
+public:
+    HistoryRangeRead(const QDateTime &start, const QDateTime &stop, const HistoryLoadControl &control)
+        : m_start(start), m_stop(stop), m_control(control)
+    {
+    }
+    /// With the statistics of row 0's quantity and the alarm events of the
+    /// range, worked out where the rows are.
+    void withFigures() { m_figures = true; }
+    /// Progress as HistoryLoadControl::progress, on the store's thread.
+    void setProgress(std::function<void(int rows, double fraction)> progress)
+    {
+        m_control.progress = std::move(progress);
+    }
+    HistoryLoadResult result;
+
+protected:
+    void run(QSqlDatabase &db, const StoreContext &context) override;
+
+private:
+    QDateTime m_start;
+    QDateTime m_stop;
+    HistoryLoadControl m_control;
+    bool m_figures = false;
+};
+
+/// readHistoryRange() through a store of its own on `settings`, opened for
+/// reading and closed again; for a tool or a test that reads once.
 HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
                                    const HistoryLoadControl &control = HistoryLoadControl());
 
-/// Runs loadHistoryRange() on a thread of its own and reports back on the
-/// thread that owns this object.
+/// Runs a HistoryRangeRead on a store and reports back on the thread that
+/// owns this object.
 class HistoryLoader : public QObject
 {
     Q_OBJECT
 
 public:
-    HistoryLoader(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
-                  QObject *parent = nullptr);
-    /// Cancels a load still running and waits for its thread.
+    HistoryLoader(RecordStore *store, const QDateTime &start, const QDateTime &stop, QObject *parent = nullptr);
+    /// Cancels a load still running.
     ~HistoryLoader() override;
 
     /// Loads only the readings of `source` (null: all). Before start().
@@ -88,14 +123,11 @@ signals:
     void finished();
 
 private:
-    void onThreadFinished();
-
-    DbSettings m_settings;
+    RecordStore *m_store;
     QDateTime m_start;
     QDateTime m_stop;
     QString m_source;
-    std::atomic_bool m_cancel{false};
-    QThread *m_thread = nullptr;
+    std::shared_ptr<HistoryRangeRead> m_read;
     bool m_running = false;
     HistoryLoadResult m_result;
 };

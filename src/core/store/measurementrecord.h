@@ -27,6 +27,14 @@ struct MeasurementRecord
     /// `time` to the millisecond: "yyyy-MM-dd hh:mm:ss.zzz".
     QString timeText() const;
 
+    /// Why this is no reading the program could have made, or empty when it
+    /// is one: a function, unit and range index out of the decoder's own
+    /// tables and agreeing with each other, a value text as the decoder
+    /// writes it (at most four digits, at most three decimals) or a signed
+    /// overload text, a time from 2000 to a day from now, and a meter name
+    /// without control characters.
+    QString implausibility() const;
+
     bool operator==(const MeasurementRecord &other) const;
 };
 

@@ -8,16 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 // The file is text, one entry per line, fields separated by tabs; a backslash
 // escapes tab, line feed, carriage return and itself inside a field:
@@ -36,6 +30,7 @@ const QByteArray kHeader = QByteArrayLiteral("tk52k-journal\t1\n");
 const QString kSharedName = QStringLiteral("pending-readings.journal");
 const QString kNamePattern = QStringLiteral("pending-readings*.journal");
 const QString kQuarantineName = QStringLiteral("rejected-readings.txt");
+const QString kDamagedName = QStringLiteral("damaged-readings.txt");
 
 // The names this program gives its journals: the shared one and those of a
 // second copy (process id, time, counter). Nothing else in the folder is
@@ -50,26 +45,6 @@ bool isJournalName(const QString &name)
 QString lockPathOf(const QString &journalPath)
 {
     return journalPath + QLatin1String(".lock");
-}
-
-// An exclusive lock that the system drops when the process ends, however it
-// ends; -1 when another process (or another journal of this one) holds it.
-int tryLockFile(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void unlockFile(int fd)
-{
-    if (fd >= 0)
-        ::close(fd);
 }
 
 QByteArray escaped(const QString &text)
@@ -160,10 +135,13 @@ struct ParsedJournal
     qint64 beginFirst = 0;
     qint64 beginLast = 0;
     QStringList adopted;
+    QByteArray damaged; // the lines not taken, each with its line feed
     int damagedLines = 0;
 };
 
-bool parseLine(const QByteArray &line, ParsedJournal *p)
+// `plausible`: only readings the program could have made count (the
+// quarantine holds what the server refused, whatever it was).
+bool parseLine(const QByteArray &line, ParsedJournal *p, bool plausible = true)
 {
     const QList<QByteArray> f = line.split('\t');
     const QByteArray &kind = f.first();
@@ -181,6 +159,9 @@ bool parseLine(const QByteArray &line, ParsedJournal *p)
             return false;
         // Numbers only grow; anything else is not a line this program wrote.
         if (!p->records.isEmpty() && r.seq <= p->records.last().seq)
+            return false;
+        // Nor is a reading the meter and the decoder could never have given.
+        if (plausible && !r.record.implausibility().isEmpty())
             return false;
         p->records.append(r);
         return true;
@@ -226,12 +207,12 @@ bool readJournal(const QString &path, JournalBacklog *tail, QStringList *adopted
     }
     const QByteArray data = file.readAll();
     file.close();
-    const QString aside = path + QLatin1String(".damaged-") +
-                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
     if (data.isEmpty())
         return true;
     if (!data.startsWith(kHeader)) {
         // Not written by this program: keep its bytes, out of the way.
+        const QString aside = path + QLatin1String(".damaged-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
         QFile::rename(path, aside);
         qWarning("tk52k: %s is not a journal of this program; kept as %s", qPrintable(path),
                  qPrintable(aside));
@@ -247,8 +228,10 @@ bool readJournal(const QString &path, JournalBacklog *tail, QStringList *adopted
             break;
         const QByteArray line = data.mid(start, end - start);
         // An empty line closes off a line cut short by a failed write.
-        if (!line.isEmpty() && !parseLine(line, &p))
+        if (!line.isEmpty() && !parseLine(line, &p)) {
             ++p.damagedLines;
+            p.damaged += line + '\n';
+        }
         start = end + 1;
     }
 
@@ -277,9 +260,15 @@ bool readJournal(const QString &path, JournalBacklog *tail, QStringList *adopted
     *adopted = p.adopted;
 
     if (p.damagedLines > 0) {
-        QFile::copy(path, aside);
-        qWarning("tk52k: skipped %d damaged lines of %s; the original is kept as %s", p.damagedLines,
-                 qPrintable(path), qPrintable(aside));
+        // Kept, but never written to the table: they go on by hand or not at all.
+        const QString damagedPath = RecordJournal::damagedPath(QFileInfo(path).absolutePath());
+        QString error;
+        if (!FileSync::appendAndSync(damagedPath, p.damaged, &error))
+            qWarning("tk52k: cannot keep the damaged journal lines in %s: %s", qPrintable(damagedPath),
+                     qPrintable(error));
+        qWarning("tk52k: %d lines of %s are not readings this program could have written; moved to %s",
+                 p.damagedLines, qPrintable(path), qPrintable(damagedPath));
+        tail->damagedLines = p.damagedLines;
     }
     return true;
 }
@@ -291,19 +280,12 @@ void raiseTo(std::atomic<qint64> &value, qint64 to)
     }
 }
 
-// A rename is only safe from a power failure once the folder is on the disk.
-void syncFolder(const QString &dir)
-{
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
 } // namespace
 
-RecordJournal::RecordJournal()
+RecordJournal::RecordJournal(FileFactory files) : m_files(std::move(files))
 {
+    if (!m_files)
+        m_files = [] { return std::make_unique<FileSync::AppendFile>(); };
     m_clock.start();
 }
 
@@ -323,30 +305,30 @@ bool RecordJournal::takeOwnFile(const QString &dir, QString *error)
 {
     const QDir folder(dir);
     QString path = folder.filePath(kSharedName);
-    int fd = tryLockFile(lockPathOf(path));
+    qint64 lock = FileSync::tryLock(lockPathOf(path));
     // Another copy of the program runs and owns the shared journal.
-    for (int n = 0; fd < 0 && n < 100; ++n) {
+    for (int n = 0; lock < 0 && n < 100; ++n) {
         path = folder.filePath(QStringLiteral("pending-readings-%1-%2-%3.journal")
                                    .arg(QCoreApplication::applicationPid())
                                    .arg(QDateTime::currentMSecsSinceEpoch())
                                    .arg(n));
         if (!QFile::exists(path))
-            fd = tryLockFile(lockPathOf(path));
+            lock = FileSync::tryLock(lockPathOf(path));
     }
-    if (fd < 0) {
-        *error = QStringLiteral("cannot lock a journal in %1: %2")
-                     .arg(dir, QString::fromLocal8Bit(strerror(errno)));
+    if (lock < 0) {
+        *error = QStringLiteral("cannot lock a journal in %1").arg(dir);
         return false;
     }
     m_path = path;
-    m_lockFd = fd;
+    m_lock = lock;
     return true;
 }
 
 bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *error)
 {
     *backlog = JournalBacklog();
-    if (!QDir().mkpath(dir)) {
+    // The readings of the user's meters are nobody else's business.
+    if (!FileSync::makePrivateFolder(dir)) {
         *error = QStringLiteral("cannot create the folder %1").arg(dir);
         return false;
     }
@@ -365,11 +347,11 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
     // Journals taken over just before a crash: their readings are in ours.
     for (const QString &name : adoptedEarlier) {
         const QString path = folder.filePath(name);
-        const int fd = path != m_path ? tryLockFile(lockPathOf(path)) : -1;
-        if (fd >= 0) {
+        const qint64 lock = path != m_path ? FileSync::tryLock(lockPathOf(path)) : -1;
+        if (lock >= 0) {
             QFile::remove(path);
             QFile::remove(lockPathOf(path));
-            unlockFile(fd);
+            FileSync::unlock(lock);
         }
     }
 
@@ -378,20 +360,20 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
         const QString path = folder.filePath(name);
         if (path == m_path || !isJournalName(name))
             continue;
-        const int fd = tryLockFile(lockPathOf(path));
-        if (fd < 0)
+        const qint64 lock = FileSync::tryLock(lockPathOf(path));
+        if (lock < 0)
             continue; // its program still runs
         JournalBacklog tail;
         QStringList ignored;
         // The writer settles one unconfirmed transaction at a time; a second
         // one waits in its file for the next start.
         if (!readJournal(path, &tail, &ignored) || (tail.uncertainXid != 0 && haveUncertain)) {
-            unlockFile(fd);
+            FileSync::unlock(lock);
             continue;
         }
         haveUncertain = haveUncertain || tail.uncertainXid != 0;
         parts << tail;
-        m_adopted << Adopted{path, fd};
+        m_adopted << Adopted{path, lock};
     }
 
     // The records of an unconfirmed transaction must lead the queue.
@@ -403,6 +385,7 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
             backlog->uncertainXid = part.uncertainXid;
             backlog->uncertainLastSeq = seq + part.uncertainLastSeq;
         }
+        backlog->damagedLines += part.damagedLines;
         for (const JournaledRecord &r : part.records)
             backlog->records.append(JournaledRecord{++seq, r.record});
     }
@@ -422,23 +405,23 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
     for (const JournaledRecord &r : records)
         content += recordLine(r);
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
+    QString why;
+    if (!FileSync::replaceFile(m_path, content, &why)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(m_path, why);
         return false;
     }
-    syncFolder(QFileInfo(m_path).absolutePath());
     for (const Adopted &a : qAsConst(m_adopted)) {
         QFile::remove(a.path);
         QFile::remove(lockPathOf(a.path));
-        unlockFile(a.lockFd);
+        FileSync::unlock(a.lock);
     }
     m_adopted.clear();
 
     QMutexLocker fileLock(&m_fileMutex);
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (m_fd < 0) {
-        *error = QStringLiteral("cannot open %1: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
+    m_file = m_files();
+    if (!m_file->open(m_path, false, &why)) {
+        m_file.reset();
+        *error = QStringLiteral("cannot open %1: %2").arg(m_path, why);
         return false;
     }
     m_headerSize = kHeader.size();
@@ -503,7 +486,7 @@ void RecordJournal::writePendingLocked()
         QMutexLocker lock(&m_pendingMutex);
         batch.swap(m_pending);
     }
-    if (batch.isEmpty() || m_fd < 0)
+    if (batch.isEmpty() || !m_file)
         return;
     QByteArray bytes;
     for (const JournaledRecord &r : qAsConst(batch))
@@ -524,33 +507,31 @@ bool RecordJournal::writeLocked(const QByteArray &bytes)
 {
     if (m_state != State::Healthy)
         return false;
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // The file may now end in half a line and lack the notes that
-            // settle what is committed: from here on it says nothing until
-            // the writer has discarded it (see discard()).
-            qWarning("tk52k: cannot write the journal %s: %s", qPrintable(m_path), strerror(errno));
-            m_state = State::Failed;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    if (m_file->append(bytes))
+        return true;
+    // The file may now end in half a line and lack the notes that settle
+    // what is committed: from here on it says nothing until the writer has
+    // discarded it (see discard()).
+    qWarning("tk52k: cannot write the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
+    m_state = State::Failed;
+    if (m_onFailure)
+        m_onFailure();
+    return false;
 }
 
 bool RecordJournal::syncLocked()
 {
+    // Only what is in the file now is covered by this flush; records written
+    // while it runs wait for the next one.
     const qint64 written = m_written.load();
     m_lastSyncMs = m_clock.elapsed();
     if (m_state != State::Healthy)
         return false;
-    if (::fdatasync(m_fd) != 0) {
-        qWarning("tk52k: cannot flush the journal %s: %s", qPrintable(m_path), strerror(errno));
+    if (!m_file->sync()) {
+        qWarning("tk52k: cannot flush the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
         m_state = State::Failed;
+        if (m_onFailure)
+            m_onFailure();
         return false;
     }
     raiseTo(m_durable, written);
@@ -560,7 +541,7 @@ bool RecordJournal::syncLocked()
 bool RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
 {
     QMutexLocker fileLock(&m_fileMutex);
-    if (m_fd < 0 || m_state == State::Discarded)
+    if (!m_file || m_state == State::Discarded)
         return true; // the file holds none of these records
     writePendingLocked();
     return writeLocked(beginLine(xid, firstSeq, lastSeq)) && syncLocked();
@@ -569,7 +550,7 @@ bool RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
 void RecordJournal::flush()
 {
     QMutexLocker fileLock(&m_fileMutex);
-    if (m_fd < 0)
+    if (!m_file)
         return;
     writePendingLocked();
     syncLocked();
@@ -584,19 +565,19 @@ bool RecordJournal::hasFailed() const
 bool RecordJournal::isSafe() const
 {
     QMutexLocker fileLock(&m_fileMutex);
-    return m_fd < 0 || m_state == State::Healthy;
+    return !m_file || m_state == State::Healthy;
 }
 
 void RecordJournal::discard()
 {
     QMutexLocker fileLock(&m_fileMutex);
-    if (m_fd < 0)
+    if (!m_file)
         return;
     // Cutting the file frees its space, so this works on a full disk too.
     // Left in place, records the server has committed since would come back
     // at the next start without a note saying so.
-    if (::ftruncate(m_fd, m_headerSize) != 0)
-        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), strerror(errno));
+    if (!m_file->truncate(m_headerSize))
+        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
     m_state = State::Discarded;
     m_unwritten.clear();
     m_readOffset = 0;
@@ -604,10 +585,10 @@ void RecordJournal::discard()
     m_pending.clear();
 }
 
-bool RecordJournal::rewrite(const JournaledRecords &records)
+bool RecordJournal::rewrite(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq)
 {
     QMutexLocker fileLock(&m_fileMutex);
-    if (m_fd < 0)
+    if (!m_file)
         return false;
     {
         // The caller holds back appends; what waits here is in `records`.
@@ -615,19 +596,22 @@ bool RecordJournal::rewrite(const JournaledRecords &records)
         m_pending.clear();
     }
     QByteArray bytes;
+    // The unconfirmed transaction's note leads, as it does after start().
+    if (uncertainXid != 0 && !records.isEmpty())
+        bytes += beginLine(uncertainXid, records.first().seq, uncertainLastSeq);
     for (const JournaledRecord &r : records)
         bytes += recordLine(r);
     m_unwritten.clear();
     m_readOffset = 0;
     m_state = State::Healthy;
-    if (::ftruncate(m_fd, m_headerSize) == 0 && writeLocked(bytes) && ::fdatasync(m_fd) == 0) {
+    if (m_file->truncate(m_headerSize) && writeLocked(bytes) && m_file->sync()) {
         const qint64 last = records.isEmpty() ? m_lastAppended.load() : records.last().seq;
         m_written = last;
         raiseTo(m_durable, last);
         return true;
     }
-    if (::ftruncate(m_fd, m_headerSize) != 0)
-        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), strerror(errno));
+    if (!m_file->truncate(m_headerSize))
+        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
     m_state = State::Discarded;
     return false;
 }
@@ -636,7 +620,7 @@ JournaledRecords RecordJournal::readBack(qint64 firstSeq, int count)
 {
     QMutexLocker fileLock(&m_fileMutex);
     JournaledRecords out;
-    if (m_fd < 0)
+    if (!m_file)
         return out;
     writePendingLocked();
     qint64 next = firstSeq;
@@ -650,7 +634,8 @@ JournaledRecords RecordJournal::readBack(qint64 firstSeq, int count)
                 break;
             offset += line.size();
             ParsedJournal p;
-            if (!parseLine(line.chopped(1), &p) || p.records.isEmpty() || p.records.first().seq < next)
+            // Lines this run wrote itself: no need to judge them again.
+            if (!parseLine(line.chopped(1), &p, false) || p.records.isEmpty() || p.records.first().seq < next)
                 continue;
             if (p.records.first().seq != next)
                 break;
@@ -675,7 +660,7 @@ void RecordJournal::committed(qint64 lastSeq)
 {
     raiseTo(m_committed, lastSeq);
     QMutexLocker fileLock(&m_fileMutex);
-    if (m_fd < 0)
+    if (!m_file)
         return;
     writePendingLocked();
     bool everything = false;
@@ -688,7 +673,7 @@ void RecordJournal::committed(qint64 lastSeq)
     // server at the next start.
     if (m_state != State::Healthy) {
         // Nothing more is written until the writer has settled the failure.
-    } else if (everything && ::ftruncate(m_fd, m_headerSize) == 0) {
+    } else if (everything && m_file->truncate(m_headerSize)) {
         m_readOffset = 0;
         raiseTo(m_written, lastSeq);
     } else {
@@ -723,30 +708,34 @@ void RecordJournal::close()
     bool removed = false;
     {
         QMutexLocker fileLock(&m_fileMutex);
-        if (m_fd >= 0) {
+        if (m_file) {
             writePendingLocked();
             if (m_written.load() > m_durable.load())
                 syncLocked();
-            ::close(m_fd);
-            m_fd = -1;
+            m_file.reset();
             if (m_committed.load() >= m_lastAppended.load())
                 removed = QFile::remove(m_path);
         }
     }
     for (const Adopted &a : qAsConst(m_adopted))
-        unlockFile(a.lockFd);
+        FileSync::unlock(a.lock);
     m_adopted.clear();
     // The shared journal's lock file stays for good; one of a second copy
     // goes with its journal.
     if (removed && QFileInfo(m_path).fileName() != kSharedName)
         QFile::remove(lockPathOf(m_path));
-    unlockFile(m_lockFd);
-    m_lockFd = -1;
+    FileSync::unlock(m_lock);
+    m_lock = -1;
 }
 
 QString RecordJournal::quarantinePath(const QString &dir)
 {
     return QDir(dir).filePath(kQuarantineName);
+}
+
+QString RecordJournal::damagedPath(const QString &dir)
+{
+    return QDir(dir).filePath(kDamagedName);
 }
 
 bool RecordJournal::quarantine(const QString &dir, const QVector<RejectedRecord> &rejected, QString *error)
@@ -755,17 +744,11 @@ bool RecordJournal::quarantine(const QString &dir, const QVector<RejectedRecord>
     for (const RejectedRecord &r : rejected)
         bytes += recordLine(JournaledRecord{1, r.record}).chopped(1) + '\t' + escaped(r.reason) + '\n';
     const QString path = quarantinePath(dir);
-    // One write with O_APPEND: copies of the program beside each other never
-    // interleave their lines.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size() &&
-              ::fdatasync(fd) == 0;
-    if (!ok)
-        *error = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
+    QString why;
+    if (FileSync::appendAndSync(path, bytes, &why))
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+    return false;
 }
 
 QVector<RejectedRecord> RecordJournal::readQuarantine(const QString &dir)
@@ -782,7 +765,7 @@ QVector<RejectedRecord> RecordJournal::readQuarantine(const QString &dir)
         const int cut = line.lastIndexOf('\t');
         RejectedRecord r;
         ParsedJournal p;
-        if (cut < 0 || !unescaped(line.mid(cut + 1), &r.reason) || !parseLine(line.left(cut), &p) ||
+        if (cut < 0 || !unescaped(line.mid(cut + 1), &r.reason) || !parseLine(line.left(cut), &p, false) ||
             p.records.isEmpty()) {
             qWarning("tk52k: skipped a damaged line of %s", qPrintable(file.fileName()));
             continue;

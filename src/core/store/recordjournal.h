@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/store/filesync.h"
 #include "core/store/measurementrecord.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,8 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 class QThread;
 
@@ -35,6 +38,9 @@ struct JournalBacklog
     /// whether it committed.
     qint64 uncertainXid = 0;
     qint64 uncertainLastSeq = 0;
+    /// Lines that were no reading this program could have made (a damaged
+    /// or hand-edited journal); they were moved to damagedPath() instead.
+    int damagedLines = 0;
 };
 
 /// An append-only file that keeps every reading from the moment it is handed
@@ -63,7 +69,11 @@ public:
     /// Longest time a handed-over record waits to be flushed to the disk.
     static constexpr int kSyncIntervalMs = 200;
 
-    RecordJournal();
+    /// Makes the journal's file objects; a test may give one whose flushes
+    /// it holds up.
+    using FileFactory = std::function<std::unique_ptr<FileSync::AppendFile>()>;
+
+    explicit RecordJournal(FileFactory files = FileFactory());
     /// close()
     ~RecordJournal();
 
@@ -71,12 +81,13 @@ public:
     /// user's application data folder.
     static QString directory();
 
-    /// Takes a journal in `dir` (created when missing) and reads it, together
-    /// with the journals of programs that have ended, into `backlog`. A torn
-    /// last line (the program died while writing it) is ignored; other
-    /// damaged lines are skipped with a warning and the file's original is
-    /// kept beside it. Writes nothing yet. False with `error` set when no
-    /// journal can be taken.
+    /// Takes a journal in `dir` (created when missing, and closed to other
+    /// users) and reads it, together with the journals of programs that have
+    /// ended, into `backlog`. A torn last line (the program died while writing
+    /// it) is ignored. A line that is no reading this program could have made
+    /// (MeasurementRecord::implausibility()) or cannot be read at all is not
+    /// replayed: it is appended to damagedPath() and counted. Writes nothing
+    /// to the journal yet. False with `error` set when no journal can be taken.
     bool open(const QString &dir, JournalBacklog *backlog, QString *error);
 
     /// Replaces the journal's contents atomically with `records` (numbered in
@@ -116,13 +127,18 @@ public:
     void discard();
 
     /// Replaces the contents with `records`, every record not yet committed,
-    /// in order, and flushes them; true when that worked and the journal
-    /// keeps records on the disk again. Call with appends held back.
-    bool rewrite(const JournaledRecords &records);
+    /// in order, and the unconfirmed transaction (xid 0: none) that wrote the
+    /// first of them up to `uncertainLastSeq`, and flushes them; true when
+    /// that worked and the journal keeps records on the disk again. Call with
+    /// appends held back.
+    bool rewrite(const JournaledRecords &records, qint64 uncertainXid = 0, qint64 uncertainLastSeq = 0);
 
     /// Whether appended records reach the disk (false after a failure, until
     /// rewrite() succeeds).
     bool isSafe() const;
+
+    /// Called, on whichever thread met it, when a write or flush fails.
+    void setFailureHandler(std::function<void()> handler) { m_onFailure = std::move(handler); }
 
     /// Up to `count` appended records numbered from `firstSeq` on, in order,
     /// read back from the file (or from memory where the file could not take
@@ -135,6 +151,8 @@ public:
     static bool quarantine(const QString &dir, const QVector<RejectedRecord> &rejected, QString *error);
     /// What the quarantine file in `dir` holds, oldest first.
     static QVector<RejectedRecord> readQuarantine(const QString &dir);
+    /// File in `dir` that keeps the journal lines that were not replayed.
+    static QString damagedPath(const QString &dir);
 
     /// Writes and flushes what is left, releases the file and its lock. The
     /// file is removed when everything in it is committed, otherwise the next
@@ -148,7 +166,7 @@ private:
     struct Adopted
     {
         QString path;
-        int lockFd = -1;
+        qint64 lock = -1;
     };
 
     void flushLoop();
@@ -157,15 +175,17 @@ private:
     bool syncLocked();
     bool takeOwnFile(const QString &dir, QString *error);
 
+    FileFactory m_files;
+    std::function<void()> m_onFailure; // set before start()
     QString m_path;
-    int m_lockFd = -1;
+    qint64 m_lock = -1;
     QVector<Adopted> m_adopted; // journals of ended programs, read by open()
 
     // Lock order: m_fileMutex before m_pendingMutex.
     enum class State { Healthy, Failed, Discarded };
 
     mutable QMutex m_fileMutex;
-    int m_fd = -1;                  // guarded by m_fileMutex
+    std::unique_ptr<FileSync::AppendFile> m_file; // guarded by m_fileMutex
     qint64 m_headerSize = 0;        // guarded by m_fileMutex
     State m_state = State::Healthy; // guarded by m_fileMutex
     JournaledRecords m_unwritten;   // guarded by m_fileMutex

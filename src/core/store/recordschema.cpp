@@ -7,7 +7,10 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRegularExpression>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace RecordSchema {
 namespace {
@@ -17,10 +20,12 @@ namespace {
 // share a partition, so years of them stay quick to read by range and cheap
 // to drop by month; rows outside every monthly partition land in the
 // default one.
+// %1 the sequence, %2 the default partition, %3 the index: the usual names,
+// or others where a renamed (archived) table keeps the usual ones.
 const char *const kCreateStatements[] = {
-    "CREATE SEQUENCE IF NOT EXISTS invoice_id_seq AS bigint",
+    "CREATE SEQUENCE IF NOT EXISTS %1 AS bigint",
     R"(CREATE TABLE IF NOT EXISTS invoice (
-    id           bigint NOT NULL DEFAULT nextval('invoice_id_seq'),
+    id           bigint NOT NULL DEFAULT nextval('%1'),
     funcstr      text,
     datavaluestr text,
     unitstr      text,
@@ -28,14 +33,24 @@ const char *const kCreateStatements[] = {
     create_time  timestamp(3) without time zone,
     source       text
 ) PARTITION BY RANGE (create_time))",
-    "ALTER SEQUENCE invoice_id_seq OWNED BY invoice.id",
-    "CREATE TABLE IF NOT EXISTS invoice_default PARTITION OF invoice DEFAULT",
-    "CREATE INDEX IF NOT EXISTS invoice_create_time_id_idx ON invoice (create_time, id)",
+    "ALTER SEQUENCE %1 OWNED BY invoice.id",
+    "CREATE TABLE IF NOT EXISTS %2 PARTITION OF invoice DEFAULT",
+    "CREATE INDEX IF NOT EXISTS %3 ON invoice (create_time, id)",
 };
-const char *const kCreateTimeIdIndex =
-    "CREATE INDEX IF NOT EXISTS invoice_create_time_id_idx ON invoice (create_time, id)";
-const char *const kCreateTimeIndex =
-    "CREATE INDEX IF NOT EXISTS invoice_create_time_idx ON invoice (create_time)";
+const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS %1 ON invoice (%2)";
+// An index of the table on exactly these columns, in this order, whatever
+// its name.
+const char *const kHasIndex = R"(
+SELECT EXISTS (SELECT 1 FROM pg_index i
+                 JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0]
+                WHERE i.indrelid = to_regclass('invoice') AND a.attname = 'create_time'
+                  AND (i.indnatts = 1) = ?))";
+// The partitions of the table itself (not of a table renamed away, whose
+// partitions keep their names), with their bounds.
+const char *const kPartitions = R"(
+SELECT c.relname, pg_get_expr(c.relpartbound, c.oid) FROM pg_inherits h
+  JOIN pg_class c ON c.oid = h.inhrelid
+ WHERE h.inhparent = to_regclass('invoice'))";
 
 // One statement tells whether the table exists and which columns it has.
 const char *const kProbe = R"(
@@ -47,12 +62,64 @@ const char *const kInsertInto = "INSERT INTO invoice (funcstr, datavaluestr, uni
 const char *const kIsPartitioned =
     "SELECT EXISTS (SELECT 1 FROM pg_partitioned_table WHERE partrelid = to_regclass('invoice'))";
 
-bool relationExists(QSqlDatabase &db, const char *name)
+bool relationExists(QSqlDatabase &db, const QString &name)
 {
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));
-    q.addBindValue(QLatin1String(name));
+    q.addBindValue(QLatin1Char('"') + name + QLatin1Char('"'));
     return q.exec() && q.next() && q.value(0).toBool();
+}
+
+// `name`, or `name`_2, _3 … where a relation of another table (an archived
+// one) already has it.
+QString freeName(QSqlDatabase &db, const QString &name)
+{
+    QString candidate = name;
+    for (int n = 2; relationExists(db, candidate) && n < 1000; ++n)
+        candidate = QStringLiteral("%1_%2").arg(name).arg(n);
+    return candidate;
+}
+
+QStringList createStatementsNamed(const QString &sequence, const QString &defaultPartition, const QString &index)
+{
+    QStringList statements;
+    for (const char *statement : kCreateStatements)
+        statements << QString::fromLatin1(statement)
+                          .replace(QLatin1String("%1"), sequence)
+                          .replace(QLatin1String("%2"), defaultPartition)
+                          .replace(QLatin1String("%3"), index);
+    return statements;
+}
+
+struct Partition
+{
+    QString name;
+    bool isDefault = false;
+    QDate from; ///< first day of a month partition
+};
+
+bool partitionsOf(QSqlDatabase &db, QVector<Partition> *partitions, QString *error)
+{
+    partitions->clear();
+    QSqlQuery q(db);
+    if (!q.exec(QLatin1String(kPartitions))) {
+        if (error)
+            *error = q.lastError().text().trimmed();
+        return false;
+    }
+    // FOR VALUES FROM ('2026-12-01 00:00:00') TO ('2027-01-01 00:00:00')
+    static const QRegularExpression bound(QStringLiteral("FROM \\('(\\d{4}-\\d{2}-\\d{2})"));
+    while (q.next()) {
+        Partition p;
+        p.name = q.value(0).toString();
+        const QString expr = q.value(1).toString();
+        p.isDefault = expr == QLatin1String("DEFAULT");
+        const QRegularExpressionMatch m = bound.match(expr);
+        if (m.hasMatch())
+            p.from = QDate::fromString(m.captured(1), Qt::ISODate);
+        partitions->append(p);
+    }
+    return true;
 }
 } // namespace
 
@@ -106,10 +173,8 @@ bool probe(QSqlDatabase &db, TableShape *shape, QString *error)
 
 QStringList createStatements()
 {
-    QStringList statements;
-    for (const char *statement : kCreateStatements)
-        statements << QLatin1String(statement);
-    return statements;
+    return createStatementsNamed(QStringLiteral("invoice_id_seq"), QStringLiteral("invoice_default"),
+                                 QLatin1String(kTimeIdIndex));
 }
 
 bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
@@ -123,9 +188,15 @@ bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
         // All or nothing, so a table is never left without its partitions.
         QSqlQuery q(db);
         QString failure;
+        // A table renamed away (archived) keeps its sequence, default
+        // partition and index under their usual names.
+        const QStringList statements =
+            createStatementsNamed(freeName(db, QStringLiteral("invoice_id_seq")),
+                                  freeName(db, QStringLiteral("invoice_default")),
+                                  freeName(db, QLatin1String(kTimeIdIndex)));
         if (db.transaction()) {
-            for (const char *statement : kCreateStatements) {
-                if (!q.exec(QLatin1String(statement))) {
+            for (const QString &statement : statements) {
+                if (!q.exec(statement)) {
                     failure = q.lastError().text().trimmed();
                     break;
                 }
@@ -144,10 +215,15 @@ bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
             return false;
         }
     }
-    const char *const index = shape->hasId ? kTimeIdIndex : kTimeIndex;
-    if (!relationExists(db, index)) {
+    // The index that lets a range be read in order, whatever it is called.
+    QSqlQuery has(db);
+    has.prepare(QLatin1String(kHasIndex));
+    has.addBindValue(!shape->hasId);
+    if (has.exec() && has.next() && !has.value(0).toBool()) {
         QSqlQuery q(db);
-        q.exec(QLatin1String(shape->hasId ? kCreateTimeIdIndex : kCreateTimeIndex));
+        q.exec(QString::fromLatin1(kCreateIndex)
+                   .arg(freeName(db, QLatin1String(shape->hasId ? kTimeIdIndex : kTimeIndex)),
+                        shape->hasId ? QStringLiteral("create_time, id") : QStringLiteral("create_time")));
     }
     return true;
 }
@@ -172,7 +248,7 @@ void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableSh
     query.addBindValue(record.valueText);
     query.addBindValue(record.unitStr);
     query.addBindValue(record.rangeText());
-    if (shape.timePrecision > 0) {
+    if (shape.keepsMilliseconds()) {
         query.addBindValue(record.timeText());
     } else {
         const QDateTime t = record.time;
@@ -191,19 +267,30 @@ QString partitionName(const QDate &day)
 
 bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QString *error)
 {
+    QVector<Partition> partitions;
+    if (!partitionsOf(db, &partitions, error))
+        return false;
+    const auto has = [&partitions](const QDate &month) {
+        return std::any_of(partitions.cbegin(), partitions.cend(),
+                           [&](const Partition &p) { return p.from == month; });
+    };
     const QDate first(from.year(), from.month(), 1);
     for (int i = 0; i <= monthsAhead; ++i) {
         const QDate month = first.addMonths(i);
-        const QString name = partitionName(month);
-        if (relationExists(db, name.toLatin1().constData()))
+        if (has(month))
             continue;
+        const QString name = freeName(db, partitionName(month));
         QSqlQuery q(db);
         const QString create =
             QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF invoice "
                            "FOR VALUES FROM ('%2') TO ('%3')")
                 .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
+        if (q.exec(create))
+            continue;
         // Another writer making the same month at the same moment is no fault.
-        if (q.exec(create) || relationExists(db, name.toLatin1().constData()))
+        QVector<Partition> now;
+        if (partitionsOf(db, &now, nullptr) &&
+            std::any_of(now.cbegin(), now.cend(), [&](const Partition &p) { return p.from == month; }))
             continue;
         QSqlQuery ping(db);
         if (!ping.exec(QStringLiteral("SELECT 1"))) {
@@ -214,7 +301,28 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
         // clock that ran ahead); they stay readable where they are.
         qWarning("tk52k: no partition %s: %s", qPrintable(name), qPrintable(q.lastError().text().trimmed()));
     }
+    // A table made before (or archived and made anew) without its default
+    // partition would refuse every row outside the months above.
+    if (std::none_of(partitions.cbegin(), partitions.cend(), [](const Partition &p) { return p.isDefault; })) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("CREATE TABLE %1 PARTITION OF invoice DEFAULT")
+                        .arg(freeName(db, QStringLiteral("invoice_default")))))
+            qWarning("tk52k: no default partition: %s", qPrintable(q.lastError().text().trimmed()));
+    }
     return true;
+}
+
+PartitionCover partitionFor(QSqlDatabase &db, const QDateTime &time, QString *error)
+{
+    QVector<Partition> partitions;
+    if (!partitionsOf(db, &partitions, error))
+        return PartitionCover::Unknown;
+    const QDate month(time.date().year(), time.date().month(), 1);
+    for (const Partition &p : qAsConst(partitions)) {
+        if (p.isDefault || p.from == month)
+            return PartitionCover::Covered;
+    }
+    return PartitionCover::Missing;
 }
 
 QString quotedIdentifier(const QString &name)

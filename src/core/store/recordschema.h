@@ -51,6 +51,10 @@ struct TableShape
     /// Fractional digits `create_time` keeps: 3 in a table the program
     /// makes, 6 for a bare `timestamp`, 0 for timestamp(0) or a text column.
     int timePrecision = 0;
+
+    /// The program's own layout (row numbers, meter names, timestamp(3)),
+    /// the one table readings are written to the millisecond.
+    bool keepsMilliseconds() const { return hasId && hasSource && timePrecision == 3; }
 };
 
 /// Looks the table up in the connection's current schema. False, with
@@ -68,14 +72,23 @@ QStringList createStatements();
 bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error);
 
 /// Makes the monthly partitions of a partitioned table from the month of
-/// `from` through `monthsAhead` months later, where missing. A month whose
-/// rows already sit in the default partition is left there (with a
-/// warning): those rows are still read as any other. False with `error` set
-/// when the server could not be asked.
+/// `from` through `monthsAhead` months later, and the default partition,
+/// where missing. A month whose rows already sit in the default partition
+/// is left there (with a warning): those rows are still read as any other.
+/// False with `error` set when the server could not be asked.
 bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QString *error);
 
-/// Name of the partition that holds the month of `day`: invoice_yYYYYmMM.
+/// The usual name of the partition that holds the month of `day`:
+/// invoice_yYYYYmMM. (A partition made while another table, an archived
+/// one, holds that name gets a suffix; partitions are found by the table
+/// they belong to, not by their names.)
 QString partitionName(const QDate &day);
+
+/// Whether a row of `time` has a partition to go to.
+enum class PartitionCover { Covered, Missing, Unknown };
+/// Looks at the partitions of the partitioned table (a month's, or the
+/// default). Unknown, with `error` set, when the server could not be asked.
+PartitionCover partitionFor(QSqlDatabase &db, const QDateTime &time, QString *error);
 
 /// The INSERT for one row into a table of `shape`, with positional
 /// placeholders in the order bindRecord() binds them.
@@ -86,8 +99,10 @@ QString insertStatement(const TableShape &shape);
 QString insertInto();
 
 /// Binds `record` to a query prepared with insertStatement(`shape`). The
-/// time goes with its milliseconds where `create_time` keeps fractions;
-/// otherwise cut to its second, which the server would round instead.
+/// time goes with its milliseconds into the program's own timestamp(3)
+/// column; into any other table cut to its second, as the program has always
+/// written it (a query of whole seconds there then finds every reading of
+/// that second, and the server does not round it up to the next).
 void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableShape &shape);
 
 /// `name` as a double-quoted SQL identifier. Empty when the server could not

@@ -1,6 +1,7 @@
 #include "hisviewform.h"
 
 #include "widgets/export/tableexport.h"
+#include "core/store/database.h"
 #include "core/store/historyloader.h"
 #include "core/history/historyrange.h"
 #include "core/history/historystatistics.h"
@@ -48,7 +49,6 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
 {
     ui.setupUi(this);
     m_baseTitle = windowTitle();
-    m_settings = DbSettings::fromEnvironment();
     setUpPlot();
 
     m_model = new HistoryTableModel(this);
@@ -207,7 +207,7 @@ void HisViewForm::plotQuantity(int index, const HistoryStatistics *stats)
     m_plotBar->fit();
 }
 
-void HisViewForm::showAlarms(const AlarmEventLoad &alarms)
+void HisViewForm::showAlarms(const AlarmSchema::Load &alarms)
 {
     m_alarmList->clear();
     if (!alarms.ok) {
@@ -220,10 +220,22 @@ void HisViewForm::showAlarms(const AlarmEventLoad &alarms)
 
 void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop)
 {
+    delete m_ownStore;
+    m_ownStore = new database(settings, QString(), this);
+    m_ownStore->openForReading();
+    loadRange(m_ownStore, start, stop);
+}
+
+void HisViewForm::loadRange(RecordStore *store, const QDateTime &start, const QDateTime &stop)
+{
     cancelLoad();
-    m_settings = settings;
+    m_store = store;
     showRangeInBar(start, stop);
-    m_loader = new HistoryLoader(settings, start, stop, this);
+    if (!m_store) {
+        QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(tr("数据库已关闭")));
+        return;
+    }
+    m_loader = new HistoryLoader(m_store, start, stop, this);
     m_loader->setSource(ui.sourceComboBox->currentData().toString());
 
     m_progress = new QProgressDialog(tr("正在读取历史记录…"), tr("取消"), 0, 0, this);
@@ -353,7 +365,7 @@ void HisViewForm::reloadRange()
         QMessageBox::warning(this, tr("警告"), tr("停止时间要大于起始时间！"));
         return;
     }
-    loadRange(m_settings, start, stop);
+    loadRange(m_store, start, stop);
 }
 
 void HisViewForm::runPending()

@@ -13,11 +13,15 @@
 
 #include <memory>
 
-struct AlarmEventLoad;
+namespace AlarmSchema {
+struct Load;
+}
 class HistoryLoader;
 struct HistoryLoadResult;
 class HistoryStatistics;
 class PlotViewBar;
+class RecordStore;
+class database;
 class QAction;
 class QComboBox;
 class QListWidget;
@@ -42,6 +46,9 @@ public:
     /// that takes a while shows its progress; cancelling it shows the rows
     /// read so far, marked as partial. A failed load says why; a window that
     /// never showed rows then closes rather than pass for an empty range.
+    void loadRange(RecordStore *store, const QDateTime &start, const QDateTime &stop);
+    /// loadRange() through a store of the window's own, opened for reading
+    /// on `settings` (a tool, a test).
     void loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop);
     /// Shows `rows`: the table, the curve, the time axis from row 0's time
     /// and the y scale of row 0's range (the data's own extent when row 0
@@ -83,7 +90,7 @@ private:
     void setUpPlot();
     void showRows(std::shared_ptr<const HistoryData> rows, const HistoryStatistics *firstStats);
     void plotQuantity(int index, const HistoryStatistics *stats);
-    void showAlarms(const AlarmEventLoad &alarms);
+    void showAlarms(const AlarmSchema::Load &alarms);
     void finishLoad();
     void cancelLoad();
     void closeProgress();
@@ -113,7 +120,8 @@ private:
     bool m_partial = false;
     bool m_shownRows = false;
     QString m_baseTitle;
-    DbSettings m_settings;
+    QPointer<RecordStore> m_store;
+    database *m_ownStore = nullptr;
     QDateTime m_shownStart;
     QDateTime m_shownStop;
 };

@@ -6,8 +6,7 @@
 #include "core/meter/alarmwatch.h"
 #include "core/meter/meterreading.h"
 #include "widgets/panel/statsbox.h"
-#include "core/store/alarmeventstore.h"
-#include "core/store/dbsettings.h"
+#include "core/store/recordstore.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -16,9 +15,10 @@
 #include <QStatusBar>
 #include <QTimer>
 
-RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent)
-    : QObject(parent), m_panel(panel), m_box(new StatsBox), m_alarms(new AlarmWatch(this)),
-      m_store(new AlarmEventStore(DbSettings::fromEnvironment(), this)), m_alarmLabel(new QLabel(statusBar)),
+RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, RecordStore *store,
+                       QObject *parent)
+    : QObject(parent), m_panel(panel), m_box(new StatsBox), m_alarms(new AlarmWatch(this)), m_store(store),
+      m_alarmLabel(new QLabel(statusBar)),
       m_boxTimer(new QTimer(this))
 {
     statsLayout->addWidget(m_box);
@@ -28,7 +28,7 @@ RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *sta
     statusBar->addWidget(m_alarmLabel);
 
     // The store writes on its own thread and queues while the server is away.
-    connect(m_alarms, &AlarmWatch::eventOccurred, m_store, &AlarmEventStore::record);
+    connect(m_alarms, &AlarmWatch::eventOccurred, m_store, &RecordStore::recordAlarm);
     connect(m_alarms, &AlarmWatch::raised, this, [] { QApplication::beep(); });
     connect(m_alarms, &AlarmWatch::stateChanged, this, &RunMonitor::showAlarmState);
 
@@ -42,10 +42,8 @@ RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *sta
     connect(m_boxTimer, &QTimer::timeout, this, &RunMonitor::showStatistics);
 }
 
-// Events raised in the last moments still get their grace to reach the server.
 RunMonitor::~RunMonitor()
 {
-    m_store->shutdown();
     if (m_dialog)
         m_dialog->close();
 }

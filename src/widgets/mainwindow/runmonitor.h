@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
-class AlarmEventStore;
+class RecordStore;
 class AlarmSettingForm;
 class AlarmWatch;
 class FrontPanel;
@@ -28,8 +28,9 @@ class RunMonitor : public QObject
 
 public:
     /// The statistics box goes at the end of `statsLayout`, the alarm note
-    /// into `statusBar`.
-    RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, QObject *parent = nullptr);
+    /// into `statusBar`; alarm events are kept by `store`.
+    RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, RecordStore *store,
+               QObject *parent = nullptr);
     ~RunMonitor() override;
 
     /// The statistics box shows the figures at most once in this many ms
@@ -67,7 +68,7 @@ private:
     RunStatistics m_stats;
     StatsBox *m_box;
     AlarmWatch *m_alarms;
-    AlarmEventStore *m_store;
+    RecordStore *m_store;
     QLabel *m_alarmLabel;
     QTimer *m_boxTimer;
     QString m_unit;

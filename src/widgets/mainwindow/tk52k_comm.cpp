@@ -101,7 +101,7 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     dbStateLabel->setText(db->statusText());
     addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), db);
 
-    m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, this);
+    m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, db, this);
     // The store queues the reading and returns at once.
     connect(m_session, &MeterSession::readingToStore, db, &database::submit);
 

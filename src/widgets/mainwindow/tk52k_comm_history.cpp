@@ -4,7 +4,7 @@
 #include "widgets/dialogs/tooldialog.h"
 #include "widgets/history/hissettingform.h"
 #include "widgets/history/hisviewform.h"
-#include "core/store/dbsettings.h"
+#include "core/store/database.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,7 +33,7 @@ void TK52K_Comm::doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime)
         view->setAttribute(Qt::WA_QuitOnClose, false);
         hisViewForm = view;
         view->show();
-        view->loadRange(DbSettings::fromEnvironment(), startTime, stopTime);
+        view->loadRange(db, startTime, stopTime);
         return;
     }
 

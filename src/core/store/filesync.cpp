@@ -1,0 +1,271 @@
+#include "filesync.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace FileSync {
+
+AppendFile::~AppendFile()
+{
+    close();
+}
+
+#ifdef Q_OS_WIN
+
+namespace {
+HANDLE handleOf(qint64 h)
+{
+    return reinterpret_cast<HANDLE>(static_cast<quintptr>(h));
+}
+
+QString lastErrorText()
+{
+    return QString::fromLocal8Bit(qt_error_string(int(GetLastError())).toLocal8Bit());
+}
+} // namespace
+
+void AppendFile::setError()
+{
+    m_error = lastErrorText();
+}
+
+bool AppendFile::open(const QString &path, bool create, QString *error)
+{
+    close();
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                                 GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        setError();
+        *error = m_error;
+        return false;
+    }
+    m_handle = qint64(reinterpret_cast<quintptr>(h));
+    return true;
+}
+
+bool AppendFile::append(const QByteArray &bytes)
+{
+    // Opened for writing too (a cut needs that), so each write goes to the end.
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(handleOf(m_handle), zero, nullptr, FILE_END)) {
+        setError();
+        return false;
+    }
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        DWORD n = 0;
+        if (!WriteFile(handleOf(m_handle), bytes.constData() + done, DWORD(bytes.size() - done), &n, nullptr) ||
+            n == 0) {
+            setError();
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool AppendFile::sync()
+{
+    if (FlushFileBuffers(handleOf(m_handle)))
+        return true;
+    setError();
+    return false;
+}
+
+bool AppendFile::truncate(qint64 size)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    if (SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(m_handle)))
+        return true;
+    setError();
+    return false;
+}
+
+void AppendFile::close()
+{
+    if (m_handle >= 0)
+        CloseHandle(handleOf(m_handle));
+    m_handle = -1;
+}
+
+qint64 tryLock(const QString &path)
+{
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                                 GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    OVERLAPPED whole = {};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+        CloseHandle(h);
+        return -1;
+    }
+    return qint64(reinterpret_cast<quintptr>(h));
+}
+
+void unlock(qint64 lock)
+{
+    if (lock >= 0)
+        CloseHandle(handleOf(lock));
+}
+
+void syncFolder(const QString &)
+{
+    // NTFS keeps its own metadata journal; there is nothing to flush.
+}
+
+bool makePrivateFolder(const QString &dir)
+{
+    // The user's profile folder is private already.
+    return QDir().mkpath(dir);
+}
+
+#else
+
+namespace {
+QString errnoText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+} // namespace
+
+void AppendFile::setError()
+{
+    m_error = errnoText(errno);
+}
+
+bool AppendFile::open(const QString &path, bool create, QString *error)
+{
+    close();
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags, 0600);
+    if (fd < 0) {
+        setError();
+        *error = m_error;
+        return false;
+    }
+    m_handle = fd;
+    return true;
+}
+
+bool AppendFile::append(const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::write(int(m_handle), bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A short write of zero bytes on a full disk sets no errno.
+            m_error = errnoText(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool AppendFile::sync()
+{
+    if (::fdatasync(int(m_handle)) == 0)
+        return true;
+    setError();
+    return false;
+}
+
+bool AppendFile::truncate(qint64 size)
+{
+    if (::ftruncate(int(m_handle), off_t(size)) == 0)
+        return true;
+    setError();
+    return false;
+}
+
+void AppendFile::close()
+{
+    if (m_handle >= 0)
+        ::close(int(m_handle));
+    m_handle = -1;
+}
+
+qint64 tryLock(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void unlock(qint64 lock)
+{
+    if (lock >= 0)
+        ::close(int(lock));
+}
+
+void syncFolder(const QString &dir)
+{
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool makePrivateFolder(const QString &dir)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+    // Only the folder the journal lives in is closed; its parents are the
+    // user's (or the service's state folder, which systemd makes 0700).
+    return ::chmod(QFile::encodeName(dir).constData(), 0700) == 0 || QFileInfo(dir).isWritable();
+}
+
+#endif
+
+bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    // The folder lets nobody else in meanwhile.
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    syncFolder(QFileInfo(path).absolutePath());
+    return true;
+}
+
+bool appendAndSync(const QString &path, const QByteArray &bytes, QString *error)
+{
+    AppendFile file;
+    if (!file.open(path, true, error))
+        return false;
+    if (!file.append(bytes) || !file.sync()) {
+        *error = file.errorText();
+        return false;
+    }
+    return true;
+}
+
+} // namespace FileSync

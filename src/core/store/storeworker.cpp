@@ -1,0 +1,909 @@
+#include "storeworker.h"
+
+#include "core/store/alarmschema.h"
+#include "core/store/storeread.h"
+
+#include <QDate>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+constexpr int kRetryMs = 3000;          // reconnect period while the server is away
+constexpr int kFinishingRetryMs = 250;  // ... while the program is closing
+constexpr int kIdleCheckMs = 5000;      // liveness check of an idle connection
+constexpr int kJournalRetryMs = 1000;   // how often a full disk is tried again
+constexpr int kBatchSize = 200;
+constexpr int kPartitionsAhead = 2;            // months made ahead of the present one
+constexpr int kPartitionCheckMs = 3600 * 1000; // how often a long run looks again
+
+// A dead peer must not hold a statement for minutes: the kernel gives up on
+// unacknowledged data after 10 s, keep-alives notice a silent peer.
+const char *const kWorkerConnectOptions =
+    ";keepalives=1;keepalives_idle=5;keepalives_interval=2;keepalives_count=2;tcp_user_timeout=10000";
+
+// Errors that belong to the row rather than to the table or the server: bad
+// data, a constraint, a trigger that raised.
+bool isRowRefusal(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    return state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23")) ||
+           state.startsWith(QLatin1String("P0")) || state.startsWith(QLatin1String("44"));
+}
+
+QString serverReason(const QSqlError &error)
+{
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+QString nextConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("tk52k-store-%1").arg(++counter);
+}
+
+bool ping(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    return q.exec(QStringLiteral("SELECT 1"));
+}
+} // namespace
+
+StoreWorker::StoreWorker(const DbSettings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings), m_connectionName(nextConnectionName())
+{
+}
+
+StoreWorker::~StoreWorker() = default;
+
+// ---- any thread -----------------------------------------------------------
+
+void StoreWorker::requestStep()
+{
+    // One queued step at a time: a stream of readings costs one event per
+    // transaction, not one per reading.
+    if (!m_stepPosted.exchange(true))
+        QMetaObject::invokeMethod(this, &StoreWorker::step, Qt::QueuedConnection);
+}
+
+void StoreWorker::enqueue(const MeasurementRecord &record)
+{
+    bool wake = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        const JournaledRecord r{++m_lastSeq, record};
+        const bool wasEmpty = m_queue.empty() && m_spilled == 0;
+        if (wasEmpty) {
+            m_gathering = true;
+            m_gatherUntil.setRemainingTime(kGatherMs);
+        }
+        // Past the bound only the journal keeps new readings, and once one
+        // waits there the later ones follow it, so the order holds.
+        if (m_spilled > 0 ||
+            (m_journal && static_cast<int>(m_queue.size()) >= kMemoryLimit && m_journal->isSafe()))
+            ++m_spilled;
+        else
+            m_queue.push_back(r);
+        // Under the queue's lock, so the journal sees the readings in their order.
+        if (m_journal)
+            m_journal->append(r);
+        // A gathering worker sleeps until its time is up or the batch is full.
+        wake = !m_gathering || wasEmpty || static_cast<int>(m_queue.size()) >= kBatchSize;
+    }
+    if (wake)
+        requestStep();
+}
+
+void StoreWorker::recordAlarm(const AlarmEvent &event)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_alarms.push_back(event);
+        // Alarms are rare; a queue this long means the server is gone for good.
+        while (m_alarms.size() > size_t(kMaxAlarms)) {
+            m_alarms.pop_front();
+            ++m_alarmsDropped;
+        }
+    }
+    requestStep();
+}
+
+void StoreWorker::read(const std::shared_ptr<StoreRead> &read)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_stopped) {
+            lock.unlock();
+            read->fail(QStringLiteral("the record store is closed"));
+            return;
+        }
+        m_reads.push_back(read);
+    }
+    requestStep();
+}
+
+bool StoreWorker::openJournal(const QString &dir, QString *error)
+{
+    m_journalDir = dir;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_quarantined = RecordJournal::readQuarantine(dir).size();
+    }
+    auto journal = std::make_unique<RecordJournal>();
+    JournalBacklog backlog;
+    if (!journal->open(dir, &backlog, error))
+        return false;
+
+    QMutexLocker lock(&m_mutex);
+    // The earlier runs' readings first, then those handed over before now,
+    // numbered anew in that order.
+    JournaledRecords all = backlog.records;
+    for (const JournaledRecord &r : m_queue)
+        all.append(JournaledRecord{all.size() + 1, r.record});
+    // Without a journal of ours the earlier readings stay where they are.
+    if (!journal->start(all, backlog.uncertainXid, backlog.uncertainLastSeq, error))
+        return false;
+    m_queue.assign(all.cbegin(), all.cend());
+    m_lastSeq = all.size();
+    m_uncertainXid = backlog.uncertainXid;
+    m_uncertainLastSeq = backlog.uncertainLastSeq;
+    m_damagedLines = backlog.damagedLines;
+    // A failure on the journal's own thread shows at once, not at the next
+    // transaction.
+    journal->setFailureHandler([this] {
+        emit changed();
+        requestStep();
+    });
+    m_journal = std::move(journal);
+    return true;
+}
+
+int StoreWorker::closeJournal()
+{
+    if (!m_journal)
+        return 0;
+    // A disk that was full may have room by now: a last try to leave on it
+    // everything that waits.
+    repairJournal();
+    int kept = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        kept = m_journal->isSafe() ? static_cast<int>(m_queue.size() + m_spilled) : 0;
+    }
+    m_journal->close();
+    if (!m_journal->isDurable())
+        kept = 0;
+    return kept;
+}
+
+int StoreWorker::requeueQuarantined()
+{
+    const QString dir = journalDir();
+    QMutexLocker quarantineLock(&m_quarantineMutex);
+    const QVector<RejectedRecord> rejected = RecordJournal::readQuarantine(dir);
+    for (const RejectedRecord &r : rejected)
+        enqueue(r.record);
+    // On the disk in the journal before they leave the quarantine file: a
+    // crash in between can repeat a reading there, never lose one.
+    if (m_journal)
+        m_journal->flush();
+    QFile::remove(RecordJournal::quarantinePath(dir));
+    {
+        QMutexLocker lock(&m_mutex);
+        m_quarantined = 0;
+        m_rejectReason.clear();
+    }
+    emit changed();
+    return rejected.size();
+}
+
+StoreState StoreWorker::state() const
+{
+    StoreState s;
+    QMutexLocker lock(&m_mutex);
+    s.connected = m_connected.load();
+    s.pending = static_cast<int>(m_queue.size() + m_spilled);
+    s.onlyGathering = m_gathering && m_spilled == 0 && !m_gatherUntil.hasExpired();
+    s.inMemory = static_cast<int>(m_queue.size());
+    s.journalSafe = m_journal && m_journal->isSafe();
+    s.durable = (m_queue.empty() && m_spilled == 0) || (m_journal && m_journal->isDurable());
+    s.journalBytes = m_journal ? QFileInfo(m_journal->filePath()).size() : 0;
+    s.quarantined = m_quarantined;
+    s.rejectReason = m_rejectReason;
+    s.trouble = m_trouble;
+    s.serverError = m_serverError;
+    s.damagedJournalLines = m_damagedLines;
+    s.alarmsPending = static_cast<int>(m_alarms.size());
+    s.alarmsDropped = m_alarmsDropped;
+    return s;
+}
+
+int StoreWorker::pendingCount() const
+{
+    QMutexLocker lock(&m_mutex);
+    return static_cast<int>(m_queue.size() + m_spilled);
+}
+
+bool StoreWorker::isDurable() const
+{
+    QMutexLocker lock(&m_mutex);
+    return (m_queue.empty() && m_spilled == 0) || (m_journal && m_journal->isDurable());
+}
+
+void StoreWorker::finish()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_finishing = true;
+    }
+    requestStep();
+}
+
+void StoreWorker::abandon()
+{
+    m_abandon = true;
+    requestStep();
+}
+
+QString StoreWorker::journalDir() const
+{
+    return m_journalDir.isEmpty() ? RecordJournal::directory() : m_journalDir;
+}
+
+// ---- the worker's thread ----------------------------------------------------
+
+void StoreWorker::begin()
+{
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &StoreWorker::step);
+    QSqlDatabase db = m_settings.addConnection(m_connectionName);
+    db.setConnectOptions(db.connectOptions() + QLatin1String(kWorkerConnectOptions));
+    m_idleCheckAt.setRemainingTime(kIdleCheckMs);
+    step();
+}
+
+bool StoreWorker::writeDue() const
+{
+    // Called with m_mutex held.
+    if (m_queue.empty())
+        return false;
+    if (!m_writeRetryAt.hasExpired() && !m_finishing)
+        return false;
+    return !m_gathering || m_finishing || m_gatherUntil.hasExpired() ||
+           static_cast<int>(m_queue.size()) >= kBatchSize;
+}
+
+void StoreWorker::step()
+{
+    m_stepPosted = false;
+    if (m_stopped)
+        return;
+    bool done = false;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        done = m_abandon || stepWith(db);
+    }
+    // With no handle to the connection left, so that it can go.
+    if (done)
+        stop();
+    else
+        schedule();
+}
+
+bool StoreWorker::stepWith(QSqlDatabase &db)
+{
+    // The disk first: it keeps the readings whatever the server does.
+    repairJournal();
+
+    bool wantsServer = false;
+    bool readsWaiting = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        readsWaiting = !m_reads.empty();
+        wantsServer = !m_queue.empty() || m_spilled > 0 || !m_alarms.empty() || readsWaiting ||
+                      m_uncertainXid != 0;
+    }
+    if (!db.isOpen()) {
+        // A read has someone waiting for it: it tries at once.
+        if ((m_retryAt.hasExpired() || readsWaiting) && !connectDatabase(db)) {
+            lost(db, serverReason(db.lastError()));
+            // Nobody should wait for a server that is not there.
+            std::deque<std::shared_ptr<StoreRead>> reads;
+            {
+                QMutexLocker lock(&m_mutex);
+                reads.swap(m_reads);
+            }
+            const QString why = m_serverError.isEmpty() ? QStringLiteral("the database cannot be reached")
+                                                        : m_serverError;
+            for (const auto &r : reads)
+                r->fail(why);
+        }
+    }
+
+    if (db.isOpen()) {
+        const Outcome settled = settleUncertain(db);
+        if (settled == Outcome::Failed) {
+            lost(db, serverReason(db.lastError()));
+        } else {
+            setConnected(true);
+            setServerError(QString());
+            if (settled == Outcome::Wait) {
+                // The old session still holds the transaction open; ask again later.
+                m_writeRetryAt.setRemainingTime(kFinishingRetryMs);
+            }
+        }
+    }
+
+    if (db.isOpen()) {
+        readBackSpilled();
+        QString error;
+        if (m_partitionsCheckAt.hasExpired() && !keepPartitionsAhead(db, &error))
+            lost(db, error);
+    }
+
+    // Reads have someone waiting; they are short and go before the writes.
+    if (db.isOpen() && !runReads(db))
+        lost(db, serverReason(db.lastError()));
+
+    if (db.isOpen()) {
+        JournaledRecords batch;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_uncertainXid == 0 && writeDue()) {
+                m_gathering = false;
+                const int n = std::min<int>(kBatchSize, static_cast<int>(m_queue.size()));
+                batch = JournaledRecords(m_queue.cbegin(), m_queue.cbegin() + n);
+            }
+        }
+        if (!batch.isEmpty()) {
+            m_idleCheckAt.setRemainingTime(kIdleCheckMs);
+            switch (writeBatch(db, batch)) {
+            case Outcome::Done:
+                dropWritten(batch.last().seq);
+                break;
+            case Outcome::Refused: {
+                // The server answers but takes none of it: say why, try again later.
+                QMutexLocker lock(&m_mutex);
+                m_writeRetryAt.setRemainingTime(m_finishing ? kFinishingRetryMs : kRetryMs);
+                break;
+            }
+            case Outcome::Wait:
+                m_writeRetryAt.setRemainingTime(kFinishingRetryMs);
+                break;
+            case Outcome::Failed:
+                lost(db, serverReason(db.lastError()));
+                break;
+            }
+        }
+    }
+
+    if (db.isOpen() && !writeAlarms(db))
+        lost(db, serverReason(db.lastError()));
+
+    if (db.isOpen() && !wantsServer && m_idleCheckAt.hasExpired()) {
+        // Idle: a cheap statement keeps the shown state honest.
+        m_idleCheckAt.setRemainingTime(kIdleCheckMs);
+        if (!ping(db))
+            lost(db, serverReason(db.lastError()));
+    }
+
+    QMutexLocker lock(&m_mutex);
+    return m_finishing && m_queue.empty() && m_spilled == 0 && m_alarms.empty() && m_reads.empty();
+}
+
+void StoreWorker::schedule()
+{
+    qint64 wait = -1; // nothing to do until something arrives
+    const auto soonest = [&wait](qint64 ms) { wait = wait < 0 ? ms : std::min(wait, ms); };
+    const QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const bool open = db.isOpen();
+    {
+        QMutexLocker lock(&m_mutex);
+        const bool writes = !m_queue.empty() || m_spilled > 0;
+        const bool work = writes || !m_alarms.empty() || !m_reads.empty() || m_uncertainXid != 0;
+        if (!m_reads.empty())
+            soonest(0);
+        if (open) {
+            if (m_uncertainXid != 0 || !m_writeRetryAt.hasExpired())
+                soonest(std::max<qint64>(0, m_writeRetryAt.remainingTime()));
+            else if (writes)
+                soonest(m_gathering && !m_finishing ? std::max<qint64>(0, m_gatherUntil.remainingTime()) : 0);
+            if (!m_alarms.empty())
+                soonest(0);
+            soonest(std::max<qint64>(0, m_idleCheckAt.remainingTime()));
+        } else if (work || m_finishing) {
+            if (m_finishing && m_retryAt.remainingTime() > kFinishingRetryMs)
+                m_retryAt.setRemainingTime(kFinishingRetryMs);
+            soonest(std::max<qint64>(0, m_retryAt.remainingTime()));
+        }
+        if (m_journal && !m_journal->isSafe())
+            soonest(std::max<qint64>(0, m_journalRetryAt.remainingTime()));
+        if (open && m_partitionsCheckAt.remainingTime() >= 0)
+            soonest(std::max<qint64>(0, m_partitionsCheckAt.remainingTime()));
+    }
+    if (wait < 0)
+        m_timer->stop();
+    else
+        m_timer->start(int(std::min<qint64>(wait, 24 * 3600 * 1000)));
+}
+
+void StoreWorker::stop()
+{
+    if (m_stopped)
+        return;
+    std::deque<std::shared_ptr<StoreRead>> reads;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopped = true;
+        reads.swap(m_reads);
+    }
+    for (const auto &r : reads)
+        r->fail(QStringLiteral("the record store is closed"));
+    if (m_timer)
+        m_timer->stop();
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        closeConnection(db);
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+    setConnected(false);
+    emit stopped();
+}
+
+void StoreWorker::lost(QSqlDatabase &db, const QString &why)
+{
+    closeConnection(db);
+    setConnected(false);
+    if (!why.isEmpty())
+        setServerError(why);
+    QMutexLocker lock(&m_mutex);
+    m_retryAt.setRemainingTime(m_finishing ? kFinishingRetryMs : kRetryMs);
+}
+
+bool StoreWorker::connectDatabase(QSqlDatabase &db)
+{
+    const auto opened = [&] {
+        if (!db.open())
+            return false;
+        // The server's notes about what already exists are not for the user.
+        QSqlQuery quiet(db);
+        quiet.exec(QStringLiteral("SET client_min_messages = warning"));
+        return prepareSchema(db);
+    };
+    if (opened())
+        return true;
+    // The login may work while the database does not exist yet. A CREATE the
+    // server refused is not repeated: it has said why, and that is shown.
+    if (db.isOpen() || m_createRefused || !createDatabase())
+        return false;
+    return opened();
+}
+
+bool StoreWorker::createDatabase()
+{
+    const QString adminName = m_connectionName + QLatin1String("-admin");
+    bool created = false;
+    {
+        DbSettings admin = m_settings;
+        admin.databaseName = QStringLiteral("postgres");
+        QSqlDatabase db = admin.addConnection(adminName);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("SELECT 1 FROM pg_database WHERE datname = ?"));
+            q.addBindValue(m_settings.databaseName);
+            if (q.exec() && !q.next()) {
+                const QString name = RecordSchema::quotedIdentifier(m_settings.databaseName);
+                QSqlQuery create(db);
+                if (!name.isEmpty() && create.exec(QStringLiteral("CREATE DATABASE %1").arg(name))) {
+                    created = true;
+                } else if (create.lastError().nativeErrorCode() == QLatin1String("42P04")) {
+                    created = true; // another program made it at the same moment
+                } else {
+                    m_createRefused = true;
+                    setTrouble(QStringLiteral("CREATE DATABASE %1 failed: %2")
+                                   .arg(m_settings.databaseName, name.isEmpty()
+                                                                     ? QStringLiteral("not a usable name")
+                                                                     : serverReason(create.lastError())));
+                }
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(adminName);
+    return created;
+}
+
+bool StoreWorker::prepareSchema(QSqlDatabase &db)
+{
+    QString error;
+    if (RecordSchema::ensureTable(db, &m_shape, &error) && keepPartitionsAhead(db, &error)) {
+        m_schemaReady = true;
+        return true;
+    }
+    // A server that answers but has no table for us is trouble to show; one
+    // that went away is simply not connected.
+    if (ping(db))
+        setTrouble(
+            QStringLiteral("cannot make the table %1: %2").arg(QLatin1String(RecordSchema::kTable), error));
+    return false;
+}
+
+bool StoreWorker::keepPartitionsAhead(QSqlDatabase &db, QString *error)
+{
+    if (!m_shape.partitioned) {
+        m_partitionsCheckAt = QDeadlineTimer(QDeadlineTimer::Forever);
+        return true;
+    }
+    if (!RecordSchema::ensurePartitions(db, QDate::currentDate(), kPartitionsAhead, error))
+        return false;
+    m_partitionsCheckAt.setRemainingTime(kPartitionCheckMs);
+    return true;
+}
+
+bool StoreWorker::ensureAlarmTable(QSqlDatabase &db)
+{
+    if (m_alarmTableReady)
+        return true;
+    QString error;
+    m_alarmTableReady = AlarmSchema::ensureTable(db, &error);
+    if (!m_alarmTableReady && ping(db))
+        qWarning("tk52k: cannot make the table alarm_event: %s", qPrintable(error));
+    return m_alarmTableReady;
+}
+
+StoreWorker::Outcome StoreWorker::settleUncertain(QSqlDatabase &db)
+{
+    qint64 xid = 0;
+    qint64 lastSeq = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        xid = m_uncertainXid;
+        lastSeq = m_uncertainLastSeq;
+    }
+    if (xid == 0)
+        return Outcome::Done;
+
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT txid_status(?)"));
+    q.addBindValue(xid);
+    QString status;
+    if (q.exec() && q.next()) {
+        status = q.value(0).toString();
+    } else {
+        // The server refuses an id it never handed out (another server, or
+        // one set up anew since): no answer will ever come. A failure of the
+        // connection itself shows in the next statement.
+        if (!ping(db))
+            return Outcome::Failed;
+    }
+    if (status == QLatin1String("in progress"))
+        return Outcome::Wait;
+
+    {
+        QMutexLocker lock(&m_mutex);
+        m_uncertainXid = 0;
+        m_uncertainLastSeq = 0;
+    }
+    // "aborted", or no answer for a transaction too old to be remembered:
+    // writing the readings again risks a duplicate, dropping them risks a loss.
+    if (status == QLatin1String("committed"))
+        dropWritten(lastSeq);
+    return Outcome::Done;
+}
+
+StoreWorker::Outcome StoreWorker::writeBatch(QSqlDatabase &db, const JournaledRecords &batch)
+{
+    const Outcome outcome = writeRows(db, batch, false);
+    // One bad row must not hold up the others: write the batch again, row by
+    // row, leaving out what the server refuses.
+    return outcome == Outcome::Refused ? writeRows(db, batch, true) : outcome;
+}
+
+bool StoreWorker::isTableFault(QSqlDatabase &db, const QSqlError &error, const MeasurementRecord &record)
+{
+    // The server files a row that fits no partition under the same code as a
+    // broken CHECK, in words that depend on its language: the table's own
+    // shape tells them apart.
+    if (!m_shape.partitioned || error.nativeErrorCode() != QLatin1String("23514"))
+        return false;
+    QString why;
+    const RecordSchema::PartitionCover cover = RecordSchema::partitionFor(db, record.time, &why);
+    if (cover == RecordSchema::PartitionCover::Covered)
+        return false;
+    setTrouble(cover == RecordSchema::PartitionCover::Unknown
+                   ? QStringLiteral("cannot look at the partitions of %1: %2")
+                         .arg(QLatin1String(RecordSchema::kTable), why)
+                   : QStringLiteral("the table %1 has no partition for %2; the readings wait")
+                         .arg(QLatin1String(RecordSchema::kTable), record.timeText()));
+    // Made again at the next round, if the server lets us.
+    m_partitionsCheckAt.setRemainingTime(0);
+    return true;
+}
+
+StoreWorker::Outcome StoreWorker::writeRows(QSqlDatabase &db, const JournaledRecords &batch, bool oneByOne)
+{
+    if (!db.transaction())
+        return Outcome::Failed;
+    // The transaction's id comes back with the rows, saving a round trip.
+    qint64 xid = 0;
+
+    // After a failed statement: was it the server going away, a refusal of
+    // a row, or something wrong with the table?
+    const auto refusedOrLost = [&](const QSqlError &error, bool row) {
+        db.rollback();
+        if (!ping(db))
+            return Outcome::Failed;
+        if (!row) {
+            setTrouble(QStringLiteral("the server refuses to store readings: %1").arg(serverReason(error)));
+            // The table may have gone or changed under us: look at it anew.
+            m_insert.reset();
+            m_schemaReady = false;
+            QString why;
+            if (RecordSchema::ensureTable(db, &m_shape, &why))
+                m_schemaReady = keepPartitionsAhead(db, &why);
+        }
+        return Outcome::Refused;
+    };
+
+    if (!m_schemaReady) {
+        db.rollback();
+        return prepareSchema(db) ? Outcome::Wait : (ping(db) ? Outcome::Refused : Outcome::Failed);
+    }
+    if (!m_insert) {
+        m_insert = std::make_unique<QSqlQuery>(db);
+        if (!m_insert->prepare(RecordSchema::insertStatement(m_shape) +
+                               QLatin1String(" RETURNING txid_current()"))) {
+            const QSqlError error = m_insert->lastError();
+            m_insert.reset();
+            return refusedOrLost(error, false);
+        }
+    }
+    QSqlQuery &q = *m_insert;
+    QVector<RejectedRecord> rejected;
+    QSqlQuery savepoint(db);
+    for (const JournaledRecord &j : batch) {
+        if (oneByOne && !savepoint.exec(QStringLiteral("SAVEPOINT row")))
+            return refusedOrLost(savepoint.lastError(), false);
+        RecordSchema::bindRecord(q, j.record, m_shape);
+        if (q.exec()) {
+            if (xid == 0 && q.next())
+                xid = q.value(0).toLongLong();
+            continue;
+        }
+        const QSqlError error = q.lastError();
+        if (!oneByOne)
+            return refusedOrLost(error, isRowRefusal(error));
+        if (!isRowRefusal(error) || !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT row")))
+            return refusedOrLost(error, false);
+        if (isTableFault(db, error, j.record)) {
+            db.rollback();
+            return Outcome::Refused;
+        }
+        rejected.append(RejectedRecord{j.record, serverReason(error)});
+    }
+    if (xid == 0) {
+        // No row came back (all refused, or a trigger dropped them).
+        QSqlQuery ask(db);
+        if (!ask.exec(QStringLiteral("SELECT txid_current()")) || !ask.next()) {
+            db.rollback();
+            return Outcome::Failed;
+        }
+        xid = ask.value(0).toLongLong();
+    }
+    // Should the program die once the COMMIT is out, the next start finds
+    // the transaction in the journal and asks the server about it. A journal
+    // that cannot take the note is cut back first, so the next start finds
+    // nothing there that this commit has written.
+    if (m_journal && !m_journal->beginCommit(xid, batch.first().seq, batch.last().seq)) {
+        db.rollback();
+        settleJournalFailure();
+        return Outcome::Wait;
+    }
+    if (!rejected.isEmpty()) {
+        // On the disk before the commit: a refused reading is never lost,
+        // at worst quarantined twice after a crash.
+        QMutexLocker quarantineLock(&m_quarantineMutex);
+        QString error;
+        if (!RecordJournal::quarantine(journalDir(), rejected, &error)) {
+            db.rollback();
+            setTrouble(error);
+            return Outcome::Refused;
+        }
+        for (const RejectedRecord &r : qAsConst(rejected))
+            qWarning("tk52k: the server refused the reading %s %s %s at %s: %s", qPrintable(r.record.funcStr),
+                     qPrintable(r.record.valueText), qPrintable(r.record.unitStr),
+                     qPrintable(r.record.timeText()), qPrintable(r.reason));
+        QMutexLocker lock(&m_mutex);
+        m_quarantined += rejected.size();
+        m_rejectReason = rejected.last().reason;
+    }
+    if (!db.commit()) {
+        // The server may have committed before the connection broke. Until it
+        // says otherwise these readings count as written-or-not.
+        QMutexLocker lock(&m_mutex);
+        m_uncertainXid = xid;
+        m_uncertainLastSeq = batch.last().seq;
+        return Outcome::Failed;
+    }
+    setTrouble(QString());
+    return Outcome::Done;
+}
+
+void StoreWorker::dropWritten(qint64 lastSeq)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        while (!m_queue.empty() && m_queue.front().seq <= lastSeq)
+            m_queue.pop_front();
+    }
+    if (m_journal)
+        m_journal->committed(lastSeq);
+    emit changed();
+}
+
+bool StoreWorker::writeAlarms(QSqlDatabase &db)
+{
+    constexpr size_t kAlarmBatch = 500;
+    for (;;) {
+        std::vector<AlarmEvent> events;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_alarms.empty())
+                return true;
+            events.assign(m_alarms.cbegin(), m_alarms.cbegin() + long(std::min(kAlarmBatch, m_alarms.size())));
+        }
+        if (!ensureAlarmTable(db))
+            return ping(db);
+        // One transaction for what waits: a long outage's backlog costs one
+        // commit per batch, not one per event.
+        QString error;
+        bool ok = db.transaction();
+        for (size_t i = 0; ok && i < events.size(); ++i)
+            ok = AlarmSchema::insert(db, events[i], &error);
+        if (!ok || !db.commit()) {
+            db.rollback();
+            // The connection may be dead (server restart): start over.
+            m_alarmTableReady = false;
+            return false;
+        }
+        QMutexLocker lock(&m_mutex);
+        // The queue may have been trimmed meanwhile: what was written is
+        // dropped where it still leads; the trimmed ones were older still.
+        for (const AlarmEvent &e : events) {
+            if (!m_alarms.empty() && m_alarms.front() == e)
+                m_alarms.pop_front();
+        }
+    }
+}
+
+bool StoreWorker::runReads(QSqlDatabase &db)
+{
+    std::deque<std::shared_ptr<StoreRead>> reads;
+    {
+        QMutexLocker lock(&m_mutex);
+        reads.swap(m_reads);
+    }
+    StoreContext context;
+    context.shape = m_shape;
+    for (size_t i = 0; i < reads.size(); ++i) {
+        reads[i]->execute(db, context);
+        // A read that failed because the server went away: the others wait
+        // for the connection to come back.
+        if (reads[i]->failed() && !ping(db)) {
+            QMutexLocker lock(&m_mutex);
+            m_reads.insert(m_reads.begin(), reads.begin() + long(i) + 1, reads.end());
+            return false;
+        }
+    }
+    return true;
+}
+
+void StoreWorker::repairJournal()
+{
+    if (!m_journal)
+        return;
+    settleJournalFailure();
+    if (m_journal->isSafe() || !m_journalRetryAt.hasExpired())
+        return;
+    m_journalRetryAt.setRemainingTime(kJournalRetryMs);
+    bool safe = false;
+    {
+        // Appends wait meanwhile: what the rewrite puts down is everything.
+        QMutexLocker lock(&m_mutex);
+        safe = m_journal->rewrite(JournaledRecords(m_queue.cbegin(), m_queue.cend()), m_uncertainXid,
+                                  m_uncertainLastSeq);
+    }
+    if (safe) {
+        qWarning("tk52k: the journal can be written again; waiting readings are safe on the disk");
+        emit changed();
+    }
+}
+
+void StoreWorker::settleJournalFailure()
+{
+    if (!m_journal || !m_journal->hasFailed())
+        return;
+    {
+        QMutexLocker lock(&m_mutex);
+        // What waits only in the journal comes back to memory first.
+        if (m_spilled > 0) {
+            const JournaledRecords back =
+                m_journal->readBack(m_lastSeq - m_spilled + 1, static_cast<int>(m_spilled));
+            m_queue.insert(m_queue.end(), back.cbegin(), back.cend());
+            m_spilled -= back.size();
+            if (m_spilled > 0)
+                qWarning("tk52k: %lld readings could not be read back from the journal", m_spilled);
+            m_spilled = 0;
+        }
+        m_journal->discard();
+    }
+    m_journalRetryAt.setRemainingTime(0);
+    qWarning("tk52k: readings are no longer safe on the disk; they wait in memory until the journal can be "
+             "written again");
+    emit changed();
+}
+
+void StoreWorker::readBackSpilled()
+{
+    qint64 first = 0;
+    int count = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_spilled == 0 || static_cast<int>(m_queue.size()) > kMemoryLimit / 2)
+            return;
+        first = m_lastSeq - m_spilled + 1;
+        count = static_cast<int>(std::min<qint64>(m_spilled, kMemoryLimit / 2));
+    }
+    // Appends go on meanwhile; they only add to the end of what waits on disk.
+    const JournaledRecords back = m_journal->readBack(first, count);
+    QMutexLocker lock(&m_mutex);
+    m_queue.insert(m_queue.end(), back.cbegin(), back.cend());
+    m_spilled -= back.size();
+    if (back.size() < count)
+        qWarning("tk52k: only %d of %d readings could be read back from the journal", back.size(), count);
+}
+
+void StoreWorker::setTrouble(const QString &trouble)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_trouble == trouble)
+            return;
+        m_trouble = trouble;
+    }
+    if (!trouble.isEmpty() && trouble != m_reportedTrouble)
+        qWarning("tk52k: %s", qPrintable(trouble));
+    m_reportedTrouble = trouble;
+    emit changed();
+}
+
+void StoreWorker::setServerError(const QString &error)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_serverError == error)
+            return;
+        m_serverError = error;
+    }
+    emit changed();
+}
+
+void StoreWorker::closeConnection(QSqlDatabase &db)
+{
+    m_insert.reset();
+    m_schemaReady = false;
+    m_alarmTableReady = false;
+    db.close();
+}
+
+void StoreWorker::setConnected(bool connected)
+{
+    if (m_connected.exchange(connected) != connected)
+        emit changed();
+}

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "core/meter/alarmrule.h"
+#include "core/store/dbsettings.h"
+#include "core/store/recordjournal.h"
+#include "core/store/recordschema.h"
+#include "core/store/storestate.h"
+
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+
+class QSqlDatabase;
+class QSqlError;
+class QSqlQuery;
+class StoreRead;
+
+/// The store's worker: one object on a thread of its own, with one
+/// connection to the server, doing everything the program asks of the
+/// server: it writes readings and alarm events, settles commits whose answer
+/// was lost, keeps the table's partitions ahead, and runs reads.
+///
+/// Readings leave the queue only after the transaction that wrote them has
+/// committed; while the server cannot be reached they wait, in order, and
+/// the worker reconnects every few seconds. A COMMIT whose answer was lost
+/// is settled after reconnecting by asking the server for the transaction's
+/// status, so every reading is written exactly once.
+///
+/// With a journal (openJournal()), every queued reading is also kept on the
+/// disk until it is committed, and the readings an earlier run left there go
+/// first. Past kMemoryLimit waiting readings, new ones are kept only in the
+/// journal and read back from it as the server catches up. A journal that
+/// cannot be written (a full disk) is cut back and written anew from memory
+/// as soon as the disk takes writes again, whatever the server does.
+///
+/// Readings that reach an idle worker are gathered for up to kGatherMs and
+/// written in one transaction. A row the server refuses for good (a check,
+/// a too-short column, a trigger) does not hold up the others: the rest of
+/// its batch is written and the refused one goes to the quarantine file. A
+/// fault of the table (missing, no partition for the row) is not a refusal of
+/// the row: the readings wait and the trouble says what is wrong.
+///
+/// enqueue(), recordAlarm(), read() and the getters may be called from any
+/// thread; everything else runs on the worker's thread.
+class StoreWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Most readings kept in memory while the server is behind.
+    static constexpr int kMemoryLimit = 50000;
+    /// Longest a new reading waits for others to share its transaction.
+    static constexpr int kGatherMs = 500;
+    /// Most alarm events kept while the server is away; the oldest go first.
+    static constexpr int kMaxAlarms = 10000;
+
+    explicit StoreWorker(const DbSettings &settings, QObject *parent = nullptr);
+    ~StoreWorker() override;
+
+    /// Takes a journal in `dir` (see RecordJournal), puts what it and the
+    /// journals of ended programs hold in front of the queue and journals the
+    /// queue from then on. Call before the worker runs, at most once. False
+    /// with `error` set when no journal could be opened.
+    bool openJournal(const QString &dir, QString *error);
+    /// Tries a last time to put what waits on the disk, then writes, flushes
+    /// and releases the journal. Call once the worker has stopped. Returns
+    /// the readings the journal holds for the next start.
+    int closeJournal();
+
+    /// Queues a reading behind those waiting. Any thread.
+    void enqueue(const MeasurementRecord &record);
+    /// Queues an alarm event. Any thread.
+    void recordAlarm(const AlarmEvent &event);
+    /// Queues a read; it runs between two transactions. Any thread.
+    void read(const std::shared_ptr<StoreRead> &read);
+    /// Queues the quarantined readings again, behind those waiting, and
+    /// empties the quarantine file; the number queued. Any thread.
+    int requeueQuarantined();
+
+    StoreState state() const;
+    int pendingCount() const;
+    bool isConnected() const { return m_connected.load(); }
+    bool isDurable() const;
+
+    /// Write what is queued, retrying often, and stop once nothing is left.
+    /// Any thread.
+    void finish();
+    /// Stop as soon as the statement in progress returns; the queue is kept.
+    /// Any thread.
+    void abandon();
+
+public slots:
+    /// Connects and starts working; on the worker's thread.
+    void begin();
+
+signals:
+    /// Something in state() changed. Emitted from the worker's thread.
+    void changed();
+    /// The worker has stopped (finish() done, or abandon()).
+    void stopped();
+
+private:
+    enum class Outcome { Done, Failed, Wait, Refused };
+
+    void requestStep();
+    void step();
+    /// One round of work; true when the worker is done.
+    bool stepWith(QSqlDatabase &db);
+    void schedule();
+    bool writeDue() const;
+    void stop();
+    void lost(QSqlDatabase &db, const QString &why);
+
+    bool connectDatabase(QSqlDatabase &db);
+    bool createDatabase();
+    bool prepareSchema(QSqlDatabase &db);
+    bool keepPartitionsAhead(QSqlDatabase &db, QString *error);
+    bool ensureAlarmTable(QSqlDatabase &db);
+
+    Outcome settleUncertain(QSqlDatabase &db);
+    Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
+    Outcome writeRows(QSqlDatabase &db, const JournaledRecords &batch, bool oneByOne);
+    bool isTableFault(QSqlDatabase &db, const QSqlError &error, const MeasurementRecord &record);
+    void dropWritten(qint64 lastSeq);
+    bool writeAlarms(QSqlDatabase &db);
+    bool runReads(QSqlDatabase &db);
+
+    void repairJournal();
+    void settleJournalFailure();
+    void readBackSpilled();
+
+    void setTrouble(const QString &trouble);
+    void setServerError(const QString &error);
+    void setConnected(bool connected);
+    void closeConnection(QSqlDatabase &db);
+    QString journalDir() const;
+
+    const DbSettings m_settings;
+    const QString m_connectionName;
+
+    mutable QMutex m_mutex;
+    QMutex m_quarantineMutex; // held while the quarantine file is written or emptied
+    std::deque<JournaledRecord> m_queue; // guarded by m_mutex
+    // Set when a reading arrives at an empty queue; the worker takes the
+    // queue once m_gatherUntil has passed or kBatchSize readings wait.
+    bool m_gathering = false;     // guarded by m_mutex
+    QDeadlineTimer m_gatherUntil; // guarded by m_mutex
+    qint64 m_lastSeq = 0;         // guarded by m_mutex
+    // Readings m_queue.back().seq + 1 .. m_lastSeq wait in the journal only.
+    qint64 m_spilled = 0;          // guarded by m_mutex
+    int m_quarantined = 0;         // guarded by m_mutex
+    QString m_rejectReason;        // guarded by m_mutex
+    QString m_trouble;             // guarded by m_mutex
+    QString m_serverError;         // guarded by m_mutex
+    int m_damagedLines = 0;        // guarded by m_mutex
+    qint64 m_uncertainXid = 0;     // guarded by m_mutex
+    qint64 m_uncertainLastSeq = 0; // guarded by m_mutex
+    std::deque<AlarmEvent> m_alarms;                 // guarded by m_mutex
+    qint64 m_alarmsDropped = 0;                      // guarded by m_mutex
+    std::deque<std::shared_ptr<StoreRead>> m_reads;  // guarded by m_mutex
+    bool m_finishing = false;                        // guarded by m_mutex
+    std::atomic<bool> m_abandon{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_stepPosted{false};
+    QString m_journalDir; // set by openJournal()
+    // Set before the worker runs and kept until it is destroyed.
+    std::unique_ptr<RecordJournal> m_journal;
+
+    // The worker's thread only.
+    QTimer *m_timer = nullptr;
+    RecordSchema::TableShape m_shape;
+    bool m_schemaReady = false;
+    bool m_alarmTableReady = false;
+    bool m_createRefused = false;
+    std::unique_ptr<QSqlQuery> m_insert; // prepared once per connection
+    QString m_reportedTrouble;           // the last one printed
+    QDeadlineTimer m_retryAt{0};         // next connection attempt
+    QDeadlineTimer m_writeRetryAt{0};    // next write after the server refused one
+    QDeadlineTimer m_idleCheckAt;
+    QDeadlineTimer m_journalRetryAt{0};
+    QDeadlineTimer m_partitionsCheckAt{QDeadlineTimer::Forever};
+    bool m_stopped = false;
+};
