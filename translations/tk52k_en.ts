@@ -283,6 +283,10 @@
         <translation>Read timed out: no records within %1 s (the table is locked or the query is too slow).
 %2</translation>
     </message>
+    <message>
+        <source>数据库设置无效：%1</source>
+        <translation>Unusable database settings: %1</translation>
+    </message>
 </context>
 <context>
     <name>HistoryTableModel</name>

@@ -111,32 +111,38 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("env");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QString>("mustNotExist");
 
         const QString out = m_dir.filePath("refused.txt");
         const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
-        QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList()
+        const QStringList txt = range + QStringList{"--format", "txt", "--output", out};
+        QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList() << 2
                                   << QByteArray("--from") << out;
         QTest::newRow("range backwards") << QStringList{"--from",   "2024-05-01 10:00:02",
                                                         "--to",     "2024-05-01 10:00:00",
                                                         "--format", "txt",
                                                         "--output", out}
-                                         << QStringList() << QByteArray("--from lies after --to") << out;
+                                         << QStringList() << 2 << QByteArray("--from lies after --to") << out;
+        // Settings it cannot use are not replaced by the default database's.
+        QTest::newRow("database port not a number")
+            << txt << QStringList{"TK52K_DB_PORT=abc"} << 4 << QByteArray("TK52K_DB_PORT \"abc\"") << out;
+        QTest::newRow("database name set but empty")
+            << txt << QStringList{"TK52K_DB_NAME="} << 4 << QByteArray("TK52K_DB_NAME") << out;
         QTest::newRow("database unreachable")
-            << range + QStringList{"--format", "txt", "--output", out} << QStringList{"TK52K_DB_PORT=1"}
-            << QByteArray("cannot read") << out;
+            << txt << QStringList{"TK52K_DB_PORT=1"} << 1 << QByteArray("cannot read") << out;
         QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"}
-                                   << QStringList() << QByteArray("failed") << QString();
+                                   << QStringList() << 1 << QByteArray("failed") << QString();
         const QString lostBook = m_dir.filePath("gone/x.xlsx");
         QTest::newRow("workbook folder missing")
-            << range + QStringList{"--format", "xlsx", "--output", lostBook} << QStringList()
+            << range + QStringList{"--format", "xlsx", "--output", lostBook} << QStringList() << 1
             << QByteArray("cannot write") << lostBook;
         QTest::newRow("source asked of a table without sources")
             << range + QStringList{"--source", "meter-a", "--format", "txt", "--output", out}
-            << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << QByteArray("no source column") << out;
+            << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << 1 << QByteArray("no source column") << out;
         QTest::newRow("no printer") << range + QStringList{"--format", "print"}
-                                    << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"}
+                                    << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"} << 1
                                     << QByteArray("no default printer") << QString();
     }
 
@@ -144,11 +150,12 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QStringList, env);
+        QFETCH(int, status);
         QFETCH(QByteArray, message);
         QFETCH(QString, mustNotExist);
 
         const ToolRun r = run(args, env);
-        QVERIFY(r.status > 0);
+        QCOMPARE(r.status, status);
         QVERIFY2(r.err.contains(message), r.err.constData());
         QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
         if (!mustNotExist.isEmpty())

@@ -41,6 +41,17 @@ private slots:
         const AlarmEventLoad inner = loadAlarmEvents(db.settings(), t0.addMSecs(1), t0.addMSecs(1875));
         QVERIFY(inner.ok);
         QCOMPARE(inner.events, events.mid(1, 2));
+
+        // Settings found unusable address no server, not even the one the
+        // rest of them names.
+        DbSettings unusable = db.settings();
+        unusable.problem = QStringLiteral("TK52K_DB_PORT \"abc\" is not a port number");
+        QCOMPARE(loadAlarmEvents(unusable, t0, t0.addSecs(2)).error, unusable.problem);
+        AlarmEventStore store(unusable);
+        store.record(events.first());
+        store.shutdown(1000);
+        QCOMPARE(store.pendingCount(), 1);
+        QCOMPARE(loadAlarmEvents(db.settings(), t0, t0.addSecs(2)).events, events);
     }
 
     // Past the bound of waiting events the oldest go, never the latest.

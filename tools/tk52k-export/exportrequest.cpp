@@ -1,5 +1,8 @@
 #include "exportrequest.h"
 
+#include "core/store/dbsettings.h"
+#include "core/store/historyloader.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -61,4 +64,19 @@ int exportFailure(const char *program, const QString &message, int status)
 {
     std::fprintf(stderr, "%s: %s\n", program, qPrintable(message));
     return status;
+}
+
+int loadRequestedRange(const char *program, const ExportRequest &request, HistoryLoadResult *loaded)
+{
+    // A setting that cannot be used is an error, never a reason to read the
+    // default database instead.
+    const DbSettings settings = DbSettings::fromEnvironment();
+    if (!settings.problem.isEmpty())
+        return exportFailure(program, QStringLiteral("unusable database settings: %1").arg(settings.problem), 4);
+    HistoryLoadControl control;
+    control.source = request.source;
+    *loaded = loadHistoryRange(settings, request.from, request.to, control);
+    if (loaded->status != HistoryLoadResult::Loaded)
+        return exportFailure(program, QStringLiteral("cannot read the readings: %1").arg(loaded->error));
+    return 0;
 }

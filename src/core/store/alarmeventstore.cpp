@@ -143,7 +143,8 @@ void AlarmEventStore::run()
             }
             if (!db.isOpen()) {
                 tableReady = false;
-                if (!db.open()) {
+                // Unusable settings address no server at all, not the defaults'.
+                if (!m_settings.problem.isEmpty() || !db.open()) {
                     QMutexLocker lock(&m_mutex);
                     if (!m_stop)
                         m_wake.wait(&m_mutex, kRetryMs);
@@ -208,7 +209,9 @@ AlarmEventLoad loadAlarmEvents(const DbSettings &settings, const QDateTime &star
     const QString name = nextConnectionName("tk52k-alarm-read");
     {
         QSqlDatabase db = settings.addConnection(name);
-        if (!db.open()) {
+        if (!settings.problem.isEmpty()) {
+            result.error = settings.problem;
+        } else if (!db.open()) {
             result.error = db.lastError().text();
         } else {
             QSqlQuery exists(db);

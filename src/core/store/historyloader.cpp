@@ -350,6 +350,14 @@ HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &
         result.status = HistoryLoadResult::Cancelled;
         return result;
     }
+    // Unusable settings are not replaced by the defaults: the rows of some
+    // other database would pass for this one's.
+    if (!settings.problem.isEmpty()) {
+        result.status = HistoryLoadResult::Failed;
+        result.error =
+            QCoreApplication::translate("HistoryLoader", "数据库设置无效：%1").arg(settings.problem);
+        return result;
+    }
 
     const QString name = connectionName();
     {

@@ -56,7 +56,8 @@ struct HistoryLoadControl
 /// `stop`, both taken to the second and included whole (a row at
 /// stop + 0.999 s belongs to the range), ordered by time, on a connection of
 /// its own made from `settings` and closed before returning. Runs on the
-/// calling thread; any thread will do. Invalid bounds give an empty result.
+/// calling thread; any thread will do. Invalid bounds give an empty result;
+/// settings with a `problem` fail the load without touching any server.
 HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
                                    const HistoryLoadControl &control = HistoryLoadControl());
 
