@@ -5,6 +5,7 @@
 #include "core/store/recordschema.h"
 
 #include <QFileInfo>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -160,6 +161,31 @@ private slots:
         QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
         if (!mustNotExist.isEmpty())
             QVERIFY(!QFileInfo::exists(mustNotExist));
+    }
+
+    // Under another session's lock the tool says who holds the table and
+    // what it waits for, and reads the range once the lock is gone.
+    void waitsForALockedTableAndSaysSo()
+    {
+        QSqlDatabase holder = m_db->connection();
+        QVERIFY(holder.transaction());
+        QSqlQuery q(holder);
+        QVERIFY(q.exec(QStringLiteral("LOCK TABLE invoice IN ACCESS EXCLUSIVE MODE")));
+        QVERIFY(q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next());
+        const QString pid = q.value(0).toString();
+
+        QProcess tool;
+        QByteArray err;
+        connect(&tool, &QProcess::readyReadStandardError, [&] { err += tool.readAllStandardError(); });
+        tool.start(qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export",
+                   {"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02", "--format", "txt"});
+        QTRY_VERIFY2_WITH_TIMEOUT(err.contains("locked"), err.constData(), 20000);
+        QVERIFY2(err.contains("invoice") && err.contains(pid.toLatin1()) && err.contains("waiting"),
+                 err.constData());
+        QVERIFY(holder.rollback());
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(tool.readAllStandardOutput().count('\n'), 4);
     }
 
 private:

@@ -73,8 +73,15 @@ int loadRequestedRange(const char *program, const ExportRequest &request, Histor
     const DbSettings settings = DbSettings::fromEnvironment();
     if (!settings.problem.isEmpty())
         return exportFailure(program, QStringLiteral("unusable database settings: %1").arg(settings.problem), 4);
+    // The history window's time limit for a lock or a statement; a scheduled
+    // report that waits for a locked table says so instead of hanging mute.
     HistoryLoadControl control;
     control.source = request.source;
+    control.lockWait = [program](const QString &holders, int waitMs) {
+        std::fprintf(stderr, "%s: the table invoice is locked by another session%s; waiting up to %d s for it\n",
+                     program, holders.isEmpty() ? "" : qPrintable(QStringLiteral(": ") + holders),
+                     (waitMs + 999) / 1000);
+    };
     *loaded = loadHistoryRange(settings, request.from, request.to, control);
     if (loaded->status != HistoryLoadResult::Loaded)
         return exportFailure(program, QStringLiteral("cannot read the readings: %1").arg(loaded->error));

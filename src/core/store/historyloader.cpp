@@ -4,6 +4,7 @@
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -21,6 +22,8 @@
 namespace {
 
 constexpr int kReportEvery = 8192;
+// How long a load waits for a locked table before it says so.
+constexpr int kLockNoticeMs = 1000;
 
 QString connectionName()
 {
@@ -232,6 +235,55 @@ int estimatedRows(PGconn *conn, const QString &condition)
     return rows ? int(qBound<qint64>(0, std::strtoll(rows + 6, nullptr, 10), kMostReserved)) : 0;
 }
 
+// The sessions that hold the table (or one of its partitions) locked against
+// readers, as "pid N (program)".
+QString lockHolders(PGconn *conn)
+{
+    const Result holders(PQexec(conn, R"(
+SELECT string_agg(DISTINCT 'pid ' || a.pid || ' (' || coalesce(nullif(a.application_name, ''), a.usename) || ')', ', ')
+  FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid
+ WHERE l.granted AND l.mode = 'AccessExclusiveLock' AND l.pid <> pg_backend_pid()
+   AND l.relation IN (SELECT 'invoice'::regclass UNION ALL
+                      SELECT inhrelid FROM pg_inherits WHERE inhparent = 'invoice'::regclass))"));
+    if (PQresultStatus(holders.get()) != PGRES_TUPLES_OK || PQntuples(holders.get()) < 1)
+        return QString();
+    return QString::fromUtf8(PQgetvalue(holders.get(), 0, 0));
+}
+
+// Another session may hold the table (an ALTER, a VACUUM FULL, an archive's
+// LOCK TABLE). The read takes its share of the lock first, in a transaction
+// that the row estimate and the COPY then run in, so that neither waits for
+// the lock on its own with a time limit of its own; and when the lock has
+// not come within a second, the caller is told who holds it before the rest
+// of the time limit is waited out.
+bool lockTableForReading(PGconn *conn, const HistoryLoadControl &control, QString &error)
+{
+    QElapsedTimer waited;
+    waited.start();
+    const int limit = qMax(1, control.timeoutMs);
+    int wait = qMin(kLockNoticeMs, limit);
+    for (bool told = false;; told = true) {
+        if (!command(conn, QStringLiteral("begin"), limit, error))
+            return false;
+        const Result locked(PQexec(
+            conn, QStringLiteral("set local lock_timeout = %1; lock table invoice in access share mode")
+                      .arg(wait)
+                      .toUtf8()
+                      .constData()));
+        if (PQresultStatus(locked.get()) == PGRES_COMMAND_OK)
+            return true;
+        error = failure(conn, locked.get(), limit);
+        const bool lockTimedOut = qstrcmp(PQresultErrorField(locked.get(), PG_DIAG_SQLSTATE), "55P03") == 0;
+        QString ignored;
+        command(conn, QStringLiteral("rollback"), limit, ignored);
+        wait = int(limit - waited.elapsed());
+        if (told || !lockTimedOut || wait <= 0)
+            return false;
+        if (control.lockWait)
+            control.lockWait(lockHolders(conn), wait);
+    }
+}
+
 // Stops the COPY under way and reads what the server still sends until it
 // confirms the stop, so the connection is idle again.
 void cancelCopy(PGconn *conn)
@@ -270,6 +322,8 @@ HistoryLoadResult::Status readRange(QSqlDatabase &db, const QDateTime &start, co
         error = QStringLiteral("the table invoice has no source column, so no meter can be chosen");
         return HistoryLoadResult::Failed;
     }
+    if (shape.exists && !lockTableForReading(conn, control, error))
+        return HistoryLoadResult::Failed;
 
     // Rows of one second keep the order they were recorded in where the
     // table numbers its rows. The meter of each row comes along, which
