@@ -332,6 +332,14 @@
         <source>串口已打开，采集进行中</source>
         <translation>Serial port open, acquiring</translation>
     </message>
+    <message>
+        <source>（串口正被其他程序使用）</source>
+        <translation> (the port is in use by another program)</translation>
+    </message>
+    <message>
+        <source>（串口正被其他程序使用：%1）</source>
+        <translation> (the port is in use by another program: %1)</translation>
+    </message>
 </context>
 <context>
     <name>PlotViewBar</name>

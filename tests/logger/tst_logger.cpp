@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -46,6 +47,8 @@ public:
             ::close(m_master);
         m_master = -1;
     }
+    /// The terminal's own device (the link's target while plugged).
+    QString device() const { return QString::fromLocal8Bit(ptsname(m_master)); }
     bool send(const QByteArray &bytes)
     {
         return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
@@ -150,6 +153,16 @@ private slots:
         QVERIFY(meter.send(frames(100, 6)));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("5/5"), 20000);
 
+        // A second program on the port is told it is busy, and by whom.
+        const ToolRun second =
+            runTool(QStringLiteral("tk52k-logger"), {"--port", link}, {},
+                    {"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-second"), "TK52K_DB_PORT=1"});
+        QCOMPARE(second.status, 3);
+        const QByteArray holder = "tk52k-logger (pid " + QByteArray::number(logger.process.processId()) + ")";
+        QVERIFY2(second.err.contains("busy") && second.err.contains(holder) &&
+                     !second.err.contains("dialout"),
+                 second.err.constData());
+
         meter.unplug();
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("went away"), qPrintable(logger.err), 20000);
         QVERIFY(meter.plug());
@@ -159,6 +172,32 @@ private slots:
 
         QCOMPARE(logger.stop(), 0);
         QVERIFY2(!logger.err.contains("wait in the journal"), qPrintable(logger.err));
+    }
+
+    // A terminal the user may not open is a permission error, with the hint
+    // to join the dialout group. Only root can drop to another user here.
+    void portTheUserMayNotOpen()
+    {
+        if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("needs root and setpriv to run the logger as another user");
+        MeterPty meter(m_dir.filePath("ttyForbidden"));
+        QVERIFY(meter.plug());
+        QTemporaryDir spool;
+        QVERIFY(QFile::setPermissions(spool.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                        QFileDevice::ExeOwner | QFileDevice::WriteOther |
+                                                        QFileDevice::ExeOther | QFileDevice::ReadOther));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TK52K_SPOOL_DIR", spool.path());
+        env.insert("TK52K_DB_PORT", "1");
+        p.setProcessEnvironment(env);
+        p.start("setpriv",
+                {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                 qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-logger", "--port", meter.device()});
+        QVERIFY(p.waitForFinished(30000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 3);
+        QVERIFY2(err.contains("dialout") && !err.contains("busy"), err.constData());
     }
 
     // With the server out of reach, the readings taken before SIGTERM stay in the

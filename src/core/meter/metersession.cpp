@@ -4,15 +4,66 @@
 #include "core/meter/frameextractor.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <limits>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
 
 namespace {
 // The line's pace: 2400 baud, 10 bits a byte with start and stop bit.
 constexpr qint64 kByteTimeNumerator = 10 * 1000; // ms for 2400 bytes
 constexpr qint64 kBaud = 2400;
 constexpr qint64 kNoReading = std::numeric_limits<qint64>::min();
+
+#ifdef Q_OS_LINUX
+// The device a port name stands for, as the serial port resolves it: a path
+// as it is, a bare name under /dev.
+QString deviceOf(const QString &portName)
+{
+    if (portName.startsWith(QLatin1Char('/')) || portName.startsWith(QLatin1String("./")) ||
+        portName.startsWith(QLatin1String("../")))
+        return portName;
+    return QStringLiteral("/dev/") + portName;
+}
+
+// The programs that have `device` open, as "name (pid N)": those whose
+// descriptors this user may look at (all of them for root).
+QStringList deviceHolders(const QString &device)
+{
+    const QByteArray target = QFile::encodeName(QFileInfo(device).canonicalFilePath());
+    QStringList holders;
+    if (target.isEmpty())
+        return holders;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    char link[4096];
+    for (const QString &pid : pids) {
+        if (!pid.at(0).isDigit())
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            const ssize_t n =
+                ::readlink(QFile::encodeName(fds + QLatin1Char('/') + fd).constData(), link, sizeof link);
+            if (n != target.size() || std::memcmp(link, target.constData(), size_t(n)) != 0)
+                continue;
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            const QString name =
+                comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
+            holders << QStringLiteral("%1 (pid %2)").arg(name, pid);
+            break;
+        }
+    }
+    return holders;
+}
+#endif
+
 } // namespace
 
 MeterSession::MeterSession(QObject *parent)
@@ -86,8 +137,23 @@ bool MeterSession::openSerial(QString *reason)
     if (!m_serial->open(QIODevice::ReadWrite)) {
         *reason = m_serial->errorString();
 #ifdef Q_OS_LINUX
-        if (m_serial->error() == QSerialPort::PermissionError)
-            *reason += tr("（请将当前用户加入 dialout 组）");
+        // A port another program holds (by its lock file, or by the exclusive
+        // mode it set) is a permission error to the serial port, like a
+        // device the user may not open. Only the device's own access rights
+        // tell the two apart; the dialout group helps with the second alone.
+        if (m_serial->error() == QSerialPort::PermissionError) {
+            const QString device = deviceOf(m_portName);
+            if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0) {
+                if (errno == EACCES || errno == EPERM)
+                    *reason += tr("（请将当前用户加入 dialout 组）");
+            } else {
+                const QStringList holders = deviceHolders(device);
+                *reason = QString::fromLocal8Bit(std::strerror(EBUSY)) +
+                          (holders.isEmpty()
+                               ? tr("（串口正被其他程序使用）")
+                               : tr("（串口正被其他程序使用：%1）").arg(holders.join(QStringLiteral(", "))));
+            }
+        }
 #endif
         return false;
     }
