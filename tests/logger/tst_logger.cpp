@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <csignal>
@@ -89,6 +91,15 @@ struct Program
     }
 };
 
+/// While it lives, the texts handed to child processes (arguments and
+/// environment) go out one byte per character, so a test can send bytes
+/// that are no UTF-8, or the UTF-8 of a name whatever the test's locale.
+struct BytesAsLatin1
+{
+    BytesAsLatin1() { QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1")); }
+    ~BytesAsLatin1() { QTextCodec::setCodecForLocale(nullptr); }
+};
+
 // The readings the journal in `spool` holds, counted from its lines.
 int journaled(const QString &spool)
 {
@@ -106,29 +117,93 @@ private slots:
     void exitStatus_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("dbPort");
+        QTest::addColumn<QStringList>("env"); // "NAME=value"
         QTest::addColumn<int>("status");
-        QTest::newRow("no port") << QStringList{"--quiet"} << QString() << 2;
-        QTest::newRow("unknown option") << QStringList{"--port", "/dev/null", "--fast"} << QString() << 2;
-        QTest::newRow("interval 0") << QStringList{"--port", "/dev/null", "--interval", "0"} << QString()
-                                    << 2;
-        QTest::newRow("limits crossed")
-            << QStringList{"--port", "/dev/null", "--alarm-low", "5", "--alarm-high", "1"} << QString() << 2;
-        QTest::newRow("missing port") << QStringList{"--port", "/dev/tk52k-no-such-port"} << QString() << 3;
+        QTest::addColumn<QByteArray>("says"); // on stderr
+        const QStringList null{"--port", "/dev/null"};
+        QTest::newRow("no port") << QStringList{"--quiet"} << QStringList() << 2 << QByteArray("--port");
+        QTest::newRow("unknown option")
+            << null + QStringList{"--fast"} << QStringList() << 2 << QByteArray("fast");
+        QTest::newRow("interval 0") << null + QStringList{"--interval", "0"} << QStringList() << 2
+                                    << QByteArray("--interval");
+        QTest::newRow("limits crossed") << null + QStringList{"--alarm-low", "5", "--alarm-high", "1"}
+                                        << QStringList() << 2 << QByteArray("--alarm-low");
+        QTest::newRow("missing port") << QStringList{"--port", "/dev/tk52k-no-such-port"} << QStringList()
+                                      << 3 << QByteArray("No such file");
         QTest::newRow("database port not a number")
-            << QStringList{"--port", "/dev/null"} << QStringLiteral("abc") << 4;
+            << null << QStringList{"TK52K_DB_PORT=abc"} << 4 << QByteArray("TK52K_DB_PORT");
+        // A meter name that cannot be stored as it is given (each character
+        // below goes out as one byte: \xe9 alone is no UTF-8).
+        QTest::newRow("--source not UTF-8") << null + QStringList{"--source", "caf\u00e9"} << QStringList()
+                                            << 2 << QByteArray("--source \"caf\\xe9\" is not UTF-8");
+        QTest::newRow("--source with a tab") << null + QStringList{"--source", "bench\t7"} << QStringList()
+                                             << 2 << QByteArray("--source \"bench\\t7\" holds a control");
+        QTest::newRow("TK52K_SOURCE not UTF-8")
+            << null << QStringList{"TK52K_SOURCE=caf\u00e9"} << 2 << QByteArray("TK52K_SOURCE \"caf\\xe9\"");
+        QTest::newRow("TK52K_SOURCE with a line feed")
+            << null << QStringList{"TK52K_SOURCE=bench\n7"} << 2 << QByteArray("TK52K_SOURCE \"bench\\n7\"");
     }
 
     void exitStatus()
     {
         QFETCH(QStringList, args);
-        QFETCH(QString, dbPort);
+        QFETCH(QStringList, env);
         QFETCH(int, status);
+        QFETCH(QByteArray, says);
         // No server is needed to fail; none is touched.
-        const ToolRun r = runTool(QStringLiteral("tk52k-logger"), args, {},
-                                  {"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-status"),
-                                   "TK52K_DB_PORT=" + (dbPort.isEmpty() ? QStringLiteral("1") : dbPort)});
+        const BytesAsLatin1 bytes;
+        const ToolRun r = runTool(
+            QStringLiteral("tk52k-logger"), args, {},
+            QStringList{"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-status"), "TK52K_DB_PORT=1"} + env);
         QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(says), r.err.constData());
+    }
+
+    // The name stored with each reading: --source, else TK52K_SOURCE exactly
+    // as given, else HOST:PORT; a TK52K_SOURCE set but empty is not a name.
+    void storedMeterName_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("variable"); // TK52K_SOURCE; null: unset
+        QTest::addColumn<QString>("stored");   // null: HOST:PORT
+        const QString bench = QStringLiteral("测试台 7 ");
+        QTest::newRow("TK52K_SOURCE alone") << QStringList() << bench << bench;
+        QTest::newRow("--source before TK52K_SOURCE")
+            << QStringList{"--source", "bench-8"} << bench << QStringLiteral("bench-8");
+        QTest::newRow("neither") << QStringList() << QString() << QString();
+        QTest::newRow("TK52K_SOURCE empty") << QStringList() << QStringLiteral("") << QString();
+    }
+
+    void storedMeterName()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, variable);
+        QFETCH(QString, stored);
+        ScratchDatabase db(QStringLiteral("loggername"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        const QString link = m_dir.filePath("ttyNamed");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+        if (stored.isNull())
+            stored = QSysInfo::machineHostName() + ':' + link;
+
+        QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-name")}};
+        if (!variable.isNull())
+            env.insert("TK52K_SOURCE", QString::fromLatin1(variable.toUtf8())); // its UTF-8, byte for byte
+        Program logger(env);
+        {
+            const BytesAsLatin1 bytes;
+            logger.start(QStringList{"--port", link, "--quiet"} + args);
+            QVERIFY(logger.process.waitForStarted(30000));
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
+        QVERIFY(meter.send(frames(100, 3)));
+        const auto names = [&db] {
+            return db.column("SELECT count(*) || ' ' || string_agg(DISTINCT coalesce(source, '(null)'), '|') "
+                             "FROM invoice");
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(names(), "2 " + stored, 20000);
+        QCOMPARE(logger.stop(), 0);
     }
 
     // Every reading that continues a range becomes a row, under the meter's

@@ -19,8 +19,8 @@ database::database(QObject *parent)
     : QObject(parent), m_settings(DbSettings::fromEnvironment()), m_writer(new RecordWriter(m_settings, this))
 {
     m_source = m_settings.source;
-    if (!m_settings.problem.isEmpty())
-        qWarning("tk52k: %s", qPrintable(m_settings.problem));
+    if (!m_settings.writeProblem().isEmpty())
+        qWarning("tk52k: %s", qPrintable(m_settings.writeProblem()));
     connect(m_writer, &RecordWriter::stateChanged, this, &database::refreshState, Qt::QueuedConnection);
 }
 
@@ -31,7 +31,7 @@ database::~database()
 
 int database::openDatabase()
 {
-    if (m_closed || !m_settings.problem.isEmpty() ||
+    if (m_closed || !m_settings.writeProblem().isEmpty() ||
         !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return -1;
     if (!m_started) {
@@ -119,8 +119,8 @@ QString database::stateText(bool connected, int pending)
 QString database::statusText() const
 {
     QStringList notes;
-    if (!m_settings.problem.isEmpty())
-        notes << tr("设置无效：%1").arg(m_settings.problem);
+    if (!m_settings.writeProblem().isEmpty())
+        notes << tr("设置无效：%1").arg(m_settings.writeProblem());
     const QString trouble = m_writer->trouble();
     if (!trouble.isEmpty())
         notes << trouble;
