@@ -32,6 +32,10 @@ int main(int argc, char *argv[])
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const QApplication app(argc, argv);
+    // The user's data folder is the window's: an installed tool prints from
+    // the same working file.
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k"));
+    QCoreApplication::setApplicationName(QStringLiteral("tk52k"));
     ExportRequest request;
     QString error;
     bool help = false;
