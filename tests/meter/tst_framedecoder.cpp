@@ -160,7 +160,6 @@ private slots:
         row("milli ignored on ACV", AC, 0, MILLI, VOLT, 2, 6);
         row("A without DC or AC uses the DCV row", 0, 0, MILLI, AMP, 1, 3);
         row("A without DC or AC, 3 decimals: the 0-decimal DCV range", 0, 0, 0, AMP, 3, 4);
-        row("micro A with decimals its ranges do not name", DC, 0, MICRO, AMP, 2, 9);
         row("micro before milli", DC, 0, MICRO | MILLI, AMP, 1, 9);
         row("A before ohm", DC, 0, 0, AMP | OHM, 2, 14);
         row("beep before kilo", 0, 0, BEEP | KILO, OHM, 3, 28);
