@@ -116,35 +116,34 @@ private slots:
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QString>("mustNotExist");
 
+        using L = QStringList;
+        using B = QByteArray;
         const QString out = m_dir.filePath("refused.txt");
-        const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
-        const QStringList txt = range + QStringList{"--format", "txt", "--output", out};
-        QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList() << 2
-                                  << QByteArray("--from") << out;
-        QTest::newRow("range backwards") << QStringList{"--from",   "2024-05-01 10:00:02",
-                                                        "--to",     "2024-05-01 10:00:00",
-                                                        "--format", "txt",
-                                                        "--output", out}
-                                         << QStringList() << 2 << QByteArray("--from lies after --to") << out;
+        const L range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
+        const L txt = range + L{"--format", "txt", "--output", out};
+        QTest::newRow("no range") << L{"--format", "txt", "--output", out} << L() << 2 << B("--from") << out;
+        QTest::newRow("range backwards") << L{"--from",   "2024-05-01 10:00:02",
+                                              "--to",     "2024-05-01 10:00:00",
+                                              "--format", "txt",
+                                              "--output", out}
+                                         << L() << 2 << B("--from lies after --to") << out;
         // Settings it cannot use are not replaced by the default database's.
         QTest::newRow("database port not a number")
-            << txt << QStringList{"TK52K_DB_PORT=abc"} << 4 << QByteArray("TK52K_DB_PORT \"abc\"") << out;
+            << txt << L{"TK52K_DB_PORT=abc"} << 4 << B("TK52K_DB_PORT \"abc\"") << out;
         QTest::newRow("database name set but empty")
-            << txt << QStringList{"TK52K_DB_NAME="} << 4 << QByteArray("TK52K_DB_NAME") << out;
-        QTest::newRow("database unreachable")
-            << txt << QStringList{"TK52K_DB_PORT=1"} << 1 << QByteArray("cannot read") << out;
-        QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"}
-                                   << QStringList() << 1 << QByteArray("failed") << QString();
+            << txt << L{"TK52K_DB_NAME="} << 4 << B("TK52K_DB_NAME") << out;
+        QTest::newRow("database unreachable") << txt << L{"TK52K_DB_PORT=1"} << 1 << B("cannot read") << out;
+        QTest::newRow("disk full") << range + L{"--format", "txt", "--output", "/dev/full"} << L() << 1
+                                   << B("failed") << QString();
         const QString lostBook = m_dir.filePath("gone/x.xlsx");
-        QTest::newRow("workbook folder missing")
-            << range + QStringList{"--format", "xlsx", "--output", lostBook} << QStringList() << 1
-            << QByteArray("cannot write") << lostBook;
+        QTest::newRow("workbook folder missing") << range + L{"--format", "xlsx", "--output", lostBook} << L()
+                                                 << 1 << B("cannot write") << lostBook;
         QTest::newRow("source asked of a table without sources")
-            << range + QStringList{"--source", "meter-a", "--format", "txt", "--output", out}
-            << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << 1 << QByteArray("no source column") << out;
-        QTest::newRow("no printer") << range + QStringList{"--format", "print"}
-                                    << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"} << 1
-                                    << QByteArray("no default printer") << QString();
+            << range + L{"--source", "meter-a", "--format", "txt", "--output", out}
+            << L{"TK52K_DB_NAME=" + m_plain->name()} << 1 << B("no source column") << out;
+        QTest::newRow("no printer") << range + L{"--format", "print"}
+                                    << L{"CUPS_SERVER=/nonexistent/cups.sock"} << 1 << B("no default printer")
+                                    << QString();
     }
 
     void refusals()

@@ -120,28 +120,28 @@ private slots:
         QTest::addColumn<QStringList>("env"); // "NAME=value"
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("says"); // on stderr
-        const QStringList null{"--port", "/dev/null"};
-        QTest::newRow("no port") << QStringList{"--quiet"} << QStringList() << 2 << QByteArray("--port");
-        QTest::newRow("unknown option")
-            << null + QStringList{"--fast"} << QStringList() << 2 << QByteArray("fast");
-        QTest::newRow("interval 0") << null + QStringList{"--interval", "0"} << QStringList() << 2
-                                    << QByteArray("--interval");
-        QTest::newRow("limits crossed") << null + QStringList{"--alarm-low", "5", "--alarm-high", "1"}
-                                        << QStringList() << 2 << QByteArray("--alarm-low");
-        QTest::newRow("missing port") << QStringList{"--port", "/dev/tk52k-no-such-port"} << QStringList()
-                                      << 3 << QByteArray("No such file");
+        using L = QStringList;
+        using B = QByteArray;
+        const L null{"--port", "/dev/null"};
+        QTest::newRow("no port") << L{"--quiet"} << L() << 2 << B("--port");
+        QTest::newRow("unknown option") << null + L{"--fast"} << L() << 2 << B("fast");
+        QTest::newRow("interval 0") << null + L{"--interval", "0"} << L() << 2 << B("--interval");
+        QTest::newRow("limits crossed")
+            << null + L{"--alarm-low", "5", "--alarm-high", "1"} << L() << 2 << B("--alarm-low");
+        QTest::newRow("missing port")
+            << L{"--port", "/dev/tk52k-no-such-port"} << L() << 3 << B("No such file");
         QTest::newRow("database port not a number")
-            << null << QStringList{"TK52K_DB_PORT=abc"} << 4 << QByteArray("TK52K_DB_PORT");
+            << null << L{"TK52K_DB_PORT=abc"} << 4 << B("TK52K_DB_PORT");
         // A meter name that cannot be stored as it is given (each character
         // below goes out as one byte: \xe9 alone is no UTF-8).
-        QTest::newRow("--source not UTF-8") << null + QStringList{"--source", "caf\u00e9"} << QStringList()
-                                            << 2 << QByteArray("--source \"caf\\xe9\" is not UTF-8");
-        QTest::newRow("--source with a tab") << null + QStringList{"--source", "bench\t7"} << QStringList()
-                                             << 2 << QByteArray("--source \"bench\\t7\" holds a control");
+        QTest::newRow("--source not UTF-8")
+            << null + L{"--source", "caf\u00e9"} << L() << 2 << B("--source \"caf\\xe9\" is not UTF-8");
+        QTest::newRow("--source with a tab")
+            << null + L{"--source", "bench\t7"} << L() << 2 << B("--source \"bench\\t7\" holds a control");
         QTest::newRow("TK52K_SOURCE not UTF-8")
-            << null << QStringList{"TK52K_SOURCE=caf\u00e9"} << 2 << QByteArray("TK52K_SOURCE \"caf\\xe9\"");
+            << null << L{"TK52K_SOURCE=caf\u00e9"} << 2 << B("TK52K_SOURCE \"caf\\xe9\"");
         QTest::newRow("TK52K_SOURCE with a line feed")
-            << null << QStringList{"TK52K_SOURCE=bench\n7"} << 2 << QByteArray("TK52K_SOURCE \"bench\\n7\"");
+            << null << L{"TK52K_SOURCE=bench\n7"} << 2 << B("TK52K_SOURCE \"bench\\n7\"");
     }
 
     void exitStatus()
