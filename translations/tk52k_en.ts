@@ -283,6 +283,10 @@
         <translation>Read timed out: no records within %1 s (the table is locked or the query is too slow).
 %2</translation>
     </message>
+    <message>
+        <source>数据库设置无效：%1</source>
+        <translation>Unusable database settings: %1</translation>
+    </message>
 </context>
 <context>
     <name>HistoryTableModel</name>
@@ -327,6 +331,14 @@
     <message>
         <source>串口已打开，采集进行中</source>
         <translation>Serial port open, acquiring</translation>
+    </message>
+    <message>
+        <source>（串口正被其他程序使用）</source>
+        <translation> (the port is in use by another program)</translation>
+    </message>
+    <message>
+        <source>（串口正被其他程序使用：%1）</source>
+        <translation> (the port is in use by another program: %1)</translation>
     </message>
 </context>
 <context>

@@ -71,12 +71,26 @@ struct Status {
 
 QString printWorkingFile()
 {
-    QString dir = QCoreApplication::applicationDirPath();
-    if (!QFileInfo(dir).isWritable()) {
-        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        QDir().mkpath(dir);
-    }
+    return printWorkingFile(QCoreApplication::applicationDirPath());
+}
+
+QString printWorkingFile(const QString &programDir)
+{
+    // An installed program's folder (/usr/bin, Program Files) is no place for
+    // a user's file, even where it may write there: as root it would stay
+    // behind after the package is gone.
+    if (runsInPlace(programDir) && QFileInfo(programDir).isWritable())
+        return programDir + QStringLiteral("/111.xlsx");
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
     return dir + QStringLiteral("/111.xlsx");
+}
+
+bool runsInPlace(const QString &programDir)
+{
+    const QDir dir(programDir);
+    return dir.exists(QStringLiteral("portable.txt")) || dir.exists(QStringLiteral("CMakeCache.txt")) ||
+           dir.exists(QStringLiteral("../CMakeCache.txt"));
 }
 
 QString workbookFileName(const QString &chosen)

@@ -12,9 +12,19 @@ constexpr int WorksheetRowLimit = 1048576;
 /// name without a suffix, otherwise `chosen` unchanged (a device included).
 QString workbookFileName(const QString &chosen);
 
-/// Where prints build their working workbook "111.xlsx": the program's own
-/// folder, or the user's data folder when the program's folder is not writable.
+/// Where prints build their working workbook "111.xlsx": printWorkingFile()
+/// of the program's own folder.
 QString printWorkingFile();
+
+/// The working workbook of a program in `programDir`: beside the program
+/// when it runs in place (see runsInPlace()) and may write there; otherwise,
+/// as for an installed program, in the user's data folder.
+QString printWorkingFile(const QString &programDir);
+
+/// Whether a program in `programDir` runs from its build tree (a
+/// CMakeCache.txt in that folder or the one above it) or from a portable
+/// folder (a file "portable.txt" beside the program).
+bool runsInPlace(const QString &programDir);
 
 /// Width of a worksheet column, in characters, for a table column shown
 /// `pixels` wide on screen: pixels / 6, truncated.

@@ -5,6 +5,7 @@
 #include "core/store/recordschema.h"
 
 #include <QFileInfo>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -111,48 +112,79 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("env");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QString>("mustNotExist");
 
+        using L = QStringList;
+        using B = QByteArray;
         const QString out = m_dir.filePath("refused.txt");
-        const QStringList range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
-        QTest::newRow("no range") << QStringList{"--format", "txt", "--output", out} << QStringList()
-                                  << QByteArray("--from") << out;
-        QTest::newRow("range backwards") << QStringList{"--from",   "2024-05-01 10:00:02",
-                                                        "--to",     "2024-05-01 10:00:00",
-                                                        "--format", "txt",
-                                                        "--output", out}
-                                         << QStringList() << QByteArray("--from lies after --to") << out;
-        QTest::newRow("database unreachable")
-            << range + QStringList{"--format", "txt", "--output", out} << QStringList{"TK52K_DB_PORT=1"}
-            << QByteArray("cannot read") << out;
-        QTest::newRow("disk full") << range + QStringList{"--format", "txt", "--output", "/dev/full"}
-                                   << QStringList() << QByteArray("failed") << QString();
+        const L range{"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02"};
+        const L txt = range + L{"--format", "txt", "--output", out};
+        QTest::newRow("no range") << L{"--format", "txt", "--output", out} << L() << 2 << B("--from") << out;
+        QTest::newRow("range backwards") << L{"--from",   "2024-05-01 10:00:02",
+                                              "--to",     "2024-05-01 10:00:00",
+                                              "--format", "txt",
+                                              "--output", out}
+                                         << L() << 2 << B("--from lies after --to") << out;
+        // Settings it cannot use are not replaced by the default database's.
+        QTest::newRow("database port not a number")
+            << txt << L{"TK52K_DB_PORT=abc"} << 4 << B("TK52K_DB_PORT \"abc\"") << out;
+        QTest::newRow("database name set but empty")
+            << txt << L{"TK52K_DB_NAME="} << 4 << B("TK52K_DB_NAME") << out;
+        QTest::newRow("database unreachable") << txt << L{"TK52K_DB_PORT=1"} << 1 << B("cannot read") << out;
+        QTest::newRow("disk full") << range + L{"--format", "txt", "--output", "/dev/full"} << L() << 1
+                                   << B("failed") << QString();
         const QString lostBook = m_dir.filePath("gone/x.xlsx");
-        QTest::newRow("workbook folder missing")
-            << range + QStringList{"--format", "xlsx", "--output", lostBook} << QStringList()
-            << QByteArray("cannot write") << lostBook;
+        QTest::newRow("workbook folder missing") << range + L{"--format", "xlsx", "--output", lostBook} << L()
+                                                 << 1 << B("cannot write") << lostBook;
         QTest::newRow("source asked of a table without sources")
-            << range + QStringList{"--source", "meter-a", "--format", "txt", "--output", out}
-            << QStringList{"TK52K_DB_NAME=" + m_plain->name()} << QByteArray("no source column") << out;
-        QTest::newRow("no printer") << range + QStringList{"--format", "print"}
-                                    << QStringList{"CUPS_SERVER=/nonexistent/cups.sock"}
-                                    << QByteArray("no default printer") << QString();
+            << range + L{"--source", "meter-a", "--format", "txt", "--output", out}
+            << L{"TK52K_DB_NAME=" + m_plain->name()} << 1 << B("no source column") << out;
+        QTest::newRow("no printer") << range + L{"--format", "print"}
+                                    << L{"CUPS_SERVER=/nonexistent/cups.sock"} << 1 << B("no default printer")
+                                    << QString();
     }
 
     void refusals()
     {
         QFETCH(QStringList, args);
         QFETCH(QStringList, env);
+        QFETCH(int, status);
         QFETCH(QByteArray, message);
         QFETCH(QString, mustNotExist);
 
         const ToolRun r = run(args, env);
-        QVERIFY(r.status > 0);
+        QCOMPARE(r.status, status);
         QVERIFY2(r.err.contains(message), r.err.constData());
         QVERIFY(!r.out.contains("written") && !r.out.contains("sent"));
         if (!mustNotExist.isEmpty())
             QVERIFY(!QFileInfo::exists(mustNotExist));
+    }
+
+    // Under another session's lock the tool says who holds the table and
+    // what it waits for, and reads the range once the lock is gone.
+    void waitsForALockedTableAndSaysSo()
+    {
+        QSqlDatabase holder = m_db->connection();
+        QVERIFY(holder.transaction());
+        QSqlQuery q(holder);
+        QVERIFY(q.exec(QStringLiteral("LOCK TABLE invoice IN ACCESS EXCLUSIVE MODE")));
+        QVERIFY(q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next());
+        const QString pid = q.value(0).toString();
+
+        QProcess tool;
+        QByteArray err;
+        connect(&tool, &QProcess::readyReadStandardError, [&] { err += tool.readAllStandardError(); });
+        tool.start(qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export",
+                   {"--from", "2024-05-01 10:00:00", "--to", "2024-05-01 10:00:02", "--format", "txt"});
+        QTRY_VERIFY2_WITH_TIMEOUT(err.contains("locked"), err.constData(), 20000);
+        QVERIFY2(err.contains("invoice") && err.contains(pid.toLatin1()) && err.contains("waiting"),
+                 err.constData());
+        QVERIFY(holder.rollback());
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(tool.readAllStandardOutput().count('\n'), 4);
     }
 
 private:

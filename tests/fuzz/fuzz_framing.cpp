@@ -43,8 +43,9 @@ void checkDecoder(const QByteArray &bytes)
         return;
     }
     const bool overload = bytes.mid(1, 4) == "?0:?";
-    // A well-shaped frame can still name a range it cannot come from.
-    require(!d.valid || shaped(bytes), "validity rule");
+    // The shape is the whole rule: no status bits, decimals or count make a
+    // well-shaped frame invalid.
+    require(d.valid == shaped(bytes), "validity rule");
     if (!d.valid) {
         require(d.valueStr.isEmpty() && !d.panel.autoRange && d.panel.barLevel == 0, "invalid frame leaks fields");
         return;

@@ -4,7 +4,10 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <csignal>
@@ -46,6 +49,8 @@ public:
             ::close(m_master);
         m_master = -1;
     }
+    /// The terminal's own device (the link's target while plugged).
+    QString device() const { return QString::fromLocal8Bit(ptsname(m_master)); }
     bool send(const QByteArray &bytes)
     {
         return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
@@ -86,6 +91,15 @@ struct Program
     }
 };
 
+/// While it lives, the texts handed to child processes (arguments and
+/// environment) go out one byte per character, so a test can send bytes
+/// that are no UTF-8, or the UTF-8 of a name whatever the test's locale.
+struct BytesAsLatin1
+{
+    BytesAsLatin1() { QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1")); }
+    ~BytesAsLatin1() { QTextCodec::setCodecForLocale(nullptr); }
+};
+
 // The readings the journal in `spool` holds, counted from its lines.
 int journaled(const QString &spool)
 {
@@ -103,62 +117,135 @@ private slots:
     void exitStatus_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("dbPort");
+        QTest::addColumn<QStringList>("env"); // "NAME=value"
         QTest::addColumn<int>("status");
-        QTest::newRow("no port") << QStringList{"--quiet"} << QString() << 2;
-        QTest::newRow("unknown option") << QStringList{"--port", "/dev/null", "--fast"} << QString() << 2;
-        QTest::newRow("interval 0") << QStringList{"--port", "/dev/null", "--interval", "0"} << QString()
-                                    << 2;
+        QTest::addColumn<QByteArray>("says"); // on stderr
+        using L = QStringList;
+        using B = QByteArray;
+        const L null{"--port", "/dev/null"};
+        QTest::newRow("no port") << L{"--quiet"} << L() << 2 << B("--port");
+        QTest::newRow("unknown option") << null + L{"--fast"} << L() << 2 << B("fast");
+        QTest::newRow("interval 0") << null + L{"--interval", "0"} << L() << 2 << B("--interval");
         QTest::newRow("limits crossed")
-            << QStringList{"--port", "/dev/null", "--alarm-low", "5", "--alarm-high", "1"} << QString() << 2;
-        QTest::newRow("missing port") << QStringList{"--port", "/dev/tk52k-no-such-port"} << QString() << 3;
+            << null + L{"--alarm-low", "5", "--alarm-high", "1"} << L() << 2 << B("--alarm-low");
+        QTest::newRow("missing port")
+            << L{"--port", "/dev/tk52k-no-such-port"} << L() << 3 << B("No such file");
         QTest::newRow("database port not a number")
-            << QStringList{"--port", "/dev/null"} << QStringLiteral("abc") << 4;
+            << null << L{"TK52K_DB_PORT=abc"} << 4 << B("TK52K_DB_PORT");
+        // A meter name that cannot be stored as it is given (each character
+        // below goes out as one byte: \xe9 alone is no UTF-8).
+        QTest::newRow("--source not UTF-8")
+            << null + L{"--source", "caf\u00e9"} << L() << 2 << B("--source \"caf\\xe9\" is not UTF-8");
+        QTest::newRow("--source with a tab")
+            << null + L{"--source", "bench\t7"} << L() << 2 << B("--source \"bench\\t7\" holds a control");
+        QTest::newRow("TK52K_SOURCE not UTF-8")
+            << null << L{"TK52K_SOURCE=caf\u00e9"} << 2 << B("TK52K_SOURCE \"caf\\xe9\"");
+        QTest::newRow("TK52K_SOURCE with a line feed")
+            << null << L{"TK52K_SOURCE=bench\n7"} << 2 << B("TK52K_SOURCE \"bench\\n7\"");
     }
 
     void exitStatus()
     {
         QFETCH(QStringList, args);
-        QFETCH(QString, dbPort);
+        QFETCH(QStringList, env);
         QFETCH(int, status);
+        QFETCH(QByteArray, says);
         // No server is needed to fail; none is touched.
-        const ToolRun r = runTool(QStringLiteral("tk52k-logger"), args, {},
-                                  {"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-status"),
-                                   "TK52K_DB_PORT=" + (dbPort.isEmpty() ? QStringLiteral("1") : dbPort)});
+        const BytesAsLatin1 bytes;
+        const ToolRun r = runTool(
+            QStringLiteral("tk52k-logger"), args, {},
+            QStringList{"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-status"), "TK52K_DB_PORT=1"} + env);
         QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(says), r.err.constData());
     }
 
     // Every reading that continues a range becomes a row, under the meter's
     // name, before and after the meter's device vanishes and comes back at the
-    // same path; SIGTERM ends the run with nothing left over.
+    // same path; SIGTERM ends the run with nothing left over. The name is
+    // --source, else TK52K_SOURCE exactly as given, else HOST:PORT; a
+    // TK52K_SOURCE set but empty is no name.
+    void rowsOutAcrossAReplug_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("variable"); // TK52K_SOURCE; null: unset
+        QTest::addColumn<QString>("stored");   // null: HOST:PORT
+        const QString bench = QStringLiteral("测试台 7 ");
+        QTest::newRow("--source") << QStringList{"--source", "bench-7"} << bench << QStringLiteral("bench-7");
+        QTest::newRow("TK52K_SOURCE alone") << QStringList() << bench << bench;
+        QTest::newRow("neither") << QStringList() << QString() << QString();
+        QTest::newRow("TK52K_SOURCE empty") << QStringList() << QStringLiteral("") << QString();
+    }
+
     void rowsOutAcrossAReplug()
     {
+        QFETCH(QStringList, args);
+        QFETCH(QString, variable);
+        QFETCH(QString, stored);
         ScratchDatabase db(QStringLiteral("logger"));
         QVERIFY2(db.isReady(), qPrintable(db.error()));
         const QString link = m_dir.filePath("ttyMeter");
         MeterPty meter(link);
         QVERIFY(meter.plug());
+        if (stored.isNull())
+            stored = QSysInfo::machineHostName() + ':' + link;
 
-        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}});
-        logger.start({"--port", link, "--source", "bench-7"});
+        QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}};
+        if (!variable.isNull())
+            env.insert("TK52K_SOURCE", QString::fromLatin1(variable.toUtf8())); // its UTF-8, byte for byte
+        Program logger(env);
+        {
+            const BytesAsLatin1 bytes;
+            logger.start(QStringList{"--port", link} + args);
+            QVERIFY(logger.process.waitForStarted(30000));
+        }
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
         const auto rows = [&db] {
-            return db.column(
-                "SELECT count(*) || '/' || count(*) FILTER (WHERE source = 'bench-7') FROM invoice");
+            return db.column("SELECT count(*) || ' ' || string_agg(DISTINCT coalesce(source, '(null)'), '|') "
+                             "FROM invoice");
         };
         // The first reading of a range is shown, not kept.
         QVERIFY(meter.send(frames(100, 6)));
-        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("5/5"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), "5 " + stored, 20000);
+
+        // A second program on the port is told it is busy, and by whom.
+        const ToolRun second =
+            runTool(QStringLiteral("tk52k-logger"), {"--port", link}, {},
+                    {"TK52K_SPOOL_DIR=" + m_dir.filePath("spool-second"), "TK52K_DB_PORT=1"});
+        QCOMPARE(second.status, 3);
+        const QByteArray holder = "tk52k-logger (pid " + QByteArray::number(logger.process.processId()) + ")";
+        QVERIFY2(second.err.contains("busy") && second.err.contains(holder) &&
+                     !second.err.contains("dialout"),
+                 second.err.constData());
 
         meter.unplug();
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("went away"), qPrintable(logger.err), 20000);
         QVERIFY(meter.plug());
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("is back"), qPrintable(logger.err), 20000);
         QVERIFY(meter.send(frames(200, 4)));
-        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringLiteral("9/9"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), "9 " + stored, 20000);
 
         QCOMPARE(logger.stop(), 0);
         QVERIFY2(!logger.err.contains("wait in the journal"), qPrintable(logger.err));
+    }
+
+    // A terminal the user may not open is a permission error, with the hint
+    // to join the dialout group. Only root can drop to another user here.
+    void portTheUserMayNotOpen()
+    {
+        if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("needs root and setpriv to run the logger as another user");
+        MeterPty meter(m_dir.filePath("ttyForbidden"));
+        QVERIFY(meter.plug());
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TK52K_DB_PORT", "1"); // no server; its journal lives in memory
+        p.setProcessEnvironment(env);
+        p.start("setpriv",
+                {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                 qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-logger", "--port", meter.device()});
+        QVERIFY(p.waitForFinished(30000));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(p.exitCode() == 3 && err.contains("dialout") && !err.contains("busy"), err.constData());
     }
 
     // With the server out of reach, the readings taken before SIGTERM stay in the

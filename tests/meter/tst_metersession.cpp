@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 namespace {
 
 QByteArray frame(int range, int count, bool negative = false)
@@ -94,6 +96,59 @@ private slots:
             if (!t.startsWith('*'))
                 continuing << t;
         QCOMPARE(rig.stored, continuing);
+    }
+
+    // Each reading carries the time its frame arrived: the time of the read
+    // that brought its last byte, less a byte-time (25/6 ms at 2400 baud) for
+    // each byte that came after it in that read, and never at or before the
+    // previous reading. The tick comes well after the reads.
+    void readingTimes_data()
+    {
+        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QList<QByteArray>>("reads");
+        QTest::addColumn<QList<int>>("readOf");     // the read that brought each reading's last byte
+        QTest::addColumn<QList<int>>("msBeforeIt"); // how long before that read it arrived
+        const QByteArray f1 = frame(2, 100), f2 = frame(2, 200), f3 = frame(2, 300);
+        using B = QList<QByteArray>;
+        using I = QList<int>;
+        QTest::newRow("three frames in one read") << true << B{f1 + f2 + f3} << I{0, 0, 0} << I{116, 58, 0};
+        QTest::newRow("a frame and the start of the next")
+            << true << B{f1 + f2.left(7), f2.mid(7)} << I{0, 1} << I{29, 0};
+        QTest::newRow("a burst right after a read") << true << B{f1, f2 + f3} << I{0, 1, 1} << I{0, 58, 0};
+        QTest::newRow("fixed interval, the newest")
+            << false << B{f1 + f2 + f3.left(3), f3.mid(3, 5)} << I{0} << I{3 * 25 / 6};
+    }
+
+    void readingTimes()
+    {
+        QFETCH(bool, automatic);
+        QFETCH(QList<QByteArray>, reads);
+        QFETCH(QList<int>, readOf);
+        QFETCH(QList<int>, msBeforeIt);
+        Rig rig;
+        QList<qint64> times;
+        QObject::connect(&rig.session, &MeterSession::readingTaken,
+                         [&times](const MeterReading &r) { times << r.time.toMSecsSinceEpoch(); });
+        rig.session.setSamplingMode(automatic, 3600);
+        QVERIFY(rig.session.start(&rig.line));
+        QList<QPair<qint64, qint64>> readAt; // the clock just before and just after each read
+        for (const QByteArray &bytes : reads) {
+            const qint64 before = QDateTime::currentMSecsSinceEpoch();
+            rig.line.feed(bytes);
+            readAt.append({before, QDateTime::currentMSecsSinceEpoch()});
+        }
+        QTRY_VERIFY(QDateTime::currentMSecsSinceEpoch() > readAt.last().second + 100);
+        rig.session.sample();
+
+        QCOMPARE(times.size(), readOf.size());
+        qint64 floor = std::numeric_limits<qint64>::min() + 1;
+        for (int i = 0; i < times.size(); ++i) {
+            const auto [before, after] = readAt[readOf[i]];
+            QVERIFY2(times[i] >= qMax(before - msBeforeIt[i], floor) &&
+                         times[i] <= qMax(after - msBeforeIt[i], floor),
+                     qPrintable(QString::number(times[i] - after)));
+            floor = times[i] + 1;
+        }
     }
 
     void runsAndTheLink()

@@ -53,6 +53,18 @@ private slots:
         QVERIFY(inner.ok);
         QCOMPARE(inner.events, named.mid(1, 2));
         QVERIFY(AlarmSchema::select(reader, t0, t0.addSecs(2), "bench 4").events.isEmpty());
+
+        // Settings found unusable address no server, not even the one the
+        // rest of them names.
+        DbSettings unusable = db.settings();
+        unusable.problem = QStringLiteral("TK52K_DB_PORT \"abc\" is not a port number");
+        {
+            QTemporaryDir spool;
+            database store(unusable, spool.path());
+            QCOMPARE(store.openDatabase(), -1);
+            store.recordAlarm(events.first());
+        }
+        QCOMPARE(AlarmSchema::select(reader, t0, t0.addSecs(2), QString()).events.size(), events.size());
     }
 
     // Past the bound of waiting events the oldest go, never the latest.

@@ -218,6 +218,9 @@ private slots:
         QTest::newRow("port out of range") << QByteArray("TK52K_DB_PORT") << QByteArray("70000");
         QTest::newRow("empty database name") << QByteArray("TK52K_DB_NAME") << QByteArray();
         QTest::newRow("name the server would cut") << QByteArray("TK52K_DB_NAME") << QByteArray(64, 'a');
+        // A meter name that could not be stored as given.
+        QTest::newRow("meter name not UTF-8") << QByteArray("TK52K_SOURCE") << QByteArray("caf\xe9");
+        QTest::newRow("meter name with a tab") << QByteArray("TK52K_SOURCE") << QByteArray("bench\t7");
     }
     void unusableSettings()
     {
@@ -227,6 +230,7 @@ private slots:
         qputenv(variable.constData(), value);
         auto back = qScopeGuard([this] {
             qunsetenv("TK52K_DB_PORT");
+            qunsetenv("TK52K_SOURCE");
             m_db->select();
         });
 

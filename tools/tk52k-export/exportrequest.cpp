@@ -1,5 +1,8 @@
 #include "exportrequest.h"
 
+#include "core/store/dbsettings.h"
+#include "core/store/historyloader.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -61,4 +64,26 @@ int exportFailure(const char *program, const QString &message, int status)
 {
     std::fprintf(stderr, "%s: %s\n", program, qPrintable(message));
     return status;
+}
+
+int loadRequestedRange(const char *program, const ExportRequest &request, HistoryLoadResult *loaded)
+{
+    // A setting that cannot be used is an error, never a reason to read the
+    // default database instead.
+    const DbSettings settings = DbSettings::fromEnvironment();
+    if (!settings.problem.isEmpty())
+        return exportFailure(program, QStringLiteral("unusable database settings: %1").arg(settings.problem), 4);
+    // The history window's time limit for a lock or a statement; a scheduled
+    // report that waits for a locked table says so instead of hanging mute.
+    HistoryLoadControl control;
+    control.source = request.source;
+    control.lockWait = [program](const QString &holders, int waitMs) {
+        std::fprintf(stderr, "%s: the table invoice is locked by another session%s; waiting up to %d s for it\n",
+                     program, holders.isEmpty() ? "" : qPrintable(QStringLiteral(": ") + holders),
+                     (waitMs + 999) / 1000);
+    };
+    *loaded = loadHistoryRange(settings, request.from, request.to, control);
+    if (loaded->status != HistoryLoadResult::Loaded)
+        return exportFailure(program, QStringLiteral("cannot read the readings: %1").arg(loaded->error));
+    return 0;
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+struct HistoryLoadResult;
+
 /// What tk52k-export (and tk52k-print, to which it hands its prints) is
 /// asked for on its command line.
 struct ExportRequest
@@ -22,3 +24,10 @@ struct ExportRequest
 
 /// Prints "`program`: `message`" on standard error and returns `status`.
 int exportFailure(const char *program, const QString &message, int status = 1);
+
+/// Reads the range `request` names from the database of the TK52K_DB_*
+/// variables, as the history window reads it. Returns 0 with `loaded`
+/// filled, or, after the reason went to standard error, the exit status: 4
+/// for settings that cannot be used (as in the logger; no database is read
+/// then), 1 when the load failed.
+int loadRequestedRange(const char *program, const ExportRequest &request, HistoryLoadResult *loaded);

@@ -5,7 +5,6 @@
 #include "exportrequest.h"
 
 #include "core/history/historystatistics.h"
-#include "core/store/dbsettings.h"
 #include "core/store/historyloader.h"
 #include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
@@ -71,11 +70,9 @@ int main(int argc, char *argv[])
         return print.exitCode();
     }
 
-    HistoryLoadControl control;
-    control.source = request.source;
-    const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), request.from, request.to, control);
-    if (loaded.status != HistoryLoadResult::Loaded)
-        return fail(QStringLiteral("cannot read the readings: %1").arg(loaded.error));
+    HistoryLoadResult loaded;
+    if (const int status = loadRequestedRange(kProgram, request, &loaded))
+        return status;
 
     if (request.format == QLatin1String("stats")) {
         // The first row's quantity, as the history curve shows it.

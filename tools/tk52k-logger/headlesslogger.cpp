@@ -34,9 +34,11 @@ HeadlessLogger::HeadlessLogger(const LoggerOptions &options, QObject *parent)
         say(QStringLiteral("alarm %1").arg(event.text()));
         m_db->recordAlarm(event);
     });
+    // --source, else TK52K_SOURCE (the store's own default), else HOST:PORT;
+    // a TK52K_SOURCE set but empty counts as unset.
     if (!m_options.source.isEmpty())
         m_db->setSource(m_options.source);
-    else if (!qEnvironmentVariableIsSet("TK52K_SOURCE"))
+    else if (qEnvironmentVariableIsEmpty("TK52K_SOURCE"))
         m_db->setSource(defaultSource(QSysInfo::machineHostName(), m_options.port));
 
     m_session->setResuming(true);

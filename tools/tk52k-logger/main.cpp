@@ -1,6 +1,7 @@
 #include "headlesslogger.h"
 #include "core/app/signalquitter.h"
 #include "core/meter/metersession.h"
+#include "core/store/dbsettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -29,6 +30,24 @@ int usage(const QString &message)
 {
     std::fprintf(stderr, "tk52k-logger: %s\n(tk52k-logger --help lists the options)\n", qPrintable(message));
     return ExitUsage;
+}
+
+// The bytes of the last --source value as the shell passed them: the
+// parser's text has been through the locale's decoding, which turns bytes
+// that are not UTF-8 into replacement characters.
+QByteArray rawSource(int argc, char *argv[])
+{
+    QByteArray value;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--")
+            break;
+        if (arg == "--source" && i + 1 < argc)
+            value = argv[++i];
+        else if (arg.startsWith("--source="))
+            value = arg.mid(int(sizeof "--source=") - 1);
+    }
+    return value;
 }
 
 std::optional<double> number(const QString &text)
@@ -88,11 +107,20 @@ int main(int argc, char *argv[])
     if (parser.isSet(interval) && !parseSamplingInterval(parser.value(interval), &options.automatic, &options.seconds))
         return usage(QStringLiteral("--interval wants auto or whole seconds from 1 to 3600, not \"%1\"")
                          .arg(parser.value(interval)));
+    // A name is stored as it is given, or not at all.
     if (parser.isSet(source)) {
-        options.source = parser.value(source).trimmed();
+        QString name;
+        const QString problem =
+            DbSettings::meterNameProblem(QStringLiteral("--source"), rawSource(argc, argv), &name);
+        if (!problem.isEmpty())
+            return usage(problem);
+        options.source = name.trimmed();
         if (options.source.isEmpty())
             return usage(QStringLiteral("--source wants a name"));
     }
+    const QString sourceProblem = DbSettings::fromEnvironment().sourceProblem;
+    if (!sourceProblem.isEmpty())
+        return usage(sourceProblem);
     options.quiet = parser.isSet(quiet);
     for (const auto &[option, limit] :
          {std::pair{&low, &options.alarm.low}, std::pair{&high, &options.alarm.high}}) {

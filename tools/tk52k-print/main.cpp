@@ -3,7 +3,6 @@
 // --format print; it takes the same arguments.
 #include "../tk52k-export/exportrequest.h"
 
-#include "core/store/dbsettings.h"
 #include "core/store/historyloader.h"
 #include "export/tableworkbookwriter.h"
 #include "models/historytablemodel.h"
@@ -33,6 +32,10 @@ int main(int argc, char *argv[])
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const QApplication app(argc, argv);
+    // The user's data folder is the window's: an installed tool prints from
+    // the same working file.
+    QCoreApplication::setOrganizationName(QStringLiteral("tk52k"));
+    QCoreApplication::setApplicationName(QStringLiteral("tk52k"));
     ExportRequest request;
     QString error;
     bool help = false;
@@ -56,11 +59,9 @@ int main(int argc, char *argv[])
     if (printer.isEmpty())
         return fail(QStringLiteral("there is no default printer"));
 
-    HistoryLoadControl control;
-    control.source = request.source;
-    const HistoryLoadResult loaded = loadHistoryRange(DbSettings::fromEnvironment(), request.from, request.to, control);
-    if (loaded.status != HistoryLoadResult::Loaded)
-        return fail(QStringLiteral("cannot read the readings: %1").arg(loaded.error));
+    HistoryLoadResult loaded;
+    if (const int status = loadRequestedRange(kProgram, request, &loaded))
+        return status;
 
     const HistoryTableModel model(loaded.rows);
     const QString title = QStringLiteral("数据记录");

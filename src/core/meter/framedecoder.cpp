@@ -83,28 +83,29 @@ struct RangeInfo
 {
     const char16_t *unit;
     int overloadCount;
-    int decimals; ///< the only decimals the meter shows in the range; -1: any
 };
 
 // The alternating-current 3-decimal ampere range (19) really overloads at
-// 800, a tenth of its direct-current twin.
+// 800, a tenth of its direct-current twin. An overload count is only what an
+// overload frame stands for, not the most a range can show: the meter shows
+// counts up to 9999 in every range.
 const RangeInfo kRanges[kRangeCount] = {
-    {u"mV", 8000, -1},  {u"V", 8000, 3},   {u"V", 8000, 2},   {u"V", 8000, 1},   {u"V", 1200, 0},  // 0-4
-    {u"V", 8000, 3},   {u"V", 8000, 2},   {u"V", 8000, 1},   {u"V", 8000, 0},                  // 5-8
-    {u"uA", 8000, 1},  {u"uA", 8000, 0},  {u"mA", 8000, 2},  {u"mA", 8000, 1},  {u"A", 8000, 3},  // 9-13
-    {u"A", 1200, 2},                                                                  // 14
-    {u"uA", 8000, 1},  {u"uA", 8000, 0},  {u"mA", 8000, 2},  {u"mA", 8000, 1},  {u"A", 800, 3},   // 15-19
-    {u"A", 1200, 2},                                                                  // 20
-    {u"\u03A9", 8000, -1},  {u"k\u03A9", 8000, 3}, {u"k\u03A9", 8000, 2}, {u"k\u03A9", 8000, 1}, // 21-24
-    {u"M\u03A9", 8000, 3}, {u"M\u03A9", 8000, 2},                                         // 25-26
-    {u"V", 4000, -1},                                                                  // 27
-    {u"\u03A9", 6000, -1},                                                             // 28
-    {u"nF", 6000, 2},  {u"nF", 6000, 1},  {u"uF", 6000, 3},  {u"uF", 6000, 2},  {u"uF", 4000, 1}, // 29-33
-    {u"Hz", 2000, 3},  {u"Hz", 2000, 2},  {u"Hz", 2000, 1},  {u"kHz", 2000, 3},                // 34-37
-    {u"kHz", 2000, 2}, {u"MHz", 2000, 3}, {u"MHz", 3000, 2},                                // 38-40
-    {u"%", 1200, -1},                                                                  // 41
-    {u"\u2103", 1500, -1}, {u"\u2109", 3000, -1},                                          // 42-43
-    {u" ", 3000, -1},                                                                  // 44
+    {u"mV", 8000},      {u"V", 8000},       {u"V", 8000},       {u"V", 8000},       {u"V", 1200},  // 0-4
+    {u"V", 8000},       {u"V", 8000},       {u"V", 8000},       {u"V", 8000},                      // 5-8
+    {u"uA", 8000},      {u"uA", 8000},      {u"mA", 8000},      {u"mA", 8000},      {u"A", 8000},  // 9-13
+    {u"A", 1200},                                                                                  // 14
+    {u"uA", 8000},      {u"uA", 8000},      {u"mA", 8000},      {u"mA", 8000},      {u"A", 800},   // 15-19
+    {u"A", 1200},                                                                                  // 20
+    {u"\u03A9", 8000},  {u"k\u03A9", 8000}, {u"k\u03A9", 8000}, {u"k\u03A9", 8000},                // 21-24
+    {u"M\u03A9", 8000}, {u"M\u03A9", 8000},                                                        // 25-26
+    {u"V", 4000},                                                                                  // 27
+    {u"\u03A9", 6000},                                                                             // 28
+    {u"nF", 6000},      {u"nF", 6000},      {u"uF", 6000},      {u"uF", 6000},      {u"uF", 4000}, // 29-33
+    {u"Hz", 2000},      {u"Hz", 2000},      {u"Hz", 2000},      {u"kHz", 2000},                    // 34-37
+    {u"kHz", 2000},     {u"MHz", 2000},     {u"MHz", 3000},                                        // 38-40
+    {u"%", 1200},                                                                                  // 41
+    {u"\u2103", 1500},  {u"\u2109", 3000},                                                         // 42-43
+    {u" ", 3000},                                                                                  // 44
 };
 
 // Sub-range chosen by the number of decimals 0..3; decimals a rule does not
@@ -339,14 +340,6 @@ DecodedFrame decodeMeterFrame(const QByteArray &frame)
         count = ((b[1] - '0') * 10 + (b[2] - '0')) * 10 + (b[3] - '0');
         count = count * 10 + (b[4] - '0');
     }
-
-    // A frame the meter cannot send in the range it names (a decimal point
-    // the range never shows, more counts than the range holds before it
-    // overloads) is damaged, however well-formed it looks.
-    const int legalDecimals = kRanges[out.rangeIndex].decimals;
-    const int overloadCount = meterOverloadCount(out.rangeIndex) * (out.funcIndex == TEMP && out.decimals == 1 ? 10 : 1);
-    if ((legalDecimals >= 0 && legalDecimals != out.decimals) || (!overload && count > overloadCount))
-        return DecodedFrame();
 
     // The sign flips the integer count, so "-0000" is 0, not -0.0: its text
     // carries no minus while `negative` still lights the panel's sign.

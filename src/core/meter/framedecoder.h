@@ -28,8 +28,8 @@ int meterRangeFunction(int rangeIndex);
 /// string outside 0–44.
 QString meterRangeUnit(int rangeIndex);
 
-/// The count that stands for an overload in a range (8000, 1200, 800 …); 0
-/// outside 0–44.
+/// The count that stands for an overload in a range (8000, 1200, 800 …), not
+/// a bound on the counts the range shows; 0 outside 0–44.
 int meterOverloadCount(int rangeIndex);
 
 /// What a frame switches on the front panel besides the reading itself.
@@ -67,14 +67,15 @@ struct DecodedFrame
 /// Decodes one 14-byte frame. Pure: no clock, no locale, no side effects.
 ///
 /// A frame is valid only when it holds at least 14 bytes, byte 5 is a space,
-/// byte 12 a carriage return, bytes 1–4 four ASCII digits or the overload
-/// pattern "?0:?", the decimals are ones the decoded range shows and the
-/// count is not above the range's overload count (ten times that for a
-/// temperature with one decimal); anything else (line noise, a short array,
-/// a damaged frame) gives `valid == false` and every other field at its
-/// default. Byte 13 and any bytes past it are not examined. For a valid frame every field is set, `panel` included
-/// (`barNegative` and `barLevel` are copied from byte 11 whether or not the
-/// bar graph is on; the panel applies them only when `barOn` is set).
+/// byte 12 a carriage return and bytes 1–4 four ASCII digits or the overload
+/// pattern "?0:?"; anything else (line noise, a short array) gives
+/// `valid == false` and every other field at its default. The status bits,
+/// the decimals and the count are never held against each other: whatever
+/// they combine to decodes by the selection rules, any count 0–9999 in any
+/// range. Byte 13 and any bytes past it are not examined. For a valid frame
+/// every field is set, `panel` included (`barNegative` and `barLevel` are
+/// copied from byte 11 whether or not the bar graph is on; the panel applies
+/// them only when `barOn` is set).
 DecodedFrame decodeMeterFrame(const QByteArray &frame);
 
 /// The validity test of decodeMeterFrame() on the first 14 bytes at `frame`:

@@ -28,7 +28,7 @@ int newestFrameEnd(const QByteArray &rx)
 
 } // namespace
 
-FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame)
+FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame, int *end)
 {
     if (rx.size() < kFrameSize)
         return FrameCut::None;
@@ -39,10 +39,12 @@ FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame)
     }
     frame = rx.mid(p - kFrameBody, kFrameSize);
     rx.remove(0, p + 1);
+    if (end)
+        *end = p;
     return FrameCut::Frame;
 }
 
-FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames)
+FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames, QVector<int> *ends)
 {
     if (rx.size() < kFrameSize)
         return FrameCut::None;
@@ -56,6 +58,8 @@ FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames)
     for (int p = rx.indexOf(kLineFeed, kFrameBody); p >= 0 && p <= newest; p = rx.indexOf(kLineFeed, p + 1)) {
         if (p - kFrameBody >= consumed && frameEndsAt(data, p)) {
             frames.append(rx.mid(p - kFrameBody, kFrameSize));
+            if (ends)
+                ends->append(p);
             consumed = p + 1;
         }
     }

@@ -34,7 +34,9 @@ enum class FrameCut {
 ///   removed (no later frame can start before them), `frame` is left alone,
 ///   returns FrameCut::Dropped;
 /// - fewer than 14 bytes: nothing changes, returns FrameCut::None.
-FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame);
+/// `end`, when given, receives p (the index the frame's line feed had in
+/// `rx` before the cut) for FrameCut::Frame.
+FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame, int *end = nullptr);
 
 /// Cuts every complete frame out of the receive buffer, oldest first, for a
 /// tick that is to miss none of them.
@@ -42,8 +44,10 @@ FrameCut takeNewestFrame(QByteArray &rx, QByteArray &frame);
 /// Frame ends are found as by takeNewestFrame(), and frames never overlap.
 /// When there is one, the frames are appended to `frames`, bytes 0 through
 /// the newest frame end are removed and FrameCut::Frame is returned; the
-/// other cases behave exactly as takeNewestFrame() does.
-FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames);
+/// other cases behave exactly as takeNewestFrame() does. `ends`, when given,
+/// receives for each frame appended the index its line feed had in `rx`
+/// before the cut.
+FrameCut takeAllFrames(QByteArray &rx, QVector<QByteArray> &frames, QVector<int> *ends = nullptr);
 
 /// Keeps a receive buffer from growing without bound while ticks are far
 /// apart or on a line that never closes a frame.

@@ -4,7 +4,7 @@
 #include <QString>
 
 /// One decoded reading as plain data: what the decoder found in a frame and
-/// the local time it was taken.
+/// the local time the frame arrived.
 struct MeterReading
 {
     int funcIndex = 0;   ///< function index 0–11 (DCV … hFE)
@@ -17,5 +17,5 @@ struct MeterReading
     int decimals = 0;    ///< decimal places 0–3
     bool overload = false;
     bool negative = false;
-    QDateTime time; ///< local time at which the frame was decoded
+    QDateTime time; ///< local time at which the frame arrived (its last byte)
 };

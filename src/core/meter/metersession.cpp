@@ -4,9 +4,70 @@
 #include "core/meter/frameextractor.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 
-MeterSession::MeterSession(QObject *parent) : QObject(parent), m_serial(new QSerialPort(this))
+#include <limits>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
+
+namespace {
+// The line's pace: 2400 baud, 10 bits a byte with start and stop bit.
+constexpr qint64 kByteTimeNumerator = 10 * 1000; // ms for 2400 bytes
+constexpr qint64 kBaud = 2400;
+constexpr qint64 kNoReading = std::numeric_limits<qint64>::min();
+
+#ifdef Q_OS_LINUX
+// The device a port name stands for, as the serial port resolves it: a path
+// as it is, a bare name under /dev.
+QString deviceOf(const QString &portName)
+{
+    if (portName.startsWith(QLatin1Char('/')) || portName.startsWith(QLatin1String("./")) ||
+        portName.startsWith(QLatin1String("../")))
+        return portName;
+    return QStringLiteral("/dev/") + portName;
+}
+
+// The programs that have `device` open, as "name (pid N)": those whose
+// descriptors this user may look at (all of them for root).
+QStringList deviceHolders(const QString &device)
+{
+    const QByteArray target = QFile::encodeName(QFileInfo(device).canonicalFilePath());
+    QStringList holders;
+    if (target.isEmpty())
+        return holders;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    char link[4096];
+    for (const QString &pid : pids) {
+        if (!pid.at(0).isDigit())
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            const ssize_t n =
+                ::readlink(QFile::encodeName(fds + QLatin1Char('/') + fd).constData(), link, sizeof link);
+            if (n != target.size() || std::memcmp(link, target.constData(), size_t(n)) != 0)
+                continue;
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            const QString name =
+                comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
+            holders << QStringLiteral("%1 (pid %2)").arg(name, pid);
+            break;
+        }
+    }
+    return holders;
+}
+#endif
+
+} // namespace
+
+MeterSession::MeterSession(QObject *parent)
+    : QObject(parent), m_serial(new QSerialPort(this)), m_lastReadingMs(kNoReading)
 {
     qRegisterMetaType<MeterSession::EndReason>();
     // Named so that diagnostics and tests find them among the children.
@@ -76,8 +137,23 @@ bool MeterSession::openSerial(QString *reason)
     if (!m_serial->open(QIODevice::ReadWrite)) {
         *reason = m_serial->errorString();
 #ifdef Q_OS_LINUX
-        if (m_serial->error() == QSerialPort::PermissionError)
-            *reason += tr("（请将当前用户加入 dialout 组）");
+        // A port another program holds (by its lock file, or by the exclusive
+        // mode it set) is a permission error to the serial port, like a
+        // device the user may not open. Only the device's own access rights
+        // tell the two apart; the dialout group helps with the second alone.
+        if (m_serial->error() == QSerialPort::PermissionError) {
+            const QString device = deviceOf(m_portName);
+            if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0) {
+                if (errno == EACCES || errno == EPERM)
+                    *reason += tr("（请将当前用户加入 dialout 组）");
+            } else {
+                const QStringList holders = deviceHolders(device);
+                *reason = QString::fromLocal8Bit(std::strerror(EBUSY)) +
+                          (holders.isEmpty()
+                               ? tr("（串口正被其他程序使用）")
+                               : tr("（串口正被其他程序使用：%1）").arg(holders.join(QStringLiteral(", "))));
+            }
+        }
 #endif
         return false;
     }
@@ -128,7 +204,8 @@ bool MeterSession::start(QIODevice *device)
 
 void MeterSession::begin(QIODevice *device)
 {
-    m_rx.clear();
+    clearReceived();
+    m_lastReadingMs = kNoReading;
     m_running = true;
     m_linkUp = false;
     m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
@@ -191,7 +268,7 @@ void MeterSession::serialLost()
     m_serial->close();
     m_device = nullptr;
     // Half a frame from before the loss must not join the first bytes after it.
-    m_rx.clear();
+    clearReceived();
     markLinkLost();
     emit portError(m_portName, reason);
     m_reopenTimer.start(kReopenIntervalMs);
@@ -235,21 +312,67 @@ void MeterSession::endRun(EndReason reason)
     emit runEnded(reason);
 }
 
+void MeterSession::clearReceived()
+{
+    m_rx.clear();
+    m_rxStart = 0;
+    m_chunks.clear();
+}
+
 void MeterSession::receive()
 {
     if (!m_device)
         return;
-    m_rx.append(m_device->readAll());
-    boundRxBuffer(m_rx);
-    // The clock alone: the local time is worked out only if the line falls
-    // silent, not for every few bytes.
-    m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
+    // The clock alone: the local time is worked out only for the readings a
+    // tick takes, and if the line falls silent, not for every few bytes.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Set back (by hand or by the time service): readings from here on take
+    // the clock's word rather than queueing up a millisecond after the old
+    // times.
+    if (now < m_lastBytesMs)
+        m_lastReadingMs = kNoReading;
+    m_lastBytesMs = now;
+    const QByteArray bytes = m_device->readAll();
+    if (!bytes.isEmpty()) {
+        m_rx.append(bytes);
+        m_chunks.append({m_rxStart + m_rx.size(), now});
+        const int before = m_rx.size();
+        boundRxBuffer(m_rx);
+        m_rxStart += before - m_rx.size();
+        dropConsumedChunks();
+    }
     if (!m_linkUp) {
         m_linkUp = true;
         m_lostSince = QDateTime();
         emit linkChanged(true);
     }
     m_watchdog.start(kLinkTimeoutMs);
+}
+
+void MeterSession::dropConsumedChunks()
+{
+    int consumed = 0;
+    while (consumed < m_chunks.size() && m_chunks.at(consumed).end <= m_rxStart)
+        ++consumed;
+    m_chunks.remove(0, consumed);
+}
+
+// When the frame whose line feed is byte `lineFeedAt` of the run arrived.
+// The port tells only when a read returned, not when each byte came. The
+// bytes that followed the line feed in the same read crossed the line after
+// it, each taking a byte-time, so the line feed was there at the latest that
+// many byte-times before the read. On real hardware reads come a byte or a
+// few at a time and this is within a few milliseconds of the truth; a
+// pseudo-terminal or an adapter that gathers bytes hands over several frames
+// at once, and they are spread back at the line's own pace instead of being
+// stacked on one instant.
+qint64 MeterSession::arrivalMs(qint64 lineFeedAt) const
+{
+    for (const Chunk &chunk : m_chunks) {
+        if (chunk.end > lineFeedAt)
+            return chunk.ms - (chunk.end - 1 - lineFeedAt) * kByteTimeNumerator / kBaud;
+    }
+    return QDateTime::currentMSecsSinceEpoch(); // not reached: every byte came in a chunk
 }
 
 void MeterSession::sample()
@@ -259,32 +382,41 @@ void MeterSession::sample()
     // Only frames cut out at this tick count: bytes without a line feed must
     // not record the previous frame again under a new time.
     m_frames.clear();
+    m_frameEnds.clear();
+    const qint64 start = m_rxStart;
+    const int before = m_rx.size();
     if (m_automatic) {
-        takeAllFrames(m_rx, m_frames);
+        takeAllFrames(m_rx, m_frames, &m_frameEnds);
     } else {
         QByteArray frame;
-        if (takeNewestFrame(m_rx, frame) == FrameCut::Frame)
+        int end = 0;
+        if (takeNewestFrame(m_rx, frame, &end) == FrameCut::Frame) {
             m_frames.append(frame);
+            m_frameEnds.append(end);
+        }
     }
-    if (m_frames.isEmpty())
-        return;
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const QByteArray &frame : qAsConst(m_frames)) {
-        take(frame, now);
+    m_rxStart += before - m_rx.size();
+    for (int i = 0; i < m_frames.size(); ++i) {
+        take(m_frames.at(i), arrivalMs(start + m_frameEnds.at(i)));
         // A front end may stop the run from one of the signals.
         if (!m_running)
-            break;
+            return;
     }
+    dropConsumedChunks();
 }
 
-void MeterSession::take(const QByteArray &frame, const QDateTime &now)
+void MeterSession::take(const QByteArray &frame, qint64 arrivedMs)
 {
     const DecodedFrame decoded = decodeMeterFrame(frame);
     if (!decoded.valid)
         return;
+    // Two reads close together can give estimates that overlap; a reading
+    // is never stamped at or before the one it follows.
+    const qint64 ms = qMax(arrivedMs, m_lastReadingMs + 1);
+    m_lastReadingMs = ms;
     emit panelChanged(decoded.panel, decoded.negative);
     MeterReading reading;
-    fillReading(decoded, now, reading);
+    fillReading(decoded, QDateTime::fromMSecsSinceEpoch(ms), reading);
     const bool newRange = reading.rangeIndex != m_current.rangeIndex;
     m_current = reading;
     updateExtremes(m_extremes, m_current, newRange);

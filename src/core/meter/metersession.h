@@ -58,6 +58,8 @@ public:
 
     /// Automatic: a tick every 60 ms takes every frame received since the
     /// last one. Otherwise a tick every `seconds` s takes the newest frame.
+    /// Either way a reading carries the time its frame arrived, not the
+    /// tick's: readings taken at one tick keep distinct, increasing times.
     /// A running tick takes the new period at once.
     void setSamplingMode(bool automatic, uint seconds);
     bool isAutomatic() const { return m_automatic; }
@@ -121,7 +123,10 @@ private:
     void begin(QIODevice *device);
     void endRun(EndReason reason);
     void receive();
-    void take(const QByteArray &frame, const QDateTime &now);
+    void take(const QByteArray &frame, qint64 arrivedMs);
+    qint64 arrivalMs(qint64 lineFeedAt) const;
+    void dropConsumedChunks();
+    void clearReceived();
     void failStart(const QString &reason);
     bool openSerial(QString *reason);
     void attach(QIODevice *device);
@@ -135,7 +140,20 @@ private:
     QString m_portName;
     QString m_lastError;
     QByteArray m_rx;
+    /// Bytes of the run received before m_rx[0].
+    qint64 m_rxStart = 0;
+    /// A read from the device: where its bytes end in the run's stream and
+    /// the clock (ms since the epoch) when it came. Kept while m_rx holds
+    /// any of its bytes.
+    struct Chunk
+    {
+        qint64 end;
+        qint64 ms;
+    };
+    QVector<Chunk> m_chunks;
     QVector<QByteArray> m_frames;
+    QVector<int> m_frameEnds;
+    qint64 m_lastReadingMs; // time of the previous reading, ms since the epoch
     QTimer m_sampleTimer;
     QTimer m_watchdog;
     QTimer m_reopenTimer;

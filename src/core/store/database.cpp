@@ -31,8 +31,8 @@ database::database(QObject *parent) : database(DbSettings::fromEnvironment(), QS
 database::database(const DbSettings &settings, const QString &journalDir, QObject *parent)
     : RecordStore(parent), m_settings(settings), m_journalDir(journalDir), m_source(settings.source)
 {
-    if (!m_settings.problem.isEmpty())
-        qWarning("tk52k: %s", qPrintable(m_settings.problem));
+    if (!m_settings.writeProblem().isEmpty())
+        qWarning("tk52k: %s", qPrintable(m_settings.writeProblem()));
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("tk52k-store"));
     m_worker = new StoreWorker(m_settings);
@@ -52,11 +52,14 @@ database::~database()
 
 bool database::start(bool withJournal)
 {
-    if (m_closed || !m_settings.problem.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+    // A writer stores the meter's name too; a reader only needs the server.
+    const QString problem = withJournal ? m_settings.writeProblem() : m_settings.problem;
+    if (m_closed || !problem.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return false;
     if (m_started)
         return true;
     m_started = true;
+    m_worker->setReadOnly(!withJournal);
     if (withJournal) {
         m_writing = true;
         QString error;
@@ -158,7 +161,7 @@ StoreState database::state() const
 {
     StoreState s = m_worker->state();
     s.writing = m_writing && !m_closed;
-    s.settingsProblem = m_settings.problem;
+    s.settingsProblem = m_started && !m_writing ? m_settings.problem : m_settings.writeProblem();
     if (!m_writing)
         s.journalSafe = true;
     return s;

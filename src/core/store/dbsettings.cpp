@@ -4,6 +4,7 @@
 
 #include <QSqlDatabase>
 #include <QSysInfo>
+#include <QTextCodec>
 
 DbSettings DbSettings::fromEnvironment()
 {
@@ -22,8 +23,16 @@ DbSettings DbSettings::fromEnvironment()
             s.databaseName = name;
     }
     text("TK52K_DB_USER", s.userName);
+    // The name goes to the server as it is given, whatever the locale; an
+    // empty one means the default, as an unset one does.
     s.source = QSysInfo::machineHostName();
-    text("TK52K_SOURCE", s.source);
+    const QByteArray source = qgetenv("TK52K_SOURCE");
+    if (!source.isEmpty()) {
+        QString name;
+        s.sourceProblem = meterNameProblem(QStringLiteral("TK52K_SOURCE"), source, &name);
+        if (s.sourceProblem.isEmpty())
+            s.source = name;
+    }
     text("TK52K_DB_PASSWORD", s.password);
     if (qEnvironmentVariableIsSet("TK52K_DB_PORT")) {
         const QString portText = qEnvironmentVariable("TK52K_DB_PORT");
@@ -36,6 +45,49 @@ DbSettings DbSettings::fromEnvironment()
     }
     s.problem = problems.join(QLatin1String("; "));
     return s;
+}
+
+QString DbSettings::writeProblem() const
+{
+    if (problem.isEmpty() || sourceProblem.isEmpty())
+        return problem + sourceProblem;
+    return problem + QStringLiteral("; ") + sourceProblem;
+}
+
+QString DbSettings::meterNameProblem(const QString &what, const QByteArray &bytes, QString *name)
+{
+    const auto isControl = [](QChar c) {
+        const QChar::Category category = c.category();
+        return category == QChar::Other_Control || category == QChar::Separator_Line ||
+               category == QChar::Separator_Paragraph;
+    };
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString text = QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0) {
+        // Shown byte by byte, the foreign ones in hexadecimal.
+        QString shown;
+        for (const char c : bytes)
+            shown += c >= 0x20 && c < 0x7f ? QString(QLatin1Char(c))
+                                           : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QLatin1Char('0'));
+        return QStringLiteral("%1 \"%2\" is not UTF-8 text").arg(what, shown);
+    }
+    bool control = false;
+    QString shown;
+    for (const QChar c : text) {
+        if (!isControl(c)) {
+            shown += c;
+            continue;
+        }
+        control = true;
+        shown += c == QLatin1Char('\n')   ? QStringLiteral("\\n")
+                 : c == QLatin1Char('\t') ? QStringLiteral("\\t")
+                                          : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    if (control)
+        return QStringLiteral("%1 \"%2\" holds a control character; a meter's name is one line of text")
+            .arg(what, shown);
+    *name = text;
+    return QString();
 }
 
 QSqlDatabase DbSettings::addConnection(const QString &connectionName) const

@@ -4,6 +4,7 @@
 #include "core/store/recordschema.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -20,6 +21,8 @@
 namespace {
 
 constexpr int kReportEvery = 8192;
+// How long a load waits for a locked table before it says so.
+constexpr int kLockNoticeMs = 1000;
 
 // The driver's own connection: the rows are read with the server's COPY,
 // which streams them as lines of text, far cheaper per row than a result
@@ -209,6 +212,52 @@ QString rangeCondition(QSqlDatabase &db, const QDateTime &start, const QDateTime
     return condition;
 }
 
+// The sessions that hold the table (or one of its partitions) locked against
+// readers, as "pid N (program)".
+QString lockHolders(PGconn *conn)
+{
+    const Result holders(PQexec(conn, R"(
+SELECT string_agg(DISTINCT 'pid ' || a.pid || ' (' || coalesce(nullif(a.application_name, ''), a.usename) || ')', ', ')
+  FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid
+ WHERE l.granted AND l.mode = 'AccessExclusiveLock' AND l.pid <> pg_backend_pid()
+   AND l.relation IN (SELECT 'invoice'::regclass UNION ALL
+                      SELECT inhrelid FROM pg_inherits WHERE inhparent = 'invoice'::regclass))"));
+    if (PQresultStatus(holders.get()) != PGRES_TUPLES_OK || PQntuples(holders.get()) < 1)
+        return QString();
+    return QString::fromUtf8(PQgetvalue(holders.get(), 0, 0));
+}
+
+// Another session may hold the table (an ALTER, a VACUUM FULL, an archive's
+// LOCK TABLE). The read takes its share of the lock first, in the read's
+// transaction, so that the COPY does not wait for it with a time limit of its
+// own; and when the lock has not come within a second, the caller is told
+// who holds it before the rest of the time limit is waited out.
+bool lockTableForReading(PGconn *conn, const HistoryLoadControl &control, QString &error)
+{
+    QElapsedTimer waited;
+    waited.start();
+    const int limit = qMax(1, control.timeoutMs);
+    int wait = qMin(kLockNoticeMs, limit);
+    for (bool told = false;; told = true) {
+        const Result locked(PQexec(conn, QStringLiteral("savepoint lock_wait; set local lock_timeout = %1; "
+                                                        "lock table invoice in access share mode")
+                                             .arg(wait)
+                                             .toUtf8()
+                                             .constData()));
+        if (PQresultStatus(locked.get()) == PGRES_COMMAND_OK)
+            return command(conn, QStringLiteral("set local lock_timeout = %1").arg(limit), limit, error);
+        error = failure(conn, locked.get(), limit);
+        const bool lockTimedOut = qstrcmp(PQresultErrorField(locked.get(), PG_DIAG_SQLSTATE), "55P03") == 0;
+        QString ignored;
+        command(conn, QStringLiteral("rollback to savepoint lock_wait"), limit, ignored);
+        wait = int(limit - waited.elapsed());
+        if (told || !lockTimedOut || wait <= 0)
+            return false;
+        if (control.lockWait)
+            control.lockWait(lockHolders(conn), wait);
+    }
+}
+
 // Stops the COPY under way and reads what the server still sends until it
 // confirms the stop, so the connection is idle again.
 void cancelCopy(PGconn *conn)
@@ -251,6 +300,8 @@ HistoryLoadResult::Status readRange(QSqlDatabase &db, const QDateTime &start, co
 
     RecordSchema::TableShape shape;
     RecordSchema::probe(db, &shape);
+    if (shape.exists && !lockTableForReading(conn, control, error))
+        return HistoryLoadResult::Failed;
     result.hasSource = shape.hasSource;
     if (!control.source.isNull() && !shape.hasSource) {
         error = QStringLiteral("the table invoice has no source column, so no meter can be chosen");
@@ -363,13 +414,16 @@ void HistoryRangeRead::run(QSqlDatabase &db, const StoreContext &)
 HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
                                    const HistoryLoadControl &control)
 {
+    // Unusable settings are not replaced by the defaults: the rows of some
+    // other database would pass for this one's.
     database store(settings, QString());
     auto read = std::make_shared<HistoryRangeRead>(start, stop, control);
     if (store.openForReading() != 1) {
         HistoryLoadResult failed;
         failed.status = HistoryLoadResult::Failed;
-        failed.error = settings.problem.isEmpty() ? QStringLiteral("the QPSQL driver is not available")
-                                                  : settings.problem;
+        failed.error = settings.problem.isEmpty()
+                           ? QStringLiteral("the QPSQL driver is not available")
+                           : QCoreApplication::translate("HistoryLoader", "数据库设置无效：%1").arg(settings.problem);
         return failed;
     }
     store.readNow(read);

@@ -49,8 +49,14 @@ struct HistoryLoadControl
     /// read so far and the fraction of the time range they cover (0…1).
     std::function<void(int rows, double fraction)> progress;
     /// Longest wait for a lock or a statement, in milliseconds; past it the
-    /// load fails with a message that says so.
+    /// load fails with a message that says so. The history window's; the
+    /// export tool keeps the default too.
     int timeoutMs = 30000;
+    /// Called at most once on the loading thread when another session has
+    /// held the table locked for a second: who holds it ("pid N (program)",
+    /// comma-separated; empty when the server does not say) and how many
+    /// milliseconds of timeoutMs the load still waits for it.
+    std::function<void(const QString &holders, int waitMs)> lockWait;
     /// Only the readings of this meter; a null string for all of them. A
     /// table without `source` then fails the load.
     QString source;
@@ -92,7 +98,8 @@ private:
 };
 
 /// readHistoryRange() through a store of its own on `settings`, opened for
-/// reading and closed again; for a tool or a test that reads once.
+/// reading and closed again; for a tool or a test that reads once. Settings
+/// with a `problem` fail the load without touching any server.
 HistoryLoadResult loadHistoryRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop,
                                    const HistoryLoadControl &control = HistoryLoadControl());
 

@@ -344,7 +344,7 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
     if (db.isOpen()) {
         readBackSpilled();
         QString error;
-        if (m_partitionsCheckAt.hasExpired() && !keepPartitionsAhead(db, &error))
+        if (!m_readOnly && m_partitionsCheckAt.hasExpired() && !keepPartitionsAhead(db, &error))
             lost(db, error);
     }
 
@@ -481,7 +481,7 @@ bool StoreWorker::connectDatabase(QSqlDatabase &db)
         return true;
     // The login may work while the database does not exist yet. A CREATE the
     // server refused is not repeated: it has said why, and that is shown.
-    if (db.isOpen() || m_createRefused || !createDatabase())
+    if (db.isOpen() || m_readOnly || m_createRefused || !createDatabase())
         return false;
     return opened();
 }
@@ -522,6 +522,11 @@ bool StoreWorker::createDatabase()
 bool StoreWorker::prepareSchema(QSqlDatabase &db)
 {
     QString error;
+    if (m_readOnly) {
+        // A table that is not there reads as empty; nothing is made for it.
+        m_schemaReady = RecordSchema::probe(db, &m_shape, &error);
+        return m_schemaReady;
+    }
     if (RecordSchema::ensureTable(db, &m_shape, &error) && keepPartitionsAhead(db, &error)) {
         m_schemaReady = true;
         return true;

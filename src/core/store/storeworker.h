@@ -72,6 +72,11 @@ public:
     /// the readings the journal holds for the next start.
     int closeJournal();
 
+    /// A worker for reads only: it makes nothing on the server (no
+    /// database, table or partition) and only looks at what is there. Call
+    /// before the worker runs.
+    void setReadOnly(bool on) { m_readOnly = on; }
+
     /// Queues a reading behind those waiting. Any thread.
     void enqueue(const MeasurementRecord &record);
     /// Queues an alarm event. Any thread.
@@ -174,6 +179,7 @@ private:
     // The worker's thread only.
     QTimer *m_timer = nullptr;
     RecordSchema::TableShape m_shape;
+    bool m_readOnly = false;
     bool m_schemaReady = false;
     bool m_alarmTableReady = false;
     bool m_createRefused = false;
