@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,6 +25,20 @@ extern "C" int fdatasync(int fd)
 
 namespace {
 const QDateTime kBase(QDate(2025, 2, 1), QTime(9, 5, 3));
+
+// A journal file whose flushes wait until the test lets each one through.
+struct GatedFile : FileSync::AppendFile
+{
+    QSemaphore *entered;
+    QSemaphore *gate;
+    GatedFile(QSemaphore *e, QSemaphore *g) : entered(e), gate(g) {}
+    bool sync() override
+    {
+        entered->release();
+        gate->acquire();
+        return FileSync::AppendFile::sync();
+    }
+};
 
 // Readings of every awkward kind: an overload, a unit of one space, a
 // degree sign, a meter name with the journal's escape character.
@@ -173,6 +188,27 @@ private slots:
         QVERIFY(next.open(dir.path(), &backlog, &error));
         QCOMPARE(values(backlog.records), expected + QStringList{"7"});
         QCOMPARE(backlog.uncertainLastSeq, uncertain);
+    }
+
+    // A record appended while a flush runs is not covered by that flush: it
+    // is reported safe only once a flush that followed its write is done.
+    void safeOnlyAfterAFlushCoversIt()
+    {
+        QTemporaryDir dir;
+        QSemaphore entered, gate;
+        RecordJournal journal([&] { return std::make_unique<GatedFile>(&entered, &gate); });
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY(journal.open(dir.path(), &backlog, &error) && journal.start({}, 0, 0, &error));
+        const JournaledRecords records = sampleRecords();
+        journal.append(records.at(0));
+        QVERIFY(entered.tryAcquire(1, 10000)); // the first flush runs
+        journal.append(records.at(1));
+        gate.release();
+        QVERIFY(entered.tryAcquire(1, 10000)); // the second one, for record 2
+        QVERIFY(!journal.isDurable());
+        gate.release(100);
+        QTRY_VERIFY(journal.isDurable());
     }
 
     // A second running copy writes its own journal, taken over once it has ended.

@@ -331,6 +331,103 @@ private slots:
         QCOMPARE(storedValues(t, t.addSecs(500)).size(), 501);
     }
 
+    // A full disk while the server is away: the journal is written anew from
+    // memory as soon as the disk takes writes again, with no server, so it
+    // holds every waiting reading; an end while the disk is still full says
+    // exactly how many readings were not kept.
+    void journalRepairsWithoutTheServer_data()
+    {
+        QTest::addColumn<bool>("room");
+        QTest::newRow("room again before the end") << true;
+        QTest::newRow("disk still full at the end") << false;
+    }
+    void journalRepairsWithoutTheServer()
+    {
+        QFETCH(bool, room);
+        closeStore();
+        QTemporaryDir temp;
+        const QString spool = temp.filePath(QStringLiteral("journal")); // the store makes it
+        DbSettings away = m_db->settings();
+        away.port = 9; // nothing listens: refused at once
+        database store(away, spool);
+        QCOMPARE(store.openDatabase(), 1);
+        const QDateTime t(kDay, QTime(17, 0, 0));
+        TkDataDas reading;
+        setDcVoltReading(reading, QStringLiteral("1"), t);
+        QCOMPARE(store.insertRecord(&reading), 1);
+        QTRY_VERIFY(store.isDurable());
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write the journal")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no longer safe on the disk")));
+        FullDisk disk(QByteArray("tk52k-journal\t1\n").size());
+        for (int i = 2; i <= 40; ++i) {
+            setDcVoltReading(reading, QString::number(i), t.addSecs(i));
+            store.insertRecord(&reading);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(store.statusText().endsWith(QStringLiteral("；读数未能保存到磁盘")), 20000);
+        if (room) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("can be written again")));
+            QVERIFY(disk.lift());
+            QTRY_VERIFY_WITH_TIMEOUT(!store.statusText().contains(QStringLiteral("读数未能保存到磁盘")), 20000);
+            QVERIFY(store.isDurable());
+        }
+        const database::Ending end = store.shutdown(0);
+        QCOMPARE(end.inJournal, room ? 40 : 0);
+        QCOMPARE(end.notKept, room ? 0 : 40);
+        disk.lift();
+
+        RecordJournal next;
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY2(next.open(spool, &backlog, &error), qPrintable(error));
+        QCOMPARE(backlog.records.size(), room ? 40 : 0);
+        if (room)
+            QCOMPARE(backlog.records.last().record.valueText, QStringLiteral("40"));
+        // Kept from every other user of the computer.
+        QCOMPARE(QFileInfo(spool).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QCOMPARE(QFileInfo(next.filePath()).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+    }
+
+    // An archived table (renamed away) keeps its partitions' and index's
+    // names; the new table's must not collide with them. A row that finds no
+    // partition is a fault of the table, not of the row: it waits, is never
+    // quarantined, and goes in once the table is mended.
+    void archivedTableAndMissingPartition()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        insert(QStringLiteral("1"), now);
+        QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+        closeStore();
+        QVERIFY2(m_db->exec(QStringLiteral("ALTER TABLE invoice RENAME TO invoice_old")), qPrintable(m_db->error()));
+        auto back = qScopeGuard([this] {
+            closeStore();
+            m_db->exec(QStringLiteral("DROP TABLE IF EXISTS invoice"));
+            m_db->exec(QStringLiteral("ALTER TABLE invoice_old RENAME TO invoice"));
+        });
+
+        openStore();
+        const QDateTime old(kDay, QTime(9, 0, 0)); // outside every month partition
+        insert(QStringLiteral("2"), now);
+        insert(QStringLiteral("3"), old);
+        QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+        QCOMPARE(m_db->column("SELECT datavaluestr FROM invoice ORDER BY id"), QStringLiteral("2,3"));
+        QCOMPARE(m_db->column("SELECT count(*) FROM pg_indexes WHERE tablename = 'invoice'"), QStringLiteral("1"));
+
+        // The default partition goes, with row 3, while the program runs.
+        const QString defaultPartition = m_db->column(
+            "SELECT c.relname FROM pg_inherits h JOIN pg_class c ON c.oid = h.inhrelid "
+            "WHERE h.inhparent = 'invoice'::regclass AND pg_get_expr(c.relpartbound, c.oid) = 'DEFAULT'");
+        QVERIFY(!defaultPartition.isEmpty());
+        QVERIFY2(m_db->exec(QStringLiteral("DROP TABLE %1").arg(defaultPartition)), qPrintable(m_db->error()));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("has no partition")));
+        insert(QStringLiteral("4"), old.addSecs(1));
+        QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
+        QCOMPARE(m_store->rejectedCount(), 0);
+        QCOMPARE(m_db->column("SELECT datavaluestr FROM invoice ORDER BY id"), QStringLiteral("2,4"));
+        QCOMPARE(m_db->column("SELECT count(*) FROM invoice_old"), QStringLiteral("1"));
+    }
+
     // The table the program makes keeps each month in a partition of its
     // own, made ahead; readings across a month's end are stored in both.
     void monthlyPartitions()

@@ -100,13 +100,16 @@ int HeadlessLogger::finish()
     m_statusTimer.stop();
     const bool ran = m_session->isRunning();
     m_session->stop();
-    m_db->shutdown();
+    // The journal is tried once more; what it could not take is counted.
+    const database::Ending end = m_db->shutdown();
     if (ran)
         say(statusLine());
-    if (m_db->pendingCount() > 0)
-        say(QStringLiteral("%1 readings wait in the journal for the next start").arg(m_db->pendingCount()));
-    if (!m_db->isDurable()) {
-        say(QStringLiteral("readings could not be kept safe on the disk: %1").arg(m_db->statusText()));
+    if (end.inJournal > 0)
+        say(QStringLiteral("%1 readings wait in the journal for the next start").arg(end.inJournal));
+    if (end.notKept > 0) {
+        say(QStringLiteral("%1 readings could not be kept safe on the disk: %2")
+                .arg(end.notKept)
+                .arg(StoreStatus::statusLine(m_db->state())));
         return ExitNotDurable;
     }
     return ExitClean;
