@@ -94,6 +94,81 @@
     </message>
 </context>
 <context>
+    <name>FrontPanel</name>
+    <message>
+        <source>BAT</source>
+        <translation>BAT</translation>
+    </message>
+    <message>
+        <source>MAX</source>
+        <translation>MAX</translation>
+    </message>
+    <message>
+        <source>MIN</source>
+        <translation>MIN</translation>
+    </message>
+    <message>
+        <source>HOLD</source>
+        <translation>HOLD</translation>
+    </message>
+    <message>
+        <source>REL</source>
+        <translation>REL</translation>
+    </message>
+    <message>
+        <source>RS232</source>
+        <translation>RS232</translation>
+    </message>
+    <message>
+        <source>DIODE</source>
+        <translation>DIODE</translation>
+    </message>
+    <message>
+        <source>AUTO</source>
+        <translation>AUTO</translation>
+    </message>
+    <message>
+        <source>APO</source>
+        <translation>APO</translation>
+    </message>
+    <message>
+        <source>8.000</source>
+        <translation>8.000</translation>
+    </message>
+    <message>
+        <source>MHz</source>
+        <translation>MHz</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>10</source>
+        <translation>10</translation>
+    </message>
+    <message>
+        <source>20</source>
+        <translation>20</translation>
+    </message>
+    <message>
+        <source>30</source>
+        <translation>30</translation>
+    </message>
+    <message>
+        <source>40</source>
+        <translation>40</translation>
+    </message>
+    <message>
+        <source>50</source>
+        <translation>50</translation>
+    </message>
+    <message>
+        <source>60</source>
+        <translation>60</translation>
+    </message>
+</context>
+<context>
     <name>HelpBrowser</name>
     <message>
         <source>&lt;html&gt;&lt;body&gt;&lt;h3&gt;页面不存在&lt;/h3&gt;&lt;p&gt;帮助文件中没有“%1”。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
@@ -274,6 +349,10 @@
         <source>数据记录（部分）</source>
         <translation>Readings (partial)</translation>
     </message>
+    <message>
+        <source>数据库已关闭</source>
+        <translation>the database is closed</translation>
+    </message>
 </context>
 <context>
     <name>HistoryLoader</name>
@@ -316,6 +395,21 @@
     <message>
         <source>界面语言将在下次启动时更改。</source>
         <translation>The interface language changes the next time the program starts.</translation>
+    </message>
+</context>
+<context>
+    <name>LiveReadingModel</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>数据</source>
+        <translation>Reading</translation>
+    </message>
+    <message>
+        <source>功能</source>
+        <translation>Function</translation>
     </message>
 </context>
 <context>
@@ -427,84 +521,16 @@
         <source>重新写入被拒绝的读数</source>
         <translation>Rewrite Rejected Readings</translation>
     </message>
+    <message>
+        <source>服务器：%1</source>
+        <translation>Server: %1</translation>
+    </message>
 </context>
 <context>
     <name>TK52KCommClass</name>
     <message>
         <source>TALVIK 52K</source>
         <translation>TALVIK 52K</translation>
-    </message>
-    <message>
-        <source>BAT</source>
-        <translation>BAT</translation>
-    </message>
-    <message>
-        <source>MAX</source>
-        <translation>MAX</translation>
-    </message>
-    <message>
-        <source>MIN</source>
-        <translation>MIN</translation>
-    </message>
-    <message>
-        <source>HOLD</source>
-        <translation>HOLD</translation>
-    </message>
-    <message>
-        <source>REL</source>
-        <translation>REL</translation>
-    </message>
-    <message>
-        <source>RS232</source>
-        <translation>RS232</translation>
-    </message>
-    <message>
-        <source>DIODE</source>
-        <translation>DIODE</translation>
-    </message>
-    <message>
-        <source>AUTO</source>
-        <translation>AUTO</translation>
-    </message>
-    <message>
-        <source>APO</source>
-        <translation>APO</translation>
-    </message>
-    <message>
-        <source>8.000</source>
-        <translation>8.000</translation>
-    </message>
-    <message>
-        <source>MHz</source>
-        <translation>MHz</translation>
-    </message>
-    <message>
-        <source>0</source>
-        <translation>0</translation>
-    </message>
-    <message>
-        <source>10</source>
-        <translation>10</translation>
-    </message>
-    <message>
-        <source>20</source>
-        <translation>20</translation>
-    </message>
-    <message>
-        <source>30</source>
-        <translation>30</translation>
-    </message>
-    <message>
-        <source>40</source>
-        <translation>40</translation>
-    </message>
-    <message>
-        <source>50</source>
-        <translation>50</translation>
-    </message>
-    <message>
-        <source>60</source>
-        <translation>60</translation>
     </message>
     <message>
         <source>最大值：</source>
@@ -807,6 +833,10 @@
     <message>
         <source>读数未能保存到磁盘</source>
         <translation>Readings could not be saved to disk</translation>
+    </message>
+    <message>
+        <source>日志中 %1 行不是有效读数，已移出</source>
+        <translation>%1 journal lines were no readings and were moved aside</translation>
     </message>
 </context>
 </TS>

@@ -1,3 +1,4 @@
+#include "memorystore.h"
 #include "modaldriver.h"
 #include "scratchdatabase.h"
 #include "toolrun.h"
@@ -13,6 +14,7 @@
 #include "core/meter/metersession.h"
 #include "widgets/panel/statsbox.h"
 #include "core/meter/tkdatadas.h"
+#include "core/store/database.h"
 #include "widgets/resources/resources.h"
 
 #include <QAction>
@@ -42,6 +44,9 @@ QByteArray frame(int range, int count, bool negative = false, bool overload = fa
 /// The main window offscreen, with a line in memory standing in for the meter.
 struct Rig
 {
+    /// A store in memory unless the scene is about the server's rows.
+    explicit Rig(RecordStore *store = new MemoryStore) : w(store) {}
+
     TK52K_Comm w;
     MemoryLine line;
 
@@ -141,7 +146,7 @@ private slots:
     void readingTable()
     {
         QVERIFY2(m_db->exec(QStringLiteral("TRUNCATE invoice")), qPrintable(m_db->error()));
-        Rig rig;
+        Rig rig(new database);
         QVERIFY(rig.start());
         QVERIFY(rig.send(frame(2, 100) + frame(2, 200), 2));
         // The meter switches to 8 A and overloads.
@@ -355,7 +360,7 @@ private slots:
     // dialog; its events reach the database.
     void alarmAndStatisticsFollowTheReadings()
     {
-        Rig rig;
+        Rig rig(new database);
         QVERIFY(rig.start());
         auto *alarmAction = rig.act("actionSettingAlarm");
         auto *digits = rig.ui<QLabel>("label_8");
@@ -420,7 +425,7 @@ private slots:
         QVERIFY2(m_db->exec(QStringLiteral(
                      "ALTER TABLE invoice ADD CONSTRAINT no_25 CHECK (datavaluestr NOT LIKE '2.5%')")),
                  qPrintable(m_db->error()));
-        Rig rig;
+        Rig rig(new database);
         QVERIFY(rig.start());
         auto *retry = rig.act("actionRetryRejected");
         QVERIFY(!retry->isEnabled());
@@ -441,6 +446,18 @@ private slots:
     }
 
     // The first run opens at four fifths of the screen, truncated, and centred.
+    // A server that cannot be reached: the status bar says so, its tooltip
+    // gives the server's own reason.
+    void serverReasonInTheTooltip()
+    {
+        qputenv("TK52K_DB_PORT", "9");
+        Rig rig(new database);
+        qunsetenv("TK52K_DB_PORT");
+        QLabel *label = rig.ui<QLabel>("dbStateLabel");
+        QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("refused")), kWait);
+        QVERIFY(label->text().startsWith(QStringLiteral("数据库未连接")));
+    }
+
     void placement()
     {
         QCOMPARE(initialWindowSize(QSize(1366, 768)), QSize(1092, 614));

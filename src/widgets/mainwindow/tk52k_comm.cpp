@@ -34,8 +34,12 @@ const char *const kClockFormat = "hh:mm:ss";
 constexpr int kTableBatchMs = 250;
 } // namespace
 
-TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
+TK52K_Comm::TK52K_Comm(QWidget *parent) : TK52K_Comm(new database, parent) {}
+
+TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
+    : QMainWindow(parent), db(qobject_cast<database *>(store)), m_store(store)
 {
+    m_store->setParent(this);
     ui.setupUi(this);
     m_panel = ui.frontPanel;
     // No extremes before the first reading.
@@ -95,15 +99,15 @@ TK52K_Comm::TK52K_Comm(QWidget *parent) : QMainWindow(parent)
     statusBar()->addWidget(statusLabel);
 
     // The store connects on a thread of its own; the window never waits for it.
-    db = new database(this);
-    dbStateLabel = addStoreStateLabel(statusBar(), db);
-    db->openDatabase();
-    dbStateLabel->setText(db->statusText());
-    addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), db);
+    dbStateLabel = addStoreStateLabel(statusBar(), m_store);
+    if (db)
+        db->openDatabase();
+    dbStateLabel->setText(m_store->statusText());
+    addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), m_store);
 
-    m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, db, this);
+    m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, m_store, this);
     // The store queues the reading and returns at once.
-    connect(m_session, &MeterSession::readingToStore, db, &database::submit);
+    connect(m_session, &MeterSession::readingToStore, m_store, &RecordStore::submit);
 
     connect(ui.actionExit, &QAction::triggered, this, &TK52K_Comm::doMenuExit);
     connect(ui.actionAbout, &QAction::triggered, this, &TK52K_Comm::doMenuAbout);

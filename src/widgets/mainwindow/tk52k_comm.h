@@ -17,6 +17,7 @@ class MeterSession;
 class RunMonitor;
 class QLabel;
 class database;
+class RecordStore;
 class LiveReadingModel;
 class TkDataDas;
 
@@ -28,7 +29,11 @@ class TK52K_Comm : public QMainWindow
     Q_OBJECT
 
 public:
+    /// Records into a `database` on the configured server.
     explicit TK52K_Comm(QWidget *parent = nullptr);
+    /// Records into `store`, which the window takes over (a test's own
+    /// store where the server is not the point).
+    explicit TK52K_Comm(RecordStore *store, QWidget *parent = nullptr);
     ~TK52K_Comm() override;
 
     /// Decodes one meter frame. An invalid frame returns nullptr and leaves
@@ -53,6 +58,7 @@ public:
     FrontPanel *frontPanel() const { return m_panel; }
     LivePlot *livePlot() const { return m_plot.get(); }
     RunMonitor *runMonitor() const { return m_monitor; }
+    RecordStore *store() const { return m_store; }
 
 public slots:
     void doMenuExit();
@@ -110,7 +116,8 @@ private:
     TkDataDas *currentReading = nullptr;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
-    database *db = nullptr;
+    database *db = nullptr;       ///< the store, when it is one on a server
+    RecordStore *m_store = nullptr; ///< the store readings and alarms go to
     QLabel *dbStateLabel = nullptr;
     QAction *resumeAction = nullptr;
 };

@@ -33,7 +33,7 @@ void TK52K_Comm::doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime)
         view->setAttribute(Qt::WA_QuitOnClose, false);
         hisViewForm = view;
         view->show();
-        view->loadRange(db, startTime, stopTime);
+        view->loadRange(m_store, startTime, stopTime);
         return;
     }
 
