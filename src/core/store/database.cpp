@@ -41,6 +41,7 @@ database::database(const DbSettings &settings, const QString &journalDir, QObjec
     // The thread ends with the worker's work; its object goes with it.
     connect(m_worker, &StoreWorker::stopped, m_thread, &QThread::quit, Qt::DirectConnection);
     connect(m_worker, &StoreWorker::changed, this, &database::refreshState, Qt::QueuedConnection);
+    connect(m_worker, &StoreWorker::rowsAdded, this, &RecordStore::rowsAdded, Qt::QueuedConnection);
     m_lastState = state();
 }
 
@@ -119,6 +120,16 @@ void database::read(const std::shared_ptr<StoreRead> &read)
         return;
     }
     m_worker->read(read);
+}
+
+void database::watchTable(bool on)
+{
+    const bool was = m_watchers > 0;
+    m_watchers = qMax(0, m_watchers + (on ? 1 : -1));
+    if (!m_started && m_watchers > 0)
+        openForReading();
+    if (was != (m_watchers > 0))
+        m_worker->watch(m_watchers > 0);
 }
 
 bool database::readNow(const std::shared_ptr<StoreRead> &job, int timeoutMs)

@@ -59,6 +59,7 @@ public:
     QString source() const override { return m_source; }
     StoreState state() const override;
     void read(const std::shared_ptr<StoreRead> &read) override;
+    void watchTable(bool on) override;
 
     /// Runs `read` and waits for it (up to `timeoutMs`, -1: for good), for
     /// a program with no event loop running. False when it did not end in
@@ -110,6 +111,7 @@ private:
     bool m_started = false;
     bool m_writing = false;
     bool m_closed = false;
+    int m_watchers = 0;
     Ending m_ending;
     StoreState m_lastState;
     QString m_source;

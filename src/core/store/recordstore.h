@@ -44,10 +44,18 @@ public:
     /// many.
     virtual int retryRejected() = 0;
 
+    /// While at least one caller watches, rowsAdded() tells of rows that any
+    /// writer commits into the table (the program, a logger elsewhere, a
+    /// tool), within a second or so. Calls are counted: each true needs its
+    /// false.
+    virtual void watchTable(bool on) { Q_UNUSED(on) }
+
     /// StoreStatus::statusText() of state().
     QString statusText() const { return StoreStatus::statusText(state()); }
 
 signals:
     /// Something in state() changed.
     void stateChanged();
+    /// Rows of the meter `source` ("" for none named) were committed.
+    void rowsAdded(const QString &source);
 };

@@ -236,6 +236,45 @@ bool StoreWorker::isDurable() const
     return (m_queue.empty() && m_spilled == 0) || (m_journal && m_journal->isDurable());
 }
 
+void StoreWorker::watch(bool on)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, on] {
+            m_watching = on;
+            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            if (db.isOpen())
+                listen(db);
+            else if (on)
+                m_retryAt.setRemainingTime(0);
+            requestStep();
+        },
+        Qt::QueuedConnection);
+}
+
+void StoreWorker::listen(QSqlDatabase &db)
+{
+    // The server tells of commits on the connection's socket, which this
+    // thread's event loop watches; a new connection listens anew.
+    QSqlDriver *driver = db.driver();
+    const QString channel = QStringLiteral("tk52k_invoice");
+    const bool listening = driver->subscribedToNotifications().contains(channel);
+    if (m_watching && !listening) {
+        driver->subscribeToNotification(channel);
+        if (m_notifyingDriver != driver) {
+            m_notifyingDriver = driver;
+            connect(driver,
+                    QOverload<const QString &, QSqlDriver::NotificationSource, const QVariant &>::of(
+                        &QSqlDriver::notification),
+                    this, [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                        emit rowsAdded(payload.toString());
+                    });
+        }
+    } else if (!m_watching && listening) {
+        driver->unsubscribeFromNotification(channel);
+    }
+}
+
 void StoreWorker::finish()
 {
     {
@@ -334,6 +373,7 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
         } else {
             setConnected(true);
             setServerError(QString());
+            listen(db);
             if (settled == Outcome::Wait) {
                 // The old session still holds the transaction open; ask again later.
                 m_writeRetryAt.setRemainingTime(kFinishingRetryMs);

@@ -9,6 +9,8 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
+#include <QSqlDriver>
 #include <QTimer>
 
 #include <atomic>
@@ -92,6 +94,10 @@ public:
     bool isConnected() const { return m_connected.load(); }
     bool isDurable() const;
 
+    /// Listens for the rows other writers commit (see rowsAdded()), or no
+    /// longer. Any thread.
+    void watch(bool on);
+
     /// Write what is queued, retrying often, and stop once nothing is left.
     /// Any thread.
     void finish();
@@ -108,6 +114,8 @@ signals:
     void changed();
     /// The worker has stopped (finish() done, or abandon()).
     void stopped();
+    /// Rows of `source` were committed, by whoever. From the worker's thread.
+    void rowsAdded(const QString &source);
 
 private:
     enum class Outcome { Done, Failed, Wait, Refused };
@@ -139,6 +147,7 @@ private:
     void settleJournalFailure();
     void readBackSpilled();
 
+    void listen(QSqlDatabase &db);
     void setTrouble(const QString &trouble);
     void setServerError(const QString &error);
     void setConnected(bool connected);
@@ -180,6 +189,8 @@ private:
     QTimer *m_timer = nullptr;
     RecordSchema::TableShape m_shape;
     bool m_readOnly = false;
+    bool m_watching = false;
+    QPointer<QSqlDriver> m_notifyingDriver; // whose notifications reach rowsAdded()
     bool m_schemaReady = false;
     bool m_alarmTableReady = false;
     bool m_createRefused = false;
