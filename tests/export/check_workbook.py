@@ -28,13 +28,15 @@ def border(c):
 
 
 def look(ws):
-    """merged ranges | title, table and next row heights | header cells | data
-    cells | title borders | table borders"""
+    """merged ranges | title cell | title, table and next row heights | header
+    cells | data cells | title borders | table borders"""
     rows = list(ws.iter_rows(min_row=1))
     table = [c for line in rows[1:] for c in line]
     heights = [ws.row_dimensions[r].height for r in range(1, ws.max_row + 2)]
     return " | ".join([
         ",".join(sorted(str(r) for r in ws.merged_cells.ranges)),
+        "size=%s wrap=%s align=%s/%s" % (rows[0][0].font.sz, rows[0][0].alignment.wrap_text,
+                                         rows[0][0].alignment.horizontal, rows[0][0].alignment.vertical),
         "%s %s %s" % (heights[0], "+".join(sorted({str(h) for h in heights[1:-1]})), heights[-1]),
         kinds(rows[1], lambda c: "bold=%s fill=%s/%s align=%s/%s" % (
             c.font.b, c.fill.fill_type, colour(c.fill.fgColor), c.alignment.horizontal, c.alignment.vertical)),

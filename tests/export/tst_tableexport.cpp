@@ -139,17 +139,18 @@ private slots:
         QTest::addColumn<bool>("history");
         QTest::addColumn<QVector<int>>("pixels");
         QTest::addColumn<QVariantList>("widths");
-        // Merged title | row heights: title, table, first row past it | header
-        // cells | data cells | title borders | table borders.
+        // Merged title | title cell | row heights: title, table, first row past
+        // it | header cells | data cells | title borders | table borders.
         QTest::addColumn<QString>("look");
         const QString header = "bold=True fill=solid/FFBFBFBF align=center/center";
         const QString grid = "thin/FF000000";
+        const QString title = " | size=18.0 wrap=True align=center/center";
         QTest::newRow("main window, empty")
             << false << QVector<int>{5, 150, 125} << QVariantList{0, 25, 20}
-            << "A1:C1 | 30.0 20.0 None | " + header + " |  | None/None | " + grid;
+            << "A1:C1" + title + " | 30.0 20.0 None | " + header + " |  | None/None | " + grid;
         QTest::newRow("history window")
             << true << QVector<int>{100, 100, 100, 100} << QVariantList{16, 16, 16, 16}
-            << "A1:D1 | 30.0 20.0 None | " + header + " | bold=False | None/None | " + grid;
+            << "A1:D1" + title + " | 30.0 20.0 None | " + header + " | bold=False | None/None | " + grid;
     }
 
     void workbookLayout()
