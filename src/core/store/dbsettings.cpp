@@ -99,7 +99,10 @@ QSqlDatabase DbSettings::addConnection(const QString &connectionName) const
     db.setDatabaseName(databaseName);
     db.setUserName(userName);
     db.setPassword(password);
-    // Without a timeout an unreachable host blocks open() for minutes.
-    db.setConnectOptions(QStringLiteral("connect_timeout=2"));
+    // Without a timeout an unreachable host blocks open() for minutes. The
+    // server's NOTICEs ("relation ... already exists, skipping" after a
+    // CREATE ... IF NOT EXISTS) would reach stderr through libpq's default
+    // notice printer; only warnings and errors concern anyone.
+    db.setConnectOptions(QStringLiteral("connect_timeout=2;options='-c client_min_messages=warning'"));
     return db;
 }
