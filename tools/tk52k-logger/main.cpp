@@ -1,4 +1,7 @@
 #include "headlesslogger.h"
+#include "loggerlog.h"
+#include "metricsserver.h"
+
 #include "core/app/signalquitter.h"
 #include "core/meter/metersession.h"
 #include "core/store/dbsettings.h"
@@ -16,8 +19,15 @@ const char *const kDescription =
     "window. The database comes from TK52K_DB_HOST, TK52K_DB_PORT, TK52K_DB_NAME,\n"
     "TK52K_DB_USER and TK52K_DB_PASSWORD; readings waiting for it are kept in a journal\n"
     "(TK52K_SPOOL_DIR) and written at the next start. The run outlives a silent meter and\n"
-    "a port that goes away: the port is reopened every 2 s until it is back. A status line\n"
-    "goes to stderr every minute, alarm events as they happen. SIGTERM or SIGINT ends it.\n"
+    "a port that goes away: the port is reopened every 2 s until it is back.\n"
+    "\n"
+    "One line per event goes to stderr: where it logs, the meter, its port or the server\n"
+    "lost and back, alarms, readings not safe on the disk, and every minute where the\n"
+    "readings went (taken = written + waiting + quarantined + not stored, the first\n"
+    "reading of each range being shown but never stored). Where stderr is the systemd\n"
+    "journal, lines carry their priority (<3> error, <4> warning, <6> info); under systemd\n"
+    "the logger also reports READY, STATUS and WATCHDOG. --metrics serves the same figures\n"
+    "to Prometheus. SIGTERM or SIGINT ends it.\n"
     "\n"
     "Exit status:\n"
     "  0  ended by SIGTERM/SIGINT; every reading is written or kept in the journal\n"
@@ -28,7 +38,7 @@ const char *const kDescription =
 
 int usage(const QString &message)
 {
-    std::fprintf(stderr, "tk52k-logger: %s\n(tk52k-logger --help lists the options)\n", qPrintable(message));
+    LoggerLog::error(message + QStringLiteral(" (tk52k-logger --help lists the options)"));
     return ExitUsage;
 }
 
@@ -62,6 +72,7 @@ std::optional<double> number(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    LoggerLog::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tk52k"));
     QCoreApplication::setOrganizationName(QStringLiteral("tk52k"));
@@ -69,6 +80,11 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.addHelpOption();
+    // The version names this program, not the application (whose name picks
+    // the journal's folder).
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    parser.addOption(version);
     const QCommandLineOption port(
         QStringLiteral("port"),
         QStringLiteral("The meter's serial port: a name such as ttyUSB0 or a device path."),
@@ -90,11 +106,20 @@ int main(int argc, char *argv[])
         QStringLiteral("hysteresis"),
         QStringLiteral("How far back inside a limit a value must come to clear its alarm (default 0)."),
         QStringLiteral("H"));
-    parser.addOptions({port, interval, source, quiet, low, high, hysteresis});
+    const QCommandLineOption metrics(
+        QStringLiteral("metrics"),
+        QStringLiteral("Serve the logger's health to Prometheus on http://ADDRESS:PORT/metrics; a PORT alone "
+                       "listens on 127.0.0.1 only (default: no metrics)."),
+        QStringLiteral("[ADDRESS:]PORT"));
+    parser.addOptions({port, interval, source, quiet, low, high, hysteresis, metrics});
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
+        return ExitClean;
+    }
+    if (parser.isSet(version)) {
+        std::puts("tk52k-logger " TK52K_VERSION);
         return ExitClean;
     }
     if (!parser.positionalArguments().isEmpty())
@@ -142,6 +167,10 @@ int main(int argc, char *argv[])
     }
     if (!options.alarm.isValid() && !options.alarm.isEmpty())
         return usage(QStringLiteral("--alarm-low must lie below --alarm-high"));
+    if (parser.isSet(metrics) &&
+        !MetricsServer::parseAddress(parser.value(metrics), &options.metricsHost, &options.metricsPort))
+        return usage(QStringLiteral("--metrics wants PORT, ADDRESS:PORT or [IPv6]:PORT, not \"%1\"")
+                         .arg(parser.value(metrics)));
 
     // SIGTERM and SIGINT leave through the event loop, so finish() can write
     // or journal what waits for the database.

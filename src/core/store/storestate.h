@@ -10,6 +10,11 @@ struct StoreState
     bool writing = false;     ///< the store writes readings (opened, not yet shut down)
     bool connected = false;   ///< the last contact with the server succeeded
     int pending = 0;          ///< readings handed over and not yet known to be committed
+    /// Readings that left the queue since the store was opened (those of an
+    /// earlier run's journal included): committed, or refused and so
+    /// quarantined. Read with `pending` and `quarantined` under one lock, so
+    /// a caller's sums add up.
+    qint64 settled = 0;
     bool onlyGathering = false; ///< those pending are just the next transaction's, none behind
     int inMemory = 0;         ///< of the pending, those held in memory (the rest: the journal only)
     bool journalSafe = true;  ///< handed-over readings reach the disk before the server

@@ -209,6 +209,7 @@ StoreState StoreWorker::state() const
     QMutexLocker lock(&m_mutex);
     s.connected = m_connected.load();
     s.pending = static_cast<int>(m_queue.size() + m_spilled);
+    s.settled = m_settled;
     s.onlyGathering = m_gathering && m_spilled == 0 && !m_gatherUntil.hasExpired();
     s.inMemory = static_cast<int>(m_queue.size());
     s.journalSafe = m_journal && m_journal->isSafe();
@@ -784,8 +785,10 @@ void StoreWorker::dropWritten(qint64 lastSeq)
 {
     {
         QMutexLocker lock(&m_mutex);
-        while (!m_queue.empty() && m_queue.front().seq <= lastSeq)
+        while (!m_queue.empty() && m_queue.front().seq <= lastSeq) {
             m_queue.pop_front();
+            ++m_settled;
+        }
     }
     if (m_journal)
         m_journal->committed(lastSeq);

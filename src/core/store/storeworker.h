@@ -168,6 +168,7 @@ private:
     // Readings m_queue.back().seq + 1 .. m_lastSeq wait in the journal only.
     qint64 m_spilled = 0;          // guarded by m_mutex
     int m_quarantined = 0;         // guarded by m_mutex
+    qint64 m_settled = 0;          // guarded by m_mutex
     QString m_rejectReason;        // guarded by m_mutex
     QString m_trouble;             // guarded by m_mutex
     QString m_serverError;         // guarded by m_mutex
