@@ -77,7 +77,10 @@ int runHistoryBench(const QStringList &arguments)
                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     parser.addOption(fromOption);
     parser.addOption(toOption);
-    parser.process(args);
+    if (!parser.parse(args)) {
+        std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
 
     const QString format = QLatin1String(RecordSchema::kTimeFormat);
     const QDateTime from = QDateTime::fromString(parser.value(fromOption), format);

@@ -42,6 +42,10 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
         return usage();
+    if (args.first() == QLatin1String("--version")) {
+        QTextStream(stdout) << "tk52k-bench " TK52K_VERSION "\n";
+        return 0;
+    }
     for (const Subcommand &s : kSubcommands) {
         if (args.first() == QLatin1String(s.name))
             return s.run(args.mid(1));

@@ -15,6 +15,13 @@
 
 int main(int argc, char *argv[])
 {
+    // Without a screen Qt would abort in QApplication. Off screen, --help and
+    // --version still answer (help2man asks them while the package is
+    // built) and a wrong command line is still told so; a run is refused below.
+    const bool noScreen = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+                          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (noScreen)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tk52k"));
     QApplication::setApplicationVersion(QStringLiteral(TK52K_VERSION));
@@ -44,7 +51,18 @@ int main(int argc, char *argv[])
         QStringLiteral("Runs outlive a silent meter and a port that goes away (it is reopened every 2 s), "
                        "for this program run; the settings menu's switch keeps it for every run."));
     parser.addOptions({portOption, startOption, intervalOption, langOption, resumeOption});
-    parser.process(app);
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "tk52k: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tk52k: unexpected argument \"%s\"\n", qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
 
     UiLanguage language = rememberedLanguage();
     if (parser.isSet(langOption)) {
@@ -66,6 +84,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "tk52k: --interval wants auto or whole seconds from 1 to 3600, not \"%s\"\n",
                      qPrintable(parser.value(intervalOption)));
         return 2;
+    }
+
+    if (noScreen) {
+        std::fputs("tk52k: no screen to show the window on (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);
+        return 1;
     }
 
     initTk52kResources();

@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --fixed   cut the bytes into consecutive 14-byte blocks instead of\n"
     "            cutting at line feeds the way the program's receiver does\n"
     "  --help    show this text\n"
+    "  --version show the program's version\n"
     "\n"
     "Exit status: 0 when the input was read to its end, 1 when it could not\n"
     "be read or the output not written, 2 for a wrong command line.\n";
@@ -79,6 +80,10 @@ int main(int argc, char *argv[])
         const QByteArray arg(argv[i]);
         if (!optionsDone && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!optionsDone && arg == "--version") {
+            std::puts("tk52k-decode " TK52K_VERSION);
             return 0;
         }
         if (!optionsDone && arg == "--fixed") {

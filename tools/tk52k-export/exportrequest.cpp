@@ -4,6 +4,7 @@
 #include "core/store/historyloader.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -19,6 +20,7 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
         QStringLiteral("Exports or prints the readings stored between two times. The database "
                        "is the program's, changed by the TK52K_DB_* variables."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("from"), QStringLiteral("First time, \"yyyy-MM-dd HH:mm:ss\"."),
                       QStringLiteral("time")});
     parser.addOption({QStringLiteral("to"), QStringLiteral("Last time, \"yyyy-MM-dd HH:mm:ss\"."),
@@ -38,6 +40,16 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
     if (parser.isSet(QStringLiteral("help"))) {
         *help = true;
         *error = parser.helpText();
+        return false;
+    }
+    // The version names the program (tk52k-export or tk52k-print).
+    if (parser.isSet(QStringLiteral("version"))) {
+        *help = true;
+        *error = QFileInfo(arguments.value(0)).fileName() + QStringLiteral(" " TK52K_VERSION "\n");
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
         return false;
     }
     request->from = QDateTime::fromString(parser.value(QStringLiteral("from")), QLatin1String(kTimeFormat));

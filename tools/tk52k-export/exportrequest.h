@@ -18,7 +18,7 @@ struct ExportRequest
 
     /// Reads `arguments` (the program's name first). On a bad or missing
     /// argument returns false with the reason in `error`; `help` is set when
-    /// --help was asked for, with the text in `error`.
+    /// --help or --version was asked for, with the text in `error`.
     static bool parse(const QStringList &arguments, ExportRequest *request, QString *error, bool *help);
 };
 

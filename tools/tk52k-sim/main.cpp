@@ -38,10 +38,16 @@ void onSignal(int)
     g_stop = 1;
 }
 
-[[noreturn]] void fail(const QString &message)
+[[noreturn]] void fail(const QString &message, int status = 1)
 {
     std::fprintf(stderr, "tk52k-sim: %s\n", qPrintable(message));
-    std::exit(1);
+    std::exit(status);
+}
+
+// A wrong command line, as every program of the project reports it.
+[[noreturn]] void usageError(const QString &message)
+{
+    fail(message + QStringLiteral(" (tk52k-sim --help lists the options)"), 2);
 }
 
 void makeRaw(int fd)
@@ -142,6 +148,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tk52k-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TK52K_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -150,6 +157,7 @@ int main(int argc, char *argv[])
         "first line on standard output is the device to give the program "
         "(tk52k --port DEVICE --start)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
         QStringLiteral("Write to this serial device or pty end instead of creating a pseudo-terminal."),
         QStringLiteral("PATH"));
@@ -181,18 +189,25 @@ int main(int argc, char *argv[])
         QStringLiteral("Seed of the walk (default: random)."), QStringLiteral("N"));
     parser.addOptions({deviceOpt, outputOpt, rateOpt, countOpt, durationOpt, noiseOpt, splitOpt,
                        rangeOpt, dwellOpt, quickOpt, seedOpt});
-    parser.process(app);
+    if (!parser.parse(app.arguments()))
+        usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     auto number = [&](const QCommandLineOption &opt, double low, double high) {
         bool ok = false;
         const double v = parser.value(opt).toDouble(&ok);
         if (!ok || !(v >= low && v <= high))
-            fail(QStringLiteral("--%1 wants a number from %2 to %3").arg(opt.names().first()).arg(low).arg(high));
+            usageError(QStringLiteral("--%1 wants a number from %2 to %3").arg(opt.names().first()).arg(low).arg(high));
         return v;
     };
 
     if (parser.isSet(deviceOpt) && parser.isSet(outputOpt))
-        fail(QStringLiteral("give either --device or --output"));
+        usageError(QStringLiteral("give either --device or --output"));
     double rate = number(rateOpt, 0.001, 1e6);
     if (rate > kLineLimitFps) {
         std::fprintf(stderr, "tk52k-sim: the line carries at most %.2f frames a second; using that\n", kLineLimitFps);
@@ -203,7 +218,7 @@ int main(int argc, char *argv[])
     const double noise = number(noiseOpt, 0, 1);
     const int range = parser.isSet(rangeOpt) ? static_cast<int>(number(rangeOpt, 0, 44)) : -1;
     if (parser.isSet(rangeOpt) && parser.value(rangeOpt).toInt() != range)
-        fail(QStringLiteral("--range wants a whole number from 0 to 44"));
+        usageError(QStringLiteral("--range wants a whole number from 0 to 44"));
     const bool quick = parser.isSet(quickOpt);
     const int dwell = parser.isSet(dwellOpt) ? static_cast<int>(number(dwellOpt, 1, 1e9))
                       : quick                 ? 30
