@@ -18,7 +18,8 @@ int main(int argc, char *argv[])
     // Without a screen Qt would abort in QApplication. Off screen, --help and
     // --version still answer (help2man asks them while the package is
     // built) and a wrong command line is still told so; a run is refused below.
-    const bool noScreen = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+    const bool noScreen = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                          qEnvironmentVariableIsEmpty("DISPLAY") &&
                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (noScreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -60,7 +61,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "tk52k: unexpected argument \"%s\"\n", qPrintable(parser.positionalArguments().first()));
+        std::fprintf(stderr, "tk52k: unexpected argument \"%s\"\n",
+                     qPrintable(parser.positionalArguments().first()));
         return 2;
     }
 
@@ -87,7 +89,8 @@ int main(int argc, char *argv[])
     }
 
     if (noScreen) {
-        std::fputs("tk52k: no screen to show the window on (DISPLAY and WAYLAND_DISPLAY are not set)\n", stderr);
+        std::fputs("tk52k: no screen to show the window on (DISPLAY and WAYLAND_DISPLAY are not set)\n",
+                   stderr);
         return 1;
     }
 

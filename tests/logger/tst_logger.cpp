@@ -1,9 +1,12 @@
 #include "core/meter/frameencoder.h"
+#include "privatepgserver.h"
 #include "scratchdatabase.h"
 #include "toolrun.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -12,6 +15,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +67,88 @@ private:
     int m_master = -1;
 };
 
+/// The service manager's end of sd_notify(3): a datagram socket whose path
+/// goes to the logger in NOTIFY_SOCKET.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString &path) : m_path(path)
+    {
+        // Read as the messages come, as the service manager does: a full
+        // socket would block the logger's sd_notify().
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        qstrncpy(address.sun_path, name.constData(), sizeof address.sun_path);
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        if (m_fd >= 0) {
+            m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+            QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
+        }
+    }
+    ~NotifySocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        QFile::remove(m_path);
+    }
+    bool isValid() const { return m_fd >= 0; }
+    QString path() const { return m_path; }
+    /// Whether a message so far held the assignment `line` ("READY=1").
+    bool received(const QByteArray &line)
+    {
+        drain();
+        return m_lines.contains(line);
+    }
+
+private:
+    void drain()
+    {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0) {
+            for (const QByteArray &l : QByteArray(buffer, int(n)).split('\n')) {
+                if (!m_lines.contains(l))
+                    m_lines << l;
+            }
+        }
+    }
+
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QString m_path;
+    int m_fd = -1;
+    QList<QByteArray> m_lines;
+};
+
+/// The priority of the first line of `err` holding `text`: the N of its
+/// "<N>" prefix, 0 for a line without one, -1 when no line holds `text`.
+int priorityOf(const QString &err, const QString &text)
+{
+    static const QRegularExpression marked(QStringLiteral("^<([0-7])>"));
+    for (const QString &line : err.split(QLatin1Char('\n'))) {
+        if (!line.contains(text))
+            continue;
+        const QRegularExpressionMatch m = marked.match(line);
+        return m.hasMatch() ? m.captured(1).toInt() : 0;
+    }
+    return -1;
+}
+
+/// The lines of `err` that journald would file without a priority of theirs.
+QStringList unmarked(const QString &err)
+{
+    QStringList lines;
+    for (const QString &line : err.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (priorityOf(line, line) == 0)
+            lines << line;
+    }
+    return lines;
+}
+
 /// One of the programs as a child process with its stderr collected.
 struct Program
 {
@@ -76,9 +164,20 @@ struct Program
         QObject::connect(&process, &QProcess::readyReadStandardError,
                          [this] { err += QString::fromUtf8(process.readAllStandardError()); });
     }
+    /// The logger starts as systemd starts it: its stderr is the journal
+    /// (JOURNAL_STREAM names that pipe), so each line must carry a priority.
     void start(const QStringList &args, const QString &name = QStringLiteral("tk52k-logger"))
     {
-        process.start(qEnvironmentVariable("TK52K_BIN_DIR") + '/' + name, args);
+        const QString program = qEnvironmentVariable("TK52K_BIN_DIR") + '/' + name;
+        if (name != QLatin1String("tk52k-logger")) {
+            process.start(program, args);
+            return;
+        }
+        process.start(QStringLiteral("sh"),
+                      QStringList{"-c",
+                                  "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"",
+                                  program} +
+                          args);
     }
     /// Sends `signal`; the exit code, or -1 when the program hangs or dies of it.
     int stop(int signal = SIGTERM)
@@ -189,7 +288,12 @@ private slots:
         if (stored.isNull())
             stored = QSysInfo::machineHostName() + ':' + link;
 
-        QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")}};
+        // Watchdog pings every 0.1 s.
+        NotifySocket notify(m_dir.filePath("notify"));
+        QVERIFY(notify.isValid());
+        QMap<QString, QString> env{{"TK52K_SPOOL_DIR", m_dir.filePath("spool-replug")},
+                                   {"NOTIFY_SOCKET", notify.path()},
+                                   {"WATCHDOG_USEC", "300000"}};
         if (!variable.isNull())
             env.insert("TK52K_SOURCE", QString::fromLatin1(variable.toUtf8())); // its UTF-8, byte for byte
         Program logger(env);
@@ -199,6 +303,8 @@ private slots:
             QVERIFY(logger.process.waitForStarted(30000));
         }
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("logging"), qPrintable(logger.err), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received("READY=1"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received("WATCHDOG=1"), 20000);
         const auto rows = [&db] {
             return db.column("SELECT count(*) || ' ' || string_agg(DISTINCT coalesce(source, '(null)'), '|') "
                              "FROM invoice");
@@ -226,6 +332,15 @@ private slots:
 
         QCOMPARE(logger.stop(), 0);
         QVERIFY2(!logger.err.contains("wait in the journal"), qPrintable(logger.err));
+        QVERIFY(notify.received("STOPPING=1"));
+        // Every reading accounted for: the first of the range is not stored.
+        QVERIFY2(
+            logger.err.contains("stopped: taken 10 = written 9 + waiting 0 + quarantined 0 + not stored 1"),
+            qPrintable(logger.err));
+        QCOMPARE(priorityOf(logger.err, "logging"), 6);
+        QCOMPARE(priorityOf(logger.err, "went away"), 4);
+        QCOMPARE(priorityOf(logger.err, "is back"), 6);
+        QVERIFY2(unmarked(logger.err).isEmpty(), qPrintable(unmarked(logger.err).join('\n')));
     }
 
     // A terminal the user may not open is a permission error, with the hint
@@ -275,15 +390,109 @@ private slots:
         QVERIFY(!diskFull || QProcess::execute("prlimit", {"--pid", pid, "--fsize=16"}) == 0);
         QVERIFY(meter.send(frames(300, 7)));
         if (diskFull) {
-            QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("cannot write the journal"), qPrintable(logger.err),
-                                      20000);
+            QTRY_COMPARE_WITH_TIMEOUT(priorityOf(logger.err, "readings are not safe on the disk"), 3, 20000);
             QCOMPARE(logger.stop(), 1);
+            QVERIFY2(unmarked(logger.err).isEmpty(), qPrintable(unmarked(logger.err).join('\n')));
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(journaled(spool), 6, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(priorityOf(logger.err, "cannot reach the database"), 4, 20000);
         QCOMPARE(logger.stop(), 0);
         QVERIFY2(logger.err.contains("6 readings wait in the journal"), qPrintable(logger.err));
+        QVERIFY2(
+            logger.err.contains("stopped: taken 7 = written 0 + waiting 6 + quarantined 0 + not stored 1"),
+            qPrintable(logger.err));
+        QVERIFY2(unmarked(logger.err).isEmpty(), qPrintable(unmarked(logger.err).join('\n')));
         QCOMPARE(journaled(spool), 6);
+    }
+
+    // A server that goes away is announced as a warning with the reason the
+    // connection gave, and its return as news.
+    void serverLostAndBack()
+    {
+        PrivatePgServer server;
+        QString error;
+        QVERIFY2(server.create(&error), qPrintable(error));
+        const QString link = m_dir.filePath("ttyOutage");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-outage")},
+                        {"TK52K_DB_HOST", server.socketDir()},
+                        {"TK52K_DB_NAME", "logger_outage"}});
+        logger.start({"--port", link, "--quiet"});
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "connected") == 6, qPrintable(logger.err), 30000);
+
+        // Readings on the server first: the database and its table exist.
+        QVERIFY(meter.send(frames(500, 3)));
+        const auto rows = [&server] {
+            QProcess psql;
+            psql.start(QStringLiteral("psql"), {"-h", server.socketDir(), "-U", "postgres", "-d", "logger_outage",
+                                                "-Atc", "SELECT count(*) FROM invoice"});
+            psql.waitForFinished(20000);
+            return psql.readAllStandardOutput().trimmed();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), QByteArray("2"), 20000);
+        QVERIFY2(server.stop(true, &error), qPrintable(error));
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "lost the database") == 4, qPrintable(logger.err), 30000);
+        const QRegularExpression withReason(
+            QStringLiteral("lost the database [^\\n]*5432: [^;\\n]+; readings wait"));
+        QVERIFY2(withReason.match(logger.err).hasMatch(), qPrintable(logger.err));
+
+        QVERIFY2(server.start(&error), qPrintable(error));
+        // Readings waiting send the store to the server again.
+        QVERIFY(meter.send(frames(600, 2)));
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "is back") == 6, qPrintable(logger.err), 30000);
+        QCOMPARE(logger.stop(), 0);
+        QVERIFY2(unmarked(logger.err).isEmpty(), qPrintable(unmarked(logger.err).join('\n')));
+    }
+
+    // Debian's Prometheus scrapes the logger's page and reads its figures.
+    void metricsScrapedByPrometheus()
+    {
+        ScratchDatabase db(QStringLiteral("logger_metrics"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        const QString link = m_dir.filePath("ttyMetrics");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+        const int port = 20000 + int(::getpid() % 20000);
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-metrics")}});
+        logger.start({"--port", link, "--quiet", "--metrics", QStringLiteral("127.0.0.1:%1").arg(port)});
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("metrics on"), qPrintable(logger.err), 20000);
+        QVERIFY(meter.send(frames(400, 6)));
+        QTRY_COMPARE_WITH_TIMEOUT(db.column("SELECT count(*) FROM invoice"), QStringLiteral("5"), 20000);
+
+        const QString config = m_dir.filePath("prometheus.yml");
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: tk52k\n"
+                                  "    static_configs:\n      - targets: ['127.0.0.1:%1']\n")
+                       .arg(port)
+                       .toUtf8());
+        file.close();
+        const QString web = QStringLiteral("127.0.0.1:%1").arg(port + 1);
+        QProcess prometheus;
+        prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        prometheus.start(QStringLiteral("prometheus"),
+                         {"--config.file=" + config, "--storage.tsdb.path=" + m_dir.filePath("tsdb"),
+                          "--web.listen-address=" + web});
+        QVERIFY2(prometheus.waitForStarted(),
+                 "Debian's prometheus is not installed (scripts/packages.txt has it)");
+        const auto query = [&web](const QString &expression) {
+            QProcess promtool;
+            promtool.start(QStringLiteral("promtool"), {"query", "instant", "http://" + web, expression});
+            promtool.waitForFinished(20000);
+            return QString::fromUtf8(promtool.readAllStandardOutput()).trimmed();
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(query("tk52k_readings_written_total").contains(" => 5 @"),
+                                  qPrintable(query("tk52k_readings_written_total")), 60000);
+        QVERIFY2(query("up").contains(" => 1 @"), qPrintable(query("up")));
+        QVERIFY2(query("tk52k_database_up").contains(" => 1 @"), qPrintable(logger.err));
+        QVERIFY2(query("tk52k_readings_taken_total - tk52k_readings_not_stored_total").contains(" => 5 @"),
+                 qPrintable(query("tk52k_readings_taken_total")));
+        QVERIFY(query("tk52k_last_value").contains("function=\"DCV\""));
+        prometheus.terminate();
+        prometheus.waitForFinished();
+        QCOMPARE(logger.stop(), 0);
     }
 
     // The window, too, leaves through its event loop on a signal (the logger's

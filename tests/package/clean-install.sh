@@ -49,7 +49,7 @@ mounted=()
 cleanup() {
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
     mounted=()
-    [ -n "$root" ] && rm -rf "$root"
+    if [ -n "$root" ]; then rm -rf "$root"; fi
 }
 trap cleanup EXIT
 
@@ -108,7 +108,7 @@ in_root sh -c '
     sim=$!
     read -r device </tmp/sim.out
     env "$@" TK52K_DB_NAME=tk52k_clean_install TK52K_SPOOL_DIR=/tmp/spool \
-        timeout -s TERM 10 tk52k-logger --port "$device" --quiet 2>/tmp/logger.err
+        timeout --preserve-status -s TERM 10 tk52k-logger --port "$device" --quiet 2>/tmp/logger.err
     echo "exit $?" >>/tmp/logger.err
     kill "$sim"' sh "${dbenv[@]}" || true
 cat "$root/tmp/logger.err"

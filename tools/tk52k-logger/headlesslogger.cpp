@@ -10,7 +10,6 @@
 #include "core/store/dbsettings.h"
 #include "core/store/recordjournal.h"
 
-#include <QSerialPort>
 #include <QSysInfo>
 
 #include <cmath>
@@ -123,12 +122,7 @@ int HeadlessLogger::start()
     m_fromJournal = atOpen.pending + atOpen.settled;
     m_quarantinedAtOpen = atOpen.quarantined;
     if (!m_session->start()) {
-        const QSerialPort *port = m_session->serialPort();
-        LoggerLog::error(QStringLiteral("cannot open %1: %2%3")
-                             .arg(m_options.port, port->errorString(),
-                                  port->error() == QSerialPort::PermissionError
-                                      ? QStringLiteral(" (the logger's user must be in the group dialout)")
-                                      : QString()));
+        LoggerLog::error(QStringLiteral("cannot open ") + m_session->lastError());
         return ExitPort;
     }
     m_startMs = QDateTime::currentMSecsSinceEpoch();

@@ -50,7 +50,9 @@ bool LoggerLog::isJournalStream(const QByteArray &journalStream, int fd)
     bool inodeOk = false;
     const qulonglong device = journalStream.left(colon).toULongLong(&deviceOk);
     const qulonglong inode = journalStream.mid(colon + 1).toULongLong(&inodeOk);
-    struct stat st {};
+    struct stat st
+    {
+    };
     return deviceOk && inodeOk && ::fstat(fd, &st) == 0 && qulonglong(st.st_dev) == device &&
            qulonglong(st.st_ino) == inode;
 }

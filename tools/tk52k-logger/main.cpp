@@ -3,6 +3,7 @@
 #include "metricsserver.h"
 
 #include "core/app/signalquitter.h"
+#include "core/app/uilanguage.h"
 #include "core/meter/metersession.h"
 #include "core/store/dbsettings.h"
 
@@ -76,6 +77,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tk52k"));
     QCoreApplication::setOrganizationName(QStringLiteral("tk52k"));
+    // The core's own texts (the session's port errors) are Chinese at the
+    // source; the logger's lines are English.
+    const QString translationProblem = installTranslations(&app, UiLanguage::English);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
@@ -171,6 +175,9 @@ int main(int argc, char *argv[])
         !MetricsServer::parseAddress(parser.value(metrics), &options.metricsHost, &options.metricsPort))
         return usage(QStringLiteral("--metrics wants PORT, ADDRESS:PORT or [IPv6]:PORT, not \"%1\"")
                          .arg(parser.value(metrics)));
+
+    if (!translationProblem.isEmpty())
+        LoggerLog::warning(translationProblem);
 
     // SIGTERM and SIGINT leave through the event loop, so finish() can write
     // or journal what waits for the database.

@@ -27,8 +27,8 @@ QByteArray number(double v)
 void metric(QByteArray &page, const char *name, const char *type, const char *help, const QByteArray &labels,
             const QByteArray &value)
 {
-    page += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n' + name + labels +
-            ' ' + value + '\n';
+    page += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n' + name +
+            labels + ' ' + value + '\n';
 }
 
 void metric(QByteArray &page, const char *name, const char *type, const char *help, qint64 value)
@@ -97,7 +97,8 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
             snapshot = m_snapshot;
         }
         const QByteArray page = render(snapshot, QDateTime::currentMSecsSinceEpoch());
-        response.set_content(page.constData(), size_t(page.size()), "text/plain; version=0.0.4; charset=utf-8");
+        response.set_content(page.constData(), size_t(page.size()),
+                             "text/plain; version=0.0.4; charset=utf-8");
     });
     if (!server->bind_to_port(host.toStdString(), port)) {
         *error = QStringLiteral("cannot listen on %1 port %2 (in use, or not an address of this computer)")
@@ -123,7 +124,8 @@ QByteArray MetricsServer::render(const MetricsSnapshot &s, qint64 nowMs)
 {
     QByteArray page;
     page.reserve(2048);
-    metric(page, "tk52k_logger_info", "gauge", "The meter this logger reads: its name in the table and its port.",
+    metric(page, "tk52k_logger_info", "gauge",
+           "The meter this logger reads: its name in the table and its port.",
            "{source=\"" + labelValue(s.source) + "\",port=\"" + labelValue(s.port) + "\"}", "1");
     metric(page, "tk52k_readings_taken_total", "counter", "Readings decoded from the meter since the start.",
            s.taken);
@@ -134,15 +136,16 @@ QByteArray MetricsServer::render(const MetricsSnapshot &s, qint64 nowMs)
            "Readings the server refused since the start, kept in rejected-readings.txt.", s.quarantined);
     metric(page, "tk52k_readings_not_stored_total", "counter",
            "First readings of a range: shown, never stored.", s.notStored);
-    metric(page, "tk52k_readings_waiting", "gauge", "Readings waiting for the server, in memory and the journal.",
-           s.waiting);
+    metric(page, "tk52k_readings_waiting", "gauge",
+           "Readings waiting for the server, in memory and the journal.", s.waiting);
     metric(page, "tk52k_journal_bytes", "gauge", "Size of the journal file on the disk.", s.journalBytes);
-    metric(page, "tk52k_link_up", "gauge", "1 while the meter sends, 0 while it is silent or its port is away.",
-           s.linkUp);
+    metric(page, "tk52k_link_up", "gauge",
+           "1 while the meter sends, 0 while it is silent or its port is away.", s.linkUp);
     metric(page, "tk52k_database_up", "gauge", "1 while the server takes readings.", s.databaseUp);
     metric(page, "tk52k_alarm_active", "gauge", "1 while an alarm limit is crossed.", s.alarmActive);
     if (s.lastReadingMs > 0)
-        metric(page, "tk52k_last_value", "gauge", "The newest reading, in its function and unit (+Inf: overload).",
+        metric(page, "tk52k_last_value", "gauge",
+               "The newest reading, in its function and unit (+Inf: overload).",
                "{function=\"" + labelValue(s.function) + "\",unit=\"" + labelValue(s.unit) + "\"}",
                number(s.value));
     const qint64 since = s.lastReadingMs > 0 ? s.lastReadingMs : s.startMs;

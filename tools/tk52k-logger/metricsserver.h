@@ -16,8 +16,8 @@ class Server;
 /// threads only read copies.
 struct MetricsSnapshot
 {
-    QString source;  ///< the meter's name in the table
-    QString port;    ///< its serial port
+    QString source;     ///< the meter's name in the table
+    QString port;       ///< its serial port
     qint64 startMs = 0; ///< when the run began, ms since the epoch
     qint64 taken = 0;
     qint64 written = 0;

@@ -202,7 +202,10 @@ int main(int argc, char *argv[])
         bool ok = false;
         const double v = parser.value(opt).toDouble(&ok);
         if (!ok || !(v >= low && v <= high))
-            usageError(QStringLiteral("--%1 wants a number from %2 to %3").arg(opt.names().first()).arg(low).arg(high));
+            usageError(QStringLiteral("--%1 wants a number from %2 to %3")
+                           .arg(opt.names().first())
+                           .arg(low)
+                           .arg(high));
         return v;
     };
 

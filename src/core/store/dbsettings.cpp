@@ -99,10 +99,12 @@ QSqlDatabase DbSettings::addConnection(const QString &connectionName) const
     db.setDatabaseName(databaseName);
     db.setUserName(userName);
     db.setPassword(password);
-    // Without a timeout an unreachable host blocks open() for minutes. The
-    // server's NOTICEs ("relation ... already exists, skipping" after a
-    // CREATE ... IF NOT EXISTS) would reach stderr through libpq's default
-    // notice printer; only warnings and errors concern anyone.
-    db.setConnectOptions(QStringLiteral("connect_timeout=2;options='-c client_min_messages=warning'"));
+    // Without a timeout an unreachable host blocks open() for minutes. What
+    // the server says besides its results (NOTICEs such as "relation ...
+    // already exists, skipping" after a CREATE ... IF NOT EXISTS, the WARNING
+    // of a server shutting down) would reach stderr through libpq's own
+    // printer, unmarked and in the middle of the program's lines; errors come
+    // back through the API anyway, with the reasons that are shown.
+    db.setConnectOptions(QStringLiteral("connect_timeout=2;options='-c client_min_messages=error'"));
     return db;
 }

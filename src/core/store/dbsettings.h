@@ -47,7 +47,7 @@ struct DbSettings
     static QString meterNameProblem(const QString &what, const QByteArray &bytes, QString *name);
 
     /// Adds (or replaces) a QPSQL connection under `connectionName` configured
-    /// with these settings and a 2 s connect timeout; the server's NOTICEs are
-    /// not sent to it. Does not open it.
+    /// with these settings and a 2 s connect timeout; the server sends it errors
+    /// only (no NOTICEs or WARNINGs). Does not open it.
     QSqlDatabase addConnection(const QString &connectionName) const;
 };

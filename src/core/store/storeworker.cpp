@@ -513,9 +513,12 @@ bool StoreWorker::connectDatabase(QSqlDatabase &db)
     const auto opened = [&] {
         if (!db.open())
             return false;
-        // The server's notes about what already exists are not for the user.
+        // The server's notes about what already exists are not for the user,
+        // nor its warnings (a shutdown's "terminating connection"): libpq
+        // would print them on stderr amid the program's lines. Errors come
+        // back through the API with their reasons.
         QSqlQuery quiet(db);
-        quiet.exec(QStringLiteral("SET client_min_messages = warning"));
+        quiet.exec(QStringLiteral("SET client_min_messages = error"));
         return prepareSchema(db);
     };
     if (opened())
