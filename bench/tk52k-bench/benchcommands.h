@@ -20,3 +20,7 @@ int runFleetBench(const QStringList &args);
 /// live --rate R --seconds S: the main window recording a virtual meter at
 /// R frames a second; processor share and resident memory after a warm-up.
 int runLiveBench(const QStringList &args);
+/// logger --rate R --seconds S [--no-metrics]: tk52k-logger as its own
+/// process on a virtual meter at R frames a second; its processor share,
+/// resident memory and readings over S seconds after a warm-up.
+int runLoggerBench(const QStringList &args);

@@ -19,6 +19,7 @@ const Subcommand kSubcommands[] = {
     {"tick", runTickBench, "tick --points N [--ticks K]"},
     {"fleet", runFleetBench, "fleet --writers N --rate R --seconds S"},
     {"live", runLiveBench, "live --rate R --seconds S"},
+    {"logger", runLoggerBench, "logger --rate R --seconds S [--no-metrics]"},
     {"history", runHistoryBench, "history --from \"yyyy-MM-dd HH:mm:ss\" --to \"yyyy-MM-dd HH:mm:ss\""},
 };
 

@@ -2,8 +2,8 @@
 # check-package.sh BUILD_DIR logger|no-logger
 # Builds the two .debs with CPack and checks them with the field's tools:
 #   - the split: tk52k-logger holds the logger, exporter, decoder, virtual
-#     meter and the service; tk52k the desktop program, its manual, entry and
-#     icon; every program has its manual page in its package; no test
+#     meter and the service; tk52k the desktop program, its printer
+#     (tk52k-print), its manual, entry and icon; every program has its manual page in its package; no test
 #     programs or build files anywhere;
 #   - Depends: the logger's names only what it links (no Gui, Widgets, Qwt
 #     or fonts), the desktop's names the logger of the same version, and every
@@ -40,6 +40,7 @@ has() {
 }
 desktop_files=$(files_of "$desktop_deb")
 has "$desktop_files" /usr/bin/tk52k /usr/share/man/man1/tk52k.1.gz /usr/share/tk52k/help.chm \
+    /usr/bin/tk52k-print /usr/share/man/man1/tk52k-print.1.gz \
     /usr/share/applications/tk52k.desktop /usr/share/icons/hicolor/scalable/apps/tk52k.svg \
     /usr/share/doc/tk52k/copyright
 all_files=$desktop_files
@@ -56,7 +57,7 @@ if [ "$logger" = logger ]; then
         fail "/etc/default/tk52k-logger holds the database password and must be readable by root only"
     dpkg-deb -I "$logger_deb" conffiles | grep -qxF /etc/default/tk52k-logger ||
         fail "/etc/default/tk52k-logger is not a conffile (an upgrade would overwrite the user's settings)"
-    grep -x '/usr/bin/.\+' <<<"$desktop_files" | grep -vxF /usr/bin/tk52k &&
+    grep -x '/usr/bin/.\+' <<<"$desktop_files" | grep -vxE '/usr/bin/tk52k(-print)?' &&
         fail "the desktop package holds programs of the logger's"
 fi
 grep -E '/(tst_|bench)|\.a$|/include/' <<<"$all_files" && fail "test programs, benchmarks or build files in a package"
