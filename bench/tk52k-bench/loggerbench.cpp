@@ -5,9 +5,10 @@
 // in one range, into the configured server (by default a database
 // "tk52k_bench_logger", made on first use), with its metrics page on a
 // loopback port unless --no-metrics. After a 10 s warm-up its processor time
-// (every thread's, from /proc/PID/task/*/schedstat) and its resident memory
-// are measured over S seconds; the readings taken in that time come from
-// the metrics page, or from the stop line without it.
+// (every thread's, from /proc/PID/task/*/schedstat) over S seconds and then
+// its memory (resident, proportional and private) are measured; the
+// readings taken in that time come from the metrics page, or from the stop
+// line without it.
 #include "benchcommands.h"
 #include "benchutil.h"
 
@@ -58,16 +59,33 @@ qint64 processCpuNs(qint64 pid)
     return total;
 }
 
-double residentMbOf(qint64 pid)
+// Memory figures of `pid` in MiB: resident (what `ps` shows), its
+// proportional share (shared library pages divided among the processes that
+// map them) and what is its alone: what each further logger on a board costs.
+struct Memory
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    double rss = -1;
+    double pss = -1;
+    double privateMb = 0;
+};
+
+Memory memoryOf(qint64 pid)
+{
+    Memory m;
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!rollup.open(QIODevice::ReadOnly))
+        return m;
+    for (const QByteArray &line : rollup.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        const double mb = f.value(1).toDouble() / 1024.0;
+        if (f.value(0) == "Rss:")
+            m.rss = mb;
+        else if (f.value(0) == "Pss:")
+            m.pss = mb;
+        else if (f.value(0) == "Private_Clean:" || f.value(0) == "Private_Dirty:")
+            m.privateMb += mb;
     }
-    return -1;
+    return m;
 }
 
 // tk52k_readings_taken_total from the logger's page; -1 when it does not answer.
@@ -153,7 +171,7 @@ int runLoggerBench(const QStringList &args)
     runEventsFor(seconds * 1000);
     const qint64 cpuNs = processCpuNs(pid) - cpuStart;
     const qint64 wallMs = clock.elapsed();
-    const double rss = residentMbOf(pid);
+    const Memory memory = memoryOf(pid);
     const qint64 takenAfter = metrics ? takenFromMetrics(port) : 0;
 
     ::kill(pid_t(pid), SIGTERM);
@@ -176,12 +194,15 @@ int runLoggerBench(const QStringList &args)
 
     // Without metrics the readings are the whole run's, warm-up included.
     printJsonLine(QStringLiteral("{\"bench\":\"logger\",\"rate\":%1,\"seconds\":%2,\"metrics\":%3,"
-                                 "\"cpu_percent\":%4,\"rss_mb\":%5,\"readings\":%6}")
+                                 "\"cpu_percent\":%4,\"rss_mb\":%5,\"pss_mb\":%6,\"private_mb\":%7,"
+                                 "\"readings\":%8}")
                       .arg(rate)
                       .arg(seconds)
                       .arg(metrics ? QStringLiteral("true") : QStringLiteral("false"))
                       .arg(100.0 * double(cpuNs) / 1e6 / double(wallMs), 0, 'f', 3)
-                      .arg(rss, 0, 'f', 1)
+                      .arg(memory.rss, 0, 'f', 1)
+                      .arg(memory.pss, 0, 'f', 1)
+                      .arg(memory.privateMb, 0, 'f', 1)
                       .arg(readings));
     return 0;
 }
