@@ -78,8 +78,8 @@ measure() {
     after=$(sizes)
     added=$(comm -13 <(echo "$before") <(echo "$after"))
     kb=$(awk '{ s += $2 } END { print s + 0 }' <<<"$added")
-    echo "$label: $(wc -l <<<"$added") packages, $((kb / 1024)) MB installed"
-    LAST_MB=$((kb / 1024))
+    LAST_MB=$(awk -v kb="$kb" 'BEGIN { printf "%.1f", kb / 1024 }')
+    echo "$label: $(wc -l <<<"$added") packages, $LAST_MB MB installed"
 }
 
 say "installed closure without Recommends"
@@ -88,7 +88,7 @@ fresh_root
 mkdir -p "$root/etc/default/tk52k-logger.d"
 printf 'TK52K_SOURCE=provisioned\n' >"$root/etc/default/tk52k-logger.d/ttyUSB0"
 measure "tk52k-logger --no-install-recommends" --no-install-recommends
-[ "${LAST_MB:-999}" -le "$limit_mb" ] || fail "the logger's closure is ${LAST_MB} MB, more than $limit_mb MB"
+awk -v mb="${LAST_MB:-999}" -v limit="$limit_mb" 'BEGIN { exit !(mb <= limit) }' || fail "the logger's closure is ${LAST_MB} MB, more than $limit_mb MB"
 link=$root/etc/systemd/system/multi-user.target.wants/tk52k-logger@ttyUSB0.service
 [ "$(readlink "$link" 2>/dev/null)" = /usr/lib/systemd/system/tk52k-logger@.service ] ||
     fail "the provisioned meter ttyUSB0 was not enabled"
