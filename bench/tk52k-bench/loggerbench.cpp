@@ -186,7 +186,8 @@ int runLoggerBench(const QStringList &args)
     qint64 readings = takenAfter - takenBefore;
     if (!metrics) {
         // The stop line is all there is.
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("stopped: taken (\\d+)")).match(err);
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("stopped: taken (\\d+)")).match(err);
         readings = m.hasMatch() ? m.captured(1).toLongLong() : -1;
     }
     if (takenBefore < 0 || takenAfter < 0)

@@ -426,14 +426,15 @@ private slots:
         QVERIFY(meter.send(frames(500, 3)));
         const auto rows = [&server] {
             QProcess psql;
-            psql.start(QStringLiteral("psql"), {"-h", server.socketDir(), "-U", "postgres", "-d", "logger_outage",
-                                                "-Atc", "SELECT count(*) FROM invoice"});
+            psql.start(QStringLiteral("psql"), {"-h", server.socketDir(), "-U", "postgres", "-d",
+                                                "logger_outage", "-Atc", "SELECT count(*) FROM invoice"});
             psql.waitForFinished(20000);
             return psql.readAllStandardOutput().trimmed();
         };
         QTRY_COMPARE_WITH_TIMEOUT(rows(), QByteArray("2"), 20000);
         QVERIFY2(server.stop(true, &error), qPrintable(error));
-        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "lost the database") == 4, qPrintable(logger.err), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "lost the database") == 4, qPrintable(logger.err),
+                                  30000);
         const QRegularExpression withReason(
             QStringLiteral("lost the database [^\\n]*5432: [^;\\n]+; readings wait"));
         QVERIFY2(withReason.match(logger.err).hasMatch(), qPrintable(logger.err));

@@ -25,7 +25,8 @@ double valueOf(const MeterReading &reading)
 {
     if (!reading.overload)
         return reading.value;
-    return reading.negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return reading.negative ? -std::numeric_limits<double>::infinity()
+                            : std::numeric_limits<double>::infinity();
 }
 } // namespace
 
@@ -69,7 +70,8 @@ HeadlessLogger::HeadlessLogger(const LoggerOptions &options, QObject *parent)
     connect(m_session, &MeterSession::readingTaken, this, &HeadlessLogger::onReading);
     connect(m_session, &MeterSession::readingToStore, this, [this](const MeterReading &r) {
         if (m_db->submit(r) != 1)
-            LoggerLog::error(QStringLiteral("the store refused the reading of %1; it is lost").arg(clock(r.time)));
+            LoggerLog::error(
+                QStringLiteral("the store refused the reading of %1; it is lost").arg(clock(r.time)));
     });
     connect(m_session, &MeterSession::linkChanged, this, &HeadlessLogger::onLink);
     connect(m_session, &MeterSession::portError, this, [this](const QString &port, const QString &reason) {
@@ -148,7 +150,8 @@ int HeadlessLogger::start()
                                          : m_options.metricsHost)
                                 .arg(m_options.metricsPort));
         else
-            LoggerLog::error(QStringLiteral("no metrics: %1; logging goes on, another try every minute").arg(error));
+            LoggerLog::error(
+                QStringLiteral("no metrics: %1; logging goes on, another try every minute").arg(error));
     }
     m_notify->ready(what);
     m_statusTimer.start(kStatusPeriodMs);
@@ -171,12 +174,14 @@ int HeadlessLogger::finish()
     if (ran)
         LoggerLog::info(QStringLiteral("stopped: ") + tally().text());
     if (end.inJournal > 0)
-        LoggerLog::info(QStringLiteral("%1 readings wait in the journal for the next start").arg(end.inJournal));
+        LoggerLog::info(
+            QStringLiteral("%1 readings wait in the journal for the next start").arg(end.inJournal));
     if (end.notKept > 0) {
-        LoggerLog::error(QStringLiteral("%1 readings could not be kept safe on the disk (the journal in %2 could not "
-                                        "be written) and are lost")
-                             .arg(end.notKept)
-                             .arg(RecordJournal::directory()));
+        LoggerLog::error(
+            QStringLiteral("%1 readings could not be kept safe on the disk (the journal in %2 could not "
+                           "be written) and are lost")
+                .arg(end.notKept)
+                .arg(RecordJournal::directory()));
         return ExitNotDurable;
     }
     return ExitClean;
@@ -236,10 +241,12 @@ void HeadlessLogger::onLink(bool up)
     if (!m_session->isRunning())
         return;
     if (up) {
-        LoggerLog::info(m_linkWasUp ? QStringLiteral("the meter sends again") : QStringLiteral("the meter sends"));
+        LoggerLog::info(m_linkWasUp ? QStringLiteral("the meter sends again")
+                                    : QStringLiteral("the meter sends"));
         m_linkWasUp = true;
     } else {
-        LoggerLog::warning(QStringLiteral("no data from the meter since %1").arg(clock(m_session->linkLostSince())));
+        LoggerLog::warning(
+            QStringLiteral("no data from the meter since %1").arg(clock(m_session->linkLostSince())));
     }
 }
 
@@ -263,8 +270,9 @@ void HeadlessLogger::watch()
         const QString reason = state.serverError;
         if (!reason.isEmpty()) {
             LoggerLog::warning(QStringLiteral("%1 %2: %3; readings wait in the journal")
-                                   .arg(m_server == ServerState::Up ? QStringLiteral("lost the database")
-                                                                    : QStringLiteral("cannot reach the database"),
+                                   .arg(m_server == ServerState::Up
+                                            ? QStringLiteral("lost the database")
+                                            : QStringLiteral("cannot reach the database"),
                                         m_serverName, reason));
             m_server = ServerState::Down;
             m_serverDownSince = QDateTime::currentDateTime();
