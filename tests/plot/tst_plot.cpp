@@ -2,13 +2,16 @@
 // window holds it (its view controls above it, with the real wheel zoom and
 // panner under them).
 
+#include "core/meter/baseunit.h"
 #include "core/meter/frameencoder.h"
+#include "core/meter/tracegap.h"
 #include "widgets/plot/decimatingcurve.h"
 #include "widgets/plot/liveplot.h"
 #include "widgets/plot/plotseriesdata.h"
 #include "widgets/plot/plotviewbar.h"
 #include "core/meter/rangescale.h"
 #include "widgets/plot/secondsscaleengine.h"
+#include "widgets/plot/siscaledraw.h"
 #include "widgets/plot/timescaledrawr.h"
 #include "widgets/plot/trendplot.h"
 #include "widgets/resources/resources.h"
@@ -293,7 +296,9 @@ private slots:
         QVERIFY2(tips * 200 <= litPixels && (points > canvas.width() || tips == 0),
                  qPrintable(QString::number(tips)));
         // At most four points a column remain.
-        const int kept = DecimatingCurve::columnPolyline(*reduced.data(), xMap, yMap, 0, points - 1).size();
+        int kept = 0;
+        for (const QPolygonF &line : DecimatingCurve::columnPolylines(*reduced.data(), xMap, yMap, 0, points - 1))
+            kept += line.size();
         QVERIFY2(kept <= 4 * canvas.width(), qPrintable(QString::number(kept)));
     }
 
@@ -333,6 +338,119 @@ private slots:
         y.clear();
         appendAndCheck(700, "points replaced"); // more than before: only the generation tells them apart
         appendAndCheck(1, "growing again");
+    }
+
+    // Every unit the meter shows, and texts that only look prefixed.
+    void baseUnits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<double>("factor");
+        QTest::newRow("mV") << "mV" << "V" << 1e-3;
+        QTest::newRow("V") << "V" << "V" << 1.0;
+        QTest::newRow("kΩ") << "kΩ" << "Ω" << 1e3;
+        QTest::newRow("MΩ") << "MΩ" << "Ω" << 1e6;
+        QTest::newRow("nF") << "nF" << "F" << 1e-9;
+        QTest::newRow("uF") << "uF" << "F" << 1e-6;
+        QTest::newRow("µF") << "µF" << "F" << 1e-6;
+        QTest::newRow("MHz") << "MHz" << "Hz" << 1e6;
+        QTest::newRow("uA") << "uA" << "A" << 1e-6;
+        QTest::newRow("mA") << "mA" << "A" << 1e-3;
+        QTest::newRow("℃ stays") << "℃" << "℃" << 1.0;
+        QTest::newRow("hFE's blank stays") << " " << " " << 1.0;
+        QTest::newRow("m alone is no prefix") << "m" << "m" << 1.0;
+        QTest::newRow("mm is no unit of ours") << "mm" << "mm" << 1.0;
+    }
+
+    void baseUnits()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, unit);
+        QFETCH(double, factor);
+        const BaseUnit base = baseUnitOf(text);
+        QCOMPARE(base.unit, unit);
+        QCOMPARE(base.factor, factor);
+    }
+
+    void siTexts_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("resolution");
+        QTest::addColumn<int>("exponent"); // 1: the prefix the value suits
+        QTest::addColumn<QString>("text");
+        QTest::newRow("millivolts") << 0.0015 << 1e-4 << 1 << "1.5 mV";
+        QTest::newRow("a thousandth held as 0.000999…") << 0.1 * 0.01 << 1e-3 << 1 << "1 mV";
+        QTest::newRow("megohms to the ohm") << 1.2345e6 << 1.0 << 1 << "1.234500 MV";
+        QTest::newRow("what rounds to zero has no sign") << -1e-4 << 1e-3 << 0 << "0.000 V";
+        QTest::newRow("half steps under kilo") << 2500.0 << 500.0 << 3 << "2.5 kV";
+    }
+
+    void siTexts()
+    {
+        QFETCH(double, value);
+        QFETCH(double, resolution);
+        QFETCH(int, exponent);
+        QFETCH(QString, text);
+        const QString unit = QStringLiteral("V");
+        if (exponent == 1)
+            QCOMPARE(siPrefixedText(value, unit, resolution), text);
+        else
+            QCOMPARE(siPrefixedText(value, unit, SiPrefix{exponent ? "k" : "", exponent}, resolution), text);
+    }
+
+    // A trace in volts on the scale of a millivolt range: one prefix for the
+    // whole axis, as many decimals as the step needs.
+    void siAxisLabels()
+    {
+        m_live->setValueUnit(QStringLiteral("V"));
+        m_live->restart(t0, 0, 0.5, false, 1e-3);
+        m_live->replot();
+        const QwtScaleDraw *draw = m_plot->axisScaleDraw(QwtPlot::yLeft);
+        QStringList labels;
+        for (double tick : axis(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick))
+            labels << draw->label(tick).text();
+        QCOMPARE(labels.first(), QStringLiteral("-800 mV"));
+        QVERIFY2(labels.contains(QStringLiteral("0 mV")) && labels.contains(QStringLiteral("100 mV")),
+                 qPrintable(labels.join(' ')));
+        m_live->setValueUnit(QString());
+        QCOMPARE(m_plot->axisScaleDraw(QwtPlot::yLeft)->label(0.5).text(), QStringLiteral("0.5"));
+    }
+
+    // Readings further apart than three sampling periods (at least 2 s) are not
+    // joined; one alone between two gaps still shows, as a dot.
+    void gapsInTheLiveTrace()
+    {
+        QCOMPARE(traceGapSeconds(0.06), 2.0);
+        m_live->setGapSeconds(traceGapSeconds(1.0));
+        m_live->restart(t0, 1, 1.0);
+        for (int s : {1, 2, 3, 10, 20, 21, 22})
+            m_live->append(t0.addSecs(s), 1.0);
+        m_live->replot();
+        const QImage canvas = m_plot->canvas()->grab().toImage();
+        const int row = qRound(m_plot->transform(QwtPlot::yLeft, 1.0));
+        const auto lit = [&](double x) {
+            return canvas.pixel(qRound(m_plot->transform(QwtPlot::xBottom, x)), row) == qRgb(0, 255, 0);
+        };
+        QVERIFY(lit(1.5) && lit(3) && lit(10) && lit(20.5));
+        QVERIFY(!lit(6.5) && !lit(15));
+    }
+
+    // Under the automatic scale an overload does not flatten the readings; it
+    // stays drawn, at the edge of the canvas.
+    void overloadsUnderTheAutomaticScale()
+    {
+        m_live->restart(t0, 1, 0.5);
+        grow(20);
+        m_live->append(t0.addSecs(21), 8.0, true);
+        m_live->append(t0.addSecs(22), 0.5);
+        m_bar->setAutoYScale(true);
+        QVERIFY(axis(QwtPlot::yLeft).upperBound() < 0.6);
+        const QwtScaleMap y = m_plot->canvasMap(QwtPlot::yLeft);
+        const QImage canvas = m_plot->canvas()->grab().toImage();
+        const int column = qRound(m_plot->transform(QwtPlot::xBottom, 21));
+        QCOMPARE(canvas.pixel(column, qRound(std::min(y.p1(), y.p2()))), qRgb(0, 255, 0));
+        m_bar->setAutoYScale(false);
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
     }
 
     void liveAppendClearAndRestart()
