@@ -203,7 +203,12 @@ void HisViewForm::plotQuantity(int index, const HistoryStatistics *stats)
         s.addRows(*m_rows, q.firstRow, m_rows->rowCount());
         return s;
     }();
-    m_statsBox->setStatistics(own.statistics(), q.unit);
+    const int count = m_rows->rowCount();
+    StatsFormat format;
+    format.unit = q.unit;
+    format.decimals = own.decimals();
+    format.withDate = count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1));
+    m_statsBox->setStatistics(own.statistics(), format);
     m_plotBar->fit();
 }
 
