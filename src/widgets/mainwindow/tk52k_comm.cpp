@@ -14,10 +14,12 @@
 #include "widgets/mainwindow/runmonitor.h"
 #include "widgets/mainwindow/storemenu.h"
 #include "widgets/mainwindow/rownumberheader.h"
+#include "core/meter/baseunit.h"
 #include "core/meter/extremes.h"
 #include "core/meter/framedecoder.h"
 #include "core/meter/metersession.h"
 #include "core/meter/tkdatadas.h"
+#include "core/meter/tracegap.h"
 #include "widgets/plot/liveplot.h"
 #include "core/store/database.h"
 
@@ -74,6 +76,7 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     m_plot->addViewBar(ui.verticalLayout_3);
 
     m_session = new MeterSession(this);
+    m_plot->setGapSeconds(traceGapSeconds(m_session->samplePeriodMs() / 1000.0));
     connect(m_session, &MeterSession::panelChanged, this,
             [this](const PanelBits &bits, bool negative) { m_panel->applyFrame(bits, negative); });
     connect(m_session, &MeterSession::readingTaken, this, &TK52K_Comm::showReading);
@@ -124,6 +127,7 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     addLanguageMenu(ui.menu_2, this);
     addCsvExportAction(ui.actionTxt, model, this);
     setupResume();
+    setupTrace();
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
@@ -162,8 +166,9 @@ void TK52K_Comm::timerEvent(QTimerEvent *event)
 
 void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
 {
+    const bool restart = newRange && !goesOnAcross(*currentReading, reading);
     static_cast<MeterReading &>(*currentReading) = reading;
-    m_monitor->showReading(reading, newRange);
+    m_monitor->showReading(reading, restart);
     m_panel->showReading(reading, newRange);
     // Most readings leave the extremes as they were: their fields stay alone.
     for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxFieldText(m_session->extremes())},
@@ -171,10 +176,14 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         if (edit->text() != text)
             edit->setText(text);
     }
-    if (!newRange) {
+    const double scale = traceScale(reading);
+    if (!restart) {
+        // A trace that goes on into a new range takes that range's scale.
+        if (newRange)
+            m_plot->setRangeScale(reading.rangeIndex, scale);
         // Past the table's cap the reading empties table and curve.
         const bool kept = model->append(reading);
-        m_plot->append(reading.time, reading.value);
+        m_plot->append(reading.time, reading.value * scale, reading.overload);
         if (!kept)
             m_plot->clearPoints();
         m_plot->showNewPoints();
@@ -182,7 +191,8 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         // A new range starts a new table and a new curve; its first reading
         // is shown but not stored.
         model->clear();
-        m_plot->restart(reading.time, reading.rangeIndex, reading.value);
+        m_plot->setValueUnit(m_continuousTrace ? baseUnitOf(reading.unitStr).unit : QString());
+        m_plot->restart(reading.time, reading.rangeIndex, reading.value * scale, reading.overload, scale);
         model->append(reading);
     }
 }
@@ -218,6 +228,7 @@ void TK52K_Comm::doMenuManual()
 void TK52K_Comm::setSamplingMode(bool automatic, uint seconds)
 {
     m_session->setSamplingMode(automatic, seconds);
+    m_plot->setGapSeconds(traceGapSeconds(m_session->samplePeriodMs() / 1000.0));
     armClock();
 }
 
