@@ -1,6 +1,11 @@
 #include "modaldriver.h"
 
+#include "widgets/dialogs/aboutform.h"
+#include "widgets/dialogs/alarmsettingform.h"
+#include "widgets/dialogs/commsettingform.h"
 #include "widgets/dialogs/timesettingform.h"
+#include "widgets/dialogs/tooldialog.h"
+#include "widgets/history/hissettingform.h"
 #include "widgets/mainwindow/tk52k_comm.h"
 #include "core/meter/metersession.h"
 #include "widgets/resources/resources.h"
@@ -80,6 +85,59 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy[0][0].toBool(), false);
         QCOMPARE(spy[0][1].toUInt(), reported);
+    }
+
+    // The program's own dialogs take the keys of a dialog: Enter from the field
+    // with the focus confirms, Enter on a focused button presses it, Escape
+    // cancels.
+    void enterAndEscape_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        for (const char *name : {"about", "port", "interval", "alarm", "history"})
+            QTest::newRow(name) << name;
+    }
+
+    void enterAndEscape()
+    {
+        QFETCH(QString, dialog);
+        const auto open = [&dialog]() -> QWidget * {
+            QWidget *form = nullptr;
+            if (dialog == "about")
+                form = new AboutForm;
+            else if (dialog == "port")
+                form = new CommSettingForm;
+            else if (dialog == "interval")
+                form = new TimeSettingForm(false, 5);
+            else if (dialog == "alarm")
+                form = new AlarmSettingForm(QString(), QString());
+            else
+                form = new HisSettingForm;
+            showToolDialog(form, form->size());
+            return form;
+        };
+        const auto button = [](QWidget *form, const char *name) {
+            return form->findChild<QPushButton *>(QLatin1String(name));
+        };
+        for (const char *focus : {"field", "pushButton_2"}) {
+            QPointer<QWidget> form = open();
+            QSignalSpy ok(button(form, "pushButton"), &QAbstractButton::clicked);
+            QPushButton *cancel = button(form, "pushButton_2");
+            QSignalSpy cancelled(cancel ? cancel : button(form, "pushButton"), &QAbstractButton::clicked);
+            QWidget *target = form->focusWidget() ? form->focusWidget() : form.data();
+            if (cancel && qstrcmp(focus, "field")) {
+                target = cancel;
+                cancel->setFocus();
+            }
+            QTest::keyClick(target, Qt::Key_Return);
+            QCOMPARE(ok.count(), target == cancel ? 0 : 1);
+            if (target == cancel)
+                QCOMPARE(cancelled.count(), 1);
+            if (form)
+                form->close();
+        }
+        QPointer<QWidget> form = open();
+        QTest::keyClick(form->focusWidget() ? form->focusWidget() : form.data(), Qt::Key_Escape);
+        QTRY_VERIFY(!form);
     }
 
     void windowTakesTheChoice()

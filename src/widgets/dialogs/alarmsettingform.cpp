@@ -1,5 +1,7 @@
 #include "alarmsettingform.h"
 
+#include "widgets/dialogs/tooldialog.h"
+
 #include "ui_alarmsettingform.h"
 
 #include "core/meter/framedecoder.h"
@@ -53,6 +55,7 @@ AlarmSettingForm::AlarmSettingForm(const QString &function, const QString &unit,
     connect(ui->highCheckBox, &QCheckBox::toggled, ui->highLineEdit, &QWidget::setEnabled);
     connect(ui->pushButton, &QPushButton::clicked, this, &AlarmSettingForm::doBtnEnterSlot);
     connect(ui->pushButton_2, &QPushButton::clicked, this, &AlarmSettingForm::doBtnCancelSlot);
+    setDialogKeys(this, ui->pushButton, ui->pushButton_2);
 }
 
 QString AlarmSettingForm::function() const

@@ -104,7 +104,7 @@ void RunMonitor::openAlarmDialog()
 void RunMonitor::addAlarmAction(QMenu *settingsMenu)
 {
     settingsMenu->addSeparator();
-    QAction *action = settingsMenu->addAction(tr("报警设置"), this, &RunMonitor::openAlarmDialog);
+    QAction *action = settingsMenu->addAction(tr("报警设置(&A)"), this, &RunMonitor::openAlarmDialog);
     action->setObjectName(QStringLiteral("actionSettingAlarm"));
 }
 

@@ -23,7 +23,9 @@
 #include "widgets/plot/liveplot.h"
 #include "core/store/database.h"
 
+#include <QAction>
 #include <QDateTime>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,6 +36,24 @@
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
 constexpr int kTableBatchMs = 250;
+
+// The platform's keys for a command where it has them, else ours.
+QList<QKeySequence> keysFor(QKeySequence::StandardKey standard, const QKeySequence &otherwise)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+    if (keys.isEmpty())
+        keys << otherwise;
+    return keys;
+}
+
+// A tool-bar button has no menu line beside it to show its key: its tool tip does.
+void giveKeys(QAction *action, const QList<QKeySequence> &keys, bool onToolBar = true)
+{
+    action->setShortcuts(keys);
+    if (onToolBar)
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->toolTip(),
+                                                          keys.first().toString(QKeySequence::NativeText)));
+}
 } // namespace
 
 TK52K_Comm::TK52K_Comm(QWidget *parent) : TK52K_Comm(new database, parent) {}
@@ -125,7 +145,10 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     m_monitor->addAlarmAction(ui.menu_2);
     addLanguageMenu(ui.menu_2, this);
-    addCsvExportAction(ui.actionTxt, model, this);
+    // Last among the exports: the first five buttons stay where users know them.
+    QAction *csvAction = addCsvExportAction(ui.actionPrint, model, this);
+    csvAction->setObjectName(QStringLiteral("actionCsv"));
+    setupKeys(csvAction);
     setupResume();
     setupTrace();
 
@@ -142,6 +165,20 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
 TK52K_Comm::~TK52K_Comm()
 {
     disconnect(m_session, nullptr, this, nullptr);
+}
+
+void TK52K_Comm::setupKeys(QAction *csvAction)
+{
+    giveKeys(ui.actionStart, {QKeySequence(Qt::Key_F5)});
+    giveKeys(ui.actionStop, {QKeySequence(Qt::SHIFT + Qt::Key_F5)});
+    giveKeys(ui.actionTxt, {QKeySequence(Qt::CTRL + Qt::Key_T)});
+    giveKeys(ui.actionExcel, {QKeySequence(Qt::CTRL + Qt::Key_E)});
+    giveKeys(ui.actionPrint, keysFor(QKeySequence::Print, QKeySequence(Qt::CTRL + Qt::Key_P)));
+    giveKeys(csvAction, {QKeySequence(Qt::CTRL + Qt::SHIFT + Qt::Key_C)});
+    giveKeys(ui.actionHisQuest, {QKeySequence(Qt::CTRL + Qt::Key_H)});
+    giveKeys(ui.actionManual, keysFor(QKeySequence::HelpContents, QKeySequence(Qt::Key_F1)), false);
+    // Windows has no standard quit key; Ctrl+Q is what users try.
+    giveKeys(ui.actionExit, keysFor(QKeySequence::Quit, QKeySequence(Qt::CTRL + Qt::Key_Q)), false);
 }
 
 void TK52K_Comm::armClock()

@@ -98,6 +98,10 @@ protected:
 
 private:
     void armClock();
+    /// The keys of the commands (start F5, stop Shift+F5, history Ctrl+H,
+    /// exports Ctrl+T, Ctrl+E, Ctrl+Shift+C, print, manual and quit the
+    /// platform's keys).
+    void setupKeys(QAction *csvAction);
     void setupResume();
     void setupTrace();
     /// What a resuming run is waiting for, in the status bar.

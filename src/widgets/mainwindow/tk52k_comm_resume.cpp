@@ -15,7 +15,7 @@ const char *const kResumeKey = "meter/resume";
 
 void TK52K_Comm::setupResume()
 {
-    resumeAction = new QAction(tr("断线后继续采集"), this);
+    resumeAction = new QAction(tr("断线后继续采集(&K)"), this);
     resumeAction->setObjectName(QStringLiteral("actionResume"));
     resumeAction->setCheckable(true);
     ui.menu_2->addSeparator();
