@@ -265,6 +265,9 @@ private slots:
     {
         Rig rig;
         rig.act("actionContinuousTrace")->trigger();
+        // Shown: a reading is then drawn onto the canvas as it comes.
+        rig.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.w));
         QVERIFY(rig.start());
         QVERIFY(rig.send(frame(0, 5000) + frame(0, 5500), 2));
         QwtPlotCurve *curve = rig.w.livePlot()->curve();
@@ -273,10 +276,12 @@ private slots:
             rig.act("actionContinuousTrace")->trigger();
             QVERIFY(qFuzzyCompare(curve->sample(1).y(), y));
         }
+        plot->canvas()->repaint();
         QVERIFY(rig.send(frame(1, 612), 3));
         QCOMPARE(rig.values(), (QStringList{"500.0 mV", "550.0 mV", "0.612 V"}));
         QCOMPARE(curve->dataSize(), size_t(3));
         QCOMPARE(curve->sample(2).y(), 0.612);
+        QCOMPARE(plot->axisScaleDiv(QwtPlot::yLeft).upperBound(), 8.0); // the volt range's, drawn
         QCOMPARE(plot->axisScaleDraw(QwtPlot::yLeft)->label(-4).text(), QStringLiteral("-4 V"));
         StatsBox *box = rig.w.runMonitor()->statsBox();
         QTRY_COMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("3"));

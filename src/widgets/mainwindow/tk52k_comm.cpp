@@ -223,7 +223,11 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         m_plot->append(reading.time, reading.value * scale, reading.overload);
         if (!kept)
             m_plot->clearPoints();
-        m_plot->showNewPoints();
+        // The new range's axis is drawn by a replot, not by a line onto the canvas.
+        if (newRange)
+            m_plot->replot();
+        else
+            m_plot->showNewPoints();
     } else {
         // A new range starts a new table and a new curve; its first reading
         // is shown but not stored.
