@@ -9,9 +9,6 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,6 +26,8 @@
 #include <QTranslator>
 #include <QWidget>
 #include <QtTest>
+
+#include <functional>
 
 class TestLanguage : public QObject
 {
@@ -124,9 +123,9 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     }
 
-    // The main window's dialogs as it opens them. In Chinese they have their
-    // own fixed sizes; in English each one grows until every text shows whole
-    // (its width measured with the font's metrics), a long device path too.
+    // The main window's dialogs as it opens them: in Chinese at their own
+    // sizes, in English grown until every text shows whole (measured with the
+    // font's metrics), a long device path too.
     void dialogTextsFit_data()
     {
         QTest::addColumn<bool>("english");
@@ -140,30 +139,19 @@ private slots:
         QCOMPARE(installTranslations(qApp, english ? UiLanguage::English : UiLanguage::Chinese), QString());
         if (english)
             QSettings().setValue(QStringLiteral("serial/port"), QStringLiteral("/dev/serial/by-id/usb-TK52K-ttyMETER"));
-        TK52K_Comm window;
-        const QList<QPair<const char *, QSize>> dialogs = {{"about", {297, 158}},
-                                                           {"history", {354, 188}},
-                                                           {"port", {243, 135}},
-                                                           {"interval", {355, 235}},
-                                                           {"alarm", {}}};
-        for (const auto &[which, ownSize] : dialogs) {
-            const QString name = QString::fromLatin1(which);
-            if (name == "about")
-                window.doMenuAbout();
-            else if (name == "history")
-                window.doMenuHis();
-            else if (name == "port")
-                window.doMenuComm();
-            else if (name == "interval")
-                window.doMenuTime();
-            else
-                window.runMonitor()->openAlarmDialog();
+        TK52K_Comm w;
+        const QList<QPair<std::function<void()>, QSize>> dialogs = {
+            {[&w] { w.doMenuAbout(); }, {297, 158}}, {[&w] { w.doMenuHis(); }, {354, 188}},
+            {[&w] { w.doMenuComm(); }, {243, 135}},  {[&w] { w.doMenuTime(); }, {355, 235}},
+            {[&w] { w.runMonitor()->openAlarmDialog(); }, {}}};
+        for (const auto &[open, ownSize] : dialogs) {
+            open();
             QPointer<QWidget> dialog = QApplication::activeModalWidget();
-            QVERIFY2(dialog, which);
+            QVERIFY(dialog);
             if (!english && ownSize.isValid())
                 QCOMPARE(dialog->size(), ownSize);
             const QStringList cut = cutTexts(dialog);
-            QVERIFY2(cut.isEmpty(), qPrintable(name + ": " + cut.join(QStringLiteral(", "))));
+            QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
             dialog->close();
             QTRY_VERIFY(!dialog);
         }
@@ -200,61 +188,44 @@ private slots:
     }
 
 private:
-    /// The texts of `dialog` that its widgets cut: wider, by the font's
-    /// metrics, than what of the widget shows (neither beyond the dialog nor
-    /// under a widget to its right).
+    /// The texts of `dialog` its widgets cut: the ink wider than what of the
+    /// widget shows (inside the dialog, not under a sibling to its right), or
+    /// a label's line higher than the label.
     static QStringList cutTexts(QWidget *dialog)
     {
         QStringList cut;
-        const QList<QWidget *> all = dialog->findChildren<QWidget *>();
-        for (QWidget *w : all) {
-            if (!w->isVisibleTo(dialog))
-                continue;
-            QString text;
-            int padding = 0;
-            const QStyle *style = w->style();
-            if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap()) {
-                text = label->text();
-                padding = w->width() - label->contentsRect().width();
-            } else if (auto *box = qobject_cast<QCheckBox *>(w)) {
-                text = box->text();
-                padding = style->pixelMetric(QStyle::PM_IndicatorWidth) +
-                          style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-            } else if (auto *button = qobject_cast<QPushButton *>(w)) {
-                text = button->text();
-                padding = 2 * style->pixelMetric(QStyle::PM_ButtonMargin);
-            } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
-                text = group->title();
-                padding = 8;
-            } else if (auto *edit = qobject_cast<QLineEdit *>(w); edit && edit->parentWidget() != dialog) {
-                // The line edit of a combo box or a date field.
-                text = edit->text();
-                padding = 4;
-            }
-            if (text.isEmpty())
-                continue;
+        for (QWidget *w : dialog->findChildren<QWidget *>()) {
+            const auto *label = qobject_cast<QLabel *>(w);
+            const auto *button = qobject_cast<QAbstractButton *>(w);
+            const auto *edit = qobject_cast<QLineEdit *>(w); // that of a combo box or a date field
+            QString text = label && !label->wordWrap() ? label->text()
+                           : button                    ? button->text()
+                           : edit && edit->parentWidget()->inherits("QAbstractSpinBox") ? edit->text()
+                           : edit && edit->parentWidget()->inherits("QComboBox")        ? edit->text()
+                                                                                        : QString();
             text.remove(QLatin1Char('&'));
-            const QRect inDialog(w->mapTo(dialog, QPoint(0, 0)), w->size());
-            int shown = std::min(inDialog.right(), dialog->width() - 1) - inDialog.left() + 1;
-            for (const QWidget *other : all) {
-                const QRect o(other->mapTo(dialog, QPoint(0, 0)), other->size());
-                if (other->parentWidget() == w->parentWidget() && other != w && other->isVisibleTo(dialog) &&
-                    o.left() > inDialog.left() && o.left() <= inDialog.right() && o.top() <= inDialog.bottom() &&
-                    o.bottom() >= inDialog.top())
-                    shown = std::min(shown, o.left() - inDialog.left());
+            if (text.isEmpty() || !w->isVisibleTo(dialog))
+                continue;
+            int room = std::min(w->width(), dialog->width() - w->mapTo(dialog, QPoint()).x());
+            for (const QWidget *o : w->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+                if (o->isVisibleTo(dialog) && o->x() > w->x() && o->x() <= w->geometry().right() &&
+                    o->geometry().top() <= w->geometry().bottom() && o->geometry().bottom() >= w->geometry().top())
+                    room = std::min(room, o->x() - w->x());
             }
-            // The ink counts: a full-width colon's blank right half may lie under a field.
-            const QFontMetrics &metrics = w->fontMetrics();
-            const int needed = metrics.horizontalAdvance(text) - metrics.rightBearing(text.back()) + padding;
-            if (needed > shown)
-                cut << QStringLiteral("\"%1\" (%2 of %3)").arg(text).arg(shown).arg(needed);
-            // The ink of a line, centred in a label or check box, lies within it.
+            const QStyle *style = w->style();
+            const int padding = qobject_cast<QCheckBox *>(w) ? style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                                                                   style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing)
+                                : qobject_cast<QPushButton *>(w) ? 2 * style->pixelMetric(QStyle::PM_ButtonMargin)
+                                : edit                           ? 4
+                                                                 : w->width() - w->contentsRect().width();
+            // The ink counts: a full-width colon's blank half may lie under a field.
+            const QFontMetrics &m = w->fontMetrics();
+            if (m.horizontalAdvance(text) - m.rightBearing(text.back()) + padding > room)
+                cut << QStringLiteral("\"%1\" in %2 px").arg(text).arg(room);
             const int height = w->contentsRect().height();
-            const int baseline = (height - metrics.height()) / 2 + metrics.ascent();
-            const QRect ink = metrics.tightBoundingRect(text).translated(0, baseline);
-            if ((qobject_cast<QLabel *>(w) || qobject_cast<QCheckBox *>(w)) &&
-                (ink.top() < 0 || ink.bottom() >= height))
-                cut << QStringLiteral("\"%1\" (ink %2-%3 of %4 high)").arg(text).arg(ink.top()).arg(ink.bottom()).arg(height);
+            const QRect ink = m.tightBoundingRect(text).translated(0, (height - m.height()) / 2 + m.ascent());
+            if ((label || qobject_cast<QCheckBox *>(w)) && (ink.top() < 0 || ink.bottom() >= height))
+                cut << QStringLiteral("\"%1\" in %2 px high").arg(text).arg(height);
         }
         return cut;
     }

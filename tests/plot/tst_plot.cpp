@@ -11,7 +11,6 @@
 #include "widgets/plot/plotviewbar.h"
 #include "core/meter/rangescale.h"
 #include "widgets/plot/secondsscaleengine.h"
-#include "widgets/plot/siscaledraw.h"
 #include "widgets/plot/timescaledrawr.h"
 #include "widgets/plot/trendplot.h"
 #include "widgets/resources/resources.h"
@@ -347,19 +346,12 @@ private slots:
         QTest::addColumn<QString>("unit");
         QTest::addColumn<double>("factor");
         QTest::newRow("mV") << "mV" << "V" << 1e-3;
-        QTest::newRow("V") << "V" << "V" << 1.0;
         QTest::newRow("kΩ") << "kΩ" << "Ω" << 1e3;
-        QTest::newRow("MΩ") << "MΩ" << "Ω" << 1e6;
         QTest::newRow("nF") << "nF" << "F" << 1e-9;
-        QTest::newRow("uF") << "uF" << "F" << 1e-6;
-        QTest::newRow("µF") << "µF" << "F" << 1e-6;
         QTest::newRow("MHz") << "MHz" << "Hz" << 1e6;
         QTest::newRow("uA") << "uA" << "A" << 1e-6;
-        QTest::newRow("mA") << "mA" << "A" << 1e-3;
         QTest::newRow("℃ stays") << "℃" << "℃" << 1.0;
-        QTest::newRow("hFE's blank stays") << " " << " " << 1.0;
         QTest::newRow("m alone is no prefix") << "m" << "m" << 1.0;
-        QTest::newRow("mm is no unit of ours") << "mm" << "mm" << 1.0;
     }
 
     void baseUnits()
@@ -370,50 +362,6 @@ private slots:
         const BaseUnit base = baseUnitOf(text);
         QCOMPARE(base.unit, unit);
         QCOMPARE(base.factor, factor);
-    }
-
-    void siTexts_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("resolution");
-        QTest::addColumn<int>("exponent"); // 1: the prefix the value suits
-        QTest::addColumn<QString>("text");
-        QTest::newRow("millivolts") << 0.0015 << 1e-4 << 1 << "1.5 mV";
-        QTest::newRow("a thousandth held as 0.000999…") << 0.1 * 0.01 << 1e-3 << 1 << "1 mV";
-        QTest::newRow("megohms to the ohm") << 1.2345e6 << 1.0 << 1 << "1.234500 MV";
-        QTest::newRow("what rounds to zero has no sign") << -1e-4 << 1e-3 << 0 << "0.000 V";
-        QTest::newRow("half steps under kilo") << 2500.0 << 500.0 << 3 << "2.5 kV";
-    }
-
-    void siTexts()
-    {
-        QFETCH(double, value);
-        QFETCH(double, resolution);
-        QFETCH(int, exponent);
-        QFETCH(QString, text);
-        const QString unit = QStringLiteral("V");
-        if (exponent == 1)
-            QCOMPARE(siPrefixedText(value, unit, resolution), text);
-        else
-            QCOMPARE(siPrefixedText(value, unit, SiPrefix{exponent ? "k" : "", exponent}, resolution), text);
-    }
-
-    // A trace in volts on the scale of a millivolt range: one prefix for the
-    // whole axis, as many decimals as the step needs.
-    void siAxisLabels()
-    {
-        m_live->setValueUnit(QStringLiteral("V"));
-        m_live->restart(t0, 0, 0.5, false, 1e-3);
-        m_live->replot();
-        const QwtScaleDraw *draw = m_plot->axisScaleDraw(QwtPlot::yLeft);
-        QStringList labels;
-        for (double tick : axis(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick))
-            labels << draw->label(tick).text();
-        QCOMPARE(labels.first(), QStringLiteral("-800 mV"));
-        QVERIFY2(labels.contains(QStringLiteral("0 mV")) && labels.contains(QStringLiteral("100 mV")),
-                 qPrintable(labels.join(' ')));
-        m_live->setValueUnit(QString());
-        QCOMPARE(m_plot->axisScaleDraw(QwtPlot::yLeft)->label(0.5).text(), QStringLiteral("0.5"));
     }
 
     // Readings further apart than three sampling periods (at least 2 s) are not
