@@ -417,21 +417,6 @@
     </message>
 </context>
 <context>
-    <name>LiveReadingModel</name>
-    <message>
-        <source>时间</source>
-        <translation>Time</translation>
-    </message>
-    <message>
-        <source>数据</source>
-        <translation>Reading</translation>
-    </message>
-    <message>
-        <source>功能</source>
-        <translation>Function</translation>
-    </message>
-</context>
-<context>
     <name>MeterSession</name>
     <message>
         <source>（请将当前用户加入 dialout 组）</source>
