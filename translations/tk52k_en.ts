@@ -396,6 +396,10 @@
         <source>界面语言将在下次启动时更改。</source>
         <translation>The interface language changes the next time the program starts.</translation>
     </message>
+    <message>
+        <source>语言(&amp;L)</source>
+        <translation>&amp;Language</translation>
+    </message>
 </context>
 <context>
     <name>LiveReadingModel</name>
@@ -461,6 +465,10 @@
         <source>跟随</source>
         <translation>Follow</translation>
     </message>
+    <message>
+        <source>全图</source>
+        <translation>Fit</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -480,8 +488,8 @@
 <context>
     <name>RunMonitor</name>
     <message>
-        <source>报警设置</source>
-        <translation>Alarm Settings</translation>
+        <source>报警设置(&amp;A)</source>
+        <translation>&amp;Alarm Settings</translation>
     </message>
 </context>
 <context>
@@ -518,8 +526,8 @@
 <context>
     <name>StoreMenu</name>
     <message>
-        <source>重新写入被拒绝的读数</source>
-        <translation>Rewrite Rejected Readings</translation>
+        <source>重新写入被拒绝的读数(&amp;W)</source>
+        <translation>Re&amp;write Refused Readings</translation>
     </message>
     <message>
         <source>服务器：%1</source>
@@ -539,38 +547,6 @@
     <message>
         <source>最小值：</source>
         <translation>Min:</translation>
-    </message>
-    <message>
-        <source>文件</source>
-        <translation>File</translation>
-    </message>
-    <message>
-        <source>设置</source>
-        <translation>Settings</translation>
-    </message>
-    <message>
-        <source>帮助</source>
-        <translation>Help</translation>
-    </message>
-    <message>
-        <source>串口设置</source>
-        <translation>Serial Port</translation>
-    </message>
-    <message>
-        <source>时间间隔</source>
-        <translation>Sampling Interval</translation>
-    </message>
-    <message>
-        <source>软件使用说明</source>
-        <translation>User Manual</translation>
-    </message>
-    <message>
-        <source>关于</source>
-        <translation>About</translation>
-    </message>
-    <message>
-        <source>退出</source>
-        <translation>Exit</translation>
     </message>
     <message>
         <source>历史记录查询</source>
@@ -596,13 +572,45 @@
         <source>打印</source>
         <translation>Print</translation>
     </message>
+    <message>
+        <source>文件(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>设置(&amp;S)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>帮助(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>串口设置(&amp;P)</source>
+        <translation>Serial &amp;Port</translation>
+    </message>
+    <message>
+        <source>时间间隔(&amp;I)</source>
+        <translation>Sampling &amp;Interval</translation>
+    </message>
+    <message>
+        <source>软件使用说明(&amp;M)</source>
+        <translation>User &amp;Manual</translation>
+    </message>
+    <message>
+        <source>关于(&amp;A)</source>
+        <translation>&amp;About</translation>
+    </message>
+    <message>
+        <source>退出(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>历史记录查询(&amp;H)</source>
+        <translation>&amp;History</translation>
+    </message>
 </context>
 <context>
     <name>TK52K_Comm</name>
-    <message>
-        <source>断线后继续采集</source>
-        <translation>Keep logging through dropouts</translation>
-    </message>
     <message>
         <source>仪表无数据（%1 起）</source>
         <translation>No data from the meter (since %1)</translation>
@@ -638,6 +646,22 @@
     <message>
         <source>取 消</source>
         <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>断线后继续采集(&amp;K)</source>
+        <translation>&amp;Keep Logging Through Dropouts</translation>
+    </message>
+    <message>
+        <source>串口已断开，正在重连</source>
+        <translation>Serial port lost, reconnecting</translation>
+    </message>
+    <message>
+        <source>跨量程连续显示(&amp;R)</source>
+        <translation>Continuous Trace Across &amp;Ranges</translation>
+    </message>
+    <message>
+        <source>量程切换时曲线、表格和统计继续，曲线以基本单位显示</source>
+        <translation>Curve, table and statistics go on when the range changes; the curve is in the base unit</translation>
     </message>
 </context>
 <context>
@@ -748,6 +772,13 @@
     <message>
         <source>第 %1 页，共 %2 页</source>
         <translation>Page %1 of %2</translation>
+    </message>
+</context>
+<context>
+    <name>TableText</name>
+    <message>
+        <source>序号</source>
+        <translation>No.</translation>
     </message>
 </context>
 <context>

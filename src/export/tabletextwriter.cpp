@@ -3,6 +3,7 @@
 #include "models/historytablemodel.h"
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -83,7 +84,8 @@ Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *code
         return Pass::Done;
     };
 
-    chunk += QStringLiteral("序号");
+    // The header speaks the interface's language, as the table's own headers do.
+    chunk += QCoreApplication::translate("TableText", "序号");
     for (int c = 0; c < columns; ++c) {
         chunk += QLatin1Char('\t');
         chunk += model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();

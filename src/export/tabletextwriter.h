@@ -21,7 +21,7 @@ enum class TextWriteResult {
 QString exportFileName(const QString &chosen, const QString &suffix);
 
 /// Writes `model` to `path` as tab-separated text: a header line made of
-/// "序号" and the model's horizontal headers, then for each row its number
+/// "序号" (translated, like the headers) and the model's horizontal headers, then for each row its number
 /// (from 1) followed by the row's display texts, every line ended by a line
 /// feed. An existing file is replaced only once the new one is complete:
 /// it is written beside it first, so a failed write keeps the old file.

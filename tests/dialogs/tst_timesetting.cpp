@@ -1,6 +1,11 @@
 #include "modaldriver.h"
 
+#include "widgets/dialogs/aboutform.h"
+#include "widgets/dialogs/alarmsettingform.h"
+#include "widgets/dialogs/commsettingform.h"
 #include "widgets/dialogs/timesettingform.h"
+#include "widgets/dialogs/tooldialog.h"
+#include "widgets/history/hissettingform.h"
 #include "widgets/mainwindow/tk52k_comm.h"
 #include "core/meter/metersession.h"
 #include "widgets/resources/resources.h"
@@ -80,6 +85,43 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy[0][0].toBool(), false);
         QCOMPARE(spy[0][1].toUInt(), reported);
+    }
+
+    // The program's own dialogs take the keys of a dialog: Enter from the field
+    // with the focus confirms, Enter on a focused button presses it, Escape
+    // cancels.
+    void enterAndEscape_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        for (const char *name : {"about", "port", "interval", "alarm", "history"})
+            QTest::newRow(name) << name;
+    }
+
+    void enterAndEscape()
+    {
+        QFETCH(QString, dialog);
+        // Enter from the field with the focus, then on the focused cancel
+        // button, then Escape.
+        for (const int step : {0, 1, 2}) {
+            QPointer<QWidget> form = dialog == "about"      ? static_cast<QWidget *>(new AboutForm)
+                                     : dialog == "port"     ? static_cast<QWidget *>(new CommSettingForm)
+                                     : dialog == "interval" ? static_cast<QWidget *>(new TimeSettingForm(false, 5))
+                                     : dialog == "alarm"    ? static_cast<QWidget *>(new AlarmSettingForm({}, {}))
+                                                            : static_cast<QWidget *>(new HisSettingForm);
+            showToolDialog(form, form->size());
+            QSignalSpy ok(okButton(form), &QAbstractButton::clicked);
+            auto *cancel = form->findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+            if (step == 1 && !cancel)
+                continue;
+            if (step == 1)
+                cancel->setFocus();
+            QTest::keyClick(form->focusWidget() ? form->focusWidget() : form.data(),
+                            step == 2 ? Qt::Key_Escape : Qt::Key_Return);
+            QCOMPARE(ok.count(), step == 0 ? 1 : 0);
+            if (step == 0 && form)
+                form->close();
+            QTRY_VERIFY(!form);
+        }
     }
 
     void windowTakesTheChoice()

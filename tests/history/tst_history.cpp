@@ -373,8 +373,8 @@ private slots:
         QCOMPARE(selector->count(), 2);
         const StatsBox *stats = view.statsBox();
         QCOMPARE(stats->figureText(QStringLiteral("count")), QStringLiteral("2"));
-        QCOMPARE(stats->figureText(QStringLiteral("mean")), QStringLiteral("2 V"));
-        QCOMPARE(stats->figureText(QStringLiteral("max")), QStringLiteral("3 V (10:00:20)"));
+        QCOMPARE(stats->figureText(QStringLiteral("mean")), QStringLiteral("2.00000 V"));
+        QCOMPARE(stats->figureText(QStringLiteral("max")), QStringLiteral("3.000 V (10:00:20)"));
 
         selector->setCurrentIndex(1);
         QCOMPARE(int(view.curve()->dataSize()), 1);

@@ -1,9 +1,24 @@
+#include "export/tabletextwriter.h"
+#include "models/livereadingmodel.h"
 #include "widgets/mainwindow/languagemenu.h"
+#include "widgets/mainwindow/runmonitor.h"
+#include "widgets/mainwindow/tk52k_comm.h"
+#include "widgets/resources/resources.h"
 #include "core/app/uilanguage.h"
 #include "modaldriver.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTemporaryDir>
+
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QSettings>
@@ -12,6 +27,8 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <functional>
+
 class TestLanguage : public QObject
 {
     Q_OBJECT
@@ -19,6 +36,9 @@ class TestLanguage : public QObject
 private slots:
     void initTestCase()
     {
+        initTk52kResources();
+        installFontSubstitutions();
+        qputenv("TK52K_SPOOL_DIR", QDir::tempPath().toLocal8Bit() + "/tk52k-tst-language-spool");
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("tk52k-test"));
         QSettings().clear();
@@ -63,6 +83,13 @@ private slots:
         QCOMPARE(installTranslations(qApp, UiLanguage::English), QString());
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", qtCancel), QStringLiteral("Cancel"));
         QCOMPARE(QCoreApplication::translate("TK52K_Comm", "未连接"), QStringLiteral("Not connected"));
+        // The text export's header is the table's, in the same language.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("t.txt"));
+        QCOMPARE(writeTableText(LiveReadingModel(), path), TextWriteResult::Written);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("No.\tTime\tReading\tFunction\n"));
     }
 
     // Every text in the catalogue has its English, with the same placeholders as
@@ -96,6 +123,40 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     }
 
+    // The main window's dialogs as it opens them: in Chinese at their own
+    // sizes, in English grown until every text shows whole (measured with the
+    // font's metrics), a long device path too.
+    void dialogTextsFit_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Chinese") << false;
+        QTest::newRow("English") << true;
+    }
+
+    void dialogTextsFit()
+    {
+        QFETCH(bool, english);
+        QCOMPARE(installTranslations(qApp, english ? UiLanguage::English : UiLanguage::Chinese), QString());
+        if (english)
+            QSettings().setValue(QStringLiteral("serial/port"), QStringLiteral("/dev/serial/by-id/usb-TK52K-ttyMETER"));
+        TK52K_Comm w;
+        const QList<QPair<std::function<void()>, QSize>> dialogs = {
+            {[&w] { w.doMenuAbout(); }, {297, 158}}, {[&w] { w.doMenuHis(); }, {354, 188}},
+            {[&w] { w.doMenuComm(); }, {243, 135}},  {[&w] { w.doMenuTime(); }, {355, 235}},
+            {[&w] { w.runMonitor()->openAlarmDialog(); }, {}}};
+        for (const auto &[open, ownSize] : dialogs) {
+            open();
+            QPointer<QWidget> dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            if (!english && ownSize.isValid())
+                QCOMPARE(dialog->size(), ownSize);
+            const QStringList cut = cutTexts(dialog);
+            QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
+            dialog->close();
+            QTRY_VERIFY(!dialog);
+        }
+    }
+
     // The menu checks the remembered language; picking the other one stores it
     // and says when it applies; picking the current one says nothing.
     void menuRemembersChoice()
@@ -127,6 +188,48 @@ private slots:
     }
 
 private:
+    /// The texts of `dialog` its widgets cut: the ink wider than what of the
+    /// widget shows (inside the dialog, not under a sibling to its right), or
+    /// a label's line higher than the label.
+    static QStringList cutTexts(QWidget *dialog)
+    {
+        QStringList cut;
+        for (QWidget *w : dialog->findChildren<QWidget *>()) {
+            const auto *label = qobject_cast<QLabel *>(w);
+            const auto *button = qobject_cast<QAbstractButton *>(w);
+            const auto *edit = qobject_cast<QLineEdit *>(w); // that of a combo box or a date field
+            QString text = label && !label->wordWrap() ? label->text()
+                           : button                    ? button->text()
+                           : edit && edit->parentWidget()->inherits("QAbstractSpinBox") ? edit->text()
+                           : edit && edit->parentWidget()->inherits("QComboBox")        ? edit->text()
+                                                                                        : QString();
+            text.remove(QLatin1Char('&'));
+            if (text.isEmpty() || !w->isVisibleTo(dialog))
+                continue;
+            int room = std::min(w->width(), dialog->width() - w->mapTo(dialog, QPoint()).x());
+            for (const QWidget *o : w->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+                if (o->isVisibleTo(dialog) && o->x() > w->x() && o->x() <= w->geometry().right() &&
+                    o->geometry().top() <= w->geometry().bottom() && o->geometry().bottom() >= w->geometry().top())
+                    room = std::min(room, o->x() - w->x());
+            }
+            const QStyle *style = w->style();
+            const int padding = qobject_cast<QCheckBox *>(w) ? style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                                                                   style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing)
+                                : qobject_cast<QPushButton *>(w) ? 2 * style->pixelMetric(QStyle::PM_ButtonMargin)
+                                : edit                           ? 4
+                                                                 : w->width() - w->contentsRect().width();
+            // The ink counts: a full-width colon's blank half may lie under a field.
+            const QFontMetrics &m = w->fontMetrics();
+            if (m.horizontalAdvance(text) - m.rightBearing(text.back()) + padding > room)
+                cut << QStringLiteral("\"%1\" in %2 px").arg(text).arg(room);
+            const int height = w->contentsRect().height();
+            const QRect ink = m.tightBoundingRect(text).translated(0, (height - m.height()) / 2 + m.ascent());
+            if ((label || qobject_cast<QCheckBox *>(w)) && (ink.top() < 0 || ink.bottom() >= height))
+                cut << QStringLiteral("\"%1\" in %2 px high").arg(text).arg(height);
+        }
+        return cut;
+    }
+
     void removeTranslators()
     {
         for (QTranslator *t : qApp->findChildren<QTranslator *>()) {

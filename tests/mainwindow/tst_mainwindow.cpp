@@ -5,7 +5,9 @@
 
 #include "widgets/dialogs/alarmsettingform.h"
 #include "widgets/dialogs/commsettingform.h"
+#include "widgets/history/hissettingform.h"
 #include "widgets/panel/frontpanel.h"
+#include "widgets/plot/liveplot.h"
 #include "widgets/mainwindow/runmonitor.h"
 #include "widgets/mainwindow/tk52k_comm.h"
 #include "core/app/windowplacement.h"
@@ -25,7 +27,12 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTableView>
+#include <QToolBar>
 #include <QtTest>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_draw.h>
+#include <qwt_text.h>
 
 #include <memory>
 
@@ -192,10 +199,13 @@ private slots:
         // Kilo-ohms, split across writes and with noise between frames, the way
         // a real line delivers them.
         QProcess meter;
-        meter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        meter.start(qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/tk52k-sim"),
-                    {"--range", "23", "--rate", "10", "--split", "--noise", "0.2", "--seed", "7"});
-        QVERIFY(meter.waitForStarted() && QTest::qWaitFor([&] { return meter.canReadLine(); }, kWait));
+        const auto startMeter = [&meter] {
+            meter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            meter.start(qEnvironmentVariable("TK52K_BIN_DIR") + QStringLiteral("/tk52k-sim"),
+                        {"--range", "23", "--rate", "10", "--split", "--noise", "0.2", "--seed", "7"});
+            return meter.waitForStarted() && QTest::qWaitFor([&] { return meter.canReadLine(); }, kWait);
+        };
+        QVERIFY(startMeter());
         const QString path = QString::fromLocal8Bit(meter.readLine()).trimmed();
         Rig rig;
         rig.w.show();
@@ -234,6 +244,55 @@ private slots:
         QVERIFY(!next.ui<QSerialPort>("serialPort")->isOpen() && next.act("actionStart")->isEnabled());
         QTest::qWait(300);
         QVERIFY2(errors.count() <= 5, qPrintable(QString::number(errors.count())));
+
+        // A resuming run in the same window says that its port went away, not
+        // that the meter is silent.
+        QVERIFY(startMeter());
+        next.w.choosePort(QString::fromLocal8Bit(meter.readLine()).trimmed());
+        next.w.setResuming(true);
+        next.act("actionStart")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(next.rows() > 0, kWait);
+        meter.terminate();
+        QVERIFY(meter.waitForFinished(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(next.status(), QStringLiteral("串口已断开，正在重连"), kWait);
+        next.w.setResuming(false);
+    }
+
+    // With 跨量程连续显示 on, an autoranging signal stays one trace: the table
+    // and the figures go on into the volt range and the curve is in volts; the
+    // extremes still restart with the range. Switching the option mid-run puts
+    // the curve in the range's unit and back; another function starts anew.
+    void traceGoesOnAcrossRanges()
+    {
+        Rig rig;
+        rig.act("actionContinuousTrace")->trigger();
+        // Shown: a reading is then drawn onto the canvas as it comes.
+        rig.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.w));
+        QVERIFY(rig.start());
+        QVERIFY(rig.send(frame(0, 5000) + frame(0, 5500), 2));
+        QwtPlotCurve *curve = rig.w.livePlot()->curve();
+        auto *plot = rig.ui<QwtPlot>("qwtPlot");
+        for (const double y : {550.0, 0.55}) {
+            rig.act("actionContinuousTrace")->trigger();
+            QVERIFY(qFuzzyCompare(curve->sample(1).y(), y));
+        }
+        QCOMPARE(plot->axisScaleDraw(QwtPlot::yLeft)->label(-0.4).text(), QStringLiteral("-400 mV"));
+        plot->canvas()->repaint();
+        QVERIFY(rig.send(frame(1, 612), 3));
+        QCOMPARE(rig.values(), (QStringList{"500.0 mV", "550.0 mV", "0.612 V"}));
+        QCOMPARE(curve->dataSize(), size_t(3));
+        QCOMPARE(curve->sample(2).y(), 0.612);
+        QCOMPARE(plot->axisScaleDiv(QwtPlot::yLeft).upperBound(), 8.0); // the volt range's, drawn
+        QCOMPARE(plot->axisScaleDraw(QwtPlot::yLeft)->label(-4).text(), QStringLiteral("-4 V"));
+        StatsBox *box = rig.w.runMonitor()->statsBox();
+        QTRY_COMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("3"));
+        QCOMPARE(box->figureText(QStringLiteral("mean")), QStringLiteral("0.55400 V"));
+        QCOMPARE(rig.ui<QLineEdit>("minLineEdit")->text(), QStringLiteral("0.612V"));
+
+        QVERIFY(rig.send(frame(23, 1000), 1));
+        QVERIFY(TK52K_Comm().findChild<QAction *>(QStringLiteral("actionContinuousTrace"))->isChecked());
+        rig.act("actionContinuousTrace")->trigger();
     }
 
     // With 断线后继续采集 on, a silent meter greys the digits and says since when;
@@ -357,7 +416,9 @@ private slots:
     }
 
     // Three decimals: a count of 2500 reads 2.5. The band is set through the
-    // dialog; its events reach the database.
+    // dialog, the first time before any reading (the dialog names the
+    // quantity), then on the quantity the panel shows; its events reach the
+    // database.
     void alarmAndStatisticsFollowTheReadings()
     {
         Rig rig(new database);
@@ -365,16 +426,19 @@ private slots:
         auto *alarmAction = rig.act("actionSettingAlarm");
         auto *digits = rig.ui<QLabel>("label_8");
         auto *note = rig.ui<QLabel>("alarmLabel");
-        QVERIFY(!alarmAction->isEnabled());
-        QVERIFY(rig.send(frame(1, 1000)));
-        QVERIFY(alarmAction->isEnabled());
-        const QString unit = rig.w.session()->currentReading().unitStr;
+        const QString unit = QStringLiteral("V");
 
         // High limit 2, cleared only below 1.9 (a blank hysteresis, taken as 0, first).
         for (const char *hysteresis : {"", "0.1"}) {
             alarmAction->trigger();
             AlarmSettingForm *form = rig.w.runMonitor()->alarmDialog();
             QVERIFY(form);
+            auto *units = form->findChild<QComboBox *>(QStringLiteral("unitComboBox"));
+            if (!*hysteresis) {
+                QCOMPARE(form->function(), QStringLiteral("DCV"));
+                units->setCurrentIndex(units->findText(unit));
+            }
+            QCOMPARE(form->unit(), unit);
             form->findChild<QCheckBox *>(QStringLiteral("lowCheckBox"))->setChecked(false);
             form->findChild<QCheckBox *>(QStringLiteral("highCheckBox"))->setChecked(true);
             form->findChild<QLineEdit *>(QStringLiteral("highLineEdit"))->setText(QStringLiteral("2"));
@@ -382,6 +446,8 @@ private slots:
                 ->setText(QString::fromLatin1(hysteresis));
             form->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
             QTRY_VERIFY(!rig.w.runMonitor()->alarmDialog());
+            if (!*hysteresis)
+                QVERIFY(rig.send(frame(1, 1000)));
         }
 
         const QString green = digits->styleSheet();
@@ -401,8 +467,9 @@ private slots:
         StatsBox *box = rig.w.runMonitor()->statsBox();
         QTRY_COMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("6"));
         QCOMPARE(box->figureText(QStringLiteral("overloads")), QStringLiteral("1"));
-        QCOMPARE(box->figureText(QStringLiteral("mean")), QStringLiteral("1.891667 %1").arg(unit));
-        QVERIFY(box->figureText(QStringLiteral("max")).startsWith(QStringLiteral("2.6 %1 (").arg(unit)));
+        // In the readings' resolution: their decimals, two more for the mean.
+        QCOMPARE(box->figureText(QStringLiteral("mean")), QStringLiteral("1.89167 %1").arg(unit));
+        QVERIFY(box->figureText(QStringLiteral("max")).startsWith(QStringLiteral("2.600 %1 (").arg(unit)));
 
         // A raise and a clear reach the table; the overload after the clear
         // raised again (it lies beyond every high limit).
@@ -443,6 +510,55 @@ private slots:
                                   QStringLiteral("2"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(!retry->isEnabled(), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(store->text(), QStringLiteral("数据库已连接"), kWait);
+    }
+
+    // Every command has its key, and the exports sit after the print on the
+    // tool bar. F5 on a port that cannot open says why (as F1 without a
+    // manual does), the exports ask for a file.
+    void keyboard_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("effect");
+        QTest::newRow("start") << "F5" << "box";
+        QTest::newRow("stop") << "Shift+F5" << "stopped";
+        QTest::newRow("history") << "Ctrl+H" << "history";
+        for (const char *keys : {"Ctrl+T", "Ctrl+E", "Ctrl+Shift+C"})
+            QTest::newRow(keys) << keys << "file";
+        QTest::newRow("manual") << "F1" << "box";
+        QTest::newRow("quit") << "Ctrl+Q" << "closed";
+    }
+
+    void keyboard()
+    {
+        QFETCH(QString, keys);
+        QFETCH(QString, effect);
+        Rig rig;
+        rig.w.choosePort(QStringLiteral("/dev/tk52k-no-such-port"));
+        rig.w.show();
+        QApplication::setActiveWindow(&rig.w);
+        QVERIFY(QTest::qWaitForWindowActive(&rig.w));
+        QStringList order;
+        for (QAction *a : rig.ui<QToolBar>("mainToolBar")->actions().mid(0, 7))
+            order << a->objectName();
+        QCOMPARE(order.join(' '), QStringLiteral("actionStart actionStop  actionTxt actionExcel actionPrint actionCsv"));
+        if (effect == "stopped" || effect == "file")
+            QVERIFY(rig.start());
+        if (effect == "file")
+            rig.act("actionStop")->trigger();
+        ModalDriver driver;
+        if (effect == "file")
+            driver.chooseFile(QString());
+        if (effect == "box")
+            driver.answerBox(QString());
+        QTest::keySequence(&rig.w, QKeySequence(keys));
+        QTRY_VERIFY(driver.done());
+        QCOMPARE(driver.unexpected, 0);
+        QCOMPARE(rig.w.session()->isRunning(), false);
+        QCOMPARE(rig.w.isVisible(), effect != "closed");
+        if (effect == "history") {
+            QCOMPARE(visibleWindows<HisSettingForm>().size(), 1);
+            visibleWindows<HisSettingForm>().first()->close();
+        }
     }
 
     // The first run opens at four fifths of the screen, truncated, and centred.

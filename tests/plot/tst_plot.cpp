@@ -2,7 +2,9 @@
 // window holds it (its view controls above it, with the real wheel zoom and
 // panner under them).
 
+#include "core/meter/baseunit.h"
 #include "core/meter/frameencoder.h"
+#include "core/meter/tracegap.h"
 #include "widgets/plot/decimatingcurve.h"
 #include "widgets/plot/liveplot.h"
 #include "widgets/plot/plotseriesdata.h"
@@ -293,7 +295,9 @@ private slots:
         QVERIFY2(tips * 200 <= litPixels && (points > canvas.width() || tips == 0),
                  qPrintable(QString::number(tips)));
         // At most four points a column remain.
-        const int kept = DecimatingCurve::columnPolyline(*reduced.data(), xMap, yMap, 0, points - 1).size();
+        int kept = 0;
+        for (const QPolygonF &line : DecimatingCurve::columnPolylines(*reduced.data(), xMap, yMap, 0, points - 1))
+            kept += line.size();
         QVERIFY2(kept <= 4 * canvas.width(), qPrintable(QString::number(kept)));
     }
 
@@ -335,6 +339,68 @@ private slots:
         appendAndCheck(1, "growing again");
     }
 
+    // Every unit the meter shows, and texts that only look prefixed.
+    void baseUnits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<double>("factor");
+        QTest::newRow("mV") << "mV" << "V" << 1e-3;
+        QTest::newRow("kΩ") << "kΩ" << "Ω" << 1e3;
+        QTest::newRow("nF") << "nF" << "F" << 1e-9;
+        QTest::newRow("MHz") << "MHz" << "Hz" << 1e6;
+        QTest::newRow("uA") << "uA" << "A" << 1e-6;
+        QTest::newRow("℃ stays") << "℃" << "℃" << 1.0;
+        QTest::newRow("m alone is no prefix") << "m" << "m" << 1.0;
+    }
+
+    void baseUnits()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, unit);
+        QFETCH(double, factor);
+        const BaseUnit base = baseUnitOf(text);
+        QCOMPARE(base.unit, unit);
+        QCOMPARE(base.factor, factor);
+    }
+
+    // Readings further apart than three sampling periods (at least 2 s) are not
+    // joined; one alone between two gaps still shows, as a dot.
+    void gapsInTheLiveTrace()
+    {
+        QCOMPARE(traceGapSeconds(0.06), 2.0);
+        m_live->setGapSeconds(traceGapSeconds(1.0));
+        m_live->restart(t0, 1, 1.0);
+        for (int s : {1, 2, 3, 10, 20, 21, 22})
+            m_live->append(t0.addSecs(s), 1.0);
+        m_live->replot();
+        const QImage canvas = m_plot->canvas()->grab().toImage();
+        const int row = qRound(m_plot->transform(QwtPlot::yLeft, 1.0));
+        const auto lit = [&](double x) {
+            return canvas.pixel(qRound(m_plot->transform(QwtPlot::xBottom, x)), row) == qRgb(0, 255, 0);
+        };
+        QVERIFY(lit(1.5) && lit(3) && lit(10) && lit(20.5));
+        QVERIFY(!lit(6.5) && !lit(15));
+    }
+
+    // Under the automatic scale an overload does not flatten the readings; it
+    // stays drawn, at the edge of the canvas.
+    void overloadsUnderTheAutomaticScale()
+    {
+        m_live->restart(t0, 1, 0.5);
+        grow(20);
+        m_live->append(t0.addSecs(21), 8.0, true);
+        m_live->append(t0.addSecs(22), 0.5);
+        m_bar->setAutoYScale(true);
+        QVERIFY(axis(QwtPlot::yLeft).upperBound() < 0.6);
+        const QwtScaleMap y = m_plot->canvasMap(QwtPlot::yLeft);
+        const QImage canvas = m_plot->canvas()->grab().toImage();
+        const int column = qRound(m_plot->transform(QwtPlot::xBottom, 21));
+        QCOMPARE(canvas.pixel(column, qRound(std::min(y.p1(), y.p2()))), qRgb(0, 255, 0));
+        m_bar->setAutoYScale(false);
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
+    }
+
     void liveAppendClearAndRestart()
     {
         m_live->restart(t0, 27, -1.25);
@@ -365,10 +431,11 @@ private slots:
         QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 1.0);
     }
 
-    // The view bar's controls on a growing curve: the wheel zooms and pauses,
-    // a paused view stays put (the curve still collecting) until fitted or
-    // followed again, and a range scale that comes while the view is paused or
-    // scaled automatically waits until it is followed again.
+    // The view bar's controls on a growing curve: a plain click changes
+    // nothing, a drag or the wheel pauses, a paused view stays put (the curve
+    // still collecting) until fitted or followed again or a new range comes,
+    // and a range scale that comes while the view is scaled automatically
+    // waits until the automatic scale is switched off.
     void liveViewControls()
     {
         m_live->restart(t0, 1, 0.5);
@@ -377,6 +444,15 @@ private slots:
         QSignalSpy paused(m_bar, &PlotViewBar::followingChanged);
         QWidget *canvas = m_plot->canvas();
         const QPoint centre = canvas->rect().center();
+        QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, centre);
+        QVERIFY(m_bar->isFollowing());
+        QTest::mousePress(canvas, Qt::LeftButton, Qt::NoModifier, centre);
+        QMouseEvent drag(QEvent::MouseMove, centre + QPoint(30, 0), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(canvas, &drag);
+        QTest::mouseRelease(canvas, Qt::LeftButton, Qt::NoModifier, centre + QPoint(30, 0));
+        QVERIFY(!m_bar->isFollowing());
+        m_bar->setFollowing(true);
+        paused.clear();
         QWheelEvent wheel(centre, canvas->mapToGlobal(centre), QPoint(), QPoint(0, -240), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(canvas, &wheel);
@@ -409,8 +485,6 @@ private slots:
         QVERIFY(m_bar->readout().isEmpty());
 
         m_live->restart(t0.addSecs(600), 27, 0.5);
-        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
-        m_bar->followAction()->trigger();
         QVERIFY(m_bar->isFollowing());
         QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 4.0);
         QCOMPARE(m_plot->axisStepSize(QwtPlot::yLeft), 0.5);

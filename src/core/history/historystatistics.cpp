@@ -54,6 +54,10 @@ void HistoryStatistics::addRows(const HistoryData &rows, int from, int to)
                 continue;
         }
         const int change = m_stats.addUntimed(value);
+        // The figures are written to the finest resolution among the readings.
+        const QString digits = text.trimmed();
+        const int point = digits.indexOf(QLatin1Char('.'));
+        m_decimals = std::max(m_decimals, point < 0 ? 0 : int(digits.size() - point - 1));
         if (change & RunStatistics::NewMin)
             minRow = row;
         if (change & RunStatistics::NewMax)

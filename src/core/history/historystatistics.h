@@ -28,6 +28,8 @@ public:
     const QString &function() const { return m_function; }
     const QString &unit() const { return m_unit; }
     const RunStatistics &statistics() const { return m_stats; }
+    /// The most decimals a counted value text had; -1 before the first.
+    int decimals() const { return m_decimals; }
 
     /// One JSON object: count, overloads, mean, stddev, min, min_time, max,
     /// max_time, unit, function. Figures not defined (no reading; stddev of
@@ -38,6 +40,7 @@ private:
     QString m_function;
     QString m_unit;
     RunStatistics m_stats;
+    int m_decimals = -1;
 };
 
 /// Whether a stored value text is an overload: "OL" once signs, spaces and

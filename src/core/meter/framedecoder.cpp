@@ -3,6 +3,7 @@
 #include "meterreading.h"
 
 #include <QDateTime>
+#include <QStringList>
 
 #include <array>
 
@@ -259,6 +260,21 @@ int meterRangeFunction(int rangeIndex)
         }
     }
     return -1;
+}
+
+QStringList meterFunctionUnits(int funcIndex)
+{
+    QStringList units;
+    if (funcIndex < 0 || funcIndex >= kFunctionCount)
+        return units;
+    for (int sub = 0; sub < kSubRanges; ++sub) {
+        // Range 0 is a real range (DCV in mV) only as DCV's first sub-range;
+        // elsewhere it marks a pair the meter never sends.
+        const int range = kRangeTable[funcIndex][sub];
+        if ((range != 0 || (funcIndex == DCV && sub == 0)) && !units.contains(unitTexts()[range]))
+            units << unitTexts()[range];
+    }
+    return units;
 }
 
 QString meterRangeUnit(int rangeIndex)

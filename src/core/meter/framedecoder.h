@@ -4,6 +4,7 @@
 #include <QString>
 
 class QDateTime;
+class QStringList;
 struct MeterReading;
 
 /// Size of one meter frame on the wire, line feed included.
@@ -23,6 +24,10 @@ int meterRangeIndex(int funcIndex, int subRange);
 
 /// Function index 0–11 of a range index 0–44; -1 outside that span.
 int meterRangeFunction(int rangeIndex);
+
+/// The unit texts a function's ranges show, in the order of its ranges
+/// ("mV", "V" for DCV); empty outside 0–11.
+QStringList meterFunctionUnits(int funcIndex);
 
 /// Unit text of a range index ("mV", "kΩ", "℃", " " for hFE …); an empty
 /// string outside 0–44.

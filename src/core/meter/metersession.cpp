@@ -269,9 +269,11 @@ void MeterSession::serialLost()
     m_device = nullptr;
     // Half a frame from before the loss must not join the first bytes after it.
     clearReceived();
+    // Waiting for the port already when the link goes down, so whoever
+    // hears of it can tell a vanished port from a silent meter.
+    m_reopenTimer.start(kReopenIntervalMs);
     markLinkLost();
     emit portError(m_portName, reason);
-    m_reopenTimer.start(kReopenIntervalMs);
 }
 
 void MeterSession::tryReopen()
@@ -297,10 +299,13 @@ void MeterSession::endRun(EndReason reason)
     m_sampleTimer.stop();
     m_watchdog.stop();
     m_reopenTimer.stop();
-    if (m_device) {
+    if (m_device == m_serial) {
+        // Only what attach() connected: the port's errors are watched for
+        // every run, not just the first one.
+        disconnect(m_serial, &QIODevice::readyRead, this, &MeterSession::receive);
+        m_serial->close();
+    } else if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
-        if (m_device == m_serial)
-            m_serial->close();
     }
     m_device = nullptr;
     m_linkUp = false;

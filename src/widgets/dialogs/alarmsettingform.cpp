@@ -1,9 +1,15 @@
 #include "alarmsettingform.h"
 
+#include "widgets/dialogs/tooldialog.h"
+
 #include "ui_alarmsettingform.h"
+
+#include "core/meter/framedecoder.h"
 
 #include <QDoubleValidator>
 #include <QMessageBox>
+
+#include <algorithm>
 
 namespace {
 
@@ -24,10 +30,13 @@ std::optional<double> numberOf(const QLineEdit *field, bool *ok)
 } // namespace
 
 AlarmSettingForm::AlarmSettingForm(const QString &function, const QString &unit, QWidget *parent)
-    : QWidget(parent), ui(new Ui::AlarmSettingForm), m_function(function), m_unit(unit)
+    : QWidget(parent), ui(new Ui::AlarmSettingForm)
 {
     ui->setupUi(this);
-    ui->quantityLabel->setText(QStringLiteral("%1 (%2)").arg(function, unit));
+    for (int f = 0; f < kFunctionCount; ++f)
+        ui->functionComboBox->addItem(meterFunctionText(f));
+    ui->functionComboBox->setCurrentIndex(std::max(0, ui->functionComboBox->findText(function)));
+    showUnits(unit);
     for (QLineEdit *field : {ui->lowLineEdit, ui->highLineEdit, ui->hysteresisLineEdit}) {
         auto *validator = new QDoubleValidator(field);
         validator->setLocale(QLocale::c());
@@ -35,7 +44,42 @@ AlarmSettingForm::AlarmSettingForm(const QString &function, const QString &unit,
         field->setValidator(validator);
     }
 
-    const AlarmLimits limits = AlarmLimits::load(function, unit);
+    showLimits();
+
+    connect(ui->functionComboBox, QOverload<int>::of(&QComboBox::activated), this, [this] {
+        showUnits(QString());
+        showLimits();
+    });
+    connect(ui->unitComboBox, QOverload<int>::of(&QComboBox::activated), this, &AlarmSettingForm::showLimits);
+    connect(ui->lowCheckBox, &QCheckBox::toggled, ui->lowLineEdit, &QWidget::setEnabled);
+    connect(ui->highCheckBox, &QCheckBox::toggled, ui->highLineEdit, &QWidget::setEnabled);
+    connect(ui->pushButton, &QPushButton::clicked, this, &AlarmSettingForm::doBtnEnterSlot);
+    connect(ui->pushButton_2, &QPushButton::clicked, this, &AlarmSettingForm::doBtnCancelSlot);
+    setDialogKeys(this, ui->pushButton, ui->pushButton_2);
+}
+
+QString AlarmSettingForm::function() const
+{
+    return ui->functionComboBox->currentText();
+}
+
+QString AlarmSettingForm::unit() const
+{
+    return ui->unitComboBox->currentData().toString();
+}
+
+void AlarmSettingForm::showUnits(const QString &unit)
+{
+    ui->unitComboBox->clear();
+    // hFE has no unit (the meter's " "): the entry reads as a dash.
+    for (const QString &u : meterFunctionUnits(ui->functionComboBox->currentIndex()))
+        ui->unitComboBox->addItem(u.trimmed().isEmpty() ? QStringLiteral("—") : u, u);
+    ui->unitComboBox->setCurrentIndex(std::max(0, ui->unitComboBox->findData(unit)));
+}
+
+void AlarmSettingForm::showLimits()
+{
+    const AlarmLimits limits = AlarmLimits::load(function(), unit());
     ui->lowCheckBox->setChecked(bool(limits.low));
     ui->lowLineEdit->setText(limits.low ? numberText(*limits.low) : QString());
     ui->highCheckBox->setChecked(bool(limits.high));
@@ -43,11 +87,6 @@ AlarmSettingForm::AlarmSettingForm(const QString &function, const QString &unit,
     ui->hysteresisLineEdit->setText(numberText(limits.hysteresis));
     ui->lowLineEdit->setEnabled(ui->lowCheckBox->isChecked());
     ui->highLineEdit->setEnabled(ui->highCheckBox->isChecked());
-
-    connect(ui->lowCheckBox, &QCheckBox::toggled, ui->lowLineEdit, &QWidget::setEnabled);
-    connect(ui->highCheckBox, &QCheckBox::toggled, ui->highLineEdit, &QWidget::setEnabled);
-    connect(ui->pushButton, &QPushButton::clicked, this, &AlarmSettingForm::doBtnEnterSlot);
-    connect(ui->pushButton_2, &QPushButton::clicked, this, &AlarmSettingForm::doBtnCancelSlot);
 }
 
 AlarmSettingForm::~AlarmSettingForm()
@@ -80,8 +119,8 @@ void AlarmSettingForm::doBtnEnterSlot()
         box->open();
         return;
     }
-    limits.save(m_function, m_unit);
-    emit signalsBtnEnter(limits);
+    limits.save(function(), unit());
+    emit signalsBtnEnter(function(), unit(), limits);
 }
 
 void AlarmSettingForm::doBtnCancelSlot()

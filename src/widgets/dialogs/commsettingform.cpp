@@ -1,5 +1,7 @@
 #include "commsettingform.h"
 
+#include "widgets/dialogs/tooldialog.h"
+
 #include <QComboBox>
 #include <QSettings>
 
@@ -20,6 +22,7 @@ CommSettingForm::CommSettingForm(QWidget *parent)
 
     connect(ui.pushButton, &QPushButton::clicked, this, &CommSettingForm::doBtnEnter);
     connect(ui.pushButton_2, &QPushButton::clicked, this, &CommSettingForm::doBtnCancel);
+    setDialogKeys(this, ui.pushButton, ui.pushButton_2);
 }
 
 QString CommSettingForm::settingsKey()

@@ -1,5 +1,7 @@
 #include "timesettingform.h"
 
+#include "widgets/dialogs/tooldialog.h"
+
 #include "ui_timesettingform.h"
 
 #include <QIntValidator>
@@ -25,6 +27,7 @@ TimeSettingForm::TimeSettingForm(bool autoflag, uint interval, QWidget *parent)
     connect(ui->pushButton, &QPushButton::clicked, this, &TimeSettingForm::doBtnEnterSlot);
     connect(ui->pushButton_2, &QPushButton::clicked, this, &TimeSettingForm::doBtnCancelSlot);
     connect(ui->checkBox, &QCheckBox::clicked, this, &TimeSettingForm::doCheckBoxSlot);
+    setDialogKeys(this, ui->pushButton, ui->pushButton_2);
 }
 
 TimeSettingForm::~TimeSettingForm()

@@ -1,5 +1,7 @@
 #include "hissettingform.h"
 
+#include "widgets/dialogs/tooldialog.h"
+
 HisSettingForm::HisSettingForm(QWidget *parent)
     : QWidget(parent)
 {
@@ -15,6 +17,7 @@ HisSettingForm::HisSettingForm(QWidget *parent)
 
     connect(ui.pushButton, SIGNAL(clicked()), this, SLOT(doBtnEnterSlot()));
     connect(ui.pushButton_2, SIGNAL(clicked()), this, SLOT(doBtnCancelSlot()));
+    setDialogKeys(this, ui.pushButton, ui.pushButton_2);
 }
 
 HisSettingForm::~HisSettingForm() = default;

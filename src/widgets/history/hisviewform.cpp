@@ -64,6 +64,11 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
     connect(ui.outExcelPushButton, SIGNAL(clicked()), this, SLOT(doBtnExcelSlot()));
     connect(ui.printPushButton, SIGNAL(clicked()), this, SLOT(doBtnPrintSlot()));
     connect(ui.outCsvPushButton, SIGNAL(clicked()), this, SLOT(doBtnCsvSlot()));
+    // The main window's keys for the same commands.
+    ui.outTxtPushButton->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_T));
+    ui.outExcelPushButton->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_E));
+    ui.outCsvPushButton->setShortcut(QKeySequence(Qt::CTRL + Qt::SHIFT + Qt::Key_C));
+    ui.printPushButton->setShortcut(QKeySequence::Print);
 
     connect(ui.reloadPushButton, &QPushButton::clicked, this, &HisViewForm::reloadRange);
     // One meter or all of them (a null source); the meters are those the
@@ -203,7 +208,12 @@ void HisViewForm::plotQuantity(int index, const HistoryStatistics *stats)
         s.addRows(*m_rows, q.firstRow, m_rows->rowCount());
         return s;
     }();
-    m_statsBox->setStatistics(own.statistics(), q.unit);
+    const int count = m_rows->rowCount();
+    StatsFormat format;
+    format.unit = q.unit;
+    format.decimals = own.decimals();
+    format.withDate = count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1));
+    m_statsBox->setStatistics(own.statistics(), format);
     m_plotBar->fit();
 }
 

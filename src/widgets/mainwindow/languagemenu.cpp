@@ -10,7 +10,7 @@
 void addLanguageMenu(QMenu *settingsMenu, QWidget *owner)
 {
     settingsMenu->addSeparator();
-    QMenu *menu = settingsMenu->addMenu(QCoreApplication::translate("LanguageMenu", "语言"));
+    QMenu *menu = settingsMenu->addMenu(QCoreApplication::translate("LanguageMenu", "语言(&L)"));
     menu->setObjectName(QStringLiteral("menuLanguage"));
     auto *group = new QActionGroup(menu);
     const UiLanguage current = rememberedLanguage();

@@ -4,6 +4,8 @@
 #include "widgets/dialogs/tooldialog.h"
 #include "widgets/panel/frontpanel.h"
 #include "core/meter/alarmwatch.h"
+#include "core/meter/baseunit.h"
+#include "core/history/historyrange.h"
 #include "core/meter/meterreading.h"
 #include "widgets/panel/statsbox.h"
 #include "core/store/recordstore.h"
@@ -48,53 +50,52 @@ RunMonitor::~RunMonitor()
         m_dialog->close();
 }
 
-void RunMonitor::showReading(const MeterReading &r, bool newRange)
+void RunMonitor::showReading(const MeterReading &r, bool restart)
 {
-    const bool first = !hasQuantity();
-    if (newRange)
+    const BaseUnit base = baseUnitOf(r.unitStr);
+    if (restart) {
         m_stats.reset();
+        m_firstTime = r.time;
+    }
     if (r.overload)
         m_stats.addOverload();
     else
-        m_stats.add(r.value, r.time);
+        m_stats.add(r.value * base.factor, r.time);
     m_unit = r.unitStr;
-    if (newRange || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= kStatisticsIntervalMs)
+    m_factor = base.factor;
+    m_decimals = r.decimals;
+    m_lastTime = r.time;
+    if (restart || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= kStatisticsIntervalMs)
         showStatistics();
     else if (!m_boxTimer->isActive())
         m_boxTimer->start(int(2 * kStatisticsIntervalMs - m_sinceShown.elapsed()));
     m_alarms->feed(r);
-    if (first)
-        emit quantityKnown();
 }
 
 void RunMonitor::showStatistics()
 {
-    m_box->setStatistics(m_stats, m_unit);
+    StatsFormat format;
+    format.unit = m_unit;
+    format.decimals = m_decimals;
+    format.scale = 1.0 / m_factor;
+    format.withDate = spansSeveralDays(m_firstTime, m_lastTime);
+    m_box->setStatistics(m_stats, format);
     m_sinceShown.start();
     m_boxTimer->stop();
 }
 
-bool RunMonitor::hasQuantity() const
-{
-    return !m_alarms->function().isEmpty();
-}
-
 void RunMonitor::openAlarmDialog()
 {
-    if (!hasQuantity())
-        return;
     if (m_dialog) {
         m_dialog->raise();
         m_dialog->activateWindow();
         return;
     }
-    const QString function = m_alarms->function();
-    const QString unit = m_alarms->unit();
-    auto *form = new AlarmSettingForm(function, unit);
+    auto *form = new AlarmSettingForm(m_alarms->function(), m_alarms->unit());
     m_dialog = form;
     showToolDialog(form, form->size());
     connect(form, &AlarmSettingForm::signalsBtnEnter, this,
-            [this, form, function, unit](const AlarmLimits &limits) {
+            [this, form](const QString &function, const QString &unit, const AlarmLimits &limits) {
                 m_alarms->setLimits(function, unit, limits);
                 form->close();
             });
@@ -103,11 +104,8 @@ void RunMonitor::openAlarmDialog()
 void RunMonitor::addAlarmAction(QMenu *settingsMenu)
 {
     settingsMenu->addSeparator();
-    QAction *action = settingsMenu->addAction(tr("报警设置"), this, &RunMonitor::openAlarmDialog);
+    QAction *action = settingsMenu->addAction(tr("报警设置(&A)"), this, &RunMonitor::openAlarmDialog);
     action->setObjectName(QStringLiteral("actionSettingAlarm"));
-    // The band belongs to a quantity: there is none before the first reading.
-    action->setEnabled(hasQuantity());
-    connect(this, &RunMonitor::quantityKnown, action, [action] { action->setEnabled(true); });
 }
 
 void RunMonitor::showAlarmState()

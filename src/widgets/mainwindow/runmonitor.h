@@ -2,6 +2,7 @@
 
 #include "core/meter/runstatistics.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -19,9 +20,10 @@ class StatsBox;
 struct MeterReading;
 
 /// What the main window shows about a run besides the reading itself: the
-/// statistics since the last range change, and the alarm band of the
-/// quantity on the panel (red digits, a status-bar note, the bell, and each
-/// raise and clear kept in the database).
+/// statistics since the last range change (or since the trace began, when
+/// it goes on across ranges), and the alarm band of the quantity on the
+/// panel (red digits, a status-bar note, the bell, and each raise and clear
+/// kept in the database).
 class RunMonitor : public QObject
 {
     Q_OBJECT
@@ -38,27 +40,24 @@ public:
     /// most twice that after the last showing.
     static constexpr int kStatisticsIntervalMs = 250;
 
-    /// One reading as the panel shows it; a new range starts new statistics.
-    void showReading(const MeterReading &reading, bool newRange);
+    /// One reading as the panel shows it; `restart` starts new statistics
+    /// (a new range, unless the trace goes on across it). The figures are
+    /// kept in the base unit of the readings (V for mV and V) and shown in
+    /// the unit and resolution of the newest reading.
+    void showReading(const MeterReading &reading, bool restart);
 
-    /// Opens the alarm band dialog of the quantity on the panel (one at a
-    /// time); does nothing before the first reading.
+    /// Opens the alarm band dialog (one at a time), on the quantity on the
+    /// panel when there is one.
     void openAlarmDialog();
     /// Adds the command that opens it at the end of `settingsMenu`, after a
-    /// separator; it is enabled from the first reading on.
+    /// separator.
     void addAlarmAction(QMenu *settingsMenu);
-    /// Whether there is a quantity whose band the dialog can set.
-    bool hasQuantity() const;
 
     const RunStatistics &statistics() const { return m_stats; }
     StatsBox *statsBox() const { return m_box; }
     AlarmWatch *alarms() const { return m_alarms; }
     /// The open alarm band dialog, if any.
     AlarmSettingForm *alarmDialog() const;
-
-signals:
-    /// The first reading arrived: hasQuantity() became true.
-    void quantityKnown();
 
 private:
     void showAlarmState();
@@ -72,6 +71,10 @@ private:
     QLabel *m_alarmLabel;
     QTimer *m_boxTimer;
     QString m_unit;
+    double m_factor = 1.0; ///< of m_unit in the base unit the figures are kept in
+    int m_decimals = -1;
+    QDateTime m_firstTime;    ///< of the first reading in the figures
+    QDateTime m_lastTime;
     QElapsedTimer m_sinceShown; ///< since the box last showed the figures
     QPointer<AlarmSettingForm> m_dialog;
 };

@@ -11,7 +11,7 @@
 
 QAction *addRetryRejectedAction(QMenu *menu, QAction *before, RecordStore *store)
 {
-    auto *action = new QAction(QCoreApplication::translate("StoreMenu", "重新写入被拒绝的读数"), menu);
+    auto *action = new QAction(QCoreApplication::translate("StoreMenu", "重新写入被拒绝的读数(&W)"), menu);
     action->setObjectName(QStringLiteral("actionRetryRejected"));
     menu->insertAction(before, action);
     // Quarantined readings stay put until the user has mended the cause on

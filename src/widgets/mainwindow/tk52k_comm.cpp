@@ -14,14 +14,18 @@
 #include "widgets/mainwindow/runmonitor.h"
 #include "widgets/mainwindow/storemenu.h"
 #include "widgets/mainwindow/rownumberheader.h"
+#include "core/meter/baseunit.h"
 #include "core/meter/extremes.h"
 #include "core/meter/framedecoder.h"
 #include "core/meter/metersession.h"
 #include "core/meter/tkdatadas.h"
+#include "core/meter/tracegap.h"
 #include "widgets/plot/liveplot.h"
 #include "core/store/database.h"
 
+#include <QAction>
 #include <QDateTime>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +36,24 @@
 namespace {
 const char *const kClockFormat = "hh:mm:ss";
 constexpr int kTableBatchMs = 250;
+
+// The platform's keys for a command where it has them, else ours.
+QList<QKeySequence> keysFor(QKeySequence::StandardKey standard, const QKeySequence &otherwise)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+    if (keys.isEmpty())
+        keys << otherwise;
+    return keys;
+}
+
+// A tool-bar button has no menu line beside it to show its key: its tool tip does.
+void giveKeys(QAction *action, const QList<QKeySequence> &keys, bool onToolBar = true)
+{
+    action->setShortcuts(keys);
+    if (onToolBar)
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->toolTip(),
+                                                          keys.first().toString(QKeySequence::NativeText)));
+}
 } // namespace
 
 TK52K_Comm::TK52K_Comm(QWidget *parent) : TK52K_Comm(new database, parent) {}
@@ -74,6 +96,7 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     m_plot->addViewBar(ui.verticalLayout_3);
 
     m_session = new MeterSession(this);
+    m_plot->setGapSeconds(traceGapSeconds(m_session->samplePeriodMs() / 1000.0));
     connect(m_session, &MeterSession::panelChanged, this,
             [this](const PanelBits &bits, bool negative) { m_panel->applyFrame(bits, negative); });
     connect(m_session, &MeterSession::readingTaken, this, &TK52K_Comm::showReading);
@@ -122,8 +145,12 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     connect(ui.actionPrint, &QAction::triggered, this, &TK52K_Comm::doToolPrint);
     m_monitor->addAlarmAction(ui.menu_2);
     addLanguageMenu(ui.menu_2, this);
-    addCsvExportAction(ui.actionTxt, model, this);
+    // Last among the exports: the first five buttons stay where users know them.
+    QAction *csvAction = addCsvExportAction(ui.actionPrint, model, this);
+    csvAction->setObjectName(QStringLiteral("actionCsv"));
+    setupKeys(csvAction);
     setupResume();
+    setupTrace();
 
     // The port chosen in an earlier session is the port until another is.
     const QString remembered = QSettings().value(CommSettingForm::settingsKey()).toString();
@@ -138,6 +165,20 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
 TK52K_Comm::~TK52K_Comm()
 {
     disconnect(m_session, nullptr, this, nullptr);
+}
+
+void TK52K_Comm::setupKeys(QAction *csvAction)
+{
+    giveKeys(ui.actionStart, {QKeySequence(Qt::Key_F5)});
+    giveKeys(ui.actionStop, {QKeySequence(Qt::SHIFT + Qt::Key_F5)});
+    giveKeys(ui.actionTxt, {QKeySequence(Qt::CTRL + Qt::Key_T)});
+    giveKeys(ui.actionExcel, {QKeySequence(Qt::CTRL + Qt::Key_E)});
+    giveKeys(ui.actionPrint, keysFor(QKeySequence::Print, QKeySequence(Qt::CTRL + Qt::Key_P)));
+    giveKeys(csvAction, {QKeySequence(Qt::CTRL + Qt::SHIFT + Qt::Key_C)});
+    giveKeys(ui.actionHisQuest, {QKeySequence(Qt::CTRL + Qt::Key_H)});
+    giveKeys(ui.actionManual, keysFor(QKeySequence::HelpContents, QKeySequence(Qt::Key_F1)), false);
+    // Windows has no standard quit key; Ctrl+Q is what users try.
+    giveKeys(ui.actionExit, keysFor(QKeySequence::Quit, QKeySequence(Qt::CTRL + Qt::Key_Q)), false);
 }
 
 void TK52K_Comm::armClock()
@@ -162,8 +203,9 @@ void TK52K_Comm::timerEvent(QTimerEvent *event)
 
 void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
 {
+    const bool restart = newRange && !goesOnAcross(*currentReading, reading);
     static_cast<MeterReading &>(*currentReading) = reading;
-    m_monitor->showReading(reading, newRange);
+    m_monitor->showReading(reading, restart);
     m_panel->showReading(reading, newRange);
     // Most readings leave the extremes as they were: their fields stay alone.
     for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxFieldText(m_session->extremes())},
@@ -171,18 +213,27 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
         if (edit->text() != text)
             edit->setText(text);
     }
-    if (!newRange) {
+    const double scale = traceScale(reading);
+    if (!restart) {
+        // A trace that goes on into a new range takes that range's scale.
+        if (newRange)
+            m_plot->setRangeScale(reading.rangeIndex, scale);
         // Past the table's cap the reading empties table and curve.
         const bool kept = model->append(reading);
-        m_plot->append(reading.time, reading.value);
+        m_plot->append(reading.time, reading.value * scale, reading.overload);
         if (!kept)
             m_plot->clearPoints();
-        m_plot->showNewPoints();
+        // The new range's axis is drawn by a replot, not by a line onto the canvas.
+        if (newRange)
+            m_plot->replot();
+        else
+            m_plot->showNewPoints();
     } else {
         // A new range starts a new table and a new curve; its first reading
         // is shown but not stored.
         model->clear();
-        m_plot->restart(reading.time, reading.rangeIndex, reading.value);
+        m_plot->setValueUnit(m_continuousTrace ? baseUnitOf(reading.unitStr).unit : QString());
+        m_plot->restart(reading.time, reading.rangeIndex, reading.value * scale, reading.overload, scale);
         model->append(reading);
     }
 }
@@ -218,6 +269,7 @@ void TK52K_Comm::doMenuManual()
 void TK52K_Comm::setSamplingMode(bool automatic, uint seconds)
 {
     m_session->setSamplingMode(automatic, seconds);
+    m_plot->setGapSeconds(traceGapSeconds(m_session->samplePeriodMs() / 1000.0));
     armClock();
 }
 

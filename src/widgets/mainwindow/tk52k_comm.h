@@ -54,6 +54,14 @@ public:
     /// checkable action, remembered; --resume sets it for one program run).
     void setResuming(bool on);
 
+    /// Whether the live curve, table and statistics go on across the range
+    /// changes of one function, the curve in the function's base unit (the
+    /// 设置 menu's checkable action, remembered; off by default: a new range
+    /// starts them anew on the range's own scale). The trace on screen
+    /// changes unit at once; the session stores as before.
+    void setContinuousTrace(bool on);
+    bool isContinuousTrace() const { return m_continuousTrace; }
+
     MeterSession *session() const { return m_session; }
     FrontPanel *frontPanel() const { return m_panel; }
     LivePlot *livePlot() const { return m_plot.get(); }
@@ -90,7 +98,18 @@ protected:
 
 private:
     void armClock();
+    /// The keys of the commands (start F5, stop Shift+F5, history Ctrl+H,
+    /// exports Ctrl+T, Ctrl+E, Ctrl+Shift+C, print, manual and quit the
+    /// platform's keys).
+    void setupKeys(QAction *csvAction);
     void setupResume();
+    void setupTrace();
+    /// What a resuming run is waiting for, in the status bar.
+    void showWaiting();
+    /// Whether the trace goes on from `previous` into `next` of another range.
+    bool goesOnAcross(const MeterReading &previous, const MeterReading &next) const;
+    /// The factor that takes a reading's value into the trace's unit.
+    double traceScale(const MeterReading &reading) const;
     void showReading(const MeterReading &reading, bool newRange);
     void showRunStarted();
     void showRunEnded();
@@ -120,4 +139,6 @@ private:
     RecordStore *m_store = nullptr; ///< the store readings and alarms go to
     QLabel *dbStateLabel = nullptr;
     QAction *resumeAction = nullptr;
+    QAction *m_traceAction = nullptr;
+    bool m_continuousTrace = false;
 };

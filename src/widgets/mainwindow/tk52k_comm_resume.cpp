@@ -15,7 +15,7 @@ const char *const kResumeKey = "meter/resume";
 
 void TK52K_Comm::setupResume()
 {
-    resumeAction = new QAction(tr("断线后继续采集"), this);
+    resumeAction = new QAction(tr("断线后继续采集(&K)"), this);
     resumeAction->setObjectName(QStringLiteral("actionResume"));
     resumeAction->setCheckable(true);
     ui.menu_2->addSeparator();
@@ -35,13 +35,32 @@ void TK52K_Comm::setupResume()
             statusLabel->setText(tr("已连接"));
             return;
         }
-        const QDateTime since = m_session->linkLostSince();
-        const QString format = since.date() == QDate::currentDate() ? QStringLiteral("hh:mm:ss")
-                                                                    : QStringLiteral("yyyy-MM-dd hh:mm:ss");
         m_panel->showStale(true);
-        statusLabel->setText(tr("仪表无数据（%1 起）").arg(since.toString(format)));
+        showWaiting();
+    });
+    // A silent meter whose port then goes away, or a port that comes back
+    // before the meter sends: the same wait, told anew.
+    connect(m_session, &MeterSession::portError, this, [this] {
+        if (m_session->isRunning() && !m_session->isLinkUp())
+            showWaiting();
+    });
+    connect(m_session, &MeterSession::portReopened, this, [this] {
+        if (m_session->isRunning() && !m_session->isLinkUp())
+            showWaiting();
     });
     connect(m_session, &MeterSession::runEnded, this, [this] { m_panel->showStale(false); });
+}
+
+void TK52K_Comm::showWaiting()
+{
+    if (m_session->isWaitingForPort()) {
+        statusLabel->setText(tr("串口已断开，正在重连"));
+        return;
+    }
+    const QDateTime since = m_session->linkLostSince();
+    const QString format = since.date() == QDate::currentDate() ? QStringLiteral("hh:mm:ss")
+                                                                : QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    statusLabel->setText(tr("仪表无数据（%1 起）").arg(since.toString(format)));
 }
 
 void TK52K_Comm::setResuming(bool on)

@@ -11,20 +11,29 @@ namespace {
 
 const QString kNone = QStringLiteral("—");
 
-// Seven significant digits: more than the meter's display, so a mean or a
-// spread finer than one count still shows.
-QString figure(double v, const QString &unit)
+QString figure(double v, const StatsFormat &format, int extraDecimals)
 {
     if (!std::isfinite(v))
         return kNone;
-    return QStringLiteral("%1 %2").arg(QString::number(v, 'g', 7), unit).trimmed();
+    // Without the readings' decimals: seven significant digits, more than
+    // the meter's display.
+    const int decimals = format.decimals + extraDecimals;
+    double shown = v * format.scale;
+    // What rounds to zero shows as zero, not "-0.00".
+    if (format.decimals >= 0 && std::abs(shown) * std::pow(10.0, decimals) < 0.5)
+        shown = 0.0;
+    const QString number =
+        format.decimals < 0 ? QString::number(shown, 'g', 7) : QString::number(shown, 'f', decimals);
+    return QStringLiteral("%1 %2").arg(number, format.unit).trimmed();
 }
 
-QString extreme(double v, const QDateTime &time, const QString &unit)
+QString extreme(double v, const QDateTime &time, const StatsFormat &format)
 {
     if (!std::isfinite(v))
         return kNone;
-    return QStringLiteral("%1 (%2)").arg(figure(v, unit), time.toString(QStringLiteral("hh:mm:ss")));
+    const QString when = time.toString(format.withDate ? QStringLiteral("yyyy-MM-dd hh:mm:ss")
+                                                       : QStringLiteral("hh:mm:ss"));
+    return QStringLiteral("%1 (%2)").arg(figure(v, format, 0), when);
 }
 
 } // namespace
@@ -43,7 +52,7 @@ StatsBox::StatsBox(QWidget *parent) : QGroupBox(tr("统计"), parent), m_layout(
     addRow(QStringLiteral("max"), tr("最大值"));
     m_layout->setColumnStretch(1, 1);
     m_layout->setColumnStretch(3, 1);
-    setStatistics(RunStatistics(), QString());
+    setStatistics(RunStatistics(), StatsFormat());
 }
 
 QLabel *StatsBox::addRow(const QString &key, const QString &title)
@@ -59,16 +68,16 @@ QLabel *StatsBox::addRow(const QString &key, const QString &title)
     return value;
 }
 
-void StatsBox::setStatistics(const RunStatistics &stats, const QString &unit)
+void StatsBox::setStatistics(const RunStatistics &stats, const StatsFormat &format)
 {
     const auto set = [this](const char *key, const QString &text) {
         findChild<QLabel *>(QLatin1String(key))->setText(text);
     };
     set("count", QString::number(stats.count()));
-    set("mean", figure(stats.mean(), unit));
-    set("stddev", figure(stats.stddev(), unit));
-    set("min", extreme(stats.min(), stats.minTime(), unit));
-    set("max", extreme(stats.max(), stats.maxTime(), unit));
+    set("mean", figure(stats.mean(), format, 2));
+    set("stddev", figure(stats.stddev(), format, 2));
+    set("min", extreme(stats.min(), stats.minTime(), format));
+    set("max", extreme(stats.max(), stats.maxTime(), format));
     set("overloads", QString::number(stats.overloads()));
 }
 

@@ -2,18 +2,31 @@
 
 #include "widgets/plot/plotseriesdata.h"
 
+#include "core/meter/tracegap.h"
+
 #include <QPainter>
 #include <qwt_clipper.h>
 #include <qwt_painter.h>
 #include <qwt_scale_map.h>
 
+#include <algorithm>
+
 namespace {
 
-/// Builds the reduced polyline point by point: of the points of one pixel
-/// column it keeps the first, the lowest, the highest and the last.
+/// Builds the reduced polylines point by point: of the points of one pixel
+/// column it keeps the first, the lowest, the highest and the last. A gap
+/// ends one polyline; the next point starts another.
 class ColumnReducer
 {
 public:
+    void gap()
+    {
+        flush();
+        if (!m_out.isEmpty())
+            m_lines.append(m_out);
+        m_out.clear();
+    }
+
     void add(double px, double py)
     {
         if (m_open && px == m_x) {
@@ -36,12 +49,12 @@ public:
         m_index = m_minAt = m_maxAt = 0;
     }
 
-    /// The polyline with the column still being filled closed as it stands.
-    QPolygonF result() const
+    /// The polylines with the column still being filled closed as it stands.
+    QVector<QPolygonF> result() const
     {
         ColumnReducer copy(*this);
-        copy.flush();
-        return copy.m_out;
+        copy.gap();
+        return copy.m_lines;
     }
 
 private:
@@ -69,6 +82,7 @@ private:
         m_out.append(QPointF(m_x, y));
     }
 
+    QVector<QPolygonF> m_lines;
     QPolygonF m_out;
     bool m_open = false;
     double m_x = 0;
@@ -76,28 +90,45 @@ private:
     int m_index = 0, m_minAt = 0, m_maxAt = 0;
 };
 
-template<typename PointAt>
-void reduce(ColumnReducer &columns, const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from, int to,
-            PointAt pointAt)
+/// How the points of one series become pixels: overloads beyond the
+/// canvas are held at its edge, and points too far apart in x are not joined.
+struct Pixels
 {
-    for (int i = from; i <= to; ++i) {
-        const QPointF p = pointAt(i);
-        // Rounded exactly as the plain drawing rounds on an aligned painter.
-        columns.add(qRound(xMap.transform(p.x())), qRound(yMap.transform(p.y())));
-    }
-}
+    const QwtScaleMap &xMap;
+    const QwtScaleMap &yMap;
+    double gapSeconds;
 
-void reduceSeries(ColumnReducer &columns, const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
-                  const QwtScaleMap &yMap, int from, int to)
+    template<typename PointAt>
+    void reduce(ColumnReducer &columns, int from, int to, const bool *overloads, PointAt pointAt) const
+    {
+        const double top = std::min(yMap.p1(), yMap.p2());
+        const double bottom = std::max(yMap.p1(), yMap.p2());
+        double lastX = from > 0 ? pointAt(from - 1).x() : 0.0;
+        for (int i = from; i <= to; ++i) {
+            const QPointF p = pointAt(i);
+            if (i > 0 && isTraceGap(p.x() - lastX, gapSeconds))
+                columns.gap();
+            lastX = p.x();
+            // Rounded exactly as the plain drawing rounds on an aligned painter.
+            double py = qRound(yMap.transform(p.y()));
+            if (overloads && overloads[i])
+                py = std::clamp(py, top, bottom);
+            columns.add(qRound(xMap.transform(p.x())), py);
+        }
+    }
+};
+
+void reduceSeries(ColumnReducer &columns, const QwtSeriesData<QPointF> &series, const Pixels &pixels, int from,
+                  int to)
 {
     // The live data is walked through its arrays; anything else through the
     // series interface.
     if (const auto *arrays = dynamic_cast<const PlotSeriesData *>(&series)) {
         const double *x = arrays->xValues();
         const double *y = arrays->yValues();
-        reduce(columns, xMap, yMap, from, to, [x, y](int i) { return QPointF(x[i], y[i]); });
+        pixels.reduce(columns, from, to, arrays->overloadValues(), [x, y](int i) { return QPointF(x[i], y[i]); });
     } else {
-        reduce(columns, xMap, yMap, from, to, [&series](int i) { return series.sample(size_t(i)); });
+        pixels.reduce(columns, from, to, nullptr, [&series](int i) { return series.sample(size_t(i)); });
     }
 }
 
@@ -109,12 +140,13 @@ bool sameMap(const QwtScaleMap &a, const QwtScaleMap &b)
 
 } // namespace
 
-/// The reduced line of the points reduced so far, and what it was made with.
+/// The reduced lines of the points reduced so far, and what they were made with.
 struct DecimatingCurve::Cache
 {
     const PlotSeriesData *data = nullptr;
     quint64 generation = 0;
     QwtScaleMap xMap, yMap;
+    double gapSeconds = 0;
     int from = 0;
     int next = 0; ///< first point not reduced yet
     ColumnReducer columns;
@@ -127,40 +159,70 @@ DecimatingCurve::DecimatingCurve(const QString &title)
 
 DecimatingCurve::~DecimatingCurve() = default;
 
-QPolygonF DecimatingCurve::columnPolyline(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
-                                          const QwtScaleMap &yMap, int from, int to)
+void DecimatingCurve::setGapSeconds(double seconds)
+{
+    if (seconds == m_gapSeconds)
+        return;
+    m_gapSeconds = seconds;
+    itemChanged();
+}
+
+QVector<QPolygonF> DecimatingCurve::columnPolylines(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
+                                                    const QwtScaleMap &yMap, int from, int to,
+                                                    double gapSeconds)
 {
     ColumnReducer columns;
-    reduceSeries(columns, series, xMap, yMap, from, to);
+    reduceSeries(columns, series, Pixels{xMap, yMap, gapSeconds}, from, to);
     return columns.result();
 }
 
-QPolygonF DecimatingCurve::cachedPolyline(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from,
-                                          int to) const
+QVector<QPolygonF> DecimatingCurve::cachedPolylines(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from,
+                                                    int to) const
 {
     const auto *series = dynamic_cast<const PlotSeriesData *>(data());
     if (!series) {
         m_cache.reset();
-        return columnPolyline(*data(), xMap, yMap, from, to);
+        return columnPolylines(*data(), xMap, yMap, from, to, m_gapSeconds);
     }
     // Points are only ever appended to the same generation of data, so on
-    // unchanged scales the line so far stays valid and grows by the new
+    // unchanged scales the lines so far stay valid and grow by the new
     // points. Anything else starts over.
     const bool reusable = m_cache && m_cache->data == series && m_cache->generation == series->generation()
                           && m_cache->from == from && m_cache->next <= to + 1 && sameMap(m_cache->xMap, xMap)
-                          && sameMap(m_cache->yMap, yMap);
+                          && sameMap(m_cache->yMap, yMap) && m_cache->gapSeconds == m_gapSeconds;
     if (!reusable) {
         m_cache.reset(new Cache);
         m_cache->data = series;
         m_cache->generation = series->generation();
         m_cache->xMap = xMap;
         m_cache->yMap = yMap;
+        m_cache->gapSeconds = m_gapSeconds;
         m_cache->from = from;
         m_cache->next = from;
     }
-    reduceSeries(m_cache->columns, *series, xMap, yMap, m_cache->next, to);
+    reduceSeries(m_cache->columns, *series, Pixels{xMap, yMap, m_gapSeconds}, m_cache->next, to);
     m_cache->next = to + 1;
     return m_cache->columns.result();
+}
+
+void DecimatingCurve::drawPieces(QPainter *painter, const QVector<QPolygonF> &lines, const QRectF &canvasRect,
+                                 bool clip)
+{
+    const qreal pw = qMax(qreal(1.0), painter->pen().widthF());
+    const QRectF clipRect = canvasRect.adjusted(-pw, -pw, pw, pw);
+    for (QPolygonF line : lines) {
+        // A reading alone between two gaps is a dot.
+        if (line.size() == 1) {
+            if (clipRect.contains(line.first()))
+                QwtPainter::drawPoint(painter, line.first());
+            continue;
+        }
+        if (clip)
+            line = QwtClipper::clipPolygonF(clipRect, line, false);
+        // Drawn like the plain curve draws its lines (in short pieces), so an
+        // unreduced line comes out pixel for pixel the same.
+        QwtPainter::drawPolyline(painter, line);
+    }
 }
 
 void DecimatingCurve::drawLines(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
@@ -171,19 +233,17 @@ void DecimatingCurve::drawLines(QPainter *painter, const QwtScaleMap &xMap, cons
     const bool aligned = QwtPainter::roundingAlignment(painter);
     const bool smooth = painter->testRenderHint(QPainter::Antialiasing);
     if (filled || fitted || !aligned || smooth) {
-        QwtPlotCurve::drawLines(painter, xMap, yMap, canvasRect, from, to);
+        // The plain drawing, a piece between gaps at a time.
+        int start = from;
+        for (int i = from + 1; i <= to + 1; ++i) {
+            if (i <= to && !isTraceGap(sample(i).x() - sample(i - 1).x(), m_gapSeconds))
+                continue;
+            QwtPlotCurve::drawLines(painter, xMap, yMap, canvasRect, start, i - 1);
+            start = i;
+        }
         return;
     }
     if (from > to)
         return;
-
-    QPolygonF polyline = cachedPolyline(xMap, yMap, from, to);
-    if (testPaintAttribute(ClipPolygons)) {
-        const qreal pw = qMax(qreal(1.0), painter->pen().widthF());
-        const QRectF clipRect = canvasRect.adjusted(-pw, -pw, pw, pw);
-        polyline = QwtClipper::clipPolygonF(clipRect, polyline, false);
-    }
-    // Drawn like the plain curve draws its lines (in short pieces), so an
-    // unreduced line comes out pixel for pixel the same.
-    QwtPainter::drawPolyline(painter, polyline);
+    drawPieces(painter, cachedPolylines(xMap, yMap, from, to), canvasRect, testPaintAttribute(ClipPolygons));
 }

@@ -18,16 +18,30 @@ class QwtScaleMap;
 /// a tick that appends one point costs the same for a short or a long
 /// curve. Other painters (vector output, antialiasing), fitted curves and
 /// filled curves get the plain drawing of QwtPlotCurve.
+///
+/// Consecutive points further apart in x than the gap (setGapSeconds()) are
+/// not joined: the meter sent nothing in between. A point alone between two
+/// gaps is drawn as a dot.
 class DecimatingCurve : public QwtPlotCurve
 {
 public:
     explicit DecimatingCurve(const QString &title = QString());
     ~DecimatingCurve() override;
 
-    /// The reduced polyline, in pixel coordinates, of the points `from`..`to`
-    /// of `series` (x and y already rounded to whole pixels).
-    static QPolygonF columnPolyline(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
-                                    const QwtScaleMap &yMap, int from, int to);
+    /// The longest x distance joined by a line (see isTraceGap()); 0, the
+    /// default, joins every point.
+    void setGapSeconds(double seconds);
+    double gapSeconds() const { return m_gapSeconds; }
+
+    /// The reduced polylines, in pixel coordinates, of the points `from`..`to`
+    /// of `series` (x and y already rounded to whole pixels), one between
+    /// each two gaps.
+    static QVector<QPolygonF> columnPolylines(const QwtSeriesData<QPointF> &series, const QwtScaleMap &xMap,
+                                              const QwtScaleMap &yMap, int from, int to, double gapSeconds = 0);
+    /// Draws pixel polylines as the curve draws its own: a single point as a
+    /// dot, the rest clipped to `canvasRect` (when `clip`) and in short pieces.
+    static void drawPieces(QPainter *painter, const QVector<QPolygonF> &lines, const QRectF &canvasRect,
+                           bool clip);
 
 protected:
     void drawLines(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
@@ -35,7 +49,8 @@ protected:
 
 private:
     struct Cache;
-    QPolygonF cachedPolyline(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from, int to) const;
+    QVector<QPolygonF> cachedPolylines(const QwtScaleMap &xMap, const QwtScaleMap &yMap, int from, int to) const;
 
+    double m_gapSeconds = 0;
     mutable std::unique_ptr<Cache> m_cache;
 };

@@ -3,16 +3,17 @@
 #include "widgets/plot/decimatingcurve.h"
 #include "widgets/plot/plotseriesdata.h"
 #include "widgets/plot/plotviewbar.h"
+#include "widgets/plot/siscaledraw.h"
 #include "core/meter/rangescale.h"
 #include "widgets/plot/trendplot.h"
 
 #include <QBoxLayout>
 #include <QPaintEvent>
 #include <QPainter>
-#include <qwt_clipper.h>
 #include <qwt_painter.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
+#include <qwt_scale_draw.h>
 #include <qwt_scale_engine.h>
 #include <qwt_scale_map.h>
 #include <qwt_symbol.h>
@@ -42,7 +43,7 @@ bool sameMap(const QwtScaleMap &a, const QwtScaleMap &b)
 class LivePlot::CanvasPainter : public QObject
 {
 public:
-    CanvasPainter(QwtPlot *plot, QwtPlotCurve *curve, PlotSeriesData *data)
+    CanvasPainter(QwtPlot *plot, DecimatingCurve *curve, PlotSeriesData *data)
         : QObject(plot->canvas()), m_plot(plot), m_curve(curve), m_data(data)
     {
         plot->canvas()->installEventFilter(this);
@@ -161,14 +162,12 @@ private:
 
     QPolygonF pixels(int from, int to) const
     {
-        const double *x = m_data->xValues();
-        const double *y = m_data->yValues();
-        QPolygonF line;
-        line.reserve(to - from + 1);
-        // Rounded as the curve rounds them on a pixel-aligned painter.
-        for (int i = from; i <= to; ++i)
-            line.append(QPointF(qRound(m_xMap.transform(x[i])), qRound(m_yMap.transform(y[i]))));
-        return line;
+        const QVector<QPolygonF> lines =
+            DecimatingCurve::columnPolylines(*m_data, m_xMap, m_yMap, from, to, m_curve->gapSeconds());
+        QPolygonF all;
+        for (const QPolygonF &line : lines)
+            all += line;
+        return all;
     }
 
     QRect lineRect(int from, int to) const
@@ -180,18 +179,17 @@ private:
 
     void drawLine(QPainter *painter, int from, int to) const
     {
-        QPolygonF line = pixels(from, to);
+        // The new points by themselves, as the curve reduces them: a few
+        // points each, so one a pixel column, and the line through them
+        // covers what the curve's own drawing covers for them.
         painter->setPen(m_curve->pen());
-        if (m_curve->testPaintAttribute(QwtPlotCurve::ClipPolygons)) {
-            const qreal pw = std::max(qreal(1.0), painter->pen().widthF());
-            const QRectF clip = QRectF(canvas()->contentsRect()).adjusted(-pw, -pw, pw, pw);
-            line = QwtClipper::clipPolygonF(clip, line, false);
-        }
-        QwtPainter::drawPolyline(painter, line);
+        DecimatingCurve::drawPieces(
+            painter, DecimatingCurve::columnPolylines(*m_data, m_xMap, m_yMap, from, to, m_curve->gapSeconds()),
+            canvas()->contentsRect(), m_curve->testPaintAttribute(QwtPlotCurve::ClipPolygons));
     }
 
     QwtPlot *m_plot;
-    QwtPlotCurve *m_curve;
+    DecimatingCurve *m_curve;
     PlotSeriesData *m_data;
     QwtScaleMap m_xMap, m_yMap;
     quint64 m_generation = 0;
@@ -205,7 +203,7 @@ LivePlot::LivePlot(QwtPlot *plot, const QDateTime &origin)
 {
     // Tens of thousands of points a run: the curve reads the point vectors
     // in place.
-    m_data = new PlotSeriesData(&m_x, &m_y);
+    m_data = new PlotSeriesData(&m_x, &m_y, &m_overload);
     m_curve->setData(m_data);
     m_plot->setAxisScale(QwtPlot::yLeft, 0, 800, 100);
     // The live curve is replotted for every reading: a canvas buffer would
@@ -236,10 +234,11 @@ void LivePlot::giveCurveData()
     m_curve->itemChanged();
 }
 
-void LivePlot::append(const QDateTime &when, double value)
+void LivePlot::append(const QDateTime &when, double value, bool overload)
 {
     m_x.append(double(m_origin.secsTo(when)));
     m_y.append(value);
+    m_overload.append(overload);
     giveCurveData();
 }
 
@@ -249,30 +248,65 @@ void LivePlot::showNewPoints()
         replot();
 }
 
-void LivePlot::restart(const QDateTime &when, int rangeIndex, double value)
+void LivePlot::restart(const QDateTime &when, int rangeIndex, double value, bool overload, double scale)
 {
     clearPoints();
     m_origin = when;
     setTrendPlotBase(m_plot, m_origin);
-    if (const std::optional<RangeScale> scale = rangeScale(rangeIndex)) {
-        if (m_viewBar)
-            m_viewBar->setRangeScale(scale->lower, scale->upper, scale->step);
-        else
-            m_plot->setAxisScale(QwtPlot::yLeft, scale->lower, scale->upper, scale->step);
-    }
+    setRangeScale(rangeIndex, scale);
     m_x.append(0.0);
     m_y.append(value);
+    m_overload.append(overload);
     giveCurveData();
     replot();
+}
+
+void LivePlot::setRangeScale(int rangeIndex, double scale)
+{
+    const std::optional<RangeScale> range = rangeScale(rangeIndex);
+    if (!range)
+        return;
+    const double lower = range->lower * scale, upper = range->upper * scale, step = range->step * scale;
+    if (m_viewBar)
+        m_viewBar->setRangeScale(lower, upper, step);
+    else
+        m_plot->setAxisScale(QwtPlot::yLeft, lower, upper, step);
+}
+
+void LivePlot::setValueUnit(const QString &unit)
+{
+    if (unit == m_unit)
+        return;
+    m_unit = unit;
+    if (unit.isEmpty())
+        m_plot->setAxisScaleDraw(QwtPlot::yLeft, new QwtScaleDraw);
+    else
+        m_plot->setAxisScaleDraw(QwtPlot::yLeft, new SiScaleDraw(unit));
+}
+
+void LivePlot::scaleValues(double factor)
+{
+    if (m_y.isEmpty())
+        return;
+    for (double &y : m_y)
+        y *= factor;
+    m_data->showChangedSource();
+    m_curve->itemChanged();
+}
+
+void LivePlot::setGapSeconds(double seconds)
+{
+    m_curve->setGapSeconds(seconds);
 }
 
 void LivePlot::clearPoints()
 {
     // The curve takes the points over, so it shows them until it is given
     // new ones; the vectors are empty either way.
-    m_data->hold(std::move(m_x), std::move(m_y));
+    m_data->hold(std::move(m_x), std::move(m_y), std::move(m_overload));
     m_x.clear();
     m_y.clear();
+    m_overload.clear();
 }
 
 void LivePlot::replot()

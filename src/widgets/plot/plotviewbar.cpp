@@ -27,7 +27,7 @@ PlotViewBar::PlotViewBar(QwtPlot *plot, Kind kind, QWidget *parent)
     connect(m_followAction, &QAction::toggled, this, [this](bool paused) { setFollowing(!paused); });
     m_followAction->setVisible(kind == Kind::Live);
 
-    m_fitAction = addAction(QStringLiteral("fit"));
+    m_fitAction = addAction(tr("全图"));
     m_fitAction->setObjectName(QStringLiteral("actionPlotFit"));
     m_fitAction->setToolTip(tr("复位缩放和平移"));
     connect(m_fitAction, &QAction::triggered, this, &PlotViewBar::fit);
@@ -60,7 +60,13 @@ PlotViewBar::PlotViewBar(QwtPlot *plot, Kind kind, QWidget *parent)
 void PlotViewBar::setRangeScale(double lower, double upper, double step)
 {
     m_rangeScale = Scale{lower, upper, step};
-    if (m_following && !m_autoY)
+    // The axes a paused view keeps belong to the old range: a new one is
+    // shown on its own scale.
+    if (!m_following) {
+        setFollowing(true);
+        return;
+    }
+    if (!m_autoY)
         m_plot->setAxisScale(QwtPlot::yLeft, lower, upper, step);
 }
 
@@ -146,12 +152,15 @@ bool PlotViewBar::eventFilter(QObject *watched, QEvent *event)
         case QEvent::Wheel:
             setFollowing(false);
             break;
-        case QEvent::MouseButtonPress: // the panner drags, the magnifier zooms with a button held
-            setFollowing(false);
+        case QEvent::MouseMove: {
+            // The panner drags, the magnifier zooms with a button held; a
+            // plain click moves nothing and changes nothing.
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            if (mouse->buttons() != Qt::NoButton)
+                setFollowing(false);
+            updateReadout(mouse->pos());
             break;
-        case QEvent::MouseMove:
-            updateReadout(static_cast<QMouseEvent *>(event)->pos());
-            break;
+        }
         case QEvent::Leave:
             m_readout->clear();
             break;

@@ -16,9 +16,9 @@ class QwtPlot;
 ///
 /// A live plot follows by default: x spans the whole run up to the newest
 /// reading. Pausing freezes both axes where they stand while the curve keeps
-/// collecting; zooming or panning with the mouse pauses as well, so new
-/// readings never drag a view the user is studying. Following again jumps
-/// back to the newest readings.
+/// collecting; zooming or panning with the mouse pauses as well (a plain
+/// click does not), so new readings never drag a view the user is studying.
+/// Following again, or a new range, jumps back to the newest readings.
 class PlotViewBar : public QToolBar
 {
     Q_OBJECT
@@ -29,8 +29,8 @@ public:
     PlotViewBar(QwtPlot *plot, Kind kind, QWidget *parent = nullptr);
 
     /// The fixed y scale of the current range, shown unless the automatic
-    /// scale is chosen. Call it instead of setting the plot's y scale: a
-    /// paused view keeps its axes until it follows again.
+    /// scale is chosen. Call it instead of setting the plot's y scale. A
+    /// paused view follows again: its axes were the old range's.
     void setRangeScale(double lower, double upper, double step);
     /// No fixed y scale (the range is unknown): y follows the data.
     void clearRangeScale();
