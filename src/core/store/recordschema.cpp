@@ -1,6 +1,7 @@
 #include "recordschema.h"
 
 #include "core/store/measurementrecord.h"
+#include "core/store/summaryschema.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -130,6 +131,14 @@ bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
                     break;
                 }
             }
+            // The summaries that let the history window open months of
+            // rows are made with the table, in the same transaction, so no
+            // row is ever written without them. A server that cannot keep
+            // them (older than 15) still gets its table; the window then
+            // reads rows and says why.
+            QString why;
+            if (failure.isEmpty() && !SummarySchema::install(db, &why))
+                qWarning("tk52k: the table is made without summaries: %s", qPrintable(why));
             if (failure.isEmpty() ? !db.commit() : !db.rollback())
                 failure = db.lastError().text().trimmed();
         } else {
@@ -203,7 +212,15 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
                            "FOR VALUES FROM ('%2') TO ('%3')")
                 .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
         // Another writer making the same month at the same moment is no fault.
-        if (q.exec(create) || relationExists(db, name.toLatin1().constData()))
+        if (q.exec(create)) {
+            // Rows written into the partition itself rather than through
+            // invoice need its own summary triggers.
+            QString why;
+            if (!SummarySchema::adoptPartition(db, name, &why))
+                qWarning("tk52k: partition %s is not summarized: %s", qPrintable(name), qPrintable(why));
+            continue;
+        }
+        if (relationExists(db, name.toLatin1().constData()))
             continue;
         QSqlQuery ping(db);
         if (!ping.exec(QStringLiteral("SELECT 1"))) {
