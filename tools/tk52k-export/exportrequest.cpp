@@ -31,6 +31,9 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
     parser.addOption({QStringLiteral("output"),
                       QStringLiteral("File to write (txt and csv: standard output when left out)."),
                       QStringLiteral("file")});
+    parser.addOption({QStringLiteral("build-summaries"),
+                      QStringLiteral("Make, repair or complete the summaries of the table that let long ranges "
+                                     "open quickly (progress on standard error), then exit.")});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -39,6 +42,13 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
         *help = true;
         *error = parser.helpText();
         return false;
+    }
+    request->buildSummaries = parser.isSet(QStringLiteral("build-summaries"));
+    if (request->buildSummaries) {
+        for (const char *option : {"from", "to", "format", "output", "source"})
+            if (parser.isSet(QLatin1String(option)))
+                *error = QStringLiteral("--build-summaries takes no --%1").arg(QLatin1String(option));
+        return error->isEmpty();
     }
     request->from = QDateTime::fromString(parser.value(QStringLiteral("from")), QLatin1String(kTimeFormat));
     request->to = QDateTime::fromString(parser.value(QStringLiteral("to")), QLatin1String(kTimeFormat));

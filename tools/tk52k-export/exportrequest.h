@@ -15,6 +15,9 @@ struct ExportRequest
     QString format; ///< txt, csv, xlsx, print or stats
     QString output; ///< empty: standard output (txt, csv)
     QString source; ///< null: every meter
+    /// --build-summaries: make or complete the table's summaries instead of
+    /// exporting (no range, format or output then).
+    bool buildSummaries = false;
 
     /// Reads `arguments` (the program's name first). On a bad or missing
     /// argument returns false with the reason in `error`; `help` is set when

@@ -6,6 +6,7 @@
 
 #include "core/history/historystatistics.h"
 #include "core/store/historyloader.h"
+#include "core/store/summaryschema.h"
 #include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
@@ -15,8 +16,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QStandardPaths>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -43,6 +48,54 @@ QString printProgram()
     return QStandardPaths::findExecutable(QStringLiteral("tk52k-print"));
 }
 
+std::atomic_bool g_stop{false};
+
+// The summaries, built where the program's table has none or incomplete
+// ones. Ctrl-C stops between chunks; the next run carries on from there.
+int buildSummaries()
+{
+    const DbSettings settings = DbSettings::fromEnvironment();
+    if (!settings.problem.isEmpty())
+        return fail(settings.problem);
+    const QString name = QStringLiteral("tk52k-export-summaries");
+    int status = 0;
+    {
+        QSqlDatabase db = settings.addConnection(name);
+        if (!db.open()) {
+            status = fail(QStringLiteral("cannot connect to the database: %1").arg(db.lastError().text().trimmed()));
+        } else {
+            std::signal(SIGINT, [](int) { g_stop = true; });
+            std::signal(SIGTERM, [](int) { g_stop = true; });
+            SummarySchema::BuildControl control;
+            control.cancel = &g_stop;
+            int lastPermille = -1;
+            control.progress = [&lastPermille](double fraction, qint64 rows) {
+                const int permille = int(fraction * 1000);
+                if (permille == lastPermille)
+                    return;
+                lastPermille = permille;
+                std::fprintf(stderr, "%s: %.1f %% (%lld rows)\n", kProgram, permille / 10.0,
+                             static_cast<long long>(rows));
+            };
+            QString error;
+            switch (SummarySchema::build(db, control, &error)) {
+            case SummarySchema::BuildOutcome::Built:
+                std::fprintf(stderr, "%s: the summaries are complete\n", kProgram);
+                break;
+            case SummarySchema::BuildOutcome::Cancelled:
+                status = fail(QStringLiteral("stopped; run again to carry on"), 3);
+                break;
+            case SummarySchema::BuildOutcome::Failed:
+                status = fail(QStringLiteral("cannot build the summaries: %1").arg(error));
+                break;
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -57,6 +110,9 @@ int main(int argc, char *argv[])
         std::printf("%s", qPrintable(error));
         return 0;
     }
+
+    if (request.buildSummaries)
+        return buildSummaries();
 
     if (request.format == QLatin1String("print")) {
         const QString printer = printProgram();
