@@ -4,7 +4,7 @@
 
 #include "scratchdatabase.h"
 
-#include "core/history/historydata.h"
+#include "core/history/curvevalue.h"
 #include "core/store/rangequeries.h"
 #include "core/store/recordschema.h"
 
@@ -170,13 +170,10 @@ SELECT 'DCV',
                                       "coalesce(source, ''), funcstr, unitstr, datavaluestr, frastr, "
                                       "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS') FROM invoice "
                                       "ORDER BY create_time, id")));
-        HistoryData data;
         while (q.next()) {
-            data.appendText(q.value(7).toString(), q.value(5).toString(), q.value(4).toString(), q.value(3).toString(),
-                            q.value(6).toString());
             m_rows << RefRow{q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toString(),
                              q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
-                             data.yPoints().last()};
+                             curveValueOf(q.value(5).toString(), q.value(6).toString())};
         }
         QVERIFY(m_rows.size() > 86000);
     }

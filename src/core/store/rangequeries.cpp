@@ -788,6 +788,7 @@ bool inspect(QSqlDatabase &db, Table *table, QString *error)
     const SummarySchema::Status status = SummarySchema::probe(db);
     table->summaries = status.state == SummarySchema::State::Usable;
     table->summaryReason = status.reason;
+    table->summariesCanBuild = status.canBuild && !table->summaries;
     return true;
 }
 

@@ -48,6 +48,7 @@ struct Table
     bool frastrIsText = true;  ///< else an integer column
     bool summaries = false;    ///< complete when inspected; each read checks again
     QString summaryReason;     ///< why not, from SummarySchema::probe()
+    bool summariesCanBuild = false; ///< whether this connection may build them
 };
 
 bool inspect(QSqlDatabase &db, Table *table, QString *error);
