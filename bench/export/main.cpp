@@ -12,7 +12,8 @@
 #include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
-#include "core/store/historyloader.h"
+#include "core/store/database.h"
+#include "core/store/historyreads.h"
 #include "models/historytablemodel.h"
 #include "core/store/dbsettings.h"
 #include "core/store/recordschema.h"
@@ -207,11 +208,18 @@ int main(int argc, char *argv[])
             QElapsedTimer t;
             t.start();
             double cpu = ownCpu();
-            const HistoryLoadResult loaded =
-                loadHistoryRange(settings, QDateTime::fromString(From, "yyyy-MM-dd HH:mm:ss"),
-                                 QDateTime::fromString(to, "yyyy-MM-dd HH:mm:ss"));
-            report("loading the range (in process)", seconds(t), ownCpu() - cpu, QString());
-            const HistoryTableModel model(loaded.rows);
+            const QDateTime fromTime = QDateTime::fromString(From, "yyyy-MM-dd HH:mm:ss");
+            const QDateTime toTime = QDateTime::fromString(to, "yyyy-MM-dd HH:mm:ss");
+            database store(settings, QString());
+            store.openForReading();
+            auto overview = std::make_shared<HistoryReads::OverviewRead>(fromTime, toTime, QString());
+            store.readNow(overview);
+            report("opening the range (in process)", seconds(t), ownCpu() - cpu, QString());
+            // The rows come from the server a block at a time as each writer reads them.
+            HistoryTableModel model;
+            model.setRange(&store, overview->table, HistoryReads::rangeOf(fromTime, toTime), QString(), overview->rows,
+                           false);
+            model.setBlocking(true, 8192);
             t.restart();
             cpu = ownCpu();
             const bool txtOk = writeTableText(model, txt) == TextWriteResult::Written;
@@ -230,7 +238,7 @@ int main(int argc, char *argv[])
                 std::printf("text export / psql \\copy: %.2f (medians %.3f s / %.3f s)\n", toolTxt / psql,
                             toolTxt, psql);
             if (psql < 0 || toolTxt < 0 || toolXlsx < 0 || toolCsv < 0 || !txtOk || !xlsxOk || !csvOk ||
-                loaded.rows->rowCount() != rows)
+                overview->rows != rows)
                 status = 1;
         }
     }

@@ -1,50 +1,57 @@
-// tk52k-bench history --from T --to T: opens the history window on a range of
-// the configured database (TK52K_DB_*) and reports how long the rows took to
-// appear in the table and the curve, and the peak memory. The yardstick is
-// psql fetching the same rows and columns into a file (-At), run once to warm
-// the server's cache, then timed just before and just after the window.
+// tk52k-bench history: opens the history window off screen on a range and
+// reports how long it takes to show the curve of the whole range, a zoom into
+// it, a deep row of the table and the range's statistics, with the peak
+// memory; beside it, psql's time for the plain aggregate over the rows that
+// the curve stands for (the minimum and maximum of each of 1000 columns).
+//
+//   --from T --to T          a range of the configured database (TK52K_DB_*)
+//   --rows N [--sources S]   a table of N readings of S meters the benchmark
+//                            makes (once) in a database of its own, with the
+//                            program's layout and summaries; the whole of it
 #include "benchutil.h"
 #include "benchcommands.h"
 
+#include "core/store/database.h"
+#include "core/store/dbsettings.h"
+#include "core/store/historyreads.h"
+#include "core/store/recordschema.h"
 #include "models/historytablemodel.h"
 #include "widgets/history/hisviewform.h"
+#include "widgets/panel/statsbox.h"
+#include "widgets/plot/historycurve.h"
 #include "widgets/resources/resources.h"
-#include "core/store/dbsettings.h"
-#include "core/store/recordschema.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QProcess>
 #include <QSqlDatabase>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QVariant>
+
+#include <qwt_plot.h>
 
 #include <cstdio>
 
 namespace {
 
-// The statement the window's load runs, as a plain select.
-QString historySelect(const DbSettings &settings, const QDateTime &from, const QDateTime &to)
+bool waitFor(const std::function<bool()> &done, int timeoutMs = 600000)
 {
-    RecordSchema::TableShape shape;
-    const QString name = QStringLiteral("tk52k-bench-history-probe");
-    {
-        QSqlDatabase db = settings.addConnection(name);
-        if (db.open())
-            RecordSchema::probe(db, &shape);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(timeoutMs))
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
-    QSqlDatabase::removeDatabase(name);
-    return QStringLiteral("select create_time, datavaluestr, unitstr, funcstr, frastr%1 from invoice "
-                          "where create_time >= '%2' and create_time < '%3' order by create_time%4")
-        .arg(shape.hasSource ? QStringLiteral(", source") : QString(), RecordSchema::timeText(from),
-             RecordSchema::timeText(to.addSecs(1)), shape.hasId ? QStringLiteral(", id") : QString());
+    return true;
 }
 
-// Milliseconds psql takes to fetch `select` into `file`; -1 when it fails.
-qint64 psqlFetchMs(const DbSettings &settings, const QString &select, const QString &file)
+// Milliseconds psql takes to run `sql`; -1 when it fails.
+qint64 psqlMs(const DbSettings &settings, const QString &sql)
 {
     QProcess psql;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -53,14 +60,81 @@ qint64 psqlFetchMs(const DbSettings &settings, const QString &select, const QStr
     psql.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer clock;
     clock.start();
-    psql.start(QStringLiteral("psql"),
-               {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-At"), QStringLiteral("-h"),
-                settings.host, QStringLiteral("-p"), QString::number(settings.port), QStringLiteral("-U"),
-                settings.userName, QStringLiteral("-d"), settings.databaseName, QStringLiteral("-o"), file,
-                QStringLiteral("-c"), select});
+    psql.start(QStringLiteral("psql"), {"-X", "-q", "-At", "-h", settings.host, "-p", QString::number(settings.port),
+                                        "-U", settings.userName, "-d", settings.databaseName, "-o", "/dev/null",
+                                        "-c", sql});
     if (!psql.waitForFinished(-1) || psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
         return -1;
     return clock.elapsed();
+}
+
+// The database of --rows N --sources S, made and filled once.
+bool makeTable(DbSettings *settings, qint64 rows, int sources, QString *error)
+{
+    const QString name = QStringLiteral("tk52k_bench_history_%1_%2").arg(rows).arg(sources);
+    DbSettings admin = *settings;
+    admin.databaseName = QStringLiteral("postgres");
+    bool made = false;
+    {
+        QSqlDatabase db = admin.addConnection(QStringLiteral("bench-admin"));
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("SELECT 1 FROM pg_database WHERE datname = ?"));
+            q.addBindValue(name);
+            made = q.exec() && q.next();
+            if (!made && !q.exec(QStringLiteral("CREATE DATABASE %1").arg(name)))
+                *error = q.lastError().text();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
+    if (!error->isEmpty())
+        return false;
+    settings->databaseName = name;
+    if (made)
+        return true;
+    const QString script = QDir(qEnvironmentVariable("TK52K_SOURCE_DIR", QStringLiteral(TK52K_SOURCE_DIR)))
+                               .filePath(QStringLiteral("bench/history-table/make-history-table.sh"));
+    std::fprintf(stderr, "tk52k-bench history: making %lld readings of %d meters (%s)\n",
+                 static_cast<long long>(rows), sources, qPrintable(name));
+    QProcess make;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TK52K_DB_NAME"), name);
+    make.setProcessEnvironment(env);
+    make.setProcessChannelMode(QProcess::ForwardedChannels);
+    make.start(QStringLiteral("sh"), {script, QString::number(rows), QStringLiteral("2025-11-01"), QString::number(sources)});
+    if (!make.waitForFinished(-1) || make.exitCode() != 0) {
+        *error = QStringLiteral("%1 failed").arg(script);
+        return false;
+    }
+    database store(*settings, QString());
+    store.openForReading();
+    auto build = std::make_shared<HistoryReads::BuildSummariesRead>();
+    store.readNow(build);
+    if (!build->built) {
+        *error = QStringLiteral("the summaries were not built: %1").arg(build->error());
+        return false;
+    }
+    return true;
+}
+
+// The first and last reading of the table.
+bool tableSpan(const DbSettings &settings, QDateTime *from, QDateTime *to)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = settings.addConnection(QStringLiteral("bench-span"));
+        QSqlQuery q(db);
+        ok = db.open() && q.exec(QStringLiteral("SELECT min(create_time)::text, max(create_time)::text FROM invoice")) &&
+             q.next();
+        if (ok) {
+            *from = QDateTime::fromString(q.value(0).toString().left(19), QLatin1String(RecordSchema::kTimeFormat));
+            *to = QDateTime::fromString(q.value(1).toString().left(19), QLatin1String(RecordSchema::kTimeFormat));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-span"));
+    return ok && from->isValid() && to->isValid();
 }
 
 } // namespace
@@ -69,76 +143,101 @@ int runHistoryBench(const QStringList &arguments)
 {
     initTk52kResources();
     installFontSubstitutions();
-    const QStringList args = QStringList{QStringLiteral("history")} + arguments;
     QCommandLineParser parser;
     const QCommandLineOption fromOption(QStringLiteral("from"), QStringLiteral("range start"),
                                         QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QCommandLineOption toOption(QStringLiteral("to"), QStringLiteral("range stop"),
                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    parser.addOption(fromOption);
-    parser.addOption(toOption);
-    if (!parser.parse(args)) {
+    const QCommandLineOption rowsOption(QStringLiteral("rows"), QStringLiteral("readings of a table made here"),
+                                        QStringLiteral("N"));
+    const QCommandLineOption sourcesOption(QStringLiteral("sources"), QStringLiteral("meters of that table"),
+                                           QStringLiteral("S"), QStringLiteral("1"));
+    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption});
+    if (!parser.parse(QStringList{QStringLiteral("history")} + arguments)) {
         std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(parser.errorText()));
         return 2;
     }
 
-    const QString format = QLatin1String(RecordSchema::kTimeFormat);
-    const QDateTime from = QDateTime::fromString(parser.value(fromOption), format);
-    const QDateTime to = QDateTime::fromString(parser.value(toOption), format);
+    DbSettings settings = DbSettings::fromEnvironment();
+    QDateTime from, to;
+    if (parser.isSet(rowsOption)) {
+        QString error;
+        if (!makeTable(&settings, parser.value(rowsOption).toLongLong(), parser.value(sourcesOption).toInt(), &error) ||
+            !tableSpan(settings, &from, &to)) {
+            std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(error));
+            return 1;
+        }
+    } else {
+        const QString format = QLatin1String(RecordSchema::kTimeFormat);
+        from = QDateTime::fromString(parser.value(fromOption), format);
+        to = QDateTime::fromString(parser.value(toOption), format);
+    }
     if (!from.isValid() || !to.isValid()) {
-        std::fputs("tk52k-bench history: --from and --to take \"yyyy-MM-dd HH:mm:ss\"\n", stderr);
+        std::fputs("tk52k-bench history: give --from and --to as \"yyyy-MM-dd HH:mm:ss\", or --rows N\n", stderr);
         return 2;
     }
 
-    const DbSettings settings = DbSettings::fromEnvironment();
-    const QString select = historySelect(settings, from, to);
-    QTemporaryDir dir;
-    const QString fetched = dir.filePath(QStringLiteral("psql.txt"));
-    psqlFetchMs(settings, select, fetched);
-    const qint64 psqlBeforeMs = psqlFetchMs(settings, select, fetched);
+    // The aggregate the curve of 1000 columns stands for, as psql runs it
+    // over the rows, warmed once.
+    const RangeQueries::Range range = HistoryReads::rangeOf(from, to);
+    const QString aggregate =
+        QStringLiteral("SELECT width_bucket(extract(epoch FROM create_time), %1, %2, 1000) k, count(*), "
+                       "min(datavaluestr), max(datavaluestr) FROM invoice WHERE create_time >= '%3' AND "
+                       "create_time < '%4' GROUP BY k")
+            .arg(range.fromMs / 1000.0, 0, 'f', 3)
+            .arg(range.toMs / 1000.0, 0, 'f', 3)
+            .arg(RecordSchema::timeText(from), RecordSchema::timeText(to.addSecs(1)));
+    psqlMs(settings, aggregate);
+    const qint64 psql = psqlMs(settings, aggregate);
 
-    QElapsedTimer clock;
-    clock.start();
     HisViewForm view;
+    view.resize(1500, 800);
     view.show();
     QApplication::processEvents();
-    const qint64 windowMs = clock.elapsed();
+    QElapsedTimer clock;
+    clock.start();
     view.loadRange(settings, from, to);
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!view.isLoading())
-            loop.quit();
-    });
-    poll.start(5);
-    loop.exec();
-    const qint64 readMs = clock.elapsed();
-    // Count the first full paint of the table and the curve as part of opening.
+    // The whole range's curve drawn.
+    if (!waitFor([&] { return !view.isLoading() && !view.isCurveLoading() && view.curve()->dataSize() > 0; }))
+        return 1;
     view.repaint();
-    QApplication::processEvents();
-    const qint64 loadMs = clock.elapsed();
+    const qint64 firstCurveMs = clock.elapsed();
 
-    const HistoryTableModel *model = view.historyModel();
-    const qint64 storage = model->rows() ? model->rows()->storageBytes() : 0;
-    const double peakMb = peakRssMb();
-    const qint64 cpuMs = processCpuMs();
+    // The figures of the range.
+    const qint64 statsMs = [&] {
+        if (!waitFor([&] { return view.statsBox()->figureText(QStringLiteral("count")) != QStringLiteral("—"); }))
+            return qint64(-1);
+        return clock.elapsed();
+    }();
 
-    const qint64 psqlAfterMs = psqlFetchMs(settings, select, fetched);
-    const double psqlMs = (psqlBeforeMs + psqlAfterMs) / 2.0;
-    const bool psqlOk = psqlBeforeMs >= 0 && psqlAfterMs >= 0;
-    printJsonLine(
-        QStringLiteral("{\"bench\":\"history\",\"rows\":%1,\"load_ms\":%2,\"peak_rss_mb\":%3,"
-                       "\"window_ms\":%6,\"cpu_ms\":%7,\"read_ms\":%4,\"storage_bytes_per_row\":%5,"
-                       "\"psql_ms\":[%8,%9],\"load_per_psql\":%10}")
-            .arg(model->rowCount())
-            .arg(loadMs)
-            .arg(peakMb, 0, 'f', 1)
-            .arg(readMs)
-            .arg(model->rowCount() ? double(storage) / model->rowCount() : 0.0, 0, 'f', 1)
-            .arg(windowMs)
-            .arg(cpuMs)
-            .arg(psqlBeforeMs)
-            .arg(psqlAfterMs)
-            .arg(psqlOk && psqlMs > 0 ? QString::number(loadMs / psqlMs, 'f', 2) : QStringLiteral("null")));
+    // A zoom onto a tenth of the range, around its middle.
+    const QwtScaleDiv x = view.plot()->axisScaleDiv(QwtPlot::xBottom);
+    const double middle = (x.lowerBound() + x.upperBound()) / 2, tenth = x.range() / 20;
+    clock.restart();
+    view.plot()->setAxisScale(QwtPlot::xBottom, middle - tenth, middle + tenth);
+    view.plot()->replot();
+    waitFor([&] { return !view.isCurveLoading(); });
+    view.repaint();
+    const qint64 zoomMs = clock.elapsed();
+
+    // The table scrolled to a row deep in the range, shown.
+    const int deep = view.historyModel()->rowCount() * 7 / 10;
+    clock.restart();
+    view.tableView()->scrollTo(view.historyModel()->index(deep, 0), QAbstractItemView::PositionAtCenter);
+    waitFor([&] {
+        view.tableView()->viewport()->repaint();
+        return !view.historyModel()->data(view.historyModel()->index(deep, 0)).toString().isEmpty();
+    });
+    const qint64 scrollMs = clock.elapsed();
+
+    printJsonLine(QStringLiteral("{\"bench\":\"history\",\"rows\":%1,\"first_curve_ms\":%2,\"zoom_ms\":%3,"
+                                 "\"scroll_ms\":%4,\"stats_ms\":%5,\"peak_rss_mb\":%6,\"psql_ms\":%7}")
+                      .arg(view.historyModel()->totalRows())
+                      .arg(firstCurveMs)
+                      .arg(zoomMs)
+                      .arg(scrollMs)
+                      .arg(statsMs)
+                      .arg(peakRssMb(), 0, 'f', 1)
+                      .arg(psql));
     return 0;
 }

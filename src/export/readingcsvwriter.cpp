@@ -1,5 +1,7 @@
 #include "export/readingcsvwriter.h"
 
+#include "export/exportprogress.h"
+
 #include "core/meter/framedecoder.h"
 
 #include <QAbstractItemModel>
@@ -117,6 +119,10 @@ TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString 
     TimeTexts times;
     const int rows = model.rowCount();
     for (int r = 0; r < rows && ok; ++r) {
+        if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
+            ok = false;
+            break;
+        }
         const QModelIndex at = model.index(r, 0);
         const QString value = at.data(ReadingValueRole).toString();
         const QString number = plainNumber(value);

@@ -1,6 +1,6 @@
 #include "export/tabletextwriter.h"
 
-#include "models/historytablemodel.h"
+#include "export/exportprogress.h"
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
@@ -9,7 +9,6 @@
 #include <QSaveFile>
 #include <QTextCodec>
 
-#include <charconv>
 #include <memory>
 
 namespace {
@@ -19,52 +18,6 @@ namespace {
 constexpr int ChunkChars = 1 << 20;
 
 enum class Pass { Done, Unencodable, IoError };
-
-constexpr int kUtf8Mib = 106;
-
-// The rows of a history table in UTF-8, straight from its columns: the
-// same texts its data() gives (time, value, unit, function), without a
-// QVariant and a QString per cell, which cost more than all the rest.
-Pass writeHistoryRows(const HistoryData &rows, QIODevice &file, QByteArray &chunk)
-{
-    const QString *unit = nullptr;
-    const QString *func = nullptr;
-    QByteArray unitBytes;
-    QByteArray funcBytes;
-    char number[16];
-    const int count = rows.rowCount();
-    for (int r = 0; r < count; ++r) {
-        const auto end = std::to_chars(number, number + sizeof number, r + 1).ptr;
-        chunk.append(number, int(end - number));
-        chunk += '\t';
-        rows.appendTimeUtf8(r, chunk);
-        chunk += '\t';
-        const std::string_view value = rows.valueUtf8(r);
-        chunk.append(value.data(), int(value.size()));
-        // Rows share their unit and function texts; each is encoded once.
-        if (&rows.unitText(r) != unit) {
-            unit = &rows.unitText(r);
-            unitBytes = unit->toUtf8();
-        }
-        if (&rows.funcText(r) != func) {
-            func = &rows.funcText(r);
-            funcBytes = func->toUtf8();
-        }
-        chunk += '\t';
-        chunk += unitBytes;
-        chunk += '\t';
-        chunk += funcBytes;
-        chunk += '\n';
-        if (chunk.size() >= ChunkChars) {
-            if (file.write(chunk) != chunk.size())
-                return Pass::IoError;
-            chunk.resize(0);
-        }
-    }
-    if (!chunk.isEmpty() && file.write(chunk) != chunk.size())
-        return Pass::IoError;
-    return Pass::Done;
-}
 
 Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *codec)
 {
@@ -92,17 +45,9 @@ Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *code
     }
     chunk += QLatin1Char('\n');
 
-    const auto *history = qobject_cast<const HistoryTableModel *>(&model);
-    if (history && history->rows() &&
-        columns == HistoryTableModel::ColumnCount && codec->mibEnum() == kUtf8Mib) {
-        QByteArray bytes = encoder->fromUnicode(chunk);
-        if (encoder->hasFailure())
-            return Pass::Unencodable;
-        bytes.reserve(ChunkChars + 4096);
-        return writeHistoryRows(*history->rows(), file, bytes);
-    }
-
     for (int r = 0; r < rows; ++r) {
+        if (r % kExportStepRows == 0 && !exportStep(r, rows))
+            return Pass::IoError;
         chunk += QString::number(r + 1);
         for (int c = 0; c < columns; ++c) {
             chunk += QLatin1Char('\t');

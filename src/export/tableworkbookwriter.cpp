@@ -1,5 +1,6 @@
 #include "export/tableworkbookwriter.h"
 
+#include "export/exportprogress.h"
 #include "export/tabletextwriter.h"
 
 #include <QAbstractItemModel>
@@ -158,6 +159,7 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
         headers.append(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toUtf8());
 
     Status status;
+    bool stopped = false;
     int next = 0; // first table row of the current worksheet
     do {
         const int onSheet = std::min(rowsPerSheet, rows - next);
@@ -183,8 +185,12 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
             status += worksheet_write_string(sheet, 1, c, headers.at(c).constData(), f.header);
 
         QByteArray text;
-        for (int i = 0; i < onSheet && status.first == LXW_NO_ERROR; ++i) {
+        for (int i = 0; i < onSheet && status.first == LXW_NO_ERROR && !stopped; ++i) {
             const int r = next + i;
+            if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
+                stopped = true;
+                break;
+            }
             const lxw_row_t sheetRow = lxw_row_t(i + 2);
             status += worksheet_set_row(sheet, sheetRow, TableRowHeight, nullptr);
             for (int c = 0; c < columns; ++c) {
@@ -194,9 +200,11 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
             }
         }
         next += onSheet;
-    } while (next < rows && status.first == LXW_NO_ERROR);
+    } while (next < rows && status.first == LXW_NO_ERROR && !stopped);
 
     const lxw_error closed = workbook_close(book);
+    if (stopped)
+        return fail(QCoreApplication::translate("TableExport", "已取消"));
     if (status.first != LXW_NO_ERROR)
         return fail(QString::fromUtf8(lxw_strerror(status.first)));
     if (closed != LXW_NO_ERROR)

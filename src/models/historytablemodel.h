@@ -1,28 +1,54 @@
 #pragma once
 
-#include "core/history/historydata.h"
+#include "core/store/rangequeries.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
+#include <QPointer>
+#include <QSet>
 
 #include <memory>
 
-/// The rows of one history query as a read-only, centred table: "时间" (date
-/// and time), "数据", "单位", "功能". The rows are held as compact columns
-/// (HistoryData). The exports read it like any table model, through
-/// data(index, Qt::DisplayRole), headerData() and the ReadingRole values.
+class RecordStore;
+
+/// The rows of one history range as a read-only, centred table: "时间"
+/// (date and time), "数据", "单位", "功能", and "仪表" (the meter) when asked.
+/// It never holds the range: it knows the row count and reads blocks of rows
+/// from the store as a view or an export comes to them (keyset pages, never
+/// OFFSET), keeping a bounded number of blocks. A row not read yet shows
+/// empty until its block arrives. The exports read it like any table model,
+/// through data(index, Qt::DisplayRole), headerData() and the ReadingRole
+/// values; with setBlocking() on, a row not read yet is read there and then.
 class HistoryTableModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    enum Column { TimeColumn, ValueColumn, UnitColumn, FuncColumn, ColumnCount };
+    enum Column { TimeColumn, ValueColumn, UnitColumn, FuncColumn, SourceColumn };
+    /// Columns without the meter's.
+    static constexpr int ColumnCount = 4;
+    /// Rows a block holds, and the most blocks kept.
+    static constexpr int kBlockRows = 256;
+    static constexpr int kKeptBlocks = 64;
 
     explicit HistoryTableModel(QObject *parent = nullptr);
-    HistoryTableModel(std::shared_ptr<const HistoryData> rows, QObject *parent = nullptr);
 
-    /// Replaces the rows shown (a null pointer shows none).
-    void setRows(std::shared_ptr<const HistoryData> rows);
-    const std::shared_ptr<const HistoryData> &rows() const { return m_rows; }
+    /// Shows the `rows` rows of `range` of the meter `source` (null: all) of
+    /// `table` in `store`; `withSource` adds the meter's column.
+    void setRange(RecordStore *store, const RangeQueries::Table &table, const RangeQueries::Range &range,
+                  const QString &source, qint64 rows, bool withSource);
+    /// No rows.
+    void clear();
+
+    /// Reads a row not read yet while it is asked for (an export), in blocks
+    /// of `blockRows`; off: a view's asking starts a read and shows the row
+    /// once it is there.
+    void setBlocking(bool on, int blockRows = 4096);
+    /// The error of the last block that could not be read; empty when none.
+    QString readError() const { return m_error; }
+
+    qint64 totalRows() const { return m_rows; }
+    const RangeQueries::Range &range() const { return m_range; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -30,6 +56,34 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+signals:
+    /// A block of rows could not be read.
+    void readFailed(const QString &error);
+
 private:
-    std::shared_ptr<const HistoryData> m_rows;
+    struct Block
+    {
+        QVector<RangeQueries::Row> rows;
+        qint64 used = 0;
+    };
+
+    const RangeQueries::Row *row(qint64 n) const;
+    void request(qint64 block) const;
+    void received(qint64 block, const QVector<RangeQueries::Row> &rows, int blockRows);
+    void trim() const;
+
+    QPointer<RecordStore> m_store;
+    RangeQueries::Table m_table;
+    RangeQueries::Range m_range;
+    QString m_source;
+    qint64 m_rows = 0;
+    bool m_withSource = false;
+    bool m_blocking = false;
+    int m_blockRows = kBlockRows;
+    QString m_error;
+    int m_generation = 0; // reads of an earlier range are ignored
+    // Read on demand, from const data(): a cache, not the model's state.
+    mutable QHash<qint64, Block> m_blocks;
+    mutable QSet<qint64> m_asked;
+    mutable qint64 m_clock = 0;
 };

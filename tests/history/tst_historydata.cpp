@@ -1,10 +1,10 @@
-// The compact row storage of a history result: texts, points, base time and
-// y-scale choice, and its size.
+// The pure parts of the history: where a stored reading is drawn, real time
+// on the curve's axis, the quick ranges, the live table's texts.
 #include "export/readingcsvwriter.h"
-#include "core/history/historydata.h"
+#include "core/history/curvevalue.h"
 #include "core/history/historyrange.h"
 #include "core/meter/meterreading.h"
-#include "models/historytablemodel.h"
+#include "core/store/historyreads.h"
 #include "models/livereadingmodel.h"
 #include "models/readingroles.h"
 
@@ -22,7 +22,7 @@ class TestHistoryData : public QObject
     Q_OBJECT
 
 private slots:
-    void valueTexts_data()
+    void curveValues_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("y");
@@ -37,90 +37,41 @@ private slots:
         QTest::newRow("not finite") << "inf" << 0.0 << "0";
     }
 
-    // The value is listed as stored and plotted as its number.
-    void valueTexts()
+    // The reference the tests hold the server's summaries to.
+    void curveValues()
     {
         QFETCH(QString, text);
         QFETCH(QString, frastr);
         QFETCH(double, y);
-        HistoryData rows;
-        rows.appendText(u"2024-05-01 10:00:00", QStringLiteral("0"), u"V", u"F", u"0");
-        rows.appendText(u"2024-05-01 10:00:01", text, u"V", u"F", frastr);
-        QCOMPARE(rows.valueText(1), text);
-        QCOMPARE(rows.yPoints().at(1), y);
+        QCOMPARE(curveValueOf(text, frastr), y);
     }
 
-    void timeTextsRoundTrip_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("leap day") << "2024-02-29 23:59:59";
-        QTest::newRow("before 1970") << "1969-12-31 23:59:58";
-    }
-
-    void timeTextsRoundTrip()
-    {
-        QFETCH(QString, text);
-        HistoryData fromText, fromDateTime;
-        fromText.appendText(text, u"1", u"V", u"F", u"0");
-        fromDateTime.append(at(text), "1", "V", "F", "0");
-        QCOMPARE(fromText.timeText(0), text);
-        QCOMPARE(fromDateTime.timeText(0), text);
-        QCOMPARE(fromText.time(0), at(text));
-    }
-
-    void firstRangeIndex_data()
-    {
-        QTest::addColumn<QString>("frastr");
-        QTest::addColumn<int>("index");
-        QTest::newRow("last, blanks around") << " 44 " << 44;
-        QTest::newRow("past the table") << "45" << int(HistoryData::kNoRangeIndex);
-        QTest::newRow("text") << "abc" << int(HistoryData::kNoRangeIndex);
-    }
-
-    // Only row 0 picks the scale; later rows of other ranges change nothing.
-    void firstRangeIndex()
-    {
-        QFETCH(QString, frastr);
-        QFETCH(int, index);
-        HistoryData rows;
-        QCOMPARE(rows.firstRangeIndex(), 0);
-        rows.appendText(u"2024-05-01 10:00:00", u"1", u"V", u"F", frastr);
-        rows.appendText(u"2024-05-01 10:00:01", u"1", u"V", u"F", u"5");
-        QCOMPARE(rows.firstRangeIndex(), index);
-    }
-
-    void invalidTimes()
-    {
-        // A row without a time (NULL in the database) plots at 0 and gives no base.
-        HistoryData invalidFirst;
-        invalidFirst.append(QDateTime(), "1", "V", "F", "0");
-        invalidFirst.append(at("2024-05-01 10:00:10"), "2", "V", "F", "0");
-        QVERIFY(!invalidFirst.baseTime().isValid());
-        QCOMPARE(invalidFirst.xPoints(), (QVector<double>{0, 0}));
-    }
-
-    // Rows are stored in local wall-clock time; the plot's seconds must not jump
-    // by the hour the clocks skip or repeat.
+    // Rows are stored in local wall-clock time; the curve's seconds must not
+    // jump by the hour the clocks skip or repeat.
     void axisFollowsTheClockChange()
     {
         const QByteArray savedTz = qgetenv("TZ");
         qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
         tzset();
-        HistoryData spring, autumn;
-        for (const char16_t *t : {u"2024-03-31 01:59:59", u"2024-03-31 03:00:00", u"2024-03-31 03:30:00",
-                                  u"2024-03-31 03:30:00.25"})
-            spring.appendText(t, u"1", u"V", u"F", u"0");
-        for (const char16_t *t : {u"2024-10-27 01:30:00", u"2024-10-27 03:00:00"})
-            autumn.appendText(t, u"1", u"V", u"F", u"0");
+        const auto seconds = [](const char *from, const char *to) {
+            const qint64 a = HistoryReads::naiveMs(at(QLatin1String(from)));
+            const qint64 b = HistoryReads::naiveMs(QDateTime::fromString(QLatin1String(to), "yyyy-MM-dd hh:mm:ss.zzz"));
+            return double(HistoryReads::utcOfNaive(b) - HistoryReads::utcOfNaive(a)) / 1000.0;
+        };
+        const double spring = seconds("2024-03-31 01:59:59", "2024-03-31 03:30:00.250");
+        const double autumn = seconds("2024-10-27 01:30:00", "2024-10-27 03:00:00.000");
+        const qint64 naive = HistoryReads::naiveMs(at("2024-03-31 03:30:00"));
+        const QString csv = csvTime(HistoryReads::timeOfNaiveMs(naive));
+        const qint64 back = HistoryReads::naiveOfUtc(HistoryReads::utcOfNaive(naive));
         if (savedTz.isNull())
             qunsetenv("TZ");
         else
             qputenv("TZ", savedTz);
         tzset();
-        QCOMPARE(spring.xPoints(), (QVector<double>{0, 1, 1801, 1801.25}));
-        QCOMPARE(csvTime(spring.timeWithOffset(3)), QStringLiteral("2024-03-31T03:30:00.250+02:00"));
-        QCOMPARE(spring.timeText(3), QStringLiteral("2024-03-31 03:30:00"));
-        QCOMPARE(autumn.xPoints(), (QVector<double>{0, 9000}));
+        QCOMPARE(spring, 1801.25);
+        QCOMPARE(autumn, 9000.0);
+        QCOMPARE(csv, QStringLiteral("2024-03-31T03:30:00.000+02:00"));
+        QCOMPARE(back, naive);
     }
 
     void liveTableTexts()

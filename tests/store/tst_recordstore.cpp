@@ -328,6 +328,7 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("can be written again")));
         insert(QStringLiteral("500"), t.addSecs(500));
         QTRY_COMPARE_WITH_TIMEOUT(m_store->statusText(), QStringLiteral("数据库已连接"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_store->pendingCount(), 0, 20000);
         QCOMPARE(storedValues(t, t.addSecs(500)).size(), 501);
     }
 

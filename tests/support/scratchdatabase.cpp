@@ -1,7 +1,7 @@
 #include "scratchdatabase.h"
 
-#include "core/history/historydata.h"
-#include "core/store/historyloader.h"
+#include "core/store/database.h"
+#include "core/store/historyreads.h"
 #include "core/store/recordschema.h"
 
 #include <QCoreApplication>
@@ -116,11 +116,21 @@ bool ScratchDatabase::insert(const QDateTime &time, const QString &value, const 
 
 QStringList storedValues(const QDateTime &from, const QDateTime &to)
 {
-    const HistoryLoadResult r = loadHistoryRange(DbSettings::fromEnvironment(), from, to);
-    if (r.status != HistoryLoadResult::Loaded)
-        return {r.error};
+    database store(DbSettings::fromEnvironment(), QString());
+    if (store.openForReading() != 1)
+        return {QStringLiteral("no store")};
+    auto overview = std::make_shared<HistoryReads::OverviewRead>(from, to, QString());
+    store.readNow(overview);
+    if (overview->failed())
+        return {overview->error()};
+    auto page = std::make_shared<HistoryReads::PageRead>(HistoryReads::rangeOf(from, to), QString(), 0,
+                                                         int(overview->rows));
+    page->table = overview->table;
+    store.readNow(page);
+    if (page->failed())
+        return {page->error()};
     QStringList values;
-    for (int row = 0; row < r.rows->rowCount(); ++row)
-        values << r.rows->valueText(row);
+    for (const RangeQueries::Row &row : page->rows)
+        values << row.value;
     return values;
 }

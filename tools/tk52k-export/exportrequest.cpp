@@ -1,7 +1,8 @@
 #include "exportrequest.h"
 
 #include "core/store/dbsettings.h"
-#include "core/store/historyloader.h"
+#include "core/store/database.h"
+#include "models/historytablemodel.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -33,6 +34,9 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
     parser.addOption({QStringLiteral("output"),
                       QStringLiteral("File to write (txt and csv: standard output when left out)."),
                       QStringLiteral("file")});
+    parser.addOption({QStringLiteral("build-summaries"),
+                      QStringLiteral("Make, repair or complete the summaries of the table that let long ranges "
+                                     "open quickly (progress on standard error), then exit.")});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -51,6 +55,13 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
     if (!parser.positionalArguments().isEmpty()) {
         *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
         return false;
+    }
+    request->buildSummaries = parser.isSet(QStringLiteral("build-summaries"));
+    if (request->buildSummaries) {
+        for (const char *option : {"from", "to", "format", "output", "source"})
+            if (parser.isSet(QLatin1String(option)))
+                *error = QStringLiteral("--build-summaries takes no --%1").arg(QLatin1String(option));
+        return error->isEmpty();
     }
     request->from = QDateTime::fromString(parser.value(QStringLiteral("from")), QLatin1String(kTimeFormat));
     request->to = QDateTime::fromString(parser.value(QStringLiteral("to")), QLatin1String(kTimeFormat));
@@ -78,24 +89,36 @@ int exportFailure(const char *program, const QString &message, int status)
     return status;
 }
 
-int loadRequestedRange(const char *program, const ExportRequest &request, HistoryLoadResult *loaded)
+int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened)
 {
     // A setting that cannot be used is an error, never a reason to read the
     // default database instead.
     const DbSettings settings = DbSettings::fromEnvironment();
     if (!settings.problem.isEmpty())
         return exportFailure(program, QStringLiteral("unusable database settings: %1").arg(settings.problem), 4);
+    opened->store = std::make_unique<database>(settings, QString());
+    if (opened->store->openForReading() != 1)
+        return exportFailure(program, QStringLiteral("the PostgreSQL driver (QPSQL) is not available"), 4);
     // The history window's time limit for a lock or a statement; a scheduled
     // report that waits for a locked table says so instead of hanging mute.
-    HistoryLoadControl control;
-    control.source = request.source;
-    control.lockWait = [program](const QString &holders, int waitMs) {
+    opened->overview = std::make_shared<HistoryReads::OverviewRead>(request.from, request.to, request.source);
+    opened->overview->lockWait = [program](const QString &holders, int waitMs) {
         std::fprintf(stderr, "%s: the table invoice is locked by another session%s; waiting up to %d s for it\n",
                      program, holders.isEmpty() ? "" : qPrintable(QStringLiteral(": ") + holders),
                      (waitMs + 999) / 1000);
     };
-    *loaded = loadHistoryRange(settings, request.from, request.to, control);
-    if (loaded->status != HistoryLoadResult::Loaded)
-        return exportFailure(program, QStringLiteral("cannot read the readings: %1").arg(loaded->error));
+    opened->store->readNow(opened->overview);
+    if (opened->overview->failed())
+        return exportFailure(program, QStringLiteral("cannot read the readings: %1").arg(opened->overview->error()));
+    // Every row, read from the server a block at a time as the writer
+    // comes to it: nothing of the range is held in memory first.
+    opened->model = std::make_unique<HistoryTableModel>();
+    opened->model->setRange(opened->store.get(), opened->overview->table,
+                            HistoryReads::rangeOf(request.from, request.to), request.source, opened->overview->rows,
+                            false);
+    opened->model->setBlocking(true, 8192);
     return 0;
 }
+
+RequestedRange::RequestedRange() = default;
+RequestedRange::~RequestedRange() = default;

@@ -4,7 +4,12 @@
 #include <QString>
 #include <QStringList>
 
-struct HistoryLoadResult;
+#include "core/store/historyreads.h"
+
+#include <memory>
+
+class HistoryTableModel;
+class database;
 
 /// What tk52k-export (and tk52k-print, to which it hands its prints) is
 /// asked for on its command line.
@@ -15,6 +20,9 @@ struct ExportRequest
     QString format; ///< txt, csv, xlsx, print or stats
     QString output; ///< empty: standard output (txt, csv)
     QString source; ///< null: every meter
+    /// --build-summaries: make or complete the table's summaries instead of
+    /// exporting (no range, format or output then).
+    bool buildSummaries = false;
 
     /// Reads `arguments` (the program's name first). On a bad or missing
     /// argument returns false with the reason in `error`; `help` is set when
@@ -25,9 +33,20 @@ struct ExportRequest
 /// Prints "`program`: `message`" on standard error and returns `status`.
 int exportFailure(const char *program, const QString &message, int status = 1);
 
-/// Reads the range `request` names from the database of the TK52K_DB_*
-/// variables, as the history window reads it. Returns 0 with `loaded`
+/// The range a request names, opened for reading.
+struct RequestedRange
+{
+    RequestedRange();
+    ~RequestedRange();
+    std::unique_ptr<database> store;
+    std::shared_ptr<HistoryReads::OverviewRead> overview;
+    /// Its rows, read as a writer comes to them.
+    std::unique_ptr<HistoryTableModel> model;
+};
+
+/// Opens the range `request` names in the database of the TK52K_DB_*
+/// variables, as the history window reads it. Returns 0 with `opened`
 /// filled, or, after the reason went to standard error, the exit status: 4
 /// for settings that cannot be used (as in the logger; no database is read
-/// then), 1 when the load failed.
-int loadRequestedRange(const char *program, const ExportRequest &request, HistoryLoadResult *loaded);
+/// then), 1 when the read failed.
+int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened);

@@ -5,7 +5,10 @@
 #include "exportrequest.h"
 
 #include "core/history/historystatistics.h"
-#include "core/store/historyloader.h"
+#include "core/meter/runstatistics.h"
+#include "export/exportprogress.h"
+#include "core/store/database.h"
+#include "core/store/historyreads.h"
 #include "export/readingcsvwriter.h"
 #include "export/tabletextwriter.h"
 #include "export/tableworkbookwriter.h"
@@ -17,6 +20,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -43,6 +47,37 @@ QString printProgram()
     return QStandardPaths::findExecutable(QStringLiteral("tk52k-print"));
 }
 
+// The summaries, built where the program's table has none or incomplete
+// ones. Ctrl-C stops between chunks; the next run carries on from there.
+int buildSummaries()
+{
+    const DbSettings settings = DbSettings::fromEnvironment();
+    if (!settings.problem.isEmpty())
+        return fail(QStringLiteral("unusable database settings: %1").arg(settings.problem), 4);
+    database store(settings, QString());
+    if (store.openForReading() != 1)
+        return fail(QStringLiteral("the PostgreSQL driver (QPSQL) is not available"), 4);
+    static std::shared_ptr<HistoryReads::BuildSummariesRead> build;
+    build = std::make_shared<HistoryReads::BuildSummariesRead>();
+    std::signal(SIGINT, [](int) { build->cancel(); });
+    std::signal(SIGTERM, [](int) { build->cancel(); });
+    int lastPermille = -1;
+    build->progress = [&lastPermille](double fraction, qint64 rows) {
+        const int permille = int(fraction * 1000);
+        if (permille == lastPermille)
+            return;
+        lastPermille = permille;
+        std::fprintf(stderr, "%s: %.1f %% (%lld rows)\n", kProgram, permille / 10.0, static_cast<long long>(rows));
+    };
+    store.readNow(build);
+    if (build->failed())
+        return fail(QStringLiteral("cannot build the summaries: %1").arg(build->error()));
+    if (!build->built)
+        return fail(QStringLiteral("stopped; run again to carry on"), 3);
+    std::fprintf(stderr, "%s: the summaries are complete\n", kProgram);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -58,6 +93,9 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    if (request.buildSummaries)
+        return buildSummaries();
+
     if (request.format == QLatin1String("print")) {
         const QString printer = printProgram();
         if (printer.isEmpty())
@@ -70,25 +108,40 @@ int main(int argc, char *argv[])
         return print.exitCode();
     }
 
-    HistoryLoadResult loaded;
-    if (const int status = loadRequestedRange(kProgram, request, &loaded))
+    RequestedRange range;
+    if (const int status = openRequestedRange(kProgram, request, &range))
         return status;
 
     if (request.format == QLatin1String("stats")) {
-        // The first row's quantity, as the history curve shows it.
-        std::printf("%s\n", HistoryStatistics::ofFirstQuantity(*loaded.rows).toJson().constData());
+        // The first quantity, as the history curve shows it.
+        const HistoryReads::Quantity q = range.overview->quantities.value(0);
+        RunStatistics figures;
+        if (!range.overview->quantities.isEmpty()) {
+            auto read = std::make_shared<HistoryReads::StatisticsRead>(HistoryReads::rangeOf(request.from, request.to),
+                                                                       request.source, q.query);
+            read->table = range.overview->table;
+            range.store->readNow(read);
+            if (read->failed())
+                return fail(QStringLiteral("cannot read the readings: %1").arg(read->error()));
+            const RangeQueries::Statistics &s = read->statistics;
+            figures.setFigures(s.count, s.overloads, s.mean, s.stddev, s.min, HistoryReads::timeOfNaiveMs(s.minMs),
+                               s.max, HistoryReads::timeOfNaiveMs(s.maxMs));
+        }
+        std::printf("%s\n", statisticsJson(figures, q.query.function, q.baseUnit).constData());
         return 0;
     }
 
-    const HistoryTableModel model(loaded.rows);
+    const HistoryTableModel &model = *range.model;
     const int rows = model.rowCount();
+    // A block the server could not give stops the export: no file with rows missing.
+    const ExportProgressScope stopOnError([&model](qint64, qint64) { return model.readError().isEmpty(); });
 
     if (request.format == QLatin1String("xlsx")) {
         const QString path = workbookFileName(request.output);
         QString why;
         if (!writeTableWorkbook(model, QStringLiteral("数据记录"), QVector<int>(HistoryTableModel::ColumnCount, 100),
                                 path, &why))
-            return fail(QStringLiteral("cannot write %1: %2").arg(path, why));
+            return fail(QStringLiteral("cannot write %1: %2").arg(path, model.readError().isEmpty() ? why : model.readError()));
         say(QStringLiteral("%1 rows written to %2").arg(rows).arg(path));
         return 0;
     }
@@ -100,6 +153,8 @@ int main(int argc, char *argv[])
     case TextWriteResult::OpenFailed:
         return fail(QStringLiteral("cannot open %1 for writing").arg(output));
     case TextWriteResult::WriteFailed:
+        if (!model.readError().isEmpty())
+            return fail(QStringLiteral("cannot read the readings: %1; nothing was kept").arg(model.readError()));
         return fail(QStringLiteral("writing %1 failed; nothing was kept").arg(output));
     case TextWriteResult::Written:
         break;

@@ -3,7 +3,7 @@
 // --format print; it takes the same arguments.
 #include "../tk52k-export/exportrequest.h"
 
-#include "core/store/historyloader.h"
+#include "export/exportprogress.h"
 #include "export/tableworkbookwriter.h"
 #include "models/historytablemodel.h"
 #include "widgets/export/tableexport.h"
@@ -59,11 +59,12 @@ int main(int argc, char *argv[])
     if (printer.isEmpty())
         return fail(QStringLiteral("there is no default printer"));
 
-    HistoryLoadResult loaded;
-    if (const int status = loadRequestedRange(kProgram, request, &loaded))
+    RequestedRange range;
+    if (const int status = openRequestedRange(kProgram, request, &range))
         return status;
 
-    const HistoryTableModel model(loaded.rows);
+    const HistoryTableModel &model = *range.model;
+    const ExportProgressScope stopOnError([&model](qint64, qint64) { return model.readError().isEmpty(); });
     const QString title = QStringLiteral("数据记录");
     const QVector<int> widths(HistoryTableModel::ColumnCount, 100);
     const QString path = printWorkingFile();

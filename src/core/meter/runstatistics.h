@@ -62,6 +62,24 @@ public:
     void setMinTime(const QDateTime &time) { m_minTime = time; }
     void setMaxTime(const QDateTime &time) { m_maxTime = time; }
 
+    /// Figures worked out elsewhere (the store's summaries of a range): as
+    /// if the readings they stand for had been added one by one.
+    void setFigures(qint64 count, qint64 overloads, double mean, double stddev, double min, const QDateTime &minTime,
+                    double max, const QDateTime &maxTime)
+    {
+        *this = RunStatistics();
+        m_count = count;
+        m_overloads = overloads;
+        if (count <= 0)
+            return;
+        m_shift = mean;
+        m_m2 = count > 1 && std::isfinite(stddev) ? stddev * stddev * double(count - 1) : 0.0;
+        m_min = min;
+        m_max = max;
+        m_minTime = minTime;
+        m_maxTime = maxTime;
+    }
+
     /// Counts an overload reading; it takes no part in the figures.
     void addOverload() { ++m_overloads; }
 

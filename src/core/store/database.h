@@ -61,10 +61,8 @@ public:
     void read(const std::shared_ptr<StoreRead> &read) override;
     void watchTable(bool on) override;
 
-    /// Runs `read` and waits for it (up to `timeoutMs`, -1: for good), for
-    /// a program with no event loop running. False when it did not end in
-    /// time; the read's own result says how it went otherwise.
-    bool readNow(const std::shared_ptr<StoreRead> &read, int timeoutMs = -1);
+    /// Waits on the store's own thread: no event loop need run meanwhile.
+    bool readNow(const std::shared_ptr<StoreRead> &read, int timeoutMs = -1) override;
 
     /// Whether the worker's last contact with the server succeeded.
     bool isConnected() const;

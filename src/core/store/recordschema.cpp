@@ -1,6 +1,7 @@
 #include "recordschema.h"
 
 #include "core/store/measurementrecord.h"
+#include "core/store/summaryschema.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -201,6 +202,14 @@ bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
                     break;
                 }
             }
+            // The summaries that let the history window open months of
+            // rows are made with the table, in the same transaction, so no
+            // row is ever written without them. A server that cannot keep
+            // them (older than 15) still gets its table; the window then
+            // reads rows and says why.
+            QString why;
+            if (failure.isEmpty() && !SummarySchema::install(db, &why))
+                qWarning("tk52k: the table is made without summaries: %s", qPrintable(why));
             if (failure.isEmpty() ? !db.commit() : !db.rollback())
                 failure = db.lastError().text().trimmed();
         } else {
@@ -285,8 +294,14 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
             QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF invoice "
                            "FOR VALUES FROM ('%2') TO ('%3')")
                 .arg(name, month.toString(Qt::ISODate), month.addMonths(1).toString(Qt::ISODate));
-        if (q.exec(create))
+        if (q.exec(create)) {
+            // Rows written into the partition itself rather than through
+            // invoice need its own summary triggers.
+            QString why;
+            if (!SummarySchema::adoptPartition(db, name, &why))
+                qWarning("tk52k: partition %s is not summarized: %s", qPrintable(name), qPrintable(why));
             continue;
+        }
         // Another writer making the same month at the same moment is no fault.
         QVector<Partition> now;
         if (partitionsOf(db, &now, nullptr) &&
@@ -305,9 +320,12 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
     // partition would refuse every row outside the months above.
     if (std::none_of(partitions.cbegin(), partitions.cend(), [](const Partition &p) { return p.isDefault; })) {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("CREATE TABLE %1 PARTITION OF invoice DEFAULT")
-                        .arg(freeName(db, QStringLiteral("invoice_default")))))
+        const QString name = freeName(db, QStringLiteral("invoice_default"));
+        QString why;
+        if (!q.exec(QStringLiteral("CREATE TABLE %1 PARTITION OF invoice DEFAULT").arg(name)))
             qWarning("tk52k: no default partition: %s", qPrintable(q.lastError().text().trimmed()));
+        else if (!SummarySchema::adoptPartition(db, name, &why))
+            qWarning("tk52k: partition %s is not summarized: %s", qPrintable(name), qPrintable(why));
     }
     return true;
 }

@@ -39,6 +39,10 @@ public:
     /// Runs `read` on the store's thread (see StoreRead); its result arrives
     /// on the thread of the receiver it names.
     virtual void read(const std::shared_ptr<StoreRead> &read) = 0;
+    /// Runs `read` and waits for it (up to `timeoutMs`, -1: for good), for
+    /// a caller that cannot go on without it (an export, a tool). False when
+    /// it did not end in time; the read's own result says how it went.
+    virtual bool readNow(const std::shared_ptr<StoreRead> &read, int timeoutMs = -1);
 
     /// Queues the readings the server refused once more and returns how
     /// many.

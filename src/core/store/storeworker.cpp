@@ -53,6 +53,17 @@ bool ping(QSqlDatabase &db)
     QSqlQuery q(db);
     return q.exec(QStringLiteral("SELECT 1"));
 }
+
+// Why the connection fails now: asked anew, since the connection's own error
+// may still be that of an earlier attempt (a database made since).
+QString failureNow(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("SELECT 1")))
+        return QString();
+    const QString text = serverReason(q.lastError());
+    return text.isEmpty() ? QStringLiteral("the connection to the server was lost") : text;
+}
 } // namespace
 
 StoreWorker::StoreWorker(const DbSettings &settings, QObject *parent)
@@ -303,8 +314,11 @@ void StoreWorker::begin()
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &StoreWorker::step);
-    QSqlDatabase db = m_settings.addConnection(m_connectionName);
-    db.setConnectOptions(db.connectOptions() + QLatin1String(kWorkerConnectOptions));
+    {
+        // No handle kept here: the first step may already be the last.
+        QSqlDatabase db = m_settings.addConnection(m_connectionName);
+        db.setConnectOptions(db.connectOptions() + QLatin1String(kWorkerConnectOptions));
+    }
     m_idleCheckAt.setRemainingTime(kIdleCheckMs);
     step();
 }
@@ -351,8 +365,9 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
                       m_uncertainXid != 0;
     }
     if (!db.isOpen()) {
-        // A read has someone waiting for it: it tries at once.
-        if ((m_retryAt.hasExpired() || readsWaiting) && !connectDatabase(db)) {
+        // A read has someone waiting for it: it tries at once. A store that
+        // writes keeps trying while idle, so its state stays true.
+        if ((m_retryAt.hasExpired() || readsWaiting) && (wantsServer || !m_readOnly) && !connectDatabase(db)) {
             lost(db, serverReason(db.lastError()));
             // Nobody should wait for a server that is not there.
             std::deque<std::shared_ptr<StoreRead>> reads;
@@ -370,7 +385,7 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
     if (db.isOpen()) {
         const Outcome settled = settleUncertain(db);
         if (settled == Outcome::Failed) {
-            lost(db, serverReason(db.lastError()));
+            lost(db, failureNow(db));
         } else {
             setConnected(true);
             setServerError(QString());
@@ -391,7 +406,7 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
 
     // Reads have someone waiting; they are short and go before the writes.
     if (db.isOpen() && !runReads(db))
-        lost(db, serverReason(db.lastError()));
+        lost(db, failureNow(db));
 
     if (db.isOpen()) {
         JournaledRecords batch;
@@ -419,20 +434,20 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
                 m_writeRetryAt.setRemainingTime(kFinishingRetryMs);
                 break;
             case Outcome::Failed:
-                lost(db, serverReason(db.lastError()));
+                lost(db, failureNow(db));
                 break;
             }
         }
     }
 
     if (db.isOpen() && !writeAlarms(db))
-        lost(db, serverReason(db.lastError()));
+        lost(db, failureNow(db));
 
     if (db.isOpen() && !wantsServer && m_idleCheckAt.hasExpired()) {
         // Idle: a cheap statement keeps the shown state honest.
         m_idleCheckAt.setRemainingTime(kIdleCheckMs);
         if (!ping(db))
-            lost(db, serverReason(db.lastError()));
+            lost(db, failureNow(db));
     }
 
     QMutexLocker lock(&m_mutex);
@@ -459,7 +474,9 @@ void StoreWorker::schedule()
             if (!m_alarms.empty())
                 soonest(0);
             soonest(std::max<qint64>(0, m_idleCheckAt.remainingTime()));
-        } else if (work || m_finishing) {
+        } else if (work || m_finishing || !m_readOnly) {
+            // A store that writes learns of a server back before the next
+            // reading needs it, so what it shows is true.
             if (m_finishing && m_retryAt.remainingTime() > kFinishingRetryMs)
                 m_retryAt.setRemainingTime(kFinishingRetryMs);
             soonest(std::max<qint64>(0, m_retryAt.remainingTime()));

@@ -4,6 +4,7 @@
 // spreadsheet application's print verb.
 #include "widgets/export/tableexport.h"
 
+#include "export/exportprogress.h"
 #include "export/tablepagelayout.h"
 #include "export/tableworkbookwriter.h"
 
@@ -148,6 +149,11 @@ bool printTableModel(const QAbstractItemModel &model, const QString &title,
             return false;
         }
         const TablePage &tp = pages.at(p);
+        // Stopped between pages: what went to the printer stays a whole page.
+        if (!exportStep(tp.firstRow, model.rowCount())) {
+            printer.abort();
+            return false;
+        }
         double y = 0;
         if (tp.withTitle) {
             painter.setFont(titleFont);

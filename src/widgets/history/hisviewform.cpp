@@ -1,47 +1,77 @@
 #include "hisviewform.h"
 
-#include "widgets/export/tableexport.h"
-#include "core/store/database.h"
-#include "core/store/historyloader.h"
 #include "core/history/historyrange.h"
-#include "core/history/historystatistics.h"
+#include "core/meter/rangescale.h"
+#include "core/meter/runstatistics.h"
+#include "core/store/database.h"
 #include "models/historytablemodel.h"
+#include "export/exportprogress.h"
+#include "widgets/export/tableexport.h"
 #include "widgets/panel/statsbox.h"
 #include "widgets/plot/decimatingcurve.h"
-#include "widgets/plot/plotseriesdata.h"
+#include "widgets/plot/historycurve.h"
 #include "widgets/plot/plotviewbar.h"
-#include "core/meter/rangescale.h"
 #include "widgets/plot/trendplot.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include <qwt_plot_curve.h>
+#include <qwt_legend.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_scale_map.h>
+#include <qwt_scale_widget.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int kColumnWidth = 100;
 constexpr int kUnitColumnWidth = 60;
-// Loads shorter than this finish without a progress box flashing up.
+// Reads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
+// Zoom and pan settle this long before the curve is read anew.
+constexpr int kCurveSettleMs = 80;
+// Following, the range is read again at most this often.
+constexpr int kFollowMs = 1000;
 
-QString alarmLine(const AlarmEvent &e)
+QString alarmLine(const AlarmEvent &e, bool withSource)
 {
     const QString limit = QStringLiteral("%1 %2").arg(QString::number(e.limitValue), e.unit).trimmed();
     const QString what =
         e.limit == AlarmEvent::Limit::High
             ? (e.raised ? HisViewForm::tr("报警：高于上限 %1") : HisViewForm::tr("解除：上限 %1"))
             : (e.raised ? HisViewForm::tr("报警：低于下限 %1") : HisViewForm::tr("解除：下限 %1"));
-    return QStringLiteral("%1  %2  %3  %4")
-        .arg(e.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), what.arg(limit), e.function,
-             QString::number(e.value));
+    QString line = QStringLiteral("%1  %2  %3  %4")
+                       .arg(e.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), what.arg(limit), e.function,
+                            QString::number(e.value));
+    if (withSource && !e.source.isEmpty())
+        line += QStringLiteral("  ") + e.source;
+    return line;
+}
+
+// The curves of several meters, told apart; the first in the green of the
+// live plot.
+QColor curveColour(int i)
+{
+    static const QColor colours[] = {QColor(0, 255, 0), QColor(0, 200, 255), QColor(255, 160, 0),
+                                     QColor(255, 80, 200), QColor(255, 255, 255), QColor(160, 120, 255)};
+    return colours[i % int(std::size(colours))];
+}
+
+// The fixed y scale of a range the meter names; none for a quantity read in
+// several units (then y follows the readings).
+std::optional<RangeScale> scaleOf(const HistoryReads::Quantity &q)
+{
+    return q.units.size() == 1 ? rangeScale(q.firstRange) : std::nullopt;
 }
 } // namespace
 
@@ -53,12 +83,12 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
 
     m_model = new HistoryTableModel(this);
     ui.tableView->setModel(m_model);
-    for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
-        ui.tableView->setColumnWidth(c, kColumnWidth);
     ui.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-
-    setRows(std::make_shared<HistoryData>());
+    connect(m_model, &HistoryTableModel::readFailed, this, [this](const QString &error) {
+        m_note->setText(tr("历史记录读取失败！\n%1").arg(error));
+        m_note->show();
+    });
 
     connect(ui.outTxtPushButton, SIGNAL(clicked()), this, SLOT(doBtnTxtSlot()));
     connect(ui.outExcelPushButton, SIGNAL(clicked()), this, SLOT(doBtnExcelSlot()));
@@ -88,19 +118,48 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
             reloadRange();
         });
     }
+    m_followBox = new QCheckBox(tr("跟随最新"), this);
+    m_followBox->setObjectName(QStringLiteral("followCheckBox"));
+    m_followBox->setToolTip(tr("其他程序写入的新读数随时显示"));
+    ui.presetLayout->addWidget(m_followBox);
+    connect(m_followBox, &QCheckBox::toggled, this, &HisViewForm::follow);
+
+    m_curveTimer.setSingleShot(true);
+    m_curveTimer.setInterval(kCurveSettleMs);
+    connect(&m_curveTimer, &QTimer::timeout, this, &HisViewForm::requestCurve);
+    m_followTimer.setSingleShot(true);
+    m_followTimer.setInterval(kFollowMs);
+    connect(&m_followTimer, &QTimer::timeout, this, [this] {
+        // An export reads the table as it stands; the newest rows come after it.
+        if (m_exporting)
+            m_followTimer.start();
+        else if (m_followBox->isChecked() && !isLoading())
+            readAgain(true);
+    });
 }
 
 HisViewForm::~HisViewForm()
 {
-    // The curve reads the rows in place; let it go before they do.
-    m_curve->setSamples(QVector<QPointF>());
+    if (m_followBox->isChecked() && m_store)
+        m_store->watchTable(false);
+    cancelLoad();
 }
 
 void HisViewForm::setUpPlot()
 {
-    m_curve = setUpTrendPlot(ui.qwtPlot, QDateTime());
+    // The plot's own decimating curve gives way to curves of pixel columns.
+    delete setUpTrendPlot(ui.qwtPlot, QDateTime());
+    auto *curve = new HistoryCurve(QStringLiteral("Acc_X"));
+    curve->setPen(QPen(curveColour(0)));
+    curve->attach(ui.qwtPlot);
+    m_curves.append(curve);
     // The plot beside the table is narrow; more clock labels would overlap.
     ui.qwtPlot->setAxisMaxMajor(QwtPlot::xBottom, 5);
+    ui.qwtPlot->canvas()->installEventFilter(this);
+    // Every zoom, pan and fit reads the visible part anew at the plot's own
+    // resolution.
+    connect(ui.qwtPlot->axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this,
+            [this] { m_curveTimer.start(); });
 
     m_plotBar = new PlotViewBar(ui.qwtPlot, PlotViewBar::Kind::History, this);
     ui.verticalLayout->insertWidget(ui.verticalLayout->indexOf(ui.qwtPlot), m_plotBar);
@@ -109,8 +168,22 @@ void HisViewForm::setUpPlot()
     m_quantityBox->setToolTip(tr("曲线显示的功能和单位"));
     m_quantityAction = m_plotBar->addWidget(m_quantityBox);
     m_quantityAction->setVisible(false);
-    connect(m_quantityBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-            &HisViewForm::showQuantity);
+    connect(m_quantityBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &HisViewForm::showQuantity);
+
+    // Above the plot, once: why the range is read from its rows.
+    auto *noteRow = new QHBoxLayout;
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("noteLabel"));
+    m_note->setWordWrap(true);
+    m_note->hide();
+    m_buildButton = new QPushButton(tr("生成摘要"), this);
+    m_buildButton->setObjectName(QStringLiteral("buildSummariesButton"));
+    m_buildButton->setToolTip(tr("为已有读数生成摘要，之后长时间段的曲线和统计立即显示"));
+    m_buildButton->hide();
+    connect(m_buildButton, &QPushButton::clicked, this, &HisViewForm::buildSummaries);
+    noteRow->addWidget(m_note, 1);
+    noteRow->addWidget(m_buildButton);
+    ui.verticalLayout->insertLayout(ui.verticalLayout->indexOf(m_plotBar), noteRow);
 
     // Below the plot: the figures of the quantity drawn and the range's alarms.
     m_statsBox = new StatsBox(this);
@@ -126,108 +199,6 @@ void HisViewForm::setUpPlot()
     ui.verticalLayout->addWidget(alarmBox);
 }
 
-void HisViewForm::setRows(std::shared_ptr<const HistoryData> rows)
-{
-    showRows(std::move(rows), nullptr);
-}
-
-void HisViewForm::showRows(std::shared_ptr<const HistoryData> rows, const HistoryStatistics *firstStats)
-{
-    if (!rows)
-        rows = std::make_shared<HistoryData>();
-    // Keep the old rows until the curve and the table have let go of them.
-    std::shared_ptr<const HistoryData> old = std::move(m_rows);
-    m_rows = std::move(rows);
-
-    m_baseTime = m_rows->baseTime();
-    const int count = m_rows->rowCount();
-    setTrendPlotBase(ui.qwtPlot, m_baseTime,
-                     count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1)));
-
-    m_quantities = historyQuantities(*m_rows);
-    {
-        const QSignalBlocker block(m_quantityBox);
-        m_quantityBox->clear();
-        for (const HistoryQuantity &q : m_quantities)
-            m_quantityBox->addItem(QStringLiteral("%1 (%2)").arg(q.function, q.unit));
-    }
-    m_quantityAction->setVisible(m_quantities.size() > 1);
-    plotQuantity(0, firstStats);
-
-    m_model->setRows(m_rows);
-    for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
-        ui.tableView->setColumnWidth(c, kColumnWidth);
-    // The time column is as wide as a date and a time are.
-    const int timeWidth =
-        ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
-        2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
-    ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
-    // Units are a few letters; the narrower column keeps the four within the table.
-    ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
-}
-
-void HisViewForm::showQuantity(int index)
-{
-    if (index < 0 || index >= m_quantities.size())
-        return;
-    plotQuantity(index, nullptr);
-}
-
-void HisViewForm::plotQuantity(int index, const HistoryStatistics *stats)
-{
-    {
-        const QSignalBlocker block(m_quantityBox);
-        m_quantityBox->setCurrentIndex(index);
-    }
-    // Every row written by the meter names a range 0–44; a first row that
-    // names none has no scale of its own, so the axis follows the data.
-    const HistoryQuantity q = m_quantities.value(index);
-    const int range = m_quantities.isEmpty() ? m_rows->firstRangeIndex() : m_rows->rangeIndex(q.firstRow);
-    if (const auto scale = rangeScale(range))
-        m_plotBar->setRangeScale(scale->lower, scale->upper, scale->step);
-    else
-        m_plotBar->clearRangeScale();
-
-    PlotSeriesData *points;
-    if (m_quantities.size() <= 1) {
-        // One quantity: the curve reads the rows' own x and y columns in
-        // place for as long as the window holds them.
-        points = new PlotSeriesData(&m_rows->xPoints(), &m_rows->yPoints());
-        m_curveX.clear();
-        m_curveY.clear();
-    } else {
-        // The old points are not drawn again before the curve lets them go.
-        quantityPoints(*m_rows, q, &m_curveX, &m_curveY);
-        points = new PlotSeriesData(&m_curveX, &m_curveY);
-    }
-    points->showSource();
-    m_curve->setData(points);
-
-    const HistoryStatistics own = stats ? *stats : [&] {
-        HistoryStatistics s(q.function, q.unit);
-        s.addRows(*m_rows, q.firstRow, m_rows->rowCount());
-        return s;
-    }();
-    const int count = m_rows->rowCount();
-    StatsFormat format;
-    format.unit = q.unit;
-    format.decimals = own.decimals();
-    format.withDate = count > 0 && spansSeveralDays(m_rows->time(0), m_rows->time(count - 1));
-    m_statsBox->setStatistics(own.statistics(), format);
-    m_plotBar->fit();
-}
-
-void HisViewForm::showAlarms(const AlarmSchema::Load &alarms)
-{
-    m_alarmList->clear();
-    if (!alarms.ok) {
-        m_alarmList->addItem(tr("报警事件读取失败：%1").arg(alarms.error));
-        return;
-    }
-    for (const AlarmEvent &e : alarms.events)
-        m_alarmList->addItem(alarmLine(e));
-}
-
 void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop)
 {
     delete m_ownStore;
@@ -239,14 +210,52 @@ void HisViewForm::loadRange(const DbSettings &settings, const QDateTime &start, 
 void HisViewForm::loadRange(RecordStore *store, const QDateTime &start, const QDateTime &stop)
 {
     cancelLoad();
-    m_store = store;
+    if (m_followBox->isChecked() && m_store != store) {
+        if (m_store)
+            m_store->watchTable(false);
+        if (store)
+            store->watchTable(true);
+    }
+    if (m_store != store) {
+        if (m_store)
+            disconnect(m_store, &RecordStore::rowsAdded, this, nullptr);
+        m_store = store;
+        if (m_store)
+            connect(m_store, &RecordStore::rowsAdded, this, [this](const QString &source) {
+                if (m_followBox->isChecked() && (m_source.isNull() || source == m_source) &&
+                    !m_followTimer.isActive())
+                    m_followTimer.start();
+            });
+        m_table = RangeQueries::Table();
+    }
     showRangeInBar(start, stop);
     if (!m_store) {
         QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(tr("数据库已关闭")));
         return;
     }
-    m_loader = new HistoryLoader(m_store, start, stop, this);
-    m_loader->setSource(ui.sourceComboBox->currentData().toString());
+    m_source = ui.sourceComboBox->currentData().toString();
+    readAgain(false);
+}
+
+void HisViewForm::readAgain(bool quiet)
+{
+    const QDateTime start = ui.rangeStartEdit->dateTime();
+    QDateTime stop = ui.rangeStopEdit->dateTime();
+    if (quiet && m_followBox->isChecked()) {
+        // Following: the range runs up to now.
+        stop = QDateTime::currentDateTime();
+        ui.rangeStopEdit->setDateTime(stop);
+    }
+    auto read = std::make_shared<HistoryReads::OverviewRead>(start, stop, m_source);
+    read->table = m_table;
+    m_overview = read;
+    read->whenDone(this, [this, read, quiet] {
+        if (m_overview == read)
+            finishOverview(read, quiet);
+    });
+    m_store->read(read);
+    if (quiet)
+        return;
 
     m_progress = new QProgressDialog(tr("正在读取历史记录…"), tr("取消"), 0, 0, this);
     m_progress->setWindowModality(Qt::WindowModal);
@@ -254,27 +263,20 @@ void HisViewForm::loadRange(RecordStore *store, const QDateTime &start, const QD
     m_progress->setAutoReset(false);
     m_progress->setAutoClose(false);
     m_progress->setValue(0);
-
-    connect(m_loader, &HistoryLoader::progress, this, [this](int rows, int permille) {
-        if (!m_progress)
-            return;
-        m_progress->setMaximum(1000);
-        m_progress->setLabelText(tr("正在读取历史记录… %1 条").arg(rows));
-        m_progress->setValue(permille);
-    });
-    connect(m_loader, &HistoryLoader::finished, this, [this] { finishLoad(); });
-    // The load stops within one block of rows and shows what it has read.
     connect(m_progress, &QProgressDialog::canceled, this, [this] {
-        if (m_loader)
-            m_loader->cancel();
-        closeProgress();
+        cancelLoad();
+        // Nothing of the range was shown: a window without it would pass
+        // for an empty range.
+        if (!m_shown)
+            close();
+        else
+            showRangeInBar(m_shownStart, m_shownStop);
     });
-    m_loader->start();
 }
 
 bool HisViewForm::isLoading() const
 {
-    return m_loader && m_loader->isRunning();
+    return bool(m_overview);
 }
 
 void HisViewForm::closeProgress()
@@ -282,7 +284,7 @@ void HisViewForm::closeProgress()
     if (!m_progress)
         return;
     m_progress->blockSignals(true);
-    // Hidden and its show timer stopped now: an export waiting for the load
+    // Hidden and its show timer stopped now: an export waiting for the read
     // runs its dialogs before the box is deleted, and the box must not come
     // up over them.
     m_progress->reset();
@@ -291,51 +293,299 @@ void HisViewForm::closeProgress()
     m_progress = nullptr;
 }
 
-void HisViewForm::finishLoad()
+void HisViewForm::cancelLoad()
 {
-    HistoryLoader *loader = m_loader;
-    m_loader = nullptr;
+    if (m_overview)
+        m_overview->cancel();
+    m_overview.reset();
     closeProgress();
-    if (!loader)
-        return;
-    const HistoryLoadResult result = loader->result();
-    loader->deleteLater();
+}
 
-    if (result.status == HistoryLoadResult::Failed) {
+void HisViewForm::finishOverview(const std::shared_ptr<HistoryReads::OverviewRead> &read, bool quiet)
+{
+    m_overview.reset();
+    closeProgress();
+    if (read->failed()) {
         m_pending = Pending::None;
-        QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(result.error));
-        // An empty table would read as a range without readings; a window
-        // that shows rows keeps them, and its bar names their range again.
-        if (!m_shownRows)
+        if (quiet)
+            return; // following: the next commit tries again
+        QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(read->error()));
+        // A window that shows a range keeps it, and its bar names it again.
+        if (!m_shown)
             close();
         else
             showRangeInBar(m_shownStart, m_shownStop);
         return;
     }
-    showSources(result);
-    m_shownStart = ui.rangeStartEdit->dateTime();
-    m_shownStop = ui.rangeStopEdit->dateTime();
-    m_partial = result.status == HistoryLoadResult::Cancelled;
-    m_shownRows = true;
-    setWindowTitle(m_partial ? m_baseTitle + tr("（部分）") : m_baseTitle);
-    // The loader worked out row 0's figures while it read; a cancelled load
-    // gets them from the rows it read.
-    showRows(result.rows, m_partial ? nullptr : &result.statistics);
-    showAlarms(result.alarms);
+    const QDateTime start = ui.rangeStartEdit->dateTime();
+    const QDateTime stop = ui.rangeStopEdit->dateTime();
+    const bool fitted = !m_shown || m_plotBar->isFollowing() || quiet;
+    const QString shownQuantity = m_quantities.value(m_quantity).label();
+    m_shown = true;
+    m_shownStart = start;
+    m_shownStop = stop;
+    m_table = read->table;
+    m_range = HistoryReads::rangeOf(start, stop);
+    m_rows = read->rows;
+    m_sources = read->sources;
+    showSources(read->sources, m_table.hasSource);
+    showNote(m_table);
+
+    // Row 0 is the time origin (x = 0), as the range's first reading.
+    m_originMs = read->rows > 0 ? read->first.ms : m_range.fromMs;
+    // An empty range has no row 0: its axis has no times to show.
+    const QDateTime origin = read->rows > 0 ? HistoryReads::timeOfNaiveMs(m_originMs) : QDateTime();
+    setTrendPlotBase(ui.qwtPlot, origin,
+                     read->rows > 0 && spansSeveralDays(origin, HistoryReads::timeOfNaiveMs(read->last.ms)));
+    m_extent = read->rows > 0 ? QRectF(HistoryCurve::xOf(read->first.ms, m_originMs), 0,
+                                       HistoryCurve::xOf(read->last.ms, m_originMs) -
+                                           HistoryCurve::xOf(read->first.ms, m_originMs),
+                                       0)
+                              : QRectF();
+
+    // Two meters or more in one table: the meter's column says whose.
+    const bool withSource = m_source.isNull() && m_sources.size() > 1;
+    m_model->setRange(m_store, m_table, m_range, m_source, m_rows, withSource);
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        ui.tableView->setColumnWidth(c, kColumnWidth);
+    // The time column is as wide as a date and a time are.
+    const int timeWidth = ui.tableView->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
+                          2 * ui.tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
+    // Units are a few letters; the narrower column keeps the four within the table.
+    ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
+    if (quiet && m_followBox->isChecked())
+        ui.tableView->scrollToBottom();
+
+    m_quantities = read->quantities;
+    int index = 0;
+    {
+        const QSignalBlocker block(m_quantityBox);
+        m_quantityBox->clear();
+        for (int i = 0; i < m_quantities.size(); ++i) {
+            m_quantityBox->addItem(m_quantities.at(i).label());
+            if (m_quantities.at(i).label() == shownQuantity && quiet)
+                index = i;
+        }
+    }
+    m_quantityAction->setVisible(m_quantities.size() > 1);
+    showAlarms(read->alarms);
+    m_quantity = index;
+    plotQuantity(index);
+    if (fitted)
+        m_plotBar->fit();
+    m_curveTimer.start();
     runPending();
 }
 
-void HisViewForm::cancelLoad()
+void HisViewForm::showQuantity(int index)
 {
-    if (!m_loader)
+    if (index < 0 || index >= m_quantities.size())
         return;
-    HistoryLoader *loader = m_loader;
-    m_loader = nullptr;
-    loader->disconnect(this);
-    loader->cancel();
-    closeProgress();
-    // Its thread stops within one block of rows; deleting waits for that.
-    loader->deleteLater();
+    plotQuantity(index);
+    m_plotBar->fit();
+    m_curveTimer.start();
+}
+
+void HisViewForm::plotQuantity(int index)
+{
+    m_quantity = index;
+    {
+        const QSignalBlocker block(m_quantityBox);
+        m_quantityBox->setCurrentIndex(index);
+    }
+    const HistoryReads::Quantity q = m_quantities.value(index);
+    // Every row written by the meter names a range 0–44; a quantity read in
+    // several units, or whose first row names none, follows the data. An
+    // empty range has the scale of range 0, as row 0 of nothing reads.
+    if (const auto scale = m_quantities.isEmpty() ? rangeScale(0) : scaleOf(q))
+        m_plotBar->setRangeScale(scale->lower, scale->upper, scale->step);
+    else
+        m_plotBar->clearRangeScale();
+    for (HistoryCurve *c : qAsConst(m_curves))
+        c->setStretches({}, {}, m_extent);
+    m_gapMs = 0;
+
+    StatsFormat format;
+    format.unit = q.baseUnit;
+    // The readings' own resolution, in the unit shown.
+    const QString first = q.firstValue.trimmed();
+    const int point = first.indexOf(QLatin1Char('.'));
+    const double factor = q.query.units.isEmpty() ? 1.0 : q.query.units.first().factor;
+    format.decimals = q.firstValue.isEmpty() ? -1
+                                             : std::max(0, (point < 0 ? 0 : int(first.size() - point - 1)) +
+                                                               int(std::lround(-std::log10(factor))));
+    format.withDate = m_rows > 0 && HistoryReads::timeOfNaiveMs(m_range.fromMs).date() !=
+                                        HistoryReads::timeOfNaiveMs(m_range.toMs - 1).date();
+    m_statsBox->setStatistics(RunStatistics(), format);
+    if (m_quantities.isEmpty() || !m_store)
+        return;
+    auto read = std::make_shared<HistoryReads::StatisticsRead>(m_range, m_source, q.query);
+    read->table = m_table;
+    m_statisticsRead = read;
+    read->whenDone(this, [this, read, format] {
+        if (m_statisticsRead != read || read->failed())
+            return;
+        m_statisticsRead.reset();
+        const RangeQueries::Statistics &s = read->statistics;
+        RunStatistics figures;
+        figures.setFigures(s.count, s.overloads, s.mean, s.stddev, s.min, HistoryReads::timeOfNaiveMs(s.minMs), s.max,
+                           HistoryReads::timeOfNaiveMs(s.maxMs));
+        m_statsBox->setStatistics(figures, format);
+    });
+    m_store->read(read);
+}
+
+void HisViewForm::requestCurve()
+{
+    if (!m_store || m_quantities.isEmpty() || m_rows == 0)
+        return;
+    if (m_curveRead) {
+        m_curveAgain = true;
+        return;
+    }
+    // Columns two pixels past both edges of the canvas: a reading that
+    // rounds onto a visible pixel is then always in a column of its own, and
+    // what lies further out only gives the lines that leave the view.
+    // (The scale's ends lie a few pixels inside the canvas.)
+    const QwtScaleMap xMap = ui.qwtPlot->canvasMap(QwtPlot::xBottom);
+    const double p1 = -2, p2 = ui.qwtPlot->canvas()->width() + 2;
+    const double s1 = std::min(xMap.invTransform(p1), xMap.invTransform(p2));
+    const double s2 = std::max(xMap.invTransform(p1), xMap.invTransform(p2));
+    const qint64 fromMs = std::max(m_range.fromMs, HistoryCurve::msOf(s1, m_originMs));
+    const qint64 toMs = std::min(m_range.toMs, HistoryCurve::msOf(s2, m_originMs) + 1);
+    QVector<qint64> bounds;
+    if (fromMs < toMs)
+        bounds = HistoryCurve::pixelColumns(xMap, m_originMs, fromMs, toMs);
+    // The readings just outside the view, for the lines that leave it.
+    if (bounds.isEmpty())
+        bounds = {m_range.fromMs, m_range.toMs};
+    if (bounds.first() > m_range.fromMs)
+        bounds.prepend(m_range.fromMs);
+    if (bounds.last() < m_range.toMs)
+        bounds.append(m_range.toMs);
+
+    RangeQueries::ColumnsRequest request;
+    request.boundaries = bounds;
+    request.source = m_source;
+    request.quantity = m_quantities.at(m_quantity).query;
+    // One gap for every zoom: the one the whole range's curve found.
+    request.gapMs = m_gapMs;
+    auto read = std::make_shared<HistoryReads::CurveRead>(request);
+    read->table = m_table;
+    m_curveRead = read;
+    read->whenDone(this, [this, read] { showCurve(read); });
+    m_store->read(read);
+}
+
+void HisViewForm::showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read)
+{
+    if (m_curveRead != read)
+        return;
+    m_curveRead.reset();
+    if (m_curveAgain) {
+        m_curveAgain = false;
+        requestCurve();
+        return;
+    }
+    if (read->failed()) {
+        m_note->setText(tr("曲线读取失败：%1").arg(read->error()));
+        m_note->show();
+        return;
+    }
+    const QVector<RangeQueries::Curve> &curves = read->columns.curves;
+    if (!curves.isEmpty())
+        m_gapMs = curves.first().gapMs;
+    // A curve per meter; the first keeps the plot's own.
+    while (m_curves.size() > std::max(1, int(curves.size()))) {
+        delete m_curves.takeLast();
+    }
+    while (m_curves.size() < curves.size()) {
+        auto *c = new HistoryCurve;
+        c->setPen(QPen(curveColour(m_curves.size())));
+        c->attach(ui.qwtPlot);
+        m_curves.append(c);
+    }
+    for (int i = 0; i < m_curves.size(); ++i) {
+        if (i < curves.size()) {
+            m_curves[i]->setColumns(curves.at(i), m_originMs, m_extent);
+            m_curves[i]->setTitle(curves.at(i).source.isEmpty() ? tr("未命名仪表") : curves.at(i).source);
+        } else {
+            m_curves[i]->setStretches({}, {}, m_extent);
+        }
+    }
+    // Several meters: a legend says which curve is whose.
+    const bool legend = curves.size() > 1;
+    if (legend && !m_legend) {
+        m_legend = new QwtLegend;
+        ui.qwtPlot->insertLegend(m_legend, QwtPlot::TopLegend);
+    } else if (!legend && m_legend) {
+        ui.qwtPlot->insertLegend(nullptr);
+        m_legend = nullptr;
+    }
+    for (HistoryCurve *c : qAsConst(m_curves))
+        c->setItemAttribute(QwtPlotItem::Legend, legend);
+    ui.qwtPlot->replot();
+    emit curveShown();
+}
+
+void HisViewForm::showAlarms(const AlarmSchema::Load &alarms)
+{
+    m_alarmList->clear();
+    if (!alarms.ok) {
+        m_alarmList->addItem(tr("报警事件读取失败：%1").arg(alarms.error));
+        return;
+    }
+    for (const AlarmEvent &e : alarms.events)
+        m_alarmList->addItem(alarmLine(e, m_source.isNull()));
+}
+
+void HisViewForm::showNote(const RangeQueries::Table &table)
+{
+    if (table.summaries || table.summaryReason.isEmpty() || !table.exists) {
+        m_buildButton->hide();
+        if (!m_note->text().startsWith(tr("历史记录读取失败")))
+            m_note->hide();
+        return;
+    }
+    // Said once: the range is read from its rows, slower over long ranges.
+    if (!m_noteShown) {
+        m_noteShown = true;
+        m_note->setText(tr("长时间段读取较慢：%1").arg(table.summaryReason));
+        m_note->show();
+    }
+    m_buildButton->setVisible(table.summariesCanBuild);
+}
+
+void HisViewForm::buildSummaries()
+{
+    // On a connection of its own: the window's store goes on writing readings
+    // meanwhile.
+    auto *builder = new database(DbSettings::fromEnvironment(), QString(), this);
+    builder->openForReading();
+    auto build = std::make_shared<HistoryReads::BuildSummariesRead>();
+    auto *box = new QProgressDialog(tr("正在生成摘要…"), tr("取消"), 0, 1000, this);
+    box->setWindowModality(Qt::WindowModal);
+    box->setMinimumDuration(0);
+    HistoryReads::BuildSummariesRead *raw = build.get();
+    build->progress = [raw, box](double fraction, qint64) {
+        raw->post([box, fraction] { box->setValue(int(fraction * 1000)); });
+    };
+    connect(box, &QProgressDialog::canceled, this, [build] { build->cancel(); });
+    build->whenDone(this, [this, build, box, builder] {
+        box->deleteLater();
+        builder->deleteLater();
+        if (build->failed()) {
+            QMessageBox::warning(this, tr("错误"), tr("摘要生成失败：%1").arg(build->error()));
+            return;
+        }
+        if (build->built) {
+            m_noteShown = false;
+            m_table = RangeQueries::Table();
+            reloadRange();
+        }
+    });
+    builder->read(build);
 }
 
 void HisViewForm::showRangeInBar(const QDateTime &start, const QDateTime &stop)
@@ -344,14 +594,14 @@ void HisViewForm::showRangeInBar(const QDateTime &start, const QDateTime &stop)
     ui.rangeStopEdit->setDateTime(stop);
 }
 
-void HisViewForm::showSources(const HistoryLoadResult &result)
+void HisViewForm::showSources(const QStringList &found, bool hasSource)
 {
     QComboBox *box = ui.sourceComboBox;
     const QString chosen = box->currentData().toString();
-    // A load of all meters names them anew; one of a single meter keeps the
+    // A read of all meters names them anew; one of a single meter keeps the
     // others offered, and the meter chosen stays even where this range holds
     // none of its readings.
-    QStringList sources = result.sources;
+    QStringList sources = found;
     if (!chosen.isNull()) {
         for (int i = 1; i < box->count(); ++i)
             sources << box->itemData(i).toString();
@@ -362,9 +612,9 @@ void HisViewForm::showSources(const HistoryLoadResult &result)
     while (box->count() > 1)
         box->removeItem(1);
     for (const QString &source : qAsConst(sources))
-        box->addItem(source, source);
+        box->addItem(source.isEmpty() ? tr("未命名仪表") : source, source);
     box->setCurrentIndex(std::max(0, box->findData(chosen)));
-    box->setEnabled(result.hasSource);
+    box->setEnabled(hasSource);
 }
 
 void HisViewForm::reloadRange()
@@ -376,6 +626,49 @@ void HisViewForm::reloadRange()
         return;
     }
     loadRange(m_store, start, stop);
+}
+
+void HisViewForm::follow(bool on)
+{
+    if (m_store)
+        m_store->watchTable(on);
+    if (on && m_shown && !isLoading())
+        readAgain(true);
+}
+
+bool HisViewForm::eventFilter(QObject *watched, QEvent *event)
+{
+    // A click on the curve, not a drag, brings the row of that moment.
+    if (watched == ui.qwtPlot->canvas()) {
+        // Another width, other pixel columns: the curve is read for them.
+        if (event->type() == QEvent::Resize)
+            m_curveTimer.start();
+        if (event->type() == QEvent::MouseButtonPress)
+            m_pressedAt = static_cast<QMouseEvent *>(event)->pos();
+        else if (event->type() == QEvent::MouseButtonRelease &&
+                 (static_cast<QMouseEvent *>(event)->pos() - m_pressedAt).manhattanLength() <= 3 && m_rows > 0) {
+            const double x = ui.qwtPlot->invTransform(QwtPlot::xBottom, m_pressedAt.x());
+            bringRowAt(HistoryCurve::msOf(x, m_originMs));
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void HisViewForm::bringRowAt(qint64 ms)
+{
+    if (!m_store)
+        return;
+    auto read = std::make_shared<HistoryReads::RowIndexRead>(m_range, m_source, ms);
+    read->table = m_table;
+    read->whenDone(this, [this, read] {
+        if (read->failed() || m_rows == 0)
+            return;
+        const int row = int(std::min<qint64>(read->index, std::min<qint64>(m_rows, m_model->rowCount()) - 1));
+        const QModelIndex at = m_model->index(row, 0);
+        ui.tableView->scrollTo(at, QAbstractItemView::PositionAtCenter);
+        ui.tableView->selectRow(row);
+    });
+    m_store->read(read);
 }
 
 void HisViewForm::runPending()
@@ -402,42 +695,59 @@ void HisViewForm::runPending()
 
 QString HisViewForm::tableTitle() const
 {
-    return m_partial ? tr("数据记录（部分）") : tr("数据记录");
+    return tr("数据记录");
+}
+
+template <class Export> void HisViewForm::exportAll(Pending kind, Export run)
+{
+    if (isLoading()) {
+        m_pending = kind;
+        return;
+    }
+    // Every row, read from the store block by block as the export comes to
+    // it, never the whole range at once; a long one shows how far it is and
+    // can be stopped (then nothing is kept).
+    m_exporting = true;
+    m_model->setBlocking(true);
+    {
+        QProgressDialog box(tr("正在导出 %1 条记录…").arg(m_rows), tr("取消"), 0, 1000, this);
+        box.setWindowModality(Qt::WindowModal);
+        box.setMinimumDuration(kProgressDelayMs);
+        const ExportProgressScope progress([this, &box](qint64 done, qint64 total) {
+            if (!m_model->readError().isEmpty())
+                return false;
+            box.setValue(total > 0 ? int(done * 1000 / total) : 0);
+            return !box.wasCanceled();
+        });
+        run();
+    }
+    m_model->setBlocking(false);
+    m_exporting = false;
+    if (!m_model->readError().isEmpty())
+        QMessageBox::warning(this, tr("错误"), tr("历史记录读取失败！\n%1").arg(m_model->readError()));
 }
 
 void HisViewForm::doBtnTxtSlot()
 {
-    if (isLoading()) {
-        m_pending = Pending::Text;
-        return;
-    }
-    exportTableToText(m_model, this, ExportBoxStyle::HistoryWindow);
+    exportAll(Pending::Text, [this] { exportTableToText(m_model, this, ExportBoxStyle::HistoryWindow); });
 }
 
 void HisViewForm::doBtnExcelSlot()
 {
-    if (isLoading()) {
-        m_pending = Pending::Excel;
-        return;
-    }
-    exportTableToExcel(m_model, tableTitle(), tableColumnWidths(ui.tableView), ui.tableView,
-                       ExportBoxStyle::HistoryWindow);
+    exportAll(Pending::Excel, [this] {
+        exportTableToExcel(m_model, tableTitle(), tableColumnWidths(ui.tableView), ui.tableView,
+                           ExportBoxStyle::HistoryWindow);
+    });
 }
 
 void HisViewForm::doBtnPrintSlot()
 {
-    if (isLoading()) {
-        m_pending = Pending::Print;
-        return;
-    }
-    printTable(m_model, tableTitle(), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+    exportAll(Pending::Print, [this] {
+        printTable(m_model, tableTitle(), tableColumnWidths(ui.tableView), this, ExportBoxStyle::HistoryWindow);
+    });
 }
 
 void HisViewForm::doBtnCsvSlot()
 {
-    if (isLoading()) {
-        m_pending = Pending::Csv;
-        return;
-    }
-    exportTableToCsv(m_model, this, ExportBoxStyle::HistoryWindow);
+    exportAll(Pending::Csv, [this] { exportTableToCsv(m_model, this, ExportBoxStyle::HistoryWindow); });
 }

@@ -2,126 +2,165 @@
 
 #include "ui_hisviewform.h"
 
-#include "core/history/historydata.h"
-#include "core/history/historyquantity.h"
 #include "core/store/dbsettings.h"
+#include "core/store/historyreads.h"
 
 #include <QDateTime>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
 
-namespace AlarmSchema {
-struct Load;
-}
-class HistoryLoader;
-struct HistoryLoadResult;
-class HistoryStatistics;
-class PlotViewBar;
-class RecordStore;
-class database;
-class QAction;
-class QComboBox;
-class QListWidget;
-class StatsBox;
+class HistoryCurve;
 class HistoryTableModel;
-class QwtPlotCurve;
+class PlotViewBar;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QwtLegend;
+class RecordStore;
+class StatsBox;
+class database;
 
-/// The window that shows the result of one history query: the table of the
-/// readings on the left, their curve over time on the right, and above the
-/// curve a range bar (start, stop, quick choices, reload) to move through
-/// time without the range dialog, and the export and print buttons.
+/// The window that shows one history range: the table of its readings on
+/// the left, their curve over time on the right, above the curve a range bar
+/// (start, stop, meter, quick choices, reload, follow the newest) to move
+/// through time without the range dialog, and the export and print buttons.
+///
+/// It never holds the range. The table reads its rows in pages as they come
+/// into view; the curve is read as the first, last, lowest and highest
+/// reading of each pixel column (drawn, that paints exactly what a line
+/// through every reading paints), anew for the visible part at each zoom or
+/// pan; statistics and row counts come from the store's summaries.
 class HisViewForm : public QWidget
 {
     Q_OBJECT
 
 public:
-    /// An empty window; loadRange() or setRows() fill it.
     explicit HisViewForm(QWidget *parent = nullptr);
     ~HisViewForm() override;
 
-    /// Reads the range on a thread of its own and shows it once read. A load
-    /// that takes a while shows its progress; cancelling it shows the rows
-    /// read so far, marked as partial. A failed load says why; a window that
-    /// never showed rows then closes rather than pass for an empty range.
+    /// Reads the range through `store` and shows it once read. A read that
+    /// takes a while shows its progress and can be cancelled. A failed read
+    /// says why; a window that never showed a range then closes rather than
+    /// pass for an empty one.
     void loadRange(RecordStore *store, const QDateTime &start, const QDateTime &stop);
     /// loadRange() through a store of the window's own, opened for reading
     /// on `settings` (a tool, a test).
     void loadRange(const DbSettings &settings, const QDateTime &start, const QDateTime &stop);
-    /// Shows `rows`: the table, the curve, the time axis from row 0's time
-    /// and the y scale of row 0's range (the data's own extent when row 0
-    /// names no range), and the statistics of the quantity plotted.
-    void setRows(std::shared_ptr<const HistoryData> rows);
 
-    /// The curve draws one quantity (function and unit). When the rows hold
-    /// several, the selector beside the plot chooses which; row 0's is drawn
-    /// first. The table keeps every row.
+    /// The curve draws one quantity (a function in one base unit). When the
+    /// range holds several, the selector beside the plot chooses which; the
+    /// first one's is drawn first. The table keeps every row.
     void showQuantity(int index);
-    const QVector<HistoryQuantity> &quantities() const { return m_quantities; }
+    const QVector<HistoryReads::Quantity> &quantities() const { return m_quantities; }
     QComboBox *quantitySelector() const { return m_quantityBox; }
     PlotViewBar *plotViewBar() const { return m_plotBar; }
     StatsBox *statsBox() const { return m_statsBox; }
     /// The alarm events of the range loaded last, one line each.
     QListWidget *alarmList() const { return m_alarmList; }
+    QCheckBox *followCheckBox() const { return m_followBox; }
 
+    /// Whether a range or a curve is being read.
     bool isLoading() const;
-    /// Whether the rows shown are only part of the range (a cancelled load).
-    bool isPartial() const { return m_partial; }
+    /// Whether the curve is being read, or is about to be (a zoom settling).
+    bool isCurveLoading() const { return m_curveRead || m_curveTimer.isActive() || m_curveAgain; }
+    /// Readings further apart than this (ms) leave a gap in the curve, as
+    /// the last curve read found it.
+    double curveGapMs() const { return m_gapMs; }
     HistoryTableModel *historyModel() const { return m_model; }
-    QwtPlotCurve *curve() const { return m_curve; }
+    /// The curve of the first meter, and of all of them.
+    HistoryCurve *curve() const { return m_curves.value(0); }
+    const QVector<HistoryCurve *> &curves() const { return m_curves; }
     QwtPlot *plot() const { return ui.qwtPlot; }
     QTableView *tableView() const { return ui.tableView; }
-    /// The progress box of the running load (null when none is running).
+    /// The progress box of the running read (null when none is running).
     QProgressDialog *progressDialog() const { return m_progress; }
+    /// Time origin of the curve's x (seconds from it), in naive ms.
+    qint64 originMs() const { return m_originMs; }
+    /// Why the range is read from the rows rather than the summaries, once.
+    QLabel *noteLabel() const { return m_note; }
 
 public slots:
-    /// The exports and the print take the whole table: pressed while rows
-    /// are still loading, they run once the load has ended.
+    /// The exports and the print take the whole range: pressed while it is
+    /// still being read, they run once it is.
     void doBtnTxtSlot();
     void doBtnExcelSlot();
     void doBtnPrintSlot();
     void doBtnCsvSlot();
 
+signals:
+    /// A curve read ended and its points are drawn.
+    void curveShown();
+
 private:
     enum class Pending { None, Text, Excel, Print, Csv };
 
     void setUpPlot();
-    void showRows(std::shared_ptr<const HistoryData> rows, const HistoryStatistics *firstStats);
-    void plotQuantity(int index, const HistoryStatistics *stats);
+    void finishOverview(const std::shared_ptr<HistoryReads::OverviewRead> &read, bool quiet);
+    void plotQuantity(int index);
+    void requestCurve();
+    void showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read);
     void showAlarms(const AlarmSchema::Load &alarms);
-    void finishLoad();
+    void showNote(const RangeQueries::Table &table);
+    void buildSummaries();
     void cancelLoad();
     void closeProgress();
     void reloadRange();
+    void readAgain(bool quiet);
+    void follow(bool on);
     void showRangeInBar(const QDateTime &start, const QDateTime &stop);
-    void showSources(const HistoryLoadResult &result);
+    void showSources(const QStringList &sources, bool hasSource);
+    void bringRowAt(qint64 ms);
     void runPending();
+    template <class Export> void exportAll(Pending kind, Export run);
     QString tableTitle() const;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     Ui::HisViewForm ui;
     HistoryTableModel *m_model = nullptr;
-    QwtPlotCurve *m_curve = nullptr;
+    QVector<HistoryCurve *> m_curves;
+    QwtLegend *m_legend = nullptr;
     PlotViewBar *m_plotBar = nullptr;
     QComboBox *m_quantityBox = nullptr;
     QAction *m_quantityAction = nullptr;
     StatsBox *m_statsBox = nullptr;
     QListWidget *m_alarmList = nullptr;
-    QVector<HistoryQuantity> m_quantities;
-    // The curve's points when it draws a part of the rows.
-    QVector<double> m_curveX;
-    QVector<double> m_curveY;
-    std::shared_ptr<const HistoryData> m_rows;
-    QDateTime m_baseTime;
-    HistoryLoader *m_loader = nullptr;
-    QPointer<QProgressDialog> m_progress;
-    Pending m_pending = Pending::None;
-    bool m_partial = false;
-    bool m_shownRows = false;
-    QString m_baseTitle;
+    QCheckBox *m_followBox = nullptr;
+    QLabel *m_note = nullptr;
+    QPushButton *m_buildButton = nullptr;
+
     QPointer<RecordStore> m_store;
     database *m_ownStore = nullptr;
+    RangeQueries::Table m_table;
+    RangeQueries::Range m_range;
+    QString m_source; ///< the meter chosen; null for all
+    QStringList m_sources;
+    QVector<HistoryReads::Quantity> m_quantities;
+    int m_quantity = 0;
+    qint64 m_originMs = 0;
+    qint64 m_rows = 0;
+    double m_gapMs = 0;
+    QRectF m_extent; ///< x of the range's readings, where fitting returns to
+
+    std::shared_ptr<HistoryReads::OverviewRead> m_overview;
+    std::shared_ptr<HistoryReads::CurveRead> m_curveRead;
+    std::shared_ptr<HistoryReads::StatisticsRead> m_statisticsRead;
+    bool m_curveAgain = false;
+    QTimer m_curveTimer;   // zoom and pan settle before the curve is read
+    QTimer m_followTimer;  // at most a read a second while following
+    QPoint m_pressedAt;    // a click on the canvas, not a drag
+    QPointer<QProgressDialog> m_progress;
+    Pending m_pending = Pending::None;
+    bool m_shown = false;
+    bool m_exporting = false;
+    bool m_noteShown = false;
+    QString m_baseTitle;
     QDateTime m_shownStart;
     QDateTime m_shownStop;
 };

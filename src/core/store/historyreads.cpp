@@ -1,0 +1,319 @@
+#include "historyreads.h"
+
+#include "core/meter/baseunit.h"
+#include "core/store/pglink.h"
+#include "core/store/summaryschema.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QTime>
+
+#include <limits>
+
+namespace HistoryReads {
+
+namespace {
+constexpr qint64 kMsPerDay = 86400000;
+// 1970-01-01 as a Julian day.
+constexpr qint64 kEpochDay = 2440588;
+// How long a read waits for a locked table before it says so.
+constexpr int kLockNoticeMs = 1000;
+
+// The sessions that hold the table (or one of its partitions) locked against
+// readers, as "pid N (program)".
+QString lockHolders(PgLink &link)
+{
+    PgResult holders;
+    if (!link.exec(R"(
+SELECT string_agg(DISTINCT 'pid ' || a.pid || ' (' || coalesce(nullif(a.application_name, ''), a.usename) || ')', ', ')
+  FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid
+ WHERE l.granted AND l.mode = 'AccessExclusiveLock' AND l.pid <> pg_backend_pid()
+   AND l.relation IN (SELECT 'invoice'::regclass UNION ALL
+                      SELECT inhrelid FROM pg_inherits WHERE inhparent = 'invoice'::regclass))",
+                   {}, &holders) ||
+        holders.rows() < 1)
+        return QString();
+    return holders.string(0, 0);
+}
+
+// Another session may hold the table (an ALTER, a VACUUM FULL, an archive's
+// LOCK TABLE). The read takes its share of the lock first, so that no
+// statement of it waits for the lock on its own; and when the lock has not
+// come within a second, the caller is told who holds it before the rest of
+// the time limit is waited out.
+bool lockForReading(PgLink &link, const std::function<void(const QString &, int)> &lockWait, int timeoutMs,
+                    QString *error)
+{
+    QElapsedTimer waited;
+    waited.start();
+    int wait = std::min(kLockNoticeMs, timeoutMs);
+    for (bool told = false;; told = true) {
+        // One statement a call: the link sends its statements with parameters.
+        if (link.exec("SAVEPOINT lock_wait") &&
+            link.exec(QByteArray("SET LOCAL lock_timeout = ") + QByteArray::number(wait)) &&
+            link.exec("LOCK TABLE invoice IN ACCESS SHARE MODE"))
+            return link.exec(QByteArray("SET LOCAL lock_timeout = ") + QByteArray::number(timeoutMs));
+        *error = link.error();
+        const bool timedOut = link.sqlState() == "55P03";
+        link.exec("ROLLBACK TO SAVEPOINT lock_wait");
+        wait = int(timeoutMs - waited.elapsed());
+        if (told || !timedOut || wait <= 0)
+            return false;
+        if (lockWait)
+            lockWait(lockHolders(link), wait);
+    }
+}
+} // namespace
+
+qint64 naiveMs(const QDateTime &time)
+{
+    // The wall-clock time as the column stores it: no zone applied.
+    return (time.date().toJulianDay() - kEpochDay) * kMsPerDay + time.time().msecsSinceStartOfDay();
+}
+
+QDateTime timeOfNaiveMs(qint64 ms)
+{
+    qint64 day = ms / kMsPerDay;
+    qint64 rest = ms % kMsPerDay;
+    if (rest < 0) {
+        rest += kMsPerDay;
+        --day;
+    }
+    return QDateTime(QDate::fromJulianDay(day + kEpochDay), QTime::fromMSecsSinceStartOfDay(int(rest)));
+}
+
+namespace {
+// Zone offsets change at whole quarter hours at most: one lookup a quarter
+// hour, not one a reading.
+constexpr qint64 kOffsetBucketMs = 900000;
+
+qint64 offsetAtNaive(qint64 bucket)
+{
+    thread_local QHash<qint64, qint64> offsets;
+    auto it = offsets.constFind(bucket);
+    if (it != offsets.cend())
+        return *it;
+    if (offsets.size() > 4096)
+        offsets.clear();
+    const QDateTime local = timeOfNaiveMs(bucket * kOffsetBucketMs);
+    const qint64 offset = qint64(local.offsetFromUtc()) * 1000;
+    offsets.insert(bucket, offset);
+    return offset;
+}
+} // namespace
+
+qint64 utcOfNaive(qint64 naive)
+{
+    const qint64 bucket = naive >= 0 ? naive / kOffsetBucketMs : (naive - kOffsetBucketMs + 1) / kOffsetBucketMs;
+    return naive - offsetAtNaive(bucket);
+}
+
+qint64 naiveOfUtc(qint64 utcMs)
+{
+    return naiveMs(QDateTime::fromMSecsSinceEpoch(utcMs));
+}
+
+RangeQueries::Range rangeOf(const QDateTime &start, const QDateTime &stop)
+{
+    // Whole seconds, the stop's included to its end, as the range dialog means them.
+    RangeQueries::Range r;
+    r.fromMs = naiveMs(start) / 1000 * 1000;
+    r.toMs = naiveMs(stop) / 1000 * 1000 + 1000;
+    return r;
+}
+
+QString Quantity::label() const
+{
+    return QStringLiteral("%1 (%2)").arg(query.function, units.join(QStringLiteral(", ")));
+}
+
+QVector<Quantity> joinQuantities(const QVector<RangeQueries::QuantityCount> &counts)
+{
+    QVector<Quantity> out;
+    for (const RangeQueries::QuantityCount &c : counts) {
+        const BaseUnit base = baseUnitOf(c.unit);
+        auto it = std::find_if(out.begin(), out.end(), [&](const Quantity &q) {
+            return q.query.function == c.function && q.baseUnit == base.unit;
+        });
+        if (it == out.end()) {
+            Quantity q;
+            q.query.function = c.function;
+            q.baseUnit = base.unit;
+            q.firstMs = c.firstMs;
+            out.append(q);
+            it = out.end() - 1;
+        }
+        it->query.units.append({c.unit, base.factor});
+        it->units.append(c.unit);
+        it->count += c.count;
+        it->firstMs = std::min(it->firstMs, c.firstMs);
+    }
+    for (Quantity &q : out) {
+        // One unit: the readings as the meter showed them, on their range's scale.
+        if (q.units.size() == 1) {
+            q.query.units.first().factor = 1.0;
+            q.baseUnit = q.units.first();
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const Quantity &a, const Quantity &b) { return a.firstMs < b.firstMs; });
+    return out;
+}
+
+void Read::run(QSqlDatabase &db, const StoreContext &)
+{
+    PgLink link(db);
+    if (!link.isValid()) {
+        setError(QStringLiteral("the database driver gives no PostgreSQL connection"));
+        return;
+    }
+    // One snapshot for every statement of the read, none of them waiting
+    // without end for a lock or running away.
+    if (!link.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+        !link.exec(QByteArray("SET LOCAL statement_timeout = ") + QByteArray::number(timeoutMs)) ||
+        !link.exec(QByteArray("SET LOCAL lock_timeout = ") + QByteArray::number(timeoutMs))) {
+        link.exec("ROLLBACK");
+        setError(link.error());
+        return;
+    }
+    QString error;
+    QElapsedTimer took;
+    took.start();
+    // The table's share of the lock first: everything after it, looking at
+    // the table included, then waits for nobody.
+    PgResult there;
+    bool ok = link.exec("SELECT to_regclass('invoice') IS NOT NULL", {}, &there);
+    if (!ok)
+        error = link.error();
+    ok = ok && (there.text(0, 0) != "t" || lockForReading(link, lockWait, timeoutMs, &error));
+    ok = ok && (table.exists || RangeQueries::inspect(db, &table, &error));
+    ok = ok && (isCancelled() || query(db, &error));
+    link.exec("ROLLBACK");
+    if (!ok) {
+        // A statement stopped by our own limit, or a table another session
+        // keeps locked, would otherwise read as a bare server text.
+        if (took.elapsed() >= timeoutMs - 50)
+            error = QCoreApplication::translate("HistoryLoader", "读取超时：%1 秒内未能读出记录（数据表被锁定或查询过慢）。\n%2")
+                        .arg(timeoutMs / 1000.0)
+                        .arg(error);
+        setError(error.isEmpty() ? QStringLiteral("the read failed") : error);
+    }
+}
+
+bool OverviewRead::query(QSqlDatabase &db, QString *error)
+{
+    const RangeQueries::Range range = rangeOf(m_start, m_stop);
+    // A meter asked of a table that names none would read as one without readings.
+    if (table.exists && !table.hasSource && !m_source.isNull()) {
+        *error = QStringLiteral("the table invoice has no source column, so no meter can be chosen");
+        return false;
+    }
+    if (!table.exists) {
+        alarms = AlarmSchema::select(db, m_start, m_stop.addMSecs(999), m_source);
+        return true;
+    }
+    QVector<RangeQueries::QuantityCount> counts;
+    if (!RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
+        !RangeQueries::quantities(db, table, range, m_source, &counts, error) ||
+        !RangeQueries::sources(db, table, range, &sources, error))
+        return false;
+    quantities = joinQuantities(counts);
+    if (rows > 0) {
+        RangeQueries::PageRequest request;
+        request.range = range;
+        request.source = m_source;
+        request.limit = 1;
+        QVector<RangeQueries::Row> edge;
+        if (!RangeQueries::page(db, table, request, &edge, error))
+            return false;
+        first = edge.value(0);
+        request.from = RangeQueries::PageRequest::Last;
+        if (!RangeQueries::page(db, table, request, &edge, error))
+            return false;
+        last = edge.value(0);
+    }
+    // Each quantity's first reading, for the scale its range names: among
+    // the few rows of that millisecond.
+    for (Quantity &q : quantities) {
+        RangeQueries::PageRequest request;
+        request.range = range;
+        request.source = m_source;
+        request.from = RangeQueries::PageRequest::AtOrAfter;
+        // Below every row number of an int or bigint column (and the first
+        // place of a table without them).
+        request.key = {q.firstMs * 1000, table.hasId ? qint64(std::numeric_limits<int>::min()) : 0};
+        request.limit = 32;
+        QVector<RangeQueries::Row> rowsThen;
+        if (!RangeQueries::page(db, table, request, &rowsThen, error))
+            return false;
+        for (const RangeQueries::Row &r : rowsThen) {
+            if (r.function == q.query.function && q.units.contains(r.unit)) {
+                bool ok = false;
+                const int index = r.frastr.trimmed().toInt(&ok);
+                q.firstRange = ok ? index : -1;
+                q.firstValue = r.value;
+                break;
+            }
+        }
+    }
+    // The readings run to the end of the stop's second; so do the events.
+    alarms = AlarmSchema::select(db, m_start, m_stop.addMSecs(999), m_source);
+    return true;
+}
+
+bool CurveRead::query(QSqlDatabase &db, QString *error)
+{
+    return !table.exists || RangeQueries::columns(db, table, m_request, &columns, error);
+}
+
+bool StatisticsRead::query(QSqlDatabase &db, QString *error)
+{
+    return !table.exists || RangeQueries::statistics(db, table, m_range, m_source, m_quantity, &statistics, error);
+}
+
+bool PageRead::query(QSqlDatabase &db, QString *error)
+{
+    if (!table.exists)
+        return true;
+    RangeQueries::PageRequest request;
+    request.range = m_range;
+    request.source = m_source;
+    request.limit = m_count;
+    if (m_hasAfter) {
+        request.from = RangeQueries::PageRequest::After;
+        request.key = m_after;
+    } else if (m_first > 0) {
+        // Found through the counts, never by skipping rows.
+        RangeQueries::RowKey key;
+        if (!RangeQueries::keyAt(db, table, m_range, m_source, m_first, &key, error))
+            return error->isEmpty();
+        request.from = RangeQueries::PageRequest::AtOrAfter;
+        request.key = key;
+    }
+    return RangeQueries::page(db, table, request, &rows, error);
+}
+
+bool RowIndexRead::query(QSqlDatabase &db, QString *error)
+{
+    if (!table.exists)
+        return true;
+    RangeQueries::Range before = m_range;
+    before.toMs = std::max(m_range.fromMs, std::min(m_atMs, m_range.toMs));
+    return RangeQueries::rowCount(db, table, before, m_source, &index, error);
+}
+
+void BuildSummariesRead::run(QSqlDatabase &db, const StoreContext &)
+{
+    SummarySchema::BuildControl control;
+    control.cancel = cancelFlag();
+    control.progress = progress;
+    QString why;
+    const SummarySchema::BuildOutcome outcome = SummarySchema::build(db, control, &why);
+    built = outcome == SummarySchema::BuildOutcome::Built;
+    if (outcome == SummarySchema::BuildOutcome::Failed)
+        setError(why.isEmpty() ? QStringLiteral("the summaries could not be built") : why);
+}
+
+} // namespace HistoryReads

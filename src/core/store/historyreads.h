@@ -1,0 +1,194 @@
+#pragma once
+
+#include "core/store/alarmschema.h"
+#include "core/store/rangequeries.h"
+#include "core/store/storeread.h"
+
+#include <QDateTime>
+#include <QVector>
+
+#include <functional>
+
+/// The reads of the history window and the exports as store reads: each
+/// runs its range queries in one snapshot of its own, with the window's
+/// limits on locks and statements, between the store's transactions.
+namespace HistoryReads {
+
+/// Longest wait for a lock or a statement of one read, in milliseconds.
+constexpr int kTimeoutMs = 30000;
+
+/// The range a window shows: from `start` through the end of `stop`'s
+/// second, in naive milliseconds.
+RangeQueries::Range rangeOf(const QDateTime &start, const QDateTime &stop);
+/// Naive milliseconds of a wall-clock time, and back.
+qint64 naiveMs(const QDateTime &time);
+QDateTime timeOfNaiveMs(qint64 ms);
+/// The moment (ms since the epoch) a naive time stands for in the local
+/// time zone, and back: curves are drawn over real time, so a clock change
+/// neither opens an hour-wide hole nor folds an hour onto another.
+qint64 utcOfNaive(qint64 naiveMs);
+qint64 naiveOfUtc(qint64 utcMs);
+
+/// A quantity as the window offers it: one function in one base unit,
+/// whatever prefixes its readings came in ("DCV (mV, V)").
+struct Quantity
+{
+    RangeQueries::Quantity query; ///< the function and its units with their factors
+    QString baseUnit;             ///< the unit the curve and the figures are in
+    QStringList units;            ///< the units the readings came in, as they first appear
+    qint64 count = 0;
+    qint64 firstMs = 0;
+    /// The range index (`frastr`) of its first reading, -1 when unknown:
+    /// it names the fixed y scale of a quantity read in one unit.
+    int firstRange = -1;
+    /// The value text of its first reading (its decimals are the readings' resolution).
+    QString firstValue;
+    /// "DCV (mV, V)".
+    QString label() const;
+};
+
+/// The quantities of `counts`, each function's prefixed units joined into
+/// one quantity in its base unit, in the order they first appear. A
+/// quantity read in one unit only stays in that unit (factor 1).
+QVector<Quantity> joinQuantities(const QVector<RangeQueries::QuantityCount> &counts);
+
+/// Base of the reads: the snapshot, the limits, the table found first.
+class Read : public StoreRead
+{
+public:
+    /// The table as the last read found it; a read looks at it again when
+    /// none is given (`exists` false).
+    RangeQueries::Table table;
+    /// Called on the store's thread when another session has held the table
+    /// locked for a second: who holds it ("pid N (program)", empty when the
+    /// server does not say) and how many more milliseconds the read waits.
+    std::function<void(const QString &holders, int waitMs)> lockWait;
+    /// Longest wait for a lock or a statement of this read.
+    int timeoutMs = kTimeoutMs;
+
+protected:
+    void run(QSqlDatabase &db, const StoreContext &context) final;
+    /// The queries, in the snapshot; false with `error` set on failure.
+    virtual bool query(QSqlDatabase &db, QString *error) = 0;
+};
+
+/// What a range holds, read when a window opens it: the table, the rows,
+/// the quantities and meters, the first row (its range names the y scale),
+/// and the alarm events.
+class OverviewRead : public Read
+{
+public:
+    OverviewRead(const QDateTime &start, const QDateTime &stop, const QString &source)
+        : m_start(start), m_stop(stop), m_source(source)
+    {
+    }
+    qint64 rows = 0;
+    QVector<Quantity> quantities;
+    QStringList sources;
+    RangeQueries::Row first; ///< valid when rows > 0
+    RangeQueries::Row last;  ///< valid when rows > 0
+    AlarmSchema::Load alarms;
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    QDateTime m_start;
+    QDateTime m_stop;
+    QString m_source;
+};
+
+/// The curve of a quantity in pixel columns (see RangeQueries::columns()).
+class CurveRead : public Read
+{
+public:
+    explicit CurveRead(const RangeQueries::ColumnsRequest &request) : m_request(request) {}
+    RangeQueries::Columns columns;
+    const RangeQueries::ColumnsRequest &request() const { return m_request; }
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    RangeQueries::ColumnsRequest m_request;
+};
+
+/// The figures of a quantity over a range.
+class StatisticsRead : public Read
+{
+public:
+    StatisticsRead(const RangeQueries::Range &range, const QString &source, const RangeQueries::Quantity &quantity)
+        : m_range(range), m_source(source), m_quantity(quantity)
+    {
+    }
+    RangeQueries::Statistics statistics;
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    RangeQueries::Range m_range;
+    QString m_source;
+    RangeQueries::Quantity m_quantity;
+};
+
+/// Rows `first` … `first` + `count` − 1 of a range. `after`, when set, is
+/// the key of row `first` − 1 (the block before was read), which saves
+/// finding row `first` through the counts.
+class PageRead : public Read
+{
+public:
+    PageRead(const RangeQueries::Range &range, const QString &source, qint64 first, int count)
+        : m_range(range), m_source(source), m_first(first), m_count(count)
+    {
+    }
+    void startAfter(const RangeQueries::RowKey &key) { m_after = key, m_hasAfter = true; }
+    qint64 first() const { return m_first; }
+    QVector<RangeQueries::Row> rows;
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    RangeQueries::Range m_range;
+    QString m_source;
+    qint64 m_first;
+    int m_count;
+    RangeQueries::RowKey m_after;
+    bool m_hasAfter = false;
+};
+
+/// The number of rows of a range before a moment: the row a click on the
+/// curve at that moment brings.
+class RowIndexRead : public Read
+{
+public:
+    RowIndexRead(const RangeQueries::Range &range, const QString &source, qint64 atMs)
+        : m_range(range), m_source(source), m_atMs(atMs)
+    {
+    }
+    qint64 index = 0;
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    RangeQueries::Range m_range;
+    QString m_source;
+    qint64 m_atMs;
+};
+
+/// Makes, repairs or completes the table's summaries (SummarySchema::build),
+/// reporting its share done on the store's thread. Long: run it on a store
+/// of its own, so that the one writing readings goes on meanwhile.
+class BuildSummariesRead : public StoreRead
+{
+public:
+    std::function<void(double fraction, qint64 rows)> progress;
+    bool built = false; ///< false when cancelled or failed
+
+protected:
+    void run(QSqlDatabase &db, const StoreContext &context) override;
+};
+
+} // namespace HistoryReads

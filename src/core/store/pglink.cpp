@@ -1,0 +1,174 @@
+#include "pglink.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+void PgResult::Clear::operator()(pg_result *result) const
+{
+    PQclear(result);
+}
+
+int PgResult::rows() const
+{
+    return m_result ? PQntuples(m_result.get()) : 0;
+}
+
+bool PgResult::isNull(int row, int column) const
+{
+    return PQgetisnull(m_result.get(), row, column) != 0;
+}
+
+std::string_view PgResult::text(int row, int column) const
+{
+    return std::string_view(PQgetvalue(m_result.get(), row, column),
+                            size_t(PQgetlength(m_result.get(), row, column)));
+}
+
+QString PgResult::string(int row, int column) const
+{
+    const std::string_view t = text(row, column);
+    return QString::fromUtf8(t.data(), int(t.size()));
+}
+
+qint64 PgResult::int64(int row, int column) const
+{
+    const std::string_view t = text(row, column);
+    qint64 v = 0;
+    std::from_chars(t.data(), t.data() + t.size(), v);
+    return v;
+}
+
+double PgResult::real(int row, int column) const
+{
+    if (isNull(row, column))
+        return std::numeric_limits<double>::quiet_NaN();
+    const std::string_view t = text(row, column);
+    double v = 0;
+    // The server writes the shortest text that reads back as the same
+    // double, so the value round-trips exactly.
+    if (std::from_chars(t.data(), t.data() + t.size(), v).ec != std::errc()) {
+        if (t == "Infinity")
+            return std::numeric_limits<double>::infinity();
+        if (t == "-Infinity")
+            return -std::numeric_limits<double>::infinity();
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return v;
+}
+
+PgLink::PgLink(QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        m_conn = *static_cast<PGconn *const *>(handle.constData());
+}
+
+bool PgLink::exec(const QByteArray &sql, const std::vector<QByteArray> &params, PgResult *result)
+{
+    m_error.clear();
+    m_state.clear();
+    if (!m_conn) {
+        m_error = QStringLiteral("the database driver gives no PostgreSQL connection");
+        return false;
+    }
+    std::vector<const char *> values;
+    values.reserve(params.size());
+    for (const QByteArray &p : params)
+        values.push_back(p.isNull() ? nullptr : p.constData());
+    PgResult local;
+    PgResult &out = result ? *result : local;
+    out.m_result.reset(PQexecParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
+                                    nullptr, 0));
+    const ExecStatusType status = PQresultStatus(out.m_result.get());
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return true;
+    if (out.m_result) {
+        m_error = QString::fromUtf8(PQresultErrorMessage(out.m_result.get())).trimmed();
+        m_state = PQresultErrorField(out.m_result.get(), PG_DIAG_SQLSTATE);
+    }
+    // While the server is down the result can hold no message.
+    if (m_error.isEmpty())
+        m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+    out.m_result.reset();
+    return false;
+}
+
+bool PgLink::inTransaction() const
+{
+    return m_conn && PQtransactionStatus(m_conn) != PQTRANS_IDLE;
+}
+
+bool PgLink::beginSnapshot()
+{
+    m_ownSnapshot = false;
+    if (inTransaction())
+        return true;
+    if (!exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
+        return false;
+    m_ownSnapshot = true;
+    return true;
+}
+
+void PgLink::endSnapshot()
+{
+    if (!m_ownSnapshot)
+        return;
+    m_ownSnapshot = false;
+    const QString error = m_error;
+    const QByteArray state = m_state;
+    // A failed read leaves the transaction aborted; ROLLBACK ends it either way.
+    exec("ROLLBACK");
+    m_error = error;
+    m_state = state;
+}
+
+QByteArray pgArray(const std::vector<qint64> &values)
+{
+    QByteArray out;
+    out.reserve(int(values.size()) * 17 + 2);
+    out += '{';
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i)
+            out += ',';
+        out += QByteArray::number(values[i]);
+    }
+    out += '}';
+    return out;
+}
+
+QByteArray pgArray(const QStringList &values)
+{
+    QByteArray out = "{";
+    for (int i = 0; i < values.size(); ++i) {
+        if (i)
+            out += ',';
+        out += '"';
+        for (const char c : values[i].toUtf8()) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            out += c;
+        }
+        out += '"';
+    }
+    out += '}';
+    return out;
+}
+
+QByteArray pgNumber(qint64 value)
+{
+    return QByteArray::number(value);
+}
+
+QByteArray pgNumber(double value)
+{
+    char buffer[32];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QByteArray(buffer, int(r.ptr - buffer));
+}

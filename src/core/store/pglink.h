@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+class QSqlDatabase;
+struct pg_conn;
+struct pg_result;
+
+/// The result of one statement run through PgLink: every value as the text
+/// the server sent, read without a QVariant per cell (range reads return
+/// tens of thousands of cells).
+class PgResult
+{
+public:
+    int rows() const;
+    bool isNull(int row, int column) const;
+    std::string_view text(int row, int column) const;
+    QString string(int row, int column) const;
+    /// 0 for a NULL or a text that is no whole number.
+    qint64 int64(int row, int column) const;
+    /// NaN for a NULL.
+    double real(int row, int column) const;
+
+private:
+    friend class PgLink;
+    struct Clear
+    {
+        void operator()(pg_result *result) const;
+    };
+    std::unique_ptr<pg_result, Clear> m_result;
+};
+
+/// Statements run straight on the server connection a QSqlDatabase holds,
+/// with their values bound as text parameters ($1, $2, …). The caller's
+/// connection and thread; nothing is kept between calls but the last error.
+class PgLink
+{
+public:
+    explicit PgLink(QSqlDatabase &db);
+
+    /// False when the driver is not PostgreSQL's.
+    bool isValid() const { return m_conn != nullptr; }
+
+    /// Runs `sql`; a null QByteArray among `params` is SQL NULL. False with
+    /// error() and sqlState() set when the server refused or is gone.
+    bool exec(const QByteArray &sql, const std::vector<QByteArray> &params = {}, PgResult *result = nullptr);
+    bool exec(const char *sql, const std::vector<QByteArray> &params = {}, PgResult *result = nullptr)
+    {
+        return exec(QByteArray(sql), params, result);
+    }
+
+    QString error() const { return m_error; }
+    /// The five-character SQLSTATE of the last failure ("40P01" …).
+    QByteArray sqlState() const { return m_state; }
+    /// Whether the session is inside a transaction block.
+    bool inTransaction() const;
+
+    /// Opens a REPEATABLE READ, READ ONLY transaction, so several statements
+    /// of one read see the same rows, unless the session is in a transaction
+    /// already; endSnapshot() closes what beginSnapshot() opened.
+    bool beginSnapshot();
+    void endSnapshot();
+
+private:
+    pg_conn *m_conn = nullptr;
+    QString m_error;
+    QByteArray m_state;
+    bool m_ownSnapshot = false;
+};
+
+/// Array literals for parameters: {1,2,3} and {"a","b"}.
+QByteArray pgArray(const std::vector<qint64> &values);
+QByteArray pgArray(const QStringList &values);
+QByteArray pgNumber(qint64 value);
+QByteArray pgNumber(double value);

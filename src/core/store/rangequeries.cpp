@@ -1,0 +1,1269 @@
+#include "rangequeries.h"
+
+#include "core/store/pglink.h"
+#include "core/store/summaryschema.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <tuple>
+#include <vector>
+
+namespace RangeQueries {
+namespace {
+
+using SummarySchema::levels;
+using SummarySchema::timestampSql;
+using SummarySchema::timeUsSql;
+
+// The least gap: readings two seconds apart are still one line.
+constexpr qint64 kMinGapUs = 2000000;
+constexpr qint64 kUsPerMs = 1000;
+
+qint64 floorTo(qint64 us, qint64 size)
+{
+    const qint64 r = us % size;
+    return r < 0 ? us - r - size : us - r;
+}
+
+qint64 ceilTo(qint64 us, qint64 size)
+{
+    const qint64 f = floorTo(us, size);
+    return f == us ? us : f + size;
+}
+
+qint64 msOf(qint64 us)
+{
+    return floorTo(us, kUsPerMs) / kUsPerMs;
+}
+
+// Positional parameters of one statement.
+class Params
+{
+public:
+    QString add(const QByteArray &value)
+    {
+        m_values.push_back(value);
+        return QStringLiteral("$%1").arg(m_values.size());
+    }
+    QString add(const QString &value) { return add(value.toUtf8()); }
+    QString add(qint64 value) { return add(pgNumber(value)); }
+    const std::vector<QByteArray> &values() const { return m_values; }
+
+private:
+    std::vector<QByteArray> m_values;
+};
+
+// One read: the connection, the table and whether the summaries serve it.
+struct Read
+{
+    PgLink &link;
+    const Table &table;
+    bool summaries = false;
+    QString *error = nullptr;
+
+    bool exec(const QString &sql, const Params &params, PgResult *result)
+    {
+        if (link.exec(sql.toUtf8(), params.values(), result))
+            return true;
+        if (error)
+            *error = link.error();
+        return false;
+    }
+    int top() const { return summaries ? int(levels().size()) - 1 : -1; }
+
+    // Column expressions of the raw rows (alias i).
+    QString time() const
+    {
+        return table.timeIsText ? QStringLiteral("i.create_time::timestamp") : QStringLiteral("i.create_time");
+    }
+    QString us() const { return timeUsSql(time()); }
+    QString orderKey() const { return table.hasId ? QStringLiteral("i.id") : QStringLiteral("i.ctid"); }
+    QString id() const
+    {
+        return table.hasId ? QStringLiteral("coalesce(i.id, 0)")
+                           : QStringLiteral("((i.ctid::text::point)[0]::bigint * 65536 + (i.ctid::text::point)[1]::bigint)");
+    }
+    QString source() const
+    {
+        return table.hasSource ? QStringLiteral("coalesce(i.source, '')") : QStringLiteral("''::text");
+    }
+    QString frastr() const { return table.frastrIsText ? QStringLiteral("i.frastr") : QStringLiteral("i.frastr::text"); }
+    QString curveValue() const { return SummarySchema::curveValueSql(QStringLiteral("i.datavaluestr"), frastr()); }
+
+    // `column` is the text `value`, where NULL and '' are one: plain
+    // comparisons where they can be, which the planner estimates well.
+    static QString equals(Params &p, const QString &column, const QString &value)
+    {
+        if (value.isEmpty())
+            return QStringLiteral("(%1 IS NULL OR %1 = '')").arg(column);
+        return QStringLiteral("%1 = %2").arg(column, p.add(value));
+    }
+
+    // The rows of [lo, hi) (SQL expressions of microseconds) of the meter
+    // and quantity asked for.
+    QString rowsWhere(Params &p, const QString &lo, const QString &hi, const QString &sourceFilter,
+                      const Quantity *quantity) const
+    {
+        QString where = QStringLiteral("%1 >= %2 AND %1 < %3").arg(time(), timestampSql(lo), timestampSql(hi));
+        if (!sourceFilter.isNull()) {
+            if (table.hasSource)
+                where += QStringLiteral(" AND ") + equals(p, QStringLiteral("i.source"), sourceFilter);
+            else if (!sourceFilter.isEmpty())
+                where += QStringLiteral(" AND false");
+        }
+        if (quantity) {
+            QStringList units;
+            bool blank = false;
+            for (const Quantity::Unit &u : quantity->units) {
+                units << u.unit;
+                blank = blank || u.unit.isEmpty();
+            }
+            where += QStringLiteral(" AND ") + equals(p, QStringLiteral("i.funcstr"), quantity->function) +
+                     QStringLiteral(" AND (i.unitstr = ANY(%1::text[])%2)")
+                         .arg(p.add(pgArray(units)), blank ? QStringLiteral(" OR i.unitstr IS NULL") : QString());
+        }
+        return where;
+    }
+};
+
+struct Interval
+{
+    qint64 lo;
+    qint64 hi;
+};
+
+struct Run
+{
+    qint64 lo;
+    qint64 hi;
+};
+
+// Where each stretch of an interval is read: whole buckets of the coarsest
+// level that fits, the stretches before and after them from finer levels,
+// the ends from the rows. Adjacent pieces of one level become one run.
+struct Plan
+{
+    std::vector<std::vector<Run>> levelRuns; // per level
+    std::vector<Run> rawRuns;
+};
+
+void decompose(qint64 a, qint64 b, int top, std::vector<std::vector<Run>> &pieces, std::vector<Run> &raw)
+{
+    if (a >= b)
+        return;
+    for (int level = top; level >= 0; --level) {
+        const qint64 size = levels()[size_t(level)].us;
+        const qint64 from = ceilTo(a, size);
+        const qint64 to = floorTo(b, size);
+        if (from < to) {
+            pieces[size_t(level)].push_back({from, to});
+            decompose(a, from, level - 1, pieces, raw);
+            decompose(to, b, level - 1, pieces, raw);
+            return;
+        }
+    }
+    raw.push_back({a, b});
+}
+
+void mergeRuns(std::vector<Run> &runs)
+{
+    std::sort(runs.begin(), runs.end(), [](const Run &x, const Run &y) { return x.lo < y.lo; });
+    std::vector<Run> out;
+    for (const Run &r : runs) {
+        if (!out.empty() && out.back().hi == r.lo)
+            out.back().hi = r.hi;
+        else
+            out.push_back(r);
+    }
+    runs.swap(out);
+}
+
+Plan plan(const std::vector<Interval> &intervals, int top)
+{
+    Plan p;
+    p.levelRuns.resize(levels().size());
+    for (const Interval &iv : intervals)
+        decompose(iv.lo, iv.hi, top, p.levelRuns, p.rawRuns);
+    for (auto &runs : p.levelRuns)
+        mergeRuns(runs);
+    mergeRuns(p.rawRuns);
+    return p;
+}
+
+QByteArray los(const std::vector<Run> &runs)
+{
+    std::vector<qint64> v;
+    for (const Run &r : runs)
+        v.push_back(r.lo);
+    return pgArray(v);
+}
+
+QByteArray his(const std::vector<Run> &runs)
+{
+    std::vector<qint64> v;
+    for (const Run &r : runs)
+        v.push_back(r.hi);
+    return pgArray(v);
+}
+
+QByteArray starts(const std::vector<Interval> &intervals)
+{
+    std::vector<qint64> v;
+    for (const Interval &iv : intervals)
+        v.push_back(iv.lo);
+    return pgArray(v);
+}
+
+// A meter's rows of one function and unit.
+struct Key
+{
+    QString source;
+    QString function;
+    QString unit;
+};
+
+// The keys with a coarsest bucket overlapping [a, b): every key with rows
+// there, and maybe a few with rows only just outside. The distinct keys are
+// walked in the index rather than read from every bucket.
+bool keysIn(Read &r, qint64 a, qint64 b, const QString &sourceFilter, std::vector<Key> *out)
+{
+    const QString table = SummarySchema::levelTable(int(levels().size()) - 1);
+    const qint64 size = levels().back().us;
+    Params p;
+    const QString only = sourceFilter.isNull() ? QString() : QStringLiteral(" AND t.source = %1").arg(p.add(sourceFilter));
+    const QString sql = QStringLiteral(R"(WITH RECURSIVE k AS (
+  (SELECT t.source, t.funcstr, t.unitstr FROM %1 t WHERE true%2 ORDER BY 1, 2, 3 LIMIT 1)
+  UNION ALL
+  SELECT n.source, n.funcstr, n.unitstr FROM k CROSS JOIN LATERAL (
+    SELECT t.source, t.funcstr, t.unitstr FROM %1 t
+     WHERE (t.source, t.funcstr, t.unitstr) > (k.source, k.funcstr, k.unitstr)%2
+     ORDER BY 1, 2, 3 LIMIT 1) n)
+SELECT source, funcstr, unitstr FROM k
+ WHERE EXISTS (SELECT 1 FROM %1 t WHERE t.source = k.source AND t.funcstr = k.funcstr AND t.unitstr = k.unitstr
+                  AND t.bucket >= %3 AND t.bucket < %4))")
+                            .arg(table, only, p.add(floorTo(a, size)), p.add(b));
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    out->clear();
+    for (int i = 0; i < res.rows(); ++i)
+        out->push_back({res.string(i, 0), res.string(i, 1), res.string(i, 2)});
+    return true;
+}
+
+QString keysTable(Params &p, const std::vector<Key> &keys)
+{
+    QStringList s, f, u;
+    for (const Key &k : keys) {
+        s << k.source;
+        f << k.function;
+        u << k.unit;
+    }
+    return QStringLiteral("unnest(%1::text[], %2::text[], %3::text[]) AS q(source, funcstr, unitstr)")
+        .arg(p.add(pgArray(s)), p.add(pgArray(f)), p.add(pgArray(u)));
+}
+
+// The keys of a quantity for the meters `sources`.
+std::vector<Key> quantityKeys(const QStringList &sources, const Quantity &q)
+{
+    std::vector<Key> keys;
+    for (const QString &s : sources)
+        for (const Quantity::Unit &u : q.units)
+            keys.push_back({s, q.function, u.unit});
+    return keys;
+}
+
+double factorOf(const Quantity &q, const QString &unit)
+{
+    for (const Quantity::Unit &u : q.units)
+        if (u.unit == unit)
+            return u.factor;
+    return 1.0;
+}
+
+// ---- M4 ---------------------------------------------------------------
+
+struct Agg
+{
+    qint64 count = 0;
+    qint64 firstUs = 0, firstId = 0;
+    double firstV = 0;
+    qint64 lastUs = 0, lastId = 0;
+    double lastV = 0;
+    double loV = 0;
+    qint64 loUs = 0;
+    double hiV = 0;
+    qint64 hiUs = 0;
+
+    void merge(const Agg &o)
+    {
+        if (o.count == 0)
+            return;
+        if (count == 0) {
+            *this = o;
+            return;
+        }
+        count += o.count;
+        if (std::make_pair(o.firstUs, o.firstId) < std::make_pair(firstUs, firstId)) {
+            firstUs = o.firstUs;
+            firstId = o.firstId;
+            firstV = o.firstV;
+        }
+        if (std::make_pair(o.lastUs, o.lastId) > std::make_pair(lastUs, lastId)) {
+            lastUs = o.lastUs;
+            lastId = o.lastId;
+            lastV = o.lastV;
+        }
+        if (o.loV < loV || (o.loV == loV && o.loUs < loUs)) {
+            loV = o.loV;
+            loUs = o.loUs;
+        }
+        if (o.hiV > hiV || (o.hiV == hiV && o.hiUs < hiUs)) {
+            hiV = o.hiV;
+            hiUs = o.hiUs;
+        }
+    }
+};
+
+using AggMap = std::map<std::pair<QString, int>, Agg>; // (source, interval)
+
+// Columns of an M4 result row from column 3 on: n, first (us, id, v),
+// last (us, id, v), lo (v, us), hi (v, us).
+const char *const kM4Projection = "n, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], "
+                                  "lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint";
+
+void addM4Rows(const PgResult &res, const Quantity &q, AggMap *out)
+{
+    for (int i = 0; i < res.rows(); ++i) {
+        const double f = factorOf(q, res.string(i, 2));
+        Agg a;
+        a.count = res.int64(i, 3);
+        a.firstUs = res.int64(i, 4);
+        a.firstId = res.int64(i, 5);
+        a.firstV = res.real(i, 6) * f;
+        a.lastUs = res.int64(i, 7);
+        a.lastId = res.int64(i, 8);
+        a.lastV = res.real(i, 9) * f;
+        a.loV = res.real(i, 10) * f;
+        a.loUs = res.int64(i, 11);
+        a.hiV = res.real(i, 12) * f;
+        a.hiUs = res.int64(i, 13);
+        (*out)[{res.string(i, 1), int(res.int64(i, 0))}].merge(a);
+    }
+}
+
+// M4 of every interval (disjoint, in order) per meter. `sources` names the
+// meters to read from the summaries (every meter of the filter).
+bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFilter, const QStringList &sources,
+        const Quantity &q, AggMap *out)
+{
+    const Plan pl = plan(intervals, r.top());
+    const std::vector<Key> keys = quantityKeys(sources, q);
+    for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
+        const std::vector<Run> &runs = pl.levelRuns[level];
+        if (runs.empty() || keys.empty())
+            continue;
+        Params p;
+        const QString sql =
+            QStringLiteral("SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(s.bucket, %2::bigint[]) - 1 AS k, "
+                           "s.source, s.unitstr, sum(s.n_rows) AS n, "
+                           "min(ARRAY[s.first_us, s.first_id, s.first_v]) AS f, "
+                           "max(ARRAY[s.last_us, s.last_id, s.last_v]) AS l, min(ARRAY[s.lo_v, s.lo_us]) AS lo, "
+                           "max(ARRAY[s.hi_v, -s.hi_us]) AS hi "
+                           "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN %5 "
+                           "CROSS JOIN LATERAL (SELECT * FROM %6 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+                           "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2, 3) x")
+                .arg(QLatin1String(kM4Projection), p.add(starts(intervals)), p.add(los(runs)), p.add(his(runs)),
+                     keysTable(p, keys), SummarySchema::levelTable(int(level)));
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        addM4Rows(res, q, out);
+    }
+    if (pl.rawRuns.empty())
+        return true;
+    Params p;
+    const QString startArray = p.add(starts(intervals));
+    const QString lo = p.add(los(pl.rawRuns));
+    const QString hi = p.add(his(pl.rawRuns));
+    const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &q);
+    const QString sql =
+        QStringLiteral("SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
+                       "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
+                       "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
+                       "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+                       "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
+                       "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
+            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(), where);
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    addM4Rows(res, q, out);
+    return true;
+}
+
+// ---- gaps -------------------------------------------------------------
+
+struct Gap
+{
+    qint64 prev; // the reading before the gap
+    qint64 next; // the reading after it
+};
+
+// A stretch of one meter's readings: a bucket (that may hide a gap inside
+// when `candidate`), or a run of rows whose inner gaps are known.
+struct Element
+{
+    QString source;
+    qint64 first = 0;
+    qint64 last = 0;
+    int level = -1;
+    qint64 bucket = 0;
+    bool candidate = false;
+};
+
+struct SourceRun
+{
+    qint64 lo;
+    qint64 hi;
+    QString source;
+};
+
+bool levelElements(Read &r, int level, const std::vector<SourceRun> &runs, const Quantity &q,
+                   const QHash<QString, qint64> &gapUs, std::vector<Element> *out)
+{
+    if (runs.empty())
+        return true;
+    std::vector<qint64> lo, hi;
+    QStringList src;
+    QStringList sources;
+    for (const SourceRun &s : runs) {
+        lo.push_back(s.lo);
+        hi.push_back(s.hi);
+        src << s.source;
+        if (!sources.contains(s.source))
+            sources << s.source;
+    }
+    Params p;
+    const QString sql =
+        QStringLiteral("SELECT s.source, s.bucket, min(s.first_us), max(s.last_us), max(s.max_gap), count(*) "
+                       "FROM unnest(%1::bigint[], %2::bigint[], %3::text[]) AS r(lo, hi, source) "
+                       "JOIN %4 ON q.source = r.source "
+                       "CROSS JOIN LATERAL (SELECT * FROM %5 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+                           "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2")
+            .arg(p.add(pgArray(lo)), p.add(pgArray(hi)), p.add(pgArray(src)), keysTable(p, quantityKeys(sources, q)),
+                 SummarySchema::levelTable(level));
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    const qint64 size = levels()[size_t(level)].us;
+    for (int i = 0; i < res.rows(); ++i) {
+        Element e;
+        e.source = res.string(i, 0);
+        e.bucket = res.int64(i, 1);
+        e.first = res.int64(i, 2);
+        e.last = res.int64(i, 3);
+        e.level = level;
+        const qint64 gap = gapUs.value(e.source);
+        // Readings of one unit: the bucket knows its largest spacing. Of
+        // several (an autorange switch): only its children can tell.
+        e.candidate = size > gap && (res.int64(i, 5) == 1 ? res.int64(i, 4) > gap : e.last - e.first > gap);
+        out->push_back(e);
+    }
+    return true;
+}
+
+bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q, const QHash<QString, qint64> &gapUs,
+                 std::vector<Element> *out, QHash<QString, std::vector<Gap>> *gaps)
+{
+    if (runs.empty())
+        return true;
+    std::vector<qint64> lo, hi, gap;
+    QStringList src;
+    for (const SourceRun &s : runs) {
+        lo.push_back(s.lo);
+        hi.push_back(s.hi);
+        src << s.source;
+        gap.push_back(gapUs.value(s.source));
+    }
+    Params p;
+    const QString loA = p.add(pgArray(lo));
+    const QString hiA = p.add(pgArray(hi));
+    const QString srcA = p.add(pgArray(src));
+    const QString gapA = p.add(pgArray(gap));
+    QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
+    where += QStringLiteral(" AND %1 = r.source").arg(r.source());
+    const QString sql =
+        QStringLiteral("WITH x AS (SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.us, x.id) AS prev "
+                       "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
+                       "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS us, %6 AS id FROM invoice i "
+                       "WHERE %7 OFFSET 0) x) "
+                       "SELECT n, min(us), max(us), 0 FROM x GROUP BY n "
+                       "UNION ALL SELECT n, prev, us, 1 FROM x WHERE us - prev > gap")
+            .arg(loA, hiA, srcA, gapA, r.us(), r.id(), where);
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    for (int i = 0; i < res.rows(); ++i) {
+        const QString &source = runs[size_t(res.int64(i, 0) - 1)].source;
+        if (res.int64(i, 3) == 1) {
+            (*gaps)[source].push_back({res.int64(i, 1), res.int64(i, 2)});
+            continue;
+        }
+        Element e;
+        e.source = source;
+        e.first = res.int64(i, 1);
+        e.last = res.int64(i, 2);
+        out->push_back(e);
+    }
+    return true;
+}
+
+// Every pair of consecutive readings of each meter's curve in [a, b) more
+// than its gap apart. Buckets that may hide one are opened level by level;
+// between neighbours the bucket's first and last reading tell.
+bool findGaps(Read &r, qint64 a, qint64 b, const QHash<QString, qint64> &gapUs, const Quantity &q,
+              QHash<QString, std::vector<Gap>> *gaps)
+{
+    std::vector<std::vector<Run>> pieces(levels().size());
+    std::vector<Run> raw;
+    decompose(a, b, r.top(), pieces, raw);
+    std::vector<Element> elements;
+    for (auto it = gapUs.cbegin(); it != gapUs.cend(); ++it) {
+        (*gaps)[it.key()];
+    }
+    for (size_t level = 0; level < pieces.size(); ++level) {
+        std::vector<SourceRun> runs;
+        for (const Run &run : pieces[level])
+            for (auto it = gapUs.cbegin(); it != gapUs.cend(); ++it)
+                runs.push_back({run.lo, run.hi, it.key()});
+        if (!levelElements(r, int(level), runs, q, gapUs, &elements))
+            return false;
+    }
+    std::vector<SourceRun> rawRuns;
+    for (const Run &run : raw)
+        for (auto it = gapUs.cbegin(); it != gapUs.cend(); ++it)
+            rawRuns.push_back({run.lo, run.hi, it.key()});
+    if (!rawElements(r, rawRuns, q, gapUs, &elements, gaps))
+        return false;
+
+    for (;;) {
+        std::vector<std::vector<SourceRun>> children(levels().size());
+        std::vector<SourceRun> rows;
+        std::vector<Element> kept;
+        for (const Element &e : elements) {
+            if (!e.candidate) {
+                kept.push_back(e);
+                continue;
+            }
+            const SourceRun run{e.bucket, e.bucket + levels()[size_t(e.level)].us, e.source};
+            if (e.level == 0)
+                rows.push_back(run);
+            else
+                children[size_t(e.level - 1)].push_back(run);
+        }
+        if (kept.size() == elements.size())
+            break;
+        elements.swap(kept);
+        for (size_t level = 0; level < children.size(); ++level)
+            if (!levelElements(r, int(level), children[level], q, gapUs, &elements))
+                return false;
+        if (!rawElements(r, rows, q, gapUs, &elements, gaps))
+            return false;
+    }
+    std::sort(elements.begin(), elements.end(), [](const Element &x, const Element &y) {
+        return x.source != y.source ? x.source < y.source : x.first < y.first;
+    });
+    for (size_t i = 1; i < elements.size(); ++i) {
+        const Element &p = elements[i - 1];
+        const Element &e = elements[i];
+        if (p.source == e.source && e.first - p.last > gapUs.value(e.source))
+            (*gaps)[e.source].push_back({p.last, e.first});
+    }
+    return true;
+}
+
+// ---- statistics --------------------------------------------------------
+
+// Count, mean and M2 of a part, merged with Chan's formula.
+struct Moments
+{
+    qint64 n = 0;
+    double mean = 0;
+    double m2 = 0;
+    qint64 overloads = 0;
+    double min = 0;
+    qint64 minUs = 0;
+    double max = 0;
+    qint64 maxUs = 0;
+
+    void merge(const Moments &o)
+    {
+        overloads += o.overloads;
+        if (o.n == 0)
+            return;
+        if (n == 0) {
+            const qint64 keep = overloads;
+            *this = o;
+            overloads = keep;
+            return;
+        }
+        const qint64 total = n + o.n;
+        const double delta = o.mean - mean;
+        mean += delta * double(o.n) / double(total);
+        m2 += o.m2 + delta * delta * double(n) * double(o.n) / double(total);
+        n = total;
+        if (o.min < min || (o.min == min && o.minUs < minUs)) {
+            min = o.min;
+            minUs = o.minUs;
+        }
+        if (o.max > max || (o.max == max && o.maxUs < maxUs)) {
+            max = o.max;
+            maxUs = o.maxUs;
+        }
+    }
+};
+
+void addMoments(const PgResult &res, const Quantity &q, Moments *out)
+{
+    // unit, n, mean, m2, min, min_us, max, max_us, overloads
+    for (int i = 0; i < res.rows(); ++i) {
+        const double f = factorOf(q, res.string(i, 0));
+        Moments m;
+        m.n = res.int64(i, 1);
+        m.overloads = res.int64(i, 8);
+        if (m.n > 0) {
+            m.mean = res.real(i, 2) * f;
+            m.m2 = res.real(i, 3) * f * f;
+            m.min = res.real(i, 4) * f;
+            m.minUs = res.int64(i, 5);
+            m.max = res.real(i, 6) * f;
+            m.maxUs = res.int64(i, 7);
+        }
+        out->merge(m);
+    }
+}
+
+// ---- counts ------------------------------------------------------------
+
+struct Count
+{
+    qint64 rows = 0;
+    qint64 firstUs = std::numeric_limits<qint64>::max();
+};
+
+enum class GroupBy { Nothing, Source, Quantity };
+
+// Rows of [a, b) per group; the key of a quantity is "function\nunit".
+bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by, QHash<QString, Count> *out)
+{
+    const auto keyOf = [by](const QString &source, const QString &function, const QString &unit) {
+        switch (by) {
+        case GroupBy::Source:
+            return source;
+        case GroupBy::Quantity:
+            return function + QLatin1Char('\n') + unit;
+        case GroupBy::Nothing:
+            break;
+        }
+        return QString();
+    };
+    const auto add = [&](const QString &key, qint64 rows, qint64 firstUs) {
+        Count &c = (*out)[key];
+        c.rows += rows;
+        c.firstUs = std::min(c.firstUs, firstUs);
+    };
+    std::vector<std::vector<Run>> pieces(levels().size());
+    std::vector<Run> raw;
+    decompose(a, b, r.top(), pieces, raw);
+    std::vector<Key> keys;
+    if (r.summaries && !keysIn(r, a, b, sourceFilter, &keys))
+        return false;
+    for (size_t level = 0; level < pieces.size(); ++level) {
+        mergeRuns(pieces[level]);
+        if (pieces[level].empty() || keys.empty())
+            continue;
+        Params p;
+        const QString sql = QStringLiteral("SELECT s.source, s.funcstr, s.unitstr, sum(s.n_rows), min(s.first_us) "
+                                           "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                                           "JOIN %4 s ON s.source = q.source AND s.funcstr = q.funcstr AND "
+                                           "s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi "
+                                           "GROUP BY 1, 2, 3")
+                                .arg(p.add(los(pieces[level])), p.add(his(pieces[level])), keysTable(p, keys),
+                                     SummarySchema::levelTable(int(level)));
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        for (int i = 0; i < res.rows(); ++i)
+            add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3), res.int64(i, 4));
+    }
+    mergeRuns(raw);
+    if (raw.empty())
+        return true;
+    Params p;
+    const QString lo = p.add(los(raw));
+    const QString hi = p.add(his(raw));
+    const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
+    QString group;
+    if (by == GroupBy::Source)
+        group = QStringLiteral("%1, '', ''").arg(r.source());
+    else if (by == GroupBy::Quantity)
+        group = QStringLiteral("'', coalesce(i.funcstr, ''), coalesce(i.unitstr, '')");
+    else
+        group = QStringLiteral("'', '', ''");
+    const QString sql = QStringLiteral("SELECT %1, count(*), min(%2) FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
+                                       "CROSS JOIN LATERAL (SELECT i.* FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
+                            .arg(group, r.us(), lo, hi, where);
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    for (int i = 0; i < res.rows(); ++i)
+        add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3), res.int64(i, 4));
+    return true;
+}
+
+// Runs `work` in one snapshot, with the summaries where they are usable now.
+template <class Work>
+bool withRead(QSqlDatabase &db, const Table &table, QString *error, bool wantSummaries, Work work)
+{
+    PgLink link(db);
+    if (!table.exists) {
+        *error = QStringLiteral("the table invoice does not exist");
+        return false;
+    }
+    if (!link.beginSnapshot()) {
+        *error = link.error();
+        return false;
+    }
+    // Every read walks an index by time (or by key and bucket), run after
+    // run; the planner, which cannot know how short each run is, would
+    // rather read whole partitions. Compiling the statements would take
+    // longer than running them.
+    PgResult saved;
+    const bool tuned = link.exec("SELECT current_setting('enable_seqscan'), current_setting('jit'), "
+                                 "set_config('enable_seqscan', 'off', true), set_config('jit', 'off', true)",
+                                 {}, &saved);
+    Read r{link, table, false, error};
+    r.summaries = wantSummaries && table.summaries && SummarySchema::probe(db).state == SummarySchema::State::Usable;
+    const bool ok = work(r);
+    if (tuned && link.inTransaction())
+        link.exec("SELECT set_config('enable_seqscan', $1, true), set_config('jit', $2, true)",
+                  {QByteArray(saved.text(0, 0).data(), int(saved.text(0, 0).size())),
+                   QByteArray(saved.text(0, 1).data(), int(saved.text(0, 1).size()))});
+    link.endSnapshot();
+    return ok;
+}
+
+} // namespace
+
+bool inspect(QSqlDatabase &db, Table *table, QString *error)
+{
+    *table = Table();
+    PgLink link(db);
+    PgResult res;
+    if (!link.exec("SELECT attname::text, format_type(atttypid, atttypmod) FROM pg_attribute "
+                   "WHERE attrelid = to_regclass('invoice') AND attnum > 0 AND NOT attisdropped",
+                   {}, &res)) {
+        *error = link.error();
+        return false;
+    }
+    for (int i = 0; i < res.rows(); ++i) {
+        table->exists = true;
+        const QString name = res.string(i, 0);
+        const QString type = res.string(i, 1);
+        if (name == QLatin1String("id"))
+            table->hasId = true;
+        else if (name == QLatin1String("source"))
+            table->hasSource = true;
+        else if (name == QLatin1String("create_time"))
+            table->timeIsText = !type.startsWith(QLatin1String("timestamp"));
+        else if (name == QLatin1String("frastr"))
+            table->frastrIsText = type == QLatin1String("text") || type.startsWith(QLatin1String("character"));
+    }
+    const SummarySchema::Status status = SummarySchema::probe(db);
+    table->summaries = status.state == SummarySchema::State::Usable;
+    table->summaryReason = status.reason;
+    table->summariesCanBuild = status.canBuild && !table->summaries;
+    return true;
+}
+
+bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out, QString *error)
+{
+    *out = Columns();
+    std::vector<qint64> bounds;
+    for (const qint64 ms : request.boundaries)
+        bounds.push_back(ms * kUsPerMs);
+    for (size_t i = 1; i < bounds.size(); ++i) {
+        if (bounds[i] < bounds[i - 1]) {
+            *error = QStringLiteral("the column boundaries must not decrease");
+            return false;
+        }
+    }
+    if (bounds.size() < 2 || request.quantity.units.isEmpty())
+        return true;
+    // Columns of no width hold nothing; the others are the intervals.
+    std::vector<Interval> intervals;
+    std::vector<int> columnOf;
+    for (size_t k = 0; k + 1 < bounds.size(); ++k) {
+        if (bounds[k] < bounds[k + 1]) {
+            intervals.push_back({bounds[k], bounds[k + 1]});
+            columnOf.push_back(int(k));
+        }
+    }
+    const qint64 a = bounds.front();
+    const qint64 b = bounds.back();
+    const Quantity &q = request.quantity;
+    return withRead(db, table, error, true, [&](Read &r) {
+        out->fromSummaries = r.summaries;
+        QStringList sources;
+        if (!request.source.isNull()) {
+            sources << request.source;
+        } else if (r.summaries) {
+            std::vector<Key> keys;
+            if (!keysIn(r, a, b, QString(), &keys))
+                return false;
+            for (const Key &k : keys)
+                if (k.function == q.function && !sources.contains(k.source))
+                    sources << k.source;
+        }
+        AggMap columns;
+        if (!m4(r, intervals, request.source, sources, q, &columns))
+            return false;
+
+        // Each curve's count, first and last reading, and so its gap.
+        std::map<QString, Agg> curves;
+        for (const auto &c : columns)
+            curves[c.first.first].merge(c.second);
+        QHash<QString, qint64> gapUs;
+        for (const auto &c : curves) {
+            qint64 gap = kMinGapUs;
+            if (request.gapMs > 0)
+                gap = qint64(std::floor(request.gapMs * kUsPerMs));
+            else if (c.second.count > 1)
+                gap = std::max(kMinGapUs, 3 * (c.second.lastUs - c.second.firstUs) / (c.second.count - 1));
+            gapUs.insert(c.first, gap);
+        }
+        QHash<QString, std::vector<Gap>> gaps;
+        if (!gapUs.isEmpty() && !findGaps(r, a, b, gapUs, q, &gaps))
+            return false;
+
+        // A column holding a gap of a curve is read again for that curve,
+        // one stretch between gaps at a time.
+        const auto intervalAt = [&](qint64 us) {
+            const auto it = std::upper_bound(intervals.begin(), intervals.end(), us,
+                                             [](qint64 t, const Interval &iv) { return t < iv.lo; });
+            return int(it - intervals.begin()) - 1;
+        };
+        for (const auto &c : curves) {
+            const QString &source = c.first;
+            std::map<int, std::vector<qint64>> splits;
+            for (const Gap &g : gaps.value(source)) {
+                const int k = intervalAt(g.next);
+                if (k >= 0 && k == intervalAt(g.prev) && g.prev >= intervals[size_t(k)].lo)
+                    splits[k].push_back(g.next);
+            }
+            std::vector<Interval> parts;
+            std::vector<int> partColumn;
+            for (auto &s : splits) {
+                std::sort(s.second.begin(), s.second.end());
+                qint64 lo = intervals[size_t(s.first)].lo;
+                for (const qint64 at : s.second) {
+                    parts.push_back({lo, at});
+                    partColumn.push_back(s.first);
+                    lo = at;
+                }
+                parts.push_back({lo, intervals[size_t(s.first)].hi});
+                partColumn.push_back(s.first);
+            }
+            AggMap partAggs;
+            if (!parts.empty() && !m4(r, parts, source, QStringList{source}, q, &partAggs))
+                return false;
+
+            Curve curve;
+            curve.source = source;
+            curve.count = c.second.count;
+            curve.gapMs = double(gapUs.value(source)) / kUsPerMs;
+            std::vector<std::pair<int, Agg>> groups; // column, rows
+            for (auto it = columns.lower_bound({source, 0}); it != columns.end() && it->first.first == source; ++it)
+                if (!splits.count(it->first.second))
+                    groups.push_back({columnOf[size_t(it->first.second)], it->second});
+            for (const auto &part : partAggs)
+                groups.push_back({columnOf[size_t(partColumn[size_t(part.first.second)])], part.second});
+            std::sort(groups.begin(), groups.end(), [](const auto &x, const auto &y) {
+                return std::make_pair(x.second.firstUs, x.second.firstId) <
+                       std::make_pair(y.second.firstUs, y.second.firstId);
+            });
+            qint64 previousLast = 0;
+            for (size_t i = 0; i < groups.size(); ++i) {
+                const Agg &g = groups[i].second;
+                Group out;
+                out.column = groups[i].first;
+                out.count = g.count;
+                out.first = {msOf(g.firstUs), g.firstV};
+                out.last = {msOf(g.lastUs), g.lastV};
+                out.min = {msOf(g.loUs), g.loV};
+                out.max = {msOf(g.hiUs), g.hiV};
+                out.joinsPrevious = i > 0 && g.firstUs - previousLast <= gapUs.value(source);
+                previousLast = g.lastUs;
+                curve.groups.push_back(out);
+            }
+            out->curves.push_back(curve);
+        }
+        return true;
+    });
+}
+
+bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
+                const Quantity &quantity, Statistics *out, QString *error)
+{
+    *out = Statistics();
+    const qint64 a = range.fromMs * kUsPerMs;
+    const qint64 b = range.toMs * kUsPerMs;
+    const auto finish = [out](const Moments &m) {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        out->count = m.n;
+        out->overloads = m.overloads;
+        out->mean = m.n > 0 ? m.mean : nan;
+        out->stddev = m.n > 1 ? std::sqrt(m.m2 / double(m.n - 1)) : nan;
+        out->min = m.n > 0 ? m.min : nan;
+        out->max = m.n > 0 ? m.max : nan;
+        out->minMs = m.n > 0 ? msOf(m.minUs) : 0;
+        out->maxMs = m.n > 0 ? msOf(m.maxUs) : 0;
+    };
+    if (a >= b || quantity.units.isEmpty()) {
+        finish(Moments());
+        return true;
+    }
+    return withRead(db, table, error, true, [&](Read &r) {
+        out->fromSummaries = r.summaries;
+        const Plan pl = plan({{a, b}}, r.top());
+        Moments total;
+        QStringList sources;
+        if (!source.isNull()) {
+            sources << source;
+        } else if (r.summaries) {
+            std::vector<Key> keys;
+            if (!keysIn(r, a, b, QString(), &keys))
+                return false;
+            for (const Key &k : keys)
+                if (k.function == quantity.function && !sources.contains(k.source))
+                    sources << k.source;
+        }
+        const std::vector<Key> keys = quantityKeys(sources, quantity);
+        for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
+            if (pl.levelRuns[level].empty() || keys.empty())
+                continue;
+            Params p;
+            // The parts' spread about the mean of their unit adds to theirs.
+            const QString sql =
+                QStringLiteral("WITH s AS (SELECT s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, s.max_us, "
+                               "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                               "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+                           "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
+                               "g AS (SELECT unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY 1) "
+                               "SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
+                               "SELECT s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
+                               "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
+                               "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
+                               "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
+                               "sum(s.overloads) AS ol FROM s JOIN g USING (unitstr) GROUP BY 1) x")
+                    .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
+                         SummarySchema::levelTable(int(level)));
+            PgResult res;
+            if (!r.exec(sql, p, &res))
+                return false;
+            addMoments(res, quantity, &total);
+        }
+        if (!pl.rawRuns.empty()) {
+            Params p;
+            const QString lo = p.add(los(pl.rawRuns));
+            const QString hi = p.add(his(pl.rawRuns));
+            const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), source, &quantity);
+            const QString sql =
+                QStringLiteral("SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
+                               "SELECT unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
+                               "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
+                               "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
+                               "count(*) FILTER (WHERE ol) AS ol FROM ("
+                               "SELECT coalesce(i.unitstr, '') AS unitstr, %1 AS us, %2 AS nv, %3 AS ol "
+                               "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+                               "SELECT * FROM invoice i WHERE %6 OFFSET 0) i) x GROUP BY unitstr) y")
+                    .arg(r.us(), SummarySchema::numberSql(QStringLiteral("i.datavaluestr")),
+                         SummarySchema::overloadSql(QStringLiteral("i.datavaluestr")), lo, hi, where);
+            PgResult res;
+            if (!r.exec(sql, p, &res))
+                return false;
+            addMoments(res, quantity, &total);
+        }
+        finish(total);
+        return true;
+    });
+}
+
+bool rowCount(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 *count,
+              QString *error)
+{
+    *count = 0;
+    if (range.fromMs >= range.toMs)
+        return true;
+    return withRead(db, table, error, true, [&](Read &r) {
+        QHash<QString, Count> c;
+        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, source, GroupBy::Nothing, &c))
+            return false;
+        *count = c.value(QString()).rows;
+        return true;
+    });
+}
+
+namespace {
+
+// Per-bucket row counts of a run of one level, in time order.
+bool bucketCounts(Read &r, int level, const Run &run, const std::vector<Key> &keys,
+                  std::vector<std::pair<qint64, qint64>> *out)
+{
+    out->clear();
+    if (keys.empty())
+        return true;
+    Params p;
+    const QString sql = QStringLiteral("SELECT s.bucket, sum(s.n_rows) FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 s "
+                                       "WHERE s.source = q.source AND s.funcstr = q.funcstr AND s.unitstr = q.unitstr "
+                                       "AND s.bucket >= %3 AND s.bucket < %4 OFFSET 0) s GROUP BY 1 ORDER BY 1")
+                            .arg(keysTable(p, keys), SummarySchema::levelTable(level), p.add(run.lo), p.add(run.hi));
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    for (int i = 0; i < res.rows(); ++i)
+        out->push_back({res.int64(i, 0), res.int64(i, 1)});
+    return true;
+}
+
+// Rows of [lo, hi) in `bins` equal parts, for a table without summaries.
+bool binCounts(Read &r, qint64 lo, qint64 hi, int bins, const QString &source,
+               std::vector<std::pair<qint64, qint64>> *out)
+{
+    out->clear();
+    const qint64 width = std::max<qint64>(1, (hi - lo + bins - 1) / bins);
+    Params p;
+    const QString from = p.add(lo);
+    const QString to = p.add(hi);
+    const QString where = r.rowsWhere(p, from, to, source, nullptr);
+    const QString sql = QStringLiteral("SELECT %1 + ((%2 - %1) / %3) * %3 AS bin, count(*) FROM invoice i WHERE %4 "
+                                       "GROUP BY 1 ORDER BY 1")
+                            .arg(from, r.us(), p.add(width), where);
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    for (int i = 0; i < res.rows(); ++i)
+        out->push_back({res.int64(i, 0), res.int64(i, 1)});
+    return true;
+}
+
+// The key of row `m` of [lo, hi), a stretch short enough to step through.
+bool keyInStretch(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 m, RowKey *key, bool *found)
+{
+    Params p;
+    const QString where = r.rowsWhere(p, p.add(lo), p.add(hi), source, nullptr);
+    const QString sql = QStringLiteral("SELECT %1, %2 FROM invoice i WHERE %3 ORDER BY %4, %5 OFFSET %6 LIMIT 1")
+                            .arg(r.us(), r.id(), where, r.time(), r.orderKey(), p.add(m));
+    PgResult res;
+    if (!r.exec(sql, p, &res))
+        return false;
+    *found = res.rows() == 1;
+    if (*found)
+        *key = {res.int64(0, 0), res.int64(0, 1)};
+    return true;
+}
+
+} // namespace
+
+bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n, RowKey *key,
+           QString *error)
+{
+    *key = RowKey();
+    error->clear();
+    if (n < 0 || range.fromMs >= range.toMs)
+        return false;
+    const qint64 a = range.fromMs * kUsPerMs;
+    const qint64 b = range.toMs * kUsPerMs;
+    bool found = false;
+    const bool ok = withRead(db, table, error, true, [&](Read &r) {
+        // A stretch: a level's run, or rows.
+        struct Stretch
+        {
+            int level; // -1: rows
+            qint64 lo;
+            qint64 hi;
+        };
+        std::vector<Stretch> stretches;
+        std::vector<Key> keys;
+        if (r.summaries) {
+            if (!keysIn(r, a, b, source, &keys))
+                return false;
+            std::vector<std::vector<Run>> pieces(levels().size());
+            std::vector<Run> raw;
+            decompose(a, b, r.top(), pieces, raw);
+            for (size_t level = 0; level < pieces.size(); ++level)
+                for (const Run &run : pieces[level])
+                    stretches.push_back({int(level), run.lo, run.hi});
+            for (const Run &run : raw)
+                stretches.push_back({-1, run.lo, run.hi});
+            std::sort(stretches.begin(), stretches.end(),
+                      [](const Stretch &x, const Stretch &y) { return x.lo < y.lo; });
+        } else {
+            stretches.push_back({-1, a, b});
+        }
+        qint64 m = n;
+        for (size_t i = 0; i < stretches.size(); ++i) {
+            Stretch s = stretches[i];
+            // Down through the levels to the finest bucket, then rows.
+            while (s.level >= 0) {
+                std::vector<std::pair<qint64, qint64>> buckets;
+                if (!bucketCounts(r, s.level, {s.lo, s.hi}, keys, &buckets))
+                    return false;
+                const qint64 size = levels()[size_t(s.level)].us;
+                bool inside = false;
+                for (const auto &bucket : buckets) {
+                    if (m < bucket.second) {
+                        s = {s.level - 1, bucket.first, bucket.first + size};
+                        inside = true;
+                        break;
+                    }
+                    m -= bucket.second;
+                }
+                if (!inside)
+                    break;
+            }
+            if (s.level >= 0)
+                continue; // all of it lay before row n
+            // Rows without summaries: counted in ever smaller bins until a
+            // few thousand are left to step through.
+            constexpr qint64 kStep = 4096;
+            for (;;) {
+                std::vector<std::pair<qint64, qint64>> bins;
+                if (!binCounts(r, s.lo, s.hi, 256, source, &bins))
+                    return false;
+                qint64 rows = 0;
+                for (const auto &bin : bins)
+                    rows += bin.second;
+                if (m >= rows) {
+                    m -= rows;
+                    break;
+                }
+                if (rows <= kStep || s.hi - s.lo <= 256)
+                    return keyInStretch(r, s.lo, s.hi, source, m, key, &found);
+                const qint64 width = std::max<qint64>(1, (s.hi - s.lo + 255) / 256);
+                for (const auto &bin : bins) {
+                    if (m < bin.second) {
+                        s = {-1, bin.first, std::min(s.hi, bin.first + width)};
+                        break;
+                    }
+                    m -= bin.second;
+                }
+            }
+        }
+        return true;
+    });
+    return ok && found;
+}
+
+bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVector<Row> *rows, QString *error)
+{
+    rows->clear();
+    if (request.range.fromMs >= request.range.toMs || request.limit <= 0)
+        return true;
+    return withRead(db, table, error, false, [&](Read &r) {
+        Params p;
+        QString where = r.rowsWhere(p, p.add(request.range.fromMs * kUsPerMs), p.add(request.range.toMs * kUsPerMs),
+                                    request.source, nullptr);
+        const bool backward = request.from == PageRequest::Before || request.from == PageRequest::Last;
+        if (request.from == PageRequest::AtOrAfter || request.from == PageRequest::After ||
+            request.from == PageRequest::Before) {
+            const QString keyTime = timestampSql(p.add(request.key.timeUs));
+            QString keyId;
+            if (table.hasId) {
+                keyId = p.add(request.key.id);
+            } else {
+                keyId = QStringLiteral("%1::tid").arg(p.add(QStringLiteral("(%1,%2)")
+                                                                .arg(request.key.id / 65536)
+                                                                .arg(request.key.id % 65536)));
+            }
+            const char *op = request.from == PageRequest::AtOrAfter ? ">=" : request.from == PageRequest::After ? ">" : "<";
+            where += QStringLiteral(" AND (%1, %2) %3 (%4, %5)")
+                         .arg(r.time(), r.orderKey(), QLatin1String(op), keyTime, keyId);
+            // Lets the server skip the partitions on the far side of the key.
+            where += QStringLiteral(" AND %1 %2 %3").arg(r.time(), QLatin1String(backward ? "<=" : ">="), keyTime);
+        }
+        const QString direction = backward ? QStringLiteral(" DESC") : QString();
+        const QString sql =
+            QStringLiteral("SELECT %1, %2, i.datavaluestr, i.unitstr, i.funcstr, %3, %4 FROM invoice i WHERE %5 "
+                           "ORDER BY %6%7, %8%7 LIMIT %9")
+                .arg(r.us(), r.id(), r.frastr(), table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"),
+                     where, r.time(), direction, r.orderKey(), p.add(qint64(request.limit)));
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        rows->reserve(res.rows());
+        for (int i = 0; i < res.rows(); ++i) {
+            Row row;
+            row.key = {res.int64(i, 0), res.int64(i, 1)};
+            row.ms = msOf(row.key.timeUs);
+            row.value = res.string(i, 2);
+            row.unit = res.string(i, 3);
+            row.function = res.string(i, 4);
+            row.frastr = res.string(i, 5);
+            row.source = res.string(i, 6);
+            rows->push_back(row);
+        }
+        if (backward)
+            std::reverse(rows->begin(), rows->end());
+        return true;
+    });
+}
+
+bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
+                QVector<QuantityCount> *out, QString *error)
+{
+    out->clear();
+    if (range.fromMs >= range.toMs)
+        return true;
+    return withRead(db, table, error, true, [&](Read &r) {
+        QHash<QString, Count> c;
+        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, source, GroupBy::Quantity, &c))
+            return false;
+        for (auto it = c.cbegin(); it != c.cend(); ++it) {
+            if (it->rows == 0)
+                continue;
+            const int cut = it.key().indexOf(QLatin1Char('\n'));
+            out->push_back({it.key().left(cut), it.key().mid(cut + 1), it->rows, msOf(it->firstUs)});
+        }
+        std::sort(out->begin(), out->end(), [](const QuantityCount &x, const QuantityCount &y) {
+            return x.firstMs != y.firstMs ? x.firstMs < y.firstMs
+                                          : std::tie(x.function, x.unit) < std::tie(y.function, y.unit);
+        });
+        return true;
+    });
+}
+
+bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error)
+{
+    out->clear();
+    if (range.fromMs >= range.toMs)
+        return true;
+    return withRead(db, table, error, true, [&](Read &r) {
+        QHash<QString, Count> c;
+        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, QString(), GroupBy::Source, &c))
+            return false;
+        for (auto it = c.cbegin(); it != c.cend(); ++it)
+            if (it->rows > 0)
+                out->push_back(it.key());
+        out->sort();
+        return true;
+    });
+}
+
+} // namespace RangeQueries

@@ -1,0 +1,189 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QSqlDatabase;
+
+/// The reads of a history range that never hold the range: the curve as
+/// per-pixel-column aggregates, statistics, row counts, the row at a
+/// position, pages of rows, the quantities and meters present. Each reads
+/// the summaries (SummarySchema) where they are complete, else the rows;
+/// the results are the same either way.
+///
+/// Conventions: times are naive milliseconds (the stored wall-clock time,
+/// no zone applied) and ranges half-open. A source filter that is a null
+/// QString means every meter; NULL and '' are the same meter (and the same
+/// function or unit), given back as "". The caller owns the connection and
+/// its thread; several statements of one read run in one snapshot.
+namespace RangeQueries {
+
+struct Range
+{
+    qint64 fromMs = 0;
+    qint64 toMs = 0; ///< excluded
+};
+
+/// A function and the units it is drawn in, each with the factor that turns
+/// it into the quantity's unit (mV × 0.001 and V × 1 draw as one curve in V).
+struct Quantity
+{
+    struct Unit
+    {
+        QString unit;
+        double factor = 1.0; ///< positive
+    };
+    QString function;
+    QVector<Unit> units;
+};
+
+/// What a read must know of the table, found once by inspect().
+struct Table
+{
+    bool exists = false;
+    bool hasId = false;        ///< else rows of one time are told apart by where they lie (ctid)
+    bool hasSource = false;    ///< else every row is meter ""
+    bool timeIsText = false;   ///< create_time kept as text
+    bool frastrIsText = true;  ///< else an integer column
+    bool summaries = false;    ///< complete when inspected; each read checks again
+    QString summaryReason;     ///< why not, from SummarySchema::probe()
+    bool summariesCanBuild = false; ///< whether this connection may build them
+};
+
+bool inspect(QSqlDatabase &db, Table *table, QString *error);
+
+struct Point
+{
+    qint64 ms = 0;
+    double value = 0.0;
+};
+
+/// The rows of one curve in one pixel column, or in one stretch of it
+/// between gaps: M4 (first, last, lowest and highest, the earliest of
+/// equal values), a line through which draws the same pixels as one
+/// through every row.
+struct Group
+{
+    int column = 0;
+    qint64 count = 0;
+    Point first;
+    Point last;
+    Point min;
+    Point max;
+    /// Whether the curve runs on from the previous group: false for the first
+    /// group and after a gap (readings further apart than the curve's gap).
+    bool joinsPrevious = false;
+};
+
+struct Curve
+{
+    QString source;
+    qint64 count = 0;
+    /// Readings further apart than this (ms) leave a gap in the curve.
+    double gapMs = 0;
+    QVector<Group> groups; ///< in time order
+};
+
+struct ColumnsRequest
+{
+    /// W + 1 increasing boundaries (ms) of W columns [B_k, B_k+1); the rows
+    /// before the first and from the last on are not read.
+    QVector<qint64> boundaries;
+    QString source;
+    Quantity quantity;
+    /// The gap to use (ms); 0 or less: max(2 s, 3 × the mean spacing of
+    /// each curve's readings between the first and the last boundary).
+    double gapMs = 0;
+};
+
+struct Columns
+{
+    QVector<Curve> curves; ///< one per meter with rows of the quantity, by name
+    bool fromSummaries = false;
+};
+
+bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out, QString *error);
+
+/// Over the readings that are numbers (overloads counted apart), in the
+/// quantity's unit. NaN where undefined (no reading; σ of one).
+struct Statistics
+{
+    qint64 count = 0;
+    qint64 overloads = 0;
+    double mean = 0;
+    double stddev = 0; ///< sample (n − 1)
+    double min = 0;
+    qint64 minMs = 0; ///< the earliest reading of that value
+    double max = 0;
+    qint64 maxMs = 0;
+    bool fromSummaries = false;
+};
+
+bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
+                const Quantity &quantity, Statistics *out, QString *error);
+
+/// Rows of the range, all quantities.
+bool rowCount(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 *count,
+              QString *error);
+
+/// A row's place in (create_time, id) order: its time in microseconds and
+/// its id (where the table has none, where the row lies: block × 65536 +
+/// item).
+struct RowKey
+{
+    qint64 timeUs = 0;
+    qint64 id = 0;
+};
+
+/// The key of row `n` (0-based) of the range, found through the summaries'
+/// counts. False without error when `n` is past the last row.
+bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
+           RowKey *key, QString *error);
+
+struct Row
+{
+    RowKey key;
+    qint64 ms = 0;
+    QString value;
+    QString unit;
+    QString function;
+    QString frastr;
+    QString source;
+};
+
+struct PageRequest
+{
+    enum From {
+        First,     ///< the range's first rows
+        AtOrAfter, ///< from `key` on, that row included
+        After,     ///< the rows after `key`
+        Before,    ///< the rows before `key`, ending with the one just before it
+        Last,      ///< the range's last rows
+    };
+    Range range;
+    QString source;
+    From from = First;
+    RowKey key;
+    int limit = 100;
+};
+
+/// Rows in (create_time, id) order, read from the key on (never OFFSET).
+bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVector<Row> *rows, QString *error);
+
+struct QuantityCount
+{
+    QString function;
+    QString unit;
+    qint64 count = 0;
+    qint64 firstMs = 0; ///< time of its first row in the range
+};
+
+/// The (function, unit) pairs of the range, in the order they first appear.
+bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
+                QVector<QuantityCount> *out, QString *error);
+
+/// The meters with rows in the range, by name.
+bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error);
+
+} // namespace RangeQueries

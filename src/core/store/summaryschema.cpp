@@ -1,0 +1,1255 @@
+#include "summaryschema.h"
+
+#include "core/meter/rangescale.h"
+#include "core/store/pglink.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QStringList>
+
+#include <algorithm>
+#include <initializer_list>
+#include <limits>
+#include <utility>
+
+namespace SummarySchema {
+namespace {
+
+// Bumped whenever what a bucket holds or how a row is read changes, so
+// summaries made by another version are rebuilt rather than trusted.
+constexpr int kVersion = 1;
+
+constexpr qint64 kSecond = 1000000;
+constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
+
+const char *const kTriggerNames[] = {"tk52k_summary_insert", "tk52k_summary_update", "tk52k_summary_delete",
+                                     "tk52k_summary_truncate"};
+constexpr int kTriggerCount = 4;
+
+// One build at a time per database: a session advisory lock under this key.
+const char *const kBuildLock = "SELECT pg_try_advisory_lock(hashtext('tk52k_invoice_summary_build'))";
+const char *const kBuildUnlock = "SELECT pg_advisory_unlock(hashtext('tk52k_invoice_summary_build'))";
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("SummarySchema", text);
+}
+
+// Replaces each {KEY} of `text`.
+QString fill(QString text, std::initializer_list<std::pair<const char *, QString>> values)
+{
+    for (const auto &v : values)
+        text.replace(QLatin1Char('{') + QLatin1String(v.first) + QLatin1Char('}'), v.second);
+    return text;
+}
+
+QString number(qint64 v)
+{
+    return QString::number(v);
+}
+
+// The start of the bucket of size `size` holding `us` (a floor, also before 1970).
+QString floorSql(const QString &us, qint64 size)
+{
+    return fill(QStringLiteral("({US} - ((({US} % {L}) + {L}) % {L}))"), {{"US", us}, {"L", number(size)}});
+}
+
+const char *const kWhitespace = R"( \t\n\r\f\v)";
+
+// The table of where an overload is drawn, 4 decimals per range: the same
+// figures the window computes (overloadCurveValue), so both agree.
+QString overloadTableSql()
+{
+    static const char *const kForms[4] = {"OL", "OL.", "O.L", ".OL"};
+    QStringList values;
+    for (int range = 0; range < kRangeCount; ++range) {
+        for (const char *form : kForms) {
+            const std::optional<double> v = overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range);
+            values << QString::number(v.value_or(0.0), 'g', 17);
+        }
+    }
+    return QStringLiteral("'{%1}'::float8[]").arg(values.join(QLatin1Char(',')));
+}
+
+// Columns of a summary row, in table order.
+const char *const kColumns = "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
+                             "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
+                             "max_v, max_us, overloads";
+// The same from the aggregates' arrays.
+const char *const kProjection =
+    "source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, "
+    "l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], "
+    "(-mx[2])::bigint, overloads";
+
+QString tableDdl(const QString &table)
+{
+    return fill(QStringLiteral(R"(CREATE TABLE IF NOT EXISTS {T} (
+    source    text   NOT NULL,
+    funcstr   text   NOT NULL,
+    unitstr   text   NOT NULL,
+    bucket    bigint NOT NULL,
+    n_rows    bigint NOT NULL,
+    first_us  bigint NOT NULL,
+    first_id  bigint NOT NULL,
+    first_v   float8 NOT NULL,
+    last_us   bigint NOT NULL,
+    last_id   bigint NOT NULL,
+    last_v    float8 NOT NULL,
+    lo_v      float8 NOT NULL,
+    lo_us     bigint NOT NULL,
+    hi_v      float8 NOT NULL,
+    hi_us     bigint NOT NULL,
+    max_gap   bigint,
+    n         bigint NOT NULL,
+    mean      float8,
+    m2        float8,
+    min_v     float8,
+    min_us    bigint,
+    max_v     float8,
+    max_us    bigint,
+    overloads bigint NOT NULL,
+    PRIMARY KEY (source, funcstr, unitstr, bucket)
+) WITH (fillfactor = 80))"),
+                {{"T", table}});
+}
+
+// What each row of `alias` means to the summaries.
+QString rowValues(const QString &a)
+{
+    return fill(QStringLiteral("coalesce({A}.source, '') AS source, coalesce({A}.funcstr, '') AS funcstr, "
+                               "coalesce({A}.unitstr, '') AS unitstr, {US} AS us, coalesce({A}.id, 0) AS id, "
+                               "{CV} AS cv, {NV} AS nv, {OL} AS ol"),
+                {{"A", a},
+                 {"US", timeUsSql(a + QLatin1String(".create_time"))},
+                 {"CV", curveValueSql(a + QLatin1String(".datavaluestr"), a + QLatin1String(".frastr"))},
+                 {"NV", numberSql(a + QLatin1String(".datavaluestr"))},
+                 {"OL", overloadSql(a + QLatin1String(".datavaluestr"))}});
+}
+
+// Summary rows of level size `size` from the rows `rows` (a query giving
+// rowValues()' columns).
+QString rawAggregate(const QString &rows, qint64 size)
+{
+    return fill(QStringLiteral(R"(SELECT {P} FROM (
+ SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
+        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        coalesce(max(us - prev), 0) AS max_gap,
+        count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
+        min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
+        max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx,
+        count(*) FILTER (WHERE ol) AS overloads
+   FROM (SELECT r.*, b.bucket,
+                lag(r.us) OVER (PARTITION BY r.source, r.funcstr, r.unitstr, b.bucket ORDER BY r.us, r.id) AS prev
+           FROM ({ROWS}) r CROSS JOIN LATERAL (SELECT {FLOOR} AS bucket) b) x
+  GROUP BY source, funcstr, unitstr, bucket) a)"),
+                {{"P", QLatin1String(kProjection)}, {"ROWS", rows}, {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
+}
+
+// Summary rows of level size `size` from the finer summary rows `children`.
+// M2 adds the children's spread about the bucket's mean to theirs (Chan);
+// the largest spacing is the children's or one between two of them.
+QString childAggregate(const QString &children, qint64 size)
+{
+    return fill(QStringLiteral(R"(SELECT {P} FROM (
+ SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
+        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
+        sum(n)::bigint AS n, max(pmean) AS mean,
+        sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
+        min(ARRAY[min_v, min_us]) FILTER (WHERE n > 0) AS mn,
+        max(ARRAY[max_v, -max_us]) FILTER (WHERE n > 0) AS mx,
+        sum(overloads)::bigint AS overloads
+   FROM (SELECT c.*, p.parent,
+                lag(c.last_us) OVER (PARTITION BY c.source, c.funcstr, c.unitstr, p.parent ORDER BY c.bucket) AS prev_last,
+                sum(c.n * c.mean) OVER w / nullif(sum(c.n) OVER w, 0) AS pmean
+           FROM ({CHILDREN}) c CROSS JOIN LATERAL (SELECT {FLOOR} AS parent) p
+         WINDOW w AS (PARTITION BY c.source, c.funcstr, c.unitstr, p.parent)) x
+  GROUP BY source, funcstr, unitstr, parent) a)"),
+                {{"P", QLatin1String(kProjection)},
+                 {"CHILDREN", children},
+                 {"FLOOR", floorSql(QStringLiteral("c.bucket"), size)}});
+}
+
+// The merge of a batch (`excluded`) into a bucket (`s`) that already holds
+// rows. Count, mean and M2 merge with Chan's formula, extremes keep the
+// earliest of equal values, first and last go by (time, id). The largest
+// spacing is known only when the batch lies wholly after or before the rows
+// there; otherwise it is left NULL, and the trigger recomputes the bucket.
+QString mergeSet()
+{
+    const auto pick = [](const QString &condition, const QStringList &columns) {
+        QStringList out;
+        for (const QString &c : columns)
+            out << fill(QStringLiteral("{C} = CASE WHEN {IF} THEN excluded.{C} ELSE s.{C} END"),
+                        {{"C", c}, {"IF", condition}});
+        return out.join(QStringLiteral(",\n "));
+    };
+    QStringList set;
+    set << QStringLiteral("n_rows = s.n_rows + excluded.n_rows");
+    set << pick(QStringLiteral("(excluded.first_us, excluded.first_id) < (s.first_us, s.first_id)"),
+                {"first_us", "first_id", "first_v"});
+    set << pick(QStringLiteral("(excluded.last_us, excluded.last_id) > (s.last_us, s.last_id)"),
+                {"last_us", "last_id", "last_v"});
+    set << pick(QStringLiteral("excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)"),
+                {"lo_v", "lo_us"});
+    set << pick(QStringLiteral("excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)"),
+                {"hi_v", "hi_us"});
+    set << QStringLiteral(R"(max_gap = CASE
+   WHEN (excluded.first_us, excluded.first_id) > (s.last_us, s.last_id)
+     THEN greatest(s.max_gap, excluded.max_gap, excluded.first_us - s.last_us)
+   WHEN (excluded.last_us, excluded.last_id) < (s.first_us, s.first_id)
+     THEN greatest(s.max_gap, excluded.max_gap, s.first_us - excluded.last_us) END)");
+    set << QStringLiteral("n = s.n + excluded.n");
+    set << QStringLiteral("mean = CASE WHEN excluded.n = 0 THEN s.mean WHEN s.n = 0 THEN excluded.mean "
+                          "ELSE s.mean + (excluded.mean - s.mean) * excluded.n / (s.n + excluded.n) END");
+    set << QStringLiteral("m2 = CASE WHEN excluded.n = 0 THEN s.m2 WHEN s.n = 0 THEN excluded.m2 "
+                          "ELSE s.m2 + excluded.m2 + (excluded.mean - s.mean) ^ 2 * s.n * excluded.n / "
+                          "(s.n + excluded.n) END");
+    set << pick(QStringLiteral("excluded.n > 0 AND (s.n = 0 OR excluded.min_v < s.min_v OR "
+                               "(excluded.min_v = s.min_v AND excluded.min_us < s.min_us))"),
+                {"min_v", "min_us"});
+    set << pick(QStringLiteral("excluded.n > 0 AND (s.n = 0 OR excluded.max_v > s.max_v OR "
+                               "(excluded.max_v = s.max_v AND excluded.max_us < s.max_us))"),
+                {"max_v", "max_us"});
+    set << QStringLiteral("overloads = s.overloads + excluded.overloads");
+    return set.join(QStringLiteral(",\n "));
+}
+
+QString functionHeader(const QString &name, const QString &arguments, const QString &returns,
+                       const QString &schema)
+{
+    // The triggers write the summaries with the rights of whoever installed
+    // them, so a writer that may only insert into invoice still can.
+    return fill(QStringLiteral("CREATE OR REPLACE FUNCTION {N}({A}) RETURNS {R} LANGUAGE plpgsql "
+                               "SECURITY DEFINER SET search_path = {S}, pg_temp AS $fn$\n"),
+                {{"N", name}, {"A", arguments}, {"R", returns}, {"S", schema}});
+}
+
+// tk52k_summary_redo_<level>(keys): recomputes the buckets `keys` of one
+// level from what lies below them (rows, or the finer level). Every bucket
+// gets a row first and all are locked before anything is read, so a
+// concurrent writer either committed before the read (and is counted) or
+// waits and merges its rows into the result afterwards.
+QString redoFunction(int level, const QString &schema)
+{
+    const Level &l = levels()[size_t(level)];
+    const QString keys = QStringLiteral("(SELECT DISTINCT * FROM unnest(keys)) k");
+    QString source;
+    if (level == 0) {
+        source = rawAggregate(
+            QStringLiteral("SELECT %1 FROM %2 JOIN LATERAL (SELECT * FROM invoice i WHERE "
+                           "i.create_time >= %3 AND i.create_time < %4 AND coalesce(i.source, '') = k.source AND "
+                           "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr) i ON true")
+                .arg(rowValues(QStringLiteral("i")), keys, timestampSql(QStringLiteral("k.bucket")),
+                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us))),
+            l.us);
+    } else {
+        source = childAggregate(
+            QStringLiteral("SELECT c.* FROM %1 JOIN %2 c ON c.source = k.source AND c.funcstr = k.funcstr AND "
+                           "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND c.bucket < k.bucket + %3")
+                .arg(keys, levelTable(level - 1), number(l.us)),
+            l.us);
+    }
+    return functionHeader(QStringLiteral("tk52k_summary_redo_") + QLatin1String(l.name),
+                          QStringLiteral("keys tk52k_summary_key[]"), QStringLiteral("void"), schema) +
+           fill(QStringLiteral(R"(BEGIN
+  IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
+  INSERT INTO {T} ({COLS})
+  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0,
+         NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
+  ON CONFLICT DO NOTHING;
+  PERFORM 1 FROM {T} s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
+   ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
+  DELETE FROM {T} s USING (SELECT DISTINCT * FROM unnest(keys)) k
+   WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
+  INSERT INTO {T} ({COLS}) {SOURCE};
+END
+$fn$)"),
+                {{"T", levelTable(level)}, {"COLS", QLatin1String(kColumns)}, {"SOURCE", source}});
+}
+
+// The buckets of every level that the rows of `rows` (old_rows, new_rows)
+// fall in, into k0, k1, …
+QString affectedKeys(const QString &rows)
+{
+    QStringList arrays;
+    QStringList into;
+    for (size_t i = 0; i < levels().size(); ++i) {
+        arrays << QStringLiteral("ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::tk52k_summary_key FROM r)")
+                      .arg(floorSql(QStringLiteral("us"), levels()[i].us));
+        into << QStringLiteral("k%1").arg(i);
+    }
+    return QStringLiteral("  WITH r AS MATERIALIZED (SELECT coalesce(source, '') AS source, coalesce(funcstr, '') "
+                          "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
+                          "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
+        .arg(timeUsSql(QStringLiteral("create_time")), rows, arrays.join(QStringLiteral(", ")),
+             into.join(QStringLiteral(", ")));
+}
+
+QString declareKeys()
+{
+    QString out = QStringLiteral("DECLARE\n");
+    for (size_t i = 0; i < levels().size(); ++i)
+        out += QStringLiteral("  k%1 tk52k_summary_key[];\n").arg(i);
+    return out;
+}
+
+QString redoAll()
+{
+    QString out;
+    for (size_t i = 0; i < levels().size(); ++i)
+        out += QStringLiteral("  PERFORM tk52k_summary_redo_%1(k%2);\n").arg(QLatin1String(levels()[i].name)).arg(i);
+    return out;
+}
+
+QString notifySources(const QString &rows)
+{
+    return QStringLiteral("  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
+                          "FROM %1) d;\n")
+        .arg(rows);
+}
+
+// Inserts: one statement merges the new rows into every level at once and
+// tells the listeners; a bucket the rows fell inside of (rather than after
+// or before) comes back and is recomputed, finest level first.
+QString insertFunction(const QString &schema)
+{
+    QString ctes = QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
+                       .arg(rowValues(QStringLiteral("n")));
+    QStringList stale;
+    QStringList into;
+    for (size_t i = 0; i < levels().size(); ++i) {
+        ctes += fill(QStringLiteral(",\n  u{I} AS (INSERT INTO {T} AS s ({COLS}) {AGG}\n"
+                                    "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
+                                    "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
+                     {{"I", number(qint64(i))},
+                      {"T", levelTable(int(i))},
+                      {"COLS", QLatin1String(kColumns)},
+                      {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
+                      {"SET", mergeSet()}});
+        stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key) "
+                                "FROM u%1 WHERE stale)")
+                     .arg(i);
+        into << QStringLiteral("k%1").arg(i);
+    }
+    ctes += QStringLiteral(",\n  told AS (SELECT count(pg_notify('tk52k_invoice', source)) AS n "
+                           "FROM (SELECT DISTINCT source FROM r) d)");
+    return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"), schema) +
+           declareKeys() + QStringLiteral("  notified bigint;\nBEGIN\n") + ctes +
+           QStringLiteral("\n  SELECT %1, (SELECT n FROM told) INTO %2, notified;\n")
+               .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
+           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+}
+
+QString deleteFunction(const QString &schema)
+{
+    return functionHeader(QStringLiteral("tk52k_summary_deleted"), QString(), QStringLiteral("trigger"), schema) +
+           declareKeys() + QStringLiteral("BEGIN\n") + affectedKeys(QStringLiteral("SELECT * FROM old_rows")) +
+           redoAll() + notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+}
+
+QString updateFunction(const QString &schema)
+{
+    return functionHeader(QStringLiteral("tk52k_summary_updated"), QString(), QStringLiteral("trigger"), schema) +
+           declareKeys() + QStringLiteral("BEGIN\n") +
+           affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
+                                       "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
+           redoAll() +
+           notifySources(QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
+           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+}
+
+// TRUNCATE of the table empties the summaries. TRUNCATE of one partition
+// (which also runs when the table is truncated) drops the buckets inside
+// its bounds and recomputes those it shares with a neighbour; for the
+// default partition, every bucket not inside a bounded partition.
+QString truncateFunction(const QString &schema)
+{
+    QStringList tables;
+    QString partition;
+    for (size_t i = 0; i < levels().size(); ++i) {
+        const QString t = levelTable(int(i));
+        const QString size = number(levels()[i].us);
+        tables << t;
+        partition += fill(QStringLiteral(R"(  IF lo IS NULL THEN
+    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key FROM {T} s
+                  WHERE NOT EXISTS (SELECT 1 FROM invoice_summary_partition p
+                                     WHERE p.lo_us <= s.bucket AND s.bucket + {L} <= p.hi_us));
+  ELSE
+    DELETE FROM {T} WHERE bucket >= lo AND bucket + {L} <= hi;
+    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key FROM {T}
+                  WHERE bucket < hi AND bucket + {L} > lo);
+  END IF;
+)"),
+                          {{"I", number(qint64(i))}, {"T", t}, {"L", size}});
+    }
+    return functionHeader(QStringLiteral("tk52k_summary_truncated"), QString(), QStringLiteral("trigger"), schema) +
+           declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") +
+           fill(QStringLiteral(R"(  IF TG_RELID = 'invoice'::regclass THEN
+    TRUNCATE {TABLES};
+    RETURN NULL;
+  END IF;
+  SELECT p.lo_us, p.hi_us INTO lo, hi FROM invoice_summary_partition p WHERE p.relid = TG_RELID;
+  IF NOT FOUND THEN
+    RETURN NULL;  -- a partition the summaries do not know: probe() reports it
+  END IF;
+)"),
+                {{"TABLES", tables.join(QStringLiteral(", "))}}) +
+           partition + redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+}
+
+QStringList triggerStatements(const QString &relation)
+{
+    static const char *const kTemplates[] = {
+        "CREATE TRIGGER tk52k_summary_insert AFTER INSERT ON {R} REFERENCING NEW TABLE AS new_rows "
+        "FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_inserted()",
+        "CREATE TRIGGER tk52k_summary_update AFTER UPDATE ON {R} REFERENCING OLD TABLE AS old_rows "
+        "NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_updated()",
+        "CREATE TRIGGER tk52k_summary_delete AFTER DELETE ON {R} REFERENCING OLD TABLE AS old_rows "
+        "FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_deleted()",
+        "CREATE TRIGGER tk52k_summary_truncate AFTER TRUNCATE ON {R} FOR EACH STATEMENT "
+        "EXECUTE FUNCTION tk52k_summary_truncated()",
+    };
+    QStringList out;
+    for (const char *name : kTriggerNames)
+        out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(QLatin1String(name), relation);
+    for (const char *t : kTemplates)
+        out << fill(QLatin1String(t), {{"R", relation}});
+    return out;
+}
+
+// The bounds of each partition as naive microseconds: NULL for the default
+// partition, the extreme numbers for MINVALUE and MAXVALUE.
+QString partitionBoundsSql()
+{
+    const auto bound = [](const char *side, const char *open, const char *extreme) {
+        return QStringLiteral("CASE WHEN b ~ '%1 \\(%2\\)' THEN %3 ELSE %4 END")
+            .arg(QLatin1String(side), QLatin1String(open), QLatin1String(extreme),
+                 timeUsSql(QStringLiteral("(regexp_match(b, '%1 \\(''([^'']*)''\\)'))[1]::timestamp")
+                               .arg(QLatin1String(side))));
+    };
+    return QStringLiteral("SELECT c.oid, c.oid::regclass::text, c.relkind::text, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %1 END "
+                          "AS lo_us, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %2 END AS hi_us, "
+                          "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = c.oid AND "
+                          "t.tgname LIKE 'tk52k_summary_%' AND t.tgenabled IN ('O', 'A')) AS triggers, "
+                          "has_table_privilege(c.oid, 'TRIGGER') "
+                          "FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
+                          "CROSS JOIN LATERAL (SELECT pg_get_expr(c.relpartbound, c.oid) AS b) x "
+                          "WHERE i.inhparent = 'invoice'::regclass ORDER BY lo_us NULLS LAST")
+        .arg(bound("FROM", "MINVALUE", "-9223372036854775807"), bound("TO", "MAXVALUE", "9223372036854775807"));
+}
+
+struct Partition
+{
+    qint64 oid = 0;
+    QString name;
+    bool subPartitioned = false;
+    bool isDefault = false;
+    qint64 lo = 0;
+    qint64 hi = 0;
+    int triggers = 0;
+    bool mayTrigger = false;
+};
+
+bool readPartitions(PgLink &link, std::vector<Partition> *out)
+{
+    PgResult r;
+    if (!link.exec(partitionBoundsSql().toUtf8(), {}, &r))
+        return false;
+    out->clear();
+    for (int i = 0; i < r.rows(); ++i) {
+        Partition p;
+        p.oid = r.int64(i, 0);
+        p.name = r.string(i, 1);
+        p.subPartitioned = r.text(i, 2) == "p";
+        p.isDefault = r.isNull(i, 3);
+        p.lo = r.int64(i, 3);
+        p.hi = r.int64(i, 4);
+        p.triggers = int(r.int64(i, 5));
+        p.mayTrigger = r.text(i, 6) == "t";
+        out->push_back(p);
+    }
+    return true;
+}
+
+bool runAll(PgLink &link, const QStringList &statements, QString *error)
+{
+    for (const QString &s : statements) {
+        if (!link.exec(s.toUtf8())) {
+            if (error)
+                *error = link.error();
+            return false;
+        }
+    }
+    return true;
+}
+
+qint64 floorTo(qint64 us, qint64 size)
+{
+    const qint64 r = us % size;
+    return r < 0 ? us - r - size : us - r;
+}
+
+qint64 ceilTo(qint64 us, qint64 size)
+{
+    const qint64 f = floorTo(us, size);
+    return f == us ? us : f + size;
+}
+
+// The bucket sizes as the state records them.
+QString levelList()
+{
+    QStringList sizes;
+    for (const Level &l : levels())
+        sizes << QString::number(l.us);
+    return sizes.join(QLatin1Char(','));
+}
+
+// MINVALUE and MAXVALUE bounds stand for no bound at all.
+bool isFinite(qint64 bound)
+{
+    return bound > std::numeric_limits<qint64>::min() + 1 && bound < kNoBound;
+}
+
+qint64 coarsest()
+{
+    return levels().back().us;
+}
+
+// Everything install() makes: objects first, then the triggers, the
+// partitions they watch and the rows still to summarize.
+bool installObjects(PgLink &link, QString *error)
+{
+    PgResult r;
+    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('tk52k_summary_key') IS NOT NULL", {}, &r) ||
+        r.rows() != 1 || r.isNull(0, 0)) {
+        *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
+        return false;
+    }
+    const QString schema = r.string(0, 0);
+    QStringList statements;
+    // Writers wait for the moment it takes; rows written before are counted
+    // below, rows after go through the triggers.
+    statements << QStringLiteral("SET LOCAL lock_timeout = '10s'")
+               << QStringLiteral("SET LOCAL client_min_messages = warning")
+               << QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE");
+    statements << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_state (one boolean PRIMARY KEY DEFAULT "
+                                 "true CHECK (one), version integer NOT NULL, levels text NOT NULL)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_pending (lo_us bigint PRIMARY KEY, "
+                                 "hi_us bigint NOT NULL)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_partition (relid oid PRIMARY KEY, "
+                                 "lo_us bigint, hi_us bigint)");
+    for (size_t i = 0; i < levels().size(); ++i) {
+        statements << tableDdl(levelTable(int(i)));
+        // The build and TRUNCATE work on time ranges; the rows come in time order.
+        statements << QStringLiteral("CREATE INDEX IF NOT EXISTS %1_bucket_idx ON %1 USING brin (bucket)")
+                          .arg(levelTable(int(i)));
+    }
+    if (r.text(0, 1) != "t")
+        statements << QStringLiteral("CREATE TYPE tk52k_summary_key AS (source text, funcstr text, unitstr text, "
+                                     "bucket bigint)");
+    for (size_t i = 0; i < levels().size(); ++i)
+        statements << redoFunction(int(i), schema);
+    statements << insertFunction(schema) << deleteFunction(schema) << updateFunction(schema)
+               << truncateFunction(schema);
+    statements << triggerStatements(QStringLiteral("invoice"));
+    if (!runAll(link, statements, error))
+        return false;
+
+    std::vector<Partition> partitions;
+    if (!readPartitions(link, &partitions)) {
+        *error = link.error();
+        return false;
+    }
+    statements.clear();
+    for (const Partition &p : partitions) {
+        statements << triggerStatements(p.name);
+        statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
+                                     "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
+                          .arg(p.oid)
+                          .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
+                          .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
+    }
+    const QString c = number(coarsest());
+    statements << QStringLiteral("INSERT INTO invoice_summary_pending "
+                                 "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
+                                 "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
+                                 "greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+                      .arg(floorSql(QStringLiteral("m.lo"), coarsest()), floorSql(QStringLiteral("m.hi"), coarsest()),
+                           c, timeUsSql(QStringLiteral("create_time")));
+    statements << QStringLiteral("INSERT INTO invoice_summary_state (version, levels) VALUES (%1, '%2') "
+                                 "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels")
+                      .arg(kVersion)
+                      .arg(levelList());
+    return runAll(link, statements, error);
+}
+
+// Runs `work` inside a transaction of its own, or inside the caller's.
+template <class Work> bool inTransaction(PgLink &link, QString *error, Work work)
+{
+    if (link.inTransaction()) {
+        // A savepoint, so a failure leaves the caller's transaction usable.
+        if (!link.exec("SAVEPOINT tk52k_summary")) {
+            *error = link.error();
+            return false;
+        }
+        if (work())
+            return link.exec("RELEASE SAVEPOINT tk52k_summary");
+        link.exec("ROLLBACK TO SAVEPOINT tk52k_summary");
+        return false;
+    }
+    if (!link.exec("BEGIN")) {
+        *error = link.error();
+        return false;
+    }
+    if (work() && link.exec("COMMIT"))
+        return true;
+    if (error->isEmpty())
+        *error = link.error();
+    link.exec("ROLLBACK");
+    return false;
+}
+
+struct Catalog
+{
+    int serverVersion = 0;
+    bool tableExists = false;
+    bool installed = false;
+    bool mayCreate = false;
+    bool mayTrigger = false;
+    bool programShape = false;
+    QString shapeProblem;
+    bool partitioned = false;
+};
+
+bool readCatalog(PgLink &link, Catalog *c)
+{
+    PgResult r;
+    if (!link.exec("SELECT current_setting('server_version_num')::int, to_regclass('invoice') IS NOT NULL, "
+                   "to_regclass('invoice_summary_state') IS NOT NULL, "
+                   "has_schema_privilege(current_schema(), 'CREATE'), "
+                   "to_regclass('invoice') IS NOT NULL AND has_table_privilege('invoice', 'TRIGGER'), "
+                   "EXISTS (SELECT 1 FROM pg_partitioned_table WHERE partrelid = to_regclass('invoice'))",
+                   {}, &r) ||
+        r.rows() != 1)
+        return false;
+    c->serverVersion = int(r.int64(0, 0));
+    c->tableExists = r.text(0, 1) == "t";
+    c->installed = r.text(0, 2) == "t";
+    c->mayCreate = r.text(0, 3) == "t";
+    c->mayTrigger = r.text(0, 4) == "t";
+    c->partitioned = r.text(0, 5) == "t";
+    if (!c->tableExists)
+        return true;
+    PgResult columns;
+    if (!link.exec("SELECT attname::text, format_type(atttypid, atttypmod) FROM pg_attribute "
+                   "WHERE attrelid = 'invoice'::regclass AND attnum > 0 AND NOT attisdropped",
+                   {}, &columns))
+        return false;
+    QHash<QString, QString> types;
+    for (int i = 0; i < columns.rows(); ++i)
+        types.insert(columns.string(i, 0), columns.string(i, 1));
+    QStringList problems;
+    const auto want = [&](const char *column, std::initializer_list<const char *> accepted) {
+        const QString type = types.value(QLatin1String(column));
+        for (const char *a : accepted)
+            if (type.startsWith(QLatin1String(a)))
+                return;
+        problems << (type.isEmpty() ? tr("没有 %1 列").arg(QLatin1String(column))
+                                    : QStringLiteral("%1 %2").arg(QLatin1String(column), type));
+    };
+    want("id", {"bigint", "integer"});
+    want("source", {"text", "character varying"});
+    for (const char *text : {"funcstr", "datavaluestr", "unitstr", "frastr"})
+        want(text, {"text", "character varying"});
+    want("create_time", {"timestamp"});
+    if (types.value(QStringLiteral("create_time")).contains(QLatin1String("with time zone")))
+        problems << QStringLiteral("create_time %1").arg(types.value(QStringLiteral("create_time")));
+    c->programShape = problems.isEmpty();
+    c->shapeProblem = problems.join(QStringLiteral(", "));
+    return true;
+}
+
+Status failedProbe(PgLink &link)
+{
+    Status s;
+    s.reason = tr("无法查询汇总表：%1").arg(link.error());
+    return s;
+}
+
+} // namespace
+
+const std::vector<Level> &levels()
+{
+    static const std::vector<Level> kLevels = {
+        {"1s", kSecond},
+        {"1m", 60 * kSecond},
+        {"1h", 3600 * kSecond},
+    };
+    return kLevels;
+}
+
+QString levelTable(int level)
+{
+    return QStringLiteral("invoice_summary_") + QLatin1String(levels()[size_t(level)].name);
+}
+
+QString timeUsSql(const QString &time)
+{
+    // The seconds as a double are within a tenth of a microsecond of the
+    // stored time until the year 2200, so rounding gives it back exactly,
+    // several times quicker than the numeric extract().
+    return QStringLiteral("(date_part('epoch', %1) * 1000000)::bigint").arg(time);
+}
+
+QString timestampSql(const QString &us)
+{
+    return QStringLiteral("(timestamp '1970-01-01' + (%1) * interval '1 microsecond')").arg(us);
+}
+
+QString numberSql(const QString &value)
+{
+    // The exponent is held to two digits and the text to 40 characters, so
+    // the cast can never overflow and fail a writer's INSERT.
+    return fill(QStringLiteral("(CASE WHEN length({V}) <= 40 AND {V} ~ '^[{W}]*[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)"
+                               "([eE][+-]?[0-9]{1,2})?[{W}]*$' THEN ({V})::float8 END)"),
+                {{"V", value}, {"W", QLatin1String(kWhitespace)}});
+}
+
+QString overloadSql(const QString &value)
+{
+    return fill(QStringLiteral("(strpos({V}, 'L') > 0 AND regexp_replace({V}, '[-+.{W}]', '', 'g') = 'OL')"),
+                {{"V", value}, {"W", QLatin1String(kWhitespace)}});
+}
+
+QString curveValueSql(const QString &value, const QString &rangeText)
+{
+    // As HistoryData reads it: an overload only where the text starts with a
+    // sign or a blank, its decimals from the form of "OL", its range from
+    // `frastr` (0–44).
+    static const QString kTable = overloadTableSql();
+    return fill(QStringLiteral("coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
+                               "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
+                               "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
+                               "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
+                {{"NUM", numberSql(value)},
+                 {"V", value},
+                 {"R", rangeText},
+                 {"W", QLatin1String(kWhitespace)},
+                 {"TABLE", kTable}});
+}
+
+Status probe(QSqlDatabase &db)
+{
+    PgLink link(db);
+    Status s;
+    Catalog c;
+    if (!link.isValid()) {
+        s.reason = link.error();
+        return s;
+    }
+    if (!readCatalog(link, &c))
+        return failedProbe(link);
+    if (c.serverVersion < 150000) {
+        s.reason = tr("数据库服务器版本过低：汇总表需要 PostgreSQL 15 或更新版本，历史记录将逐行读取。");
+        return s;
+    }
+    if (!c.tableExists) {
+        s.reason = tr("数据表 invoice 不存在。");
+        return s;
+    }
+    if (!c.programShape) {
+        s.reason = tr("数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。").arg(c.shapeProblem);
+        return s;
+    }
+    std::vector<Partition> partitions;
+    if (c.partitioned && !readPartitions(link, &partitions))
+        return failedProbe(link);
+    bool mayTrigger = c.mayTrigger;
+    for (const Partition &p : partitions) {
+        if (p.subPartitioned) {
+            s.reason = tr("分区 %1 本身又被分区，汇总表不支持这种数据表，历史记录将逐行读取。").arg(p.name);
+            return s;
+        }
+        mayTrigger = mayTrigger && p.mayTrigger;
+    }
+    s.canBuild = c.mayCreate && mayTrigger;
+    if (!c.installed) {
+        s.state = s.canBuild ? State::NotInstalled : State::Unavailable;
+        s.reason = s.canBuild ? tr("汇总表尚未建立。")
+                              : tr("没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
+        return s;
+    }
+
+    PgResult state;
+    if (!link.exec("SELECT has_table_privilege('invoice_summary_state', 'SELECT') AND "
+                   "has_table_privilege('invoice_summary_pending', 'SELECT') AND "
+                   "has_table_privilege('invoice_summary_partition', 'SELECT')",
+                   {}, &state))
+        return failedProbe(link);
+    bool mayRead = state.text(0, 0) == "t";
+    for (size_t i = 0; mayRead && i < levels().size(); ++i) {
+        PgResult r;
+        if (!link.exec("SELECT has_table_privilege($1, 'SELECT')", {levelTable(int(i)).toUtf8()}, &r))
+            return failedProbe(link);
+        mayRead = r.text(0, 0) == "t";
+    }
+    if (!mayRead) {
+        s.reason = tr("没有读取汇总表的权限，历史记录将逐行读取。");
+        return s;
+    }
+    s.state = State::Incomplete;
+    if (!link.exec("SELECT version, levels, (SELECT count(*) FROM invoice_summary_pending), "
+                   "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'invoice'::regclass AND "
+                   "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')) FROM invoice_summary_state",
+                   {}, &state))
+        return failedProbe(link);
+    if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
+        s.reason = tr("汇总表由其他版本的程序建立，需要重建。");
+        return s;
+    }
+    if (state.int64(0, 2) > 0) {
+        s.reason = tr("汇总表尚未建立完成。");
+        return s;
+    }
+    if (state.int64(0, 3) < kTriggerCount) {
+        s.reason = tr("数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
+        return s;
+    }
+    PgResult registry;
+    if (!link.exec("SELECT relid::bigint, lo_us, hi_us FROM invoice_summary_partition", {}, &registry))
+        return failedProbe(link);
+    QHash<qint64, std::pair<qint64, qint64>> known;
+    for (int i = 0; i < registry.rows(); ++i)
+        known.insert(registry.int64(i, 0), {registry.int64(i, 1), registry.int64(i, 2)});
+    for (const Partition &p : partitions) {
+        const auto it = known.constFind(p.oid);
+        if (it == known.constEnd() || p.triggers < kTriggerCount ||
+            (!p.isDefault && *it != std::make_pair(p.lo, p.hi))) {
+            s.reason = tr("分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。").arg(p.name);
+            return s;
+        }
+        known.remove(p.oid);
+    }
+    if (!known.isEmpty()) {
+        s.reason = tr("数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。");
+        return s;
+    }
+    s.state = State::Usable;
+    s.reason.clear();
+    return s;
+}
+
+bool install(QSqlDatabase &db, QString *error)
+{
+    PgLink link(db);
+    QString why;
+    Catalog c;
+    if (!readCatalog(link, &c)) {
+        *error = link.error();
+        return false;
+    }
+    if (c.serverVersion < 150000 || !c.tableExists || !c.programShape) {
+        *error = c.serverVersion < 150000 ? QStringLiteral("the summaries need PostgreSQL 15 or later")
+                                          : QStringLiteral("not the program's table: %1").arg(c.shapeProblem);
+        return false;
+    }
+    const bool ok = inTransaction(link, &why, [&] { return installObjects(link, &why); });
+    if (!ok)
+        *error = why;
+    return ok;
+}
+
+bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
+{
+    PgLink link(db);
+    PgResult r;
+    if (!link.exec("SELECT to_regclass('invoice_summary_partition') IS NOT NULL", {}, &r)) {
+        *error = link.error();
+        return false;
+    }
+    if (r.text(0, 0) != "t")
+        return true;
+    QString why;
+    const bool ok = inTransaction(link, &why, [&] {
+        std::vector<Partition> partitions;
+        if (!readPartitions(link, &partitions)) {
+            why = link.error();
+            return false;
+        }
+        for (const Partition &p : partitions) {
+            if (p.name != partition)
+                continue;
+            QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
+            statements << triggerStatements(p.name);
+            statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) "
+                                         "ON CONFLICT (relid) DO NOTHING")
+                              .arg(p.oid)
+                              .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
+                              .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
+            return runAll(link, statements, &why);
+        }
+        why = QStringLiteral("%1 is no partition of invoice").arg(partition);
+        return false;
+    });
+    if (!ok)
+        *error = why;
+    return ok;
+}
+
+bool uninstall(QSqlDatabase &db, QString *error)
+{
+    PgLink link(db);
+    QString why;
+    const bool ok = inTransaction(link, &why, [&] {
+        QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
+        PgResult r;
+        if (!link.exec("SELECT c.oid::regclass::text FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid "
+                       "WHERE t.tgname = 'tk52k_summary_insert'",
+                       {}, &r)) {
+            why = link.error();
+            return false;
+        }
+        for (int i = 0; i < r.rows(); ++i)
+            for (const char *name : kTriggerNames)
+                statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(QLatin1String(name), r.string(i, 0));
+        for (const char *f : {"tk52k_summary_inserted()", "tk52k_summary_deleted()", "tk52k_summary_updated()",
+                              "tk52k_summary_truncated()"})
+            statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
+        for (const Level &l : levels())
+            statements << QStringLiteral("DROP FUNCTION IF EXISTS tk52k_summary_redo_%1(tk52k_summary_key[])")
+                              .arg(QLatin1String(l.name));
+        for (size_t i = 0; i < levels().size(); ++i)
+            statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(levelTable(int(i)));
+        statements << QStringLiteral("DROP TABLE IF EXISTS invoice_summary_state, invoice_summary_pending, "
+                                     "invoice_summary_partition")
+                   << QStringLiteral("DROP TYPE IF EXISTS tk52k_summary_key");
+        return runAll(link, statements, &why);
+    });
+    if (!ok)
+        *error = why;
+    return ok;
+}
+
+namespace {
+
+// A range still to summarize, [lo, hi) in naive microseconds.
+struct Span
+{
+    qint64 lo;
+    qint64 hi;
+};
+
+// Brings triggers and the list of partitions up to date with the table and
+// notes as pending what they missed: the bounds of a partition made,
+// attached or stripped of its triggers outside the program, those of one
+// dropped or detached. One short transaction, writers waiting meanwhile.
+bool repair(PgLink &link, QString *error)
+{
+    return inTransaction(link, error, [&] {
+        if (!runAll(link, {QStringLiteral("SET LOCAL lock_timeout = '10s'"),
+                           QStringLiteral("SET LOCAL client_min_messages = warning"),
+                           QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE")},
+                    error))
+            return false;
+        PgResult span;
+        // Everything rows or buckets cover, to bound open partition ranges.
+        if (!link.exec(QStringLiteral("SELECT least(%1, (SELECT min(bucket) FROM %3)), "
+                                      "greatest(%2 + 1, (SELECT max(bucket) FROM %3) + %4) FROM invoice")
+                           .arg(QStringLiteral("min(%1)").arg(timeUsSql(QStringLiteral("create_time"))),
+                                QStringLiteral("max(%1)").arg(timeUsSql(QStringLiteral("create_time"))),
+                                levelTable(int(levels().size()) - 1), number(coarsest()))
+                           .toUtf8(),
+                       {}, &span)) {
+            *error = link.error();
+            return false;
+        }
+        if (span.isNull(0, 0))
+            return true; // no rows and no summaries: nothing can be missing
+        const qint64 first = span.int64(0, 0);
+        const qint64 last = span.int64(0, 1);
+        std::vector<Span> dirty;
+        const auto mark = [&](qint64 lo, qint64 hi) {
+            lo = std::max(lo, first);
+            hi = std::min(hi, last);
+            if (lo < hi)
+                dirty.push_back({floorTo(lo, coarsest()), ceilTo(hi, coarsest())});
+        };
+        QStringList statements;
+        PgResult parent;
+        if (!link.exec("SELECT count(*) FROM pg_trigger WHERE tgrelid = 'invoice'::regclass AND "
+                       "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')",
+                       {}, &parent)) {
+            *error = link.error();
+            return false;
+        }
+        if (parent.int64(0, 0) < kTriggerCount) {
+            statements << triggerStatements(QStringLiteral("invoice"));
+            mark(first, last);
+        }
+        std::vector<Partition> partitions;
+        PgResult registry;
+        if (!readPartitions(link, &partitions) ||
+            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL FROM invoice_summary_partition", {},
+                       &registry)) {
+            *error = link.error();
+            return false;
+        }
+        QHash<qint64, Span> known;
+        for (int i = 0; i < registry.rows(); ++i) {
+            const bool isDefault = registry.text(i, 3) == "t";
+            known.insert(registry.int64(i, 0), isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound}
+                                                         : Span{registry.int64(i, 1), registry.int64(i, 2)});
+        }
+        for (const Partition &p : partitions) {
+            const Span bounds = p.isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound} : Span{p.lo, p.hi};
+            const auto it = known.constFind(p.oid);
+            const bool sameBounds = it != known.constEnd() && it->lo == bounds.lo && it->hi == bounds.hi;
+            if (p.triggers < kTriggerCount || !sameBounds) {
+                statements << triggerStatements(p.name);
+                mark(bounds.lo, bounds.hi);
+                if (it != known.constEnd())
+                    mark(it->lo, it->hi);
+                statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) "
+                                             "ON CONFLICT (relid) DO UPDATE SET lo_us = excluded.lo_us, "
+                                             "hi_us = excluded.hi_us")
+                                  .arg(p.oid)
+                                  .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
+                                  .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
+            }
+            known.remove(p.oid);
+        }
+        for (auto it = known.cbegin(); it != known.cend(); ++it) {
+            mark(it->lo, it->hi);
+            statements << QStringLiteral("DELETE FROM invoice_summary_partition WHERE relid = %1").arg(it.key());
+        }
+        for (const Span &d : dirty)
+            statements << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
+                                         "UPDATE SET hi_us = greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+                              .arg(d.lo)
+                              .arg(d.hi);
+        return runAll(link, statements, error);
+    });
+}
+
+// The pending ranges, merged where they overlap, written back that way.
+bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
+{
+    return inTransaction(link, error, [&] {
+        PgResult r;
+        if (!link.exec("SELECT lo_us, hi_us FROM invoice_summary_pending ORDER BY lo_us FOR UPDATE", {}, &r)) {
+            *error = link.error();
+            return false;
+        }
+        out->clear();
+        for (int i = 0; i < r.rows(); ++i) {
+            const Span s{r.int64(i, 0), r.int64(i, 1)};
+            if (!out->empty() && s.lo <= out->back().hi)
+                out->back().hi = std::max(out->back().hi, s.hi);
+            else if (s.lo < s.hi)
+                out->push_back(s);
+        }
+        QStringList statements{QStringLiteral("DELETE FROM invoice_summary_pending")};
+        for (const Span &s : *out)
+            statements << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
+        return runAll(link, statements, error);
+    });
+}
+
+// One chunk: the summaries of [lo, hi) made again from the rows, with the
+// partitions holding those rows locked against writers (SHARE), so no row
+// is written between the read and the commit. Writers to other partitions
+// carry on.
+bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint64 *rows, QString *error)
+{
+    return inTransaction(link, error, [&] {
+        QStringList statements{QStringLiteral("SET LOCAL lock_timeout = '5s'"),
+                               QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))};
+        const QString lo = number(chunk.lo);
+        const QString hi = number(chunk.hi);
+        for (size_t i = 0; i < levels().size(); ++i)
+            statements << QStringLiteral("DELETE FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                              .arg(levelTable(int(i)), lo, hi);
+        statements << QStringLiteral("INSERT INTO %1 (%2) %3")
+                          .arg(levelTable(0), QLatin1String(kColumns),
+                               rawAggregate(QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
+                                                           "AND i.create_time < %3")
+                                                .arg(rowValues(QStringLiteral("i")), timestampSql(lo),
+                                                     timestampSql(hi)),
+                                            levels()[0].us));
+        for (size_t i = 1; i < levels().size(); ++i)
+            statements << QStringLiteral("INSERT INTO %1 (%2) %3")
+                              .arg(levelTable(int(i)), QLatin1String(kColumns),
+                                   childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                                                      .arg(levelTable(int(i) - 1), lo, hi),
+                                                  levels()[i].us));
+        statements << QStringLiteral("UPDATE invoice_summary_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
+                   << QStringLiteral("DELETE FROM invoice_summary_pending WHERE lo_us >= hi_us");
+        if (!runAll(link, statements, error))
+            return false;
+        PgResult r;
+        if (!link.exec(QStringLiteral("SELECT coalesce(sum(n_rows), 0) FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                           .arg(levelTable(int(levels().size()) - 1), lo, hi)
+                           .toUtf8(),
+                       {}, &r)) {
+            *error = link.error();
+            return false;
+        }
+        *rows = r.int64(0, 0);
+        return true;
+    });
+}
+
+bool retryable(const QByteArray &state)
+{
+    // Deadlock, lock timeout, serialization failure.
+    return state == "40P01" || state == "55P03" || state == "40001";
+}
+
+} // namespace
+
+BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error)
+{
+    PgLink link(db);
+    PgResult r;
+    if (!link.exec(kBuildLock, {}, &r)) {
+        *error = link.error();
+        return BuildOutcome::Failed;
+    }
+    if (r.text(0, 0) != "t") {
+        *error = tr("另一个程序正在建立汇总表。");
+        return BuildOutcome::Failed;
+    }
+    struct Unlock
+    {
+        PgLink &link;
+        ~Unlock() { link.exec(kBuildUnlock); }
+    } unlock{link};
+
+    const Status status = probe(db);
+    if (status.state == State::Usable)
+        return BuildOutcome::Built;
+    if (status.state == State::Unavailable || !status.canBuild) {
+        *error = status.reason;
+        return BuildOutcome::Failed;
+    }
+    PgResult state;
+    // Summaries another version made mean something else: made anew.
+    if (status.state == State::Incomplete &&
+        link.exec("SELECT version, levels FROM invoice_summary_state", {}, &state) &&
+        (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) &&
+        !uninstall(db, error))
+        return BuildOutcome::Failed;
+    if (!link.exec("SELECT to_regclass('invoice_summary_state') IS NOT NULL", {}, &state)) {
+        *error = link.error();
+        return BuildOutcome::Failed;
+    }
+    for (int attempt = 0; state.text(0, 0) != "t"; ++attempt) {
+        if (install(db, error))
+            break;
+        if (attempt == 4 || !retryable(link.sqlState()))
+            return BuildOutcome::Failed;
+    }
+    for (int attempt = 0; !repair(link, error); ++attempt) {
+        if (attempt == 4 || !retryable(link.sqlState()))
+            return BuildOutcome::Failed;
+        error->clear();
+    }
+    std::vector<Span> pending;
+    if (!mergePending(link, &pending, error))
+        return BuildOutcome::Failed;
+
+    qint64 total = 0;
+    for (const Span &s : pending)
+        total += s.hi - s.lo;
+    qint64 done = 0;
+    qint64 rows = 0;
+    // Chunks start at an hour of rows and grow or shrink to about a second
+    // of work, so writers to the partition being read wait no longer.
+    qint64 step = coarsest();
+    constexpr qint64 kTargetMs = 1000;
+    for (const Span &range : pending) {
+        qint64 lo = range.lo;
+        while (lo < range.hi) {
+            if (control.cancel && control.cancel->load())
+                return BuildOutcome::Cancelled;
+            std::vector<Partition> partitions;
+            PgResult next;
+            if (!readPartitions(link, &partitions) ||
+                !link.exec(QStringLiteral("SELECT %1 FROM invoice WHERE create_time >= %2 ORDER BY create_time LIMIT 1")
+                               .arg(timeUsSql(QStringLiteral("create_time")), timestampSql(number(lo)))
+                               .toUtf8(),
+                           {}, &next)) {
+                *error = link.error();
+                return BuildOutcome::Failed;
+            }
+            // A stretch without rows goes in one chunk; one with rows a step at a time.
+            const qint64 nextRow = next.rows() ? floorTo(next.int64(0, 0), coarsest()) : kNoBound;
+            qint64 hi = nextRow > lo ? nextRow : lo + step;
+            hi = std::min(hi, range.hi);
+            // Within one partition's bounds, so one lock serves.
+            for (const Partition &p : partitions) {
+                if (p.isDefault)
+                    continue;
+                for (const qint64 bound : {p.lo, p.hi}) {
+                    const qint64 b = isFinite(bound) ? ceilTo(bound, coarsest()) : lo;
+                    if (b > lo && b < hi)
+                        hi = b;
+                }
+            }
+            QStringList locks;
+            bool covered = false;
+            const Partition *defaultPartition = nullptr;
+            for (const Partition &p : partitions) {
+                if (p.isDefault) {
+                    defaultPartition = &p;
+                    continue;
+                }
+                if (p.lo < hi && p.hi > lo) {
+                    locks << p.name;
+                    covered = covered || (p.lo <= lo && p.hi >= hi);
+                }
+            }
+            if (defaultPartition && !covered)
+                locks << defaultPartition->name;
+            if (partitions.empty() || locks.isEmpty())
+                locks = QStringList{QStringLiteral("invoice")};
+
+            QElapsedTimer clock;
+            clock.start();
+            qint64 chunkRows = 0;
+            for (int attempt = 0; !buildChunk(link, {lo, hi}, locks, &chunkRows, error); ++attempt) {
+                if (attempt == 4 || !retryable(link.sqlState()))
+                    return BuildOutcome::Failed;
+                error->clear();
+            }
+            const qint64 ms = std::max<qint64>(1, clock.elapsed());
+            if (chunkRows > 0 && hi - lo == step)
+                step = std::max(coarsest(), floorTo(qint64(double(step) * std::clamp(double(kTargetMs) / double(ms),
+                                                                                    0.25, 4.0)),
+                                                    coarsest()));
+            done += hi - lo;
+            rows += chunkRows;
+            lo = hi;
+            if (control.progress)
+                control.progress(total > 0 ? double(done) / double(total) : 1.0, rows);
+        }
+    }
+    QStringList analyze;
+    for (size_t i = 0; i < levels().size(); ++i)
+        analyze << QStringLiteral("ANALYZE %1").arg(levelTable(int(i)));
+    runAll(link, analyze, error);
+    const Status after = probe(db);
+    if (after.state != State::Usable) {
+        // Partitions changed while the build ran: the next build repairs that.
+        *error = after.reason;
+        return BuildOutcome::Failed;
+    }
+    return BuildOutcome::Built;
+}
+
+} // namespace SummarySchema

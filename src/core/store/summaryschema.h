@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+class QSqlDatabase;
+
+/// The summaries of the record table that let a month or a year of readings
+/// be drawn, counted and paged without reading every row: per meter
+/// (`source`), function, unit and time bucket, at a few bucket sizes, the
+/// row count, the curve's first, last, lowest and highest point with their
+/// times, the largest spacing between readings and, over the readings that
+/// are numbers, count, mean, M2 (for Chan's merge), minimum and maximum with
+/// their times, and the overloads.
+///
+/// Statement-level triggers on `invoice` and on each of its partitions keep
+/// them exact in the writer's own transaction, whoever writes: inserts merge
+/// into the buckets, deletes and updates recompute the buckets they touch,
+/// TRUNCATE clears. The same trigger tells listeners of channel
+/// `tk52k_invoice` which meters got rows (payload: the source, '' for none).
+///
+/// NULL and '' are one and the same source, function or unit here, as the
+/// window shows them. Times are naive microseconds (the stored wall-clock
+/// time, no zone) internally.
+namespace SummarySchema {
+
+struct Level
+{
+    const char *name; ///< suffix of the table, "1s"
+    qint64 us;        ///< bucket size; each divides the next
+};
+
+/// The bucket sizes, finest first.
+const std::vector<Level> &levels();
+/// "invoice_summary_1s" for level 0 and so on.
+QString levelTable(int level);
+
+/// SQL for what a row means, shared by the triggers and the reads from raw
+/// rows so both compute the same. Each takes SQL expressions.
+/// The naive microseconds of a `timestamp`.
+QString timeUsSql(const QString &time);
+/// The `timestamp` of naive microseconds.
+QString timestampSql(const QString &us);
+/// The value text as a double where it is a plain decimal number (optional
+/// sign and exponent, blanks around), else NULL.
+QString numberSql(const QString &value);
+/// Whether the value text is an overload: "OL" once signs, blanks and
+/// points are taken away.
+QString overloadSql(const QString &value);
+/// The curve's value of a row: the number, an overload at the signed end of
+/// its range's scale, anything else 0 (what HistoryData draws).
+QString curveValueSql(const QString &value, const QString &rangeText);
+
+enum class State {
+    Usable,       ///< complete and kept up: readers use them
+    NotInstalled, ///< never made for this table; build() makes them
+    Incomplete,   ///< made but not complete (being built, interrupted, partitions changed); build() completes them
+    Unavailable,  ///< cannot be had here; `reason` says why
+};
+
+struct Status
+{
+    State state = State::Unavailable;
+    /// Why they are not usable, to be shown once; empty when usable.
+    QString reason;
+    /// Whether build() may be run with this connection's rights.
+    bool canBuild = false;
+};
+
+/// Whether readers may use the summaries of the table `invoice` in the
+/// connection's current schema, and why not: no rights, not the program's
+/// table, not built yet, changed under them.
+Status probe(QSqlDatabase &db);
+
+/// Makes the summary tables, functions and triggers for `invoice` and its
+/// partitions and notes the rows already there as still to be summarized
+/// (none for a table just made). Runs in the caller's transaction when one
+/// is open (RecordSchema::ensureTable makes the table and its summaries in
+/// one), else in one of its own. False with `error` set on failure.
+bool install(QSqlDatabase &db, QString *error);
+
+/// Gives the partition `partition` of `invoice`, just made, the summary
+/// triggers and notes it among the summarized ones. Nothing to do (true)
+/// where the table has no summaries.
+bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error);
+
+struct BuildControl
+{
+    /// Polled between chunks; once true the build stops, resumable later.
+    const std::atomic_bool *cancel = nullptr;
+    /// After each chunk: share of the work done (0…1) and rows summarized.
+    std::function<void(double fraction, qint64 rows)> progress;
+};
+
+enum class BuildOutcome { Built, Cancelled, Failed };
+
+/// Installs the summaries where missing, repairs what changed outside the
+/// program (partitions attached, detached or dropped, triggers removed) and
+/// summarizes every row not summarized yet, in chunks of about a second,
+/// each locking only the partition it reads, while writers keep inserting.
+/// Resumes an interrupted build. One build at a time per database.
+BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error);
+
+/// Drops the triggers, functions and summary tables.
+bool uninstall(QSqlDatabase &db, QString *error);
+
+} // namespace SummarySchema

@@ -1,0 +1,368 @@
+// The range reads, from the summaries and from the rows, against answers
+// worked out here from every row: the curve's columns with the window's own
+// reading of the value texts, the server's own aggregates, paging by SQL.
+
+#include "scratchdatabase.h"
+
+#include "core/history/curvevalue.h"
+#include "core/store/rangequeries.h"
+#include "core/store/recordschema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace RangeQueries;
+
+namespace {
+
+// 2024-07-31 22:30 (naive ms): three hours of two meters at 4 Hz across the
+// month's end, so across two partitions.
+constexpr qint64 kStartMs = 1722465000000;
+constexpr qint64 kHourMs = 3600000;
+
+struct RefRow
+{
+    qint64 us;
+    qint64 id;
+    QString source;
+    QString function;
+    QString unit;
+    QString value;
+    double y; // the curve's value as the window reads the text
+};
+
+Quantity dcv()
+{
+    return Quantity{QStringLiteral("DCV"), {{QStringLiteral("V"), 1.0}, {QStringLiteral("mV"), 0.001}}};
+}
+
+double factorOf(const QString &unit)
+{
+    return unit == QLatin1String("mV") ? 0.001 : 1.0;
+}
+
+qint64 floorMs(qint64 us)
+{
+    return us >= 0 ? us / 1000 : -((-us + 999) / 1000);
+}
+
+// The M4 groups a curve drawn through every row has, with the gap rule.
+QVector<Curve> bruteForce(const QVector<RefRow> &rows, const QVector<qint64> &b, const QString &source)
+{
+    QMap<QString, QVector<const RefRow *>> bySource;
+    for (const RefRow &r : rows) {
+        const qint64 ms = floorMs(r.us);
+        if (r.function == QLatin1String("DCV") && (r.unit == QLatin1String("V") || r.unit == QLatin1String("mV")) &&
+            ms >= b.first() && ms < b.last() && (source.isNull() || r.source == source))
+            bySource[r.source] << &r;
+    }
+    QVector<Curve> curves;
+    for (auto it = bySource.cbegin(); it != bySource.cend(); ++it) {
+        const QVector<const RefRow *> &c = it.value();
+        Curve curve;
+        curve.source = it.key();
+        curve.count = c.size();
+        const qint64 gap = c.size() > 1 ? std::max<qint64>(2000000, 3 * (c.last()->us - c.first()->us) / (c.size() - 1))
+                                        : 2000000;
+        curve.gapMs = gap / 1000.0;
+        int column = -1;
+        for (int i = 0; i < c.size(); ++i) {
+            const qint64 ms = floorMs(c[i]->us);
+            const int k = int(std::upper_bound(b.begin(), b.end(), ms) - b.begin()) - 1;
+            const Point p{ms, c[i]->y * factorOf(c[i]->unit)};
+            const bool gapBefore = i > 0 && c[i]->us - c[i - 1]->us > gap;
+            if (k != column || gapBefore) {
+                Group g;
+                g.column = k;
+                g.first = g.min = g.max = p;
+                g.joinsPrevious = i > 0 && !gapBefore;
+                curve.groups << g;
+                column = k;
+            }
+            Group &g = curve.groups.last();
+            ++g.count;
+            g.last = p;
+            if (p.value < g.min.value)
+                g.min = p;
+            if (p.value > g.max.value)
+                g.max = p;
+        }
+        curves << curve;
+    }
+    return curves;
+}
+
+QString describe(const Group &g)
+{
+    return QStringLiteral("col %1 n %2 first %3/%4 last %5/%6 min %7/%8 max %9/%10 joins %11")
+        .arg(g.column)
+        .arg(g.count)
+        .arg(g.first.ms)
+        .arg(g.first.value, 0, 'g', 17)
+        .arg(g.last.ms)
+        .arg(g.last.value, 0, 'g', 17)
+        .arg(g.min.ms)
+        .arg(g.min.value, 0, 'g', 17)
+        .arg(g.max.ms)
+        .arg(g.max.value, 0, 'g', 17)
+        .arg(g.joinsPrevious);
+}
+
+} // namespace
+
+class TestRangeQueries : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDatabase> m_db;
+    QVector<RefRow> m_rows;
+    Table m_table;
+
+    QSqlDatabase db() { return m_db->connection(); }
+    Table tableFor(bool summaries) const
+    {
+        Table t = m_table;
+        t.summaries = summaries;
+        return t;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_db = std::make_unique<ScratchDatabase>(QStringLiteral("rangequeries"),
+                                                 ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(m_db->isReady(), qPrintable(m_db->error()));
+        QSqlDatabase c = db();
+        RecordSchema::TableShape shape;
+        QString error;
+        QVERIFY2(RecordSchema::ensureTable(c, &shape, &error), qPrintable(error));
+        QVERIFY2(RecordSchema::ensurePartitions(c, QDate(2024, 7, 1), 1, &error), qPrintable(error));
+        // Jittered spacing, an overload and a text now and then, stretches in
+        // mV, a gap of each meter and rows that share their time exactly.
+        QVERIFY2(m_db->exec(QStringLiteral(R"(
+INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source)
+SELECT 'DCV',
+       CASE WHEN i % 997 = 0 THEN (CASE WHEN i % 2 = 0 THEN '+ .OL ' ELSE ' - .OL' END) WHEN i % 1999 = 0 THEN 'abc'
+            WHEN (i / 3000) % 4 = 3 THEN to_char(sin(i / 50.0 + s) * 3000, 'FM0.0')
+            ELSE to_char(sin(i / 50.0 + s) * 3, 'FM0.000') END,
+       CASE WHEN (i / 3000) % 4 = 3 THEN 'mV' ELSE 'V' END, '1',
+       timestamp '2024-07-31 22:30' + (i * 250 + (i * 7 + s) % 13) * interval '1 millisecond',
+       CASE WHEN s = 0 THEN 'meter-a' ELSE 'meter-b' END
+  FROM generate_series(0, 43199) i, generate_series(0, 1) s
+ WHERE NOT (s = 0 AND i BETWEEN 20000 AND 20120) AND NOT (s = 1 AND i BETWEEN 30000 AND 30040))")),
+                 qPrintable(m_db->error()));
+        QVERIFY2(m_db->exec(QStringLiteral(
+                     "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
+                     "SELECT funcstr, '5.000', 'V', frastr, create_time, source FROM invoice WHERE id % 500 = 0; "
+                     "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                     "('OHM', '1.5', 'kΩ', '20', '2024-08-01 00:10:00', 'meter-a'), "
+                     "('DCV', '1.000', 'V', '1', '2024-07-31 23:00:00', NULL)")),
+                 qPrintable(m_db->error()));
+        QVERIFY2(inspect(c, &m_table, &error), qPrintable(error));
+        QVERIFY2(m_table.summaries, qPrintable(m_table.summaryReason));
+
+        QSqlQuery q(c);
+        q.setForwardOnly(true);
+        QVERIFY(q.exec(QStringLiteral("SELECT (extract(epoch FROM create_time) * 1000000)::bigint, id, "
+                                      "coalesce(source, ''), funcstr, unitstr, datavaluestr, frastr, "
+                                      "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS') FROM invoice "
+                                      "ORDER BY create_time, id")));
+        while (q.next()) {
+            m_rows << RefRow{q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toString(),
+                             q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+                             curveValueOf(q.value(5).toString(), q.value(6).toString())};
+        }
+        QVERIFY(m_rows.size() > 86000);
+    }
+
+    void columns_data()
+    {
+        QTest::addColumn<QVector<qint64>>("boundaries");
+        QTest::addColumn<QString>("source");
+        QVector<qint64> wide, narrow, aligned, one;
+        for (int k = 0; k <= 1000; ++k)
+            wide << kStartMs - 300007 + k * (3 * kHourMs + 600000) / 1000;
+        for (int k = 0; k <= 500; ++k)
+            narrow << kStartMs + kHourMs + 1234 + k * 1207;
+        // Column edges on the hour, the minute and the second, and one
+        // column of a single millisecond.
+        aligned << kStartMs + 1800000 - 60000 << kStartMs + 1800000 << kStartMs + 1800001 << kStartMs + 1860000
+                << kStartMs + 1861000 << kStartMs + 5400000 << kStartMs + 9000000;
+        one << kStartMs - 1000 << kStartMs + 4 * kHourMs;
+        QTest::newRow("1000 columns, every meter") << wide << QString();
+        QTest::newRow("1000 columns, one meter") << wide << QStringLiteral("meter-b");
+        QTest::newRow("500 columns of 1.2 s") << narrow << QString();
+        QTest::newRow("edges on bucket edges") << aligned << QStringLiteral("meter-a");
+        QTest::newRow("one column") << one << QString();
+    }
+    void columns()
+    {
+        QFETCH(QVector<qint64>, boundaries);
+        QFETCH(QString, source);
+        const QVector<Curve> expected = bruteForce(m_rows, boundaries, source);
+        QVERIFY(!expected.isEmpty());
+        for (const bool summaries : {true, false}) {
+            ColumnsRequest request;
+            request.boundaries = boundaries;
+            request.source = source;
+            request.quantity = dcv();
+            Columns got;
+            QString error;
+            QSqlDatabase c = db();
+            QVERIFY2(RangeQueries::columns(c, tableFor(summaries), request, &got, &error), qPrintable(error));
+            QCOMPARE(got.fromSummaries, summaries);
+            QCOMPARE(got.curves.size(), expected.size());
+            for (int i = 0; i < expected.size(); ++i) {
+                QCOMPARE(got.curves[i].source, expected[i].source);
+                QCOMPARE(got.curves[i].count, expected[i].count);
+                QCOMPARE(got.curves[i].gapMs, expected[i].gapMs);
+                QStringList want, have;
+                for (const Group &g : expected[i].groups)
+                    want << describe(g);
+                for (const Group &g : got.curves[i].groups)
+                    have << describe(g);
+                QCOMPARE(have, want);
+            }
+        }
+    }
+
+    void statistics_data()
+    {
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("to");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("all, unaligned ends") << kStartMs - 77 << kStartMs + 3 * kHourMs - 1234567 << QString();
+        QTest::newRow("one meter, across the month's end")
+            << kStartMs + 1799123 << kStartMs + 1800000 + 61001 << QStringLiteral("meter-a");
+        QTest::newRow("within one second") << kStartMs + 2000100 << kStartMs + 2000900 << QString();
+    }
+    void statistics()
+    {
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QFETCH(QString, source);
+        const QString range =
+            QStringLiteral("create_time >= timestamp '1970-01-01' + %1 * interval '1 ms' AND create_time < "
+                           "timestamp '1970-01-01' + %2 * interval '1 ms' AND funcstr = 'DCV' AND unitstr IN ('V', 'mV')%3")
+                .arg(from)
+                .arg(to)
+                .arg(source.isNull() ? QString() : QStringLiteral(" AND source = '%1'").arg(source));
+        QSqlQuery q(db());
+        QVERIFY(q.exec(QStringLiteral("WITH x AS (SELECT datavaluestr::float8 * CASE unitstr WHEN 'mV' THEN 0.001 "
+                                      "ELSE 1 END AS v, create_time FROM invoice WHERE %1 AND datavaluestr ~ "
+                                      "'^-?[0-9.]+$') SELECT count(v), avg(v), stddev_samp(v), min(v), max(v), "
+                                      "(SELECT count(*) FROM invoice WHERE %1 AND datavaluestr LIKE '%OL%'), "
+                                      "(SELECT (extract(epoch FROM create_time) * 1000)::bigint FROM x "
+                                      "ORDER BY v, create_time LIMIT 1), (SELECT (extract(epoch FROM create_time) "
+                                      "* 1000)::bigint FROM x ORDER BY v DESC, create_time LIMIT 1) FROM x")
+                           .arg(range)));
+        QVERIFY2(q.next(), qPrintable(q.lastError().text()));
+        QVERIFY(q.value(0).toLongLong() > 0);
+        for (const bool summaries : {true, false}) {
+            Statistics s;
+            QString error;
+            QSqlDatabase c = db();
+            QVERIFY2(RangeQueries::statistics(c, tableFor(summaries), {from, to}, source, dcv(), &s, &error),
+                     qPrintable(error));
+            QCOMPARE(s.fromSummaries, summaries);
+            QCOMPARE(s.count, q.value(0).toLongLong());
+            QCOMPARE(s.overloads, q.value(5).toLongLong());
+            const auto close = [](double a, double b) { return std::abs(a - b) <= 1e-9 * std::abs(b) + 1e-15; };
+            QVERIFY2(close(s.mean, q.value(1).toDouble()), qPrintable(QString::number(s.mean, 'g', 17)));
+            if (s.count > 1)
+                QVERIFY2(close(s.stddev, q.value(2).toDouble()), qPrintable(QString::number(s.stddev, 'g', 17)));
+            QCOMPARE(s.min, q.value(3).toDouble());
+            QCOMPARE(s.max, q.value(4).toDouble());
+            QCOMPARE(s.minMs, q.value(6).toLongLong());
+            QCOMPARE(s.maxMs, q.value(7).toLongLong());
+        }
+    }
+
+    // Page by page forward and back, the keys of row n, the counts: all in
+    // (create_time, id) order across the partitions and the equal times.
+    void pagingAndPositions_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("every meter") << QString();
+        QTest::newRow("one meter") << QStringLiteral("meter-b");
+    }
+    void pagingAndPositions()
+    {
+        QFETCH(QString, source);
+        const Range range{kStartMs + 1790000, kStartMs + 1810000};
+        QVector<qint64> ids;
+        for (const RefRow &r : m_rows)
+            if (floorMs(r.us) >= range.fromMs && floorMs(r.us) < range.toMs && (source.isNull() || r.source == source))
+                ids << r.id;
+        QSqlDatabase c = db();
+        QString error;
+
+        QVector<qint64> forward, backward;
+        PageRequest request{range, source, PageRequest::First, {}, 37};
+        for (QVector<Row> rows;; request.from = PageRequest::After) {
+            QVERIFY2(page(c, m_table, request, &rows, &error), qPrintable(error));
+            if (rows.isEmpty())
+                break;
+            for (const Row &r : rows)
+                forward << r.key.id;
+            request.key = rows.last().key;
+        }
+        QCOMPARE(forward, ids);
+        request.from = PageRequest::Last;
+        for (QVector<Row> rows;; request.from = PageRequest::Before) {
+            QVERIFY2(page(c, m_table, request, &rows, &error), qPrintable(error));
+            if (rows.isEmpty())
+                break;
+            for (int i = rows.size() - 1; i >= 0; --i)
+                backward.prepend(rows[i].key.id);
+            request.key = rows.first().key;
+        }
+        QCOMPARE(backward, ids);
+
+        for (const bool summaries : {true, false}) {
+            qint64 count = -1;
+            QVERIFY2(rowCount(c, tableFor(summaries), range, source, &count, &error), qPrintable(error));
+            QCOMPARE(count, qint64(ids.size()));
+            for (const qint64 n : {qint64(0), qint64(1), qint64(ids.size() / 3), qint64(ids.size() - 1)}) {
+                RowKey key;
+                QVERIFY2(keyAt(c, tableFor(summaries), range, source, n, &key, &error), qPrintable(error));
+                QCOMPARE(key.id, ids[int(n)]);
+                // The page from that key starts with that row.
+                QVector<Row> rows;
+                QVERIFY(page(c, m_table, {range, source, PageRequest::AtOrAfter, key, 1}, &rows, &error));
+                QCOMPARE(rows.value(0).key.id, ids[int(n)]);
+            }
+            RowKey key;
+            QVERIFY(!keyAt(c, tableFor(summaries), range, source, ids.size(), &key, &error));
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        }
+    }
+
+    void quantitiesAndSources()
+    {
+        const Range range{kStartMs, kStartMs + 3 * kHourMs};
+        QSqlDatabase c = db();
+        for (const bool summaries : {true, false}) {
+            QVector<QuantityCount> quantities;
+            QStringList names;
+            QString error;
+            QVERIFY2(RangeQueries::quantities(c, tableFor(summaries), range, QStringLiteral("meter-a"), &quantities,
+                                              &error),
+                     qPrintable(error));
+            QVERIFY2(RangeQueries::sources(c, tableFor(summaries), range, &names, &error), qPrintable(error));
+            QStringList got;
+            for (const QuantityCount &q : quantities)
+                got << QStringLiteral("%1 %2 %3").arg(q.function, q.unit).arg(q.count);
+            QCOMPARE(got.join(','), m_db->column(QStringLiteral(
+                                        "SELECT funcstr || ' ' || unitstr || ' ' || count(*) FROM invoice "
+                                        "WHERE source = 'meter-a' GROUP BY funcstr, unitstr ORDER BY min(create_time)")));
+            QCOMPARE(names, QStringList({QString(), QStringLiteral("meter-a"), QStringLiteral("meter-b")}));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRangeQueries)
+#include "tst_rangequeries.moc"
