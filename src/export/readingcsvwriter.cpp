@@ -114,7 +114,9 @@ TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString 
     if (!file)
         return TextWriteResult::OpenFailed;
 
-    QByteArray chunk("time,value,overload,unit,function,range\r\n");
+    // The meter's name last, so that readers of the earlier columns by
+    // position are not thrown; empty where the rows name none.
+    QByteArray chunk("time,value,overload,unit,function,range,source\r\n");
     bool ok = true;
     TimeTexts times;
     const int rows = model.rowCount();
@@ -133,7 +135,8 @@ TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString 
                                  number.isEmpty() ? value : QString(),
                                  at.data(ReadingUnitRole).toString(),
                                  at.data(ReadingFunctionRole).toString(),
-                                 known && range >= 0 ? QString::number(range) : QString()};
+                                 known && range >= 0 ? QString::number(range) : QString(),
+                                 at.data(ReadingSourceRole).toString()};
         QStringList quoted;
         for (const QString &f : fields)
             quoted.append(csvField(f));

@@ -17,7 +17,7 @@ QString csvField(const QString &text);
 QString csvTime(const QDateTime &time);
 
 /// Writes the readings of `model` (see ReadingRole) to `path` as UTF-8 CSV
-/// lines ended by CR LF: the header "time,value,overload,unit,function,range",
+/// lines ended by CR LF: the header "time,value,overload,unit,function,range,source",
 /// then one line per row. A number is written plain in "value"; any other
 /// value text (an overload) leaves "value" empty and goes to "overload" as
 /// recorded. An existing file is replaced only once the new one is complete;

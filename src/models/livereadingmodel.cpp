@@ -145,6 +145,8 @@ QVariant LiveReadingModel::data(const QModelIndex &index, int role) const
         return label.function;
     case ReadingRangeRole:
         return int(row.range);
+    case ReadingSourceRole:
+        return m_source;
     case Qt::DisplayRole:
         break;
     default:

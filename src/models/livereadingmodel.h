@@ -42,6 +42,8 @@ public:
     void showPendingRows();
     /// Removes every row.
     void clear();
+    /// The meter the rows come from (ReadingSourceRole of every row).
+    void setSource(const QString &source) { m_source = source; }
     /// Inserts `count` blank rows before `row` (top-level only).
     bool insertRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
 
@@ -74,6 +76,7 @@ private:
 
     QVector<Row> m_rows;
     QVector<Label> m_labels;
+    QString m_source;
     // Rows announced so far; the rows stored after them wait for the batch
     // timer.
     int m_shown = 0;

@@ -67,11 +67,11 @@ private slots:
         }
         QFile f(chosen + ".csv");
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range\r\n"
-                                         "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2\r\n"
-                                         "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2\r\n"
-                                         "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20\r\n"
-                                         "2024-05-01T11:00:00.000+08:00,9.999,,V,直流电压,2\r\n"));
+        QCOMPARE(f.readAll(), QByteArray("time,value,overload,unit,function,range,source\r\n"
+                                         "2024-05-01T10:00:00.000+08:00,1.234,,V,直流电压,2,\r\n"
+                                         "2024-05-01T10:00:01.000+08:00,,+ OL ,V,直流电压,2,\r\n"
+                                         "2024-05-01T10:00:02.000+08:00,12.5,,kΩ,电阻,20,\r\n"
+                                         "2024-05-01T11:00:00.000+08:00,9.999,,V,直流电压,2,\r\n"));
         const QList<QStringList> rows = workbookRows(inspectWorkbook(chosen + ".xlsx"));
         QCOMPARE(rows.size(), 4);
         QCOMPARE(rows.at(2),

@@ -395,6 +395,7 @@ private slots:
             model.appendRow({new QStandardItem("10:00:0" + QString::number(i)), new QStandardItem("x"),
                              new QStandardItem("DCV")});
             setReadingRoles(model, model.index(i, 1), reading);
+            model.setData(model.index(i, 0), QStringLiteral("bench, 3"), ReadingSourceRole);
             reading.time = reading.time.addDays(1); // the same clock time a day later
             reading.overload = reading.negative = true;
         }
@@ -412,9 +413,9 @@ private slots:
         QCOMPARE(driver.unexpected, 0);
         QCOMPARE(driver.boxes.first().text, QStringLiteral("CSV 文件保存成功！"));
         QCOMPARE(readAll(m_dir.filePath("live.csv")),
-                 QByteArray("time,value,overload,unit,function,range\r\n"
-                            "2024-05-01T10:00:00.250+08:00,1.234,,V,DCV,1\r\n"
-                            "2024-05-02T10:00:00.250+08:00,,- .OL ,V,DCV,1\r\n"));
+                 QByteArray("time,value,overload,unit,function,range,source\r\n"
+                            "2024-05-01T10:00:00.250+08:00,1.234,,V,DCV,1,\"bench, 3\"\r\n"
+                            "2024-05-02T10:00:00.250+08:00,,- .OL ,V,DCV,1,\"bench, 3\"\r\n"));
     }
 
 private:

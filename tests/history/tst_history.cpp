@@ -390,6 +390,31 @@ private slots:
                  qPrintable(alarms->item(1)->text()));
     }
 
+    // One signal through an autorange, mV then V, is one quantity drawn in V;
+    // an automatic scale follows the readings, not the overload among them.
+    void oneQuantityAcrossRanges()
+    {
+        QVERIFY2(m_db->exec(RecordSchema::insertInto() +
+                            QStringLiteral("VALUES ('DCV', '500.0', 'mV', '0', '2024-09-01 10:00:00'), "
+                                           "('DCV', '0.900', 'V', '1', '2024-09-01 10:00:01'), "
+                                           "('DCV', '+ .OL ', 'V', '1', '2024-09-01 10:00:02'), "
+                                           "('DCV', '1.200', 'V', '1', '2024-09-01 10:00:03')")),
+                 qPrintable(m_db->error()));
+        HisViewForm view;
+        view.show();
+        view.loadRange(m_db->settings(), at("2024-09-01 10:00:00"), at("2024-09-01 10:00:03"));
+        QVERIFY(settled(view));
+        QCOMPARE(view.quantitySelector()->count(), 1);
+        QCOMPARE(view.quantitySelector()->itemText(0), QStringLiteral("DCV (mV, V)"));
+        QCOMPARE(int(view.curve()->dataSize()), 4);
+        QCOMPARE(view.curve()->sample(0), QPointF(0, 0.5));
+        QCOMPARE(view.curve()->sample(2).y(), 8.0);
+        view.plotViewBar()->setAutoYScale(true);
+        view.plot()->replot();
+        const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
+        QVERIFY2(y.lowerBound() <= 0.5 && y.upperBound() >= 1.2 && y.upperBound() < 8, qPrintable(QString::number(y.upperBound())));
+    }
+
     // The curve read as pixel columns paints exactly what a line through every
     // reading paints: over the whole range at several widths and zoomed in,
     // with overloads, rows of one millisecond, a pause in the readings and

@@ -1,6 +1,8 @@
 #include "hisviewform.h"
 
 #include "core/history/historyrange.h"
+#include "core/meter/framedecoder.h"
+#include "core/meter/frameencoder.h"
 #include "core/meter/rangescale.h"
 #include "core/meter/runstatistics.h"
 #include "core/store/database.h"
@@ -11,6 +13,7 @@
 #include "widgets/plot/decimatingcurve.h"
 #include "widgets/plot/historycurve.h"
 #include "widgets/plot/plotviewbar.h"
+#include "widgets/plot/siscaledraw.h"
 #include "widgets/plot/trendplot.h"
 
 #include <QCheckBox>
@@ -402,8 +405,28 @@ void HisViewForm::plotQuantity(int index)
         m_plotBar->setRangeScale(scale->lower, scale->upper, scale->step);
     else
         m_plotBar->clearRangeScale();
-    for (HistoryCurve *c : qAsConst(m_curves))
+    // Where this quantity's overloads are drawn: the ends of the ranges of
+    // its units, in the unit shown.
+    m_overloads.clear();
+    for (const RangeQueries::Quantity::Unit &u : q.query.units) {
+        for (int range = 0; range < kRangeCount; ++range) {
+            if (meterRangeUnit(range) != u.unit)
+                continue;
+            // With the decimals the meter shows there, as its overloads come.
+            for (const bool negative : {false, true})
+                if (const auto v = overloadCurveValue(signedOverloadText(negative, rangeDecimals(range)), range))
+                    m_overloads.append(*v * u.factor);
+        }
+    }
+    for (HistoryCurve *c : qAsConst(m_curves)) {
         c->setStretches({}, {}, m_extent);
+        c->setOverloadValues(m_overloads);
+    }
+    // A quantity of several units is drawn in its base unit, with prefixes.
+    if (q.units.size() > 1)
+        ui.qwtPlot->setAxisScaleDraw(QwtPlot::yLeft, new SiScaleDraw(q.baseUnit));
+    else if (dynamic_cast<SiScaleDraw *>(ui.qwtPlot->axisScaleDraw(QwtPlot::yLeft)))
+        ui.qwtPlot->setAxisScaleDraw(QwtPlot::yLeft, new QwtScaleDraw);
     m_gapMs = 0;
 
     StatsFormat format;
@@ -503,6 +526,7 @@ void HisViewForm::showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read
     while (m_curves.size() < curves.size()) {
         auto *c = new HistoryCurve;
         c->setPen(QPen(curveColour(m_curves.size())));
+        c->setOverloadValues(m_overloads);
         c->attach(ui.qwtPlot);
         m_curves.append(c);
     }

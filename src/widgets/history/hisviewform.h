@@ -146,6 +146,7 @@ private:
     qint64 m_originMs = 0;
     qint64 m_rows = 0;
     double m_gapMs = 0;
+    QVector<double> m_overloads; ///< where the quantity's overloads are drawn
     QRectF m_extent; ///< x of the range's readings, where fitting returns to
 
     std::shared_ptr<HistoryReads::OverviewRead> m_overview;

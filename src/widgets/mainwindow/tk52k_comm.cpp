@@ -125,6 +125,7 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     dbStateLabel = addStoreStateLabel(statusBar(), m_store);
     if (db)
         db->openDatabase();
+    model->setSource(m_store->source());
     dbStateLabel->setText(m_store->statusText());
     addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), m_store);
 

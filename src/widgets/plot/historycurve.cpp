@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 double HistoryCurve::xOf(qint64 ms, qint64 originMs)
 {
@@ -60,10 +61,31 @@ void HistoryCurve::setColumns(const RangeQueries::Curve &curve, qint64 originMs,
     setStretches(points, starts, extentX);
 }
 
+bool HistoryCurve::isOverload(double y) const
+{
+    return std::find(m_overloads.cbegin(), m_overloads.cend(), y) != m_overloads.cend();
+}
+
 QRectF HistoryCurve::boundingRect() const
 {
     QRectF r = QwtPlotCurve::boundingRect();
-    if (m_extent.isValid() || m_extent.width() > 0) {
+    const QwtSeriesData<QPointF> *series = data();
+    if (!m_overloads.isEmpty() && series && series->size() > 0) {
+        // y over the readings; over the overloads only where there is nothing else.
+        double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+        for (size_t i = 0; i < series->size(); ++i) {
+            const double y = series->sample(i).y();
+            if (!isOverload(y)) {
+                low = std::min(low, y);
+                high = std::max(high, y);
+            }
+        }
+        if (low <= high) {
+            r.setTop(low);
+            r.setBottom(high);
+        }
+    }
+    if (m_extent.width() > 0 || m_extent.isValid()) {
         if (!r.isValid())
             r = QRectF(m_extent.left(), 0, m_extent.width(), 0);
         r.setLeft(std::min(r.left(), m_extent.left()));
@@ -108,7 +130,6 @@ QVector<qint64> HistoryCurve::pixelColumns(const QwtScaleMap &xMap, qint64 origi
 void HistoryCurve::drawSeries(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
                               const QRectF &canvasRect, int from, int to) const
 {
-    Q_UNUSED(canvasRect)
     const QwtSeriesData<QPointF> *series = data();
     if (!series || series->size() == 0)
         return;
@@ -130,8 +151,11 @@ void HistoryCurve::drawSeries(QPainter *painter, const QwtScaleMap &xMap, const 
         if (i < m_starts.size() && m_starts.at(i))
             flush();
         // Whole pixels: what a column's four points cover is what all its
-        // readings cover.
-        const QPoint at(qRound(xMap.transform(p.x())), qRound(yMap.transform(p.y())));
+        // readings cover. An overload beyond the canvas stays at its edge.
+        int y = qRound(yMap.transform(p.y()));
+        if (isOverload(p.y()))
+            y = std::clamp(y, int(canvasRect.top()), int(canvasRect.bottom()));
+        const QPoint at(qRound(xMap.transform(p.x())), y);
         if (line.isEmpty() || line.last() != at)
             line.append(at);
     }

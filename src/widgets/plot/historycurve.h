@@ -32,6 +32,11 @@ public:
     /// The curve of the pixel columns of one meter.
     void setColumns(const RangeQueries::Curve &curve, qint64 originMs, const QRectF &extentX = QRectF());
 
+    /// The values overloads are drawn at: they stay out of the y bounds, so
+    /// an automatic scale follows the readings, and are held at the canvas
+    /// edge when they lie beyond it.
+    void setOverloadValues(const QVector<double> &values) { m_overloads = values; }
+
     QRectF boundingRect() const override;
     int stretchCount() const;
 
@@ -46,6 +51,9 @@ protected:
                     int from, int to) const override;
 
 private:
+    bool isOverload(double y) const;
+
     QVector<bool> m_starts;
     QRectF m_extent;
+    QVector<double> m_overloads;
 };
