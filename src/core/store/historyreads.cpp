@@ -249,11 +249,19 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
         if (!RangeQueries::page(db, table, request, &rowsThen, error))
             return false;
         for (const RangeQueries::Row &r : rowsThen) {
-            if (r.function == q.query.function && q.units.contains(r.unit)) {
+            if (r.function != q.query.function || !q.units.contains(r.unit))
+                continue;
+            if (q.firstRange < 0) {
                 bool ok = false;
                 const int index = r.frastr.trimmed().toInt(&ok);
                 q.firstRange = ok ? index : -1;
-                q.firstValue = r.value;
+            }
+            bool number = false;
+            const QString text = r.value.trimmed();
+            text.toDouble(&number);
+            if (number) {
+                const int point = text.indexOf(QLatin1Char('.'));
+                q.firstDecimals = point < 0 ? 0 : int(text.size() - point - 1);
                 break;
             }
         }

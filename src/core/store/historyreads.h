@@ -41,8 +41,9 @@ struct Quantity
     /// The range index (`frastr`) of its first reading, -1 when unknown:
     /// it names the fixed y scale of a quantity read in one unit.
     int firstRange = -1;
-    /// The value text of its first reading (its decimals are the readings' resolution).
-    QString firstValue;
+    /// Decimals of its first reading that is a number, -1 when none came
+    /// with the first: the readings' resolution.
+    int firstDecimals = -1;
     /// "DCV (mV, V)".
     QString label() const;
 };

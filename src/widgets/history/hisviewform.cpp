@@ -431,13 +431,11 @@ void HisViewForm::plotQuantity(int index)
 
     StatsFormat format;
     format.unit = q.baseUnit;
-    // The readings' own resolution, in the unit shown.
-    const QString first = q.firstValue.trimmed();
-    const int point = first.indexOf(QLatin1Char('.'));
+    // The readings' own resolution, in the unit shown: that of the first of
+    // them, else the decimals the meter shows in its range.
     const double factor = q.query.units.isEmpty() ? 1.0 : q.query.units.first().factor;
-    format.decimals = q.firstValue.isEmpty() ? -1
-                                             : std::max(0, (point < 0 ? 0 : int(first.size() - point - 1)) +
-                                                               int(std::lround(-std::log10(factor))));
+    const int decimals = q.firstDecimals >= 0 ? q.firstDecimals : rangeDecimals(q.firstRange);
+    format.decimals = decimals < 0 ? -1 : std::max(0, decimals + int(std::lround(-std::log10(factor))));
     format.withDate = m_rows > 0 && HistoryReads::timeOfNaiveMs(m_range.fromMs).date() !=
                                         HistoryReads::timeOfNaiveMs(m_range.toMs - 1).date();
     m_statsBox->setStatistics(RunStatistics(), format);
