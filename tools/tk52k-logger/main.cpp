@@ -9,6 +9,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cmath>
 #include <cstdio>
@@ -69,10 +70,27 @@ std::optional<double> number(const QString &text)
         return std::nullopt;
     return value;
 }
+
+// A logger on a small board wakes for every frame; two things in the
+// platform's defaults cost more than the reading itself. Without TZ the C
+// library looks at /etc/localtime again at every conversion to local time,
+// that is at every reading; named once, the zone is read once (a zone
+// changed by hand is taken at the next start, as by the other services).
+// And the plain event dispatcher does the same work as GLib's, more cheaply.
+void settleRunTimeDefaults()
+{
+#if defined(__GLIBC__)
+    if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
+#endif
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    settleRunTimeDefaults();
     LoggerLog::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tk52k"));

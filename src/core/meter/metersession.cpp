@@ -117,7 +117,7 @@ void MeterSession::setSamplingMode(bool automatic, uint seconds)
     m_automatic = automatic;
     m_interval = seconds;
     if (m_running)
-        m_sampleTimer.start(samplePeriodMs());
+        armSampling();
 }
 
 int MeterSession::samplePeriodMs() const
@@ -210,7 +210,7 @@ void MeterSession::begin(QIODevice *device)
     m_linkUp = false;
     m_lastBytesMs = QDateTime::currentMSecsSinceEpoch();
     m_lostSince = QDateTime();
-    m_sampleTimer.start(samplePeriodMs());
+    armSampling();
     attach(device);
     emit runStarted();
 }
@@ -352,6 +352,20 @@ void MeterSession::receive()
         emit linkChanged(true);
     }
     m_watchdog.start(kLinkTimeoutMs);
+    // Taking every frame, the session takes them as they come: a tick with
+    // nothing to do would only wake the program for nothing (a logger on a
+    // small board runs for months), and a frame waits for no tick.
+    if (m_automatic && m_running && bytes.contains('\n'))
+        sample();
+}
+
+void MeterSession::armSampling()
+{
+    // Only the fixed interval needs a clock; automatic sampling follows the bytes.
+    if (m_automatic)
+        m_sampleTimer.stop();
+    else
+        m_sampleTimer.start(samplePeriodMs());
 }
 
 void MeterSession::dropConsumedChunks()

@@ -56,8 +56,9 @@ public:
     void setPortName(const QString &name);
     QString portName() const;
 
-    /// Automatic: a tick every 60 ms takes every frame received since the
-    /// last one. Otherwise a tick every `seconds` s takes the newest frame.
+    /// Automatic: every frame is taken, as soon as its last byte is read
+    /// (at the meter's pace, about every 60 ms). Otherwise a tick every
+    /// `seconds` s takes the newest frame.
     /// Either way a reading carries the time its frame arrived, not the
     /// tick's: readings taken at one tick keep distinct, increasing times.
     /// A running tick takes the new period at once.
@@ -121,6 +122,7 @@ signals:
 
 private:
     void begin(QIODevice *device);
+    void armSampling();
     void endRun(EndReason reason);
     void receive();
     void take(const QByteArray &frame, qint64 arrivedMs);

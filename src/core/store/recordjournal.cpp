@@ -421,10 +421,13 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
     m_file = m_files();
     if (!m_file->open(m_path, false, &why)) {
         m_file.reset();
+        publishLocked();
         *error = QStringLiteral("cannot open %1: %2").arg(m_path, why);
         return false;
     }
     m_headerSize = kHeader.size();
+    m_fileBytes = content.size();
+    publishLocked();
     const qint64 last = records.isEmpty() ? 0 : records.last().seq;
     m_lastAppended = last;
     m_written = last;
@@ -439,11 +442,30 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
 
 void RecordJournal::append(const JournaledRecord &record)
 {
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        if (m_stopping)
+            return;
+        m_pending.append(record);
+        m_lastAppended = record.seq;
+    }
+    // Written here and now, unless the flusher has the file (it is flushing,
+    // and writes what waits as soon as it is done): waking it for every
+    // record would cost a thread switch per reading, on a logger that runs
+    // on a small board for months. It only needs to know when a flush is due.
+    if (m_fileMutex.tryLock()) {
+        if (!m_file) { // not started: start() hands the flusher what waits
+            m_fileMutex.unlock();
+            return;
+        }
+        const bool wasDurable = m_written.load() <= m_durable.load();
+        writePendingLocked();
+        const bool due = wasDurable && m_written.load() > m_durable.load();
+        m_fileMutex.unlock();
+        if (!due)
+            return;
+    }
     QMutexLocker lock(&m_pendingMutex);
-    if (m_stopping)
-        return;
-    m_pending.append(record);
-    m_lastAppended = record.seq;
     m_wake.wakeOne();
 }
 
@@ -507,13 +529,17 @@ bool RecordJournal::writeLocked(const QByteArray &bytes)
 {
     if (m_state != State::Healthy)
         return false;
-    if (m_file->append(bytes))
+    if (m_file->append(bytes)) {
+        m_fileBytes += bytes.size();
         return true;
+    }
     // The file may now end in half a line and lack the notes that settle
     // what is committed: from here on it says nothing until the writer has
     // discarded it (see discard()).
     qWarning("tk52k: cannot write the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
     m_state = State::Failed;
+    m_fileBytes = -1; // how much of the line went in is not known
+    publishLocked();
     if (m_onFailure)
         m_onFailure();
     return false;
@@ -530,12 +556,25 @@ bool RecordJournal::syncLocked()
     if (!m_file->sync()) {
         qWarning("tk52k: cannot flush the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
         m_state = State::Failed;
+        publishLocked();
         if (m_onFailure)
             m_onFailure();
         return false;
     }
     raiseTo(m_durable, written);
     return true;
+}
+
+bool RecordJournal::cutLocked(bool warn)
+{
+    if (m_file->truncate(m_headerSize)) {
+        m_fileBytes = m_headerSize;
+        return true;
+    }
+    if (warn)
+        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
+    m_fileBytes = -1;
+    return false;
 }
 
 bool RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
@@ -558,14 +597,26 @@ void RecordJournal::flush()
 
 bool RecordJournal::hasFailed() const
 {
-    QMutexLocker fileLock(&m_fileMutex);
-    return m_state == State::Failed;
+    // Read without the file's lock: a flush holds that for as long as the
+    // disk takes, and the meter's thread asks at every reading.
+    return m_failed.load();
 }
 
 bool RecordJournal::isSafe() const
 {
-    QMutexLocker fileLock(&m_fileMutex);
-    return !m_file || m_state == State::Healthy;
+    return m_safe.load();
+}
+
+qint64 RecordJournal::fileBytes() const
+{
+    const qint64 bytes = m_fileBytes.load();
+    return bytes >= 0 ? bytes : QFileInfo(m_path).size();
+}
+
+void RecordJournal::publishLocked()
+{
+    m_failed = m_state == State::Failed;
+    m_safe = !m_file || m_state == State::Healthy;
 }
 
 void RecordJournal::discard()
@@ -576,9 +627,9 @@ void RecordJournal::discard()
     // Cutting the file frees its space, so this works on a full disk too.
     // Left in place, records the server has committed since would come back
     // at the next start without a note saying so.
-    if (!m_file->truncate(m_headerSize))
-        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
+    cutLocked();
     m_state = State::Discarded;
+    publishLocked();
     m_unwritten.clear();
     m_readOffset = 0;
     QMutexLocker lock(&m_pendingMutex);
@@ -604,15 +655,16 @@ bool RecordJournal::rewrite(const JournaledRecords &records, qint64 uncertainXid
     m_unwritten.clear();
     m_readOffset = 0;
     m_state = State::Healthy;
-    if (m_file->truncate(m_headerSize) && writeLocked(bytes) && m_file->sync()) {
+    publishLocked();
+    if (cutLocked() && writeLocked(bytes) && m_file->sync()) {
         const qint64 last = records.isEmpty() ? m_lastAppended.load() : records.last().seq;
         m_written = last;
         raiseTo(m_durable, last);
         return true;
     }
-    if (!m_file->truncate(m_headerSize))
-        qWarning("tk52k: cannot cut the journal %s: %s", qPrintable(m_path), qPrintable(m_file->errorText()));
+    cutLocked();
     m_state = State::Discarded;
+    publishLocked();
     return false;
 }
 
@@ -673,7 +725,7 @@ void RecordJournal::committed(qint64 lastSeq)
     // server at the next start.
     if (m_state != State::Healthy) {
         // Nothing more is written until the writer has settled the failure.
-    } else if (everything && m_file->truncate(m_headerSize)) {
+    } else if (everything && cutLocked(false)) {
         m_readOffset = 0;
         raiseTo(m_written, lastSeq);
     } else {
@@ -713,6 +765,7 @@ void RecordJournal::close()
             if (m_written.load() > m_durable.load())
                 syncLocked();
             m_file.reset();
+            publishLocked();
             if (m_committed.load() >= m_lastAppended.load())
                 removed = QFile::remove(m_path);
         }

@@ -96,7 +96,8 @@ public:
     /// once after open().
     bool start(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq, QString *error);
 
-    /// Adds a record numbered above all before it. Returns at once.
+    /// Adds a record numbered above all before it. It is written to the file
+    /// at once, unless a flush is running; it never waits for one.
     void append(const JournaledRecord &record);
 
     /// Notes that transaction `xid`, which wrote the records numbered
@@ -159,6 +160,9 @@ public:
     /// program takes it over. Safe to call more than once.
     void close();
 
+    /// Size of the journal file, known without asking the disk.
+    qint64 fileBytes() const;
+
     /// The journal file in use (empty before open()).
     QString filePath() const { return m_path; }
 
@@ -173,6 +177,8 @@ private:
     void writePendingLocked();
     bool writeLocked(const QByteArray &bytes);
     bool syncLocked();
+    bool cutLocked(bool warn = true); // back to the header alone
+    void publishLocked();             // mirrors the state for the lock-free queries
     bool takeOwnFile(const QString &dir, QString *error);
 
     FileFactory m_files;
@@ -190,6 +196,10 @@ private:
     State m_state = State::Healthy; // guarded by m_fileMutex
     JournaledRecords m_unwritten;   // guarded by m_fileMutex
     qint64 m_readOffset = 0;        // guarded by m_fileMutex: readBack() goes on from here
+    // Written under m_fileMutex, read without it.
+    std::atomic<bool> m_safe{true};
+    std::atomic<bool> m_failed{false};
+    std::atomic<qint64> m_fileBytes{0}; // -1: not known, ask the disk
 
     QMutex m_pendingMutex;
     QWaitCondition m_wake;

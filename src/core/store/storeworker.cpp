@@ -5,7 +5,6 @@
 
 #include <QDate>
 #include <QFile>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -225,7 +224,7 @@ StoreState StoreWorker::state() const
     s.inMemory = static_cast<int>(m_queue.size());
     s.journalSafe = m_journal && m_journal->isSafe();
     s.durable = (m_queue.empty() && m_spilled == 0) || (m_journal && m_journal->isDurable());
-    s.journalBytes = m_journal ? QFileInfo(m_journal->filePath()).size() : 0;
+    s.journalBytes = m_journal ? m_journal->fileBytes() : 0;
     s.quarantined = m_quarantined;
     s.rejectReason = m_rejectReason;
     s.trouble = m_trouble;
