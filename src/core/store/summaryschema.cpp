@@ -66,7 +66,8 @@ QString overloadTableSql()
     QStringList values;
     for (int range = 0; range < kRangeCount; ++range) {
         for (const char *form : kForms) {
-            const std::optional<double> v = overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range);
+            const std::optional<double> v =
+                overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range);
             values << QString::number(v.value_or(0.0), 'g', 17);
         }
     }
@@ -74,9 +75,10 @@ QString overloadTableSql()
 }
 
 // Columns of a summary row, in table order.
-const char *const kColumns = "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
-                             "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
-                             "max_v, max_us, overloads";
+const char *const kColumns =
+    "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
+    "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
+    "max_v, max_us, overloads";
 // The same from the aggregates' arrays.
 const char *const kProjection =
     "source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, "
@@ -145,7 +147,9 @@ QString rawAggregate(const QString &rows, qint64 size)
                 lag(r.us) OVER (PARTITION BY r.source, r.funcstr, r.unitstr, b.bucket ORDER BY r.us, r.id) AS prev
            FROM ({ROWS}) r CROSS JOIN LATERAL (SELECT {FLOOR} AS bucket) b) x
   GROUP BY source, funcstr, unitstr, bucket) a)"),
-                {{"P", QLatin1String(kProjection)}, {"ROWS", rows}, {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
+                {{"P", QLatin1String(kProjection)},
+                 {"ROWS", rows},
+                 {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
 }
 
 // Summary rows of level size `size` from the finer summary rows `children`.
@@ -194,10 +198,12 @@ QString mergeSet()
                 {"first_us", "first_id", "first_v"});
     set << pick(QStringLiteral("(excluded.last_us, excluded.last_id) > (s.last_us, s.last_id)"),
                 {"last_us", "last_id", "last_v"});
-    set << pick(QStringLiteral("excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)"),
-                {"lo_v", "lo_us"});
-    set << pick(QStringLiteral("excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)"),
-                {"hi_v", "hi_us"});
+    set << pick(
+        QStringLiteral("excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)"),
+        {"lo_v", "lo_us"});
+    set << pick(
+        QStringLiteral("excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)"),
+        {"hi_v", "hi_us"});
     set << QStringLiteral(R"(max_gap = CASE
    WHEN (excluded.first_us, excluded.first_id) > (s.last_us, s.last_id)
      THEN greatest(s.max_gap, excluded.max_gap, excluded.first_us - s.last_us)
@@ -225,7 +231,7 @@ QString functionHeader(const QString &name, const QString &arguments, const QStr
     // The triggers write the summaries with the rights of whoever installed
     // them, so a writer that may only insert into invoice still can.
     return fill(QStringLiteral("CREATE OR REPLACE FUNCTION {N}({A}) RETURNS {R} LANGUAGE plpgsql "
-                               "SECURITY DEFINER SET search_path = {S}, pg_temp AS $fn$\n"),
+                               "SECURITY DEFINER SET search_path = {S}, pg_temp SET jit = off AS $fn$\n"),
                 {{"N", name}, {"A", arguments}, {"R", returns}, {"S", schema}});
 }
 
@@ -241,16 +247,20 @@ QString redoFunction(int level, const QString &schema)
     QString source;
     if (level == 0) {
         source = rawAggregate(
-            QStringLiteral("SELECT %1 FROM %2 JOIN LATERAL (SELECT * FROM invoice i WHERE "
-                           "i.create_time >= %3 AND i.create_time < %4 AND coalesce(i.source, '') = k.source AND "
-                           "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr) i ON true")
+            QStringLiteral(
+                "SELECT %1 FROM %2 JOIN LATERAL (SELECT * FROM invoice i WHERE "
+                "i.create_time >= %3 AND i.create_time < %4 AND coalesce(i.source, '') = k.source AND "
+                "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr OFFSET 0) i ON "
+                "true")
                 .arg(rowValues(QStringLiteral("i")), keys, timestampSql(QStringLiteral("k.bucket")),
                      timestampSql(QStringLiteral("k.bucket + ") + number(l.us))),
             l.us);
     } else {
         source = childAggregate(
-            QStringLiteral("SELECT c.* FROM %1 JOIN %2 c ON c.source = k.source AND c.funcstr = k.funcstr AND "
-                           "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND c.bucket < k.bucket + %3")
+            QStringLiteral(
+                "SELECT c.* FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 c WHERE c.source = k.source AND "
+                "c.funcstr = k.funcstr AND c.unitstr = k.unitstr AND c.bucket >= k.bucket AND "
+                "c.bucket < k.bucket + %3 OFFSET 0) c")
                 .arg(keys, levelTable(level - 1), number(l.us)),
             l.us);
     }
@@ -279,13 +289,15 @@ QString affectedKeys(const QString &rows)
     QStringList arrays;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
-        arrays << QStringLiteral("ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::tk52k_summary_key FROM r)")
+        arrays << QStringLiteral(
+                      "ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::tk52k_summary_key FROM r)")
                       .arg(floorSql(QStringLiteral("us"), levels()[i].us));
         into << QStringLiteral("k%1").arg(i);
     }
-    return QStringLiteral("  WITH r AS MATERIALIZED (SELECT coalesce(source, '') AS source, coalesce(funcstr, '') "
-                          "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
-                          "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
+    return QStringLiteral(
+               "  WITH r AS MATERIALIZED (SELECT coalesce(source, '') AS source, coalesce(funcstr, '') "
+               "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
+               "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
         .arg(timeUsSql(QStringLiteral("create_time")), rows, arrays.join(QStringLiteral(", ")),
              into.join(QStringLiteral(", ")));
 }
@@ -302,14 +314,17 @@ QString redoAll()
 {
     QString out;
     for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  PERFORM tk52k_summary_redo_%1(k%2);\n").arg(QLatin1String(levels()[i].name)).arg(i);
+        out += QStringLiteral("  PERFORM tk52k_summary_redo_%1(k%2);\n")
+                   .arg(QLatin1String(levels()[i].name))
+                   .arg(i);
     return out;
 }
 
 QString notifySources(const QString &rows)
 {
-    return QStringLiteral("  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
-                          "FROM %1) d;\n")
+    return QStringLiteral(
+               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
+               "FROM %1) d;\n")
         .arg(rows);
 }
 
@@ -318,19 +333,22 @@ QString notifySources(const QString &rows)
 // or before) comes back and is recomputed, finest level first.
 QString insertFunction(const QString &schema)
 {
-    QString ctes = QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
-                       .arg(rowValues(QStringLiteral("n")));
+    QString ctes =
+        QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
+            .arg(rowValues(QStringLiteral("n")));
     QStringList stale;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
-        ctes += fill(QStringLiteral(",\n  u{I} AS (INSERT INTO {T} AS s ({COLS}) {AGG}\n"
-                                    "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
-                                    "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
-                     {{"I", number(qint64(i))},
-                      {"T", levelTable(int(i))},
-                      {"COLS", QLatin1String(kColumns)},
-                      {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
-                      {"SET", mergeSet()}});
+        ctes +=
+            fill(QStringLiteral(
+                     ",\n  u{I} AS (INSERT INTO {T} AS s ({COLS}) {AGG}\n"
+                     "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
+                     "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
+                 {{"I", number(qint64(i))},
+                  {"T", levelTable(int(i))},
+                  {"COLS", QLatin1String(kColumns)},
+                  {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
+                  {"SET", mergeSet()}});
         stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key) "
                                 "FROM u%1 WHERE stale)")
                      .arg(i);
@@ -338,7 +356,8 @@ QString insertFunction(const QString &schema)
     }
     ctes += QStringLiteral(",\n  told AS (SELECT count(pg_notify('tk52k_invoice', source)) AS n "
                            "FROM (SELECT DISTINCT source FROM r) d)");
-    return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"), schema) +
+    return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"),
+                          schema) +
            declareKeys() + QStringLiteral("  notified bigint;\nBEGIN\n") + ctes +
            QStringLiteral("\n  SELECT %1, (SELECT n FROM told) INTO %2, notified;\n")
                .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
@@ -347,19 +366,23 @@ QString insertFunction(const QString &schema)
 
 QString deleteFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("tk52k_summary_deleted"), QString(), QStringLiteral("trigger"), schema) +
-           declareKeys() + QStringLiteral("BEGIN\n") + affectedKeys(QStringLiteral("SELECT * FROM old_rows")) +
-           redoAll() + notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+    return functionHeader(QStringLiteral("tk52k_summary_deleted"), QString(), QStringLiteral("trigger"),
+                          schema) +
+           declareKeys() + QStringLiteral("BEGIN\n") +
+           affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
+           notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString updateFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("tk52k_summary_updated"), QString(), QStringLiteral("trigger"), schema) +
+    return functionHeader(QStringLiteral("tk52k_summary_updated"), QString(), QStringLiteral("trigger"),
+                          schema) +
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
                                        "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
            redoAll() +
-           notifySources(QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
+           notifySources(
+               QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
            QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
@@ -387,7 +410,8 @@ QString truncateFunction(const QString &schema)
 )"),
                           {{"I", number(qint64(i))}, {"T", t}, {"L", size}});
     }
-    return functionHeader(QStringLiteral("tk52k_summary_truncated"), QString(), QStringLiteral("trigger"), schema) +
+    return functionHeader(QStringLiteral("tk52k_summary_truncated"), QString(), QStringLiteral("trigger"),
+                          schema) +
            declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") +
            fill(QStringLiteral(R"(  IF TG_RELID = 'invoice'::regclass THEN
     TRUNCATE {TABLES};
@@ -432,7 +456,8 @@ QString partitionBoundsSql()
                  timeUsSql(QStringLiteral("(regexp_match(b, '%1 \\(''([^'']*)''\\)'))[1]::timestamp")
                                .arg(QLatin1String(side))));
     };
-    return QStringLiteral("SELECT c.oid, c.oid::regclass::text, c.relkind::text, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %1 END "
+    return QStringLiteral("SELECT c.oid, c.oid::regclass::text, c.relkind::text, CASE WHEN b = 'DEFAULT' "
+                          "THEN NULL ELSE %1 END "
                           "AS lo_us, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %2 END AS hi_us, "
                           "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = c.oid AND "
                           "t.tgname LIKE 'tk52k_summary_%' AND t.tgenabled IN ('O', 'A')) AS triggers, "
@@ -440,7 +465,8 @@ QString partitionBoundsSql()
                           "FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
                           "CROSS JOIN LATERAL (SELECT pg_get_expr(c.relpartbound, c.oid) AS b) x "
                           "WHERE i.inhparent = 'invoice'::regclass ORDER BY lo_us NULLS LAST")
-        .arg(bound("FROM", "MINVALUE", "-9223372036854775807"), bound("TO", "MAXVALUE", "9223372036854775807"));
+        .arg(bound("FROM", "MINVALUE", "-9223372036854775807"),
+             bound("TO", "MAXVALUE", "9223372036854775807"));
 }
 
 struct Partition
@@ -525,7 +551,8 @@ qint64 coarsest()
 bool installObjects(PgLink &link, QString *error)
 {
     PgResult r;
-    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('tk52k_summary_key') IS NOT NULL", {}, &r) ||
+    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('tk52k_summary_key') IS NOT NULL", {},
+                   &r) ||
         r.rows() != 1 || r.isNull(0, 0)) {
         *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
         return false;
@@ -537,12 +564,13 @@ bool installObjects(PgLink &link, QString *error)
     statements << QStringLiteral("SET LOCAL lock_timeout = '10s'")
                << QStringLiteral("SET LOCAL client_min_messages = warning")
                << QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE");
-    statements << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_state (one boolean PRIMARY KEY DEFAULT "
-                                 "true CHECK (one), version integer NOT NULL, levels text NOT NULL)")
-               << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_pending (lo_us bigint PRIMARY KEY, "
-                                 "hi_us bigint NOT NULL)")
-               << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_partition (relid oid PRIMARY KEY, "
-                                 "lo_us bigint, hi_us bigint)");
+    statements
+        << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_state (one boolean PRIMARY KEY DEFAULT "
+                          "true CHECK (one), version integer NOT NULL, levels text NOT NULL)")
+        << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_pending (lo_us bigint PRIMARY KEY, "
+                          "hi_us bigint NOT NULL)")
+        << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_partition (relid oid PRIMARY KEY, "
+                          "lo_us bigint, hi_us bigint)");
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
         // The build and TRUNCATE work on time ranges; the rows come in time order.
@@ -550,8 +578,9 @@ bool installObjects(PgLink &link, QString *error)
                           .arg(levelTable(int(i)));
     }
     if (r.text(0, 1) != "t")
-        statements << QStringLiteral("CREATE TYPE tk52k_summary_key AS (source text, funcstr text, unitstr text, "
-                                     "bucket bigint)");
+        statements << QStringLiteral(
+            "CREATE TYPE tk52k_summary_key AS (source text, funcstr text, unitstr text, "
+            "bucket bigint)");
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema);
     statements << insertFunction(schema) << deleteFunction(schema) << updateFunction(schema)
@@ -568,21 +597,25 @@ bool installObjects(PgLink &link, QString *error)
     statements.clear();
     for (const Partition &p : partitions) {
         statements << triggerStatements(p.name);
-        statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
-                                     "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
+        statements << QStringLiteral(
+                          "INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
+                          "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
                           .arg(p.oid)
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
     }
     const QString c = number(coarsest());
-    statements << QStringLiteral("INSERT INTO invoice_summary_pending "
-                                 "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
-                                 "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
-                                 "greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
-                      .arg(floorSql(QStringLiteral("m.lo"), coarsest()), floorSql(QStringLiteral("m.hi"), coarsest()),
-                           c, timeUsSql(QStringLiteral("create_time")));
-    statements << QStringLiteral("INSERT INTO invoice_summary_state (version, levels) VALUES (%1, '%2') "
-                                 "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels")
+    statements << QStringLiteral(
+                      "INSERT INTO invoice_summary_pending "
+                      "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
+                      "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
+                      "greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+                      .arg(floorSql(QStringLiteral("m.lo"), coarsest()),
+                           floorSql(QStringLiteral("m.hi"), coarsest()), c,
+                           timeUsSql(QStringLiteral("create_time")));
+    statements << QStringLiteral(
+                      "INSERT INTO invoice_summary_state (version, levels) VALUES (%1, '%2') "
+                      "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels")
                       .arg(kVersion)
                       .arg(levelList());
     return runAll(link, statements, error);
@@ -715,9 +748,10 @@ QString numberSql(const QString &value)
 {
     // The exponent is held to two digits and the text to 40 characters, so
     // the cast can never overflow and fail a writer's INSERT.
-    return fill(QStringLiteral("(CASE WHEN length({V}) <= 40 AND {V} ~ '^[{W}]*[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)"
-                               "([eE][+-]?[0-9]{1,2})?[{W}]*$' THEN ({V})::float8 END)"),
-                {{"V", value}, {"W", QLatin1String(kWhitespace)}});
+    return fill(
+        QStringLiteral("(CASE WHEN length({V}) <= 40 AND {V} ~ '^[{W}]*[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)"
+                       "([eE][+-]?[0-9]{1,2})?[{W}]*$' THEN ({V})::float8 END)"),
+        {{"V", value}, {"W", QLatin1String(kWhitespace)}});
 }
 
 QString overloadSql(const QString &value)
@@ -732,15 +766,17 @@ QString curveValueSql(const QString &value, const QString &rangeText)
     // sign or a blank, its decimals from the form of "OL", its range from
     // `frastr` (0–44).
     static const QString kTable = overloadTableSql();
-    return fill(QStringLiteral("coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
-                               "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
-                               "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
-                               "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
-                {{"NUM", numberSql(value)},
-                 {"V", value},
-                 {"R", rangeText},
-                 {"W", QLatin1String(kWhitespace)},
-                 {"TABLE", kTable}});
+    return fill(
+        QStringLiteral(
+            "coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
+            "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
+            "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
+            "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
+        {{"NUM", numberSql(value)},
+         {"V", value},
+         {"R", rangeText},
+         {"W", QLatin1String(kWhitespace)},
+         {"TABLE", kTable}});
 }
 
 Status probe(QSqlDatabase &db)
@@ -780,8 +816,8 @@ Status probe(QSqlDatabase &db)
     s.canBuild = c.mayCreate && mayTrigger;
     if (!c.installed) {
         s.state = s.canBuild ? State::NotInstalled : State::Unavailable;
-        s.reason = s.canBuild ? tr("汇总表尚未建立。")
-                              : tr("没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
+        s.reason =
+            s.canBuild ? tr("汇总表尚未建立。") : tr("没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
         return s;
     }
 
@@ -916,9 +952,10 @@ bool uninstall(QSqlDatabase &db, QString *error)
         }
         for (int i = 0; i < r.rows(); ++i)
             for (const char *name : kTriggerNames)
-                statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(QLatin1String(name), r.string(i, 0));
-        for (const char *f : {"tk52k_summary_inserted()", "tk52k_summary_deleted()", "tk52k_summary_updated()",
-                              "tk52k_summary_truncated()"})
+                statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                                  .arg(QLatin1String(name), r.string(i, 0));
+        for (const char *f : {"tk52k_summary_inserted()", "tk52k_summary_deleted()",
+                              "tk52k_summary_updated()", "tk52k_summary_truncated()"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
         for (const Level &l : levels())
             statements << QStringLiteral("DROP FUNCTION IF EXISTS tk52k_summary_redo_%1(tk52k_summary_key[])")
@@ -951,9 +988,10 @@ struct Span
 bool repair(PgLink &link, QString *error)
 {
     return inTransaction(link, error, [&] {
-        if (!runAll(link, {QStringLiteral("SET LOCAL lock_timeout = '10s'"),
-                           QStringLiteral("SET LOCAL client_min_messages = warning"),
-                           QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE")},
+        if (!runAll(link,
+                    {QStringLiteral("SET LOCAL lock_timeout = '10s'"),
+                     QStringLiteral("SET LOCAL client_min_messages = warning"),
+                     QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE")},
                     error))
             return false;
         PgResult span;
@@ -1006,7 +1044,8 @@ bool repair(PgLink &link, QString *error)
                                                          : Span{registry.int64(i, 1), registry.int64(i, 2)});
         }
         for (const Partition &p : partitions) {
-            const Span bounds = p.isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound} : Span{p.lo, p.hi};
+            const Span bounds =
+                p.isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound} : Span{p.lo, p.hi};
             const auto it = known.constFind(p.oid);
             const bool sameBounds = it != known.constEnd() && it->lo == bounds.lo && it->hi == bounds.hi;
             if (p.triggers < kTriggerCount || !sameBounds) {
@@ -1025,11 +1064,13 @@ bool repair(PgLink &link, QString *error)
         }
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             mark(it->lo, it->hi);
-            statements << QStringLiteral("DELETE FROM invoice_summary_partition WHERE relid = %1").arg(it.key());
+            statements
+                << QStringLiteral("DELETE FROM invoice_summary_partition WHERE relid = %1").arg(it.key());
         }
         for (const Span &d : dirty)
-            statements << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
-                                         "UPDATE SET hi_us = greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+            statements << QStringLiteral(
+                              "INSERT INTO invoice_summary_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
+                              "UPDATE SET hi_us = greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
                               .arg(d.lo)
                               .arg(d.hi);
         return runAll(link, statements, error);
@@ -1041,7 +1082,8 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
 {
     return inTransaction(link, error, [&] {
         PgResult r;
-        if (!link.exec("SELECT lo_us, hi_us FROM invoice_summary_pending ORDER BY lo_us FOR UPDATE", {}, &r)) {
+        if (!link.exec("SELECT lo_us, hi_us FROM invoice_summary_pending ORDER BY lo_us FOR UPDATE", {},
+                       &r)) {
             *error = link.error();
             return false;
         }
@@ -1055,7 +1097,8 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
         }
         QStringList statements{QStringLiteral("DELETE FROM invoice_summary_pending")};
         for (const Span &s : *out)
-            statements << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
+            statements
+                << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
         return runAll(link, statements, error);
     });
 }
@@ -1067,8 +1110,9 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
 bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint64 *rows, QString *error)
 {
     return inTransaction(link, error, [&] {
-        QStringList statements{QStringLiteral("SET LOCAL lock_timeout = '5s'"),
-                               QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))};
+        QStringList statements{
+            QStringLiteral("SET LOCAL lock_timeout = '5s'"),
+            QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))};
         const QString lo = number(chunk.lo);
         const QString hi = number(chunk.hi);
         for (size_t i = 0; i < levels().size(); ++i)
@@ -1076,26 +1120,30 @@ bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint6
                               .arg(levelTable(int(i)), lo, hi);
         statements << QStringLiteral("INSERT INTO %1 (%2) %3")
                           .arg(levelTable(0), QLatin1String(kColumns),
-                               rawAggregate(QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
-                                                           "AND i.create_time < %3")
-                                                .arg(rowValues(QStringLiteral("i")), timestampSql(lo),
-                                                     timestampSql(hi)),
-                                            levels()[0].us));
+                               rawAggregate(
+                                   QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
+                                                  "AND i.create_time < %3")
+                                       .arg(rowValues(QStringLiteral("i")), timestampSql(lo),
+                                            timestampSql(hi)),
+                                   levels()[0].us));
         for (size_t i = 1; i < levels().size(); ++i)
             statements << QStringLiteral("INSERT INTO %1 (%2) %3")
                               .arg(levelTable(int(i)), QLatin1String(kColumns),
-                                   childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                                                      .arg(levelTable(int(i) - 1), lo, hi),
-                                                  levels()[i].us));
-        statements << QStringLiteral("UPDATE invoice_summary_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
-                   << QStringLiteral("DELETE FROM invoice_summary_pending WHERE lo_us >= hi_us");
+                                   childAggregate(
+                                       QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                                           .arg(levelTable(int(i) - 1), lo, hi),
+                                       levels()[i].us));
+        statements
+            << QStringLiteral("UPDATE invoice_summary_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
+            << QStringLiteral("DELETE FROM invoice_summary_pending WHERE lo_us >= hi_us");
         if (!runAll(link, statements, error))
             return false;
         PgResult r;
-        if (!link.exec(QStringLiteral("SELECT coalesce(sum(n_rows), 0) FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                           .arg(levelTable(int(levels().size()) - 1), lo, hi)
-                           .toUtf8(),
-                       {}, &r)) {
+        if (!link.exec(
+                QStringLiteral("SELECT coalesce(sum(n_rows), 0) FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                    .arg(levelTable(int(levels().size()) - 1), lo, hi)
+                    .toUtf8(),
+                {}, &r)) {
             *error = link.error();
             return false;
         }
@@ -1180,7 +1228,8 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
             std::vector<Partition> partitions;
             PgResult next;
             if (!readPartitions(link, &partitions) ||
-                !link.exec(QStringLiteral("SELECT %1 FROM invoice WHERE create_time >= %2 ORDER BY create_time LIMIT 1")
+                !link.exec(QStringLiteral(
+                               "SELECT %1 FROM invoice WHERE create_time >= %2 ORDER BY create_time LIMIT 1")
                                .arg(timeUsSql(QStringLiteral("create_time")), timestampSql(number(lo)))
                                .toUtf8(),
                            {}, &next)) {
@@ -1229,9 +1278,10 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
             }
             const qint64 ms = std::max<qint64>(1, clock.elapsed());
             if (chunkRows > 0 && hi - lo == step)
-                step = std::max(coarsest(), floorTo(qint64(double(step) * std::clamp(double(kTargetMs) / double(ms),
-                                                                                    0.25, 4.0)),
-                                                    coarsest()));
+                step = std::max(
+                    coarsest(),
+                    floorTo(qint64(double(step) * std::clamp(double(kTargetMs) / double(ms), 0.25, 4.0)),
+                            coarsest()));
             done += hi - lo;
             rows += chunkRows;
             lo = hi;

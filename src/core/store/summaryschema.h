@@ -58,7 +58,8 @@ QString curveValueSql(const QString &value, const QString &rangeText);
 enum class State {
     Usable,       ///< complete and kept up: readers use them
     NotInstalled, ///< never made for this table; build() makes them
-    Incomplete,   ///< made but not complete (being built, interrupted, partitions changed); build() completes them
+    Incomplete,   ///< made but not complete (being built, interrupted, partitions changed); build() completes
+                  ///< them
     Unavailable,  ///< cannot be had here; `reason` says why
 };
 
