@@ -32,11 +32,6 @@ constexpr int kTriggerCount = 4;
 const char *const kBuildLock = "SELECT pg_try_advisory_lock(hashtext('tk52k_invoice_summary_build'))";
 const char *const kBuildUnlock = "SELECT pg_advisory_unlock(hashtext('tk52k_invoice_summary_build'))";
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("SummarySchema", text);
-}
-
 // Replaces each {KEY} of `text`.
 QString fill(QString text, std::initializer_list<std::pair<const char *, QString>> values)
 {
@@ -692,8 +687,10 @@ bool readCatalog(PgLink &link, Catalog *c)
         for (const char *a : accepted)
             if (type.startsWith(QLatin1String(a)))
                 return;
-        problems << (type.isEmpty() ? tr("没有 %1 列").arg(QLatin1String(column))
-                                    : QStringLiteral("%1 %2").arg(QLatin1String(column), type));
+        problems
+            << (type.isEmpty()
+                    ? QCoreApplication::translate("SummarySchema", "没有 %1 列").arg(QLatin1String(column))
+                    : QStringLiteral("%1 %2").arg(QLatin1String(column), type));
     };
     want("id", {"bigint", "integer"});
     want("source", {"text", "character varying"});
@@ -710,7 +707,7 @@ bool readCatalog(PgLink &link, Catalog *c)
 Status failedProbe(PgLink &link)
 {
     Status s;
-    s.reason = tr("无法查询汇总表：%1").arg(link.error());
+    s.reason = QCoreApplication::translate("SummarySchema", "无法查询汇总表：%1").arg(link.error());
     return s;
 }
 
@@ -791,15 +788,19 @@ Status probe(QSqlDatabase &db)
     if (!readCatalog(link, &c))
         return failedProbe(link);
     if (c.serverVersion < 150000) {
-        s.reason = tr("数据库服务器版本过低：汇总表需要 PostgreSQL 15 或更新版本，历史记录将逐行读取。");
+        s.reason = QCoreApplication::translate(
+            "SummarySchema",
+            "数据库服务器版本过低：汇总表需要 PostgreSQL 15 或更新版本，历史记录将逐行读取。");
         return s;
     }
     if (!c.tableExists) {
-        s.reason = tr("数据表 invoice 不存在。");
+        s.reason = QCoreApplication::translate("SummarySchema", "数据表 invoice 不存在。");
         return s;
     }
     if (!c.programShape) {
-        s.reason = tr("数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。").arg(c.shapeProblem);
+        s.reason = QCoreApplication::translate("SummarySchema",
+                                               "数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。")
+                       .arg(c.shapeProblem);
         return s;
     }
     std::vector<Partition> partitions;
@@ -808,7 +809,10 @@ Status probe(QSqlDatabase &db)
     bool mayTrigger = c.mayTrigger;
     for (const Partition &p : partitions) {
         if (p.subPartitioned) {
-            s.reason = tr("分区 %1 本身又被分区，汇总表不支持这种数据表，历史记录将逐行读取。").arg(p.name);
+            s.reason =
+                QCoreApplication::translate(
+                    "SummarySchema", "分区 %1 本身又被分区，汇总表不支持这种数据表，历史记录将逐行读取。")
+                    .arg(p.name);
             return s;
         }
         mayTrigger = mayTrigger && p.mayTrigger;
@@ -816,8 +820,9 @@ Status probe(QSqlDatabase &db)
     s.canBuild = c.mayCreate && mayTrigger;
     if (!c.installed) {
         s.state = s.canBuild ? State::NotInstalled : State::Unavailable;
-        s.reason =
-            s.canBuild ? tr("汇总表尚未建立。") : tr("没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
+        s.reason = s.canBuild ? QCoreApplication::translate("SummarySchema", "汇总表尚未建立。")
+                              : QCoreApplication::translate(
+                                    "SummarySchema", "没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
         return s;
     }
 
@@ -835,7 +840,7 @@ Status probe(QSqlDatabase &db)
         mayRead = r.text(0, 0) == "t";
     }
     if (!mayRead) {
-        s.reason = tr("没有读取汇总表的权限，历史记录将逐行读取。");
+        s.reason = QCoreApplication::translate("SummarySchema", "没有读取汇总表的权限，历史记录将逐行读取。");
         return s;
     }
     s.state = State::Incomplete;
@@ -845,15 +850,16 @@ Status probe(QSqlDatabase &db)
                    {}, &state))
         return failedProbe(link);
     if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
-        s.reason = tr("汇总表由其他版本的程序建立，需要重建。");
+        s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
         return s;
     }
     if (state.int64(0, 2) > 0) {
-        s.reason = tr("汇总表尚未建立完成。");
+        s.reason = QCoreApplication::translate("SummarySchema", "汇总表尚未建立完成。");
         return s;
     }
     if (state.int64(0, 3) < kTriggerCount) {
-        s.reason = tr("数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
+        s.reason = QCoreApplication::translate("SummarySchema",
+                                               "数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
         return s;
     }
     PgResult registry;
@@ -866,13 +872,16 @@ Status probe(QSqlDatabase &db)
         const auto it = known.constFind(p.oid);
         if (it == known.constEnd() || p.triggers < kTriggerCount ||
             (!p.isDefault && *it != std::make_pair(p.lo, p.hi))) {
-            s.reason = tr("分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。").arg(p.name);
+            s.reason = QCoreApplication::translate("SummarySchema",
+                                                   "分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。")
+                           .arg(p.name);
             return s;
         }
         known.remove(p.oid);
     }
     if (!known.isEmpty()) {
-        s.reason = tr("数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。");
+        s.reason = QCoreApplication::translate(
+            "SummarySchema", "数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。");
         return s;
     }
     s.state = State::Usable;
@@ -1169,7 +1178,7 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         return BuildOutcome::Failed;
     }
     if (r.text(0, 0) != "t") {
-        *error = tr("另一个程序正在建立汇总表。");
+        *error = QCoreApplication::translate("SummarySchema", "另一个程序正在建立汇总表。");
         return BuildOutcome::Failed;
     }
     struct Unlock
