@@ -1024,7 +1024,7 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
                     "count(*) FILTER (WHERE ol) AS ol FROM ("
                     "SELECT coalesce(i.unitstr, '') AS unitstr, %1 AS us, %2 AS nv, %3 AS ol "
                     "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                    "SELECT * FROM invoice i WHERE %6 OFFSET 0) i) x GROUP BY unitstr) y")
+                    "SELECT * FROM invoice i WHERE %6 OFFSET 0) i OFFSET 0) x GROUP BY unitstr) y")
                     .arg(r.us(), SummarySchema::numberSql(QStringLiteral("i.datavaluestr")),
                          SummarySchema::overloadSql(QStringLiteral("i.datavaluestr")), lo, hi, where);
             PgResult res;
@@ -1304,6 +1304,38 @@ bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringLi
         out->sort();
         return true;
     });
+}
+
+bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *error)
+{
+    *mark = 0;
+    PgLink link(db);
+    PgResult res;
+    if (table.hasId) {
+        // One row read, however long the table.
+        if (!link.exec("SELECT pg_sequence_last_value(s) FROM (SELECT pg_get_serial_sequence('invoice', "
+                       "'id')::regclass "
+                       "AS s) x WHERE s IS NOT NULL AND has_sequence_privilege(s, 'SELECT')",
+                       {}, &res)) {
+            *error = link.error();
+            return false;
+        }
+        if (res.rows() == 1) {
+            *mark = res.int64(0, 0);
+            return true;
+        }
+    }
+    const QString time =
+        table.timeIsText ? QStringLiteral("create_time::timestamp") : QStringLiteral("create_time");
+    if (!link.exec(QStringLiteral("SELECT %1 FROM invoice ORDER BY create_time DESC NULLS LAST LIMIT 1")
+                       .arg(timeUsSql(time))
+                       .toUtf8(),
+                   {}, &res)) {
+        *error = link.error();
+        return false;
+    }
+    *mark = res.rows() == 1 ? res.int64(0, 0) : 0;
+    return true;
 }
 
 } // namespace RangeQueries

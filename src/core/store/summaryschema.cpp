@@ -309,22 +309,14 @@ QString redoAll()
 {
     QString out;
     for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  PERFORM tk52k_summary_redo_%1(k%2);\n")
+        out += QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM tk52k_summary_redo_%1(k%2); END IF;\n")
                    .arg(QLatin1String(levels()[i].name))
                    .arg(i);
     return out;
 }
 
-QString notifySources(const QString &rows)
-{
-    return QStringLiteral(
-               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
-               "FROM %1) d;\n")
-        .arg(rows);
-}
-
-// Inserts: one statement merges the new rows into every level at once and
-// tells the listeners; a bucket the rows fell inside of (rather than after
+// Inserts: one statement merges the new rows into every level at once; a
+// bucket the rows fell inside of (rather than after
 // or before) comes back and is recomputed, finest level first.
 QString insertFunction(const QString &schema)
 {
@@ -349,12 +341,73 @@ QString insertFunction(const QString &schema)
                      .arg(i);
         into << QStringLiteral("k%1").arg(i);
     }
-    ctes += QStringLiteral(",\n  told AS (SELECT count(pg_notify('tk52k_invoice', source)) AS n "
-                           "FROM (SELECT DISTINCT source FROM r) d)");
+    // One row, as a writer sends them: almost always after the last row of
+    // a bucket that is there already, which a plain UPDATE with the few
+    // formulas of that case does without the aggregates' sorting and arrays
+    // and the upsert's general merge; a bucket's first row, or one that lands
+    // before or inside the rows there, takes the upsert.
+    QString single =
+        QStringLiteral("  IF NOT EXISTS (SELECT 1 FROM new_rows OFFSET 1) THEN\n"
+                       "    SELECT %1 INTO r_source, r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol "
+                       "FROM new_rows n WHERE n.create_time IS NOT NULL;\n"
+                       "    IF NOT FOUND THEN RETURN NULL; END IF;\n")
+            .arg(rowValues(QStringLiteral("n")));
+    const QString append = QStringLiteral(
+        "n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,\n"
+        " lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN "
+        "r_us ELSE s.lo_us END,\n"
+        " hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN "
+        "r_us ELSE s.hi_us END,\n"
+        " max_gap = greatest(s.max_gap, r_us - s.last_us),\n"
+        " n = s.n + CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END,\n"
+        " mean = CASE WHEN r_nv IS NULL THEN s.mean WHEN s.n = 0 THEN r_nv ELSE s.mean + (r_nv - s.mean) / "
+        "(s.n + 1) END,\n"
+        " m2 = CASE WHEN r_nv IS NULL THEN s.m2 WHEN s.n = 0 THEN 0 ELSE s.m2 + (r_nv - s.mean) ^ 2 * s.n / "
+        "(s.n + 1) END,\n"
+        " min_v = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.min_v END,\n"
+        " min_us = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.min_us END,\n"
+        " max_v = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.max_v END,\n"
+        " max_us = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.max_us END,\n"
+        " overloads = s.overloads + CASE WHEN r_ol THEN 1 ELSE 0 END");
+    for (size_t i = 0; i < levels().size(); ++i) {
+        const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
+        const QString values = fill(
+            QStringLiteral(
+                "r_source, r_funcstr, r_unitstr, {B}, 1, r_us, r_id, r_cv, r_us, r_id, r_cv, "
+                "r_cv, r_us, r_cv, r_us, 0, CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END, "
+                "r_nv, CASE WHEN r_nv IS NOT NULL THEN 0::float8 END, r_nv, "
+                "CASE WHEN r_nv IS NOT NULL THEN r_us END, r_nv, CASE WHEN r_nv IS NOT NULL THEN r_us END, "
+                "CASE WHEN r_ol THEN 1 ELSE 0 END"),
+            {{"B", bucket}});
+        single +=
+            fill(QStringLiteral(
+                     "    UPDATE {T} AS s SET\n {APPEND}\n"
+                     "     WHERE s.source = r_source AND s.funcstr = r_funcstr AND s.unitstr = r_unitstr "
+                     "AND s.bucket = {B} AND (s.last_us, s.last_id) < (r_us, r_id);\n"
+                     "    IF NOT FOUND THEN\n"
+                     "      INSERT INTO {T} AS s ({COLS}) VALUES ({V})\n"
+                     "      ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
+                     "      RETURNING s.max_gap IS NULL INTO r_stale;\n"
+                     "      IF r_stale THEN k{I} := ARRAY[ROW(r_source, r_funcstr, r_unitstr, {B})"
+                     "::tk52k_summary_key]; END IF;\n    END IF;\n"),
+                 {{"I", number(qint64(i))},
+                  {"T", levelTable(int(i))},
+                  {"COLS", QLatin1String(kColumns)},
+                  {"B", bucket},
+                  {"V", values},
+                  {"APPEND", append},
+                  {"SET", mergeSet()}});
+    }
+    single += redoAll() + QStringLiteral("    RETURN NULL;\n  END IF;\n");
     return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"),
                           schema) +
-           declareKeys() + QStringLiteral("  notified bigint;\nBEGIN\n") + ctes +
-           QStringLiteral("\n  SELECT %1, (SELECT n FROM told) INTO %2, notified;\n")
+           declareKeys() +
+           QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
+                          "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
+                          " r_stale boolean;\n"
+                          "BEGIN\n") +
+           single + ctes +
+           QStringLiteral("\n  SELECT %1 INTO %2;\n")
                .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
            redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
@@ -365,7 +418,7 @@ QString deleteFunction(const QString &schema)
                           schema) +
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
-           notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString updateFunction(const QString &schema)
@@ -375,10 +428,7 @@ QString updateFunction(const QString &schema)
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
                                        "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
-           redoAll() +
-           notifySources(
-               QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
-           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 // TRUNCATE of the table empties the summaries. TRUNCATE of one partition
