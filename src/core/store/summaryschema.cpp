@@ -305,6 +305,16 @@ QString declareKeys()
     return out;
 }
 
+// Tells the listeners of channel tk52k_invoice which meters got rows (the
+// server sends it once the writer's transaction commits).
+QString notifySources(const QString &rows)
+{
+    return QStringLiteral(
+               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
+               "FROM %1) d;\n")
+        .arg(rows);
+}
+
 QString redoAll()
 {
     QString out;
@@ -315,8 +325,8 @@ QString redoAll()
     return out;
 }
 
-// Inserts: one statement merges the new rows into every level at once; a
-// bucket the rows fell inside of (rather than after
+// Inserts: one statement merges the new rows into every level at once, then
+// the listeners are told which meters got rows; a bucket the rows fell inside of (rather than after
 // or before) comes back and is recomputed, finest level first.
 QString insertFunction(const QString &schema)
 {
@@ -398,7 +408,9 @@ QString insertFunction(const QString &schema)
                   {"APPEND", append},
                   {"SET", mergeSet()}});
     }
-    single += redoAll() + QStringLiteral("    RETURN NULL;\n  END IF;\n");
+    single +=
+        redoAll() +
+        QStringLiteral("    PERFORM pg_notify('tk52k_invoice', r_source);\n    RETURN NULL;\n  END IF;\n");
     return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"),
                           schema) +
            declareKeys() +
@@ -409,7 +421,8 @@ QString insertFunction(const QString &schema)
            single + ctes +
            QStringLiteral("\n  SELECT %1 INTO %2;\n")
                .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
-           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           redoAll() + notifySources(QStringLiteral("new_rows")) +
+           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString deleteFunction(const QString &schema)
@@ -418,7 +431,7 @@ QString deleteFunction(const QString &schema)
                           schema) +
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
-           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString updateFunction(const QString &schema)
@@ -428,7 +441,10 @@ QString updateFunction(const QString &schema)
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
                                        "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
-           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           redoAll() +
+           notifySources(
+               QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
+           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 // TRUNCATE of the table empties the summaries. TRUNCATE of one partition
