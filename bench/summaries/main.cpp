@@ -40,13 +40,14 @@ double psqlMs(const QString &sql)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PGPASSWORD"), g_settings.password);
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral("psql"), {"-X", "-q", "-h", g_settings.host, "-p", QString::number(g_settings.port), "-U",
-                                     g_settings.userName, "-d", g_settings.databaseName, "-o", "/dev/null", "-c",
-                                     "\\timing on", "-c", sql});
+    p.start(QStringLiteral("psql"),
+            {"-X", "-q", "-h", g_settings.host, "-p", QString::number(g_settings.port), "-U",
+             g_settings.userName, "-d", g_settings.databaseName, "-o", "/dev/null", "-c", "\\timing on", "-c",
+             sql});
     if (!p.waitForFinished(-1) || p.exitCode() != 0)
         return -1;
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("Time: ([0-9.]+) ms")).match(QString::fromUtf8(p.readAllStandardOutput()));
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Time: ([0-9.]+) ms"))
+                                          .match(QString::fromUtf8(p.readAllStandardOutput()));
     return m.hasMatch() ? m.captured(1).toDouble() : -1;
 }
 
@@ -75,8 +76,9 @@ QString plainCurve(const Range &r, int columns)
 
 QString plainStatistics(const Range &r)
 {
-    return QStringLiteral("SELECT count(v), avg(v), stddev_samp(v), min(v), max(v) FROM (SELECT "
-                          "datavaluestr::float8 AS v FROM invoice WHERE %1 AND datavaluestr ~ '^-?[0-9.]+$') x")
+    return QStringLiteral(
+               "SELECT count(v), avg(v), stddev_samp(v), min(v), max(v) FROM (SELECT "
+               "datavaluestr::float8 AS v FROM invoice WHERE %1 AND datavaluestr ~ '^-?[0-9.]+$') x")
         .arg(plainRange(r));
 }
 
@@ -136,10 +138,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_summaries: no summaries (%s); reads come from the rows\n",
                      qPrintable(table.summaryReason));
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT (extract(epoch FROM min(create_time)) * 1000)::bigint, "
-                               "(extract(epoch FROM max(create_time)) * 1000)::bigint + 1, "
-                               "(SELECT min(source) FROM invoice WHERE create_time = (SELECT min(create_time) FROM "
-                               "invoice)) FROM invoice")) ||
+    if (!q.exec(QStringLiteral(
+            "SELECT (extract(epoch FROM min(create_time)) * 1000)::bigint, "
+            "(extract(epoch FROM max(create_time)) * 1000)::bigint + 1, "
+            "(SELECT min(source) FROM invoice WHERE create_time = (SELECT min(create_time) FROM "
+            "invoice)) FROM invoice")) ||
         !q.next() || q.value(0).isNull()) {
         std::fprintf(stderr, "bench_summaries: the table has no rows\n");
         return 1;
@@ -182,7 +185,8 @@ int main(int argc, char *argv[])
              RowKey key;
              QVector<Row> page;
              return keyAt(db, t, all, QString(), deep, &key, &error) &&
-                    RangeQueries::page(db, t, {all, QString(), PageRequest::AtOrAfter, key, 100}, &page, &error) &&
+                    RangeQueries::page(db, t, {all, QString(), PageRequest::AtOrAfter, key, 100}, &page,
+                                       &error) &&
                     page.size() == 100;
          },
          QStringLiteral("SELECT * FROM invoice WHERE %1 ORDER BY create_time, id OFFSET %2 LIMIT 100")
@@ -209,18 +213,20 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench_summaries: %s failed: %s\n", read.name, qPrintable(error));
         const Timing r = rowsToo ? timed([&] { return read.run(rowsOnly); }) : Timing();
         const double plain = withPsql ? psqlMs(read.plain) : -1;
-        std::printf("{\"bench\":\"summaries\",\"rows\":%lld,\"read\":\"%s\",\"first_ms\":%.1f,\"best_ms\":%.1f,"
-                    "\"rows_first_ms\":%.1f,\"psql_ms\":%.1f}\n",
-                    static_cast<long long>(rows), read.name, s.firstMs, s.bestMs, r.firstMs, plain);
+        std::printf(
+            "{\"bench\":\"summaries\",\"rows\":%lld,\"read\":\"%s\",\"first_ms\":%.1f,\"best_ms\":%.1f,"
+            "\"rows_first_ms\":%.1f,\"psql_ms\":%.1f}\n",
+            static_cast<long long>(rows), read.name, s.firstMs, s.bestMs, r.firstMs, plain);
         std::fflush(stdout);
     }
 
     QStringList levels;
     for (size_t i = 0; i < SummarySchema::levels().size(); ++i)
-        levels << QStringLiteral("'%1'").arg(SummarySchema::levelTable(int(i)));
-    if (q.exec(QStringLiteral("SELECT (SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits WHERE inhparent = "
-                              "'invoice'::regclass) + pg_total_relation_size('invoice'), "
-                              "(SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname IN (%1))")
+        levels << QStringLiteral("'%1'").arg(SummarySchema::levelTable(SummarySchema::probe(db).tag, int(i)));
+    if (q.exec(QStringLiteral(
+                   "SELECT (SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits WHERE inhparent = "
+                   "'invoice'::regclass) + pg_total_relation_size('invoice'), "
+                   "(SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname IN (%1))")
                    .arg(levels.join(QLatin1Char(',')))) &&
         q.next())
         std::printf("{\"bench\":\"summaries\",\"rows\":%lld,\"table_mb\":%.1f,\"summaries_mb\":%.1f}\n",

@@ -65,6 +65,7 @@ struct Read
     const Table &table;
     bool summaries = false;
     QString *error = nullptr;
+    QString tag; ///< of the table's summaries (SummarySchema::Status::tag)
 
     bool exec(const QString &sql, const Params &params, PgResult *result)
     {
@@ -243,7 +244,7 @@ struct Key
 // walked in the index rather than read from every bucket.
 bool keysIn(Read &r, qint64 a, qint64 b, const QString &sourceFilter, std::vector<Key> *out)
 {
-    const QString table = SummarySchema::levelTable(int(levels().size()) - 1);
+    const QString table = SummarySchema::levelTable(r.tag, int(levels().size()) - 1);
     const qint64 size = levels().back().us;
     Params p;
     const QString only =
@@ -393,7 +394,7 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
                 "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, "
                 "2, 3) x")
                 .arg(QLatin1String(kM4Projection), p.add(starts(intervals)), p.add(los(runs)),
-                     p.add(his(runs)), keysTable(p, keys), SummarySchema::levelTable(int(level)));
+                     p.add(his(runs)), keysTable(p, keys), SummarySchema::levelTable(r.tag, int(level)));
         PgResult res;
         if (!r.exec(sql, p, &res))
             return false;
@@ -474,7 +475,7 @@ bool levelElements(Read &r, int level, const std::vector<SourceRun> &runs, const
             "CROSS JOIN LATERAL (SELECT * FROM %5 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
             "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2")
             .arg(p.add(pgArray(lo)), p.add(pgArray(hi)), p.add(pgArray(src)),
-                 keysTable(p, quantityKeys(sources, q)), SummarySchema::levelTable(level));
+                 keysTable(p, quantityKeys(sources, q)), SummarySchema::levelTable(r.tag, level));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -716,7 +717,7 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
                            "s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi "
                            "GROUP BY 1, 2, 3")
                 .arg(p.add(los(pieces[level])), p.add(his(pieces[level])), keysTable(p, keys),
-                     SummarySchema::levelTable(int(level)));
+                     SummarySchema::levelTable(r.tag, int(level)));
         PgResult res;
         if (!r.exec(sql, p, &res))
             return false;
@@ -772,9 +773,12 @@ bool withRead(QSqlDatabase &db, const Table &table, QString *error, bool wantSum
     const bool tuned = link.exec("SELECT current_setting('enable_seqscan'), current_setting('jit'), "
                                  "set_config('enable_seqscan', 'off', true), set_config('jit', 'off', true)",
                                  {}, &saved);
-    Read r{link, table, false, error};
-    r.summaries =
-        wantSummaries && table.summaries && SummarySchema::probe(db).state == SummarySchema::State::Usable;
+    Read r{link, table, false, error, QString()};
+    if (wantSummaries && table.summaries) {
+        const SummarySchema::Status status = SummarySchema::probe(db);
+        r.summaries = status.state == SummarySchema::State::Usable;
+        r.tag = status.tag;
+    }
     const bool ok = work(r);
     if (tuned && link.inTransaction())
         link.exec("SELECT set_config('enable_seqscan', $1, true), set_config('jit', $2, true)",
@@ -1003,7 +1007,7 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
                     "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
                     "sum(s.overloads) AS ol FROM s JOIN g USING (unitstr) GROUP BY 1) x")
                     .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
-                         SummarySchema::levelTable(int(level)));
+                         SummarySchema::levelTable(r.tag, int(level)));
             PgResult res;
             if (!r.exec(sql, p, &res))
                 return false;
@@ -1066,7 +1070,7 @@ bool bucketCounts(Read &r, int level, const Run &run, const std::vector<Key> &ke
         QStringLiteral("SELECT s.bucket, sum(s.n_rows) FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 s "
                        "WHERE s.source = q.source AND s.funcstr = q.funcstr AND s.unitstr = q.unitstr "
                        "AND s.bucket >= %3 AND s.bucket < %4 OFFSET 0) s GROUP BY 1 ORDER BY 1")
-            .arg(keysTable(p, keys), SummarySchema::levelTable(level), p.add(run.lo), p.add(run.hi));
+            .arg(keysTable(p, keys), SummarySchema::levelTable(r.tag, level), p.add(run.lo), p.add(run.hi));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;

@@ -19,7 +19,7 @@ namespace {
 
 // Bumped whenever what a bucket holds or how a row is read changes, so
 // summaries made by another version are rebuilt rather than trusted.
-constexpr int kVersion = 1;
+constexpr int kVersion = 2;
 
 constexpr qint64 kSecond = 1000000;
 constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
@@ -38,6 +38,13 @@ QString fill(QString text, std::initializer_list<std::pair<const char *, QString
     for (const auto &v : values)
         text.replace(QLatin1Char('{') + QLatin1String(v.first) + QLatin1Char('}'), v.second);
     return text;
+}
+
+// A summary table as the statements spell it; PgLink puts in the names of
+// the table's own summaries (useTag()).
+QString levelTable(int level)
+{
+    return QStringLiteral("{SUM}_") + QLatin1String(levels()[size_t(level)].name);
 }
 
 QString number(qint64 v)
@@ -230,7 +237,7 @@ QString functionHeader(const QString &name, const QString &arguments, const QStr
                 {{"N", name}, {"A", arguments}, {"R", returns}, {"S", schema}});
 }
 
-// tk52k_summary_redo_<level>(keys): recomputes the buckets `keys` of one
+// {FN}_redo_<level>(keys): recomputes the buckets `keys` of one
 // level from what lies below them (rows, or the finer level). Every bucket
 // gets a row first and all are locked before anything is read, so a
 // concurrent writer either committed before the read (and is counted) or
@@ -239,28 +246,37 @@ QString redoFunction(int level, const QString &schema)
 {
     const Level &l = levels()[size_t(level)];
     const QString keys = QStringLiteral("(SELECT DISTINCT * FROM unnest(keys)) k");
-    QString source;
+    QString insert;
     if (level == 0) {
-        source = rawAggregate(
+        // The rows are read from the table the trigger fired for, named when
+        // it runs: a table renamed away (archived) keeps its summaries and
+        // reads its own rows, not those of the new table of the old name.
+        QString rows =
             QStringLiteral(
-                "SELECT %1 FROM %2 JOIN LATERAL (SELECT * FROM invoice i WHERE "
-                "i.create_time >= %3 AND i.create_time < %4 AND coalesce(i.source, '') = k.source AND "
+                "SELECT %1 FROM (SELECT DISTINCT * FROM unnest($1)) k JOIN LATERAL (SELECT * FROM @RAW@ i "
+                "WHERE i.create_time >= %2 AND i.create_time < %3 AND coalesce(i.source, '') = k.source AND "
                 "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr OFFSET 0) i ON "
                 "true")
-                .arg(rowValues(QStringLiteral("i")), keys, timestampSql(QStringLiteral("k.bucket")),
-                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us))),
-            l.us);
+                .arg(rowValues(QStringLiteral("i")), timestampSql(QStringLiteral("k.bucket")),
+                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us)));
+        QString statement = QStringLiteral("INSERT INTO %1 (%2) %3")
+                                .arg(levelTable(level), QLatin1String(kColumns), rawAggregate(rows, l.us));
+        statement.replace(QLatin1Char('%'), QLatin1String("%%"))
+            .replace(QLatin1String("@RAW@"), QLatin1String("%s"));
+        insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys;\n").arg(statement);
     } else {
-        source = childAggregate(
-            QStringLiteral(
-                "SELECT c.* FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 c WHERE c.source = k.source AND "
-                "c.funcstr = k.funcstr AND c.unitstr = k.unitstr AND c.bucket >= k.bucket AND "
-                "c.bucket < k.bucket + %3 OFFSET 0) c")
-                .arg(keys, levelTable(level - 1), number(l.us)),
-            l.us);
+        insert = QStringLiteral("  INSERT INTO %1 (%2) %3;\n")
+                     .arg(levelTable(level), QLatin1String(kColumns),
+                          childAggregate(
+                              QStringLiteral("SELECT c.* FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 c "
+                                             "WHERE c.source = k.source AND c.funcstr = k.funcstr AND "
+                                             "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND "
+                                             "c.bucket < k.bucket + %3 OFFSET 0) c")
+                                  .arg(keys, levelTable(level - 1), number(l.us)),
+                              l.us));
     }
-    return functionHeader(QStringLiteral("tk52k_summary_redo_") + QLatin1String(l.name),
-                          QStringLiteral("keys tk52k_summary_key[]"), QStringLiteral("void"), schema) +
+    return functionHeader(QStringLiteral("{FN}_redo_") + QLatin1String(l.name),
+                          QStringLiteral("keys {FN}_key[], raw regclass"), QStringLiteral("void"), schema) +
            fill(QStringLiteral(R"(BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {T} ({COLS})
@@ -271,10 +287,9 @@ QString redoFunction(int level, const QString &schema)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
   DELETE FROM {T} s USING (SELECT DISTINCT * FROM unnest(keys)) k
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
-  INSERT INTO {T} ({COLS}) {SOURCE};
-END
+{INSERT}END
 $fn$)"),
-                {{"T", levelTable(level)}, {"COLS", QLatin1String(kColumns)}, {"SOURCE", source}});
+                {{"T", levelTable(level)}, {"COLS", QLatin1String(kColumns)}, {"INSERT", insert}});
 }
 
 // The buckets of every level that the rows of `rows` (old_rows, new_rows)
@@ -284,8 +299,7 @@ QString affectedKeys(const QString &rows)
     QStringList arrays;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
-        arrays << QStringLiteral(
-                      "ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::tk52k_summary_key FROM r)")
+        arrays << QStringLiteral("ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::{FN}_key FROM r)")
                       .arg(floorSql(QStringLiteral("us"), levels()[i].us));
         into << QStringLiteral("k%1").arg(i);
     }
@@ -301,7 +315,7 @@ QString declareKeys()
 {
     QString out = QStringLiteral("DECLARE\n");
     for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  k%1 tk52k_summary_key[];\n").arg(i);
+        out += QStringLiteral("  k%1 {FN}_key[];\n").arg(i);
     return out;
 }
 
@@ -319,9 +333,11 @@ QString redoAll()
 {
     QString out;
     for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM tk52k_summary_redo_%1(k%2); END IF;\n")
-                   .arg(QLatin1String(levels()[i].name))
-                   .arg(i);
+        out +=
+            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, coalesce((SELECT inhparent "
+                           "FROM pg_inherits WHERE inhrelid = TG_RELID), TG_RELID)::regclass); END IF;\n")
+                .arg(QLatin1String(levels()[i].name))
+                .arg(i);
     return out;
 }
 
@@ -346,7 +362,7 @@ QString insertFunction(const QString &schema)
                   {"COLS", QLatin1String(kColumns)},
                   {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
                   {"SET", mergeSet()}});
-        stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key) "
+        stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::{FN}_key) "
                                 "FROM u%1 WHERE stale)")
                      .arg(i);
         into << QStringLiteral("k%1").arg(i);
@@ -399,7 +415,7 @@ QString insertFunction(const QString &schema)
                      "      ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
                      "      RETURNING s.max_gap IS NULL INTO r_stale;\n"
                      "      IF r_stale THEN k{I} := ARRAY[ROW(r_source, r_funcstr, r_unitstr, {B})"
-                     "::tk52k_summary_key]; END IF;\n    END IF;\n"),
+                     "::{FN}_key]; END IF;\n    END IF;\n"),
                  {{"I", number(qint64(i))},
                   {"T", levelTable(int(i))},
                   {"COLS", QLatin1String(kColumns)},
@@ -411,8 +427,7 @@ QString insertFunction(const QString &schema)
     single +=
         redoAll() +
         QStringLiteral("    PERFORM pg_notify('tk52k_invoice', r_source);\n    RETURN NULL;\n  END IF;\n");
-    return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"),
-                          schema) +
+    return functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() +
            QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
                           "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
@@ -427,8 +442,7 @@ QString insertFunction(const QString &schema)
 
 QString deleteFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("tk52k_summary_deleted"), QString(), QStringLiteral("trigger"),
-                          schema) +
+    return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
            notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
@@ -436,8 +450,7 @@ QString deleteFunction(const QString &schema)
 
 QString updateFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("tk52k_summary_updated"), QString(), QStringLiteral("trigger"),
-                          schema) +
+    return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
                                        "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
@@ -460,25 +473,24 @@ QString truncateFunction(const QString &schema)
         const QString size = number(levels()[i].us);
         tables << t;
         partition += fill(QStringLiteral(R"(  IF lo IS NULL THEN
-    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key FROM {T} s
-                  WHERE NOT EXISTS (SELECT 1 FROM invoice_summary_partition p
+    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::{FN}_key FROM {T} s
+                  WHERE NOT EXISTS (SELECT 1 FROM {SUM}_partition p
                                      WHERE p.lo_us <= s.bucket AND s.bucket + {L} <= p.hi_us));
   ELSE
     DELETE FROM {T} WHERE bucket >= lo AND bucket + {L} <= hi;
-    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key FROM {T}
+    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::{FN}_key FROM {T}
                   WHERE bucket < hi AND bucket + {L} > lo);
   END IF;
 )"),
                           {{"I", number(qint64(i))}, {"T", t}, {"L", size}});
     }
-    return functionHeader(QStringLiteral("tk52k_summary_truncated"), QString(), QStringLiteral("trigger"),
-                          schema) +
+    return functionHeader(QStringLiteral("{FN}_truncated"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") +
-           fill(QStringLiteral(R"(  IF TG_RELID = 'invoice'::regclass THEN
+           fill(QStringLiteral(R"(  IF NOT EXISTS (SELECT 1 FROM pg_inherits WHERE inhrelid = TG_RELID) THEN
     TRUNCATE {TABLES};
     RETURN NULL;
   END IF;
-  SELECT p.lo_us, p.hi_us INTO lo, hi FROM invoice_summary_partition p WHERE p.relid = TG_RELID;
+  SELECT p.lo_us, p.hi_us INTO lo, hi FROM {SUM}_partition p WHERE p.relid = TG_RELID;
   IF NOT FOUND THEN
     RETURN NULL;  -- a partition the summaries do not know: probe() reports it
   END IF;
@@ -491,13 +503,13 @@ QStringList triggerStatements(const QString &relation)
 {
     static const char *const kTemplates[] = {
         "CREATE TRIGGER tk52k_summary_insert AFTER INSERT ON {R} REFERENCING NEW TABLE AS new_rows "
-        "FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_inserted()",
+        "FOR EACH STATEMENT EXECUTE FUNCTION {FN}_inserted()",
         "CREATE TRIGGER tk52k_summary_update AFTER UPDATE ON {R} REFERENCING OLD TABLE AS old_rows "
-        "NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_updated()",
+        "NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION {FN}_updated()",
         "CREATE TRIGGER tk52k_summary_delete AFTER DELETE ON {R} REFERENCING OLD TABLE AS old_rows "
-        "FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_deleted()",
+        "FOR EACH STATEMENT EXECUTE FUNCTION {FN}_deleted()",
         "CREATE TRIGGER tk52k_summary_truncate AFTER TRUNCATE ON {R} FOR EACH STATEMENT "
-        "EXECUTE FUNCTION tk52k_summary_truncated()",
+        "EXECUTE FUNCTION {FN}_truncated()",
     };
     QStringList out;
     for (const char *name : kTriggerNames)
@@ -612,8 +624,7 @@ qint64 coarsest()
 bool installObjects(PgLink &link, QString *error)
 {
     PgResult r;
-    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('tk52k_summary_key') IS NOT NULL", {},
-                   &r) ||
+    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL", {}, &r) ||
         r.rows() != 1 || r.isNull(0, 0)) {
         *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
         return false;
@@ -625,13 +636,13 @@ bool installObjects(PgLink &link, QString *error)
     statements << QStringLiteral("SET LOCAL lock_timeout = '10s'")
                << QStringLiteral("SET LOCAL client_min_messages = warning")
                << QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE");
-    statements
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_state (one boolean PRIMARY KEY DEFAULT "
-                          "true CHECK (one), version integer NOT NULL, levels text NOT NULL)")
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_pending (lo_us bigint PRIMARY KEY, "
-                          "hi_us bigint NOT NULL)")
-        << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_partition (relid oid PRIMARY KEY, "
-                          "lo_us bigint, hi_us bigint)");
+    statements << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS {SUM}_state (one boolean PRIMARY KEY DEFAULT "
+                      "true CHECK (one), version integer NOT NULL, levels text NOT NULL, relid oid NOT NULL)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_pending (lo_us bigint PRIMARY KEY, "
+                                 "hi_us bigint NOT NULL)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_partition (relid oid PRIMARY KEY, "
+                                 "lo_us bigint, hi_us bigint)");
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
         // The build and TRUNCATE work on time ranges; the rows come in time order.
@@ -639,9 +650,8 @@ bool installObjects(PgLink &link, QString *error)
                           .arg(levelTable(int(i)));
     }
     if (r.text(0, 1) != "t")
-        statements << QStringLiteral(
-            "CREATE TYPE tk52k_summary_key AS (source text, funcstr text, unitstr text, "
-            "bucket bigint)");
+        statements << QStringLiteral("CREATE TYPE {FN}_key AS (source text, funcstr text, unitstr text, "
+                                     "bucket bigint)");
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema);
     statements << insertFunction(schema) << deleteFunction(schema) << updateFunction(schema)
@@ -658,27 +668,28 @@ bool installObjects(PgLink &link, QString *error)
     statements.clear();
     for (const Partition &p : partitions) {
         statements << triggerStatements(p.name);
-        statements << QStringLiteral(
-                          "INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
-                          "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
+        statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
+                                     "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
                           .arg(p.oid)
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
     }
     const QString c = number(coarsest());
     statements << QStringLiteral(
-                      "INSERT INTO invoice_summary_pending "
+                      "INSERT INTO {SUM}_pending "
                       "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
                       "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
-                      "greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+                      "greatest({SUM}_pending.hi_us, excluded.hi_us)")
                       .arg(floorSql(QStringLiteral("m.lo"), coarsest()),
                            floorSql(QStringLiteral("m.hi"), coarsest()), c,
                            timeUsSql(QStringLiteral("create_time")));
-    statements << QStringLiteral(
-                      "INSERT INTO invoice_summary_state (version, levels) VALUES (%1, '%2') "
-                      "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels")
-                      .arg(kVersion)
-                      .arg(levelList());
+    statements
+        << QStringLiteral(
+               "INSERT INTO {SUM}_state (version, levels, relid) VALUES (%1, '%2', 'invoice'::regclass) "
+               "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels, "
+               "relid = excluded.relid")
+               .arg(kVersion)
+               .arg(levelList());
     return runAll(link, statements, error);
 }
 
@@ -712,7 +723,6 @@ struct Catalog
 {
     int serverVersion = 0;
     bool tableExists = false;
-    bool installed = false;
     bool mayCreate = false;
     bool mayTrigger = false;
     bool programShape = false;
@@ -724,7 +734,6 @@ bool readCatalog(PgLink &link, Catalog *c)
 {
     PgResult r;
     if (!link.exec("SELECT current_setting('server_version_num')::int, to_regclass('invoice') IS NOT NULL, "
-                   "to_regclass('invoice_summary_state') IS NOT NULL, "
                    "has_schema_privilege(current_schema(), 'CREATE'), "
                    "to_regclass('invoice') IS NOT NULL AND has_table_privilege('invoice', 'TRIGGER'), "
                    "EXISTS (SELECT 1 FROM pg_partitioned_table WHERE partrelid = to_regclass('invoice'))",
@@ -733,10 +742,9 @@ bool readCatalog(PgLink &link, Catalog *c)
         return false;
     c->serverVersion = int(r.int64(0, 0));
     c->tableExists = r.text(0, 1) == "t";
-    c->installed = r.text(0, 2) == "t";
-    c->mayCreate = r.text(0, 3) == "t";
-    c->mayTrigger = r.text(0, 4) == "t";
-    c->partitioned = r.text(0, 5) == "t";
+    c->mayCreate = r.text(0, 2) == "t";
+    c->mayTrigger = r.text(0, 3) == "t";
+    c->partitioned = r.text(0, 4) == "t";
     if (!c->tableExists)
         return true;
     PgResult columns;
@@ -770,6 +778,77 @@ bool readCatalog(PgLink &link, Catalog *c)
     return true;
 }
 
+// The summaries of a table are named after it with a tag: "" for the first
+// table to have them, "_2", "_3" … where a table renamed away (archived)
+// keeps the plain names. They are found through the table's own trigger,
+// whatever they are called, or, with the triggers gone, through the state
+// table that names the table.
+void setTag(PgLink &link, const QString &tag)
+{
+    link.setNames({{"{SUM}", "invoice_summary" + tag.toUtf8()}, {"{FN}", "tk52k_summary" + tag.toUtf8()}});
+}
+
+bool findTag(PgLink &link, QString *tag, bool *found)
+{
+    *found = false;
+    PgResult r;
+    if (!link.exec("SELECT p.proname::text FROM pg_trigger t JOIN pg_proc p ON p.oid = t.tgfoid "
+                   "WHERE t.tgrelid = to_regclass('invoice') AND t.tgname = 'tk52k_summary_insert'",
+                   {}, &r))
+        return false;
+    const QString prefix = QStringLiteral("tk52k_summary");
+    const QString suffix = QStringLiteral("_inserted");
+    if (r.rows() == 1 && r.string(0, 0).startsWith(prefix) && r.string(0, 0).endsWith(suffix)) {
+        const QString name = r.string(0, 0);
+        *tag = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+        *found = true;
+        setTag(link, *tag);
+        return true;
+    }
+    if (!link.exec(
+            "SELECT substring(c.relname FROM '^invoice_summary(.*)_state$') FROM pg_class c "
+            "WHERE c.relkind = 'r' AND c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = "
+            "current_schema()) AND c.relname ~ '^invoice_summary(_[0-9]+)?_state$' AND EXISTS (SELECT 1 "
+            "FROM pg_attribute a WHERE a.attrelid = c.oid AND a.attname = 'relid' AND NOT a.attisdropped)",
+            {}, &r))
+        return false;
+    for (int i = 0; i < r.rows(); ++i) {
+        PgResult owner;
+        if (!link.exec(
+                QStringLiteral("SELECT bool_or(relid = to_regclass('invoice')) FROM invoice_summary%1_state")
+                    .arg(r.string(i, 0))
+                    .toUtf8(),
+                {}, &owner))
+            return false;
+        if (owner.text(0, 0) == "t") {
+            *tag = r.string(i, 0);
+            *found = true;
+            setTag(link, *tag);
+            return true;
+        }
+    }
+    return true;
+}
+
+// The first tag whose names no other table's summaries hold.
+bool freeTag(PgLink &link, QString *tag)
+{
+    for (int n = 1; n < 1000; ++n) {
+        const QString t = n == 1 ? QString() : QStringLiteral("_%1").arg(n);
+        PgResult r;
+        if (!link.exec("SELECT to_regclass($1) IS NULL AND to_regtype($2) IS NULL",
+                       {("invoice_summary" + t + "_state").toUtf8(), ("tk52k_summary" + t + "_key").toUtf8()},
+                       &r))
+            return false;
+        if (r.text(0, 0) == "t") {
+            *tag = t;
+            setTag(link, t);
+            return true;
+        }
+    }
+    return false;
+}
+
 Status failedProbe(PgLink &link)
 {
     Status s;
@@ -789,9 +868,9 @@ const std::vector<Level> &levels()
     return kLevels;
 }
 
-QString levelTable(int level)
+QString levelTable(const QString &tag, int level)
 {
-    return QStringLiteral("invoice_summary_") + QLatin1String(levels()[size_t(level)].name);
+    return QStringLiteral("invoice_summary%1_%2").arg(tag, QLatin1String(levels()[size_t(level)].name));
 }
 
 QString timeUsSql(const QString &time)
@@ -884,7 +963,10 @@ Status probe(QSqlDatabase &db)
         mayTrigger = mayTrigger && p.mayTrigger;
     }
     s.canBuild = c.mayCreate && mayTrigger;
-    if (!c.installed) {
+    bool installed = false;
+    if (!findTag(link, &s.tag, &installed))
+        return failedProbe(link);
+    if (!installed) {
         s.state = s.canBuild ? State::NotInstalled : State::Unavailable;
         s.reason = s.canBuild ? QCoreApplication::translate("SummarySchema", "汇总表尚未建立。")
                               : QCoreApplication::translate(
@@ -893,15 +975,17 @@ Status probe(QSqlDatabase &db)
     }
 
     PgResult state;
-    if (!link.exec("SELECT has_table_privilege('invoice_summary_state', 'SELECT') AND "
-                   "has_table_privilege('invoice_summary_pending', 'SELECT') AND "
-                   "has_table_privilege('invoice_summary_partition', 'SELECT')",
+    if (!link.exec("SELECT has_table_privilege('{SUM}_state', 'SELECT') AND "
+                   "has_table_privilege('{SUM}_pending', 'SELECT') AND "
+                   "has_table_privilege('{SUM}_partition', 'SELECT')",
                    {}, &state))
         return failedProbe(link);
     bool mayRead = state.text(0, 0) == "t";
     for (size_t i = 0; mayRead && i < levels().size(); ++i) {
         PgResult r;
-        if (!link.exec("SELECT has_table_privilege($1, 'SELECT')", {levelTable(int(i)).toUtf8()}, &r))
+        if (!link.exec(
+                QStringLiteral("SELECT has_table_privilege('%1', 'SELECT')").arg(levelTable(int(i))).toUtf8(),
+                {}, &r))
             return failedProbe(link);
         mayRead = r.text(0, 0) == "t";
     }
@@ -910,9 +994,9 @@ Status probe(QSqlDatabase &db)
         return s;
     }
     s.state = State::Incomplete;
-    if (!link.exec("SELECT version, levels, (SELECT count(*) FROM invoice_summary_pending), "
+    if (!link.exec("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), "
                    "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'invoice'::regclass AND "
-                   "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')) FROM invoice_summary_state",
+                   "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')) FROM {SUM}_state",
                    {}, &state))
         return failedProbe(link);
     if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
@@ -929,7 +1013,7 @@ Status probe(QSqlDatabase &db)
         return s;
     }
     PgResult registry;
-    if (!link.exec("SELECT relid::bigint, lo_us, hi_us FROM invoice_summary_partition", {}, &registry))
+    if (!link.exec("SELECT relid::bigint, lo_us, hi_us FROM {SUM}_partition", {}, &registry))
         return failedProbe(link);
     QHash<qint64, std::pair<qint64, qint64>> known;
     for (int i = 0; i < registry.rows(); ++i)
@@ -969,6 +1053,12 @@ bool install(QSqlDatabase &db, QString *error)
                                           : QStringLiteral("not the program's table: %1").arg(c.shapeProblem);
         return false;
     }
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found) || (!found && !freeTag(link, &tag))) {
+        *error = link.error().isEmpty() ? QStringLiteral("no free name for the summaries") : link.error();
+        return false;
+    }
     const bool ok = inTransaction(link, &why, [&] { return installObjects(link, &why); });
     if (!ok)
         *error = why;
@@ -978,12 +1068,13 @@ bool install(QSqlDatabase &db, QString *error)
 bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
 {
     PgLink link(db);
-    PgResult r;
-    if (!link.exec("SELECT to_regclass('invoice_summary_partition') IS NOT NULL", {}, &r)) {
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found)) {
         *error = link.error();
         return false;
     }
-    if (r.text(0, 0) != "t")
+    if (!found)
         return true;
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
@@ -997,7 +1088,7 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
                 continue;
             QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
             statements << triggerStatements(p.name);
-            statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) "
+            statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) "
                                          "ON CONFLICT (relid) DO NOTHING")
                               .arg(p.oid)
                               .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
@@ -1015,12 +1106,21 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
 bool uninstall(QSqlDatabase &db, QString *error)
 {
     PgLink link(db);
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found)) {
+        *error = link.error();
+        return false;
+    }
+    if (!found)
+        return true;
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
         QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
         PgResult r;
         if (!link.exec("SELECT c.oid::regclass::text FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid "
-                       "WHERE t.tgname = 'tk52k_summary_insert'",
+                       "JOIN pg_proc p ON p.oid = t.tgfoid WHERE t.tgname = 'tk52k_summary_insert' AND "
+                       "p.proname = '{FN}_inserted'",
                        {}, &r)) {
             why = link.error();
             return false;
@@ -1029,17 +1129,19 @@ bool uninstall(QSqlDatabase &db, QString *error)
             for (const char *name : kTriggerNames)
                 statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
                                   .arg(QLatin1String(name), r.string(i, 0));
-        for (const char *f : {"tk52k_summary_inserted()", "tk52k_summary_deleted()",
-                              "tk52k_summary_updated()", "tk52k_summary_truncated()"})
+        for (const char *f : {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
         for (const Level &l : levels())
-            statements << QStringLiteral("DROP FUNCTION IF EXISTS tk52k_summary_redo_%1(tk52k_summary_key[])")
+            statements << QStringLiteral("DROP FUNCTION IF EXISTS {FN}_redo_%1({FN}_key[], regclass)")
+                              .arg(QLatin1String(l.name))
+                       // made by the first version of the summaries
+                       << QStringLiteral("DROP FUNCTION IF EXISTS {FN}_redo_%1({FN}_key[])")
                               .arg(QLatin1String(l.name));
         for (size_t i = 0; i < levels().size(); ++i)
             statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(levelTable(int(i)));
-        statements << QStringLiteral("DROP TABLE IF EXISTS invoice_summary_state, invoice_summary_pending, "
-                                     "invoice_summary_partition")
-                   << QStringLiteral("DROP TYPE IF EXISTS tk52k_summary_key");
+        statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
+                                     "{SUM}_partition")
+                   << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");
         return runAll(link, statements, &why);
     });
     if (!ok)
@@ -1107,7 +1209,7 @@ bool repair(PgLink &link, QString *error)
         std::vector<Partition> partitions;
         PgResult registry;
         if (!readPartitions(link, &partitions) ||
-            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL FROM invoice_summary_partition", {},
+            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL FROM {SUM}_partition", {},
                        &registry)) {
             *error = link.error();
             return false;
@@ -1128,7 +1230,7 @@ bool repair(PgLink &link, QString *error)
                 mark(bounds.lo, bounds.hi);
                 if (it != known.constEnd())
                     mark(it->lo, it->hi);
-                statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) "
+                statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) "
                                              "ON CONFLICT (relid) DO UPDATE SET lo_us = excluded.lo_us, "
                                              "hi_us = excluded.hi_us")
                                   .arg(p.oid)
@@ -1139,13 +1241,11 @@ bool repair(PgLink &link, QString *error)
         }
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             mark(it->lo, it->hi);
-            statements
-                << QStringLiteral("DELETE FROM invoice_summary_partition WHERE relid = %1").arg(it.key());
+            statements << QStringLiteral("DELETE FROM {SUM}_partition WHERE relid = %1").arg(it.key());
         }
         for (const Span &d : dirty)
-            statements << QStringLiteral(
-                              "INSERT INTO invoice_summary_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
-                              "UPDATE SET hi_us = greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+            statements << QStringLiteral("INSERT INTO {SUM}_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
+                                         "UPDATE SET hi_us = greatest({SUM}_pending.hi_us, excluded.hi_us)")
                               .arg(d.lo)
                               .arg(d.hi);
         return runAll(link, statements, error);
@@ -1157,8 +1257,7 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
 {
     return inTransaction(link, error, [&] {
         PgResult r;
-        if (!link.exec("SELECT lo_us, hi_us FROM invoice_summary_pending ORDER BY lo_us FOR UPDATE", {},
-                       &r)) {
+        if (!link.exec("SELECT lo_us, hi_us FROM {SUM}_pending ORDER BY lo_us FOR UPDATE", {}, &r)) {
             *error = link.error();
             return false;
         }
@@ -1170,10 +1269,9 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
             else if (s.lo < s.hi)
                 out->push_back(s);
         }
-        QStringList statements{QStringLiteral("DELETE FROM invoice_summary_pending")};
+        QStringList statements{QStringLiteral("DELETE FROM {SUM}_pending")};
         for (const Span &s : *out)
-            statements
-                << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
+            statements << QStringLiteral("INSERT INTO {SUM}_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
         return runAll(link, statements, error);
     });
 }
@@ -1208,9 +1306,8 @@ bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint6
                                        QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
                                            .arg(levelTable(int(i) - 1), lo, hi),
                                        levels()[i].us));
-        statements
-            << QStringLiteral("UPDATE invoice_summary_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
-            << QStringLiteral("DELETE FROM invoice_summary_pending WHERE lo_us >= hi_us");
+        statements << QStringLiteral("UPDATE {SUM}_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
+                   << QStringLiteral("DELETE FROM {SUM}_pending WHERE lo_us >= hi_us");
         if (!runAll(link, statements, error))
             return false;
         PgResult r;
@@ -1261,18 +1358,24 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         return BuildOutcome::Failed;
     }
     PgResult state;
-    // Summaries another version made mean something else: made anew.
-    if (status.state == State::Incomplete &&
-        link.exec("SELECT version, levels FROM invoice_summary_state", {}, &state) &&
-        (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) &&
-        !uninstall(db, error))
-        return BuildOutcome::Failed;
-    if (!link.exec("SELECT to_regclass('invoice_summary_state') IS NOT NULL", {}, &state)) {
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found)) {
         *error = link.error();
         return BuildOutcome::Failed;
     }
-    for (int attempt = 0; state.text(0, 0) != "t"; ++attempt) {
-        if (install(db, error))
+    // Summaries another version made mean something else: made anew.
+    if (found && status.state == State::Incomplete &&
+        link.exec("SELECT version, levels FROM {SUM}_state", {}, &state) &&
+        (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) &&
+        !uninstall(db, error))
+        return BuildOutcome::Failed;
+    if (!findTag(link, &tag, &found)) {
+        *error = link.error();
+        return BuildOutcome::Failed;
+    }
+    for (int attempt = 0; !found; ++attempt) {
+        if (install(db, error) && findTag(link, &tag, &found) && found)
             break;
         if (attempt == 4 || !retryable(link.sqlState()))
             return BuildOutcome::Failed;

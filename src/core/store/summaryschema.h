@@ -40,8 +40,11 @@ struct Level
 
 /// The bucket sizes, finest first.
 const std::vector<Level> &levels();
-/// "invoice_summary_1s" for level 0 and so on.
-QString levelTable(int level);
+/// The summary table of `level` of the summaries tagged `tag`
+/// (Status::tag): "invoice_summary_1s" for level 0 of the first table to
+/// have summaries, "invoice_summary_2_1s" where another (archived) table
+/// holds the plain names.
+QString levelTable(const QString &tag, int level);
 
 /// SQL for what a row means, shared by the triggers and the reads from raw
 /// rows so both compute the same. Each takes SQL expressions.
@@ -74,6 +77,8 @@ struct Status
     QString reason;
     /// Whether build() may be run with this connection's rights.
     bool canBuild = false;
+    /// Names the table's summaries (levelTable()) where they are made.
+    QString tag;
 };
 
 /// Whether readers may use the summaries of the table `invoice` in the
