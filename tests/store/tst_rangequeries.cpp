@@ -174,8 +174,12 @@ SELECT 'DCV',
                                       "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS') FROM invoice "
                                       "ORDER BY create_time, id")));
         while (q.next()) {
-            m_rows << RefRow{q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toString(),
-                             q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+            m_rows << RefRow{q.value(0).toLongLong(),
+                             q.value(1).toLongLong(),
+                             q.value(2).toString(),
+                             q.value(3).toString(),
+                             q.value(4).toString(),
+                             q.value(5).toString(),
                              curveValueOf(q.value(5).toString(), q.value(6).toString())};
         }
         QVERIFY(m_rows.size() > 86000);
@@ -349,6 +353,74 @@ SELECT 'DCV',
             QVERIFY(!keyAt(c, tableFor(summaries), range, source, ids.size(), &key, &error));
             QVERIFY2(error.isEmpty(), qPrintable(error));
         }
+        // Deep in the whole table: through every level, or through the
+        // rows' count histograms.
+        QVector<qint64> all;
+        for (const RefRow &r : m_rows)
+            if (source.isNull() || r.source == source)
+                all << r.id;
+        const Range whole{kStartMs - 1000, kStartMs + 4 * kHourMs};
+        for (const bool summaries : {true, false}) {
+            for (const int n : {int(all.size() / 2 + 17), int(all.size() - 2)}) {
+                RowKey key;
+                QVERIFY2(keyAt(c, tableFor(summaries), whole, source, n, &key, &error), qPrintable(error));
+                QCOMPARE(key.id, all[n]);
+            }
+        }
+    }
+
+    // A table made elsewhere: five columns, frastr an integer, times to the
+    // second. Read from its rows, rows of one second told apart by where
+    // they lie.
+    void tableMadeElsewhere()
+    {
+        ScratchDatabase other(QStringLiteral("rangeforeign"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(other.exec(QStringLiteral(
+                     "CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr integer, "
+                     "create_time timestamp(0)); INSERT INTO invoice SELECT 'DCV', to_char(i % 17 - 8, "
+                     "'FM0.000'), "
+                     "'V', 1, timestamp '2024-05-01 10:00' + (i / 3) * interval '1 second' "
+                     "FROM generate_series(0, 5999) i ORDER BY random()")),
+                 qPrintable(other.error()));
+        QSqlDatabase c = other.connection();
+        Table table;
+        QString error;
+        QVERIFY2(inspect(c, &table, &error), qPrintable(error));
+        QVERIFY(table.exists && !table.hasId && !table.hasSource && !table.frastrIsText && !table.summaries);
+        const QStringList order = other
+                                      .column(QStringLiteral("SELECT (ctid::text::point)[0]::bigint * 65536 "
+                                                             "+ (ctid::text::point)[1]::bigint FROM invoice "
+                                                             "ORDER BY create_time, ctid"))
+                                      .split(',');
+        const Range range{1714557600000, 1714557600000 + 2000000};
+        QStringList paged;
+        PageRequest request{range, QString(), PageRequest::First, {}, 500};
+        for (QVector<Row> rows;; request.from = PageRequest::After) {
+            QVERIFY2(page(c, table, request, &rows, &error), qPrintable(error));
+            if (rows.isEmpty())
+                break;
+            for (const Row &r : rows)
+                paged << QString::number(r.key.id);
+            request.key = rows.last().key;
+        }
+        QCOMPARE(paged, order);
+        for (const int n : {0, 4500, 5999}) {
+            RowKey key;
+            QVERIFY2(keyAt(c, table, range, QString(), n, &key, &error), qPrintable(error));
+            QCOMPARE(QString::number(key.id), order[n]);
+        }
+        Statistics s;
+        QVERIFY2(RangeQueries::statistics(c, table, range, QString(), dcv(), &s, &error), qPrintable(error));
+        QCOMPARE(s.count, qint64(6000));
+        QCOMPARE(
+            QString::number(s.mean, 'f', 9),
+            other.column(QStringLiteral("SELECT round(avg(datavaluestr::float8)::numeric, 9) FROM invoice")));
+        ColumnsRequest columnsRequest{
+            {range.fromMs, range.fromMs + 1000000, range.toMs}, QString(), dcv(), 0};
+        Columns columns;
+        QVERIFY2(RangeQueries::columns(c, table, columnsRequest, &columns, &error), qPrintable(error));
+        QCOMPARE(columns.curves.size(), 1);
+        QCOMPARE(columns.curves[0].count, qint64(6000));
     }
 
     void quantitiesAndSources()

@@ -8,6 +8,7 @@
 #include "core/store/recordschema.h"
 #include "core/store/summaryschema.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -290,9 +291,15 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(written > 20 || !writeError.isEmpty(), 30000);
         const int before = written;
+        // Stopped after its first chunk, then run again to the end.
+        std::atomic_bool cancel{false};
         SummarySchema::BuildControl control;
+        control.cancel = &cancel;
         int chunks = 0;
-        control.progress = [&](double, qint64) { ++chunks; };
+        control.progress = [&](double, qint64) { cancel = ++chunks == 1; };
+        QCOMPARE(SummarySchema::build(c, control, &error), SummarySchema::BuildOutcome::Cancelled);
+        QCOMPARE(SummarySchema::probe(c).state, State::Incomplete);
+        cancel = false;
         const SummarySchema::BuildOutcome outcome = SummarySchema::build(c, control, &error);
         const int during = written - before;
         stop = true;
@@ -307,6 +314,47 @@ private slots:
         QCOMPARE(SummarySchema::build(c, {}, &error), SummarySchema::BuildOutcome::Built);
         const QString diff = difference(kept, dump(c));
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
+    // A writer that may only insert into the table still keeps the
+    // summaries: the triggers write them with their owner's rights.
+    void writerWithInsertRightOnly()
+    {
+        const QString role = QStringLiteral("tk52k_t_inserter_%1").arg(QCoreApplication::applicationPid());
+        struct Drop
+        {
+            ScratchDatabase &db;
+            QString role;
+            ~Drop()
+            {
+                db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
+                db.exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+            }
+        } drop{*m_db, role};
+        QVERIFY2(
+            m_db->exec(QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD 'insert-only'; "
+                                      "GRANT INSERT ON invoice TO %1; GRANT USAGE ON ALL SEQUENCES IN SCHEMA "
+                                      "public TO %1")
+                           .arg(role)),
+            qPrintable(m_db->error()));
+        DbSettings settings = m_db->settings();
+        settings.userName = role;
+        settings.password = QStringLiteral("insert-only");
+        const QString name = QStringLiteral("summary-inserter");
+        {
+            QSqlDatabase w = settings.addConnection(name);
+            QVERIFY2(w.open(), qPrintable(w.lastError().text()));
+            QSqlQuery q(w);
+            QVERIFY2(q.exec(QStringLiteral(
+                         "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, "
+                         "source) VALUES ('DCV', '2.5', 'V', '1', '2024-07-31 23:59:59', 'meter-r')")),
+                     qPrintable(q.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase(name);
+        QSqlDatabase c = m_db->connection();
+        QCOMPARE(m_db->column(QStringLiteral("SELECT sum(n_rows) FROM %1 WHERE source = 'meter-r'")
+                                  .arg(SummarySchema::levelTable(SummarySchema::probe(c).tag, 2))),
+                 QStringLiteral("1"));
     }
 
     // A table made elsewhere is read as rows; rows added by another session
