@@ -535,6 +535,69 @@
     </message>
 </context>
 <context>
+    <name>SummarySchema</name>
+    <message>
+        <source>分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。</source>
+        <translation>Partition %1 was made, attached or changed outside the program; the summaries need repairing.</translation>
+    </message>
+    <message>
+        <source>分区 %1 本身又被分区，汇总表不支持这种数据表，历史记录将逐行读取。</source>
+        <translation>Partition %1 is partitioned itself; the summaries do not support such a table, so the history is read row by row.</translation>
+    </message>
+    <message>
+        <source>另一个程序正在建立汇总表。</source>
+        <translation>Another program is building the summaries.</translation>
+    </message>
+    <message>
+        <source>数据库服务器版本过低：汇总表需要 PostgreSQL 15 或更新版本，历史记录将逐行读取。</source>
+        <translation>The database server is too old: the summaries need PostgreSQL 15 or later, so the history is read row by row.</translation>
+    </message>
+    <message>
+        <source>数据表 invoice 不存在。</source>
+        <translation>The table invoice does not exist.</translation>
+    </message>
+    <message>
+        <source>数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。</source>
+        <translation>The table invoice was not made by this program (%1), so the history is read row by row.</translation>
+    </message>
+    <message>
+        <source>数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。</source>
+        <translation>A partition of the table invoice was dropped or detached outside the program; the summaries need repairing.</translation>
+    </message>
+    <message>
+        <source>数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。</source>
+        <translation>The summary triggers of the table invoice were dropped or disabled; the summaries need repairing.</translation>
+    </message>
+    <message>
+        <source>无法查询汇总表：%1</source>
+        <translation>Cannot query the summaries: %1</translation>
+    </message>
+    <message>
+        <source>汇总表尚未建立。</source>
+        <translation>The summaries have not been built yet.</translation>
+    </message>
+    <message>
+        <source>汇总表尚未建立完成。</source>
+        <translation>The summaries are not complete yet.</translation>
+    </message>
+    <message>
+        <source>汇总表由其他版本的程序建立，需要重建。</source>
+        <translation>The summaries were made by another version of the program and need rebuilding.</translation>
+    </message>
+    <message>
+        <source>没有 %1 列</source>
+        <translation>no %1 column</translation>
+    </message>
+    <message>
+        <source>没有在数据库中建立汇总表的权限，历史记录将逐行读取。</source>
+        <translation>No right to make the summaries in the database, so the history is read row by row.</translation>
+    </message>
+    <message>
+        <source>没有读取汇总表的权限，历史记录将逐行读取。</source>
+        <translation>No right to read the summaries, so the history is read row by row.</translation>
+    </message>
+</context>
+<context>
     <name>TK52KCommClass</name>
     <message>
         <source>TALVIK 52K</source>

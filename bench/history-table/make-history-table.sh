@@ -40,7 +40,7 @@ began=$(now)
 # meter s: day j / per_day, then j mod per_day readings at the rate, each
 # meter a fraction of a period after the one before.
 per_day=$((23 * 3600 * rate))
-time_of="timestamp '$start' + ((j / $per_day) * 86400000 + (j % $per_day) * 1000 / $rate + s * 1000 / ($rate * $sources)) * interval '1 millisecond'"
+time_of="timestamp '$start' + ((j::bigint / $per_day) * 86400000 + (j % $per_day) * 1000 / $rate + s * 1000 / ($rate * $sources)) * interval '1 millisecond'"
 
 sql <<SQL
 CREATE SEQUENCE invoice_id_seq AS bigint;

@@ -55,8 +55,9 @@ QVector<Curve> bruteForce(const QVector<RefRow> &rows, const QVector<qint64> &b,
     QMap<QString, QVector<const RefRow *>> bySource;
     for (const RefRow &r : rows) {
         const qint64 ms = floorMs(r.us);
-        if (r.function == QLatin1String("DCV") && (r.unit == QLatin1String("V") || r.unit == QLatin1String("mV")) &&
-            ms >= b.first() && ms < b.last() && (source.isNull() || r.source == source))
+        if (r.function == QLatin1String("DCV") &&
+            (r.unit == QLatin1String("V") || r.unit == QLatin1String("mV")) && ms >= b.first() &&
+            ms < b.last() && (source.isNull() || r.source == source))
             bySource[r.source] << &r;
     }
     QVector<Curve> curves;
@@ -65,8 +66,9 @@ QVector<Curve> bruteForce(const QVector<RefRow> &rows, const QVector<qint64> &b,
         Curve curve;
         curve.source = it.key();
         curve.count = c.size();
-        const qint64 gap = c.size() > 1 ? std::max<qint64>(2000000, 3 * (c.last()->us - c.first()->us) / (c.size() - 1))
-                                        : 2000000;
+        const qint64 gap =
+            c.size() > 1 ? std::max<qint64>(2000000, 3 * (c.last()->us - c.first()->us) / (c.size() - 1))
+                         : 2000000;
         curve.gapMs = gap / 1000.0;
         int column = -1;
         for (int i = 0; i < c.size(); ++i) {
@@ -154,13 +156,14 @@ SELECT 'DCV',
   FROM generate_series(0, 43199) i, generate_series(0, 1) s
  WHERE NOT (s = 0 AND i BETWEEN 20000 AND 20120) AND NOT (s = 1 AND i BETWEEN 30000 AND 30040))")),
                  qPrintable(m_db->error()));
-        QVERIFY2(m_db->exec(QStringLiteral(
-                     "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
-                     "SELECT funcstr, '5.000', 'V', frastr, create_time, source FROM invoice WHERE id % 500 = 0; "
-                     "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
-                     "('OHM', '1.5', 'kΩ', '20', '2024-08-01 00:10:00', 'meter-a'), "
-                     "('DCV', '1.000', 'V', '1', '2024-07-31 23:00:00', NULL)")),
-                 qPrintable(m_db->error()));
+        QVERIFY2(
+            m_db->exec(QStringLiteral(
+                "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
+                "SELECT funcstr, '5.000', 'V', frastr, create_time, source FROM invoice WHERE id % 500 = 0; "
+                "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                "('OHM', '1.5', 'kΩ', '20', '2024-08-01 00:10:00', 'meter-a'), "
+                "('DCV', '1.000', 'V', '1', '2024-07-31 23:00:00', NULL)")),
+            qPrintable(m_db->error()));
         QVERIFY2(inspect(c, &m_table, &error), qPrintable(error));
         QVERIFY2(m_table.summaries, qPrintable(m_table.summaryReason));
 
@@ -171,8 +174,12 @@ SELECT 'DCV',
                                       "to_char(create_time, 'YYYY-MM-DD HH24:MI:SS.MS') FROM invoice "
                                       "ORDER BY create_time, id")));
         while (q.next()) {
-            m_rows << RefRow{q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toString(),
-                             q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+            m_rows << RefRow{q.value(0).toLongLong(),
+                             q.value(1).toLongLong(),
+                             q.value(2).toString(),
+                             q.value(3).toString(),
+                             q.value(4).toString(),
+                             q.value(5).toString(),
                              curveValueOf(q.value(5).toString(), q.value(6).toString())};
         }
         QVERIFY(m_rows.size() > 86000);
@@ -189,8 +196,8 @@ SELECT 'DCV',
             narrow << kStartMs + kHourMs + 1234 + k * 1207;
         // Column edges on the hour, the minute and the second, and one
         // column of a single millisecond.
-        aligned << kStartMs + 1800000 - 60000 << kStartMs + 1800000 << kStartMs + 1800001 << kStartMs + 1860000
-                << kStartMs + 1861000 << kStartMs + 5400000 << kStartMs + 9000000;
+        aligned << kStartMs + 1800000 - 60000 << kStartMs + 1800000 << kStartMs + 1800001
+                << kStartMs + 1860000 << kStartMs + 1861000 << kStartMs + 5400000 << kStartMs + 9000000;
         one << kStartMs - 1000 << kStartMs + 4 * kHourMs;
         QTest::newRow("1000 columns, every meter") << wide << QString();
         QTest::newRow("1000 columns, one meter") << wide << QStringLiteral("meter-b");
@@ -234,7 +241,8 @@ SELECT 'DCV',
         QTest::addColumn<qint64>("from");
         QTest::addColumn<qint64>("to");
         QTest::addColumn<QString>("source");
-        QTest::newRow("all, unaligned ends") << kStartMs - 77 << kStartMs + 3 * kHourMs - 1234567 << QString();
+        QTest::newRow("all, unaligned ends")
+            << kStartMs - 77 << kStartMs + 3 * kHourMs - 1234567 << QString();
         QTest::newRow("one meter, across the month's end")
             << kStartMs + 1799123 << kStartMs + 1800000 + 61001 << QStringLiteral("meter-a");
         QTest::newRow("within one second") << kStartMs + 2000100 << kStartMs + 2000900 << QString();
@@ -246,19 +254,21 @@ SELECT 'DCV',
         QFETCH(QString, source);
         const QString range =
             QStringLiteral("create_time >= timestamp '1970-01-01' + %1 * interval '1 ms' AND create_time < "
-                           "timestamp '1970-01-01' + %2 * interval '1 ms' AND funcstr = 'DCV' AND unitstr IN ('V', 'mV')%3")
+                           "timestamp '1970-01-01' + %2 * interval '1 ms' AND funcstr = 'DCV' AND unitstr IN "
+                           "('V', 'mV')%3")
                 .arg(from)
                 .arg(to)
                 .arg(source.isNull() ? QString() : QStringLiteral(" AND source = '%1'").arg(source));
         QSqlQuery q(db());
-        QVERIFY(q.exec(QStringLiteral("WITH x AS (SELECT datavaluestr::float8 * CASE unitstr WHEN 'mV' THEN 0.001 "
-                                      "ELSE 1 END AS v, create_time FROM invoice WHERE %1 AND datavaluestr ~ "
-                                      "'^-?[0-9.]+$') SELECT count(v), avg(v), stddev_samp(v), min(v), max(v), "
-                                      "(SELECT count(*) FROM invoice WHERE %1 AND datavaluestr LIKE '%OL%'), "
-                                      "(SELECT (extract(epoch FROM create_time) * 1000)::bigint FROM x "
-                                      "ORDER BY v, create_time LIMIT 1), (SELECT (extract(epoch FROM create_time) "
-                                      "* 1000)::bigint FROM x ORDER BY v DESC, create_time LIMIT 1) FROM x")
-                           .arg(range)));
+        QVERIFY(q.exec(
+            QStringLiteral("WITH x AS (SELECT datavaluestr::float8 * CASE unitstr WHEN 'mV' THEN 0.001 "
+                           "ELSE 1 END AS v, create_time FROM invoice WHERE %1 AND datavaluestr ~ "
+                           "'^-?[0-9.]+$') SELECT count(v), avg(v), stddev_samp(v), min(v), max(v), "
+                           "(SELECT count(*) FROM invoice WHERE %1 AND datavaluestr LIKE '%OL%'), "
+                           "(SELECT (extract(epoch FROM create_time) * 1000)::bigint FROM x "
+                           "ORDER BY v, create_time LIMIT 1), (SELECT (extract(epoch FROM create_time) "
+                           "* 1000)::bigint FROM x ORDER BY v DESC, create_time LIMIT 1) FROM x")
+                .arg(range)));
         QVERIFY2(q.next(), qPrintable(q.lastError().text()));
         QVERIFY(q.value(0).toLongLong() > 0);
         for (const bool summaries : {true, false}) {
@@ -270,10 +280,13 @@ SELECT 'DCV',
             QCOMPARE(s.fromSummaries, summaries);
             QCOMPARE(s.count, q.value(0).toLongLong());
             QCOMPARE(s.overloads, q.value(5).toLongLong());
-            const auto close = [](double a, double b) { return std::abs(a - b) <= 1e-9 * std::abs(b) + 1e-15; };
+            const auto close = [](double a, double b) {
+                return std::abs(a - b) <= 1e-9 * std::abs(b) + 1e-15;
+            };
             QVERIFY2(close(s.mean, q.value(1).toDouble()), qPrintable(QString::number(s.mean, 'g', 17)));
             if (s.count > 1)
-                QVERIFY2(close(s.stddev, q.value(2).toDouble()), qPrintable(QString::number(s.stddev, 'g', 17)));
+                QVERIFY2(close(s.stddev, q.value(2).toDouble()),
+                         qPrintable(QString::number(s.stddev, 'g', 17)));
             QCOMPARE(s.min, q.value(3).toDouble());
             QCOMPARE(s.max, q.value(4).toDouble());
             QCOMPARE(s.minMs, q.value(6).toLongLong());
@@ -295,7 +308,8 @@ SELECT 'DCV',
         const Range range{kStartMs + 1790000, kStartMs + 1810000};
         QVector<qint64> ids;
         for (const RefRow &r : m_rows)
-            if (floorMs(r.us) >= range.fromMs && floorMs(r.us) < range.toMs && (source.isNull() || r.source == source))
+            if (floorMs(r.us) >= range.fromMs && floorMs(r.us) < range.toMs &&
+                (source.isNull() || r.source == source))
                 ids << r.id;
         QSqlDatabase c = db();
         QString error;
@@ -339,6 +353,74 @@ SELECT 'DCV',
             QVERIFY(!keyAt(c, tableFor(summaries), range, source, ids.size(), &key, &error));
             QVERIFY2(error.isEmpty(), qPrintable(error));
         }
+        // Deep in the whole table: through every level, or through the
+        // rows' count histograms.
+        QVector<qint64> all;
+        for (const RefRow &r : m_rows)
+            if (source.isNull() || r.source == source)
+                all << r.id;
+        const Range whole{kStartMs - 1000, kStartMs + 4 * kHourMs};
+        for (const bool summaries : {true, false}) {
+            for (const int n : {int(all.size() / 2 + 17), int(all.size() - 2)}) {
+                RowKey key;
+                QVERIFY2(keyAt(c, tableFor(summaries), whole, source, n, &key, &error), qPrintable(error));
+                QCOMPARE(key.id, all[n]);
+            }
+        }
+    }
+
+    // A table made elsewhere: five columns, frastr an integer, times to the
+    // second. Read from its rows, rows of one second told apart by where
+    // they lie.
+    void tableMadeElsewhere()
+    {
+        ScratchDatabase other(QStringLiteral("rangeforeign"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(other.exec(QStringLiteral(
+                     "CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr integer, "
+                     "create_time timestamp(0)); INSERT INTO invoice SELECT 'DCV', to_char(i % 17 - 8, "
+                     "'FM0.000'), "
+                     "'V', 1, timestamp '2024-05-01 10:00' + (i / 3) * interval '1 second' "
+                     "FROM generate_series(0, 5999) i ORDER BY random()")),
+                 qPrintable(other.error()));
+        QSqlDatabase c = other.connection();
+        Table table;
+        QString error;
+        QVERIFY2(inspect(c, &table, &error), qPrintable(error));
+        QVERIFY(table.exists && !table.hasId && !table.hasSource && !table.frastrIsText && !table.summaries);
+        const QStringList order = other
+                                      .column(QStringLiteral("SELECT (ctid::text::point)[0]::bigint * 65536 "
+                                                             "+ (ctid::text::point)[1]::bigint FROM invoice "
+                                                             "ORDER BY create_time, ctid"))
+                                      .split(',');
+        const Range range{1714557600000, 1714557600000 + 2000000};
+        QStringList paged;
+        PageRequest request{range, QString(), PageRequest::First, {}, 500};
+        for (QVector<Row> rows;; request.from = PageRequest::After) {
+            QVERIFY2(page(c, table, request, &rows, &error), qPrintable(error));
+            if (rows.isEmpty())
+                break;
+            for (const Row &r : rows)
+                paged << QString::number(r.key.id);
+            request.key = rows.last().key;
+        }
+        QCOMPARE(paged, order);
+        for (const int n : {0, 4500, 5999}) {
+            RowKey key;
+            QVERIFY2(keyAt(c, table, range, QString(), n, &key, &error), qPrintable(error));
+            QCOMPARE(QString::number(key.id), order[n]);
+        }
+        Statistics s;
+        QVERIFY2(RangeQueries::statistics(c, table, range, QString(), dcv(), &s, &error), qPrintable(error));
+        QCOMPARE(s.count, qint64(6000));
+        QCOMPARE(
+            QString::number(s.mean, 'f', 9),
+            other.column(QStringLiteral("SELECT round(avg(datavaluestr::float8)::numeric, 9) FROM invoice")));
+        ColumnsRequest columnsRequest{
+            {range.fromMs, range.fromMs + 1000000, range.toMs}, QString(), dcv(), 0};
+        Columns columns;
+        QVERIFY2(RangeQueries::columns(c, table, columnsRequest, &columns, &error), qPrintable(error));
+        QCOMPARE(columns.curves.size(), 1);
+        QCOMPARE(columns.curves[0].count, qint64(6000));
     }
 
     void quantitiesAndSources()
@@ -349,16 +431,17 @@ SELECT 'DCV',
             QVector<QuantityCount> quantities;
             QStringList names;
             QString error;
-            QVERIFY2(RangeQueries::quantities(c, tableFor(summaries), range, QStringLiteral("meter-a"), &quantities,
-                                              &error),
+            QVERIFY2(RangeQueries::quantities(c, tableFor(summaries), range, QStringLiteral("meter-a"),
+                                              &quantities, &error),
                      qPrintable(error));
             QVERIFY2(RangeQueries::sources(c, tableFor(summaries), range, &names, &error), qPrintable(error));
             QStringList got;
             for (const QuantityCount &q : quantities)
                 got << QStringLiteral("%1 %2 %3").arg(q.function, q.unit).arg(q.count);
-            QCOMPARE(got.join(','), m_db->column(QStringLiteral(
-                                        "SELECT funcstr || ' ' || unitstr || ' ' || count(*) FROM invoice "
-                                        "WHERE source = 'meter-a' GROUP BY funcstr, unitstr ORDER BY min(create_time)")));
+            QCOMPARE(got.join(','),
+                     m_db->column(QStringLiteral(
+                         "SELECT funcstr || ' ' || unitstr || ' ' || count(*) FROM invoice "
+                         "WHERE source = 'meter-a' GROUP BY funcstr, unitstr ORDER BY min(create_time)")));
             QCOMPARE(names, QStringList({QString(), QStringLiteral("meter-a"), QStringLiteral("meter-b")}));
         }
     }

@@ -78,14 +78,17 @@ bool PgLink::exec(const QByteArray &sql, const std::vector<QByteArray> &params, 
         m_error = QStringLiteral("the database driver gives no PostgreSQL connection");
         return false;
     }
+    QByteArray text = sql;
+    for (const auto &name : m_names)
+        text.replace(name.first, name.second);
     std::vector<const char *> values;
     values.reserve(params.size());
     for (const QByteArray &p : params)
         values.push_back(p.isNull() ? nullptr : p.constData());
     PgResult local;
     PgResult &out = result ? *result : local;
-    out.m_result.reset(PQexecParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
-                                    nullptr, 0));
+    out.m_result.reset(PQexecParams(m_conn, text.constData(), int(values.size()), nullptr, values.data(),
+                                    nullptr, nullptr, 0));
     const ExecStatusType status = PQresultStatus(out.m_result.get());
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return true;

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class QSqlDatabase;
@@ -56,6 +57,10 @@ public:
         return exec(QByteArray(sql), params, result);
     }
 
+    /// Object names the statements spell as placeholders ("{SUM}"), put in
+    /// before each statement is sent; the parameters are left alone.
+    void setNames(const std::vector<std::pair<QByteArray, QByteArray>> &names) { m_names = names; }
+
     QString error() const { return m_error; }
     /// The five-character SQLSTATE of the last failure ("40P01" …).
     QByteArray sqlState() const { return m_state; }
@@ -73,6 +78,7 @@ private:
     QString m_error;
     QByteArray m_state;
     bool m_ownSnapshot = false;
+    std::vector<std::pair<QByteArray, QByteArray>> m_names;
 };
 
 /// Array literals for parameters: {1,2,3} and {"a","b"}.

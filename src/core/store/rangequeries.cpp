@@ -65,6 +65,7 @@ struct Read
     const Table &table;
     bool summaries = false;
     QString *error = nullptr;
+    QString tag; ///< of the table's summaries (SummarySchema::Status::tag)
 
     bool exec(const QString &sql, const Params &params, PgResult *result)
     {
@@ -79,21 +80,30 @@ struct Read
     // Column expressions of the raw rows (alias i).
     QString time() const
     {
-        return table.timeIsText ? QStringLiteral("i.create_time::timestamp") : QStringLiteral("i.create_time");
+        return table.timeIsText ? QStringLiteral("i.create_time::timestamp")
+                                : QStringLiteral("i.create_time");
     }
     QString us() const { return timeUsSql(time()); }
     QString orderKey() const { return table.hasId ? QStringLiteral("i.id") : QStringLiteral("i.ctid"); }
     QString id() const
     {
-        return table.hasId ? QStringLiteral("coalesce(i.id, 0)")
-                           : QStringLiteral("((i.ctid::text::point)[0]::bigint * 65536 + (i.ctid::text::point)[1]::bigint)");
+        return table.hasId
+                   ? QStringLiteral("coalesce(i.id, 0)")
+                   : QStringLiteral(
+                         "((i.ctid::text::point)[0]::bigint * 65536 + (i.ctid::text::point)[1]::bigint)");
     }
     QString source() const
     {
         return table.hasSource ? QStringLiteral("coalesce(i.source, '')") : QStringLiteral("''::text");
     }
-    QString frastr() const { return table.frastrIsText ? QStringLiteral("i.frastr") : QStringLiteral("i.frastr::text"); }
-    QString curveValue() const { return SummarySchema::curveValueSql(QStringLiteral("i.datavaluestr"), frastr()); }
+    QString frastr() const
+    {
+        return table.frastrIsText ? QStringLiteral("i.frastr") : QStringLiteral("i.frastr::text");
+    }
+    QString curveValue() const
+    {
+        return SummarySchema::curveValueSql(QStringLiteral("i.datavaluestr"), frastr());
+    }
 
     // `column` is the text `value`, where NULL and '' are one: plain
     // comparisons where they can be, which the planner estimates well.
@@ -109,7 +119,8 @@ struct Read
     QString rowsWhere(Params &p, const QString &lo, const QString &hi, const QString &sourceFilter,
                       const Quantity *quantity) const
     {
-        QString where = QStringLiteral("%1 >= %2 AND %1 < %3").arg(time(), timestampSql(lo), timestampSql(hi));
+        QString where =
+            QStringLiteral("%1 >= %2 AND %1 < %3").arg(time(), timestampSql(lo), timestampSql(hi));
         if (!sourceFilter.isNull()) {
             if (table.hasSource)
                 where += QStringLiteral(" AND ") + equals(p, QStringLiteral("i.source"), sourceFilter);
@@ -123,9 +134,10 @@ struct Read
                 units << u.unit;
                 blank = blank || u.unit.isEmpty();
             }
-            where += QStringLiteral(" AND ") + equals(p, QStringLiteral("i.funcstr"), quantity->function) +
-                     QStringLiteral(" AND (i.unitstr = ANY(%1::text[])%2)")
-                         .arg(p.add(pgArray(units)), blank ? QStringLiteral(" OR i.unitstr IS NULL") : QString());
+            where +=
+                QStringLiteral(" AND ") + equals(p, QStringLiteral("i.funcstr"), quantity->function) +
+                QStringLiteral(" AND (i.unitstr = ANY(%1::text[])%2)")
+                    .arg(p.add(pgArray(units)), blank ? QStringLiteral(" OR i.unitstr IS NULL") : QString());
         }
         return where;
     }
@@ -232,10 +244,11 @@ struct Key
 // walked in the index rather than read from every bucket.
 bool keysIn(Read &r, qint64 a, qint64 b, const QString &sourceFilter, std::vector<Key> *out)
 {
-    const QString table = SummarySchema::levelTable(int(levels().size()) - 1);
+    const QString table = SummarySchema::levelTable(r.tag, int(levels().size()) - 1);
     const qint64 size = levels().back().us;
     Params p;
-    const QString only = sourceFilter.isNull() ? QString() : QStringLiteral(" AND t.source = %1").arg(p.add(sourceFilter));
+    const QString only =
+        sourceFilter.isNull() ? QString() : QStringLiteral(" AND t.source = %1").arg(p.add(sourceFilter));
     const QString sql = QStringLiteral(R"(WITH RECURSIVE k AS (
   (SELECT t.source, t.funcstr, t.unitstr FROM %1 t WHERE true%2 ORDER BY 1, 2, 3 LIMIT 1)
   UNION ALL
@@ -359,8 +372,8 @@ void addM4Rows(const PgResult &res, const Quantity &q, AggMap *out)
 
 // M4 of every interval (disjoint, in order) per meter. `sources` names the
 // meters to read from the summaries (every meter of the filter).
-bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFilter, const QStringList &sources,
-        const Quantity &q, AggMap *out)
+bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFilter,
+        const QStringList &sources, const Quantity &q, AggMap *out)
 {
     const Plan pl = plan(intervals, r.top());
     const std::vector<Key> keys = quantityKeys(sources, q);
@@ -370,16 +383,18 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
             continue;
         Params p;
         const QString sql =
-            QStringLiteral("SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(s.bucket, %2::bigint[]) - 1 AS k, "
-                           "s.source, s.unitstr, sum(s.n_rows) AS n, "
-                           "min(ARRAY[s.first_us, s.first_id, s.first_v]) AS f, "
-                           "max(ARRAY[s.last_us, s.last_id, s.last_v]) AS l, min(ARRAY[s.lo_v, s.lo_us]) AS lo, "
-                           "max(ARRAY[s.hi_v, -s.hi_us]) AS hi "
-                           "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN %5 "
-                           "CROSS JOIN LATERAL (SELECT * FROM %6 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
-                           "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2, 3) x")
-                .arg(QLatin1String(kM4Projection), p.add(starts(intervals)), p.add(los(runs)), p.add(his(runs)),
-                     keysTable(p, keys), SummarySchema::levelTable(int(level)));
+            QStringLiteral(
+                "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(s.bucket, %2::bigint[]) - 1 AS k, "
+                "s.source, s.unitstr, sum(s.n_rows) AS n, "
+                "min(ARRAY[s.first_us, s.first_id, s.first_v]) AS f, "
+                "max(ARRAY[s.last_us, s.last_id, s.last_v]) AS l, min(ARRAY[s.lo_v, s.lo_us]) AS lo, "
+                "max(ARRAY[s.hi_v, -s.hi_us]) AS hi "
+                "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN %5 "
+                "CROSS JOIN LATERAL (SELECT * FROM %6 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+                "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, "
+                "2, 3) x")
+                .arg(QLatin1String(kM4Projection), p.add(starts(intervals)), p.add(los(runs)),
+                     p.add(his(runs)), keysTable(p, keys), SummarySchema::levelTable(r.tag, int(level)));
         PgResult res;
         if (!r.exec(sql, p, &res))
             return false;
@@ -393,13 +408,15 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
     const QString hi = p.add(his(pl.rawRuns));
     const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &q);
     const QString sql =
-        QStringLiteral("SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
-                       "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
-                       "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
-                       "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                       "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
-                       "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
-            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(), where);
+        QStringLiteral(
+            "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
+            "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
+            "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
+            "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+            "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
+            "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
+            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(),
+                 where);
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -451,13 +468,14 @@ bool levelElements(Read &r, int level, const std::vector<SourceRun> &runs, const
     }
     Params p;
     const QString sql =
-        QStringLiteral("SELECT s.source, s.bucket, min(s.first_us), max(s.last_us), max(s.max_gap), count(*) "
-                       "FROM unnest(%1::bigint[], %2::bigint[], %3::text[]) AS r(lo, hi, source) "
-                       "JOIN %4 ON q.source = r.source "
-                       "CROSS JOIN LATERAL (SELECT * FROM %5 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
-                           "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2")
-            .arg(p.add(pgArray(lo)), p.add(pgArray(hi)), p.add(pgArray(src)), keysTable(p, quantityKeys(sources, q)),
-                 SummarySchema::levelTable(level));
+        QStringLiteral(
+            "SELECT s.source, s.bucket, min(s.first_us), max(s.last_us), max(s.max_gap), count(*) "
+            "FROM unnest(%1::bigint[], %2::bigint[], %3::text[]) AS r(lo, hi, source) "
+            "JOIN %4 ON q.source = r.source "
+            "CROSS JOIN LATERAL (SELECT * FROM %5 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+            "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2")
+            .arg(p.add(pgArray(lo)), p.add(pgArray(hi)), p.add(pgArray(src)),
+                 keysTable(p, quantityKeys(sources, q)), SummarySchema::levelTable(r.tag, level));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -478,8 +496,9 @@ bool levelElements(Read &r, int level, const std::vector<SourceRun> &runs, const
     return true;
 }
 
-bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q, const QHash<QString, qint64> &gapUs,
-                 std::vector<Element> *out, QHash<QString, std::vector<Gap>> *gaps)
+bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q,
+                 const QHash<QString, qint64> &gapUs, std::vector<Element> *out,
+                 QHash<QString, std::vector<Gap>> *gaps)
 {
     if (runs.empty())
         return true;
@@ -499,12 +518,14 @@ bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q,
     QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
     where += QStringLiteral(" AND %1 = r.source").arg(r.source());
     const QString sql =
-        QStringLiteral("WITH x AS (SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.us, x.id) AS prev "
-                       "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
-                       "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS us, %6 AS id FROM invoice i "
-                       "WHERE %7 OFFSET 0) x) "
-                       "SELECT n, min(us), max(us), 0 FROM x GROUP BY n "
-                       "UNION ALL SELECT n, prev, us, 1 FROM x WHERE us - prev > gap")
+        QStringLiteral(
+            "WITH x AS (SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.us, x.id) AS "
+            "prev "
+            "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
+            "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS us, %6 AS id FROM invoice i "
+            "WHERE %7 OFFSET 0) x) "
+            "SELECT n, min(us), max(us), 0 FROM x GROUP BY n "
+            "UNION ALL SELECT n, prev, us, 1 FROM x WHERE us - prev > gap")
             .arg(loA, hiA, srcA, gapA, r.us(), r.id(), where);
     PgResult res;
     if (!r.exec(sql, p, &res))
@@ -689,18 +710,20 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
         if (pieces[level].empty() || keys.empty())
             continue;
         Params p;
-        const QString sql = QStringLiteral("SELECT s.source, s.funcstr, s.unitstr, sum(s.n_rows), min(s.first_us) "
-                                           "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                                           "JOIN %4 s ON s.source = q.source AND s.funcstr = q.funcstr AND "
-                                           "s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi "
-                                           "GROUP BY 1, 2, 3")
-                                .arg(p.add(los(pieces[level])), p.add(his(pieces[level])), keysTable(p, keys),
-                                     SummarySchema::levelTable(int(level)));
+        const QString sql =
+            QStringLiteral("SELECT s.source, s.funcstr, s.unitstr, sum(s.n_rows), min(s.first_us) "
+                           "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                           "JOIN %4 s ON s.source = q.source AND s.funcstr = q.funcstr AND "
+                           "s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi "
+                           "GROUP BY 1, 2, 3")
+                .arg(p.add(los(pieces[level])), p.add(his(pieces[level])), keysTable(p, keys),
+                     SummarySchema::levelTable(r.tag, int(level)));
         PgResult res;
         if (!r.exec(sql, p, &res))
             return false;
         for (int i = 0; i < res.rows(); ++i)
-            add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3), res.int64(i, 4));
+            add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3),
+                res.int64(i, 4));
     }
     mergeRuns(raw);
     if (raw.empty())
@@ -708,7 +731,8 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     Params p;
     const QString lo = p.add(los(raw));
     const QString hi = p.add(his(raw));
-    const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
+    const QString where =
+        r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
     QString group;
     if (by == GroupBy::Source)
         group = QStringLiteral("%1, '', ''").arg(r.source());
@@ -716,9 +740,10 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
         group = QStringLiteral("'', coalesce(i.funcstr, ''), coalesce(i.unitstr, '')");
     else
         group = QStringLiteral("'', '', ''");
-    const QString sql = QStringLiteral("SELECT %1, count(*), min(%2) FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
-                                       "CROSS JOIN LATERAL (SELECT i.* FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
-                            .arg(group, r.us(), lo, hi, where);
+    const QString sql =
+        QStringLiteral("SELECT %1, count(*), min(%2) FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
+                       "CROSS JOIN LATERAL (SELECT i.* FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
+            .arg(group, r.us(), lo, hi, where);
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -748,8 +773,12 @@ bool withRead(QSqlDatabase &db, const Table &table, QString *error, bool wantSum
     const bool tuned = link.exec("SELECT current_setting('enable_seqscan'), current_setting('jit'), "
                                  "set_config('enable_seqscan', 'off', true), set_config('jit', 'off', true)",
                                  {}, &saved);
-    Read r{link, table, false, error};
-    r.summaries = wantSummaries && table.summaries && SummarySchema::probe(db).state == SummarySchema::State::Usable;
+    Read r{link, table, false, error, QString()};
+    if (wantSummaries && table.summaries) {
+        const SummarySchema::Status status = SummarySchema::probe(db);
+        r.summaries = status.state == SummarySchema::State::Usable;
+        r.tag = status.tag;
+    }
     const bool ok = work(r);
     if (tuned && link.inTransaction())
         link.exec("SELECT set_config('enable_seqscan', $1, true), set_config('jit', $2, true)",
@@ -783,7 +812,8 @@ bool inspect(QSqlDatabase &db, Table *table, QString *error)
         else if (name == QLatin1String("create_time"))
             table->timeIsText = !type.startsWith(QLatin1String("timestamp"));
         else if (name == QLatin1String("frastr"))
-            table->frastrIsText = type == QLatin1String("text") || type.startsWith(QLatin1String("character"));
+            table->frastrIsText =
+                type == QLatin1String("text") || type.startsWith(QLatin1String("character"));
     }
     const SummarySchema::Status status = SummarySchema::probe(db);
     table->summaries = status.state == SummarySchema::State::Usable;
@@ -792,7 +822,8 @@ bool inspect(QSqlDatabase &db, Table *table, QString *error)
     return true;
 }
 
-bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out, QString *error)
+bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out,
+             QString *error)
 {
     *out = Columns();
     std::vector<qint64> bounds;
@@ -889,7 +920,8 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
             curve.count = c.second.count;
             curve.gapMs = double(gapUs.value(source)) / kUsPerMs;
             std::vector<std::pair<int, Agg>> groups; // column, rows
-            for (auto it = columns.lower_bound({source, 0}); it != columns.end() && it->first.first == source; ++it)
+            for (auto it = columns.lower_bound({source, 0}); it != columns.end() && it->first.first == source;
+                 ++it)
                 if (!splits.count(it->first.second))
                     groups.push_back({columnOf[size_t(it->first.second)], it->second});
             for (const auto &part : partAggs)
@@ -961,19 +993,21 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
             Params p;
             // The parts' spread about the mean of their unit adds to theirs.
             const QString sql =
-                QStringLiteral("WITH s AS (SELECT s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, s.max_us, "
-                               "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                               "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
-                           "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
-                               "g AS (SELECT unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY 1) "
-                               "SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
-                               "SELECT s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
-                               "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
-                               "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
-                               "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
-                               "sum(s.overloads) AS ol FROM s JOIN g USING (unitstr) GROUP BY 1) x")
+                QStringLiteral(
+                    "WITH s AS (SELECT s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, s.max_us, "
+                    "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                    "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
+                    "q.funcstr "
+                    "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
+                    "g AS (SELECT unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY 1) "
+                    "SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
+                    "SELECT s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
+                    "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
+                    "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
+                    "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
+                    "sum(s.overloads) AS ol FROM s JOIN g USING (unitstr) GROUP BY 1) x")
                     .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
-                         SummarySchema::levelTable(int(level)));
+                         SummarySchema::levelTable(r.tag, int(level)));
             PgResult res;
             if (!r.exec(sql, p, &res))
                 return false;
@@ -983,16 +1017,18 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
             Params p;
             const QString lo = p.add(los(pl.rawRuns));
             const QString hi = p.add(his(pl.rawRuns));
-            const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), source, &quantity);
+            const QString where =
+                r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), source, &quantity);
             const QString sql =
-                QStringLiteral("SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
-                               "SELECT unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
-                               "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
-                               "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
-                               "count(*) FILTER (WHERE ol) AS ol FROM ("
-                               "SELECT coalesce(i.unitstr, '') AS unitstr, %1 AS us, %2 AS nv, %3 AS ol "
-                               "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                               "SELECT * FROM invoice i WHERE %6 OFFSET 0) i) x GROUP BY unitstr) y")
+                QStringLiteral(
+                    "SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
+                    "SELECT unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
+                    "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
+                    "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
+                    "count(*) FILTER (WHERE ol) AS ol FROM ("
+                    "SELECT coalesce(i.unitstr, '') AS unitstr, %1 AS us, %2 AS nv, %3 AS ol "
+                    "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+                    "SELECT * FROM invoice i WHERE %6 OFFSET 0) i OFFSET 0) x GROUP BY unitstr) y")
                     .arg(r.us(), SummarySchema::numberSql(QStringLiteral("i.datavaluestr")),
                          SummarySchema::overloadSql(QStringLiteral("i.datavaluestr")), lo, hi, where);
             PgResult res;
@@ -1030,10 +1066,11 @@ bool bucketCounts(Read &r, int level, const Run &run, const std::vector<Key> &ke
     if (keys.empty())
         return true;
     Params p;
-    const QString sql = QStringLiteral("SELECT s.bucket, sum(s.n_rows) FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 s "
-                                       "WHERE s.source = q.source AND s.funcstr = q.funcstr AND s.unitstr = q.unitstr "
-                                       "AND s.bucket >= %3 AND s.bucket < %4 OFFSET 0) s GROUP BY 1 ORDER BY 1")
-                            .arg(keysTable(p, keys), SummarySchema::levelTable(level), p.add(run.lo), p.add(run.hi));
+    const QString sql =
+        QStringLiteral("SELECT s.bucket, sum(s.n_rows) FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 s "
+                       "WHERE s.source = q.source AND s.funcstr = q.funcstr AND s.unitstr = q.unitstr "
+                       "AND s.bucket >= %3 AND s.bucket < %4 OFFSET 0) s GROUP BY 1 ORDER BY 1")
+            .arg(keysTable(p, keys), SummarySchema::levelTable(r.tag, level), p.add(run.lo), p.add(run.hi));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -1052,9 +1089,10 @@ bool binCounts(Read &r, qint64 lo, qint64 hi, int bins, const QString &source,
     const QString from = p.add(lo);
     const QString to = p.add(hi);
     const QString where = r.rowsWhere(p, from, to, source, nullptr);
-    const QString sql = QStringLiteral("SELECT %1 + ((%2 - %1) / %3) * %3 AS bin, count(*) FROM invoice i WHERE %4 "
-                                       "GROUP BY 1 ORDER BY 1")
-                            .arg(from, r.us(), p.add(width), where);
+    const QString sql =
+        QStringLiteral("SELECT %1 + ((%2 - %1) / %3) * %3 AS bin, count(*) FROM invoice i WHERE %4 "
+                       "GROUP BY 1 ORDER BY 1")
+            .arg(from, r.us(), p.add(width), where);
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -1068,8 +1106,9 @@ bool keyInStretch(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 m
 {
     Params p;
     const QString where = r.rowsWhere(p, p.add(lo), p.add(hi), source, nullptr);
-    const QString sql = QStringLiteral("SELECT %1, %2 FROM invoice i WHERE %3 ORDER BY %4, %5 OFFSET %6 LIMIT 1")
-                            .arg(r.us(), r.id(), where, r.time(), r.orderKey(), p.add(m));
+    const QString sql =
+        QStringLiteral("SELECT %1, %2 FROM invoice i WHERE %3 ORDER BY %4, %5 OFFSET %6 LIMIT 1")
+            .arg(r.us(), r.id(), where, r.time(), r.orderKey(), p.add(m));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -1081,8 +1120,8 @@ bool keyInStretch(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 m
 
 } // namespace
 
-bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n, RowKey *key,
-           QString *error)
+bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
+           RowKey *key, QString *error)
 {
     *key = RowKey();
     error->clear();
@@ -1171,15 +1210,16 @@ bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QStri
     return ok && found;
 }
 
-bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVector<Row> *rows, QString *error)
+bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVector<Row> *rows,
+          QString *error)
 {
     rows->clear();
     if (request.range.fromMs >= request.range.toMs || request.limit <= 0)
         return true;
     return withRead(db, table, error, false, [&](Read &r) {
         Params p;
-        QString where = r.rowsWhere(p, p.add(request.range.fromMs * kUsPerMs), p.add(request.range.toMs * kUsPerMs),
-                                    request.source, nullptr);
+        QString where = r.rowsWhere(p, p.add(request.range.fromMs * kUsPerMs),
+                                    p.add(request.range.toMs * kUsPerMs), request.source, nullptr);
         const bool backward = request.from == PageRequest::Before || request.from == PageRequest::Last;
         if (request.from == PageRequest::AtOrAfter || request.from == PageRequest::After ||
             request.from == PageRequest::Before) {
@@ -1188,22 +1228,26 @@ bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVec
             if (table.hasId) {
                 keyId = p.add(request.key.id);
             } else {
-                keyId = QStringLiteral("%1::tid").arg(p.add(QStringLiteral("(%1,%2)")
-                                                                .arg(request.key.id / 65536)
-                                                                .arg(request.key.id % 65536)));
+                keyId = QStringLiteral("%1::tid").arg(
+                    p.add(QStringLiteral("(%1,%2)").arg(request.key.id / 65536).arg(request.key.id % 65536)));
             }
-            const char *op = request.from == PageRequest::AtOrAfter ? ">=" : request.from == PageRequest::After ? ">" : "<";
+            const char *op = request.from == PageRequest::AtOrAfter ? ">="
+                             : request.from == PageRequest::After   ? ">"
+                                                                    : "<";
             where += QStringLiteral(" AND (%1, %2) %3 (%4, %5)")
                          .arg(r.time(), r.orderKey(), QLatin1String(op), keyTime, keyId);
             // Lets the server skip the partitions on the far side of the key.
-            where += QStringLiteral(" AND %1 %2 %3").arg(r.time(), QLatin1String(backward ? "<=" : ">="), keyTime);
+            where +=
+                QStringLiteral(" AND %1 %2 %3").arg(r.time(), QLatin1String(backward ? "<=" : ">="), keyTime);
         }
         const QString direction = backward ? QStringLiteral(" DESC") : QString();
         const QString sql =
-            QStringLiteral("SELECT %1, %2, i.datavaluestr, i.unitstr, i.funcstr, %3, %4 FROM invoice i WHERE %5 "
-                           "ORDER BY %6%7, %8%7 LIMIT %9")
-                .arg(r.us(), r.id(), r.frastr(), table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"),
-                     where, r.time(), direction, r.orderKey(), p.add(qint64(request.limit)));
+            QStringLiteral(
+                "SELECT %1, %2, i.datavaluestr, i.unitstr, i.funcstr, %3, %4 FROM invoice i WHERE %5 "
+                "ORDER BY %6%7, %8%7 LIMIT %9")
+                .arg(r.us(), r.id(), r.frastr(),
+                     table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
+                     direction, r.orderKey(), p.add(qint64(request.limit)));
         PgResult res;
         if (!r.exec(sql, p, &res))
             return false;
@@ -1264,6 +1308,38 @@ bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringLi
         out->sort();
         return true;
     });
+}
+
+bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *error)
+{
+    *mark = 0;
+    PgLink link(db);
+    PgResult res;
+    if (table.hasId) {
+        // One row read, however long the table.
+        if (!link.exec("SELECT pg_sequence_last_value(s) FROM (SELECT pg_get_serial_sequence('invoice', "
+                       "'id')::regclass "
+                       "AS s) x WHERE s IS NOT NULL AND has_sequence_privilege(s, 'SELECT')",
+                       {}, &res)) {
+            *error = link.error();
+            return false;
+        }
+        if (res.rows() == 1) {
+            *mark = res.int64(0, 0);
+            return true;
+        }
+    }
+    const QString time =
+        table.timeIsText ? QStringLiteral("create_time::timestamp") : QStringLiteral("create_time");
+    if (!link.exec(QStringLiteral("SELECT %1 FROM invoice ORDER BY create_time DESC NULLS LAST LIMIT 1")
+                       .arg(timeUsSql(time))
+                       .toUtf8(),
+                   {}, &res)) {
+        *error = link.error();
+        return false;
+    }
+    *mark = res.rows() == 1 ? res.int64(0, 0) : 0;
+    return true;
 }
 
 } // namespace RangeQueries

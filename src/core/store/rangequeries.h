@@ -186,4 +186,11 @@ bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const 
 /// The meters with rows in the range, by name.
 bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error);
 
+/// A number that moves whenever rows are added to the table, whoever adds
+/// them: the last value of its id sequence, or the latest create_time (µs)
+/// where the table numbers no rows. A window following new rows asks for it
+/// every second and reads the rows after its last key when it moved. Rows
+/// updated or deleted do not move it.
+bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *error);
+
 } // namespace RangeQueries

@@ -157,7 +157,8 @@ bool probe(QSqlDatabase &db, TableShape *shape, QString *error)
             shape->hasSource = true;
         else if (column == QLatin1String("frastr"))
             shape->frastrType = q.value(1).toString();
-        else if (column == QLatin1String("create_time") && q.value(1).toString().startsWith(QLatin1String("timestamp")))
+        else if (column == QLatin1String("create_time") &&
+                 q.value(1).toString().startsWith(QLatin1String("timestamp")))
             shape->timePrecision = q.value(2).toInt();
     }
     if (!shape->exists)

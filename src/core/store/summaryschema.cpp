@@ -19,7 +19,7 @@ namespace {
 
 // Bumped whenever what a bucket holds or how a row is read changes, so
 // summaries made by another version are rebuilt rather than trusted.
-constexpr int kVersion = 1;
+constexpr int kVersion = 2;
 
 constexpr qint64 kSecond = 1000000;
 constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
@@ -32,17 +32,19 @@ constexpr int kTriggerCount = 4;
 const char *const kBuildLock = "SELECT pg_try_advisory_lock(hashtext('tk52k_invoice_summary_build'))";
 const char *const kBuildUnlock = "SELECT pg_advisory_unlock(hashtext('tk52k_invoice_summary_build'))";
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("SummarySchema", text);
-}
-
 // Replaces each {KEY} of `text`.
 QString fill(QString text, std::initializer_list<std::pair<const char *, QString>> values)
 {
     for (const auto &v : values)
         text.replace(QLatin1Char('{') + QLatin1String(v.first) + QLatin1Char('}'), v.second);
     return text;
+}
+
+// A summary table as the statements spell it; PgLink puts in the names of
+// the table's own summaries (useTag()).
+QString levelTable(int level)
+{
+    return QStringLiteral("{SUM}_") + QLatin1String(levels()[size_t(level)].name);
 }
 
 QString number(qint64 v)
@@ -66,7 +68,8 @@ QString overloadTableSql()
     QStringList values;
     for (int range = 0; range < kRangeCount; ++range) {
         for (const char *form : kForms) {
-            const std::optional<double> v = overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range);
+            const std::optional<double> v =
+                overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range);
             values << QString::number(v.value_or(0.0), 'g', 17);
         }
     }
@@ -74,9 +77,10 @@ QString overloadTableSql()
 }
 
 // Columns of a summary row, in table order.
-const char *const kColumns = "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
-                             "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
-                             "max_v, max_us, overloads";
+const char *const kColumns =
+    "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
+    "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
+    "max_v, max_us, overloads";
 // The same from the aggregates' arrays.
 const char *const kProjection =
     "source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, "
@@ -145,7 +149,9 @@ QString rawAggregate(const QString &rows, qint64 size)
                 lag(r.us) OVER (PARTITION BY r.source, r.funcstr, r.unitstr, b.bucket ORDER BY r.us, r.id) AS prev
            FROM ({ROWS}) r CROSS JOIN LATERAL (SELECT {FLOOR} AS bucket) b) x
   GROUP BY source, funcstr, unitstr, bucket) a)"),
-                {{"P", QLatin1String(kProjection)}, {"ROWS", rows}, {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
+                {{"P", QLatin1String(kProjection)},
+                 {"ROWS", rows},
+                 {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
 }
 
 // Summary rows of level size `size` from the finer summary rows `children`.
@@ -194,10 +200,12 @@ QString mergeSet()
                 {"first_us", "first_id", "first_v"});
     set << pick(QStringLiteral("(excluded.last_us, excluded.last_id) > (s.last_us, s.last_id)"),
                 {"last_us", "last_id", "last_v"});
-    set << pick(QStringLiteral("excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)"),
-                {"lo_v", "lo_us"});
-    set << pick(QStringLiteral("excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)"),
-                {"hi_v", "hi_us"});
+    set << pick(
+        QStringLiteral("excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)"),
+        {"lo_v", "lo_us"});
+    set << pick(
+        QStringLiteral("excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)"),
+        {"hi_v", "hi_us"});
     set << QStringLiteral(R"(max_gap = CASE
    WHEN (excluded.first_us, excluded.first_id) > (s.last_us, s.last_id)
      THEN greatest(s.max_gap, excluded.max_gap, excluded.first_us - s.last_us)
@@ -225,11 +233,11 @@ QString functionHeader(const QString &name, const QString &arguments, const QStr
     // The triggers write the summaries with the rights of whoever installed
     // them, so a writer that may only insert into invoice still can.
     return fill(QStringLiteral("CREATE OR REPLACE FUNCTION {N}({A}) RETURNS {R} LANGUAGE plpgsql "
-                               "SECURITY DEFINER SET search_path = {S}, pg_temp AS $fn$\n"),
+                               "SECURITY DEFINER SET search_path = {S}, pg_temp SET jit = off AS $fn$\n"),
                 {{"N", name}, {"A", arguments}, {"R", returns}, {"S", schema}});
 }
 
-// tk52k_summary_redo_<level>(keys): recomputes the buckets `keys` of one
+// {FN}_redo_<level>(keys): recomputes the buckets `keys` of one
 // level from what lies below them (rows, or the finer level). Every bucket
 // gets a row first and all are locked before anything is read, so a
 // concurrent writer either committed before the read (and is counted) or
@@ -238,24 +246,37 @@ QString redoFunction(int level, const QString &schema)
 {
     const Level &l = levels()[size_t(level)];
     const QString keys = QStringLiteral("(SELECT DISTINCT * FROM unnest(keys)) k");
-    QString source;
+    QString insert;
     if (level == 0) {
-        source = rawAggregate(
-            QStringLiteral("SELECT %1 FROM %2 JOIN LATERAL (SELECT * FROM invoice i WHERE "
-                           "i.create_time >= %3 AND i.create_time < %4 AND coalesce(i.source, '') = k.source AND "
-                           "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr) i ON true")
-                .arg(rowValues(QStringLiteral("i")), keys, timestampSql(QStringLiteral("k.bucket")),
-                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us))),
-            l.us);
+        // The rows are read from the table the trigger fired for, named when
+        // it runs: a table renamed away (archived) keeps its summaries and
+        // reads its own rows, not those of the new table of the old name.
+        QString rows =
+            QStringLiteral(
+                "SELECT %1 FROM (SELECT DISTINCT * FROM unnest($1)) k JOIN LATERAL (SELECT * FROM @RAW@ i "
+                "WHERE i.create_time >= %2 AND i.create_time < %3 AND coalesce(i.source, '') = k.source AND "
+                "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr OFFSET 0) i ON "
+                "true")
+                .arg(rowValues(QStringLiteral("i")), timestampSql(QStringLiteral("k.bucket")),
+                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us)));
+        QString statement = QStringLiteral("INSERT INTO %1 (%2) %3")
+                                .arg(levelTable(level), QLatin1String(kColumns), rawAggregate(rows, l.us));
+        statement.replace(QLatin1Char('%'), QLatin1String("%%"))
+            .replace(QLatin1String("@RAW@"), QLatin1String("%s"));
+        insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys;\n").arg(statement);
     } else {
-        source = childAggregate(
-            QStringLiteral("SELECT c.* FROM %1 JOIN %2 c ON c.source = k.source AND c.funcstr = k.funcstr AND "
-                           "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND c.bucket < k.bucket + %3")
-                .arg(keys, levelTable(level - 1), number(l.us)),
-            l.us);
+        insert = QStringLiteral("  INSERT INTO %1 (%2) %3;\n")
+                     .arg(levelTable(level), QLatin1String(kColumns),
+                          childAggregate(
+                              QStringLiteral("SELECT c.* FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 c "
+                                             "WHERE c.source = k.source AND c.funcstr = k.funcstr AND "
+                                             "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND "
+                                             "c.bucket < k.bucket + %3 OFFSET 0) c")
+                                  .arg(keys, levelTable(level - 1), number(l.us)),
+                              l.us));
     }
-    return functionHeader(QStringLiteral("tk52k_summary_redo_") + QLatin1String(l.name),
-                          QStringLiteral("keys tk52k_summary_key[]"), QStringLiteral("void"), schema) +
+    return functionHeader(QStringLiteral("{FN}_redo_") + QLatin1String(l.name),
+                          QStringLiteral("keys {FN}_key[], raw regclass"), QStringLiteral("void"), schema) +
            fill(QStringLiteral(R"(BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {T} ({COLS})
@@ -266,10 +287,9 @@ QString redoFunction(int level, const QString &schema)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
   DELETE FROM {T} s USING (SELECT DISTINCT * FROM unnest(keys)) k
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
-  INSERT INTO {T} ({COLS}) {SOURCE};
-END
+{INSERT}END
 $fn$)"),
-                {{"T", levelTable(level)}, {"COLS", QLatin1String(kColumns)}, {"SOURCE", source}});
+                {{"T", levelTable(level)}, {"COLS", QLatin1String(kColumns)}, {"INSERT", insert}});
 }
 
 // The buckets of every level that the rows of `rows` (old_rows, new_rows)
@@ -279,13 +299,14 @@ QString affectedKeys(const QString &rows)
     QStringList arrays;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
-        arrays << QStringLiteral("ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::tk52k_summary_key FROM r)")
+        arrays << QStringLiteral("ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::{FN}_key FROM r)")
                       .arg(floorSql(QStringLiteral("us"), levels()[i].us));
         into << QStringLiteral("k%1").arg(i);
     }
-    return QStringLiteral("  WITH r AS MATERIALIZED (SELECT coalesce(source, '') AS source, coalesce(funcstr, '') "
-                          "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
-                          "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
+    return QStringLiteral(
+               "  WITH r AS MATERIALIZED (SELECT coalesce(source, '') AS source, coalesce(funcstr, '') "
+               "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
+               "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
         .arg(timeUsSql(QStringLiteral("create_time")), rows, arrays.join(QStringLiteral(", ")),
              into.join(QStringLiteral(", ")));
 }
@@ -294,72 +315,148 @@ QString declareKeys()
 {
     QString out = QStringLiteral("DECLARE\n");
     for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  k%1 tk52k_summary_key[];\n").arg(i);
+        out += QStringLiteral("  k%1 {FN}_key[];\n").arg(i);
     return out;
+}
+
+// Tells the listeners of channel tk52k_invoice which meters got rows (the
+// server sends it once the writer's transaction commits).
+QString notifySources(const QString &rows)
+{
+    return QStringLiteral(
+               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
+               "FROM %1) d;\n")
+        .arg(rows);
 }
 
 QString redoAll()
 {
     QString out;
     for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  PERFORM tk52k_summary_redo_%1(k%2);\n").arg(QLatin1String(levels()[i].name)).arg(i);
+        out +=
+            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, coalesce((SELECT inhparent "
+                           "FROM pg_inherits WHERE inhrelid = TG_RELID), TG_RELID)::regclass); END IF;\n")
+                .arg(QLatin1String(levels()[i].name))
+                .arg(i);
     return out;
 }
 
-QString notifySources(const QString &rows)
-{
-    return QStringLiteral("  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
-                          "FROM %1) d;\n")
-        .arg(rows);
-}
-
-// Inserts: one statement merges the new rows into every level at once and
-// tells the listeners; a bucket the rows fell inside of (rather than after
+// Inserts: one statement merges the new rows into every level at once, then
+// the listeners are told which meters got rows; a bucket the rows fell inside of (rather than after
 // or before) comes back and is recomputed, finest level first.
 QString insertFunction(const QString &schema)
 {
-    QString ctes = QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
-                       .arg(rowValues(QStringLiteral("n")));
+    QString ctes =
+        QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
+            .arg(rowValues(QStringLiteral("n")));
     QStringList stale;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
-        ctes += fill(QStringLiteral(",\n  u{I} AS (INSERT INTO {T} AS s ({COLS}) {AGG}\n"
-                                    "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
-                                    "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
-                     {{"I", number(qint64(i))},
-                      {"T", levelTable(int(i))},
-                      {"COLS", QLatin1String(kColumns)},
-                      {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
-                      {"SET", mergeSet()}});
-        stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key) "
+        ctes +=
+            fill(QStringLiteral(
+                     ",\n  u{I} AS (INSERT INTO {T} AS s ({COLS}) {AGG}\n"
+                     "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
+                     "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
+                 {{"I", number(qint64(i))},
+                  {"T", levelTable(int(i))},
+                  {"COLS", QLatin1String(kColumns)},
+                  {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
+                  {"SET", mergeSet()}});
+        stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::{FN}_key) "
                                 "FROM u%1 WHERE stale)")
                      .arg(i);
         into << QStringLiteral("k%1").arg(i);
     }
-    ctes += QStringLiteral(",\n  told AS (SELECT count(pg_notify('tk52k_invoice', source)) AS n "
-                           "FROM (SELECT DISTINCT source FROM r) d)");
-    return functionHeader(QStringLiteral("tk52k_summary_inserted"), QString(), QStringLiteral("trigger"), schema) +
-           declareKeys() + QStringLiteral("  notified bigint;\nBEGIN\n") + ctes +
-           QStringLiteral("\n  SELECT %1, (SELECT n FROM told) INTO %2, notified;\n")
+    // One row, as a writer sends them: almost always after the last row of
+    // a bucket that is there already, which a plain UPDATE with the few
+    // formulas of that case does without the aggregates' sorting and arrays
+    // and the upsert's general merge; a bucket's first row, or one that lands
+    // before or inside the rows there, takes the upsert.
+    QString single =
+        QStringLiteral("  IF NOT EXISTS (SELECT 1 FROM new_rows OFFSET 1) THEN\n"
+                       "    SELECT %1 INTO r_source, r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol "
+                       "FROM new_rows n WHERE n.create_time IS NOT NULL;\n"
+                       "    IF NOT FOUND THEN RETURN NULL; END IF;\n")
+            .arg(rowValues(QStringLiteral("n")));
+    const QString append = QStringLiteral(
+        "n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,\n"
+        " lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN "
+        "r_us ELSE s.lo_us END,\n"
+        " hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN "
+        "r_us ELSE s.hi_us END,\n"
+        " max_gap = greatest(s.max_gap, r_us - s.last_us),\n"
+        " n = s.n + CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END,\n"
+        " mean = CASE WHEN r_nv IS NULL THEN s.mean WHEN s.n = 0 THEN r_nv ELSE s.mean + (r_nv - s.mean) / "
+        "(s.n + 1) END,\n"
+        " m2 = CASE WHEN r_nv IS NULL THEN s.m2 WHEN s.n = 0 THEN 0 ELSE s.m2 + (r_nv - s.mean) ^ 2 * s.n / "
+        "(s.n + 1) END,\n"
+        " min_v = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.min_v END,\n"
+        " min_us = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.min_us END,\n"
+        " max_v = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.max_v END,\n"
+        " max_us = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.max_us END,\n"
+        " overloads = s.overloads + CASE WHEN r_ol THEN 1 ELSE 0 END");
+    for (size_t i = 0; i < levels().size(); ++i) {
+        const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
+        const QString values = fill(
+            QStringLiteral(
+                "r_source, r_funcstr, r_unitstr, {B}, 1, r_us, r_id, r_cv, r_us, r_id, r_cv, "
+                "r_cv, r_us, r_cv, r_us, 0, CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END, "
+                "r_nv, CASE WHEN r_nv IS NOT NULL THEN 0::float8 END, r_nv, "
+                "CASE WHEN r_nv IS NOT NULL THEN r_us END, r_nv, CASE WHEN r_nv IS NOT NULL THEN r_us END, "
+                "CASE WHEN r_ol THEN 1 ELSE 0 END"),
+            {{"B", bucket}});
+        single +=
+            fill(QStringLiteral(
+                     "    UPDATE {T} AS s SET\n {APPEND}\n"
+                     "     WHERE s.source = r_source AND s.funcstr = r_funcstr AND s.unitstr = r_unitstr "
+                     "AND s.bucket = {B} AND (s.last_us, s.last_id) < (r_us, r_id);\n"
+                     "    IF NOT FOUND THEN\n"
+                     "      INSERT INTO {T} AS s ({COLS}) VALUES ({V})\n"
+                     "      ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
+                     "      RETURNING s.max_gap IS NULL INTO r_stale;\n"
+                     "      IF r_stale THEN k{I} := ARRAY[ROW(r_source, r_funcstr, r_unitstr, {B})"
+                     "::{FN}_key]; END IF;\n    END IF;\n"),
+                 {{"I", number(qint64(i))},
+                  {"T", levelTable(int(i))},
+                  {"COLS", QLatin1String(kColumns)},
+                  {"B", bucket},
+                  {"V", values},
+                  {"APPEND", append},
+                  {"SET", mergeSet()}});
+    }
+    single +=
+        redoAll() +
+        QStringLiteral("    PERFORM pg_notify('tk52k_invoice', r_source);\n    RETURN NULL;\n  END IF;\n");
+    return functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema) +
+           declareKeys() +
+           QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
+                          "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
+                          " r_stale boolean;\n"
+                          "BEGIN\n") +
+           single + ctes +
+           QStringLiteral("\n  SELECT %1 INTO %2;\n")
                .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
-           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           redoAll() + notifySources(QStringLiteral("new_rows")) +
+           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString deleteFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("tk52k_summary_deleted"), QString(), QStringLiteral("trigger"), schema) +
-           declareKeys() + QStringLiteral("BEGIN\n") + affectedKeys(QStringLiteral("SELECT * FROM old_rows")) +
-           redoAll() + notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+    return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema) +
+           declareKeys() + QStringLiteral("BEGIN\n") +
+           affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
+           notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString updateFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("tk52k_summary_updated"), QString(), QStringLiteral("trigger"), schema) +
+    return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() + QStringLiteral("BEGIN\n") +
            affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
                                        "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
            redoAll() +
-           notifySources(QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
+           notifySources(
+               QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
            QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
@@ -376,24 +473,24 @@ QString truncateFunction(const QString &schema)
         const QString size = number(levels()[i].us);
         tables << t;
         partition += fill(QStringLiteral(R"(  IF lo IS NULL THEN
-    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key FROM {T} s
-                  WHERE NOT EXISTS (SELECT 1 FROM invoice_summary_partition p
+    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::{FN}_key FROM {T} s
+                  WHERE NOT EXISTS (SELECT 1 FROM {SUM}_partition p
                                      WHERE p.lo_us <= s.bucket AND s.bucket + {L} <= p.hi_us));
   ELSE
     DELETE FROM {T} WHERE bucket >= lo AND bucket + {L} <= hi;
-    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::tk52k_summary_key FROM {T}
+    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::{FN}_key FROM {T}
                   WHERE bucket < hi AND bucket + {L} > lo);
   END IF;
 )"),
                           {{"I", number(qint64(i))}, {"T", t}, {"L", size}});
     }
-    return functionHeader(QStringLiteral("tk52k_summary_truncated"), QString(), QStringLiteral("trigger"), schema) +
+    return functionHeader(QStringLiteral("{FN}_truncated"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") +
-           fill(QStringLiteral(R"(  IF TG_RELID = 'invoice'::regclass THEN
+           fill(QStringLiteral(R"(  IF NOT EXISTS (SELECT 1 FROM pg_inherits WHERE inhrelid = TG_RELID) THEN
     TRUNCATE {TABLES};
     RETURN NULL;
   END IF;
-  SELECT p.lo_us, p.hi_us INTO lo, hi FROM invoice_summary_partition p WHERE p.relid = TG_RELID;
+  SELECT p.lo_us, p.hi_us INTO lo, hi FROM {SUM}_partition p WHERE p.relid = TG_RELID;
   IF NOT FOUND THEN
     RETURN NULL;  -- a partition the summaries do not know: probe() reports it
   END IF;
@@ -406,13 +503,13 @@ QStringList triggerStatements(const QString &relation)
 {
     static const char *const kTemplates[] = {
         "CREATE TRIGGER tk52k_summary_insert AFTER INSERT ON {R} REFERENCING NEW TABLE AS new_rows "
-        "FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_inserted()",
+        "FOR EACH STATEMENT EXECUTE FUNCTION {FN}_inserted()",
         "CREATE TRIGGER tk52k_summary_update AFTER UPDATE ON {R} REFERENCING OLD TABLE AS old_rows "
-        "NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_updated()",
+        "NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION {FN}_updated()",
         "CREATE TRIGGER tk52k_summary_delete AFTER DELETE ON {R} REFERENCING OLD TABLE AS old_rows "
-        "FOR EACH STATEMENT EXECUTE FUNCTION tk52k_summary_deleted()",
+        "FOR EACH STATEMENT EXECUTE FUNCTION {FN}_deleted()",
         "CREATE TRIGGER tk52k_summary_truncate AFTER TRUNCATE ON {R} FOR EACH STATEMENT "
-        "EXECUTE FUNCTION tk52k_summary_truncated()",
+        "EXECUTE FUNCTION {FN}_truncated()",
     };
     QStringList out;
     for (const char *name : kTriggerNames)
@@ -432,7 +529,8 @@ QString partitionBoundsSql()
                  timeUsSql(QStringLiteral("(regexp_match(b, '%1 \\(''([^'']*)''\\)'))[1]::timestamp")
                                .arg(QLatin1String(side))));
     };
-    return QStringLiteral("SELECT c.oid, c.oid::regclass::text, c.relkind::text, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %1 END "
+    return QStringLiteral("SELECT c.oid, c.oid::regclass::text, c.relkind::text, CASE WHEN b = 'DEFAULT' "
+                          "THEN NULL ELSE %1 END "
                           "AS lo_us, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %2 END AS hi_us, "
                           "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = c.oid AND "
                           "t.tgname LIKE 'tk52k_summary_%' AND t.tgenabled IN ('O', 'A')) AS triggers, "
@@ -440,7 +538,8 @@ QString partitionBoundsSql()
                           "FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
                           "CROSS JOIN LATERAL (SELECT pg_get_expr(c.relpartbound, c.oid) AS b) x "
                           "WHERE i.inhparent = 'invoice'::regclass ORDER BY lo_us NULLS LAST")
-        .arg(bound("FROM", "MINVALUE", "-9223372036854775807"), bound("TO", "MAXVALUE", "9223372036854775807"));
+        .arg(bound("FROM", "MINVALUE", "-9223372036854775807"),
+             bound("TO", "MAXVALUE", "9223372036854775807"));
 }
 
 struct Partition
@@ -525,7 +624,7 @@ qint64 coarsest()
 bool installObjects(PgLink &link, QString *error)
 {
     PgResult r;
-    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('tk52k_summary_key') IS NOT NULL", {}, &r) ||
+    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL", {}, &r) ||
         r.rows() != 1 || r.isNull(0, 0)) {
         *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
         return false;
@@ -537,11 +636,12 @@ bool installObjects(PgLink &link, QString *error)
     statements << QStringLiteral("SET LOCAL lock_timeout = '10s'")
                << QStringLiteral("SET LOCAL client_min_messages = warning")
                << QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE");
-    statements << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_state (one boolean PRIMARY KEY DEFAULT "
-                                 "true CHECK (one), version integer NOT NULL, levels text NOT NULL)")
-               << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_pending (lo_us bigint PRIMARY KEY, "
+    statements << QStringLiteral(
+                      "CREATE TABLE IF NOT EXISTS {SUM}_state (one boolean PRIMARY KEY DEFAULT "
+                      "true CHECK (one), version integer NOT NULL, levels text NOT NULL, relid oid NOT NULL)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_pending (lo_us bigint PRIMARY KEY, "
                                  "hi_us bigint NOT NULL)")
-               << QStringLiteral("CREATE TABLE IF NOT EXISTS invoice_summary_partition (relid oid PRIMARY KEY, "
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_partition (relid oid PRIMARY KEY, "
                                  "lo_us bigint, hi_us bigint)");
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
@@ -550,7 +650,7 @@ bool installObjects(PgLink &link, QString *error)
                           .arg(levelTable(int(i)));
     }
     if (r.text(0, 1) != "t")
-        statements << QStringLiteral("CREATE TYPE tk52k_summary_key AS (source text, funcstr text, unitstr text, "
+        statements << QStringLiteral("CREATE TYPE {FN}_key AS (source text, funcstr text, unitstr text, "
                                      "bucket bigint)");
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema);
@@ -568,23 +668,28 @@ bool installObjects(PgLink &link, QString *error)
     statements.clear();
     for (const Partition &p : partitions) {
         statements << triggerStatements(p.name);
-        statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
+        statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
                                      "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
                           .arg(p.oid)
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
     }
     const QString c = number(coarsest());
-    statements << QStringLiteral("INSERT INTO invoice_summary_pending "
-                                 "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
-                                 "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
-                                 "greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
-                      .arg(floorSql(QStringLiteral("m.lo"), coarsest()), floorSql(QStringLiteral("m.hi"), coarsest()),
-                           c, timeUsSql(QStringLiteral("create_time")));
-    statements << QStringLiteral("INSERT INTO invoice_summary_state (version, levels) VALUES (%1, '%2') "
-                                 "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels")
-                      .arg(kVersion)
-                      .arg(levelList());
+    statements << QStringLiteral(
+                      "INSERT INTO {SUM}_pending "
+                      "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
+                      "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
+                      "greatest({SUM}_pending.hi_us, excluded.hi_us)")
+                      .arg(floorSql(QStringLiteral("m.lo"), coarsest()),
+                           floorSql(QStringLiteral("m.hi"), coarsest()), c,
+                           timeUsSql(QStringLiteral("create_time")));
+    statements
+        << QStringLiteral(
+               "INSERT INTO {SUM}_state (version, levels, relid) VALUES (%1, '%2', 'invoice'::regclass) "
+               "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels, "
+               "relid = excluded.relid")
+               .arg(kVersion)
+               .arg(levelList());
     return runAll(link, statements, error);
 }
 
@@ -618,7 +723,6 @@ struct Catalog
 {
     int serverVersion = 0;
     bool tableExists = false;
-    bool installed = false;
     bool mayCreate = false;
     bool mayTrigger = false;
     bool programShape = false;
@@ -630,7 +734,6 @@ bool readCatalog(PgLink &link, Catalog *c)
 {
     PgResult r;
     if (!link.exec("SELECT current_setting('server_version_num')::int, to_regclass('invoice') IS NOT NULL, "
-                   "to_regclass('invoice_summary_state') IS NOT NULL, "
                    "has_schema_privilege(current_schema(), 'CREATE'), "
                    "to_regclass('invoice') IS NOT NULL AND has_table_privilege('invoice', 'TRIGGER'), "
                    "EXISTS (SELECT 1 FROM pg_partitioned_table WHERE partrelid = to_regclass('invoice'))",
@@ -639,10 +742,9 @@ bool readCatalog(PgLink &link, Catalog *c)
         return false;
     c->serverVersion = int(r.int64(0, 0));
     c->tableExists = r.text(0, 1) == "t";
-    c->installed = r.text(0, 2) == "t";
-    c->mayCreate = r.text(0, 3) == "t";
-    c->mayTrigger = r.text(0, 4) == "t";
-    c->partitioned = r.text(0, 5) == "t";
+    c->mayCreate = r.text(0, 2) == "t";
+    c->mayTrigger = r.text(0, 3) == "t";
+    c->partitioned = r.text(0, 4) == "t";
     if (!c->tableExists)
         return true;
     PgResult columns;
@@ -659,8 +761,10 @@ bool readCatalog(PgLink &link, Catalog *c)
         for (const char *a : accepted)
             if (type.startsWith(QLatin1String(a)))
                 return;
-        problems << (type.isEmpty() ? tr("没有 %1 列").arg(QLatin1String(column))
-                                    : QStringLiteral("%1 %2").arg(QLatin1String(column), type));
+        problems
+            << (type.isEmpty()
+                    ? QCoreApplication::translate("SummarySchema", "没有 %1 列").arg(QLatin1String(column))
+                    : QStringLiteral("%1 %2").arg(QLatin1String(column), type));
     };
     want("id", {"bigint", "integer"});
     want("source", {"text", "character varying"});
@@ -674,10 +778,81 @@ bool readCatalog(PgLink &link, Catalog *c)
     return true;
 }
 
+// The summaries of a table are named after it with a tag: "" for the first
+// table to have them, "_2", "_3" … where a table renamed away (archived)
+// keeps the plain names. They are found through the table's own trigger,
+// whatever they are called, or, with the triggers gone, through the state
+// table that names the table.
+void setTag(PgLink &link, const QString &tag)
+{
+    link.setNames({{"{SUM}", "invoice_summary" + tag.toUtf8()}, {"{FN}", "tk52k_summary" + tag.toUtf8()}});
+}
+
+bool findTag(PgLink &link, QString *tag, bool *found)
+{
+    *found = false;
+    PgResult r;
+    if (!link.exec("SELECT p.proname::text FROM pg_trigger t JOIN pg_proc p ON p.oid = t.tgfoid "
+                   "WHERE t.tgrelid = to_regclass('invoice') AND t.tgname = 'tk52k_summary_insert'",
+                   {}, &r))
+        return false;
+    const QString prefix = QStringLiteral("tk52k_summary");
+    const QString suffix = QStringLiteral("_inserted");
+    if (r.rows() == 1 && r.string(0, 0).startsWith(prefix) && r.string(0, 0).endsWith(suffix)) {
+        const QString name = r.string(0, 0);
+        *tag = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+        *found = true;
+        setTag(link, *tag);
+        return true;
+    }
+    if (!link.exec(
+            "SELECT substring(c.relname FROM '^invoice_summary(.*)_state$') FROM pg_class c "
+            "WHERE c.relkind = 'r' AND c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = "
+            "current_schema()) AND c.relname ~ '^invoice_summary(_[0-9]+)?_state$' AND EXISTS (SELECT 1 "
+            "FROM pg_attribute a WHERE a.attrelid = c.oid AND a.attname = 'relid' AND NOT a.attisdropped)",
+            {}, &r))
+        return false;
+    for (int i = 0; i < r.rows(); ++i) {
+        PgResult owner;
+        if (!link.exec(
+                QStringLiteral("SELECT bool_or(relid = to_regclass('invoice')) FROM invoice_summary%1_state")
+                    .arg(r.string(i, 0))
+                    .toUtf8(),
+                {}, &owner))
+            return false;
+        if (owner.text(0, 0) == "t") {
+            *tag = r.string(i, 0);
+            *found = true;
+            setTag(link, *tag);
+            return true;
+        }
+    }
+    return true;
+}
+
+// The first tag whose names no other table's summaries hold.
+bool freeTag(PgLink &link, QString *tag)
+{
+    for (int n = 1; n < 1000; ++n) {
+        const QString t = n == 1 ? QString() : QStringLiteral("_%1").arg(n);
+        PgResult r;
+        if (!link.exec("SELECT to_regclass($1) IS NULL AND to_regtype($2) IS NULL",
+                       {("invoice_summary" + t + "_state").toUtf8(), ("tk52k_summary" + t + "_key").toUtf8()},
+                       &r))
+            return false;
+        if (r.text(0, 0) == "t") {
+            *tag = t;
+            setTag(link, t);
+            return true;
+        }
+    }
+    return false;
+}
+
 Status failedProbe(PgLink &link)
 {
     Status s;
-    s.reason = tr("无法查询汇总表：%1").arg(link.error());
+    s.reason = QCoreApplication::translate("SummarySchema", "无法查询汇总表：%1").arg(link.error());
     return s;
 }
 
@@ -693,9 +868,9 @@ const std::vector<Level> &levels()
     return kLevels;
 }
 
-QString levelTable(int level)
+QString levelTable(const QString &tag, int level)
 {
-    return QStringLiteral("invoice_summary_") + QLatin1String(levels()[size_t(level)].name);
+    return QStringLiteral("invoice_summary%1_%2").arg(tag, QLatin1String(levels()[size_t(level)].name));
 }
 
 QString timeUsSql(const QString &time)
@@ -715,9 +890,10 @@ QString numberSql(const QString &value)
 {
     // The exponent is held to two digits and the text to 40 characters, so
     // the cast can never overflow and fail a writer's INSERT.
-    return fill(QStringLiteral("(CASE WHEN length({V}) <= 40 AND {V} ~ '^[{W}]*[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)"
-                               "([eE][+-]?[0-9]{1,2})?[{W}]*$' THEN ({V})::float8 END)"),
-                {{"V", value}, {"W", QLatin1String(kWhitespace)}});
+    return fill(
+        QStringLiteral("(CASE WHEN length({V}) <= 40 AND {V} ~ '^[{W}]*[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)"
+                       "([eE][+-]?[0-9]{1,2})?[{W}]*$' THEN ({V})::float8 END)"),
+        {{"V", value}, {"W", QLatin1String(kWhitespace)}});
 }
 
 QString overloadSql(const QString &value)
@@ -732,15 +908,17 @@ QString curveValueSql(const QString &value, const QString &rangeText)
     // sign or a blank, its decimals from the form of "OL", its range from
     // `frastr` (0–44).
     static const QString kTable = overloadTableSql();
-    return fill(QStringLiteral("coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
-                               "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
-                               "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
-                               "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
-                {{"NUM", numberSql(value)},
-                 {"V", value},
-                 {"R", rangeText},
-                 {"W", QLatin1String(kWhitespace)},
-                 {"TABLE", kTable}});
+    return fill(
+        QStringLiteral(
+            "coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
+            "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
+            "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
+            "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
+        {{"NUM", numberSql(value)},
+         {"V", value},
+         {"R", rangeText},
+         {"W", QLatin1String(kWhitespace)},
+         {"TABLE", kTable}});
 }
 
 Status probe(QSqlDatabase &db)
@@ -755,15 +933,19 @@ Status probe(QSqlDatabase &db)
     if (!readCatalog(link, &c))
         return failedProbe(link);
     if (c.serverVersion < 150000) {
-        s.reason = tr("数据库服务器版本过低：汇总表需要 PostgreSQL 15 或更新版本，历史记录将逐行读取。");
+        s.reason = QCoreApplication::translate(
+            "SummarySchema",
+            "数据库服务器版本过低：汇总表需要 PostgreSQL 15 或更新版本，历史记录将逐行读取。");
         return s;
     }
     if (!c.tableExists) {
-        s.reason = tr("数据表 invoice 不存在。");
+        s.reason = QCoreApplication::translate("SummarySchema", "数据表 invoice 不存在。");
         return s;
     }
     if (!c.programShape) {
-        s.reason = tr("数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。").arg(c.shapeProblem);
+        s.reason = QCoreApplication::translate("SummarySchema",
+                                               "数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。")
+                       .arg(c.shapeProblem);
         return s;
     }
     std::vector<Partition> partitions;
@@ -772,56 +954,66 @@ Status probe(QSqlDatabase &db)
     bool mayTrigger = c.mayTrigger;
     for (const Partition &p : partitions) {
         if (p.subPartitioned) {
-            s.reason = tr("分区 %1 本身又被分区，汇总表不支持这种数据表，历史记录将逐行读取。").arg(p.name);
+            s.reason =
+                QCoreApplication::translate(
+                    "SummarySchema", "分区 %1 本身又被分区，汇总表不支持这种数据表，历史记录将逐行读取。")
+                    .arg(p.name);
             return s;
         }
         mayTrigger = mayTrigger && p.mayTrigger;
     }
     s.canBuild = c.mayCreate && mayTrigger;
-    if (!c.installed) {
+    bool installed = false;
+    if (!findTag(link, &s.tag, &installed))
+        return failedProbe(link);
+    if (!installed) {
         s.state = s.canBuild ? State::NotInstalled : State::Unavailable;
-        s.reason = s.canBuild ? tr("汇总表尚未建立。")
-                              : tr("没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
+        s.reason = s.canBuild ? QCoreApplication::translate("SummarySchema", "汇总表尚未建立。")
+                              : QCoreApplication::translate(
+                                    "SummarySchema", "没有在数据库中建立汇总表的权限，历史记录将逐行读取。");
         return s;
     }
 
     PgResult state;
-    if (!link.exec("SELECT has_table_privilege('invoice_summary_state', 'SELECT') AND "
-                   "has_table_privilege('invoice_summary_pending', 'SELECT') AND "
-                   "has_table_privilege('invoice_summary_partition', 'SELECT')",
+    if (!link.exec("SELECT has_table_privilege('{SUM}_state', 'SELECT') AND "
+                   "has_table_privilege('{SUM}_pending', 'SELECT') AND "
+                   "has_table_privilege('{SUM}_partition', 'SELECT')",
                    {}, &state))
         return failedProbe(link);
     bool mayRead = state.text(0, 0) == "t";
     for (size_t i = 0; mayRead && i < levels().size(); ++i) {
         PgResult r;
-        if (!link.exec("SELECT has_table_privilege($1, 'SELECT')", {levelTable(int(i)).toUtf8()}, &r))
+        if (!link.exec(
+                QStringLiteral("SELECT has_table_privilege('%1', 'SELECT')").arg(levelTable(int(i))).toUtf8(),
+                {}, &r))
             return failedProbe(link);
         mayRead = r.text(0, 0) == "t";
     }
     if (!mayRead) {
-        s.reason = tr("没有读取汇总表的权限，历史记录将逐行读取。");
+        s.reason = QCoreApplication::translate("SummarySchema", "没有读取汇总表的权限，历史记录将逐行读取。");
         return s;
     }
     s.state = State::Incomplete;
-    if (!link.exec("SELECT version, levels, (SELECT count(*) FROM invoice_summary_pending), "
+    if (!link.exec("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), "
                    "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'invoice'::regclass AND "
-                   "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')) FROM invoice_summary_state",
+                   "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')) FROM {SUM}_state",
                    {}, &state))
         return failedProbe(link);
     if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
-        s.reason = tr("汇总表由其他版本的程序建立，需要重建。");
+        s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
         return s;
     }
     if (state.int64(0, 2) > 0) {
-        s.reason = tr("汇总表尚未建立完成。");
+        s.reason = QCoreApplication::translate("SummarySchema", "汇总表尚未建立完成。");
         return s;
     }
     if (state.int64(0, 3) < kTriggerCount) {
-        s.reason = tr("数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
+        s.reason = QCoreApplication::translate("SummarySchema",
+                                               "数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
         return s;
     }
     PgResult registry;
-    if (!link.exec("SELECT relid::bigint, lo_us, hi_us FROM invoice_summary_partition", {}, &registry))
+    if (!link.exec("SELECT relid::bigint, lo_us, hi_us FROM {SUM}_partition", {}, &registry))
         return failedProbe(link);
     QHash<qint64, std::pair<qint64, qint64>> known;
     for (int i = 0; i < registry.rows(); ++i)
@@ -830,13 +1022,16 @@ Status probe(QSqlDatabase &db)
         const auto it = known.constFind(p.oid);
         if (it == known.constEnd() || p.triggers < kTriggerCount ||
             (!p.isDefault && *it != std::make_pair(p.lo, p.hi))) {
-            s.reason = tr("分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。").arg(p.name);
+            s.reason = QCoreApplication::translate("SummarySchema",
+                                                   "分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。")
+                           .arg(p.name);
             return s;
         }
         known.remove(p.oid);
     }
     if (!known.isEmpty()) {
-        s.reason = tr("数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。");
+        s.reason = QCoreApplication::translate(
+            "SummarySchema", "数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。");
         return s;
     }
     s.state = State::Usable;
@@ -858,6 +1053,12 @@ bool install(QSqlDatabase &db, QString *error)
                                           : QStringLiteral("not the program's table: %1").arg(c.shapeProblem);
         return false;
     }
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found) || (!found && !freeTag(link, &tag))) {
+        *error = link.error().isEmpty() ? QStringLiteral("no free name for the summaries") : link.error();
+        return false;
+    }
     const bool ok = inTransaction(link, &why, [&] { return installObjects(link, &why); });
     if (!ok)
         *error = why;
@@ -867,12 +1068,13 @@ bool install(QSqlDatabase &db, QString *error)
 bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
 {
     PgLink link(db);
-    PgResult r;
-    if (!link.exec("SELECT to_regclass('invoice_summary_partition') IS NOT NULL", {}, &r)) {
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found)) {
         *error = link.error();
         return false;
     }
-    if (r.text(0, 0) != "t")
+    if (!found)
         return true;
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
@@ -886,7 +1088,7 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
                 continue;
             QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
             statements << triggerStatements(p.name);
-            statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) "
+            statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) "
                                          "ON CONFLICT (relid) DO NOTHING")
                               .arg(p.oid)
                               .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
@@ -904,30 +1106,42 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
 bool uninstall(QSqlDatabase &db, QString *error)
 {
     PgLink link(db);
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found)) {
+        *error = link.error();
+        return false;
+    }
+    if (!found)
+        return true;
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
         QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
         PgResult r;
         if (!link.exec("SELECT c.oid::regclass::text FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid "
-                       "WHERE t.tgname = 'tk52k_summary_insert'",
+                       "JOIN pg_proc p ON p.oid = t.tgfoid WHERE t.tgname = 'tk52k_summary_insert' AND "
+                       "p.proname = '{FN}_inserted'",
                        {}, &r)) {
             why = link.error();
             return false;
         }
         for (int i = 0; i < r.rows(); ++i)
             for (const char *name : kTriggerNames)
-                statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(QLatin1String(name), r.string(i, 0));
-        for (const char *f : {"tk52k_summary_inserted()", "tk52k_summary_deleted()", "tk52k_summary_updated()",
-                              "tk52k_summary_truncated()"})
+                statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                                  .arg(QLatin1String(name), r.string(i, 0));
+        for (const char *f : {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
         for (const Level &l : levels())
-            statements << QStringLiteral("DROP FUNCTION IF EXISTS tk52k_summary_redo_%1(tk52k_summary_key[])")
+            statements << QStringLiteral("DROP FUNCTION IF EXISTS {FN}_redo_%1({FN}_key[], regclass)")
+                              .arg(QLatin1String(l.name))
+                       // made by the first version of the summaries
+                       << QStringLiteral("DROP FUNCTION IF EXISTS {FN}_redo_%1({FN}_key[])")
                               .arg(QLatin1String(l.name));
         for (size_t i = 0; i < levels().size(); ++i)
             statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(levelTable(int(i)));
-        statements << QStringLiteral("DROP TABLE IF EXISTS invoice_summary_state, invoice_summary_pending, "
-                                     "invoice_summary_partition")
-                   << QStringLiteral("DROP TYPE IF EXISTS tk52k_summary_key");
+        statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
+                                     "{SUM}_partition")
+                   << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");
         return runAll(link, statements, &why);
     });
     if (!ok)
@@ -951,9 +1165,10 @@ struct Span
 bool repair(PgLink &link, QString *error)
 {
     return inTransaction(link, error, [&] {
-        if (!runAll(link, {QStringLiteral("SET LOCAL lock_timeout = '10s'"),
-                           QStringLiteral("SET LOCAL client_min_messages = warning"),
-                           QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE")},
+        if (!runAll(link,
+                    {QStringLiteral("SET LOCAL lock_timeout = '10s'"),
+                     QStringLiteral("SET LOCAL client_min_messages = warning"),
+                     QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE")},
                     error))
             return false;
         PgResult span;
@@ -994,7 +1209,7 @@ bool repair(PgLink &link, QString *error)
         std::vector<Partition> partitions;
         PgResult registry;
         if (!readPartitions(link, &partitions) ||
-            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL FROM invoice_summary_partition", {},
+            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL FROM {SUM}_partition", {},
                        &registry)) {
             *error = link.error();
             return false;
@@ -1006,7 +1221,8 @@ bool repair(PgLink &link, QString *error)
                                                          : Span{registry.int64(i, 1), registry.int64(i, 2)});
         }
         for (const Partition &p : partitions) {
-            const Span bounds = p.isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound} : Span{p.lo, p.hi};
+            const Span bounds =
+                p.isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound} : Span{p.lo, p.hi};
             const auto it = known.constFind(p.oid);
             const bool sameBounds = it != known.constEnd() && it->lo == bounds.lo && it->hi == bounds.hi;
             if (p.triggers < kTriggerCount || !sameBounds) {
@@ -1014,7 +1230,7 @@ bool repair(PgLink &link, QString *error)
                 mark(bounds.lo, bounds.hi);
                 if (it != known.constEnd())
                     mark(it->lo, it->hi);
-                statements << QStringLiteral("INSERT INTO invoice_summary_partition VALUES (%1, %2, %3) "
+                statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) "
                                              "ON CONFLICT (relid) DO UPDATE SET lo_us = excluded.lo_us, "
                                              "hi_us = excluded.hi_us")
                                   .arg(p.oid)
@@ -1025,11 +1241,11 @@ bool repair(PgLink &link, QString *error)
         }
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             mark(it->lo, it->hi);
-            statements << QStringLiteral("DELETE FROM invoice_summary_partition WHERE relid = %1").arg(it.key());
+            statements << QStringLiteral("DELETE FROM {SUM}_partition WHERE relid = %1").arg(it.key());
         }
         for (const Span &d : dirty)
-            statements << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
-                                         "UPDATE SET hi_us = greatest(invoice_summary_pending.hi_us, excluded.hi_us)")
+            statements << QStringLiteral("INSERT INTO {SUM}_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
+                                         "UPDATE SET hi_us = greatest({SUM}_pending.hi_us, excluded.hi_us)")
                               .arg(d.lo)
                               .arg(d.hi);
         return runAll(link, statements, error);
@@ -1041,7 +1257,7 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
 {
     return inTransaction(link, error, [&] {
         PgResult r;
-        if (!link.exec("SELECT lo_us, hi_us FROM invoice_summary_pending ORDER BY lo_us FOR UPDATE", {}, &r)) {
+        if (!link.exec("SELECT lo_us, hi_us FROM {SUM}_pending ORDER BY lo_us FOR UPDATE", {}, &r)) {
             *error = link.error();
             return false;
         }
@@ -1053,9 +1269,9 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
             else if (s.lo < s.hi)
                 out->push_back(s);
         }
-        QStringList statements{QStringLiteral("DELETE FROM invoice_summary_pending")};
+        QStringList statements{QStringLiteral("DELETE FROM {SUM}_pending")};
         for (const Span &s : *out)
-            statements << QStringLiteral("INSERT INTO invoice_summary_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
+            statements << QStringLiteral("INSERT INTO {SUM}_pending VALUES (%1, %2)").arg(s.lo).arg(s.hi);
         return runAll(link, statements, error);
     });
 }
@@ -1067,8 +1283,9 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
 bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint64 *rows, QString *error)
 {
     return inTransaction(link, error, [&] {
-        QStringList statements{QStringLiteral("SET LOCAL lock_timeout = '5s'"),
-                               QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))};
+        QStringList statements{
+            QStringLiteral("SET LOCAL lock_timeout = '5s'"),
+            QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))};
         const QString lo = number(chunk.lo);
         const QString hi = number(chunk.hi);
         for (size_t i = 0; i < levels().size(); ++i)
@@ -1076,26 +1293,29 @@ bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint6
                               .arg(levelTable(int(i)), lo, hi);
         statements << QStringLiteral("INSERT INTO %1 (%2) %3")
                           .arg(levelTable(0), QLatin1String(kColumns),
-                               rawAggregate(QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
-                                                           "AND i.create_time < %3")
-                                                .arg(rowValues(QStringLiteral("i")), timestampSql(lo),
-                                                     timestampSql(hi)),
-                                            levels()[0].us));
+                               rawAggregate(
+                                   QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
+                                                  "AND i.create_time < %3")
+                                       .arg(rowValues(QStringLiteral("i")), timestampSql(lo),
+                                            timestampSql(hi)),
+                                   levels()[0].us));
         for (size_t i = 1; i < levels().size(); ++i)
             statements << QStringLiteral("INSERT INTO %1 (%2) %3")
                               .arg(levelTable(int(i)), QLatin1String(kColumns),
-                                   childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                                                      .arg(levelTable(int(i) - 1), lo, hi),
-                                                  levels()[i].us));
-        statements << QStringLiteral("UPDATE invoice_summary_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
-                   << QStringLiteral("DELETE FROM invoice_summary_pending WHERE lo_us >= hi_us");
+                                   childAggregate(
+                                       QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                                           .arg(levelTable(int(i) - 1), lo, hi),
+                                       levels()[i].us));
+        statements << QStringLiteral("UPDATE {SUM}_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
+                   << QStringLiteral("DELETE FROM {SUM}_pending WHERE lo_us >= hi_us");
         if (!runAll(link, statements, error))
             return false;
         PgResult r;
-        if (!link.exec(QStringLiteral("SELECT coalesce(sum(n_rows), 0) FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                           .arg(levelTable(int(levels().size()) - 1), lo, hi)
-                           .toUtf8(),
-                       {}, &r)) {
+        if (!link.exec(
+                QStringLiteral("SELECT coalesce(sum(n_rows), 0) FROM %1 WHERE bucket >= %2 AND bucket < %3")
+                    .arg(levelTable(int(levels().size()) - 1), lo, hi)
+                    .toUtf8(),
+                {}, &r)) {
             *error = link.error();
             return false;
         }
@@ -1121,7 +1341,7 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         return BuildOutcome::Failed;
     }
     if (r.text(0, 0) != "t") {
-        *error = tr("另一个程序正在建立汇总表。");
+        *error = QCoreApplication::translate("SummarySchema", "另一个程序正在建立汇总表。");
         return BuildOutcome::Failed;
     }
     struct Unlock
@@ -1138,18 +1358,24 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         return BuildOutcome::Failed;
     }
     PgResult state;
-    // Summaries another version made mean something else: made anew.
-    if (status.state == State::Incomplete &&
-        link.exec("SELECT version, levels FROM invoice_summary_state", {}, &state) &&
-        (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) &&
-        !uninstall(db, error))
-        return BuildOutcome::Failed;
-    if (!link.exec("SELECT to_regclass('invoice_summary_state') IS NOT NULL", {}, &state)) {
+    QString tag;
+    bool found = false;
+    if (!findTag(link, &tag, &found)) {
         *error = link.error();
         return BuildOutcome::Failed;
     }
-    for (int attempt = 0; state.text(0, 0) != "t"; ++attempt) {
-        if (install(db, error))
+    // Summaries another version made mean something else: made anew.
+    if (found && status.state == State::Incomplete &&
+        link.exec("SELECT version, levels FROM {SUM}_state", {}, &state) &&
+        (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) &&
+        !uninstall(db, error))
+        return BuildOutcome::Failed;
+    if (!findTag(link, &tag, &found)) {
+        *error = link.error();
+        return BuildOutcome::Failed;
+    }
+    for (int attempt = 0; !found; ++attempt) {
+        if (install(db, error) && findTag(link, &tag, &found) && found)
             break;
         if (attempt == 4 || !retryable(link.sqlState()))
             return BuildOutcome::Failed;
@@ -1180,7 +1406,8 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
             std::vector<Partition> partitions;
             PgResult next;
             if (!readPartitions(link, &partitions) ||
-                !link.exec(QStringLiteral("SELECT %1 FROM invoice WHERE create_time >= %2 ORDER BY create_time LIMIT 1")
+                !link.exec(QStringLiteral(
+                               "SELECT %1 FROM invoice WHERE create_time >= %2 ORDER BY create_time LIMIT 1")
                                .arg(timeUsSql(QStringLiteral("create_time")), timestampSql(number(lo)))
                                .toUtf8(),
                            {}, &next)) {
@@ -1229,9 +1456,10 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
             }
             const qint64 ms = std::max<qint64>(1, clock.elapsed());
             if (chunkRows > 0 && hi - lo == step)
-                step = std::max(coarsest(), floorTo(qint64(double(step) * std::clamp(double(kTargetMs) / double(ms),
-                                                                                    0.25, 4.0)),
-                                                    coarsest()));
+                step = std::max(
+                    coarsest(),
+                    floorTo(qint64(double(step) * std::clamp(double(kTargetMs) / double(ms), 0.25, 4.0)),
+                            coarsest()));
             done += hi - lo;
             rows += chunkRows;
             lo = hi;

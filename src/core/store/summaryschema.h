@@ -20,8 +20,12 @@ class QSqlDatabase;
 /// Statement-level triggers on `invoice` and on each of its partitions keep
 /// them exact in the writer's own transaction, whoever writes: inserts merge
 /// into the buckets, deletes and updates recompute the buckets they touch,
-/// TRUNCATE clears. The same trigger tells listeners of channel
+/// TRUNCATE clears. The same triggers tell listeners of channel
 /// `tk52k_invoice` which meters got rows (payload: the source, '' for none).
+/// That NOTIFY has a price: the server holds one lock through the commit of
+/// every transaction that notifies, so notifying writers commit one at a
+/// time (measured with four single-row writers: 290 inserts a second with
+/// it, 700 without); RangeQueries::changeMark() is the polling alternative.
 ///
 /// NULL and '' are one and the same source, function or unit here, as the
 /// window shows them. Times are naive microseconds (the stored wall-clock
@@ -36,8 +40,11 @@ struct Level
 
 /// The bucket sizes, finest first.
 const std::vector<Level> &levels();
-/// "invoice_summary_1s" for level 0 and so on.
-QString levelTable(int level);
+/// The summary table of `level` of the summaries tagged `tag`
+/// (Status::tag): "invoice_summary_1s" for level 0 of the first table to
+/// have summaries, "invoice_summary_2_1s" where another (archived) table
+/// holds the plain names.
+QString levelTable(const QString &tag, int level);
 
 /// SQL for what a row means, shared by the triggers and the reads from raw
 /// rows so both compute the same. Each takes SQL expressions.
@@ -58,7 +65,8 @@ QString curveValueSql(const QString &value, const QString &rangeText);
 enum class State {
     Usable,       ///< complete and kept up: readers use them
     NotInstalled, ///< never made for this table; build() makes them
-    Incomplete,   ///< made but not complete (being built, interrupted, partitions changed); build() completes them
+    Incomplete,   ///< made but not complete (being built, interrupted, partitions changed); build() completes
+                  ///< them
     Unavailable,  ///< cannot be had here; `reason` says why
 };
 
@@ -69,6 +77,8 @@ struct Status
     QString reason;
     /// Whether build() may be run with this connection's rights.
     bool canBuild = false;
+    /// Names the table's summaries (levelTable()) where they are made.
+    QString tag;
 };
 
 /// Whether readers may use the summaries of the table `invoice` in the
