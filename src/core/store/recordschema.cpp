@@ -243,13 +243,19 @@ QString insertInto()
     return QLatin1String(kInsertInto);
 }
 
-QString insertStatement(const TableShape &shape)
+QString insertStatement(const TableShape &shape, int rows)
 {
-    if (shape.hasSource)
-        return QStringLiteral(
-            "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
-            "VALUES (?, ?, ?, ?, ?, ?)");
-    return insertInto() + QLatin1String("VALUES (?, ?, ?, ?, ?)");
+    const QLatin1String row = shape.hasSource ? QLatin1String("(?, ?, ?, ?, ?, ?)") : QLatin1String("(?, ?, ?, ?, ?)");
+    QString sql = shape.hasSource
+                      ? QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) ")
+                      : insertInto();
+    sql += QLatin1String("VALUES ");
+    for (int i = 0; i < rows; ++i) {
+        if (i > 0)
+            sql += QLatin1String(", ");
+        sql += row;
+    }
+    return sql;
 }
 
 void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableShape &shape)

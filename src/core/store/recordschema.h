@@ -90,9 +90,9 @@ enum class PartitionCover { Covered, Missing, Unknown };
 /// default). Unknown, with `error` set, when the server could not be asked.
 PartitionCover partitionFor(QSqlDatabase &db, const QDateTime &time, QString *error);
 
-/// The INSERT for one row into a table of `shape`, with positional
-/// placeholders in the order bindRecord() binds them.
-QString insertStatement(const TableShape &shape);
+/// The INSERT for `rows` rows into a table of `shape`, with positional
+/// placeholders in the order bindRecord() binds them, row after row.
+QString insertStatement(const TableShape &shape, int rows = 1);
 
 /// "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr,
 /// create_time) ", to be followed by VALUES or a SELECT of those five.

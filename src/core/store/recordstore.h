@@ -60,6 +60,7 @@ public:
 signals:
     /// Something in state() changed.
     void stateChanged();
-    /// Rows of the meter `source` ("" for none named) were committed.
+    /// Rows of the meter `source` ("" for none named) were committed; a null
+    /// `source` when whose rows they are is not known.
     void rowsAdded(const QString &source);
 };

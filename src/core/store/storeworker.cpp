@@ -1,6 +1,7 @@
 #include "storeworker.h"
 
 #include "core/store/alarmschema.h"
+#include "core/store/rangequeries.h"
 #include "core/store/storeread.h"
 
 #include <QDate>
@@ -253,6 +254,8 @@ void StoreWorker::watch(bool on)
         this,
         [this, on] {
             m_watching = on;
+            m_watchMark = -1;
+            m_watchPollAt.setRemainingTime(0);
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
             if (db.isOpen())
                 listen(db);
@@ -442,6 +445,9 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
     if (db.isOpen() && !writeAlarms(db))
         lost(db, failureNow(db));
 
+    if (db.isOpen() && m_watching && m_watchPollAt.hasExpired())
+        pollForFollowers(db);
+
     if (db.isOpen() && !wantsServer && m_idleCheckAt.hasExpired()) {
         // Idle: a cheap statement keeps the shown state honest.
         m_idleCheckAt.setRemainingTime(kIdleCheckMs);
@@ -473,6 +479,8 @@ void StoreWorker::schedule()
             if (!m_alarms.empty())
                 soonest(0);
             soonest(std::max<qint64>(0, m_idleCheckAt.remainingTime()));
+            if (m_watching)
+                soonest(std::max<qint64>(0, m_watchPollAt.remainingTime()));
         } else if (work || m_finishing || !m_readOnly) {
             // A store that writes learns of a server back before the next
             // reading needs it, so what it shows is true.
@@ -707,7 +715,7 @@ StoreWorker::Outcome StoreWorker::writeRows(QSqlDatabase &db, const JournaledRec
         if (!row) {
             setTrouble(QStringLiteral("the server refuses to store readings: %1").arg(serverReason(error)));
             // The table may have gone or changed under us: look at it anew.
-            m_insert.reset();
+            m_inserts.clear();
             m_schemaReady = false;
             QString why;
             if (RecordSchema::ensureTable(db, &m_shape, &why))
@@ -720,37 +728,43 @@ StoreWorker::Outcome StoreWorker::writeRows(QSqlDatabase &db, const JournaledRec
         db.rollback();
         return prepareSchema(db) ? Outcome::Wait : (ping(db) ? Outcome::Refused : Outcome::Failed);
     }
-    if (!m_insert) {
-        m_insert = std::make_unique<QSqlQuery>(db);
-        if (!m_insert->prepare(RecordSchema::insertStatement(m_shape) +
-                               QLatin1String(" RETURNING txid_current()"))) {
-            const QSqlError error = m_insert->lastError();
-            m_insert.reset();
-            return refusedOrLost(error, false);
-        }
-    }
-    QSqlQuery &q = *m_insert;
     QVector<RejectedRecord> rejected;
-    QSqlQuery savepoint(db);
-    for (const JournaledRecord &j : batch) {
-        if (oneByOne && !savepoint.exec(QStringLiteral("SAVEPOINT row")))
-            return refusedOrLost(savepoint.lastError(), false);
-        RecordSchema::bindRecord(q, j.record, m_shape);
-        if (q.exec()) {
-            if (xid == 0 && q.next())
-                xid = q.value(0).toLongLong();
-            continue;
-        }
-        const QSqlError error = q.lastError();
-        if (!oneByOne)
+    QSqlError prepareError;
+    QSqlQuery *insert = insertFor(db, oneByOne ? 1 : batch.size(), &prepareError);
+    if (!insert)
+        return refusedOrLost(prepareError, false);
+    QSqlQuery &q = *insert;
+    if (!oneByOne) {
+        for (const JournaledRecord &j : batch)
+            RecordSchema::bindRecord(q, j.record, m_shape);
+        if (!q.exec()) {
+            const QSqlError error = q.lastError();
             return refusedOrLost(error, isRowRefusal(error));
-        if (!isRowRefusal(error) || !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT row")))
-            return refusedOrLost(error, false);
-        if (isTableFault(db, error, j.record)) {
-            db.rollback();
-            return Outcome::Refused;
         }
-        rejected.append(RejectedRecord{j.record, serverReason(error)});
+        if (q.next())
+            xid = q.value(0).toLongLong();
+        q.finish();
+    } else {
+        QSqlQuery savepoint(db);
+        for (const JournaledRecord &j : batch) {
+            if (!savepoint.exec(QStringLiteral("SAVEPOINT row")))
+                return refusedOrLost(savepoint.lastError(), false);
+            RecordSchema::bindRecord(q, j.record, m_shape);
+            if (q.exec()) {
+                if (xid == 0 && q.next())
+                    xid = q.value(0).toLongLong();
+                q.finish();
+                continue;
+            }
+            const QSqlError error = q.lastError();
+            if (!isRowRefusal(error) || !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT row")))
+                return refusedOrLost(error, false);
+            if (isTableFault(db, error, j.record)) {
+                db.rollback();
+                return Outcome::Refused;
+            }
+            rejected.append(RejectedRecord{j.record, serverReason(error)});
+        }
     }
     if (xid == 0) {
         // No row came back (all refused, or a trigger dropped them).
@@ -797,7 +811,46 @@ StoreWorker::Outcome StoreWorker::writeRows(QSqlDatabase &db, const JournaledRec
         return Outcome::Failed;
     }
     setTrouble(QString());
+    tellListeners(db, batch);
     return Outcome::Done;
+}
+
+void StoreWorker::tellListeners(QSqlDatabase &db, const JournaledRecords &batch)
+{
+    // After the commit, in a transaction of its own: a NOTIFY holds one lock
+    // of the whole database until its transaction has committed, so sent
+    // with the rows it would make every writer of a fleet commit in turn.
+    // Alone it commits at once (it writes nothing to the server's log).
+    // Lost with a connection that breaks just now, it is made good by the
+    // followers' own look at the table every second.
+    QStringList sources;
+    for (const JournaledRecord &j : batch) {
+        const QString s = j.record.source.isNull() ? QString(QLatin1String("")) : j.record.source;
+        if (!sources.contains(s))
+            sources.append(s);
+    }
+    QSqlQuery notify(db);
+    for (const QString &s : qAsConst(sources)) {
+        notify.prepare(QStringLiteral("SELECT pg_notify('tk52k_invoice', ?)"));
+        notify.addBindValue(s);
+        if (!notify.exec())
+            return;
+    }
+}
+
+void StoreWorker::pollForFollowers(QSqlDatabase &db)
+{
+    // Rows a bulk load or another program commits come with no notice.
+    m_watchPollAt.setRemainingTime(kWatchPollMs);
+    QString error;
+    if (!m_watchTable.exists && !RangeQueries::inspect(db, &m_watchTable, &error))
+        return;
+    qint64 mark = 0;
+    if (!RangeQueries::changeMark(db, m_watchTable, &mark, &error))
+        return;
+    if (m_watchMark >= 0 && mark != m_watchMark)
+        emit rowsAdded(QString()); // whose rows is not known
+    m_watchMark = mark;
 }
 
 void StoreWorker::dropWritten(qint64 lastSeq)
@@ -961,9 +1014,32 @@ void StoreWorker::setServerError(const QString &error)
     emit changed();
 }
 
+QSqlQuery *StoreWorker::insertFor(QSqlDatabase &db, int rows, QSqlError *error)
+{
+    auto found = m_inserts.find(rows);
+    if (found != m_inserts.end())
+        return found->second.get();
+    // The sizes a steady stream gives are few; a burst after an outage
+    // brings others, which are let go before they pile up on the server.
+    constexpr size_t kKeptSizes = 8;
+    if (m_inserts.size() >= kKeptSizes) {
+        auto victim = m_inserts.begin();
+        if (victim->first == 1) // the row-by-row one is kept for refusals
+            ++victim;
+        m_inserts.erase(victim);
+    }
+    auto q = std::make_unique<QSqlQuery>(db);
+    if (!q->prepare(RecordSchema::insertStatement(m_shape, rows) + QLatin1String(" RETURNING txid_current()"))) {
+        *error = q->lastError();
+        return nullptr;
+    }
+    return m_inserts.emplace(rows, std::move(q)).first->second.get();
+}
+
 void StoreWorker::closeConnection(QSqlDatabase &db)
 {
-    m_insert.reset();
+    m_inserts.clear();
+    m_watchTable = RangeQueries::Table();
     m_schemaReady = false;
     m_alarmTableReady = false;
     db.close();

@@ -2,6 +2,7 @@
 
 #include "core/meter/alarmrule.h"
 #include "core/store/dbsettings.h"
+#include "core/store/rangequeries.h"
 #include "core/store/recordjournal.h"
 #include "core/store/recordschema.h"
 #include "core/store/storestate.h"
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <memory>
 
 class QSqlDatabase;
@@ -114,7 +116,9 @@ signals:
     void changed();
     /// The worker has stopped (finish() done, or abandon()).
     void stopped();
-    /// Rows of `source` were committed, by whoever. From the worker's thread.
+    /// Rows of `source` were committed, by whoever; a null `source` when the
+    /// rows were seen by looking, not told (whose they are is not known).
+    /// From the worker's thread.
     void rowsAdded(const QString &source);
 
 private:
@@ -195,11 +199,21 @@ private:
     bool m_schemaReady = false;
     bool m_alarmTableReady = false;
     bool m_createRefused = false;
-    std::unique_ptr<QSqlQuery> m_insert; // prepared once per connection
+    // Prepared once per connection and batch size: a batch goes as one
+    // statement, one round trip and one run of the table's triggers.
+    std::map<int, std::unique_ptr<QSqlQuery>> m_inserts;
+    QSqlQuery *insertFor(QSqlDatabase &db, int rows, QSqlError *error);
+    void tellListeners(QSqlDatabase &db, const JournaledRecords &batch);
+    void pollForFollowers(QSqlDatabase &db);
     QString m_reportedTrouble;           // the last one printed
     QDeadlineTimer m_retryAt{0};         // next connection attempt
     QDeadlineTimer m_writeRetryAt{0};    // next write after the server refused one
     QDeadlineTimer m_idleCheckAt;
+    // While watching: the table's change mark, looked at every kWatchPollMs.
+    static constexpr int kWatchPollMs = 1000;
+    QDeadlineTimer m_watchPollAt;
+    qint64 m_watchMark = -1;
+    RangeQueries::Table m_watchTable;
     QDeadlineTimer m_journalRetryAt{0};
     QDeadlineTimer m_partitionsCheckAt{QDeadlineTimer::Forever};
     bool m_stopped = false;

@@ -319,8 +319,11 @@ QString declareKeys()
     return out;
 }
 
-// Tells the listeners of channel tk52k_invoice which meters got rows (the
-// server sends it once the writer's transaction commits).
+// Tells the listeners of channel tk52k_invoice which meters' rows changed
+// (the server sends it once the transaction commits). Only deletes and
+// updates, which are rare, notify from here: an insert's NOTIFY would hold
+// a lock of the whole database through every writer's commit (see the
+// header); the program's writers notify on their own after they commit.
 QString notifySources(const QString &rows)
 {
     return QStringLiteral(
@@ -425,8 +428,7 @@ QString insertFunction(const QString &schema)
                   {"SET", mergeSet()}});
     }
     single +=
-        redoAll() +
-        QStringLiteral("    PERFORM pg_notify('tk52k_invoice', r_source);\n    RETURN NULL;\n  END IF;\n");
+        redoAll() + QStringLiteral("    RETURN NULL;\n  END IF;\n");
     return functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema) +
            declareKeys() +
            QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
@@ -436,8 +438,7 @@ QString insertFunction(const QString &schema)
            single + ctes +
            QStringLiteral("\n  SELECT %1 INTO %2;\n")
                .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
-           redoAll() + notifySources(QStringLiteral("new_rows")) +
-           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString deleteFunction(const QString &schema)

@@ -20,12 +20,14 @@ class QSqlDatabase;
 /// Statement-level triggers on `invoice` and on each of its partitions keep
 /// them exact in the writer's own transaction, whoever writes: inserts merge
 /// into the buckets, deletes and updates recompute the buckets they touch,
-/// TRUNCATE clears. The same triggers tell listeners of channel
-/// `tk52k_invoice` which meters got rows (payload: the source, '' for none).
-/// That NOTIFY has a price: the server holds one lock through the commit of
-/// every transaction that notifies, so notifying writers commit one at a
+/// TRUNCATE clears. The delete and update triggers tell listeners of channel
+/// `tk52k_invoice` whose rows changed (payload: the source, '' for none).
+/// The insert trigger does not: the server holds one lock through the commit
+/// of every transaction that notifies, so notifying writers commit one at a
 /// time (measured with four single-row writers: 290 inserts a second with
-/// it, 700 without); RangeQueries::changeMark() is the polling alternative.
+/// it, 700 without). The program's writers notify in a transaction of their
+/// own after they commit; RangeQueries::changeMark() finds the rows of the
+/// others.
 ///
 /// NULL and '' are one and the same source, function or unit here, as the
 /// window shows them. Times are naive microseconds (the stored wall-clock

@@ -225,7 +225,7 @@ void HisViewForm::loadRange(RecordStore *store, const QDateTime &start, const QD
         m_store = store;
         if (m_store)
             connect(m_store, &RecordStore::rowsAdded, this, [this](const QString &source) {
-                if (m_followBox->isChecked() && (m_source.isNull() || source == m_source) &&
+                if (m_followBox->isChecked() && (m_source.isNull() || source.isNull() || source == m_source) &&
                     !m_followTimer.isActive())
                     m_followTimer.start();
             });
