@@ -829,12 +829,19 @@ void StoreWorker::tellListeners(QSqlDatabase &db, const JournaledRecords &batch)
         if (!sources.contains(s))
             sources.append(s);
     }
-    QSqlQuery notify(db);
-    for (const QString &s : qAsConst(sources)) {
-        notify.prepare(QStringLiteral("SELECT pg_notify('tk52k_invoice', ?)"));
-        notify.addBindValue(s);
-        if (!notify.exec())
+    if (!m_notify) {
+        m_notify = std::make_unique<QSqlQuery>(db);
+        if (!m_notify->prepare(QStringLiteral("SELECT pg_notify('tk52k_invoice', ?)"))) {
+            m_notify.reset();
             return;
+        }
+    }
+    for (const QString &s : qAsConst(sources)) {
+        m_notify->addBindValue(s);
+        if (!m_notify->exec()) {
+            m_notify.reset();
+            return;
+        }
     }
 }
 
@@ -860,6 +867,13 @@ void StoreWorker::dropWritten(qint64 lastSeq)
         while (!m_queue.empty() && m_queue.front().seq <= lastSeq) {
             m_queue.pop_front();
             ++m_settled;
+        }
+        // What came in during the commit is the start of the next batch, not
+        // a transaction of its own: a steady stream costs one commit per
+        // gathering period.
+        if (!m_queue.empty() && m_spilled == 0 && static_cast<int>(m_queue.size()) < kBatchSize && !m_gathering) {
+            m_gathering = true;
+            m_gatherUntil.setRemainingTime(kGatherMs);
         }
     }
     if (m_journal)
@@ -1039,6 +1053,7 @@ QSqlQuery *StoreWorker::insertFor(QSqlDatabase &db, int rows, QSqlError *error)
 void StoreWorker::closeConnection(QSqlDatabase &db)
 {
     m_inserts.clear();
+    m_notify.reset();
     m_watchTable = RangeQueries::Table();
     m_schemaReady = false;
     m_alarmTableReady = false;

@@ -202,6 +202,7 @@ private:
     // Prepared once per connection and batch size: a batch goes as one
     // statement, one round trip and one run of the table's triggers.
     std::map<int, std::unique_ptr<QSqlQuery>> m_inserts;
+    std::unique_ptr<QSqlQuery> m_notify; // likewise, the notice after a commit
     QSqlQuery *insertFor(QSqlDatabase &db, int rows, QSqlError *error);
     void tellListeners(QSqlDatabase &db, const JournaledRecords &batch);
     void pollForFollowers(QSqlDatabase &db);
