@@ -94,6 +94,27 @@
     </message>
 </context>
 <context>
+    <name>Export</name>
+    <message>
+        <source>正在导出 %1 条记录…</source>
+        <translation>Exporting %1 records…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>历史记录读取失败！
+%1</source>
+        <translation>Failed to read the history!
+%1</translation>
+    </message>
+</context>
+<context>
     <name>FrontPanel</name>
     <message>
         <source>BAT</source>
@@ -248,10 +269,6 @@
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>正在读取历史记录… %1 条</source>
-        <translation>Reading the history… %1 rows</translation>
-    </message>
-    <message>
         <source>数据记录</source>
         <translation>Readings</translation>
     </message>
@@ -334,10 +351,6 @@
 %1</translation>
     </message>
     <message>
-        <source>（部分）</source>
-        <translation> (partial)</translation>
-    </message>
-    <message>
         <source>警告</source>
         <translation>Warning</translation>
     </message>
@@ -346,12 +359,48 @@
         <translation>The stop time must be later than the start time!</translation>
     </message>
     <message>
-        <source>数据记录（部分）</source>
-        <translation>Readings (partial)</translation>
-    </message>
-    <message>
         <source>数据库已关闭</source>
         <translation>the database is closed</translation>
+    </message>
+    <message>
+        <source>跟随最新</source>
+        <translation>Follow latest</translation>
+    </message>
+    <message>
+        <source>其他程序写入的新读数随时显示</source>
+        <translation>Show new readings as other programs write them</translation>
+    </message>
+    <message>
+        <source>生成摘要</source>
+        <translation>Build summaries</translation>
+    </message>
+    <message>
+        <source>为已有读数生成摘要，之后长时间段的曲线和统计立即显示</source>
+        <translation>Build summaries of the stored readings so that long ranges draw and count at once</translation>
+    </message>
+    <message>
+        <source>曲线读取失败：%1</source>
+        <translation>Reading the curve failed: %1</translation>
+    </message>
+    <message>
+        <source>未命名仪表</source>
+        <translation>Unnamed meter</translation>
+    </message>
+    <message>
+        <source>历史记录读取失败</source>
+        <translation>Failed to read the history</translation>
+    </message>
+    <message>
+        <source>长时间段读取较慢：%1</source>
+        <translation>Long ranges read slowly: %1</translation>
+    </message>
+    <message>
+        <source>正在生成摘要…</source>
+        <translation>Building summaries…</translation>
+    </message>
+    <message>
+        <source>摘要生成失败：%1</source>
+        <translation>Building the summaries failed: %1</translation>
     </message>
 </context>
 <context>
@@ -361,10 +410,6 @@
 %2</source>
         <translation>Read timed out: no records within %1 s (the table is locked or the query is too slow).
 %2</translation>
-    </message>
-    <message>
-        <source>数据库设置无效：%1</source>
-        <translation>Unusable database settings: %1</translation>
     </message>
 </context>
 <context>
@@ -384,6 +429,10 @@
     <message>
         <source>功能</source>
         <translation>Function</translation>
+    </message>
+    <message>
+        <source>仪表</source>
+        <translation>Meter</translation>
     </message>
 </context>
 <context>
@@ -820,6 +869,10 @@
     <message>
         <source>文件打印成功！</source>
         <translation>File printed!</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
     </message>
 </context>
 <context>
