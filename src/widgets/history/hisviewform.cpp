@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
@@ -663,8 +664,12 @@ bool HisViewForm::eventFilter(QObject *watched, QEvent *event)
     // A click on the curve, not a drag, brings the row of that moment.
     if (watched == ui.qwtPlot->canvas()) {
         // Another width, other pixel columns: the curve is read for them.
-        if (event->type() == QEvent::Resize)
-            m_curveTimer.start();
+        // A legend or a taller axis changes only the height: the same columns.
+        if (event->type() == QEvent::Resize) {
+            const auto *resize = static_cast<QResizeEvent *>(event);
+            if (resize->size().width() != resize->oldSize().width())
+                m_curveTimer.start();
+        }
         if (event->type() == QEvent::MouseButtonPress)
             m_pressedAt = static_cast<QMouseEvent *>(event)->pos();
         else if (event->type() == QEvent::MouseButtonRelease &&
