@@ -223,7 +223,7 @@ int runHistoryBench(const QStringList &arguments)
     // The table scrolled to a row deep in the range, shown.
     const int deep = view.historyModel()->rowCount() * 7 / 10;
     clock.restart();
-    view.tableView()->scrollTo(view.historyModel()->index(deep, 0), QAbstractItemView::PositionAtCenter);
+    view.showRow(deep);
     waitFor([&] {
         view.tableView()->viewport()->repaint();
         return !view.historyModel()->data(view.historyModel()->index(deep, 0)).toString().isEmpty();

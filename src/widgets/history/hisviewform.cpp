@@ -7,8 +7,10 @@
 #include "core/meter/runstatistics.h"
 #include "core/store/database.h"
 #include "models/historytablemodel.h"
+#include "models/rowwindowmodel.h"
 #include "export/exportprogress.h"
 #include "widgets/export/tableexport.h"
+#include "widgets/history/rowwindowscroller.h"
 #include "widgets/panel/statsbox.h"
 #include "widgets/plot/decimatingcurve.h"
 #include "widgets/plot/historycurve.h"
@@ -24,9 +26,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <qwt_legend.h>
@@ -86,7 +90,26 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
     setUpPlot();
 
     m_model = new HistoryTableModel(this);
-    ui.tableView->setModel(m_model);
+    // The view holds a window of the range's rows; a bar beside it, within
+    // the table's width, stands for the whole range when it is longer.
+    auto *window = new RowWindowModel(this);
+    window->setSourceModel(m_model);
+    auto *tableBox = new QWidget(this);
+    tableBox->setSizePolicy(ui.tableView->sizePolicy());
+    tableBox->setMinimumSize(ui.tableView->minimumSize());
+    tableBox->setMaximumSize(ui.tableView->maximumSize());
+    ui.horizontalLayout_2->replaceWidget(ui.tableView, tableBox);
+    ui.tableView->setMinimumSize(0, 0);
+    ui.tableView->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    ui.tableView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto *tableLayout = new QHBoxLayout(tableBox);
+    tableLayout->setContentsMargins(0, 0, 0, 0);
+    tableLayout->setSpacing(0);
+    tableLayout->addWidget(ui.tableView);
+    auto *rangeBar = new QScrollBar(Qt::Vertical, tableBox);
+    rangeBar->setObjectName(QStringLiteral("rangeScrollBar"));
+    tableLayout->addWidget(rangeBar);
+    m_scroller = new RowWindowScroller(ui.tableView, rangeBar, window, this);
     ui.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(m_model, &HistoryTableModel::readFailed, this, [this](const QString &error) {
@@ -359,7 +382,7 @@ void HisViewForm::finishOverview(const std::shared_ptr<HistoryReads::OverviewRea
     // Units are a few letters; the narrower column keeps the four within the table.
     ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
     if (quiet && m_followBox->isChecked())
-        ui.tableView->scrollToBottom();
+        m_scroller->scrollToBottom();
 
     m_quantities = read->quantities;
     int index = 0;
@@ -681,6 +704,12 @@ bool HisViewForm::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void HisViewForm::showRow(int row)
+{
+    m_scroller->scrollToRow(row, QAbstractItemView::PositionAtCenter);
+    m_scroller->selectRow(row);
+}
+
 void HisViewForm::bringRowAt(qint64 ms)
 {
     if (!m_store)
@@ -691,9 +720,7 @@ void HisViewForm::bringRowAt(qint64 ms)
         if (read->failed() || m_rows == 0)
             return;
         const int row = int(std::min<qint64>(read->index, std::min<qint64>(m_rows, m_model->rowCount()) - 1));
-        const QModelIndex at = m_model->index(row, 0);
-        ui.tableView->scrollTo(at, QAbstractItemView::PositionAtCenter);
-        ui.tableView->selectRow(row);
+        showRow(row);
     });
     m_store->read(read);
 }

@@ -24,6 +24,7 @@ class QListWidget;
 class QPushButton;
 class QwtLegend;
 class RecordStore;
+class RowWindowScroller;
 class StatsBox;
 class database;
 
@@ -79,6 +80,8 @@ public:
     const QVector<HistoryCurve *> &curves() const { return m_curves; }
     QwtPlot *plot() const { return ui.qwtPlot; }
     QTableView *tableView() const { return ui.tableView; }
+    /// Scrolls the table to the range's row `row` (the curve's click does).
+    void showRow(int row);
     /// The progress box of the running read (null when none is running).
     QProgressDialog *progressDialog() const { return m_progress; }
     /// Time origin of the curve's x (seconds from it), in naive ms.
@@ -124,6 +127,7 @@ private:
 
     Ui::HisViewForm ui;
     HistoryTableModel *m_model = nullptr;
+    RowWindowScroller *m_scroller = nullptr;
     QVector<HistoryCurve *> m_curves;
     QwtLegend *m_legend = nullptr;
     PlotViewBar *m_plotBar = nullptr;
