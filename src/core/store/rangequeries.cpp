@@ -713,9 +713,9 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
         const QString sql =
             QStringLiteral("SELECT s.source, s.funcstr, s.unitstr, sum(s.n_rows), min(s.first_us) "
                            "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                           "JOIN %4 s ON s.source = q.source AND s.funcstr = q.funcstr AND "
-                           "s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi "
-                           "GROUP BY 1, 2, 3")
+                           "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND "
+                           "s.funcstr = q.funcstr AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND "
+                           "s.bucket < r.hi OFFSET 0) s GROUP BY 1, 2, 3")
                 .arg(p.add(los(pieces[level])), p.add(his(pieces[level])), keysTable(p, keys),
                      SummarySchema::levelTable(r.tag, int(level)));
         PgResult res;
