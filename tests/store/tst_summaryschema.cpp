@@ -141,6 +141,9 @@ private slots:
                        "VALUES ('DCV', '1.000', 'V', '1', '2031-01-01 10:00')")
             << true;
         QTest::newRow("truncate the default partition") << QStringLiteral("TRUNCATE invoice_default") << true;
+        QTest::newRow("summaries of a version without a level")
+            << QStringLiteral("DROP TABLE invoice_summary_10s CASCADE; UPDATE invoice_summary_state SET levels = '1s'")
+            << false;
         QTest::newRow("partition dropped") << QStringLiteral("DROP TABLE invoice_y2024m08") << false;
         QTest::newRow("partition attached with rows")
             << QStringLiteral("CREATE TABLE september (LIKE invoice INCLUDING DEFAULTS); ") +

@@ -862,7 +862,10 @@ Status failedProbe(PgLink &link)
 const std::vector<Level> &levels()
 {
     static const std::vector<Level> kLevels = {
+        // The edges of a pixel column a minute or two wide read a handful of
+        // 10 s buckets, not dozens of 1 s ones.
         {"1s", kSecond},
+        {"10s", 10 * kSecond},
         {"1m", 60 * kSecond},
         {"1h", 3600 * kSecond},
     };
@@ -982,13 +985,24 @@ Status probe(QSqlDatabase &db)
                    {}, &state))
         return failedProbe(link);
     bool mayRead = state.text(0, 0) == "t";
-    for (size_t i = 0; mayRead && i < levels().size(); ++i) {
+    bool allLevels = true;
+    for (size_t i = 0; mayRead && allLevels && i < levels().size(); ++i) {
         PgResult r;
-        if (!link.exec(
-                QStringLiteral("SELECT has_table_privilege('%1', 'SELECT')").arg(levelTable(int(i))).toUtf8(),
-                {}, &r))
+        if (!link.exec(QStringLiteral("SELECT to_regclass('%1') IS NOT NULL, "
+                                      "coalesce(has_table_privilege(to_regclass('%1'), 'SELECT'), false)")
+                           .arg(levelTable(int(i)))
+                           .toUtf8(),
+                       {}, &r))
             return failedProbe(link);
-        mayRead = r.text(0, 0) == "t";
+        // A level another version did not keep is missing, not forbidden.
+        allLevels = r.text(0, 0) == "t";
+        mayRead = r.text(0, 1) == "t" || !allLevels;
+    }
+    if (!allLevels) {
+        s.state = State::Incomplete;
+        s.otherVersion = true;
+        s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
+        return s;
     }
     if (!mayRead) {
         s.reason = QCoreApplication::translate("SummarySchema", "没有读取汇总表的权限，历史记录将逐行读取。");
@@ -1001,6 +1015,7 @@ Status probe(QSqlDatabase &db)
                    {}, &state))
         return failedProbe(link);
     if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
+        s.otherVersion = true;
         s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
         return s;
     }
@@ -1132,14 +1147,25 @@ bool uninstall(QSqlDatabase &db, QString *error)
                                   .arg(QLatin1String(name), r.string(i, 0));
         for (const char *f : {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
-        for (const Level &l : levels())
-            statements << QStringLiteral("DROP FUNCTION IF EXISTS {FN}_redo_%1({FN}_key[], regclass)")
-                              .arg(QLatin1String(l.name))
-                       // made by the first version of the summaries
-                       << QStringLiteral("DROP FUNCTION IF EXISTS {FN}_redo_%1({FN}_key[])")
-                              .arg(QLatin1String(l.name));
-        for (size_t i = 0; i < levels().size(); ++i)
-            statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(levelTable(int(i)));
+        // The levels of whichever version made them: found by their names.
+        if (!link.exec("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.proname ~ "
+                       "('^' || '{FN}' || '_redo_[0-9]+[smhd]$') AND p.pronamespace = "
+                       "(SELECT typnamespace FROM pg_type WHERE oid = to_regtype('{FN}_key'))",
+                       {}, &r)) {
+            why = link.error();
+            return false;
+        }
+        for (int i = 0; i < r.rows(); ++i)
+            statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(r.string(i, 0));
+        if (!link.exec("SELECT c.oid::regclass::text FROM pg_class c WHERE c.relkind = 'r' AND c.relname ~ "
+                       "('^' || '{SUM}' || '_[0-9]+[smhd]$') AND c.relnamespace = "
+                       "(SELECT relnamespace FROM pg_class WHERE oid = to_regclass('{SUM}_state'))",
+                       {}, &r)) {
+            why = link.error();
+            return false;
+        }
+        for (int i = 0; i < r.rows(); ++i)
+            statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(r.string(i, 0));
         statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
                                      "{SUM}_partition")
                    << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");
@@ -1358,18 +1384,10 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         *error = status.reason;
         return BuildOutcome::Failed;
     }
-    PgResult state;
     QString tag;
     bool found = false;
-    if (!findTag(link, &tag, &found)) {
-        *error = link.error();
-        return BuildOutcome::Failed;
-    }
     // Summaries another version made mean something else: made anew.
-    if (found && status.state == State::Incomplete &&
-        link.exec("SELECT version, levels FROM {SUM}_state", {}, &state) &&
-        (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) &&
-        !uninstall(db, error))
+    if (status.otherVersion && !uninstall(db, error))
         return BuildOutcome::Failed;
     if (!findTag(link, &tag, &found)) {
         *error = link.error();

@@ -81,6 +81,9 @@ struct Status
     bool canBuild = false;
     /// Names the table's summaries (levelTable()) where they are made.
     QString tag;
+    /// Made by another version (other levels, or one missing): build()
+    /// makes them anew rather than repairing them.
+    bool otherVersion = false;
 };
 
 /// Whether readers may use the summaries of the table `invoice` in the
