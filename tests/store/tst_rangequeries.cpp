@@ -7,7 +7,6 @@
 #include "core/history/curvevalue.h"
 #include "core/store/rangequeries.h"
 #include "core/store/recordschema.h"
-#include "core/store/summaryschema.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -184,36 +183,6 @@ SELECT 'DCV',
                              curveValueOf(q.value(5).toString(), q.value(6).toString())};
         }
         QVERIFY(m_rows.size() > 86000);
-    }
-
-    // The raw edges of the curve's columns compute it here from the texts;
-    // the summaries, on the server. Any text, even one no meter sends.
-    void curveValueAsTheServerHas()
-    {
-        const QList<QPair<const char *, const char *>> texts{
-            {"1.234", "1"}, {" -0.5 ", "1"}, {"+.5", "1"}, {"5.", "1"}, {"-0", "1"}, {"1e5", "1"},
-            {"1E-07", "1"}, {"1e123", "1"}, {"1e", "1"}, {".", "1"}, {"1.2.3", "1"}, {"\t12\n", "1"},
-            {"0.000000000000000000000000000000000001234", "1"}, {"0.0000000000000000000000000000000000012345", "1"},
-            {"nan", "1"}, {"inf", "1"}, {"0x10", "1"}, {"１２", "1"}, {"", "1"}, {"-", "1"},
-            {"+ OL.", "3"}, {"- O.L ", " 7 "}, {" \t-OL", "44"}, {"\t-OL", "2"}, {"OL", "1"}, {"++OL", "1"},
-            {"-.OL", "45"}, {"-.OL", "x"}, {"-.OL", "007"}, {"+OL", nullptr}, {nullptr, "1"}};
-        for (const auto &t : texts) {
-            const QString value = t.first ? QStringLiteral("E'%1'").arg(QString::fromUtf8(t.first)) : QStringLiteral("NULL");
-            const QString range = t.second ? QStringLiteral("'%1'").arg(QLatin1String(t.second)) : QStringLiteral("NULL");
-            QSqlQuery row(db());
-            QVERIFY(row.exec(QStringLiteral("SELECT %1, v FROM (SELECT %2::text AS v, %3::text AS r) t")
-                                 .arg(SummarySchema::curveValueSql(QStringLiteral("v"), QStringLiteral("r")), value, range)));
-            QVERIFY(row.next());
-            // The text as the server has it (its E'' escapes read).
-            const QByteArray v = row.value(1).toString().toUtf8();
-            const double here = SummarySchema::curveValueOfText(
-                row.value(1).isNull() ? std::nullopt : std::optional<std::string_view>({v.constData(), size_t(v.size())}),
-                t.second ? std::optional<std::string_view>(t.second) : std::nullopt);
-            const double server = row.value(0).toDouble();
-            QVERIFY2(here == server && std::signbit(here) == std::signbit(server),
-                     qPrintable(QStringLiteral("%1 / %2: %3 here, %4 on the server")
-                                    .arg(value, range).arg(here, 0, 'g', 17).arg(server, 0, 'g', 17)));
-        }
     }
 
     void columns_data()

@@ -407,71 +407,21 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
     const QString lo = p.add(los(pl.rawRuns));
     const QString hi = p.add(his(pl.rawRuns));
     const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &q);
-    if (!r.summaries) {
-        // Every row of the range: aggregated where they are.
-        const QString sql =
-            QStringLiteral(
-                "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
-                "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
-                "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
-                "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
-                "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
-                .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(),
-                     where);
-        PgResult res;
-        if (!r.exec(sql, p, &res))
-            return false;
-        addM4Rows(res, q, out);
-        return true;
-    }
-    // With the summaries only the columns' edges are left: the rows themselves,
-    // their curve values computed here: the server's expression over each
-    // row and its array aggregates took most of the time where many meters
-    // log into one range. Read through a cursor, so a range of many meters
-    // never holds all its edge rows at once.
     const QString sql =
         QStringLiteral(
-            "DECLARE tk52k_edges NO SCROLL CURSOR FOR "
-            "SELECT width_bucket(x.us, %1::bigint[]) - 1, x.source, x.unitstr, x.us, x.id, x.v, x.r "
-            "FROM unnest(%2::bigint[], %3::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS id, "
-            "i.datavaluestr::text AS v, %7 AS r FROM invoice i WHERE %8 OFFSET 0) x")
-            .arg(startArray, lo, hi, r.source(), r.us(), r.id(), r.frastr(), where);
-    if (!r.exec(sql, p, nullptr))
+            "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
+            "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
+            "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
+            "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+            "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
+            "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
+            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(),
+                 where);
+    PgResult res;
+    if (!r.exec(sql, p, &res))
         return false;
-    QHash<QByteArray, QString> names;
-    QHash<QByteArray, double> factors;
-    for (;;) {
-        PgResult res;
-        if (!r.exec(QStringLiteral("FETCH 20000 FROM tk52k_edges"), Params(), &res))
-            return false;
-        const auto optionalText = [&res](int row, int column) {
-            return res.isNull(row, column) ? std::nullopt
-                                           : std::optional<std::string_view>(res.text(row, column));
-        };
-        for (int i = 0; i < res.rows(); ++i) {
-            const std::string_view sourceText = res.text(i, 1), unitText = res.text(i, 2);
-            const QByteArray sourceKey = QByteArray::fromRawData(sourceText.data(), int(sourceText.size()));
-            auto name = names.find(sourceKey);
-            if (name == names.end())
-                name = names.insert(QByteArray(sourceKey.constData(), sourceKey.size()), res.string(i, 1));
-            const QByteArray unitKey = QByteArray::fromRawData(unitText.data(), int(unitText.size()));
-            auto factor = factors.find(unitKey);
-            if (factor == factors.end())
-                factor = factors.insert(QByteArray(unitKey.constData(), unitKey.size()), factorOf(q, res.string(i, 2)));
-            const double v = SummarySchema::curveValueOfText(optionalText(i, 5), optionalText(i, 6)) * *factor;
-            Agg a;
-            a.count = 1;
-            a.firstUs = a.lastUs = a.loUs = a.hiUs = res.int64(i, 3);
-            a.firstId = a.lastId = res.int64(i, 4);
-            a.firstV = a.lastV = a.loV = a.hiV = v;
-            (*out)[{*name, int(res.int64(i, 0))}].merge(a);
-        }
-        if (res.rows() < 20000)
-            break;
-    }
-    return r.exec(QStringLiteral("CLOSE tk52k_edges"), Params(), nullptr);
+    addM4Rows(res, q, out);
+    return true;
 }
 
 // ---- gaps -------------------------------------------------------------

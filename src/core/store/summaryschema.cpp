@@ -10,8 +10,6 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cstdlib>
-#include <string>
 #include <initializer_list>
 #include <limits>
 #include <utility>
@@ -925,112 +923,6 @@ QString curveValueSql(const QString &value, const QString &rangeText)
          {"R", rangeText},
          {"W", QLatin1String(kWhitespace)},
          {"TABLE", kTable}});
-}
-
-namespace {
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// numberSql(): blanks, a sign, digits with a point (or a point and digits),
-// an exponent of one or two digits, blanks; at most 40 characters.
-std::optional<double> numberOf(std::string_view v)
-{
-    if (v.size() > 40)
-        return std::nullopt;
-    size_t i = 0;
-    const size_t n = v.size();
-    while (i < n && isBlank(v[i]))
-        ++i;
-    const size_t start = i;
-    if (i < n && (v[i] == '+' || v[i] == '-'))
-        ++i;
-    size_t digits = 0;
-    while (i < n && isDigit(v[i]))
-        ++i, ++digits;
-    if (digits > 0) {
-        if (i < n && v[i] == '.')
-            for (++i; i < n && isDigit(v[i]);)
-                ++i;
-    } else {
-        if (i >= n || v[i] != '.')
-            return std::nullopt;
-        for (++i; i < n && isDigit(v[i]);)
-            ++i, ++digits;
-        if (digits == 0)
-            return std::nullopt;
-    }
-    if (i < n && (v[i] == 'e' || v[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < n && (v[j] == '+' || v[j] == '-'))
-            ++j;
-        size_t exponent = 0;
-        while (j < n && isDigit(v[j]) && exponent < 3)
-            ++j, ++exponent;
-        if (exponent == 0 || exponent > 2)
-            return std::nullopt;
-        i = j;
-    }
-    const size_t end = i;
-    while (i < n && isBlank(v[i]))
-        ++i;
-    if (i != n)
-        return std::nullopt;
-    // The server's float8 input is strtod's, as this is.
-    const std::string text(v.substr(start, end - start));
-    return std::strtod(text.c_str(), nullptr);
-}
-
-} // namespace
-
-double curveValueOfText(std::optional<std::string_view> value, std::optional<std::string_view> rangeText)
-{
-    if (!value)
-        return 0.0;
-    const std::string_view v = *value;
-    if (const std::optional<double> number = numberOf(v))
-        return *number;
-    // '^([+-]| [W]*[+-])[W]*(OL|OL[.]|O[.]L|[.]OL)[W]*$'
-    size_t i = 0;
-    const size_t n = v.size();
-    if (i < n && v[i] == ' ')
-        for (++i; i < n && isBlank(v[i]);)
-            ++i;
-    if (i >= n || (v[i] != '+' && v[i] != '-'))
-        return 0.0;
-    const bool negative = v[i] == '-';
-    ++i;
-    while (i < n && isBlank(v[i]))
-        ++i;
-    size_t end = n;
-    while (end > i && isBlank(v[end - 1]))
-        --end;
-    static const std::string_view kForms[4] = {"OL", "OL.", "O.L", ".OL"};
-    const std::string_view form = v.substr(i, end - i);
-    const auto at = std::find(std::begin(kForms), std::end(kForms), form);
-    if (at == std::end(kForms) || !rangeText)
-        return 0.0;
-    // The range as '^[0-9]{1,2}$' after blanks, indexing a table of 45.
-    std::string_view r = *rangeText;
-    while (!r.empty() && isBlank(r.front()))
-        r.remove_prefix(1);
-    while (!r.empty() && isBlank(r.back()))
-        r.remove_suffix(1);
-    if (r.empty() || r.size() > 2 || !std::all_of(r.begin(), r.end(), isDigit))
-        return 0.0;
-    const int range = r.size() == 1 ? r[0] - '0' : (r[0] - '0') * 10 + (r[1] - '0');
-    if (range >= kRangeCount)
-        return 0.0;
-    const std::optional<double> overload =
-        overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(at->data(), int(at->size()))), range);
-    return (negative ? -1 : 1) * overload.value_or(0.0);
 }
 
 Status probe(QSqlDatabase &db)

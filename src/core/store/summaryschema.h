@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
-#include <string_view>
 #include <vector>
 
 class QSqlDatabase;
@@ -65,10 +63,6 @@ QString overloadSql(const QString &value);
 /// The curve's value of a row: the number, an overload at the signed end of
 /// its range's scale, anything else 0 (what HistoryData draws).
 QString curveValueSql(const QString &value, const QString &rangeText);
-/// The same figure computed here from the texts as the server sends them
-/// (nullopt for a NULL), to the last bit: rows read for their texts need not
-/// have the server run the expression over each of them.
-double curveValueOfText(std::optional<std::string_view> value, std::optional<std::string_view> rangeText);
 
 enum class State {
     Usable,       ///< complete and kept up: readers use them
