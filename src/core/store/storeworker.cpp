@@ -89,8 +89,10 @@ void StoreWorker::enqueue(const MeasurementRecord &record)
     {
         QMutexLocker lock(&m_mutex);
         const JournaledRecord r{++m_lastSeq, record};
-        const bool wasEmpty = m_queue.empty() && m_spilled == 0;
-        if (wasEmpty) {
+        // A gathering period already running (the worker starts the next one
+        // at each commit) has the worker's timer set: this one joins it.
+        const bool gathering = m_gathering;
+        if (!gathering && m_queue.empty() && m_spilled == 0) {
             m_gathering = true;
             m_gatherUntil.setRemainingTime(kGatherMs);
         }
@@ -105,7 +107,7 @@ void StoreWorker::enqueue(const MeasurementRecord &record)
         if (m_journal)
             m_journal->append(r);
         // A gathering worker sleeps until its time is up or the batch is full.
-        wake = !m_gathering || wasEmpty || static_cast<int>(m_queue.size()) >= kBatchSize;
+        wake = !gathering || static_cast<int>(m_queue.size()) >= kBatchSize;
     }
     if (wake)
         requestStep();
@@ -221,7 +223,7 @@ StoreState StoreWorker::state() const
     s.connected = m_connected.load();
     s.pending = static_cast<int>(m_queue.size() + m_spilled);
     s.settled = m_settled;
-    s.onlyGathering = m_gathering && m_spilled == 0 && !m_gatherUntil.hasExpired();
+    s.onlyGathering = m_gathering && !m_queue.empty() && m_spilled == 0 && !m_gatherUntil.hasExpired();
     s.inMemory = static_cast<int>(m_queue.size());
     s.journalSafe = m_journal && m_journal->isSafe();
     s.durable = (m_queue.empty() && m_spilled == 0) || (m_journal && m_journal->isDurable());
@@ -315,6 +317,9 @@ void StoreWorker::begin()
 {
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, and a gathering period that
+    // is not yet over would cost two more wake-ups to reach its end.
+    m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &StoreWorker::step);
     {
         // No handle kept here: the first step may already be the last.
@@ -410,6 +415,14 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
     if (db.isOpen() && !runReads(db))
         lost(db, failureNow(db));
 
+    {
+        // A period that the worker began at a commit and that nothing joined:
+        // the next reading starts one of its own.
+        QMutexLocker lock(&m_mutex);
+        if (m_gathering && m_queue.empty() && m_spilled == 0 && m_gatherUntil.hasExpired())
+            m_gathering = false;
+    }
+
     if (db.isOpen()) {
         JournaledRecords batch;
         {
@@ -476,6 +489,8 @@ void StoreWorker::schedule()
                 soonest(std::max<qint64>(0, m_writeRetryAt.remainingTime()));
             else if (writes)
                 soonest(m_gathering && !m_finishing ? std::max<qint64>(0, m_gatherUntil.remainingTime()) : 0);
+            else if (m_gathering)
+                soonest(std::max<qint64>(0, m_gatherUntil.remainingTime()));
             if (!m_alarms.empty())
                 soonest(0);
             soonest(std::max<qint64>(0, m_idleCheckAt.remainingTime()));
@@ -868,10 +883,11 @@ void StoreWorker::dropWritten(qint64 lastSeq)
             m_queue.pop_front();
             ++m_settled;
         }
-        // What came in during the commit is the start of the next batch, not
-        // a transaction of its own: a steady stream costs one commit per
-        // gathering period.
-        if (!m_queue.empty() && m_spilled == 0 && static_cast<int>(m_queue.size()) < kBatchSize && !m_gathering) {
+        // What came in during the commit, and what comes next, is the next
+        // batch, not a transaction of its own: a steady stream costs one
+        // commit and one wake-up of this thread per gathering period, none
+        // for the reading that would otherwise start it.
+        if (m_spilled == 0 && static_cast<int>(m_queue.size()) < kBatchSize && !m_gathering) {
             m_gathering = true;
             m_gatherUntil.setRemainingTime(kGatherMs);
         }
