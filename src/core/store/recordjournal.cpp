@@ -464,8 +464,14 @@ void RecordJournal::append(const JournaledRecord &record)
         m_fileMutex.unlock();
         if (!due)
             return;
+        // A flusher that waits for a time of its own flushes this record
+        // then, in time; only one waiting for nothing needs telling.
+        QMutexLocker lock(&m_pendingMutex);
+        if (!m_flusherIdle)
+            return;
     }
-    QMutexLocker lock(&m_pendingMutex);
+    // Told after the lock is let go, the flusher does not wake only to wait
+    // for it.
     m_wake.wakeOne();
 }
 
@@ -479,13 +485,21 @@ void RecordJournal::flushLoop()
                 stop = m_stopping;
                 if (stop || !m_pending.isEmpty())
                     break;
+                const qint64 wait = m_lastSyncMs.load() + kSyncIntervalMs - m_clock.elapsed();
                 if (m_written.load() > m_durable.load()) {
-                    const qint64 wait = m_lastSyncMs.load() + kSyncIntervalMs - m_clock.elapsed();
                     if (wait <= 0)
                         break;
                     m_wake.wait(&m_pendingMutex, static_cast<unsigned long>(wait));
+                } else if (wait > 0) {
+                    // Within an interval of the last flush the next one is
+                    // due when the interval ends: waiting for that rather
+                    // than for a record, a steady stream of them costs one
+                    // wake-up per flush instead of two.
+                    m_wake.wait(&m_pendingMutex, static_cast<unsigned long>(wait));
                 } else {
+                    m_flusherIdle = true;
                     m_wake.wait(&m_pendingMutex);
+                    m_flusherIdle = false;
                 }
             }
         }
@@ -733,11 +747,15 @@ void RecordJournal::committed(qint64 lastSeq)
         writeLocked("C\t" + QByteArray::number(lastSeq) + '\n');
     }
     raiseTo(m_durable, lastSeq);
-    // Records written here on the way still need their flush.
+    // Records written here on the way still need their flush; a flusher
+    // waiting for its next interval gives them that anyway.
+    bool tell = false;
     if (m_written.load() > m_durable.load()) {
         QMutexLocker lock(&m_pendingMutex);
-        m_wake.wakeAll();
+        tell = m_flusherIdle;
     }
+    if (tell)
+        m_wake.wakeAll();
 }
 
 bool RecordJournal::isDurable() const

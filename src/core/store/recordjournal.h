@@ -205,6 +205,7 @@ private:
     QWaitCondition m_wake;
     JournaledRecords m_pending; // guarded by m_pendingMutex
     bool m_stopping = false;    // guarded by m_pendingMutex
+    bool m_flusherIdle = false; // guarded by m_pendingMutex: waiting with no time set
 
     std::atomic<qint64> m_lastAppended{0}; // highest number handed to append()
     std::atomic<qint64> m_written{0};      // highest number in the file
