@@ -218,6 +218,7 @@ void MeterSession::begin(QIODevice *device)
 void MeterSession::attach(QIODevice *device)
 {
     m_device = device;
+    m_sinceBytes.start();
     m_watchdog.start(kLinkTimeoutMs);
     connect(device, &QIODevice::readyRead, this, &MeterSession::receive, Qt::UniqueConnection);
     // Any other device that its owner closes has gone away as a pulled cable has.
@@ -238,6 +239,14 @@ void MeterSession::setResuming(bool on)
 
 void MeterSession::lineSilent()
 {
+    // The watchdog is not started anew for every few bytes, which cost more
+    // than taking them: when its time is up it waits for what is left of the
+    // timeout since the last ones.
+    const qint64 quiet = m_sinceBytes.elapsed();
+    if (quiet < kLinkTimeoutMs) {
+        m_watchdog.start(int(kLinkTimeoutMs - quiet));
+        return;
+    }
     if (!m_resuming) {
         endRun(EndReason::Silence);
         return;
@@ -351,7 +360,9 @@ void MeterSession::receive()
         m_lostSince = QDateTime();
         emit linkChanged(true);
     }
-    m_watchdog.start(kLinkTimeoutMs);
+    m_sinceBytes.start();
+    if (!m_watchdog.isActive())
+        m_watchdog.start(kLinkTimeoutMs);
     // Taking every frame, the session takes them as they come: a tick with
     // nothing to do would only wake the program for nothing (a logger on a
     // small board runs for months), and a frame waits for no tick.

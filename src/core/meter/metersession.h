@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -165,6 +166,7 @@ private:
     bool m_linkUp = false;
     bool m_resuming = false;
     qint64 m_lastBytesMs = 0; // ms since the epoch
+    QElapsedTimer m_sinceBytes; // the watchdog's clock, which the wall clock's steps do not move
     QDateTime m_lostSince;
     MeterReading m_current;
     maxdatabase m_extremes;
