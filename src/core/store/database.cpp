@@ -7,6 +7,7 @@
 #include "core/store/storeworker.h"
 
 #include <QDeadlineTimer>
+#include <QMetaMethod>
 #include <QSemaphore>
 #include <QSqlDatabase>
 #include <QThread>
@@ -40,7 +41,6 @@ database::database(const DbSettings &settings, const QString &journalDir, QObjec
     connect(m_thread, &QThread::started, m_worker, &StoreWorker::begin);
     // The thread ends with the worker's work; its object goes with it.
     connect(m_worker, &StoreWorker::stopped, m_thread, &QThread::quit, Qt::DirectConnection);
-    connect(m_worker, &StoreWorker::changed, this, &database::refreshState, Qt::QueuedConnection);
     connect(m_worker, &StoreWorker::rowsAdded, this, &RecordStore::rowsAdded, Qt::QueuedConnection);
     m_lastState = state();
 }
@@ -227,8 +227,22 @@ int database::retryRejected()
     return n;
 }
 
+void database::connectNotify(const QMetaMethod &signal)
+{
+    // The worker's news cross to this thread only for someone who listens:
+    // a logger that looks at the state when it wants to is not woken at
+    // every commit, nor does it work out the state at every reading.
+    if (m_stateObserved || signal != QMetaMethod::fromSignal(&RecordStore::stateChanged))
+        return;
+    m_stateObserved = true;
+    m_lastState = state();
+    connect(m_worker, &StoreWorker::changed, this, &database::refreshState, Qt::QueuedConnection);
+}
+
 void database::refreshState()
 {
+    if (!m_stateObserved)
+        return;
     const StoreState now = state();
     if (sameState(now, m_lastState))
         return;
