@@ -436,6 +436,7 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
     // The first record after a quiet spell is flushed at once.
     m_lastSyncMs = m_clock.elapsed() - kSyncIntervalMs;
     m_flusher = QThread::create([this] { flushLoop(); });
+    m_flusher->setObjectName(QStringLiteral("tk52k-journal"));
     m_flusher->start();
     return true;
 }
