@@ -41,6 +41,16 @@ database::database(const DbSettings &settings, const QString &journalDir, QObjec
     connect(m_thread, &QThread::started, m_worker, &StoreWorker::begin);
     // The thread ends with the worker's work; its object goes with it.
     connect(m_worker, &StoreWorker::stopped, m_thread, &QThread::quit, Qt::DirectConnection);
+    // The worker's news cross to this thread only for someone who listens:
+    // a logger that looks at the state when it wants to is not woken at
+    // every commit, nor does it work the state out at every reading.
+    connect(
+        m_worker, &StoreWorker::changed, this,
+        [this] {
+            if (stateObserved())
+                QMetaObject::invokeMethod(this, &database::refreshState, Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
     connect(m_worker, &StoreWorker::rowsAdded, this, &RecordStore::rowsAdded, Qt::QueuedConnection);
     m_lastState = state();
 }
@@ -227,21 +237,14 @@ int database::retryRejected()
     return n;
 }
 
-void database::connectNotify(const QMetaMethod &signal)
+bool database::stateObserved() const
 {
-    // The worker's news cross to this thread only for someone who listens:
-    // a logger that looks at the state when it wants to is not woken at
-    // every commit, nor does it work out the state at every reading.
-    if (m_stateObserved || signal != QMetaMethod::fromSignal(&RecordStore::stateChanged))
-        return;
-    m_stateObserved = true;
-    m_lastState = state();
-    connect(m_worker, &StoreWorker::changed, this, &database::refreshState, Qt::QueuedConnection);
+    return isSignalConnected(QMetaMethod::fromSignal(&RecordStore::stateChanged));
 }
 
 void database::refreshState()
 {
-    if (!m_stateObserved)
+    if (!stateObserved())
         return;
     const StoreState now = state();
     if (sameState(now, m_lastState))

@@ -98,11 +98,9 @@ public slots:
     int submit(const MeterReading &reading) override;
     int retryRejected() override;
 
-protected:
-    void connectNotify(const QMetaMethod &signal) override;
-
 private:
     bool start(bool withJournal);
+    bool stateObserved() const; // any thread
     void refreshState();
 
     DbSettings m_settings;
@@ -115,6 +113,5 @@ private:
     int m_watchers = 0;
     Ending m_ending;
     StoreState m_lastState;
-    bool m_stateObserved = false; // someone listens to stateChanged()
     QString m_source;
 };
