@@ -346,7 +346,10 @@ void MeterSession::receive()
     if (now < m_lastBytesMs)
         m_lastReadingMs = kNoReading;
     m_lastBytesMs = now;
-    const QByteArray bytes = m_device->readAll();
+    // What is there, in one piece of its own size: readAll() starts every
+    // read with a buffer of 16 KB for the few bytes a frame is.
+    const qint64 available = m_device->bytesAvailable();
+    const QByteArray bytes = available > 0 ? m_device->read(available) : m_device->readAll();
     if (!bytes.isEmpty()) {
         m_rx.append(bytes);
         m_chunks.append({m_rxStart + m_rx.size(), now});
