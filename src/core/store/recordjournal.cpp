@@ -47,11 +47,16 @@ QString lockPathOf(const QString &journalPath)
     return journalPath + QLatin1String(".lock");
 }
 
-QByteArray escaped(const QString &text)
+// Adds `text` to `out` in UTF-8, with backslash, tab, line feed and carriage
+// return escaped.
+void appendEscaped(QByteArray &out, const QString &text)
 {
-    QByteArray out;
     const QByteArray utf8 = text.toUtf8();
-    out.reserve(utf8.size());
+    const auto special = [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; };
+    if (std::none_of(utf8.cbegin(), utf8.cend(), special)) {
+        out += utf8;
+        return;
+    }
     for (const char c : utf8) {
         switch (c) {
         case '\\':
@@ -70,6 +75,13 @@ QByteArray escaped(const QString &text)
             out += c;
         }
     }
+}
+
+QByteArray escaped(const QString &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    appendEscaped(out, text);
     return out;
 }
 
@@ -105,12 +117,30 @@ bool unescaped(const QByteArray &field, QString *text)
     return true;
 }
 
+// Built in one buffer: the logger's thread writes one of these per reading.
 QByteArray recordLine(const JournaledRecord &r)
 {
     const MeasurementRecord &m = r.record;
-    return "R\t" + QByteArray::number(r.seq) + '\t' + escaped(m.funcStr) + '\t' + escaped(m.valueText) +
-           '\t' + escaped(m.unitStr) + '\t' + QByteArray::number(m.rangeIndex) + '\t' +
-           m.timeText().toLatin1() + (m.source.isEmpty() ? QByteArray() : '\t' + escaped(m.source)) + '\n';
+    QByteArray line;
+    line.reserve(80 + m.source.size());
+    line += "R\t";
+    line += QByteArray::number(r.seq);
+    line += '\t';
+    appendEscaped(line, m.funcStr);
+    line += '\t';
+    appendEscaped(line, m.valueText);
+    line += '\t';
+    appendEscaped(line, m.unitStr);
+    line += '\t';
+    line += QByteArray::number(m.rangeIndex);
+    line += '\t';
+    line += m.timeText().toLatin1();
+    if (!m.source.isEmpty()) {
+        line += '\t';
+        appendEscaped(line, m.source);
+    }
+    line += '\n';
+    return line;
 }
 
 QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq)
