@@ -140,8 +140,8 @@ QString writtenTime(const QDateTime &time, bool withMs)
     char text[32];
     const int n = withMs ? std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year(),
                                          d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec())
-                         : std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(),
-                                         d.day(), t.hour(), t.minute(), t.second());
+                         : std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year(),
+                                         d.month(), d.day(), t.hour(), t.minute(), t.second());
     return QString::fromLatin1(text, n);
 }
 } // namespace
