@@ -239,7 +239,8 @@ int database::retryRejected()
 
 bool database::stateObserved() const
 {
-    return isSignalConnected(QMetaMethod::fromSignal(&RecordStore::stateChanged));
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&RecordStore::stateChanged);
+    return isSignalConnected(signal);
 }
 
 void database::refreshState()
