@@ -46,8 +46,9 @@ constexpr int kColumnWidth = 100;
 constexpr int kUnitColumnWidth = 60;
 // Reads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
-// Zoom and pan settle this long before the curve is read anew.
-constexpr int kCurveSettleMs = 80;
+// Zoom and pan settle this long before the curve is read anew: long enough
+// for the notches of one turn of the wheel to make one read.
+constexpr int kCurveSettleMs = 40;
 // Following, the range is read again at most this often.
 constexpr int kFollowMs = 1000;
 
