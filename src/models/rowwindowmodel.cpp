@@ -30,18 +30,15 @@ void RowWindowModel::setSourceModel(QAbstractItemModel *source)
                         emit headerDataChanged(orientation, 0, rowCount() - 1);
                 });
         // The history's models only ever reset; anything finer is taken as one.
-        for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved,
-                            &QAbstractItemModel::columnsInserted, &QAbstractItemModel::columnsRemoved})
-            connect(source, signal, this, [this] {
-                beginResetModel();
-                m_first = clampedFirst(m_first);
-                endResetModel();
-            });
-        connect(source, &QAbstractItemModel::layoutChanged, this, [this] {
+        const auto reset = [this] {
             beginResetModel();
             m_first = clampedFirst(m_first);
             endResetModel();
-        });
+        };
+        for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved,
+                            &QAbstractItemModel::columnsInserted, &QAbstractItemModel::columnsRemoved})
+            connect(source, signal, this, reset);
+        connect(source, &QAbstractItemModel::layoutChanged, this, reset);
     }
     endResetModel();
 }

@@ -1148,24 +1148,24 @@ bool uninstall(QSqlDatabase &db, QString *error)
         for (const char *f : {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
         // The levels of whichever version made them: found by their names.
-        if (!link.exec("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.proname ~ "
+        const auto dropFound = [&](const char *find, const char *drop) {
+            if (!link.exec(find, {}, &r)) {
+                why = link.error();
+                return false;
+            }
+            for (int i = 0; i < r.rows(); ++i)
+                statements << QLatin1String(drop) + r.string(i, 0);
+            return true;
+        };
+        if (!dropFound("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.proname ~ "
                        "('^' || '{FN}' || '_redo_[0-9]+[smhd]$') AND p.pronamespace = "
                        "(SELECT typnamespace FROM pg_type WHERE oid = to_regtype('{FN}_key'))",
-                       {}, &r)) {
-            why = link.error();
-            return false;
-        }
-        for (int i = 0; i < r.rows(); ++i)
-            statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(r.string(i, 0));
-        if (!link.exec("SELECT c.oid::regclass::text FROM pg_class c WHERE c.relkind = 'r' AND c.relname ~ "
+                       "DROP FUNCTION IF EXISTS ") ||
+            !dropFound("SELECT c.oid::regclass::text FROM pg_class c WHERE c.relkind = 'r' AND c.relname ~ "
                        "('^' || '{SUM}' || '_[0-9]+[smhd]$') AND c.relnamespace = "
                        "(SELECT relnamespace FROM pg_class WHERE oid = to_regclass('{SUM}_state'))",
-                       {}, &r)) {
-            why = link.error();
+                       "DROP TABLE IF EXISTS "))
             return false;
-        }
-        for (int i = 0; i < r.rows(); ++i)
-            statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(r.string(i, 0));
         statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
                                      "{SUM}_partition")
                    << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");
