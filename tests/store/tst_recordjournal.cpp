@@ -122,6 +122,10 @@ private slots:
             << 0LL << 0LL << bad("R\t5\tDCV\t2.5\tparsecs\t1\t2025-02-01 09:05:07") << withGood << 0LL << 1;
         QTest::newRow("time out of reason")
             << 0LL << 0LL << bad("R\t5\tDCV\t2.5\tV\t1\t9999-12-31 23:59:59") << withGood << 0LL << 1;
+        // A bad copy repeated the last record: its number does not grow.
+        QTest::newRow("record repeated")
+            << 0LL << 0LL << bad("R\t4\tDCV\t1.000\tV\t1\t2025-02-01 09:05:06.000\tx\\\\n\\\\ 仪表")
+            << withGood << 0LL << 1;
     }
 
     void readBack()
