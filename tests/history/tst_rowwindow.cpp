@@ -88,6 +88,9 @@ private slots:
             bar->setValue(to);
             QCOMPARE(shownTop(), to);
             QCOMPARE(scroller->topRow(), to);
+            // Rows are numbered as the model's, not the window's.
+            QCOMPARE(view->model()->headerData(view->verticalScrollBar()->value(), Qt::Vertical).toInt(),
+                     to + 1);
         }
     }
 
