@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -477,6 +478,35 @@ private slots:
         view.plot()->setAxisScale(QwtPlot::xBottom, 600, 760);
         view.plot()->replot();
         compare("zoomed in");
+    }
+
+    // A click on the curve brings the row of the moment clicked (the first at
+    // or after it), numbered as the range's own, also beyond the rows the
+    // table holds at once.
+    void curveClickBringsItsRow()
+    {
+        HisViewForm view;
+        view.resize(1200, 650);
+        view.show();
+        const QDateTime from = at("2024-06-01 00:00:00");
+        view.loadRange(m_db->settings(), from, at("2024-06-01 05:00:00"));
+        QVERIFY(settled(view));
+        QTableView *table = view.tableView();
+        QWidget *canvas = view.plot()->canvas();
+        for (const double share : {0.8, 0.3}) {
+            const QPoint pos(int(canvas->width() * share), canvas->height() / 2);
+            const QDateTime clicked = HistoryReads::timeOfNaiveMs(
+                HistoryCurve::msOf(view.plot()->invTransform(QwtPlot::xBottom, pos.x()), view.originMs()));
+            table->clearSelection();
+            QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, pos);
+            QTRY_COMPARE_WITH_TIMEOUT(table->selectionModel()->selectedRows().size(), 1, 20000);
+            const int row = table->selectionModel()->selectedRows().first().row();
+            const QDateTime time = at(qPrintable(cells(table->model(), row).at(0)));
+            const qint64 after = clicked.msecsTo(time);
+            QVERIFY2(after >= 0 && after < 1000, qPrintable(time.toString(Qt::ISODate)));
+            // 17 rows a second from the range's start.
+            QCOMPARE(table->model()->headerData(row, Qt::Vertical).toLongLong(), 17 * from.secsTo(time) + 1);
+        }
     }
 
     // A window that follows shows the rows another writer commits, within a
