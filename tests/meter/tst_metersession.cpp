@@ -3,6 +3,7 @@
 #include "core/meter/memoryline.h"
 #include "core/meter/metersession.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <limits>
@@ -191,6 +192,21 @@ private slots:
         again.close();
         QCOMPARE(rig.ends.last(), MeterSession::EndReason::DeviceLost);
         QCOMPARE(rig.link.last(), false);
+    }
+
+    // About a second without bytes ends a run: bounded from the last byte,
+    // generously for a loaded machine but far below a slip to many seconds.
+    void silenceEndsARun()
+    {
+        Rig rig;
+        QVERIFY(rig.session.start(&rig.line));
+        QElapsedTimer quiet;
+        quiet.start();
+        rig.line.feed(frame(2, 100));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ends, QList<MeterSession::EndReason>{MeterSession::EndReason::Silence},
+                                  20000);
+        const qint64 waited = quiet.elapsed();
+        QVERIFY2(waited >= 900 && waited < 4000, qPrintable(QString::number(waited)));
     }
 
     // A resuming run waits through three times the silence that ends an
