@@ -241,6 +241,12 @@ private slots:
             << null << L{"TK52K_SOURCE=caf\u00e9"} << 2 << B("TK52K_SOURCE \"caf\\xe9\"");
         QTest::newRow("TK52K_SOURCE with a line feed")
             << null << L{"TK52K_SOURCE=bench\n7"} << 2 << B("TK52K_SOURCE \"bench\\n7\"");
+        // One stray byte amid good UTF-8 (测 and ASCII) spoils the name too.
+        const QString stray = QString::fromLatin1("\xe6\xb5\x8b\xff 7");
+        QTest::newRow("--source with a stray byte")
+            << null + L{"--source", stray} << L() << 2 << B("--source \"\\xe6\\xb5\\x8b\\xff 7\" is not");
+        QTest::newRow("TK52K_SOURCE with a stray byte")
+            << null << L{"TK52K_SOURCE=" + stray} << 2 << B("TK52K_SOURCE \"\\xe6\\xb5\\x8b\\xff 7\" is not");
     }
 
     void exitStatus()
