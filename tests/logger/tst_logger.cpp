@@ -500,14 +500,21 @@ private slots:
             promtool.waitForFinished(20000);
             return QString::fromUtf8(promtool.readAllStandardOutput()).trimmed();
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(query("tk52k_readings_written_total").contains(" => 4 @"),
-                                  qPrintable(query("up") + '\n' + logger.err), 60000);
+        // A page that does not parse is a failed scrape: up is 0.
+        QTRY_VERIFY_WITH_TIMEOUT(query("up").contains(" => "), 60000);
+        QVERIFY2(query("up").contains(" => 1 @"), "the page did not parse");
+        // Every reading taken has settled, then the figures add up.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            query("tk52k_readings_taken_total - tk52k_readings_waiting").contains(" => 6 @"),
+            qPrintable(logger.err), 60000);
         QVERIFY2(query("tk52k_database_up").contains(" => 1 @"), qPrintable(logger.err));
-        QVERIFY(query("tk52k_readings_quarantined_total").contains(" => 1 @"));
+        const QString readings = query("{__name__=~\"tk52k_readings.*\"}");
+        QVERIFY2(query("tk52k_readings_written_total").contains(" => 4 @"), qPrintable(readings));
+        QVERIFY2(query("tk52k_readings_quarantined_total").contains(" => 1 @"), qPrintable(readings));
         QVERIFY2(query("tk52k_readings_taken_total - tk52k_readings_written_total - tk52k_readings_waiting - "
                        "tk52k_readings_quarantined_total - tk52k_readings_not_stored_total")
                      .contains(" => 0 @"),
-                 qPrintable(query("{__name__=~\"tk52k_readings.*\"}")));
+                 qPrintable(readings));
         QVERIFY(query("tk52k_last_value").contains("function=\"DCV\""));
         const QJsonObject labels = QJsonDocument::fromJson(query("tk52k_logger_info", "json").toUtf8())
                                        .array()
