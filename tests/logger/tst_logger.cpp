@@ -457,9 +457,9 @@ private slots:
     }
 
     // Debian's Prometheus scrapes the logger's page and reads its figures:
-    // a meter name (HOST:PORT here) with the characters the page escapes
-    // comes back as it is, and the readings add up with one the server
-    // refused among them.
+    // a meter name and a port with the characters the page escapes come back
+    // as they are, and the readings add up with one the server refused
+    // among them.
     void metricsScrapedByPrometheus()
     {
         ScratchDatabase db(QStringLiteral("logger_metrics"));
@@ -471,7 +471,9 @@ private slots:
         QVERIFY(meter.plug());
         const int port = 20000 + int(::getpid() % 20000);
         Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-metrics")}});
-        logger.start({"--port", link, "--quiet", "--metrics", QStringLiteral("127.0.0.1:%1").arg(port)});
+        const QString name = QStringLiteral("meter \\\"7\"");
+        logger.start({"--port", link, "--source", name, "--quiet", "--metrics",
+                      QStringLiteral("127.0.0.1:%1").arg(port)});
         QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("metrics on"), qPrintable(logger.err), 20000);
         QVERIFY(meter.send(frames(400, 6)));
         QTRY_COMPARE_WITH_TIMEOUT(db.column("SELECT count(*) FROM invoice"), QStringLiteral("4"), 20000);
@@ -533,7 +535,7 @@ private slots:
                                        .array()
                                        .at(0)["metric"]
                                        .toObject();
-        QCOMPARE(labels["source"].toString(), QSysInfo::machineHostName() + ':' + link);
+        QCOMPARE(labels["source"].toString(), name);
         QCOMPARE(labels["port"].toString(), link);
         prometheus.terminate();
         prometheus.waitForFinished();
