@@ -12,6 +12,14 @@ ExportProgressScope::ExportProgressScope(std::function<bool(qint64, qint64)> rep
     t_report = &m_report;
 }
 
+ExportProgressScope::ExportProgressScope(std::function<bool(qint64, qint64)> report,
+                                         std::function<void()> finished, std::function<bool()> cancelled)
+    : ExportProgressScope(std::move(report))
+{
+    m_finished = std::move(finished);
+    m_cancelled = std::move(cancelled);
+}
+
 ExportProgressScope::~ExportProgressScope()
 {
     t_scope = m_outer;
@@ -21,4 +29,19 @@ ExportProgressScope::~ExportProgressScope()
 bool exportStep(qint64 done, qint64 total)
 {
     return !t_report || !*t_report || (*t_report)(done, total);
+}
+
+void exportFinished()
+{
+    if (t_scope && t_scope->m_finished) {
+        // Once: the outcome is told after it, never under it.
+        const auto finished = std::move(t_scope->m_finished);
+        t_scope->m_finished = nullptr;
+        finished();
+    }
+}
+
+bool exportCancelled()
+{
+    return t_scope && t_scope->m_cancelled && t_scope->m_cancelled();
 }

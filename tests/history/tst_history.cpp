@@ -31,6 +31,7 @@
 #include <QJsonObject>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -575,7 +576,9 @@ private slots:
     }
 
     // Pressed while the range is read, the export writes every row of it once
-    // it is, page by page.
+    // it is, page by page. The user takes five seconds over the file name:
+    // no progress box comes up over the save dialog, and none is left under
+    // the notice.
     void exportWaitsForTheRead()
     {
         QTemporaryDir dir;
@@ -583,28 +586,75 @@ private slots:
         HisViewForm view;
         view.show();
         ModalDriver driver;
-        // The file dialog stays open past the time the read's progress box
-        // would have come up: it must not come up over the dialog.
         QElapsedTimer clock;
+        bool progressOverDialog = false;
+        bool progressUnderNotice = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (visibleWindows<QFileDialog>().isEmpty() || visibleWindows<QProgressDialog>().isEmpty())
+                return;
+            // Seen: the dialog goes, so that the test ends rather than hangs.
+            progressOverDialog = true;
+            for (QFileDialog *d : visibleWindows<QFileDialog>())
+                d->reject();
+        });
+        watch.start(20);
         driver.add([&clock](QWidget *w) {
             if (!qobject_cast<QFileDialog *>(w))
                 return ModalDriver::Handled::NotMine;
-            return clock.elapsed() < 1000 ? ModalDriver::Handled::Retry : ModalDriver::Handled::Done;
+            return clock.elapsed() < 5000 ? ModalDriver::Handled::Retry : ModalDriver::Handled::Done;
         });
         driver.chooseFile(path);
-        driver.answerBox(QStringLiteral("Apply"));
+        driver.add([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box)
+                return ModalDriver::Handled::NotMine;
+            progressUnderNotice = !visibleWindows<QProgressDialog>().isEmpty();
+            driver.boxes.append(SeenBox::of(box));
+            box->done(QMessageBox::Apply);
+            return ModalDriver::Handled::Done;
+        });
         clock.start();
         view.loadRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-01 00:10:00"));
         QVERIFY(view.isLoading());
         view.doBtnTxtSlot();
-        QTRY_VERIFY_WITH_TIMEOUT(driver.done(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(driver.done() || progressOverDialog, 60000);
+        QVERIFY(!progressOverDialog);
         QCOMPARE(driver.unexpected, 0);
+        QVERIFY(!progressUnderNotice);
+        QCOMPARE(driver.boxes.value(0).text, QStringLiteral("文本文档保存成功！"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         // Seconds 0 to 600, 17 rows each, under the header line.
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size() - 1, 601 * 17 + 1);
         QCOMPARE(lines.at(601 * 17), QByteArray("10217\t2024-06-01 00:10:00\t2.216\tV\t直流电压"));
+    }
+
+    // Stopped from its progress box, a long export keeps no file and says it
+    // was cancelled rather than failed.
+    void cancelledExportSaysSo()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("all.txt");
+        HisViewForm view;
+        view.show();
+        view.loadRange(m_db->settings(), at("2024-06-01 00:00:00"), at("2024-06-01 23:59:59"));
+        QVERIFY(settled(view));
+        ModalDriver driver;
+        driver.chooseFile(path);
+        driver.answerBox(QStringLiteral("OK"));
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, [] {
+            for (QProgressDialog *box : visibleWindows<QProgressDialog>())
+                box->cancel();
+        });
+        cancel.start(20);
+        view.doBtnTxtSlot();
+        QTRY_VERIFY_WITH_TIMEOUT(driver.done(), 60000);
+        QCOMPARE(driver.unexpected, 0);
+        QCOMPARE(driver.boxes.value(0).text, QStringLiteral("导出已取消，未保存文件。"));
+        QVERIFY(!QFileInfo::exists(path));
     }
 
     // The range bar shows the range read and reads another without the dialog.
@@ -639,6 +689,20 @@ private slots:
         QCOMPARE(shown(1), (QStringList{"1", "2", "3", "4"}));
         QCOMPARE(view.historyModel()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("仪表"));
         QCOMPARE(shown(4), (QStringList{"meter-a", "meter-b", "", "meter-a"}));
+        // The meter's column shows beside the four others, and the window
+        // so widened still fits a 1366×768 screen.
+        int columns = 0;
+        for (int c = 0; c < view.historyModel()->columnCount(); ++c)
+            columns += view.tableView()->columnWidth(c);
+        QTRY_VERIFY2(view.tableView()->viewport()->width() >= columns,
+                     qPrintable(QStringLiteral("%1 < %2").arg(view.tableView()->viewport()->width()).arg(columns)));
+        const QRect screen(0, 0, 1366, 728);
+        view.showWithin(screen);
+        QVERIFY2(screen.contains(view.geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                  .arg(view.geometry().x())
+                                                                  .arg(view.geometry().y())
+                                                                  .arg(view.width())
+                                                                  .arg(view.height())));
         QCOMPARE(view.curves().size(), 3); // one curve a meter, the unnamed one too
         QCOMPARE(box->count(), 4);
         QVERIFY(box->isEnabled());
