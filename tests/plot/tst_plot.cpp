@@ -3,6 +3,7 @@
 // panner under them).
 
 #include "core/meter/baseunit.h"
+#include "core/meter/framedecoder.h"
 #include "core/meter/frameencoder.h"
 #include "core/meter/tracegap.h"
 #include "widgets/plot/decimatingcurve.h"
@@ -141,24 +142,59 @@ private slots:
         QCOMPARE(draw.label(1e12).text(), t0.addSecs(std::numeric_limits<int>::max()).toString("hh:mm:ss"));
     }
 
-    // The axis follows the data; a few seconds of data must not produce half
-    // second ticks that print the same clock time twice.
-    void ticksNeverRepeatAClockTime()
+    // Time ticks fall on round clock times whatever the origin: the step is
+    // one of the clock's (never below a second, so no clock time repeats) and
+    // every tick is a whole multiple of it on the clock the labels show.
+    void ticksOnRoundClockTimes_data()
     {
-        const TimeScaleDrawR draw(t0);
-        const QList<QPair<double, double>> spans = {{0, 0}, {0, 2}, {0, 3}, {0, 3600}, {-2, 1}};
-        for (const auto &span : spans) {
-            const SecondsScaleEngine engine;
-            double x1 = span.first, x2 = span.second, step = 0.0;
-            engine.autoScale(8, x1, x2, step);
-            QVERIFY(step >= 1.0);
-            const QwtScaleDiv div = engine.divideScale(x1, x2, 8, 5, step);
-            QVERIFY(div.lowerBound() <= span.first && div.upperBound() >= span.second);
-            QStringList labels;
-            for (double t : div.ticks(QwtScaleDiv::MajorTick))
-                labels << draw.label(t).text();
-            QVERIFY(!labels.isEmpty());
-            QVERIFY2(labels.removeDuplicates() == 0, qPrintable(QString::number(span.second)));
+        QTest::addColumn<QDateTime>("base");
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<int>("maxMajor");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<QString>("firstTick");
+        const QDateTime midnight(QDate(2024, 5, 1), QTime(0, 0));
+        const QDateTime odd(QDate(2024, 5, 1), QTime(10, 7, 23));
+        QTest::newRow("a single point") << odd << 0.0 << 0.0 << 8 << 1.0 << "10:07:23";
+        QTest::newRow("seconds") << odd << 0.0 << 3.0 << 8 << 1.0 << "10:07:23";
+        QTest::newRow("15 s") << odd << 0.0 << 100.0 << 8 << 15.0 << "10:07:30";
+        QTest::newRow("5 min") << odd << 0.0 << 1800.0 << 8 << 300.0 << "10:10:00";
+        QTest::newRow("2 h from midnight") << midnight << 0.0 << 40000.0 << 8 << 7200.0 << "00:00:00";
+        QTest::newRow("3 h, negative x") << odd << -20000.0 << 20000.0 << 5 << 10800.0 << "06:00:00";
+        QTest::newRow("days") << odd << 0.0 << 5 * 86400.0 << 4 << 2 * 86400.0 << "00:00:00";
+    }
+
+    void ticksOnRoundClockTimes()
+    {
+        QFETCH(QDateTime, base);
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(int, maxMajor);
+        QFETCH(double, step);
+        QFETCH(QString, firstTick);
+        QwtPlot plot;
+        setUpTrendPlot(&plot, base);
+        const QwtScaleEngine *engine = plot.axisScaleEngine(QwtPlot::xBottom);
+        const QwtScaleDraw *draw = plot.axisScaleDraw(QwtPlot::xBottom);
+
+        // Following the data, and zoomed to exactly the span (no step given).
+        double x1 = from, x2 = to, autoStep = 0.0;
+        engine->autoScale(maxMajor, x1, x2, autoStep);
+        QCOMPARE(autoStep, step);
+        QVERIFY(x1 <= from && x2 >= to);
+        for (const QwtScaleDiv &div : {engine->divideScale(x1, x2, maxMajor, 5, autoStep),
+                                       engine->divideScale(from, to == from ? to + 1 : to, maxMajor, 5)}) {
+            const QList<double> ticks = div.ticks(QwtScaleDiv::MajorTick);
+            QVERIFY(ticks.size() >= 2);
+            for (int i = 1; i < ticks.size(); ++i)
+                QCOMPARE(ticks.at(i) - ticks.at(i - 1), step);
+            for (double t : ticks) {
+                const QDateTime when = base.addMSecs(qint64(std::llround(t * 1000)));
+                const qint64 local = when.toSecsSinceEpoch() + when.offsetFromUtc();
+                QVERIFY2(local % qint64(step) == 0, qPrintable(draw->label(t).text()));
+            }
+            if (div.lowerBound() == from)
+                QCOMPARE(draw->label(ticks.first()).text(), firstTick);
         }
     }
 
@@ -453,12 +489,25 @@ private slots:
         QVERIFY(!m_bar->isFollowing());
         m_bar->setFollowing(true);
         paused.clear();
-        QWheelEvent wheel(centre, canvas->mapToGlobal(centre), QPoint(), QPoint(0, -240), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(canvas, &wheel);
+        // The wheel turned away from the user zooms into time, towards the
+        // user out of it; with Ctrl it zooms the values.
+        const auto turn = [&](int delta, Qt::KeyboardModifiers modifiers) {
+            QWheelEvent wheel(centre, canvas->mapToGlobal(centre), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(canvas, &wheel);
+        };
+        const double span = axis(QwtPlot::xBottom).range();
+        turn(240, Qt::NoModifier);
         QCOMPARE(paused.count(), 1);
         QVERIFY(!m_bar->isFollowing());
-        QVERIFY(axis(QwtPlot::xBottom).range() < 100 && axis(QwtPlot::yLeft).upperBound() < 8);
+        QVERIFY(axis(QwtPlot::xBottom).range() < span);
+        QCOMPARE(axis(QwtPlot::yLeft).upperBound(), 8.0);
+        const double zoomed = axis(QwtPlot::xBottom).range();
+        turn(-480, Qt::NoModifier);
+        QVERIFY(axis(QwtPlot::xBottom).range() > zoomed);
+        turn(240, Qt::ControlModifier);
+        QVERIFY(axis(QwtPlot::yLeft).upperBound() < 8);
+        QVERIFY(axis(QwtPlot::xBottom).range() > zoomed);
 
         grow(300);
         m_bar->fitAction()->trigger();
@@ -471,15 +520,15 @@ private slots:
         QCOMPARE(axis(QwtPlot::xBottom), fitted);
         QCOMPARE(m_live->curve()->dataSize(), size_t(601));
 
-        // The readout under the mouse: 16 units over a few hundred pixels, two
-        // decimals resolve a pixel.
+        // The readout under the mouse, in the range's unit: 16 units over a few
+        // hundred pixels, two decimals resolve a pixel.
         const int px = qRound(m_plot->transform(QwtPlot::xBottom, 61.5));
         const int py = qRound(m_plot->transform(QwtPlot::yLeft, 2.5));
         QMouseEvent move(QEvent::MouseMove, QPointF(px, py), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(canvas, &move);
         const QString x = t0.addSecs(qint64(m_plot->invTransform(QwtPlot::xBottom, px))).toString("hh:mm:ss");
         QCOMPARE(m_bar->readout(),
-                 x + "  " + QString::number(m_plot->invTransform(QwtPlot::yLeft, py), 'f', 2));
+                 x + "  " + QString::number(m_plot->invTransform(QwtPlot::yLeft, py), 'f', 2) + " " + meterRangeUnit(1));
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(canvas, &leave);
         QVERIFY(m_bar->readout().isEmpty());

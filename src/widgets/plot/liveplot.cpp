@@ -4,6 +4,7 @@
 #include "widgets/plot/plotseriesdata.h"
 #include "widgets/plot/plotviewbar.h"
 #include "widgets/plot/siscaledraw.h"
+#include "core/meter/framedecoder.h"
 #include "core/meter/rangescale.h"
 #include "widgets/plot/trendplot.h"
 
@@ -254,6 +255,8 @@ void LivePlot::restart(const QDateTime &when, int rangeIndex, double value, bool
     m_origin = when;
     setTrendPlotBase(m_plot, m_origin);
     setRangeScale(rangeIndex, scale);
+    if (m_viewBar)
+        m_viewBar->setReadoutUnit(m_unit.isEmpty() ? meterRangeUnit(rangeIndex) : m_unit);
     m_x.append(0.0);
     m_y.append(value);
     m_overload.append(overload);
@@ -278,6 +281,8 @@ void LivePlot::setValueUnit(const QString &unit)
     if (unit == m_unit)
         return;
     m_unit = unit;
+    if (m_viewBar && !unit.isEmpty())
+        m_viewBar->setReadoutUnit(unit);
     if (unit.isEmpty())
         m_plot->setAxisScaleDraw(QwtPlot::yLeft, new QwtScaleDraw);
     else

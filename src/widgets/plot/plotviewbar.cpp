@@ -41,7 +41,7 @@ PlotViewBar::PlotViewBar(QwtPlot *plot, Kind kind, QWidget *parent)
     addSeparator();
     m_readout = new QLabel(this);
     m_readout->setObjectName(QStringLiteral("plotReadout"));
-    m_readout->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00:00:00  -0000.0000")));
+    m_readout->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00:00:00  -0000.0000 mV")));
     addWidget(m_readout);
 
     // Ahead of the plot's panner and magnifier (filters run newest first),
@@ -180,5 +180,6 @@ void PlotViewBar::updateReadout(const QPoint &canvasPos)
     const double perPixel = std::abs(map.sDist() / std::max(1.0, std::abs(map.pDist())));
     const int decimals = perPixel > 0 ? std::clamp(int(std::ceil(-std::log10(perPixel))), 0, 6) : 3;
     const QString time = m_plot->axisScaleDraw(QwtPlot::xBottom)->label(x).text();
-    m_readout->setText(QStringLiteral("%1  %2").arg(time, QString::number(y, 'f', decimals)));
+    m_readout->setText(
+        QStringLiteral("%1  %2 %3").arg(time, QString::number(y, 'f', decimals), m_unit).trimmed());
 }

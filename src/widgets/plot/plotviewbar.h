@@ -37,8 +37,10 @@ public:
 
     bool isFollowing() const { return m_following; }
     bool isAutoYScale() const { return m_autoY; }
-    /// "hh:mm:ss  value" under the mouse; empty when the mouse is elsewhere.
+    /// "hh:mm:ss  value unit" under the mouse; empty when the mouse is elsewhere.
     QString readout() const;
+    /// The unit of the curve's values, as the read-out shows them.
+    void setReadoutUnit(const QString &unit) { m_unit = unit; }
 
     QAction *followAction() const { return m_followAction; }
     QAction *fitAction() const { return m_fitAction; }
@@ -77,4 +79,5 @@ private:
     QAction *m_fitAction;
     QAction *m_autoYAction;
     QLabel *m_readout;
+    QString m_unit;
 };

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPen>
+#include <QWheelEvent>
 #include <qwt_plot.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_magnifier.h>
@@ -53,12 +54,38 @@ private:
     int m_cap = 8;
 };
 
+// The wheel zooms time, turned away from the user in, towards the user
+// out; with Ctrl held it zooms the values instead. Zooming both at once
+// lost the curve off the top or bottom of the canvas.
+class TrendMagnifier : public QwtPlotMagnifier
+{
+public:
+    explicit TrendMagnifier(QWidget *canvas) : QwtPlotMagnifier(canvas)
+    {
+        // The library zooms out for a turn away: the inverse factor turns it round.
+        setWheelFactor(1.0 / wheelFactor());
+    }
+
+protected:
+    void widgetWheelEvent(QWheelEvent *event) override
+    {
+        const bool values = event->modifiers() & Qt::ControlModifier;
+        setAxisEnabled(QwtPlot::xBottom, !values);
+        setAxisEnabled(QwtPlot::yLeft, values);
+        setWheelModifiers(event->modifiers() & Qt::ControlModifier);
+        QwtPlotMagnifier::widgetWheelEvent(event);
+        // The mouse zoom (right button) goes on scaling both.
+        setAxisEnabled(QwtPlot::xBottom, true);
+        setAxisEnabled(QwtPlot::yLeft, true);
+    }
+};
+
 } // namespace
 
 DecimatingCurve *setUpTrendPlot(QwtPlot *plot, const QDateTime &base)
 {
     plot->setCanvasBackground(QColor(0, 0, 0));
-    (void)new QwtPlotMagnifier(plot->canvas());
+    (void)new TrendMagnifier(plot->canvas());
     (void)new QwtPlotPanner(plot->canvas());
 
     auto *grid = new QwtPlotGrid;
@@ -70,8 +97,8 @@ DecimatingCurve *setUpTrendPlot(QwtPlot *plot, const QDateTime &base)
     // Runs and history ranges hold far more points than the plot has pixel
     // columns; the curve draws one column at a time.
     auto *curve = new DecimatingCurve(QStringLiteral("Acc_X"));
-    setTrendPlotBase(plot, base);
     plot->setAxisScaleEngine(QwtPlot::xBottom, new SecondsScaleEngine);
+    setTrendPlotBase(plot, base);
     curve->setPen(QPen(QColor(0, 255, 0, 255)));
     plot->setAxisTitle(QwtPlot::xBottom, QCoreApplication::translate("TrendPlot", "时间"));
     plot->setAxisTitle(QwtPlot::yLeft, QCoreApplication::translate("TrendPlot", "数值"));
@@ -85,4 +112,13 @@ void setTrendPlotBase(QwtPlot *plot, const QDateTime &base, bool showDate)
     auto *draw = new TimeScaleDrawR(base);
     draw->showDate = showDate;
     plot->setAxisScaleDraw(QwtPlot::xBottom, draw);
+    // Ticks on round times of the clock the labels show.
+    if (auto *engine = dynamic_cast<SecondsScaleEngine *>(plot->axisScaleEngine(QwtPlot::xBottom))) {
+        engine->setOrigin(base.isValid() ? base.toMSecsSinceEpoch() / 1000.0 + base.offsetFromUtc() : 0.0);
+        // A fixed span keeps its ends and ticks anew for the new origin.
+        if (!plot->axisAutoScale(QwtPlot::xBottom)) {
+            const QwtScaleDiv div = plot->axisScaleDiv(QwtPlot::xBottom);
+            plot->setAxisScale(QwtPlot::xBottom, div.lowerBound(), div.upperBound());
+        }
+    }
 }
