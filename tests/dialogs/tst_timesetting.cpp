@@ -12,6 +12,9 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDateTimeEdit>
+#include <QSignalSpy>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -150,6 +153,71 @@ private slots:
         w.doMenuTime();
         checkBox(openDialog())->click();
         QCOMPARE(field(openDialog())->text(), QStringLiteral("5"));
+    }
+
+    // A date-time typed or pasted into the range dialog is taken whole, over
+    // the whole field or over its time; one that is no date-time is refused
+    // with a message and nothing is asked of the store.
+    void rangeFieldTakesTypedTimesWhole_data()
+    {
+        QTest::addColumn<bool>("paste");
+        QTest::addColumn<int>("selectFrom"); // -1: all; otherwise the cursor, with `selectLength`
+        QTest::addColumn<int>("selectLength");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QDateTime>("taken"); // invalid: refused
+        const QDateTime typed(QDate(2026, 11, 20), QTime(10, 15, 30));
+        const QDateTime timeOnly(QDate(2026, 11, 19), QTime(1, 2, 3));
+        QTest::newRow("typed over all") << false << -1 << 0 << "2026-11-20 10:15:30" << typed;
+        QTest::newRow("pasted over all") << true << -1 << 0 << "2026-11-20 10:15:30" << typed;
+        QTest::newRow("typed over the time") << false << 11 << 8 << "01:02:03" << timeOnly;
+        QTest::newRow("pasted over the time") << true << 11 << 8 << "01:02:03" << timeOnly;
+        QTest::newRow("no such day") << false << -1 << 0 << "2026-11-31 10:15:30" << QDateTime();
+        QTest::newRow("typed into the hour") << false << 11 << 0 << "10:15:30" << QDateTime();
+    }
+
+    void rangeFieldTakesTypedTimesWhole()
+    {
+        QFETCH(bool, paste);
+        QFETCH(int, selectFrom);
+        QFETCH(int, selectLength);
+        QFETCH(QString, text);
+        QFETCH(QDateTime, taken);
+        HisSettingForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto *start = form.findChild<QDateTimeEdit *>(QStringLiteral("startDateTimeEdit"));
+        const QDateTime before(QDate(2026, 11, 19), QTime(8, 0, 0));
+        start->setDateTime(before);
+        start->setFocus();
+        auto *edit = start->findChild<QLineEdit *>();
+        if (selectFrom < 0)
+            edit->selectAll();
+        else
+            edit->setSelection(selectFrom, selectLength);
+        if (paste) {
+            QApplication::clipboard()->setText(text);
+            QTest::keyClick(start, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            QTest::keyClicks(start, text);
+        }
+
+        QSignalSpy entered(&form, &HisSettingForm::signalsBtnEnter);
+        ModalDriver driver;
+        if (!taken.isValid())
+            driver.answerBox(QStringLiteral("OK"));
+        okButton(&form)->click();
+        QCOMPARE(driver.unexpected, 0);
+        if (taken.isValid()) {
+            QCOMPARE(entered.size(), 1);
+            QCOMPARE(entered.first().first().toDateTime(), taken);
+            QVERIFY(driver.boxes.isEmpty());
+            return;
+        }
+        QCOMPARE(entered.size(), 0);
+        QCOMPARE(driver.boxes.size(), 1);
+        QCOMPARE(driver.boxes.first().title, QStringLiteral("时间格式错误"));
+        // The text stays for mending; the field still holds the earlier time.
+        QCOMPARE(start->dateTime(), before);
     }
 };
 

@@ -24,6 +24,9 @@ HisSettingForm::~HisSettingForm() = default;
 
 void HisSettingForm::doBtnEnterSlot()
 {
+    // A time typed in is taken whole, or refused before anything is asked.
+    if (!ui.startDateTimeEdit->finish() || !ui.StopDateTimeEdit->finish())
+        return;
     m_startTime = ui.startDateTimeEdit->dateTime();
     m_stopTime = ui.StopDateTimeEdit->dateTime();
     emit signalsBtnEnter(m_startTime, m_stopTime);
