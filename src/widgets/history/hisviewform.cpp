@@ -1,5 +1,6 @@
 #include "hisviewform.h"
 
+#include "core/app/windowplacement.h"
 #include "core/history/historyrange.h"
 #include "core/meter/framedecoder.h"
 #include "core/meter/frameencoder.h"
@@ -21,6 +22,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -44,6 +46,8 @@
 namespace {
 constexpr int kColumnWidth = 100;
 constexpr int kUnitColumnWidth = 60;
+// The table's width while it shows no more than four columns.
+constexpr int kTableWidth = 500;
 // Reads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
 // Zoom and pan settle this long before the curve is read anew: long enough
@@ -96,6 +100,8 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
     auto *window = new RowWindowModel(this);
     window->setSourceModel(m_model);
     auto *tableBox = new QWidget(this);
+    tableBox->setObjectName(QStringLiteral("tableBox"));
+    m_tableBox = tableBox;
     tableBox->setSizePolicy(ui.tableView->sizePolicy());
     tableBox->setMinimumSize(ui.tableView->minimumSize());
     tableBox->setMaximumSize(ui.tableView->maximumSize());
@@ -382,6 +388,7 @@ void HisViewForm::finishOverview(const std::shared_ptr<HistoryReads::OverviewRea
     ui.tableView->setColumnWidth(HistoryTableModel::TimeColumn, std::max(kColumnWidth, timeWidth));
     // Units are a few letters; the narrower column keeps the four within the table.
     ui.tableView->setColumnWidth(HistoryTableModel::UnitColumn, kUnitColumnWidth);
+    fitTableWidth();
     if (quiet && m_followBox->isChecked())
         m_scroller->scrollToBottom();
 
@@ -404,6 +411,29 @@ void HisViewForm::finishOverview(const std::shared_ptr<HistoryReads::OverviewRea
         m_plotBar->fit();
     m_curveTimer.start();
     runPending();
+}
+
+void HisViewForm::fitTableWidth()
+{
+    // The four columns fit the table's fixed width; a column more (the
+    // meter's) widens it so that every column shows beside the others.
+    int width = 2 * ui.tableView->frameWidth() + ui.tableView->verticalHeader()->sizeHint().width();
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        width += ui.tableView->columnWidth(c);
+    width += m_tableBox->findChild<QScrollBar *>(QStringLiteral("rangeScrollBar"))->sizeHint().width();
+    width += ui.tableView->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int fixed = std::max(kTableWidth, width);
+    m_tableBox->setMinimumWidth(fixed);
+    m_tableBox->setMaximumWidth(fixed);
+}
+
+void HisViewForm::showWithin(const QRect &available)
+{
+    // The frame a window manager adds is known only once shown; a title bar
+    // and thin borders are allowed for.
+    const QMargins frame(4, 32, 4, 4);
+    setGeometry(windowWithin(available, size(), minimumSizeHint().expandedTo(minimumSize()), frame));
+    show();
 }
 
 void HisViewForm::showQuantity(int index)
@@ -447,6 +477,7 @@ void HisViewForm::plotQuantity(int index)
         c->setStretches({}, {}, m_extent);
         c->setOverloadValues(m_overloads);
     }
+    m_plotBar->setReadoutUnit(q.baseUnit);
     // A quantity of several units is drawn in its base unit, with prefixes.
     if (q.units.size() > 1)
         ui.qwtPlot->setAxisScaleDraw(QwtPlot::yLeft, new SiScaleDraw(q.baseUnit));
@@ -666,6 +697,8 @@ void HisViewForm::showSources(const QStringList &found, bool hasSource)
 
 void HisViewForm::reloadRange()
 {
+    if (!ui.rangeStartEdit->finish() || !ui.rangeStopEdit->finish())
+        return;
     const QDateTime start = ui.rangeStartEdit->dateTime();
     const QDateTime stop = ui.rangeStopEdit->dateTime();
     if (start.secsTo(stop) <= 0) {
@@ -761,20 +794,33 @@ template <class Export> void HisViewForm::exportAll(Pending kind, Export run)
     }
     // Every row, read from the store block by block as the export comes to
     // it, never the whole range at once; a long one shows how far it is and
-    // can be stopped (then nothing is kept).
+    // can be stopped (then nothing is kept). The box comes only once the
+    // writing does, after the file is chosen (never over the save dialog),
+    // and goes as soon as it ends, before the outcome is told.
     m_exporting = true;
     m_model->setBlocking(true);
     {
-        QProgressDialog box(tr("正在导出 %1 条记录…").arg(m_rows), tr("取消"), 0, 1000, this);
-        box.setWindowModality(Qt::WindowModal);
-        box.setMinimumDuration(kProgressDelayMs);
-        const ExportProgressScope progress([this, &box](qint64 done, qint64 total) {
-            if (!m_model->readError().isEmpty())
-                return false;
-            box.setValue(total > 0 ? int(done * 1000 / total) : 0);
-            return !box.wasCanceled();
-        });
+        QPointer<QProgressDialog> box;
+        bool cancelled = false;
+        const ExportProgressScope progress(
+            [this, &box](qint64 done, qint64 total) {
+                if (!m_model->readError().isEmpty())
+                    return false;
+                if (!box) {
+                    box = new QProgressDialog(tr("正在导出 %1 条记录…").arg(m_rows), tr("取消"), 0, 1000, this);
+                    box->setWindowModality(Qt::WindowModal);
+                    box->setMinimumDuration(kProgressDelayMs);
+                }
+                box->setValue(total > 0 ? int(done * 1000 / total) : 0);
+                return !box->wasCanceled();
+            },
+            [&box, &cancelled] {
+                cancelled = box && box->wasCanceled();
+                delete box;
+            },
+            [&cancelled] { return cancelled; });
         run();
+        exportFinished();
     }
     m_model->setBlocking(false);
     m_exporting = false;

@@ -80,6 +80,9 @@ public:
     const QVector<HistoryCurve *> &curves() const { return m_curves; }
     QwtPlot *plot() const { return ui.qwtPlot; }
     QTableView *tableView() const { return ui.tableView; }
+    /// Shows the window within `available` (a screen's free area): its own
+    /// size where that fits, smaller where not, never past the edges.
+    void showWithin(const QRect &available);
     /// Scrolls the table to the range's row `row` (the curve's click does).
     void showRow(int row);
     /// The progress box of the running read (null when none is running).
@@ -118,6 +121,7 @@ private:
     void readAgain(bool quiet);
     void follow(bool on);
     void showRangeInBar(const QDateTime &start, const QDateTime &stop);
+    void fitTableWidth();
     void showSources(const QStringList &sources, bool hasSource);
     void bringRowAt(qint64 ms);
     void runPending();
@@ -128,6 +132,7 @@ private:
     Ui::HisViewForm ui;
     HistoryTableModel *m_model = nullptr;
     RowWindowScroller *m_scroller = nullptr;
+    QWidget *m_tableBox = nullptr;
     QVector<HistoryCurve *> m_curves;
     QwtLegend *m_legend = nullptr;
     PlotViewBar *m_plotBar = nullptr;

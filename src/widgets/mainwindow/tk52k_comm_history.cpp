@@ -8,6 +8,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 void TK52K_Comm::doMenuHis()
 {
@@ -32,7 +33,7 @@ void TK52K_Comm::doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime)
         // Closing the main window ends the program, whatever history is open.
         view->setAttribute(Qt::WA_QuitOnClose, false);
         hisViewForm = view;
-        view->show();
+        view->showWithin(screen()->availableGeometry());
         view->loadRange(m_store, startTime, stopTime);
         return;
     }
