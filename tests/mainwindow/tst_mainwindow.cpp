@@ -260,7 +260,7 @@ private slots:
 
     // With 跨量程连续显示 on, an autoranging signal stays one trace: the table
     // and the figures go on into the volt range and the curve is in volts; the
-    // extremes still restart with the range. Switching the option mid-run puts
+    // extremes follow the figures, in volts. Switching the option mid-run puts
     // the curve in the range's unit and back; another function starts anew.
     void traceGoesOnAcrossRanges()
     {
@@ -288,7 +288,8 @@ private slots:
         StatsBox *box = rig.w.runMonitor()->statsBox();
         QTRY_COMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("3"));
         QCOMPARE(box->figureText(QStringLiteral("mean")), QStringLiteral("0.55400 V"));
-        QCOMPARE(rig.ui<QLineEdit>("minLineEdit")->text(), QStringLiteral("0.612V"));
+        QCOMPARE(rig.ui<QLineEdit>("maxLineEdit")->text(), QStringLiteral("0.6120V"));
+        QCOMPARE(rig.ui<QLineEdit>("minLineEdit")->text(), QStringLiteral("0.5000V"));
 
         QVERIFY(rig.send(frame(23, 1000), 1));
         QVERIFY(TK52K_Comm().findChild<QAction *>(QStringLiteral("actionContinuousTrace"))->isChecked());
@@ -481,6 +482,14 @@ private slots:
         // A new range starts new figures.
         QVERIFY(rig.send(frame(2, 1000)));
         QCOMPARE(box->figureText(QStringLiteral("count")), QStringLiteral("1"));
+
+        // A stop ends the alarm's display; its events stay.
+        QVERIFY(note->isVisibleTo(&rig.w));
+        rig.w.doToolStop();
+        QTRY_COMPARE(rig.status(), kNotConnected);
+        QCOMPARE(digits->styleSheet(), green);
+        QVERIFY(!note->isVisibleTo(&rig.w));
+        QCOMPARE(m_db->column(QStringLiteral("SELECT count(*) FROM alarm_event")), QStringLiteral("3"));
     }
 
     // 文件 → "重新写入被拒绝的读数" is there only while the server has refused

@@ -1,14 +1,14 @@
 #include "runmonitor.h"
 
+#include "core/history/historyrange.h"
+#include "core/meter/alarmwatch.h"
+#include "core/meter/baseunit.h"
+#include "core/meter/meterreading.h"
+#include "core/store/recordstore.h"
 #include "widgets/dialogs/alarmsettingform.h"
 #include "widgets/dialogs/tooldialog.h"
 #include "widgets/panel/frontpanel.h"
-#include "core/meter/alarmwatch.h"
-#include "core/meter/baseunit.h"
-#include "core/history/historyrange.h"
-#include "core/meter/meterreading.h"
 #include "widgets/panel/statsbox.h"
-#include "core/store/recordstore.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -17,11 +17,13 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
+
 RunMonitor::RunMonitor(FrontPanel &panel, QStatusBar *statusBar, QBoxLayout *statsLayout, RecordStore *store,
                        QObject *parent)
     : QObject(parent), m_panel(panel), m_box(new StatsBox), m_alarms(new AlarmWatch(this)), m_store(store),
-      m_alarmLabel(new QLabel(statusBar)),
-      m_boxTimer(new QTimer(this))
+      m_alarmLabel(new QLabel(statusBar)), m_boxTimer(new QTimer(this))
 {
     statsLayout->addWidget(m_box);
     m_alarmLabel->setObjectName(QStringLiteral("alarmLabel"));
@@ -56,7 +58,12 @@ void RunMonitor::showReading(const MeterReading &r, bool restart)
     if (restart) {
         m_stats.reset();
         m_firstTime = r.time;
+        m_baseDecimals = -1;
     }
+    m_baseUnit = base.unit;
+    if (r.decimals >= 0)
+        m_baseDecimals =
+            std::max(m_baseDecimals, std::max(0, r.decimals + int(std::lround(-std::log10(base.factor)))));
     if (r.overload)
         m_stats.addOverload();
     else
@@ -70,6 +77,32 @@ void RunMonitor::showReading(const MeterReading &r, bool restart)
     else if (!m_boxTimer->isActive())
         m_boxTimer->start(int(2 * kStatisticsIntervalMs - m_sinceShown.elapsed()));
     m_alarms->feed(r);
+    // A new run shows the band's state even where the watch has nothing new to say.
+    if (!m_alarmShown) {
+        m_alarmShown = true;
+        showAlarmState();
+    }
+}
+
+void RunMonitor::endRun()
+{
+    m_alarmShown = false;
+    m_panel.showAlarm(false);
+    m_alarmLabel->hide();
+}
+
+QString RunMonitor::maxFieldText() const
+{
+    if (m_stats.count() == 0)
+        return QString();
+    return QString::number(m_stats.max(), 'f', std::max(0, m_baseDecimals)) + m_baseUnit;
+}
+
+QString RunMonitor::minFieldText() const
+{
+    if (m_stats.count() == 0)
+        return QString();
+    return QString::number(m_stats.min(), 'f', std::max(0, m_baseDecimals)) + m_baseUnit;
 }
 
 void RunMonitor::showStatistics()
@@ -110,6 +143,8 @@ void RunMonitor::addAlarmAction(QMenu *settingsMenu)
 
 void RunMonitor::showAlarmState()
 {
+    if (!m_alarmShown)
+        return;
     const bool raised = m_alarms->isRaised();
     m_panel.showAlarm(raised);
     m_alarmLabel->setText(m_alarms->statusText());

@@ -46,6 +46,16 @@ public:
     /// the unit and resolution of the newest reading.
     void showReading(const MeterReading &reading, bool restart);
 
+    /// The run ended: the alarm's red digits and note go (its events are
+    /// kept). The next run's first reading shows the band's state anew.
+    void endRun();
+
+    /// The highest and lowest reading of the figures, in their base unit
+    /// and the finest resolution they came in, as the extremes' fields show
+    /// values ("0.6120V"); empty while the figures hold no value.
+    QString maxFieldText() const;
+    QString minFieldText() const;
+
     /// Opens the alarm band dialog (one at a time), on the quantity on the
     /// panel when there is one.
     void openAlarmDialog();
@@ -73,6 +83,9 @@ private:
     QString m_unit;
     double m_factor = 1.0; ///< of m_unit in the base unit the figures are kept in
     int m_decimals = -1;
+    QString m_baseUnit;
+    int m_baseDecimals = -1; ///< the finest of the figures' readings, in the base unit
+    bool m_alarmShown = true; ///< false from the end of a run to the next reading
     QDateTime m_firstTime;    ///< of the first reading in the figures
     QDateTime m_lastTime;
     QElapsedTimer m_sinceShown; ///< since the box last showed the figures

@@ -208,9 +208,19 @@ void TK52K_Comm::showReading(const MeterReading &reading, bool newRange)
     static_cast<MeterReading &>(*currentReading) = reading;
     m_monitor->showReading(reading, restart);
     m_panel->showReading(reading, newRange);
+    // The extremes restart with the range; a trace that goes on across
+    // ranges has them follow its figures, in the base unit. An overload
+    // stays shown as the meter shows it.
+    QString maxText = maxFieldText(m_session->extremes());
+    QString minText = minFieldText(m_session->extremes());
+    if (m_continuousTrace && m_monitor->statistics().count() > 0) {
+        if (m_session->extremes().maxState == ExtremeNumber)
+            maxText = m_monitor->maxFieldText();
+        if (m_session->extremes().minState == ExtremeNumber)
+            minText = m_monitor->minFieldText();
+    }
     // Most readings leave the extremes as they were: their fields stay alone.
-    for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxFieldText(m_session->extremes())},
-                                     std::pair{ui.minLineEdit, minFieldText(m_session->extremes())}}) {
+    for (const auto &[edit, text] : {std::pair{ui.maxLineEdit, maxText}, std::pair{ui.minLineEdit, minText}}) {
         if (edit->text() != text)
             edit->setText(text);
     }
@@ -373,6 +383,8 @@ void TK52K_Comm::doOverTimerSlot()
 
 void TK52K_Comm::showRunEnded()
 {
+    // An alarm is about readings; none come after a stop.
+    m_monitor->endRun();
     // The exports read the table as it is shown.
     model->showPendingRows();
     statusLabel->setText(tr("未连接"));
