@@ -168,6 +168,11 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
             status += LXW_ERROR_MEMORY_MALLOC_FAILED;
             break;
         }
+        // Printed, the columns fit the page's width (the last no longer
+        // comes on pages of its own) and the title and header rows head
+        // every page. Page set-up only: the cells stay as they are.
+        worksheet_fit_to_pages(sheet, 1, 0);
+        status += worksheet_repeat_rows(sheet, 0, 1);
         for (int c = 0; c < columns; ++c) {
             const int px = c < columnWidths.size() ? columnWidths.at(c) : DefaultPixels;
             status += worksheet_set_column(sheet, c, c, workbookColumnWidth(px), nullptr);

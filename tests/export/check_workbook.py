@@ -52,6 +52,11 @@ def sheet(ws):
         "widths": [shown_width(ws.column_dimensions[get_column_letter(c)]) for c in columns],
         "values": [[c.value for c in line] for line in ws.iter_rows(min_row=1)],
         "look": look(ws),
+        "print": "fit=%s/%s/%s titles=%s" % (
+            ws.sheet_properties.pageSetUpPr.fitToPage if ws.sheet_properties.pageSetUpPr else None,
+            # A width of one page is the default, which files leave out.
+            1 if ws.page_setup.fitToWidth is None else ws.page_setup.fitToWidth,
+            ws.page_setup.fitToHeight, ws.print_title_rows),
     }
 
 

@@ -12,6 +12,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -48,7 +50,12 @@ private slots:
         QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
     }
-    void init() { m_opened.clear(); }
+    void init()
+    {
+        m_opened.clear();
+        // Each export starts where a first one would.
+        QSettings().remove(QStringLiteral("export/folder"));
+    }
 
     void textBytes_data()
     {
@@ -176,6 +183,8 @@ private slots:
         QCOMPARE(values.at(1).toArray(), QJsonArray::fromStringList(headers));
         QCOMPARE(workbookRows(sheets), rows);
         QCOMPARE(sheets.at(0)["look"].toString(), look);
+        // Printed: the columns fit the page's width, title and header head every page.
+        QCOMPARE(sheets.at(0)["print"].toString(), QStringLiteral("fit=True/1/0 titles=$1:$2"));
     }
 
     void workbookSplitOverSheets()
@@ -377,6 +386,64 @@ private slots:
         QVERIFY(QFileInfo(written).size() > 0);
         QCOMPARE(m_opened,
                  answer == buttons.first() ? QList<QUrl>{QUrl::fromLocalFile(written)} : QList<QUrl>());
+    }
+
+    // "是" with no program for workbooks says so and where the file is. The
+    // next save dialog opens where the last export went; once that folder and
+    // the documents folder are gone, in the home folder, with no folder's name
+    // offered as the file's.
+    void afterAnExport()
+    {
+        auto model = makeTable(historyHeaders(), historyRows());
+        QTableView view;
+        view.setModel(model.get());
+        const QString folder = m_dir.filePath(QStringLiteral("exports"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/a.xlsx");
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        {
+            ModalDriver driver;
+            driver.chooseFile(path);
+            driver.answerBox(QStringLiteral("是"));
+            driver.answerBox(QStringLiteral("确定"));
+            exportTableToExcel(model.get(), QStringLiteral("数据记录"), tableColumnWidths(&view), &view,
+                               ExportBoxStyle::MainWindow);
+            QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+            QVERIFY(driver.done());
+            QCOMPARE(driver.unexpected, 0);
+            QCOMPARE(driver.boxes.size(), 2);
+            QCOMPARE(driver.boxes.at(1).text,
+                     QStringLiteral("没有可打开此文件的程序，文件已保存在：\n") + path);
+        }
+
+        const auto dialogOpensIn = [&](bool workbook, QString *name = nullptr) {
+            ModalDriver d;
+            d.add([name](QWidget *w) {
+                auto *edit = w->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                if (!edit)
+                    return ModalDriver::Handled::NotMine;
+                if (name)
+                    *name = edit->text();
+                return ModalDriver::Handled::Done;
+            });
+            d.chooseFile(QString());
+            if (workbook)
+                exportTableToExcel(model.get(), QStringLiteral("数据记录"), tableColumnWidths(&view), &view,
+                                   ExportBoxStyle::MainWindow);
+            else
+                exportTableToText(model.get(), &view, ExportBoxStyle::MainWindow);
+            return d.fileDirectory;
+        };
+        QCOMPARE(dialogOpensIn(false), folder);
+        QVERIFY(QDir(folder).removeRecursively());
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(dialogOpensIn(true), documents);
+        QVERIFY(QDir(documents).removeRecursively());
+        QString name = QStringLiteral("?");
+        const QString opened = dialogOpensIn(true, &name);
+        QVERIFY(QDir().mkpath(documents));
+        QCOMPARE(opened, QDir::homePath());
+        QCOMPARE(name, QString());
     }
 
     // The main window's CSV action: enabled with the text export, and

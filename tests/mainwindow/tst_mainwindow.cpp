@@ -6,6 +6,8 @@
 #include "widgets/dialogs/alarmsettingform.h"
 #include "widgets/dialogs/commsettingform.h"
 #include "widgets/history/hissettingform.h"
+#include "widgets/history/hisviewform.h"
+#include "models/historytablemodel.h"
 #include "widgets/panel/frontpanel.h"
 #include "widgets/plot/liveplot.h"
 #include "widgets/mainwindow/runmonitor.h"
@@ -110,12 +112,17 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<bool>("running");
         QTest::addColumn<bool>("exportsEnabled");
-        QTest::newRow("after construction") << QStringList{} << false << false;
-        QTest::newRow("running") << QStringList{"start"} << true << false;
-        QTest::newRow("stopped") << QStringList{"start", "stop"} << false << true;
-        QTest::newRow("line silent") << QStringList{"start", "silence"} << false << true;
-        QTest::newRow("device vanished") << QStringList{"start", "vanish"} << false << true;
-        QTest::newRow("port chosen while running") << QStringList{"start", "choose"} << true << false;
+        QTest::addColumn<QString>("status");
+        QTest::newRow("after construction") << QStringList{} << false << false << kNotConnected;
+        QTest::newRow("running") << QStringList{"start", "reading"} << true << false << kConnected;
+        QTest::newRow("stopped") << QStringList{"start", "reading", "stop"} << false << true << kNotConnected;
+        // Nothing to export or print: the commands stay off.
+        QTest::newRow("stopped, nothing read") << QStringList{"start", "stop"} << false << false << kNotConnected;
+        QTest::newRow("line silent") << QStringList{"start", "reading", "silence"} << false << true << kNotConnected;
+        QTest::newRow("no meter on the port")
+            << QStringList{"start", "silence"} << false << false << QStringLiteral("未连接：仪表没有发送任何数据");
+        QTest::newRow("device vanished") << QStringList{"start", "vanish"} << false << false << kNotConnected;
+        QTest::newRow("port chosen while running") << QStringList{"start", "choose"} << true << false << kConnected;
     }
 
     void stateTable()
@@ -123,10 +130,13 @@ private slots:
         QFETCH(QStringList, steps);
         QFETCH(bool, running);
         QFETCH(bool, exportsEnabled);
+        QFETCH(QString, status);
         Rig rig;
         for (const QString &step : steps) {
             if (step == "start")
                 QVERIFY(rig.start());
+            else if (step == "reading")
+                QVERIFY(rig.send(frame(1, 1000), 1));
             else if (step == "stop")
                 rig.act("actionStop")->trigger();
             else if (step == "choose")
@@ -134,16 +144,43 @@ private slots:
             else if (step == "vanish")
                 rig.line.close();
             if (step == "silence" || step == "vanish")
-                QTRY_COMPARE_WITH_TIMEOUT(rig.status(), kNotConnected, kWait);
+                QTRY_VERIFY_WITH_TIMEOUT(!rig.w.session()->isRunning(), kWait);
         }
         QCOMPARE(rig.act("actionStart")->isEnabled(), !running);
         QCOMPARE(rig.act("actionStop")->isEnabled(), running);
         for (const char *exporter : {"actionTxt", "actionExcel", "actionPrint"})
             QVERIFY2(rig.act(exporter)->isEnabled() == exportsEnabled, exporter);
-        QCOMPARE(rig.status(), running ? kConnected : kNotConnected);
+        QCOMPARE(rig.status(), status);
         QCOMPARE(rig.w.session()->isRunning(), running);
         // Once a run has ended, the watchdog has nothing left to watch.
         QCOMPARE(rig.ui<QTimer>("linkTimer")->isActive(), running);
+    }
+
+    // 文件 → 本次采集的历史记录 opens the history of the latest run: its time
+    // and its meter, every range it went through (the table holds the last).
+    void historyOfTheRun()
+    {
+        QVERIFY2(m_db->exec(QStringLiteral("TRUNCATE invoice")), qPrintable(m_db->error()));
+        Rig rig(new database);
+        QAction *runHistory = rig.act("actionRunHistory");
+        QVERIFY(!runHistory->isEnabled());
+        QVERIFY(rig.start());
+        QVERIFY(rig.send(frame(2, 100) + frame(2, 200), 2));
+        QVERIFY(rig.send(frame(13, 457), 1));
+        QVERIFY(rig.send(frame(13, 458), 2));
+        rig.act("actionStop")->trigger();
+        // The first reading of each range is shown, not stored.
+        QTRY_COMPARE_WITH_TIMEOUT(m_db->column(QStringLiteral("SELECT count(*) FROM invoice")), QStringLiteral("2"),
+                                  kWait);
+        const QString source = m_db->column(QStringLiteral("SELECT DISTINCT source FROM invoice"));
+        runHistory->trigger();
+        const QList<HisViewForm *> views = visibleWindows<HisViewForm>();
+        QCOMPARE(views.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!views.first()->isLoading(), kWait);
+        QCOMPARE(views.first()->historyModel()->rowCount(), 2);
+        QCOMPARE(views.first()->findChild<QComboBox *>(QStringLiteral("sourceComboBox"))->currentData().toString(),
+                 source);
+        views.first()->close();
     }
 
     // A range change restarts the table with its first reading, which is shown
@@ -552,8 +589,10 @@ private slots:
         QCOMPARE(order.join(' '), QStringLiteral("actionStart actionStop  actionTxt actionExcel actionPrint actionCsv"));
         if (effect == "stopped" || effect == "file")
             QVERIFY(rig.start());
-        if (effect == "file")
+        if (effect == "file") {
+            QVERIFY(rig.send(frame(1, 1000), 1));
             rig.act("actionStop")->trigger();
+        }
         ModalDriver driver;
         if (effect == "file")
             driver.chooseFile(QString());

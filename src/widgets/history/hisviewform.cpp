@@ -427,6 +427,24 @@ void HisViewForm::fitTableWidth()
     m_tableBox->setMaximumWidth(fixed);
 }
 
+void HisViewForm::chooseSource(const QString &source)
+{
+    QComboBox *box = ui.sourceComboBox;
+    if (source.isNull()) {
+        box->setCurrentIndex(0);
+        return;
+    }
+    int at = -1;
+    for (int i = 1; i < box->count() && at < 0; ++i)
+        if (box->itemData(i).toString() == source)
+            at = i;
+    if (at < 0) {
+        box->addItem(source.isEmpty() ? tr("未命名仪表") : source, source);
+        at = box->count() - 1;
+    }
+    box->setCurrentIndex(at);
+}
+
 void HisViewForm::showWithin(const QRect &available)
 {
     // The frame a window manager adds is known only once shown; a title bar

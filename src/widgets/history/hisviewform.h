@@ -80,6 +80,9 @@ public:
     const QVector<HistoryCurve *> &curves() const { return m_curves; }
     QwtPlot *plot() const { return ui.qwtPlot; }
     QTableView *tableView() const { return ui.tableView; }
+    /// Reads the meter named `source` only from the next read on (null:
+    /// every meter), offered in the meter choice even before a read names it.
+    void chooseSource(const QString &source);
     /// Shows the window within `available` (a screen's free area): its own
     /// size where that fits, smaller where not, never past the edges.
     void showWithin(const QRect &available);

@@ -108,10 +108,15 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     });
     connect(m_session, &MeterSession::runStarted, this, &TK52K_Comm::showRunStarted);
     connect(m_session, &MeterSession::runEnded, this, [this](MeterSession::EndReason reason) {
-        if (reason == MeterSession::EndReason::Stopped)
+        if (reason == MeterSession::EndReason::Stopped) {
             showRunEnded();
-        else
-            doOverTimerSlot();
+            return;
+        }
+        doOverTimerSlot();
+        // A port with no meter behind it (or one switched off) sends nothing:
+        // that, not a lost line, is why the run ended.
+        if (reason == MeterSession::EndReason::Silence && !m_runGotBytes)
+            statusLabel->setText(tr("未连接：仪表没有发送任何数据"));
     });
 
     timeLabel = new QLabel(now.toString(QLatin1String(kClockFormat)), this);
@@ -128,6 +133,12 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     model->setSource(m_store->source());
     dbStateLabel->setText(m_store->statusText());
     addRetryRejectedAction(ui.menu, ui.menu->actions().value(1), m_store);
+    // Beside the history query: the latest run's whole history.
+    auto *runHistory = new QAction(tr("本次采集的历史记录(&R)"), this);
+    runHistory->setObjectName(QStringLiteral("actionRunHistory"));
+    runHistory->setEnabled(false);
+    ui.menu->insertAction(ui.menu->actions().value(1), runHistory);
+    connect(runHistory, &QAction::triggered, this, &TK52K_Comm::doMenuRunHistory);
 
     m_monitor = new RunMonitor(*m_panel, statusBar(), ui.verticalLayout_3, m_store, this);
     // The store queues the reading and returns at once.
@@ -346,6 +357,11 @@ void TK52K_Comm::doToolStart()
 
 void TK52K_Comm::showRunStarted()
 {
+    m_runStart = QDateTime::currentDateTime();
+    m_runStop = QDateTime();
+    m_runGotBytes = false;
+    if (auto *runHistory = findChild<QAction *>(QStringLiteral("actionRunHistory")))
+        runHistory->setEnabled(true);
     model->clear();
     armClock();
     statusLabel->setText(tr("已连接"));
@@ -369,6 +385,7 @@ void TK52K_Comm::doToolStop()
 
 void TK52K_Comm::readyReadSlot()
 {
+    m_runGotBytes = true;
     m_panel->showLink(true);
 }
 
@@ -389,9 +406,13 @@ void TK52K_Comm::showRunEnded()
     model->showPendingRows();
     statusLabel->setText(tr("未连接"));
     setRunActions(false);
-    ui.actionTxt->setEnabled(true);
-    ui.actionExcel->setEnabled(true);
-    ui.actionPrint->setEnabled(true);
+    m_runStop = QDateTime::currentDateTime();
+    // An empty table has nothing to export or print (a blank page said
+    // "printed" before).
+    const bool rows = model->rowCount() > 0;
+    ui.actionTxt->setEnabled(rows);
+    ui.actionExcel->setEnabled(rows);
+    ui.actionPrint->setEnabled(rows);
 }
 
 // Exports and the print read the reading table as it stands; rows that

@@ -90,6 +90,10 @@ public slots:
     /// The port dialog's choice as typed or picked; arrives just before
     /// doCommSettingBtnEnter and names the port when no QSerialPortInfo can.
     void doCommPortNameEnter(const QString &portName);
+    /// 文件 → 本次采集的历史记录: a history window on the latest run's time
+    /// (up to now while it goes on) and meter, since the table holds only
+    /// the present range.
+    void doMenuRunHistory();
 
 protected:
     /// The clock label's tick, at the sampling period while a run can take
@@ -141,4 +145,7 @@ private:
     QAction *resumeAction = nullptr;
     QAction *m_traceAction = nullptr;
     bool m_continuousTrace = false;
+    QDateTime m_runStart;        ///< of the latest run; null before the first
+    QDateTime m_runStop;         ///< null while it goes on
+    bool m_runGotBytes = false;  ///< whether the meter sent anything in it
 };

@@ -1,10 +1,10 @@
 // The main window's history commands: the range dialog and the windows it opens.
 #include "tk52k_comm.h"
 
+#include "core/store/database.h"
 #include "widgets/dialogs/tooldialog.h"
 #include "widgets/history/hissettingform.h"
 #include "widgets/history/hisviewform.h"
-#include "core/store/database.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -43,4 +43,17 @@ void TK52K_Comm::doHisSettingBtnEnter(QDateTime startTime, QDateTime stopTime)
     box.button(QMessageBox::Ok)->setText(tr("确 定"));
     box.button(QMessageBox::Cancel)->setText(tr("取 消"));
     box.exec();
+}
+
+void TK52K_Comm::doMenuRunHistory()
+{
+    if (!m_runStart.isValid())
+        return;
+    auto *view = new HisViewForm(nullptr);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setAttribute(Qt::WA_QuitOnClose, false);
+    hisViewForm = view;
+    view->chooseSource(m_store->source());
+    view->showWithin(screen()->availableGeometry());
+    view->loadRange(m_store, m_runStart, m_runStop.isValid() ? m_runStop : QDateTime::currentDateTime());
 }
