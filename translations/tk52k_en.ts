@@ -94,6 +94,19 @@
     </message>
 </context>
 <context>
+    <name>DateTimeField</name>
+    <message>
+        <source>时间格式错误</source>
+        <translation>Invalid date and time</translation>
+    </message>
+    <message>
+        <source>无法识别的时间：“%1”
+请按 %2 的格式输入，例如 %3。</source>
+        <translation>Not a date and time: "%1"
+Please enter it as %2, for example %3.</translation>
+    </message>
+</context>
+<context>
     <name>Export</name>
     <message>
         <source>正在导出 %1 条记录…</source>
@@ -775,6 +788,14 @@
         <source>量程切换时曲线、表格和统计继续，曲线以基本单位显示</source>
         <translation>Curve, table and statistics go on when the range changes; the curve is in the base unit</translation>
     </message>
+    <message>
+        <source>未连接：仪表没有发送任何数据</source>
+        <translation>Not connected: the meter sent no data</translation>
+    </message>
+    <message>
+        <source>本次采集的历史记录(&amp;R)</source>
+        <translation>History of this &amp;run</translation>
+    </message>
 </context>
 <context>
     <name>TableExport</name>
@@ -873,6 +894,16 @@
     <message>
         <source>已取消</source>
         <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>导出已取消，未保存文件。</source>
+        <translation>Export cancelled; no file was saved.</translation>
+    </message>
+    <message>
+        <source>没有可打开此文件的程序，文件已保存在：
+%1</source>
+        <translation>No program is set up to open this file. It was saved as:
+%1</translation>
     </message>
 </context>
 <context>
