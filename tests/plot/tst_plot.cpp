@@ -158,6 +158,8 @@ private slots:
         QTest::newRow("a single point") << odd << 0.0 << 0.0 << 8 << 1.0 << "10:07:23";
         QTest::newRow("seconds") << odd << 0.0 << 3.0 << 8 << 1.0 << "10:07:23";
         QTest::newRow("15 s") << odd << 0.0 << 100.0 << 8 << 15.0 << "10:07:30";
+        // A live curve's origin is the first reading's time, milliseconds and all.
+        QTest::newRow("15 s, origin in mid-second") << odd.addMSecs(600) << 0.0 << 100.0 << 8 << 15.0 << "10:07:30";
         QTest::newRow("5 min") << odd << 0.0 << 1800.0 << 8 << 300.0 << "10:10:00";
         QTest::newRow("2 h from midnight") << midnight << 0.0 << 40000.0 << 8 << 7200.0 << "00:00:00";
         QTest::newRow("3 h, negative x") << odd << -20000.0 << 20000.0 << 5 << 10800.0 << "06:00:00";

@@ -114,7 +114,8 @@ void setTrendPlotBase(QwtPlot *plot, const QDateTime &base, bool showDate)
     plot->setAxisScaleDraw(QwtPlot::xBottom, draw);
     // Ticks on round times of the clock the labels show.
     if (auto *engine = dynamic_cast<SecondsScaleEngine *>(plot->axisScaleEngine(QwtPlot::xBottom))) {
-        engine->setOrigin(base.isValid() ? base.toMSecsSinceEpoch() / 1000.0 + base.offsetFromUtc() : 0.0);
+        // The labels count whole seconds from the base's own second; so do the ticks.
+        engine->setOrigin(base.isValid() ? double(base.toSecsSinceEpoch() + base.offsetFromUtc()) : 0.0);
         // A fixed span keeps its ends and ticks anew for the new origin.
         if (!plot->axisAutoScale(QwtPlot::xBottom)) {
             const QwtScaleDiv div = plot->axisScaleDiv(QwtPlot::xBottom);
