@@ -361,6 +361,9 @@ void HisViewForm::finishOverview(const std::shared_ptr<HistoryReads::OverviewRea
     m_table = read->table;
     m_range = HistoryReads::rangeOf(start, stop);
     m_rows = read->rows;
+    // A range with no readings has nothing to print (a blank page was said
+    // to be printed).
+    ui.printPushButton->setEnabled(m_rows > 0);
     m_sources = read->sources;
     showSources(read->sources, m_table.hasSource);
     showNote(m_table);
