@@ -9,7 +9,24 @@
 #include <QRegularExpression>
 #include <QSignalBlocker>
 
-DateTimeField::DateTimeField(QWidget *parent) : QDateTimeEdit(parent) {}
+DateTimeField::DateTimeField(QWidget *parent) : QDateTimeEdit(parent)
+{
+    lineEdit()->installEventFilter(this);
+}
+
+bool DateTimeField::eventFilter(QObject *watched, QEvent *event)
+{
+    // A click into text being typed moves the cursor within the text; the
+    // stock editor, told of the move, would put its own text back.
+    if (watched == lineEdit() && m_typing &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseMove ||
+         event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick)) {
+        const QSignalBlocker quiet(lineEdit());
+        lineEdit()->event(event);
+        return true;
+    }
+    return QDateTimeEdit::eventFilter(watched, event);
+}
 
 QDateTime DateTimeField::parse(const QString &text)
 {
@@ -74,9 +91,8 @@ void DateTimeField::keyPressEvent(QKeyEvent *event)
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (printable || event->matches(QKeySequence::Paste)) {
         // Typed as text, read whole later: replaces the selection, or goes in
-        // at the cursor.
-        // The stock editor is not told: it would fit the text back into its
-        // sections as the cursor moves.
+        // at the cursor. The stock editor is not told: it would fit the text
+        // back into its sections as the cursor moves.
         m_typing = true;
         const QSignalBlocker quiet(lineEdit());
         if (printable)
