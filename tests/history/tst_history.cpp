@@ -418,6 +418,37 @@ private slots:
         QVERIFY2(y.lowerBound() <= 0.5 && y.upperBound() >= 1.2 && y.upperBound() < 8, qPrintable(QString::number(y.upperBound())));
     }
 
+    // Every meter's curve lies within the automatic y scale, a meter holding
+    // one value among them (its curve is flat, its bounds no taller than a line).
+    void everyMeterWithinTheAutomaticScale()
+    {
+        QVERIFY2(
+            m_db->exec("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) "
+                       "SELECT 'DCV', to_char(-127.2 - i * 20.0, 'FM9990.0'), 'mV', '0', "
+                       "timestamp '2024-09-03 10:00:00' + i * interval '1 second', 'bench-a' "
+                       "FROM generate_series(0, 30) i UNION ALL "
+                       "SELECT 'DCV', '1.000', 'V', '1', "
+                       "timestamp '2024-09-03 10:00:02' + i * interval '1 second', 'bench-b' "
+                       "FROM generate_series(0, 20) i"),
+            qPrintable(m_db->error()));
+        HisViewForm view;
+        view.show();
+        view.loadRange(m_db->settings(), at("2024-09-03 10:00:00"), at("2024-09-03 10:00:30"));
+        QVERIFY(settled(view));
+        QCOMPARE(view.curves().size(), 2);
+        view.plot()->replot();
+        const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
+        for (const HistoryCurve *c : view.curves()) {
+            QVERIFY(c->dataSize() > 0);
+            for (size_t i = 0; i < c->dataSize(); ++i)
+                QVERIFY2(y.contains(c->sample(i).y()), qPrintable(QStringLiteral("%1: %2 beyond %3 … %4")
+                                                                      .arg(c->title().text())
+                                                                      .arg(c->sample(i).y())
+                                                                      .arg(y.lowerBound())
+                                                                      .arg(y.upperBound())));
+        }
+    }
+
     // The curve read as pixel columns paints exactly what a line through every
     // reading paints: over the whole range at several widths and zoomed in,
     // with overloads, rows of one millisecond, a pause in the readings and

@@ -70,7 +70,8 @@ QRectF HistoryCurve::boundingRect() const
 {
     QRectF r = QwtPlotCurve::boundingRect();
     const QwtSeriesData<QPointF> *series = data();
-    if (!m_overloads.isEmpty() && series && series->size() > 0) {
+    const bool empty = !series || series->size() == 0;
+    if (!m_overloads.isEmpty() && !empty) {
         // y over the readings; over the overloads only where there is nothing else.
         double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
         for (size_t i = 0; i < series->size(); ++i) {
@@ -86,7 +87,9 @@ QRectF HistoryCurve::boundingRect() const
         }
     }
     if (m_extent.width() > 0 || m_extent.isValid()) {
-        if (!r.isValid())
+        // Only a curve without points takes its place from the extent: one
+        // of a single value is no taller than a line, and keeps its y.
+        if (empty)
             r = QRectF(m_extent.left(), 0, m_extent.width(), 0);
         r.setLeft(std::min(r.left(), m_extent.left()));
         r.setRight(std::max(r.right(), m_extent.right()));
