@@ -1,6 +1,9 @@
 #include "tooldialog.h"
 
+#include "core/app/windowplacement.h"
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -11,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QWidget>
@@ -206,8 +210,25 @@ void showToolDialog(QWidget *dialog, const QSize &size)
     dialog->setFixedSize(size);
     dialog->setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     dialog->setWindowModality(Qt::ApplicationModal);
+    // Centred on the screen of the window it is opened from: a window with
+    // no parent and no position is put wherever the window manager finds
+    // room, often a corner.
+    const QWidget *from = QApplication::activeWindow();
+    const QScreen *screen = from ? from->screen() : QGuiApplication::primaryScreen();
+    // The title bar and borders a window manager adds, as the frame is
+    // known only once shown.
+    const QMargins frame(4, 32, 4, 4);
+    const auto centre = [&](const QSize &inner) {
+        if (!screen)
+            return;
+        const QRect at = windowWithin(screen->availableGeometry(), inner, inner, frame);
+        dialog->move(at.topLeft() - QPoint(frame.left(), frame.top()));
+    };
+    centre(size);
     dialog->show();
     // Measured once shown: only then have the fields laid out their parts.
-    if (const int grow = fitTextsToWidth(dialog))
+    if (const int grow = fitTextsToWidth(dialog)) {
         dialog->setFixedSize(size.width() + grow, size.height());
+        centre(dialog->size());
+    }
 }
