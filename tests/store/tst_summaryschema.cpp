@@ -17,6 +17,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <thread>
 
 using SummarySchema::State;
@@ -76,6 +78,57 @@ QString difference(const QVector<QSqlRecord> &got, const QVector<QSqlRecord> &wa
     return QString();
 }
 
+// The program's table with summaries from the start and rows of two
+// meters across the end of July into August.
+bool programTable(ScratchDatabase &db, QString *error)
+{
+    QSqlDatabase c = db.connection();
+    RecordSchema::TableShape shape;
+    if (!RecordSchema::ensureTable(c, &shape, error) ||
+        !RecordSchema::ensurePartitions(c, QDate(2024, 7, 1), 1, error))
+        return false;
+    if (!db.exec(rows("2024-07-31 23:00", 500, 10000))) {
+        *error = db.error();
+        return false;
+    }
+    return true;
+}
+
+// Whether what a reader counts over everything (rows, and the numbers of
+// the statistics), with the table inspected before the last write as an
+// open window has it, is what the table holds.
+QString readersAgainstRows(ScratchDatabase &db, const RangeQueries::Table &table)
+{
+    QSqlDatabase c = db.connection();
+    const RangeQueries::Range all{0, Q_INT64_C(4102444800000)};
+    const RangeQueries::Quantity dcv{QStringLiteral("DCV"),
+                                     {{QStringLiteral("V"), 1.0}, {QStringLiteral("mV"), 0.001}}};
+    qint64 rows = -1;
+    RangeQueries::Statistics statistics;
+    QString error;
+    if (!RangeQueries::rowCount(c, table, all, QString(), &rows, &error) ||
+        !RangeQueries::statistics(c, table, all, QString(), dcv, &statistics, &error))
+        return error;
+    const QString got = QStringLiteral("%1 rows, %2 numbers").arg(rows).arg(statistics.count);
+    const QString want = db.column(QStringLiteral("SELECT count(create_time) || ' rows, ' || count(*) FILTER "
+                                                  "(WHERE funcstr = 'DCV' AND datavaluestr !~ 'OL') "
+                                                  "|| ' numbers' FROM invoice"));
+    return got == want ? QString() : QStringLiteral("readers count %1, the table holds %2").arg(got, want);
+}
+
+// Roles made for one test, dropped with what they own at its end (after
+// the databases they own things in are gone).
+struct Roles
+{
+    QStringList names;
+    ScratchDatabase &admin;
+    ~Roles()
+    {
+        for (const QString &r : names)
+            admin.exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(r));
+    }
+};
+
 } // namespace
 
 class TestSummarySchema : public QObject
@@ -83,6 +136,7 @@ class TestSummarySchema : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScratchDatabase> m_db;
+    std::unique_ptr<ScratchDatabase> m_bypass; ///< bypassNoticed()'s, one table through its cases
 
     bool build(QString *error)
     {
@@ -90,13 +144,13 @@ class TestSummarySchema : public QObject
         return SummarySchema::build(c, {}, error) == SummarySchema::BuildOutcome::Built;
     }
     // What the triggers kept against what a build from the rows makes.
-    void compareWithFreshBuild()
+    void compareWithFreshBuild(ScratchDatabase *db = nullptr)
     {
-        QSqlDatabase c = m_db->connection();
+        QSqlDatabase c = (db ? db : m_db.get())->connection();
         const QVector<QSqlRecord> kept = dump(c);
         QString error;
         QVERIFY2(SummarySchema::uninstall(c, &error), qPrintable(error));
-        QVERIFY2(build(&error), qPrintable(error));
+        QCOMPARE(SummarySchema::build(c, {}, &error), SummarySchema::BuildOutcome::Built);
         const QString diff = difference(kept, dump(c));
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
     }
@@ -142,7 +196,8 @@ private slots:
             << true;
         QTest::newRow("truncate the default partition") << QStringLiteral("TRUNCATE invoice_default") << true;
         QTest::newRow("summaries of a version without a level")
-            << QStringLiteral("DROP TABLE invoice_summary_10s CASCADE; UPDATE invoice_summary_state SET levels = '1s'")
+            << QStringLiteral(
+                   "DROP TABLE invoice_summary_10s CASCADE; UPDATE invoice_summary_state SET levels = '1s'")
             << false;
         QTest::newRow("partition dropped") << QStringLiteral("DROP TABLE invoice_y2024m08") << false;
         QTest::newRow("partition attached with rows")
@@ -358,6 +413,163 @@ private slots:
         QCOMPARE(m_db->column(QStringLiteral("SELECT sum(n_rows) FROM %1 WHERE source = 'meter-r'")
                                   .arg(SummarySchema::levelTable(SummarySchema::probe(c).tag, 2))),
                  QStringLiteral("1"));
+    }
+
+    // Triggers of a table of one's own calling the summaries' functions, or
+    // the functions called directly, change nothing: a role without rights
+    // may not run them, and the owner of the table, who may, finds them
+    // doing nothing for any table but invoice.
+    void foreignTriggersChangeNothing_data()
+    {
+        QTest::addColumn<bool>("asOwner");
+        QTest::addColumn<QString>("sql");
+        const QString temp = QStringLiteral(
+            "CREATE TEMP TABLE t (id bigint, funcstr text, datavaluestr text, unitstr text, frastr text, "
+            "create_time timestamp, source text);\nGRANT SELECT ON t TO PUBLIC;\n");
+        const QString empty = temp + QStringLiteral("CREATE TRIGGER x AFTER TRUNCATE ON t FOR EACH STATEMENT "
+                                                    "EXECUTE FUNCTION public.tk52k_summary_truncated();\n"
+                                                    "TRUNCATE t");
+        const QString forge =
+            temp +
+            QStringLiteral("CREATE TRIGGER x AFTER INSERT ON t REFERENCING NEW TABLE AS new_rows FOR EACH "
+                           "STATEMENT EXECUTE FUNCTION public.tk52k_summary_inserted();\n"
+                           "INSERT INTO t SELECT i, 'DCV', '999.9', 'V', '1', timestamp '2024-08-01 00:10' + "
+                           "i * interval '1 second', 'meter-0' FROM generate_series(1, 500) i");
+        QTest::newRow("stranger empties them") << false << empty;
+        QTest::newRow("stranger forges readings") << false << forge;
+        QTest::newRow("stranger recomputes from a table of its own")
+            << false
+            << temp + QStringLiteral(
+                          "SELECT public.tk52k_summary_redo_1s(ARRAY(SELECT ROW('meter-0', 'DCV', 'V', "
+                          "b)::public.tk52k_summary_key FROM generate_series(1722470400000000, "
+                          "1722474000000000, 1000000) b), 't'::regclass)");
+        QTest::newRow("owner empties them") << true << empty;
+        QTest::newRow("owner forges readings") << true << forge;
+    }
+    void foreignTriggersChangeNothing()
+    {
+        QFETCH(bool, asOwner);
+        QFETCH(QString, sql);
+        const qint64 pid = QCoreApplication::applicationPid();
+        Roles roles{
+            {QStringLiteral("tk52k_t_owner_%1").arg(pid), QStringLiteral("tk52k_t_stranger_%1").arg(pid)},
+            *m_db};
+        for (const QString &r : roles.names)
+            QVERIFY2(m_db->exec(
+                         QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD 'pw'").arg(r)),
+                     qPrintable(m_db->error()));
+        ScratchDatabase db(QStringLiteral("summaryowner"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        QVERIFY2(db.exec(QStringLiteral("GRANT CREATE ON SCHEMA public TO %1").arg(roles.names[0])),
+                 qPrintable(db.error()));
+        const auto as = [&](const QString &role, const std::function<void(QSqlDatabase &)> &work) {
+            DbSettings settings = db.settings();
+            settings.userName = role;
+            settings.password = QStringLiteral("pw");
+            {
+                QSqlDatabase c = settings.addConnection(role);
+                if (c.open())
+                    work(c);
+                else
+                    QFAIL(qPrintable(c.lastError().text()));
+            }
+            QSqlDatabase::removeDatabase(role);
+        };
+        // The table and its summaries as a site's owner role makes them.
+        as(roles.names[0], [&](QSqlDatabase &c) {
+            RecordSchema::TableShape shape;
+            QString error;
+            QVERIFY2(RecordSchema::ensureTable(c, &shape, &error), qPrintable(error));
+            QVERIFY2(RecordSchema::ensurePartitions(c, QDate(2024, 7, 1), 1, &error), qPrintable(error));
+            QSqlQuery q(c);
+            QVERIFY2(q.exec(rows("2024-07-31 23:00", 500, 10000)), qPrintable(q.lastError().text()));
+        });
+        QSqlDatabase c = db.connection();
+        QCOMPARE(SummarySchema::probe(c).state, State::Usable);
+        RangeQueries::Table table;
+        QString error;
+        QVERIFY2(RangeQueries::inspect(c, &table, &error), qPrintable(error));
+        const QVector<QSqlRecord> before = dump(c);
+
+        // As an attacker would: each statement tried, whatever the last one did.
+        as(roles.names[asOwner ? 0 : 1], [&](QSqlDatabase &attacker) {
+            for (const QString &statement : sql.split(QStringLiteral(";\n")))
+                QSqlQuery(attacker).exec(statement);
+        });
+        QCOMPARE(SummarySchema::probe(c).state, State::Usable);
+        const QString diff = difference(dump(c), before);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        const QString counts = readersAgainstRows(db, table);
+        QVERIFY2(counts.isEmpty(), qPrintable(counts));
+        // Nor could it have run any of them.
+        QCOMPARE(
+            db.column(QStringLiteral("SELECT count(*) FROM pg_proc WHERE proname LIKE 'tk52k\\_summary%' AND "
+                                     "has_function_privilege('%1', oid, 'EXECUTE')")
+                          .arg(roles.names[1])),
+            QStringLiteral("0"));
+    }
+
+    // Writes the triggers never saw: readers notice before they use the
+    // summaries and count the rows instead, and a build mends what was
+    // missed, not saying "complete" over stale buckets.
+    void bypassNoticed_data()
+    {
+        QTest::addColumn<QString>("sql");
+        const auto into = [](const char *table, const char *start, int count) {
+            return rows(start, 700, count)
+                .replace(QStringLiteral("INTO invoice "),
+                         QLatin1String("INTO ") + QLatin1String(table) + QLatin1Char(' '));
+        };
+        QTest::newRow("load with the table's triggers disabled")
+            << QStringLiteral("ALTER TABLE invoice DISABLE TRIGGER ALL; %1; "
+                              "ALTER TABLE invoice ENABLE TRIGGER ALL")
+                   .arg(rows("2024-08-03 10:00", 700, 300));
+        QTest::newRow("load with a partition's triggers disabled")
+            << QStringLiteral("ALTER TABLE invoice_y2024m08 DISABLE TRIGGER ALL; %1; "
+                              "ALTER TABLE invoice_y2024m08 ENABLE TRIGGER ALL")
+                   .arg(into("invoice_y2024m08", "2024-08-04 10:00", 300));
+        QTest::newRow("writes in the replica role")
+            << QStringLiteral("SET session_replication_role = replica; %1; "
+                              "UPDATE invoice SET datavaluestr = '-1.500' WHERE id % 7 = 0; "
+                              "DELETE FROM invoice WHERE id % 11 = 0; RESET session_replication_role")
+                   .arg(rows("2024-08-05 10:00", 700, 300));
+        QTest::newRow("partition detached, kept, emptied and written")
+            << QStringLiteral(
+                   "ALTER TABLE invoice DETACH PARTITION invoice_y2024m07; TRUNCATE invoice_y2024m07; %1")
+                   .arg(into("invoice_y2024m07", "2024-08-20 10:00", 100));
+        QTest::newRow("partition truncated in the replica role")
+            << QStringLiteral("SET session_replication_role = replica; TRUNCATE invoice_y2024m08; "
+                              "RESET session_replication_role");
+    }
+    void bypassNoticed()
+    {
+        QFETCH(QString, sql);
+        std::unique_ptr<ScratchDatabase> &db = m_bypass;
+        if (!db) {
+            db = std::make_unique<ScratchDatabase>(QStringLiteral("summarybypass"),
+                                                   ScratchDatabase::Content::EmptyDatabase);
+            QVERIFY2(db->isReady(), qPrintable(db->error()));
+            QString error;
+            QVERIFY2(programTable(*db, &error), qPrintable(error));
+        }
+        QSqlDatabase c = db->connection();
+        RangeQueries::Table table;
+        QString error;
+        QVERIFY2(RangeQueries::inspect(c, &table, &error), qPrintable(error));
+        QVERIFY(table.summaries);
+        QVERIFY2(db->exec(sql), qPrintable(db->error()));
+
+        const SummarySchema::Status status = SummarySchema::probe(c);
+        QVERIFY(status.state == State::Usable || !status.reason.isEmpty());
+        QString counts = readersAgainstRows(*db, table);
+        QVERIFY2(counts.isEmpty(), qPrintable(counts));
+
+        QCOMPARE(SummarySchema::build(c, {}, &error), SummarySchema::BuildOutcome::Built);
+        QCOMPARE(SummarySchema::probe(c).state, State::Usable);
+        QVERIFY2(RangeQueries::inspect(c, &table, &error), qPrintable(error));
+        counts = readersAgainstRows(*db, table);
+        QVERIFY2(counts.isEmpty(), qPrintable(counts));
+        compareWithFreshBuild(db.get());
     }
 
     // A table made elsewhere is read as rows; rows added by another session

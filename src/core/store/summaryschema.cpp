@@ -18,15 +18,24 @@ namespace SummarySchema {
 namespace {
 
 // Bumped whenever what a bucket holds or how a row is read changes, so
-// summaries made by another version are rebuilt rather than trusted.
-constexpr int kVersion = 2;
+// summaries made by another version are rebuilt rather than trusted. 3:
+// the triggers leave a mark a bypass of them changes; summaries of 2 may
+// have missed a load without a trace, so they are made anew.
+constexpr int kVersion = 3;
 
 constexpr qint64 kSecond = 1000000;
 constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
 
+// The triggers that keep the summaries, fired in the ordinary session
+// role, then those that fire only where the ordinary ones are skipped
+// (session_replication_role = replica: logical replication, some loaders).
+// The row trigger is made on invoice alone; its partitions get clones of it.
 const char *const kTriggerNames[] = {"tk52k_summary_insert", "tk52k_summary_update", "tk52k_summary_delete",
                                      "tk52k_summary_truncate"};
-constexpr int kTriggerCount = 4;
+const char *const kReplicaRowTrigger = "tk52k_summary_replica";
+const char *const kReplicaTruncateTrigger = "tk52k_summary_replica_truncate";
+// Of each relation, invoice and every partition, in working order.
+constexpr int kTriggerCount = 6;
 
 // One build at a time per database: a session advisory lock under this key.
 const char *const kBuildLock = "SELECT pg_try_advisory_lock(hashtext('tk52k_invoice_summary_build'))";
@@ -56,6 +65,11 @@ QString number(qint64 v)
 QString floorSql(const QString &us, qint64 size)
 {
     return fill(QStringLiteral("({US} - ((({US} % {L}) + {L}) % {L}))"), {{"US", us}, {"L", number(size)}});
+}
+
+qint64 coarsest()
+{
+    return levels().back().us;
 }
 
 const char *const kWhitespace = R"( \t\n\r\f\v)";
@@ -227,14 +241,38 @@ QString mergeSet()
     return set.join(QStringLiteral(",\n "));
 }
 
+enum class Rights { Caller, Owner };
+
+// Every function runs with a search path of its own schema only (pg_temp
+// last), so no object a caller makes can stand in for one it names. The
+// trigger functions write the summaries with the rights of whoever
+// installed them (Rights::Owner), so a writer that may only insert into
+// invoice still keeps them; what they call runs with those rights already.
+// None may be run by PUBLIC (grantFunctions()).
 QString functionHeader(const QString &name, const QString &arguments, const QString &returns,
-                       const QString &schema)
+                       const QString &schema, Rights rights)
 {
-    // The triggers write the summaries with the rights of whoever installed
-    // them, so a writer that may only insert into invoice still can.
-    return fill(QStringLiteral("CREATE OR REPLACE FUNCTION {N}({A}) RETURNS {R} LANGUAGE plpgsql "
-                               "SECURITY DEFINER SET search_path = {S}, pg_temp SET jit = off AS $fn$\n"),
-                {{"N", name}, {"A", arguments}, {"R", returns}, {"S", schema}});
+    return fill(QStringLiteral("CREATE OR REPLACE FUNCTION {N}({A}) RETURNS {R} LANGUAGE plpgsql {D}"
+                               "SET search_path = {S}, pg_temp SET jit = off AS $fn$\n"),
+                {{"N", name},
+                 {"A", arguments},
+                 {"R", returns},
+                 {"S", schema},
+                 {"D", rights == Rights::Owner ? QStringLiteral("SECURITY DEFINER ") : QString()}});
+}
+
+// The start of each trigger function: it acts for invoice (the table the
+// summaries were made for, by its oid, so a renamed table keeps its own)
+// and its partitions only. Attached to any other table, a temporary one of
+// the same columns or a partition detached and kept, it does nothing.
+QString ownTableOnly()
+{
+    return QStringLiteral(R"(  SELECT s.relid INTO root FROM {SUM}_state s;
+  IF root IS DISTINCT FROM TG_RELID AND NOT EXISTS (SELECT 1 FROM pg_inherits
+      WHERE inhrelid = TG_RELID AND inhparent = root) THEN
+    RETURN NULL;
+  END IF;
+)");
 }
 
 // {FN}_redo_<level>(keys): recomputes the buckets `keys` of one
@@ -276,7 +314,8 @@ QString redoFunction(int level, const QString &schema)
                               l.us));
     }
     return functionHeader(QStringLiteral("{FN}_redo_") + QLatin1String(l.name),
-                          QStringLiteral("keys {FN}_key[], raw regclass"), QStringLiteral("void"), schema) +
+                          QStringLiteral("keys {FN}_key[], raw regclass"), QStringLiteral("void"), schema,
+                          Rights::Caller) +
            fill(QStringLiteral(R"(BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {T} ({COLS})
@@ -313,7 +352,7 @@ QString affectedKeys(const QString &rows)
 
 QString declareKeys()
 {
-    QString out = QStringLiteral("DECLARE\n");
+    QString out = QStringLiteral("DECLARE\n  root oid;\n");
     for (size_t i = 0; i < levels().size(); ++i)
         out += QStringLiteral("  k%1 {FN}_key[];\n").arg(i);
     return out;
@@ -337,8 +376,7 @@ QString redoAll()
     QString out;
     for (size_t i = 0; i < levels().size(); ++i)
         out +=
-            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, coalesce((SELECT inhparent "
-                           "FROM pg_inherits WHERE inhrelid = TG_RELID), TG_RELID)::regclass); END IF;\n")
+            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, root::regclass); END IF;\n")
                 .arg(QLatin1String(levels()[i].name))
                 .arg(i);
     return out;
@@ -427,15 +465,15 @@ QString insertFunction(const QString &schema)
                   {"APPEND", append},
                   {"SET", mergeSet()}});
     }
-    single +=
-        redoAll() + QStringLiteral("    RETURN NULL;\n  END IF;\n");
-    return functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema) +
+    single += redoAll() + QStringLiteral("    RETURN NULL;\n  END IF;\n");
+    return functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema,
+                          Rights::Owner) +
            declareKeys() +
            QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
                           "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
                           " r_stale boolean;\n"
                           "BEGIN\n") +
-           single + ctes +
+           ownTableOnly() + single + ctes +
            QStringLiteral("\n  SELECT %1 INTO %2;\n")
                .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
            redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
@@ -443,16 +481,18 @@ QString insertFunction(const QString &schema)
 
 QString deleteFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema) +
-           declareKeys() + QStringLiteral("BEGIN\n") +
+    return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema,
+                          Rights::Owner) +
+           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() +
            affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
            notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
 QString updateFunction(const QString &schema)
 {
-    return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema) +
-           declareKeys() + QStringLiteral("BEGIN\n") +
+    return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema,
+                          Rights::Owner) +
+           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() +
            affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
                                        "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
            redoAll() +
@@ -485,9 +525,10 @@ QString truncateFunction(const QString &schema)
 )"),
                           {{"I", number(qint64(i))}, {"T", t}, {"L", size}});
     }
-    return functionHeader(QStringLiteral("{FN}_truncated"), QString(), QStringLiteral("trigger"), schema) +
-           declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") +
-           fill(QStringLiteral(R"(  IF NOT EXISTS (SELECT 1 FROM pg_inherits WHERE inhrelid = TG_RELID) THEN
+    return functionHeader(QStringLiteral("{FN}_truncated"), QString(), QStringLiteral("trigger"), schema,
+                          Rights::Owner) +
+           declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") + ownTableOnly() +
+           fill(QStringLiteral(R"(  IF TG_RELID = root THEN
     TRUNCATE {TABLES};
     RETURN NULL;
   END IF;
@@ -500,7 +541,35 @@ QString truncateFunction(const QString &schema)
            partition + redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
-QStringList triggerStatements(const QString &relation)
+// Rows written while the ordinary triggers are skipped (replica role) mark
+// the hours they fall in as still to summarize; the summaries are not used
+// until a build has redone them. One row at a time, since logical
+// replication fires no statement triggers; skipped at once in the ordinary
+// role. TRUNCATE runs its ordinary function (replicaTruncate).
+QString replicaFunction(const QString &schema)
+{
+    const auto note = [](const char *row) {
+        return fill(
+            QStringLiteral(
+                "  IF {ROW}.create_time IS NOT NULL THEN\n"
+                "    b := {FLOOR};\n"
+                "    INSERT INTO {SUM}_pending VALUES (b, b + {C}) ON CONFLICT (lo_us) DO NOTHING;\n"
+                "  END IF;\n"),
+            {{"ROW", QLatin1String(row)},
+             {"FLOOR", floorSql(timeUsSql(QLatin1String(row) + QStringLiteral(".create_time")), coarsest())},
+             {"C", number(coarsest())}});
+    };
+    return functionHeader(QStringLiteral("{FN}_replica"), QString(), QStringLiteral("trigger"), schema,
+                          Rights::Owner) +
+           QStringLiteral("DECLARE\n  root oid;\n  b bigint;\nBEGIN\n") + ownTableOnly() +
+           QStringLiteral("  IF TG_OP <> 'INSERT' THEN\n") + note("OLD") +
+           QStringLiteral("  END IF;\n  IF TG_OP <> 'DELETE' THEN\n") + note("NEW") +
+           QStringLiteral("  END IF;\n  RETURN NULL;\nEND\n$fn$");
+}
+
+// The summary triggers of `relation`, made anew: invoice itself (`root`)
+// or one of its partitions, which has a clone of the row trigger already.
+QStringList triggerStatements(const QString &relation, bool root)
 {
     static const char *const kTemplates[] = {
         "CREATE TRIGGER tk52k_summary_insert AFTER INSERT ON {R} REFERENCING NEW TABLE AS new_rows "
@@ -515,9 +584,59 @@ QStringList triggerStatements(const QString &relation)
     QStringList out;
     for (const char *name : kTriggerNames)
         out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(QLatin1String(name), relation);
+    out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+               .arg(QLatin1String(kReplicaTruncateTrigger), relation);
+    if (root)
+        out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                   .arg(QLatin1String(kReplicaRowTrigger), relation);
     for (const char *t : kTemplates)
         out << fill(QLatin1String(t), {{"R", relation}});
+    out << fill(QStringLiteral("CREATE TRIGGER {T} AFTER TRUNCATE ON {R} FOR EACH STATEMENT "
+                               "EXECUTE FUNCTION {FN}_truncated()"),
+                {{"T", QLatin1String(kReplicaTruncateTrigger)}, {"R", relation}});
+    if (root)
+        out << fill(QStringLiteral("CREATE TRIGGER {T} AFTER INSERT OR UPDATE OR DELETE ON {R} FOR EACH ROW "
+                                   "EXECUTE FUNCTION {FN}_replica()"),
+                    {{"T", QLatin1String(kReplicaRowTrigger)}, {"R", relation}});
+    // ENABLE REPLICA reaches the partitions' clones of the row trigger too.
+    out << QStringLiteral("ALTER TABLE %1 ENABLE REPLICA TRIGGER %2")
+               .arg(relation, QLatin1String(kReplicaTruncateTrigger));
+    out << QStringLiteral("ALTER TABLE %1 ENABLE REPLICA TRIGGER %2")
+               .arg(relation, QLatin1String(kReplicaRowTrigger));
     return out;
+}
+
+// How many of the summary triggers of the relation `oid` (SQL) are there
+// and fire when they should; kTriggerCount when all are.
+QString workingTriggersSql(const QString &oid)
+{
+    QStringList ordinary;
+    for (const char *name : kTriggerNames)
+        ordinary << QStringLiteral("'%1'").arg(QLatin1String(name));
+    return QStringLiteral(
+               "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = %1 AND ((t.tgname IN (%2) AND "
+               "t.tgenabled IN ('O', 'A')) OR (t.tgname IN ('%3', '%4') AND t.tgenabled = 'R')))")
+        .arg(oid, ordinary.join(QStringLiteral(", ")), QLatin1String(kReplicaRowTrigger),
+             QLatin1String(kReplicaTruncateTrigger));
+}
+
+// A mark of the summary triggers of the relation `oid` (SQL) as they are
+// now. Every ALTER TABLE … DISABLE/ENABLE TRIGGER, drop or re-creation
+// writes their catalog rows anew and so changes it (the rows' xmin), even
+// when they end up as they were: the mark recorded when the summaries were
+// last made whole, compared at each read, tells whether writes may have
+// gone past the triggers since.
+QString triggerMarkSql(const QString &oid)
+{
+    QStringList names;
+    for (const char *name : kTriggerNames)
+        names << QStringLiteral("'%1'").arg(QLatin1String(name));
+    names << QStringLiteral("'%1'").arg(QLatin1String(kReplicaRowTrigger))
+          << QStringLiteral("'%1'").arg(QLatin1String(kReplicaTruncateTrigger));
+    return QStringLiteral(
+               "(SELECT coalesce(string_agg(t.oid::text || ':' || t.xmin::text || t.tgenabled::text, "
+               "',' ORDER BY t.oid), '') FROM pg_trigger t WHERE t.tgrelid = %1 AND t.tgname IN (%2))")
+        .arg(oid, names.join(QStringLiteral(", ")));
 }
 
 // The bounds of each partition as naive microseconds: NULL for the default
@@ -533,14 +652,13 @@ QString partitionBoundsSql()
     return QStringLiteral("SELECT c.oid, c.oid::regclass::text, c.relkind::text, CASE WHEN b = 'DEFAULT' "
                           "THEN NULL ELSE %1 END "
                           "AS lo_us, CASE WHEN b = 'DEFAULT' THEN NULL ELSE %2 END AS hi_us, "
-                          "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = c.oid AND "
-                          "t.tgname LIKE 'tk52k_summary_%' AND t.tgenabled IN ('O', 'A')) AS triggers, "
-                          "has_table_privilege(c.oid, 'TRIGGER') "
+                          "%3 AS triggers, has_table_privilege(c.oid, 'TRIGGER'), %4 "
                           "FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
                           "CROSS JOIN LATERAL (SELECT pg_get_expr(c.relpartbound, c.oid) AS b) x "
                           "WHERE i.inhparent = 'invoice'::regclass ORDER BY lo_us NULLS LAST")
         .arg(bound("FROM", "MINVALUE", "-9223372036854775807"),
-             bound("TO", "MAXVALUE", "9223372036854775807"));
+             bound("TO", "MAXVALUE", "9223372036854775807"), workingTriggersSql(QStringLiteral("c.oid")),
+             triggerMarkSql(QStringLiteral("c.oid")));
 }
 
 struct Partition
@@ -553,6 +671,7 @@ struct Partition
     qint64 hi = 0;
     int triggers = 0;
     bool mayTrigger = false;
+    QString mark; ///< triggerMarkSql()
 };
 
 bool readPartitions(PgLink &link, std::vector<Partition> *out)
@@ -571,6 +690,7 @@ bool readPartitions(PgLink &link, std::vector<Partition> *out)
         p.hi = r.int64(i, 4);
         p.triggers = int(r.int64(i, 5));
         p.mayTrigger = r.text(i, 6) == "t";
+        p.mark = r.string(i, 7);
         out->push_back(p);
     }
     return true;
@@ -615,9 +735,34 @@ bool isFinite(qint64 bound)
     return bound > std::numeric_limits<qint64>::min() + 1 && bound < kNoBound;
 }
 
-qint64 coarsest()
+// No one but the owner may run the functions: the trigger functions write
+// the summaries with the owner's rights, and the others would recompute
+// them from any table named to them. The owner of invoice, who may be
+// another role, needs the trigger functions to give new partitions their
+// triggers; firing a trigger needs no right on its function.
+QStringList grantStatements(const QString &tableOwner)
 {
-    return levels().back().us;
+    QStringList functions;
+    for (const Level &l : levels())
+        functions << QStringLiteral("{FN}_redo_%1({FN}_key[], regclass)").arg(QLatin1String(l.name));
+    const QStringList triggerFunctions{"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()",
+                                       "{FN}_truncated()", "{FN}_replica()"};
+    QStringList out;
+    for (const QString &f : functions + triggerFunctions)
+        out << QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f);
+    for (const QString &f : triggerFunctions)
+        out << QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2").arg(f, tableOwner);
+    return out;
+}
+
+// Records the triggers' marks of invoice and each partition as they are
+// now: the summaries hold every row written so far.
+QStringList markStatements()
+{
+    return {
+        QStringLiteral("UPDATE {SUM}_state SET marks = %1, relid = 'invoice'::regclass")
+            .arg(triggerMarkSql(QStringLiteral("'invoice'::regclass"))),
+        QStringLiteral("UPDATE {SUM}_partition SET marks = %1").arg(triggerMarkSql(QStringLiteral("relid")))};
 }
 
 // Everything install() makes: objects first, then the triggers, the
@@ -625,12 +770,15 @@ qint64 coarsest()
 bool installObjects(PgLink &link, QString *error)
 {
     PgResult r;
-    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL", {}, &r) ||
+    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL, "
+                   "quote_ident(pg_get_userbyid(relowner)) FROM pg_class WHERE oid = 'invoice'::regclass",
+                   {}, &r) ||
         r.rows() != 1 || r.isNull(0, 0)) {
         *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
         return false;
     }
     const QString schema = r.string(0, 0);
+    const QString tableOwner = r.string(0, 2);
     QStringList statements;
     // Writers wait for the moment it takes; rows written before are counted
     // below, rows after go through the triggers.
@@ -640,10 +788,12 @@ bool installObjects(PgLink &link, QString *error)
     statements << QStringLiteral(
                       "CREATE TABLE IF NOT EXISTS {SUM}_state (one boolean PRIMARY KEY DEFAULT "
                       "true CHECK (one), version integer NOT NULL, levels text NOT NULL, relid oid NOT NULL)")
+               << QStringLiteral("ALTER TABLE {SUM}_state ADD COLUMN IF NOT EXISTS marks text")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_pending (lo_us bigint PRIMARY KEY, "
                                  "hi_us bigint NOT NULL)")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_partition (relid oid PRIMARY KEY, "
-                                 "lo_us bigint, hi_us bigint)");
+                                 "lo_us bigint, hi_us bigint)")
+               << QStringLiteral("ALTER TABLE {SUM}_partition ADD COLUMN IF NOT EXISTS marks text");
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
         // The build and TRUNCATE work on time ranges; the rows come in time order.
@@ -656,8 +806,9 @@ bool installObjects(PgLink &link, QString *error)
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema);
     statements << insertFunction(schema) << deleteFunction(schema) << updateFunction(schema)
-               << truncateFunction(schema);
-    statements << triggerStatements(QStringLiteral("invoice"));
+               << truncateFunction(schema) << replicaFunction(schema);
+    statements << grantStatements(tableOwner);
+    statements << triggerStatements(QStringLiteral("invoice"), true);
     if (!runAll(link, statements, error))
         return false;
 
@@ -668,7 +819,7 @@ bool installObjects(PgLink &link, QString *error)
     }
     statements.clear();
     for (const Partition &p : partitions) {
-        statements << triggerStatements(p.name);
+        statements << triggerStatements(p.name, false);
         statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) ON CONFLICT (relid) "
                                      "DO UPDATE SET lo_us = excluded.lo_us, hi_us = excluded.hi_us")
                           .arg(p.oid)
@@ -691,6 +842,7 @@ bool installObjects(PgLink &link, QString *error)
                "relid = excluded.relid")
                .arg(kVersion)
                .arg(levelList());
+    statements << markStatements();
     return runAll(link, statements, error);
 }
 
@@ -1009,10 +1161,13 @@ Status probe(QSqlDatabase &db)
         return s;
     }
     s.state = State::Incomplete;
-    if (!link.exec("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), "
-                   "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'invoice'::regclass AND "
-                   "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')) FROM {SUM}_state",
-                   {}, &state))
+    if (!link.exec(
+            QStringLiteral("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), %1, "
+                           "to_jsonb(s) ->> 'marks' = %2 AND relid = 'invoice'::regclass FROM {SUM}_state s")
+                .arg(workingTriggersSql(QStringLiteral("'invoice'::regclass")),
+                     triggerMarkSql(QStringLiteral("'invoice'::regclass")))
+                .toUtf8(),
+            {}, &state))
         return failedProbe(link);
     if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
         s.otherVersion = true;
@@ -1028,19 +1183,39 @@ Status probe(QSqlDatabase &db)
                                                "数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
         return s;
     }
+    // Writes may have gone past triggers that were disabled for a while and
+    // enabled again (a restore with triggers disabled does so).
+    if (state.text(0, 4) != "t") {
+        s.reason = QCoreApplication::translate(
+            "SummarySchema", "数据表 invoice 的汇总触发器曾被停用或更改，汇总表可能缺少读数，需要修复。");
+        return s;
+    }
     PgResult registry;
-    if (!link.exec("SELECT relid::bigint, lo_us, hi_us FROM {SUM}_partition", {}, &registry))
+    if (!link.exec("SELECT relid::bigint, lo_us, hi_us, marks FROM {SUM}_partition", {}, &registry))
         return failedProbe(link);
-    QHash<qint64, std::pair<qint64, qint64>> known;
+    struct Known
+    {
+        std::pair<qint64, qint64> bounds;
+        QString mark;
+    };
+    QHash<qint64, Known> known;
     for (int i = 0; i < registry.rows(); ++i)
-        known.insert(registry.int64(i, 0), {registry.int64(i, 1), registry.int64(i, 2)});
+        known.insert(registry.int64(i, 0), {{registry.int64(i, 1), registry.int64(i, 2)},
+                                            registry.isNull(i, 3) ? QString() : registry.string(i, 3)});
     for (const Partition &p : partitions) {
         const auto it = known.constFind(p.oid);
         if (it == known.constEnd() || p.triggers < kTriggerCount ||
-            (!p.isDefault && *it != std::make_pair(p.lo, p.hi))) {
+            (!p.isDefault && it->bounds != std::make_pair(p.lo, p.hi))) {
             s.reason = QCoreApplication::translate("SummarySchema",
                                                    "分区 %1 在本程序之外被建立、挂接或更改，汇总表需要修复。")
                            .arg(p.name);
+            return s;
+        }
+        if (it->mark != p.mark) {
+            s.reason =
+                QCoreApplication::translate(
+                    "SummarySchema", "分区 %1 的汇总触发器曾被停用或更改，汇总表可能缺少读数，需要修复。")
+                    .arg(p.name);
             return s;
         }
         known.remove(p.oid);
@@ -1102,13 +1277,27 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
         for (const Partition &p : partitions) {
             if (p.name != partition)
                 continue;
+            // A partition known already keeps a mark that no longer matches
+            // its triggers, so what went past them is still found.
+            PgResult known;
+            if (!link.exec(QStringLiteral("SELECT marks IS NOT DISTINCT FROM %1 FROM {SUM}_partition "
+                                          "WHERE relid = %2")
+                               .arg(triggerMarkSql(number(p.oid)), number(p.oid))
+                               .toUtf8(),
+                           {}, &known)) {
+                why = link.error();
+                return false;
+            }
             QStringList statements{QStringLiteral("SET LOCAL client_min_messages = warning")};
-            statements << triggerStatements(p.name);
+            statements << triggerStatements(p.name, false);
             statements << QStringLiteral("INSERT INTO {SUM}_partition VALUES (%1, %2, %3) "
                                          "ON CONFLICT (relid) DO NOTHING")
                               .arg(p.oid)
                               .arg(p.isDefault ? QStringLiteral("NULL") : number(p.lo))
                               .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
+            if (known.rows() == 0 || known.text(0, 0) == "t")
+                statements << QStringLiteral("UPDATE {SUM}_partition SET marks = %1 WHERE relid = %2")
+                                  .arg(triggerMarkSql(number(p.oid)), number(p.oid));
             return runAll(link, statements, &why);
         }
         why = QStringLiteral("%1 is no partition of invoice").arg(partition);
@@ -1141,11 +1330,28 @@ bool uninstall(QSqlDatabase &db, QString *error)
             why = link.error();
             return false;
         }
-        for (int i = 0; i < r.rows(); ++i)
+        for (int i = 0; i < r.rows(); ++i) {
             for (const char *name : kTriggerNames)
                 statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
                                   .arg(QLatin1String(name), r.string(i, 0));
-        for (const char *f : {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()"})
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                              .arg(QLatin1String(kReplicaTruncateTrigger), r.string(i, 0));
+        }
+        // The row trigger where it was made; its clones on the partitions go with it.
+        if (!link.exec(QStringLiteral("SELECT t.tgrelid::regclass::text FROM pg_trigger t JOIN pg_proc p ON "
+                                      "p.oid = t.tgfoid WHERE t.tgname = '%1' AND t.tgparentid = 0 AND "
+                                      "p.proname = '{FN}_replica'")
+                           .arg(QLatin1String(kReplicaRowTrigger))
+                           .toUtf8(),
+                       {}, &r)) {
+            why = link.error();
+            return false;
+        }
+        for (int i = 0; i < r.rows(); ++i)
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                              .arg(QLatin1String(kReplicaRowTrigger), r.string(i, 0));
+        for (const char *f :
+             {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()", "{FN}_replica()"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
         // The levels of whichever version made them: found by their names.
         const auto dropFound = [&](const char *find, const char *drop) {
@@ -1210,10 +1416,11 @@ bool repair(PgLink &link, QString *error)
             *error = link.error();
             return false;
         }
-        if (span.isNull(0, 0))
-            return true; // no rows and no summaries: nothing can be missing
-        const qint64 first = span.int64(0, 0);
-        const qint64 last = span.int64(0, 1);
+        // No rows and no summaries: nothing can be missing, though the
+        // triggers may still need making.
+        const bool empty = span.isNull(0, 0);
+        const qint64 first = empty ? 0 : span.int64(0, 0);
+        const qint64 last = empty ? 0 : span.int64(0, 1);
         std::vector<Span> dirty;
         const auto mark = [&](qint64 lo, qint64 hi) {
             lo = std::max(lo, first);
@@ -1223,37 +1430,47 @@ bool repair(PgLink &link, QString *error)
         };
         QStringList statements;
         PgResult parent;
-        if (!link.exec("SELECT count(*) FROM pg_trigger WHERE tgrelid = 'invoice'::regclass AND "
-                       "tgname LIKE 'tk52k_summary_%' AND tgenabled IN ('O', 'A')",
-                       {}, &parent)) {
+        if (!link.exec(
+                QStringLiteral("SELECT %1, marks IS NOT DISTINCT FROM %2 AND relid = 'invoice'::regclass "
+                               "FROM {SUM}_state")
+                    .arg(workingTriggersSql(QStringLiteral("'invoice'::regclass")),
+                         triggerMarkSql(QStringLiteral("'invoice'::regclass")))
+                    .toUtf8(),
+                {}, &parent)) {
             *error = link.error();
             return false;
         }
-        if (parent.int64(0, 0) < kTriggerCount) {
-            statements << triggerStatements(QStringLiteral("invoice"));
+        // Triggers missing, disabled, or changed since the summaries were
+        // last whole (writes may have gone past them): everything again.
+        if (parent.rows() != 1 || parent.int64(0, 0) < kTriggerCount || parent.text(0, 1) != "t") {
+            statements << triggerStatements(QStringLiteral("invoice"), true);
             mark(first, last);
         }
         std::vector<Partition> partitions;
         PgResult registry;
         if (!readPartitions(link, &partitions) ||
-            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL FROM {SUM}_partition", {},
+            !link.exec("SELECT relid::bigint, lo_us, hi_us, lo_us IS NULL, marks FROM {SUM}_partition", {},
                        &registry)) {
             *error = link.error();
             return false;
         }
         QHash<qint64, Span> known;
+        QHash<qint64, QString> marks;
         for (int i = 0; i < registry.rows(); ++i) {
             const bool isDefault = registry.text(i, 3) == "t";
             known.insert(registry.int64(i, 0), isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound}
                                                          : Span{registry.int64(i, 1), registry.int64(i, 2)});
+            if (!registry.isNull(i, 4))
+                marks.insert(registry.int64(i, 0), registry.string(i, 4));
         }
         for (const Partition &p : partitions) {
             const Span bounds =
                 p.isDefault ? Span{std::numeric_limits<qint64>::min(), kNoBound} : Span{p.lo, p.hi};
             const auto it = known.constFind(p.oid);
             const bool sameBounds = it != known.constEnd() && it->lo == bounds.lo && it->hi == bounds.hi;
-            if (p.triggers < kTriggerCount || !sameBounds) {
-                statements << triggerStatements(p.name);
+            const bool sameTriggers = marks.contains(p.oid) && marks.value(p.oid) == p.mark;
+            if (p.triggers < kTriggerCount || !sameBounds || !sameTriggers) {
+                statements << triggerStatements(p.name, false);
                 mark(bounds.lo, bounds.hi);
                 if (it != known.constEnd())
                     mark(it->lo, it->hi);
@@ -1269,12 +1486,31 @@ bool repair(PgLink &link, QString *error)
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             mark(it->lo, it->hi);
             statements << QStringLiteral("DELETE FROM {SUM}_partition WHERE relid = %1").arg(it.key());
+            // A partition detached and kept loses the triggers, where this
+            // role may take them; elsewhere they stay and do nothing.
+            PgResult kept;
+            if (!link.exec(QStringLiteral("SELECT oid::regclass::text FROM pg_class WHERE oid = %1 AND "
+                                          "pg_has_role(relowner, 'USAGE')")
+                               .arg(it.key())
+                               .toUtf8(),
+                           {}, &kept)) {
+                *error = link.error();
+                return false;
+            }
+            for (int i = 0; i < kept.rows(); ++i) {
+                for (const char *name : kTriggerNames)
+                    statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                                      .arg(QLatin1String(name), kept.string(i, 0));
+                statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
+                                  .arg(QLatin1String(kReplicaTruncateTrigger), kept.string(i, 0));
+            }
         }
         for (const Span &d : dirty)
             statements << QStringLiteral("INSERT INTO {SUM}_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
                                          "UPDATE SET hi_us = greatest({SUM}_pending.hi_us, excluded.hi_us)")
                               .arg(d.lo)
                               .arg(d.hi);
+        statements << markStatements();
         return runAll(link, statements, error);
     });
 }
