@@ -110,6 +110,12 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
     opened->store->readNow(opened->overview);
     if (opened->overview->failed())
         return exportFailure(program, QStringLiteral("cannot read the readings: %1").arg(opened->overview->error()));
+    // The figures are right either way; a site that has summaries learns
+    // why they were passed over and how to mend them.
+    const RangeQueries::Table &table = opened->overview->table;
+    if (table.exists && table.summariesIncomplete && !table.summaries)
+        std::fprintf(stderr, "%s: reading the rows, not the summaries: %s (%s --build-summaries mends them)\n",
+                     program, qPrintable(table.summaryReason), "tk52k-export");
     // Every row, read from the server a block at a time as the writer
     // comes to it: nothing of the range is held in memory first.
     opened->model = std::make_unique<HistoryTableModel>();

@@ -214,6 +214,10 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
         alarms = AlarmSchema::select(db, m_start, m_stop.addMSecs(999), m_source);
         return true;
     }
+    // Whether the summaries still serve, for the window to say so: a load
+    // past their triggers since the table was inspected makes the reads
+    // count the rows.
+    RangeQueries::probeSummaries(db, &table);
     QVector<RangeQueries::QuantityCount> counts;
     if (!RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
         !RangeQueries::quantities(db, table, range, m_source, &counts, error) ||

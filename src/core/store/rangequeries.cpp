@@ -815,11 +815,17 @@ bool inspect(QSqlDatabase &db, Table *table, QString *error)
             table->frastrIsText =
                 type == QLatin1String("text") || type.startsWith(QLatin1String("character"));
     }
+    probeSummaries(db, table);
+    return true;
+}
+
+void probeSummaries(QSqlDatabase &db, Table *table)
+{
     const SummarySchema::Status status = SummarySchema::probe(db);
     table->summaries = status.state == SummarySchema::State::Usable;
     table->summaryReason = status.reason;
     table->summariesCanBuild = status.canBuild && !table->summaries;
-    return true;
+    table->summariesIncomplete = status.state == SummarySchema::State::Incomplete;
 }
 
 bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out,

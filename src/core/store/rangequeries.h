@@ -49,9 +49,15 @@ struct Table
     bool summaries = false;    ///< complete when inspected; each read checks again
     QString summaryReason;     ///< why not, from SummarySchema::probe()
     bool summariesCanBuild = false; ///< whether this connection may build them
+    /// Made for this table but not to be trusted now (being built, or
+    /// written past their triggers): reads fall back to the rows.
+    bool summariesIncomplete = false;
 };
 
 bool inspect(QSqlDatabase &db, Table *table, QString *error);
+/// Looks again whether the summaries of an inspected table may be used
+/// (the summary fields of Table), as each read does for itself.
+void probeSummaries(QSqlDatabase &db, Table *table);
 
 struct Point
 {
