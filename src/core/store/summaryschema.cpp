@@ -1267,6 +1267,15 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
     }
     if (!found)
         return true;
+    // Summaries of another version are not read and will be made anew
+    // (build()), triggers and all.
+    PgResult version;
+    if (!link.exec("SELECT version FROM {SUM}_state", {}, &version)) {
+        *error = link.error();
+        return false;
+    }
+    if (version.rows() != 1 || version.int64(0, 0) != kVersion)
+        return true;
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
         std::vector<Partition> partitions;
