@@ -658,6 +658,14 @@ Please enter it as %2, for example %3.</translation>
         <source>没有读取汇总表的权限，历史记录将逐行读取。</source>
         <translation>No right to read the summaries, so the history is read row by row.</translation>
     </message>
+    <message>
+        <source>数据表 invoice 的汇总触发器曾被停用或更改，汇总表可能缺少读数，需要修复。</source>
+        <translation>The summary triggers of the table invoice were disabled or changed for a while; the summaries may lack readings and need repairing.</translation>
+    </message>
+    <message>
+        <source>分区 %1 的汇总触发器曾被停用或更改，汇总表可能缺少读数，需要修复。</source>
+        <translation>The summary triggers of partition %1 were disabled or changed for a while; the summaries may lack readings and need repairing.</translation>
+    </message>
 </context>
 <context>
     <name>TK52KCommClass</name>
