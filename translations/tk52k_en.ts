@@ -555,6 +555,13 @@ Please enter it as %2, for example %3.</translation>
     </message>
 </context>
 <context>
+    <name>SchemaVersion</name>
+    <message>
+        <source>数据库中的 %1 已由版本 %2 的程序改为新的结构，只有 %3 或更新的版本能写入（本程序为 %4）。</source>
+        <translation>%1 in the database was given a new layout by version %2 of the program; only %3 or later may write to it (this program is %4).</translation>
+    </message>
+</context>
+<context>
     <name>StatsBox</name>
     <message>
         <source>统计</source>

@@ -431,6 +431,28 @@ private slots:
 
     // The table the program makes keeps each month in a partition of its
     // own, made ahead; readings across a month's end are stored in both.
+    // The table's layout recorded as one that only a newer program writes
+    // rightly: the store writes nothing and says why, keeping the reading
+    // until the record lets this version write again.
+    void newerLayoutWaits()
+    {
+        closeStore();
+        QVERIFY2(m_db->exec(QStringLiteral("UPDATE tk52k_schema_version SET oldest_writer = '99.1', "
+                                           "recorded_by = '99.1' WHERE part = 'invoice'")),
+                 qPrintable(m_db->error()));
+        m_store = std::make_unique<database>();
+        QCOMPARE(m_store->openDatabase(), 1);
+        insert(QStringLiteral("4.321"), QDateTime(kDay, QTime(8, 0)));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_store->statusText().contains(QLatin1String("99.1")),
+                                  qPrintable(m_store->statusText()), 20000);
+        QCOMPARE(m_db->column(QStringLiteral("SELECT count(*) FROM invoice")), QStringLiteral("0"));
+        QVERIFY2(m_db->exec(QStringLiteral("UPDATE tk52k_schema_version SET oldest_writer = '2.0' "
+                                           "WHERE part = 'invoice'")),
+                 qPrintable(m_db->error()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_db->column(QStringLiteral("SELECT datavaluestr FROM invoice")),
+                                  QStringLiteral("4.321"), 60000);
+    }
+
     void monthlyPartitions()
     {
         const QDate today = QDate::currentDate();

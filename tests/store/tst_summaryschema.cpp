@@ -6,6 +6,7 @@
 
 #include "core/store/rangequeries.h"
 #include "core/store/recordschema.h"
+#include "core/store/schemaversion.h"
 #include "core/store/summaryschema.h"
 
 #include <QCoreApplication>
@@ -570,6 +571,35 @@ private slots:
         counts = readersAgainstRows(*db, table);
         QVERIFY2(counts.isEmpty(), qPrintable(counts));
         compareWithFreshBuild(db.get());
+    }
+
+    // The schema record: made with the table and its summaries; an older
+    // program's record never lowers a newer one's, and summaries a newer
+    // program laid out are not made anew by this one.
+    void schemaRecord()
+    {
+        ScratchDatabase db(QStringLiteral("schemarecord"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        QString error;
+        QVERIFY2(programTable(db, &error), qPrintable(error));
+        const QString record =
+            QStringLiteral("SELECT string_agg(part || ' ' || version || ' ' || oldest_writer, "
+                           "', ' ORDER BY part) FROM tk52k_schema_version");
+        const QString made = db.column(record);
+        QVERIFY2(made.startsWith(QLatin1String("invoice 1 ")) && made.contains(QLatin1String("summaries 3 ")),
+                 qPrintable(made));
+        QSqlDatabase c = db.connection();
+        QVERIFY2(SchemaVersion::record(c, {QStringLiteral("summaries"), 2, QStringLiteral("1.0")}, &error),
+                 qPrintable(error));
+        QCOMPARE(db.column(record), made);
+
+        QVERIFY2(
+            db.exec(QStringLiteral("UPDATE tk52k_schema_version SET version = 4, oldest_writer = '99.1' "
+                                   "WHERE part = 'summaries'; UPDATE invoice_summary_state SET version = 4")),
+            qPrintable(db.error()));
+        QCOMPARE(SummarySchema::build(c, {}, &error), SummarySchema::BuildOutcome::Failed);
+        QVERIFY2(error.contains(QLatin1String("99.1")), qPrintable(error));
+        QCOMPARE(db.column(QStringLiteral("SELECT version FROM invoice_summary_state")), QStringLiteral("4"));
     }
 
     // A table made elsewhere is read as rows; rows added by another session

@@ -114,7 +114,8 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
     // why they were passed over and how to mend them.
     const RangeQueries::Table &table = opened->overview->table;
     if (table.exists && table.summariesIncomplete && !table.summaries)
-        std::fprintf(stderr, "%s: reading the rows, not the summaries: %s (%s --build-summaries mends them)\n",
+        std::fprintf(stderr,
+                     "%s: reading the rows, not the summaries: %s (%s --build-summaries mends them)\n",
                      program, qPrintable(table.summaryReason), "tk52k-export");
     // Every row, read from the server a block at a time as the writer
     // comes to it: nothing of the range is held in memory first.

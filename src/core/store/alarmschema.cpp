@@ -1,5 +1,7 @@
 #include "alarmschema.h"
 
+#include "core/store/schemaversion.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -9,6 +11,10 @@
 
 namespace AlarmSchema {
 namespace {
+
+// The layout as tk52k_schema_version names it: events with their meter.
+constexpr int kLayoutVersion = 1;
+const char *const kOldestWriter = "2.0";
 
 const char *const kCreateTable = R"(
 CREATE TABLE alarm_event (
@@ -99,6 +105,13 @@ bool ensureTable(QSqlDatabase &db, QString *error)
     }
     if (!exists)
         q.exec(QLatin1String(kCreateIndex));
+    // Noted by whoever made or changed the layout (a writer with no right to
+    // make tables changes nothing here).
+    QString why;
+    if ((!exists || !hasSource) &&
+        !SchemaVersion::record(
+            db, {QStringLiteral("alarm_event"), kLayoutVersion, QLatin1String(kOldestWriter)}, &why))
+        qWarning("tk52k: alarm_event's layout is not recorded: %s", qPrintable(why));
     return true;
 }
 

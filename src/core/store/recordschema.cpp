@@ -1,6 +1,7 @@
 #include "recordschema.h"
 
 #include "core/store/measurementrecord.h"
+#include "core/store/schemaversion.h"
 #include "core/store/summaryschema.h"
 
 #include <QDate>
@@ -16,6 +17,12 @@
 
 namespace RecordSchema {
 namespace {
+// The table's layout as tk52k_schema_version names it: the Parts' five
+// columns with the row number and the meter, partitioned by month. Every
+// program since 2.0 writes it rightly.
+constexpr int kLayoutVersion = 1;
+const char *const kOldestWriter = "2.0";
+
 // The row number orders rows written within the same second; the program
 // never writes it. (A sequence rather than an identity column: the server
 // allows no identity column on a partitioned table.) Readings of a month
@@ -233,6 +240,10 @@ bool ensureTable(QSqlDatabase &db, TableShape *shape, QString *error)
             QString why;
             if (failure.isEmpty() && !SummarySchema::install(db, &why))
                 qWarning("tk52k: the table is made without summaries: %s", qPrintable(why));
+            if (failure.isEmpty() &&
+                !SchemaVersion::record(
+                    db, {QString::fromLatin1(kTable), kLayoutVersion, QLatin1String(kOldestWriter)}, &why))
+                qWarning("tk52k: the table's layout is not recorded: %s", qPrintable(why));
             if (failure.isEmpty() ? !db.commit() : !db.rollback())
                 failure = db.lastError().text().trimmed();
         } else {

@@ -2,6 +2,7 @@
 
 #include "core/store/alarmschema.h"
 #include "core/store/rangequeries.h"
+#include "core/store/schemaversion.h"
 #include "core/store/storeread.h"
 
 #include <QDate>
@@ -609,6 +610,13 @@ bool StoreWorker::prepareSchema(QSqlDatabase &db)
         // A table that is not there reads as empty; nothing is made for it.
         m_schemaReady = RecordSchema::probe(db, &m_shape, &error);
         return m_schemaReady;
+    }
+    // A layout that a newer program made and this one would write wrongly:
+    // the readings wait in the journal for a program that may write them.
+    if (!SchemaVersion::mayWrite(db, &error)) {
+        if (ping(db))
+            setTrouble(error);
+        return false;
     }
     if (RecordSchema::ensureTable(db, &m_shape, &error) && keepPartitionsAhead(db, &error)) {
         m_schemaReady = true;

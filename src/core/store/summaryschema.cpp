@@ -2,6 +2,7 @@
 
 #include "core/meter/rangescale.h"
 #include "core/store/pglink.h"
+#include "core/store/schemaversion.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,6 +23,9 @@ namespace {
 // the triggers leave a mark a bypass of them changes; summaries of 2 may
 // have missed a load without a trace, so they are made anew.
 constexpr int kVersion = 3;
+// The oldest program that keeps summaries of this version right where it
+// writes (the triggers do the work; it makes partitions with all of them).
+const char *const kOldestWriter = "2.0";
 
 constexpr qint64 kSecond = 1000000;
 constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
@@ -1250,7 +1254,17 @@ bool install(QSqlDatabase &db, QString *error)
         *error = link.error().isEmpty() ? QStringLiteral("no free name for the summaries") : link.error();
         return false;
     }
-    const bool ok = inTransaction(link, &why, [&] { return installObjects(link, &why); });
+    const bool ok = inTransaction(link, &why, [&] {
+        if (!installObjects(link, &why))
+            return false;
+        // A record another login made and this one may not change is no
+        // reason to go without the summaries.
+        QString refused;
+        if (!SchemaVersion::record(db, {QStringLiteral("summaries"), kVersion, QLatin1String(kOldestWriter)},
+                                   &refused))
+            qWarning("tk52k: the summaries' layout is not recorded: %s", qPrintable(refused));
+        return true;
+    });
     if (!ok)
         *error = why;
     return ok;
@@ -1622,6 +1636,9 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         ~Unlock() { link.exec(kBuildUnlock); }
     } unlock{link};
 
+    // Summaries a newer program laid out are not this one's to make anew.
+    if (!SchemaVersion::mayWrite(db, error))
+        return BuildOutcome::Failed;
     const Status status = probe(db);
     if (status.state == State::Usable)
         return BuildOutcome::Built;
