@@ -252,7 +252,7 @@ enum class Rights { Caller, Owner };
 // trigger functions write the summaries with the rights of whoever
 // installed them (Rights::Owner), so a writer that may only insert into
 // invoice still keeps them; what they call runs with those rights already.
-// None may be run by PUBLIC (grantFunctions()).
+// None may be run by PUBLIC (grantStatements()).
 QString functionHeader(const QString &name, const QString &arguments, const QString &returns,
                        const QString &schema, Rights rights)
 {
@@ -549,7 +549,7 @@ QString truncateFunction(const QString &schema)
 // the hours they fall in as still to summarize; the summaries are not used
 // until a build has redone them. One row at a time, since logical
 // replication fires no statement triggers; skipped at once in the ordinary
-// role. TRUNCATE runs its ordinary function (replicaTruncate).
+// role. A TRUNCATE in that role runs the ordinary function.
 QString replicaFunction(const QString &schema)
 {
     const auto note = [](const char *row) {
