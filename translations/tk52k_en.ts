@@ -58,6 +58,10 @@
         <translation>Hysteresis</translation>
     </message>
     <message>
+        <source>上限、下限和回差以所选的基本单位（V、A、Ω、F、Hz）计，在该功能的每个量程上都有效。</source>
+        <translation>The limits and the hysteresis are in the base unit chosen (V, A, Ω, F, Hz) and hold on every range of the function.</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>
