@@ -1,21 +1,129 @@
 #include "scratchdatabase.h"
 
+#include "core/meter/framedecoder.h"
+#include "core/meter/meterreading.h"
 #include "core/store/alarmschema.h"
 #include "core/store/database.h"
 #include "core/store/storeworker.h"
 
 #include <QTemporaryDir>
 
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QtTest>
 
 #include <cmath>
+
+namespace {
+
+// The store's warnings about alarm events, as the logger would print them.
+QStringList g_alarmWarnings;
+QMutex g_warningsMutex;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectAlarmWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.contains(QLatin1String("alarm"))) {
+        QMutexLocker lock(&g_warningsMutex);
+        g_alarmWarnings << message;
+    }
+    g_previousHandler(type, context, message);
+}
+
+int alarmWarnings()
+{
+    QMutexLocker lock(&g_warningsMutex);
+    return g_alarmWarnings.size();
+}
+
+} // namespace
 
 class tst_AlarmEventStore : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // A site's least-privilege writer: INSERT on invoice and nothing else.
+    // While alarm_event is missing the readings go on, the events wait in
+    // the journal and the store says so once; across a restart, once the
+    // owner has made the table (as an earlier version did, without `source`)
+    // and granted INSERT on it, every event is written exactly once.
+    void aLoginThatMayOnlyInsert()
+    {
+        ScratchDatabase db(QStringLiteral("alarminsertonly"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        const QString role = QStringLiteral("tk52k_writer_%1").arg(QCoreApplication::applicationPid());
+        QVERIFY2(db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'w1'").arg(role)),
+                 qPrintable(db.error()));
+        const auto dropRole = qScopeGuard([&] {
+            db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
+            db.exec(QStringLiteral("DROP ROLE %1").arg(role));
+        });
+        QVERIFY2(db.exec(QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC; "
+                                        "GRANT INSERT ON invoice TO %1; "
+                                        "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO %1")
+                             .arg(role)),
+                 qPrintable(db.error()));
+        DbSettings writer = db.settings();
+        writer.userName = role;
+        writer.password = QStringLiteral("w1");
+
+        const QDateTime t0(QDate(2026, 3, 3), QTime(8, 0));
+        const auto event = [&](int i) {
+            return AlarmEvent{
+                t0.addSecs(i), QStringLiteral("DCV"), "V", AlarmEvent::Limit::Low, 2.5, 0.1772, i % 2 == 0,
+                QString()};
+        };
+        QTemporaryDir spool;
+        g_previousHandler = qInstallMessageHandler(collectAlarmWarnings);
+        const auto restore = qScopeGuard([] { qInstallMessageHandler(g_previousHandler); });
+        {
+            database store(writer, spool.path());
+            QCOMPARE(store.openDatabase(), 1);
+            store.recordAlarm(event(0));
+            store.recordAlarm(event(1));
+            MeterReading r;
+            r.funcStr = meterFunctionText(0);
+            r.rangeIndex = meterRangeIndex(0, 1);
+            r.unitStr = meterRangeUnit(r.rangeIndex);
+            r.valueStr = QStringLiteral("0.177");
+            r.decimals = 3;
+            r.time = QDateTime::currentDateTime();
+            QCOMPARE(store.submit(r), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(db.column(QStringLiteral("SELECT count(*) FROM invoice")),
+                                      QStringLiteral("1"), 20000);
+            QCOMPARE(store.state().alarmsPending, 2);
+        }
+        QCOMPARE(alarmWarnings(), 1);
+        QVERIFY2(g_alarmWarnings.first().contains(QLatin1String("permission denied")),
+                 qPrintable(g_alarmWarnings.first()));
+
+        QVERIFY2(db.exec(QStringLiteral("CREATE TABLE alarm_event (id bigint GENERATED ALWAYS AS IDENTITY, "
+                                        "event_time timestamp(3) NOT NULL, funcstr text, unitstr text, "
+                                        "limit_kind text NOT NULL, limit_value double precision, "
+                                        "value double precision, raised boolean NOT NULL); "
+                                        "GRANT INSERT ON alarm_event TO %1")
+                             .arg(role)),
+                 qPrintable(db.error()));
+        {
+            database store(writer, spool.path());
+            QCOMPARE(store.openDatabase(), 1);
+            store.recordAlarm(event(2));
+            QTRY_COMPARE_WITH_TIMEOUT(store.state().alarmsPending, 0, 20000);
+        }
+        {
+            // Nothing is left to write a second time.
+            database store(writer, spool.path());
+            QCOMPARE(store.openDatabase(), 1);
+            QCOMPARE(store.state().alarmsPending, 0);
+        }
+        QCOMPARE(db.column(QStringLiteral(
+                     "SELECT concat_ws(' ', to_char(event_time, 'SS'), raised::int, value) FROM alarm_event "
+                     "ORDER BY id")),
+                 QStringLiteral("00 1 0.1772,01 0 0.1772,02 1 0.1772"));
+        QCOMPARE(alarmWarnings(), 1);
+    }
+
     void writtenEventsReadBackByRange()
     {
         ScratchDatabase db(QStringLiteral("alarmevents"));
@@ -49,7 +157,8 @@ private slots:
         QCOMPARE(all.events, named);
 
         // Bounds hold to the millisecond; another meter's events are not ours.
-        const AlarmSchema::Load inner = AlarmSchema::select(reader, t0.addMSecs(1), t0.addMSecs(1875), "bench 3");
+        const AlarmSchema::Load inner =
+            AlarmSchema::select(reader, t0.addMSecs(1), t0.addMSecs(1875), "bench 3");
         QVERIFY(inner.ok);
         QCOMPARE(inner.events, named.mid(1, 2));
         QVERIFY(AlarmSchema::select(reader, t0, t0.addSecs(2), "bench 4").events.isEmpty());
@@ -84,8 +193,8 @@ private slots:
         database store(db.settings(), spool.path());
         QCOMPARE(store.openDatabase(), 1);
         for (int i = 0; i < n; ++i)
-            store.recordAlarm({t0.addSecs(i), QStringLiteral("直流电压"), "V", AlarmEvent::Limit::High, 5.0, 6.0,
-                               true, QString()});
+            store.recordAlarm({t0.addSecs(i), QStringLiteral("直流电压"), "V", AlarmEvent::Limit::High, 5.0,
+                               6.0, true, QString()});
         QVERIFY(store.state().alarmsPending <= StoreWorker::kMaxAlarms);
         QVERIFY(holder.rollback());
         QTRY_COMPARE_WITH_TIMEOUT(store.state().alarmsPending, 0, 60000);
