@@ -160,7 +160,7 @@ int main(int argc, char *argv[])
             DbSettings::meterNameProblem(QStringLiteral("--source"), rawSource(argc, argv), &name);
         if (!problem.isEmpty())
             return usage(problem);
-        options.source = name.trimmed();
+        options.source = name;
         if (options.source.isEmpty())
             return usage(QStringLiteral("--source wants a name"));
     }
