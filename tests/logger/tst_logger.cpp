@@ -230,6 +230,8 @@ private slots:
         QTest::newRow("interval 0") << null + L{"--interval", "0"} << L() << 2 << B("--interval");
         QTest::newRow("limits crossed")
             << null + L{"--alarm-low", "5", "--alarm-high", "1"} << L() << 2 << B("--alarm-low");
+        QTest::newRow("limits in two units") << null + L{"--alarm-low", "550mV", "--alarm-high", "5.5A"}
+                                             << L() << 2 << B("--alarm-high is in A");
         QTest::newRow("missing port")
             << L{"--port", "/dev/tk52k-no-such-port"} << L() << 3 << B("No such file");
         QTest::newRow("database port not a number")
