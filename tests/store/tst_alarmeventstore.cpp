@@ -2,6 +2,7 @@
 
 #include "core/meter/framedecoder.h"
 #include "core/meter/meterreading.h"
+#include "core/store/alarmjournal.h"
 #include "core/store/alarmschema.h"
 #include "core/store/database.h"
 #include "core/store/storeworker.h"
@@ -174,6 +175,54 @@ private slots:
             store.recordAlarm(events.first());
         }
         QCOMPARE(AlarmSchema::select(reader, t0, t0.addSecs(2), QString()).events.size(), events.size());
+    }
+
+    // A program that died once its COMMIT was out left the events and the
+    // transaction's note in its journal: the next start asks the server and
+    // writes them only where that transaction did not commit.
+    void aCommitWhoseAnswerWasLost_data()
+    {
+        QTest::addColumn<bool>("committed");
+        QTest::newRow("committed") << true;
+        QTest::newRow("rolled back") << false;
+    }
+    void aCommitWhoseAnswerWasLost()
+    {
+        QFETCH(bool, committed);
+        ScratchDatabase db(QStringLiteral("alarmuncertain"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        QSqlDatabase writer = db.connection();
+        QString error;
+        QVERIFY2(AlarmSchema::ensureTable(writer, &error), qPrintable(error));
+        const QDateTime t0(QDate(2026, 3, 4), QTime(9, 0));
+        const QVector<AlarmEvent> events{
+            {t0, QStringLiteral("DCV"), "V", AlarmEvent::Limit::High, 5.5, 5.6, true, QStringLiteral("m")},
+            {t0.addSecs(1), QStringLiteral("DCV"), "V", AlarmEvent::Limit::High, 5.5, 5.0, false,
+             QStringLiteral("m")}};
+        QVERIFY(writer.transaction());
+        for (const AlarmEvent &e : events)
+            QVERIFY2(AlarmSchema::insert(writer, e, &error), qPrintable(error));
+        QSqlQuery ask(writer);
+        QVERIFY(ask.exec(QStringLiteral("SELECT txid_current()")) && ask.next());
+        const qint64 xid = ask.value(0).toLongLong();
+        QVERIFY(committed ? writer.commit() : writer.rollback());
+
+        QTemporaryDir spool;
+        {
+            AlarmJournal dead;
+            AlarmBacklog none;
+            QVERIFY2(dead.open(spool.path(), &none, &error) && dead.start({}, 0, 0, &error),
+                     qPrintable(error));
+            dead.append({1, events[0]});
+            dead.append({2, events[1]});
+            QVERIFY(dead.beginCommit(xid, 1, 2));
+        }
+        {
+            database store(db.settings(), spool.path());
+            QCOMPARE(store.openDatabase(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(store.state().alarmsPending, 0, 20000);
+        }
+        QCOMPARE(db.column(QStringLiteral("SELECT count(*) FROM alarm_event")), QStringLiteral("2"));
     }
 
     // Past the bound of waiting events the oldest go, never the latest.
