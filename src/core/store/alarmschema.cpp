@@ -94,8 +94,9 @@ bool ensureTable(QSqlDatabase &db, QString *error, bool *hasSource)
     QSqlQuery q(db);
     if (!exists && !q.exec(QLatin1String(kCreateTable)) &&
         q.lastError().nativeErrorCode() != QLatin1String("42P07")) {
+        // The server's first line says why; the rest points into the statement.
         *error = QStringLiteral("the table alarm_event is missing and cannot be made: %1")
-                     .arg(q.lastError().databaseText().trimmed());
+                     .arg(q.lastError().databaseText().trimmed().section(QLatin1Char('\n'), 0, 0));
         return false;
     }
     bool withSource = !exists;
