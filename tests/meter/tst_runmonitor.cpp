@@ -351,6 +351,7 @@ private slots:
         QTest::newRow("spaced") << " 2.5 V " << true << 2.5 << "V";
         QTest::newRow("negative micro") << "-4.7uA" << true << -4.7e-6 << "A";
         QTest::newRow("kilo-ohm") << "10kΩ" << true << 1e4 << "Ω";
+        QTest::newRow("kilo-ohm typed") << "10kOhm" << true << 1e4 << "Ω";
         QTest::newRow("not a unit") << "5m" << false << 0.0 << "";
         QTest::newRow("unprefixed scale") << "20k℃" << false << 0.0 << "";
         QTest::newRow("no number") << "V" << false << 0.0 << "";

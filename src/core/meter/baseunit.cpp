@@ -38,7 +38,10 @@ bool parseQuantity(const QString &text, double *value, QString *baseUnit)
     const double number = m.captured(1).toDouble(&ok);
     if (!ok || !std::isfinite(number))
         return false;
-    const QString unitText = m.captured(2);
+    QString unitText = m.captured(2);
+    // Ω is hard to type on a command line.
+    if (unitText.endsWith(QLatin1String("ohm"), Qt::CaseInsensitive))
+        unitText = unitText.chopped(3) + QChar(0x03A9);
     if (unitText.isEmpty()) {
         *value = number;
         baseUnit->clear();

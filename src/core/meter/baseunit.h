@@ -32,7 +32,7 @@ BaseUnit baseUnitOf(const QString &unitText);
 bool isPrefixableUnit(const QString &unit);
 
 /// A number typed with or without a unit ("2.5", "550mV", "2.5 V", "4.7uF",
-/// "10kΩ") in the base unit of that unit: 550mV gives 0.55 and "V". A bare
+/// "10kΩ" or "10kOhm") in the base unit of that unit: 550mV gives 0.55 and "V". A bare
 /// number is taken as it is, with an empty unit. False for anything else
 /// (no number, a unit that is not V, A, Ω, F or Hz with an SI prefix, a
 /// value that is not finite).
