@@ -227,6 +227,37 @@ private slots:
         QCOMPARE(db.column(QStringLiteral("SELECT count(*) FROM alarm_event")), QStringLiteral("2"));
     }
 
+    // Two copies of the program beside each other, the server out of reach:
+    // the second keeps its events in a file of its own, and the next start
+    // takes over both.
+    void eventsOfASecondCopyAreTakenOver()
+    {
+        ScratchDatabase db(QStringLiteral("alarmtwocopies"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        DbSettings away = db.settings();
+        away.port = 1;
+        const QDateTime t0(QDate(2026, 3, 5), QTime(7, 0));
+        QTemporaryDir spool;
+        {
+            database first(away, spool.path());
+            database second(away, spool.path());
+            QCOMPARE(first.openDatabase(), 1);
+            QCOMPARE(second.openDatabase(), 1);
+            first.recordAlarm({t0, QStringLiteral("DCV"), "V", AlarmEvent::Limit::High, 5.5, 6, true, "a"});
+            second.recordAlarm(
+                {t0.addSecs(1), QStringLiteral("DCV"), "V", AlarmEvent::Limit::High, 5.5, 6, true, "b"});
+        }
+        QCOMPARE(QDir(spool.path()).entryList({"pending-alarms*.journal"}).size(), 2);
+        {
+            database next(db.settings(), spool.path());
+            QCOMPARE(next.openDatabase(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(next.state().alarmsPending, 0, 20000);
+        }
+        QCOMPARE(db.column(QStringLiteral("SELECT source FROM alarm_event ORDER BY event_time")),
+                 QStringLiteral("a,b"));
+        QVERIFY(QDir(spool.path()).entryList({"pending-alarms*.journal"}).isEmpty());
+    }
+
     // Past the bound of waiting events the oldest go, never the latest.
     void aLongOutageKeepsTheNewest()
     {

@@ -19,6 +19,7 @@
 //   E <seq> <time> <func> <unit> <low|high> <limit> <value> <raised 0|1> <source>
 //   B <xid> <first seq> <last seq>     this transaction is about to commit
 //   C <seq>                            every event up to seq is settled
+//   A <file name>                      that file was taken over
 //
 // A line counts only when its line feed was written.
 
@@ -148,7 +149,7 @@ bool parseEvent(const QList<QByteArray> &f, JournaledAlarm *a)
 
 // Reads the file at `path` into `tail`, numbered 1..n. A missing or empty
 // file holds nothing; false when it cannot be read.
-bool readFile(const QString &path, AlarmBacklog *tail)
+bool readFile(const QString &path, AlarmBacklog *tail, QStringList *adopted = nullptr)
 {
     *tail = AlarmBacklog();
     QFile file(path);
@@ -177,17 +178,24 @@ bool readFile(const QString &path, AlarmBacklog *tail)
         if (line.isEmpty())
             continue;
         const QList<QByteArray> f = line.split('\t');
+        const QByteArray &kind = f.first();
         JournaledAlarm a;
         qint64 x = 0, p = 0, q = 0;
-        if (f.first() == "E" && parseEvent(f, &a) && (events.isEmpty() || a.seq > events.last().seq))
+        if (kind == "E" && parseEvent(f, &a) && (events.isEmpty() || a.seq > events.last().seq)) {
             events.append(a);
-        else if (f.first() == "B" && f.size() == 4 && positive(f.at(1), &x) && positive(f.at(2), &p) &&
-                 positive(f.at(3), &q) && q >= p)
-            xid = x, first = p, last = q;
-        else if (f.first() == "C" && f.size() == 2 && positive(f.at(1), &p))
+        } else if (kind == "B" && f.size() == 4 && positive(f.at(1), &x) && positive(f.at(2), &p) &&
+                   positive(f.at(3), &q) && q >= p) {
+            xid = x;
+            first = p;
+            last = q;
+        } else if (kind == "C" && f.size() == 2 && positive(f.at(1), &p)) {
             settled = std::max(settled, p);
-        else
+        } else if (kind == "A" && f.size() == 2 && isAlarmJournalName(QString::fromUtf8(f.at(1)))) {
+            if (adopted)
+                adopted->append(QString::fromUtf8(f.at(1)));
+        } else {
             ++tail->damagedLines;
+        }
     }
     JournaledAlarms pending;
     for (const JournaledAlarm &a : events) {
@@ -242,9 +250,20 @@ bool AlarmJournal::open(const QString &dir, AlarmBacklog *backlog, QString *erro
     m_lock = lock;
 
     QVector<AlarmBacklog> parts(1);
-    if (!readFile(m_path, &parts[0])) {
+    QStringList adoptedEarlier;
+    if (!readFile(m_path, &parts[0], &adoptedEarlier)) {
         *error = QStringLiteral("cannot read %1").arg(m_path);
         return false;
+    }
+    // Files taken over just before a crash: their events are in ours.
+    for (const QString &name : qAsConst(adoptedEarlier)) {
+        const QString other = folder.filePath(name);
+        const qint64 otherLock = other != m_path ? FileSync::tryLock(lockPathOf(other)) : -1;
+        if (otherLock >= 0) {
+            QFile::remove(other);
+            QFile::remove(lockPathOf(other));
+            FileSync::unlock(otherLock);
+        }
     }
     bool haveUncertain = parts[0].uncertainXid != 0;
     for (const QString &name :
@@ -285,6 +304,10 @@ bool AlarmJournal::start(const JournaledAlarms &events, qint64 uncertainXid, qin
                          QString *error)
 {
     QByteArray content = kHeader;
+    // Should the program die before the files taken over are removed, the
+    // next start knows them as read.
+    for (const Adopted &a : qAsConst(m_adopted))
+        content += "A\t" + QFileInfo(a.path).fileName().toUtf8() + '\n';
     if (uncertainXid != 0 && !events.isEmpty())
         content += beginLine(uncertainXid, events.first().seq, uncertainLastSeq);
     for (const JournaledAlarm &a : events)
