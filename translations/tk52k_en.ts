@@ -58,6 +58,10 @@
         <translation>Hysteresis</translation>
     </message>
     <message>
+        <source>上限、下限和回差以所选的基本单位（V、A、Ω、F、Hz）计，在该功能的每个量程上都有效。</source>
+        <translation>The limits and the hysteresis are in the base unit chosen (V, A, Ω, F, Hz) and hold on every range of the function.</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>
@@ -481,8 +485,16 @@ Please enter it as %2, for example %3.</translation>
 <context>
     <name>MeterSession</name>
     <message>
-        <source>（请将当前用户加入 dialout 组）</source>
-        <translation> (add the current user to the dialout group)</translation>
+        <source>（请将当前用户加入 %1 组）</source>
+        <translation> (add the current user to the group %1)</translation>
+    </message>
+    <message>
+        <source>（%1 的权限 %2（属主 %3，组 %4）不允许当前用户读写）</source>
+        <translation> (the permissions of %1, %2 with owner %3 and group %4, do not let the current user read and write it)</translation>
+    </message>
+    <message>
+        <source>（系统的设备策略不允许打开 %1，例如服务的 DevicePolicy/DeviceAllow 设置或容器的设备限制）</source>
+        <translation> (the system&apos;s device policy refuses %1, such as a service&apos;s DevicePolicy/DeviceAllow or a container&apos;s device rules)</translation>
     </message>
     <message>
         <source>未选择串口</source>

@@ -141,6 +141,10 @@ private slots:
         QTest::newRow("source asked of a table without sources")
             << range + L{"--source", "meter-a", "--format", "txt", "--output", out}
             << L{"TK52K_DB_NAME=" + m_plain->name()} << 1 << B("no source column") << out;
+        // The reason in the tool's language, while its files keep their titles.
+        QTest::newRow("summaries of a table made elsewhere")
+            << L{"--build-summaries"} << L{"TK52K_DB_NAME=" + m_plain->name()} << 1
+            << B("was not made by this program") << QString();
         QTest::newRow("no printer") << range + L{"--format", "print"}
                                     << L{"CUPS_SERVER=/nonexistent/cups.sock"} << 1 << B("no default printer")
                                     << QString();

@@ -230,6 +230,8 @@ private slots:
         QTest::newRow("interval 0") << null + L{"--interval", "0"} << L() << 2 << B("--interval");
         QTest::newRow("limits crossed")
             << null + L{"--alarm-low", "5", "--alarm-high", "1"} << L() << 2 << B("--alarm-low");
+        QTest::newRow("limits in two units") << null + L{"--alarm-low", "550mV", "--alarm-high", "5.5A"}
+                                             << L() << 2 << B("--alarm-high is in A");
         QTest::newRow("missing port")
             << L{"--port", "/dev/tk52k-no-such-port"} << L() << 3 << B("No such file");
         QTest::newRow("database port not a number")
@@ -278,7 +280,9 @@ private slots:
         QTest::addColumn<QString>("variable"); // TK52K_SOURCE; null: unset
         QTest::addColumn<QString>("stored");   // null: HOST:PORT
         const QString bench = QStringLiteral("测试台 7 ");
-        QTest::newRow("--source") << QStringList{"--source", "bench-7"} << bench << QStringLiteral("bench-7");
+        // Exactly as given, spaces and all, like TK52K_SOURCE.
+        QTest::newRow("--source") << QStringList{"--source", " bench-7 "} << bench
+                                  << QStringLiteral(" bench-7 ");
         QTest::newRow("TK52K_SOURCE alone") << QStringList() << bench << bench;
         QTest::newRow("neither") << QStringList() << QString() << QString();
         QTest::newRow("TK52K_SOURCE empty") << QStringList() << QStringLiteral("") << QString();
@@ -352,24 +356,42 @@ private slots:
         QVERIFY2(unmarked(logger.err).isEmpty(), qPrintable(unmarked(logger.err).join('\n')));
     }
 
-    // A terminal the user may not open is a permission error, with the hint
-    // to join the dialout group. Only root can drop to another user here.
+    // A terminal the user may not open is a permission error naming its
+    // cause: the dialout group where joining it helps, the device's rights
+    // where the user is in the group already. Only root can drop to another
+    // user here.
+    void portTheUserMayNotOpen_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("groups"); // setpriv's
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("not in dialout") << "0660"
+                                        << "--clear-groups" << QByteArray("group dialout");
+        QTest::newRow("in dialout, owner only") << "0600"
+                                                << "--groups=dialout" << QByteArray("0600 with owner");
+    }
     void portTheUserMayNotOpen()
     {
+        QFETCH(QString, mode);
+        QFETCH(QString, groups);
+        QFETCH(QByteArray, says);
         if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
             QSKIP("needs root and setpriv to run the logger as another user");
         MeterPty meter(m_dir.filePath("ttyForbidden"));
         QVERIFY(meter.plug());
+        QCOMPARE(QProcess::execute("chown", {"root:dialout", meter.device()}), 0);
+        QCOMPARE(QProcess::execute("chmod", {mode, meter.device()}), 0);
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("TK52K_DB_PORT", "1"); // no server; its journal lives in memory
         p.setProcessEnvironment(env);
         p.start("setpriv",
-                {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                {"--reuid=65534", "--regid=65534", groups, "--",
                  qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-logger", "--port", meter.device()});
         QVERIFY(p.waitForFinished(30000));
         const QByteArray err = p.readAllStandardError();
-        QVERIFY2(p.exitCode() == 3 && err.contains("dialout") && !err.contains("busy"), err.constData());
+        QVERIFY2(p.exitCode() == 3 && err.contains(says) && !err.contains("busy"), err.constData());
+        QCOMPARE(err.contains("add the current user"), !groups.startsWith("--groups"));
     }
 
     // With the server out of reach, the readings taken before SIGTERM stay in the
@@ -454,6 +476,13 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "is back") == 6, qPrintable(logger.err), 30000);
         QCOMPARE(logger.stop(), 0);
         QVERIFY2(unmarked(logger.err).isEmpty(), qPrintable(unmarked(logger.err).join('\n')));
+        // One line per event: Qt's own notes on the broken connection are
+        // details below the warnings.
+        for (const QString &line : logger.err.split('\n')) {
+            QVERIFY2(priorityOf(line, line) > 4 ||
+                         !(line.contains("QSqlQuery") || line.contains("Unable to free statement")),
+                     qPrintable(logger.err));
+        }
     }
 
     // Debian's Prometheus scrapes the logger's page and reads its figures:
@@ -537,11 +566,20 @@ private slots:
                                        .toObject();
         QCOMPARE(labels["source"].toString(), name);
         QCOMPARE(labels["port"].toString(), link);
+        QVERIFY2(query("tk52k_last_reading_timestamp_seconds > 1.5e9").contains(" => "),
+                 qPrintable(query("tk52k_last_reading_timestamp_seconds")));
+        // The meter ranges down to millivolts: the series stays the one of
+        // volts, its value in volts.
+        QVERIFY(meter.send(encodeMeterFrame(FrameContent{0, -1, 1772, false, false, {}}).repeated(3)));
+        QTRY_VERIFY2_WITH_TIMEOUT(query("tk52k_last_value").contains("unit=\"V\"} => 0.1772 @"),
+                                  qPrintable(query("tk52k_last_value")), 30000);
+        QVERIFY2(!query("count_over_time(tk52k_last_value[1h])").contains("mV"),
+                 qPrintable(query("count_over_time(tk52k_last_value[1h])")));
         prometheus.terminate();
         prometheus.waitForFinished();
         QCOMPARE(logger.stop(), 0);
         QVERIFY2(
-            logger.err.contains("stopped: taken 6 = written 4 + waiting 0 + quarantined 1 + not stored 1"),
+            logger.err.contains("stopped: taken 9 = written 6 + waiting 0 + quarantined 1 + not stored 2"),
             qPrintable(logger.err));
     }
 

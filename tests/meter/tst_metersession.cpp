@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <cerrno>
 #include <limits>
 
 namespace {
@@ -51,6 +52,37 @@ class tst_MeterSession : public QObject
     Q_OBJECT
 
 private slots:
+    // A refused device names what refused it: a group to join only where
+    // joining helps; its rights where the user is in the group already; the
+    // device policy where open(2) said EPERM; nothing of its own for a busy port.
+    void refusalReasons_data()
+    {
+        QTest::addColumn<int>("openErrno");
+        QTest::addColumn<uint>("mode");
+        QTest::addColumn<bool>("inGroup");
+        QTest::addColumn<QString>("says"); // empty: no reason of its own
+        QTest::newRow("not in the group") << EACCES << 0660u << false << "加入 dialout 组";
+        QTest::newRow("in the group, owner only")
+            << EACCES << 0600u << true << "0600（属主 root，组 dialout）";
+        QTest::newRow("not in a group without rights") << EACCES << 0620u << false << "0620（属主 root";
+        QTest::newRow("device policy") << EPERM << 0660u << true << "设备策略不允许打开 /dev/ttyUSB0";
+        QTest::newRow("busy") << EBUSY << 0660u << true << "";
+        QTest::newRow("opened") << 0 << 0660u << true << "";
+    }
+    void refusalReasons()
+    {
+        QFETCH(int, openErrno);
+        QFETCH(uint, mode);
+        QFETCH(bool, inGroup);
+        QFETCH(QString, says);
+        const QString reason =
+            MeterSession::refusalReason({QStringLiteral("/dev/ttyUSB0"), openErrno, mode,
+                                         QStringLiteral("root"), QStringLiteral("dialout"), inGroup});
+        QVERIFY2(says.isEmpty() ? reason.isEmpty() : reason.contains(says), qPrintable(reason));
+        QVERIFY2(!reason.contains(QLatin1String("加入")) || (!inGroup && (mode & 060) == 060),
+                 qPrintable(reason));
+    }
+
     // Each entry of `ticks` arrives and then one tick passes.
     void ticks_data()
     {

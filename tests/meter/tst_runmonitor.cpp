@@ -3,6 +3,7 @@
 
 #include "core/meter/alarmrule.h"
 #include "core/meter/alarmwatch.h"
+#include "core/meter/baseunit.h"
 #include "core/meter/extremes.h"
 #include "core/meter/maxdatabase.h"
 #include "core/meter/meterreading.h"
@@ -246,52 +247,129 @@ private slots:
         QVERIFY(rule.statusText(QStringLiteral("V")).isEmpty());
     }
 
+    // Bands are remembered per function and base unit; those an earlier
+    // version kept per displayed unit come over once, scaled, and a band of
+    // the base unit's own wins over them.
     void limitsAreRememberedPerQuantity()
     {
-        const QString ohm = QStringLiteral("电阻");
-        AlarmLimits{0.5, 10.0, 0.25}.save(ohm, QStringLiteral("kΩ"));
-        AlarmLimits{std::nullopt, 2.0, 0.0}.save(ohm, QStringLiteral("MΩ"));
-        const AlarmLimits kohm = AlarmLimits::load(ohm, QStringLiteral("kΩ"));
-        QVERIFY(kohm.low == 0.5 && kohm.high == 10.0 && kohm.hysteresis == 0.25);
-        const AlarmLimits mohm = AlarmLimits::load(ohm, QStringLiteral("MΩ"));
-        QVERIFY(!mohm.low && mohm.high == 2.0);
-        QVERIFY(AlarmLimits::load(ohm, QStringLiteral("Ω")).isEmpty());
+        const auto oldBand = [](const QString &key, double low, double high, double hysteresis) {
+            QSettings settings;
+            settings.beginGroup(QStringLiteral("alarm/") + QString::fromLatin1(QUrl::toPercentEncoding(key)));
+            settings.setValue(QStringLiteral("low"), low);
+            settings.setValue(QStringLiteral("high"), high);
+            settings.setValue(QStringLiteral("hysteresis"), hysteresis);
+        };
+        oldBand(QStringLiteral("DCV|mV"), 2500, 5500, 10);
+        oldBand(QStringLiteral("OHM|kΩ"), 1, 2, 0);
+        oldBand(QStringLiteral("OHM|Ω"), 100, 200, 0);
+        oldBand(QStringLiteral("TEMP|℉"), 32, 90, 0);
+
+        const AlarmLimits dcv = AlarmLimits::load(QStringLiteral("DCV"), QStringLiteral("V"));
+        QVERIFY(dcv.low == 2.5 && dcv.high == 5.5 && dcv.hysteresis == 0.01);
+        const AlarmLimits ohm = AlarmLimits::load(QStringLiteral("OHM"), QStringLiteral("Ω"));
+        QVERIFY(ohm.low == 100.0 && ohm.high == 200.0);
+        QCOMPARE(AlarmLimits::load(QStringLiteral("TEMP"), QStringLiteral("℉")).high,
+                 std::optional<double>(90));
+        QVERIFY(AlarmLimits::load(QStringLiteral("TEMP"), QStringLiteral("℃")).isEmpty());
+        // Once: a band set since is not overwritten by the old one again.
+        AlarmLimits{std::nullopt, 12.0, 0.0}.save(QStringLiteral("DCV"), QStringLiteral("V"));
+        QCOMPARE(AlarmLimits::carryOverDisplayUnitBands(), 0);
+        const AlarmLimits later = AlarmLimits::load(QStringLiteral("DCV"), QStringLiteral("V"));
+        QVERIFY(!later.low && later.high == 12.0);
+
         // Limits that cannot work are refused.
         QVERIFY(!(AlarmLimits{5.0, 4.0, 0.0}.isValid()) && !(AlarmLimits{4.0, 4.0, 0.0}.isValid()) &&
                 !(AlarmLimits{1.0, 4.0, -1.0}.isValid()));
     }
 
-    // The watch judges each quantity by its own band: a change of unit forgets
-    // the raised alarm without a clear that never happened, a negative overload
-    // lies below every low limit, and limits given for another quantity wait.
-    void watchFollowsTheQuantity()
+    // A 5 V rail collapsing through the meter's autoranging into millivolts:
+    // one raise at the first reading under 2.5 V, kept while the range
+    // changes, whether the band was remembered by the window or given for
+    // every quantity by the logger ("2.5V"); a reading that starts in mV is
+    // judged in volts as well, and a band for volts says nothing of ohms.
+    void bandHoldsAcrossRanges_data()
     {
-        AlarmLimits{-1.0, 1.0, 0.0}.save(QStringLiteral("DCV"), QStringLiteral("V"));
+        QTest::addColumn<bool>("forAll");
+        QTest::newRow("remembered") << false;
+        QTest::newRow("for every quantity") << true;
+    }
+    void bandHoldsAcrossRanges()
+    {
+        QFETCH(bool, forAll);
+        const AlarmLimits band{2.5, 5.5, 0.1, QStringLiteral("V")};
         AlarmWatch watch;
+        if (forAll)
+            watch.setLimitsForAll(band);
+        else
+            band.save(QStringLiteral("DCV"), QStringLiteral("V"));
         QStringList seen;
         QObject::connect(&watch, &AlarmWatch::eventOccurred, [&](const AlarmEvent &e) {
-            seen << QStringLiteral("%1 %2 %3").arg(e.raised ? "raise" : "clear", e.unit).arg(e.value);
+            seen << QStringLiteral("%1 %2 %3 %4 at %5")
+                        .arg(e.raised ? "raise" : "clear", e.limit == AlarmEvent::Limit::Low ? "low" : "high")
+                        .arg(e.limitValue)
+                        .arg(e.unit)
+                        .arg(e.value);
         });
-        const auto feed = [&](double value, const char *unit, bool overload = false) {
+        const auto feed = [&](const char *function, double value, const char *unit) {
             MeterReading r;
-            r.funcStr = QStringLiteral("DCV");
+            r.funcStr = QString::fromLatin1(function);
             r.unitStr = QString::fromUtf8(unit);
             r.value = value;
-            r.overload = overload;
-            r.negative = value < 0;
-            r.time = QDateTime::currentDateTime();
+            r.time = t0;
             watch.feed(r);
         };
-        feed(0.5, "V");
-        feed(-0.1, "V", true);
+        for (const double v : {5.02, 4.98, 4.1, 3.2, 2.61, 2.47, 1.9, 0.8})
+            feed("DCV", v, "V");
+        for (const double v : {799.9, 420.0, 177.2, 12.3, 0.1})
+            feed("DCV", v, "mV");
+        feed("DCV", 0.0, "V");
+        QCOMPARE(seen, QStringList{"raise low 2.5 V at 2.47"});
         QVERIFY(watch.isRaised());
-        feed(2000.0, "mV"); // no band for millivolts
-        QVERIFY(!watch.isRaised());
-        watch.setLimits(QStringLiteral("DCV"), QStringLiteral("V"), AlarmLimits{std::nullopt, 0.1, 0.0});
-        feed(5000.0, "mV");
-        watch.setLimits(QStringLiteral("DCV"), QStringLiteral("mV"), AlarmLimits{std::nullopt, 10000.0, 0.0});
-        feed(20000.0, "mV");
-        QCOMPARE(seen, (QStringList{"raise V -inf", "raise mV 20000"}));
+        QCOMPARE(watch.statusText(), QStringLiteral("报警：低于下限 2.5 V（10:00:00 起）"));
+
+        // Back up through the ranges: cleared once above 2.6 V, and a high
+        // limit of 5.5 V is not crossed by 5400 mV.
+        for (const double v : {2550.0, 2605.0, 5400.0})
+            feed("DCV", v, "mV");
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen.last(), QStringLiteral("clear low 2.5 V at 2.605"));
+
+        // Another quantity: a new start, and a band in volts has no say.
+        feed("OHM", 1.0, "kΩ");
+        feed("DCV", 177.2, "mV");
+        QCOMPARE(seen.mid(2), QStringList{"raise low 2.5 V at 0.1772"});
+    }
+
+    void quantitiesTypedWithUnits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("bare") << "2.5" << true << 2.5 << "";
+        QTest::newRow("millivolts") << "550mV" << true << 0.55 << "V";
+        QTest::newRow("spaced") << " 2.5 V " << true << 2.5 << "V";
+        QTest::newRow("negative micro") << "-4.7uA" << true << -4.7e-6 << "A";
+        QTest::newRow("kilo-ohm") << "10kΩ" << true << 1e4 << "Ω";
+        QTest::newRow("kilo-ohm typed") << "10kOhm" << true << 1e4 << "Ω";
+        QTest::newRow("not a unit") << "5m" << false << 0.0 << "";
+        QTest::newRow("unprefixed scale") << "20k℃" << false << 0.0 << "";
+        QTest::newRow("no number") << "V" << false << 0.0 << "";
+        QTest::newRow("trailing junk") << "2.5 V x" << false << 0.0 << "";
+    }
+    void quantitiesTypedWithUnits()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(double, value);
+        QFETCH(QString, unit);
+        double parsed = 0;
+        QString parsedUnit;
+        QCOMPARE(parseQuantity(text, &parsed, &parsedUnit), ok);
+        if (ok) {
+            QCOMPARE(parsed, value);
+            QCOMPARE(parsedUnit, unit);
+        }
     }
 };
 

@@ -4,6 +4,7 @@
 // tk52k-print of the desktop package, to which --format print is handed.
 #include "exportrequest.h"
 
+#include "core/app/uilanguage.h"
 #include "core/history/historystatistics.h"
 #include "core/meter/runstatistics.h"
 #include "export/exportprogress.h"
@@ -82,7 +83,11 @@ int buildSummaries()
 
 int main(int argc, char *argv[])
 {
-    const QCoreApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
+    // Its lines are English; the files keep the window's Chinese titles.
+    const QString translationProblem = installEnglishReasons(&app);
+    if (!translationProblem.isEmpty())
+        std::fprintf(stderr, "%s: %s\n", kProgram, qPrintable(translationProblem));
     ExportRequest request;
     QString error;
     bool help = false;

@@ -5,6 +5,7 @@
 #include "systemdnotify.h"
 
 #include "core/meter/alarmwatch.h"
+#include "core/meter/baseunit.h"
 #include "core/meter/metersession.h"
 #include "core/store/database.h"
 #include "core/store/dbsettings.h"
@@ -232,6 +233,8 @@ void HeadlessLogger::onReading(const MeterReading &reading, bool newRange)
     ++m_taken;
     if (newRange)
         ++m_notStored;
+    if (m_metrics)
+        m_metrics->noteReading(reading.time.toMSecsSinceEpoch());
     if (!m_options.alarm.isEmpty())
         m_alarm->feed(reading);
 }
@@ -312,9 +315,10 @@ void HeadlessLogger::updateMetrics(const StoreState &state)
     s.alarmActive = m_alarm->isRaised();
     const MeterReading &reading = m_session->currentReading();
     if (reading.rangeIndex >= 0) {
+        const BaseUnit base = baseUnitOf(reading.unitStr);
         s.function = reading.funcStr;
-        s.unit = reading.unitStr;
-        s.value = valueOf(reading);
+        s.unit = base.unit.trimmed();
+        s.value = reading.overload ? valueOf(reading) : base.toBase(reading.value);
         s.lastReadingMs = reading.time.toMSecsSinceEpoch();
     }
     m_metrics->update(s);

@@ -1,5 +1,6 @@
 #include "loggerlog.h"
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
@@ -15,6 +16,15 @@ std::atomic<bool> g_journal{false};
 // program family at the start of its lines; the logger names itself instead.
 void qtMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
+    // Qt's SQL classes warn of what the store meets anyway and says in a
+    // line of its own, with the reason (a statement on a connection that
+    // broke, prepared statements that cannot be freed with it): they go to
+    // the journal as details, and not to a terminal at all.
+    if (LoggerLog::isQtSqlDetail(message)) {
+        if (g_journal)
+            LoggerLog::write(LoggerLog::Priority::Debug, message);
+        return;
+    }
     LoggerLog::Priority priority = LoggerLog::Priority::Warning;
     switch (type) {
     case QtDebugMsg:
@@ -39,6 +49,17 @@ void LoggerLog::install()
 {
     g_journal = isJournalStream(qgetenv("JOURNAL_STREAM"), STDERR_FILENO);
     qInstallMessageHandler(qtMessage);
+}
+
+bool LoggerLog::isQtSqlDetail(const QString &message)
+{
+    static const QStringList prefixes{QStringLiteral("QSqlQuery::"), QStringLiteral("QSqlDatabase"),
+                                      QStringLiteral("QPSQL"), QStringLiteral("Unable to free statement")};
+    for (const QString &prefix : prefixes) {
+        if (message.startsWith(prefix))
+            return true;
+    }
+    return false;
 }
 
 bool LoggerLog::isJournalStream(const QByteArray &journalStream, int fd)

@@ -33,6 +33,11 @@ public:
     /// The line write() puts out, with its line feed.
     static QByteArray format(Priority priority, const QString &text, bool journal);
 
+    /// Whether `message` is one of Qt's SQL classes' own warnings (a statement
+    /// on a closed connection, a prepared statement that cannot be freed),
+    /// which restate a fault the store reports in a line of its own.
+    static bool isQtSqlDetail(const QString &message);
+
     /// Whether `fd` is the stream `journalStream` ("DEVICE:INODE") names.
     static bool isJournalStream(const QByteArray &journalStream, int fd);
 };

@@ -4,6 +4,7 @@
 
 #include "core/app/signalquitter.h"
 #include "core/app/uilanguage.h"
+#include "core/meter/baseunit.h"
 #include "core/meter/metersession.h"
 #include "core/store/dbsettings.h"
 
@@ -62,15 +63,6 @@ QByteArray rawSource(int argc, char *argv[])
     return value;
 }
 
-std::optional<double> number(const QString &text)
-{
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 // A logger on a small board wakes for every frame; two things in the
 // platform's defaults cost more than the reading itself. Without TZ the C
 // library looks at /etc/localtime again at every conversion to local time,
@@ -120,13 +112,19 @@ int main(int argc, char *argv[])
         QStringLiteral("The meter's name in the source column (default: TK52K_SOURCE, else HOST:PORT)."),
         QStringLiteral("NAME"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No status line every minute."));
-    const QCommandLineOption low(QStringLiteral("alarm-low"), QStringLiteral("Raise an alarm below X."),
-                                 QStringLiteral("X"));
-    const QCommandLineOption high(QStringLiteral("alarm-high"), QStringLiteral("Raise an alarm above Y."),
+    const QCommandLineOption low(
+        QStringLiteral("alarm-low"),
+        QStringLiteral(
+            "Raise an alarm below X, in the function's base unit (V, A, Ohm, F, Hz) on every range: "
+            "2.5 or 2.5V, 550mV. A limit with a unit watches only that quantity."),
+        QStringLiteral("X"));
+    const QCommandLineOption high(QStringLiteral("alarm-high"),
+                                  QStringLiteral("Raise an alarm above Y, in the base unit likewise."),
                                   QStringLiteral("Y"));
     const QCommandLineOption hysteresis(
         QStringLiteral("hysteresis"),
-        QStringLiteral("How far back inside a limit a value must come to clear its alarm (default 0)."),
+        QStringLiteral("How far back inside a limit a value must come to clear its alarm, in the base unit "
+                       "likewise (default 0)."),
         QStringLiteral("H"));
     const QCommandLineOption metrics(
         QStringLiteral("metrics"),
@@ -151,7 +149,8 @@ int main(int argc, char *argv[])
     options.port = parser.value(port).trimmed();
     if (options.port.isEmpty())
         return usage(QStringLiteral("--port DEVICE is required"));
-    if (parser.isSet(interval) && !parseSamplingInterval(parser.value(interval), &options.automatic, &options.seconds))
+    if (parser.isSet(interval) &&
+        !parseSamplingInterval(parser.value(interval), &options.automatic, &options.seconds))
         return usage(QStringLiteral("--interval wants auto or whole seconds from 1 to 3600, not \"%1\"")
                          .arg(parser.value(interval)));
     // A name is stored as it is given, or not at all.
@@ -161,7 +160,7 @@ int main(int argc, char *argv[])
             DbSettings::meterNameProblem(QStringLiteral("--source"), rawSource(argc, argv), &name);
         if (!problem.isEmpty())
             return usage(problem);
-        options.source = name.trimmed();
+        options.source = name;
         if (options.source.isEmpty())
             return usage(QStringLiteral("--source wants a name"));
     }
@@ -169,17 +168,37 @@ int main(int argc, char *argv[])
     if (!sourceProblem.isEmpty())
         return usage(sourceProblem);
     options.quiet = parser.isSet(quiet);
+    // The limits hold in the base unit whatever range the meter shows;
+    // units written with them must agree.
+    const auto quantity = [&](const QCommandLineOption &option, std::optional<double> *value) {
+        double v = 0;
+        QString unit;
+        if (!parseQuantity(parser.value(option), &v, &unit))
+            return QStringLiteral("--%1 wants a number, with a unit such as V or mV if you like, not \"%2\"")
+                .arg(option.names().first(), parser.value(option));
+        if (!unit.isEmpty() && !options.alarm.unit.isEmpty() && unit != options.alarm.unit) {
+            *value = v;
+            return QStringLiteral("--%1 is in %2, another limit in %3")
+                .arg(option.names().first(), unit, options.alarm.unit);
+        }
+        if (!unit.isEmpty())
+            options.alarm.unit = unit;
+        *value = v;
+        return QString();
+    };
     for (const auto &[option, limit] :
          {std::pair{&low, &options.alarm.low}, std::pair{&high, &options.alarm.high}}) {
         if (!parser.isSet(*option))
             continue;
-        *limit = number(parser.value(*option));
-        if (!*limit)
-            return usage(QStringLiteral("--%1 wants a number, not \"%2\"")
-                             .arg(option->names().first(), parser.value(*option)));
+        const QString problem = quantity(*option, limit);
+        if (!problem.isEmpty())
+            return usage(problem);
     }
     if (parser.isSet(hysteresis)) {
-        const std::optional<double> h = number(parser.value(hysteresis));
+        std::optional<double> h;
+        const QString problem = quantity(hysteresis, &h);
+        if (!problem.isEmpty() && h)
+            return usage(problem); // a unit other than the limits'
         if (!h || *h < 0)
             return usage(QStringLiteral("--hysteresis wants a number of at least 0, not \"%1\"")
                              .arg(parser.value(hysteresis)));

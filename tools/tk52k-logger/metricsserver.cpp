@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -117,7 +118,15 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
 void MetricsServer::update(const MetricsSnapshot &snapshot)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const qint64 lastReadingMs = std::max(m_snapshot.lastReadingMs, snapshot.lastReadingMs);
     m_snapshot = snapshot;
+    m_snapshot.lastReadingMs = lastReadingMs;
+}
+
+void MetricsServer::noteReading(qint64 ms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_snapshot.lastReadingMs = std::max(m_snapshot.lastReadingMs, ms);
 }
 
 QByteArray MetricsServer::render(const MetricsSnapshot &s, qint64 nowMs)
@@ -143,11 +152,19 @@ QByteArray MetricsServer::render(const MetricsSnapshot &s, qint64 nowMs)
            "1 while the meter sends, 0 while it is silent or its port is away.", s.linkUp);
     metric(page, "tk52k_database_up", "gauge", "1 while the server takes readings.", s.databaseUp);
     metric(page, "tk52k_alarm_active", "gauge", "1 while an alarm limit is crossed.", s.alarmActive);
-    if (s.lastReadingMs > 0)
+    if (s.lastReadingMs > 0 && !s.function.isEmpty()) {
+        // One series per function, whatever range the meter is in.
         metric(page, "tk52k_last_value", "gauge",
-               "The newest reading, in its function and unit (+Inf: overload).",
+               "The newest reading in its function's base unit, whatever the range: V, A, ohm, F, Hz, %, "
+               "degrees C or F, none for hFE (+Inf: overload).",
                "{function=\"" + labelValue(s.function) + "\",unit=\"" + labelValue(s.unit) + "\"}",
                number(s.value));
+    }
+    if (s.lastReadingMs > 0) {
+        metric(page, "tk52k_last_reading_timestamp_seconds", "gauge",
+               "When the newest reading came, in seconds since the epoch.", QByteArray(),
+               QByteArray::number(s.lastReadingMs / 1000.0, 'f', 3));
+    }
     const qint64 since = s.lastReadingMs > 0 ? s.lastReadingMs : s.startMs;
     metric(page, "tk52k_seconds_since_last_reading", "gauge",
            "Seconds since the newest reading, or since the start while none has come.", QByteArray(),

@@ -28,7 +28,9 @@ struct MetricsSnapshot
     bool linkUp = false;
     bool databaseUp = false;
     bool alarmActive = false;
-    /// The newest reading, when there is one (lastReadingMs > 0).
+    /// The newest reading, when there is one (lastReadingMs > 0), in its
+    /// function's base unit whatever the range: V, A, Ω, F, Hz, %, ℃, ℉, or
+    /// none (hFE).
     QString function;
     QString unit;
     double value = 0; ///< ±infinity for an overload
@@ -56,6 +58,10 @@ public:
 
     /// The values the next scrape shows. Any thread.
     void update(const MetricsSnapshot &snapshot);
+    /// The time of a reading, as it comes (ms since the epoch): the time of
+    /// the newest reading is exact at every scrape, not as old as the last
+    /// update(). Any thread.
+    void noteReading(qint64 ms);
 
     /// The page for `snapshot` at `nowMs` (ms since the epoch).
     static QByteArray render(const MetricsSnapshot &snapshot, qint64 nowMs);

@@ -7,6 +7,24 @@
 
 namespace {
 const char *const kSettingsKey = "language";
+const char *const kEnglishCatalogue = ":/translations/tk52k_en.qm";
+
+// The program's catalogue, limited to the contexts whose texts are reasons
+// for a failure or a state; what goes into files is left as it is written.
+class ReasonTranslator : public QTranslator
+{
+public:
+    using QTranslator::QTranslator;
+
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        static const QByteArrayList reasons{"SummarySchema", "HistoryLoader", "database", "MeterSession"};
+        if (!context || !reasons.contains(QByteArray(context)))
+            return QString();
+        return QTranslator::translate(context, sourceText, disambiguation, n);
+    }
+};
 } // namespace
 
 QString languageCode(UiLanguage language)
@@ -49,12 +67,22 @@ QString installTranslations(QCoreApplication *app, UiLanguage language)
             missing << QStringLiteral("%1/qtbase_zh_CN.qm").arg(dir);
     } else {
         auto *own = new QTranslator(app);
-        if (own->load(QStringLiteral(":/translations/tk52k_en.qm")))
+        if (own->load(QLatin1String(kEnglishCatalogue)))
             app->installTranslator(own);
         else
-            missing << QStringLiteral(":/translations/tk52k_en.qm");
+            missing << QLatin1String(kEnglishCatalogue);
     }
     if (missing.isEmpty())
         return QString();
     return QStringLiteral("translations not found: %1").arg(missing.join(QStringLiteral(", ")));
+}
+
+QString installEnglishReasons(QCoreApplication *app)
+{
+    auto *reasons = new ReasonTranslator(app);
+    if (reasons->load(QLatin1String(kEnglishCatalogue))) {
+        app->installTranslator(reasons);
+        return QString();
+    }
+    return QStringLiteral("translations not found: %1").arg(QLatin1String(kEnglishCatalogue));
 }

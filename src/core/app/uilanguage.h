@@ -31,3 +31,9 @@ void rememberLanguage(UiLanguage language);
 /// string when everything was found, otherwise a line naming what is missing
 /// (the interface then keeps the texts it has).
 QString installTranslations(QCoreApplication *app, UiLanguage language);
+
+/// For a tool that speaks English on stderr but writes the files the window
+/// writes (their column titles stay Chinese): installs the English of the
+/// store's reasons only (the summaries, the history reads, the store's state,
+/// the meter's port), nothing else. Returns what installTranslations() does.
+QString installEnglishReasons(QCoreApplication *app);

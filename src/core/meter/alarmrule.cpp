@@ -1,5 +1,7 @@
 #include "alarmrule.h"
 
+#include "core/meter/baseunit.h"
+
 #include <QCoreApplication>
 #include <QSettings>
 #include <QUrl>
@@ -8,12 +10,32 @@
 
 namespace {
 
+const QString kAlarmGroup = QStringLiteral("alarm");
+
+QString settingsKey(const QString &function, const QString &unit)
+{
+    // Keys may not hold '/', and units such as "°C" or "Ω" are fine in
+    // QSettings only when escaped; percent-encoding keeps them readable.
+    return QString::fromLatin1(QUrl::toPercentEncoding(function + QLatin1Char('|') + unit));
+}
+
 QString settingsGroup(const QString &function, const QString &unit)
 {
-    // Keys may not hold '/', and units such as "°C" or "kΩ" are fine in
-    // QSettings only when escaped; percent-encoding keeps them readable.
-    return QStringLiteral("alarm/") +
-           QString::fromLatin1(QUrl::toPercentEncoding(function + QLatin1Char('|') + unit));
+    return kAlarmGroup + QLatin1Char('/') + settingsKey(function, unit);
+}
+
+AlarmLimits readLimits(QSettings &settings)
+{
+    AlarmLimits limits;
+    bool ok = false;
+    const double low = settings.value(QStringLiteral("low")).toDouble(&ok);
+    if (ok)
+        limits.low = low;
+    const double high = settings.value(QStringLiteral("high")).toDouble(&ok);
+    if (ok)
+        limits.high = high;
+    limits.hysteresis = settings.value(QStringLiteral("hysteresis"), 0.0).toDouble();
+    return limits;
 }
 
 } // namespace
@@ -29,28 +51,58 @@ bool AlarmLimits::isValid() const
     return std::isfinite(hysteresis) && hysteresis >= 0.0;
 }
 
-AlarmLimits AlarmLimits::load(const QString &function, const QString &unit)
+AlarmLimits AlarmLimits::load(const QString &function, const QString &baseUnit)
 {
+    carryOverDisplayUnitBands();
     QSettings settings;
-    settings.beginGroup(settingsGroup(function, unit));
-    AlarmLimits limits;
-    bool ok = false;
-    const double low = settings.value(QStringLiteral("low")).toDouble(&ok);
-    if (ok)
-        limits.low = low;
-    const double high = settings.value(QStringLiteral("high")).toDouble(&ok);
-    if (ok)
-        limits.high = high;
-    limits.hysteresis = settings.value(QStringLiteral("hysteresis"), 0.0).toDouble();
-    if (!limits.isValid())
+    settings.beginGroup(settingsGroup(function, baseUnit));
+    AlarmLimits limits = readLimits(settings);
+    if (!limits.isValid() || limits.isEmpty())
         return AlarmLimits();
+    limits.unit = baseUnit;
     return limits;
 }
 
-void AlarmLimits::save(const QString &function, const QString &unit) const
+int AlarmLimits::carryOverDisplayUnitBands()
 {
     QSettings settings;
-    settings.beginGroup(settingsGroup(function, unit));
+    settings.beginGroup(kAlarmGroup);
+    const QStringList keys = settings.childGroups();
+    int carried = 0;
+    for (const QString &key : keys) {
+        const QString name = QUrl::fromPercentEncoding(key.toLatin1());
+        const int bar = name.lastIndexOf(QLatin1Char('|'));
+        if (bar < 0)
+            continue;
+        const QString function = name.left(bar);
+        const BaseUnit base = baseUnitOf(name.mid(bar + 1));
+        if (base.exponent == 0)
+            continue; // kept under its base unit already
+        settings.beginGroup(key);
+        AlarmLimits old = readLimits(settings);
+        settings.endGroup();
+        settings.remove(key);
+        const QString target = settingsKey(function, base.unit);
+        if (!old.isValid() || old.isEmpty() || keys.contains(target) ||
+            settings.childGroups().contains(target))
+            continue;
+        if (old.low)
+            old.low = base.toBase(*old.low);
+        if (old.high)
+            old.high = base.toBase(*old.high);
+        old.hysteresis = base.toBase(old.hysteresis);
+        settings.endGroup();
+        old.save(function, base.unit);
+        settings.beginGroup(kAlarmGroup);
+        ++carried;
+    }
+    return carried;
+}
+
+void AlarmLimits::save(const QString &function, const QString &baseUnit) const
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup(function, baseUnit));
     settings.remove(QString());
     if (low)
         settings.setValue(QStringLiteral("low"), *low);

@@ -7,22 +7,41 @@
 
 #include <optional>
 
-/// The band a quantity should stay in. A limit left out is not watched.
+/// The band a quantity should stay in, in the quantity's base unit (V, A,
+/// Ω, F, Hz; see baseUnitOf()), so one band holds on every range of a
+/// function. A limit left out is not watched.
 struct AlarmLimits
 {
+    AlarmLimits() = default;
+    AlarmLimits(std::optional<double> lowLimit, std::optional<double> highLimit, double hysteresisBand = 0.0,
+                const QString &baseUnit = QString())
+        : low(lowLimit), high(highLimit), hysteresis(hysteresisBand), unit(baseUnit)
+    {}
+
     std::optional<double> low;
     std::optional<double> high;
     /// How far back inside a limit a value must come before its alarm clears.
     double hysteresis = 0.0;
+    /// The base unit the limits were given in ("V"); empty when they were
+    /// given as bare numbers, for whatever is measured.
+    QString unit;
 
     bool isEmpty() const { return !low && !high; }
     /// Limits that can work: finite, low below high, hysteresis not negative.
     bool isValid() const;
 
-    /// The limits remembered (QSettings) for a function and unit; none when
-    /// nothing was saved for them.
-    static AlarmLimits load(const QString &function, const QString &unit);
-    void save(const QString &function, const QString &unit) const;
+    /// The limits remembered (QSettings) for a function and base unit; none
+    /// when nothing was saved for them. Bands that earlier versions kept per
+    /// displayed unit ("mV", "kΩ") are carried over to the base unit first,
+    /// once (see carryOverDisplayUnitBands()).
+    static AlarmLimits load(const QString &function, const QString &baseUnit);
+    void save(const QString &function, const QString &baseUnit) const;
+
+    /// Moves every band remembered under a prefixed unit to the base unit of
+    /// its function, its numbers scaled (5.5 under "mV" becomes 0.0055 under
+    /// "V"), and forgets the old entry. Where the base unit already has a band
+    /// of its own, that one stays. Returns how many bands were carried over.
+    static int carryOverDisplayUnitBands();
 };
 
 /// One raise or clear of an alarm.
@@ -32,7 +51,7 @@ struct AlarmEvent
 
     QDateTime time;
     QString function;
-    QString unit;
+    QString unit; ///< the base unit of limitValue and value ("V" for a reading in mV)
     Limit limit = Limit::High;
     double limitValue = 0.0; ///< the limit that was crossed
     double value = 0.0;      ///< the reading that raised or cleared it (±inf for an overload)
@@ -63,8 +82,9 @@ public:
     void setLimits(const AlarmLimits &limits) { m_limits = limits; }
     const AlarmLimits &limits() const { return m_limits; }
 
-    /// Judges one reading and returns the events it causes (none, one, or a
-    /// clear and a raise). An overload is passed as ±infinity; NaN is ignored.
+    /// Judges one reading, given in the limits' unit, and returns the events
+    /// it causes (none, one, or a clear and a raise). An overload is passed as
+    /// ±infinity; NaN is ignored.
     QVector<AlarmEvent> feed(double value, const QDateTime &time, const QString &function,
                              const QString &unit);
 

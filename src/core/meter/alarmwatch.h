@@ -10,9 +10,11 @@
 struct MeterReading;
 
 /// Watches the readings of a run against the alarm band remembered for
-/// their quantity (function and unit). When the quantity changes, the band
-/// of the new one applies and a raised alarm is forgotten without an event:
-/// the old limits mean nothing to the new quantity.
+/// their quantity: the function and its base unit, so a band holds on every
+/// range of the function (a reading of 177.2 mV is judged as 0.1772 V, and a
+/// raised alarm stays raised when the meter changes range). When the quantity
+/// changes, the band of the new one applies and a raised alarm is forgotten
+/// without an event: the old limits mean nothing to the new quantity.
 class AlarmWatch : public QObject
 {
     Q_OBJECT
@@ -24,16 +26,18 @@ public:
     /// side of zero.
     void feed(const MeterReading &reading);
 
-    /// New limits for a quantity (saved by the caller). They apply from the
-    /// next reading when they are for the quantity being watched.
-    void setLimits(const QString &function, const QString &unit, const AlarmLimits &limits);
+    /// New limits for a quantity, in its base unit (saved by the caller). They
+    /// apply from the next reading when they are for the quantity being watched.
+    void setLimits(const QString &function, const QString &baseUnit, const AlarmLimits &limits);
 
     /// Limits for whatever quantity is measured (the logger's command line),
-    /// instead of the ones remembered for each quantity. A change of quantity
+    /// instead of the ones remembered for each quantity; limits that name a
+    /// unit watch only the quantities counted in it. A change of quantity
     /// still forgets a raised alarm without an event.
     void setLimitsForAll(const AlarmLimits &limits);
 
-    /// The quantity being watched; empty before the first reading.
+    /// The quantity being watched (function and base unit); empty before the
+    /// first reading.
     QString function() const { return m_function; }
     QString unit() const { return m_unit; }
     bool isRaised() const { return bool(m_rule.raised()); }
@@ -49,6 +53,8 @@ signals:
     void stateChanged();
 
 private:
+    AlarmLimits limitsFor(const QString &function, const QString &baseUnit) const;
+
     AlarmRule m_rule;
     std::optional<AlarmLimits> m_forAll;
     QString m_function;

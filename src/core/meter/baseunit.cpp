@@ -1,5 +1,6 @@
 #include "baseunit.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -16,28 +17,56 @@ struct Prefix
 const Prefix kPrefixes[] = {{u'p', -12}, {u'n', -9}, {u'u', -6}, {u'\u00B5', -6}, {u'\u03BC', -6},
                             {u'm', -3},  {u'k', 3},  {u'M', 6},  {u'G', 9}};
 
+} // namespace
+
 // The units the meter prefixes; °C, % and the like never take a prefix.
-bool isPrefixable(const QString &unit)
+bool isPrefixableUnit(const QString &unit)
 {
     static const QStringList units{QStringLiteral("V"), QStringLiteral("A"), QStringLiteral("\u03A9"),
                                    QStringLiteral("F"), QStringLiteral("Hz")};
     return units.contains(unit);
 }
 
-} // namespace
+bool parseQuantity(const QString &text, double *value, QString *baseUnit)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\s*([-+]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eE][-+]?[0-9]+)?)\\s*(\\S*)\\s*$"));
+    const QRegularExpressionMatch m = pattern.match(text);
+    if (!m.hasMatch())
+        return false;
+    bool ok = false;
+    const double number = m.captured(1).toDouble(&ok);
+    if (!ok || !std::isfinite(number))
+        return false;
+    QString unitText = m.captured(2);
+    // Ω is hard to type on a command line.
+    if (unitText.endsWith(QLatin1String("ohm"), Qt::CaseInsensitive))
+        unitText = unitText.chopped(3) + QChar(0x03A9);
+    if (unitText.isEmpty()) {
+        *value = number;
+        baseUnit->clear();
+        return true;
+    }
+    const BaseUnit base = baseUnitOf(unitText);
+    if (!isPrefixableUnit(base.unit))
+        return false;
+    *value = base.toBase(number);
+    *baseUnit = base.unit;
+    return std::isfinite(*value);
+}
 
 BaseUnit baseUnitOf(const QString &unitText)
 {
     const QString text = unitText.trimmed();
-    if (isPrefixable(text))
-        return {text, 1.0};
-    if (text.size() >= 2 && isPrefixable(text.mid(1))) {
+    if (isPrefixableUnit(text))
+        return {text, 1.0, 0};
+    if (text.size() >= 2 && isPrefixableUnit(text.mid(1))) {
         for (const Prefix &p : kPrefixes) {
             if (text.at(0) == p.symbol)
-                return {text.mid(1), std::pow(10.0, p.exponent)};
+                return {text.mid(1), std::pow(10.0, p.exponent), p.exponent};
         }
     }
-    return {unitText, 1.0};
+    return {unitText, 1.0, 0};
 }
 
 SiPrefix siPrefixFor(double magnitude)

@@ -8,6 +8,18 @@ struct BaseUnit
 {
     QString unit;        ///< "V", "A", "Ω", "F", "Hz"; any other unit text as it is
     double factor = 1.0; ///< value in `unit` = value in the unit text × factor
+    int exponent = 0;    ///< factor = 10^exponent
+
+    /// A value shown in the unit text, in `unit`. Scaled by an exact power of
+    /// ten, so 177.2 mV is the double nearest to 0.1772 V, and 5500 mV is 5.5 V
+    /// exactly, as a limit written as 5.5 is.
+    double toBase(double value) const
+    {
+        double scale = 1.0;
+        for (int i = 0; i < (exponent < 0 ? -exponent : exponent); ++i)
+            scale *= 10.0;
+        return exponent < 0 ? value / scale : value * scale;
+    }
 };
 
 /// The base unit of a unit text the meter shows. An SI prefix (p, n, u, µ,
@@ -15,6 +27,16 @@ struct BaseUnit
 /// "℃", " ", "") is its own base unit with factor 1, so "m" alone or "Mx"
 /// is never taken apart.
 BaseUnit baseUnitOf(const QString &unitText);
+
+/// Whether `unit` is one of the base units the meter prefixes: V, A, Ω, F, Hz.
+bool isPrefixableUnit(const QString &unit);
+
+/// A number typed with or without a unit ("2.5", "550mV", "2.5 V", "4.7uF",
+/// "10kΩ" or "10kOhm") in the base unit of that unit: 550mV gives 0.55 and "V". A bare
+/// number is taken as it is, with an empty unit. False for anything else
+/// (no number, a unit that is not V, A, Ω, F or Hz with an SI prefix, a
+/// value that is not finite).
+bool parseQuantity(const QString &text, double *value, QString *baseUnit);
 
 /// An SI prefix by its symbol ("m", "k", "" …) and power of ten.
 struct SiPrefix

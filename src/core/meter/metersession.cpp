@@ -9,12 +9,18 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <limits>
 
 #ifdef Q_OS_LINUX
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 #endif
 
 namespace {
@@ -62,9 +68,57 @@ QStringList deviceHolders(const QString &device)
     }
     return holders;
 }
+
+// What open(2) and the file's rights say of `device`. The device is opened
+// the way the serial port opens it, and closed at once.
+MeterSession::DeviceAccess deviceAccess(const QString &device)
+{
+    MeterSession::DeviceAccess a;
+    a.device = device;
+    const QByteArray path = QFile::encodeName(device);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0)
+        ::close(fd);
+    else
+        a.openErrno = errno;
+    struct stat st
+    {
+    };
+    if (::stat(path.constData(), &st) != 0)
+        return a;
+    a.mode = st.st_mode & 07777;
+    if (const passwd *pw = ::getpwuid(st.st_uid))
+        a.owner = QString::fromLocal8Bit(pw->pw_name);
+    else
+        a.owner = QString::number(st.st_uid);
+    if (const group *gr = ::getgrgid(st.st_gid))
+        a.group = QString::fromLocal8Bit(gr->gr_name);
+    else
+        a.group = QString::number(st.st_gid);
+    a.inGroup = ::getegid() == st.st_gid;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(size_t(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, groups.data()) == count)
+        a.inGroup = a.inGroup || std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+    return a;
+}
 #endif
 
 } // namespace
+
+QString MeterSession::refusalReason(const DeviceAccess &a)
+{
+    if (a.openErrno == EPERM)
+        return tr("（系统的设备策略不允许打开 %1，例如服务的 DevicePolicy/DeviceAllow 设置或容器的设备限制）")
+            .arg(a.device);
+    if (a.openErrno != EACCES)
+        return QString();
+    // Group members may read and write it: joining the group helps.
+    if (!a.inGroup && (a.mode & 060) == 060)
+        return tr("（请将当前用户加入 %1 组）").arg(a.group);
+    return tr("（%1 的权限 %2（属主 %3，组 %4）不允许当前用户读写）")
+        .arg(a.device, QStringLiteral("%1").arg(a.mode, 4, 8, QLatin1Char('0')), a.owner, a.group);
+}
 
 MeterSession::MeterSession(QObject *parent)
     : QObject(parent), m_serial(new QSerialPort(this)), m_lastReadingMs(kNoReading)
@@ -143,9 +197,9 @@ bool MeterSession::openSerial(QString *reason)
         // tell the two apart; the dialout group helps with the second alone.
         if (m_serial->error() == QSerialPort::PermissionError) {
             const QString device = deviceOf(m_portName);
-            if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0) {
-                if (errno == EACCES || errno == EPERM)
-                    *reason += tr("（请将当前用户加入 dialout 组）");
+            const DeviceAccess access = deviceAccess(device);
+            if (access.openErrno != 0 && access.openErrno != EBUSY) {
+                *reason += refusalReason(access);
             } else {
                 const QStringList holders = deviceHolders(device);
                 *reason = QString::fromLocal8Bit(std::strerror(EBUSY)) +

@@ -52,6 +52,25 @@ public:
     explicit MeterSession(QObject *parent = nullptr);
     ~MeterSession() override;
 
+    /// What the system says of a device the serial port was refused.
+    struct DeviceAccess
+    {
+        QString device;       ///< its path
+        int openErrno = 0;    ///< errno of opening it for reading and writing; 0: it opened
+        uint mode = 0;        ///< its permission bits (0660)
+        QString owner;        ///< its owner's name
+        QString group;        ///< its group's name
+        bool inGroup = false; ///< the process is a member of that group
+    };
+    /// Why such a device was refused, added to the port's own error: join
+    /// the group where the group may read and write it and the process is
+    /// not in it; the device's permissions where they shut out the user even
+    /// so; the system's device policy (a unit's DevicePolicy/DeviceAllow, a
+    /// container) where open(2) said EPERM. Empty where the device itself
+    /// opened or was busy (another program holds the port), or for any other
+    /// error.
+    static QString refusalReason(const DeviceAccess &access);
+
     /// The port the next start() opens: a listed name ("ttyUSB0") or a
     /// device path. A run in progress keeps the port it opened.
     void setPortName(const QString &name);

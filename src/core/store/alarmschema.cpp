@@ -28,14 +28,20 @@ CREATE TABLE alarm_event (
     raised      boolean NOT NULL,
     source      text
 ))";
-const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS alarm_event_time_idx ON alarm_event (event_time)";
+const char *const kCreateIndex =
+    "CREATE INDEX IF NOT EXISTS alarm_event_time_idx ON alarm_event (event_time)";
 const char *const kAddSource = "ALTER TABLE alarm_event ADD COLUMN source text";
-const char *const kHasSource = "SELECT EXISTS (SELECT 1 FROM information_schema.columns WHERE table_schema = "
-                               "current_schema() AND table_name = 'alarm_event' AND column_name = 'source')";
+// The catalogue, not information_schema: that one shows a column only to a
+// login with a right on it.
+const char *const kHasSource = "SELECT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = "
+                               "to_regclass('alarm_event') AND attname = 'source' AND NOT attisdropped)";
 const char *const kExists = "SELECT to_regclass('alarm_event') IS NOT NULL";
 const char *const kInsert =
     "INSERT INTO alarm_event (event_time, funcstr, unitstr, limit_kind, limit_value, value, raised, source) "
     "VALUES (?::timestamp, ?, ?, ?, ?::float8, ?::float8, ?, ?)";
+const char *const kInsertWithoutSource =
+    "INSERT INTO alarm_event (event_time, funcstr, unitstr, limit_kind, limit_value, value, raised) "
+    "VALUES (?::timestamp, ?, ?, ?, ?::float8, ?::float8, ?)";
 // Times travel as text: bound date-times would be sent in UTC and shifted by
 // the server's time zone, while the column holds the wall-clock time.
 const char *const kSelect =
@@ -84,41 +90,48 @@ bool single(QSqlDatabase &db, const char *sql, bool *value, QString *error)
 
 } // namespace
 
-bool ensureTable(QSqlDatabase &db, QString *error)
+bool ensureTable(QSqlDatabase &db, QString *error, bool *hasSource)
 {
-    // Asked first, so that the server says nothing about what already exists.
+    // Asked first, so that the server says nothing about what already
+    // exists, and a login that may only insert is asked for nothing more.
     bool exists = false;
     if (!single(db, kExists, &exists, error))
         return false;
     QSqlQuery q(db);
-    if (!exists && !q.exec(QLatin1String(kCreateTable)) && q.lastError().nativeErrorCode() != QLatin1String("42P07")) {
-        *error = q.lastError().text().trimmed();
+    if (!exists && !q.exec(QLatin1String(kCreateTable)) &&
+        q.lastError().nativeErrorCode() != QLatin1String("42P07")) {
+        // The server's first line says why; the rest points into the statement.
+        *error = QStringLiteral("the table alarm_event is missing and cannot be made: %1")
+                     .arg(q.lastError().databaseText().trimmed().section(QLatin1Char('\n'), 0, 0));
         return false;
     }
-    bool hasSource = !exists;
-    if (exists && !single(db, kHasSource, &hasSource, error))
+    bool withSource = !exists;
+    if (exists && !single(db, kHasSource, &withSource, error))
         return false;
     // Tables of earlier versions name no meter; their rows belong to all.
-    if (!hasSource && !q.exec(QLatin1String(kAddSource)) && q.lastError().nativeErrorCode() != QLatin1String("42701")) {
-        *error = q.lastError().text().trimmed();
-        return false;
-    }
+    // Only the owner may add the column: anyone else writes without it.
+    const bool hadSource = withSource;
+    if (!withSource)
+        withSource =
+            q.exec(QLatin1String(kAddSource)) || q.lastError().nativeErrorCode() == QLatin1String("42701");
     if (!exists)
         q.exec(QLatin1String(kCreateIndex));
     // Noted by whoever made or changed the layout (a writer with no right to
     // make tables changes nothing here).
     QString why;
-    if ((!exists || !hasSource) &&
+    if ((!exists || (!hadSource && withSource)) &&
         !SchemaVersion::record(
             db, {QStringLiteral("alarm_event"), kLayoutVersion, QLatin1String(kOldestWriter)}, &why))
         qWarning("tk52k: alarm_event's layout is not recorded: %s", qPrintable(why));
+    if (hasSource)
+        *hasSource = withSource;
     return true;
 }
 
-bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error)
+bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error, bool withSource)
 {
     QSqlQuery q(db);
-    q.prepare(QLatin1String(kInsert));
+    q.prepare(QLatin1String(withSource ? kInsert : kInsertWithoutSource));
     q.addBindValue(event.time.toString(QLatin1String(kTimeFormat)));
     q.addBindValue(event.function);
     q.addBindValue(event.unit);
@@ -126,10 +139,13 @@ bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error)
     q.addBindValue(numberText(event.limitValue));
     q.addBindValue(numberText(event.value));
     q.addBindValue(event.raised);
-    q.addBindValue(event.source.isEmpty() ? QVariant(QVariant::String) : QVariant(event.source));
+    if (withSource)
+        q.addBindValue(event.source.isEmpty() ? QVariant(QVariant::String) : QVariant(event.source));
     if (q.exec())
         return true;
-    *error = q.lastError().text().trimmed();
+    *error = q.lastError().databaseText().trimmed();
+    if (error->isEmpty())
+        *error = q.lastError().text().trimmed();
     return false;
 }
 
@@ -150,9 +166,9 @@ Load select(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, con
     const bool filter = hasSource && !source.isNull();
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QString::fromLatin1(kSelect)
-                  .arg(hasSource ? QStringLiteral(", source") : QString(),
-                       filter ? QStringLiteral(" AND (source = ? OR source IS NULL)") : QString()));
+    q.prepare(QString::fromLatin1(kSelect).arg(hasSource ? QStringLiteral(", source") : QString(),
+                                               filter ? QStringLiteral(" AND (source = ? OR source IS NULL)")
+                                                      : QString()));
     q.addBindValue(start.toString(QLatin1String(kTimeFormat)));
     q.addBindValue(stop.toString(QLatin1String(kTimeFormat)));
     if (filter)
@@ -167,7 +183,8 @@ Load select(QSqlDatabase &db, const QDateTime &start, const QDateTime &stop, con
         e.time = timeFromText(q.value(0).toString());
         e.function = q.value(1).toString();
         e.unit = q.value(2).toString();
-        e.limit = q.value(3).toString() == QLatin1String("low") ? AlarmEvent::Limit::Low : AlarmEvent::Limit::High;
+        e.limit =
+            q.value(3).toString() == QLatin1String("low") ? AlarmEvent::Limit::Low : AlarmEvent::Limit::High;
         e.limitValue = numberFromText(q.value(4));
         e.value = numberFromText(q.value(5));
         e.raised = q.value(6).toBool();

@@ -15,11 +15,15 @@ class QSqlDatabase;
 namespace AlarmSchema {
 
 /// Makes the table and its index when missing, and adds `source` to a table
-/// an earlier version made. False with `error` set.
-bool ensureTable(QSqlDatabase &db, QString *error);
+/// an earlier version made. A table that is there needs nothing but INSERT:
+/// where `source` is missing and the login may not add it, events are
+/// written without it (`hasSource` false). False with `error` set when the
+/// table is missing and cannot be made.
+bool ensureTable(QSqlDatabase &db, QString *error, bool *hasSource = nullptr);
 
-/// Writes one event. False with `error` set.
-bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error);
+/// Writes one event, with its meter's name when `withSource`. False with
+/// `error` set.
+bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error, bool withSource = true);
 
 /// What came of reading the events of a time range.
 struct Load

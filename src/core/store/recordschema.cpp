@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -307,6 +308,20 @@ void bindRecord(QSqlQuery &query, const MeasurementRecord &record, const TableSh
         query.addBindValue(record.source.isEmpty() ? QVariant(QVariant::String) : QVariant(record.source));
 }
 
+namespace {
+// A warning that the hourly checks of every connection would repeat.
+void warnOnce(const QString &text)
+{
+    static QMutex mutex;
+    static QString last;
+    QMutexLocker lock(&mutex);
+    if (text == last)
+        return;
+    last = text;
+    qWarning("tk52k: %s", qPrintable(text));
+}
+} // namespace
+
 QString partitionName(const QDate &day)
 {
     return QStringLiteral("invoice_y%1m%2")
@@ -324,6 +339,10 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
                            [&](const Partition &p) { return p.from == month; });
     };
     const QDate first(from.year(), from.month(), 1);
+    // A login that may only insert cannot make any of them: one line for
+    // all, and none at the next check while the reason stays the same.
+    QStringList refused;
+    QString refusal;
     for (int i = 0; i <= monthsAhead; ++i) {
         const QDate month = first.addMonths(i);
         if (has(month))
@@ -353,9 +372,13 @@ bool ensurePartitions(QSqlDatabase &db, const QDate &from, int monthsAhead, QStr
             return false;
         }
         // Typically rows of that month already in the default partition (a
-        // clock that ran ahead); they stay readable where they are.
-        qWarning("tk52k: no partition %s: %s", qPrintable(name), qPrintable(q.lastError().text().trimmed()));
+        // clock that ran ahead), or no right to make tables; the rows stay
+        // readable where they are.
+        refused << name;
+        refusal = q.lastError().databaseText().trimmed();
     }
+    if (!refused.isEmpty())
+        warnOnce(QStringLiteral("no partition %1: %2").arg(refused.join(QStringLiteral(", ")), refusal));
     // A table made before (or archived and made anew) without its default
     // partition would refuse every row outside the months above.
     if (std::none_of(partitions.cbegin(), partitions.cend(), [](const Partition &p) { return p.isDefault; })) {

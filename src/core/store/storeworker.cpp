@@ -118,12 +118,21 @@ void StoreWorker::recordAlarm(const AlarmEvent &event)
 {
     {
         QMutexLocker lock(&m_mutex);
-        m_alarms.push_back(event);
-        // Alarms are rare; a queue this long means the server is gone for good.
-        while (m_alarms.size() > size_t(kMaxAlarms)) {
+        const JournaledAlarm a{++m_lastAlarmSeq, event};
+        m_alarms.push_back(a);
+        // Under the queue's lock, so the journal has them in their order.
+        if (m_alarmJournal)
+            m_alarmJournal->append(a);
+        // Alarms are rare; a queue this long means the server is gone for
+        // good. An event in a commit not yet settled stays.
+        qint64 dropped = 0;
+        while (m_alarms.size() > size_t(kMaxAlarms) && m_alarms.front().seq > m_alarmUncertainLastSeq) {
+            dropped = m_alarms.front().seq;
             m_alarms.pop_front();
             ++m_alarmsDropped;
         }
+        if (dropped > 0 && m_alarmJournal)
+            m_alarmJournal->settled(dropped, false);
     }
     requestStep();
 }
@@ -168,6 +177,26 @@ bool StoreWorker::openJournal(const QString &dir, QString *error)
     m_uncertainXid = backlog.uncertainXid;
     m_uncertainLastSeq = backlog.uncertainLastSeq;
     m_damagedLines = backlog.damagedLines;
+
+    // The alarm events of earlier runs, then those of this one so far. Without
+    // a file of their own they wait in memory, as before.
+    auto alarmJournal = std::make_unique<AlarmJournal>();
+    AlarmBacklog alarms;
+    QString alarmError;
+    if (alarmJournal->open(dir, &alarms, &alarmError)) {
+        JournaledAlarms allAlarms = alarms.events;
+        for (const JournaledAlarm &a : m_alarms)
+            allAlarms.append(JournaledAlarm{allAlarms.size() + 1, a.event});
+        if (alarmJournal->start(allAlarms, alarms.uncertainXid, alarms.uncertainLastSeq, &alarmError)) {
+            m_alarms.assign(allAlarms.cbegin(), allAlarms.cend());
+            m_lastAlarmSeq = allAlarms.size();
+            m_alarmUncertainXid = alarms.uncertainXid;
+            m_alarmUncertainLastSeq = alarms.uncertainLastSeq;
+            m_alarmJournal = std::move(alarmJournal);
+        }
+    }
+    if (!m_alarmJournal)
+        qWarning("tk52k: alarm events are kept in memory only: %s", qPrintable(alarmError));
     // A failure on the journal's own thread shows at once, not at the next
     // transaction.
     journal->setFailureHandler([this] {
@@ -193,6 +222,8 @@ int StoreWorker::closeJournal()
     m_journal->close();
     if (!m_journal->isDurable())
         kept = 0;
+    if (m_alarmJournal)
+        m_alarmJournal->close();
     return kept;
 }
 
@@ -370,7 +401,7 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
         QMutexLocker lock(&m_mutex);
         readsWaiting = !m_reads.empty();
         wantsServer = !m_queue.empty() || m_spilled > 0 || !m_alarms.empty() || readsWaiting ||
-                      m_uncertainXid != 0;
+                      m_uncertainXid != 0 || m_alarmUncertainXid != 0;
     }
     if (!db.isOpen()) {
         // A read has someone waiting for it: it tries at once. A store that
@@ -470,7 +501,15 @@ bool StoreWorker::stepWith(QSqlDatabase &db)
     }
 
     QMutexLocker lock(&m_mutex);
-    return m_finishing && m_queue.empty() && m_spilled == 0 && m_alarms.empty() && m_reads.empty();
+    return m_finishing && m_queue.empty() && m_spilled == 0 && alarmsSettledForNow() && m_reads.empty();
+}
+
+bool StoreWorker::alarmsSettledForNow() const
+{
+    // Called with m_mutex held. Events the table cannot take now wait in
+    // their journal for the next start rather than hold up the end.
+    return (m_alarms.empty() && m_alarmUncertainXid == 0) ||
+           (m_alarmJournal && m_alarmJournal->isSafe() && !m_alarmRetryAt.hasExpired());
 }
 
 void StoreWorker::schedule()
@@ -482,7 +521,8 @@ void StoreWorker::schedule()
     {
         QMutexLocker lock(&m_mutex);
         const bool writes = !m_queue.empty() || m_spilled > 0;
-        const bool work = writes || !m_alarms.empty() || !m_reads.empty() || m_uncertainXid != 0;
+        const bool work = writes || !m_alarms.empty() || !m_reads.empty() || m_uncertainXid != 0 ||
+                          m_alarmUncertainXid != 0;
         if (!m_reads.empty())
             soonest(0);
         if (open) {
@@ -492,8 +532,8 @@ void StoreWorker::schedule()
                 soonest(m_gathering && !m_finishing ? std::max<qint64>(0, m_gatherUntil.remainingTime()) : 0);
             else if (m_gathering)
                 soonest(std::max<qint64>(0, m_gatherUntil.remainingTime()));
-            if (!m_alarms.empty())
-                soonest(0);
+            if (!m_alarms.empty() || m_alarmUncertainXid != 0)
+                soonest(std::max<qint64>(0, m_alarmRetryAt.remainingTime()));
             soonest(std::max<qint64>(0, m_idleCheckAt.remainingTime()));
             if (m_watching)
                 soonest(std::max<qint64>(0, m_watchPollAt.remainingTime()));
@@ -647,10 +687,71 @@ bool StoreWorker::ensureAlarmTable(QSqlDatabase &db)
     if (m_alarmTableReady)
         return true;
     QString error;
-    m_alarmTableReady = AlarmSchema::ensureTable(db, &error);
+    m_alarmTableReady = AlarmSchema::ensureTable(db, &error, &m_alarmSource);
     if (!m_alarmTableReady && ping(db))
-        qWarning("tk52k: cannot make the table alarm_event: %s", qPrintable(error));
+        alarmTableTrouble(error);
     return m_alarmTableReady;
+}
+
+void StoreWorker::alarmTableTrouble(const QString &why)
+{
+    // The table's owner may make or mend it at any time; asking the server
+    // at every step would flood both logs. One line per new reason.
+    m_alarmTableReady = false;
+    m_alarmRetryAt.setRemainingTime(m_alarmRetryMs);
+    m_alarmRetryMs = std::min(2 * m_alarmRetryMs, kMaxAlarmRetryMs);
+    if (why == m_alarmTrouble)
+        return;
+    m_alarmTrouble = why;
+    qWarning("tk52k: alarm events wait%s: %s; trying again in the background",
+             m_alarmJournal ? " in the journal" : "", qPrintable(why));
+}
+
+StoreWorker::Outcome StoreWorker::settleUncertainAlarms(QSqlDatabase &db)
+{
+    qint64 xid = 0;
+    qint64 lastSeq = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        xid = m_alarmUncertainXid;
+        lastSeq = m_alarmUncertainLastSeq;
+    }
+    if (xid == 0)
+        return Outcome::Done;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT txid_status(?)"));
+    q.addBindValue(xid);
+    QString status;
+    if (q.exec() && q.next())
+        status = q.value(0).toString();
+    else if (!ping(db))
+        return Outcome::Failed;
+    if (status == QLatin1String("in progress"))
+        return Outcome::Wait;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_alarmUncertainXid = 0;
+        m_alarmUncertainLastSeq = 0;
+    }
+    // As with readings: an unknown answer writes them again rather than lose them.
+    if (status == QLatin1String("committed"))
+        dropWrittenAlarms(lastSeq);
+    return Outcome::Done;
+}
+
+void StoreWorker::dropWrittenAlarms(qint64 lastSeq)
+{
+    bool everything = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        while (!m_alarms.empty() && m_alarms.front().seq <= lastSeq)
+            m_alarms.pop_front();
+        everything = m_alarms.empty();
+        // Under the queue's lock: an event appended meanwhile is not cut away.
+        if (m_alarmJournal)
+            m_alarmJournal->settled(lastSeq, everything);
+    }
+    emit changed();
 }
 
 StoreWorker::Outcome StoreWorker::settleUncertain(QSqlDatabase &db)
@@ -909,12 +1010,24 @@ bool StoreWorker::writeAlarms(QSqlDatabase &db)
 {
     constexpr size_t kAlarmBatch = 500;
     for (;;) {
-        std::vector<AlarmEvent> events;
+        if (!m_alarmRetryAt.hasExpired())
+            return true;
+        switch (settleUncertainAlarms(db)) {
+        case Outcome::Failed:
+            return false;
+        case Outcome::Wait:
+            m_alarmRetryAt.setRemainingTime(kFinishingRetryMs);
+            return true;
+        default:
+            break;
+        }
+        JournaledAlarms events;
         {
             QMutexLocker lock(&m_mutex);
             if (m_alarms.empty())
                 return true;
-            events.assign(m_alarms.cbegin(), m_alarms.cbegin() + long(std::min(kAlarmBatch, m_alarms.size())));
+            const size_t n = std::min(kAlarmBatch, m_alarms.size());
+            events = JournaledAlarms(m_alarms.cbegin(), m_alarms.cbegin() + long(n));
         }
         if (!ensureAlarmTable(db))
             return ping(db);
@@ -922,21 +1035,40 @@ bool StoreWorker::writeAlarms(QSqlDatabase &db)
         // commit per batch, not one per event.
         QString error;
         bool ok = db.transaction();
-        for (size_t i = 0; ok && i < events.size(); ++i)
-            ok = AlarmSchema::insert(db, events[i], &error);
-        if (!ok || !db.commit()) {
+        for (int i = 0; ok && i < events.size(); ++i)
+            ok = AlarmSchema::insert(db, events.at(i).event, &error, m_alarmSource);
+        qint64 xid = 0;
+        if (ok) {
+            QSqlQuery ask(db);
+            ok = ask.exec(QStringLiteral("SELECT txid_current()")) && ask.next();
+            xid = ok ? ask.value(0).toLongLong() : 0;
+        }
+        if (!ok) {
             db.rollback();
-            // The connection may be dead (server restart): start over.
-            m_alarmTableReady = false;
+            if (!ping(db))
+                return false; // the server went away: start over
+            // The server answers but refuses the rows (the table went, a
+            // right was taken): they wait, and it is said once.
+            alarmTableTrouble(error);
+            return true;
+        }
+        // Should the program die once the COMMIT is out, the next start asks
+        // the server whether it went through.
+        if (m_alarmJournal && !m_alarmJournal->beginCommit(xid, events.first().seq, events.last().seq)) {
+            db.rollback();
+            continue; // the journal gave up its file: nothing in it to settle
+        }
+        if (!db.commit()) {
+            QMutexLocker lock(&m_mutex);
+            m_alarmUncertainXid = xid;
+            m_alarmUncertainLastSeq = events.last().seq;
             return false;
         }
-        QMutexLocker lock(&m_mutex);
-        // The queue may have been trimmed meanwhile: what was written is
-        // dropped where it still leads; the trimmed ones were older still.
-        for (const AlarmEvent &e : events) {
-            if (!m_alarms.empty() && m_alarms.front() == e)
-                m_alarms.pop_front();
-        }
+        if (!m_alarmTrouble.isEmpty())
+            qInfo("tk52k: alarm events are written to alarm_event again");
+        m_alarmTrouble.clear();
+        m_alarmRetryMs = kFirstAlarmRetryMs;
+        dropWrittenAlarms(events.last().seq);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/meter/alarmrule.h"
+#include "core/store/alarmjournal.h"
 #include "core/store/dbsettings.h"
 #include "core/store/rangequeries.h"
 #include "core/store/recordjournal.h"
@@ -68,8 +69,9 @@ public:
 
     /// Takes a journal in `dir` (see RecordJournal), puts what it and the
     /// journals of ended programs hold in front of the queue and journals the
-    /// queue from then on. Call before the worker runs, at most once. False
-    /// with `error` set when no journal could be opened.
+    /// queue from then on; alarm events likewise (see AlarmJournal). Call
+    /// before the worker runs, at most once. False with `error` set when no
+    /// journal could be opened.
     bool openJournal(const QString &dir, QString *error);
     /// Tries a last time to put what waits on the disk, then writes, flushes
     /// and releases the journal. Call once the worker has stopped. Returns
@@ -138,6 +140,10 @@ private:
     bool prepareSchema(QSqlDatabase &db);
     bool keepPartitionsAhead(QSqlDatabase &db, QString *error);
     bool ensureAlarmTable(QSqlDatabase &db);
+    Outcome settleUncertainAlarms(QSqlDatabase &db);
+    void dropWrittenAlarms(qint64 lastSeq);
+    void alarmTableTrouble(const QString &why);
+    bool alarmsSettledForNow() const;
 
     Outcome settleUncertain(QSqlDatabase &db);
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
@@ -162,7 +168,7 @@ private:
     const QString m_connectionName;
 
     mutable QMutex m_mutex;
-    QMutex m_quarantineMutex; // held while the quarantine file is written or emptied
+    QMutex m_quarantineMutex;            // held while the quarantine file is written or emptied
     std::deque<JournaledRecord> m_queue; // guarded by m_mutex
     // Set when a reading arrives at an empty queue; the worker takes the
     // queue once m_gatherUntil has passed or kBatchSize readings wait.
@@ -170,25 +176,29 @@ private:
     QDeadlineTimer m_gatherUntil; // guarded by m_mutex
     qint64 m_lastSeq = 0;         // guarded by m_mutex
     // Readings m_queue.back().seq + 1 .. m_lastSeq wait in the journal only.
-    qint64 m_spilled = 0;          // guarded by m_mutex
-    int m_quarantined = 0;         // guarded by m_mutex
-    qint64 m_settled = 0;          // guarded by m_mutex
-    QString m_rejectReason;        // guarded by m_mutex
-    QString m_trouble;             // guarded by m_mutex
-    QString m_serverError;         // guarded by m_mutex
-    int m_damagedLines = 0;        // guarded by m_mutex
-    qint64 m_uncertainXid = 0;     // guarded by m_mutex
-    qint64 m_uncertainLastSeq = 0; // guarded by m_mutex
-    std::deque<AlarmEvent> m_alarms;                 // guarded by m_mutex
-    qint64 m_alarmsDropped = 0;                      // guarded by m_mutex
-    std::deque<std::shared_ptr<StoreRead>> m_reads;  // guarded by m_mutex
-    bool m_finishing = false;                        // guarded by m_mutex
+    qint64 m_spilled = 0;                           // guarded by m_mutex
+    int m_quarantined = 0;                          // guarded by m_mutex
+    qint64 m_settled = 0;                           // guarded by m_mutex
+    QString m_rejectReason;                         // guarded by m_mutex
+    QString m_trouble;                              // guarded by m_mutex
+    QString m_serverError;                          // guarded by m_mutex
+    int m_damagedLines = 0;                         // guarded by m_mutex
+    qint64 m_uncertainXid = 0;                      // guarded by m_mutex
+    qint64 m_uncertainLastSeq = 0;                  // guarded by m_mutex
+    std::deque<JournaledAlarm> m_alarms;            // guarded by m_mutex
+    qint64 m_lastAlarmSeq = 0;                      // guarded by m_mutex
+    qint64 m_alarmsDropped = 0;                     // guarded by m_mutex
+    qint64 m_alarmUncertainXid = 0;                 // guarded by m_mutex
+    qint64 m_alarmUncertainLastSeq = 0;             // guarded by m_mutex
+    std::deque<std::shared_ptr<StoreRead>> m_reads; // guarded by m_mutex
+    bool m_finishing = false;                       // guarded by m_mutex
     std::atomic<bool> m_abandon{false};
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_stepPosted{false};
     QString m_journalDir; // set by openJournal()
     // Set before the worker runs and kept until it is destroyed.
     std::unique_ptr<RecordJournal> m_journal;
+    std::unique_ptr<AlarmJournal> m_alarmJournal;
 
     // The worker's thread only.
     QTimer *m_timer = nullptr;
@@ -198,6 +208,14 @@ private:
     QPointer<QSqlDriver> m_notifyingDriver; // whose notifications reach rowsAdded()
     bool m_schemaReady = false;
     bool m_alarmTableReady = false;
+    bool m_alarmSource = true; // the table has the column `source`
+    // While the table cannot take events (missing, no right to make it), they
+    // wait and are tried again after a pause that grows up to kMaxAlarmRetryMs.
+    static constexpr int kFirstAlarmRetryMs = 5000;
+    static constexpr int kMaxAlarmRetryMs = 300000;
+    QDeadlineTimer m_alarmRetryAt{0};
+    int m_alarmRetryMs = kFirstAlarmRetryMs;
+    QString m_alarmTrouble; // the last one told
     bool m_createRefused = false;
     // Prepared once per connection and batch size: a batch goes as one
     // statement, one round trip and one run of the table's triggers.
@@ -206,9 +224,9 @@ private:
     QSqlQuery *insertFor(QSqlDatabase &db, int rows, QSqlError *error);
     void tellListeners(QSqlDatabase &db, const JournaledRecords &batch);
     void pollForFollowers(QSqlDatabase &db);
-    QString m_reportedTrouble;           // the last one printed
-    QDeadlineTimer m_retryAt{0};         // next connection attempt
-    QDeadlineTimer m_writeRetryAt{0};    // next write after the server refused one
+    QString m_reportedTrouble;        // the last one printed
+    QDeadlineTimer m_retryAt{0};      // next connection attempt
+    QDeadlineTimer m_writeRetryAt{0}; // next write after the server refused one
     QDeadlineTimer m_idleCheckAt;
     // While watching: the table's change mark, looked at every kWatchPollMs.
     static constexpr int kWatchPollMs = 1000;

@@ -4,6 +4,7 @@
 
 #include "ui_alarmsettingform.h"
 
+#include "core/meter/baseunit.h"
 #include "core/meter/framedecoder.h"
 
 #include <QDoubleValidator>
@@ -71,10 +72,18 @@ QString AlarmSettingForm::unit() const
 void AlarmSettingForm::showUnits(const QString &unit)
 {
     ui->unitComboBox->clear();
+    // One band per base unit holds on every range ("mV" and "V" are both
+    // judged in V); only a function of two scales (℃, ℉) offers a choice.
     // hFE has no unit (the meter's " "): the entry reads as a dash.
-    for (const QString &u : meterFunctionUnits(ui->functionComboBox->currentIndex()))
+    QStringList bases;
+    for (const QString &u : meterFunctionUnits(ui->functionComboBox->currentIndex())) {
+        const QString base = baseUnitOf(u).unit;
+        if (!bases.contains(base))
+            bases << base;
+    }
+    for (const QString &u : qAsConst(bases))
         ui->unitComboBox->addItem(u.trimmed().isEmpty() ? QStringLiteral("—") : u, u);
-    ui->unitComboBox->setCurrentIndex(std::max(0, ui->unitComboBox->findData(unit)));
+    ui->unitComboBox->setCurrentIndex(std::max(0, ui->unitComboBox->findData(baseUnitOf(unit).unit)));
 }
 
 void AlarmSettingForm::showLimits()
