@@ -419,6 +419,10 @@ Please enter it as %2, for example %3.</translation>
         <source>摘要生成失败：%1</source>
         <translation>Building the summaries failed: %1</translation>
     </message>
+    <message>
+        <source>%1 台仪表合计</source>
+        <translation>All %1 meters</translation>
+    </message>
 </context>
 <context>
     <name>HistoryLoader</name>
@@ -602,6 +606,14 @@ Please enter it as %2, for example %3.</translation>
     <message>
         <source>最大值</source>
         <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>统计：%1</source>
+        <translation>Statistics: %1</translation>
+    </message>
+    <message>
+        <source>仪表</source>
+        <translation>Meter</translation>
     </message>
 </context>
 <context>

@@ -393,6 +393,54 @@ private slots:
                  qPrintable(alarms->item(1)->text()));
     }
 
+    // Of all meters, each meter's figures on a line of their own in the
+    // resolution of its readings (a meter in mV keeps its digits in V, one
+    // autoranging keeps each extreme's), and a line over them all that says
+    // so; one meter chosen, its figures alone.
+    void statisticsPerMeter()
+    {
+        QVERIFY2(
+            m_db->exec(
+                "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source) VALUES "
+                "('DCV', '1.000', 'V', '1', '2024-10-01 10:00:00', 'rail'), "
+                "('DCV', '2.000', 'V', '1', '2024-10-01 10:00:01', 'rail'), "
+                "('DCV', '177.25', 'mV', '0', '2024-10-01 10:00:00', 'shunt'), "
+                "('DCV', '180.50', 'mV', '0', '2024-10-01 10:00:02', 'shunt'), "
+                "('DCV', '-902.0', 'V', '3', '2024-10-01 10:00:01', 'mains'), "
+                "('DCV', '-5.123', 'V', '1', '2024-10-01 10:00:03', 'mains')"),
+            qPrintable(m_db->error()));
+        HisViewForm view;
+        view.show();
+        view.loadRange(m_db->settings(), at("2024-10-01 10:00:00"), at("2024-10-01 10:00:03"));
+        QVERIFY(settled(view));
+        const StatsBox *stats = view.statsBox();
+        QTRY_COMPARE(stats->lineCount(), 4);
+        QCOMPARE(stats->lineLabel(0), QStringLiteral("mains"));
+        QCOMPARE(stats->lineLabel(1), QStringLiteral("rail"));
+        QCOMPARE(stats->lineLabel(2), QStringLiteral("shunt"));
+        QCOMPARE(stats->lineLabel(3), QStringLiteral("3 台仪表合计"));
+        const QStringList means{"-453.56150 V", "1.50000 V", "0.1788750 V", "-150.6275417 V"};
+        const QStringList minima{"-902.0 V (10:00:01)", "1.000 V (10:00:00)", "0.17725 V (10:00:00)",
+                                 "-902.0 V (10:00:01)"};
+        const QStringList maxima{"-5.123 V (10:00:03)", "2.000 V (10:00:01)", "0.18050 V (10:00:02)",
+                                 "2.000 V (10:00:01)"};
+        for (int line = 0; line < 4; ++line) {
+            QCOMPARE(stats->figureText(QStringLiteral("mean"), line), means[line]);
+            QCOMPARE(stats->figureText(QStringLiteral("min"), line), minima[line]);
+            QCOMPARE(stats->figureText(QStringLiteral("max"), line), maxima[line]);
+        }
+        QCOMPARE(stats->figureText(QStringLiteral("count"), 3), QStringLiteral("6"));
+
+        auto *box = view.findChild<QComboBox *>("sourceComboBox");
+        box->setCurrentIndex(box->findData(QStringLiteral("shunt")));
+        emit box->activated(box->currentIndex());
+        QVERIFY(settled(view));
+        // Read in mV alone, shown in mV.
+        QTRY_COMPARE(stats->figureText(QStringLiteral("mean")), QStringLiteral("178.8750 mV"));
+        QCOMPARE(stats->lineCount(), 0);
+        QCOMPARE(stats->figureText(QStringLiteral("count")), QStringLiteral("2"));
+    }
+
     // One signal through an autorange, mV then V, is one quantity drawn in V;
     // an automatic scale follows the readings, not the overload among them.
     void oneQuantityAcrossRanges()

@@ -259,38 +259,59 @@ SELECT 'DCV',
                 .arg(from)
                 .arg(to)
                 .arg(source.isNull() ? QString() : QStringLiteral(" AND source = '%1'").arg(source));
+        // The server's own aggregates, of every meter apart (those with
+        // readings or overloads, by name) and of all together last.
         QSqlQuery q(db());
         QVERIFY(q.exec(
-            QStringLiteral("WITH x AS (SELECT datavaluestr::float8 * CASE unitstr WHEN 'mV' THEN 0.001 "
-                           "ELSE 1 END AS v, create_time FROM invoice WHERE %1 AND datavaluestr ~ "
-                           "'^-?[0-9.]+$') SELECT count(v), avg(v), stddev_samp(v), min(v), max(v), "
-                           "(SELECT count(*) FROM invoice WHERE %1 AND datavaluestr LIKE '%OL%'), "
-                           "(SELECT (extract(epoch FROM create_time) * 1000)::bigint FROM x "
-                           "ORDER BY v, create_time LIMIT 1), (SELECT (extract(epoch FROM create_time) "
-                           "* 1000)::bigint FROM x ORDER BY v DESC, create_time LIMIT 1) FROM x")
+            QStringLiteral(
+                "WITH x AS (SELECT coalesce(source, '') AS m, CASE WHEN datavaluestr ~ '^-?[0-9.]+$' "
+                "THEN datavaluestr::float8 * CASE unitstr WHEN 'mV' THEN 0.001 ELSE 1 END END AS v, "
+                "datavaluestr LIKE '%OL%' AS ol, (extract(epoch FROM create_time) * 1000)::bigint AS ms, "
+                "create_time FROM invoice WHERE %1) "
+                "SELECT m, count(v), avg(v), stddev_samp(v), min(v), max(v), count(*) FILTER (WHERE ol), "
+                "(array_agg(ms ORDER BY v, create_time) FILTER (WHERE v IS NOT NULL))[1], "
+                "(array_agg(ms ORDER BY v DESC, create_time) FILTER (WHERE v IS NOT NULL))[1] "
+                "FROM x WHERE v IS NOT NULL OR ol GROUP BY GROUPING SETS ((m), ()) "
+                "ORDER BY grouping(m), m")
                 .arg(range)));
-        QVERIFY2(q.next(), qPrintable(q.lastError().text()));
-        QVERIFY(q.value(0).toLongLong() > 0);
+        QVector<QVariantList> expected;
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < 9; ++i)
+                row << q.value(i);
+            expected << row;
+        }
+        QVERIFY2(expected.size() >= 2, qPrintable(q.lastError().text()));
+        const auto close = [](double a, double b) { return std::abs(a - b) <= 1e-9 * std::abs(b) + 1e-15; };
+        const auto agrees = [&](const Statistics &s, const QVariantList &e) {
+            QCOMPARE(s.count, e[1].toLongLong());
+            QCOMPARE(s.overloads, e[6].toLongLong());
+            if (s.count == 0)
+                return;
+            QVERIFY2(close(s.mean, e[2].toDouble()), qPrintable(QString::number(s.mean, 'g', 17)));
+            if (s.count > 1)
+                QVERIFY2(close(s.stddev, e[3].toDouble()), qPrintable(QString::number(s.stddev, 'g', 17)));
+            QCOMPARE(s.min, e[4].toDouble());
+            QCOMPARE(s.max, e[5].toDouble());
+            QCOMPARE(s.minMs, e[7].toLongLong());
+            QCOMPARE(s.maxMs, e[8].toLongLong());
+        };
+        QVERIFY(expected.last()[1].toLongLong() > 0);
         for (const bool summaries : {true, false}) {
             Statistics s;
+            QVector<MeterStatistics> meters;
             QString error;
             QSqlDatabase c = db();
-            QVERIFY2(RangeQueries::statistics(c, tableFor(summaries), {from, to}, source, dcv(), &s, &error),
+            QVERIFY2(RangeQueries::statistics(c, tableFor(summaries), {from, to}, source, dcv(), &s, &error,
+                                              &meters),
                      qPrintable(error));
             QCOMPARE(s.fromSummaries, summaries);
-            QCOMPARE(s.count, q.value(0).toLongLong());
-            QCOMPARE(s.overloads, q.value(5).toLongLong());
-            const auto close = [](double a, double b) {
-                return std::abs(a - b) <= 1e-9 * std::abs(b) + 1e-15;
-            };
-            QVERIFY2(close(s.mean, q.value(1).toDouble()), qPrintable(QString::number(s.mean, 'g', 17)));
-            if (s.count > 1)
-                QVERIFY2(close(s.stddev, q.value(2).toDouble()),
-                         qPrintable(QString::number(s.stddev, 'g', 17)));
-            QCOMPARE(s.min, q.value(3).toDouble());
-            QCOMPARE(s.max, q.value(4).toDouble());
-            QCOMPARE(s.minMs, q.value(6).toLongLong());
-            QCOMPARE(s.maxMs, q.value(7).toLongLong());
+            agrees(s, expected.last());
+            QCOMPARE(meters.size(), expected.size() - 1);
+            for (int i = 0; i < meters.size(); ++i) {
+                QCOMPARE(meters[i].source, expected[i][0].toString());
+                agrees(meters[i].figures, expected[i]);
+            }
         }
     }
 

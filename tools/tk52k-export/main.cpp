@@ -121,6 +121,7 @@ int main(int argc, char *argv[])
         // The first quantity, as the history curve shows it.
         const HistoryReads::Quantity q = range.overview->quantities.value(0);
         RunStatistics figures;
+        QVector<MeterRunStatistics> meters;
         if (!range.overview->quantities.isEmpty()) {
             auto read = std::make_shared<HistoryReads::StatisticsRead>(HistoryReads::rangeOf(request.from, request.to),
                                                                        request.source, q.query);
@@ -128,11 +129,18 @@ int main(int argc, char *argv[])
             range.store->readNow(read);
             if (read->failed())
                 return fail(QStringLiteral("cannot read the readings: %1").arg(read->error()));
-            const RangeQueries::Statistics &s = read->statistics;
-            figures.setFigures(s.count, s.overloads, s.mean, s.stddev, s.min, HistoryReads::timeOfNaiveMs(s.minMs),
-                               s.max, HistoryReads::timeOfNaiveMs(s.maxMs));
+            const auto figuresOf = [](const RangeQueries::Statistics &s) {
+                RunStatistics f;
+                f.setFigures(s.count, s.overloads, s.mean, s.stddev, s.min,
+                             HistoryReads::timeOfNaiveMs(s.minMs), s.max,
+                             HistoryReads::timeOfNaiveMs(s.maxMs));
+                return f;
+            };
+            figures = figuresOf(read->statistics);
+            for (const HistoryReads::MeterFigures &m : read->meters)
+                meters.push_back({m.meter.source, figuresOf(m.meter.figures)});
         }
-        std::printf("%s\n", statisticsJson(figures, q.query.function, q.baseUnit).constData());
+        std::printf("%s\n", statisticsJson(figures, q.query.function, q.baseUnit, meters).constData());
         return 0;
     }
 

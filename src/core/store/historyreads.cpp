@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QTime>
 
+#include <cmath>
 #include <limits>
 
 namespace HistoryReads {
@@ -280,9 +281,71 @@ bool CurveRead::query(QSqlDatabase &db, QString *error)
     return !table.exists || RangeQueries::columns(db, table, m_request, &columns, error);
 }
 
+namespace {
+
+// Decimals, in the quantity's unit, of the meter's first reading of the
+// quantity at `ms` whose value is `value`: the text the meter showed.
+bool decimalsAt(QSqlDatabase &db, const RangeQueries::Table &table, const RangeQueries::Range &range,
+                const QString &source, const RangeQueries::Quantity &quantity, qint64 ms, double value,
+                int *decimals, QString *error)
+{
+    *decimals = -1;
+    RangeQueries::PageRequest request;
+    request.range = {std::max(range.fromMs, ms), std::min(range.toMs, ms + 1)};
+    request.source = source;
+    request.from = RangeQueries::PageRequest::First;
+    request.limit = 64;
+    QVector<RangeQueries::Row> rows;
+    if (!RangeQueries::page(db, table, request, &rows, error))
+        return false;
+    int fallback = -1;
+    for (const RangeQueries::Row &r : qAsConst(rows)) {
+        if (r.function != quantity.function)
+            continue;
+        double factor = 0;
+        for (const RangeQueries::Quantity::Unit &u : quantity.units)
+            if (u.unit == r.unit)
+                factor = u.factor;
+        const QString text = r.value.trimmed();
+        bool number = false;
+        const double v = text.toDouble(&number);
+        if (factor <= 0 || !number)
+            continue;
+        const int point = text.indexOf(QLatin1Char('.'));
+        const int shown = std::max(0, (point < 0 ? 0 : int(text.size() - point - 1)) +
+                                          int(std::lround(-std::log10(factor))));
+        if (std::abs(v * factor - value) <= 1e-9 * std::abs(value)) {
+            *decimals = shown;
+            return true;
+        }
+        if (fallback < 0)
+            fallback = shown;
+    }
+    *decimals = fallback;
+    return true;
+}
+
+} // namespace
+
 bool StatisticsRead::query(QSqlDatabase &db, QString *error)
 {
-    return !table.exists || RangeQueries::statistics(db, table, m_range, m_source, m_quantity, &statistics, error);
+    if (!table.exists)
+        return true;
+    QVector<RangeQueries::MeterStatistics> perMeter;
+    if (!RangeQueries::statistics(db, table, m_range, m_source, m_quantity, &statistics, error, &perMeter))
+        return false;
+    meters.clear();
+    for (const RangeQueries::MeterStatistics &m : qAsConst(perMeter)) {
+        MeterFigures f;
+        f.meter = m;
+        if (m.figures.count > 0 && (!decimalsAt(db, table, m_range, m.source, m_quantity, m.figures.minMs,
+                                                m.figures.min, &f.minDecimals, error) ||
+                                    !decimalsAt(db, table, m_range, m.source, m_quantity, m.figures.maxMs,
+                                                m.figures.max, &f.maxDecimals, error)))
+            return false;
+        meters.push_back(f);
+    }
+    return true;
 }
 
 bool PageRead::query(QSqlDatabase &db, QString *error)

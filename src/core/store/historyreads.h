@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QVector>
 
+#include <algorithm>
 #include <functional>
 
 /// The reads of the history window and the exports as store reads: each
@@ -114,7 +115,20 @@ private:
     RangeQueries::ColumnsRequest m_request;
 };
 
-/// The figures of a quantity over a range.
+/// One meter's figures of a quantity, with the resolution of its readings.
+struct MeterFigures
+{
+    RangeQueries::MeterStatistics meter;
+    /// Decimals of the readings that are the minimum and the maximum, in the
+    /// quantity's unit (a reading of "177.25" mV has five in V); -1 when
+    /// there is none.
+    int minDecimals = -1;
+    int maxDecimals = -1;
+    /// The finer of the two: the resolution of the meter's readings.
+    int decimals() const { return std::max(minDecimals, maxDecimals); }
+};
+
+/// The figures of a quantity over a range: taken together, and meter by meter.
 class StatisticsRead : public Read
 {
 public:
@@ -123,6 +137,7 @@ public:
     {
     }
     RangeQueries::Statistics statistics;
+    QVector<MeterFigures> meters; ///< by name; the meters with readings or overloads of the quantity
 
 protected:
     bool query(QSqlDatabase &db, QString *error) override;

@@ -4,6 +4,7 @@
 #include "core/store/summaryschema.h"
 
 #include <QHash>
+#include <QMap>
 #include <QSqlDatabase>
 
 #include <algorithm>
@@ -650,23 +651,34 @@ struct Moments
     }
 };
 
-void addMoments(const PgResult &res, const Quantity &q, Moments *out)
+// Per meter, and per unit within it (the units seen).
+struct MeterMoments
 {
-    // unit, n, mean, m2, min, min_us, max, max_us, overloads
+    Moments moments;
+    QStringList units;
+};
+
+void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
+{
+    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
     for (int i = 0; i < res.rows(); ++i) {
-        const double f = factorOf(q, res.string(i, 0));
+        const QString unit = res.string(i, 1);
+        const double f = factorOf(q, unit);
         Moments m;
-        m.n = res.int64(i, 1);
-        m.overloads = res.int64(i, 8);
+        m.n = res.int64(i, 2);
+        m.overloads = res.int64(i, 9);
         if (m.n > 0) {
-            m.mean = res.real(i, 2) * f;
-            m.m2 = res.real(i, 3) * f * f;
-            m.min = res.real(i, 4) * f;
-            m.minUs = res.int64(i, 5);
-            m.max = res.real(i, 6) * f;
-            m.maxUs = res.int64(i, 7);
+            m.mean = res.real(i, 3) * f;
+            m.m2 = res.real(i, 4) * f * f;
+            m.min = res.real(i, 5) * f;
+            m.minUs = res.int64(i, 6);
+            m.max = res.real(i, 7) * f;
+            m.maxUs = res.int64(i, 8);
         }
-        out->merge(m);
+        MeterMoments &meter = (*out)[res.string(i, 0)];
+        meter.moments.merge(m);
+        if (m.n > 0 && !meter.units.contains(unit))
+            meter.units << unit;
     }
 }
 
@@ -957,12 +969,14 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
 }
 
 bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
-                const Quantity &quantity, Statistics *out, QString *error)
+                const Quantity &quantity, Statistics *out, QString *error, QVector<MeterStatistics> *meters)
 {
     *out = Statistics();
+    if (meters)
+        meters->clear();
     const qint64 a = range.fromMs * kUsPerMs;
     const qint64 b = range.toMs * kUsPerMs;
-    const auto finish = [out](const Moments &m) {
+    const auto finish = [](const Moments &m, Statistics *out) {
         const double nan = std::numeric_limits<double>::quiet_NaN();
         out->count = m.n;
         out->overloads = m.overloads;
@@ -974,13 +988,13 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
         out->maxMs = m.n > 0 ? msOf(m.maxUs) : 0;
     };
     if (a >= b || quantity.units.isEmpty()) {
-        finish(Moments());
+        finish(Moments(), out);
         return true;
     }
     return withRead(db, table, error, true, [&](Read &r) {
         out->fromSummaries = r.summaries;
         const Plan pl = plan({{a, b}}, r.top());
-        Moments total;
+        QMap<QString, MeterMoments> perMeter;
         QStringList sources;
         if (!source.isNull()) {
             sources << source;
@@ -1000,24 +1014,27 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
             // The parts' spread about the mean of their unit adds to theirs.
             const QString sql =
                 QStringLiteral(
-                    "WITH s AS (SELECT s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, s.max_us, "
+                    "WITH s AS (SELECT s.source, s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, "
+                    "s.max_us, "
                     "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
                     "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
                     "q.funcstr "
                     "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
-                    "g AS (SELECT unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY 1) "
-                    "SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
-                    "SELECT s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
+                    "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY "
+                    "1, 2) "
+                    "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
+                    "FROM ("
+                    "SELECT s.source, s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
                     "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
                     "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
                     "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
-                    "sum(s.overloads) AS ol FROM s JOIN g USING (unitstr) GROUP BY 1) x")
+                    "sum(s.overloads) AS ol FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
                     .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
                          SummarySchema::levelTable(r.tag, int(level)));
             PgResult res;
             if (!r.exec(sql, p, &res))
                 return false;
-            addMoments(res, quantity, &total);
+            addMoments(res, quantity, &perMeter);
         }
         if (!pl.rawRuns.empty()) {
             Params p;
@@ -1027,22 +1044,37 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
                 r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), source, &quantity);
             const QString sql =
                 QStringLiteral(
-                    "SELECT unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol FROM ("
-                    "SELECT unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
+                    "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
+                    "FROM ("
+                    "SELECT source, unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
                     "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
                     "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
                     "count(*) FILTER (WHERE ol) AS ol FROM ("
-                    "SELECT coalesce(i.unitstr, '') AS unitstr, %1 AS us, %2 AS nv, %3 AS ol "
-                    "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                    "SELECT * FROM invoice i WHERE %6 OFFSET 0) i OFFSET 0) x GROUP BY unitstr) y")
-                    .arg(r.us(), SummarySchema::numberSql(QStringLiteral("i.datavaluestr")),
+                    "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, %3 AS nv, %4 AS ol "
+                    "FROM unnest(%5::bigint[], %6::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+                    "SELECT * FROM invoice i WHERE %7 OFFSET 0) i OFFSET 0) x GROUP BY 1, 2) y")
+                    .arg(r.source(), r.us(), SummarySchema::numberSql(QStringLiteral("i.datavaluestr")),
                          SummarySchema::overloadSql(QStringLiteral("i.datavaluestr")), lo, hi, where);
             PgResult res;
             if (!r.exec(sql, p, &res))
                 return false;
-            addMoments(res, quantity, &total);
+            addMoments(res, quantity, &perMeter);
         }
-        finish(total);
+        // Taken together meter by meter, in name order.
+        Moments total;
+        for (auto it = perMeter.cbegin(); it != perMeter.cend(); ++it) {
+            total.merge(it->moments);
+            if (meters && (it->moments.n > 0 || it->moments.overloads > 0)) {
+                MeterStatistics m;
+                m.source = it.key();
+                finish(it->moments, &m.figures);
+                m.figures.fromSummaries = r.summaries;
+                m.units = it->units;
+                m.units.sort();
+                meters->push_back(m);
+            }
+        }
+        finish(total, out);
         return true;
     });
 }

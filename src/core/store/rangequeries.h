@@ -126,8 +126,20 @@ struct Statistics
     bool fromSummaries = false;
 };
 
+/// One meter's figures among those of statistics().
+struct MeterStatistics
+{
+    QString source;
+    Statistics figures;
+    QStringList units; ///< the units its readings of the quantity came in, by name
+};
+
+/// The figures of the quantity's readings of the range (of every meter when
+/// `source` is null). `meters`, when given, gets each meter's own figures,
+/// by name; `out` is those taken together.
 bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
-                const Quantity &quantity, Statistics *out, QString *error);
+                const Quantity &quantity, Statistics *out, QString *error,
+                QVector<MeterStatistics> *meters = nullptr);
 
 /// Rows of the range, all quantities.
 bool rowCount(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 *count,

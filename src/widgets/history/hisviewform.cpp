@@ -525,13 +525,54 @@ void HisViewForm::plotQuantity(int index)
         if (m_statisticsRead != read || read->failed())
             return;
         m_statisticsRead.reset();
-        const RangeQueries::Statistics &s = read->statistics;
+        m_statsBox->setLines(statisticsLines(*read, format));
+    });
+    m_store->read(read);
+}
+
+QVector<StatsLine> HisViewForm::statisticsLines(const HistoryReads::StatisticsRead &read,
+                                                const StatsFormat &format) const
+{
+    const auto figuresOf = [](const RangeQueries::Statistics &s) {
         RunStatistics figures;
         figures.setFigures(s.count, s.overloads, s.mean, s.stddev, s.min, HistoryReads::timeOfNaiveMs(s.minMs), s.max,
                            HistoryReads::timeOfNaiveMs(s.maxMs));
-        m_statsBox->setStatistics(figures, format);
-    });
-    m_store->read(read);
+        return figures;
+    };
+    // A line a meter, each in the resolution of its own readings.
+    QVector<StatsLine> lines;
+    StatsFormat together = format;
+    together.decimals = -1;
+    for (const HistoryReads::MeterFigures &m : read.meters) {
+        StatsLine line;
+        line.label = m.meter.source.isEmpty() ? tr("未命名仪表") : m.meter.source;
+        line.stats = figuresOf(m.meter.figures);
+        line.format = format;
+        if (m.decimals() >= 0) {
+            line.format.decimals = m.decimals();
+            line.format.minDecimals = m.minDecimals;
+            line.format.maxDecimals = m.maxDecimals;
+            together.decimals = std::max(together.decimals, m.decimals());
+        }
+        const RangeQueries::Statistics &all = read.statistics;
+        if (m.meter.figures.count > 0 && m.meter.figures.min == all.min && m.meter.figures.minMs == all.minMs)
+            together.minDecimals = m.minDecimals;
+        if (m.meter.figures.count > 0 && m.meter.figures.max == all.max && m.meter.figures.maxMs == all.maxMs)
+            together.maxDecimals = m.maxDecimals;
+        lines.append(line);
+    }
+    // The figures of several meters taken together: all of them read the
+    // quantity shown, in its unit; the line says how many meters it covers.
+    if (lines.size() > 1) {
+        StatsLine line;
+        line.label = tr("%1 台仪表合计").arg(lines.size());
+        line.stats = figuresOf(read.statistics);
+        line.format = together;
+        lines.append(line);
+    }
+    if (lines.isEmpty())
+        lines.append({QString(), RunStatistics(), format});
+    return lines;
 }
 
 void HisViewForm::requestCurve()

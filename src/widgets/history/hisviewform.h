@@ -26,6 +26,8 @@ class QwtLegend;
 class RecordStore;
 class RowWindowScroller;
 class StatsBox;
+struct StatsFormat;
+struct StatsLine;
 class database;
 
 /// The window that shows one history range: the table of its readings on
@@ -113,6 +115,8 @@ private:
     void setUpPlot();
     void finishOverview(const std::shared_ptr<HistoryReads::OverviewRead> &read, bool quiet);
     void plotQuantity(int index);
+    QVector<StatsLine> statisticsLines(const HistoryReads::StatisticsRead &read,
+                                       const StatsFormat &format) const;
     void requestCurve();
     void showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read);
     void showAlarms(const AlarmSchema::Load &alarms);

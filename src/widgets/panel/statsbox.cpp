@@ -1,9 +1,9 @@
 #include "statsbox.h"
 
-#include "core/meter/runstatistics.h"
-
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QTableWidget>
 
 #include <cmath>
 
@@ -27,14 +27,35 @@ QString figure(double v, const StatsFormat &format, int extraDecimals)
     return QStringLiteral("%1 %2").arg(number, format.unit).trimmed();
 }
 
-QString extreme(double v, const QDateTime &time, const StatsFormat &format)
+QString extreme(double v, const QDateTime &time, StatsFormat format, int decimals)
 {
     if (!std::isfinite(v))
         return kNone;
+    // Each extreme as the meter showed it, which may be in another range.
+    if (decimals >= 0 && format.decimals >= 0)
+        format.decimals = decimals;
     const QString when = time.toString(format.withDate ? QStringLiteral("yyyy-MM-dd hh:mm:ss")
                                                        : QStringLiteral("hh:mm:ss"));
     return QStringLiteral("%1 (%2)").arg(figure(v, format, 0), when);
 }
+
+// The figures by key, as the box shows them.
+QString figureOf(const QString &key, const RunStatistics &stats, const StatsFormat &format)
+{
+    if (key == QLatin1String("count"))
+        return QString::number(stats.count());
+    if (key == QLatin1String("mean"))
+        return figure(stats.mean(), format, 2);
+    if (key == QLatin1String("stddev"))
+        return figure(stats.stddev(), format, 2);
+    if (key == QLatin1String("min"))
+        return extreme(stats.min(), stats.minTime(), format, format.minDecimals);
+    if (key == QLatin1String("max"))
+        return extreme(stats.max(), stats.maxTime(), format, format.maxDecimals);
+    return QString::number(stats.overloads());
+}
+
+const char *const kKeys[] = {"count", "mean", "stddev", "min", "max", "overloads"};
 
 } // namespace
 
@@ -70,19 +91,86 @@ QLabel *StatsBox::addRow(const QString &key, const QString &title)
 
 void StatsBox::setStatistics(const RunStatistics &stats, const StatsFormat &format)
 {
-    const auto set = [this](const char *key, const QString &text) {
-        findChild<QLabel *>(QLatin1String(key))->setText(text);
-    };
-    set("count", QString::number(stats.count()));
-    set("mean", figure(stats.mean(), format, 2));
-    set("stddev", figure(stats.stddev(), format, 2));
-    set("min", extreme(stats.min(), stats.minTime(), format));
-    set("max", extreme(stats.max(), stats.maxTime(), format));
-    set("overloads", QString::number(stats.overloads()));
+    showTable(false);
+    setTitle(tr("统计"));
+    for (const char *key : kKeys)
+        findChild<QLabel *>(QLatin1String(key))->setText(figureOf(QLatin1String(key), stats, format));
 }
 
-QString StatsBox::figureText(const QString &key) const
+void StatsBox::setLines(const QVector<StatsLine> &lines)
 {
+    if (lines.size() <= 1) {
+        const StatsLine line = lines.value(0);
+        setStatistics(line.stats, line.format);
+        if (!line.label.isEmpty())
+            setTitle(tr("统计：%1").arg(line.label));
+        return;
+    }
+    if (!m_table) {
+        m_table = new QTableWidget(this);
+        m_table->setObjectName(QStringLiteral("statsTable"));
+        m_table->setColumnCount(7);
+        m_table->setHorizontalHeaderLabels(
+            {tr("仪表"), tr("个数"), tr("平均值"), tr("标准差"), tr("最小值"), tr("最大值"), tr("超量程")});
+        m_table->verticalHeader()->hide();
+        m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+        m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        m_table->horizontalHeader()->setStretchLastSection(true);
+        m_layout->addWidget(m_table, 3, 0, 1, 4);
+    }
+    showTable(true);
+    setTitle(tr("统计"));
+    m_table->setRowCount(lines.size());
+    for (int row = 0; row < lines.size(); ++row) {
+        const StatsLine &line = lines.at(row);
+        m_table->setItem(row, 0, new QTableWidgetItem(line.label));
+        for (int column = 0; column < 6; ++column) {
+            auto *item =
+                new QTableWidgetItem(figureOf(QLatin1String(kKeys[column]), line.stats, line.format));
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_table->setItem(row, column + 1, item);
+        }
+    }
+    // Up to five lines without scrolling; more scroll.
+    const int shown = std::min(int(lines.size()), 5);
+    m_table->setFixedHeight(m_table->horizontalHeader()->sizeHint().height() +
+                            shown * m_table->verticalHeader()->defaultSectionSize() +
+                            2 * m_table->frameWidth());
+}
+
+void StatsBox::showTable(bool table)
+{
+    for (int i = 0; i < m_layout->count(); ++i) {
+        QWidget *w = m_layout->itemAt(i)->widget();
+        if (w && w != m_table)
+            w->setVisible(!table);
+    }
+    if (m_table)
+        m_table->setVisible(table);
+}
+
+QString StatsBox::figureText(const QString &key, int line) const
+{
+    if (m_table && m_table->isVisibleTo(this)) {
+        for (int column = 0; column < 6; ++column)
+            if (key == QLatin1String(kKeys[column])) {
+                const QTableWidgetItem *item = m_table->item(line, column + 1);
+                return item ? item->text() : QString();
+            }
+        return QString();
+    }
     const QLabel *label = findChild<QLabel *>(key);
     return label ? label->text() : QString();
+}
+
+int StatsBox::lineCount() const
+{
+    return m_table && m_table->isVisibleTo(this) ? m_table->rowCount() : 0;
+}
+
+QString StatsBox::lineLabel(int line) const
+{
+    const QTableWidgetItem *item = lineCount() > line ? m_table->item(line, 0) : nullptr;
+    return item ? item->text() : QString();
 }
