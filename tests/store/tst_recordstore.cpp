@@ -288,7 +288,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(m_store->statusText().contains(QStringLiteral("permission denied")),
                                      20000);
             QVERIFY2(m_store->statusText().startsWith(
-                         QStringLiteral("数据库未连接（待写入 0 条）；CREATE DATABASE ")),
+                         QStringLiteral("数据库未连接：数据库不存在（待写入 0 条）；CREATE DATABASE ")),
                      qPrintable(m_store->statusText()));
             return;
         }

@@ -223,6 +223,18 @@ database::Ending database::shutdown(int graceMs)
     return m_ending;
 }
 
+void database::setSettings(const DbSettings &settings)
+{
+    if (m_closed)
+        return;
+    if (!settings.writeProblem().isEmpty())
+        qWarning("tk52k: %s", qPrintable(settings.writeProblem()));
+    m_settings = settings;
+    m_source = settings.source;
+    m_worker->changeSettings(settings);
+    refreshState();
+}
+
 QString database::stateText(bool connected, int pending)
 {
     return StoreStatus::stateText(connected, pending);

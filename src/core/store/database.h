@@ -91,6 +91,13 @@ public:
     /// than once (later calls return the first one's ending).
     Ending shutdown(int graceMs = kDefaultGraceMs);
 
+    /// The settings the store uses.
+    const DbSettings &settings() const { return m_settings; }
+    /// Goes on with `settings` (another server, login or meter name): the
+    /// connection is made anew, readings waiting go to the new server, and
+    /// readings handed over from now on carry the new meter name.
+    void setSettings(const DbSettings &settings);
+
     /// "数据库已连接" or "数据库未连接（待写入 N 条）".
     static QString stateText(bool connected, int pending);
 

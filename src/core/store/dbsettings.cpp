@@ -1,14 +1,57 @@
 #include "dbsettings.h"
 
+#include "core/store/passwordstore.h"
 #include "core/store/recordschema.h"
 
+#include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSysInfo>
 #include <QTextCodec>
 
+#include <atomic>
+
+namespace {
+const char *const kGroup = "database";
+} // namespace
+
 DbSettings DbSettings::fromEnvironment()
 {
-    DbSettings s;
+    return withEnvironment(DbSettings());
+}
+
+QString DbSettings::variableOf(Field field)
+{
+    switch (field) {
+    case Field::Host:
+        return QStringLiteral("TK52K_DB_HOST");
+    case Field::Port:
+        return QStringLiteral("TK52K_DB_PORT");
+    case Field::Database:
+        return QStringLiteral("TK52K_DB_NAME");
+    case Field::User:
+        return QStringLiteral("TK52K_DB_USER");
+    case Field::Password:
+        return QStringLiteral("TK52K_DB_PASSWORD");
+    case Field::Source:
+        break;
+    }
+    return QStringLiteral("TK52K_SOURCE");
+}
+
+bool DbSettings::setByEnvironment(Field field)
+{
+    const QByteArray name = variableOf(field).toLatin1();
+    return field == Field::Source ? !qgetenv(name.constData()).isEmpty()
+                                  : qEnvironmentVariableIsSet(name.constData());
+}
+
+DbSettings DbSettings::withEnvironment(const DbSettings &base)
+{
+    DbSettings s = base;
+    s.problem.clear();
+    s.sourceProblem.clear();
     const auto text = [](const char *name, QString &field) {
         if (qEnvironmentVariableIsSet(name))
             field = qEnvironmentVariable(name);
@@ -25,7 +68,8 @@ DbSettings DbSettings::fromEnvironment()
     text("TK52K_DB_USER", s.userName);
     // The name goes to the server as it is given, whatever the locale; an
     // empty one means the default, as an unset one does.
-    s.source = QSysInfo::machineHostName();
+    if (s.source.isEmpty())
+        s.source = QSysInfo::machineHostName();
     const QByteArray source = qgetenv("TK52K_SOURCE");
     if (!source.isEmpty()) {
         QString name;
@@ -107,4 +151,86 @@ QSqlDatabase DbSettings::addConnection(const QString &connectionName) const
     // back through the API anyway, with the reasons that are shown.
     db.setConnectOptions(QStringLiteral("connect_timeout=2;options='-c client_min_messages=error'"));
     return db;
+}
+
+DbSettings DbSettings::fromSaved(const QSettings &settings, PasswordStore *passwords,
+                                 QString *passwordProblem)
+{
+    return withEnvironment(userSettings(settings, passwords, passwordProblem));
+}
+
+DbSettings DbSettings::userSettings(const QSettings &settings, PasswordStore *passwords,
+                                    QString *passwordProblem)
+{
+    DbSettings s;
+    const QString group = QLatin1String(kGroup) + QLatin1Char('/');
+    const auto text = [&](const char *key, QString &field) {
+        const QVariant v = settings.value(group + QLatin1String(key));
+        if (v.isValid())
+            field = v.toString();
+    };
+    text("host", s.host);
+    text("name", s.databaseName);
+    text("user", s.userName);
+    text("source", s.source);
+    bool ok = false;
+    const int port = settings.value(group + QLatin1String("port")).toInt(&ok);
+    if (ok && port > 0 && port < 65536)
+        s.port = port;
+    // A name saved by hand that is no database name keeps the default, as a
+    // variable's would.
+    if (RecordSchema::quotedIdentifier(s.databaseName).isEmpty())
+        s.databaseName = DbSettings().databaseName;
+    // The password of the login saved; the variables may name another login,
+    // whose password then comes from them or is the default.
+    if (passwords && !setByEnvironment(Field::Password)) {
+        const DbSettings login = withEnvironment(s);
+        QString password;
+        QString why;
+        if (!passwords->read(login.passwordKey(), &password, &why)) {
+            if (passwordProblem)
+                *passwordProblem = why;
+        } else if (!password.isEmpty()) {
+            s.password = password;
+        }
+    }
+    return s;
+}
+
+void DbSettings::save(QSettings &settings) const
+{
+    settings.beginGroup(QLatin1String(kGroup));
+    settings.setValue(QStringLiteral("host"), host);
+    settings.setValue(QStringLiteral("port"), port);
+    settings.setValue(QStringLiteral("name"), databaseName);
+    settings.setValue(QStringLiteral("user"), userName);
+    settings.setValue(QStringLiteral("source"), source);
+    settings.endGroup();
+}
+
+QString DbSettings::passwordKey() const
+{
+    return QStringLiteral("%1@%2:%3/%4").arg(userName, host).arg(port).arg(databaseName);
+}
+
+bool DbSettings::testConnection(QString *answer) const
+{
+    static std::atomic<int> counter{0};
+    const QString name = QStringLiteral("tk52k-test-%1").arg(++counter);
+    bool ok = false;
+    {
+        QSqlDatabase db = addConnection(name);
+        if (db.open()) {
+            QSqlQuery q(db);
+            ok = q.exec(QStringLiteral("SELECT version()")) && q.next();
+            *answer = ok ? q.value(0).toString() : q.lastError().text().trimmed();
+        } else {
+            const QSqlError error = db.lastError();
+            *answer = error.databaseText().trimmed().isEmpty() ? error.text().trimmed()
+                                                               : error.databaseText().trimmed();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }

@@ -3,14 +3,21 @@
 #include <QString>
 #include <QStringList>
 
+class PasswordStore;
+class QSettings;
 class QSqlDatabase;
 
 /// Where the record store lives. Defaults address the local server; each
 /// field can be overridden by TK52K_DB_HOST, TK52K_DB_PORT, TK52K_DB_NAME,
 /// TK52K_DB_USER and TK52K_DB_PASSWORD, so several computers can log into
-/// one central server and tests can use databases of their own.
+/// one central server and tests can use databases of their own. The desktop
+/// program also keeps a user's own choice (fromSaved()), which the
+/// variables still override.
 struct DbSettings
 {
+    /// The fields a user can set, each with its variable.
+    enum class Field { Host, Port, Database, User, Password, Source };
+
     QString host = QStringLiteral("127.0.0.1");
     int port = 5432;
     QString databaseName = QStringLiteral("dmmdatad");
@@ -35,6 +42,42 @@ struct DbSettings
     /// name, a meter name meterNameProblem() refuses) keeps the default and
     /// is described in `problem` or `sourceProblem`.
     static DbSettings fromEnvironment();
+
+    /// `base` with the TK52K_DB_* variables and TK52K_SOURCE applied over
+    /// it, as fromEnvironment() applies them over the defaults; an empty
+    /// `base.source` means the host name.
+    static DbSettings withEnvironment(const DbSettings &base);
+
+    /// The variable that sets `field`: "TK52K_DB_HOST", …, "TK52K_SOURCE".
+    static QString variableOf(Field field);
+    /// Whether the environment sets `field` (TK52K_SOURCE only when it is
+    /// not empty, as an empty one means the default).
+    static bool setByEnvironment(Field field);
+
+    /// A user's own settings, as save() left them in `settings`, over the
+    /// defaults (an empty `source`: the host name), without the environment.
+    /// The password comes from `passwords` (when given) under the
+    /// passwordKey() of the login the environment makes of them (none kept
+    /// there: the default one); what keeps it from being read goes to
+    /// `passwordProblem` when given.
+    static DbSettings userSettings(const QSettings &settings, PasswordStore *passwords,
+                                   QString *passwordProblem = nullptr);
+    /// userSettings() with the environment over them: what the desktop
+    /// program uses.
+    static DbSettings fromSaved(const QSettings &settings, PasswordStore *passwords,
+                                QString *passwordProblem = nullptr);
+    /// Keeps these settings in `settings` for fromSaved(), all but the
+    /// password, which the caller gives to a PasswordStore.
+    void save(QSettings &settings) const;
+    /// The name the password of these settings is kept under:
+    /// "user@host:port/database".
+    QString passwordKey() const;
+
+    /// Opens a connection of its own with these settings, asks the server
+    /// for its version and closes it again; blocks for up to the connect
+    /// timeout. True with the server's version in `answer`, else false with
+    /// the server's (or the client library's) words on why.
+    bool testConnection(QString *answer) const;
 
     /// What keeps a writer of readings from using these settings: `problem`
     /// and `sourceProblem` together; empty when nothing does.

@@ -39,7 +39,12 @@ struct StoreState
 namespace StoreStatus {
 /// "数据库已连接" or "数据库未连接（待写入 N 条）".
 QString stateText(bool connected, int pending);
-/// The status bar's text: stateText() and, after "；", what needs the
+/// Why the server cannot be used, in a few words, from its (or the client
+/// library's) message `serverError`: "密码错误", "服务器未运行", … ; the
+/// message's first line where it is none of those known; empty for none.
+QString shortReason(const QString &serverError);
+/// The status bar's text: stateText() (while not connected with
+/// shortReason() after "："), and, after "；", what needs the
 /// user's attention: unusable settings, trouble, refused readings, readings
 /// not safe on the disk, damaged journal lines.
 QString statusText(const StoreState &state);

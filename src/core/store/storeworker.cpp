@@ -323,6 +323,32 @@ void StoreWorker::listen(QSqlDatabase &db)
     }
 }
 
+void StoreWorker::changeSettings(const DbSettings &settings)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, settings] {
+            {
+                QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+                if (db.isValid()) {
+                    closeConnection(db);
+                    // The same connection, another server: what the old one
+                    // said no longer holds.
+                    settings.addConnection(m_connectionName);
+                    db.setConnectOptions(db.connectOptions() + QLatin1String(kWorkerConnectOptions));
+                }
+            }
+            m_settings = settings;
+            m_createRefused = false;
+            setConnected(false);
+            setServerError(QString());
+            setTrouble(QString());
+            m_retryAt.setRemainingTime(0);
+            requestStep();
+        },
+        Qt::QueuedConnection);
+}
+
 void StoreWorker::finish()
 {
     {

@@ -98,6 +98,11 @@ public:
     bool isConnected() const { return m_connected.load(); }
     bool isDurable() const;
 
+    /// Leaves the server it is connected to, if any, and goes on with
+    /// `settings` at once: the readings waiting go to the new server. Any
+    /// thread.
+    void changeSettings(const DbSettings &settings);
+
     /// Listens for the rows other writers commit (see rowsAdded()), or no
     /// longer. Any thread.
     void watch(bool on);
@@ -164,7 +169,7 @@ private:
     void closeConnection(QSqlDatabase &db);
     QString journalDir() const;
 
-    const DbSettings m_settings;
+    DbSettings m_settings; // the worker's thread only, once it runs
     const QString m_connectionName;
 
     mutable QMutex m_mutex;
