@@ -28,3 +28,6 @@ pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 
 find_program(CHMCMD_EXECUTABLE NAMES chmcmd)
+
+# The desktop keeps the database password in the desktop's keyring.
+find_package(Qt5Keychain REQUIRED)

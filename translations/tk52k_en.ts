@@ -111,6 +111,99 @@ Please enter it as %2, for example %3.</translation>
     </message>
 </context>
 <context>
+    <name>DbSettingForm</name>
+    <message>
+        <source>数据库设置</source>
+        <translation>Database Settings</translation>
+    </message>
+    <message>
+        <source>服务器：</source>
+        <translation>Server:</translation>
+    </message>
+    <message>
+        <source>端口：</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>数据库：</source>
+        <translation>Database:</translation>
+    </message>
+    <message>
+        <source>用户：</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>密码：</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>仪表名称：</source>
+        <translation>Meter name:</translation>
+    </message>
+    <message>
+        <source>测试连接</source>
+        <translation>Test Connection</translation>
+    </message>
+    <message>
+        <source>由环境变量 %1 设定</source>
+        <translation>Set by the environment variable %1</translation>
+    </message>
+    <message>
+        <source>环境变量 %1 已设定：其值优先于这里的设置，相应的项不能在此更改。</source>
+        <translation>Set by environment variables: %1. Their values win over the settings here; those fields cannot be changed here.</translation>
+    </message>
+    <message>
+        <source>设置无效：%1</source>
+        <translation>Unusable settings: %1</translation>
+    </message>
+    <message>
+        <source>密码保存在：%1</source>
+        <translation>The password is kept in: %1</translation>
+    </message>
+    <message>
+        <source>正在连接 %1:%2 …</source>
+        <translation>Connecting to %1:%2 …</translation>
+    </message>
+    <message>
+        <source>连接成功。服务器：%1</source>
+        <translation>Connected. Server: %1</translation>
+    </message>
+    <message>
+        <source>连接失败：%1</source>
+        <translation>Connection failed: %1</translation>
+    </message>
+    <message>
+        <source>连接失败：%1
+服务器：%2</source>
+        <translation>Connection failed: %1
+Server: %2</translation>
+    </message>
+    <message>
+        <source>仪表名称</source>
+        <translation>Meter name</translation>
+    </message>
+    <message>
+        <source>请填写服务器。</source>
+        <translation>Please enter the server.</translation>
+    </message>
+    <message>
+        <source>“%1”不能用作数据库名称。</source>
+        <translation>"%1" cannot be used as a database name.</translation>
+    </message>
+    <message>
+        <source>数据库设置(&amp;D)</source>
+        <translation>&amp;Database Settings</translation>
+    </message>
+    <message>
+        <source>%1（无法读取：%2）</source>
+        <translation>%1 (cannot be read: %2)</translation>
+    </message>
+    <message>
+        <source>密码未能保存：%1</source>
+        <translation>The password could not be kept: %1</translation>
+    </message>
+</context>
+<context>
     <name>Export</name>
     <message>
         <source>正在导出 %1 条记录…</source>
@@ -454,6 +547,13 @@ Please enter it as %2, for example %3.</translation>
     <message>
         <source>仪表</source>
         <translation>Meter</translation>
+    </message>
+</context>
+<context>
+    <name>KeyringPasswordStore</name>
+    <message>
+        <source>桌面密钥环</source>
+        <translation>the desktop's keyring</translation>
     </message>
 </context>
 <context>
@@ -1054,6 +1154,50 @@ Please enter it as %2, for example %3.</translation>
     <message>
         <source>日志中 %1 行不是有效读数，已移出</source>
         <translation>%1 journal lines were no readings and were moved aside</translation>
+    </message>
+    <message>
+        <source>密码错误</source>
+        <translation>wrong password</translation>
+    </message>
+    <message>
+        <source>用户不存在</source>
+        <translation>no such user</translation>
+    </message>
+    <message>
+        <source>数据库不存在</source>
+        <translation>no such database</translation>
+    </message>
+    <message>
+        <source>服务器未运行</source>
+        <translation>server not running</translation>
+    </message>
+    <message>
+        <source>找不到服务器</source>
+        <translation>server not found</translation>
+    </message>
+    <message>
+        <source>服务器无应答</source>
+        <translation>server does not answer</translation>
+    </message>
+    <message>
+        <source>服务器不接受此登录</source>
+        <translation>server does not accept this login</translation>
+    </message>
+    <message>
+        <source>服务器正在启动或关闭</source>
+        <translation>server starting up or shutting down</translation>
+    </message>
+    <message>
+        <source>服务器连接数已满</source>
+        <translation>server has no free connections</translation>
+    </message>
+    <message>
+        <source>权限不足</source>
+        <translation>permission denied</translation>
+    </message>
+    <message>
+        <source>数据库未连接：%1（待写入 %2 条）</source>
+        <translation>Database not connected: %1 (%2 readings waiting)</translation>
     </message>
 </context>
 </TS>

@@ -16,9 +16,11 @@
 #include "core/meter/frameencoder.h"
 #include "core/meter/memoryline.h"
 #include "core/meter/metersession.h"
-#include "widgets/panel/statsbox.h"
 #include "core/meter/tkdatadas.h"
 #include "core/store/database.h"
+#include "widgets/dialogs/dbsettingform.h"
+#include "widgets/dialogs/keyringpasswordstore.h"
+#include "widgets/panel/statsbox.h"
 #include "widgets/resources/resources.h"
 
 #include <QAction>
@@ -28,6 +30,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QSettings>
 #include <QTableView>
 #include <QToolBar>
 #include <QtTest>
@@ -610,16 +613,75 @@ private slots:
     }
 
     // The first run opens at four fifths of the screen, truncated, and centred.
-    // A server that cannot be reached: the status bar says so, its tooltip
-    // gives the server's own reason.
-    void serverReasonInTheTooltip()
+    // A server that cannot be reached or a login it refuses: the status bar
+    // says why in short, its tooltip gives the server's own words. Settings
+    // mended through 设置 → 数据库设置 take effect at once.
+    void serverReasonInTheStatusBar_data()
     {
-        qputenv("TK52K_DB_PORT", "9");
-        Rig rig(new database);
-        qunsetenv("TK52K_DB_PORT");
-        QLabel *label = rig.ui<QLabel>("dbStateLabel");
-        QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("refused")), kWait);
-        QVERIFY(label->text().startsWith(QStringLiteral("数据库未连接")));
+        QTest::addColumn<QByteArray>("port");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("server down") << QByteArray("9") << "服务器未运行"
+                                     << "refused";
+        QTest::newRow("wrong password") << QByteArray() << "密码错误"
+                                        << "password authentication failed";
+    }
+    void serverReasonInTheStatusBar()
+    {
+        QFETCH(QByteArray, port);
+        QFETCH(QString, reason);
+        QFETCH(QString, words);
+        // A second login of the shared server, given the wrong password.
+        const QString role = m_db->name() + QStringLiteral("_desk");
+        QVERIFY2(m_db->exec(QStringLiteral(
+                                "DROP ROLE IF EXISTS %1; CREATE ROLE %1 SUPERUSER LOGIN PASSWORD 'desk-pw'")
+                                .arg(role)),
+                 qPrintable(m_db->error()));
+        // The dialog's fields, not variables, give the login here.
+        QList<QPair<const char *, QByteArray>> variables;
+        for (const char *v : {"TK52K_DB_USER", "TK52K_DB_PASSWORD", "TK52K_SOURCE"}) {
+            variables.append({v, qgetenv(v)});
+            qunsetenv(v);
+        }
+        auto back = qScopeGuard([&] {
+            for (const auto &v : variables)
+                if (!v.second.isEmpty())
+                    qputenv(v.first, v.second);
+            m_db->exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE IF EXISTS %1").arg(role));
+        });
+        DbSettings settings = DbSettings::fromEnvironment();
+        settings.userName = role;
+        settings.password = QStringLiteral("not-the-one");
+        if (!port.isEmpty())
+            settings.port = port.toInt();
+        {
+            Rig rig(new database(settings, QString()));
+            QLabel *label = rig.ui<QLabel>("dbStateLabel");
+            QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(words), kWait);
+            QCOMPARE(label->text(), QStringLiteral("数据库未连接：%1（待写入 0 条）").arg(reason));
+            if (!port.isEmpty())
+                return;
+
+            rig.act("actionSettingDatabase")->trigger();
+            auto *form = rig.w.findChild<DbSettingForm *>();
+            QVERIFY(form);
+            form->findChild<QLineEdit *>(QStringLiteral("userLineEdit"))->setText(role);
+            form->findChild<QLineEdit *>(QStringLiteral("passwordLineEdit"))
+                ->setText(QStringLiteral("desk-pw"));
+            form->findChild<QLineEdit *>(QStringLiteral("sourceLineEdit"))->setText(QStringLiteral("desk-7"));
+            form->accept();
+            QTRY_COMPARE_WITH_TIMEOUT(label->text(), QStringLiteral("数据库已连接"), kWait);
+            QVERIFY(label->toolTip().isEmpty());
+            QCOMPARE(rig.w.store()->source(), QStringLiteral("desk-7"));
+        }
+        // Kept for the next start, the password apart from the settings.
+        KeyringPasswordStore passwords;
+        const DbSettings next = savedDbSettings(&passwords);
+        QCOMPARE(next.userName, role);
+        QCOMPARE(next.password, QStringLiteral("desk-pw"));
+        QCOMPARE(next.source, QStringLiteral("desk-7"));
+        QVERIFY(!QSettings().allKeys().join(' ').contains(QStringLiteral("password")));
+        QSettings().remove(QStringLiteral("database"));
     }
 
     void placement()

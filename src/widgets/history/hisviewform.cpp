@@ -701,7 +701,10 @@ void HisViewForm::buildSummaries()
 {
     // On a connection of its own: the window's store goes on writing readings
     // meanwhile.
-    auto *builder = new database(DbSettings::fromEnvironment(), QString(), this);
+    // The server the window reads, wherever its settings came from.
+    const auto *reading = qobject_cast<const database *>(m_store.data());
+    auto *builder =
+        new database(reading ? reading->settings() : DbSettings::fromEnvironment(), QString(), this);
     builder->openForReading();
     auto build = std::make_shared<HistoryReads::BuildSummariesRead>();
     auto *box = new QProgressDialog(tr("正在生成摘要…"), tr("取消"), 0, 1000, this);

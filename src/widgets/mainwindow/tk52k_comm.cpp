@@ -1,27 +1,29 @@
 #include "tk52k_comm.h"
 
-#include "widgets/dialogs/aboutform.h"
-#include "widgets/dialogs/commsettingform.h"
-#include "widgets/dialogs/timesettingform.h"
-#include "widgets/dialogs/tooldialog.h"
-#include "export/readingcsvwriter.h"
-#include "widgets/export/tableexport.h"
-#include "widgets/help/manual.h"
-#include "models/livereadingmodel.h"
-#include "widgets/mainwindow/cachedtextdelegate.h"
-#include "widgets/panel/frontpanel.h"
-#include "widgets/mainwindow/languagemenu.h"
-#include "widgets/mainwindow/runmonitor.h"
-#include "widgets/mainwindow/storemenu.h"
-#include "widgets/mainwindow/rownumberheader.h"
 #include "core/meter/baseunit.h"
 #include "core/meter/extremes.h"
 #include "core/meter/framedecoder.h"
 #include "core/meter/metersession.h"
 #include "core/meter/tkdatadas.h"
 #include "core/meter/tracegap.h"
-#include "widgets/plot/liveplot.h"
 #include "core/store/database.h"
+#include "export/readingcsvwriter.h"
+#include "models/livereadingmodel.h"
+#include "widgets/dialogs/aboutform.h"
+#include "widgets/dialogs/commsettingform.h"
+#include "widgets/dialogs/dbsettingform.h"
+#include "widgets/dialogs/keyringpasswordstore.h"
+#include "widgets/dialogs/timesettingform.h"
+#include "widgets/dialogs/tooldialog.h"
+#include "widgets/export/tableexport.h"
+#include "widgets/help/manual.h"
+#include "widgets/mainwindow/cachedtextdelegate.h"
+#include "widgets/mainwindow/languagemenu.h"
+#include "widgets/mainwindow/rownumberheader.h"
+#include "widgets/mainwindow/runmonitor.h"
+#include "widgets/mainwindow/storemenu.h"
+#include "widgets/panel/frontpanel.h"
+#include "widgets/plot/liveplot.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -56,7 +58,16 @@ void giveKeys(QAction *action, const QList<QKeySequence> &keys, bool onToolBar =
 }
 } // namespace
 
-TK52K_Comm::TK52K_Comm(QWidget *parent) : TK52K_Comm(new database, parent) {}
+namespace {
+// The user's database settings with the environment over them.
+DbSettings deskSettings()
+{
+    KeyringPasswordStore passwords;
+    return savedDbSettings(&passwords);
+}
+} // namespace
+
+TK52K_Comm::TK52K_Comm(QWidget *parent) : TK52K_Comm(new database(deskSettings(), QString()), parent) {}
 
 TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     : QMainWindow(parent), db(qobject_cast<database *>(store)), m_store(store)
@@ -150,6 +161,11 @@ TK52K_Comm::TK52K_Comm(RecordStore *store, QWidget *parent)
     connect(ui.actionHisQuest, &QAction::triggered, this, &TK52K_Comm::doMenuHis);
     connect(ui.actionSettingComm, &QAction::triggered, this, &TK52K_Comm::doMenuComm);
     connect(ui.actionSettingTime, &QAction::triggered, this, &TK52K_Comm::doMenuTime);
+    if (db) {
+        m_passwords = std::make_unique<KeyringPasswordStore>();
+        addDbSettingAction(ui.menu_2, ui.actionSettingComm, this, db, m_passwords.get(),
+                           [this] { model->setSource(m_store->source()); });
+    }
     connect(ui.actionStart, &QAction::triggered, this, &TK52K_Comm::doToolStart);
     connect(ui.actionStop, &QAction::triggered, this, &TK52K_Comm::doToolStop);
     connect(ui.actionTxt, &QAction::triggered, this, &TK52K_Comm::doToolTxt);

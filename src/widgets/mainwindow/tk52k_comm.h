@@ -19,6 +19,7 @@ class QLabel;
 class database;
 class RecordStore;
 class LiveReadingModel;
+class PasswordStore;
 class TkDataDas;
 
 /// The main window: front panel, reading table, live plot, and the receiver
@@ -127,6 +128,7 @@ private:
     FrontPanel *m_panel = nullptr; ///< ui.frontPanel
     std::unique_ptr<LivePlot> m_plot;
     RunMonitor *m_monitor = nullptr;
+    std::unique_ptr<PasswordStore> m_passwords; ///< where the database password is kept
     QString pendingPortName; ///< name from the dialog, taken by doCommSettingBtnEnter
     QDateTime historyStart;
     QDateTime historyStop;
