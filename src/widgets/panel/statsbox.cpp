@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTableWidget>
 
 #include <cmath>
@@ -113,6 +114,10 @@ void StatsBox::setLines(const QVector<StatsLine> &lines)
         m_table->setHorizontalHeaderLabels(
             {tr("仪表"), tr("个数"), tr("平均值"), tr("标准差"), tr("最小值"), tr("最大值"), tr("超量程")});
         m_table->verticalHeader()->hide();
+        // Rows of one line of text: the box sits under a plot and must stay low.
+        m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+        m_table->setWordWrap(false);
         m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
         m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -132,11 +137,12 @@ void StatsBox::setLines(const QVector<StatsLine> &lines)
             m_table->setItem(row, column + 1, item);
         }
     }
-    // Up to five lines without scrolling; more scroll.
+    // Up to five lines without scrolling; more scroll. Room is kept for the
+    // horizontal scroll bar a narrow window needs.
     const int shown = std::min(int(lines.size()), 5);
     m_table->setFixedHeight(m_table->horizontalHeader()->sizeHint().height() +
                             shown * m_table->verticalHeader()->defaultSectionSize() +
-                            2 * m_table->frameWidth());
+                            2 * m_table->frameWidth() + m_table->horizontalScrollBar()->sizeHint().height());
 }
 
 void StatsBox::showTable(bool table)
