@@ -1,5 +1,7 @@
 #include "modaldriver.h"
 
+#include "core/app/uilanguage.h"
+#include "core/store/database.h"
 #include "widgets/help/helpbrowser.h"
 #include "widgets/help/helpform.h"
 #include "widgets/help/manual.h"
@@ -7,7 +9,12 @@
 #include "widgets/resources/resources.h"
 
 #include <QImage>
+#include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextDocumentFragment>
+#include <QTranslator>
 #include <QtTest>
 
 namespace {
@@ -101,59 +108,81 @@ private slots:
         QTEST(flat(::parseSitemap(html)), "expected");
     }
 
+    // Both manuals, the Chinese and the English one.
+    void manuals_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("sourceDir");
+        QTest::addColumn<uint>("language");
+        QTest::newRow("zh") << "help.chm"
+                            << "docs/manual" << 0x0804u;
+        QTest::newRow("en") << "help-en.chm"
+                            << "docs/manual-en" << 0x0409u;
+    }
+
     // The names in the tree survive the compiler and the code page conversion,
     // and every page they name is there.
+    void contentsMatchSourceAndResolve_data() { manuals_data(); }
     void contentsMatchSourceAndResolve()
     {
-        QCOMPARE(m_archive.language() & 0xFFFF, 0x0804u);
-        QVERIFY(m_archive.contains(m_archive.defaultTopic()));
+        QFETCH(QString, file);
+        QFETCH(QString, sourceDir);
+        QFETCH(uint, language);
+        ChmArchive archive;
+        QVERIFY2(archive.open(binDir() + file), qPrintable(archive.errorString()));
+        QCOMPARE(archive.language() & 0xFFFF, language);
+        QVERIFY(archive.contains(archive.defaultTopic()));
         // Names are matched without regard to case, as hand-written links expect.
-        QCOMPARE(m_archive.object(QStringLiteral("/INDEX.HTML")),
-                 m_archive.object(QStringLiteral("index.html")));
+        QCOMPARE(archive.object(QStringLiteral("/INDEX.HTML")), archive.object(QStringLiteral("index.html")));
         // Text without a charset is read as UTF-8 when it is valid UTF-8, else in
-        // the archive's language (GBK: the contents file below is stored so).
-        QCOMPARE(m_archive.decodeText(QByteArray("<p>\xe6\x95\xb0</p>")), QStringLiteral("<p>数</p>"));
-        QFile source(qEnvironmentVariable("TK52K_SOURCE_DIR") + QStringLiteral("/docs/manual/help.hhc"));
+        // the archive's language (GBK: the Chinese contents file is stored so).
+        QCOMPARE(archive.decodeText(QByteArray("<p>\xe6\x95\xb0</p>")), QStringLiteral("<p>数</p>"));
+        QFile source(qEnvironmentVariable("TK52K_SOURCE_DIR") + QLatin1Char('/') + sourceDir +
+                     QStringLiteral("/help.hhc"));
         QVERIFY(source.open(QIODevice::ReadOnly));
-        const QStringList lines = flat(m_archive.contents());
+        const QStringList lines = flat(archive.contents());
         QVERIFY(lines.size() >= 5);
         QCOMPARE(lines, flat(::parseSitemap(QString::fromUtf8(source.readAll()))));
         for (const QString &line : lines) {
             const QString local = line.section(QLatin1Char('|'), 2).section(QLatin1Char('#'), 0, 0);
-            QVERIFY2(local.isEmpty() || m_archive.contains(local), qPrintable(local));
+            QVERIFY2(local.isEmpty() || archive.contains(local), qPrintable(local));
         }
     }
 
     // Every page is decoded cleanly; every href and src of it leads to something
     // inside the manual, and every anchor it names exists on the target page.
+    void everyLinkResolves_data() { manuals_data(); }
     void everyLinkResolves()
     {
+        QFETCH(QString, file);
+        ChmArchive archive;
+        QVERIFY2(archive.open(binDir() + file), qPrintable(archive.errorString()));
         static const QRegularExpression link(QStringLiteral("\\b(?:href|src)\\s*=\\s*\"([^\"]*)\""),
                                              QRegularExpression::CaseInsensitiveOption);
         int links = 0;
-        for (const QString &file : m_archive.files()) {
-            if (!file.endsWith(QLatin1String(".html"), Qt::CaseInsensitive))
+        for (const QString &page : archive.files()) {
+            if (!page.endsWith(QLatin1String(".html"), Qt::CaseInsensitive))
                 continue;
-            const QString html = m_archive.decodeText(m_archive.object(file));
-            QVERIFY2(html.contains(QLatin1String("<title>"), Qt::CaseInsensitive), qPrintable(file));
-            QVERIFY2(!html.contains(QChar::ReplacementCharacter), qPrintable(file));
+            const QString html = archive.decodeText(archive.object(page));
+            QVERIFY2(html.contains(QLatin1String("<title>"), Qt::CaseInsensitive), qPrintable(page));
+            QVERIFY2(!html.contains(QChar::ReplacementCharacter), qPrintable(page));
             auto it = link.globalMatch(html);
             while (it.hasNext()) {
                 const QString target = it.next().captured(1);
                 if (QUrl(target).scheme().size() > 1 || target.startsWith(QLatin1Char('#')))
                     continue;
                 ++links;
-                const QString dir = file.left(file.lastIndexOf(QLatin1Char('/')) + 1);
+                const QString dir = page.left(page.lastIndexOf(QLatin1Char('/')) + 1);
                 const QString path = ChmArchive::normalizedPath(dir + target.section(QLatin1Char('#'), 0, 0));
-                QVERIFY2(m_archive.contains(path),
-                         qPrintable(file + QStringLiteral(" links to missing ") + target));
+                QVERIFY2(archive.contains(path),
+                         qPrintable(page + QStringLiteral(" links to missing ") + target));
                 const QString anchor = target.section(QLatin1Char('#'), 1);
                 if (anchor.isEmpty())
                     continue;
                 const QRegularExpression named(
                     QStringLiteral("\\b(?:name|id)\\s*=\\s*\"%1\"").arg(QRegularExpression::escape(anchor)));
-                QVERIFY2(m_archive.decodeText(m_archive.object(path)).contains(named),
-                         qPrintable(file + QStringLiteral(": no anchor ") + target));
+                QVERIFY2(archive.decodeText(archive.object(path)).contains(named),
+                         qPrintable(page + QStringLiteral(": no anchor ") + target));
             }
         }
         QVERIFY(links >= 10);
@@ -210,9 +239,80 @@ private slots:
         QVERIFY(form->isWindow() && form->isVisible());
         QCOMPARE(pagePath(form->browser()->source().path()), pagePath(form->archive().defaultTopic()));
     }
+    // Every menu command of the main window, in the words the interface uses
+    // in that language, is explained in the manual of that language, and so
+    // is the history window's meter selector.
+    void manualCoversEveryMenuCommand_data() { manuals_data(); }
+    void manualCoversEveryMenuCommand()
+    {
+        QFETCH(QString, file);
+        ChmArchive archive;
+        QVERIFY2(archive.open(binDir() + file), qPrintable(archive.errorString()));
+        QString text;
+        for (const QString &page : archive.files())
+            if (page.endsWith(QLatin1String(".html"), Qt::CaseInsensitive))
+                text +=
+                    QTextDocumentFragment::fromHtml(archive.decodeText(archive.object(page))).toPlainText();
+        text.replace(QChar(0xa0), QLatin1Char(' '));
+
+        QTranslator english;
+        if (QTest::currentDataTag() == QLatin1String("en")) {
+            QVERIFY(english.load(QStringLiteral(":/translations/tk52k_en.qm")));
+            QCoreApplication::installTranslator(&english);
+        }
+        QTemporaryDir journal;
+        TK52K_Comm w(new database(DbSettings::fromEnvironment(), journal.path()));
+        QStringList commands;
+        std::function<void(const QList<QAction *> &)> walk = [&](const QList<QAction *> &actions) {
+            for (QAction *a : actions) {
+                if (a->isSeparator())
+                    continue;
+                QString name = a->text();
+                name.remove(QRegularExpression(QStringLiteral("\\(&.\\)|\\.\\.\\.$")));
+                name.remove(QLatin1Char('&'));
+                commands << name.trimmed();
+                if (a->menu())
+                    walk(a->menu()->actions());
+            }
+        };
+        walk(w.menuBar()->actions());
+        commands << QCoreApplication::translate("HisViewForm", "全部仪表");
+        QCoreApplication::removeTranslator(&english);
+        QVERIFY(commands.size() >= 12);
+        QStringList missing;
+        for (const QString &command : qAsConst(commands))
+            if (!text.contains(command, Qt::CaseInsensitive))
+                missing << command;
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral(" | "))));
+    }
+
+    // Help opens the manual of the interface's language; without an English
+    // one, the Chinese one rather than none.
+    void manualOfTheLanguage()
+    {
+        const QString english = QCoreApplication::applicationDirPath() + QStringLiteral("/help-en.chm");
+        const auto removeBoth = qScopeGuard([&] {
+            QFile::remove(m_besideProgram);
+            QFile::remove(english);
+        });
+        QFile::remove(m_besideProgram);
+        QFile::remove(english);
+        QVERIFY(QFile::copy(m_chm, m_besideProgram));
+        QCOMPARE(manualPath(UiLanguage::English), m_besideProgram);
+        QVERIFY(QFile::copy(binDir() + QStringLiteral("help-en.chm"), english));
+        QCOMPARE(manualPath(UiLanguage::English), english);
+        QCOMPARE(manualPath(UiLanguage::Chinese), m_besideProgram);
+        installTranslations(qApp, UiLanguage::English);
+        QCOMPARE(manualPath(), english);
+        installTranslations(qApp, UiLanguage::Chinese);
+        QCOMPARE(manualPath(), m_besideProgram);
+    }
+
     void cleanupTestCase() { QFile::remove(m_besideProgram); }
 
 private:
+    static QString binDir() { return qEnvironmentVariable("TK52K_BIN_DIR") + QLatin1Char('/'); }
+
     QString m_chm;
     QString m_besideProgram;
     ChmArchive m_archive;

@@ -53,8 +53,18 @@ void rememberLanguage(UiLanguage language)
     QSettings().setValue(QLatin1String(kSettingsKey), languageCode(language));
 }
 
+namespace {
+UiLanguage g_active = UiLanguage::Chinese;
+} // namespace
+
+UiLanguage activeLanguage()
+{
+    return g_active;
+}
+
 QString installTranslations(QCoreApplication *app, UiLanguage language)
 {
+    g_active = language;
     QStringList missing;
     // Qt's own texts are English in the library itself; only Chinese needs a
     // catalogue for them.

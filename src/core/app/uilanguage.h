@@ -25,6 +25,10 @@ UiLanguage rememberedLanguage();
 /// Stores \a language for the next start.
 void rememberLanguage(UiLanguage language);
 
+/// The language installTranslations() last installed: the language of the
+/// interface (Chinese before any).
+UiLanguage activeLanguage();
+
 /// Installs the translators for \a language on \a app: Qt's own texts
 /// (dialogs, standard buttons) from the system's Qt translations, and for
 /// English the program's catalogue built into the program. Returns an empty

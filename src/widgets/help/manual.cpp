@@ -8,16 +8,26 @@
 #include <QMessageBox>
 #include <QProcess>
 
-QString manualPath()
+QString manualFileName(UiLanguage language)
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm");
-    if (QFileInfo(beside).isFile())
-        return beside;
-    // An installed copy: the program in <prefix>/bin, the manual in
-    // <prefix>/share/tk52k, wherever the prefix is.
-    const QString installed =
-        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tk52k/help.chm"));
-    return QFileInfo(installed).isFile() ? installed : beside;
+    return language == UiLanguage::English ? QStringLiteral("help-en.chm") : QStringLiteral("help.chm");
+}
+
+QString manualPath(UiLanguage language)
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QString beside = dir + QLatin1Char('/') + manualFileName(language);
+    QStringList candidates;
+    for (const UiLanguage l : {language, UiLanguage::Chinese}) {
+        // An installed copy: the program in <prefix>/bin, the manual in
+        // <prefix>/share/tk52k, wherever the prefix is.
+        candidates << dir + QLatin1Char('/') + manualFileName(l)
+                   << QDir::cleanPath(dir + QStringLiteral("/../share/tk52k/") + manualFileName(l));
+    }
+    for (const QString &path : qAsConst(candidates))
+        if (QFileInfo(path).isFile())
+            return path;
+    return beside;
 }
 
 QObject *openManual(const QString &path, QWidget *owner)
