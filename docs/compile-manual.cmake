@@ -1,12 +1,8 @@
 # Stages the manual's sources, converts the project and contents files to the
 # manual's code page and compiles the project with chmcmd.
 #   cmake -DSOURCE=dir -DSTAGE=dir -DPROJECT_FILE=x.hhp -DOUTPUT=file.chm
-#         -DCHMCMD=path [-DICONV=path] [-DIMAGES=dir] -P compile-manual.cmake
-# IMAGES: a folder of pictures staged as images/ (the manuals share theirs).
+#         -DCHMCMD=path [-DICONV=path] -P compile-manual.cmake
 file(REMOVE_RECURSE ${STAGE})
-if(IMAGES)
-    file(COPY ${IMAGES}/ DESTINATION ${STAGE}/images)
-endif()
 file(COPY ${SOURCE}/ DESTINATION ${STAGE})
 
 if(ICONV)

@@ -1,18 +1,22 @@
 // Saves pictures of the program's windows for the user manual: the front
 // panel, the About box, the dialogs of the menus and, given a time range, a
 // history window, and the manual's own window. scripts/manual-screenshots.sh runs it beside the program.
+#include "core/app/uilanguage.h"
 #include "widgets/mainwindow/tk52k_comm.h"
 #include "widgets/resources/resources.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QSet>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -73,7 +77,10 @@ int main(int argc, char *argv[])
         QStringLiteral("TIME"));
     const QCommandLineOption toOpt(QStringLiteral("history-to"), QStringLiteral("End of that range."),
                                    QStringLiteral("TIME"));
-    parser.addOptions({fromOpt, toOpt});
+    const QCommandLineOption langOpt(
+        QStringLiteral("lang"), QStringLiteral("The interface language of the pictures: zh (default) or en."),
+        QStringLiteral("zh|en"));
+    parser.addOptions({fromOpt, toOpt, langOpt});
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder for the PNG files."));
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
@@ -81,6 +88,15 @@ int main(int argc, char *argv[])
     const QString dir = parser.positionalArguments().first();
     QDir().mkpath(dir);
 
+    const std::optional<UiLanguage> language =
+        parser.isSet(langOpt) ? parseLanguage(parser.value(langOpt)) : UiLanguage::Chinese;
+    if (!language) {
+        std::fprintf(stderr, "tk52k-manual-shots: --lang wants zh or en\n");
+        return 2;
+    }
+    const QString missing = installTranslations(&app, *language);
+    if (!missing.isEmpty())
+        std::fprintf(stderr, "tk52k-manual-shots: %s\n", qPrintable(missing));
     initTk52kResources();
     installFontSubstitutions();
 
@@ -108,6 +124,18 @@ int main(int argc, char *argv[])
     for (const auto &d : dialogs) {
         QWidget *opened = openedBy([&]() { (window.*d.command)(); });
         failures += !save(opened, dir, QLatin1String(d.file));
+        if (opened)
+            opened->close();
+    }
+    // The database settings, with the answer of a connection test.
+    if (auto *action = window.findChild<QAction *>(QStringLiteral("actionSettingDatabase"))) {
+        QWidget *opened = openedBy([&]() { action->trigger(); });
+        if (auto *test =
+                opened ? opened->findChild<QPushButton *>(QStringLiteral("testPushButton")) : nullptr) {
+            test->click();
+            settle(2500);
+        }
+        failures += !save(opened, dir, QStringLiteral("dbsetting.png"));
         if (opened)
             opened->close();
     }
