@@ -106,7 +106,7 @@
     <message>
         <source>无法识别的时间：“%1”
 请按 %2 的格式输入，例如 %3。</source>
-        <translation>Not a date and time: "%1"
+        <translation>Not a date and time: &quot;%1&quot;
 Please enter it as %2, for example %3.</translation>
     </message>
 </context>
@@ -188,7 +188,7 @@ Server: %2</translation>
     </message>
     <message>
         <source>“%1”不能用作数据库名称。</source>
-        <translation>"%1" cannot be used as a database name.</translation>
+        <translation>&quot;%1&quot; cannot be used as a database name.</translation>
     </message>
     <message>
         <source>数据库设置(&amp;D)</source>
@@ -553,7 +553,7 @@ Server: %2</translation>
     <name>KeyringPasswordStore</name>
     <message>
         <source>桌面密钥环</source>
-        <translation>the desktop's keyring</translation>
+        <translation>the desktop&apos;s keyring</translation>
     </message>
 </context>
 <context>
