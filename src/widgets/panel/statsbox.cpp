@@ -137,12 +137,16 @@ void StatsBox::setLines(const QVector<StatsLine> &lines)
             m_table->setItem(row, column + 1, item);
         }
     }
-    // Up to five lines without scrolling; more scroll. Room is kept for the
+    // Up to five lines without scrolling where the window has the room, at
+    // least two on a small screen; more scroll. Room is kept for the
     // horizontal scroll bar a narrow window needs.
-    const int shown = std::min(int(lines.size()), 5);
-    m_table->setFixedHeight(m_table->horizontalHeader()->sizeHint().height() +
-                            shown * m_table->verticalHeader()->defaultSectionSize() +
-                            2 * m_table->frameWidth() + m_table->horizontalScrollBar()->sizeHint().height());
+    const auto heightFor = [this](int rows) {
+        return m_table->horizontalHeader()->sizeHint().height() +
+               rows * m_table->verticalHeader()->defaultSectionSize() + 2 * m_table->frameWidth() +
+               m_table->horizontalScrollBar()->sizeHint().height();
+    };
+    m_table->setMinimumHeight(heightFor(std::min(int(lines.size()), 2)));
+    m_table->setMaximumHeight(heightFor(std::min(int(lines.size()), 5)));
 }
 
 void StatsBox::showTable(bool table)
