@@ -39,7 +39,7 @@ has() {
     for f in "$@"; do grep -qxF "$f" <<<"$files" || fail "$f is not in its package"; done
 }
 desktop_files=$(files_of "$desktop_deb")
-has "$desktop_files" /usr/bin/tk52k /usr/share/man/man1/tk52k.1.gz /usr/share/tk52k/help.chm \
+has "$desktop_files" /usr/bin/tk52k /usr/share/man/man1/tk52k.1.gz /usr/share/tk52k/help.chm /usr/share/tk52k/help-en.chm \
     /usr/bin/tk52k-print /usr/share/man/man1/tk52k-print.1.gz \
     /usr/share/applications/tk52k.desktop /usr/share/icons/hicolor/scalable/apps/tk52k.svg \
     /usr/share/doc/tk52k/copyright

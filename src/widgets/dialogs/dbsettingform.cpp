@@ -108,7 +108,6 @@ void DbSettingForm::testConnection()
     }
     ui->testPushButton->setEnabled(false);
     ui->testResultLabel->setText(tr("正在连接 %1:%2 …").arg(s.host).arg(s.port));
-    ++m_testing;
     // Up to the connect timeout away from the window's thread; the answer
     // comes back only while the dialog is there.
     QPointer<DbSettingForm> self(this);
@@ -116,7 +115,6 @@ void DbSettingForm::testConnection()
     QThread *thread = QThread::create([s, result] { result->first = s.testConnection(&result->second); });
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     connect(thread, &QThread::finished, this, [this, result] {
-        --m_testing;
         ui->testPushButton->setEnabled(true);
         const QString reason = StoreStatus::shortReason(result->second);
         m_answer = result->first ? tr("连接成功。服务器：%1").arg(result->second)

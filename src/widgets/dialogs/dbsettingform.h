@@ -50,7 +50,6 @@ private:
     Ui::DbSettingForm *ui;
     DbSettings m_saved;
     QString m_answer;
-    int m_testing = 0; // tests still running
 };
 
 /// The settings the desktop program starts with: those the user kept
