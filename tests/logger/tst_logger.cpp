@@ -3,6 +3,7 @@
 #include "scratchdatabase.h"
 #include "toolrun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -561,6 +562,51 @@ private slots:
                                   qPrintable(logger.err), 30000);
         QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=1024:"}), 0);
         QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "is back") == 6, qPrintable(logger.err), 30000);
+        QCOMPARE(logger.stop(), 0);
+    }
+
+    // As a service the logger takes its password from the credential the
+    // unit hands it (a file in CREDENTIALS_DIRECTORY), not from its
+    // environment, which other processes of its user may read.
+    void passwordFromACredential()
+    {
+        ScratchDatabase db(QStringLiteral("logger_credential"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        const QString role = QStringLiteral("tk52k_credential_%1").arg(::getpid());
+        const QString password = QStringLiteral("from the credential %1").arg(::getpid());
+        QVERIFY2(db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)) &&
+                     db.exec(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA public TO %1").arg(role)) &&
+                     db.exec(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1").arg(role)),
+                 qPrintable(db.error()));
+        struct DropRole
+        {
+            ScratchDatabase &db;
+            QString role;
+            ~DropRole()
+            {
+                db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
+                db.exec(QStringLiteral("DROP ROLE %1").arg(role));
+            }
+        } dropRole{db, role};
+        const QString credentials = m_dir.filePath("credentials");
+        QVERIFY(QDir().mkdir(credentials));
+        QFile file(credentials + "/db-password");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(password.toUtf8() + '\n') > 0);
+        file.close();
+
+        const QString link = m_dir.filePath("ttyCredential");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-credential")},
+                        {"TK52K_DB_USER", role},
+                        {"CREDENTIALS_DIRECTORY", credentials}});
+        QProcessEnvironment env = logger.process.processEnvironment();
+        env.remove("TK52K_DB_PASSWORD");
+        logger.process.setProcessEnvironment(env);
+        logger.start({"--port", link, "--quiet"});
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "connected") == 6, qPrintable(logger.err), 20000);
+        QVERIFY(meter.send(frames(800, 3)));
+        QTRY_COMPARE_WITH_TIMEOUT(db.column("SELECT count(*) FROM invoice"), QStringLiteral("2"), 20000);
         QCOMPARE(logger.stop(), 0);
     }
 

@@ -2,6 +2,7 @@
 
 #include "core/store/recordschema.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSysInfo>
 #include <QTextCodec>
@@ -32,6 +33,18 @@ DbSettings DbSettings::fromEnvironment()
         s.sourceProblem = meterNameProblem(QStringLiteral("TK52K_SOURCE"), source, &name);
         if (s.sourceProblem.isEmpty())
             s.source = name;
+    }
+    // A service is given its password as a credential (systemd's
+    // LoadCredential=db-password:FILE), a file its user alone reads, unlike
+    // its environment. The variable, where a site's settings still set it,
+    // goes first.
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    QFile credential(credentials + QStringLiteral("/db-password"));
+    if (!credentials.isEmpty() && credential.open(QIODevice::ReadOnly)) {
+        QByteArray password = credential.readAll();
+        if (password.endsWith('\n'))
+            password.chop(password.endsWith("\r\n") ? 2 : 1);
+        s.password = QString::fromUtf8(password);
     }
     text("TK52K_DB_PASSWORD", s.password);
     if (qEnvironmentVariableIsSet("TK52K_DB_PORT")) {

@@ -8,7 +8,9 @@ class QSqlDatabase;
 /// Where the record store lives. Defaults address the local server; each
 /// field can be overridden by TK52K_DB_HOST, TK52K_DB_PORT, TK52K_DB_NAME,
 /// TK52K_DB_USER and TK52K_DB_PASSWORD, so several computers can log into
-/// one central server and tests can use databases of their own.
+/// one central server and tests can use databases of their own. A service
+/// reads its password from the credential `db-password` (the file of that
+/// name in CREDENTIALS_DIRECTORY) when TK52K_DB_PASSWORD is not set.
 struct DbSettings
 {
     QString host = QStringLiteral("127.0.0.1");
