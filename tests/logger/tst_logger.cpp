@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -214,19 +215,21 @@ int journaled(const QString &spool)
 }
 
 /// The metrics page on `port` as curl fetches it, empty when none came
-/// within ten seconds.
+/// within 30 seconds. Events are handled meanwhile (a ConnectionFlood's
+/// clients go on trickling).
 QByteArray scrape(int port)
 {
     QProcess curl;
+    QSignalSpy finished(&curl, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     curl.start(QStringLiteral("curl"),
-               {"-s", "-m", "10", QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)});
-    curl.waitForFinished(20000);
+               {"-s", "-m", "30", QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)});
+    finished.wait(40000);
     return curl.readAllStandardOutput();
 }
 
 /// Clients of a metrics port that take descriptors and workers: idle
 /// connections that never send, and slow ones that send their request a
-/// header line every 3 s.
+/// byte every half second, each in time for the server's read timeout.
 class ConnectionFlood
 {
 public:
@@ -236,17 +239,21 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(quint16(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (int i = 0; i < idle + slow; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        // The slow ones first, while the server's queue has room for them.
+        for (int i = 0; i < slow + idle; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (i < slow ? 0 : SOCK_NONBLOCK), 0);
             ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-            (i < idle ? m_idle : m_slow) << fd;
+            if (i < slow) {
+                ::send(fd, "GET /metrics HTTP/1.1\r\nX-Slow: ", 31, MSG_NOSIGNAL);
+                m_slow << fd;
+            } else {
+                m_idle << fd;
+            }
         }
-        m_trickle.setInterval(3000);
+        m_trickle.setInterval(500);
         QObject::connect(&m_trickle, &QTimer::timeout, [this] {
             for (const int fd : qAsConst(m_slow))
-                ::send(fd, m_lines == 0 ? "GET /metrics HTTP/1.1\r\n" : "X-Slow: 1\r\n",
-                       m_lines == 0 ? 23 : 11, MSG_NOSIGNAL | MSG_DONTWAIT);
-            ++m_lines;
+                ::send(fd, "a", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         });
         m_trickle.start();
     }
@@ -260,7 +267,6 @@ private:
     QVector<int> m_idle;
     QVector<int> m_slow;
     QTimer m_trickle;
-    int m_lines = 0;
 };
 
 } // namespace
@@ -515,7 +521,8 @@ private slots:
     }
 
     // Idle connections by the hundred and clients that trickle their request
-    // take neither the metrics page nor the descriptors the database needs:
+    // (more than the server has workers) take neither the metrics page nor
+    // the descriptors the database needs:
     // after a server restart the logger reconnects, and a scrape is served.
     // A logger that does run out of descriptors says so.
     void metricsFloodAndDescriptors()
@@ -544,7 +551,7 @@ private slots:
             QVERIFY(meter.send(frames(700, 3)));
         };
         {
-            ConnectionFlood flood(port, 700, 4);
+            ConnectionFlood flood(port, 700, 6);
             restartServer();
             QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "is back") == 6, qPrintable(logger.err), 30000);
             QVERIFY(scrape(port).contains("\ntk52k_database_up 1\n"));

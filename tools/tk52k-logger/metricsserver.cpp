@@ -6,13 +6,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <dirent.h>
+#include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -29,6 +34,50 @@ constexpr time_t kWriteTimeoutSeconds = 2;
 // A connection is handed to the server when its request has come, not when
 // it is made; one that sends nothing is dropped by the system after this.
 constexpr int kDeferAcceptSeconds = 5;
+// The most a connection may take, however slowly its client trickles bytes
+// that each come within the read timeout.
+constexpr auto kConnectionDeadline = std::chrono::seconds(5);
+
+// Cuts the accepted connections of `port` that are older than the deadline.
+// cpp-httplib does not say which descriptor a task serves, so they are found
+// among this process's own: sockets bound to the port that do not listen.
+// `firstSeen` remembers each one's socket by its inode from scan to scan.
+void cutOverdueConnections(int port, std::map<ino_t, std::chrono::steady_clock::time_point> &firstSeen)
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    std::map<ino_t, std::chrono::steady_clock::time_point> seen;
+    while (const dirent *entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat st;
+        if (entry->d_name[0] == '.' || fd == ::dirfd(dir) || ::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
+            continue;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening)
+            continue;
+        int local = -1;
+        if (address.ss_family == AF_INET)
+            local = ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
+        else if (address.ss_family == AF_INET6)
+            local = ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port);
+        if (local != port)
+            continue;
+        const auto known = firstSeen.find(st.st_ino);
+        const auto since = known == firstSeen.end() ? now : known->second;
+        seen.emplace(st.st_ino, since);
+        // The worker's next read ends, and it closes the connection.
+        if (now - since > kConnectionDeadline)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    ::closedir(dir);
+    firstSeen.swap(seen);
+}
 
 // A pool of kWorkers threads whose queue holds at most kMaxConnections
 // accepted connections: enqueue() waits (and the accepting thread with it)
@@ -36,10 +85,11 @@ constexpr int kDeferAcceptSeconds = 5;
 class BoundedPool : public httplib::TaskQueue
 {
 public:
-    BoundedPool()
+    explicit BoundedPool(int port) : m_port(port)
     {
         for (size_t i = 0; i < kWorkers; ++i)
             m_threads.emplace_back([this] { work(); });
+        m_threads.emplace_back([this] { watch(); });
     }
 
     void enqueue(std::function<void()> fn) override
@@ -49,6 +99,7 @@ public:
         ++m_inFlight;
         m_jobs.push_back(std::move(fn));
         m_jobOrDone.notify_one();
+        m_busyOrDone.notify_one();
     }
 
     void shutdown() override
@@ -58,6 +109,7 @@ public:
             m_done = true;
         }
         m_jobOrDone.notify_all();
+        m_busyOrDone.notify_all();
         for (std::thread &t : m_threads)
             t.join();
     }
@@ -85,9 +137,30 @@ private:
         }
     }
 
+    // Looks at the connections once a second while there are any, and not
+    // at all while there are none.
+    void watch()
+    {
+        std::map<ino_t, std::chrono::steady_clock::time_point> firstSeen;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_done) {
+            if (m_inFlight == 0) {
+                firstSeen.clear();
+                m_busyOrDone.wait(lock, [this] { return m_done || m_inFlight > 0; });
+                continue;
+            }
+            lock.unlock();
+            cutOverdueConnections(m_port, firstSeen);
+            lock.lock();
+            m_busyOrDone.wait_for(lock, std::chrono::seconds(1), [this] { return m_done; });
+        }
+    }
+
+    const int m_port;
     std::mutex m_mutex;
     std::condition_variable m_jobOrDone;
     std::condition_variable m_roomOrDone;
+    std::condition_variable m_busyOrDone;
     std::deque<std::function<void()>> m_jobs;
     size_t m_inFlight = 0;
     bool m_done = false;
@@ -181,7 +254,7 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
     if (m_thread.joinable())
         return true;
     auto server = std::make_unique<httplib::Server>();
-    server->new_task_queue = [] { return new BoundedPool; };
+    server->new_task_queue = [port] { return new BoundedPool(port); };
     server->set_socket_options(listenerOptions);
     // A scraper that keeps its connection would make the worker poll the
     // socket until the keep-alive timeout; one request per connection costs a
