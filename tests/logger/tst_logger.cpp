@@ -3,12 +3,14 @@
 #include "scratchdatabase.h"
 #include "toolrun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -16,10 +18,13 @@
 #include <QTextCodec>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -209,6 +214,61 @@ int journaled(const QString &spool)
     return file.open(QIODevice::ReadOnly) ? file.readAll().count("\nR\t") : 0;
 }
 
+/// The metrics page on `port` as curl fetches it, empty when none came
+/// within 30 seconds. Events are handled meanwhile (a ConnectionFlood's
+/// clients go on trickling).
+QByteArray scrape(int port)
+{
+    QProcess curl;
+    QSignalSpy finished(&curl, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    curl.start(QStringLiteral("curl"),
+               {"-s", "-m", "30", QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)});
+    finished.wait(40000);
+    return curl.readAllStandardOutput();
+}
+
+/// Clients of a metrics port that take descriptors and workers: idle
+/// connections that never send, and slow ones that send their request a
+/// byte every half second, each in time for the server's read timeout.
+class ConnectionFlood
+{
+public:
+    ConnectionFlood(int port, int idle, int slow)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // The slow ones first, while the server's queue has room for them.
+        for (int i = 0; i < slow + idle; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (i < slow ? 0 : SOCK_NONBLOCK), 0);
+            ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+            if (i < slow) {
+                ::send(fd, "GET /metrics HTTP/1.1\r\nX-Slow: ", 31, MSG_NOSIGNAL);
+                m_slow << fd;
+            } else {
+                m_idle << fd;
+            }
+        }
+        m_trickle.setInterval(500);
+        QObject::connect(&m_trickle, &QTimer::timeout, [this] {
+            for (const int fd : qAsConst(m_slow))
+                ::send(fd, "a", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
+        m_trickle.start();
+    }
+    ~ConnectionFlood()
+    {
+        for (const int fd : m_idle + m_slow)
+            ::close(fd);
+    }
+
+private:
+    QVector<int> m_idle;
+    QVector<int> m_slow;
+    QTimer m_trickle;
+};
+
 } // namespace
 
 class tst_Logger : public QObject
@@ -392,6 +452,169 @@ private slots:
         const QByteArray err = p.readAllStandardError();
         QVERIFY2(p.exitCode() == 3 && err.contains(says) && !err.contains("busy"), err.constData());
         QCOMPARE(err.contains("add the current user"), !groups.startsWith("--groups"));
+    }
+
+    // The lock on the port dies with its holder: a logger killed on a
+    // pseudo-terminal leaves nothing that keeps the next start out, while a
+    // live one is still reported busy, by name. Run as a user without
+    // rights, since root opens a terminal another program holds all the same.
+    void portFreedWithAKilledHolder()
+    {
+        if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("needs root and setpriv to run the logger as another user");
+        MeterPty meter(m_dir.filePath("ttyKilled"));
+        QVERIFY(meter.plug());
+        QVERIFY(::chmod(QFile::encodeName(meter.device()).constData(), 0666) == 0);
+        // Journal folders of that user, outside the test's private folder.
+        QTemporaryDir shared(QDir::tempPath() + QStringLiteral("/tk52k-port-XXXXXX"));
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 0755) == 0);
+        const auto start = [&](Program &logger, const QString &name) {
+            const QString spool = shared.filePath(name);
+            QDir().mkdir(spool);
+            QVERIFY(::chown(QFile::encodeName(spool).constData(), 65534, 65534) == 0);
+            QProcessEnvironment env = logger.process.processEnvironment();
+            env.insert("TK52K_SPOOL_DIR", spool);
+            env.insert("TK52K_DB_PORT", "1");
+            logger.process.setProcessEnvironment(env);
+            logger.process.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                                             qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-logger",
+                                             "--port", meter.device(), "--quiet"});
+        };
+        Program killed({});
+        start(killed, QStringLiteral("killed"));
+        QTRY_VERIFY2_WITH_TIMEOUT(killed.err.contains("logging"), qPrintable(killed.err), 20000);
+        QCOMPARE(killed.stop(SIGKILL), -1);
+
+        Program next({});
+        start(next, QStringLiteral("next"));
+        QTRY_VERIFY2_WITH_TIMEOUT(next.err.contains("logging"), qPrintable(next.err), 20000);
+        Program third({});
+        start(third, QStringLiteral("third"));
+        QVERIFY(third.process.waitForFinished(30000));
+        third.err += QString::fromUtf8(third.process.readAllStandardError());
+        QCOMPARE(third.process.exitCode(), 3);
+        const QString holder = QStringLiteral("tk52k-logger (pid %1)").arg(next.process.processId());
+        QVERIFY2(third.err.contains("busy") && third.err.contains(holder), qPrintable(third.err));
+        QCOMPARE(next.stop(), 0);
+    }
+
+    // A second logger given the metrics port of another is refused it with
+    // an error line and logs all the same (the two would otherwise share the
+    // port, each answering half the scrapes).
+    void metricsPortOfAnother()
+    {
+        const int port = 20000 + int(::getpid() % 20000) + 2;
+        MeterPty first(m_dir.filePath("ttyFirst")), second(m_dir.filePath("ttySecond"));
+        QVERIFY(first.plug() && second.plug());
+        Program a({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-first")}, {"TK52K_DB_PORT", "1"}});
+        a.start({"--port", m_dir.filePath("ttyFirst"), "--quiet", "--metrics", QString::number(port)});
+        QTRY_VERIFY2_WITH_TIMEOUT(a.err.contains("metrics on"), qPrintable(a.err), 20000);
+        Program b({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-second")}, {"TK52K_DB_PORT", "1"}});
+        b.start({"--port", m_dir.filePath("ttySecond"), "--quiet", "--metrics", QString::number(port)});
+        const QString refused =
+            QStringLiteral("no metrics: cannot listen on 127.0.0.1 port %1: address already in use")
+                .arg(port);
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(b.err, refused) == 3, qPrintable(b.err), 20000);
+        QVERIFY2(b.err.contains("logging"), qPrintable(b.err));
+        QCOMPARE(b.stop(), 0);
+        QCOMPARE(a.stop(), 0);
+    }
+
+    // Idle connections by the hundred and clients that trickle their request
+    // (more than the server has workers) take neither the metrics page nor
+    // the descriptors the database needs:
+    // after a server restart the logger reconnects, and a scrape is served.
+    // A logger that does run out of descriptors says so.
+    void metricsFloodAndDescriptors()
+    {
+        PrivatePgServer server;
+        QString error;
+        QVERIFY2(server.create(&error), qPrintable(error));
+        const QString link = m_dir.filePath("ttyFlood");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+        const int port = 20000 + int(::getpid() % 20000) + 3;
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-flood")},
+                        {"TK52K_DB_HOST", server.socketDir()},
+                        {"TK52K_DB_NAME", "logger_flood"}});
+        logger.start({"--port", link, "--quiet", "--metrics", QString::number(port)});
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "connected") == 6 &&
+                                      logger.err.contains("metrics on"),
+                                  qPrintable(logger.err), 30000);
+        const QString pid = QString::number(logger.process.processId());
+        // Room for what a logger holds, not for the flood.
+        QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=128:"}), 0);
+        const auto restartServer = [&] {
+            QVERIFY2(server.stop(true, &error), qPrintable(error));
+            QVERIFY2(server.start(&error), qPrintable(error));
+            // Readings waiting send the store to the server again.
+            QVERIFY(meter.send(frames(700, 3)));
+        };
+        {
+            ConnectionFlood flood(port, 700, 6);
+            restartServer();
+            QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "is back") == 6, qPrintable(logger.err), 30000);
+            QVERIFY(scrape(port).contains("\ntk52k_database_up 1\n"));
+        }
+
+        // No descriptor left for the next connection.
+        const int inUse = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                              .entryList(QDir::System | QDir::NoDotAndDotDot)
+                              .size();
+        QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, QStringLiteral("--nofile=%1:").arg(inUse - 1)}),
+                 0);
+        logger.err.clear();
+        restartServer();
+        QTRY_VERIFY2_WITH_TIMEOUT(logger.err.contains("too many open files", Qt::CaseInsensitive),
+                                  qPrintable(logger.err), 30000);
+        QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=1024:"}), 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "is back") == 6, qPrintable(logger.err), 30000);
+        QCOMPARE(logger.stop(), 0);
+    }
+
+    // As a service the logger takes its password from the credential the
+    // unit hands it (a file in CREDENTIALS_DIRECTORY), not from its
+    // environment, which other processes of its user may read.
+    void passwordFromACredential()
+    {
+        ScratchDatabase db(QStringLiteral("logger_credential"));
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        const QString role = QStringLiteral("tk52k_credential_%1").arg(::getpid());
+        const QString password = QStringLiteral("from the credential %1").arg(::getpid());
+        QVERIFY2(db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)) &&
+                     db.exec(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA public TO %1").arg(role)) &&
+                     db.exec(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1").arg(role)),
+                 qPrintable(db.error()));
+        struct DropRole
+        {
+            ScratchDatabase &db;
+            QString role;
+            ~DropRole()
+            {
+                db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
+                db.exec(QStringLiteral("DROP ROLE %1").arg(role));
+            }
+        } dropRole{db, role};
+        const QString credentials = m_dir.filePath("credentials");
+        QVERIFY(QDir().mkdir(credentials));
+        QFile file(credentials + "/db-password");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(password.toUtf8() + '\n') > 0);
+        file.close();
+
+        const QString link = m_dir.filePath("ttyCredential");
+        MeterPty meter(link);
+        QVERIFY(meter.plug());
+        Program logger({{"TK52K_SPOOL_DIR", m_dir.filePath("spool-credential")},
+                        {"TK52K_DB_USER", role},
+                        {"CREDENTIALS_DIRECTORY", credentials}});
+        QProcessEnvironment env = logger.process.processEnvironment();
+        env.remove("TK52K_DB_PASSWORD");
+        logger.process.setProcessEnvironment(env);
+        logger.start({"--port", link, "--quiet"});
+        QTRY_VERIFY2_WITH_TIMEOUT(priorityOf(logger.err, "connected") == 6, qPrintable(logger.err), 20000);
+        QVERIFY(meter.send(frames(800, 3)));
+        QTRY_COMPARE_WITH_TIMEOUT(db.column("SELECT count(*) FROM invoice"), QStringLiteral("2"), 20000);
+        QCOMPARE(logger.stop(), 0);
     }
 
     // With the server out of reach, the readings taken before SIGTERM stay in the

@@ -57,6 +57,12 @@ if [ "$logger" = logger ]; then
         fail "/etc/default/tk52k-logger holds the database password and must be readable by root only"
     dpkg-deb -I "$logger_deb" conffiles | grep -qxF /etc/default/tk52k-logger ||
         fail "/etc/default/tk52k-logger is not a conffile (an upgrade would overwrite the user's settings)"
+    # The password reaches each logger as a credential, never in the
+    # environment that every process of its user may read.
+    dpkg-deb -c "$logger_deb" | grep -E ' \./etc/tk52k-logger/db-password$' | grep -q '^-rw-------' ||
+        fail "/etc/tk52k-logger/db-password is missing or readable by others than root"
+    dpkg-deb -I "$logger_deb" conffiles | grep -qxF /etc/tk52k-logger/db-password ||
+        fail "/etc/tk52k-logger/db-password is not a conffile"
     grep -x '/usr/bin/.\+' <<<"$desktop_files" | grep -vxE '/usr/bin/tk52k(-print)?' &&
         fail "the desktop package holds programs of the logger's"
 fi
@@ -65,6 +71,11 @@ grep -E '/(tst_|bench)|\.a$|/include/' <<<"$all_files" && fail "test programs, b
 # The desktop entry names a program and an icon that the package holds.
 dpkg-deb -x "$desktop_deb" "$scratch/root"
 [ -f "$logger_deb" ] && dpkg-deb -x "$logger_deb" "$scratch/root"
+# Every manual page has its text as the program writes it, Chinese included,
+# not a "?" for each character that the C locale cannot hold.
+for page in "$scratch"/root/usr/share/man/man1/*.1.gz; do
+    zgrep -q '??' "$page" && fail "$(basename "$page") has \"??\" for text: $(zgrep -m1 '??' "$page")"
+done
 desktop=$scratch/root/usr/share/applications/tk52k.desktop
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 icon_name=$(sed -n 's/^Icon=//p' "$desktop")
@@ -134,6 +145,37 @@ if [ "$logger" = logger ]; then
         grep -qxF "$need" "$unit" || fail "the unit lacks $need"
     done
     grep -qx 'PrivateDevices=yes' "$unit" && fail "PrivateDevices=yes hides the serial ports"
+    for need in 'LoadCredential=db-password:/etc/tk52k-logger/db-password' 'User=tk52k-%i'; do
+        grep -qxF "$need" "$unit" || fail "the unit lacks $need"
+    done
+    grep -q '^TK52K_DB_PASSWORD=' "$scratch/root/etc/default/tk52k-logger" &&
+        fail "the loggers' shared settings put the database password into their environment"
+fi
+
+if [ "$logger" = logger ] && [ "$(id -u)" -eq 0 ]; then
+    # The postinst as dpkg runs it for an upgrade, or for a reinstallation
+    # after a removal (which stopped every logger), in a mount namespace of
+    # its own under a service manager that notes what it is asked: each
+    # enabled meter is restarted, running or not, as debhelper's snippet does
+    # for a unit; one started by hand that runs is restarted too.
+    dpkg-deb -e "$logger_deb" "$scratch/DEBIAN"
+    stubs=$scratch/stubs
+    mkdir -p "$stubs"
+    printf '#!/bin/sh\necho "deb-systemd-invoke $*" >>"%s"\n' "$scratch/invoked" >"$stubs/deb-systemd-invoke"
+    printf '#!/bin/sh\ncase "$*" in *list-units*) echo "tk52k-logger@ttyACM0.service loaded active running x" ;; esac\n' \
+        >"$stubs/systemctl"
+    chmod +x "$stubs"/*
+    unshare -m sh -c '
+        mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/system &&
+        mount -t tmpfs tmpfs /etc/systemd/system && mkdir /etc/systemd/system/multi-user.target.wants &&
+        ln -s /usr/lib/systemd/system/tk52k-logger@.service \
+            /etc/systemd/system/multi-user.target.wants/tk52k-logger@ttyUSB0.service &&
+        PATH="$0:$PATH" sh "$1/postinst" configure 1.0.0' "$stubs" "$scratch/DEBIAN" ||
+        fail "the postinst fails"
+    grep -qxF 'deb-systemd-invoke restart tk52k-logger@ttyUSB0.service' "$scratch/invoked" ||
+        fail "a reinstallation or an upgrade leaves the enabled meter ttyUSB0 stopped: $(cat "$scratch/invoked")"
+    grep -qxF 'deb-systemd-invoke try-restart tk52k-logger@ttyACM0.service' "$scratch/invoked" ||
+        fail "an upgrade does not restart the running meter ttyACM0"
 fi
 
 [ "$failures" -eq 0 ] && echo "packages ok: $(cd "$scratch" && ls ./*.deb | xargs -n1 basename | tr '\n' ' ')"

@@ -121,7 +121,7 @@ ln -sfn private/tk52k-logger "$root/var/lib/tk52k-logger"
 ln -sf /usr/lib/systemd/system/tk52k-logger@.service "$root/etc/systemd/system/multi-user.target.wants/tk52k-logger@ttyACM0.service"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tk52k-logger >"$work/purge.log" 2>&1 ||
     { tail -20 "$work/purge.log"; fail "apt-get purge"; }
-left=$(cd "$root" && ls -d etc/default/tk52k-logger* etc/systemd/system/*/tk52k-logger@* var/lib/tk52k-logger \
+left=$(cd "$root" && ls -d etc/default/tk52k-logger* etc/tk52k-logger etc/systemd/system/*/tk52k-logger@* var/lib/tk52k-logger \
     var/lib/private/tk52k-logger usr/bin/tk52k* usr/share/doc/tk52k-logger 2>/dev/null || true)
 [ -z "$left" ] || fail "the purge left: $left"
 

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -276,6 +277,74 @@ private slots:
         journal.close();
         QVERIFY(folder.exists(QStringLiteral("notes.txt")));
         QVERIFY(folder.exists(QStringLiteral("pending-readings-old.journal")));
+    }
+
+    // A folder that is another user's, or one where others may write (a shared
+    // 1777 folder), is no place for the journal: it is refused with the
+    // reason and left exactly as it was.
+    void foldersOthersMayWriteAreRefused_data()
+    {
+        QTest::addColumn<uint>("mode");
+        QTest::addColumn<uint>("owner"); // uid and gid; 0: this user's
+        QTest::addColumn<QString>("says");
+        QTest::newRow("shared, sticky") << 01777u << 0u << QStringLiteral("(mode 1777)");
+        QTest::newRow("another user's") << 0755u << 65534u << QStringLiteral("another user");
+    }
+
+    void foldersOthersMayWriteAreRefused()
+    {
+        QFETCH(uint, mode);
+        QFETCH(uint, owner);
+        QFETCH(QString, says);
+        if (owner != 0 && ::geteuid() != 0)
+            QSKIP("needs root to give a folder to another user");
+        QTemporaryDir dir;
+        const QString spool = dir.filePath(QStringLiteral("spool"));
+        const QByteArray path = QFile::encodeName(spool);
+        QVERIFY(QDir().mkdir(spool));
+        QVERIFY(owner == 0 || ::chown(path.constData(), owner, owner) == 0);
+        QVERIFY(::chmod(path.constData(), mode) == 0);
+
+        RecordJournal journal;
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY(!journal.open(spool, &backlog, &error));
+        QVERIFY2(error.contains(spool) && error.contains(says), qPrintable(error));
+        struct stat st;
+        QVERIFY(::stat(path.constData(), &st) == 0);
+        QCOMPARE(uint(st.st_mode & 07777), mode);
+        QCOMPARE(QDir(spool).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList());
+    }
+
+    // A link planted where the journal keeps damaged or refused lines is not
+    // followed: the file it points to stays as it was.
+    void plantedLinksAreNotFollowed()
+    {
+        QTemporaryDir dir, elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("someone-elses.txt"));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("mine\n") == 5);
+        file.close();
+        QVERIFY(QFile::link(target, RecordJournal::damagedPath(dir.path())));
+        QVERIFY(QFile::link(target, RecordJournal::quarantinePath(dir.path())));
+
+        QFile journalFile(QDir(dir.path()).filePath(QStringLiteral("pending-readings.journal")));
+        QVERIFY(journalFile.open(QIODevice::WriteOnly));
+        journalFile.write("tk52k-journal\t1\nR\t1\tXYZ\t2.5\tV\t1\t2025-02-01 09:05:07\n");
+        journalFile.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot keep the damaged")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("1 lines of .* moved")));
+        RecordJournal journal;
+        JournalBacklog backlog;
+        QString error;
+        QVERIFY2(journal.open(dir.path(), &backlog, &error), qPrintable(error));
+        QCOMPARE(backlog.damagedLines, 1);
+
+        QVERIFY(!RecordJournal::quarantine(
+            dir.path(), {RejectedRecord{sampleRecords().at(0).record, "refused"}}, &error));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("mine\n"));
     }
 
     // A full disk: once a record cannot be written the journal must not let a

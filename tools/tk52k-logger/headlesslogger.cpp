@@ -4,6 +4,7 @@
 #include "metricsserver.h"
 #include "systemdnotify.h"
 
+#include "core/app/openfiles.h"
 #include "core/meter/alarmwatch.h"
 #include "core/meter/baseunit.h"
 #include "core/meter/metersession.h"
@@ -268,28 +269,36 @@ void HeadlessLogger::watch()
             LoggerLog::info(QStringLiteral("database %1 connected").arg(m_serverName));
         m_server = ServerState::Up;
         m_serverDownSince = QDateTime();
-    } else if (!up && m_server != ServerState::Down) {
-        // Before its first try the writer has no reason to give.
-        const QString reason = state.serverError;
-        if (!reason.isEmpty()) {
+        m_outageReasons.clear();
+    } else if (!up) {
+        // Before its first try the writer has no reason to give. A server
+        // that is back while the logger still cannot reach it (out of
+        // descriptors, say) is told with the new reason, once.
+        const QString reason = state.serverError.isEmpty() ? QString() : OpenFiles::named(state.serverError);
+        if (!reason.isEmpty() && !m_outageReasons.contains(reason)) {
             LoggerLog::warning(QStringLiteral("%1 %2: %3; readings wait in the journal")
-                                   .arg(m_server == ServerState::Up
-                                            ? QStringLiteral("lost the database")
+                                   .arg(m_server == ServerState::Up ? QStringLiteral("lost the database")
+                                        : m_server == ServerState::Down
+                                            ? QStringLiteral("still cannot reach the database")
                                             : QStringLiteral("cannot reach the database"),
                                         m_serverName, reason));
+            if (m_server != ServerState::Down)
+                m_serverDownSince = QDateTime::currentDateTime();
             m_server = ServerState::Down;
-            m_serverDownSince = QDateTime::currentDateTime();
+            m_outageReasons << reason;
         }
     }
 
     const bool safe = state.journalSafe;
     if (safe != m_journalSafe) {
-        if (safe)
+        if (safe) {
             LoggerLog::info(QStringLiteral("readings are safe on the disk again"));
-        else
+        } else {
+            const QString cause = OpenFiles::named(QString());
             LoggerLog::error(QStringLiteral("readings are not safe on the disk: the journal in %1 cannot be "
-                                            "written; they wait in memory only")
-                                 .arg(RecordJournal::directory()));
+                                            "written%2; they wait in memory only")
+                                 .arg(RecordJournal::directory(), cause.isEmpty() ? cause : ": " + cause));
+        }
         m_journalSafe = safe;
     }
 

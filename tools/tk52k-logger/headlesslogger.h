@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -115,6 +116,7 @@ private:
     bool m_finishing = false;
     ServerState m_server = ServerState::Unknown;
     QDateTime m_serverDownSince;
+    QStringList m_outageReasons; // those logged since the server was last up
     bool m_journalSafe = true;
     // What the journals of earlier runs held at the start, and the readings
     // quarantined before it: neither was taken by this run.

@@ -20,7 +20,8 @@ namespace {
 const char *const kDescription =
     "Logs the meter on DEVICE into the PostgreSQL table the desktop program uses, without a\n"
     "window. The database comes from TK52K_DB_HOST, TK52K_DB_PORT, TK52K_DB_NAME,\n"
-    "TK52K_DB_USER and TK52K_DB_PASSWORD; readings waiting for it are kept in a journal\n"
+    "TK52K_DB_USER and TK52K_DB_PASSWORD (as a service, the password is better given as the\n"
+    "credential db-password); readings waiting for it are kept in a journal\n"
     "(TK52K_SPOOL_DIR) and written at the next start. The run outlives a silent meter and\n"
     "a port that goes away: the port is reopened every 2 s until it is back.\n"
     "\n"
@@ -215,6 +216,13 @@ int main(int argc, char *argv[])
 
     if (!translationProblem.isEmpty())
         LoggerLog::warning(translationProblem);
+    // The service hands the password over as a credential; one left in the
+    // environment is readable by every process of the service's user.
+    if (qEnvironmentVariableIsSet("CREDENTIALS_DIRECTORY") && qEnvironmentVariableIsSet("TK52K_DB_PASSWORD"))
+        LoggerLog::warning(
+            QStringLiteral("TK52K_DB_PASSWORD is in the environment, where other processes can read "
+                           "it; it is used, but its place is the credential db-password "
+                           "(/etc/tk52k-logger/db-password)"));
 
     // SIGTERM and SIGINT leave through the event loop, so finish() can write
     // or journal what waits for the database.

@@ -5,9 +5,179 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
+// Connections a scraper and a person's curl need at once, with room for a
+// few strays. Beyond them the server stops accepting: new ones wait in the
+// system's listen queue and cost this process no descriptor, so a flood of
+// connections cannot take the descriptors the database and the journal need.
+constexpr size_t kWorkers = 4;
+constexpr size_t kMaxConnections = 16;
+// What a client may take: a request's next bytes within a second, the answer
+// taken within two. A scrape's request comes in one piece.
+constexpr time_t kReadTimeoutSeconds = 1;
+constexpr time_t kWriteTimeoutSeconds = 2;
+// A connection is handed to the server when its request has come, not when
+// it is made; one that sends nothing is dropped by the system after this.
+constexpr int kDeferAcceptSeconds = 5;
+// The most a connection may take, however slowly its client trickles bytes
+// that each come within the read timeout.
+constexpr auto kConnectionDeadline = std::chrono::seconds(5);
+
+// Cuts the accepted connections of `port` that are older than the deadline.
+// cpp-httplib does not say which descriptor a task serves, so they are found
+// among this process's own: sockets bound to the port that do not listen.
+// `firstSeen` remembers each one's socket by its inode from scan to scan.
+void cutOverdueConnections(int port, std::map<ino_t, std::chrono::steady_clock::time_point> &firstSeen)
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    std::map<ino_t, std::chrono::steady_clock::time_point> seen;
+    while (const dirent *entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat st;
+        if (entry->d_name[0] == '.' || fd == ::dirfd(dir) || ::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
+            continue;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening)
+            continue;
+        int local = -1;
+        if (address.ss_family == AF_INET)
+            local = ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
+        else if (address.ss_family == AF_INET6)
+            local = ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port);
+        if (local != port)
+            continue;
+        const auto known = firstSeen.find(st.st_ino);
+        const auto since = known == firstSeen.end() ? now : known->second;
+        seen.emplace(st.st_ino, since);
+        // The worker's next read ends, and it closes the connection.
+        if (now - since > kConnectionDeadline)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    ::closedir(dir);
+    firstSeen.swap(seen);
+}
+
+// A pool of kWorkers threads whose queue holds at most kMaxConnections
+// accepted connections: enqueue() waits (and the accepting thread with it)
+// until one is done. cpp-httplib's own pool queues without a bound.
+class BoundedPool : public httplib::TaskQueue
+{
+public:
+    explicit BoundedPool(int port) : m_port(port)
+    {
+        for (size_t i = 0; i < kWorkers; ++i)
+            m_threads.emplace_back([this] { work(); });
+        m_threads.emplace_back([this] { watch(); });
+    }
+
+    void enqueue(std::function<void()> fn) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_roomOrDone.wait(lock, [this] { return m_inFlight < kMaxConnections; });
+        ++m_inFlight;
+        m_jobs.push_back(std::move(fn));
+        m_jobOrDone.notify_one();
+        m_busyOrDone.notify_one();
+    }
+
+    void shutdown() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_jobOrDone.notify_all();
+        m_busyOrDone.notify_all();
+        for (std::thread &t : m_threads)
+            t.join();
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_jobOrDone.wait(lock, [this] { return m_done || !m_jobs.empty(); });
+                // What was accepted is served (and closed) before the end.
+                if (m_jobs.empty())
+                    return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                --m_inFlight;
+            }
+            m_roomOrDone.notify_one();
+        }
+    }
+
+    // Looks at the connections once a second while there are any, and not
+    // at all while there are none.
+    void watch()
+    {
+        std::map<ino_t, std::chrono::steady_clock::time_point> firstSeen;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_done) {
+            if (m_inFlight == 0) {
+                firstSeen.clear();
+                m_busyOrDone.wait(lock, [this] { return m_done || m_inFlight > 0; });
+                continue;
+            }
+            lock.unlock();
+            cutOverdueConnections(m_port, firstSeen);
+            lock.lock();
+            m_busyOrDone.wait_for(lock, std::chrono::seconds(1), [this] { return m_done; });
+        }
+    }
+
+    const int m_port;
+    std::mutex m_mutex;
+    std::condition_variable m_jobOrDone;
+    std::condition_variable m_roomOrDone;
+    std::condition_variable m_busyOrDone;
+    std::deque<std::function<void()>> m_jobs;
+    size_t m_inFlight = 0;
+    bool m_done = false;
+    std::vector<std::thread> m_threads;
+};
+
+// The listening socket's options. cpp-httplib's defaults add SO_REUSEPORT,
+// which lets a second logger bind the same port and take half the scrapes;
+// SO_REUSEADDR alone still allows a restart while old connections linger.
+void listenerOptions(int sock)
+{
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    int defer = kDeferAcceptSeconds;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer, sizeof defer);
+}
+
 // A label's value with the three characters the text format escapes.
 QByteArray labelValue(const QString &text)
 {
@@ -84,13 +254,17 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
     if (m_thread.joinable())
         return true;
     auto server = std::make_unique<httplib::Server>();
-    // One scrape at a time is what a Prometheus server sends; a second
-    // worker serves a person's curl meanwhile. (The default pool has eight.)
-    server->new_task_queue = [] { return new httplib::ThreadPool(2); };
+    server->new_task_queue = [port] { return new BoundedPool(port); };
+    server->set_socket_options(listenerOptions);
     // A scraper that keeps its connection would make the worker poll the
     // socket until the keep-alive timeout; one request per connection costs a
-    // handshake every scrape instead.
+    // handshake every scrape instead. The request is there when the
+    // connection is accepted (TCP_DEFER_ACCEPT), so no wait for it is needed:
+    // a connection that made it through empty is let go at once.
     server->set_keep_alive_max_count(1);
+    server->set_keep_alive_timeout(0);
+    server->set_read_timeout(kReadTimeoutSeconds);
+    server->set_write_timeout(kWriteTimeoutSeconds);
     server->Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
         MetricsSnapshot snapshot;
         {
@@ -101,10 +275,14 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
         response.set_content(page.constData(), size_t(page.size()),
                              "text/plain; version=0.0.4; charset=utf-8");
     });
+    errno = 0;
     if (!server->bind_to_port(host.toStdString(), port)) {
-        *error = QStringLiteral("cannot listen on %1 port %2 (in use, or not an address of this computer)")
-                     .arg(host)
-                     .arg(port);
+        const int why = errno;
+        *error = QStringLiteral("cannot listen on %1 port %2").arg(host).arg(port);
+        if (why == EADDRINUSE || why == EADDRNOTAVAIL || why == EACCES || why == EMFILE || why == ENFILE)
+            *error += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(why)).toLower();
+        else
+            *error += QStringLiteral(" (in use, or not an address of this computer)");
         return false;
     }
     m_server = std::move(server);

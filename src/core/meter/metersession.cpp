@@ -1,5 +1,6 @@
 #include "metersession.h"
 
+#include "core/app/openfiles.h"
 #include "core/meter/extremes.h"
 #include "core/meter/frameextractor.h"
 
@@ -18,7 +19,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 #endif
@@ -102,6 +107,25 @@ MeterSession::DeviceAccess deviceAccess(const QString &device)
         a.inGroup = a.inGroup || std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
     return a;
 }
+
+// The reason a port another program holds cannot be had, naming the holders.
+QString busyReason(const QString &device)
+{
+    const QStringList holders = deviceHolders(device);
+    return QString::fromLocal8Bit(std::strerror(EBUSY)) +
+           (holders.isEmpty()
+                ? MeterSession::tr("（串口正被其他程序使用）")
+                : MeterSession::tr("（串口正被其他程序使用：%1）").arg(holders.join(QStringLiteral(", "))));
+}
+
+// Whether `fd` is the far end of a pseudo-terminal (Unix 98 slaves have the
+// majors 136 to 143).
+bool isPseudoTerminal(int fd)
+{
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+           major(st.st_rdev) <= 143;
+}
 #endif
 
 } // namespace
@@ -136,6 +160,8 @@ MeterSession::MeterSession(QObject *parent)
     connect(&m_sampleTimer, &QTimer::timeout, this, &MeterSession::sample);
     connect(&m_watchdog, &QTimer::timeout, this, &MeterSession::lineSilent);
     connect(&m_reopenTimer, &QTimer::timeout, this, &MeterSession::tryReopen);
+    // The lock goes with the port, however the port is closed.
+    connect(m_serial, &QIODevice::aboutToClose, this, &MeterSession::releasePortLock);
     connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         // A pulled cable or a closed pty: the port repeats this until it is
         // closed, so it is closed now rather than when the watchdog notices.
@@ -154,6 +180,17 @@ MeterSession::~MeterSession()
     m_reopenTimer.stop();
     if (m_device)
         disconnect(m_device, nullptr, this, nullptr);
+    disconnect(m_serial, nullptr, this, nullptr);
+    releasePortLock();
+}
+
+void MeterSession::releasePortLock()
+{
+#ifdef Q_OS_LINUX
+    if (m_portLock >= 0)
+        ::close(m_portLock);
+    m_portLock = -1;
+#endif
 }
 
 void MeterSession::setPortName(const QString &name)
@@ -188,29 +225,54 @@ void MeterSession::failStart(const QString &reason)
 bool MeterSession::openSerial(QString *reason)
 {
     m_serial->setPortName(m_portName);
+#ifdef Q_OS_LINUX
+    // Another copy of this program is kept out by a lock that the system
+    // drops with its holder however it ends: flock(2) on a descriptor of the
+    // device's own. A device this user cannot open here fails below with the
+    // serial port's reason.
+    releasePortLock();
+    const QString device = deviceOf(m_portName);
+    const int lock =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lock);
+        *reason = busyReason(device);
+        return false;
+    }
+    m_portLock = lock;
+#endif
     if (!m_serial->open(QIODevice::ReadWrite)) {
         *reason = m_serial->errorString();
 #ifdef Q_OS_LINUX
+        releasePortLock();
+        // Out of descriptors, the serial port's lock file fails as if the
+        // user had no right to it.
+        if (OpenFiles::exhausted()) {
+            *reason = OpenFiles::named(*reason);
+            return false;
+        }
         // A port another program holds (by its lock file, or by the exclusive
         // mode it set) is a permission error to the serial port, like a
         // device the user may not open. Only the device's own access rights
         // tell the two apart; the dialout group helps with the second alone.
         if (m_serial->error() == QSerialPort::PermissionError) {
-            const QString device = deviceOf(m_portName);
             const DeviceAccess access = deviceAccess(device);
             if (access.openErrno != 0 && access.openErrno != EBUSY) {
                 *reason += refusalReason(access);
             } else {
-                const QStringList holders = deviceHolders(device);
-                *reason = QString::fromLocal8Bit(std::strerror(EBUSY)) +
-                          (holders.isEmpty()
-                               ? tr("（串口正被其他程序使用）")
-                               : tr("（串口正被其他程序使用：%1）").arg(holders.join(QStringLiteral(", "))));
+                *reason = busyReason(device);
             }
         }
 #endif
         return false;
     }
+#ifdef Q_OS_LINUX
+    // The exclusive mode the serial port sets outlives a holder killed on a
+    // pseudo-terminal (whose other end keeps the terminal), and shuts out
+    // every later start but root's. The lock above does that job there.
+    if (isPseudoTerminal(int(m_serial->handle())))
+        ::ioctl(int(m_serial->handle()), TIOCNXCL);
+#endif
     // The results are not checked: a port that refuses a setting stays open
     // with what it accepted.
     m_serial->setBaudRate(QSerialPort::Baud2400, QSerialPort::AllDirections);

@@ -151,6 +151,7 @@ private:
     void clearReceived();
     void failStart(const QString &reason);
     bool openSerial(QString *reason);
+    void releasePortLock();
     void attach(QIODevice *device);
     void lineSilent();
     void serialLost();
@@ -158,6 +159,9 @@ private:
     void tryReopen();
 
     QSerialPort *m_serial = nullptr;
+    /// This program's lock on the open serial port's device (Linux): a
+    /// descriptor of its own holding flock(2), -1 when none.
+    int m_portLock = -1;
     QPointer<QIODevice> m_device;
     QString m_portName;
     QString m_lastError;

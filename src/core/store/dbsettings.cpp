@@ -3,6 +3,7 @@
 #include "core/store/passwordstore.h"
 #include "core/store/recordschema.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -76,6 +77,18 @@ DbSettings DbSettings::withEnvironment(const DbSettings &base)
         s.sourceProblem = meterNameProblem(QStringLiteral("TK52K_SOURCE"), source, &name);
         if (s.sourceProblem.isEmpty())
             s.source = name;
+    }
+    // A service is given its password as a credential (systemd's
+    // LoadCredential=db-password:FILE), a file its user alone reads, unlike
+    // its environment. The variable, where a site's settings still set it,
+    // goes first.
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    QFile credential(credentials + QStringLiteral("/db-password"));
+    if (!credentials.isEmpty() && credential.open(QIODevice::ReadOnly)) {
+        QByteArray password = credential.readAll();
+        if (password.endsWith('\n'))
+            password.chop(password.endsWith("\r\n") ? 2 : 1);
+        s.password = QString::fromUtf8(password);
     }
     text("TK52K_DB_PASSWORD", s.password);
     if (qEnvironmentVariableIsSet("TK52K_DB_PORT")) {

@@ -12,7 +12,9 @@ class QSqlDatabase;
 /// TK52K_DB_USER and TK52K_DB_PASSWORD, so several computers can log into
 /// one central server and tests can use databases of their own. The desktop
 /// program also keeps a user's own choice (fromSaved()), which the
-/// variables still override.
+/// variables still override. A service reads its password from the
+/// credential `db-password` (the file of that name in CREDENTIALS_DIRECTORY)
+/// when TK52K_DB_PASSWORD is not set.
 struct DbSettings
 {
     /// The fields a user can set, each with its variable.

@@ -130,10 +130,13 @@ void syncFolder(const QString &)
     // NTFS keeps its own metadata journal; there is nothing to flush.
 }
 
-bool makePrivateFolder(const QString &dir)
+bool makePrivateFolder(const QString &dir, QString *error)
 {
     // The user's profile folder is private already.
-    return QDir().mkpath(dir);
+    if (QDir().mkpath(dir))
+        return true;
+    *error = QStringLiteral("cannot create the folder %1").arg(dir);
+    return false;
 }
 
 #else
@@ -153,7 +156,8 @@ void AppendFile::setError()
 bool AppendFile::open(const QString &path, bool create, QString *error)
 {
     close();
-    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0);
+    // A link planted in the file's place is refused, not followed.
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
     const int fd = ::open(QFile::encodeName(path).constData(), flags, 0600);
     if (fd < 0) {
         setError();
@@ -207,7 +211,8 @@ void AppendFile::close()
 
 qint64 tryLock(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return -1;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -232,13 +237,42 @@ void syncFolder(const QString &dir)
     }
 }
 
-bool makePrivateFolder(const QString &dir)
+bool makePrivateFolder(const QString &dir, QString *error)
 {
-    if (!QDir().mkpath(dir))
+    const QByteArray path = QFile::encodeName(dir);
+    // A folder made here is closed from the start; its parents are the
+    // user's (or the service's state folder).
+    if (!QFileInfo::exists(dir) && (!QDir().mkpath(QFileInfo(dir).absolutePath()) ||
+                                    (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST))) {
+        *error = QStringLiteral("cannot create the folder %1: %2").arg(dir, errnoText(errno));
         return false;
-    // Only the folder the journal lives in is closed; its parents are the
-    // user's (or the service's state folder, which systemd makes 0700).
-    return ::chmod(QFile::encodeName(dir).constData(), 0700) == 0 || QFileInfo(dir).isWritable();
+    }
+    // A folder that is someone else's, or where others may write, is refused
+    // and left as it is: it may be shared on purpose, and a name planted in it
+    // could send the journal's writes into a file of the planter's choice.
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = QStringLiteral("%1 is not a folder").arg(dir);
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        *error = QStringLiteral("the folder %1 belongs to another user (uid %2, this one is %3); it is "
+                                "left as it is")
+                     .arg(dir)
+                     .arg(st.st_uid)
+                     .arg(::geteuid());
+        return false;
+    }
+    // The group may write where it is the user's own (a user private group
+    // under umask 002).
+    if ((st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getegid())) {
+        *error = QStringLiteral("others may write in the folder %1 (mode %2); it is left as it is, give the "
+                                "journal a folder of its own")
+                     .arg(dir)
+                     .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+        return false;
+    }
+    return true;
 }
 
 #endif

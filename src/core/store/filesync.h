@@ -56,8 +56,11 @@ void unlock(qint64 lock);
 /// Makes sure a rename or a new file in `dir` is on the disk.
 void syncFolder(const QString &dir);
 
-/// Makes `dir` (and its parents) when missing and lets only its owner in.
-bool makePrivateFolder(const QString &dir);
+/// Makes `dir` (and its parents) when missing, letting only its owner in.
+/// An existing folder is taken as it is when it is this user's and nobody
+/// else may write in it; otherwise false with `error` saying why (the
+/// folder is never changed).
+bool makePrivateFolder(const QString &dir, QString *error);
 
 /// Replaces the contents of `path` atomically with `bytes` (written beside
 /// it, flushed, renamed over it, the folder flushed). The file is readable

@@ -358,10 +358,8 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
 {
     *backlog = JournalBacklog();
     // The readings of the user's meters are nobody else's business.
-    if (!FileSync::makePrivateFolder(dir)) {
-        *error = QStringLiteral("cannot create the folder %1").arg(dir);
+    if (!FileSync::makePrivateFolder(dir, error))
         return false;
-    }
     if (!takeOwnFile(dir, error))
         return false;
 
