@@ -108,6 +108,40 @@ private slots:
         QCOMPARE(r.out, QByteArray("序号\t时间\t数据\t单位\t功能\n") + rows);
     }
 
+    // Standard output redirected by the shell for appending keeps what the
+    // file held, and the file stays the one the shell opened.
+    void standardOutputIsAppendedTo_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("firstLine");
+        QTest::newRow("txt") << "txt" << QByteArray("1\t2024-05-01 10:00:00\t1.234\tV\t");
+        QTest::newRow("csv") << "csv" << QByteArray("2024-05-01T10:00:00.000");
+    }
+    void standardOutputIsAppendedTo()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, firstLine);
+        const QString file = m_dir.filePath("appended-" + format);
+        const QString script = QStringLiteral(
+            "printf 'x\\n' > \"$1\"; stat -c %i \"$1\"; "
+            "{ \"$2\" --from '2024-05-01 10:00:00' --to '2024-05-01 10:00:02' --format \"$3\" || exit 9; "
+            "printf 'end\\n'; } >> \"$1\" && stat -c %i \"$1\"");
+        QProcess sh;
+        sh.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sh.start(QStringLiteral("/bin/sh"),
+                 {"-c", script, "sh", file, qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export", format});
+        QVERIFY(sh.waitForFinished(60000));
+        QCOMPARE(sh.exitCode(), 0);
+        const QList<QByteArray> inodes = sh.readAllStandardOutput().split('\n');
+        QVERIFY(inodes.size() >= 2);
+        QCOMPARE(inodes.at(1), inodes.at(0));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray content = f.readAll();
+        QVERIFY2(content.startsWith("x\n") && content.endsWith("end\n"), content.constData());
+        QVERIFY2(content.contains(firstLine), content.constData());
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QStringList>("args");
