@@ -142,6 +142,38 @@ private slots:
         QVERIFY2(content.contains(firstLine), content.constData());
     }
 
+    // Times far from today keep their millisecond on the way out of the
+    // server: in the rows, in the statistics' times and in the range's ends.
+    void distantTimesKeepTheirMillisecond_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::newRow("1684") << "1684-08-07 10:17:07.859";
+        QTest::newRow("2250") << "2250-01-01 12:00:00.001";
+    }
+    void distantTimesKeepTheirMillisecond()
+    {
+        QFETCH(QString, time);
+        const auto back = qScopeGuard([this] { m_db->select(); });
+        ScratchDatabase db(QStringLiteral("exporttool_distant"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                         "create_time timestamp(3))") &&
+                     db.exec(QStringLiteral("INSERT INTO invoice VALUES ('F', '1', 'V', '2', '%1'), "
+                                            "('F', '0', 'V', '2', '%1'::timestamp - interval '1 ms')")
+                                 .arg(time)),
+                 qPrintable(db.error()));
+        const QString second = time.left(19);
+        const QStringList range{"--from", second, "--to", second};
+        const QStringList env{"TK52K_DB_NAME=" + db.name(), "TZ=UTC"};
+        const ToolRun csv = run(range + QStringList{"--format", "csv"}, env);
+        QVERIFY2(csv.status == 0, csv.err.constData());
+        QString iso = time;
+        iso[10] = 'T';
+        QVERIFY2(csv.out.contains((iso + "+00:00,1,").toUtf8()), csv.out.constData());
+        const ToolRun stats = run(range + QStringList{"--format", "stats"}, env);
+        QVERIFY2(stats.status == 0, stats.err.constData());
+        QVERIFY2(stats.out.contains(("\"max_time\":\"" + time + '"').toUtf8()), stats.out.constData());
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QStringList>("args");
