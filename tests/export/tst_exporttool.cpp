@@ -174,6 +174,42 @@ private slots:
         QVERIFY2(stats.out.contains(("\"max_time\":\"" + time + '"').toUtf8()), stats.out.constData());
     }
 
+    // Rows a logger in another zone stored in the hour Berlin's clocks skip:
+    // each keeps its time as stored, and a range may end inside that hour.
+    void timesTheLocalZoneSkips_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("txt") << "txt"
+                             << QByteArray("1\t2024-03-31 01:59:59\t1\tV\tF\n"
+                                           "2\t2024-03-31 02:00:00\t2\tV\tF\n"
+                                           "3\t2024-03-31 02:30:00\t3\tV\tF\n");
+        QTest::newRow("csv") << "csv"
+                             << QByteArray("2024-03-31T01:59:59.500+01:00,1,,V,F,2,\r\n"
+                                           "2024-03-31T02:00:00.000+01:00,2,,V,F,2,\r\n"
+                                           "2024-03-31T02:30:00.999+01:00,3,,V,F,2,\r\n");
+    }
+    void timesTheLocalZoneSkips()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, expected);
+        const auto back = qScopeGuard([this] { m_db->select(); });
+        ScratchDatabase db(QStringLiteral("exporttool_skipped"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                         "create_time timestamp(3))") &&
+                     db.exec("INSERT INTO invoice VALUES ('F', '1', 'V', '2', '2024-03-31 01:59:59.500'), "
+                             "('F', '2', 'V', '2', '2024-03-31 02:00:00'), "
+                             "('F', '3', 'V', '2', '2024-03-31 02:30:00.999'), "
+                             "('F', '4', 'V', '2', '2024-03-31 02:30:01')"),
+                 qPrintable(db.error()));
+        const ToolRun r =
+            run({"--from", "2024-03-31 01:00:00", "--to", "2024-03-31 02:30:00", "--format", format},
+                {"TK52K_DB_NAME=" + db.name(), "TZ=Europe/Berlin"});
+        QVERIFY2(r.status == 0, r.err.constData());
+        QVERIFY2(r.out.endsWith(expected), r.out.constData());
+        QCOMPARE(r.lines().size(), 4);
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QStringList>("args");
