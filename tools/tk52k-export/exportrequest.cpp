@@ -115,6 +115,11 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
         std::fprintf(stderr,
                      "%s: reading the rows, not the summaries: %s (%s --build-summaries mends them)\n",
                      program, qPrintable(table.summaryReason), "tk52k-export");
+    if (opened->overview->unreadableTimes > 0)
+        std::fprintf(stderr, "%s: %lld rows of the table invoice have a create_time that is no time (such as \"%s\"); "
+                             "they are left out\n",
+                     program, static_cast<long long>(opened->overview->unreadableTimes),
+                     qPrintable(opened->overview->unreadableExample));
     // Every row, read from the server a block at a time as the writer
     // comes to it: nothing of the range is held in memory first.
     opened->model = std::make_unique<HistoryTableModel>();

@@ -258,7 +258,8 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
     // count the rows.
     RangeQueries::probeSummaries(db, &table);
     QVector<RangeQueries::QuantityCount> counts;
-    if (!RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
+    if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error) ||
+        !RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
         !RangeQueries::quantities(db, table, range, m_source, &counts, error) ||
         !RangeQueries::sources(db, table, range, &sources, error))
         return false;

@@ -99,6 +99,10 @@ public:
     QStringList sources;
     RangeQueries::Row first; ///< valid when rows > 0
     RangeQueries::Row last;  ///< valid when rows > 0
+    /// Rows of a table keeping its times as text whose time is none, left
+    /// out of every read (whatever the range), and the first such text.
+    qint64 unreadableTimes = 0;
+    QString unreadableExample;
     AlarmSchema::Load alarms;
 
 protected:
