@@ -44,6 +44,7 @@
 #include <qwt_scale_draw.h>
 
 #include <cmath>
+#include <time.h>
 
 namespace {
 
@@ -216,6 +217,35 @@ private slots:
         for (int i = 0; i < awkward.size(); ++i)
             QCOMPARE((QStringList{back.rows[i].value, back.rows[i].unit, back.rows[i].function}), awkward[i]);
         QCOMPARE(back.rows.first().frastr, QStringLiteral("7"));
+    }
+
+    // In Berlin the range dialog takes a stored wall-clock time of the hour
+    // the clocks skip, as typed, for a range end.
+    void rangeDialogTakesASkippedHour()
+    {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+        const auto back = qScopeGuard([zone] {
+            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+            ::tzset();
+        });
+        HisSettingForm form;
+        form.show();
+        QSignalSpy chosen(&form, SIGNAL(signalsBtnEnter(QDateTime, QDateTime)));
+        for (const char *name : {"startDateTimeEdit", "StopDateTimeEdit"}) {
+            auto *edit = form.findChild<QDateTimeEdit *>(name);
+            edit->setFocus();
+            edit->setCurrentSectionIndex(0);
+            edit->setSelectedSection(QDateTimeEdit::YearSection);
+            QTest::keyClicks(edit, name[0] == 's' ? "20240331023000" : "20240331024500");
+        }
+        form.findChild<QPushButton *>("pushButton")->click();
+        QCOMPARE(chosen.size(), 1);
+        const qint64 from = HistoryReads::naiveMs(chosen.first().at(0).toDateTime());
+        const qint64 to = HistoryReads::naiveMs(chosen.first().at(1).toDateTime());
+        QCOMPARE(HistoryReads::timeOfNaiveMs(from).toString("yyyy-MM-dd HH:mm:ss"), QString("2024-03-31 02:30:00"));
+        QCOMPARE(HistoryReads::timeOfNaiveMs(to).toString("yyyy-MM-dd HH:mm:ss"), QString("2024-03-31 02:45:00"));
     }
 
     void rangeCheck_data()
