@@ -32,8 +32,9 @@ void HisSettingForm::doBtnEnterSlot()
     // A time typed in is taken whole, or refused before anything is asked.
     if (!ui.startDateTimeEdit->finish() || !ui.StopDateTimeEdit->finish())
         return;
-    m_startTime = ui.startDateTimeEdit->dateTime();
-    m_stopTime = ui.StopDateTimeEdit->dateTime();
+    // Local times as ever, but for one the zone skips, which keeps its fields.
+    m_startTime = HistoryReads::timeOfNaiveMs(HistoryReads::naiveMs(ui.startDateTimeEdit->dateTime()));
+    m_stopTime = HistoryReads::timeOfNaiveMs(HistoryReads::naiveMs(ui.StopDateTimeEdit->dateTime()));
     emit signalsBtnEnter(m_startTime, m_stopTime);
 }
 
