@@ -197,6 +197,14 @@ int runHistoryBench(const QStringList &arguments)
     QElapsedTimer clock;
     clock.start();
     view.loadRange(settings, from, to);
+    // A range without readings draws no curve and has no row to scroll to:
+    // there is nothing to time.
+    if (!waitFor([&] { return !view.isLoading(); }))
+        return 1;
+    if (view.historyModel()->totalRows() == 0) {
+        std::fputs("tk52k-bench history: the range holds no readings\n", stderr);
+        return 1;
+    }
     // The whole range's curve drawn.
     if (!waitFor([&] { return !view.isLoading() && !view.isCurveLoading() && view.curve()->dataSize() > 0; }))
         return 1;

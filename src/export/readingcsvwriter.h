@@ -21,5 +21,6 @@ QString csvTime(const QDateTime &time);
 /// then one line per row. A number is written plain in "value"; any other
 /// value text (an overload) leaves "value" empty and goes to "overload" as
 /// recorded. An existing file is replaced only once the new one is complete;
-/// devices and pipes are written in place.
+/// devices and pipes are written in place, and an empty `path` is standard
+/// output as it stands.
 TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString &path);

@@ -9,7 +9,10 @@
 #include <QSaveFile>
 #include <QTextCodec>
 
+#include <algorithm>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -19,7 +22,9 @@ constexpr int ChunkChars = 1 << 20;
 
 enum class Pass { Done, Unencodable, IoError };
 
-Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *codec)
+// `handedOver` counts the bytes given to `file`: once there are any, a
+// stream written in place cannot be started over.
+Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *codec, qint64 *handedOver)
 {
     std::unique_ptr<QTextEncoder> encoder(codec->makeEncoder(QTextCodec::IgnoreHeader));
     const int columns = model.columnCount();
@@ -32,7 +37,9 @@ Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *code
         chunk.clear();
         if (encoder->hasFailure())
             return Pass::Unencodable;
-        if (file.write(bytes) != bytes.size())
+        const qint64 wrote = file.write(bytes);
+        *handedOver += std::max<qint64>(wrote, 0);
+        if (wrote != bytes.size())
             return Pass::IoError;
         return Pass::Done;
     };
@@ -91,13 +98,16 @@ TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &p
             return TextWriteResult::OpenFailed;
         const bool inPlace = !qobject_cast<QSaveFile *>(file.get());
 
-        Pass pass = writeAll(model, *file, codec);
+        qint64 handedOver = 0;
+        Pass pass = writeAll(model, *file, codec, &handedOver);
         if (pass == Pass::Unencodable && attempt == 0) {
             // The locale's encoding would turn Chinese into question marks;
             // start over in UTF-8, which holds every text the table can show.
-            // What went down a pipe cannot be taken back.
-            if (inPlace && file->isSequential())
+            // What went down a pipe or into standard output cannot be taken back.
+            if (inPlace && handedOver > 0) {
+                finishExportFile(*file, false);
                 return TextWriteResult::WriteFailed;
+            }
             codec = QTextCodec::codecForName("UTF-8");
             continue; // an uncommitted save file is discarded
         }
@@ -111,6 +121,15 @@ TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &p
 
 std::unique_ptr<QFileDevice> openExportFile(const QString &path)
 {
+    if (path.isEmpty()) {
+        // Standard output as the shell set it up: a file opened for appending
+        // keeps its lines, a pipe or a terminal gets the bytes in turn. It is
+        // never replaced behind the shell's back, nor closed.
+        auto out = std::make_unique<QFile>();
+        if (!out->open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+            return nullptr;
+        return out;
+    }
     const QFileInfo info(path);
     std::unique_ptr<QFileDevice> file;
     if (info.exists() && !info.isFile())

@@ -31,13 +31,16 @@ QString exportFileName(const QString &chosen, const QString &suffix);
 /// the file is written in UTF-8 instead, so nothing is lost; `usedCodec`
 /// receives the name of the codec actually written.
 ///
-/// Devices and pipes (/dev/full, /dev/stdout) are written in place.
+/// Devices and pipes (/dev/full) are written in place; an empty `path` is
+/// standard output, written as the stream it is (appended to where the
+/// shell opened a file for appending).
 TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &path,
                                QTextCodec *codec = nullptr, QByteArray *usedCodec = nullptr);
 
 /// Opens `path` for an export, truncated: a regular file is written beside
-/// the one already there (a QSaveFile), a device or pipe in place. Null when
-/// it cannot be opened.
+/// the one already there (a QSaveFile), a device or pipe in place. An empty
+/// `path` is standard output, neither truncated nor replaced. Null when it
+/// cannot be opened.
 std::unique_ptr<QFileDevice> openExportFile(const QString &path);
 
 /// Ends what openExportFile() opened: flushes, then closes a device or

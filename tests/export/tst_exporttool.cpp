@@ -108,6 +108,108 @@ private slots:
         QCOMPARE(r.out, QByteArray("序号\t时间\t数据\t单位\t功能\n") + rows);
     }
 
+    // Standard output redirected by the shell for appending keeps what the
+    // file held, and the file stays the one the shell opened.
+    void standardOutputIsAppendedTo_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("firstLine");
+        QTest::newRow("txt") << "txt" << QByteArray("1\t2024-05-01 10:00:00\t1.234\tV\t");
+        QTest::newRow("csv") << "csv" << QByteArray("2024-05-01T10:00:00.000");
+    }
+    void standardOutputIsAppendedTo()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, firstLine);
+        const QString file = m_dir.filePath("appended-" + format);
+        const QString script = QStringLiteral(
+            "printf 'x\\n' > \"$1\"; stat -c %i \"$1\"; "
+            "{ \"$2\" --from '2024-05-01 10:00:00' --to '2024-05-01 10:00:02' --format \"$3\" || exit 9; "
+            "printf 'end\\n'; } >> \"$1\" && stat -c %i \"$1\"");
+        QProcess sh;
+        sh.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sh.start(QStringLiteral("/bin/sh"),
+                 {"-c", script, "sh", file, qEnvironmentVariable("TK52K_BIN_DIR") + "/tk52k-export", format});
+        QVERIFY(sh.waitForFinished(60000));
+        QCOMPARE(sh.exitCode(), 0);
+        const QList<QByteArray> inodes = sh.readAllStandardOutput().split('\n');
+        QVERIFY(inodes.size() >= 2);
+        QCOMPARE(inodes.at(1), inodes.at(0));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray content = f.readAll();
+        QVERIFY2(content.startsWith("x\n") && content.endsWith("end\n"), content.constData());
+        QVERIFY2(content.contains(firstLine), content.constData());
+    }
+
+    // Times far from today keep their millisecond on the way out of the
+    // server: in the rows, in the statistics' times and in the range's ends.
+    void distantTimesKeepTheirMillisecond_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::newRow("1684") << "1684-08-07 10:17:07.859";
+        QTest::newRow("2250") << "2250-01-01 12:00:00.001";
+    }
+    void distantTimesKeepTheirMillisecond()
+    {
+        QFETCH(QString, time);
+        const auto back = qScopeGuard([this] { m_db->select(); });
+        ScratchDatabase db(QStringLiteral("exporttool_distant"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                         "create_time timestamp(3))") &&
+                     db.exec(QStringLiteral("INSERT INTO invoice VALUES ('F', '1', 'V', '2', '%1'), "
+                                            "('F', '0', 'V', '2', '%1'::timestamp - interval '1 ms')")
+                                 .arg(time)),
+                 qPrintable(db.error()));
+        const QString second = time.left(19);
+        const QStringList range{"--from", second, "--to", second};
+        const QStringList env{"TK52K_DB_NAME=" + db.name(), "TZ=UTC"};
+        const ToolRun csv = run(range + QStringList{"--format", "csv"}, env);
+        QVERIFY2(csv.status == 0, csv.err.constData());
+        QString iso = time;
+        iso[10] = 'T';
+        QVERIFY2(csv.out.contains((iso + "+00:00,1,").toUtf8()), csv.out.constData());
+        const ToolRun stats = run(range + QStringList{"--format", "stats"}, env);
+        QVERIFY2(stats.status == 0, stats.err.constData());
+        QVERIFY2(stats.out.contains(("\"max_time\":\"" + time + '"').toUtf8()), stats.out.constData());
+    }
+
+    // Rows a logger in another zone stored in the hour Berlin's clocks skip:
+    // each keeps its time as stored, and a range may end inside that hour.
+    void timesTheLocalZoneSkips_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("txt") << "txt"
+                             << QByteArray("1\t2024-03-31 01:59:59\t1\tV\tF\n"
+                                           "2\t2024-03-31 02:00:00\t2\tV\tF\n"
+                                           "3\t2024-03-31 02:30:00\t3\tV\tF\n");
+        QTest::newRow("csv") << "csv"
+                             << QByteArray("2024-03-31T01:59:59.500+01:00,1,,V,F,2,\r\n"
+                                           "2024-03-31T02:00:00.000+01:00,2,,V,F,2,\r\n"
+                                           "2024-03-31T02:30:00.999+01:00,3,,V,F,2,\r\n");
+    }
+    void timesTheLocalZoneSkips()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, expected);
+        const auto back = qScopeGuard([this] { m_db->select(); });
+        ScratchDatabase db(QStringLiteral("exporttool_skipped"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.exec("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                         "create_time timestamp(3))") &&
+                     db.exec("INSERT INTO invoice VALUES ('F', '1', 'V', '2', '2024-03-31 01:59:59.500'), "
+                             "('F', '2', 'V', '2', '2024-03-31 02:00:00'), "
+                             "('F', '3', 'V', '2', '2024-03-31 02:30:00.999'), "
+                             "('F', '4', 'V', '2', '2024-03-31 02:30:01')"),
+                 qPrintable(db.error()));
+        const ToolRun r =
+            run({"--from", "2024-03-31 01:00:00", "--to", "2024-03-31 02:30:00", "--format", format},
+                {"TK52K_DB_NAME=" + db.name(), "TZ=Europe/Berlin"});
+        QVERIFY2(r.status == 0, r.err.constData());
+        QVERIFY2(r.out.endsWith(expected), r.out.constData());
+        QCOMPARE(r.lines().size(), 4);
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -29,6 +29,7 @@
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -44,6 +45,7 @@
 #include <qwt_scale_draw.h>
 
 #include <cmath>
+#include <time.h>
 
 namespace {
 
@@ -216,6 +218,37 @@ private slots:
         for (int i = 0; i < awkward.size(); ++i)
             QCOMPARE((QStringList{back.rows[i].value, back.rows[i].unit, back.rows[i].function}), awkward[i]);
         QCOMPARE(back.rows.first().frastr, QStringLiteral("7"));
+    }
+
+    // In Berlin the range dialog takes a stored wall-clock time of the hour
+    // the clocks skip, as typed, for a range end.
+    void rangeDialogTakesASkippedHour()
+    {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+        const auto back = qScopeGuard([zone] {
+            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+            ::tzset();
+        });
+        HisSettingForm form;
+        form.show();
+        QSignalSpy chosen(&form, SIGNAL(signalsBtnEnter(QDateTime, QDateTime)));
+        for (const char *name : {"startDateTimeEdit", "StopDateTimeEdit"}) {
+            auto *edit = form.findChild<QDateTimeEdit *>(name);
+            edit->setFocus();
+            edit->findChild<QLineEdit *>()->selectAll();
+            QTest::keyClicks(edit, name[0] == 's' ? "2024-03-31 02:30:00" : "2024-03-31 02:45:00");
+        }
+        ModalDriver driver; // a refusal would be a box
+        form.findChild<QPushButton *>("pushButton")->click();
+        QCOMPARE(driver.unexpected, 0);
+        QCOMPARE(chosen.size(), 1);
+        for (int end = 0; end < 2; ++end) {
+            const qint64 ms = HistoryReads::naiveMs(chosen.first().at(end).toDateTime());
+            QCOMPARE(HistoryReads::timeOfNaiveMs(ms).toString("yyyy-MM-dd HH:mm:ss"),
+                     QString(end == 0 ? "2024-03-31 02:30:00" : "2024-03-31 02:45:00"));
+        }
     }
 
     void rangeCheck_data()
@@ -757,8 +790,9 @@ private slots:
         auto *stop = view.findChild<QDateTimeEdit *>("rangeStopEdit");
         view.loadRange(m_db->settings(), at("2024-05-07 10:00:00"), at("2024-05-07 10:00:03"));
         QVERIFY(settled(view));
-        QCOMPARE(start->dateTime(), at("2024-05-07 10:00:00"));
-        QCOMPARE(stop->dateTime(), at("2024-05-07 10:00:03"));
+        // The bar's fields are wall-clock times, whatever the local zone.
+        QCOMPARE(start->dateTime().toString("yyyy-MM-dd HH:mm:ss"), QString("2024-05-07 10:00:00"));
+        QCOMPARE(stop->dateTime().toString("yyyy-MM-dd HH:mm:ss"), QString("2024-05-07 10:00:03"));
         const auto shown = [&](int column) {
             QStringList texts;
             for (int row = 0; row < view.historyModel()->rowCount(); ++row)
@@ -807,7 +841,8 @@ private slots:
         // A quick choice fills the bar and reads its range (nothing recorded yesterday here).
         view.findChild<QPushButton *>("yesterdayPushButton")->click();
         QVERIFY(settled(view));
-        QCOMPARE(start->dateTime(), QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
+        QCOMPARE(start->dateTime().toString("yyyy-MM-dd HH:mm:ss"),
+                 QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)).toString("yyyy-MM-dd HH:mm:ss"));
         QCOMPARE(view.historyModel()->rowCount(), 0);
     }
 

@@ -1,10 +1,11 @@
 #include "scratchdatabase.h"
 #include "testreading.h"
 
-#include "fulldisk.h"
 #include "core/store/database.h"
 #include "core/store/recordjournal.h"
 #include "core/store/recordschema.h"
+#include "core/store/storeworker.h"
+#include "fulldisk.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -72,19 +73,31 @@ private slots:
                  QStringLiteral("DCV|- .OL |V|1|2021-03-04 09:05:03.789|bench 3 /dev/ttyUSB0"));
     }
 
-    // A COMMIT whose answer was lost: the journal names the transaction, and
-    // the store asks the server whether it committed before writing those
-    // readings.
+    // A COMMIT whose answer was lost: the journal names the transaction and
+    // the server it went to, and the store asks that server whether it
+    // committed before writing those readings. Another server's transaction
+    // of the same number says nothing about them: they are written again.
     void unconfirmedCommitIsSettled_data()
     {
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("committed") << "commit";
-        QTest::newRow("rolled back") << "rollback";
-        QTest::newRow("unknown to the server") << "unknown";
+        QTest::addColumn<QString>("server");
+        QTest::newRow("committed, journal naming no server") << "commit"
+                                                             << "";
+        QTest::newRow("committed here") << "commit"
+                                        << "here";
+        QTest::newRow("rolled back") << "rollback"
+                                     << "here";
+        QTest::newRow("unknown to the server") << "unknown"
+                                               << "";
+        QTest::newRow("committed by another cluster") << "other's commit"
+                                                      << "other cluster";
+        QTest::newRow("committed in another database") << "other's commit"
+                                                       << "other database";
     }
     void unconfirmedCommitIsSettled()
     {
         QFETCH(QString, outcome);
+        QFETCH(QString, server);
         closeStore();
 
         const QDateTime t(kDay, QTime(12, 0, 0));
@@ -95,10 +108,28 @@ private slots:
         QVERIFY(m_db->exec(QStringLiteral("BEGIN")));
         qint64 xid = m_db->column(QStringLiteral("SELECT txid_current()")).toLongLong();
         QVERIFY(xid > 0);
-        for (int i = 0; i < 3; ++i)
+        // Elsewhere the readings went to another server, which this one's
+        // committed transaction of that number never saw.
+        for (int i = 0; i < 3 && outcome != QLatin1String("other's commit"); ++i)
             QVERIFY2(m_db->insert(t.addSecs(i), QString::number(i), "V", "DCV", "1"),
                      qPrintable(m_db->error()));
-        QVERIFY(m_db->exec(outcome == QLatin1String("commit") ? "COMMIT" : "ROLLBACK"));
+        QVERIFY(m_db->exec(outcome.endsWith(QLatin1String("commit")) ? "COMMIT" : "ROLLBACK"));
+        QString identity;
+        if (!server.isEmpty()) {
+            QSqlDatabase db = m_db->connection();
+            identity = StoreWorker::serverIdentity(db);
+            QVERIFY(!identity.isEmpty() && !identity.startsWith('-'));
+        }
+        if (server == QLatin1String("other cluster"))
+            identity = "1" + identity.section(':', 0, 0) + ':' + identity.section(':', 1);
+        if (server == QLatin1String("other database")) {
+            ScratchDatabase other(QStringLiteral("recordstore_other"),
+                                  ScratchDatabase::Content::EmptyDatabase);
+            QSqlDatabase db = other.connection();
+            // As a login that may not read the server's control data sees it.
+            identity = "-:" + StoreWorker::serverIdentity(db).section(':', 1);
+            m_db->select();
+        }
         // An id the server has not handed out yet, as after a move to another server.
         if (outcome == QLatin1String("unknown"))
             xid += 1000000;
@@ -107,7 +138,7 @@ private slots:
             JournalBacklog backlog;
             QString error;
             QVERIFY2(journal.open(m_spoolDir.path(), &backlog, &error), qPrintable(error));
-            QVERIFY2(journal.start(records, xid, 3, &error), qPrintable(error));
+            QVERIFY2(journal.start(records, xid, 3, &error, identity), qPrintable(error));
         }
 
         openStore();

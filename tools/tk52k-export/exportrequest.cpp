@@ -9,10 +9,6 @@
 
 #include <cstdio>
 
-namespace {
-const char *const kTimeFormat = "yyyy-MM-dd HH:mm:ss";
-}
-
 bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, QString *error, bool *help)
 {
     *help = false;
@@ -63,8 +59,10 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
                 *error = QStringLiteral("--build-summaries takes no --%1").arg(QLatin1String(option));
         return error->isEmpty();
     }
-    request->from = QDateTime::fromString(parser.value(QStringLiteral("from")), QLatin1String(kTimeFormat));
-    request->to = QDateTime::fromString(parser.value(QStringLiteral("to")), QLatin1String(kTimeFormat));
+    // The ends name stored wall-clock times, also those the local zone
+    // skips or repeats at a clock change.
+    request->from = HistoryReads::wallClockTime(parser.value(QStringLiteral("from")));
+    request->to = HistoryReads::wallClockTime(parser.value(QStringLiteral("to")));
     request->format = parser.value(QStringLiteral("format"));
     request->output = parser.value(QStringLiteral("output"));
     if (parser.isSet(QStringLiteral("source")))
@@ -72,7 +70,7 @@ bool ExportRequest::parse(const QStringList &arguments, ExportRequest *request, 
     const QString &format = request->format;
     if (!request->from.isValid() || !request->to.isValid())
         *error = QStringLiteral("--from and --to need times as \"yyyy-MM-dd HH:mm:ss\"");
-    else if (request->from > request->to)
+    else if (HistoryReads::naiveMs(request->from) > HistoryReads::naiveMs(request->to))
         *error = QStringLiteral("--from lies after --to");
     else if (!QStringList{"txt", "csv", "xlsx", "print", "stats"}.contains(format))
         *error = QStringLiteral("--format must be txt, csv, xlsx, print or stats");
@@ -117,6 +115,11 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
         std::fprintf(stderr,
                      "%s: reading the rows, not the summaries: %s (%s --build-summaries mends them)\n",
                      program, qPrintable(table.summaryReason), "tk52k-export");
+    if (opened->overview->unreadableTimes > 0)
+        std::fprintf(stderr, "%s: %lld rows of the table invoice have a create_time that is no time (such as \"%s\"); "
+                             "they are left out\n",
+                     program, static_cast<long long>(opened->overview->unreadableTimes),
+                     qPrintable(opened->overview->unreadableExample));
     // Every row, read from the server a block at a time as the writer
     // comes to it: nothing of the range is held in memory first.
     opened->model = std::make_unique<HistoryTableModel>();

@@ -161,14 +161,19 @@ int main(int argc, char *argv[])
 
     const bool csv = request.format == QLatin1String("csv");
     const bool toStdout = request.output.isEmpty();
-    const QString output = toStdout ? QStringLiteral("/dev/stdout") : exportFileName(request.output, request.format);
+    // Standard output is written as the stream it is: a save file on
+    // /dev/stdout would follow the link and rename a new file over the one
+    // the shell redirected to.
+    const QString output = toStdout ? QString() : exportFileName(request.output, request.format);
+    const QString named = toStdout ? QStringLiteral("standard output") : output;
     switch (csv ? writeReadingsCsv(model, output) : writeTableText(model, output)) {
     case TextWriteResult::OpenFailed:
-        return fail(QStringLiteral("cannot open %1 for writing").arg(output));
+        return fail(QStringLiteral("cannot open %1 for writing").arg(named));
     case TextWriteResult::WriteFailed:
         if (!model.readError().isEmpty())
             return fail(QStringLiteral("cannot read the readings: %1; nothing was kept").arg(model.readError()));
-        return fail(QStringLiteral("writing %1 failed; nothing was kept").arg(output));
+        return fail(toStdout ? QStringLiteral("writing standard output failed")
+                             : QStringLiteral("writing %1 failed; nothing was kept").arg(output));
     case TextWriteResult::Written:
         break;
     }

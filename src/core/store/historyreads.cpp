@@ -75,7 +75,14 @@ qint64 naiveMs(const QDateTime &time)
     return (time.date().toJulianDay() - kEpochDay) * kMsPerDay + time.time().msecsSinceStartOfDay();
 }
 
-QDateTime timeOfNaiveMs(qint64 ms)
+namespace {
+// Zone offsets change at whole quarter hours at most: one lookup a quarter
+// hour, not one a reading.
+constexpr qint64 kOffsetBucketMs = 900000;
+// The longest stretch of wall-clock time a zone has ever skipped is a day.
+constexpr qint64 kLongestSkipMs = 2 * kMsPerDay;
+
+QDateTime localOfNaive(qint64 ms, Qt::TimeSpec spec = Qt::LocalTime, int offset = 0)
 {
     qint64 day = ms / kMsPerDay;
     qint64 rest = ms % kMsPerDay;
@@ -83,14 +90,46 @@ QDateTime timeOfNaiveMs(qint64 ms)
         rest += kMsPerDay;
         --day;
     }
-    return QDateTime(QDate::fromJulianDay(day + kEpochDay), QTime::fromMSecsSinceStartOfDay(int(rest)));
+    return QDateTime(QDate::fromJulianDay(day + kEpochDay), QTime::fromMSecsSinceStartOfDay(int(rest)), spec,
+                     offset);
+}
+} // namespace
+
+QDateTime timeOfNaiveMs(qint64 ms)
+{
+    const QDateTime local = localOfNaive(ms);
+    if (local.isValid())
+        return local;
+    // A wall-clock time the local zone skips (the hour its clocks spring
+    // forward), stored by a logger in another zone: kept as stored, at the
+    // offset in force before the change, never an invalid time.
+    for (qint64 back = kOffsetBucketMs; back <= kLongestSkipMs; back += kOffsetBucketMs) {
+        const QDateTime before = localOfNaive(ms - back);
+        if (before.isValid())
+            return localOfNaive(ms, Qt::OffsetFromUTC, before.offsetFromUtc());
+    }
+    return localOfNaive(ms, Qt::UTC);
+}
+
+QDateTime wallClockTime(const QString &text)
+{
+    // "yyyy-MM-dd HH:mm:ss" read field by field: parsed as a local time, one
+    // the zone skips would be refused.
+    if (text.size() != 19 || text.at(10) != QLatin1Char(' '))
+        return QDateTime();
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return timeOfNaiveMs(naiveMs(QDateTime(date, time, Qt::UTC)));
+}
+
+QDateTime wallClockFields(const QDateTime &time)
+{
+    return QDateTime(time.date(), time.time(), Qt::UTC);
 }
 
 namespace {
-// Zone offsets change at whole quarter hours at most: one lookup a quarter
-// hour, not one a reading.
-constexpr qint64 kOffsetBucketMs = 900000;
-
 qint64 offsetAtNaive(qint64 bucket)
 {
     thread_local QHash<qint64, qint64> offsets;
@@ -220,7 +259,8 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
     // count the rows.
     RangeQueries::probeSummaries(db, &table);
     QVector<RangeQueries::QuantityCount> counts;
-    if (!RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
+    if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error) ||
+        !RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
         !RangeQueries::quantities(db, table, range, m_source, &counts, error) ||
         !RangeQueries::sources(db, table, range, &sources, error))
         return false;

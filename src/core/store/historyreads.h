@@ -21,9 +21,20 @@ constexpr int kTimeoutMs = 30000;
 /// The range a window shows: from `start` through the end of `stop`'s
 /// second, in naive milliseconds.
 RangeQueries::Range rangeOf(const QDateTime &start, const QDateTime &stop);
-/// Naive milliseconds of a wall-clock time, and back.
+/// Naive milliseconds of a wall-clock time (its date and time fields,
+/// whatever its zone), and back: a local time, or, for a wall-clock time the
+/// local zone skips, the same fields at the offset in force before the
+/// skip. Always valid, so a stored time is always shown as stored.
 qint64 naiveMs(const QDateTime &time);
 QDateTime timeOfNaiveMs(qint64 ms);
+/// The wall-clock time "yyyy-MM-dd HH:mm:ss" names, as timeOfNaiveMs() gives
+/// it (also where the local zone skips or repeats it); invalid when the
+/// text is no such time.
+QDateTime wallClockTime(const QString &text);
+/// `time`'s date and time fields as a UTC time: what a date-time edit set to
+/// UTC shows and takes, so that it offers every wall-clock time, also one
+/// the local zone skips or repeats.
+QDateTime wallClockFields(const QDateTime &time);
 /// The moment (ms since the epoch) a naive time stands for in the local
 /// time zone, and back: curves are drawn over real time, so a clock change
 /// neither opens an hour-wide hole nor folds an hour onto another.
@@ -89,6 +100,10 @@ public:
     QStringList sources;
     RangeQueries::Row first; ///< valid when rows > 0
     RangeQueries::Row last;  ///< valid when rows > 0
+    /// Rows of a table keeping its times as text whose time is none, left
+    /// out of every read (whatever the range), and the first such text.
+    qint64 unreadableTimes = 0;
+    QString unreadableExample;
     AlarmSchema::Load alarms;
 
 protected:

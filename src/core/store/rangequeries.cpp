@@ -42,6 +42,33 @@ qint64 msOf(qint64 us)
     return floorTo(us, kUsPerMs) / kUsPerMs;
 }
 
+// A time kept as text, as a timestamp; NULL where the text is none (a
+// hand-made table may hold anything), so one bad row cannot fail a read:
+// only "yyyy-mm-dd[ hh:mm[:ss[.f]]]" with every field in range reaches the
+// cast. Nested CASEs, since the server evaluates them in order.
+QString textTimeSql(const QString &text)
+{
+    return QStringLiteral(
+               "(SELECT CASE WHEN a[1]::int >= 1 AND a[2]::int BETWEEN 1 AND 12 AND a[3]::int >= 1 AND "
+               "coalesce(a[4], '0')::int <= 23 AND coalesce(a[5], '0')::int <= 59 AND "
+               "coalesce(a[6], '0')::int <= 59 THEN CASE WHEN a[3]::int <= extract(day FROM "
+               "make_date(a[1]::int, a[2]::int, 1) + interval '1 month - 1 day') THEN (%1)::timestamp END END "
+               "FROM regexp_match(%1, '^[[:space:]]*([0-9]{4})-([0-9]{1,2})-([0-9]{1,2})(?:[ T]([0-9]{1,2}):([0-9]{2})"
+               "(?::([0-9]{2})(?:[.][0-9]{1,6})?)?)?[[:space:]]*$') a)")
+        .arg(text);
+}
+
+// The table's create_time as a timestamp, `alias` its rows' alias.
+QString timeSql(const Table &table, const QString &alias)
+{
+    const QString column = alias + QLatin1String("create_time");
+    if (table.timeIsText)
+        return textTimeSql(column);
+    if (table.timeIsDate)
+        return column + QLatin1String("::timestamp");
+    return column;
+}
+
 // Positional parameters of one statement.
 class Params
 {
@@ -79,10 +106,10 @@ struct Read
     int top() const { return summaries ? int(levels().size()) - 1 : -1; }
 
     // Column expressions of the raw rows (alias i).
-    QString time() const
+    QString time() const { return timeSql(table, QStringLiteral("i.")); }
+    QString value() const
     {
-        return table.timeIsText ? QStringLiteral("i.create_time::timestamp")
-                                : QStringLiteral("i.create_time");
+        return table.valueIsText ? QStringLiteral("i.datavaluestr") : QStringLiteral("i.datavaluestr::text");
     }
     QString us() const { return timeUsSql(time()); }
     QString orderKey() const { return table.hasId ? QStringLiteral("i.id") : QStringLiteral("i.ctid"); }
@@ -103,7 +130,7 @@ struct Read
     }
     QString curveValue() const
     {
-        return SummarySchema::curveValueSql(QStringLiteral("i.datavaluestr"), frastr());
+        return SummarySchema::curveValueSql(value(), frastr());
     }
 
     // `column` is the text `value`, where NULL and '' are one: plain
@@ -813,19 +840,39 @@ bool inspect(QSqlDatabase &db, Table *table, QString *error)
         *error = link.error();
         return false;
     }
+    const auto isText = [](const QString &type) {
+        return type == QLatin1String("text") || type.startsWith(QLatin1String("character"));
+    };
+    // A column of a type no read can use stops the read here, saying which,
+    // not halfway with the server's words about some operator.
+    const auto refuse = [error](const QString &column, const QString &type, const char *wanted) {
+        *error = QStringLiteral("the column %1 of the table invoice is %2; the program reads it only as %3")
+                     .arg(column, type, QLatin1String(wanted));
+        return false;
+    };
     for (int i = 0; i < res.rows(); ++i) {
         table->exists = true;
         const QString name = res.string(i, 0);
         const QString type = res.string(i, 1);
-        if (name == QLatin1String("id"))
+        if (name == QLatin1String("id")) {
             table->hasId = true;
-        else if (name == QLatin1String("source"))
+        } else if (name == QLatin1String("source")) {
             table->hasSource = true;
-        else if (name == QLatin1String("create_time"))
-            table->timeIsText = !type.startsWith(QLatin1String("timestamp"));
-        else if (name == QLatin1String("frastr"))
-            table->frastrIsText =
-                type == QLatin1String("text") || type.startsWith(QLatin1String("character"));
+            if (!isText(type))
+                return refuse(name, type, "text");
+        } else if (name == QLatin1String("funcstr") || name == QLatin1String("unitstr")) {
+            if (!isText(type))
+                return refuse(name, type, "text");
+        } else if (name == QLatin1String("create_time")) {
+            table->timeIsText = isText(type);
+            table->timeIsDate = type == QLatin1String("date");
+            if (!table->timeIsText && !table->timeIsDate && !type.startsWith(QLatin1String("timestamp")))
+                return refuse(name, type, "a timestamp, a date or text");
+        } else if (name == QLatin1String("frastr")) {
+            table->frastrIsText = isText(type);
+        } else if (name == QLatin1String("datavaluestr")) {
+            table->valueIsText = isText(type);
+        }
     }
     probeSummaries(db, table);
     return true;
@@ -1053,8 +1100,8 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
                     "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, %3 AS nv, %4 AS ol "
                     "FROM unnest(%5::bigint[], %6::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
                     "SELECT * FROM invoice i WHERE %7 OFFSET 0) i OFFSET 0) x GROUP BY 1, 2) y")
-                    .arg(r.source(), r.us(), SummarySchema::numberSql(QStringLiteral("i.datavaluestr")),
-                         SummarySchema::overloadSql(QStringLiteral("i.datavaluestr")), lo, hi, where);
+                    .arg(r.source(), r.us(), SummarySchema::numberSql(r.value()), SummarySchema::overloadSql(r.value()),
+                         lo, hi, where);
             PgResult res;
             if (!r.exec(sql, p, &res))
                 return false;
@@ -1280,9 +1327,8 @@ bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVec
         }
         const QString direction = backward ? QStringLiteral(" DESC") : QString();
         const QString sql =
-            QStringLiteral(
-                "SELECT %1, %2, i.datavaluestr, i.unitstr, i.funcstr, %3, %4 FROM invoice i WHERE %5 "
-                "ORDER BY %6%7, %8%7 LIMIT %9")
+            (QStringLiteral("SELECT %1, %2, ") + r.value() +
+             QStringLiteral(", i.unitstr, i.funcstr, %3, %4 FROM invoice i WHERE %5 ORDER BY %6%7, %8%7 LIMIT %9"))
                 .arg(r.us(), r.id(), r.frastr(),
                      table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
                      direction, r.orderKey(), p.add(qint64(request.limit)));
@@ -1362,21 +1408,45 @@ bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *err
             *error = link.error();
             return false;
         }
-        if (res.rows() == 1) {
+        if (res.rows() == 1)
             *mark = res.int64(0, 0);
-            return true;
-        }
     }
-    const QString time =
-        table.timeIsText ? QStringLiteral("create_time::timestamp") : QStringLiteral("create_time");
-    if (!link.exec(QStringLiteral("SELECT %1 FROM invoice ORDER BY create_time DESC NULLS LAST LIMIT 1")
-                       .arg(timeUsSql(time))
+    // The newest time moves with rows that bring their own ids, which leave
+    // the sequence where it was; a follower reads only rows after its last
+    // one anyway.
+    const QString time = timeSql(table, QString());
+    if (!link.exec(QStringLiteral("SELECT %1 FROM invoice WHERE %2 IS NOT NULL ORDER BY %2 DESC LIMIT 1")
+                       .arg(timeUsSql(time), table.timeIsText ? time : QStringLiteral("create_time"))
                        .toUtf8(),
                    {}, &res)) {
         *error = link.error();
         return false;
     }
-    *mark = res.rows() == 1 ? res.int64(0, 0) : 0;
+    // Mixed so that a move of either moves the mark.
+    if (res.rows() == 1)
+        *mark = qint64(quint64(*mark) * 1000003u + quint64(res.int64(0, 0)));
+    return true;
+}
+
+bool unreadableTimes(QSqlDatabase &db, const Table &table, qint64 *count, QString *example, QString *error)
+{
+    *count = 0;
+    example->clear();
+    if (!table.exists || !table.timeIsText)
+        return true;
+    PgLink link(db);
+    PgResult res;
+    if (!link.exec(QStringLiteral("SELECT count(*), min(create_time::text) FROM invoice WHERE create_time IS NOT "
+                                  "NULL AND %1 IS NULL")
+                       .arg(textTimeSql(QStringLiteral("create_time")))
+                       .toUtf8(),
+                   {}, &res) ||
+        res.rows() != 1) {
+        *error = link.error();
+        return false;
+    }
+    *count = res.int64(0, 0);
+    *example = res.string(0, 1);
     return true;
 }
 

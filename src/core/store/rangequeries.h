@@ -44,8 +44,10 @@ struct Table
     bool exists = false;
     bool hasId = false;        ///< else rows of one time are told apart by where they lie (ctid)
     bool hasSource = false;    ///< else every row is meter ""
-    bool timeIsText = false;   ///< create_time kept as text
+    bool timeIsText = false;   ///< create_time kept as text; rows whose text is no time are left out
+    bool timeIsDate = false;   ///< create_time a date: each row at its midnight
     bool frastrIsText = true;  ///< else an integer column
+    bool valueIsText = true;   ///< else datavaluestr is read as its text (a numeric column)
     bool summaries = false;    ///< complete when inspected; each read checks again
     QString summaryReason;     ///< why not, from SummarySchema::probe()
     bool summariesCanBuild = false; ///< whether this connection may build them
@@ -54,10 +56,18 @@ struct Table
     bool summariesIncomplete = false;
 };
 
+/// Finds what a read must know of the table. A table it cannot read (a
+/// create_time that is no time, text or date; funcstr, unitstr or source
+/// that are no text) is refused here, with the reason in `error`.
 bool inspect(QSqlDatabase &db, Table *table, QString *error);
 /// Looks again whether the summaries of an inspected table may be used
 /// (the summary fields of Table), as each read does for itself.
 void probeSummaries(QSqlDatabase &db, Table *table);
+
+/// In a table keeping its times as text: the rows whose create_time is no
+/// time ("yyyy-MM-dd hh:mm:ss" with an optional fraction, or the date
+/// alone), which every read leaves out, and the first of those texts.
+bool unreadableTimes(QSqlDatabase &db, const Table &table, qint64 *count, QString *example, QString *error);
 
 struct Point
 {
@@ -205,10 +215,11 @@ bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const 
 bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error);
 
 /// A number that moves whenever rows are added to the table, whoever adds
-/// them: the last value of its id sequence, or the latest create_time (µs)
-/// where the table numbers no rows. A window following new rows asks for it
-/// every second and reads the rows after its last key when it moved. Rows
-/// updated or deleted do not move it.
+/// them: made of the last value of its id sequence and the latest
+/// create_time (µs), which rows a bulk load brings with ids of their own
+/// move too. A window following new rows asks for it every second and
+/// reads the rows after its last key when it moved. Rows updated or
+/// deleted, or added before the latest time, may not move it.
 bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *error);
 
 } // namespace RangeQueries

@@ -18,7 +18,8 @@
 //
 //   tk52k-journal <TAB> 1                        header
 //   R <seq> <func> <value> <unit> <range> <time> [<source>]  a record
-//   B <xid> <first seq> <last seq>               this transaction is about to commit
+//   B <xid> <first seq> <last seq> [<server>]    this transaction is about to commit
+//                                                on that server and database
 //   C <seq>                                      every record up to seq is committed
 //   A <file name>                                that journal was taken over
 //
@@ -143,10 +144,16 @@ QByteArray recordLine(const JournaledRecord &r)
     return line;
 }
 
-QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq)
+// Journals of earlier versions name no server.
+QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString &server)
 {
-    return "B\t" + QByteArray::number(xid) + '\t' + QByteArray::number(firstSeq) + '\t' +
-           QByteArray::number(lastSeq) + '\n';
+    QByteArray line = "B\t" + QByteArray::number(xid) + '\t' + QByteArray::number(firstSeq) + '\t' +
+                      QByteArray::number(lastSeq);
+    if (!server.isEmpty()) {
+        line += '\t';
+        appendEscaped(line, server);
+    }
+    return line + '\n';
 }
 
 bool positive(const QByteArray &field, qint64 *value)
@@ -164,6 +171,7 @@ struct ParsedJournal
     qint64 beginXid = 0;
     qint64 beginFirst = 0;
     qint64 beginLast = 0;
+    QString beginServer;
     QStringList adopted;
     QByteArray damaged; // the lines not taken, each with its line feed
     int damagedLines = 0;
@@ -196,11 +204,13 @@ bool parseLine(const QByteArray &line, ParsedJournal *p, bool plausible = true)
         p->records.append(r);
         return true;
     }
-    if (kind == "B" && f.size() == 4) {
+    if (kind == "B" && (f.size() == 4 || f.size() == 5)) {
         qint64 xid = 0, first = 0, last = 0;
+        QString server;
         if (!positive(f.at(1), &xid) || !positive(f.at(2), &first) || !positive(f.at(3), &last) ||
-            last < first)
+            last < first || (f.size() == 5 && !unescaped(f.at(4), &server)))
             return false;
+        p->beginServer = server;
         p->beginXid = xid;
         p->beginFirst = first;
         p->beginLast = last;
@@ -278,13 +288,16 @@ bool readJournal(const QString &path, JournalBacklog *tail, QStringList *adopted
             ++p.damagedLines;
         } else {
             tail->uncertainXid = p.beginXid;
+            tail->uncertainServer = p.beginServer;
             for (const JournaledRecord &r : pending)
                 uncertainCount += r.seq <= p.beginLast ? 1 : 0;
         }
     }
     tail->uncertainLastSeq = uncertainCount;
-    if (tail->uncertainLastSeq == 0)
+    if (tail->uncertainLastSeq == 0) {
         tail->uncertainXid = 0;
+        tail->uncertainServer.clear();
+    }
     for (int i = 0; i < pending.size(); ++i)
         tail->records.append(JournaledRecord{i + 1, pending.at(i).record});
     *adopted = p.adopted;
@@ -411,6 +424,7 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
     for (const JournalBacklog &part : parts) {
         if (part.uncertainXid != 0) {
             backlog->uncertainXid = part.uncertainXid;
+            backlog->uncertainServer = part.uncertainServer;
             backlog->uncertainLastSeq = seq + part.uncertainLastSeq;
         }
         backlog->damagedLines += part.damagedLines;
@@ -421,7 +435,7 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
 }
 
 bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq,
-                          QString *error)
+                          QString *error, const QString &uncertainServer)
 {
     QByteArray content = kHeader;
     // Should the program die before the files taken over are removed, the
@@ -429,7 +443,8 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
     for (const Adopted &a : qAsConst(m_adopted))
         content += "A\t" + escaped(QFileInfo(a.path).fileName()) + '\n';
     if (uncertainXid != 0)
-        content += beginLine(uncertainXid, records.isEmpty() ? 1 : records.first().seq, uncertainLastSeq);
+        content += beginLine(uncertainXid, records.isEmpty() ? 1 : records.first().seq, uncertainLastSeq,
+                             uncertainServer);
     for (const JournaledRecord &r : records)
         content += recordLine(r);
 
@@ -620,13 +635,13 @@ bool RecordJournal::cutLocked(bool warn)
     return false;
 }
 
-bool RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
+bool RecordJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString &server)
 {
     QMutexLocker fileLock(&m_fileMutex);
     if (!m_file || m_state == State::Discarded)
         return true; // the file holds none of these records
     writePendingLocked();
-    return writeLocked(beginLine(xid, firstSeq, lastSeq)) && syncLocked();
+    return writeLocked(beginLine(xid, firstSeq, lastSeq, server)) && syncLocked();
 }
 
 void RecordJournal::flush()
@@ -679,7 +694,8 @@ void RecordJournal::discard()
     m_pending.clear();
 }
 
-bool RecordJournal::rewrite(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq)
+bool RecordJournal::rewrite(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq,
+                            const QString &uncertainServer)
 {
     QMutexLocker fileLock(&m_fileMutex);
     if (!m_file)
@@ -692,7 +708,7 @@ bool RecordJournal::rewrite(const JournaledRecords &records, qint64 uncertainXid
     QByteArray bytes;
     // The unconfirmed transaction's note leads, as it does after start().
     if (uncertainXid != 0 && !records.isEmpty())
-        bytes += beginLine(uncertainXid, records.first().seq, uncertainLastSeq);
+        bytes += beginLine(uncertainXid, records.first().seq, uncertainLastSeq, uncertainServer);
     for (const JournaledRecord &r : records)
         bytes += recordLine(r);
     m_unwritten.clear();

@@ -38,6 +38,10 @@ struct JournalBacklog
     /// whether it committed.
     qint64 uncertainXid = 0;
     qint64 uncertainLastSeq = 0;
+    /// The server and database that transaction went to
+    /// (StoreWorker::serverIdentity()); empty in journals of earlier
+    /// versions, which named none.
+    QString uncertainServer;
     /// Lines that were no reading this program could have made (a damaged
     /// or hand-edited journal); they were moved to damagedPath() instead.
     int damagedLines = 0;
@@ -94,19 +98,22 @@ public:
     /// increasing order) and the unconfirmed transaction, if any, removes the
     /// journals read by open() from other programs and starts writing. Call
     /// once after open().
-    bool start(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq, QString *error);
+    bool start(const JournaledRecords &records, qint64 uncertainXid, qint64 uncertainLastSeq, QString *error,
+               const QString &uncertainServer = QString());
 
     /// Adds a record numbered above all before it. It is written to the file
     /// at once, unless a flush is running; it never waits for one.
     void append(const JournaledRecord &record);
 
     /// Notes that transaction `xid`, which wrote the records numbered
-    /// `firstSeq`..`lastSeq`, is about to commit. Returns once that and every
+    /// `firstSeq`..`lastSeq`, is about to commit on `server` (the identity
+    /// of the server and database, so that a later start asks no other
+    /// server about it). Returns once that and every
     /// appended record are on the disk: true. False when the file could not
     /// be written (see hasFailed()); the transaction must then not commit
     /// until discard() has been called. After discard() the file holds no
     /// records and this returns true at once.
-    bool beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq);
+    bool beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString &server = QString());
 
     /// Notes that every record up to `lastSeq` is committed.
     void committed(qint64 lastSeq);
@@ -132,7 +139,8 @@ public:
     /// first of them up to `uncertainLastSeq`, and flushes them; true when
     /// that worked and the journal keeps records on the disk again. Call with
     /// appends held back.
-    bool rewrite(const JournaledRecords &records, qint64 uncertainXid = 0, qint64 uncertainLastSeq = 0);
+    bool rewrite(const JournaledRecords &records, qint64 uncertainXid = 0, qint64 uncertainLastSeq = 0,
+                 const QString &uncertainServer = QString());
 
     /// Whether appended records reach the disk (false after a failure, until
     /// rewrite() succeeds).

@@ -170,12 +170,13 @@ bool StoreWorker::openJournal(const QString &dir, QString *error)
     for (const JournaledRecord &r : m_queue)
         all.append(JournaledRecord{all.size() + 1, r.record});
     // Without a journal of ours the earlier readings stay where they are.
-    if (!journal->start(all, backlog.uncertainXid, backlog.uncertainLastSeq, error))
+    if (!journal->start(all, backlog.uncertainXid, backlog.uncertainLastSeq, error, backlog.uncertainServer))
         return false;
     m_queue.assign(all.cbegin(), all.cend());
     m_lastSeq = all.size();
     m_uncertainXid = backlog.uncertainXid;
     m_uncertainLastSeq = backlog.uncertainLastSeq;
+    m_uncertainServer = backlog.uncertainServer;
     m_damagedLines = backlog.damagedLines;
 
     // The alarm events of earlier runs, then those of this one so far. Without
@@ -625,6 +626,7 @@ bool StoreWorker::connectDatabase(QSqlDatabase &db)
         // back through the API with their reasons.
         QSqlQuery quiet(db);
         quiet.exec(QStringLiteral("SET client_min_messages = error"));
+        m_serverIdentity = serverIdentity(db);
         return prepareSchema(db);
     };
     if (opened())
@@ -780,17 +782,61 @@ void StoreWorker::dropWrittenAlarms(qint64 lastSeq)
     emit changed();
 }
 
+QString StoreWorker::serverIdentity(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT oid, datname FROM pg_database WHERE datname = current_database()")) ||
+        !q.next())
+        return QString();
+    const QString database = q.value(0).toString() + QLatin1Char(':') + q.value(1).toString();
+    // Executable by everyone unless a site took that away; outside any
+    // transaction, so a refusal spoils nothing.
+    QSqlQuery control(db);
+    if (control.exec(QStringLiteral("SELECT system_identifier FROM pg_control_system()")) && control.next())
+        return control.value(0).toString() + QLatin1Char(':') + database;
+    return QStringLiteral("-:") + database;
+}
+
+bool StoreWorker::mayBeSameServer(const QString &recorded, const QString &current)
+{
+    // A journal of an earlier version, or a server that did not say.
+    if (recorded.isEmpty() || current.isEmpty())
+        return true;
+    const QString system = recorded.section(QLatin1Char(':'), 0, 0);
+    const QString otherSystem = current.section(QLatin1Char(':'), 0, 0);
+    if (system != QLatin1String("-") && otherSystem != QLatin1String("-") && system != otherSystem)
+        return false;
+    // The database: its oid and its name.
+    return recorded.section(QLatin1Char(':'), 1) == current.section(QLatin1Char(':'), 1);
+}
+
 StoreWorker::Outcome StoreWorker::settleUncertain(QSqlDatabase &db)
 {
     qint64 xid = 0;
     qint64 lastSeq = 0;
+    QString server;
     {
         QMutexLocker lock(&m_mutex);
         xid = m_uncertainXid;
         lastSeq = m_uncertainLastSeq;
+        server = m_uncertainServer;
     }
     if (xid == 0)
         return Outcome::Done;
+
+    if (!mayBeSameServer(server, m_serverIdentity)) {
+        // Another server or database (a failover, a restore, a changed
+        // setting) knows nothing of that transaction, and its own one of that
+        // number is no answer: the readings were not written here.
+        qWarning("tk52k: %lld readings whose commit was never confirmed went to another server or database "
+                 "(%s, now %s); they are written here",
+                 static_cast<long long>(lastSeq), qPrintable(server), qPrintable(m_serverIdentity));
+        QMutexLocker lock(&m_mutex);
+        m_uncertainXid = 0;
+        m_uncertainLastSeq = 0;
+        m_uncertainServer.clear();
+        return Outcome::Done;
+    }
 
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT txid_status(?)"));
@@ -812,6 +858,7 @@ StoreWorker::Outcome StoreWorker::settleUncertain(QSqlDatabase &db)
         QMutexLocker lock(&m_mutex);
         m_uncertainXid = 0;
         m_uncertainLastSeq = 0;
+        m_uncertainServer.clear();
     }
     // "aborted", or no answer for a transaction too old to be remembered:
     // writing the readings again risks a duplicate, dropping them risks a loss.
@@ -929,7 +976,7 @@ StoreWorker::Outcome StoreWorker::writeRows(QSqlDatabase &db, const JournaledRec
     // the transaction in the journal and asks the server about it. A journal
     // that cannot take the note is cut back first, so the next start finds
     // nothing there that this commit has written.
-    if (m_journal && !m_journal->beginCommit(xid, batch.first().seq, batch.last().seq)) {
+    if (m_journal && !m_journal->beginCommit(xid, batch.first().seq, batch.last().seq, m_serverIdentity)) {
         db.rollback();
         settleJournalFailure();
         return Outcome::Wait;
@@ -958,6 +1005,7 @@ StoreWorker::Outcome StoreWorker::writeRows(QSqlDatabase &db, const JournaledRec
         QMutexLocker lock(&m_mutex);
         m_uncertainXid = xid;
         m_uncertainLastSeq = batch.last().seq;
+        m_uncertainServer = m_serverIdentity;
         return Outcome::Failed;
     }
     setTrouble(QString());
@@ -1133,7 +1181,7 @@ void StoreWorker::repairJournal()
         // Appends wait meanwhile: what the rewrite puts down is everything.
         QMutexLocker lock(&m_mutex);
         safe = m_journal->rewrite(JournaledRecords(m_queue.cbegin(), m_queue.cend()), m_uncertainXid,
-                                  m_uncertainLastSeq);
+                                  m_uncertainLastSeq, m_uncertainServer);
     }
     if (safe) {
         qWarning("tk52k: the journal can be written again; waiting readings are safe on the disk");
@@ -1238,6 +1286,7 @@ void StoreWorker::closeConnection(QSqlDatabase &db)
     m_notify.reset();
     m_watchTable = RangeQueries::Table();
     m_schemaReady = false;
+    m_serverIdentity.clear();
     m_alarmTableReady = false;
     db.close();
 }

@@ -93,6 +93,15 @@ public:
     /// empties the quarantine file; the number queued. Any thread.
     int requeueQuarantined();
 
+    /// Which server and database `db` is connected to, as the journal names
+    /// the place of a commit: "<system identifier>:<database oid>:<name>",
+    /// the first field "-" where the login may not read the server's
+    /// control data. Empty when the server does not answer.
+    static QString serverIdentity(QSqlDatabase &db);
+    /// Whether a commit noted on `recorded` (serverIdentity()) may have
+    /// gone to `current`: false only when they surely differ.
+    static bool mayBeSameServer(const QString &recorded, const QString &current);
+
     StoreState state() const;
     int pendingCount() const;
     bool isConnected() const { return m_connected.load(); }
@@ -190,6 +199,7 @@ private:
     int m_damagedLines = 0;                         // guarded by m_mutex
     qint64 m_uncertainXid = 0;                      // guarded by m_mutex
     qint64 m_uncertainLastSeq = 0;                  // guarded by m_mutex
+    QString m_uncertainServer;                      // guarded by m_mutex: where that commit went
     std::deque<JournaledAlarm> m_alarms;            // guarded by m_mutex
     qint64 m_lastAlarmSeq = 0;                      // guarded by m_mutex
     qint64 m_alarmsDropped = 0;                     // guarded by m_mutex
@@ -212,6 +222,7 @@ private:
     bool m_watching = false;
     QPointer<QSqlDriver> m_notifyingDriver; // whose notifications reach rowsAdded()
     bool m_schemaReady = false;
+    QString m_serverIdentity; // of the open connection
     bool m_alarmTableReady = false;
     bool m_alarmSource = true; // the table has the column `source`
     // While the table cannot take events (missing, no right to make it), they

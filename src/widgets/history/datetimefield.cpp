@@ -43,7 +43,14 @@ QDateTime DateTimeField::parse(const QString &text)
     const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
     if (!date.isValid() || !time.isValid())
         return QDateTime();
-    return QDateTime(date, time);
+    // The fields as typed, also a time the local zone skips at a clock change.
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QDateTime DateTimeField::inOwnSpec(const QDateTime &typed) const
+{
+    // The fields as typed, never converted from another zone.
+    return QDateTime(typed.date(), typed.time(), timeSpec());
 }
 
 bool DateTimeField::finish()
@@ -51,7 +58,7 @@ bool DateTimeField::finish()
     if (!m_typing)
         return true;
     const QString text = lineEdit()->text();
-    const QDateTime when = parse(text);
+    const QDateTime when = inOwnSpec(parse(text));
     if (when.isValid() && when >= minimumDateTime() && when <= maximumDateTime()) {
         m_typing = false;
         setDateTime(when);
@@ -125,7 +132,7 @@ void DateTimeField::focusOutEvent(QFocusEvent *event)
     // Enter or the dialog's OK to say so (a message here would come
     // between a click and its button).
     if (m_typing) {
-        const QDateTime when = parse(lineEdit()->text());
+        const QDateTime when = inOwnSpec(parse(lineEdit()->text()));
         if (!when.isValid()) {
             QWidget::focusOutEvent(event);
             return;
@@ -155,6 +162,6 @@ QValidator::State DateTimeField::validate(QString &input, int &pos) const
 
 QDateTime DateTimeField::dateTimeFromText(const QString &text) const
 {
-    const QDateTime whole = parse(text);
+    const QDateTime whole = inOwnSpec(parse(text));
     return whole.isValid() ? whole : QDateTimeEdit::dateTimeFromText(text);
 }

@@ -23,7 +23,8 @@ public:
     bool isTyping() const { return m_typing; }
     /// The date-time a typed text stands for (invalid when none): the
     /// field's own format, also with "/" or "." between the date's parts,
-    /// "T" between date and time, or without seconds.
+    /// "T" between date and time, or without seconds. Its fields are the
+    /// ones typed (a UTC date-time), whatever the local zone makes of them.
     static QDateTime parse(const QString &text);
 
 protected:
@@ -35,6 +36,7 @@ protected:
     QDateTime dateTimeFromText(const QString &text) const override;
 
 private:
+    QDateTime inOwnSpec(const QDateTime &typed) const;
     bool m_typing = false;
     bool m_refusing = false;
 };

@@ -91,6 +91,10 @@ std::optional<RangeScale> scaleOf(const HistoryReads::Quantity &q)
 HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
 {
     ui.setupUi(this);
+    // The range's ends are stored wall-clock times, also those the local
+    // zone skips or repeats at a clock change.
+    ui.rangeStartEdit->setTimeSpec(Qt::UTC);
+    ui.rangeStopEdit->setTimeSpec(Qt::UTC);
     m_baseTitle = windowTitle();
     setUpPlot();
 
@@ -277,7 +281,7 @@ void HisViewForm::readAgain(bool quiet)
     QDateTime stop = ui.rangeStopEdit->dateTime();
     if (quiet && m_followBox->isChecked()) {
         // Following: the range runs up to now.
-        stop = QDateTime::currentDateTime();
+        stop = HistoryReads::wallClockFields(QDateTime::currentDateTime());
         ui.rangeStopEdit->setDateTime(stop);
     }
     auto read = std::make_shared<HistoryReads::OverviewRead>(start, stop, m_source);
@@ -733,8 +737,8 @@ void HisViewForm::buildSummaries()
 
 void HisViewForm::showRangeInBar(const QDateTime &start, const QDateTime &stop)
 {
-    ui.rangeStartEdit->setDateTime(start);
-    ui.rangeStopEdit->setDateTime(stop);
+    ui.rangeStartEdit->setDateTime(HistoryReads::wallClockFields(start));
+    ui.rangeStopEdit->setDateTime(HistoryReads::wallClockFields(stop));
 }
 
 void HisViewForm::showSources(const QStringList &found, bool hasSource)
