@@ -185,15 +185,23 @@ private slots:
     void aCommitWhoseAnswerWasLost_data()
     {
         QTest::addColumn<bool>("committed");
-        QTest::newRow("committed") << true;
-        QTest::newRow("rolled back") << false;
+        QTest::addColumn<bool>("elsewhere");
+        QTest::newRow("committed") << true << false;
+        QTest::newRow("rolled back") << false << false;
+        // A transaction of that number committed in another database (as on
+        // a server failed over to) is no answer for this one.
+        QTest::newRow("committed elsewhere") << true << true;
     }
     void aCommitWhoseAnswerWasLost()
     {
         QFETCH(bool, committed);
+        QFETCH(bool, elsewhere);
         ScratchDatabase db(QStringLiteral("alarmuncertain"));
         QVERIFY2(db.isReady(), qPrintable(db.error()));
-        QSqlDatabase writer = db.connection();
+        ScratchDatabase other(QStringLiteral("alarmuncertainother"));
+        QVERIFY2(other.isReady(), qPrintable(other.error()));
+        db.select();
+        QSqlDatabase writer = elsewhere ? other.connection() : db.connection();
         QString error;
         QVERIFY2(AlarmSchema::ensureTable(writer, &error), qPrintable(error));
         const QDateTime t0(QDate(2026, 3, 4), QTime(9, 0));
@@ -201,6 +209,8 @@ private slots:
             {t0, QStringLiteral("DCV"), "V", AlarmEvent::Limit::High, 5.5, 5.6, true, QStringLiteral("m")},
             {t0.addSecs(1), QStringLiteral("DCV"), "V", AlarmEvent::Limit::High, 5.5, 5.0, false,
              QStringLiteral("m")}};
+        const QString server = StoreWorker::serverIdentity(writer);
+        QVERIFY(!server.isEmpty());
         QVERIFY(writer.transaction());
         for (const AlarmEvent &e : events)
             QVERIFY2(AlarmSchema::insert(writer, e, &error), qPrintable(error));
@@ -213,11 +223,11 @@ private slots:
         {
             AlarmJournal dead;
             AlarmBacklog none;
-            QVERIFY2(dead.open(spool.path(), &none, &error) && dead.start({}, 0, 0, &error),
+            QVERIFY2(dead.open(spool.path(), &none, &error) && dead.start({}, 0, 0, QString(), &error),
                      qPrintable(error));
             dead.append({1, events[0]});
             dead.append({2, events[1]});
-            QVERIFY(dead.beginCommit(xid, 1, 2));
+            QVERIFY(dead.beginCommit(xid, 1, 2, server));
         }
         {
             database store(db.settings(), spool.path());

@@ -17,7 +17,9 @@
 //
 //   tk52k-alarms <TAB> 1                                       header
 //   E <seq> <time> <func> <unit> <low|high> <limit> <value> <raised 0|1> <source>
-//   B <xid> <first seq> <last seq>     this transaction is about to commit
+//   B <xid> <first seq> <last seq> [<server>]
+//                                      this transaction is about to commit on
+//                                      that server and database
 //   C <seq>                            every event up to seq is settled
 //   A <file name>                      that file was taken over
 //
@@ -116,10 +118,14 @@ QByteArray eventLine(const JournaledAlarm &a)
            numberText(e.value) + '\t' + (e.raised ? '1' : '0') + '\t' + escaped(e.source) + '\n';
 }
 
-QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq)
+// Files of earlier versions name no server.
+QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString &server)
 {
-    return "B\t" + QByteArray::number(xid) + '\t' + QByteArray::number(firstSeq) + '\t' +
-           QByteArray::number(lastSeq) + '\n';
+    QByteArray line = "B\t" + QByteArray::number(xid) + '\t' + QByteArray::number(firstSeq) + '\t' +
+                      QByteArray::number(lastSeq);
+    if (!server.isEmpty())
+        line += '\t' + escaped(server);
+    return line + '\n';
 }
 
 bool positive(const QByteArray &field, qint64 *value)
@@ -172,6 +178,7 @@ bool readFile(const QString &path, AlarmBacklog *tail, QStringList *adopted = nu
     }
     JournaledAlarms events;
     qint64 settled = 0, xid = 0, first = 0, last = 0;
+    QString beginServer;
     int start = kHeader.size();
     for (int end; start < data.size() && (end = data.indexOf('\n', start)) >= 0; start = end + 1) {
         const QByteArray line = data.mid(start, end - start);
@@ -181,13 +188,16 @@ bool readFile(const QString &path, AlarmBacklog *tail, QStringList *adopted = nu
         const QByteArray &kind = f.first();
         JournaledAlarm a;
         qint64 x = 0, p = 0, q = 0;
+        QString server;
         if (kind == "E" && parseEvent(f, &a) && (events.isEmpty() || a.seq > events.last().seq)) {
             events.append(a);
-        } else if (kind == "B" && f.size() == 4 && positive(f.at(1), &x) && positive(f.at(2), &p) &&
-                   positive(f.at(3), &q) && q >= p) {
+        } else if (kind == "B" && (f.size() == 4 || f.size() == 5) && positive(f.at(1), &x) &&
+                   positive(f.at(2), &p) && positive(f.at(3), &q) && q >= p &&
+                   (f.size() == 4 || unescaped(f.at(4), &server))) {
             xid = x;
             first = p;
             last = q;
+            beginServer = server;
         } else if (kind == "C" && f.size() == 2 && positive(f.at(1), &p)) {
             settled = std::max(settled, p);
         } else if (kind == "A" && f.size() == 2 && isAlarmJournalName(QString::fromUtf8(f.at(1)))) {
@@ -206,10 +216,13 @@ bool readFile(const QString &path, AlarmBacklog *tail, QStringList *adopted = nu
     // first event not settled.
     if (xid != 0 && last > settled && !pending.isEmpty() && pending.first().seq >= first) {
         tail->uncertainXid = xid;
+        tail->uncertainServer = beginServer;
         for (const JournaledAlarm &a : pending)
             tail->uncertainLastSeq += a.seq <= last ? 1 : 0;
-        if (tail->uncertainLastSeq == 0)
+        if (tail->uncertainLastSeq == 0) {
             tail->uncertainXid = 0;
+            tail->uncertainServer.clear();
+        }
     }
     for (int i = 0; i < pending.size(); ++i)
         tail->events.append(JournaledAlarm{i + 1, pending.at(i).event});
@@ -292,6 +305,7 @@ bool AlarmJournal::open(const QString &dir, AlarmBacklog *backlog, QString *erro
         if (part.uncertainXid != 0) {
             backlog->uncertainXid = part.uncertainXid;
             backlog->uncertainLastSeq = seq + part.uncertainLastSeq;
+            backlog->uncertainServer = part.uncertainServer;
         }
         backlog->damagedLines += part.damagedLines;
         for (const JournaledAlarm &a : part.events)
@@ -301,7 +315,7 @@ bool AlarmJournal::open(const QString &dir, AlarmBacklog *backlog, QString *erro
 }
 
 bool AlarmJournal::start(const JournaledAlarms &events, qint64 uncertainXid, qint64 uncertainLastSeq,
-                         QString *error)
+                         const QString &uncertainServer, QString *error)
 {
     QByteArray content = kHeader;
     // Should the program die before the files taken over are removed, the
@@ -309,7 +323,7 @@ bool AlarmJournal::start(const JournaledAlarms &events, qint64 uncertainXid, qin
     for (const Adopted &a : qAsConst(m_adopted))
         content += "A\t" + QFileInfo(a.path).fileName().toUtf8() + '\n';
     if (uncertainXid != 0 && !events.isEmpty())
-        content += beginLine(uncertainXid, events.first().seq, uncertainLastSeq);
+        content += beginLine(uncertainXid, events.first().seq, uncertainLastSeq, uncertainServer);
     for (const JournaledAlarm &a : events)
         content += eventLine(a);
     QString why;
@@ -359,12 +373,12 @@ void AlarmJournal::append(const JournaledAlarm &event)
     writeLocked(eventLine(event));
 }
 
-bool AlarmJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq)
+bool AlarmJournal::beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString &server)
 {
     QMutexLocker lock(&m_mutex);
     if (!m_file || m_failed)
         return true; // the file holds none of these events, or says nothing more
-    return writeLocked(beginLine(xid, firstSeq, lastSeq)) && m_file->sync();
+    return writeLocked(beginLine(xid, firstSeq, lastSeq, server)) && m_file->sync();
 }
 
 void AlarmJournal::settled(qint64 lastSeq, bool everything)

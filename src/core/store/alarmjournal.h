@@ -29,6 +29,9 @@ struct AlarmBacklog
     /// wrote the events numbered 1..uncertainLastSeq.
     qint64 uncertainXid = 0;
     qint64 uncertainLastSeq = 0;
+    /// Where that transaction went (StoreWorker::serverIdentity()); empty in
+    /// files of earlier versions.
+    QString uncertainServer;
     int damagedLines = 0; ///< lines that were no event; left out
 };
 
@@ -57,14 +60,15 @@ public:
     bool open(const QString &dir, AlarmBacklog *backlog, QString *error);
     /// Replaces the file's contents with `events` and the unconfirmed
     /// transaction, removes the files taken over and starts writing.
-    bool start(const JournaledAlarms &events, qint64 uncertainXid, qint64 uncertainLastSeq, QString *error);
+    bool start(const JournaledAlarms &events, qint64 uncertainXid, qint64 uncertainLastSeq,
+               const QString &uncertainServer, QString *error);
 
     /// Writes an event numbered above all before it (not yet flushed).
     void append(const JournaledAlarm &event);
     /// Notes that transaction `xid`, which wrote the events `firstSeq`..`lastSeq`,
-    /// is about to commit, and flushes the file. False when that failed: the
-    /// transaction must not commit.
-    bool beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq);
+    /// is about to commit on `server` (StoreWorker::serverIdentity()), and
+    /// flushes the file. False when that failed: the transaction must not commit.
+    bool beginCommit(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString &server);
     /// Every event up to `lastSeq` is settled (committed, or let go);
     /// `everything`: none waits after it, so the file is cut back.
     void settled(qint64 lastSeq, bool everything);

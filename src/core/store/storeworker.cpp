@@ -188,10 +188,12 @@ bool StoreWorker::openJournal(const QString &dir, QString *error)
         JournaledAlarms allAlarms = alarms.events;
         for (const JournaledAlarm &a : m_alarms)
             allAlarms.append(JournaledAlarm{allAlarms.size() + 1, a.event});
-        if (alarmJournal->start(allAlarms, alarms.uncertainXid, alarms.uncertainLastSeq, &alarmError)) {
+        if (alarmJournal->start(allAlarms, alarms.uncertainXid, alarms.uncertainLastSeq,
+                                alarms.uncertainServer, &alarmError)) {
             m_alarms.assign(allAlarms.cbegin(), allAlarms.cend());
             m_lastAlarmSeq = allAlarms.size();
             m_alarmUncertainXid = alarms.uncertainXid;
+            m_alarmUncertainServer = alarms.uncertainServer;
             m_alarmUncertainLastSeq = alarms.uncertainLastSeq;
             m_alarmJournal = std::move(alarmJournal);
         }
@@ -739,13 +741,26 @@ StoreWorker::Outcome StoreWorker::settleUncertainAlarms(QSqlDatabase &db)
 {
     qint64 xid = 0;
     qint64 lastSeq = 0;
+    QString server;
     {
         QMutexLocker lock(&m_mutex);
         xid = m_alarmUncertainXid;
         lastSeq = m_alarmUncertainLastSeq;
+        server = m_alarmUncertainServer;
     }
     if (xid == 0)
         return Outcome::Done;
+    if (!mayBeSameServer(server, m_serverIdentity)) {
+        // As with readings: a transaction of that number there is no answer.
+        qWarning("tk52k: alarm events whose commit was never confirmed went to another server or database "
+                 "(%s, now %s); they are written here",
+                 qPrintable(server), qPrintable(m_serverIdentity));
+        QMutexLocker lock(&m_mutex);
+        m_alarmUncertainXid = 0;
+        m_alarmUncertainLastSeq = 0;
+        m_alarmUncertainServer.clear();
+        return Outcome::Done;
+    }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT txid_status(?)"));
     q.addBindValue(xid);
@@ -760,6 +775,7 @@ StoreWorker::Outcome StoreWorker::settleUncertainAlarms(QSqlDatabase &db)
         QMutexLocker lock(&m_mutex);
         m_alarmUncertainXid = 0;
         m_alarmUncertainLastSeq = 0;
+        m_alarmUncertainServer.clear();
     }
     // As with readings: an unknown answer writes them again rather than lose them.
     if (status == QLatin1String("committed"))
@@ -1128,7 +1144,8 @@ bool StoreWorker::writeAlarms(QSqlDatabase &db)
         }
         // Should the program die once the COMMIT is out, the next start asks
         // the server whether it went through.
-        if (m_alarmJournal && !m_alarmJournal->beginCommit(xid, events.first().seq, events.last().seq)) {
+        if (m_alarmJournal &&
+            !m_alarmJournal->beginCommit(xid, events.first().seq, events.last().seq, m_serverIdentity)) {
             db.rollback();
             continue; // the journal gave up its file: nothing in it to settle
         }
@@ -1136,6 +1153,7 @@ bool StoreWorker::writeAlarms(QSqlDatabase &db)
             QMutexLocker lock(&m_mutex);
             m_alarmUncertainXid = xid;
             m_alarmUncertainLastSeq = events.last().seq;
+            m_alarmUncertainServer = m_serverIdentity;
             return false;
         }
         if (!m_alarmTrouble.isEmpty())

@@ -205,6 +205,7 @@ private:
     qint64 m_alarmsDropped = 0;                     // guarded by m_mutex
     qint64 m_alarmUncertainXid = 0;                 // guarded by m_mutex
     qint64 m_alarmUncertainLastSeq = 0;             // guarded by m_mutex
+    QString m_alarmUncertainServer;                 // guarded by m_mutex
     std::deque<std::shared_ptr<StoreRead>> m_reads; // guarded by m_mutex
     bool m_finishing = false;                       // guarded by m_mutex
     std::atomic<bool> m_abandon{false};
