@@ -135,6 +135,16 @@ private slots:
         QCOMPARE(s.databaseName, DbSettings().databaseName);
     }
 
+    // A meter nobody named is called after its port, and a port path may
+    // hold anything: the journal would set such readings aside at replay.
+    void defaultNameIsAlwaysStorable()
+    {
+        const QString name = DbSettings::defaultMeterName(QStringLiteral("vm"), QStringLiteral("/dev/x\n\t\u2028y"));
+        QCOMPARE(name, QStringLiteral("vm:x???y"));
+        QString kept;
+        QCOMPARE(DbSettings::meterNameProblem(QStringLiteral("name"), name.toUtf8(), &kept), QString());
+    }
+
     // Only its owner may read the password file, whatever the umask and
     // whatever rights an older copy had; the passwords of other logins stay.
     void passwordFileIsPrivate()

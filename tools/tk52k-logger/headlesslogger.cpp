@@ -107,8 +107,7 @@ HeadlessLogger::~HeadlessLogger()
 
 QString HeadlessLogger::defaultSource(const QString &host, const QString &port)
 {
-    const QString dev = QStringLiteral("/dev/");
-    return host + QLatin1Char(':') + (port.startsWith(dev) ? port.mid(dev.size()) : port);
+    return DbSettings::defaultMeterName(host, port);
 }
 
 int HeadlessLogger::start()

@@ -111,13 +111,28 @@ QString DbSettings::writeProblem() const
     return problem + QStringLiteral("; ") + sourceProblem;
 }
 
+namespace {
+bool isControl(QChar c)
+{
+    const QChar::Category category = c.category();
+    return category == QChar::Other_Control || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph;
+}
+} // namespace
+
+QString DbSettings::defaultMeterName(const QString &host, const QString &port)
+{
+    const QString dev = QStringLiteral("/dev/");
+    QString name = host + QLatin1Char(':') + (port.startsWith(dev) ? port.mid(dev.size()) : port);
+    for (QChar &c : name) {
+        if (isControl(c))
+            c = QLatin1Char('?');
+    }
+    return name;
+}
+
 QString DbSettings::meterNameProblem(const QString &what, const QByteArray &bytes, QString *name)
 {
-    const auto isControl = [](QChar c) {
-        const QChar::Category category = c.category();
-        return category == QChar::Other_Control || category == QChar::Separator_Line ||
-               category == QChar::Separator_Paragraph;
-    };
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
     const QString text = QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
     if (state.invalidChars > 0 || state.remainingChars > 0) {

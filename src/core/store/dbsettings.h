@@ -90,6 +90,10 @@ struct DbSettings
     /// control character (a line feed, a tab, …) or a line or paragraph
     /// separator. Empty when they can be, and `name` then gets their text.
     static QString meterNameProblem(const QString &what, const QByteArray &bytes, QString *name);
+    /// The name of a meter nobody named: "HOST:PORT", the port without
+    /// "/dev/", each character meterNameProblem() would refuse (a port path
+    /// may hold a line feed) turned into "?", so the name can always be kept.
+    static QString defaultMeterName(const QString &host, const QString &port);
 
     /// Adds (or replaces) a QPSQL connection under `connectionName` configured
     /// with these settings and a 2 s connect timeout; the server sends it errors
