@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -1349,6 +1350,149 @@ bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVec
         }
         if (backward)
             std::reverse(rows->begin(), rows->end());
+        return true;
+    });
+}
+
+namespace {
+// One line of COPY's text format into `batch`: the time in microseconds,
+// then the texts, tab-separated, backslash escapes undone, \N for NULL.
+bool takeCopyLine(const char *line, int size, RowBatch *batch)
+{
+    if (size > 0 && line[size - 1] == '\n')
+        --size;
+    const char *const end = line + size;
+    const char *p = line;
+    RowBatch::Row row;
+    qint64 us = 0;
+    bool negative = p < end && *p == '-';
+    if (negative)
+        ++p;
+    if (p == end || *p < '0' || *p > '9')
+        return false;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p)
+        us = us * 10 + (*p - '0');
+    row.timeUs = negative ? -us : us;
+    QByteArray &text = batch->text;
+    for (int f = 0; f < RowBatch::FieldCount; ++f) {
+        if (p == end || *p != '\t')
+            return false;
+        ++p;
+        row.bounds[f] = text.size();
+        const char *start = p;
+        while (p < end && *p != '\t')
+            ++p;
+        const char *stop = p;
+        if (stop - start == 2 && start[0] == '\\' && start[1] == 'N')
+            continue; // NULL
+        const char *slash = static_cast<const char *>(std::memchr(start, '\\', size_t(stop - start)));
+        if (!slash) {
+            text.append(start, int(stop - start));
+            continue;
+        }
+        text.append(start, int(slash - start));
+        for (const char *q = slash; q < stop; ++q) {
+            if (*q != '\\' || q + 1 == stop) {
+                text.append(*q);
+                continue;
+            }
+            const char c = *++q;
+            switch (c) {
+            case 'b':
+                text.append('\b');
+                break;
+            case 'f':
+                text.append('\f');
+                break;
+            case 'n':
+                text.append('\n');
+                break;
+            case 'r':
+                text.append('\r');
+                break;
+            case 't':
+                text.append('\t');
+                break;
+            case 'v':
+                text.append('\v');
+                break;
+            default:
+                if (c >= '0' && c <= '7') {
+                    // Octal: up to three digits.
+                    int v = c - '0';
+                    for (int k = 0; k < 2 && q + 1 < stop && q[1] >= '0' && q[1] <= '7'; ++k)
+                        v = v * 8 + (*++q - '0');
+                    text.append(char(v));
+                } else {
+                    text.append(c);
+                }
+            }
+        }
+    }
+    if (p != end)
+        return false;
+    row.bounds[RowBatch::FieldCount] = text.size();
+    batch->rows.push_back(row);
+    return true;
+}
+} // namespace
+
+bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 limit,
+                int batchRows, const std::function<bool(RowBatch &)> &take, bool *stopped, QString *error)
+{
+    *stopped = false;
+    if (range.fromMs >= range.toMs || limit <= 0)
+        return true;
+    return withRead(db, table, error, false, [&](Read &r) {
+        Params p;
+        // Numbers are spelt out: the texts (a meter's name) go in as
+        // literals, which would make a number a text.
+        const QString where = r.rowsWhere(p, QString::number(range.fromMs * kUsPerMs),
+                                          QString::number(range.toMs * kUsPerMs), source, nullptr);
+        // The same rows, order and texts as page(); the times as exact
+        // microseconds.
+        const QString sql =
+            QStringLiteral(
+                "COPY (SELECT %1, i.datavaluestr, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
+                "ORDER BY %5, %6 LIMIT %7) TO STDOUT")
+                .arg(r.us(), r.frastr(),
+                     table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
+                     r.orderKey(), QString::number(limit));
+        // A long export is one statement: no limit on its time.
+        if (!r.link.exec("SET LOCAL statement_timeout = 0")) {
+            *error = r.link.error();
+            return false;
+        }
+        RowBatch batch;
+        bool malformed = false;
+        const bool ok = r.link.copyOut(
+            sql.toUtf8(), p.values(),
+            [&](const char *line, int size) {
+                if (!takeCopyLine(line, size, &batch)) {
+                    malformed = true;
+                    return false;
+                }
+                if (int(batch.rows.size()) < batchRows)
+                    return true;
+                const bool more = take(batch);
+                batch.clear();
+                return more;
+            },
+            stopped);
+        if (malformed) {
+            *stopped = false;
+            *error = QStringLiteral("the server sent a row that could not be read");
+            return false;
+        }
+        if (!ok) {
+            *error = r.link.error();
+            return false;
+        }
+        if (!batch.rows.empty() && !take(batch)) {
+            *stopped = true;
+            *error = QStringLiteral("stopped");
+            return false;
+        }
         return true;
     });
 }
