@@ -262,13 +262,17 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
     // past their triggers since the table was inspected makes the reads
     // count the rows.
     RangeQueries::probeSummaries(db, &table);
-    QVector<RangeQueries::QuantityCount> counts;
-    if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error) ||
-        !RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
-        !RangeQueries::quantities(db, table, range, m_source, &counts, error) ||
-        !RangeQueries::sources(db, table, range, &sources, error))
+    if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error))
         return false;
-    quantities = joinQuantities(counts);
+    if (rowsOnly)
+        return RangeQueries::rowCount(db, table, range, m_source, &rows, error);
+    // The rows, the quantities and the meters in one pass over the rows.
+    RangeQueries::Tally tally;
+    if (!RangeQueries::tally(db, table, range, m_source, &tally, error))
+        return false;
+    rows = tally.rows;
+    sources = tally.sources;
+    quantities = joinQuantities(tally.quantities);
     if (rows > 0) {
         RangeQueries::PageRequest request;
         request.range = range;

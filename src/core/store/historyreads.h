@@ -108,6 +108,9 @@ public:
     qint64 unreadableTimes = 0;
     QString unreadableExample;
     AlarmSchema::Load alarms;
+    /// Set before the read: only the table and `rows` are read (an export
+    /// needs no more).
+    bool rowsOnly = false;
 
 protected:
     bool query(QSqlDatabase &db, QString *error) override;

@@ -718,17 +718,19 @@ struct Count
     qint64 firstUs = std::numeric_limits<qint64>::max();
 };
 
-enum class GroupBy { Nothing, Source, Quantity };
+enum class GroupBy { Nothing, All };
+
+// The key of GroupBy::All: the meter, the function and the unit, apart by a
+// character no stored text holds.
+constexpr QChar kKeyApart = QChar(0);
 
 // Rows of [a, b) per group; the key of a quantity is "function\nunit".
 bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by, QHash<QString, Count> *out)
 {
     const auto keyOf = [by](const QString &source, const QString &function, const QString &unit) {
         switch (by) {
-        case GroupBy::Source:
-            return source;
-        case GroupBy::Quantity:
-            return function + QLatin1Char('\n') + unit;
+        case GroupBy::All:
+            return source + kKeyApart + function + kKeyApart + unit;
         case GroupBy::Nothing:
             break;
         }
@@ -774,10 +776,8 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     const QString where =
         r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
     QString group;
-    if (by == GroupBy::Source)
-        group = QStringLiteral("%1, '', ''").arg(r.source());
-    else if (by == GroupBy::Quantity)
-        group = QStringLiteral("'', coalesce(i.funcstr, ''), coalesce(i.unitstr, '')");
+    if (by == GroupBy::All)
+        group = QStringLiteral("%1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '')").arg(r.source());
     else
         group = QStringLiteral("'', '', ''");
     const QString sql =
@@ -1500,42 +1500,60 @@ bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const 
 bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
                 QVector<QuantityCount> *out, QString *error)
 {
-    out->clear();
+    Tally t;
+    const bool ok = tally(db, table, range, source, &t, error);
+    *out = t.quantities;
+    return ok;
+}
+
+bool tally(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, Tally *out,
+           QString *error)
+{
+    *out = Tally();
     if (range.fromMs >= range.toMs)
         return true;
     return withRead(db, table, error, true, [&](Read &r) {
+        // Every meter's rows, counted once: the meter asked for is picked
+        // out here.
         QHash<QString, Count> c;
-        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, source, GroupBy::Quantity, &c))
+        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, QString(), GroupBy::All, &c))
             return false;
+        QHash<QString, Count> quantities;
         for (auto it = c.cbegin(); it != c.cend(); ++it) {
             if (it->rows == 0)
                 continue;
-            const int cut = it.key().indexOf(QLatin1Char('\n'));
-            out->push_back({it.key().left(cut), it.key().mid(cut + 1), it->rows, msOf(it->firstUs)});
+            const QStringList parts = it.key().split(kKeyApart);
+            if (!out->sources.contains(parts.at(0)))
+                out->sources.push_back(parts.at(0));
+            if (!source.isNull() && parts.at(0) != source)
+                continue;
+            out->rows += it->rows;
+            Count &q = quantities[parts.at(1) + kKeyApart + parts.at(2)];
+            q.rows += it->rows;
+            q.firstUs = std::min(q.firstUs, it->firstUs);
         }
-        std::sort(out->begin(), out->end(), [](const QuantityCount &x, const QuantityCount &y) {
-            return x.firstMs != y.firstMs ? x.firstMs < y.firstMs
-                                          : std::tie(x.function, x.unit) < std::tie(y.function, y.unit);
-        });
+        out->sources.sort();
+        for (auto it = quantities.cbegin(); it != quantities.cend(); ++it) {
+            const int cut = it.key().indexOf(kKeyApart);
+            out->quantities.push_back(
+                {it.key().left(cut), it.key().mid(cut + 1), it->rows, msOf(it->firstUs)});
+        }
+        std::sort(out->quantities.begin(), out->quantities.end(),
+                  [](const QuantityCount &x, const QuantityCount &y) {
+                      return x.firstMs != y.firstMs
+                                 ? x.firstMs < y.firstMs
+                                 : std::tie(x.function, x.unit) < std::tie(y.function, y.unit);
+                  });
         return true;
     });
 }
 
 bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error)
 {
-    out->clear();
-    if (range.fromMs >= range.toMs)
-        return true;
-    return withRead(db, table, error, true, [&](Read &r) {
-        QHash<QString, Count> c;
-        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, QString(), GroupBy::Source, &c))
-            return false;
-        for (auto it = c.cbegin(); it != c.cend(); ++it)
-            if (it->rows > 0)
-                out->push_back(it.key());
-        out->sort();
-        return true;
-    });
+    Tally t;
+    const bool ok = tally(db, table, range, QString(), &t, error);
+    *out = t.sources;
+    return ok;
 }
 
 bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *error)

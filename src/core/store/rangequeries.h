@@ -259,6 +259,18 @@ bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const 
 /// The meters with rows in the range, by name.
 bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error);
 
+/// rowCount(), quantities() and sources() of a range at once, each row
+/// counted once: `rows` and `quantities` of the meter `source` (null: all),
+/// `sources` of every meter.
+struct Tally
+{
+    qint64 rows = 0;
+    QVector<QuantityCount> quantities;
+    QStringList sources;
+};
+bool tally(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, Tally *out,
+           QString *error);
+
 /// A number that moves whenever rows are added to the table, whoever adds
 /// them: made of the last value of its id sequence and the latest
 /// create_time (µs), which rows a bulk load brings with ids of their own
