@@ -13,6 +13,7 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 
 #include <unistd.h>
@@ -63,7 +64,8 @@ Pass writeStreamed(const HistoryTableModel &model, QIODevice &file, QTextCodec *
                 return false;
             }
             const F::Row &row = batch.rows[k];
-            bytes += QByteArray::number(r + 1);
+            char number[24];
+            bytes.append(number, int(std::to_chars(number, number + sizeof number, r + 1).ptr - number));
             bytes += '\t';
             times.appendTable(RangeQueries::msOfUs(row.timeUs), &bytes);
             for (const F::Field f : {F::Value, F::Unit, F::Function}) {
