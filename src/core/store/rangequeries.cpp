@@ -780,10 +780,14 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
         group = QStringLiteral("%1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '')").arg(r.source());
     else
         group = QStringLiteral("'', '', ''");
+    // A bare count reads the index alone where the table's pages are all
+    // visible; the first time is wanted with the groups only.
+    const bool bare = by == GroupBy::Nothing;
     const QString sql =
-        QStringLiteral("SELECT %1, count(*), min(%2) FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
-                       "CROSS JOIN LATERAL (SELECT i.* FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
-            .arg(group, r.us(), lo, hi, where);
+        QStringLiteral("SELECT %1, count(*), %2 FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
+                       "CROSS JOIN LATERAL (SELECT %6 FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
+            .arg(group, bare ? QStringLiteral("NULL::bigint") : QStringLiteral("min(%1)").arg(r.us()), lo, hi,
+                 where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
