@@ -1456,12 +1456,11 @@ bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const 
         // The same rows, order and texts as page(); the times as exact
         // microseconds.
         const QString sql =
-            QStringLiteral(
-                "COPY (SELECT %1, i.datavaluestr, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
-                "ORDER BY %5, %6 LIMIT %7) TO STDOUT")
+            QStringLiteral("COPY (SELECT %1, %8, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
+                           "ORDER BY %5, %6 LIMIT %7) TO STDOUT")
                 .arg(r.us(), r.frastr(),
                      table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
-                     r.orderKey(), QString::number(limit));
+                     r.orderKey(), QString::number(limit), r.value());
         // A long export is one statement: no limit on its time.
         if (!r.link.exec("SET LOCAL statement_timeout = 0")) {
             *error = r.link.error();
