@@ -8,8 +8,12 @@
 //   --rows N [--sources S]   a table of N readings of S meters the benchmark
 //                            makes (once) in a database of its own, with the
 //                            program's layout and summaries; the whole of it
-#include "benchutil.h"
+//   --five-columns           with --rows: the same also on those rows copied
+//                            into five columns with an index on create_time
+//                            (made once; no summaries); one JSON line each,
+//                            with the ratios to psql's aggregate
 #include "benchcommands.h"
+#include "benchutil.h"
 
 #include "core/store/database.h"
 #include "core/store/dbsettings.h"
@@ -60,9 +64,9 @@ qint64 psqlMs(const DbSettings &settings, const QString &sql)
     psql.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer clock;
     clock.start();
-    psql.start(QStringLiteral("psql"), {"-X", "-q", "-At", "-h", settings.host, "-p", QString::number(settings.port),
-                                        "-U", settings.userName, "-d", settings.databaseName, "-o", "/dev/null",
-                                        "-c", sql});
+    psql.start(QStringLiteral("psql"),
+               {"-X", "-q", "-At", "-h", settings.host, "-p", QString::number(settings.port), "-U",
+                settings.userName, "-d", settings.databaseName, "-o", "/dev/null", "-c", sql});
     if (!psql.waitForFinished(-1) || psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
         return -1;
     return clock.elapsed();
@@ -103,7 +107,8 @@ bool makeTable(DbSettings *settings, qint64 rows, int sources, QString *error)
     env.insert(QStringLiteral("TK52K_DB_NAME"), name);
     make.setProcessEnvironment(env);
     make.setProcessChannelMode(QProcess::ForwardedChannels);
-    make.start(QStringLiteral("sh"), {script, QString::number(rows), QStringLiteral("2025-11-01"), QString::number(sources)});
+    make.start(QStringLiteral("sh"),
+               {script, QString::number(rows), QStringLiteral("2025-11-01"), QString::number(sources)});
     if (!make.waitForFinished(-1) || make.exitCode() != 0) {
         *error = QStringLiteral("%1 failed").arg(script);
         return false;
@@ -119,6 +124,56 @@ bool makeTable(DbSettings *settings, qint64 rows, int sources, QString *error)
     return true;
 }
 
+// The rows of `from`'s table copied once into a database of five columns
+// (funcstr, datavaluestr, unitstr, frastr, create_time) with an index on
+// create_time, named `to`.
+bool copyToFiveColumns(const DbSettings &from, DbSettings *to, QString *error)
+{
+    to->databaseName = from.databaseName + QStringLiteral("_five");
+    DbSettings admin = from;
+    admin.databaseName = QStringLiteral("postgres");
+    bool made = false;
+    {
+        QSqlDatabase db = admin.addConnection(QStringLiteral("bench-admin"));
+        QSqlQuery q(db);
+        if (!db.open() ||
+            !q.exec(QStringLiteral("SELECT 1 FROM pg_database WHERE datname = '%1'").arg(to->databaseName))) {
+            *error = db.lastError().text();
+        } else {
+            made = q.next();
+            if (!made && !q.exec(QStringLiteral("CREATE DATABASE %1").arg(to->databaseName)))
+                *error = q.lastError().text();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
+    if (!error->isEmpty() || made)
+        return error->isEmpty();
+    const QString psql = QStringLiteral("psql -X -q -v ON_ERROR_STOP=1 -h '%1' -p %2 -U '%3' -d ")
+                             .arg(from.host)
+                             .arg(from.port)
+                             .arg(from.userName);
+    const QString script =
+        psql + to->databaseName +
+        " -c 'CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, create_time "
+        "timestamp(3))' && " +
+        psql + from.databaseName +
+        " -c '\\copy (SELECT funcstr, datavaluestr, unitstr, frastr, create_time FROM invoice) TO STDOUT' "
+        "| " +
+        psql + to->databaseName + " -c '\\copy invoice FROM STDIN' && " + psql + to->databaseName +
+        " -c 'CREATE INDEX ON invoice (create_time)' -c 'VACUUM ANALYZE invoice'";
+    QProcess sh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGPASSWORD"), from.password);
+    sh.setProcessEnvironment(env);
+    sh.setProcessChannelMode(QProcess::ForwardedChannels);
+    sh.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    if (!sh.waitForFinished(-1) || sh.exitCode() != 0) {
+        *error = QStringLiteral("the five-column copy failed");
+        return false;
+    }
+    return true;
+}
+
 // The first and last reading of the table.
 bool tableSpan(const DbSettings &settings, QDateTime *from, QDateTime *to)
 {
@@ -126,11 +181,14 @@ bool tableSpan(const DbSettings &settings, QDateTime *from, QDateTime *to)
     {
         QSqlDatabase db = settings.addConnection(QStringLiteral("bench-span"));
         QSqlQuery q(db);
-        ok = db.open() && q.exec(QStringLiteral("SELECT min(create_time)::text, max(create_time)::text FROM invoice")) &&
+        ok = db.open() &&
+             q.exec(QStringLiteral("SELECT min(create_time)::text, max(create_time)::text FROM invoice")) &&
              q.next();
         if (ok) {
-            *from = QDateTime::fromString(q.value(0).toString().left(19), QLatin1String(RecordSchema::kTimeFormat));
-            *to = QDateTime::fromString(q.value(1).toString().left(19), QLatin1String(RecordSchema::kTimeFormat));
+            *from = QDateTime::fromString(q.value(0).toString().left(19),
+                                          QLatin1String(RecordSchema::kTimeFormat));
+            *to = QDateTime::fromString(q.value(1).toString().left(19),
+                                        QLatin1String(RecordSchema::kTimeFormat));
         }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench-span"));
@@ -148,11 +206,14 @@ int runHistoryBench(const QStringList &arguments)
                                         QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QCommandLineOption toOption(QStringLiteral("to"), QStringLiteral("range stop"),
                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QCommandLineOption rowsOption(QStringLiteral("rows"), QStringLiteral("readings of a table made here"),
-                                        QStringLiteral("N"));
+    const QCommandLineOption rowsOption(QStringLiteral("rows"),
+                                        QStringLiteral("readings of a table made here"), QStringLiteral("N"));
     const QCommandLineOption sourcesOption(QStringLiteral("sources"), QStringLiteral("meters of that table"),
                                            QStringLiteral("S"), QStringLiteral("1"));
-    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption});
+    const QCommandLineOption fiveOption(
+        QStringLiteral("five-columns"),
+        QStringLiteral("the same, also on the rows copied into a five-column table"));
+    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption, fiveOption});
     if (!parser.parse(QStringList{QStringLiteral("history")} + arguments)) {
         std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -162,7 +223,8 @@ int runHistoryBench(const QStringList &arguments)
     QDateTime from, to;
     if (parser.isSet(rowsOption)) {
         QString error;
-        if (!makeTable(&settings, parser.value(rowsOption).toLongLong(), parser.value(sourcesOption).toInt(), &error) ||
+        if (!makeTable(&settings, parser.value(rowsOption).toLongLong(), parser.value(sourcesOption).toInt(),
+                       &error) ||
             !tableSpan(settings, &from, &to)) {
             std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(error));
             return 1;
@@ -173,79 +235,116 @@ int runHistoryBench(const QStringList &arguments)
         to = QDateTime::fromString(parser.value(toOption), format);
     }
     if (!from.isValid() || !to.isValid()) {
-        std::fputs("tk52k-bench history: give --from and --to as \"yyyy-MM-dd HH:mm:ss\", or --rows N\n", stderr);
+        std::fputs("tk52k-bench history: give --from and --to as \"yyyy-MM-dd HH:mm:ss\", or --rows N\n",
+                   stderr);
         return 2;
     }
 
-    // The aggregate the curve of 1000 columns stands for, as psql runs it
-    // over the rows, warmed once.
-    const RangeQueries::Range range = HistoryReads::rangeOf(from, to);
-    const QString aggregate =
-        QStringLiteral("SELECT width_bucket(extract(epoch FROM create_time), %1, %2, 1000) k, count(*), "
-                       "min(datavaluestr), max(datavaluestr) FROM invoice WHERE create_time >= '%3' AND "
-                       "create_time < '%4' GROUP BY k")
-            .arg(range.fromMs / 1000.0, 0, 'f', 3)
-            .arg(range.toMs / 1000.0, 0, 'f', 3)
-            .arg(RecordSchema::timeText(from), RecordSchema::timeText(to.addSecs(1)));
-    psqlMs(settings, aggregate);
-    const qint64 psql = psqlMs(settings, aggregate);
+    const auto measure = [&](const DbSettings &db, const QString &layout) -> bool {
+        // The aggregate the curve of 1000 columns stands for, as psql runs
+        // it over the rows, warmed once; the same for the zoom's tenth.
+        const auto aggregate = [](const RangeQueries::Range &range) {
+            return QStringLiteral(
+                       "SELECT width_bucket(extract(epoch FROM create_time), %1, %2, 1000) k, count(*), "
+                       "min(datavaluestr), max(datavaluestr) FROM invoice WHERE create_time >= "
+                       "timestamp '1970-01-01' + %3 * interval '1 millisecond' AND create_time < "
+                       "timestamp '1970-01-01' + %4 * interval '1 millisecond' GROUP BY k")
+                .arg(range.fromMs / 1000.0, 0, 'f', 3)
+                .arg(range.toMs / 1000.0, 0, 'f', 3)
+                .arg(range.fromMs)
+                .arg(range.toMs);
+        };
+        const RangeQueries::Range range = HistoryReads::rangeOf(from, to);
+        psqlMs(db, aggregate(range));
+        const qint64 psql = psqlMs(db, aggregate(range));
 
-    HisViewForm view;
-    view.resize(1500, 800);
-    view.show();
-    QApplication::processEvents();
-    QElapsedTimer clock;
-    clock.start();
-    view.loadRange(settings, from, to);
-    // A range without readings draws no curve and has no row to scroll to:
-    // there is nothing to time.
-    if (!waitFor([&] { return !view.isLoading(); }))
+        HisViewForm view;
+        view.resize(1500, 800);
+        view.show();
+        QApplication::processEvents();
+        QElapsedTimer clock;
+        clock.start();
+        view.loadRange(db, from, to);
+        // A range without readings draws no curve and has no row to scroll
+        // to: there is nothing to time.
+        if (!waitFor([&] { return !view.isLoading(); }))
+            return false;
+        if (view.historyModel()->totalRows() == 0) {
+            std::fputs("tk52k-bench history: the range holds no readings\n", stderr);
+            return false;
+        }
+        // The whole range's curve drawn.
+        if (!waitFor(
+                [&] { return !view.isLoading() && !view.isCurveLoading() && view.curve()->dataSize() > 0; }))
+            return false;
+        view.repaint();
+        const qint64 firstCurveMs = clock.elapsed();
+
+        // The figures of the range.
+        const qint64 statsMs = [&] {
+            if (!waitFor([&] {
+                    return view.statsBox()->figureText(QStringLiteral("count")) != QStringLiteral("—");
+                }))
+                return qint64(-1);
+            return clock.elapsed();
+        }();
+
+        // A zoom onto a tenth of the range, around its middle.
+        const QwtScaleDiv x = view.plot()->axisScaleDiv(QwtPlot::xBottom);
+        const double middle = (x.lowerBound() + x.upperBound()) / 2, tenth = x.range() / 20;
+        const qint64 zoomFrom = HistoryReads::naiveOfUtc(qint64(middle - tenth));
+        const qint64 zoomTo = HistoryReads::naiveOfUtc(qint64(middle + tenth));
+        const qint64 psqlZoom = psqlMs(db, aggregate({zoomFrom, zoomTo}));
+        clock.restart();
+        view.plot()->setAxisScale(QwtPlot::xBottom, middle - tenth, middle + tenth);
+        view.plot()->replot();
+        waitFor([&] { return !view.isCurveLoading(); });
+        view.repaint();
+        const qint64 zoomMs = clock.elapsed();
+
+        // The table scrolled to a row deep in the range, shown.
+        const int deep = view.historyModel()->rowCount() * 7 / 10;
+        clock.restart();
+        view.showRow(deep);
+        waitFor([&] {
+            view.tableView()->viewport()->repaint();
+            return !view.historyModel()->data(view.historyModel()->index(deep, 0)).toString().isEmpty();
+        });
+        const qint64 scrollMs = clock.elapsed();
+
+        const auto ratio = [](qint64 ms, qint64 psqlMs) { return psqlMs > 0 ? double(ms) / psqlMs : -1.0; };
+        printJsonLine(
+            QStringLiteral("{\"bench\":\"history\",\"table\":\"%1\",\"rows\":%2,\"first_curve_ms\":%3,"
+                           "\"zoom_ms\":%4,\"scroll_ms\":%5,\"stats_ms\":%6,\"peak_rss_mb\":%7,"
+                           "\"psql_ms\":%8,\"psql_zoom_ms\":%9,\"first_curve_x_psql\":%10,"
+                           "\"zoom_x_psql\":%11}")
+                .arg(layout)
+                .arg(view.historyModel()->totalRows())
+                .arg(firstCurveMs)
+                .arg(zoomMs)
+                .arg(scrollMs)
+                .arg(statsMs)
+                .arg(peakRssMb(), 0, 'f', 1)
+                .arg(psql)
+                .arg(psqlZoom)
+                .arg(ratio(firstCurveMs, psql), 0, 'f', 2)
+                .arg(ratio(zoomMs, psqlZoom), 0, 'f', 2));
+        return true;
+    };
+
+    if (!measure(settings, parser.isSet(rowsOption) ? QStringLiteral("program") : settings.databaseName))
         return 1;
-    if (view.historyModel()->totalRows() == 0) {
-        std::fputs("tk52k-bench history: the range holds no readings\n", stderr);
-        return 1;
+    if (parser.isSet(fiveOption)) {
+        // The same rows in five columns with an index on create_time, as a
+        // table of an older logger looks.
+        DbSettings five = settings;
+        QString error;
+        if (!copyToFiveColumns(settings, &five, &error)) {
+            std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(error));
+            return 1;
+        }
+        if (!measure(five, QStringLiteral("five columns")))
+            return 1;
     }
-    // The whole range's curve drawn.
-    if (!waitFor([&] { return !view.isLoading() && !view.isCurveLoading() && view.curve()->dataSize() > 0; }))
-        return 1;
-    view.repaint();
-    const qint64 firstCurveMs = clock.elapsed();
-
-    // The figures of the range.
-    const qint64 statsMs = [&] {
-        if (!waitFor([&] { return view.statsBox()->figureText(QStringLiteral("count")) != QStringLiteral("—"); }))
-            return qint64(-1);
-        return clock.elapsed();
-    }();
-
-    // A zoom onto a tenth of the range, around its middle.
-    const QwtScaleDiv x = view.plot()->axisScaleDiv(QwtPlot::xBottom);
-    const double middle = (x.lowerBound() + x.upperBound()) / 2, tenth = x.range() / 20;
-    clock.restart();
-    view.plot()->setAxisScale(QwtPlot::xBottom, middle - tenth, middle + tenth);
-    view.plot()->replot();
-    waitFor([&] { return !view.isCurveLoading(); });
-    view.repaint();
-    const qint64 zoomMs = clock.elapsed();
-
-    // The table scrolled to a row deep in the range, shown.
-    const int deep = view.historyModel()->rowCount() * 7 / 10;
-    clock.restart();
-    view.showRow(deep);
-    waitFor([&] {
-        view.tableView()->viewport()->repaint();
-        return !view.historyModel()->data(view.historyModel()->index(deep, 0)).toString().isEmpty();
-    });
-    const qint64 scrollMs = clock.elapsed();
-
-    printJsonLine(QStringLiteral("{\"bench\":\"history\",\"rows\":%1,\"first_curve_ms\":%2,\"zoom_ms\":%3,"
-                                 "\"scroll_ms\":%4,\"stats_ms\":%5,\"peak_rss_mb\":%6,\"psql_ms\":%7}")
-                      .arg(view.historyModel()->totalRows())
-                      .arg(firstCurveMs)
-                      .arg(zoomMs)
-                      .arg(scrollMs)
-                      .arg(statsMs)
-                      .arg(peakRssMb(), 0, 'f', 1)
-                      .arg(psql));
     return 0;
 }

@@ -1,8 +1,10 @@
 #include "export/readingcsvwriter.h"
 
 #include "export/exportprogress.h"
+#include "export/streamedrowtext.h"
 
 #include "core/meter/framedecoder.h"
+#include "models/historytablemodel.h"
 
 #include <QAbstractItemModel>
 #include <QDateTime>
@@ -19,75 +21,53 @@ namespace {
 
 constexpr int ChunkBytes = 1 << 20;
 
-// A value text as a plain number ("+12.50 " gives "12.50"), or empty when it
-// is none.
-QString plainNumber(const QString &text)
+// The rows of a history range as the server streams them, each line made
+// from the row's bytes: the same line the model's rows give.
+bool writeStreamed(const HistoryTableModel &model, QFileDevice &file, QByteArray &chunk)
 {
-    QString t = text.trimmed();
-    bool ok = false;
-    const double v = t.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return QString();
-    if (t.startsWith(QLatin1Char('+')))
-        t.remove(0, 1);
-    return t;
-}
-
-QString offsetText(int offsetSeconds)
-{
-    const int minutes = std::abs(offsetSeconds) / 60;
-    return (offsetSeconds < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
-
-// csvTime() for rows in time order: the text of the previous row's time is
-// reused, and the offset, which changes only at a quarter-hour mark, is
-// looked up once per quarter hour.
-class TimeTexts
-{
-public:
-    const QString &text(const QDateTime &time)
-    {
-        // Compared and bucketed by their wall-clock fields: comparing
-        // local date-times converts both to UTC, slower than all the rest.
-        const QDate d = time.date();
-        const QTime t = time.time();
-        if (d == m_date && t == m_time && m_valid == time.isValid())
-            return m_text;
-        m_date = d;
-        m_time = t;
-        m_valid = time.isValid();
-        if (!m_valid) {
-            m_text = QString();
-            return m_text;
+    using F = RangeQueries::RowBatch;
+    const qint64 rows = model.rowCount();
+    StoredTimeTexts times;
+    QByteArray number;
+    bool ok = true;
+    const bool read = model.streamRows([&](const F &batch, qint64 first) {
+        for (size_t k = 0; k < batch.rows.size(); ++k) {
+            const qint64 r = first + qint64(k);
+            if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
+                ok = false;
+                return false;
+            }
+            const F::Row &row = batch.rows[k];
+            times.appendCsv(RangeQueries::msOfUs(row.timeUs), &chunk);
+            chunk += ',';
+            const std::string_view value = batch.field(row, F::Value);
+            const bool isNumber = plainNumberText(value, &number);
+            chunk += number; // digits, a sign and a point: never quoted
+            chunk += ',';
+            if (!isNumber)
+                appendCsvField(value, &chunk);
+            chunk += ',';
+            appendCsvField(batch.field(row, F::Unit), &chunk);
+            chunk += ',';
+            appendCsvField(batch.field(row, F::Function), &chunk);
+            chunk += ',';
+            const int range = rangeIndex(batch.field(row, F::Frastr));
+            if (range >= 0)
+                chunk += QByteArray::number(range);
+            chunk += ',';
+            appendCsvField(batch.field(row, F::Source), &chunk);
+            chunk += "\r\n";
+            if (chunk.size() >= ChunkBytes) {
+                ok = file.write(chunk) == chunk.size();
+                chunk.clear();
+                if (!ok)
+                    return false;
+            }
         }
-        const qint64 bucket = d.toJulianDay() * 96 + t.hour() * 4 + t.minute() / 15;
-        if (bucket != m_bucket) {
-            m_bucket = bucket;
-            m_offset = offsetText(time.offsetFromUtc());
-        }
-        m_text = QStringLiteral("%1-%2-%3T%4:%5:%6.%7")
-                     .arg(d.year(), 4, 10, QLatin1Char('0'))
-                     .arg(d.month(), 2, 10, QLatin1Char('0'))
-                     .arg(d.day(), 2, 10, QLatin1Char('0'))
-                     .arg(t.hour(), 2, 10, QLatin1Char('0'))
-                     .arg(t.minute(), 2, 10, QLatin1Char('0'))
-                     .arg(t.second(), 2, 10, QLatin1Char('0'))
-                     .arg(t.msec(), 3, 10, QLatin1Char('0')) +
-                 m_offset;
-        return m_text;
-    }
-
-private:
-    QDate m_date;
-    QTime m_time;
-    bool m_valid = false;
-    QString m_text;
-    qint64 m_bucket = std::numeric_limits<qint64>::min();
-    QString m_offset;
-};
+        return true;
+    });
+    return ok && read;
+}
 
 } // namespace
 
@@ -118,8 +98,11 @@ TextWriteResult writeReadingsCsv(const QAbstractItemModel &model, const QString 
     // position are not thrown; empty where the rows name none.
     QByteArray chunk("time,value,overload,unit,function,range,source\r\n");
     bool ok = true;
-    TimeTexts times;
-    const int rows = model.rowCount();
+    CsvTimeTexts times;
+    const auto *history = qobject_cast<const HistoryTableModel *>(&model);
+    if (history && history->canStream())
+        ok = writeStreamed(*history, *file, chunk);
+    const int rows = history && history->canStream() ? 0 : model.rowCount();
     for (int r = 0; r < rows && ok; ++r) {
         if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
             ok = false;

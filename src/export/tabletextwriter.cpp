@@ -1,6 +1,9 @@
 #include "export/tabletextwriter.h"
 
 #include "export/exportprogress.h"
+#include "export/streamedrowtext.h"
+
+#include "models/historytablemodel.h"
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
@@ -10,6 +13,7 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 
 #include <unistd.h>
@@ -21,6 +25,72 @@ namespace {
 constexpr int ChunkChars = 1 << 20;
 
 enum class Pass { Done, Unencodable, IoError };
+
+// The rows of a history range as the server streams them, each line made
+// from the row's bytes: the same text the model's rows give, several times
+// quicker. UTF-8 goes out as it is made; another encoding takes it through
+// `flush` and `chunk` as the model's rows go.
+template <class Flush>
+Pass writeStreamed(const HistoryTableModel &model, QIODevice &file, QTextCodec *codec, Flush &flush,
+                   QString &chunk, qint64 *handedOver)
+{
+    const bool utf8 = codec->mibEnum() == 106;
+    const bool withSource = model.columnCount() > HistoryTableModel::ColumnCount;
+    const qint64 rows = model.rowCount();
+    QByteArray bytes;
+    bytes.reserve(ChunkChars + 4096);
+    auto send = [&]() {
+        Pass p = Pass::Done;
+        if (utf8) {
+            const qint64 wrote = file.write(bytes);
+            *handedOver += std::max<qint64>(wrote, 0);
+            if (wrote != bytes.size())
+                p = Pass::IoError;
+        } else {
+            chunk = QString::fromUtf8(bytes);
+            p = flush();
+        }
+        bytes.clear();
+        return p;
+    };
+    StoredTimeTexts times;
+    Pass pass = Pass::Done;
+    using F = RangeQueries::RowBatch;
+    const bool read = model.streamRows([&](const RangeQueries::RowBatch &batch, qint64 first) {
+        for (size_t k = 0; k < batch.rows.size(); ++k) {
+            const qint64 r = first + qint64(k);
+            if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
+                pass = Pass::IoError;
+                return false;
+            }
+            const F::Row &row = batch.rows[k];
+            char number[24];
+            bytes.append(number, int(std::to_chars(number, number + sizeof number, r + 1).ptr - number));
+            bytes += '\t';
+            times.appendTable(RangeQueries::msOfUs(row.timeUs), &bytes);
+            for (const F::Field f : {F::Value, F::Unit, F::Function}) {
+                bytes += '\t';
+                appendText(batch.field(row, f), &bytes);
+            }
+            if (withSource) {
+                bytes += '\t';
+                appendText(batch.field(row, F::Source), &bytes);
+            }
+            bytes += '\n';
+            if (bytes.size() >= ChunkChars) {
+                pass = send();
+                if (pass != Pass::Done)
+                    return false;
+            }
+        }
+        return true;
+    });
+    if (pass != Pass::Done)
+        return pass;
+    if (!read)
+        return Pass::IoError;
+    return bytes.isEmpty() ? Pass::Done : send();
+}
 
 // `handedOver` counts the bytes given to `file`: once there are any, a
 // stream written in place cannot be started over.
@@ -51,6 +121,12 @@ Pass writeAll(const QAbstractItemModel &model, QIODevice &file, QTextCodec *code
         chunk += model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
     }
     chunk += QLatin1Char('\n');
+
+    if (const auto *history = qobject_cast<const HistoryTableModel *>(&model);
+        history && history->canStream()) {
+        const Pass p = flush();
+        return p == Pass::Done ? writeStreamed(*history, file, codec, flush, chunk, handedOver) : p;
+    }
 
     for (int r = 0; r < rows; ++r) {
         if (r % kExportStepRows == 0 && !exportStep(r, rows))

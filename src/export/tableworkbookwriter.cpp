@@ -1,7 +1,9 @@
 #include "export/tableworkbookwriter.h"
 
 #include "export/exportprogress.h"
+#include "export/streamedrowtext.h"
 #include "export/tabletextwriter.h"
+#include "models/historytablemodel.h"
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
@@ -160,13 +162,16 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
 
     Status status;
     bool stopped = false;
-    int next = 0; // first table row of the current worksheet
-    do {
-        const int onSheet = std::min(rowsPerSheet, rows - next);
-        lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+    lxw_worksheet *sheet = nullptr;
+    int onSheet = 0; // table rows on the current worksheet
+    // A worksheet with its title and header; the first always, the next
+    // when a row does not fit on the one before.
+    auto newSheet = [&]() {
+        onSheet = 0;
+        sheet = workbook_add_worksheet(book, nullptr);
         if (!sheet) {
             status += LXW_ERROR_MEMORY_MALLOC_FAILED;
-            break;
+            return false;
         }
         // Printed, the columns fit the page's width (the last no longer
         // comes on pages of its own) and the title and header rows head
@@ -188,24 +193,58 @@ bool writeTableWorkbook(const QAbstractItemModel &model, const QString &title,
         status += worksheet_set_row(sheet, 1, TableRowHeight, nullptr);
         for (int c = 0; c < columns; ++c)
             status += worksheet_write_string(sheet, 1, c, headers.at(c).constData(), f.header);
-
-        QByteArray text;
-        for (int i = 0; i < onSheet && status.first == LXW_NO_ERROR && !stopped; ++i) {
-            const int r = next + i;
-            if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
-                stopped = true;
-                break;
-            }
-            const lxw_row_t sheetRow = lxw_row_t(i + 2);
-            status += worksheet_set_row(sheet, sheetRow, TableRowHeight, nullptr);
-            for (int c = 0; c < columns; ++c) {
-                text = model.data(model.index(r, c), Qt::DisplayRole).toString().toUtf8();
-                status += worksheet_write_string(sheet, sheetRow, lxw_col_t(c), text.constData(),
-                                                 f.cell);
-            }
+        return status.first == LXW_NO_ERROR;
+    };
+    // Row `r` of the table, its cells' UTF-8 texts in `cells`.
+    QVector<QByteArray> cells(columns);
+    auto putRow = [&](int r) {
+        if (r % kExportStepRows == 0 && !exportStep(r, rows)) {
+            stopped = true;
+            return false;
         }
-        next += onSheet;
-    } while (next < rows && status.first == LXW_NO_ERROR && !stopped);
+        if (onSheet == rowsPerSheet && !newSheet())
+            return false;
+        const lxw_row_t sheetRow = lxw_row_t(onSheet + 2);
+        status += worksheet_set_row(sheet, sheetRow, TableRowHeight, nullptr);
+        for (int c = 0; c < columns; ++c)
+            status += worksheet_write_string(sheet, sheetRow, lxw_col_t(c), cells.at(c).constData(), f.cell);
+        ++onSheet;
+        return status.first == LXW_NO_ERROR;
+    };
+
+    const auto *history = qobject_cast<const HistoryTableModel *>(&model);
+    if (newSheet() && history && history->canStream()) {
+        // The rows as the server streams them, each cell made from the
+        // row's bytes: the texts the model gives.
+        using F = RangeQueries::RowBatch;
+        const bool withSource = columns > HistoryTableModel::ColumnCount;
+        StoredTimeTexts times;
+        const bool read = history->streamRows([&](const F &batch, qint64 first) {
+            for (size_t k = 0; k < batch.rows.size(); ++k) {
+                const F::Row &row = batch.rows[k];
+                for (QByteArray &cell : cells)
+                    cell.clear();
+                times.appendTable(RangeQueries::msOfUs(row.timeUs), &cells[0]);
+                appendText(batch.field(row, F::Value), &cells[1]);
+                appendText(batch.field(row, F::Unit), &cells[2]);
+                appendText(batch.field(row, F::Function), &cells[3]);
+                if (withSource)
+                    appendText(batch.field(row, F::Source), &cells[4]);
+                if (!putRow(int(first + qint64(k))))
+                    return false;
+            }
+            return true;
+        });
+        if (!read && status.first == LXW_NO_ERROR)
+            stopped = true;
+    } else if (status.first == LXW_NO_ERROR) {
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < columns; ++c)
+                cells[c] = model.data(model.index(r, c), Qt::DisplayRole).toString().toUtf8();
+            if (!putRow(r))
+                break;
+        }
+    }
 
     const lxw_error closed = workbook_close(book);
     if (stopped)

@@ -70,9 +70,35 @@ const RangeQueries::Row *HistoryTableModel::row(qint64 n) const
     return at < it->rows.size() ? &it->rows.at(int(at)) : nullptr;
 }
 
+bool HistoryTableModel::streamRows(
+    const std::function<bool(const RangeQueries::RowBatch &, qint64)> &take) const
+{
+    auto *self = const_cast<HistoryTableModel *>(this);
+    self->m_error.clear();
+    if (!m_store)
+        return rowCount() == 0;
+    HistoryReads::RowStream stream(m_table, m_range, m_source, rowCount());
+    // The store's thread is busy with the stream until it ends: a view
+    // repainted meanwhile must not wait for it on this thread.
+    m_streaming = true;
+    stream.start(m_store.data());
+    RangeQueries::RowBatch batch;
+    qint64 first = 0;
+    bool ok = true;
+    while (ok && stream.next(&batch)) {
+        ok = take(batch, first);
+        first += qint64(batch.rows.size());
+    }
+    stream.stop();
+    m_streaming = false;
+    if (ok && !stream.error().isEmpty())
+        self->m_error = stream.error();
+    return ok && m_error.isEmpty();
+}
+
 void HistoryTableModel::request(qint64 block) const
 {
-    if (!m_store || m_asked.contains(block))
+    if (!m_store || m_asked.contains(block) || m_streaming)
         return;
     const qint64 first = block * m_blockRows;
     const int count = int(std::min<qint64>(m_blockRows, m_rows - first));

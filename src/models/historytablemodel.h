@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QSet>
 
+#include <functional>
 #include <memory>
 
 class RecordStore;
@@ -47,6 +48,17 @@ public:
     /// The error of the last block that could not be read; empty when none.
     QString readError() const { return m_error; }
 
+    /// Whether streamRows() can read the rows: a range of a store is shown.
+    bool canStream() const { return !m_store.isNull(); }
+    /// Every row of the range, as many as rowCount(), in the table's order,
+    /// read in one statement the server streams rather than block by block:
+    /// `take` gets them a batch at a time on this thread, with the number of
+    /// the batch's first row, and returns false to stop. False when the read
+    /// failed (readError() says why) or was stopped. Meanwhile a view asking
+    /// for rows not read yet shows them empty instead of waiting.
+    bool
+    streamRows(const std::function<bool(const RangeQueries::RowBatch &batch, qint64 firstRow)> &take) const;
+
     qint64 totalRows() const { return m_rows; }
     const RangeQueries::Range &range() const { return m_range; }
 
@@ -86,4 +98,5 @@ private:
     mutable QHash<qint64, Block> m_blocks;
     mutable QSet<qint64> m_asked;
     mutable qint64 m_clock = 0;
+    mutable bool m_streaming = false;
 };

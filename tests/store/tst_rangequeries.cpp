@@ -464,6 +464,17 @@ SELECT 'DCV',
                          "SELECT funcstr || ' ' || unitstr || ' ' || count(*) FROM invoice "
                          "WHERE source = 'meter-a' GROUP BY funcstr, unitstr ORDER BY min(create_time)")));
             QCOMPARE(names, QStringList({QString(), QStringLiteral("meter-a"), QStringLiteral("meter-b")}));
+            // The window's one pass: the chosen meter's rows, every meter's name.
+            Tally tally;
+            qint64 rows = 0;
+            QVERIFY2(
+                RangeQueries::tally(c, tableFor(summaries), range, QStringLiteral("meter-a"), &tally, &error),
+                qPrintable(error));
+            QVERIFY2(rowCount(c, tableFor(summaries), range, QStringLiteral("meter-a"), &rows, &error),
+                     qPrintable(error));
+            QVERIFY(rows > 0);
+            QCOMPARE(tally.rows, rows);
+            QCOMPARE(tally.sources, names);
         }
     }
 

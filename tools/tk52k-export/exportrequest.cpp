@@ -87,7 +87,8 @@ int exportFailure(const char *program, const QString &message, int status)
     return status;
 }
 
-int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened)
+int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened,
+                       bool rowsOnly)
 {
     // A setting that cannot be used is an error, never a reason to read the
     // default database instead.
@@ -100,6 +101,7 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
     // The history window's time limit for a lock or a statement; a scheduled
     // report that waits for a locked table says so instead of hanging mute.
     opened->overview = std::make_shared<HistoryReads::OverviewRead>(request.from, request.to, request.source);
+    opened->overview->rowsOnly = rowsOnly;
     opened->overview->lockWait = [program](const QString &holders, int waitMs) {
         std::fprintf(stderr, "%s: the table invoice is locked by another session%s; waiting up to %d s for it\n",
                      program, holders.isEmpty() ? "" : qPrintable(QStringLiteral(": ") + holders),

@@ -48,5 +48,7 @@ struct RequestedRange
 /// variables, as the history window reads it. Returns 0 with `opened`
 /// filled, or, after the reason went to standard error, the exit status: 4
 /// for settings that cannot be used (as in the logger; no database is read
-/// then), 1 when the read failed.
-int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened);
+/// then), 1 when the read failed. `rowsOnly`: the rows are all that is
+/// wanted (the overview then holds the table and their number only).
+int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened,
+                       bool rowsOnly = false);

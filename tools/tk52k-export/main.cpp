@@ -114,7 +114,9 @@ int main(int argc, char *argv[])
     }
 
     RequestedRange range;
-    if (const int status = openRequestedRange(kProgram, request, &range))
+    // The text, CSV and workbook exports need the rows and their number only.
+    if (const int status =
+            openRequestedRange(kProgram, request, &range, request.format != QLatin1String("stats")))
         return status;
 
     if (request.format == QLatin1String("stats")) {

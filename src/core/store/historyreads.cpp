@@ -2,6 +2,7 @@
 
 #include "core/meter/baseunit.h"
 #include "core/store/pglink.h"
+#include "core/store/recordstore.h"
 #include "core/store/summaryschema.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,10 @@
 #include <QTime>
 
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <limits>
+#include <mutex>
 
 namespace HistoryReads {
 
@@ -258,13 +262,17 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
     // past their triggers since the table was inspected makes the reads
     // count the rows.
     RangeQueries::probeSummaries(db, &table);
-    QVector<RangeQueries::QuantityCount> counts;
-    if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error) ||
-        !RangeQueries::rowCount(db, table, range, m_source, &rows, error) ||
-        !RangeQueries::quantities(db, table, range, m_source, &counts, error) ||
-        !RangeQueries::sources(db, table, range, &sources, error))
+    if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error))
         return false;
-    quantities = joinQuantities(counts);
+    if (rowsOnly)
+        return RangeQueries::rowCount(db, table, range, m_source, &rows, error);
+    // The rows, the quantities and the meters in one pass over the rows.
+    RangeQueries::Tally tally;
+    if (!RangeQueries::tally(db, table, range, m_source, &tally, error))
+        return false;
+    rows = tally.rows;
+    sources = tally.sources;
+    quantities = joinQuantities(tally.quantities);
     if (rows > 0) {
         RangeQueries::PageRequest request;
         request.range = range;
@@ -417,6 +425,115 @@ bool RowIndexRead::query(QSqlDatabase &db, QString *error)
     RangeQueries::Range before = m_range;
     before.toMs = std::max(m_range.fromMs, std::min(m_atMs, m_range.toMs));
     return RangeQueries::rowCount(db, table, before, m_source, &index, error);
+}
+
+struct RowStream::Shared
+{
+    // Batches read and not yet taken: enough to keep both sides busy.
+    static constexpr size_t kDepth = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<RangeQueries::RowBatch> batches;
+    bool ended = false;   // the read is over
+    bool stopped = false; // the taker wants no more
+    QString error;
+};
+
+class RowStream::StreamRead : public Read
+{
+public:
+    StreamRead(const std::shared_ptr<Shared> &shared, const RangeQueries::Range &range, const QString &source,
+               qint64 limit)
+        : m_shared(shared), m_range(range), m_source(source), m_limit(limit)
+    {}
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override
+    {
+        if (!table.exists)
+            return true;
+        const std::shared_ptr<Shared> shared = m_shared;
+        bool stopped = false;
+        const bool ok = RangeQueries::streamRows(
+            db, table, m_range, m_source, m_limit, kBatchRows,
+            [&shared](RangeQueries::RowBatch &batch) {
+                std::unique_lock<std::mutex> lock(shared->mutex);
+                shared->changed.wait(
+                    lock, [&] { return shared->stopped || shared->batches.size() < Shared::kDepth; });
+                if (shared->stopped)
+                    return false;
+                shared->batches.push_back(std::move(batch));
+                shared->changed.notify_all();
+                return true;
+            },
+            &stopped, error);
+        // Stopped by the taker, who wants nothing more: no failure.
+        return ok || stopped;
+    }
+
+private:
+    std::shared_ptr<Shared> m_shared;
+    RangeQueries::Range m_range;
+    QString m_source;
+    qint64 m_limit;
+};
+
+RowStream::RowStream(const RangeQueries::Table &table, const RangeQueries::Range &range,
+                     const QString &source, qint64 limit)
+    : m_shared(std::make_shared<Shared>()),
+      m_read(std::make_shared<StreamRead>(m_shared, range, source, limit))
+{
+    m_read->table = table;
+}
+
+RowStream::~RowStream()
+{
+    stop();
+}
+
+void RowStream::start(RecordStore *store)
+{
+    const std::shared_ptr<Shared> shared = m_shared;
+    StreamRead *read = m_read.get();
+    // On the store's thread, also when it could not run the read at all.
+    m_read->whenDoneHere([shared, read] {
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->ended = true;
+        shared->error = read->error();
+        shared->changed.notify_all();
+    });
+    if (!store) {
+        m_read->fail(QStringLiteral("no database to read from"));
+        return;
+    }
+    store->read(m_read);
+}
+
+bool RowStream::next(RangeQueries::RowBatch *batch)
+{
+    std::unique_lock<std::mutex> lock(m_shared->mutex);
+    m_shared->changed.wait(
+        lock, [this] { return m_shared->stopped || !m_shared->batches.empty() || m_shared->ended; });
+    if (m_shared->stopped || m_shared->batches.empty())
+        return false;
+    *batch = std::move(m_shared->batches.front());
+    m_shared->batches.pop_front();
+    m_shared->changed.notify_all();
+    return true;
+}
+
+void RowStream::stop()
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->stopped = true;
+    m_shared->batches.clear();
+    m_shared->changed.notify_all();
+}
+
+QString RowStream::error() const
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    return m_shared->ended ? m_shared->error : QString();
 }
 
 void BuildSummariesRead::run(QSqlDatabase &db, const StoreContext &)

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
+
+class RecordStore;
 
 /// The reads of the history window and the exports as store reads: each
 /// runs its range queries in one snapshot of its own, with the window's
@@ -105,6 +108,9 @@ public:
     qint64 unreadableTimes = 0;
     QString unreadableExample;
     AlarmSchema::Load alarms;
+    /// Set before the read: only the table and `rows` are read (an export
+    /// needs no more).
+    bool rowsOnly = false;
 
 protected:
     bool query(QSqlDatabase &db, QString *error) override;
@@ -187,6 +193,41 @@ private:
     int m_count;
     RangeQueries::RowKey m_after;
     bool m_hasAfter = false;
+};
+
+/// Every row of a range (at most `limit`) in the order of the pages, read in
+/// one statement that the server streams (RangeQueries::streamRows()), for
+/// an export: the store's thread reads and hands over batches, which the
+/// caller takes on its own thread with next() while the next ones arrive.
+/// A few batches are held at most; while the caller takes none, the read
+/// waits, and the store with it.
+class RowStream
+{
+public:
+    RowStream(const RangeQueries::Table &table, const RangeQueries::Range &range, const QString &source,
+              qint64 limit);
+    /// Stops the read where it still runs.
+    ~RowStream();
+    RowStream(const RowStream &) = delete;
+    RowStream &operator=(const RowStream &) = delete;
+
+    /// Posts the read to `store`.
+    void start(RecordStore *store);
+    /// Waits for the next batch of rows: false after the last one, and when
+    /// the read failed (error() then says why).
+    bool next(RangeQueries::RowBatch *batch);
+    /// Stops the read; next() returns false from then on.
+    void stop();
+    QString error() const;
+
+    /// Rows a batch holds.
+    static constexpr int kBatchRows = 4096;
+
+private:
+    struct Shared;
+    class StreamRead;
+    std::shared_ptr<Shared> m_shared;
+    std::shared_ptr<StreamRead> m_read;
 };
 
 /// The number of rows of a range before a moment: the row a click on the

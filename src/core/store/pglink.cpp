@@ -103,6 +103,113 @@ bool PgLink::exec(const QByteArray &sql, const std::vector<QByteArray> &params, 
     return false;
 }
 
+namespace {
+// `sql` with every $n replaced by the quoted literal of params[n - 1], in
+// one pass, so that a value that spells "$2" is never replaced in turn.
+bool inlineParams(PGconn *conn, const QByteArray &sql, const std::vector<QByteArray> &params, QByteArray *out)
+{
+    out->clear();
+    out->reserve(sql.size() + 64);
+    for (int i = 0; i < sql.size();) {
+        const char c = sql.at(i);
+        int end = i + 1;
+        while (c == '$' && end < sql.size() && sql.at(end) >= '0' && sql.at(end) <= '9')
+            ++end;
+        if (end == i + 1) {
+            *out += c;
+            ++i;
+            continue;
+        }
+        const size_t n = sql.mid(i + 1, end - i - 1).toULongLong();
+        if (n < 1 || n > params.size())
+            return false;
+        const QByteArray &value = params[n - 1];
+        if (value.isNull()) {
+            *out += "NULL";
+        } else {
+            char *quoted = PQescapeLiteral(conn, value.constData(), size_t(value.size()));
+            if (!quoted)
+                return false;
+            *out += quoted;
+            PQfreemem(quoted);
+        }
+        i = end;
+    }
+    return true;
+}
+} // namespace
+
+bool PgLink::copyOut(const QByteArray &sql, const std::vector<QByteArray> &params,
+                     const std::function<bool(const char *, int)> &line, bool *stopped)
+{
+    m_error.clear();
+    m_state.clear();
+    if (stopped)
+        *stopped = false;
+    if (!m_conn) {
+        m_error = QStringLiteral("the database driver gives no PostgreSQL connection");
+        return false;
+    }
+    QByteArray named = sql;
+    for (const auto &name : m_names)
+        named.replace(name.first, name.second);
+    QByteArray text;
+    if (!inlineParams(m_conn, named, params, &text)) {
+        m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("a parameter of the statement is missing");
+        return false;
+    }
+    auto takeError = [this](PGresult *result) {
+        m_error = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+        m_state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+        if (m_error.isEmpty())
+            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+    };
+    {
+        PgResult started;
+        started.m_result.reset(PQexec(m_conn, text.constData()));
+        if (PQresultStatus(started.m_result.get()) != PGRES_COPY_OUT) {
+            takeError(started.m_result.get());
+            return false;
+        }
+    }
+    bool stop = false;
+    for (;;) {
+        char *buffer = nullptr;
+        const int size = PQgetCopyData(m_conn, &buffer, 0);
+        if (size < 0)
+            break;
+        // Once stopped, the rest is read and dropped: the connection is
+        // usable again only after the end of the copy.
+        if (!stop && !line(buffer, size)) {
+            stop = true;
+            if (PGcancel *cancel = PQgetCancel(m_conn)) {
+                char why[256];
+                PQcancel(cancel, why, sizeof why);
+                PQfreeCancel(cancel);
+            }
+        }
+        PQfreemem(buffer);
+    }
+    bool ok = true;
+    while (PGresult *result = PQgetResult(m_conn)) {
+        if (ok && PQresultStatus(result) != PGRES_COMMAND_OK) {
+            takeError(result);
+            ok = false;
+        }
+        PQclear(result);
+    }
+    if (stop) {
+        if (stopped)
+            *stopped = true;
+        if (ok || m_error.isEmpty())
+            m_error = QStringLiteral("stopped");
+        return false;
+    }
+    return ok;
+}
+
 bool PgLink::inTransaction() const
 {
     return m_conn && PQtransactionStatus(m_conn) != PQTRANS_IDLE;

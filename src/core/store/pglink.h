@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -56,6 +57,15 @@ public:
     {
         return exec(QByteArray(sql), params, result);
     }
+
+    /// Runs `sql`, a COPY … TO STDOUT, and hands each line it sends (its
+    /// newline included) to `line` as it arrives: one statement, however many
+    /// rows, with nothing held but the line at hand. The `params` ($1, $2, …)
+    /// go in as quoted literals, since COPY takes no parameters. When `line`
+    /// returns false the server is asked to stop and what it still sends is
+    /// dropped; false is returned then, with `stopped` set.
+    bool copyOut(const QByteArray &sql, const std::vector<QByteArray> &params,
+                 const std::function<bool(const char *line, int size)> &line, bool *stopped = nullptr);
 
     /// Object names the statements spell as placeholders ("{SUM}"), put in
     /// before each statement is sent; the parameters are left alone.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -717,17 +718,19 @@ struct Count
     qint64 firstUs = std::numeric_limits<qint64>::max();
 };
 
-enum class GroupBy { Nothing, Source, Quantity };
+enum class GroupBy { Nothing, All };
+
+// The key of GroupBy::All: the meter, the function and the unit, apart by a
+// character no stored text holds.
+constexpr QChar kKeyApart = QChar(0);
 
 // Rows of [a, b) per group; the key of a quantity is "function\nunit".
 bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by, QHash<QString, Count> *out)
 {
     const auto keyOf = [by](const QString &source, const QString &function, const QString &unit) {
         switch (by) {
-        case GroupBy::Source:
-            return source;
-        case GroupBy::Quantity:
-            return function + QLatin1Char('\n') + unit;
+        case GroupBy::All:
+            return source + kKeyApart + function + kKeyApart + unit;
         case GroupBy::Nothing:
             break;
         }
@@ -773,16 +776,18 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     const QString where =
         r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
     QString group;
-    if (by == GroupBy::Source)
-        group = QStringLiteral("%1, '', ''").arg(r.source());
-    else if (by == GroupBy::Quantity)
-        group = QStringLiteral("'', coalesce(i.funcstr, ''), coalesce(i.unitstr, '')");
+    if (by == GroupBy::All)
+        group = QStringLiteral("%1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '')").arg(r.source());
     else
         group = QStringLiteral("'', '', ''");
+    // A bare count reads the index alone where the table's pages are all
+    // visible; the first time is wanted with the groups only.
+    const bool bare = by == GroupBy::Nothing;
     const QString sql =
-        QStringLiteral("SELECT %1, count(*), min(%2) FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
-                       "CROSS JOIN LATERAL (SELECT i.* FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
-            .arg(group, r.us(), lo, hi, where);
+        QStringLiteral("SELECT %1, count(*), %2 FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
+                       "CROSS JOIN LATERAL (SELECT %6 FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
+            .arg(group, bare ? QStringLiteral("NULL::bigint") : QStringLiteral("min(%1)").arg(r.us()), lo, hi,
+                 where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -1353,45 +1358,205 @@ bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVec
     });
 }
 
+namespace {
+// One line of COPY's text format into `batch`: the time in microseconds,
+// then the texts, tab-separated, backslash escapes undone, \N for NULL.
+bool takeCopyLine(const char *line, int size, RowBatch *batch)
+{
+    if (size > 0 && line[size - 1] == '\n')
+        --size;
+    const char *const end = line + size;
+    const char *p = line;
+    RowBatch::Row row;
+    qint64 us = 0;
+    bool negative = p < end && *p == '-';
+    if (negative)
+        ++p;
+    if (p == end || *p < '0' || *p > '9')
+        return false;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p)
+        us = us * 10 + (*p - '0');
+    row.timeUs = negative ? -us : us;
+    QByteArray &text = batch->text;
+    for (int f = 0; f < RowBatch::FieldCount; ++f) {
+        if (p == end || *p != '\t')
+            return false;
+        ++p;
+        row.bounds[f] = text.size();
+        const char *start = p;
+        while (p < end && *p != '\t')
+            ++p;
+        const char *stop = p;
+        if (stop - start == 2 && start[0] == '\\' && start[1] == 'N')
+            continue; // NULL
+        const char *slash = static_cast<const char *>(std::memchr(start, '\\', size_t(stop - start)));
+        if (!slash) {
+            text.append(start, int(stop - start));
+            continue;
+        }
+        text.append(start, int(slash - start));
+        for (const char *q = slash; q < stop; ++q) {
+            if (*q != '\\' || q + 1 == stop) {
+                text.append(*q);
+                continue;
+            }
+            const char c = *++q;
+            switch (c) {
+            case 'b':
+                text.append('\b');
+                break;
+            case 'f':
+                text.append('\f');
+                break;
+            case 'n':
+                text.append('\n');
+                break;
+            case 'r':
+                text.append('\r');
+                break;
+            case 't':
+                text.append('\t');
+                break;
+            case 'v':
+                text.append('\v');
+                break;
+            default:
+                if (c >= '0' && c <= '7') {
+                    // Octal: up to three digits.
+                    int v = c - '0';
+                    for (int k = 0; k < 2 && q + 1 < stop && q[1] >= '0' && q[1] <= '7'; ++k)
+                        v = v * 8 + (*++q - '0');
+                    text.append(char(v));
+                } else {
+                    text.append(c);
+                }
+            }
+        }
+    }
+    if (p != end)
+        return false;
+    row.bounds[RowBatch::FieldCount] = text.size();
+    batch->rows.push_back(row);
+    return true;
+}
+} // namespace
+
+bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 limit,
+                int batchRows, const std::function<bool(RowBatch &)> &take, bool *stopped, QString *error)
+{
+    *stopped = false;
+    if (range.fromMs >= range.toMs || limit <= 0)
+        return true;
+    return withRead(db, table, error, false, [&](Read &r) {
+        Params p;
+        // Numbers are spelt out: the texts (a meter's name) go in as
+        // literals, which would make a number a text.
+        const QString where = r.rowsWhere(p, QString::number(range.fromMs * kUsPerMs),
+                                          QString::number(range.toMs * kUsPerMs), source, nullptr);
+        // The same rows, order and texts as page(); the times as exact
+        // microseconds.
+        const QString sql =
+            QStringLiteral("COPY (SELECT %1, %8, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
+                           "ORDER BY %5, %6 LIMIT %7) TO STDOUT")
+                .arg(r.us(), r.frastr(),
+                     table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
+                     r.orderKey(), QString::number(limit), r.value());
+        // A long export is one statement: no limit on its time.
+        if (!r.link.exec("SET LOCAL statement_timeout = 0")) {
+            *error = r.link.error();
+            return false;
+        }
+        RowBatch batch;
+        bool malformed = false;
+        const bool ok = r.link.copyOut(
+            sql.toUtf8(), p.values(),
+            [&](const char *line, int size) {
+                if (!takeCopyLine(line, size, &batch)) {
+                    malformed = true;
+                    return false;
+                }
+                if (int(batch.rows.size()) < batchRows)
+                    return true;
+                const bool more = take(batch);
+                batch.clear();
+                return more;
+            },
+            stopped);
+        if (malformed) {
+            *stopped = false;
+            *error = QStringLiteral("the server sent a row that could not be read");
+            return false;
+        }
+        if (!ok) {
+            *error = r.link.error();
+            return false;
+        }
+        if (!batch.rows.empty() && !take(batch)) {
+            *stopped = true;
+            *error = QStringLiteral("stopped");
+            return false;
+        }
+        return true;
+    });
+}
+
 bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const QString &source,
                 QVector<QuantityCount> *out, QString *error)
 {
-    out->clear();
+    Tally t;
+    const bool ok = tally(db, table, range, source, &t, error);
+    *out = t.quantities;
+    return ok;
+}
+
+bool tally(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, Tally *out,
+           QString *error)
+{
+    *out = Tally();
     if (range.fromMs >= range.toMs)
         return true;
     return withRead(db, table, error, true, [&](Read &r) {
+        // Every meter's rows, counted once: the meter asked for is picked
+        // out here.
         QHash<QString, Count> c;
-        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, source, GroupBy::Quantity, &c))
+        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, QString(), GroupBy::All, &c))
             return false;
+        QHash<QString, Count> quantities;
         for (auto it = c.cbegin(); it != c.cend(); ++it) {
             if (it->rows == 0)
                 continue;
-            const int cut = it.key().indexOf(QLatin1Char('\n'));
-            out->push_back({it.key().left(cut), it.key().mid(cut + 1), it->rows, msOf(it->firstUs)});
+            const QStringList parts = it.key().split(kKeyApart);
+            if (!out->sources.contains(parts.at(0)))
+                out->sources.push_back(parts.at(0));
+            if (!source.isNull() && parts.at(0) != source)
+                continue;
+            out->rows += it->rows;
+            Count &q = quantities[parts.at(1) + kKeyApart + parts.at(2)];
+            q.rows += it->rows;
+            q.firstUs = std::min(q.firstUs, it->firstUs);
         }
-        std::sort(out->begin(), out->end(), [](const QuantityCount &x, const QuantityCount &y) {
-            return x.firstMs != y.firstMs ? x.firstMs < y.firstMs
-                                          : std::tie(x.function, x.unit) < std::tie(y.function, y.unit);
-        });
+        out->sources.sort();
+        for (auto it = quantities.cbegin(); it != quantities.cend(); ++it) {
+            const int cut = it.key().indexOf(kKeyApart);
+            out->quantities.push_back(
+                {it.key().left(cut), it.key().mid(cut + 1), it->rows, msOf(it->firstUs)});
+        }
+        std::sort(out->quantities.begin(), out->quantities.end(),
+                  [](const QuantityCount &x, const QuantityCount &y) {
+                      return x.firstMs != y.firstMs
+                                 ? x.firstMs < y.firstMs
+                                 : std::tie(x.function, x.unit) < std::tie(y.function, y.unit);
+                  });
         return true;
     });
 }
 
 bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error)
 {
-    out->clear();
-    if (range.fromMs >= range.toMs)
-        return true;
-    return withRead(db, table, error, true, [&](Read &r) {
-        QHash<QString, Count> c;
-        if (!counts(r, range.fromMs * kUsPerMs, range.toMs * kUsPerMs, QString(), GroupBy::Source, &c))
-            return false;
-        for (auto it = c.cbegin(); it != c.cend(); ++it)
-            if (it->rows > 0)
-                out->push_back(it.key());
-        out->sort();
-        return true;
-    });
+    Tally t;
+    const bool ok = tally(db, table, range, QString(), &t, error);
+    *out = t.sources;
+    return ok;
 }
 
 bool changeMark(QSqlDatabase &db, const Table &table, qint64 *mark, QString *error)

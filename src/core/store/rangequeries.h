@@ -4,6 +4,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+#include <string_view>
+#include <vector>
+
 class QSqlDatabase;
 
 /// The reads of a history range that never hold the range: the curve as
@@ -199,6 +203,47 @@ struct PageRequest
 /// Rows in (create_time, id) order, read from the key on (never OFFSET).
 bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVector<Row> *rows, QString *error);
 
+/// The millisecond a time in microseconds lies in.
+inline qint64 msOfUs(qint64 us)
+{
+    return us >= 0 || us % 1000 == 0 ? us / 1000 : us / 1000 - 1;
+}
+
+/// Rows as streamRows() hands them over: each row's time and its texts as
+/// the server sent them (UTF-8), NULL as "", gathered in one buffer.
+struct RowBatch
+{
+    enum Field { Value, Unit, Function, Frastr, Source, FieldCount };
+    struct Row
+    {
+        qint64 timeUs = 0;
+        /// Field k is text[bounds[k], bounds[k + 1]).
+        int bounds[FieldCount + 1] = {};
+    };
+    QByteArray text;
+    std::vector<Row> rows;
+
+    std::string_view field(const Row &row, Field f) const
+    {
+        return std::string_view(text.constData() + row.bounds[f], size_t(row.bounds[f + 1] - row.bounds[f]));
+    }
+    void clear()
+    {
+        text.clear();
+        rows.clear();
+    }
+};
+
+/// The rows of the range (at most `limit`) in (create_time, id) order, as
+/// page() gives them, read in one statement that the server streams: `take`
+/// receives them in batches of about `batchRows` as they arrive and may
+/// keep what it is given; it returns false to stop the read, which then
+/// returns false with `stopped` set. Nothing but the batch at hand is held.
+/// The statement has no time limit of its own.
+bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 limit,
+                int batchRows, const std::function<bool(RowBatch &batch)> &take, bool *stopped,
+                QString *error);
+
 struct QuantityCount
 {
     QString function;
@@ -213,6 +258,18 @@ bool quantities(QSqlDatabase &db, const Table &table, const Range &range, const 
 
 /// The meters with rows in the range, by name.
 bool sources(QSqlDatabase &db, const Table &table, const Range &range, QStringList *out, QString *error);
+
+/// rowCount(), quantities() and sources() of a range at once, each row
+/// counted once: `rows` and `quantities` of the meter `source` (null: all),
+/// `sources` of every meter.
+struct Tally
+{
+    qint64 rows = 0;
+    QVector<QuantityCount> quantities;
+    QStringList sources;
+};
+bool tally(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, Tally *out,
+           QString *error);
 
 /// A number that moves whenever rows are added to the table, whoever adds
 /// them: made of the last value of its id sequence and the latest
