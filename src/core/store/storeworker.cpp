@@ -739,48 +739,8 @@ void StoreWorker::alarmTableTrouble(const QString &why)
 
 StoreWorker::Outcome StoreWorker::settleUncertainAlarms(QSqlDatabase &db)
 {
-    qint64 xid = 0;
-    qint64 lastSeq = 0;
-    QString server;
-    {
-        QMutexLocker lock(&m_mutex);
-        xid = m_alarmUncertainXid;
-        lastSeq = m_alarmUncertainLastSeq;
-        server = m_alarmUncertainServer;
-    }
-    if (xid == 0)
-        return Outcome::Done;
-    if (!mayBeSameServer(server, m_serverIdentity)) {
-        // As with readings: a transaction of that number there is no answer.
-        qWarning("tk52k: alarm events whose commit was never confirmed went to another server or database "
-                 "(%s, now %s); they are written here",
-                 qPrintable(server), qPrintable(m_serverIdentity));
-        QMutexLocker lock(&m_mutex);
-        m_alarmUncertainXid = 0;
-        m_alarmUncertainLastSeq = 0;
-        m_alarmUncertainServer.clear();
-        return Outcome::Done;
-    }
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT txid_status(?)"));
-    q.addBindValue(xid);
-    QString status;
-    if (q.exec() && q.next())
-        status = q.value(0).toString();
-    else if (!ping(db))
-        return Outcome::Failed;
-    if (status == QLatin1String("in progress"))
-        return Outcome::Wait;
-    {
-        QMutexLocker lock(&m_mutex);
-        m_alarmUncertainXid = 0;
-        m_alarmUncertainLastSeq = 0;
-        m_alarmUncertainServer.clear();
-    }
-    // As with readings: an unknown answer writes them again rather than lose them.
-    if (status == QLatin1String("committed"))
-        dropWrittenAlarms(lastSeq);
-    return Outcome::Done;
+    return settleCommit(db, &m_alarmUncertainXid, &m_alarmUncertainLastSeq, &m_alarmUncertainServer, "alarm events",
+                        &StoreWorker::dropWrittenAlarms);
 }
 
 void StoreWorker::dropWrittenAlarms(qint64 lastSeq)
@@ -828,58 +788,61 @@ bool StoreWorker::mayBeSameServer(const QString &recorded, const QString &curren
 
 StoreWorker::Outcome StoreWorker::settleUncertain(QSqlDatabase &db)
 {
+    return settleCommit(db, &m_uncertainXid, &m_uncertainLastSeq, &m_uncertainServer, "readings",
+                        &StoreWorker::dropWritten);
+}
+
+StoreWorker::Outcome StoreWorker::settleCommit(QSqlDatabase &db, qint64 *uncertainXid, qint64 *uncertainLastSeq,
+                                               QString *uncertainServer, const char *what,
+                                               void (StoreWorker::*dropWritten)(qint64))
+{
     qint64 xid = 0;
     qint64 lastSeq = 0;
     QString server;
     {
         QMutexLocker lock(&m_mutex);
-        xid = m_uncertainXid;
-        lastSeq = m_uncertainLastSeq;
-        server = m_uncertainServer;
+        xid = *uncertainXid;
+        lastSeq = *uncertainLastSeq;
+        server = *uncertainServer;
     }
     if (xid == 0)
         return Outcome::Done;
 
+    QString status;
     if (!mayBeSameServer(server, m_serverIdentity)) {
         // Another server or database (a failover, a restore, a changed
         // setting) knows nothing of that transaction, and its own one of that
-        // number is no answer: the readings were not written here.
-        qWarning("tk52k: %lld readings whose commit was never confirmed went to another server or database "
+        // number is no answer: what it held was not written here.
+        qWarning("tk52k: %s whose commit was never confirmed went to another server or database "
                  "(%s, now %s); they are written here",
-                 static_cast<long long>(lastSeq), qPrintable(server), qPrintable(m_serverIdentity));
-        QMutexLocker lock(&m_mutex);
-        m_uncertainXid = 0;
-        m_uncertainLastSeq = 0;
-        m_uncertainServer.clear();
-        return Outcome::Done;
-    }
-
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT txid_status(?)"));
-    q.addBindValue(xid);
-    QString status;
-    if (q.exec() && q.next()) {
-        status = q.value(0).toString();
+                 what, qPrintable(server), qPrintable(m_serverIdentity));
     } else {
-        // The server refuses an id it never handed out (another server, or
-        // one set up anew since): no answer will ever come. A failure of the
-        // connection itself shows in the next statement.
-        if (!ping(db))
-            return Outcome::Failed;
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT txid_status(?)"));
+        q.addBindValue(xid);
+        if (q.exec() && q.next()) {
+            status = q.value(0).toString();
+        } else {
+            // The server refuses an id it never handed out (another server, or
+            // one set up anew since): no answer will ever come. A failure of the
+            // connection itself shows in the next statement.
+            if (!ping(db))
+                return Outcome::Failed;
+        }
+        if (status == QLatin1String("in progress"))
+            return Outcome::Wait;
     }
-    if (status == QLatin1String("in progress"))
-        return Outcome::Wait;
 
     {
         QMutexLocker lock(&m_mutex);
-        m_uncertainXid = 0;
-        m_uncertainLastSeq = 0;
-        m_uncertainServer.clear();
+        *uncertainXid = 0;
+        *uncertainLastSeq = 0;
+        uncertainServer->clear();
     }
     // "aborted", or no answer for a transaction too old to be remembered:
-    // writing the readings again risks a duplicate, dropping them risks a loss.
+    // writing again risks a duplicate, dropping risks a loss.
     if (status == QLatin1String("committed"))
-        dropWritten(lastSeq);
+        (this->*dropWritten)(lastSeq);
     return Outcome::Done;
 }
 

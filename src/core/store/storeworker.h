@@ -160,6 +160,11 @@ private:
     bool alarmsSettledForNow() const;
 
     Outcome settleUncertain(QSqlDatabase &db);
+    /// Settles the commit noted in the three fields (guarded by m_mutex):
+    /// asks the server whether it went through, and drops what it wrote
+    /// through `dropWritten` when it did.
+    Outcome settleCommit(QSqlDatabase &db, qint64 *uncertainXid, qint64 *uncertainLastSeq, QString *uncertainServer,
+                         const char *what, void (StoreWorker::*dropWritten)(qint64));
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
     Outcome writeRows(QSqlDatabase &db, const JournaledRecords &batch, bool oneByOne);
     bool isTableFault(QSqlDatabase &db, const QSqlError &error, const MeasurementRecord &record);
