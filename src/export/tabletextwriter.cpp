@@ -16,6 +16,10 @@
 #include <charconv>
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 #include <unistd.h>
 
 namespace {
@@ -159,11 +163,23 @@ QString exportFileName(const QString &chosen, const QString &suffix)
     return chosen + QLatin1Char('.') + suffix;
 }
 
+QTextCodec *systemTextCodec()
+{
+#ifdef Q_OS_WIN
+    // The ANSI code page (GBK on a Chinese Windows) by its own codec: it
+    // reports what it cannot encode, where Qt's "System" codec writes
+    // question marks without a word, and it says its name.
+    if (QTextCodec *codec = QTextCodec::codecForName("CP" + QByteArray::number(uint(GetACP()))))
+        return codec;
+#endif
+    return QTextCodec::codecForLocale();
+}
+
 TextWriteResult writeTableText(const QAbstractItemModel &model, const QString &path,
                                QTextCodec *codec, QByteArray *usedCodec)
 {
     if (!codec)
-        codec = QTextCodec::codecForLocale();
+        codec = systemTextCodec();
 
     // A regular file is written beside the one already there and replaces it
     // only when complete, so a failed export keeps the earlier file. Devices

@@ -20,13 +20,17 @@ enum class TextWriteResult {
 /// (a name with a suffix, a device such as /dev/full).
 QString exportFileName(const QString &chosen, const QString &suffix);
 
+/// The system's encoding for text files: the locale's; on Windows the ANSI
+/// code page's (GBK on a Chinese Windows).
+QTextCodec *systemTextCodec();
+
 /// Writes `model` to `path` as tab-separated text: a header line made of
 /// "序号" (translated, like the headers) and the model's horizontal headers, then for each row its number
 /// (from 1) followed by the row's display texts, every line ended by a line
 /// feed. An existing file is replaced only once the new one is complete:
 /// it is written beside it first, so a failed write keeps the old file.
 ///
-/// The text is encoded with `codec` (null: the system locale's codec). When
+/// The text is encoded with `codec` (null: systemTextCodec()). When
 /// that codec cannot represent some text (a C locale and Chinese headers),
 /// the file is written in UTF-8 instead, so nothing is lost; `usedCodec`
 /// receives the name of the codec actually written.

@@ -1,6 +1,15 @@
 #include "metricsserver.h"
 
+#ifdef TK52K_NO_METRICS_HTTP
+// Built without an HTTP server (Windows): --metrics is refused at the start.
+namespace httplib {
+class Server
+{
+};
+} // namespace httplib
+#else
 #include <httplib.h>
+#endif
 
 #include <QDateTime>
 
@@ -214,11 +223,13 @@ MetricsServer::~MetricsServer()
 {
     if (!m_thread.joinable())
         return;
+#ifndef TK52K_NO_METRICS_HTTP
     // stop() does nothing before the server's loop has begun, and the loop
     // would then never end.
     while (!m_done && !m_server->is_running())
         std::this_thread::yield();
     m_server->stop();
+#endif
     m_thread.join();
 }
 
@@ -253,6 +264,12 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
 {
     if (m_thread.joinable())
         return true;
+#ifdef TK52K_NO_METRICS_HTTP
+    Q_UNUSED(host)
+    Q_UNUSED(port)
+    *error = QStringLiteral("this build has no metrics server");
+    return false;
+#else
     auto server = std::make_unique<httplib::Server>();
     server->new_task_queue = [port] { return new BoundedPool(port); };
     server->set_socket_options(listenerOptions);
@@ -291,6 +308,7 @@ bool MetricsServer::listen(const QString &host, int port, QString *error)
         m_done = true;
     });
     return true;
+#endif
 }
 
 void MetricsServer::update(const MetricsSnapshot &snapshot)

@@ -1,8 +1,24 @@
 #include "systemdnotify.h"
 
-#include <systemd/sd-daemon.h>
-
 #include <QtGlobal>
+
+#ifdef Q_OS_WIN
+// No service manager listens on Windows, where the logger runs from a
+// console or the Task Scheduler: every call does nothing, as without
+// NOTIFY_SOCKET.
+namespace {
+int sd_watchdog_enabled(int, uint64_t *)
+{
+    return 0;
+}
+int sd_notify(int, const char *)
+{
+    return 0;
+}
+} // namespace
+#else
+#include <systemd/sd-daemon.h>
+#endif
 
 namespace {
 // STATUS= takes one line.

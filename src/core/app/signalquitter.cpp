@@ -27,6 +27,7 @@ SignalQuitter::SignalQuitter(QObject *parent) : QObject(parent)
     if (g_fds[0] != -1 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) != 0)
         return;
     m_notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
+    m_active = true;
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalQuitter::readSignal);
 
     struct sigaction action = {};
@@ -61,6 +62,56 @@ void SignalQuitter::readSignal()
     emit signalReceived(byte);
     QCoreApplication::quit();
 }
+
+#elif defined(Q_OS_WIN)
+#include <QMetaObject>
+#include <QPointer>
+
+#include <csignal>
+
+#include <qt_windows.h>
+
+// The console calls the handler on a thread of its own. Ctrl+C and
+// Ctrl+Break ask the event loop to end; closing the console window, logging
+// off and shutting down end the process as soon as the handler returns, so
+// the handler waits (the system allows about five seconds) until the
+// orderly exit has come through.
+namespace {
+SignalQuitter *g_quitter = nullptr;
+HANDLE g_finished = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    const int number = event == CTRL_C_EVENT ? SIGINT : SIGTERM;
+    SignalQuitter *quitter = g_quitter;
+    QMetaObject::invokeMethod(
+        quitter, [quitter, number] { emit quitter->signalReceived(number); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        WaitForSingleObject(g_finished, 4500);
+    return TRUE;
+}
+} // namespace
+
+SignalQuitter::SignalQuitter(QObject *parent) : QObject(parent)
+{
+    if (g_quitter)
+        return;
+    g_quitter = this;
+    g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_active = SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+SignalQuitter::~SignalQuitter()
+{
+    if (g_quitter != this)
+        return;
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    SetEvent(g_finished);
+    g_quitter = nullptr;
+}
+
+void SignalQuitter::readSignal() {}
 
 #else
 

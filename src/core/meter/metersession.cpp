@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPort>
 
 #include <cerrno>
 #include <limits>
@@ -145,7 +144,7 @@ QString MeterSession::refusalReason(const DeviceAccess &a)
 }
 
 MeterSession::MeterSession(QObject *parent)
-    : QObject(parent), m_serial(new QSerialPort(this)), m_lastReadingMs(kNoReading)
+    : QObject(parent), m_serial(new SerialPort(this)), m_lastReadingMs(kNoReading)
 {
     qRegisterMetaType<MeterSession::EndReason>();
     // Named so that diagnostics and tests find them among the children.
@@ -162,11 +161,11 @@ MeterSession::MeterSession(QObject *parent)
     connect(&m_reopenTimer, &QTimer::timeout, this, &MeterSession::tryReopen);
     // The lock goes with the port, however the port is closed.
     connect(m_serial, &QIODevice::aboutToClose, this, &MeterSession::releasePortLock);
-    connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+    connect(m_serial, &SerialPort::errorOccurred, this, [this](SerialPort::SerialPortError error) {
         // A pulled cable or a closed pty: the port repeats this until it is
         // closed, so it is closed now rather than when the watchdog notices.
         if (m_running && m_device == m_serial &&
-            (error == QSerialPort::ReadError || error == QSerialPort::ResourceError))
+            (error == SerialPort::ReadError || error == SerialPort::ResourceError))
             serialLost();
     });
 }
@@ -255,7 +254,7 @@ bool MeterSession::openSerial(QString *reason)
         // mode it set) is a permission error to the serial port, like a
         // device the user may not open. Only the device's own access rights
         // tell the two apart; the dialout group helps with the second alone.
-        if (m_serial->error() == QSerialPort::PermissionError) {
+        if (m_serial->error() == SerialPort::PermissionError) {
             const DeviceAccess access = deviceAccess(device);
             if (access.openErrno != 0 && access.openErrno != EBUSY) {
                 *reason += refusalReason(access);
@@ -263,6 +262,10 @@ bool MeterSession::openSerial(QString *reason)
                 *reason = busyReason(device);
             }
         }
+#elif defined(Q_OS_WIN)
+        // Windows lets one program at a time open a port.
+        if (m_serial->error() == SerialPort::PermissionError)
+            *reason += tr("（串口正被其他程序使用）");
 #endif
         return false;
     }
@@ -275,13 +278,13 @@ bool MeterSession::openSerial(QString *reason)
 #endif
     // The results are not checked: a port that refuses a setting stays open
     // with what it accepted.
-    m_serial->setBaudRate(QSerialPort::Baud2400, QSerialPort::AllDirections);
-    m_serial->setParity(QSerialPort::NoParity);
-    m_serial->setDataBits(QSerialPort::Data8);
-    m_serial->setStopBits(QSerialPort::OneStop);
-    m_serial->setFlowControl(QSerialPort::NoFlowControl);
+    m_serial->setBaudRate(SerialPort::Baud2400, SerialPort::AllDirections);
+    m_serial->setParity(SerialPort::NoParity);
+    m_serial->setDataBits(SerialPort::Data8);
+    m_serial->setStopBits(SerialPort::OneStop);
+    m_serial->setFlowControl(SerialPort::NoFlowControl);
     m_serial->clearError();
-    m_serial->clear(QSerialPort::AllDirections);
+    m_serial->clear(SerialPort::AllDirections);
     // Opto-isolated meter cables draw their power from DTR, with RTS low. A
     // pseudo-terminal refuses both, which does no harm.
     m_serial->setDataTerminalReady(true);

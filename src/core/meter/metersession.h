@@ -3,6 +3,7 @@
 #include "core/meter/framedecoder.h"
 #include "core/meter/maxdatabase.h"
 #include "core/meter/meterreading.h"
+#include "core/meter/serialport.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -14,7 +15,6 @@
 #include <QVector>
 
 class QIODevice;
-class QSerialPort;
 
 /// Reads a sampling interval as the command lines give it: "auto" (any case)
 /// or whole seconds 1-3600. False for anything else, leaving the outputs alone.
@@ -97,7 +97,7 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
     /// The serial port a start() opens; open while a run on it is in progress.
-    QSerialPort *serialPort() const { return m_serial; }
+    SerialPort *serialPort() const { return m_serial; }
 
     /// Whether runs outlive silence and a vanished port. Off by default.
     /// Switching it off while a run waits for its meter ends that run.
@@ -158,7 +158,7 @@ private:
     void markLinkLost();
     void tryReopen();
 
-    QSerialPort *m_serial = nullptr;
+    SerialPort *m_serial = nullptr;
     /// This program's lock on the open serial port's device (Linux): a
     /// descriptor of its own holding flock(2), -1 when none.
     int m_portLock = -1;

@@ -277,6 +277,36 @@ bool makePrivateFolder(const QString &dir, QString *error)
 
 #endif
 
+#ifdef Q_OS_WIN
+
+bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    // Written beside it and flushed; the rename itself is on the disk when
+    // MoveFileEx returns (QSaveFile's rename is not).
+    const QString temporary = path + QStringLiteral(".new");
+    AppendFile file;
+    QFile::remove(temporary);
+    if (!file.open(temporary, true, error))
+        return false;
+    if (!file.append(bytes) || !file.sync()) {
+        *error = file.errorText();
+        file.close();
+        QFile::remove(temporary);
+        return false;
+    }
+    file.close();
+    if (!MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(temporary).utf16()),
+                     reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = lastErrorText();
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
+}
+
+#else
+
 bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
@@ -289,6 +319,8 @@ bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
     syncFolder(QFileInfo(path).absolutePath());
     return true;
 }
+
+#endif
 
 bool appendAndSync(const QString &path, const QByteArray &bytes, QString *error)
 {

@@ -341,7 +341,10 @@ QString RecordJournal::directory()
 {
     if (qEnvironmentVariableIsSet("TK52K_SPOOL_DIR"))
         return qEnvironmentVariable("TK52K_SPOOL_DIR");
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    // The same folder on Linux; on Windows the local, not the roaming one:
+    // a journal belongs to this computer's meters and must not follow the
+    // user around.
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 }
 
 bool RecordJournal::takeOwnFile(const QString &dir, QString *error)

@@ -12,8 +12,8 @@ CommSettingForm::CommSettingForm(QWidget *parent)
     // Editable, so a device the system does not list can be typed.
     ui.comboBox->setEditable(true);
     ui.comboBox->setInsertPolicy(QComboBox::NoInsert);
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
+    const auto ports = SerialPortInfo::availablePorts();
+    for (const SerialPortInfo &info : ports)
         ui.comboBox->addItem(info.portName());
 
     const QString remembered = QSettings().value(settingsKey()).toString();
@@ -43,8 +43,8 @@ void CommSettingForm::doBtnEnter()
 {
     const QString name = ui.comboBox->currentText().trimmed();
     // The list is read again: the port may have gone since the dialog opened.
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
+    const auto ports = SerialPortInfo::availablePorts();
+    for (const SerialPortInfo &info : ports) {
         if (info.portName() == name)
             selectedPort = info;
     }

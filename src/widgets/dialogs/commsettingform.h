@@ -2,13 +2,14 @@
 
 #include "ui_commsettingform.h"
 
-#include <QSerialPortInfo>
+#include "core/meter/serialport.h"
+
 #include <QString>
 #include <QWidget>
 
 /// The port dialog: lists the serial ports the system knows and also takes
 /// any typed device path (a pseudo-terminal, a /dev/serial/by-id/ link), which
-/// no QSerialPortInfo can describe. The last port confirmed is remembered and
+/// no SerialPortInfo can describe. The last port confirmed is remembered and
 /// preselected the next time.
 class CommSettingForm : public QWidget
 {
@@ -27,7 +28,7 @@ public:
 signals:
     /// The chosen port as the system lists it; null when the typed name is
     /// not a listed port (then only signalsPortNameEnter describes it).
-    void signalsBtnEnter(QSerialPortInfo com_info);
+    void signalsBtnEnter(SerialPortInfo com_info);
     /// The chosen port as typed or picked: a listed port's name or a device
     /// path. Emitted just before signalsBtnEnter.
     void signalsPortNameEnter(const QString &portName);
@@ -38,5 +39,5 @@ public slots:
 
 private:
     Ui::CommSettingForm ui;
-    QSerialPortInfo selectedPort;
+    SerialPortInfo selectedPort;
 };

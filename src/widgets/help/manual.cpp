@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 
 QString manualFileName(UiLanguage language)
 {
@@ -38,10 +39,14 @@ QObject *openManual(const QString &path, QWidget *owner)
         return nullptr;
     }
 #ifdef Q_OS_WIN
-    auto *process = new QProcess(owner);
-    process->start(QStringLiteral("hh.exe"), {path}, QIODevice::ReadWrite);
-    return process;
-#else
+    // The system's help program; the program's own viewer where it has none.
+    const QString helpProgram = QStandardPaths::findExecutable(QStringLiteral("hh"));
+    if (!helpProgram.isEmpty()) {
+        auto *process = new QProcess(owner);
+        process->start(helpProgram, {QDir::toNativeSeparators(path)}, QIODevice::ReadWrite);
+        return process;
+    }
+#endif
     // Owned by the main window so that closing it ends the program even while
     // the manual is open, yet shown as a window of its own.
     auto *form = new HelpForm(owner, Qt::Window);
@@ -54,5 +59,4 @@ QObject *openManual(const QString &path, QWidget *owner)
     }
     form->show();
     return form;
-#endif
 }

@@ -20,6 +20,6 @@ QString manualPath(UiLanguage language = activeLanguage());
 /// Opens the manual at \a path for \a owner. A missing file is reported in a
 /// warning that names the path looked for, and nullptr is returned. On
 /// Windows the system's help program is started (the returned QProcess is
-/// owned by \a owner); elsewhere a HelpForm window owned by \a owner is shown
-/// and returned.
+/// owned by \a owner); elsewhere, and on a Windows without it, a HelpForm
+/// window owned by \a owner is shown and returned.
 QObject *openManual(const QString &path, QWidget *owner);

@@ -31,7 +31,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QSettings>
 #include <QTimerEvent>
 
@@ -327,10 +326,10 @@ void TK52K_Comm::doCommPortNameEnter(const QString &portName)
     pendingPortName = portName;
 }
 
-void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo info)
+void TK52K_Comm::doCommSettingBtnEnter(SerialPortInfo info)
 {
     portInfo = info;
-    // A pseudo-terminal or a typed path has no QSerialPortInfo; then the name
+    // A pseudo-terminal or a typed path has no SerialPortInfo; then the name
     // the dialog sent just before is the port.
     m_session->setPortName(info.isNull() ? pendingPortName : info.portName());
     pendingPortName.clear();
@@ -345,7 +344,7 @@ void TK52K_Comm::doCommSettingBtnEnter(QSerialPortInfo info)
 void TK52K_Comm::choosePort(const QString &name)
 {
     doCommPortNameEnter(name);
-    doCommSettingBtnEnter(QSerialPortInfo(name));
+    doCommSettingBtnEnter(SerialPortInfo(name));
 }
 
 void TK52K_Comm::showPortWarning()

@@ -2,11 +2,12 @@
 
 #include "ui_tk52k_comm.h"
 
+#include "core/meter/serialport.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
-#include <QSerialPortInfo>
 
 #include <memory>
 
@@ -81,7 +82,7 @@ public slots:
     void doToolTxt();
     void doToolExcel();
     void doToolPrint();
-    void doCommSettingBtnEnter(QSerialPortInfo info);
+    void doCommSettingBtnEnter(SerialPortInfo info);
     /// Bytes from the meter: the link annunciator lights.
     void readyReadSlot();
     void doTimeSettingBtnEnter(bool autoflag, uint interval);
@@ -89,7 +90,7 @@ public slots:
     /// The line fell silent or went away: the run is over.
     void doOverTimerSlot();
     /// The port dialog's choice as typed or picked; arrives just before
-    /// doCommSettingBtnEnter and names the port when no QSerialPortInfo can.
+    /// doCommSettingBtnEnter and names the port when no SerialPortInfo can.
     void doCommPortNameEnter(const QString &portName);
     /// 文件 → 本次采集的历史记录: a history window on the latest run's time
     /// (up to now while it goes on) and meter, since the table holds only
@@ -123,7 +124,7 @@ private:
 
     int sampleTimerId = 0;
     Ui::TK52KCommClass ui;
-    QSerialPortInfo portInfo;
+    SerialPortInfo portInfo;
     MeterSession *m_session = nullptr;
     FrontPanel *m_panel = nullptr; ///< ui.frontPanel
     std::unique_ptr<LivePlot> m_plot;
@@ -141,7 +142,7 @@ private:
     TkDataDas *currentReading = nullptr;
     QLabel *timeLabel = nullptr;
     QLabel *statusLabel = nullptr;
-    database *db = nullptr;       ///< the store, when it is one on a server
+    database *db = nullptr;         ///< the store, when it is one on a server
     RecordStore *m_store = nullptr; ///< the store readings and alarms go to
     QLabel *dbStateLabel = nullptr;
     QAction *resumeAction = nullptr;

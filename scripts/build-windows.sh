@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Builds the program and its command-line tools for Windows x64 into
+# build-windows/, runs the tests there under Wine and makes the setup
+# program build-windows/tk52k-setup-<version>-x64.exe.
+#
+# What it links against (Qt, libpq, Qwt, libxlsxwriter, chmlib) is built
+# once from Debian's source packages with Debian's MinGW-w64 into a cache
+# outside the tree, $TK52K_WINDOWS_CACHE (default /var/cache/tk52k-windows),
+# each piece in a folder named by a hash of its recipe (scripts/windows/):
+# a changed recipe builds that piece, and what depends on it, anew.
+#
+#   scripts/build-windows.sh [--no-tests] [--no-setup]
+#
+# TK52K_WINDOWS_JOBS sets the parallel jobs (default: the cores).
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+run_tests=1
+make_setup=1
+for arg in "$@"; do
+    case $arg in
+    --no-tests) run_tests=0 ;;
+    --no-setup) make_setup=0 ;;
+    *) echo "usage: $0 [--no-tests] [--no-setup]" >&2; exit 2 ;;
+    esac
+done
+
+recipes=$TK52K_ROOT/scripts/windows
+cache=${TK52K_WINDOWS_CACHE:-/var/cache/tk52k-windows}
+out=$TK52K_ROOT/build-windows
+host=x86_64-w64-mingw32
+jobs=${TK52K_WINDOWS_JOBS:-$(nproc)}
+
+# --- what the build needs from this machine --------------------------------
+need=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 wine nsis cmake
+      dpkg-dev qttools5-dev-tools fp-utils-3.2.2 xvfb xauth)
+missing=()
+for p in "${need[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    say "installing ${missing[*]}"
+    as_root apt-get install -y -q "${missing[@]}" >/dev/null
+fi
+# apt-get source needs the archive's source lines.
+if ! apt-get source --print-uris -q zlib >/dev/null 2>&1; then
+    say "adding Debian's deb-src lines"
+    as_root tee /etc/apt/sources.list.d/tk52k-deb-src.sources >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+    as_root apt-get update -q >/dev/null
+fi
+
+# --- the toolchain -----------------------------------------------------------
+# piece NAME [NEEDED PIECE...]: builds NAME once per recipe and sets
+# prefix_NAME to its folder. The key covers the recipe, the shared recipe
+# code and the keys of what it needs.
+as_root mkdir -p "$cache"
+declare -A key prefix_of
+piece() {
+    local name=$1
+    shift
+    local deps=() k dir
+    k=$(cat "$recipes/common.sh" "$recipes/$name.sh" | sha256sum | cut -c1-12)
+    for d in "$@"; do
+        k=$(printf '%s %s' "$k" "${key[$d]}" | sha256sum | cut -c1-12)
+        deps+=("${prefix_of[$d]}")
+    done
+    key[$name]=$k
+    dir=$cache/$name-$k
+    prefix_of[$name]=$dir
+    if [ -f "$dir/.complete" ]; then
+        return
+    fi
+    say "building $name for Windows into $dir (once)"
+    local started=$SECONDS
+    mkdir -p "$cache/work/$name"
+    "$recipes/$name.sh" "$dir" "$cache/work/$name" "${deps[@]}"
+    touch "$dir/.complete"
+    say "$name built in $((SECONDS - started)) s"
+    # The earlier builds of this piece and its scratch folder go.
+    find "$cache" -maxdepth 1 -name "$name-*" ! -name "$name-$k" -exec rm -rf {} +
+    rm -rf "$cache/work/$name"
+}
+piece libpq
+piece qt libpq
+piece qwt qt
+piece zlib
+piece xlsxwriter zlib
+piece chmlib
+
+qt=${prefix_of[qt]}
+prefixes="$qt;${prefix_of[libpq]};${prefix_of[qwt]};${prefix_of[xlsxwriter]};${prefix_of[chmlib]}"
+
+# --- the program -------------------------------------------------------------
+if [ ! -f "$out/CMakeCache.txt" ]; then
+    say "configuring $out"
+    launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig:${prefix_of[xlsxwriter]}/lib/pkgconfig" \
+        cmake -S "$TK52K_ROOT" -B "$out" "${launcher[@]}" \
+        -DCMAKE_TOOLCHAIN_FILE="$recipes/mingw.cmake" \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$prefixes" \
+        -DTK52K_WINDOWS_PREFIXES="$prefixes" \
+        -DQt5LinguistTools_DIR=/usr/lib/x86_64-linux-gnu/cmake/Qt5LinguistTools >/dev/null
+fi
+say "building for Windows"
+set +o pipefail
+TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig:${prefix_of[xlsxwriter]}/lib/pkgconfig" \
+    nice -n 5 cmake --build "$out" -j"$jobs" -- --no-print-directory 2>&1 |
+    grep --line-buffered -vE '^(Automatic (MOC|UIC|RCC)|AutoMoc|AutoUic|AutoRcc)'
+status=${PIPESTATUS[0]}
+set -o pipefail
+[ "$status" -eq 0 ] || exit "$status"
+
+# --- what the programs need beside them -----------------------------------------
+# DLLs are looked for where the toolchain has them; what an executable
+# imports from none of these folders is the system's.
+dll_dirs=("$qt/bin" "${prefix_of[libpq]}/lib" "${prefix_of[libpq]}/bin" "${prefix_of[qwt]}/lib"
+          "${prefix_of[xlsxwriter]}/bin" "${prefix_of[xlsxwriter]}/lib"
+          "$(dirname "$($host-g++-posix -print-libgcc-file-name)")" "/usr/$host/lib")
+find_dll() {
+    local want=${1,,} d f
+    for d in "${dll_dirs[@]}"; do
+        for f in "$d"/*.dll "$d"/*.DLL; do
+            [ -f "$f" ] || continue
+            local base=${f##*/}
+            [ "${base,,}" = "$want" ] && { printf '%s\n' "$f"; return; }
+        done
+    done
+}
+# deploy DIR: the Qt plugins and every DLL the executables, the plugins
+# and those DLLs import, copied into DIR (names in lower case compared, as
+# Windows does: Qt's PostgreSQL driver imports LIBPQ.dll).
+deploy() {
+    local dir=$1
+    mkdir -p "$dir"/{platforms,sqldrivers,printsupport,styles,imageformats}
+    cp "$qt/plugins/platforms/"{qwindows,qoffscreen,qminimal}.dll "$dir/platforms/"
+    cp "$qt/plugins/sqldrivers/qsqlpsql.dll" "$dir/sqldrivers/"
+    cp "$qt/plugins/printsupport/windowsprintersupport.dll" "$dir/printsupport/"
+    cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dir/styles/"
+    cp "$qt/plugins/imageformats/"{qico,qgif}.dll "$dir/imageformats/"
+    local changed=1
+    while [ $changed -eq 1 ]; do
+        changed=0
+        while read -r dll; do
+            local have=0 f
+            for f in "$dir"/*.dll; do
+                [ -f "$f" ] && [ "$(basename "${f,,}")" = "${dll,,}" ] && have=1 && break
+            done
+            [ $have -eq 1 ] && continue
+            f=$(find_dll "$dll")
+            [ -n "$f" ] || continue
+            cp "$f" "$dir/"
+            changed=1
+        done < <(find "$dir" -maxdepth 2 \( -name '*.exe' -o -name '*.dll' \) -print0 |
+                     xargs -0 $host-objdump -p 2>/dev/null | sed -n 's/^\s*DLL Name: //p' | sort -u)
+    done
+}
+deploy "$out/bin"
+[ -d "$out/tests" ] && deploy "$out/tests"
+
+# --- the tests under Wine --------------------------------------------------------
+export WINEPREFIX=$out/wine WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    say "making the Wine prefix"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+fi
+if [ $run_tests -eq 1 ] && [ -d "$out/tests" ]; then
+    say "running the tests under Wine"
+    # Wine passes no QT_* variable on; WINEQT_* arrives without its WINE.
+    (cd "$out" && WINEQT_QPA_PLATFORM=offscreen ctest --output-on-failure -j1 --timeout 600) || exit 1
+fi
+
+# --- the setup program -----------------------------------------------------------
+if [ $make_setup -eq 1 ]; then
+    "$recipes/make-setup.sh" "$out"
+fi

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Qt's base modules: Core, Gui, Widgets, Sql with the PostgreSQL driver,
+# PrintSupport and Test, with the windows and offscreen platform plugins.
+# Built where it is used (the prefix is the build folder), so no
+# `make install` runs configure again. The source is Debian's, whose
+# removed parts (sqlite, tablet support) are switched off.
+prefix=$1 work=$2 libpq=$3
+. "$(dirname "$0")/common.sh"
+
+src=$(unpack qtbase-opensource-src)
+mkdir -p "$prefix"
+cd "$prefix"
+if [ ! -f .configured ]; then
+    "$src/configure" -prefix "$prefix" -opensource -confirm-license \
+        -release -shared -strip \
+        -xplatform win32-g++ -device-option CROSS_COMPILE=$host- \
+        -nomake examples -nomake tests \
+        -no-opengl -no-dbus -no-icu -no-openssl -no-fontconfig \
+        -qt-zlib -qt-pcre -qt-libpng -qt-freetype -qt-harfbuzz -no-libjpeg \
+        -no-sql-sqlite -no-sql-odbc -no-sql-mysql -no-sql-db2 -no-sql-ibase \
+        -no-sql-oci -no-sql-tds -sql-psql \
+        -no-feature-tabletevent -no-feature-bearermanagement -no-direct2d \
+        -no-feature-vulkan \
+        "PSQL_INCDIR=$libpq/include" "PSQL_LIBS=-L$libpq/lib -lpq" \
+        >configure.log 2>&1 || { tail -40 configure.log; exit 1; }
+    touch .configured
+fi
+mk -C src sub-corelib sub-gui sub-widgets sub-sql sub-printsupport \
+    sub-testlib sub-plugins >build.log 2>&1 || { tail -40 build.log; exit 1; }
+# The build's objects are not needed to build against it.
+find "$prefix/src" -name '.obj' -type d -prune -exec rm -rf {} +
+# Where the tree is moved to, qmake finds it: paths relative to bin/.
+printf '[Paths]\nPrefix=..\nHostPrefix=..\n' >bin/qt.conf

@@ -1,0 +1,144 @@
+#include "core/app/signalquitter.h"
+#include "core/meter/metersession.h"
+#include "core/meter/serialport.h"
+#include "core/store/filesync.h"
+#include "export/tabletextwriter.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <qt_windows.h>
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void portPaths_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("path");
+        // From COM10 on, CreateFile finds a port only by its device path.
+        QTest::newRow("COM1") << "COM1"
+                              << "\\\\.\\COM1";
+        QTest::newRow("COM10") << "COM10"
+                               << "\\\\.\\COM10";
+        QTest::newRow("COM256") << "COM256"
+                                << "\\\\.\\COM256";
+        QTest::newRow("lower case") << "com5"
+                                    << "\\\\.\\COM5";
+        QTest::newRow("device path") << "\\\\.\\COM12"
+                                     << "\\\\.\\COM12";
+        QTest::newRow("COM0") << "COM0"
+                              << "";
+        QTest::newRow("COM257") << "COM257"
+                                << "";
+        QTest::newRow("leading zero") << "COM05"
+                                      << "";
+        QTest::newRow("a Linux device") << "/dev/ttyUSB0"
+                                        << "";
+        QTest::newRow("a file") << "C:\\meter.bin"
+                                << "";
+    }
+
+    void portPaths()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, path);
+        QCOMPARE(WinSerialPort::devicePath(name), path);
+    }
+
+    void portListInNumberOrder()
+    {
+        const QStringList listed{"COM10", "COM2", "\\\\.\\COM1", "COM2", "LPT1"};
+        QCOMPARE(WinSerialPortInfo::sortedPortNames(listed), (QStringList{"COM1", "COM2", "COM10"}));
+    }
+
+    void portThatIsNotThere()
+    {
+        MeterSession session;
+        session.setPortName(QStringLiteral("COM200"));
+        QSignalSpy errors(&session, &MeterSession::portError);
+        QVERIFY(!session.start());
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(session.serialPort()->error(), SerialPort::DeviceNotFoundError);
+        QVERIFY(!session.serialPort()->isOpen());
+        QVERIFY(session.lastError().startsWith(QStringLiteral("COM200: ")));
+    }
+
+    // The ANSI code page cannot hold every text (Chinese on an English
+    // Windows): the export must notice and write UTF-8 instead of question
+    // marks. The folder and file names have Chinese and spaces.
+    void textExportKeepsWhatTheCodePageCannotHold()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("导出 文件")));
+        const QString path = dir.filePath(QStringLiteral("导出 文件/读数 一.txt"));
+        QStandardItemModel model(1, 1);
+        model.setHorizontalHeaderLabels({QStringLiteral("电压")});
+        model.setItem(0, 0, new QStandardItem(QStringLiteral("直流 1.234 V")));
+
+        QByteArray used;
+        QCOMPARE(writeTableText(model, path, nullptr, &used), TextWriteResult::Written);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (GetACP() == 936) {
+            QCOMPARE(used, QByteArray("GBK"));
+            QVERIFY(bytes.contains(QStringLiteral("电压").toLocal8Bit()));
+        } else {
+            QCOMPARE(used, QByteArray("UTF-8"));
+            QVERIFY(bytes.contains(QStringLiteral("直流 1.234 V").toUtf8()));
+        }
+        QVERIFY(!bytes.contains('?'));
+    }
+
+    void replacedFileHasTheNewContents()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("日志 记录.state"));
+        QString error;
+        QVERIFY2(FileSync::replaceFile(path, "first\n", &error), qPrintable(error));
+        QVERIFY2(FileSync::replaceFile(path, "second\n", &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("second\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("日志 记录.state")});
+    }
+
+    void lockIsExclusive()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("锁 文件"));
+        const qint64 first = FileSync::tryLock(path);
+        QVERIFY(first >= 0);
+        QCOMPARE(FileSync::tryLock(path), qint64(-1));
+        FileSync::unlock(first);
+        const qint64 again = FileSync::tryLock(path);
+        QVERIFY(again >= 0);
+        FileSync::unlock(again);
+    }
+
+    void ctrlCEndsTheEventLoop()
+    {
+        if (!GetConsoleWindow() && !AttachConsole(ATTACH_PARENT_PROCESS) && !AllocConsole())
+            QSKIP("no console to send Ctrl+C in");
+        SignalQuitter quitter;
+        QVERIFY(quitter.isActive());
+        QSignalSpy received(&quitter, &SignalQuitter::signalReceived);
+        QTimer::singleShot(0, [] { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); });
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(received.at(0).at(0).toInt(), SIGINT);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindows)
+#include "tst_windows.moc"
