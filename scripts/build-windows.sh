@@ -32,16 +32,7 @@ host=x86_64-w64-mingw32
 jobs=${TK52K_WINDOWS_JOBS:-$(nproc)}
 
 # --- what the build needs from this machine --------------------------------
-need=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 wine nsis cmake
-      dpkg-dev qttools5-dev-tools fp-utils-3.2.2 xvfb xauth)
-missing=()
-for p in "${need[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    say "installing ${missing[*]}"
-    as_root apt-get install -y -q "${missing[@]}" >/dev/null
-fi
+"$TK52K_ROOT/scripts/install-packages.sh"
 # apt-get source needs the archive's source lines.
 if ! apt-get source --print-uris -q zlib >/dev/null 2>&1; then
     say "adding Debian's deb-src lines"
@@ -174,11 +165,35 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 if [ $run_tests -eq 1 ] && [ -d "$out/tests" ]; then
     say "running the tests under Wine"
+    # COM7 and COM8 are a linked pair of pseudo-terminals for the serial
+    # port's test; Wine reads its port map when it starts.
+    ports=$(mktemp -d)
+    socat pty,raw,echo=0,link="$ports/a" pty,raw,echo=0,link="$ports/b" &
+    socat_pid=$!
+    for _ in $(seq 50); do [ -e "$ports/b" ] && break; sleep 0.1; done
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$(readlink -f "$ports/a")" /f >/dev/null
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$(readlink -f "$ports/b")" /f >/dev/null
+    wineserver -k || true
     # Wine passes no QT_* variable on; WINEQT_* arrives without its WINE.
-    (cd "$out" && WINEQT_QPA_PLATFORM=offscreen ctest --output-on-failure -j1 --timeout 600) || exit 1
+    set +e
+    (cd "$out" && WINEQT_QPA_PLATFORM=offscreen TK52K_TEST_PORTS=COM7,COM8 \
+        ctest --output-on-failure -j1 --timeout 600)
+    status=$?
+    set -e
+    # Wine's server does not take a pseudo-terminal's end while it holds it.
+    wineserver -k || true
+    kill $socat_pid 2>/dev/null || true
+    rm -rf "$ports"
+    [ $status -eq 0 ] || exit 1
 fi
 
 # --- the setup program -----------------------------------------------------------
 if [ $make_setup -eq 1 ]; then
     "$recipes/make-setup.sh" "$out"
+    # The setup program installed, the program logging a virtual meter on
+    # COM5 under Xvfb, and the uninstaller.
+    if [ $run_tests -eq 1 ]; then
+        [ -x "$TK52K_BUILD/bin/tk52k-sim" ] || "$TK52K_ROOT/scripts/build.sh" tk52k-sim
+        TK52K_SIM=$TK52K_BUILD/bin/tk52k-sim "$recipes/e2e.sh" "$out"
+    fi
 fi

@@ -25,7 +25,10 @@ if [ ! -f .configured ]; then
         >configure.log 2>&1 || { tail -40 configure.log; exit 1; }
     touch .configured
 fi
-mk -C src sub-corelib sub-gui sub-widgets sub-sql sub-printsupport \
+# The modules' Makefiles are made as their targets are built; only the
+# one above them is made here (the top-level `make` would make them all).
+[ -f src/Makefile ] || (cd src && ../bin/qmake -o Makefile "$src/src/src.pro" >/dev/null)
+mk -C src sub-corelib sub-winmain sub-gui sub-widgets sub-sql sub-printsupport \
     sub-testlib sub-plugins >build.log 2>&1 || { tail -40 build.log; exit 1; }
 # The build's objects are not needed to build against it.
 find "$prefix/src" -name '.obj' -type d -prune -exec rm -rf {} +

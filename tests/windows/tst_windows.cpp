@@ -71,6 +71,42 @@ private slots:
         QVERIFY(session.lastError().startsWith(QStringLiteral("COM200: ")));
     }
 
+    // Two ports joined back to back (the test run maps them to a linked pair
+    // of pseudo-terminals): what one sends, the other reads from the event
+    // loop, and a port is had by one port object at a time.
+    void linkedPorts()
+    {
+        const QStringList names = qEnvironmentVariable("TK52K_TEST_PORTS").split(QLatin1Char(','));
+        if (names.size() != 2)
+            QSKIP("TK52K_TEST_PORTS does not name two linked ports");
+        SerialPort reader;
+        SerialPort writer;
+        reader.setPortName(names.at(0));
+        writer.setPortName(names.at(1));
+        QVERIFY2(reader.open(QIODevice::ReadWrite), qPrintable(reader.errorString()));
+        QVERIFY2(writer.open(QIODevice::ReadWrite), qPrintable(writer.errorString()));
+        QSignalSpy ready(&reader, &QIODevice::readyRead);
+        const QByteArray sent = QByteArray("\x1b\x2b 1.234 V\r\n").repeated(20);
+        QCOMPARE(writer.write(sent), qint64(sent.size()));
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += reader.readAll()).size() >= sent.size(), 5000);
+        QCOMPARE(received, sent);
+        QVERIFY(ready.count() >= 1);
+
+        SerialPort second;
+        second.setPortName(names.at(0));
+        QVERIFY(!second.open(QIODevice::ReadWrite));
+        QCOMPARE(second.error(), SerialPort::PermissionError);
+        MeterSession session;
+        session.setPortName(names.at(0));
+        QVERIFY(!session.start());
+        QVERIFY2(session.lastError().contains(QStringLiteral("串口正被其他程序使用")),
+                 qPrintable(session.lastError()));
+
+        reader.close();
+        QVERIFY2(second.open(QIODevice::ReadWrite), qPrintable(second.errorString()));
+    }
+
     // The ANSI code page cannot hold every text (Chinese on an English
     // Windows): the export must notice and write UTF-8 instead of question
     // marks. The folder and file names have Chinese and spaces.

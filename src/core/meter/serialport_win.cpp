@@ -2,19 +2,10 @@
 
 #include <QRegularExpression>
 #include <QTimer>
-#include <QWinEventNotifier>
 
 #include <algorithm>
 
 #include <qt_windows.h>
-
-struct WinSerialPort::Io
-{
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    OVERLAPPED readOverlap = {};
-    char readBuffer[4096];
-    bool reading = false;
-};
 
 namespace {
 QString errorText(DWORD code)
@@ -22,8 +13,8 @@ QString errorText(DWORD code)
     return qt_error_string(int(code));
 }
 
-// A port that is opened twice, even by this program, refuses the second
-// open with "access denied"; a name that is no port gives "not found".
+// A port another program has open refuses the open with "access denied"; a
+// name that is no port gives "not found".
 WinSerialPort::SerialPortError openErrorOf(DWORD code)
 {
     switch (code) {
@@ -37,24 +28,22 @@ WinSerialPort::SerialPortError openErrorOf(DWORD code)
         return WinSerialPort::OpenError;
     }
 }
+
+HANDLE handleOf(void *h)
+{
+    return static_cast<HANDLE>(h);
+}
 } // namespace
 
-WinSerialPort::WinSerialPort(QObject *parent) : QIODevice(parent), m_io(new Io)
+WinSerialPort::WinSerialPort(QObject *parent) : QIODevice(parent), m_poll(new QTimer(this))
 {
-    m_io->readOverlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_notifier = new QWinEventNotifier(m_io->readOverlap.hEvent, this);
-    m_notifier->setEnabled(false);
-    connect(m_notifier, &QWinEventNotifier::activated, this, &WinSerialPort::readFinished);
-    m_retry = new QTimer(this);
-    m_retry->setSingleShot(true);
-    connect(m_retry, &QTimer::timeout, this, &WinSerialPort::startRead);
+    m_poll->setTimerType(Qt::PreciseTimer);
+    connect(m_poll, &QTimer::timeout, this, &WinSerialPort::poll);
 }
 
 WinSerialPort::~WinSerialPort()
 {
     close();
-    delete m_notifier;
-    CloseHandle(m_io->readOverlap.hEvent);
 }
 
 void WinSerialPort::setPortName(const QString &name)
@@ -93,46 +82,58 @@ bool WinSerialPort::open(OpenMode mode)
         fail(DeviceNotFoundError, ERROR_FILE_NOT_FOUND);
         return false;
     }
+    // Windows opens a port for one program at a time. The claim says so for
+    // every copy of this program too where a driver shares its ports (Wine's
+    // do), so the window and a logger never read one port between them.
+    const QString claimName = QStringLiteral("Global\\tk52k-serial-") + path.mid(4);
+    const HANDLE claim = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(claimName.utf16()));
+    if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        fail(PermissionError, ERROR_ACCESS_DENIED);
+        return false;
+    }
     DWORD access = 0;
     if (mode & ReadOnly)
         access |= GENERIC_READ;
     if (mode & WriteOnly)
         access |= GENERIC_WRITE;
     const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), access, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+                                 OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
+        if (claim)
+            CloseHandle(claim);
         fail(openErrorOf(code), code);
         return false;
     }
-    // Returns as soon as any byte is there, or after the timeout with none:
-    // the read neither blocks nor comes back empty at once.
+    // A read takes what the driver holds and returns at once.
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = kReadTimeoutMs;
     timeouts.WriteTotalTimeoutConstant = 1000;
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     if (!SetCommTimeouts(h, &timeouts) || !GetCommState(h, &dcb)) {
         const DWORD code = GetLastError();
         CloseHandle(h);
+        if (claim)
+            CloseHandle(claim);
         fail(OpenError, code);
         return false;
     }
-    // Binary, no character handling and nothing aborted on errors.
+    // Binary, no character handling, and errors abort nothing.
     dcb.fBinary = TRUE;
     dcb.fAbortOnError = FALSE;
     dcb.fNull = FALSE;
     dcb.fErrorChar = FALSE;
     dcb.fInX = dcb.fOutX = FALSE;
     SetCommState(h, &dcb);
-    m_io->handle = h;
+    m_handle = h;
+    m_claim = claim;
     m_buffer.clear();
     m_error = NoError;
     QIODevice::open(mode | Unbuffered);
     if (mode & ReadOnly)
-        startRead();
+        m_poll->start(kPollMs);
     return true;
 }
 
@@ -141,16 +142,11 @@ void WinSerialPort::close()
     if (!isOpen())
         return;
     QIODevice::close();
-    m_retry->stop();
-    m_notifier->setEnabled(false);
-    if (m_io->reading) {
-        CancelIo(m_io->handle);
-        DWORD n = 0;
-        GetOverlappedResult(m_io->handle, &m_io->readOverlap, &n, TRUE);
-        m_io->reading = false;
-    }
-    CloseHandle(m_io->handle);
-    m_io->handle = INVALID_HANDLE_VALUE;
+    m_poll->stop();
+    CloseHandle(handleOf(m_handle));
+    if (m_claim)
+        CloseHandle(handleOf(m_claim));
+    m_handle = m_claim = nullptr;
     m_buffer.clear();
 }
 
@@ -169,79 +165,37 @@ qint64 WinSerialPort::readData(char *data, qint64 maxSize)
 
 qint64 WinSerialPort::writeData(const char *data, qint64 maxSize)
 {
-    OVERLAPPED overlap = {};
-    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD n = 0;
-    bool ok = WriteFile(m_io->handle, data, DWORD(maxSize), &n, &overlap);
-    if (!ok && GetLastError() == ERROR_IO_PENDING)
-        ok = GetOverlappedResult(m_io->handle, &overlap, &n, TRUE);
-    const DWORD code = GetLastError();
-    CloseHandle(overlap.hEvent);
-    if (!ok) {
-        fail(ResourceError, code);
+    if (!WriteFile(handleOf(m_handle), data, DWORD(maxSize), &n, nullptr)) {
+        fail(ResourceError, GetLastError());
         return -1;
     }
     return n;
 }
 
-void WinSerialPort::startRead()
+void WinSerialPort::poll()
 {
-    if (!isOpen() || m_io->reading)
-        return;
-    ResetEvent(m_io->readOverlap.hEvent);
-    m_io->readOverlap.Offset = m_io->readOverlap.OffsetHigh = 0;
-    m_readStarted.start();
-    m_io->reading = true;
-    m_notifier->setEnabled(true);
-    if (!ReadFile(m_io->handle, m_io->readBuffer, sizeof m_io->readBuffer, nullptr, &m_io->readOverlap) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        const DWORD code = GetLastError();
-        m_io->reading = false;
-        m_notifier->setEnabled(false);
-        fail(ResourceError, code);
-    }
-    // Finished at once or pending: either way the event is signalled and
-    // readFinished() takes the result from the event loop.
-}
-
-void WinSerialPort::readFinished()
-{
-    m_notifier->setEnabled(false);
-    if (!m_io->reading)
-        return;
-    m_io->reading = false;
-    DWORD n = 0;
-    if (!GetOverlappedResult(m_io->handle, &m_io->readOverlap, &n, FALSE)) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_IO_INCOMPLETE) {
-            m_io->reading = true;
-            m_notifier->setEnabled(true);
-            return;
-        }
-        // A port whose adapter went away fails every read from now on.
-        fail(ResourceError, code);
-        return;
-    }
-    if (n > 0) {
-        m_buffer.append(m_io->readBuffer, int(n));
-        startRead();
-        emit readyRead();
-        return;
-    }
-    // Nothing came within the timeout. A driver that ends empty reads at once
-    // instead (a hung-up line) is not asked again before the timeout has
-    // passed, so a quiet port never keeps a core busy; one whose device is
-    // gone says so when its state is asked for.
     DWORD errors = 0;
-    if (!ClearCommError(m_io->handle, &errors, nullptr)) {
-        const DWORD code = GetLastError();
-        fail(ResourceError, code);
+    COMSTAT state = {};
+    // A port whose adapter went away cannot tell its state any more.
+    if (!ClearCommError(handleOf(m_handle), &errors, &state)) {
+        m_poll->stop();
+        fail(ResourceError, GetLastError());
         return;
     }
-    if (m_readStarted.elapsed() < kReadTimeoutMs / 2)
-        m_retry->start(kReadTimeoutMs);
-    else
-        startRead();
+    if (state.cbInQue == 0)
+        return;
+    QByteArray bytes(int(qMin<DWORD>(state.cbInQue, 65536)), Qt::Uninitialized);
+    DWORD n = 0;
+    if (!ReadFile(handleOf(m_handle), bytes.data(), DWORD(bytes.size()), &n, nullptr)) {
+        m_poll->stop();
+        fail(ResourceError, GetLastError());
+        return;
+    }
+    if (n == 0)
+        return;
+    m_buffer.append(bytes.constData(), int(n));
+    emit readyRead();
 }
 
 bool WinSerialPort::updateState(const std::function<void(void *)> &change)
@@ -250,10 +204,10 @@ bool WinSerialPort::updateState(const std::function<void(void *)> &change)
         return false;
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(m_io->handle, &dcb))
+    if (!GetCommState(m_handle, &dcb))
         return false;
     change(&dcb);
-    return SetCommState(m_io->handle, &dcb);
+    return SetCommState(m_handle, &dcb);
 }
 
 bool WinSerialPort::setBaudRate(qint32 baud, int)
@@ -294,12 +248,12 @@ bool WinSerialPort::setFlowControl(FlowControl flow)
 
 bool WinSerialPort::setDataTerminalReady(bool on)
 {
-    return isOpen() && EscapeCommFunction(m_io->handle, on ? SETDTR : CLRDTR);
+    return isOpen() && EscapeCommFunction(m_handle, on ? SETDTR : CLRDTR);
 }
 
 bool WinSerialPort::setRequestToSend(bool on)
 {
-    return isOpen() && EscapeCommFunction(m_io->handle, on ? SETRTS : CLRRTS);
+    return isOpen() && EscapeCommFunction(m_handle, on ? SETRTS : CLRRTS);
 }
 
 bool WinSerialPort::clear(int directions)
@@ -313,7 +267,7 @@ bool WinSerialPort::clear(int directions)
     }
     if (directions & Output)
         flags |= PURGE_TXCLEAR;
-    return PurgeComm(m_io->handle, flags);
+    return PurgeComm(m_handle, flags);
 }
 
 WinSerialPortInfo::WinSerialPortInfo(const QString &name)

@@ -1,21 +1,22 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QIODevice>
 #include <QList>
 #include <QString>
 
 #include <functional>
-#include <memory>
 
 class QTimer;
-class QWinEventNotifier;
 
 /// A serial port over the Win32 communications API: "COM1" to "COM256" or
-/// "\\.\COMn". Reads are overlapped and finish when bytes arrive or after a
-/// short timeout, so the event loop neither waits on the port nor wakes more
-/// than a few times a second while the line is quiet. A read that fails (a
-/// USB adapter pulled out) is reported as ResourceError, as Qt's port does.
+/// "\\.\COMn". A timer asks the driver every few milliseconds how many bytes
+/// it holds and reads those, with read timeouts that return at once: the
+/// event loop never waits on the port, and a quiet port costs a cheap call
+/// per tick. (Waiting for the driver's events instead returns at once for
+/// ever on some drivers, Wine's among them, and overlapped reads there
+/// ignore their timeouts.) A port whose state cannot be read any more (a USB
+/// adapter pulled out) is reported as ResourceError, as Qt's port does; one
+/// that another program, or another port object, has open as PermissionError.
 class WinSerialPort : public QIODevice
 {
     Q_OBJECT
@@ -38,8 +39,9 @@ public:
     enum StopBits { OneStop = 1, TwoStop = 2 };
     enum FlowControl { NoFlowControl, HardwareControl };
 
-    /// How long a read waits for a first byte before it is issued again.
-    static constexpr int kReadTimeoutMs = 250;
+    /// How often the driver is asked for bytes: a fraction of a frame's
+    /// time on the line (58 ms at 2400 baud).
+    static constexpr int kPollMs = 15;
 
     explicit WinSerialPort(QObject *parent = nullptr);
     ~WinSerialPort() override;
@@ -76,19 +78,16 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
-    struct Io;
     void fail(SerialPortError error, quint32 code);
     bool updateState(const std::function<void(void *dcb)> &change);
-    void startRead();
-    void readFinished();
+    void poll();
 
     QString m_name;
     SerialPortError m_error = NoError;
-    std::unique_ptr<Io> m_io;
-    QWinEventNotifier *m_notifier = nullptr;
-    QTimer *m_retry = nullptr;
+    void *m_handle = nullptr; // INVALID_HANDLE_VALUE or null when closed
+    void *m_claim = nullptr;  // the named mutex that marks the port taken
+    QTimer *m_poll = nullptr;
     QByteArray m_buffer;
-    QElapsedTimer m_readStarted;
 };
 
 /// A serial port the system lists: those in the registry's device map,
