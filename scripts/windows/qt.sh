@@ -28,8 +28,15 @@ fi
 # The modules' Makefiles are made as their targets are built; only the
 # one above them is made here (the top-level `make` would make them all).
 [ -f src/Makefile ] || (cd src && ../bin/qmake -o Makefile "$src/src/src.pro" >/dev/null)
-mk -C src sub-corelib sub-winmain sub-gui sub-widgets sub-sql sub-printsupport \
-    sub-testlib sub-plugins >build.log 2>&1 || { tail -40 build.log; exit 1; }
+mk -C src sub-corelib sub-winmain sub-gui sub-platformsupport sub-widgets sub-sql \
+    sub-printsupport sub-testlib >build.log 2>&1 || { tail -40 build.log; exit 1; }
+# The plugins the programs load; the plugins' own target would build Qt
+# Network too, for plugins nobody loads. Their Makefile is made once the
+# modules are there, which it asks for.
+[ -f src/plugins/Makefile ] ||
+    (mkdir -p src/plugins && cd src/plugins && ../../bin/qmake -o Makefile "$src/src/plugins/plugins.pro" >/dev/null)
+mk -C src/plugins sub-platforms sub-sqldrivers sub-printsupport sub-styles sub-imageformats \
+    >>build.log 2>&1 || { tail -40 build.log; exit 1; }
 # The build's objects are not needed to build against it.
 find "$prefix/src" -name '.obj' -type d -prune -exec rm -rf {} +
 # Where the tree is moved to, qmake finds it: paths relative to bin/.

@@ -18,9 +18,14 @@ int main(int argc, char *argv[])
     // Without a screen Qt would abort in QApplication. Off screen, --help and
     // --version still answer (help2man asks them while the package is
     // built) and a wrong command line is still told so; a run is refused below.
+    // Windows always has its desktop.
+#ifdef Q_OS_WIN
+    const bool noScreen = false;
+#else
     const bool noScreen = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
                           qEnvironmentVariableIsEmpty("DISPLAY") &&
                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#endif
     if (noScreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -16,8 +16,6 @@
 #include "models/historytablemodel.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -42,8 +40,10 @@ void say(const QString &message)
 // on the PATH.
 QString printProgram()
 {
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tk52k-print"));
-    if (QFileInfo(beside).isExecutable())
+    // Looked up by name, so Windows finds tk52k-print.exe.
+    const QString beside =
+        QStandardPaths::findExecutable(QStringLiteral("tk52k-print"), {QCoreApplication::applicationDirPath()});
+    if (!beside.isEmpty())
         return beside;
     return QStandardPaths::findExecutable(QStringLiteral("tk52k-print"));
 }

@@ -27,10 +27,13 @@ int fail(const QString &message, int status = 1)
 int main(int argc, char *argv[])
 {
     // Pages are drawn, so this needs a GUI application; with no display the
-    // offscreen platform serves, as nothing is shown.
+    // offscreen platform serves, as nothing is shown. (Windows always has its
+    // desktop, and Qt's offscreen platform draws no text there.)
+#ifndef Q_OS_WIN
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     const QApplication app(argc, argv);
     // The user's data folder is the window's: an installed tool prints from
     // the same working file.
