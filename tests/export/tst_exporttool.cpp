@@ -235,8 +235,10 @@ private slots:
         QTest::newRow("database name set but empty")
             << txt << L{"TK52K_DB_NAME="} << 4 << B("TK52K_DB_NAME") << out;
         QTest::newRow("database unreachable") << txt << L{"TK52K_DB_PORT=1"} << 1 << B("cannot read") << out;
+#ifndef Q_OS_WIN
         QTest::newRow("disk full") << range + L{"--format", "txt", "--output", "/dev/full"} << L() << 1
                                    << B("failed") << QString();
+#endif
         const QString lostBook = m_dir.filePath("gone/x.xlsx");
         QTest::newRow("workbook folder missing") << range + L{"--format", "xlsx", "--output", lostBook} << L()
                                                  << 1 << B("cannot write") << lostBook;
@@ -247,9 +249,11 @@ private slots:
         QTest::newRow("summaries of a table made elsewhere")
             << L{"--build-summaries"} << L{"TK52K_DB_NAME=" + m_plain->name()} << 1
             << B("was not made by this program") << QString();
+#ifndef Q_OS_WIN
         QTest::newRow("no printer") << range + L{"--format", "print"}
                                     << L{"CUPS_SERVER=/nonexistent/cups.sock"} << 1 << B("no default printer")
                                     << QString();
+#endif
     }
 
     void refusals()

@@ -191,10 +191,16 @@ private slots:
         QSignalSpy errors(&rig.session, &MeterSession::portError);
         QVERIFY(!rig.session.start());
         QCOMPARE(rig.session.lastError(), QStringLiteral("未选择串口"));
+#ifdef Q_OS_WIN
+        const QString missing = QStringLiteral("COM250");
+        const QString notFound = qt_error_string(2); // ERROR_FILE_NOT_FOUND
+#else
         const QString missing = QStringLiteral("/dev/tk52k-no-such-port");
+        const QString notFound = QStringLiteral("No such file or directory");
+#endif
         rig.session.setPortName(missing);
         QVERIFY(!rig.session.start());
-        QCOMPARE(rig.session.lastError(), missing + QStringLiteral(": No such file or directory"));
+        QCOMPARE(rig.session.lastError(), missing + QStringLiteral(": ") + notFound);
         QCOMPARE(errors.count(), 2);
         QVERIFY(errors[0][0].toString().isEmpty() && errors[1][0].toString() == missing);
 

@@ -59,18 +59,6 @@ private slots:
         QCOMPARE(WinSerialPortInfo::sortedPortNames(listed), (QStringList{"COM1", "COM2", "COM10"}));
     }
 
-    void portThatIsNotThere()
-    {
-        MeterSession session;
-        session.setPortName(QStringLiteral("COM200"));
-        QSignalSpy errors(&session, &MeterSession::portError);
-        QVERIFY(!session.start());
-        QCOMPARE(errors.count(), 1);
-        QCOMPARE(session.serialPort()->error(), SerialPort::DeviceNotFoundError);
-        QVERIFY(!session.serialPort()->isOpen());
-        QVERIFY(session.lastError().startsWith(QStringLiteral("COM200: ")));
-    }
-
     // Two ports joined back to back (the test run maps them to a linked pair
     // of pseudo-terminals): what one sends, the other reads from the event
     // loop, and a port is had by one port object at a time.
