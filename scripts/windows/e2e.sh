@@ -44,9 +44,10 @@ for _ in $(seq 50); do [ -e "$work/meter" ] && break; sleep 0.1; done
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$(readlink -f "$work/com5")" /f >/dev/null
 wineserver -k || true   # the port map is read when Wine starts
 
-Xvfb :57 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=:57
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
 say "starting the installed tk52k.exe --port COM5 --start --resume"
 TK52K_DB_NAME=$db wine "$installed/tk52k.exe" --port COM5 --start --resume -platform windows \
     >"$work/tk52k.log" 2>&1 &

@@ -4,9 +4,13 @@
 # Built where it is used (the prefix is the build folder), so no
 # `make install` runs configure again. The source is Debian's, whose
 # removed parts (sqlite, tablet support) are switched off.
-prefix=$1 work=$2 libpq=$3
+prefix=$1 libpq=$3
 . "$(dirname "$0")/common.sh"
 
+# A build used where it was built reads its headers and qmake's specs from
+# the source: the source lives in the prefix, trimmed to those once built.
+work=$prefix/source
+mkdir -p "$work"
 src=$(unpack qtbase-opensource-src)
 mkdir -p "$prefix"
 cd "$prefix"
@@ -37,7 +41,8 @@ mk -C src sub-corelib sub-winmain sub-gui sub-platformsupport sub-widgets sub-sq
     (mkdir -p src/plugins && cd src/plugins && ../../bin/qmake -o Makefile "$src/src/plugins/plugins.pro" >/dev/null)
 mk -C src/plugins sub-platforms sub-sqldrivers sub-printsupport sub-styles sub-imageformats \
     >>build.log 2>&1 || { tail -40 build.log; exit 1; }
-# The build's objects are not needed to build against it.
+# Neither the build's objects nor the source's code are needed to build
+# against it.
 find "$prefix/src" -name '.obj' -type d -prune -exec rm -rf {} +
-# Where the tree is moved to, qmake finds it: paths relative to bin/.
-printf '[Paths]\nPrefix=..\nHostPrefix=..\n' >bin/qt.conf
+find "$src" -type f \( -name '*.cpp' -o -name '*.c' -o -name '*.cc' -o -name '*.mm' \) -delete
+rm -rf "$src/tests" "$src/examples" "$src/doc"
