@@ -66,6 +66,23 @@ sleep 3
 say "stored: $rows (rows, distinct times); the meter sent 200 frames, the first of a range is not kept"
 [ "$rows" = "199 199" ] || { cat "$work/tk52k.log" >&2; fail "expected 199 readings stored once each"; }
 
+# The logger from a console: the same port, Ctrl+C (SIGINT becomes the
+# console's Ctrl+C under Wine) ends it cleanly with every reading written.
+say "the installed tk52k-logger.exe on COM5, ended by Ctrl+C"
+TK52K_DB_NAME=${db}_logger wine "$installed/tk52k-logger.exe" --port COM5 --quiet >"$work/logger.log" 2>&1 &
+logger=$!
+sleep 8
+"$sim" --device "$work/meter" --range 5 --rate 10 --count 50 >/dev/null
+sleep 3
+kill -INT $logger
+status=0
+wait $logger || status=$?
+rows=$(PGPASSWORD=k482915 psql -qAt -h 127.0.0.1 -U postgres -d "${db}_logger" \
+    -c "SELECT count(*) || ' ' || count(DISTINCT create_time) FROM invoice")
+PGPASSWORD=k482915 psql -qh 127.0.0.1 -U postgres -d postgres -c "DROP DATABASE IF EXISTS ${db}_logger" >/dev/null
+say "logger: exit $status, stored $rows"
+[ $status -eq 0 ] && [ "$rows" = "49 49" ] || { cat "$work/logger.log" >&2; fail "the logger did not store 49 readings and end cleanly"; }
+
 say "uninstalling"
 wine "$installed/uninstall.exe" /S
 wineserver -w
