@@ -65,7 +65,6 @@ void SignalQuitter::readSignal()
 
 #elif defined(Q_OS_WIN)
 #include <QMetaObject>
-#include <QPointer>
 
 #include <csignal>
 
