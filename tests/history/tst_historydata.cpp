@@ -50,6 +50,9 @@ private slots:
     // jump by the hour the clocks skip or repeat.
     void axisFollowsTheClockChange()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows takes its zone from the system, not from a POSIX TZ rule");
+#endif
         const QByteArray savedTz = qgetenv("TZ");
         qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
         tzset();

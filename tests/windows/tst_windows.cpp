@@ -1,4 +1,3 @@
-#include "core/app/signalquitter.h"
 #include "core/meter/metersession.h"
 #include "core/meter/serialport.h"
 #include "core/store/filesync.h"
@@ -9,8 +8,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <csignal>
 
 #include <qt_windows.h>
 
@@ -163,20 +160,6 @@ private slots:
         const qint64 again = FileSync::tryLock(path);
         QVERIFY(again >= 0);
         FileSync::unlock(again);
-    }
-
-    void ctrlCEndsTheEventLoop()
-    {
-        if (!GetConsoleWindow() && !AttachConsole(ATTACH_PARENT_PROCESS) && !AllocConsole())
-            QSKIP("no console to send Ctrl+C in");
-        SignalQuitter quitter;
-        QVERIFY(quitter.isActive());
-        QSignalSpy received(&quitter, &SignalQuitter::signalReceived);
-        QTimer::singleShot(0, [] { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); });
-        QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QCoreApplication::exec(), 0);
-        QCOMPARE(received.count(), 1);
-        QCOMPARE(received.at(0).at(0).toInt(), SIGINT);
     }
 };
 
