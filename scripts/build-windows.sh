@@ -184,7 +184,10 @@ if [ $run_tests -eq 1 ] && [ -d "$out/tests" ]; then
     wineserver -k || true
     kill $socat_pid 2>/dev/null || true
     rm -rf "$ports"
-    [ $status -eq 0 ] || exit 1
+    if [ $status -ne 0 ]; then
+        grep -l '^FAIL' "$out"/tests/tst_*.txt 2>/dev/null | xargs -r grep -h -A3 '^FAIL' >&2
+        exit 1
+    fi
 fi
 
 # --- the setup program -----------------------------------------------------------
