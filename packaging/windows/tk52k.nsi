@@ -16,8 +16,6 @@ Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
 InstallDirRegKey HKLM "Software\${PRODUCT}" "InstallDir"
-Icon "${ICON}"
-UninstallIcon "${ICON}"
 
 Page directory
 Page instfiles

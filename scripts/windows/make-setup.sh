@@ -24,8 +24,6 @@ rm -f "$stage/platforms/"{qoffscreen,qminimal}.dll
 # The compiler's runtime carries its symbols: half of the folder's size.
 $host-strip --strip-unneeded "$stage/"*.exe "$stage/"lib{stdc++,gcc_s}*.dll 2>/dev/null || true
 
-convert -background none "$root/packaging/tk52k.svg" -define icon:auto-resize=256,48,32,16 "$out/setup/tk52k.ico"
-
 # The uninstaller removes these names and nothing else.
 files=$out/setup/files.nsh
 (
@@ -35,6 +33,6 @@ files=$out/setup/files.nsh
 ) >"$files"
 
 setup=$out/tk52k-setup-$version-x64.exe
-makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DFILES="$files" -DICON="$out/setup/tk52k.ico" -DOUTFILE="$setup" \
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DFILES="$files" -DOUTFILE="$setup" \
     "$root/packaging/windows/tk52k.nsi" >&2
 printf '==> %s (%s)\n' "$setup" "$(du -h "$setup" | cut -f1)" >&2
