@@ -29,5 +29,9 @@ pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 
 find_program(CHMCMD_EXECUTABLE NAMES chmcmd)
 
-# The desktop keeps the database password in the desktop's keyring.
-find_package(Qt5Keychain REQUIRED)
+# The desktop keeps the database password in the desktop's keyring; on
+# Windows in the Credential Manager, without Qt Keychain
+# (keyringpasswordstore_win.cpp).
+if(NOT WIN32)
+    find_package(Qt5Keychain REQUIRED)
+endif()

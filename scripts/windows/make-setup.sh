@@ -14,7 +14,7 @@ rm -rf "$out/setup" && mkdir -p "$stage"
 for exe in tk52k tk52k-logger tk52k-export tk52k-print tk52k-decode; do
     cp "$out/bin/$exe.exe" "$stage/"
 done
-cp "$out/bin/help.chm" "$stage/"
+cp "$out/bin/"help*.chm "$stage/"
 cp "$out/bin/"*.dll "$stage/"
 for dir in platforms sqldrivers printsupport styles imageformats; do
     mkdir -p "$stage/$dir"

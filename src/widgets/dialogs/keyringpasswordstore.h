@@ -6,7 +6,8 @@
 
 /// The desktop's keyring (the Secret Service or KWallet, through Qt
 /// Keychain) where one runs; else the file only the user can read
-/// (PasswordFile). Which of the two is found once, at the first use.
+/// (PasswordFile). Which of the two is found once, at the first use. On
+/// Windows, the user's Credential Manager.
 class KeyringPasswordStore : public PasswordStore
 {
 public:
