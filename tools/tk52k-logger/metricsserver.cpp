@@ -21,13 +21,16 @@ class Server
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <dirent.h>
 #include <map>
+#include <vector>
+
+#ifndef TK52K_NO_METRICS_HTTP
+#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <vector>
+#endif
 
 namespace {
 // Connections a scraper and a person's curl need at once, with room for a
@@ -47,6 +50,7 @@ constexpr int kDeferAcceptSeconds = 5;
 // that each come within the read timeout.
 constexpr auto kConnectionDeadline = std::chrono::seconds(5);
 
+#ifndef TK52K_NO_METRICS_HTTP
 // Cuts the accepted connections of `port` that are older than the deadline.
 // cpp-httplib does not say which descriptor a task serves, so they are found
 // among this process's own: sockets bound to the port that do not listen.
@@ -186,6 +190,7 @@ void listenerOptions(int sock)
     int defer = kDeferAcceptSeconds;
     ::setsockopt(sock, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer, sizeof defer);
 }
+#endif
 
 // A label's value with the three characters the text format escapes.
 QByteArray labelValue(const QString &text)

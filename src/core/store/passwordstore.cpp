@@ -9,9 +9,14 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
+
+#ifdef Q_OS_WIN
+#include "core/store/filesync.h"
+#else
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -82,6 +87,14 @@ bool PasswordFile::write(const QString &key, const QString &password, QString *e
         all.insert(key, password);
 
     const QString dir = QFileInfo(m_path).absolutePath();
+#ifdef Q_OS_WIN
+    // The user's profile lets nobody else in.
+    if (!QDir().mkpath(dir)) {
+        *error = systemError(QStringLiteral("cannot make"), dir);
+        return false;
+    }
+    return FileSync::replaceFile(m_path, QJsonDocument(all).toJson(), error);
+#else
     if (!QDir().exists(dir) && ::mkdir(QFile::encodeName(dir).constData(), S_IRWXU) != 0 &&
         !QDir().mkpath(dir)) {
         *error = systemError(QStringLiteral("cannot make"), dir);
@@ -116,4 +129,5 @@ bool PasswordFile::write(const QString &key, const QString &password, QString *e
     if (!ok)
         ::unlink(temporary.constData());
     return ok;
+#endif
 }
