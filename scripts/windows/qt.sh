@@ -44,5 +44,7 @@ mk -C src/plugins sub-platforms sub-sqldrivers sub-printsupport sub-styles sub-i
 # Neither the build's objects nor the source's code are needed to build
 # against it.
 find "$prefix/src" -name '.obj' -type d -prune -exec rm -rf {} +
-find "$src" -type f \( -name '*.cpp' -o -name '*.c' -o -name '*.cc' -o -name '*.mm' \) -delete
+# (qmake compiles files of its specs' own to ask the compiler.)
+find "$src" -path "$src/mkspecs" -prune -o -type f \( -name '*.cpp' -o -name '*.c' -o -name '*.cc' -o -name '*.mm' \) \
+    -exec rm -f {} +
 rm -rf "$src/tests" "$src/examples" "$src/doc"
