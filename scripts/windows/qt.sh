@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Qt's base modules: Core, Gui, Widgets, Sql with the PostgreSQL driver,
-# PrintSupport and Test, with the windows and offscreen platform plugins.
+# PrintSupport, Test and Concurrent (for Qwt), with the windows and offscreen
+# platform plugins.
 # Built where it is used (the prefix is the build folder), so no
 # `make install` runs configure again. The source is Debian's, whose
 # removed parts (sqlite, tablet support) are switched off.
@@ -32,7 +33,7 @@ fi
 # The modules' Makefiles are made as their targets are built; only the
 # one above them is made here (the top-level `make` would make them all).
 [ -f src/Makefile ] || (cd src && ../bin/qmake -o Makefile "$src/src/src.pro" >/dev/null)
-mk -C src sub-corelib sub-winmain sub-gui sub-platformsupport sub-widgets sub-sql \
+mk -C src sub-corelib sub-winmain sub-gui sub-platformsupport sub-widgets sub-sql sub-concurrent \
     sub-printsupport sub-testlib >build.log 2>&1 || { tail -40 build.log; exit 1; }
 # The plugins the programs load; the plugins' own target would build Qt
 # Network too, for plugins nobody loads. Their Makefile is made once the
