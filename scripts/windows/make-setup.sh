@@ -2,7 +2,7 @@
 # Stages what the Windows build installs and makes the setup program:
 #   make-setup.sh BUILD   (BUILD: build-windows/, already built and deployed)
 set -euo pipefail
-out=$1
+out=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 host=x86_64-w64-mingw32
 version=$(sed -n 's/^project(tk52k VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
