@@ -528,6 +528,15 @@ private slots:
                                                                       .arg(y.lowerBound())
                                                                       .arg(y.upperBound())));
         }
+        // Zoomed where only bench-a read, bench-b keeps its curve (colour,
+        // legend) and its place in the scale.
+        view.plot()->setAxisScale(QwtPlot::xBottom, 27, 30);
+        view.plot()->replot();
+        QVERIFY(settled(view));
+        QCOMPARE(view.curves().size(), 2);
+        QCOMPARE(view.curves().at(1)->title().text(), QStringLiteral("bench-b"));
+        QVERIFY(view.curves().at(0)->dataSize() > 0);
+        QVERIFY(view.plot()->axisScaleDiv(QwtPlot::yLeft).contains(1.0));
     }
 
     // The curve read as pixel columns paints exactly what a line through every
@@ -591,6 +600,17 @@ private slots:
         view.plot()->setAxisScale(QwtPlot::xBottom, 600, 760);
         view.plot()->replot();
         compare("zoomed in");
+        // On an automatic y scale, zoomed onto a few seconds (the values
+        // span less than the range's: the scale stays the range's), onto
+        // the end of the pause (the reading before the view is too far to
+        // join it) and into the pause (no reading near the view at all).
+        view.plotViewBar()->setAutoYScale(true);
+        const std::pair<double, double> zooms[] = {{100, 104.5}, {730, 760}, {712, 740}};
+        for (const auto &z : zooms) {
+            view.plot()->setAxisScale(QwtPlot::xBottom, z.first, z.second);
+            view.plot()->replot();
+            compare(qPrintable(QStringLiteral("zoomed onto %1 … %2 s").arg(z.first).arg(z.second)));
+        }
     }
 
     // A click on the curve brings the row of the moment clicked (the first at

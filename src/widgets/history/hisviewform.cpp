@@ -500,6 +500,7 @@ void HisViewForm::plotQuantity(int index)
     }
     for (HistoryCurve *c : qAsConst(m_curves)) {
         c->setStretches({}, {}, m_extent);
+        c->setValueExtent(QwtInterval());
         c->setOverloadValues(m_overloads);
     }
     m_plotBar->setReadoutUnit(q.baseUnit);
@@ -509,6 +510,7 @@ void HisViewForm::plotQuantity(int index)
     else if (dynamic_cast<SiScaleDraw *>(ui.qwtPlot->axisScaleDraw(QwtPlot::yLeft)))
         ui.qwtPlot->setAxisScaleDraw(QwtPlot::yLeft, new QwtScaleDraw);
     m_gapMs = 0;
+    m_rangeValues.reset();
 
     StatsFormat format;
     format.unit = q.baseUnit;
@@ -600,13 +602,19 @@ void HisViewForm::requestCurve()
     QVector<qint64> bounds;
     if (fromMs < toMs)
         bounds = HistoryCurve::pixelColumns(xMap, m_originMs, fromMs, toMs);
-    // The readings just outside the view, for the lines that leave it.
+    // The readings just outside the view, for the lines that leave it: only
+    // those within the gap of its edges can join one inside. Until the
+    // whole range's curve gave the gap, its meters and their values, the
+    // columns reach to the range's ends.
+    const bool nearOnly = m_rangeValues && m_gapMs > 0 && !bounds.isEmpty();
+    const qint64 reach = qint64(std::ceil(m_gapMs)) + 1;
     if (bounds.isEmpty())
         bounds = {m_range.fromMs, m_range.toMs};
     if (bounds.first() > m_range.fromMs)
-        bounds.prepend(m_range.fromMs);
+        bounds.prepend(nearOnly ? std::max(m_range.fromMs, bounds.first() - reach) : m_range.fromMs);
     if (bounds.last() < m_range.toMs)
-        bounds.append(m_range.toMs);
+        bounds.append(nearOnly ? std::min(m_range.toMs, bounds.last() + reach) : m_range.toMs);
+    m_curveReadsAll = bounds.first() == m_range.fromMs && bounds.last() == m_range.toMs;
 
     RangeQueries::ColumnsRequest request;
     request.boundaries = bounds;
@@ -636,9 +644,24 @@ void HisViewForm::showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read
         m_note->show();
         return;
     }
-    const QVector<RangeQueries::Curve> &curves = read->columns.curves;
+    QVector<RangeQueries::Curve> curves = read->columns.curves;
     if (!curves.isEmpty())
         m_gapMs = curves.first().gapMs;
+    // A part of the range: the meters with no reading near the view keep
+    // their place (colour, legend) with an empty curve.
+    if (!m_curveReadsAll && m_rangeValues) {
+        for (auto it = m_rangeValues->cbegin(); it != m_rangeValues->cend(); ++it) {
+            const auto at = std::lower_bound(
+                curves.begin(), curves.end(), it.key(),
+                [](const RangeQueries::Curve &c, const QString &source) { return c.source < source; });
+            if (at == curves.end() || at->source != it.key()) {
+                RangeQueries::Curve none;
+                none.source = it.key();
+                none.gapMs = m_gapMs;
+                curves.insert(at, none);
+            }
+        }
+    }
     // A curve per meter; the first keeps the plot's own.
     while (m_curves.size() > std::max(1, int(curves.size()))) {
         delete m_curves.takeLast();
@@ -650,12 +673,22 @@ void HisViewForm::showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read
         c->attach(ui.qwtPlot);
         m_curves.append(c);
     }
+    if (m_curveReadsAll)
+        m_rangeValues.emplace();
     for (int i = 0; i < m_curves.size(); ++i) {
         if (i < curves.size()) {
             m_curves[i]->setColumns(curves.at(i), m_originMs, m_extent);
+            if (m_curveReadsAll) {
+                m_curves[i]->setValueExtent(QwtInterval());
+                const QRectF r = m_curves[i]->boundingRect();
+                m_rangeValues->insert(curves.at(i).source, QwtInterval(r.top(), r.bottom()));
+            }
+            m_curves[i]->setValueExtent(m_rangeValues ? m_rangeValues->value(curves.at(i).source)
+                                                      : QwtInterval());
             m_curves[i]->setTitle(curves.at(i).source.isEmpty() ? tr("未命名仪表") : curves.at(i).source);
         } else {
             m_curves[i]->setStretches({}, {}, m_extent);
+            m_curves[i]->setValueExtent(QwtInterval());
         }
     }
     // Several meters: a legend says which curve is whose.

@@ -6,12 +6,16 @@
 #include "core/store/historyreads.h"
 
 #include <QDateTime>
+#include <QMap>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QTimer>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+
+#include <qwt_interval.h>
 
 class HistoryCurve;
 class HistoryTableModel;
@@ -164,6 +168,10 @@ private:
     double m_gapMs = 0;
     QVector<double> m_overloads; ///< where the quantity's overloads are drawn
     QRectF m_extent; ///< x of the range's readings, where fitting returns to
+    /// Each meter's y span in the curve read over the whole range, once
+    /// one has been shown: a zoom keeps the meters and their y bounds.
+    std::optional<QMap<QString, QwtInterval>> m_rangeValues;
+    bool m_curveReadsAll = false; ///< the read under way covers the whole range
 
     std::shared_ptr<HistoryReads::OverviewRead> m_overview;
     std::shared_ptr<HistoryReads::CurveRead> m_curveRead;

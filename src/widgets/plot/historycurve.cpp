@@ -94,6 +94,10 @@ QRectF HistoryCurve::boundingRect() const
         r.setLeft(std::min(r.left(), m_extent.left()));
         r.setRight(std::max(r.right(), m_extent.right()));
     }
+    if (m_values.isValid()) {
+        r.setTop(empty ? m_values.minValue() : std::min(r.top(), m_values.minValue()));
+        r.setBottom(empty ? m_values.maxValue() : std::max(r.bottom(), m_values.maxValue()));
+    }
     return r;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QVector>
 
+#include <qwt_interval.h>
 #include <qwt_plot_curve.h>
 
 class QwtScaleMap;
@@ -36,6 +37,10 @@ public:
     /// an automatic scale follows the readings, and are held at the canvas
     /// edge when they lie beyond it.
     void setOverloadValues(const QVector<double> &values) { m_overloads = values; }
+    /// The y span (lowest, highest) the meter's curve over the whole range
+    /// has, kept in the y bounds while the points are of a part of it; an
+    /// invalid interval for none.
+    void setValueExtent(const QwtInterval &values) { m_values = values; }
 
     QRectF boundingRect() const override;
     int stretchCount() const;
@@ -56,4 +61,5 @@ private:
     QVector<bool> m_starts;
     QRectF m_extent;
     QVector<double> m_overloads;
+    QwtInterval m_values;
 };
