@@ -3,7 +3,6 @@
 #include "core/store/dbsettings.h"
 #include "core/store/passwordstore.h"
 #include "widgets/dialogs/dbsettingform.h"
-#include "widgets/dialogs/keyringpasswordstore.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -187,8 +186,6 @@ private slots:
                                << "";
         QTest::newRow("wrong password") << "wrong-one" << 0 << false << "连接失败：密码错误\n服务器："
                                         << "password authentication failed";
-        QTest::newRow("nothing listens") << "right-one" << 9 << false << "连接失败：服务器未运行\n服务器："
-                                         << "Connection refused";
     }
     void testConnectionShowsTheAnswer()
     {
@@ -243,23 +240,6 @@ private slots:
         user->setText(QStringLiteral("operator"));
         QCOMPARE(form.settings().host, QStringLiteral("db.example"));
         QCOMPARE(form.settings().userName, QStringLiteral("operator"));
-    }
-
-    // Where no keyring runs (no session bus here), the passwords go to the
-    // private file beside the settings.
-    void withoutAKeyringTheFileKeepsThem()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("fallback.json"));
-        KeyringPasswordStore store(path);
-        QString error;
-        QVERIFY2(store.write(QStringLiteral("k"), QStringLiteral("v"), &error), qPrintable(error));
-        if (store.keyringRuns())
-            QSKIP("a keyring runs here");
-        QCOMPARE(store.where(), path);
-        QCOMPARE(modeOf(path), 0600);
-        QString password;
-        QVERIFY(PasswordFile(path).read(QStringLiteral("k"), &password, &error));
-        QCOMPARE(password, QStringLiteral("v"));
     }
 };
 

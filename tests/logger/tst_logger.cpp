@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -585,16 +586,8 @@ private slots:
                      db.exec(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA public TO %1").arg(role)) &&
                      db.exec(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1").arg(role)),
                  qPrintable(db.error()));
-        struct DropRole
-        {
-            ScratchDatabase &db;
-            QString role;
-            ~DropRole()
-            {
-                db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
-                db.exec(QStringLiteral("DROP ROLE %1").arg(role));
-            }
-        } dropRole{db, role};
+        auto dropRole =
+            qScopeGuard([&] { db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(role)); });
         const QString credentials = m_dir.filePath("credentials");
         QVERIFY(QDir().mkdir(credentials));
         QFile file(credentials + "/db-password");

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -380,16 +381,8 @@ private slots:
     void writerWithInsertRightOnly()
     {
         const QString role = QStringLiteral("tk52k_t_inserter_%1").arg(QCoreApplication::applicationPid());
-        struct Drop
-        {
-            ScratchDatabase &db;
-            QString role;
-            ~Drop()
-            {
-                db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
-                db.exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
-            }
-        } drop{*m_db, role};
+        auto drop = qScopeGuard(
+            [&] { m_db->exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE IF EXISTS %1").arg(role)); });
         QVERIFY2(
             m_db->exec(QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD 'insert-only'; "
                                       "GRANT INSERT ON invoice TO %1; GRANT USAGE ON ALL SEQUENCES IN SCHEMA "
