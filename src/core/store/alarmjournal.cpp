@@ -1,6 +1,7 @@
 #include "alarmjournal.h"
 
 #include "core/store/filesync.h"
+#include "core/store/journalfile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -26,6 +27,11 @@
 // A line counts only when its line feed was written.
 
 namespace {
+using JournalFile::escaped;
+using JournalFile::lockPathOf;
+using JournalFile::positive;
+using JournalFile::unescaped;
+
 const QByteArray kHeader = QByteArrayLiteral("tk52k-alarms\t1\n");
 const QString kSharedName = QStringLiteral("pending-alarms.journal");
 const char *const kTimeFormat = "yyyy-MM-dd hh:mm:ss.zzz";
@@ -34,61 +40,6 @@ bool isAlarmJournalName(const QString &name)
 {
     static const QRegularExpression own(QStringLiteral("^pending-alarms(-[0-9]+-[0-9]+-[0-9]+)?\\.journal$"));
     return own.match(name).hasMatch();
-}
-
-QString lockPathOf(const QString &path)
-{
-    return path + QLatin1String(".lock");
-}
-
-QByteArray escaped(const QString &text)
-{
-    QByteArray out;
-    for (const char c : text.toUtf8()) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool unescaped(const QByteArray &field, QString *text)
-{
-    QByteArray out;
-    for (int i = 0; i < field.size(); ++i) {
-        if (field.at(i) != '\\') {
-            out += field.at(i);
-            continue;
-        }
-        if (++i == field.size())
-            return false;
-        const char c = field.at(i);
-        if (c == '\\')
-            out += '\\';
-        else if (c == 't')
-            out += '\t';
-        else if (c == 'n')
-            out += '\n';
-        else if (c == 'r')
-            out += '\r';
-        else
-            return false;
-    }
-    *text = QString::fromUtf8(out);
-    return true;
 }
 
 QByteArray numberText(double v)
@@ -126,13 +77,6 @@ QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString 
     if (!server.isEmpty())
         line += '\t' + escaped(server);
     return line + '\n';
-}
-
-bool positive(const QByteArray &field, qint64 *value)
-{
-    bool ok = false;
-    *value = field.toLongLong(&ok);
-    return ok && *value > 0;
 }
 
 bool parseEvent(const QList<QByteArray> &f, JournaledAlarm *a)
@@ -245,16 +189,8 @@ bool AlarmJournal::open(const QString &dir, AlarmBacklog *backlog, QString *erro
 {
     *backlog = AlarmBacklog();
     const QDir folder(dir);
-    QString path = folder.filePath(kSharedName);
-    qint64 lock = FileSync::tryLock(lockPathOf(path));
-    for (int n = 0; lock < 0 && n < 100; ++n) {
-        path = folder.filePath(QStringLiteral("pending-alarms-%1-%2-%3.journal")
-                                   .arg(QCoreApplication::applicationPid())
-                                   .arg(QDateTime::currentMSecsSinceEpoch())
-                                   .arg(n));
-        if (!QFile::exists(path))
-            lock = FileSync::tryLock(lockPathOf(path));
-    }
+    QString path;
+    const qint64 lock = JournalFile::takeFile(dir, QStringLiteral("pending-alarms"), &path);
     if (lock < 0) {
         *error = QStringLiteral("cannot lock an alarm journal in %1").arg(dir);
         return false;

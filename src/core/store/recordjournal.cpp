@@ -1,5 +1,6 @@
 #include "recordjournal.h"
 
+#include "core/store/journalfile.h"
 #include "core/store/recordschema.h"
 
 #include <QCoreApplication>
@@ -27,6 +28,12 @@
 // crash is recognised and ignored.
 
 namespace {
+using JournalFile::appendEscaped;
+using JournalFile::escaped;
+using JournalFile::lockPathOf;
+using JournalFile::positive;
+using JournalFile::unescaped;
+
 const QByteArray kHeader = QByteArrayLiteral("tk52k-journal\t1\n");
 const QString kSharedName = QStringLiteral("pending-readings.journal");
 const QString kNamePattern = QStringLiteral("pending-readings*.journal");
@@ -41,81 +48,6 @@ bool isJournalName(const QString &name)
     static const QRegularExpression own(
         QStringLiteral("^pending-readings(-[0-9]+-[0-9]+-[0-9]+)?\\.journal$"));
     return own.match(name).hasMatch();
-}
-
-QString lockPathOf(const QString &journalPath)
-{
-    return journalPath + QLatin1String(".lock");
-}
-
-// Adds `text` to `out` in UTF-8, with backslash, tab, line feed and carriage
-// return escaped.
-void appendEscaped(QByteArray &out, const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    const auto special = [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; };
-    if (std::none_of(utf8.cbegin(), utf8.cend(), special)) {
-        out += utf8;
-        return;
-    }
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
-QByteArray escaped(const QString &text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    appendEscaped(out, text);
-    return out;
-}
-
-bool unescaped(const QByteArray &field, QString *text)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (int i = 0; i < field.size(); ++i) {
-        if (field.at(i) != '\\') {
-            out += field.at(i);
-            continue;
-        }
-        if (++i == field.size())
-            return false;
-        switch (field.at(i)) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return false;
-        }
-    }
-    *text = QString::fromUtf8(out);
-    return true;
 }
 
 // Built in one buffer: the logger's thread writes one of these per reading.
@@ -154,13 +86,6 @@ QByteArray beginLine(qint64 xid, qint64 firstSeq, qint64 lastSeq, const QString 
         appendEscaped(line, server);
     }
     return line + '\n';
-}
-
-bool positive(const QByteArray &field, qint64 *value)
-{
-    bool ok = false;
-    *value = field.toLongLong(&ok);
-    return ok && *value > 0;
 }
 
 // What one journal file says, in its own numbering.
@@ -349,18 +274,8 @@ QString RecordJournal::directory()
 
 bool RecordJournal::takeOwnFile(const QString &dir, QString *error)
 {
-    const QDir folder(dir);
-    QString path = folder.filePath(kSharedName);
-    qint64 lock = FileSync::tryLock(lockPathOf(path));
-    // Another copy of the program runs and owns the shared journal.
-    for (int n = 0; lock < 0 && n < 100; ++n) {
-        path = folder.filePath(QStringLiteral("pending-readings-%1-%2-%3.journal")
-                                   .arg(QCoreApplication::applicationPid())
-                                   .arg(QDateTime::currentMSecsSinceEpoch())
-                                   .arg(n));
-        if (!QFile::exists(path))
-            lock = FileSync::tryLock(lockPathOf(path));
-    }
+    QString path;
+    const qint64 lock = JournalFile::takeFile(dir, QStringLiteral("pending-readings"), &path);
     if (lock < 0) {
         *error = QStringLiteral("cannot lock a journal in %1").arg(dir);
         return false;
