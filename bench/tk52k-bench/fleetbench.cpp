@@ -4,14 +4,25 @@
 // (TK52K_DB_*). Prints the readings committed per second and the time from
 // hand-over to the commit that wrote each reading (seen to within the
 // bench's 2 ms polling).
+//
+// With --compare-summaries the same load runs against two new databases of
+// the server, one whose table keeps its summaries and one whose table has
+// none, in six slices taking turns (with, without, without, with, with,
+// without), so a change in the machine's load falls on both alike. Prints
+// the p99 and the server's log (WAL) bytes per reading of each; the WAL
+// figure is the server's whole log over the slices, so other writers on
+// the same server count too.
 #include "benchcommands.h"
 #include "benchutil.h"
 
 #include "core/meter/meterreading.h"
 #include "core/store/database.h"
 #include "core/store/dbsettings.h"
+#include "core/store/recordschema.h"
+#include "core/store/summaryschema.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
@@ -86,30 +97,44 @@ qint64 rowsOfRun(const DbSettings &settings, const QString &prefix, QString *err
 
 } // namespace
 
-int runFleetBench(const QStringList &arguments)
-{
-    QCommandLineParser parser;
-    const QCommandLineOption writersOption(QStringLiteral("writers"), QStringLiteral("record writers"),
-                                           QStringLiteral("N"), QStringLiteral("90"));
-    const QCommandLineOption rateOption(QStringLiteral("rate"),
-                                        QStringLiteral("readings a second per writer"), QStringLiteral("R"),
-                                        QStringLiteral("17"));
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("length of the run"),
-                                           QStringLiteral("S"), QStringLiteral("60"));
-    parser.addOptions({writersOption, rateOption, secondsOption});
-    parser.process(QStringList{QStringLiteral("fleet")} + arguments);
-    const int writers = parser.value(writersOption).toInt();
-    const double rate = parser.value(rateOption).toDouble();
-    const double seconds = parser.value(secondsOption).toDouble();
-    if (writers < 1 || rate <= 0 || seconds <= 0) {
-        std::fputs("tk52k-bench fleet: --writers, --rate and --seconds take positive numbers\n", stderr);
-        return 2;
-    }
+namespace {
 
-    const DbSettings settings = DbSettings::fromEnvironment();
+// What one stretch of load did.
+struct Phase
+{
+    qint64 handedOver = 0;
+    qint64 committed = 0;
+    qint64 rows = -1; ///< of this stretch in the table; -2 when a reading is there twice
+    std::vector<qint64> latencyNs;
+    double runS = 0;     ///< first hand-over to last commit
+    double drainMs = 0;  ///< last hand-over to last commit
+    qint64 walBytes = -1; ///< the server's log written meanwhile
+};
+
+// The server's log position in bytes, -1 when it cannot be read.
+qint64 walPosition(const DbSettings &settings)
+{
+    qint64 at = -1;
+    {
+        QSqlDatabase db = settings.addConnection(QStringLiteral("fleet-wal"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), '0/0')::bigint")) && q.next())
+                at = q.value(0).toLongLong();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fleet-wal"));
+    return at;
+}
+
+// Runs `writers` stores at `rate` readings a second each for `seconds`
+// into the database of `settings`, their meters named `prefix`N, and waits
+// for every reading to be committed (at most two minutes). False when the
+// stores cannot be had.
+bool runPhase(const DbSettings &settings, int writers, double rate, double seconds, const QString &prefix,
+              Phase *out)
+{
     QTemporaryDir spool;
-    // Tells this run's rows from those of earlier runs.
-    const QString prefix = QStringLiteral("fleet-%1-").arg(QDateTime::currentMSecsSinceEpoch());
     QElapsedTimer clock;
     clock.start();
 
@@ -121,7 +146,7 @@ int runFleetBench(const QStringList &arguments)
         if (meter->store->openDatabase() != 1) {
             std::fprintf(stderr, "tk52k-bench fleet: the store does not open: %s\n",
                          qPrintable(meter->store->statusText()));
-            return 1;
+            return false;
         }
         meters.push_back(std::move(meter));
     }
@@ -133,10 +158,11 @@ int runFleetBench(const QStringList &arguments)
                         [](const auto &m) { return m->store->isConnected(); })) {
         if (connecting.hasExpired(180000)) {
             std::fputs("tk52k-bench fleet: not every store connected within 180 s\n", stderr);
-            return 1;
+            return false;
         }
         QThread::msleep(20);
     }
+    const qint64 walBefore = walPosition(settings);
 
     // Readings due spread over each second, meter i starting i/N of a
     // reading period late, as independent meters would.
@@ -179,39 +205,193 @@ int runFleetBench(const QStringList &arguments)
         QThread::msleep(2);
     }
     noteCommits();
+    const qint64 walAfter = walPosition(settings);
     for (auto &m : meters)
         m->store->shutdown();
 
-    std::vector<qint64> latencies;
-    qint64 committed = 0;
     qint64 lastCommitNs = startNs;
     for (auto &m : meters) {
-        latencies.insert(latencies.end(), m->latencyNs.cbegin(), m->latencyNs.cend());
-        committed += m->committed;
+        out->latencyNs.insert(out->latencyNs.end(), m->latencyNs.cbegin(), m->latencyNs.cend());
+        out->committed += m->committed;
         lastCommitNs = std::max(lastCommitNs, m->lastCommitNs);
     }
-    std::sort(latencies.begin(), latencies.end());
+    out->handedOver = sentAll;
+    out->runS = (lastCommitNs - startNs) / 1e9;
+    out->drainMs = (lastCommitNs - producedNs) / 1e6;
+    out->walBytes = walBefore >= 0 && walAfter >= 0 ? walAfter - walBefore : -1;
     QString error;
-    const qint64 rows = rowsOfRun(settings, prefix, &error);
-    if (rows == -1)
+    out->rows = rowsOfRun(settings, prefix, &error);
+    if (out->rows == -1)
         std::fprintf(stderr, "tk52k-bench fleet: cannot count the rows: %s\n", qPrintable(error));
+    return true;
+}
 
-    const double runS = (lastCommitNs - startNs) / 1e9;
-    printJsonLine(QStringLiteral("{\"bench\":\"fleet\",\"writers\":%1,\"rate\":%2,\"seconds\":%3,"
-                                 "\"handed_over\":%4,\"committed\":%5,\"rows_in_table\":%6,"
-                                 "\"committed_per_s\":%7,\"p50_ms\":%8,\"p99_ms\":%9,\"max_ms\":%10,"
-                                 "\"drain_ms\":%11,\"cpu_ms\":%12}")
+// A new, empty database `name` (dropped first when there), with the
+// program's table, with or without its summaries.
+bool makeDatabase(const DbSettings &admin, const QString &name, bool summaries)
+{
+    QString error;
+    {
+        QSqlDatabase db = admin.addConnection(QStringLiteral("fleet-admin"));
+        QSqlQuery q(db);
+        if (!db.open() || !q.exec(QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(name)) ||
+            !q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(name)))
+            error = db.isOpen() ? q.lastError().text() : db.lastError().text();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fleet-admin"));
+    if (error.isEmpty()) {
+        DbSettings in = admin;
+        in.databaseName = name;
+        QSqlDatabase db = in.addConnection(QStringLiteral("fleet-make"));
+        RecordSchema::TableShape shape;
+        if (!db.open())
+            error = db.lastError().text();
+        else if (RecordSchema::ensureTable(db, &shape, &error) && !summaries)
+            SummarySchema::uninstall(db, &error);
+        else if (summaries && SummarySchema::probe(db).state != SummarySchema::State::Usable)
+            error = QStringLiteral("the summaries are not usable on a new table");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fleet-make"));
+    if (!error.isEmpty())
+        std::fprintf(stderr, "tk52k-bench fleet: cannot make database %s: %s\n", qPrintable(name),
+                     qPrintable(error));
+    return error.isEmpty();
+}
+
+void dropDatabase(const DbSettings &admin, const QString &name)
+{
+    {
+        QSqlDatabase db = admin.addConnection(QStringLiteral("fleet-admin"));
+        QSqlQuery q(db);
+        if (db.open())
+            q.exec(QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(name));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fleet-admin"));
+}
+
+double ms(qint64 ns) { return ns / 1e6; }
+
+int compareSummaries(const DbSettings &settings, int writers, double rate, double seconds)
+{
+    const QString stem = QStringLiteral("%1_fleet_%2").arg(settings.databaseName).arg(QCoreApplication::applicationPid());
+    const QString names[2] = {stem + QStringLiteral("_with"), stem + QStringLiteral("_without")};
+    if (!makeDatabase(settings, names[0], true) || !makeDatabase(settings, names[1], false)) {
+        dropDatabase(settings, names[0]);
+        dropDatabase(settings, names[1]);
+        return 1;
+    }
+    // with, without, without, with, with, without: each takes the first
+    // and the last place once.
+    const int order[6] = {0, 1, 1, 0, 0, 1};
+    Phase sum[2];
+    qint64 rowsInTable = 0;
+    qint64 expected = 0;
+    bool ok = true;
+    for (int slice = 0; slice < 6 && ok; ++slice) {
+        const int which = order[slice];
+        DbSettings in = settings;
+        in.databaseName = names[which];
+        Phase phase;
+        const QString prefix =
+            QStringLiteral("fleet-%1-%2-").arg(QDateTime::currentMSecsSinceEpoch()).arg(slice);
+        ok = runPhase(in, writers, rate, seconds / 3, prefix, &phase);
+        std::fprintf(stderr, "tk52k-bench fleet: slice %d %s summaries: p99 %.1f ms, %lld readings\n", slice + 1,
+                     which == 0 ? "with" : "without",
+                     [&] {
+                         std::vector<qint64> l = phase.latencyNs;
+                         std::sort(l.begin(), l.end());
+                         return ms(percentile(l, 0.99));
+                     }(),
+                     static_cast<long long>(phase.committed));
+        Phase &s = sum[which];
+        s.latencyNs.insert(s.latencyNs.end(), phase.latencyNs.cbegin(), phase.latencyNs.cend());
+        s.committed += phase.committed;
+        s.handedOver += phase.handedOver;
+        s.walBytes = (s.walBytes < 0 ? 0 : s.walBytes) + std::max<qint64>(0, phase.walBytes);
+        expected += phase.handedOver;
+        rowsInTable += std::max<qint64>(0, phase.rows);
+        ok = ok && phase.rows == phase.handedOver;
+    }
+    dropDatabase(settings, names[0]);
+    dropDatabase(settings, names[1]);
+    for (Phase &s : sum)
+        std::sort(s.latencyNs.begin(), s.latencyNs.end());
+    const auto perReading = [](const Phase &s) { return s.committed > 0 ? double(s.walBytes) / s.committed : 0.0; };
+    printJsonLine(QStringLiteral("{\"bench\":\"fleet\",\"compare_summaries\":true,\"writers\":%1,\"rate\":%2,"
+                                 "\"seconds\":%3,\"p50_ms\":%4,\"p50_ms_without\":%5,\"p99_ms\":%6,"
+                                 "\"p99_ms_without\":%7,\"max_ms\":%8,\"max_ms_without\":%9,"
+                                 "\"wal_bytes_per_reading\":%10,\"wal_bytes_per_reading_without\":%11,"
+                                 "\"rows_in_table\":%12,\"rows_expected\":%13}")
                       .arg(writers)
                       .arg(rate)
                       .arg(seconds)
-                      .arg(sentAll)
-                      .arg(committed)
-                      .arg(rows)
-                      .arg(runS > 0 ? committed / runS : 0.0, 0, 'f', 1)
-                      .arg(percentile(latencies, 0.50) / 1e6, 0, 'f', 1)
-                      .arg(percentile(latencies, 0.99) / 1e6, 0, 'f', 1)
-                      .arg(latencies.empty() ? 0.0 : latencies.back() / 1e6, 0, 'f', 1)
-                      .arg((lastCommitNs - producedNs) / 1e6, 0, 'f', 0)
+                      .arg(ms(percentile(sum[0].latencyNs, 0.50)), 0, 'f', 1)
+                      .arg(ms(percentile(sum[1].latencyNs, 0.50)), 0, 'f', 1)
+                      .arg(ms(percentile(sum[0].latencyNs, 0.99)), 0, 'f', 1)
+                      .arg(ms(percentile(sum[1].latencyNs, 0.99)), 0, 'f', 1)
+                      .arg(sum[0].latencyNs.empty() ? 0.0 : ms(sum[0].latencyNs.back()), 0, 'f', 1)
+                      .arg(sum[1].latencyNs.empty() ? 0.0 : ms(sum[1].latencyNs.back()), 0, 'f', 1)
+                      .arg(perReading(sum[0]), 0, 'f', 0)
+                      .arg(perReading(sum[1]), 0, 'f', 0)
+                      .arg(rowsInTable)
+                      .arg(expected));
+    return ok && rowsInTable == expected ? 0 : 1;
+}
+
+} // namespace
+
+int runFleetBench(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption writersOption(QStringLiteral("writers"), QStringLiteral("record writers"),
+                                           QStringLiteral("N"), QStringLiteral("90"));
+    const QCommandLineOption rateOption(QStringLiteral("rate"),
+                                        QStringLiteral("readings a second per writer"), QStringLiteral("R"),
+                                        QStringLiteral("17"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("length of the run"),
+                                           QStringLiteral("S"), QStringLiteral("60"));
+    const QCommandLineOption compareOption(
+        QStringLiteral("compare-summaries"),
+        QStringLiteral("run the load with and without the summaries, taking turns, in two new databases"));
+    parser.addOptions({writersOption, rateOption, secondsOption, compareOption});
+    parser.process(QStringList{QStringLiteral("fleet")} + arguments);
+    const int writers = parser.value(writersOption).toInt();
+    const double rate = parser.value(rateOption).toDouble();
+    const double seconds = parser.value(secondsOption).toDouble();
+    if (writers < 1 || rate <= 0 || seconds <= 0) {
+        std::fputs("tk52k-bench fleet: --writers, --rate and --seconds take positive numbers\n", stderr);
+        return 2;
+    }
+
+    const DbSettings settings = DbSettings::fromEnvironment();
+    if (parser.isSet(compareOption))
+        return compareSummaries(settings, writers, rate, seconds);
+
+    // Tells this run's rows from those of earlier runs.
+    const QString prefix = QStringLiteral("fleet-%1-").arg(QDateTime::currentMSecsSinceEpoch());
+    Phase phase;
+    if (!runPhase(settings, writers, rate, seconds, prefix, &phase))
+        return 1;
+    std::sort(phase.latencyNs.begin(), phase.latencyNs.end());
+    const std::vector<qint64> &latencies = phase.latencyNs;
+    printJsonLine(QStringLiteral("{\"bench\":\"fleet\",\"writers\":%1,\"rate\":%2,\"seconds\":%3,"
+                                 "\"handed_over\":%4,\"committed\":%5,\"rows_in_table\":%6,"
+                                 "\"committed_per_s\":%7,\"p50_ms\":%8,\"p99_ms\":%9,\"max_ms\":%10,"
+                                 "\"drain_ms\":%11,\"wal_bytes_per_reading\":%12,\"cpu_ms\":%13}")
+                      .arg(writers)
+                      .arg(rate)
+                      .arg(seconds)
+                      .arg(phase.handedOver)
+                      .arg(phase.committed)
+                      .arg(phase.rows)
+                      .arg(phase.runS > 0 ? phase.committed / phase.runS : 0.0, 0, 'f', 1)
+                      .arg(ms(percentile(phase.latencyNs, 0.50)), 0, 'f', 1)
+                      .arg(ms(percentile(phase.latencyNs, 0.99)), 0, 'f', 1)
+                      .arg(latencies.empty() ? 0.0 : ms(latencies.back()), 0, 'f', 1)
+                      .arg(phase.drainMs, 0, 'f', 0)
+                      .arg(phase.committed > 0 && phase.walBytes >= 0 ? double(phase.walBytes) / phase.committed : -1.0,
+                           0, 'f', 0)
                       .arg(processCpuMs()));
-    return committed == sentAll && rows == sentAll ? 0 : 1;
+    return phase.committed == phase.handedOver && phase.rows == phase.handedOver ? 0 : 1;
 }

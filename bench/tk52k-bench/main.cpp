@@ -17,7 +17,7 @@ struct Subcommand
 
 const Subcommand kSubcommands[] = {
     {"tick", runTickBench, "tick --points N [--ticks K]"},
-    {"fleet", runFleetBench, "fleet --writers N --rate R --seconds S"},
+    {"fleet", runFleetBench, "fleet --writers N --rate R --seconds S [--compare-summaries]"},
     {"live", runLiveBench, "live --rate R --seconds S"},
     {"logger", runLoggerBench, "logger --rate R --seconds S [--no-metrics]"},
     {"history", runHistoryBench, "history --from \"yyyy-MM-dd HH:mm:ss\" --to \"yyyy-MM-dd HH:mm:ss\""},
