@@ -58,9 +58,11 @@ public:
         return exec(QByteArray(sql), params, result);
     }
 
-    /// Runs `sql`, a COPY … TO STDOUT, and hands each line it sends (its
-    /// newline included) to `line` as it arrives: one statement, however many
-    /// rows, with nothing held but the line at hand. The `params` ($1, $2, …)
+    /// Runs `sql`, a COPY … TO STDOUT, and hands each message it sends (in
+    /// the text format a line, its newline included; in the binary format a
+    /// row, the first after the header, the trailer alone) to `line` as it
+    /// arrives: one statement, however many rows, with nothing held but the
+    /// message at hand. The `params` ($1, $2, …)
     /// go in as quoted literals, since COPY takes no parameters. When `line`
     /// returns false the server is asked to stop and what it still sends is
     /// dropped; false is returned then, with `stopped` set.

@@ -1359,84 +1359,71 @@ bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVec
 }
 
 namespace {
-// One line of COPY's text format into `batch`: the time in microseconds,
-// then the texts, tab-separated, backslash escapes undone, \N for NULL.
-bool takeCopyLine(const char *line, int size, RowBatch *batch)
+// Microseconds from 1970-01-01 to 2000-01-01, where the server's binary
+// timestamps count from.
+constexpr qint64 kUsTo2000 = 946684800000000;
+
+qint32 bigEndian32(const char *p)
 {
-    if (size > 0 && line[size - 1] == '\n')
-        --size;
-    const char *const end = line + size;
-    const char *p = line;
-    RowBatch::Row row;
-    qint64 us = 0;
-    bool negative = p < end && *p == '-';
-    if (negative)
-        ++p;
-    if (p == end || *p < '0' || *p > '9')
-        return false;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p)
-        us = us * 10 + (*p - '0');
-    row.timeUs = negative ? -us : us;
-    QByteArray &text = batch->text;
-    for (int f = 0; f < RowBatch::FieldCount; ++f) {
-        if (p == end || *p != '\t')
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return qint32(quint32(u[0]) << 24 | quint32(u[1]) << 16 | quint32(u[2]) << 8 | quint32(u[3]));
+}
+
+qint64 bigEndian64(const char *p)
+{
+    return qint64(quint64(quint32(bigEndian32(p))) << 32 | quint32(bigEndian32(p + 4)));
+}
+
+// The rows of one message of COPY's binary format into `batch`: each a
+// count of fields, then each field's length (-1 for NULL, taken as "") and
+// bytes; the time first, as a timestamp. The stream opens with a signature
+// and a header extension, and ends with a count of -1. False when the bytes
+// are not that.
+bool takeBinaryRows(const char *data, int size, bool *headerRead, bool *ended, RowBatch *batch)
+{
+    static const char signature[] = "PGCOPY\n\377\r\n";
+    const char *p = data;
+    const char *const end = data + size;
+    if (!*headerRead) {
+        if (size < 19 || std::memcmp(p, signature, 11) != 0)
             return false;
-        ++p;
-        row.bounds[f] = text.size();
-        const char *start = p;
-        while (p < end && *p != '\t')
-            ++p;
-        const char *stop = p;
-        if (stop - start == 2 && start[0] == '\\' && start[1] == 'N')
-            continue; // NULL
-        const char *slash = static_cast<const char *>(std::memchr(start, '\\', size_t(stop - start)));
-        if (!slash) {
-            text.append(start, int(stop - start));
+        const qint32 extension = bigEndian32(p + 15);
+        if (extension < 0 || extension > size - 19)
+            return false;
+        p += 19 + extension;
+        *headerRead = true;
+    }
+    QByteArray &text = batch->text;
+    while (p < end) {
+        if (*ended || end - p < 2)
+            return false;
+        const int fields = qint16(quint16(quint8(p[0])) << 8 | quint8(p[1]));
+        p += 2;
+        if (fields == -1) {
+            *ended = true;
             continue;
         }
-        text.append(start, int(slash - start));
-        for (const char *q = slash; q < stop; ++q) {
-            if (*q != '\\' || q + 1 == stop) {
-                text.append(*q);
-                continue;
-            }
-            const char c = *++q;
-            switch (c) {
-            case 'b':
-                text.append('\b');
-                break;
-            case 'f':
-                text.append('\f');
-                break;
-            case 'n':
-                text.append('\n');
-                break;
-            case 'r':
-                text.append('\r');
-                break;
-            case 't':
-                text.append('\t');
-                break;
-            case 'v':
-                text.append('\v');
-                break;
-            default:
-                if (c >= '0' && c <= '7') {
-                    // Octal: up to three digits.
-                    int v = c - '0';
-                    for (int k = 0; k < 2 && q + 1 < stop && q[1] >= '0' && q[1] <= '7'; ++k)
-                        v = v * 8 + (*++q - '0');
-                    text.append(char(v));
-                } else {
-                    text.append(c);
-                }
-            }
+        if (fields != RowBatch::FieldCount + 1 || end - p < 12 || bigEndian32(p) != 8)
+            return false;
+        RowBatch::Row row;
+        row.timeUs = bigEndian64(p + 4) + kUsTo2000;
+        p += 12;
+        for (int f = 0; f < RowBatch::FieldCount; ++f) {
+            if (end - p < 4)
+                return false;
+            const qint32 length = bigEndian32(p);
+            p += 4;
+            row.bounds[f] = text.size();
+            if (length == -1)
+                continue; // NULL
+            if (length < 0 || length > end - p)
+                return false;
+            text.append(p, length);
+            p += length;
         }
+        row.bounds[RowBatch::FieldCount] = text.size();
+        batch->rows.push_back(row);
     }
-    if (p != end)
-        return false;
-    row.bounds[RowBatch::FieldCount] = text.size();
-    batch->rows.push_back(row);
     return true;
 }
 } // namespace
@@ -1453,12 +1440,13 @@ bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const 
         // literals, which would make a number a text.
         const QString where = r.rowsWhere(p, QString::number(range.fromMs * kUsPerMs),
                                           QString::number(range.toMs * kUsPerMs), source, nullptr);
-        // The same rows, order and texts as page(); the times as exact
-        // microseconds.
+        // The same rows, order and texts as page(), in the binary format:
+        // the times as the server keeps them, the texts as they are, and
+        // neither turned into text and back.
         const QString sql =
-            QStringLiteral("COPY (SELECT %1, %8, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
-                           "ORDER BY %5, %6 LIMIT %7) TO STDOUT")
-                .arg(r.us(), r.frastr(),
+            QStringLiteral("COPY (SELECT (%1)::timestamp, %8, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
+                           "ORDER BY %5, %6 LIMIT %7) TO STDOUT (FORMAT binary)")
+                .arg(r.time(), r.frastr(),
                      table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
                      r.orderKey(), QString::number(limit), r.value());
         // A long export is one statement: no limit on its time.
@@ -1468,10 +1456,12 @@ bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const 
         }
         RowBatch batch;
         bool malformed = false;
+        bool headerRead = false;
+        bool ended = false;
         const bool ok = r.link.copyOut(
             sql.toUtf8(), p.values(),
-            [&](const char *line, int size) {
-                if (!takeCopyLine(line, size, &batch)) {
+            [&](const char *data, int size) {
+                if (!takeBinaryRows(data, size, &headerRead, &ended, &batch)) {
                     malformed = true;
                     return false;
                 }
@@ -1489,6 +1479,10 @@ bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const 
         }
         if (!ok) {
             *error = r.link.error();
+            return false;
+        }
+        if (!ended) {
+            *error = QStringLiteral("the server sent a row that could not be read");
             return false;
         }
         if (!batch.rows.empty() && !take(batch)) {
