@@ -47,7 +47,7 @@ void HistoryTableModel::setBlocking(bool on, int blockRows)
 int HistoryTableModel::rowCount(const QModelIndex &parent) const
 {
     // A view counts rows in int; beyond that the rest of the range is not shown.
-    return parent.isValid() ? 0 : int(std::min<qint64>(m_rows, std::numeric_limits<int>::max()));
+    return parent.isValid() ? 0 : int(std::clamp<qint64>(m_rows, 0, std::numeric_limits<int>::max()));
 }
 
 int HistoryTableModel::columnCount(const QModelIndex &parent) const
@@ -75,9 +75,11 @@ bool HistoryTableModel::streamRows(
 {
     auto *self = const_cast<HistoryTableModel *>(this);
     self->m_error.clear();
+    m_streamed = 0;
     if (!m_store)
         return rowCount() == 0;
-    HistoryReads::RowStream stream(m_table, m_range, m_source, rowCount());
+    HistoryReads::RowStream stream(m_table, m_range, m_source,
+                                   m_rows < 0 ? std::numeric_limits<qint64>::max() : rowCount());
     // The store's thread is busy with the stream until it ends: a view
     // repainted meanwhile must not wait for it on this thread.
     m_streaming = true;
@@ -89,6 +91,7 @@ bool HistoryTableModel::streamRows(
         ok = take(batch, first);
         first += qint64(batch.rows.size());
     }
+    m_streamed = first;
     stream.stop();
     m_streaming = false;
     if (ok && !stream.error().isEmpty())

@@ -35,7 +35,9 @@ public:
     explicit HistoryTableModel(QObject *parent = nullptr);
 
     /// Shows the `rows` rows of `range` of the meter `source` (null: all) of
-    /// `table` in `store`; `withSource` adds the meter's column.
+    /// `table` in `store`; `withSource` adds the meter's column. `rows` < 0:
+    /// not counted, for an export only: the model shows no rows, and
+    /// streamRows() reads whatever the range holds then.
     void setRange(RecordStore *store, const RangeQueries::Table &table, const RangeQueries::Range &range,
                   const QString &source, qint64 rows, bool withSource);
     /// No rows.
@@ -50,7 +52,8 @@ public:
 
     /// Whether streamRows() can read the rows: a range of a store is shown.
     bool canStream() const { return !m_store.isNull(); }
-    /// Every row of the range, as many as rowCount(), in the table's order,
+    /// Every row of the range, as many as rowCount() (all when not counted),
+    /// in the table's order,
     /// read in one statement the server streams rather than block by block:
     /// `take` gets them a batch at a time on this thread, with the number of
     /// the batch's first row, and returns false to stop. False when the read
@@ -60,6 +63,8 @@ public:
     streamRows(const std::function<bool(const RangeQueries::RowBatch &batch, qint64 firstRow)> &take) const;
 
     qint64 totalRows() const { return m_rows; }
+    /// The rows the last streamRows() handed over.
+    qint64 streamedRows() const { return m_streamed; }
     const RangeQueries::Range &range() const { return m_range; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -99,4 +104,5 @@ private:
     mutable QSet<qint64> m_asked;
     mutable qint64 m_clock = 0;
     mutable bool m_streaming = false;
+    mutable qint64 m_streamed = 0;
 };

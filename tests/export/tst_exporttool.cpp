@@ -55,7 +55,8 @@ private slots:
     }
 
     // A name without suffix gets the format's; the range ends with the whole of
-    // its last second; CSV times carry the offset in force then.
+    // its last second; CSV times carry the offset in force then; the rows
+    // written are told.
     void filesNamedWithoutSuffix()
     {
         const QString chosen = m_dir.filePath("range");
@@ -64,6 +65,8 @@ private slots:
                                    format, "--output", chosen},
                                   {"TZ=CST-8"});
             QVERIFY2(r.status == 0, r.err.constData());
+            // Counted as they were streamed: no count of the range before.
+            QVERIFY2(r.out.startsWith("tk52k-export: 4 rows written to "), r.out.constData());
         }
         QFile f(chosen + ".csv");
         QVERIFY(f.open(QIODevice::ReadOnly));

@@ -88,7 +88,7 @@ int exportFailure(const char *program, const QString &message, int status)
 }
 
 int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened,
-                       bool rowsOnly)
+                       bool streamOnly)
 {
     // A setting that cannot be used is an error, never a reason to read the
     // default database instead.
@@ -101,7 +101,7 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
     // The history window's time limit for a lock or a statement; a scheduled
     // report that waits for a locked table says so instead of hanging mute.
     opened->overview = std::make_shared<HistoryReads::OverviewRead>(request.from, request.to, request.source);
-    opened->overview->rowsOnly = rowsOnly;
+    opened->overview->tableOnly = streamOnly;
     opened->overview->lockWait = [program](const QString &holders, int waitMs) {
         std::fprintf(stderr, "%s: the table invoice is locked by another session%s; waiting up to %d s for it\n",
                      program, holders.isEmpty() ? "" : qPrintable(QStringLiteral(": ") + holders),
@@ -126,8 +126,8 @@ int openRequestedRange(const char *program, const ExportRequest &request, Reques
     // comes to it: nothing of the range is held in memory first.
     opened->model = std::make_unique<HistoryTableModel>();
     opened->model->setRange(opened->store.get(), opened->overview->table,
-                            HistoryReads::rangeOf(request.from, request.to), request.source, opened->overview->rows,
-                            false);
+                            HistoryReads::rangeOf(request.from, request.to), request.source,
+                            streamOnly ? -1 : opened->overview->rows, false);
     opened->model->setBlocking(true, 8192);
     return 0;
 }

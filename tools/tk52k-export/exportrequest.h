@@ -48,7 +48,8 @@ struct RequestedRange
 /// variables, as the history window reads it. Returns 0 with `opened`
 /// filled, or, after the reason went to standard error, the exit status: 4
 /// for settings that cannot be used (as in the logger; no database is read
-/// then), 1 when the read failed. `rowsOnly`: the rows are all that is
-/// wanted (the overview then holds the table and their number only).
+/// then), 1 when the read failed. `streamOnly`: the rows are all that is
+/// wanted, streamed once; they are not counted first (the overview then
+/// holds the table only, and the model counts the rows it streamed).
 int openRequestedRange(const char *program, const ExportRequest &request, RequestedRange *opened,
-                       bool rowsOnly = false);
+                       bool streamOnly = false);

@@ -114,7 +114,8 @@ int main(int argc, char *argv[])
     }
 
     RequestedRange range;
-    // The text, CSV and workbook exports need the rows and their number only.
+    // The text, CSV and workbook exports need the rows only, streamed once
+    // and counted as they come: no pass over them before.
     if (const int status =
             openRequestedRange(kProgram, request, &range, request.format != QLatin1String("stats")))
         return status;
@@ -147,7 +148,6 @@ int main(int argc, char *argv[])
     }
 
     const HistoryTableModel &model = *range.model;
-    const int rows = model.rowCount();
     // A block the server could not give stops the export: no file with rows missing.
     const ExportProgressScope stopOnError([&model](qint64, qint64) { return model.readError().isEmpty(); });
 
@@ -157,7 +157,7 @@ int main(int argc, char *argv[])
         if (!writeTableWorkbook(model, QStringLiteral("数据记录"), QVector<int>(HistoryTableModel::ColumnCount, 100),
                                 path, &why))
             return fail(QStringLiteral("cannot write %1: %2").arg(path, model.readError().isEmpty() ? why : model.readError()));
-        say(QStringLiteral("%1 rows written to %2").arg(rows).arg(path));
+        say(QStringLiteral("%1 rows written to %2").arg(model.streamedRows()).arg(path));
         return 0;
     }
 
@@ -180,6 +180,6 @@ int main(int argc, char *argv[])
         break;
     }
     if (!toStdout)
-        say(QStringLiteral("%1 rows written to %2").arg(rows).arg(output));
+        say(QStringLiteral("%1 rows written to %2").arg(model.streamedRows()).arg(output));
     return 0;
 }

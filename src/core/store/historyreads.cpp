@@ -264,8 +264,8 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
     RangeQueries::probeSummaries(db, &table);
     if (!RangeQueries::unreadableTimes(db, table, &unreadableTimes, &unreadableExample, error))
         return false;
-    if (rowsOnly)
-        return RangeQueries::rowCount(db, table, range, m_source, &rows, error);
+    if (tableOnly)
+        return true;
     // The rows, the quantities and the meters in one pass over the rows.
     RangeQueries::Tally tally;
     if (!RangeQueries::tally(db, table, range, m_source, &tally, error))

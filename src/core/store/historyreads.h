@@ -108,9 +108,9 @@ public:
     qint64 unreadableTimes = 0;
     QString unreadableExample;
     AlarmSchema::Load alarms;
-    /// Set before the read: only the table and `rows` are read (an export
-    /// needs no more).
-    bool rowsOnly = false;
+    /// Set before the read: only the table is read, `rows` stays 0 (an
+    /// export that streams the range counts its rows as they come).
+    bool tableOnly = false;
 
 protected:
     bool query(QSqlDatabase &db, QString *error) override;
