@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -28,7 +29,6 @@ bool writeStreamed(const HistoryTableModel &model, QFileDevice &file, QByteArray
     using F = RangeQueries::RowBatch;
     const qint64 rows = model.rowCount();
     StoredTimeTexts times;
-    QByteArray number;
     bool ok = true;
     const bool read = model.streamRows([&](const F &batch, qint64 first) {
         for (size_t k = 0; k < batch.rows.size(); ++k) {
@@ -41,8 +41,8 @@ bool writeStreamed(const HistoryTableModel &model, QFileDevice &file, QByteArray
             times.appendCsv(RangeQueries::msOfUs(row.timeUs), &chunk);
             chunk += ',';
             const std::string_view value = batch.field(row, F::Value);
-            const bool isNumber = plainNumberText(value, &number);
-            chunk += number; // digits, a sign and a point: never quoted
+            // Digits, a sign and a point: never quoted.
+            const bool isNumber = appendPlainNumber(value, &chunk);
             chunk += ',';
             if (!isNumber)
                 appendCsvField(value, &chunk);
@@ -52,8 +52,10 @@ bool writeStreamed(const HistoryTableModel &model, QFileDevice &file, QByteArray
             appendCsvField(batch.field(row, F::Function), &chunk);
             chunk += ',';
             const int range = rangeIndex(batch.field(row, F::Frastr));
-            if (range >= 0)
-                chunk += QByteArray::number(range);
+            if (range >= 0) {
+                char digits[12];
+                chunk.append(digits, int(std::to_chars(digits, digits + sizeof digits, range).ptr - digits));
+            }
             chunk += ',';
             appendCsvField(batch.field(row, F::Source), &chunk);
             chunk += "\r\n";

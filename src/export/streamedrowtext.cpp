@@ -129,6 +129,16 @@ void StoredTimeTexts::fields(qint64 ms)
     m_second = ms;
     const qint64 days = floorDiv(ms, kMsPerDay);
     const qint64 rest = ms - days * kMsPerDay;
+    const int secs = int(rest / 1000);
+    put2(m_text + 11, secs / 3600);
+    put2(m_text + 14, secs / 60 % 60);
+    put2(m_text + 17, secs % 60);
+    const int milli = int(rest % 1000);
+    m_text[20] = char('0' + milli / 100);
+    put2(m_text + 21, milli % 100);
+    if (days == m_day)
+        return;
+    m_day = days;
     // The civil date of a day count (days since 1970-01-01).
     const qint64 z = days + 719468;
     const qint64 era = floorDiv(z, 146097);
@@ -139,23 +149,10 @@ void StoredTimeTexts::fields(qint64 ms)
     const int day = int(doy - (153 * mp + 2) / 5 + 1);
     const int month = int(mp < 10 ? mp + 3 : mp - 9);
     const int year = int(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    const int secs = int(rest / 1000);
     put2(m_text, year / 100);
     put2(m_text + 2, year % 100);
-    m_text[4] = '-';
     put2(m_text + 5, month);
-    m_text[7] = '-';
     put2(m_text + 8, day);
-    m_text[10] = ' ';
-    put2(m_text + 11, secs / 3600);
-    m_text[13] = ':';
-    put2(m_text + 14, secs / 60 % 60);
-    m_text[16] = ':';
-    put2(m_text + 17, secs % 60);
-    const int milli = int(rest % 1000);
-    m_text[19] = '.';
-    m_text[20] = char('0' + milli / 100);
-    put2(m_text + 21, milli % 100);
 }
 
 void StoredTimeTexts::appendTable(qint64 ms, QByteArray *out)
@@ -211,9 +208,8 @@ void appendCsvField(std::string_view field, QByteArray *out)
     *out += '"';
 }
 
-bool plainNumberText(std::string_view value, QByteArray *number)
+bool appendPlainNumber(std::string_view value, QByteArray *out)
 {
-    number->clear();
     const std::string_view t = trimmed(value);
     // A sign and digits, with a point between digits or none: a finite
     // number for anyone. Anything else is left to QString's reading.
@@ -232,11 +228,12 @@ bool plainNumberText(std::string_view value, QByteArray *number)
     }
     const bool simple = isAscii(value) && i == t.size() && whole > 0 && fraction > 0 && t.size() <= 40;
     if (!simple) {
-        *number = plainNumber(QString::fromUtf8(value.data(), int(value.size()))).toUtf8();
-        return !number->isEmpty();
+        const QByteArray number = plainNumber(QString::fromUtf8(value.data(), int(value.size()))).toUtf8();
+        *out += number;
+        return !number.isEmpty();
     }
     const std::string_view plain = t.front() == '+' ? t.substr(1) : t;
-    number->append(plain.data(), int(plain.size()));
+    out->append(plain.data(), int(plain.size()));
     return true;
 }
 

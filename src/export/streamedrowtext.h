@@ -52,8 +52,9 @@ private:
     qint64 m_bucket = std::numeric_limits<qint64>::min();
     bool m_plain = false; // the quarter hour is written from its fields
     QByteArray m_offset;  // "+08:00" of that quarter hour
-    qint64 m_second = std::numeric_limits<qint64>::min();
-    char m_text[23] = {}; // "yyyy-MM-dd hh:mm:ss.zzz" of m_second
+    qint64 m_second = std::numeric_limits<qint64>::min(); // the millisecond m_text shows
+    qint64 m_day = std::numeric_limits<qint64>::min();    // the day it shows
+    char m_text[24] = "0000-00-00 00:00:00.000"; // "yyyy-MM-dd hh:mm:ss.zzz"
     CsvTimeTexts m_slowCsv;
 };
 
@@ -63,8 +64,8 @@ private:
 void appendText(std::string_view field, QByteArray *out);
 /// The same, as one CSV field (csvField()).
 void appendCsvField(std::string_view field, QByteArray *out);
-/// A value text as plainNumber() has it for the CSV's "value": the number
-/// without a leading '+', or nothing when it is none.
-bool plainNumberText(std::string_view value, QByteArray *number);
+/// Appends a value text as plainNumber() has it for the CSV's "value": the
+/// number without a leading '+'; false, with nothing appended, when it is none.
+bool appendPlainNumber(std::string_view value, QByteArray *out);
 /// A range index (frastr) as the CSV's "range": -1 when it is none.
 int rangeIndex(std::string_view frastr);
