@@ -54,7 +54,7 @@ private:
     QByteArray m_offset;  // "+08:00" of that quarter hour
     qint64 m_second = std::numeric_limits<qint64>::min(); // the millisecond m_text shows
     qint64 m_day = std::numeric_limits<qint64>::min();    // the day it shows
-    char m_text[24] = "0000-00-00 00:00:00.000"; // "yyyy-MM-dd hh:mm:ss.zzz"
+    char m_text[24] = "0000-00-00 00:00:00.000";          // "yyyy-MM-dd hh:mm:ss.zzz"
     CsvTimeTexts m_slowCsv;
 };
 

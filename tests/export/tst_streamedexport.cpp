@@ -150,6 +150,46 @@ INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source
         QVERIFY(readAll(path).endsWith("20000\t2024-06-01 05:33:20\t20000\tV\tF\n"));
     }
 
+    // A table without id: rows of one time come in the order of where they
+    // lie, which its descending index, read backwards, reverses; so across
+    // batches, from a time shared by more rows than are held at once, and
+    // where the rows shown end among rows of one time.
+    void rowsOfOneTimeWithoutId()
+    {
+        ScratchDatabase db(QStringLiteral("streamedexport_noid"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        QVERIFY2(
+            db.exec(
+                "CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, "
+                "create_time timestamp(3)); CREATE INDEX ON invoice (create_time DESC) WITH "
+                "(deduplicate_items = off); "
+                "INSERT INTO invoice SELECT 'F', i::text, 'V', '1', CASE WHEN i <= 10000 THEN "
+                "timestamp '2024-06-01' + i / 3 * interval '1 millisecond' ELSE timestamp '2024-06-02' "
+                "+ (i / 30000) * interval '1 second' END FROM generate_series(1, 30005) i; ANALYZE invoice"),
+            qPrintable(db.error()));
+        database store(db.settings(), QString());
+        QCOMPARE(store.openForReading(), 1);
+        const QDateTime from(QDate(2024, 6, 1), QTime(0, 0));
+        const QDateTime to(QDate(2024, 6, 3), QTime(0, 0));
+        auto overview = std::make_shared<HistoryReads::OverviewRead>(from, to, QString());
+        store.readNow(overview);
+        QCOMPARE(overview->rows, 30005);
+        for (const qint64 rows : {qint64(30005), qint64(5001)}) {
+            HistoryTableModel model;
+            model.setRange(&store, overview->table, HistoryReads::rangeOf(from, to), QString(), rows, false);
+            model.setBlocking(true, 20000);
+            QIdentityProxyModel plain;
+            plain.setSourceModel(&model);
+            const QString streamed = m_dir.filePath("noid-streamed.txt");
+            const QString paged = m_dir.filePath("noid-paged.txt");
+            QCOMPARE(writeTableText(model, streamed), TextWriteResult::Written);
+            QVERIFY2(model.readError().isEmpty(), qPrintable(model.readError()));
+            QCOMPARE(model.streamedRows(), rows);
+            QCOMPARE(writeTableText(plain, paged), TextWriteResult::Written);
+            QCOMPARE(readAll(streamed), readAll(paged));
+        }
+    }
+
 private:
     static QByteArray readAll(const QString &path)
     {

@@ -871,6 +871,7 @@ bool inspect(QSqlDatabase &db, Table *table, QString *error)
         } else if (name == QLatin1String("create_time")) {
             table->timeIsText = isText(type);
             table->timeIsDate = type == QLatin1String("date");
+            table->timeIsZoned = type.endsWith(QLatin1String("with time zone"));
             if (!table->timeIsText && !table->timeIsDate && !type.startsWith(QLatin1String("timestamp")))
                 return refuse(name, type, "a timestamp, a date or text");
         } else if (name == QLatin1String("frastr")) {
@@ -1379,7 +1380,8 @@ qint64 bigEndian64(const char *p)
 // bytes; the time first, as a timestamp. The stream opens with a signature
 // and a header extension, and ends with a count of -1. False when the bytes
 // are not that.
-bool takeBinaryRows(const char *data, int size, bool *headerRead, bool *ended, RowBatch *batch)
+// With `place`, each row ends with its ctid.
+bool takeBinaryRows(const char *data, int size, bool place, bool *headerRead, bool *ended, RowBatch *batch)
 {
     static const char signature[] = "PGCOPY\n\377\r\n";
     const char *p = data;
@@ -1403,7 +1405,7 @@ bool takeBinaryRows(const char *data, int size, bool *headerRead, bool *ended, R
             *ended = true;
             continue;
         }
-        if (fields != RowBatch::FieldCount + 1 || end - p < 12 || bigEndian32(p) != 8)
+        if (fields != RowBatch::FieldCount + (place ? 2 : 1) || end - p < 12 || bigEndian32(p) != 8)
             return false;
         RowBatch::Row row;
         row.timeUs = bigEndian64(p + 4) + kUsTo2000;
@@ -1422,9 +1424,46 @@ bool takeBinaryRows(const char *data, int size, bool *headerRead, bool *ended, R
             p += length;
         }
         row.bounds[RowBatch::FieldCount] = text.size();
+        if (place) {
+            // The block (4 bytes) and the row in it (2 bytes).
+            if (end - p < 10 || bigEndian32(p) != 6)
+                return false;
+            row.place = qint64(quint32(bigEndian32(p + 4))) << 16 | quint16(quint8(p[8]) << 8 | quint8(p[9]));
+            p += 10;
+        }
         batch->rows.push_back(row);
     }
     return true;
+}
+// Puts the rows of one time among the first `count` rows of `batch` in the
+// order of where they lie.
+void orderTies(RowBatch *batch, size_t count)
+{
+    auto &rows = batch->rows;
+    for (size_t a = 0; a < count;) {
+        size_t b = a + 1;
+        while (b < count && rows[b].timeUs == rows[a].timeUs)
+            ++b;
+        const auto byPlace = [](const RowBatch::Row &x, const RowBatch::Row &y) { return x.place < y.place; };
+        if (b - a > 1 && !std::is_sorted(rows.begin() + long(a), rows.begin() + long(b), byPlace))
+            std::sort(rows.begin() + long(a), rows.begin() + long(b), byPlace);
+        a = b;
+    }
+}
+
+// Rows of one time held to be put in order before the server is left to
+// order them.
+constexpr int kMaxSharedTime = 16384;
+
+// Row `k` of `from` appended to `to`, its texts with it.
+void moveRow(const RowBatch &from, size_t k, RowBatch *to)
+{
+    RowBatch::Row row = from.rows[k];
+    const int shift = to->text.size() - row.bounds[0];
+    to->text.append(from.text.constData() + row.bounds[0], row.bounds[RowBatch::FieldCount] - row.bounds[0]);
+    for (int &bound : row.bounds)
+        bound += shift;
+    to->rows.push_back(row);
 }
 } // namespace
 
@@ -1435,57 +1474,121 @@ bool streamRows(QSqlDatabase &db, const Table &table, const Range &range, const 
     if (range.fromMs >= range.toMs || limit <= 0)
         return true;
     return withRead(db, table, error, false, [&](Read &r) {
-        Params p;
-        // Numbers are spelt out: the texts (a meter's name) go in as
-        // literals, which would make a number a text.
-        const QString where = r.rowsWhere(p, QString::number(range.fromMs * kUsPerMs),
-                                          QString::number(range.toMs * kUsPerMs), source, nullptr);
-        // The same rows, order and texts as page(), in the binary format:
-        // the times as the server keeps them, the texts as they are, and
-        // neither turned into text and back.
-        const QString sql =
-            QStringLiteral("COPY (SELECT (%1)::timestamp, %8, i.unitstr, i.funcstr, %2, %3 FROM invoice i WHERE %4 "
-                           "ORDER BY %5, %6 LIMIT %7) TO STDOUT (FORMAT binary)")
-                .arg(r.time(), r.frastr(),
-                     table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"), where, r.time(),
-                     r.orderKey(), QString::number(limit), r.value());
         // A long export is one statement: no limit on its time.
         if (!r.link.exec("SET LOCAL statement_timeout = 0")) {
             *error = r.link.error();
             return false;
         }
+        // Rows of one time in a table without id are put in order of where
+        // they lie here: the server would sort every row for it, where the
+        // index gives them by time alone. Not where many rows share a time
+        // (a date) or two times can show as one (a zoned time); nor from a
+        // time shared by more rows than a batch should hold, from which the
+        // server sorts them after all.
+        bool placesHere = !table.hasId && !table.timeIsZoned && !table.timeIsDate;
+        qint64 fromUs = range.fromMs * kUsPerMs;
         RowBatch batch;
-        bool malformed = false;
-        bool headerRead = false;
-        bool ended = false;
-        const bool ok = r.link.copyOut(
-            sql.toUtf8(), p.values(),
-            [&](const char *data, int size) {
-                if (!takeBinaryRows(data, size, &headerRead, &ended, &batch)) {
-                    malformed = true;
+        qint64 handed = 0;
+        bool enough = false; // `limit` rows handed over: the rest is not wanted
+        // Hands over the first `complete` rows of the batch (whole times),
+        // as many as are still wanted, and keeps the others for the next.
+        const auto handOver = [&](size_t complete) {
+            if (placesHere)
+                orderTies(&batch, complete);
+            const size_t wanted = size_t(std::min<qint64>(qint64(complete), limit - handed));
+            RowBatch rest;
+            if (wanted == complete)
+                for (size_t k = complete; k < batch.rows.size(); ++k)
+                    moveRow(batch, k, &rest);
+            batch.rows.resize(wanted);
+            handed += qint64(wanted);
+            enough = handed == limit;
+            const bool more = wanted == 0 || take(batch);
+            batch = std::move(rest);
+            return more;
+        };
+        for (;;) {
+            Params p;
+            // Numbers are spelt out: the texts (a meter's name) go in as
+            // literals, which would make a number a text.
+            const QString where = r.rowsWhere(p, QString::number(fromUs),
+                                              QString::number(range.toMs * kUsPerMs), source, nullptr);
+            // The same rows, order and texts as page(), in the binary
+            // format: the times as the server keeps them, the texts as they
+            // are, and neither turned into text and back.
+            const QString sql =
+                QStringLiteral(
+                    "COPY (SELECT (%1)::timestamp, %2, i.unitstr, i.funcstr, %3, %4%5 FROM invoice i "
+                    "WHERE %6 ORDER BY %7) TO STDOUT (FORMAT binary)")
+                    .arg(r.time(), r.value(), r.frastr(),
+                         table.hasSource ? QStringLiteral("i.source") : QStringLiteral("NULL"),
+                         placesHere ? QStringLiteral(", i.ctid") : QString(), where,
+                         placesHere ? r.time()
+                                    : QStringLiteral("%1, %2 LIMIT %3")
+                                          .arg(r.time(), r.orderKey(), QString::number(limit - handed)));
+            // Stopped early, the statement leaves the snapshot usable for the next.
+            if (placesHere && !r.link.exec("SAVEPOINT stream")) {
+                *error = r.link.error();
+                return false;
+            }
+            bool malformed = false;
+            bool headerRead = false;
+            bool ended = false;
+            bool crowded = false; // the rows of one time fill a batch
+            const bool ok = r.link.copyOut(
+                sql.toUtf8(), p.values(),
+                [&](const char *data, int size) {
+                    if (!takeBinaryRows(data, size, placesHere, &headerRead, &ended, &batch)) {
+                        malformed = true;
+                        return false;
+                    }
+                    if (int(batch.rows.size()) < batchRows)
+                        return true;
+                    // The rows of the last time may go on in the next message.
+                    size_t complete = batch.rows.size();
+                    while (placesHere && complete > 0 &&
+                           batch.rows[complete - 1].timeUs == batch.rows.back().timeUs)
+                        --complete;
+                    if (complete == 0 && int(batch.rows.size()) >= kMaxSharedTime) {
+                        crowded = true;
+                        return false;
+                    }
+                    return complete == 0 || (handOver(complete) && !enough);
+                },
+                stopped);
+            if (malformed) {
+                *stopped = false;
+                *error = QStringLiteral("the server sent a row that could not be read");
+                return false;
+            }
+            if (enough) {
+                // The server was asked to stop once the rows wanted were there.
+                *stopped = false;
+                return true;
+            }
+            if (crowded) {
+                // From that time on in the server's order.
+                if (!r.link.exec("ROLLBACK TO SAVEPOINT stream")) {
+                    *stopped = false;
+                    *error = r.link.error();
                     return false;
                 }
-                if (int(batch.rows.size()) < batchRows)
-                    return true;
-                const bool more = take(batch);
+                fromUs = batch.rows.front().timeUs;
                 batch.clear();
-                return more;
-            },
-            stopped);
-        if (malformed) {
-            *stopped = false;
-            *error = QStringLiteral("the server sent a row that could not be read");
-            return false;
+                placesHere = false;
+                continue;
+            }
+            if (!ok) {
+                *error = r.link.error();
+                return false;
+            }
+            if (!ended) {
+                *error = QStringLiteral("the server sent a row that could not be read");
+                return false;
+            }
+            break;
         }
-        if (!ok) {
-            *error = r.link.error();
-            return false;
-        }
-        if (!ended) {
-            *error = QStringLiteral("the server sent a row that could not be read");
-            return false;
-        }
-        if (!batch.rows.empty() && !take(batch)) {
+        if (!batch.rows.empty() && !handOver(batch.rows.size())) {
             *stopped = true;
             *error = QStringLiteral("stopped");
             return false;

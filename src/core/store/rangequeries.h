@@ -50,6 +50,7 @@ struct Table
     bool hasSource = false;    ///< else every row is meter ""
     bool timeIsText = false;   ///< create_time kept as text; rows whose text is no time are left out
     bool timeIsDate = false;   ///< create_time a date: each row at its midnight
+    bool timeIsZoned = false;  ///< create_time a timestamp with time zone
     bool frastrIsText = true;  ///< else an integer column
     bool valueIsText = true;   ///< else datavaluestr is read as its text (a numeric column)
     bool summaries = false;    ///< complete when inspected; each read checks again
@@ -217,6 +218,7 @@ struct RowBatch
     struct Row
     {
         qint64 timeUs = 0;
+        qint64 place = 0; ///< where a row of a table without id lies, for streamRows() only
         /// Field k is text[bounds[k], bounds[k + 1]).
         int bounds[FieldCount + 1] = {};
     };
