@@ -45,6 +45,29 @@ constexpr int kTriggerCount = 6;
 const char *const kBuildLock = "SELECT pg_try_advisory_lock(hashtext('tk52k_invoice_summary_build'))";
 const char *const kBuildUnlock = "SELECT pg_advisory_unlock(hashtext('tk52k_invoice_summary_build'))";
 
+// Which of the optional columns the table has. The five columns every
+// table has; the program's own adds `id` and `source`, a table an older
+// logger made has neither. Without `source` all rows are of one meter, "".
+// Without `id`, rows of equal time are told apart by their place in the
+// table (ctid), as the reads of rows order them; the summaries then compare
+// times alone, and a write that ties with a bucket's first or last reading
+// has the bucket computed again from the rows.
+struct Layout
+{
+    bool hasId = true;
+    bool hasSource = true;
+    /// As the state records it: "id,source", "id", "source" or "".
+    QString name() const
+    {
+        QStringList parts;
+        if (hasId)
+            parts << QStringLiteral("id");
+        if (hasSource)
+            parts << QStringLiteral("source");
+        return parts.join(QLatin1Char(','));
+    }
+};
+
 // Replaces each {KEY} of `text`.
 QString fill(QString text, std::initializer_list<std::pair<const char *, QString>> values)
 {
@@ -63,6 +86,12 @@ QString levelTable(int level)
 QString number(qint64 v)
 {
     return QString::number(v);
+}
+
+// The meter of a row of `a`.
+QString sourceOf(const QString &a, const Layout &layout)
+{
+    return layout.hasSource ? QStringLiteral("coalesce(%1.source, '')").arg(a) : QStringLiteral("''::text");
 }
 
 // The start of the bucket of size `size` holding `us` (a floor, also before 1970).
@@ -99,11 +128,18 @@ const char *const kColumns =
     "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
     "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
     "max_v, max_us, overloads";
-// The same from the aggregates' arrays.
-const char *const kProjection =
-    "source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, "
-    "l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], "
-    "(-mx[2])::bigint, overloads";
+// The same from the aggregates' arrays. Without an id column the ids are
+// kept as 0: a row's place in the table orders ties while it is read, but
+// means nothing once the table is vacuumed or rewritten.
+QString projection(const Layout &layout)
+{
+    return QStringLiteral(
+               "source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, %1, f[3], l[1]::bigint, %2, "
+               "l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, "
+               "mx[1], (-mx[2])::bigint, overloads")
+        .arg(layout.hasId ? QStringLiteral("f[2]::bigint") : QStringLiteral("0::bigint"),
+             layout.hasId ? QStringLiteral("l[2]::bigint") : QStringLiteral("0::bigint"));
+}
 
 QString tableDdl(const QString &table)
 {
@@ -137,22 +173,36 @@ QString tableDdl(const QString &table)
                 {{"T", table}});
 }
 
-// What each row of `alias` means to the summaries.
-QString rowValues(const QString &a)
+// What orders the rows of `a` (a table, not a transition table) of equal
+// time.
+QString rowIdSql(const QString &a, const Layout &layout)
 {
-    return fill(QStringLiteral("coalesce({A}.source, '') AS source, coalesce({A}.funcstr, '') AS funcstr, "
-                               "coalesce({A}.unitstr, '') AS unitstr, {US} AS us, coalesce({A}.id, 0) AS id, "
+    return layout.hasId ? QStringLiteral("coalesce(%1.id, 0)").arg(a)
+                        : QStringLiteral("((%1.ctid::text::point)[0]::bigint * 65536 + "
+                                         "(%1.ctid::text::point)[1]::bigint)")
+                              .arg(a);
+}
+
+// What each row of `alias` means to the summaries; `id` orders rows of
+// equal time (rowIdSql(), or 0 where no order is known).
+QString rowValues(const QString &a, const Layout &layout, const QString &id)
+{
+    return fill(QStringLiteral("{SRC} AS source, coalesce({A}.funcstr, '') AS funcstr, "
+                               "coalesce({A}.unitstr, '') AS unitstr, {US} AS us, {ID} AS id, "
                                "{CV} AS cv, {NV} AS nv, {OL} AS ol"),
                 {{"A", a},
+                 {"SRC", sourceOf(a, layout)},
+                 {"ID", id},
                  {"US", timeUsSql(a + QLatin1String(".create_time"))},
-                 {"CV", curveValueSql(a + QLatin1String(".datavaluestr"), a + QLatin1String(".frastr"))},
+                 // An integer range index reads as its digits.
+                 {"CV", curveValueSql(a + QLatin1String(".datavaluestr"), a + QLatin1String(".frastr::text"))},
                  {"NV", numberSql(a + QLatin1String(".datavaluestr"))},
                  {"OL", overloadSql(a + QLatin1String(".datavaluestr"))}});
 }
 
 // Summary rows of level size `size` from the rows `rows` (a query giving
 // rowValues()' columns).
-QString rawAggregate(const QString &rows, qint64 size)
+QString rawAggregate(const QString &rows, qint64 size, const Layout &layout)
 {
     return fill(QStringLiteral(R"(SELECT {P} FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
@@ -167,7 +217,7 @@ QString rawAggregate(const QString &rows, qint64 size)
                 lag(r.us) OVER (PARTITION BY r.source, r.funcstr, r.unitstr, b.bucket ORDER BY r.us, r.id) AS prev
            FROM ({ROWS}) r CROSS JOIN LATERAL (SELECT {FLOOR} AS bucket) b) x
   GROUP BY source, funcstr, unitstr, bucket) a)"),
-                {{"P", QLatin1String(kProjection)},
+                {{"P", projection(layout)},
                  {"ROWS", rows},
                  {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
 }
@@ -175,7 +225,7 @@ QString rawAggregate(const QString &rows, qint64 size)
 // Summary rows of level size `size` from the finer summary rows `children`.
 // M2 adds the children's spread about the bucket's mean to theirs (Chan);
 // the largest spacing is the children's or one between two of them.
-QString childAggregate(const QString &children, qint64 size)
+QString childAggregate(const QString &children, qint64 size, const Layout &layout)
 {
     return fill(QStringLiteral(R"(SELECT {P} FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
@@ -193,7 +243,7 @@ QString childAggregate(const QString &children, qint64 size)
            FROM ({CHILDREN}) c CROSS JOIN LATERAL (SELECT {FLOOR} AS parent) p
          WINDOW w AS (PARTITION BY c.source, c.funcstr, c.unitstr, p.parent)) x
   GROUP BY source, funcstr, unitstr, parent) a)"),
-                {{"P", QLatin1String(kProjection)},
+                {{"P", projection(layout)},
                  {"CHILDREN", children},
                  {"FLOOR", floorSql(QStringLiteral("c.bucket"), size)}});
 }
@@ -203,6 +253,8 @@ QString childAggregate(const QString &children, qint64 size)
 // earliest of equal values, first and last go by (time, id). The largest
 // spacing is known only when the batch lies wholly after or before the rows
 // there; otherwise it is left NULL, and the trigger recomputes the bucket.
+// Without an id column every id is 0, so a batch that ties with the
+// bucket's first or last time is neither, and such a bucket is recomputed.
 QString mergeSet()
 {
     const auto pick = [](const QString &condition, const QStringList &columns) {
@@ -284,7 +336,7 @@ QString ownTableOnly()
 // gets a row first and all are locked before anything is read, so a
 // concurrent writer either committed before the read (and is counted) or
 // waits and merges its rows into the result afterwards.
-QString redoFunction(int level, const QString &schema)
+QString redoFunction(int level, const QString &schema, const Layout &layout)
 {
     const Level &l = levels()[size_t(level)];
     const QString keys = QStringLiteral("(SELECT DISTINCT * FROM unnest(keys)) k");
@@ -293,16 +345,20 @@ QString redoFunction(int level, const QString &schema)
         // The rows are read from the table the trigger fired for, named when
         // it runs: a table renamed away (archived) keeps its summaries and
         // reads its own rows, not those of the new table of the old name.
+        // Without an id the row's place is taken here, where the table is read.
         QString rows =
             QStringLiteral(
-                "SELECT %1 FROM (SELECT DISTINCT * FROM unnest($1)) k JOIN LATERAL (SELECT * FROM @RAW@ i "
-                "WHERE i.create_time >= %2 AND i.create_time < %3 AND coalesce(i.source, '') = k.source AND "
+                "SELECT %1 FROM (SELECT DISTINCT * FROM unnest($1)) k JOIN LATERAL (SELECT i.*%5 FROM @RAW@ i "
+                "WHERE i.create_time >= %2 AND i.create_time < %3 AND %4 = k.source AND "
                 "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr OFFSET 0) i ON "
                 "true")
-                .arg(rowValues(QStringLiteral("i")), timestampSql(QStringLiteral("k.bucket")),
-                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us)));
+                .arg(rowValues(QStringLiteral("i"), layout,
+                               layout.hasId ? rowIdSql(QStringLiteral("i"), layout) : QStringLiteral("i.tk52k_row")),
+                     timestampSql(QStringLiteral("k.bucket")),
+                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us)), sourceOf(QStringLiteral("i"), layout),
+                     layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout)));
         QString statement = QStringLiteral("INSERT INTO %1 (%2) %3")
-                                .arg(levelTable(level), QLatin1String(kColumns), rawAggregate(rows, l.us));
+                                .arg(levelTable(level), QLatin1String(kColumns), rawAggregate(rows, l.us, layout));
         statement.replace(QLatin1Char('%'), QLatin1String("%%"))
             .replace(QLatin1String("@RAW@"), QLatin1String("%s"));
         insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys;\n").arg(statement);
@@ -315,7 +371,7 @@ QString redoFunction(int level, const QString &schema)
                                              "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND "
                                              "c.bucket < k.bucket + %3 OFFSET 0) c")
                                   .arg(keys, levelTable(level - 1), number(l.us)),
-                              l.us));
+                              l.us, layout));
     }
     return functionHeader(QStringLiteral("{FN}_redo_") + QLatin1String(l.name),
                           QStringLiteral("keys {FN}_key[], raw regclass"), QStringLiteral("void"), schema,
@@ -337,7 +393,7 @@ $fn$)"),
 
 // The buckets of every level that the rows of `rows` (old_rows, new_rows)
 // fall in, into k0, k1, …
-QString affectedKeys(const QString &rows)
+QString affectedKeys(const QString &rows, const Layout &layout)
 {
     QStringList arrays;
     QStringList into;
@@ -347,11 +403,11 @@ QString affectedKeys(const QString &rows)
         into << QStringLiteral("k%1").arg(i);
     }
     return QStringLiteral(
-               "  WITH r AS MATERIALIZED (SELECT coalesce(source, '') AS source, coalesce(funcstr, '') "
+               "  WITH r AS MATERIALIZED (SELECT %5 AS source, coalesce(funcstr, '') "
                "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
                "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
         .arg(timeUsSql(QStringLiteral("create_time")), rows, arrays.join(QStringLiteral(", ")),
-             into.join(QStringLiteral(", ")));
+             into.join(QStringLiteral(", ")), sourceOf(QStringLiteral("x"), layout));
 }
 
 QString declareKeys()
@@ -367,12 +423,12 @@ QString declareKeys()
 // updates, which are rare, notify from here: an insert's NOTIFY would hold
 // a lock of the whole database through every writer's commit (see the
 // header); the program's writers notify on their own after they commit.
-QString notifySources(const QString &rows)
+QString notifySources(const QString &rows, const Layout &layout)
 {
     return QStringLiteral(
-               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT coalesce(source, '') AS s "
-               "FROM %1) d;\n")
-        .arg(rows);
+               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT %2 AS s "
+               "FROM %1 x) d;\n")
+        .arg(rows, sourceOf(QStringLiteral("x"), layout));
 }
 
 QString redoAll()
@@ -389,11 +445,17 @@ QString redoAll()
 // Inserts: one statement merges the new rows into every level at once, then
 // the listeners are told which meters got rows; a bucket the rows fell inside of (rather than after
 // or before) comes back and is recomputed, finest level first.
-QString insertFunction(const QString &schema)
+//
+// Without ids, the rows of one statement (whose places in the table the
+// trigger cannot see) have their buckets computed again from the table.
+QString insertFunction(const QString &schema, const Layout &layout)
 {
+    // A transition table has no ctid: without ids a row here has none.
+    const QString newValues =
+        rowValues(QStringLiteral("n"), layout, layout.hasId ? rowIdSql(QStringLiteral("n"), layout) : QStringLiteral("0"));
     QString ctes =
         QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
-            .arg(rowValues(QStringLiteral("n")));
+            .arg(newValues);
     QStringList stale;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
@@ -405,7 +467,7 @@ QString insertFunction(const QString &schema)
                  {{"I", number(qint64(i))},
                   {"T", levelTable(int(i))},
                   {"COLS", QLatin1String(kColumns)},
-                  {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us)},
+                  {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us, layout)},
                   {"SET", mergeSet()}});
         stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::{FN}_key) "
                                 "FROM u%1 WHERE stale)")
@@ -422,7 +484,7 @@ QString insertFunction(const QString &schema)
                        "    SELECT %1 INTO r_source, r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol "
                        "FROM new_rows n WHERE n.create_time IS NOT NULL;\n"
                        "    IF NOT FOUND THEN RETURN NULL; END IF;\n")
-            .arg(rowValues(QStringLiteral("n")));
+            .arg(newValues);
     const QString append = QStringLiteral(
         "n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,\n"
         " lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN "
@@ -477,31 +539,36 @@ QString insertFunction(const QString &schema)
                           "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
                           " r_stale boolean;\n"
                           "BEGIN\n") +
-           ownTableOnly() + single + ctes +
-           QStringLiteral("\n  SELECT %1 INTO %2;\n")
-               .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", "))) +
+           ownTableOnly() + single +
+           (layout.hasId ? ctes + QStringLiteral("\n  SELECT %1 INTO %2;\n")
+                                      .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", ")))
+                         : affectedKeys(QStringLiteral("SELECT * FROM new_rows"), layout)) +
            redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
-QString deleteFunction(const QString &schema)
+QString deleteFunction(const QString &schema, const Layout &layout)
 {
     return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema,
                           Rights::Owner) +
            declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() +
-           affectedKeys(QStringLiteral("SELECT * FROM old_rows")) + redoAll() +
-           notifySources(QStringLiteral("old_rows")) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           affectedKeys(QStringLiteral("SELECT * FROM old_rows"), layout) + redoAll() +
+           notifySources(QStringLiteral("old_rows"), layout) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
-QString updateFunction(const QString &schema)
+QString updateFunction(const QString &schema, const Layout &layout)
 {
+    const QString columns = layout.hasSource ? QStringLiteral("source, funcstr, unitstr, create_time")
+                                             : QStringLiteral("funcstr, unitstr, create_time");
     return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema,
                           Rights::Owner) +
            declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() +
-           affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, create_time FROM old_rows UNION ALL "
-                                       "SELECT source, funcstr, unitstr, create_time FROM new_rows")) +
+           affectedKeys(QStringLiteral("SELECT %1 FROM old_rows UNION ALL SELECT %1 FROM new_rows").arg(columns),
+                        layout) +
            redoAll() +
-           notifySources(
-               QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows) u")) +
+           notifySources(layout.hasSource
+                             ? QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows)")
+                             : QStringLiteral("old_rows"),
+                         layout) +
            QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
@@ -771,7 +838,7 @@ QStringList markStatements()
 
 // Everything install() makes: objects first, then the triggers, the
 // partitions they watch and the rows still to summarize.
-bool installObjects(PgLink &link, QString *error)
+bool installObjects(PgLink &link, const Layout &layout, QString *error)
 {
     PgResult r;
     if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL, "
@@ -793,6 +860,7 @@ bool installObjects(PgLink &link, QString *error)
                       "CREATE TABLE IF NOT EXISTS {SUM}_state (one boolean PRIMARY KEY DEFAULT "
                       "true CHECK (one), version integer NOT NULL, levels text NOT NULL, relid oid NOT NULL)")
                << QStringLiteral("ALTER TABLE {SUM}_state ADD COLUMN IF NOT EXISTS marks text")
+               << QStringLiteral("ALTER TABLE {SUM}_state ADD COLUMN IF NOT EXISTS layout text")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_pending (lo_us bigint PRIMARY KEY, "
                                  "hi_us bigint NOT NULL)")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_partition (relid oid PRIMARY KEY, "
@@ -808,8 +876,8 @@ bool installObjects(PgLink &link, QString *error)
         statements << QStringLiteral("CREATE TYPE {FN}_key AS (source text, funcstr text, unitstr text, "
                                      "bucket bigint)");
     for (size_t i = 0; i < levels().size(); ++i)
-        statements << redoFunction(int(i), schema);
-    statements << insertFunction(schema) << deleteFunction(schema) << updateFunction(schema)
+        statements << redoFunction(int(i), schema, layout);
+    statements << insertFunction(schema, layout) << deleteFunction(schema, layout) << updateFunction(schema, layout)
                << truncateFunction(schema) << replicaFunction(schema);
     statements << grantStatements(tableOwner);
     statements << triggerStatements(QStringLiteral("invoice"), true);
@@ -841,11 +909,11 @@ bool installObjects(PgLink &link, QString *error)
                            timeUsSql(QStringLiteral("create_time")));
     statements
         << QStringLiteral(
-               "INSERT INTO {SUM}_state (version, levels, relid) VALUES (%1, '%2', 'invoice'::regclass) "
-               "ON CONFLICT (one) DO UPDATE SET version = excluded.version, levels = excluded.levels, "
-               "relid = excluded.relid")
+               "INSERT INTO {SUM}_state (version, levels, relid, layout) VALUES (%1, '%2', "
+               "'invoice'::regclass, '%3') ON CONFLICT (one) DO UPDATE SET version = excluded.version, "
+               "levels = excluded.levels, relid = excluded.relid, layout = excluded.layout")
                .arg(kVersion)
-               .arg(levelList());
+               .arg(levelList(), layout.name());
     statements << markStatements();
     return runAll(link, statements, error);
 }
@@ -882,8 +950,12 @@ struct Catalog
     bool tableExists = false;
     bool mayCreate = false;
     bool mayTrigger = false;
-    bool programShape = false;
+    bool usableShape = false; ///< the five columns of types the summaries read
     QString shapeProblem;
+    Layout layout;
+    bool hasTimeIndex = false;
+    bool owner = false;
+    qint64 rowEstimate = 0;
     bool partitioned = false;
 };
 
@@ -923,15 +995,36 @@ bool readCatalog(PgLink &link, Catalog *c)
                     ? QCoreApplication::translate("SummarySchema", "没有 %1 列").arg(QLatin1String(column))
                     : QStringLiteral("%1 %2").arg(QLatin1String(column), type));
     };
-    want("id", {"bigint", "integer"});
-    want("source", {"text", "character varying"});
-    for (const char *text : {"funcstr", "datavaluestr", "unitstr", "frastr"})
+    // `id` and `source` where the table has them, of the types the program
+    // gives them; the five columns always.
+    c->layout.hasId = types.contains(QStringLiteral("id"));
+    c->layout.hasSource = types.contains(QStringLiteral("source"));
+    if (c->layout.hasId)
+        want("id", {"bigint", "integer"});
+    if (c->layout.hasSource)
+        want("source", {"text", "character varying"});
+    for (const char *text : {"funcstr", "datavaluestr", "unitstr"})
         want(text, {"text", "character varying"});
+    want("frastr", {"text", "character varying", "integer", "smallint", "bigint"});
     want("create_time", {"timestamp"});
     if (types.value(QStringLiteral("create_time")).contains(QLatin1String("with time zone")))
         problems << QStringLiteral("create_time %1").arg(types.value(QStringLiteral("create_time")));
-    c->programShape = problems.isEmpty();
+    c->usableShape = problems.isEmpty();
     c->shapeProblem = problems.join(QStringLiteral(", "));
+    PgResult more;
+    if (!link.exec("SELECT EXISTS (SELECT 1 FROM pg_index x JOIN pg_attribute a ON a.attrelid = x.indrelid "
+                   "AND a.attnum = x.indkey[0] WHERE x.indrelid = 'invoice'::regclass AND x.indisvalid AND "
+                   "a.attname = 'create_time' AND x.indpred IS NULL AND x.indexprs IS NULL), "
+                   "pg_has_role((SELECT relowner FROM pg_class WHERE oid = 'invoice'::regclass), 'USAGE'), "
+                   "(SELECT greatest(sum(greatest(c.reltuples, 0)), 0)::bigint FROM pg_class c "
+                   "WHERE c.oid = 'invoice'::regclass OR c.oid IN (SELECT inhrelid FROM pg_inherits "
+                   "WHERE inhparent = 'invoice'::regclass))",
+                   {}, &more) ||
+        more.rows() != 1)
+        return false;
+    c->hasTimeIndex = more.text(0, 0) == "t";
+    c->owner = more.text(0, 1) == "t";
+    c->rowEstimate = more.int64(0, 2);
     return true;
 }
 
@@ -1106,9 +1199,9 @@ Status probe(QSqlDatabase &db)
         s.reason = QCoreApplication::translate("SummarySchema", "数据表 invoice 不存在。");
         return s;
     }
-    if (!c.programShape) {
+    if (!c.usableShape) {
         s.reason = QCoreApplication::translate("SummarySchema",
-                                               "数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。")
+                                               "数据表 invoice 的列不合汇总表之用（%1），历史记录将逐行读取。")
                        .arg(c.shapeProblem);
         return s;
     }
@@ -1116,6 +1209,9 @@ Status probe(QSqlDatabase &db)
     if (c.partitioned && !readPartitions(link, &partitions))
         return failedProbe(link);
     bool mayTrigger = c.mayTrigger;
+    // Without an index on create_time every write would have its buckets
+    // read from the whole table: the build makes one, which takes the owner.
+    const bool mayIndex = c.hasTimeIndex || (c.owner && !c.partitioned);
     for (const Partition &p : partitions) {
         if (p.subPartitioned) {
             s.reason =
@@ -1126,7 +1222,7 @@ Status probe(QSqlDatabase &db)
         }
         mayTrigger = mayTrigger && p.mayTrigger;
     }
-    s.canBuild = c.mayCreate && mayTrigger;
+    s.canBuild = c.mayCreate && mayTrigger && mayIndex;
     bool installed = false;
     if (!findTag(link, &s.tag, &installed))
         return failedProbe(link);
@@ -1171,13 +1267,17 @@ Status probe(QSqlDatabase &db)
     s.state = State::Incomplete;
     if (!link.exec(
             QStringLiteral("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), %1, "
-                           "to_jsonb(s) ->> 'marks' = %2 AND relid = 'invoice'::regclass FROM {SUM}_state s")
+                           "to_jsonb(s) ->> 'marks' = %2 AND relid = 'invoice'::regclass, "
+                           "coalesce(to_jsonb(s) ->> 'layout', 'id,source') FROM {SUM}_state s")
                 .arg(workingTriggersSql(QStringLiteral("'invoice'::regclass")),
                      triggerMarkSql(QStringLiteral("'invoice'::regclass")))
                 .toUtf8(),
             {}, &state))
         return failedProbe(link);
-    if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList()) {
+    // Made for other columns (an id or a meter column added or dropped
+    // since): they order or group the rows otherwise, so they are made anew.
+    if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList() ||
+        state.string(0, 5) != c.layout.name()) {
         s.otherVersion = true;
         s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
         return s;
@@ -1247,9 +1347,9 @@ bool install(QSqlDatabase &db, QString *error)
         *error = link.error();
         return false;
     }
-    if (c.serverVersion < 150000 || !c.tableExists || !c.programShape) {
+    if (c.serverVersion < 150000 || !c.tableExists || !c.usableShape) {
         *error = c.serverVersion < 150000 ? QStringLiteral("the summaries need PostgreSQL 15 or later")
-                                          : QStringLiteral("not the program's table: %1").arg(c.shapeProblem);
+                                          : QStringLiteral("columns the summaries cannot read: %1").arg(c.shapeProblem);
         return false;
     }
     QString tag;
@@ -1259,7 +1359,7 @@ bool install(QSqlDatabase &db, QString *error)
         return false;
     }
     const bool ok = inTransaction(link, &why, [&] {
-        if (!installObjects(link, &why))
+        if (!installObjects(link, c.layout, &why))
             return false;
         // A record another login made and this one may not change is no
         // reason to go without the summaries.
@@ -1570,7 +1670,8 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
 // partitions holding those rows locked against writers (SHARE), so no row
 // is written between the read and the commit. Writers to other partitions
 // carry on.
-bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint64 *rows, QString *error)
+bool buildChunk(PgLink &link, const Layout &layout, const Span &chunk, const QStringList &locks, qint64 *rows,
+                QString *error)
 {
     return inTransaction(link, error, [&] {
         QStringList statements{
@@ -1586,16 +1687,16 @@ bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint6
                                rawAggregate(
                                    QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
                                                   "AND i.create_time < %3")
-                                       .arg(rowValues(QStringLiteral("i")), timestampSql(lo),
-                                            timestampSql(hi)),
-                                   levels()[0].us));
+                                       .arg(rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout)),
+                                            timestampSql(lo), timestampSql(hi)),
+                                   levels()[0].us, layout));
         for (size_t i = 1; i < levels().size(); ++i)
             statements << QStringLiteral("INSERT INTO %1 (%2) %3")
                               .arg(levelTable(int(i)), QLatin1String(kColumns),
                                    childAggregate(
                                        QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
                                            .arg(levelTable(int(i) - 1), lo, hi),
-                                       levels()[i].us));
+                                       levels()[i].us, layout));
         statements << QStringLiteral("UPDATE {SUM}_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
                    << QStringLiteral("DELETE FROM {SUM}_pending WHERE lo_us >= hi_us");
         if (!runAll(link, statements, error))
@@ -1612,6 +1713,50 @@ bool buildChunk(PgLink &link, const Span &chunk, const QStringList &locks, qint6
         *rows = r.int64(0, 0);
         return true;
     });
+}
+
+// An index on create_time, made while writers carry on (CONCURRENTLY, so
+// no transaction of its own may be open); one a killed build left invalid
+// goes first.
+bool makeTimeIndex(PgLink &link, QString *error)
+{
+    const char *const drop = "DROP INDEX CONCURRENTLY IF EXISTS invoice_create_time_idx";
+    const char *const make = "CREATE INDEX CONCURRENTLY IF NOT EXISTS invoice_create_time_idx ON invoice (create_time)";
+    PgResult r;
+    if (!link.exec("SELECT NOT x.indisvalid FROM pg_index x WHERE x.indexrelid = "
+                   "to_regclass('invoice_create_time_idx')",
+                   {}, &r) ||
+        (r.rows() == 1 && r.text(0, 0) == "t" && !link.exec(drop)) || !link.exec(make)) {
+        *error = link.error();
+        return false;
+    }
+    return true;
+}
+
+// What a build is about to do to the table and how long it keeps writers
+// waiting, said before it starts.
+QString buildPlan(const Catalog &c, const Status &status)
+{
+    QStringList out;
+    if (!c.hasTimeIndex)
+        out << QCoreApplication::translate(
+                   "SummarySchema",
+                   "给数据表 invoice 建立 create_time 的索引 invoice_create_time_idx（CREATE INDEX "
+                   "CONCURRENTLY：不锁写入和读取，只等当时未结束的事务）。");
+    if (status.state == State::NotInstalled || status.otherVersion)
+        out << QCoreApplication::translate(
+                   "SummarySchema",
+                   "建立汇总表和函数，给 invoice 及其分区加上汇总触发器：锁住数据表一次，通常不到一秒"
+                   "（至多等候 10 秒），其间写入等待，读取照常。invoice 的列、每一行的值和原有的 INSERT、"
+                   "SELECT 语句都不变。");
+    out << QCoreApplication::translate(
+               "SummarySchema",
+               "汇总%1：分段进行，每段约一秒，其间写入这一段所在的表或分区的程序等待，读取照常；"
+               "可随时中断，下次从中断处继续。")
+               .arg(status.state == State::NotInstalled || status.otherVersion
+                        ? QCoreApplication::translate("SummarySchema", "约 %1 行读数").arg(c.rowEstimate)
+                        : QCoreApplication::translate("SummarySchema", "尚未汇总的读数"));
+    return out.join(QLatin1Char('\n'));
 }
 
 bool retryable(const QByteArray &state)
@@ -1650,6 +1795,15 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         *error = status.reason;
         return BuildOutcome::Failed;
     }
+    Catalog catalog;
+    if (!readCatalog(link, &catalog)) {
+        *error = link.error();
+        return BuildOutcome::Failed;
+    }
+    if (control.announce)
+        control.announce(buildPlan(catalog, status));
+    if (!catalog.hasTimeIndex && !makeTimeIndex(link, error))
+        return BuildOutcome::Failed;
     QString tag;
     bool found = false;
     // Summaries another version made mean something else: made anew.
@@ -1734,7 +1888,8 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
             QElapsedTimer clock;
             clock.start();
             qint64 chunkRows = 0;
-            for (int attempt = 0; !buildChunk(link, {lo, hi}, locks, &chunkRows, error); ++attempt) {
+            for (int attempt = 0; !buildChunk(link, catalog.layout, {lo, hi}, locks, &chunkRows, error);
+                 ++attempt) {
                 if (attempt == 4 || !retryable(link.sqlState()))
                     return BuildOutcome::Failed;
                 error->clear();

@@ -109,11 +109,15 @@ struct BuildControl
     const std::atomic_bool *cancel = nullptr;
     /// After each chunk: share of the work done (0…1) and rows summarized.
     std::function<void(double fraction, qint64 rows)> progress;
+    /// Once, before anything is changed: what the build will add to the
+    /// table and how long it will keep writers waiting, for the user.
+    std::function<void(const QString &plan)> announce;
 };
 
 enum class BuildOutcome { Built, Cancelled, Failed };
 
-/// Installs the summaries where missing, repairs what changed outside the
+/// Makes an index on create_time where the table has none (CONCURRENTLY),
+/// installs the summaries where missing, repairs what changed outside the
 /// program (partitions attached, detached or dropped, triggers removed) and
 /// summarizes every row not summarized yet, in chunks of about a second,
 /// each locking only the partition it reads, while writers keep inserting.
