@@ -750,8 +750,32 @@ Server: %2</translation>
         <translation>The table invoice does not exist.</translation>
     </message>
     <message>
-        <source>数据表 invoice 不是本程序建立的（%1），历史记录将逐行读取。</source>
-        <translation>The table invoice was not made by this program (%1), so the history is read row by row.</translation>
+        <source>数据表 invoice 的列不合汇总表之用（%1），历史记录将逐行读取。</source>
+        <translation>The summaries cannot read the columns of the table invoice (%1), so the history is read row by row.</translation>
+    </message>
+    <message>
+        <source>给数据表 invoice 建立 create_time 的索引 invoice_create_time_idx（CREATE INDEX CONCURRENTLY：不锁写入和读取，只等当时未结束的事务）。</source>
+        <translation>Makes the index invoice_create_time_idx on create_time of the table invoice (CREATE INDEX CONCURRENTLY: writers and readers carry on; it only waits for the transactions open at the time).</translation>
+    </message>
+    <message>
+        <source>建立汇总表和函数，给 invoice 及其分区加上汇总触发器：锁住数据表一次，通常不到一秒（至多等候 10 秒），其间写入等待，读取照常。invoice 的列、每一行的值和原有的 INSERT、SELECT 语句都不变。</source>
+        <translation>Makes the summary tables and functions and gives invoice and its partitions the summary triggers: locks the table once, usually for less than a second (waiting 10 s at most for the lock), writers waiting meanwhile, readers not. The columns of invoice, every row&apos;s values and the INSERT and SELECT statements in use stay as they are.</translation>
+    </message>
+    <message>
+        <source>汇总%1：分段进行，每段约一秒，其间写入这一段所在的表或分区的程序等待，读取照常；可随时中断，下次从中断处继续。</source>
+        <translation>Summarizes %1 in steps of about a second each, during which writers to the table or partition of that step wait and readers do not; it may be stopped at any time and carries on from there the next time.</translation>
+    </message>
+    <message>
+        <source>数据表 invoice 被重写过（VACUUM FULL 或 CLUSTER），同一时刻的读数次序可能已变，汇总表需要修复。</source>
+        <translation>The table invoice was rewritten (VACUUM FULL or CLUSTER), which may have changed the order of readings of equal time; the summaries need repairing.</translation>
+    </message>
+    <message>
+        <source>约 %1 行读数</source>
+        <translation>about %1 readings</translation>
+    </message>
+    <message>
+        <source>尚未汇总的读数</source>
+        <translation>the readings not summarized yet</translation>
     </message>
     <message>
         <source>数据表 invoice 的分区在本程序之外被删除或分离，汇总表需要修复。</source>

@@ -70,6 +70,10 @@ int buildSummaries()
         lastPermille = permille;
         std::fprintf(stderr, "%s: %.1f %% (%lld rows)\n", kProgram, permille / 10.0, static_cast<long long>(rows));
     };
+    build->announce = [](const QString &plan) {
+        for (const QString &line : plan.split(QLatin1Char('\n')))
+            std::fprintf(stderr, "%s: %s\n", kProgram, qPrintable(line));
+    };
     store.readNow(build);
     if (build->failed())
         return fail(QStringLiteral("cannot build the summaries: %1").arg(build->error()));

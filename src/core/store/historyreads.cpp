@@ -541,6 +541,7 @@ void BuildSummariesRead::run(QSqlDatabase &db, const StoreContext &)
     SummarySchema::BuildControl control;
     control.cancel = cancelFlag();
     control.progress = progress;
+    control.announce = announce;
     QString why;
     const SummarySchema::BuildOutcome outcome = SummarySchema::build(db, control, &why);
     built = outcome == SummarySchema::BuildOutcome::Built;

@@ -45,6 +45,11 @@ constexpr int kTriggerCount = 6;
 const char *const kBuildLock = "SELECT pg_try_advisory_lock(hashtext('tk52k_invoice_summary_build'))";
 const char *const kBuildUnlock = "SELECT pg_advisory_unlock(hashtext('tk52k_invoice_summary_build'))";
 
+// The file that holds invoice's rows. VACUUM FULL and CLUSTER write the
+// rows into a new one, in an order of their own among rows of equal time:
+// where the table has no id, its summaries are made again after that.
+const char *const kPlaceSql = "pg_relation_filenode('invoice'::regclass)::text";
+
 // Which of the optional columns the table has. The five columns every
 // table has; the program's own adds `id` and `source`, a table an older
 // logger made has neither. Without `source` all rows are of one meter, "".
@@ -576,7 +581,7 @@ QString updateFunction(const QString &schema, const Layout &layout)
 // (which also runs when the table is truncated) drops the buckets inside
 // its bounds and recomputes those it shares with a neighbour; for the
 // default partition, every bucket not inside a bounded partition.
-QString truncateFunction(const QString &schema)
+QString truncateFunction(const QString &schema, const Layout &layout)
 {
     QStringList tables;
     QString partition;
@@ -600,7 +605,7 @@ QString truncateFunction(const QString &schema)
                           Rights::Owner) +
            declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") + ownTableOnly() +
            fill(QStringLiteral(R"(  IF TG_RELID = root THEN
-    TRUNCATE {TABLES};
+    TRUNCATE {TABLES};{PLACE}
     RETURN NULL;
   END IF;
   SELECT p.lo_us, p.hi_us INTO lo, hi FROM {SUM}_partition p WHERE p.relid = TG_RELID;
@@ -608,7 +613,11 @@ QString truncateFunction(const QString &schema)
     RETURN NULL;  -- a partition the summaries do not know: probe() reports it
   END IF;
 )"),
-                {{"TABLES", tables.join(QStringLiteral(", "))}}) +
+                {{"TABLES", tables.join(QStringLiteral(", "))},
+                 // Emptied into a new file: nothing left whose order could change.
+                 {"PLACE", layout.hasId ? QString()
+                                        : QStringLiteral("\n    UPDATE {SUM}_state SET place = %1;")
+                                              .arg(QLatin1String(kPlaceSql))}}) +
            partition + redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
@@ -831,8 +840,10 @@ QStringList grantStatements(const QString &tableOwner)
 QStringList markStatements()
 {
     return {
-        QStringLiteral("UPDATE {SUM}_state SET marks = %1, relid = 'invoice'::regclass")
-            .arg(triggerMarkSql(QStringLiteral("'invoice'::regclass"))),
+        // State tables made before the place was kept lack it.
+        QStringLiteral("ALTER TABLE {SUM}_state ADD COLUMN IF NOT EXISTS place text"),
+        QStringLiteral("UPDATE {SUM}_state SET marks = %1, relid = 'invoice'::regclass, place = %2")
+            .arg(triggerMarkSql(QStringLiteral("'invoice'::regclass")), QLatin1String(kPlaceSql)),
         QStringLiteral("UPDATE {SUM}_partition SET marks = %1").arg(triggerMarkSql(QStringLiteral("relid")))};
 }
 
@@ -878,7 +889,7 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema, layout);
     statements << insertFunction(schema, layout) << deleteFunction(schema, layout) << updateFunction(schema, layout)
-               << truncateFunction(schema) << replicaFunction(schema);
+               << truncateFunction(schema, layout) << replicaFunction(schema);
     statements << grantStatements(tableOwner);
     statements << triggerStatements(QStringLiteral("invoice"), true);
     if (!runAll(link, statements, error))
@@ -1268,9 +1279,10 @@ Status probe(QSqlDatabase &db)
     if (!link.exec(
             QStringLiteral("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), %1, "
                            "to_jsonb(s) ->> 'marks' = %2 AND relid = 'invoice'::regclass, "
-                           "coalesce(to_jsonb(s) ->> 'layout', 'id,source') FROM {SUM}_state s")
+                           "coalesce(to_jsonb(s) ->> 'layout', 'id,source'), "
+                           "to_jsonb(s) ->> 'place' IS NOT DISTINCT FROM %3 FROM {SUM}_state s")
                 .arg(workingTriggersSql(QStringLiteral("'invoice'::regclass")),
-                     triggerMarkSql(QStringLiteral("'invoice'::regclass")))
+                     triggerMarkSql(QStringLiteral("'invoice'::regclass")), QLatin1String(kPlaceSql))
                 .toUtf8(),
             {}, &state))
         return failedProbe(link);
@@ -1296,6 +1308,11 @@ Status probe(QSqlDatabase &db)
     if (state.text(0, 4) != "t") {
         s.reason = QCoreApplication::translate(
             "SummarySchema", "数据表 invoice 的汇总触发器曾被停用或更改，汇总表可能缺少读数，需要修复。");
+        return s;
+    }
+    if (!c.layout.hasId && !c.partitioned && state.text(0, 6) != "t") {
+        s.reason = QCoreApplication::translate(
+            "SummarySchema", "数据表 invoice 被重写过（VACUUM FULL 或 CLUSTER），同一时刻的读数次序可能已变，汇总表需要修复。");
         return s;
     }
     PgResult registry;
@@ -1522,7 +1539,7 @@ struct Span
 // notes as pending what they missed: the bounds of a partition made,
 // attached or stripped of its triggers outside the program, those of one
 // dropped or detached. One short transaction, writers waiting meanwhile.
-bool repair(PgLink &link, QString *error)
+bool repair(PgLink &link, const Layout &layout, QString *error)
 {
     return inTransaction(link, error, [&] {
         if (!runAll(link,
@@ -1558,17 +1575,19 @@ bool repair(PgLink &link, QString *error)
         QStringList statements;
         PgResult parent;
         if (!link.exec(
-                QStringLiteral("SELECT %1, marks IS NOT DISTINCT FROM %2 AND relid = 'invoice'::regclass "
-                               "FROM {SUM}_state")
+                QStringLiteral("SELECT %1, marks IS NOT DISTINCT FROM %2 AND relid = 'invoice'::regclass AND "
+                               "(%3 OR place IS NOT DISTINCT FROM %4) FROM {SUM}_state")
                     .arg(workingTriggersSql(QStringLiteral("'invoice'::regclass")),
-                         triggerMarkSql(QStringLiteral("'invoice'::regclass")))
+                         triggerMarkSql(QStringLiteral("'invoice'::regclass")),
+                         layout.hasId ? QStringLiteral("true") : QStringLiteral("false"), QLatin1String(kPlaceSql))
                     .toUtf8(),
                 {}, &parent)) {
             *error = link.error();
             return false;
         }
         // Triggers missing, disabled, or changed since the summaries were
-        // last whole (writes may have gone past them): everything again.
+        // last whole (writes may have gone past them), or rows without ids
+        // rewritten: everything again.
         if (parent.rows() != 1 || parent.int64(0, 0) < kTriggerCount || parent.text(0, 1) != "t") {
             statements << triggerStatements(QStringLiteral("invoice"), true);
             mark(first, last);
@@ -1819,7 +1838,7 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         if (attempt == 4 || !retryable(link.sqlState()))
             return BuildOutcome::Failed;
     }
-    for (int attempt = 0; !repair(link, error); ++attempt) {
+    for (int attempt = 0; !repair(link, catalog.layout, error); ++attempt) {
         if (attempt == 4 || !retryable(link.sqlState()))
             return BuildOutcome::Failed;
         error->clear();

@@ -29,6 +29,11 @@ class QSqlDatabase;
 /// own after they commit; RangeQueries::changeMark() finds the rows of the
 /// others.
 ///
+/// Tables without a `source` column (the five columns an older logger
+/// writes) are of one meter, ""; without an `id` column, rows of equal time
+/// go in the order of their places in the table, as the reads of rows take
+/// them. The build adds no column to such a table and changes no row.
+///
 /// NULL and '' are one and the same source, function or unit here, as the
 /// window shows them. Times are naive microseconds (the stored wall-clock
 /// time, no zone) internally.
@@ -87,8 +92,8 @@ struct Status
 };
 
 /// Whether readers may use the summaries of the table `invoice` in the
-/// connection's current schema, and why not: no rights, not the program's
-/// table, not built yet, changed under them.
+/// connection's current schema, and why not: no rights, columns they cannot
+/// read, not built yet, changed under them.
 Status probe(QSqlDatabase &db);
 
 /// Makes the summary tables, functions and triggers for `invoice` and its

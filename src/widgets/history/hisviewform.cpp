@@ -751,6 +751,10 @@ void HisViewForm::buildSummaries()
     build->progress = [raw, box](double fraction, qint64) {
         raw->post([box, fraction] { box->setValue(int(fraction * 1000)); });
     };
+    // What the build adds to the table and how long writers wait, before it starts.
+    build->announce = [raw, box](const QString &plan) {
+        raw->post([box, plan] { box->setLabelText(plan); });
+    };
     connect(box, &QProgressDialog::canceled, this, [build] { build->cancel(); });
     build->whenDone(this, [this, build, box, builder] {
         box->deleteLater();
