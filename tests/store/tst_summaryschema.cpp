@@ -123,28 +123,23 @@ QString readersAgainstRows(ScratchDatabase &db, const RangeQueries::Table &table
 // take them (by id, or by their place in the table); empty where they agree.
 QString againstRawAggregates(ScratchDatabase &db, bool hasId)
 {
-    const QString order = hasId ? QStringLiteral("us, coalesce(id, 0)") : QStringLiteral("us, place");
     QSqlDatabase c = db.connection();
     const QString tag = SummarySchema::probe(c).tag;
     for (size_t level = 0; level < SummarySchema::levels().size(); ++level) {
-        const QString sql =
+        const QString diff = db.column(
             QStringLiteral(
-                "WITH r AS (SELECT *, ctid AS place, %1 AS us, %2 AS cv, %3 AS nv, %4 AS ol FROM invoice WHERE create_time IS NOT "
-                "NULL), raw AS (SELECT coalesce(funcstr, '') AS funcstr, coalesce(unitstr, '') AS unitstr, "
-                "us - us % %5 AS bucket, count(*) AS n_rows, (array_agg(cv ORDER BY %6))[1] AS first_v, "
-                "(array_agg(cv ORDER BY %6))[count(*)] AS last_v, min(cv) AS lo_v, max(cv) AS hi_v, count(nv) AS n, "
-                "min(nv) AS min_v, max(nv) AS max_v, count(*) FILTER (WHERE ol) AS overloads FROM r GROUP BY 1, 2, 3), "
-                "kept AS (SELECT funcstr, unitstr, bucket, n_rows, first_v, last_v, lo_v, hi_v, n, min_v, max_v, "
-                "overloads FROM %7 WHERE source = ''), d AS ((SELECT 'rows', * FROM raw EXCEPT SELECT 'rows', * FROM "
-                "kept) UNION ALL (SELECT 'kept', * FROM kept EXCEPT SELECT 'kept', * FROM raw)) "
-                "SELECT string_agg(x::text, ' ') FROM (SELECT * FROM d LIMIT 4) x")
+                "WITH r AS (SELECT %1 AS us, %5 AS k, %2 AS cv, %3 AS nv, * FROM invoice WHERE create_time IS NOT NULL), "
+                "raw AS (SELECT coalesce(funcstr, ''), coalesce(unitstr, ''), us - us % %4, count(*), "
+                "(array_agg(cv ORDER BY us, k))[1], (array_agg(cv ORDER BY us, k))[count(*)], min(cv), max(cv), "
+                "min(nv), max(nv) FROM r GROUP BY 1, 2, 3), kept AS (SELECT funcstr, unitstr, bucket, n_rows, "
+                "first_v, last_v, lo_v, hi_v, min_v, max_v FROM %6), d AS ((TABLE raw EXCEPT TABLE kept) UNION ALL "
+                "(TABLE kept EXCEPT TABLE raw)) SELECT string_agg(d::text, ' ') FROM (TABLE d LIMIT 4) d")
                 .arg(SummarySchema::timeUsSql(QStringLiteral("create_time")),
                      SummarySchema::curveValueSql(QStringLiteral("datavaluestr"), QStringLiteral("frastr::text")),
-                     SummarySchema::numberSql(QStringLiteral("datavaluestr")),
-                     SummarySchema::overloadSql(QStringLiteral("datavaluestr")))
+                     SummarySchema::numberSql(QStringLiteral("datavaluestr")))
                 .arg(SummarySchema::levels()[level].us)
-                .arg(order, SummarySchema::levelTable(tag, int(level)));
-        const QString diff = db.column(sql);
+                .arg(hasId ? QStringLiteral("coalesce(id, 0)") : QStringLiteral("ctid"),
+                     SummarySchema::levelTable(tag, int(level))));
         if (!diff.isEmpty() || !db.error().isEmpty())
             return QStringLiteral("%1: %2%3").arg(QLatin1String(SummarySchema::levels()[level].name), diff, db.error());
     }
@@ -437,7 +432,8 @@ private slots:
         ScratchDatabase db(QStringLiteral("summarylayout"), ScratchDatabase::Content::EmptyDatabase);
         QVERIFY2(db.isReady(), qPrintable(db.error()));
         QSqlDatabase c = db.connection();
-        // Three readings to a second, stamped to the second as the earlier program does.
+        // Three readings to a second, stamped to the second as the earlier
+        // program does; the rows' text, columns and all, is kept.
         QVERIFY2(db.exec(table + QStringLiteral(
                                      "; INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time) "
                                      "SELECT CASE WHEN i % 500 <> 7 THEN 'DCV' END, CASE WHEN i % 97 = 0 THEN "
@@ -447,28 +443,20 @@ private slots:
                  qPrintable(db.error()));
         const QString rowsBefore = QStringLiteral("SELECT md5(string_agg(t::text, ',' ORDER BY t::text)) FROM invoice t");
         const QString before = db.column(rowsBefore);
-        const QString columnsBefore = db.column(QStringLiteral("SELECT count(*) FROM pg_attribute WHERE attrelid = "
-                                                               "'invoice'::regclass AND attnum > 0"));
         QCOMPARE(SummarySchema::probe(c).state, State::NotInstalled);
 
         std::atomic_bool cancel{false};
         SummarySchema::BuildControl control;
         control.cancel = &cancel;
-        QString plan;
-        control.announce = [&](const QString &text) { plan += text; };
         int chunks = 0;
         control.progress = [&](double, qint64) { cancel = ++chunks == 1; };
         QString error;
         QCOMPARE(SummarySchema::build(c, control, &error), SummarySchema::BuildOutcome::Cancelled);
         QCOMPARE(SummarySchema::probe(c).state, State::Incomplete);
-        QVERIFY(!plan.isEmpty());
         cancel = false;
         QVERIFY2(SummarySchema::build(c, control, &error) == SummarySchema::BuildOutcome::Built, qPrintable(error));
         QVERIFY(chunks > 2);
         QCOMPARE(db.column(rowsBefore), before);
-        QCOMPARE(db.column(QStringLiteral("SELECT count(*) FROM pg_attribute WHERE attrelid = 'invoice'::regclass "
-                                          "AND attnum > 0")),
-                 columnsBefore);
         QString diff = againstRawAggregates(db, hasId);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
 
@@ -723,24 +711,16 @@ private slots:
         QCOMPARE(db.column(QStringLiteral("SELECT version FROM invoice_summary_state")), QStringLiteral("4"));
     }
 
-    // A table made elsewhere with a column the summaries cannot read is read
-    // as rows; rows added by another session move the change mark, with an
-    // id sequence and without.
+    // Rows added by another session move the change mark, with an id
+    // sequence and without.
     void foreignTableAndChangeMark()
     {
         ScratchDatabase foreign(QStringLiteral("summaryforeign"), ScratchDatabase::Content::EmptyDatabase);
         QVERIFY2(foreign.exec(
-                     QStringLiteral("CREATE TABLE invoice (funcstr text, datavaluestr numeric, unitstr text, "
+                     QStringLiteral("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, "
                                     "frastr integer, create_time timestamp)")),
                  qPrintable(foreign.error()));
-        QSqlDatabase f = foreign.connection();
-        const SummarySchema::Status status = SummarySchema::probe(f);
-        QCOMPARE(status.state, State::Unavailable);
-        QVERIFY(!status.canBuild);
-        QVERIFY2(status.reason.contains(QLatin1String("datavaluestr")), qPrintable(status.reason));
         QString error;
-        QCOMPARE(SummarySchema::build(f, {}, &error), SummarySchema::BuildOutcome::Failed);
-        QVERIFY(!error.isEmpty());
 
         for (ScratchDatabase *db : {&foreign, m_db.get()}) {
             QSqlDatabase c = db->connection();

@@ -840,8 +840,11 @@ QStringList grantStatements(const QString &tableOwner)
 QStringList markStatements()
 {
     return {
-        // State tables made before the place was kept lack it.
-        QStringLiteral("ALTER TABLE {SUM}_state ADD COLUMN IF NOT EXISTS place text"),
+        // State tables made before the place was kept lack it (altered only
+        // then: a builder that does not own them may not alter them).
+        QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = "
+                       "'{SUM}_state'::regclass AND attname = 'place' AND NOT attisdropped) THEN "
+                       "ALTER TABLE {SUM}_state ADD COLUMN place text; END IF; END $$"),
         QStringLiteral("UPDATE {SUM}_state SET marks = %1, relid = 'invoice'::regclass, place = %2")
             .arg(triggerMarkSql(QStringLiteral("'invoice'::regclass")), QLatin1String(kPlaceSql)),
         QStringLiteral("UPDATE {SUM}_partition SET marks = %1").arg(triggerMarkSql(QStringLiteral("relid")))};
