@@ -913,14 +913,17 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
                           .arg(p.isDefault ? QStringLiteral("NULL") : number(p.hi));
     }
     const QString c = number(coarsest());
+    // The first and last time, from the index, while writers wait: the
+    // microseconds of the extremes are the extremes of the microseconds.
     statements << QStringLiteral(
                       "INSERT INTO {SUM}_pending "
-                      "SELECT %1, %2 + %3 FROM (SELECT min(%4) AS lo, max(%4) AS hi FROM invoice) m "
+                      "SELECT %1, %2 + %3 FROM (SELECT %4 AS lo, %5 AS hi FROM (SELECT min(create_time) AS a, "
+                      "max(create_time) AS b FROM invoice) t) m "
                       "WHERE m.lo IS NOT NULL ON CONFLICT (lo_us) DO UPDATE SET hi_us = "
                       "greatest({SUM}_pending.hi_us, excluded.hi_us)")
                       .arg(floorSql(QStringLiteral("m.lo"), coarsest()),
-                           floorSql(QStringLiteral("m.hi"), coarsest()), c,
-                           timeUsSql(QStringLiteral("create_time")));
+                           floorSql(QStringLiteral("m.hi"), coarsest()), c, timeUsSql(QStringLiteral("t.a")),
+                           timeUsSql(QStringLiteral("t.b")));
     statements
         << QStringLiteral(
                "INSERT INTO {SUM}_state (version, levels, relid, layout) VALUES (%1, '%2', "
@@ -1552,11 +1555,12 @@ bool repair(PgLink &link, const Layout &layout, QString *error)
                     error))
             return false;
         PgResult span;
-        // Everything rows or buckets cover, to bound open partition ranges.
+        // Everything rows or buckets cover, to bound open partition ranges
+        // (the times from the index, as in install).
         if (!link.exec(QStringLiteral("SELECT least(%1, (SELECT min(bucket) FROM %3)), "
                                       "greatest(%2 + 1, (SELECT max(bucket) FROM %3) + %4) FROM invoice")
-                           .arg(QStringLiteral("min(%1)").arg(timeUsSql(QStringLiteral("create_time"))),
-                                QStringLiteral("max(%1)").arg(timeUsSql(QStringLiteral("create_time"))),
+                           .arg(timeUsSql(QStringLiteral("min(create_time)")),
+                                timeUsSql(QStringLiteral("max(create_time)")),
                                 levelTable(int(levels().size()) - 1), number(coarsest()))
                            .toUtf8(),
                        {}, &span)) {
