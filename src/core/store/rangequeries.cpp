@@ -116,10 +116,16 @@ struct Read
     QString orderKey() const { return table.hasId ? QStringLiteral("i.id") : QStringLiteral("i.ctid"); }
     QString id() const
     {
+        // Where the row lies: the six bytes of its ctid as sent (block, then
+        // item, most significant first) are block × 65536 + item, read
+        // without the text of the ctid, which costs several times more.
         return table.hasId
                    ? QStringLiteral("coalesce(i.id, 0)")
-                   : QStringLiteral(
-                         "((i.ctid::text::point)[0]::bigint * 65536 + (i.ctid::text::point)[1]::bigint)");
+                   : QStringLiteral("((get_byte(tidsend(i.ctid), 0)::bigint << 40) + "
+                                    "(get_byte(tidsend(i.ctid), 1)::bigint << 32) + "
+                                    "(get_byte(tidsend(i.ctid), 2)::bigint << 24) + "
+                                    "(get_byte(tidsend(i.ctid), 3)::bigint << 16) + "
+                                    "(get_byte(tidsend(i.ctid), 4)::bigint << 8) + get_byte(tidsend(i.ctid), 5))");
     }
     QString source() const
     {
@@ -132,6 +138,14 @@ struct Read
     QString curveValue() const
     {
         return SummarySchema::curveValueSql(value(), frastr());
+    }
+    // The values of a row's texts, as a subquery of them alone to join
+    // laterally: the server then works out each distinct text once
+    // (Memoize) instead of testing every row against the patterns.
+    // `columns`: "expression AS name", ….
+    static QString perText(const QString &columns)
+    {
+        return QStringLiteral("CROSS JOIN LATERAL (SELECT %1 OFFSET 0) v").arg(columns);
     }
 
     // `column` is the text `value`, where NULL and '' are one: plain
@@ -442,10 +456,10 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
             "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
             "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
             "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-            "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
-            "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
-            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(),
-                 where);
+            "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, v.cv "
+            "FROM invoice i %8 WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
+            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(),
+                 Read::perText(r.curveValue() + QStringLiteral(" AS cv")), where);
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -539,32 +553,50 @@ bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q,
         src << s.source;
         gap.push_back(gapUs.value(s.source));
     }
+    // One pass over the rows of each run: its first and last reading and
+    // the steps longer than its gap. Readings of one time are one point of
+    // the curve, so the order among them changes no step; ordered by the
+    // time alone, one run is read in the index's order without a sort.
     Params p;
-    const QString loA = p.add(pgArray(lo));
-    const QString hiA = p.add(pgArray(hi));
-    const QString srcA = p.add(pgArray(src));
-    const QString gapA = p.add(pgArray(gap));
-    QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
-    where += QStringLiteral(" AND %1 = r.source").arg(r.source());
-    const QString sql =
-        QStringLiteral(
-            "WITH x AS (SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.us, x.id) AS "
-            "prev "
-            "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
-            "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS us, %6 AS id FROM invoice i "
-            "WHERE %7 OFFSET 0) x) "
-            "SELECT n, min(us), max(us), 0 FROM x GROUP BY n "
-            "UNION ALL SELECT n, prev, us, 1 FROM x WHERE us - prev > gap")
-            .arg(loA, hiA, srcA, gapA, r.us(), r.id(), where);
+    QString sql;
+    const QString steps = QStringLiteral(
+        "SELECT n, min(us), max(us), array_agg(prev) FILTER (WHERE us - prev > gap) AS p, "
+        "array_agg(us) FILTER (WHERE us - prev > gap) AS u FROM (%1) y GROUP BY n");
+    if (runs.size() == 1) {
+        QString where = r.rowsWhere(p, p.add(lo[0]), p.add(hi[0]), QString(), &q);
+        where += QStringLiteral(" AND %1 = %2").arg(r.source(), p.add(src[0]));
+        sql = steps.arg(QStringLiteral("SELECT 1 AS n, %1::bigint AS gap, %2 AS us, lag(%2) OVER (ORDER BY %3) AS "
+                                       "prev FROM invoice i WHERE %4")
+                            .arg(p.add(gap[0]), r.us(), r.time(), where));
+    } else {
+        const QString loA = p.add(pgArray(lo));
+        const QString hiA = p.add(pgArray(hi));
+        const QString srcA = p.add(pgArray(src));
+        const QString gapA = p.add(pgArray(gap));
+        QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
+        where += QStringLiteral(" AND %1 = r.source").arg(r.source());
+        sql = steps.arg(
+            QStringLiteral("SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.t) AS prev "
+                           "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
+                           "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS t, %6 AS us FROM invoice i "
+                           "WHERE %7 OFFSET 0) x")
+                .arg(loA, hiA, srcA, gapA, r.time(), r.us(), where));
+    }
+    sql = QStringLiteral("SELECT a.n, a.min, a.max, g.prev, g.us FROM (%1) a LEFT JOIN LATERAL unnest(a.p, a.u) "
+                         "AS g(prev, us) ON true")
+              .arg(sql);
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
+    qint64 previousRun = -1;
     for (int i = 0; i < res.rows(); ++i) {
-        const QString &source = runs[size_t(res.int64(i, 0) - 1)].source;
-        if (res.int64(i, 3) == 1) {
-            (*gaps)[source].push_back({res.int64(i, 1), res.int64(i, 2)});
+        const qint64 n = res.int64(i, 0);
+        const QString &source = runs[size_t(n - 1)].source;
+        if (!res.isNull(i, 3))
+            (*gaps)[source].push_back({res.int64(i, 3), res.int64(i, 4)});
+        if (n == previousRun)
             continue;
-        }
+        previousRun = n;
         Element e;
         e.source = source;
         e.first = res.int64(i, 1);
@@ -1103,10 +1135,13 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
                     "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
                     "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
                     "count(*) FILTER (WHERE ol) AS ol FROM ("
-                    "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, %3 AS nv, %4 AS ol "
-                    "FROM unnest(%5::bigint[], %6::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                    "SELECT * FROM invoice i WHERE %7 OFFSET 0) i OFFSET 0) x GROUP BY 1, 2) y")
-                    .arg(r.source(), r.us(), SummarySchema::numberSql(r.value()), SummarySchema::overloadSql(r.value()),
+                    "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, v.nv, v.ol "
+                    "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
+                    "SELECT * FROM invoice i WHERE %6 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
+                    .arg(r.source(), r.us(),
+                         Read::perText(QStringLiteral("%1 AS nv, %2 AS ol")
+                                           .arg(SummarySchema::numberSql(r.value()),
+                                                SummarySchema::overloadSql(r.value()))),
                          lo, hi, where);
             PgResult res;
             if (!r.exec(sql, p, &res))
