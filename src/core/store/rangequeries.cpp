@@ -266,12 +266,34 @@ QByteArray his(const std::vector<Run> &runs)
     return pgArray(v);
 }
 
+// The rows of `runs` as a FROM clause's start: "unnest(…) AS r(lo, hi)
+// CROSS JOIN LATERAL " before the subquery of the rows, which reads its
+// bounds as *lo and *hi. A single run (the whole range, read without
+// summaries) is given as two plain values instead, so that the server
+// plans with the range's real size: it then also works out each distinct
+// value text once (perText()) where that pays.
+QString runsFrom(Params &p, const std::vector<Run> &runs, QString *lo, QString *hi);
+
 QByteArray starts(const std::vector<Interval> &intervals)
 {
     std::vector<qint64> v;
     for (const Interval &iv : intervals)
         v.push_back(iv.lo);
     return pgArray(v);
+}
+
+QString runsFrom(Params &p, const std::vector<Run> &runs, QString *lo, QString *hi)
+{
+    if (runs.size() == 1) {
+        *lo = p.add(runs.front().lo);
+        *hi = p.add(runs.front().hi);
+        return QString();
+    }
+    const QString los_ = p.add(los(runs));
+    const QString his_ = p.add(his(runs));
+    *lo = QStringLiteral("r.lo");
+    *hi = QStringLiteral("r.hi");
+    return QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ").arg(los_, his_);
 }
 
 // A meter's rows of one function and unit.
@@ -447,18 +469,18 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
         return true;
     Params p;
     const QString startArray = p.add(starts(intervals));
-    const QString lo = p.add(los(pl.rawRuns));
-    const QString hi = p.add(his(pl.rawRuns));
-    const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &q);
+    QString lo, hi;
+    const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
+    const QString where = r.rowsWhere(p, lo, hi, sourceFilter, &q);
+    // The row's first-and-last key made once for both ends.
     const QString sql =
         QStringLiteral(
             "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
-            "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
-            "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
-            "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-            "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, v.cv "
-            "FROM invoice i %8 WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
-            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(),
+            "x.source, x.unitstr, count(*) AS n, min(x.e) AS f, max(x.e) AS l, min(ARRAY[x.cv, x.us]) AS lo, "
+            "max(ARRAY[x.cv, -x.us]) AS hi FROM %3(SELECT x.*, ARRAY[x.us, x.id, x.cv] AS e FROM ("
+            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS id, v.cv "
+            "FROM invoice i %7 WHERE %8 OFFSET 0) x) x GROUP BY 1, 2, 3) y")
+            .arg(QLatin1String(kM4Projection), startArray, from, r.source(), r.us(), r.id(),
                  Read::perText(r.curveValue() + QStringLiteral(" AS cv")), where);
     PgResult res;
     if (!r.exec(sql, p, &res))
@@ -803,23 +825,24 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     if (raw.empty())
         return true;
     Params p;
-    const QString lo = p.add(los(raw));
-    const QString hi = p.add(his(raw));
-    const QString where =
-        r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
+    QString lo, hi;
+    const QString from = runsFrom(p, raw, &lo, &hi);
+    const QString where = r.rowsWhere(p, lo, hi, sourceFilter, nullptr);
     QString group;
     if (by == GroupBy::All)
         group = QStringLiteral("%1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '')").arg(r.source());
     else
         group = QStringLiteral("'', '', ''");
     // A bare count reads the index alone where the table's pages are all
-    // visible; the first time is wanted with the groups only.
+    // visible; the first time is wanted with the groups only, and taken in
+    // microseconds once a group, not once a row.
     const bool bare = by == GroupBy::Nothing;
     const QString sql =
-        QStringLiteral("SELECT %1, count(*), %2 FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
-                       "CROSS JOIN LATERAL (SELECT %6 FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
-            .arg(group, bare ? QStringLiteral("NULL::bigint") : QStringLiteral("min(%1)").arg(r.us()), lo, hi,
-                 where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
+        QStringLiteral("SELECT %1, count(*), %2 FROM %3(SELECT %5 FROM invoice i WHERE %4 OFFSET 0) i "
+                       "GROUP BY 1, 2, 3")
+            .arg(group,
+                 bare ? QStringLiteral("NULL::bigint") : timeUsSql(QStringLiteral("min(%1)").arg(r.time())),
+                 from, where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
@@ -1123,10 +1146,9 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
         }
         if (!pl.rawRuns.empty()) {
             Params p;
-            const QString lo = p.add(los(pl.rawRuns));
-            const QString hi = p.add(his(pl.rawRuns));
-            const QString where =
-                r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), source, &quantity);
+            QString lo, hi;
+            const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
+            const QString where = r.rowsWhere(p, lo, hi, source, &quantity);
             const QString sql =
                 QStringLiteral(
                     "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
@@ -1136,13 +1158,12 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
                     "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
                     "count(*) FILTER (WHERE ol) AS ol FROM ("
                     "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, v.nv, v.ol "
-                    "FROM unnest(%4::bigint[], %5::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                    "SELECT * FROM invoice i WHERE %6 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
+                    "FROM %4(SELECT * FROM invoice i WHERE %5 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
                     .arg(r.source(), r.us(),
                          Read::perText(QStringLiteral("%1 AS nv, %2 AS ol")
                                            .arg(SummarySchema::numberSql(r.value()),
                                                 SummarySchema::overloadSql(r.value()))),
-                         lo, hi, where);
+                         from, where);
             PgResult res;
             if (!r.exec(sql, p, &res))
                 return false;
