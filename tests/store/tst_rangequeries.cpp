@@ -312,6 +312,23 @@ SELECT 'DCV',
                 QCOMPARE(meters[i].source, expected[i][0].toString());
                 agrees(meters[i].figures, expected[i]);
             }
+            // The same figures read with the curve of the range, in its pass
+            // over the rows where there are no summaries.
+            ColumnsRequest request;
+            request.boundaries = {from, (from + to) / 2, (from + to) / 2 + 1, to};
+            request.source = source;
+            request.quantity = dcv();
+            request.statistics = true;
+            Columns columns;
+            QVERIFY2(RangeQueries::columns(c, tableFor(summaries), request, &columns, &error),
+                     qPrintable(error));
+            agrees(columns.statistics, expected.last());
+            QCOMPARE(columns.meters.size(), meters.size());
+            for (int i = 0; i < meters.size(); ++i) {
+                QCOMPARE(columns.meters[i].source, meters[i].source);
+                QCOMPARE(columns.meters[i].units, meters[i].units);
+                agrees(columns.meters[i].figures, expected[i]);
+            }
         }
     }
 

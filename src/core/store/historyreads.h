@@ -121,21 +121,6 @@ private:
     QString m_source;
 };
 
-/// The curve of a quantity in pixel columns (see RangeQueries::columns()).
-class CurveRead : public Read
-{
-public:
-    explicit CurveRead(const RangeQueries::ColumnsRequest &request) : m_request(request) {}
-    RangeQueries::Columns columns;
-    const RangeQueries::ColumnsRequest &request() const { return m_request; }
-
-protected:
-    bool query(QSqlDatabase &db, QString *error) override;
-
-private:
-    RangeQueries::ColumnsRequest m_request;
-};
-
 /// One meter's figures of a quantity, with the resolution of its readings.
 struct MeterFigures
 {
@@ -147,6 +132,25 @@ struct MeterFigures
     int maxDecimals = -1;
     /// The finer of the two: the resolution of the meter's readings.
     int decimals() const { return std::max(minDecimals, maxDecimals); }
+};
+
+/// The curve of a quantity in pixel columns (see RangeQueries::columns()),
+/// and with ColumnsRequest::statistics the figures of its readings between
+/// the first and the last boundary, as StatisticsRead gives them.
+class CurveRead : public Read
+{
+public:
+    explicit CurveRead(const RangeQueries::ColumnsRequest &request) : m_request(request) {}
+    RangeQueries::Columns columns;
+    RangeQueries::Statistics statistics;
+    QVector<MeterFigures> meters;
+    const RangeQueries::ColumnsRequest &request() const { return m_request; }
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    RangeQueries::ColumnsRequest m_request;
 };
 
 /// The figures of a quantity over a range: taken together, and meter by meter.

@@ -364,6 +364,78 @@ double factorOf(const Quantity &q, const QString &unit)
     return 1.0;
 }
 
+// ---- statistics --------------------------------------------------------
+
+// Count, mean and M2 of a part, merged with Chan's formula.
+struct Moments
+{
+    qint64 n = 0;
+    double mean = 0;
+    double m2 = 0;
+    qint64 overloads = 0;
+    double min = 0;
+    qint64 minUs = 0;
+    double max = 0;
+    qint64 maxUs = 0;
+
+    void merge(const Moments &o)
+    {
+        overloads += o.overloads;
+        if (o.n == 0)
+            return;
+        if (n == 0) {
+            const qint64 keep = overloads;
+            *this = o;
+            overloads = keep;
+            return;
+        }
+        const qint64 total = n + o.n;
+        const double delta = o.mean - mean;
+        mean += delta * double(o.n) / double(total);
+        m2 += o.m2 + delta * delta * double(n) * double(o.n) / double(total);
+        n = total;
+        if (o.min < min || (o.min == min && o.minUs < minUs)) {
+            min = o.min;
+            minUs = o.minUs;
+        }
+        if (o.max > max || (o.max == max && o.maxUs < maxUs)) {
+            max = o.max;
+            maxUs = o.maxUs;
+        }
+    }
+};
+
+// Per meter, and per unit within it (the units seen).
+struct MeterMoments
+{
+    Moments moments;
+    QStringList units;
+};
+
+void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
+{
+    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
+    for (int i = 0; i < res.rows(); ++i) {
+        const QString unit = res.string(i, 1);
+        const double f = factorOf(q, unit);
+        Moments m;
+        m.n = res.int64(i, 2);
+        m.overloads = res.int64(i, 9);
+        if (m.n > 0) {
+            m.mean = res.real(i, 3) * f;
+            m.m2 = res.real(i, 4) * f * f;
+            m.min = res.real(i, 5) * f;
+            m.minUs = res.int64(i, 6);
+            m.max = res.real(i, 7) * f;
+            m.maxUs = res.int64(i, 8);
+        }
+        MeterMoments &meter = (*out)[res.string(i, 0)];
+        meter.moments.merge(m);
+        if (m.n > 0 && !meter.units.contains(unit))
+            meter.units << unit;
+    }
+}
+
 // ---- M4 ---------------------------------------------------------------
 
 struct Agg
@@ -436,10 +508,15 @@ void addM4Rows(const PgResult &res, const Quantity &q, AggMap *out)
 }
 
 // M4 of every interval (disjoint, in order) per meter. `sources` names the
-// meters to read from the summaries (every meter of the filter).
+// meters to read from the summaries (every meter of the filter). Where the
+// intervals are read from the rows alone, `moments` (when given) gets the
+// statistics of those rows in the same pass.
 bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFilter,
-        const QStringList &sources, const Quantity &q, AggMap *out)
+        const QStringList &sources, const Quantity &q, AggMap *out,
+        QMap<QString, MeterMoments> *moments = nullptr, bool *gathered = nullptr)
 {
+    if (gathered)
+        *gathered = false;
     const Plan pl = plan(intervals, r.top());
     const std::vector<Key> keys = quantityKeys(sources, q);
     for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
@@ -472,20 +549,64 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
     QString lo, hi;
     const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
     const QString where = r.rowsWhere(p, lo, hi, sourceFilter, &q);
-    // The row's first-and-last key made once for both ends.
+    // The row's first-and-last key made once for both ends. With the
+    // statistics, the numbers and the other readings of a column are two
+    // groups: the lowest and highest of the numbers are then the figures'.
+    const bool withMoments =
+        moments &&
+        pl.levelRuns.end() == std::find_if(pl.levelRuns.begin(), pl.levelRuns.end(),
+                                           [](const std::vector<Run> &runs) { return !runs.empty(); });
+    const QString values =
+        withMoments
+            ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.nv, n.ol, coalesce(n.nv, %1) AS cv FROM (SELECT "
+                             "%2 AS nv, %3 AS ol) n OFFSET 0) v")
+                  .arg(r.curveValue(), SummarySchema::numberSql(r.value()),
+                       SummarySchema::overloadSql(r.value()))
+            : Read::perText(r.curveValue() + QStringLiteral(" AS cv"));
+    const QString figures =
+        withMoments ? QStringLiteral(", x.nv IS NOT NULL AS num, count(x.nv) AS nn, avg(x.nv) AS mean, "
+                                     "var_pop(x.nv) * count(x.nv) AS m2, count(*) FILTER (WHERE x.ol) AS ol")
+                    : QString();
     const QString sql =
         QStringLiteral(
             "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
             "x.source, x.unitstr, count(*) AS n, min(x.e) AS f, max(x.e) AS l, min(ARRAY[x.cv, x.us]) AS lo, "
-            "max(ARRAY[x.cv, -x.us]) AS hi FROM %3(SELECT x.*, ARRAY[x.us, x.id, x.cv] AS e FROM ("
-            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS id, v.cv "
-            "FROM invoice i %7 WHERE %8 OFFSET 0) x) x GROUP BY 1, 2, 3) y")
-            .arg(QLatin1String(kM4Projection), startArray, from, r.source(), r.us(), r.id(),
-                 Read::perText(r.curveValue() + QStringLiteral(" AS cv")), where);
+            "max(ARRAY[x.cv, -x.us]) AS hi%FIGURES FROM %3(SELECT x.*, ARRAY[x.us, x.id, x.cv] AS e FROM ("
+            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS id, v.* "
+            "FROM invoice i %7 WHERE %8 OFFSET 0) x) x GROUP BY %9) y")
+            .arg(QLatin1String(kM4Projection) +
+                     (withMoments ? QStringLiteral(", num, nn, mean, m2, ol") : QString()),
+                 startArray, from, r.source(), r.us(), r.id(), values, where,
+                 withMoments ? QStringLiteral("1, 2, 3, 9") : QStringLiteral("1, 2, 3"))
+            .replace(QLatin1String("%FIGURES"), figures);
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
     addM4Rows(res, q, out);
+    if (!withMoments)
+        return true;
+    if (gathered)
+        *gathered = true;
+    // source, unit, …, the numbers' group, their count, mean and M2, the overloads
+    for (int i = 0; i < res.rows(); ++i) {
+        const QString unit = res.string(i, 2);
+        const double f = factorOf(q, unit);
+        Moments m;
+        m.overloads = res.int64(i, 18);
+        if (res.text(i, 14) == "t") {
+            m.n = res.int64(i, 15);
+            m.mean = res.real(i, 16) * f;
+            m.m2 = res.real(i, 17) * f * f;
+            m.min = res.real(i, 10) * f;
+            m.minUs = res.int64(i, 11);
+            m.max = res.real(i, 12) * f;
+            m.maxUs = res.int64(i, 13);
+        }
+        MeterMoments &meter = (*moments)[res.string(i, 1)];
+        meter.moments.merge(m);
+        if (m.n > 0 && !meter.units.contains(unit))
+            meter.units << unit;
+    }
     return true;
 }
 
@@ -692,78 +813,6 @@ bool findGaps(Read &r, qint64 a, qint64 b, const QHash<QString, qint64> &gapUs, 
     return true;
 }
 
-// ---- statistics --------------------------------------------------------
-
-// Count, mean and M2 of a part, merged with Chan's formula.
-struct Moments
-{
-    qint64 n = 0;
-    double mean = 0;
-    double m2 = 0;
-    qint64 overloads = 0;
-    double min = 0;
-    qint64 minUs = 0;
-    double max = 0;
-    qint64 maxUs = 0;
-
-    void merge(const Moments &o)
-    {
-        overloads += o.overloads;
-        if (o.n == 0)
-            return;
-        if (n == 0) {
-            const qint64 keep = overloads;
-            *this = o;
-            overloads = keep;
-            return;
-        }
-        const qint64 total = n + o.n;
-        const double delta = o.mean - mean;
-        mean += delta * double(o.n) / double(total);
-        m2 += o.m2 + delta * delta * double(n) * double(o.n) / double(total);
-        n = total;
-        if (o.min < min || (o.min == min && o.minUs < minUs)) {
-            min = o.min;
-            minUs = o.minUs;
-        }
-        if (o.max > max || (o.max == max && o.maxUs < maxUs)) {
-            max = o.max;
-            maxUs = o.maxUs;
-        }
-    }
-};
-
-// Per meter, and per unit within it (the units seen).
-struct MeterMoments
-{
-    Moments moments;
-    QStringList units;
-};
-
-void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
-{
-    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
-    for (int i = 0; i < res.rows(); ++i) {
-        const QString unit = res.string(i, 1);
-        const double f = factorOf(q, unit);
-        Moments m;
-        m.n = res.int64(i, 2);
-        m.overloads = res.int64(i, 9);
-        if (m.n > 0) {
-            m.mean = res.real(i, 3) * f;
-            m.m2 = res.real(i, 4) * f * f;
-            m.min = res.real(i, 5) * f;
-            m.minUs = res.int64(i, 6);
-            m.max = res.real(i, 7) * f;
-            m.maxUs = res.int64(i, 8);
-        }
-        MeterMoments &meter = (*out)[res.string(i, 0)];
-        meter.moments.merge(m);
-        if (m.n > 0 && !meter.units.contains(unit))
-            meter.units << unit;
-    }
-}
-
 // ---- counts ------------------------------------------------------------
 
 struct Count
@@ -849,6 +898,115 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     for (int i = 0; i < res.rows(); ++i)
         add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3), res.int64(i, 4));
     return true;
+}
+
+// The moments of the quantity's readings in [a, b) per meter.
+bool momentsIn(Read &r, qint64 a, qint64 b, const QString &source, const Quantity &quantity,
+               QMap<QString, MeterMoments> *perMeter)
+{
+    const Plan pl = plan({{a, b}}, r.top());
+    QStringList sources;
+    if (!source.isNull()) {
+        sources << source;
+    } else if (r.summaries) {
+        std::vector<Key> keys;
+        if (!keysIn(r, a, b, QString(), &keys))
+            return false;
+        for (const Key &k : keys)
+            if (k.function == quantity.function && !sources.contains(k.source))
+                sources << k.source;
+    }
+    const std::vector<Key> keys = quantityKeys(sources, quantity);
+    for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
+        if (pl.levelRuns[level].empty() || keys.empty())
+            continue;
+        Params p;
+        // The parts' spread about the mean of their unit adds to theirs.
+        const QString sql =
+            QStringLiteral(
+                "WITH s AS (SELECT s.source, s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, "
+                "s.max_us, "
+                "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
+                "q.funcstr "
+                "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
+                "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY "
+                "1, 2) "
+                "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
+                "FROM ("
+                "SELECT s.source, s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
+                "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
+                "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
+                "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
+                "sum(s.overloads) AS ol FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
+                .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
+                     SummarySchema::levelTable(r.tag, int(level)));
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        addMoments(res, quantity, perMeter);
+    }
+    if (!pl.rawRuns.empty()) {
+        Params p;
+        QString lo, hi;
+        const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
+        const QString where = r.rowsWhere(p, lo, hi, source, &quantity);
+        const QString sql =
+            QStringLiteral(
+                "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
+                "FROM ("
+                "SELECT source, unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
+                "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
+                "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
+                "count(*) FILTER (WHERE ol) AS ol FROM ("
+                "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, v.nv, v.ol "
+                "FROM %4(SELECT * FROM invoice i WHERE %5 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
+                .arg(r.source(), r.us(),
+                     Read::perText(QStringLiteral("%1 AS nv, %2 AS ol")
+                                       .arg(SummarySchema::numberSql(r.value()),
+                                            SummarySchema::overloadSql(r.value()))),
+                     from, where);
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        addMoments(res, quantity, perMeter);
+    }
+    return true;
+}
+
+void finish(const Moments &m, Statistics *out)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    out->count = m.n;
+    out->overloads = m.overloads;
+    out->mean = m.n > 0 ? m.mean : nan;
+    out->stddev = m.n > 1 ? std::sqrt(m.m2 / double(m.n - 1)) : nan;
+    out->min = m.n > 0 ? m.min : nan;
+    out->max = m.n > 0 ? m.max : nan;
+    out->minMs = m.n > 0 ? msOf(m.minUs) : 0;
+    out->maxMs = m.n > 0 ? msOf(m.maxUs) : 0;
+}
+
+// The figures of every meter, and taken together meter by meter in name
+// order.
+void finishStatistics(const QMap<QString, MeterMoments> &perMeter, bool fromSummaries, Statistics *out,
+                      QVector<MeterStatistics> *meters)
+{
+    Moments total;
+    for (auto it = perMeter.cbegin(); it != perMeter.cend(); ++it) {
+        total.merge(it->moments);
+        if (meters && (it->moments.n > 0 || it->moments.overloads > 0)) {
+            MeterStatistics m;
+            m.source = it.key();
+            finish(it->moments, &m.figures);
+            m.figures.fromSummaries = fromSummaries;
+            m.units = it->units;
+            m.units.sort();
+            meters->push_back(m);
+        }
+    }
+    finish(total, out);
+    out->fromSummaries = fromSummaries;
 }
 
 // Runs `work` in one snapshot, with the summaries where they are usable now.
@@ -961,6 +1119,7 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
             return false;
         }
     }
+    finish(Moments(), &out->statistics);
     if (bounds.size() < 2 || request.quantity.units.isEmpty())
         return true;
     // Columns of no width hold nothing; the others are the intervals.
@@ -989,8 +1148,17 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
                     sources << k.source;
         }
         AggMap columns;
-        if (!m4(r, intervals, request.source, sources, q, &columns))
+        QMap<QString, MeterMoments> moments;
+        bool gathered = false;
+        if (!m4(r, intervals, request.source, sources, q, &columns, request.statistics ? &moments : nullptr,
+                &gathered))
             return false;
+        // Where the summaries serve, the figures are theirs; a pass over
+        // the rows alone gathered them with the columns.
+        if (request.statistics && !gathered && !momentsIn(r, a, b, request.source, q, &moments))
+            return false;
+        if (request.statistics)
+            finishStatistics(moments, r.summaries, &out->statistics, &out->meters);
 
         // Each curve's count, first and last reading, and so its gap.
         std::map<QString, Agg> curves;
@@ -1084,106 +1252,15 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
         meters->clear();
     const qint64 a = range.fromMs * kUsPerMs;
     const qint64 b = range.toMs * kUsPerMs;
-    const auto finish = [](const Moments &m, Statistics *out) {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        out->count = m.n;
-        out->overloads = m.overloads;
-        out->mean = m.n > 0 ? m.mean : nan;
-        out->stddev = m.n > 1 ? std::sqrt(m.m2 / double(m.n - 1)) : nan;
-        out->min = m.n > 0 ? m.min : nan;
-        out->max = m.n > 0 ? m.max : nan;
-        out->minMs = m.n > 0 ? msOf(m.minUs) : 0;
-        out->maxMs = m.n > 0 ? msOf(m.maxUs) : 0;
-    };
     if (a >= b || quantity.units.isEmpty()) {
         finish(Moments(), out);
         return true;
     }
     return withRead(db, table, error, true, [&](Read &r) {
-        out->fromSummaries = r.summaries;
-        const Plan pl = plan({{a, b}}, r.top());
         QMap<QString, MeterMoments> perMeter;
-        QStringList sources;
-        if (!source.isNull()) {
-            sources << source;
-        } else if (r.summaries) {
-            std::vector<Key> keys;
-            if (!keysIn(r, a, b, QString(), &keys))
-                return false;
-            for (const Key &k : keys)
-                if (k.function == quantity.function && !sources.contains(k.source))
-                    sources << k.source;
-        }
-        const std::vector<Key> keys = quantityKeys(sources, quantity);
-        for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
-            if (pl.levelRuns[level].empty() || keys.empty())
-                continue;
-            Params p;
-            // The parts' spread about the mean of their unit adds to theirs.
-            const QString sql =
-                QStringLiteral(
-                    "WITH s AS (SELECT s.source, s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, "
-                    "s.max_us, "
-                    "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                    "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
-                    "q.funcstr "
-                    "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
-                    "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY "
-                    "1, 2) "
-                    "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
-                    "FROM ("
-                    "SELECT s.source, s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
-                    "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
-                    "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
-                    "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
-                    "sum(s.overloads) AS ol FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
-                    .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
-                         SummarySchema::levelTable(r.tag, int(level)));
-            PgResult res;
-            if (!r.exec(sql, p, &res))
-                return false;
-            addMoments(res, quantity, &perMeter);
-        }
-        if (!pl.rawRuns.empty()) {
-            Params p;
-            QString lo, hi;
-            const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
-            const QString where = r.rowsWhere(p, lo, hi, source, &quantity);
-            const QString sql =
-                QStringLiteral(
-                    "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
-                    "FROM ("
-                    "SELECT source, unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
-                    "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
-                    "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
-                    "count(*) FILTER (WHERE ol) AS ol FROM ("
-                    "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, v.nv, v.ol "
-                    "FROM %4(SELECT * FROM invoice i WHERE %5 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
-                    .arg(r.source(), r.us(),
-                         Read::perText(QStringLiteral("%1 AS nv, %2 AS ol")
-                                           .arg(SummarySchema::numberSql(r.value()),
-                                                SummarySchema::overloadSql(r.value()))),
-                         from, where);
-            PgResult res;
-            if (!r.exec(sql, p, &res))
-                return false;
-            addMoments(res, quantity, &perMeter);
-        }
-        // Taken together meter by meter, in name order.
-        Moments total;
-        for (auto it = perMeter.cbegin(); it != perMeter.cend(); ++it) {
-            total.merge(it->moments);
-            if (meters && (it->moments.n > 0 || it->moments.overloads > 0)) {
-                MeterStatistics m;
-                m.source = it.key();
-                finish(it->moments, &m.figures);
-                m.figures.fromSummaries = r.summaries;
-                m.units = it->units;
-                m.units.sort();
-                meters->push_back(m);
-            }
-        }
-        finish(total, out);
+        if (!momentsIn(r, a, b, source, quantity, &perMeter))
+            return false;
+        finishStatistics(perMeter, r.summaries, out, meters);
         return true;
     });
 }
