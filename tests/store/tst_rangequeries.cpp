@@ -403,6 +403,11 @@ SELECT 'DCV',
                 RowKey key;
                 QVERIFY2(keyAt(c, tableFor(summaries), whole, source, n, &key, &error), qPrintable(error));
                 QCOMPARE(key.id, all[n]);
+                // Found from the end, the range's rows known.
+                key = RowKey();
+                QVERIFY2(keyAt(c, tableFor(summaries), whole, source, n, &key, &error, all.size()),
+                         qPrintable(error));
+                QCOMPARE(key.id, all[n]);
             }
         }
     }

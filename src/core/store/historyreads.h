@@ -184,6 +184,9 @@ public:
     {
     }
     void startAfter(const RangeQueries::RowKey &key) { m_after = key, m_hasAfter = true; }
+    /// The range's rows as last counted: a row past the middle is then
+    /// found from the range's end (RangeQueries::keyAt()).
+    void setTotal(qint64 rows) { m_total = rows; }
     qint64 first() const { return m_first; }
     QVector<RangeQueries::Row> rows;
 
@@ -197,6 +200,7 @@ private:
     int m_count;
     RangeQueries::RowKey m_after;
     bool m_hasAfter = false;
+    qint64 m_total = -1;
 };
 
 /// Every row of a range (at most `limit`) in the order of the pages, read in

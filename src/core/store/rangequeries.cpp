@@ -1303,25 +1303,15 @@ bool bucketCounts(Read &r, int level, const Run &run, const std::vector<Key> &ke
     return true;
 }
 
-// Rows of [lo, hi) in `bins` equal parts, for a table without summaries.
-bool binCounts(Read &r, qint64 lo, qint64 hi, int bins, const QString &source,
-               std::vector<std::pair<qint64, qint64>> *out)
+// Rows of [lo, hi) of the meter (null: all).
+bool rawCount(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 *count)
 {
-    out->clear();
-    const qint64 width = std::max<qint64>(1, (hi - lo + bins - 1) / bins);
     Params p;
-    const QString from = p.add(lo);
-    const QString to = p.add(hi);
-    const QString where = r.rowsWhere(p, from, to, source, nullptr);
-    const QString sql =
-        QStringLiteral("SELECT %1 + ((%2 - %1) / %3) * %3 AS bin, count(*) FROM invoice i WHERE %4 "
-                       "GROUP BY 1 ORDER BY 1")
-            .arg(from, r.us(), p.add(width), where);
+    const QString where = r.rowsWhere(p, p.add(lo), p.add(hi), source, nullptr);
     PgResult res;
-    if (!r.exec(sql, p, &res))
+    if (!r.exec(QStringLiteral("SELECT count(*) FROM invoice i WHERE %1").arg(where), p, &res))
         return false;
-    for (int i = 0; i < res.rows(); ++i)
-        out->push_back({res.int64(i, 0), res.int64(i, 1)});
+    *count = res.rows() == 1 ? res.int64(0, 0) : 0;
     return true;
 }
 
@@ -1345,7 +1335,7 @@ bool keyInStretch(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 m
 } // namespace
 
 bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
-           RowKey *key, QString *error)
+           RowKey *key, QString *error, qint64 total)
 {
     *key = RowKey();
     error->clear();
@@ -1403,31 +1393,47 @@ bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QStri
             }
             if (s.level >= 0)
                 continue; // all of it lay before row n
-            // Rows without summaries: counted in ever smaller bins until a
-            // few thousand are left to step through.
+            // Rows without summaries: the row's time guessed from the
+            // counts at the stretch's ends, and the rows between a guess and
+            // the nearer end counted (from the index alone where the table's
+            // pages are all visible), until a few thousand are left to step
+            // through. The first count reads no further than the row, or than
+            // the end past it when the range's rows are known.
             constexpr qint64 kStep = 4096;
-            for (;;) {
-                std::vector<std::pair<qint64, qint64>> bins;
-                if (!binCounts(r, s.lo, s.hi, 256, source, &bins))
-                    return false;
+            qint64 rowsBefore = 0; // of the stretch, before s.lo
+            qint64 rowsTo = -1;    // before s.hi
+            if (stretches.size() == 1 && total >= 0)
+                rowsTo = total;
+            else if (!rawCount(r, s.lo, s.hi, source, &rowsTo))
+                return false;
+            if (m >= rowsTo) {
+                m -= rowsTo;
+                continue;
+            }
+            while (rowsTo - rowsBefore > kStep && s.hi - s.lo > 1) {
+                const double share = (double(m - rowsBefore) + 0.5) / double(rowsTo - rowsBefore);
+                const qint64 at =
+                    std::clamp<qint64>(s.lo + qint64(double(s.hi - s.lo) * share), s.lo + 1, s.hi - 1);
                 qint64 rows = 0;
-                for (const auto &bin : bins)
-                    rows += bin.second;
-                if (m >= rows) {
-                    m -= rows;
-                    break;
+                qint64 rowsAt = 0;
+                if (m - rowsBefore < rowsTo - m) {
+                    if (!rawCount(r, s.lo, at, source, &rows))
+                        return false;
+                    rowsAt = rowsBefore + rows;
+                } else {
+                    if (!rawCount(r, at, s.hi, source, &rows))
+                        return false;
+                    rowsAt = rowsTo - rows;
                 }
-                if (rows <= kStep || s.hi - s.lo <= 256)
-                    return keyInStretch(r, s.lo, s.hi, source, m, key, &found);
-                const qint64 width = std::max<qint64>(1, (s.hi - s.lo + 255) / 256);
-                for (const auto &bin : bins) {
-                    if (m < bin.second) {
-                        s = {-1, bin.first, std::min(s.hi, bin.first + width)};
-                        break;
-                    }
-                    m -= bin.second;
+                if (m < rowsAt) {
+                    s.hi = at;
+                    rowsTo = rowsAt;
+                } else {
+                    s.lo = at;
+                    rowsBefore = rowsAt;
                 }
             }
+            return keyInStretch(r, s.lo, s.hi, source, m - rowsBefore, key, &found);
         }
         return true;
     });

@@ -179,9 +179,11 @@ struct RowKey
 };
 
 /// The key of row `n` (0-based) of the range, found through the summaries'
-/// counts. False without error when `n` is past the last row.
+/// counts, or the rows' where they do not serve. `total`, the range's rows
+/// when the caller knows them, lets a row past the middle be found by
+/// counting from the end. False without error when `n` is past the last row.
 bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
-           RowKey *key, QString *error);
+           RowKey *key, QString *error, qint64 total = -1);
 
 struct Row
 {
