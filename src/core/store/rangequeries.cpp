@@ -135,18 +135,20 @@ struct Read
     {
         return table.frastrIsText ? QStringLiteral("i.frastr") : QStringLiteral("i.frastr::text");
     }
-    QString curveValue() const
-    {
-        return SummarySchema::curveValueSql(value(), frastr());
-    }
     // The values of a row's texts, as a subquery of them alone to join
-    // laterally: the server then works out each distinct text once
-    // (Memoize) instead of testing every row against the patterns.
-    // `columns`: "expression AS name", ….
-    static QString perText(const QString &columns)
+    // laterally (as v): the server then works out each distinct value text
+    // and range once (Memoize) instead of testing every row against the
+    // patterns. `select` reads the texts as t.v and t.f (textValue,
+    // textRange), each of which the server then hashes once a row.
+    QString perText(const QString &select) const
     {
-        return QStringLiteral("CROSS JOIN LATERAL (SELECT %1 OFFSET 0) v").arg(columns);
+        return QStringLiteral(
+                   "CROSS JOIN LATERAL (SELECT w.* FROM (SELECT %1 AS v, %2 AS f OFFSET 0) t CROSS JOIN "
+                   "LATERAL (%3) w OFFSET 0) v")
+            .arg(value(), frastr(), select);
     }
+    static QString textValue() { return QStringLiteral("t.v"); }
+    static QString textRange() { return QStringLiteral("t.f"); }
 
     // `column` is the text `value`, where NULL and '' are one: plain
     // comparisons where they can be, which the planner estimates well.
@@ -556,13 +558,14 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
         moments &&
         pl.levelRuns.end() == std::find_if(pl.levelRuns.begin(), pl.levelRuns.end(),
                                            [](const std::vector<Run> &runs) { return !runs.empty(); });
+    const QString curveValue = SummarySchema::curveValueSql(Read::textValue(), Read::textRange());
     const QString values =
         withMoments
-            ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.nv, n.ol, coalesce(n.nv, %1) AS cv FROM (SELECT "
-                             "%2 AS nv, %3 AS ol) n OFFSET 0) v")
-                  .arg(r.curveValue(), SummarySchema::numberSql(r.value()),
-                       SummarySchema::overloadSql(r.value()))
-            : Read::perText(r.curveValue() + QStringLiteral(" AS cv"));
+            ? r.perText(QStringLiteral(
+                            "SELECT n.nv, n.ol, coalesce(n.nv, %1) AS cv FROM (SELECT %2 AS nv, %3 AS ol) n")
+                            .arg(curveValue, SummarySchema::numberSql(Read::textValue()),
+                                 SummarySchema::overloadSql(Read::textValue())))
+            : r.perText(QStringLiteral("SELECT %1 AS cv").arg(curveValue));
     const QString figures =
         withMoments ? QStringLiteral(", x.nv IS NOT NULL AS num, count(x.nv) AS nn, avg(x.nv) AS mean, "
                                      "var_pop(x.nv) * count(x.nv) AS m2, count(*) FILTER (WHERE x.ol) AS ol")
@@ -962,9 +965,9 @@ bool momentsIn(Read &r, qint64 a, qint64 b, const QString &source, const Quantit
                 "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, v.nv, v.ol "
                 "FROM %4(SELECT * FROM invoice i WHERE %5 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
                 .arg(r.source(), r.us(),
-                     Read::perText(QStringLiteral("%1 AS nv, %2 AS ol")
-                                       .arg(SummarySchema::numberSql(r.value()),
-                                            SummarySchema::overloadSql(r.value()))),
+                     r.perText(QStringLiteral("SELECT %1 AS nv, %2 AS ol")
+                                   .arg(SummarySchema::numberSql(Read::textValue()),
+                                        SummarySchema::overloadSql(Read::textValue()))),
                      from, where);
         PgResult res;
         if (!r.exec(sql, p, &res))
