@@ -702,18 +702,21 @@ bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q,
     // One pass over the rows of each run: its first and last reading and
     // the steps longer than its gap. Readings of one time are one point of
     // the curve, so the order among them changes no step; ordered by the
-    // time alone, one run is read in the index's order without a sort.
+    // time alone, one run is read in the index's order without a sort. The
+    // times are compared as read, and only those given back are taken in
+    // microseconds.
     Params p;
     QString sql;
     const QString steps = QStringLiteral(
-        "SELECT n, min(us), max(us), array_agg(prev) FILTER (WHERE us - prev > gap) AS p, "
-        "array_agg(us) FILTER (WHERE us - prev > gap) AS u FROM (%1) y GROUP BY n");
+        "SELECT n, min(t) AS a, max(t) AS b, array_agg(prev) FILTER (WHERE t > prev + gap) AS p, "
+        "array_agg(t) FILTER (WHERE t > prev + gap) AS u FROM (%1) y GROUP BY n");
     if (runs.size() == 1) {
         QString where = r.rowsWhere(p, p.add(lo[0]), p.add(hi[0]), QString(), &q);
         where += QStringLiteral(" AND %1 = %2").arg(r.source(), p.add(src[0]));
-        sql = steps.arg(QStringLiteral("SELECT 1 AS n, %1::bigint AS gap, %2 AS us, lag(%2) OVER (ORDER BY %3) AS "
-                                       "prev FROM invoice i WHERE %4")
-                            .arg(p.add(gap[0]), r.us(), r.time(), where));
+        sql = steps.arg(
+            QStringLiteral("SELECT 1 AS n, %1::bigint * interval '1 microsecond' AS gap, t, lag(t) OVER "
+                           "(ORDER BY t) AS prev FROM (SELECT %2 AS t FROM invoice i WHERE %3) x")
+                .arg(p.add(gap[0]), r.time(), where));
     } else {
         const QString loA = p.add(pgArray(lo));
         const QString hiA = p.add(pgArray(hi));
@@ -722,15 +725,18 @@ bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q,
         QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
         where += QStringLiteral(" AND %1 = r.source").arg(r.source());
         sql = steps.arg(
-            QStringLiteral("SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.t) AS prev "
-                           "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
-                           "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS t, %6 AS us FROM invoice i "
-                           "WHERE %7 OFFSET 0) x")
-                .arg(loA, hiA, srcA, gapA, r.time(), r.us(), where));
+            QStringLiteral(
+                "SELECT r.n, r.gap * interval '1 microsecond' AS gap, x.t, lag(x.t) OVER (PARTITION BY r.n "
+                "ORDER BY x.t) AS prev FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) "
+                "WITH ORDINALITY AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS t FROM "
+                "invoice i WHERE %6 OFFSET 0) x")
+                .arg(loA, hiA, srcA, gapA, r.time(), where));
     }
-    sql = QStringLiteral("SELECT a.n, a.min, a.max, g.prev, g.us FROM (%1) a LEFT JOIN LATERAL unnest(a.p, a.u) "
-                         "AS g(prev, us) ON true")
-              .arg(sql);
+    sql = QStringLiteral(
+              "SELECT a.n, %2, %3, %4, %5 FROM (%1) a LEFT JOIN LATERAL unnest(a.p, a.u) AS g(prev, t) "
+              "ON true")
+              .arg(sql, timeUsSql(QStringLiteral("a.a")), timeUsSql(QStringLiteral("a.b")),
+                   timeUsSql(QStringLiteral("g.prev")), timeUsSql(QStringLiteral("g.t")));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
