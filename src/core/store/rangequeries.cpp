@@ -119,13 +119,18 @@ struct Read
         // Where the row lies: the six bytes of its ctid as sent (block, then
         // item, most significant first) are block × 65536 + item, read
         // without the text of the ctid, which costs several times more.
-        return table.hasId
-                   ? QStringLiteral("coalesce(i.id, 0)")
-                   : QStringLiteral("((get_byte(tidsend(i.ctid), 0)::bigint << 40) + "
-                                    "(get_byte(tidsend(i.ctid), 1)::bigint << 32) + "
-                                    "(get_byte(tidsend(i.ctid), 2)::bigint << 24) + "
-                                    "(get_byte(tidsend(i.ctid), 3)::bigint << 16) + "
-                                    "(get_byte(tidsend(i.ctid), 4)::bigint << 8) + get_byte(tidsend(i.ctid), 5))");
+        return table.hasId ? QStringLiteral("coalesce(i.id, 0)") : idOfPlace(QStringLiteral("tidsend(i.ctid)"));
+    }
+    // In two steps where it is read once a row: what the row's id is made
+    // of (`place`), then the id of that.
+    QString place() const { return table.hasId ? id() : QStringLiteral("tidsend(i.ctid)"); }
+    QString idOf(const QString &place) const { return table.hasId ? place : idOfPlace(place); }
+    static QString idOfPlace(const QString &bytes)
+    {
+        return QStringLiteral("((get_byte(%1, 0)::bigint << 40) + (get_byte(%1, 1)::bigint << 32) + "
+                              "(get_byte(%1, 2)::bigint << 24) + (get_byte(%1, 3)::bigint << 16) + "
+                              "(get_byte(%1, 4)::bigint << 8) + get_byte(%1, 5))")
+            .arg(bytes);
     }
     QString source() const
     {
@@ -574,14 +579,15 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
         QStringLiteral(
             "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
             "x.source, x.unitstr, count(*) AS n, min(x.e) AS f, max(x.e) AS l, min(ARRAY[x.cv, x.us]) AS lo, "
-            "max(ARRAY[x.cv, -x.us]) AS hi%FIGURES FROM %3(SELECT x.*, ARRAY[x.us, x.id, x.cv] AS e FROM ("
-            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS id, v.* "
-            "FROM invoice i %7 WHERE %8 OFFSET 0) x) x GROUP BY %9) y")
+            "max(ARRAY[x.cv, -x.us]) AS hi%FIGURES FROM %3(SELECT x.*, ARRAY[x.us, %IDOF, x.cv] AS e FROM ("
+            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS place, v.* "
+            "FROM invoice i %7 WHERE %8 OFFSET 0) x OFFSET 0) x GROUP BY %9) y")
             .arg(QLatin1String(kM4Projection) +
                      (withMoments ? QStringLiteral(", num, nn, mean, m2, ol") : QString()),
-                 startArray, from, r.source(), r.us(), r.id(), values, where,
+                 startArray, from, r.source(), r.us(), r.place(), values, where,
                  withMoments ? QStringLiteral("1, 2, 3, 9") : QStringLiteral("1, 2, 3"))
-            .replace(QLatin1String("%FIGURES"), figures);
+            .replace(QLatin1String("%FIGURES"), figures)
+            .replace(QLatin1String("%IDOF"), r.idOf(QStringLiteral("x.place")));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
