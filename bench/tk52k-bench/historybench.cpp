@@ -295,8 +295,9 @@ int runHistoryBench(const QStringList &arguments)
         // A zoom onto a tenth of the range, around its middle.
         const QwtScaleDiv x = view.plot()->axisScaleDiv(QwtPlot::xBottom);
         const double middle = (x.lowerBound() + x.upperBound()) / 2, tenth = x.range() / 20;
-        const qint64 zoomFrom = HistoryReads::naiveOfUtc(qint64(middle - tenth));
-        const qint64 zoomTo = HistoryReads::naiveOfUtc(qint64(middle + tenth));
+        // The axis counts seconds from the range's first reading.
+        const qint64 zoomFrom = HistoryCurve::msOf(middle - tenth, view.originMs());
+        const qint64 zoomTo = HistoryCurve::msOf(middle + tenth, view.originMs());
         const qint64 psqlZoom = psqlMs(db, aggregate({zoomFrom, zoomTo}));
         clock.restart();
         view.plot()->setAxisScale(QwtPlot::xBottom, middle - tenth, middle + tenth);
