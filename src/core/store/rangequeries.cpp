@@ -273,14 +273,6 @@ QByteArray his(const std::vector<Run> &runs)
     return pgArray(v);
 }
 
-// The rows of `runs` as a FROM clause's start: "unnest(…) AS r(lo, hi)
-// CROSS JOIN LATERAL " before the subquery of the rows, which reads its
-// bounds as *lo and *hi. A single run (the whole range, read without
-// summaries) is given as two plain values instead, so that the server
-// plans with the range's real size: it then also works out each distinct
-// value text once (perText()) where that pays.
-QString runsFrom(Params &p, const std::vector<Run> &runs, QString *lo, QString *hi);
-
 QByteArray starts(const std::vector<Interval> &intervals)
 {
     std::vector<qint64> v;
@@ -289,6 +281,12 @@ QByteArray starts(const std::vector<Interval> &intervals)
     return pgArray(v);
 }
 
+// The rows of `runs` as a FROM clause's start: "unnest(…) AS r(lo, hi)
+// CROSS JOIN LATERAL " before the subquery of the rows, which reads its
+// bounds as *lo and *hi. A single run (the whole range, read without
+// summaries) is given as two plain values instead, so that the server
+// plans with the range's real size: it then also works out each distinct
+// value text once (perText()) where that pays.
 QString runsFrom(Params &p, const std::vector<Run> &runs, QString *lo, QString *hi)
 {
     if (runs.size() == 1) {
