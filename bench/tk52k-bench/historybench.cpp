@@ -7,11 +7,12 @@
 //   --from T --to T          a range of the configured database (TK52K_DB_*)
 //   --rows N [--sources S]   a table of N readings of S meters the benchmark
 //                            makes (once) in a database of its own, with the
-//                            program's layout and summaries; the whole of it
-//   --five-columns           with --rows: the same also on those rows copied
-//                            into five columns with an index on create_time
-//                            (made once; no summaries); one JSON line each,
-//                            with the ratios to psql's aggregate
+//                            program's layout and summaries; the whole of it;
+//                            then the same rows copied into five columns with
+//                            an index on create_time (made once; no
+//                            summaries): one JSON line each, with the ratios
+//                            to psql's aggregate
+//   --program-only           with --rows: the program's table alone
 #include "benchcommands.h"
 #include "benchutil.h"
 
@@ -210,10 +211,12 @@ int runHistoryBench(const QStringList &arguments)
                                         QStringLiteral("readings of a table made here"), QStringLiteral("N"));
     const QCommandLineOption sourcesOption(QStringLiteral("sources"), QStringLiteral("meters of that table"),
                                            QStringLiteral("S"), QStringLiteral("1"));
-    const QCommandLineOption fiveOption(
-        QStringLiteral("five-columns"),
-        QStringLiteral("the same, also on the rows copied into a five-column table"));
-    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption, fiveOption});
+    const QCommandLineOption programOption(QStringLiteral("program-only"),
+                                           QStringLiteral("not the five-column copy of the rows"));
+    // Measured by default now; still taken.
+    const QCommandLineOption fiveOption(QStringLiteral("five-columns"),
+                                        QStringLiteral("the five-column copy too"));
+    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption, programOption, fiveOption});
     if (!parser.parse(QStringList{QStringLiteral("history")} + arguments)) {
         std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -292,8 +295,9 @@ int runHistoryBench(const QStringList &arguments)
         // A zoom onto a tenth of the range, around its middle.
         const QwtScaleDiv x = view.plot()->axisScaleDiv(QwtPlot::xBottom);
         const double middle = (x.lowerBound() + x.upperBound()) / 2, tenth = x.range() / 20;
-        const qint64 zoomFrom = HistoryReads::naiveOfUtc(qint64(middle - tenth));
-        const qint64 zoomTo = HistoryReads::naiveOfUtc(qint64(middle + tenth));
+        // The axis counts seconds from the range's first reading.
+        const qint64 zoomFrom = HistoryCurve::msOf(middle - tenth, view.originMs());
+        const qint64 zoomTo = HistoryCurve::msOf(middle + tenth, view.originMs());
         const qint64 psqlZoom = psqlMs(db, aggregate({zoomFrom, zoomTo}));
         clock.restart();
         view.plot()->setAxisScale(QwtPlot::xBottom, middle - tenth, middle + tenth);
@@ -334,7 +338,7 @@ int runHistoryBench(const QStringList &arguments)
 
     if (!measure(settings, parser.isSet(rowsOption) ? QStringLiteral("program") : settings.databaseName))
         return 1;
-    if (parser.isSet(fiveOption)) {
+    if (parser.isSet(rowsOption) && !parser.isSet(programOption)) {
         // The same rows in five columns with an index on create_time, as a
         // table of an older logger looks.
         DbSettings five = settings;

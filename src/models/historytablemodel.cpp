@@ -109,6 +109,7 @@ void HistoryTableModel::request(qint64 block) const
         return;
     auto read = std::make_shared<HistoryReads::PageRead>(m_range, m_source, first, count);
     read->table = m_table;
+    read->setTotal(m_rows);
     // Reading on from the block before is cheaper than finding the row.
     const auto before = m_blocks.constFind(block - 1);
     if (before != m_blocks.cend() && before->rows.size() == m_blockRows)

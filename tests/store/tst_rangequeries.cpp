@@ -312,6 +312,23 @@ SELECT 'DCV',
                 QCOMPARE(meters[i].source, expected[i][0].toString());
                 agrees(meters[i].figures, expected[i]);
             }
+            // The same figures read with the curve of the range, in its pass
+            // over the rows where there are no summaries.
+            ColumnsRequest request;
+            request.boundaries = {from, (from + to) / 2, (from + to) / 2 + 1, to};
+            request.source = source;
+            request.quantity = dcv();
+            request.statistics = true;
+            Columns columns;
+            QVERIFY2(RangeQueries::columns(c, tableFor(summaries), request, &columns, &error),
+                     qPrintable(error));
+            agrees(columns.statistics, expected.last());
+            QCOMPARE(columns.meters.size(), meters.size());
+            for (int i = 0; i < meters.size(); ++i) {
+                QCOMPARE(columns.meters[i].source, meters[i].source);
+                QCOMPARE(columns.meters[i].units, meters[i].units);
+                agrees(columns.meters[i].figures, expected[i]);
+            }
         }
     }
 
@@ -385,6 +402,11 @@ SELECT 'DCV',
             for (const int n : {int(all.size() / 2 + 17), int(all.size() - 2)}) {
                 RowKey key;
                 QVERIFY2(keyAt(c, tableFor(summaries), whole, source, n, &key, &error), qPrintable(error));
+                QCOMPARE(key.id, all[n]);
+                // Found from the end, the range's rows known.
+                key = RowKey();
+                QVERIFY2(keyAt(c, tableFor(summaries), whole, source, n, &key, &error, all.size()),
+                         qPrintable(error));
                 QCOMPARE(key.id, all[n]);
             }
         }

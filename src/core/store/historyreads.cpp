@@ -324,11 +324,6 @@ bool OverviewRead::query(QSqlDatabase &db, QString *error)
     return true;
 }
 
-bool CurveRead::query(QSqlDatabase &db, QString *error)
-{
-    return !table.exists || RangeQueries::columns(db, table, m_request, &columns, error);
-}
-
 namespace {
 
 // Decimals, in the quantity's unit, of the meter's first reading of the
@@ -373,27 +368,49 @@ bool decimalsAt(QSqlDatabase &db, const RangeQueries::Table &table, const RangeQ
     return true;
 }
 
+// Each meter's figures with the resolution of its readings.
+bool meterFigures(QSqlDatabase &db, const RangeQueries::Table &table, const RangeQueries::Range &range,
+                  const RangeQueries::Quantity &quantity,
+                  const QVector<RangeQueries::MeterStatistics> &perMeter, QVector<MeterFigures> *meters,
+                  QString *error)
+{
+    meters->clear();
+    for (const RangeQueries::MeterStatistics &m : perMeter) {
+        MeterFigures f;
+        f.meter = m;
+        if (m.figures.count > 0 && (!decimalsAt(db, table, range, m.source, quantity, m.figures.minMs,
+                                                m.figures.min, &f.minDecimals, error) ||
+                                    !decimalsAt(db, table, range, m.source, quantity, m.figures.maxMs,
+                                                m.figures.max, &f.maxDecimals, error)))
+            return false;
+        meters->push_back(f);
+    }
+    return true;
+}
+
 } // namespace
+
+bool CurveRead::query(QSqlDatabase &db, QString *error)
+{
+    if (!table.exists)
+        return true;
+    if (!RangeQueries::columns(db, table, m_request, &columns, error))
+        return false;
+    if (!m_request.statistics || m_request.boundaries.size() < 2)
+        return true;
+    statistics = columns.statistics;
+    return meterFigures(db, table, {m_request.boundaries.front(), m_request.boundaries.back()},
+                        m_request.quantity, columns.meters, &meters, error);
+}
 
 bool StatisticsRead::query(QSqlDatabase &db, QString *error)
 {
     if (!table.exists)
         return true;
     QVector<RangeQueries::MeterStatistics> perMeter;
-    if (!RangeQueries::statistics(db, table, m_range, m_source, m_quantity, &statistics, error, &perMeter))
-        return false;
-    meters.clear();
-    for (const RangeQueries::MeterStatistics &m : qAsConst(perMeter)) {
-        MeterFigures f;
-        f.meter = m;
-        if (m.figures.count > 0 && (!decimalsAt(db, table, m_range, m.source, m_quantity, m.figures.minMs,
-                                                m.figures.min, &f.minDecimals, error) ||
-                                    !decimalsAt(db, table, m_range, m.source, m_quantity, m.figures.maxMs,
-                                                m.figures.max, &f.maxDecimals, error)))
-            return false;
-        meters.push_back(f);
-    }
-    return true;
+    return RangeQueries::statistics(db, table, m_range, m_source, m_quantity, &statistics, error,
+                                    &perMeter) &&
+           meterFigures(db, table, m_range, m_quantity, perMeter, &meters, error);
 }
 
 bool PageRead::query(QSqlDatabase &db, QString *error)
@@ -410,7 +427,7 @@ bool PageRead::query(QSqlDatabase &db, QString *error)
     } else if (m_first > 0) {
         // Found through the counts, never by skipping rows.
         RangeQueries::RowKey key;
-        if (!RangeQueries::keyAt(db, table, m_range, m_source, m_first, &key, error))
+        if (!RangeQueries::keyAt(db, table, m_range, m_source, m_first, &key, error, m_total))
             return error->isEmpty();
         request.from = RangeQueries::PageRequest::AtOrAfter;
         request.key = key;

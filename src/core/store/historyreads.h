@@ -121,21 +121,6 @@ private:
     QString m_source;
 };
 
-/// The curve of a quantity in pixel columns (see RangeQueries::columns()).
-class CurveRead : public Read
-{
-public:
-    explicit CurveRead(const RangeQueries::ColumnsRequest &request) : m_request(request) {}
-    RangeQueries::Columns columns;
-    const RangeQueries::ColumnsRequest &request() const { return m_request; }
-
-protected:
-    bool query(QSqlDatabase &db, QString *error) override;
-
-private:
-    RangeQueries::ColumnsRequest m_request;
-};
-
 /// One meter's figures of a quantity, with the resolution of its readings.
 struct MeterFigures
 {
@@ -147,6 +132,25 @@ struct MeterFigures
     int maxDecimals = -1;
     /// The finer of the two: the resolution of the meter's readings.
     int decimals() const { return std::max(minDecimals, maxDecimals); }
+};
+
+/// The curve of a quantity in pixel columns (see RangeQueries::columns()),
+/// and with ColumnsRequest::statistics the figures of its readings between
+/// the first and the last boundary, as StatisticsRead gives them.
+class CurveRead : public Read
+{
+public:
+    explicit CurveRead(const RangeQueries::ColumnsRequest &request) : m_request(request) {}
+    RangeQueries::Columns columns;
+    RangeQueries::Statistics statistics;
+    QVector<MeterFigures> meters;
+    const RangeQueries::ColumnsRequest &request() const { return m_request; }
+
+protected:
+    bool query(QSqlDatabase &db, QString *error) override;
+
+private:
+    RangeQueries::ColumnsRequest m_request;
 };
 
 /// The figures of a quantity over a range: taken together, and meter by meter.
@@ -180,6 +184,9 @@ public:
     {
     }
     void startAfter(const RangeQueries::RowKey &key) { m_after = key, m_hasAfter = true; }
+    /// The range's rows as last counted: a row past the middle is then
+    /// found from the range's end (RangeQueries::keyAt()).
+    void setTotal(qint64 rows) { m_total = rows; }
     qint64 first() const { return m_first; }
     QVector<RangeQueries::Row> rows;
 
@@ -193,6 +200,7 @@ private:
     int m_count;
     RangeQueries::RowKey m_after;
     bool m_hasAfter = false;
+    qint64 m_total = -1;
 };
 
 /// Every row of a range (at most `limit`) in the order of the pages, read in

@@ -116,10 +116,21 @@ struct Read
     QString orderKey() const { return table.hasId ? QStringLiteral("i.id") : QStringLiteral("i.ctid"); }
     QString id() const
     {
-        return table.hasId
-                   ? QStringLiteral("coalesce(i.id, 0)")
-                   : QStringLiteral(
-                         "((i.ctid::text::point)[0]::bigint * 65536 + (i.ctid::text::point)[1]::bigint)");
+        // Where the row lies: the six bytes of its ctid as sent (block, then
+        // item, most significant first) are block × 65536 + item, read
+        // without the text of the ctid, which costs several times more.
+        return table.hasId ? QStringLiteral("coalesce(i.id, 0)") : idOfPlace(QStringLiteral("tidsend(i.ctid)"));
+    }
+    // In two steps where it is read once a row: what the row's id is made
+    // of (`place`), then the id of that.
+    QString place() const { return table.hasId ? id() : QStringLiteral("tidsend(i.ctid)"); }
+    QString idOf(const QString &place) const { return table.hasId ? place : idOfPlace(place); }
+    static QString idOfPlace(const QString &bytes)
+    {
+        return QStringLiteral("((get_byte(%1, 0)::bigint << 40) + (get_byte(%1, 1)::bigint << 32) + "
+                              "(get_byte(%1, 2)::bigint << 24) + (get_byte(%1, 3)::bigint << 16) + "
+                              "(get_byte(%1, 4)::bigint << 8) + get_byte(%1, 5))")
+            .arg(bytes);
     }
     QString source() const
     {
@@ -129,10 +140,20 @@ struct Read
     {
         return table.frastrIsText ? QStringLiteral("i.frastr") : QStringLiteral("i.frastr::text");
     }
-    QString curveValue() const
+    // The values of a row's texts, as a subquery of them alone to join
+    // laterally (as v): the server then works out each distinct value text
+    // and range once (Memoize) instead of testing every row against the
+    // patterns. `select` reads the texts as t.v and t.f (textValue,
+    // textRange), each of which the server then hashes once a row.
+    QString perText(const QString &select) const
     {
-        return SummarySchema::curveValueSql(value(), frastr());
+        return QStringLiteral(
+                   "CROSS JOIN LATERAL (SELECT w.* FROM (SELECT %1 AS v, %2 AS f OFFSET 0) t CROSS JOIN "
+                   "LATERAL (%3) w OFFSET 0) v")
+            .arg(value(), frastr(), select);
     }
+    static QString textValue() { return QStringLiteral("t.v"); }
+    static QString textRange() { return QStringLiteral("t.f"); }
 
     // `column` is the text `value`, where NULL and '' are one: plain
     // comparisons where they can be, which the planner estimates well.
@@ -260,6 +281,26 @@ QByteArray starts(const std::vector<Interval> &intervals)
     return pgArray(v);
 }
 
+// The rows of `runs` as a FROM clause's start: "unnest(…) AS r(lo, hi)
+// CROSS JOIN LATERAL " before the subquery of the rows, which reads its
+// bounds as *lo and *hi. A single run (the whole range, read without
+// summaries) is given as two plain values instead, so that the server
+// plans with the range's real size: it then also works out each distinct
+// value text once (perText()) where that pays.
+QString runsFrom(Params &p, const std::vector<Run> &runs, QString *lo, QString *hi)
+{
+    if (runs.size() == 1) {
+        *lo = p.add(runs.front().lo);
+        *hi = p.add(runs.front().hi);
+        return QString();
+    }
+    const QString los_ = p.add(los(runs));
+    const QString his_ = p.add(his(runs));
+    *lo = QStringLiteral("r.lo");
+    *hi = QStringLiteral("r.hi");
+    return QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ").arg(los_, his_);
+}
+
 // A meter's rows of one function and unit.
 struct Key
 {
@@ -326,6 +367,78 @@ double factorOf(const Quantity &q, const QString &unit)
         if (u.unit == unit)
             return u.factor;
     return 1.0;
+}
+
+// ---- statistics --------------------------------------------------------
+
+// Count, mean and M2 of a part, merged with Chan's formula.
+struct Moments
+{
+    qint64 n = 0;
+    double mean = 0;
+    double m2 = 0;
+    qint64 overloads = 0;
+    double min = 0;
+    qint64 minUs = 0;
+    double max = 0;
+    qint64 maxUs = 0;
+
+    void merge(const Moments &o)
+    {
+        overloads += o.overloads;
+        if (o.n == 0)
+            return;
+        if (n == 0) {
+            const qint64 keep = overloads;
+            *this = o;
+            overloads = keep;
+            return;
+        }
+        const qint64 total = n + o.n;
+        const double delta = o.mean - mean;
+        mean += delta * double(o.n) / double(total);
+        m2 += o.m2 + delta * delta * double(n) * double(o.n) / double(total);
+        n = total;
+        if (o.min < min || (o.min == min && o.minUs < minUs)) {
+            min = o.min;
+            minUs = o.minUs;
+        }
+        if (o.max > max || (o.max == max && o.maxUs < maxUs)) {
+            max = o.max;
+            maxUs = o.maxUs;
+        }
+    }
+};
+
+// Per meter, and per unit within it (the units seen).
+struct MeterMoments
+{
+    Moments moments;
+    QStringList units;
+};
+
+void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
+{
+    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
+    for (int i = 0; i < res.rows(); ++i) {
+        const QString unit = res.string(i, 1);
+        const double f = factorOf(q, unit);
+        Moments m;
+        m.n = res.int64(i, 2);
+        m.overloads = res.int64(i, 9);
+        if (m.n > 0) {
+            m.mean = res.real(i, 3) * f;
+            m.m2 = res.real(i, 4) * f * f;
+            m.min = res.real(i, 5) * f;
+            m.minUs = res.int64(i, 6);
+            m.max = res.real(i, 7) * f;
+            m.maxUs = res.int64(i, 8);
+        }
+        MeterMoments &meter = (*out)[res.string(i, 0)];
+        meter.moments.merge(m);
+        if (m.n > 0 && !meter.units.contains(unit))
+            meter.units << unit;
+    }
 }
 
 // ---- M4 ---------------------------------------------------------------
@@ -400,10 +513,15 @@ void addM4Rows(const PgResult &res, const Quantity &q, AggMap *out)
 }
 
 // M4 of every interval (disjoint, in order) per meter. `sources` names the
-// meters to read from the summaries (every meter of the filter).
+// meters to read from the summaries (every meter of the filter). Where the
+// intervals are read from the rows alone, `moments` (when given) gets the
+// statistics of those rows in the same pass.
 bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFilter,
-        const QStringList &sources, const Quantity &q, AggMap *out)
+        const QStringList &sources, const Quantity &q, AggMap *out,
+        QMap<QString, MeterMoments> *moments = nullptr, bool *gathered = nullptr)
 {
+    if (gathered)
+        *gathered = false;
     const Plan pl = plan(intervals, r.top());
     const std::vector<Key> keys = quantityKeys(sources, q);
     for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
@@ -433,23 +551,69 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
         return true;
     Params p;
     const QString startArray = p.add(starts(intervals));
-    const QString lo = p.add(los(pl.rawRuns));
-    const QString hi = p.add(his(pl.rawRuns));
-    const QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &q);
+    QString lo, hi;
+    const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
+    const QString where = r.rowsWhere(p, lo, hi, sourceFilter, &q);
+    // The row's first-and-last key made once for both ends. With the
+    // statistics, the numbers and the other readings of a column are two
+    // groups: the lowest and highest of the numbers are then the figures'.
+    const bool withMoments =
+        moments &&
+        pl.levelRuns.end() == std::find_if(pl.levelRuns.begin(), pl.levelRuns.end(),
+                                           [](const std::vector<Run> &runs) { return !runs.empty(); });
+    const QString curveValue = SummarySchema::curveValueSql(Read::textValue(), Read::textRange());
+    const QString values =
+        withMoments
+            ? r.perText(QStringLiteral(
+                            "SELECT n.nv, n.ol, coalesce(n.nv, %1) AS cv FROM (SELECT %2 AS nv, %3 AS ol) n")
+                            .arg(curveValue, SummarySchema::numberSql(Read::textValue()),
+                                 SummarySchema::overloadSql(Read::textValue())))
+            : r.perText(QStringLiteral("SELECT %1 AS cv").arg(curveValue));
+    const QString figures =
+        withMoments ? QStringLiteral(", x.nv IS NOT NULL AS num, count(x.nv) AS nn, avg(x.nv) AS mean, "
+                                     "var_pop(x.nv) * count(x.nv) AS m2, count(*) FILTER (WHERE x.ol) AS ol")
+                    : QString();
     const QString sql =
         QStringLiteral(
             "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
-            "x.source, x.unitstr, count(*) AS n, min(ARRAY[x.us, x.id, x.cv]) AS f, "
-            "max(ARRAY[x.us, x.id, x.cv]) AS l, min(ARRAY[x.cv, x.us]) AS lo, max(ARRAY[x.cv, -x.us]) AS hi "
-            "FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-            "SELECT %5 AS source, coalesce(i.unitstr, '') AS unitstr, %6 AS us, %7 AS id, %8 AS cv "
-            "FROM invoice i WHERE %9 OFFSET 0) x GROUP BY 1, 2, 3) y")
-            .arg(QLatin1String(kM4Projection), startArray, lo, hi, r.source(), r.us(), r.id(), r.curveValue(),
-                 where);
+            "x.source, x.unitstr, count(*) AS n, min(x.e) AS f, max(x.e) AS l, min(ARRAY[x.cv, x.us]) AS lo, "
+            "max(ARRAY[x.cv, -x.us]) AS hi%FIGURES FROM %3(SELECT x.*, ARRAY[x.us, %IDOF, x.cv] AS e FROM ("
+            "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS place, v.* "
+            "FROM invoice i %7 WHERE %8 OFFSET 0) x OFFSET 0) x GROUP BY %9) y")
+            .arg(QLatin1String(kM4Projection) +
+                     (withMoments ? QStringLiteral(", num, nn, mean, m2, ol") : QString()),
+                 startArray, from, r.source(), r.us(), r.place(), values, where,
+                 withMoments ? QStringLiteral("1, 2, 3, 9") : QStringLiteral("1, 2, 3"))
+            .replace(QLatin1String("%FIGURES"), figures)
+            .replace(QLatin1String("%IDOF"), r.idOf(QStringLiteral("x.place")));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
     addM4Rows(res, q, out);
+    if (!withMoments)
+        return true;
+    if (gathered)
+        *gathered = true;
+    // source, unit, …, the numbers' group, their count, mean and M2, the overloads
+    for (int i = 0; i < res.rows(); ++i) {
+        const QString unit = res.string(i, 2);
+        const double f = factorOf(q, unit);
+        Moments m;
+        m.overloads = res.int64(i, 18);
+        if (res.text(i, 14) == "t") {
+            m.n = res.int64(i, 15);
+            m.mean = res.real(i, 16) * f;
+            m.m2 = res.real(i, 17) * f * f;
+            m.min = res.real(i, 10) * f;
+            m.minUs = res.int64(i, 11);
+            m.max = res.real(i, 12) * f;
+            m.maxUs = res.int64(i, 13);
+        }
+        MeterMoments &meter = (*moments)[res.string(i, 1)];
+        meter.moments.merge(m);
+        if (m.n > 0 && !meter.units.contains(unit))
+            meter.units << unit;
+    }
     return true;
 }
 
@@ -539,32 +703,56 @@ bool rawElements(Read &r, const std::vector<SourceRun> &runs, const Quantity &q,
         src << s.source;
         gap.push_back(gapUs.value(s.source));
     }
+    // One pass over the rows of each run: its first and last reading and
+    // the steps longer than its gap. Readings of one time are one point of
+    // the curve, so the order among them changes no step; ordered by the
+    // time alone, one run is read in the index's order without a sort. The
+    // times are compared as read, and only those given back are taken in
+    // microseconds.
     Params p;
-    const QString loA = p.add(pgArray(lo));
-    const QString hiA = p.add(pgArray(hi));
-    const QString srcA = p.add(pgArray(src));
-    const QString gapA = p.add(pgArray(gap));
-    QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
-    where += QStringLiteral(" AND %1 = r.source").arg(r.source());
-    const QString sql =
-        QStringLiteral(
-            "WITH x AS (SELECT r.n, r.gap, x.us, lag(x.us) OVER (PARTITION BY r.n ORDER BY x.us, x.id) AS "
-            "prev "
-            "FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) WITH ORDINALITY "
-            "AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS us, %6 AS id FROM invoice i "
-            "WHERE %7 OFFSET 0) x) "
-            "SELECT n, min(us), max(us), 0 FROM x GROUP BY n "
-            "UNION ALL SELECT n, prev, us, 1 FROM x WHERE us - prev > gap")
-            .arg(loA, hiA, srcA, gapA, r.us(), r.id(), where);
+    QString sql;
+    const QString steps = QStringLiteral(
+        "SELECT n, min(t) AS a, max(t) AS b, array_agg(prev) FILTER (WHERE t > prev + gap) AS p, "
+        "array_agg(t) FILTER (WHERE t > prev + gap) AS u FROM (%1) y GROUP BY n");
+    if (runs.size() == 1) {
+        QString where = r.rowsWhere(p, p.add(lo[0]), p.add(hi[0]), QString(), &q);
+        where += QStringLiteral(" AND %1 = %2").arg(r.source(), p.add(src[0]));
+        sql = steps.arg(
+            QStringLiteral("SELECT 1 AS n, %1::bigint * interval '1 microsecond' AS gap, t, lag(t) OVER "
+                           "(ORDER BY t) AS prev FROM (SELECT %2 AS t FROM invoice i WHERE %3) x")
+                .arg(p.add(gap[0]), r.time(), where));
+    } else {
+        const QString loA = p.add(pgArray(lo));
+        const QString hiA = p.add(pgArray(hi));
+        const QString srcA = p.add(pgArray(src));
+        const QString gapA = p.add(pgArray(gap));
+        QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), QString(), &q);
+        where += QStringLiteral(" AND %1 = r.source").arg(r.source());
+        sql = steps.arg(
+            QStringLiteral(
+                "SELECT r.n, r.gap * interval '1 microsecond' AS gap, x.t, lag(x.t) OVER (PARTITION BY r.n "
+                "ORDER BY x.t) AS prev FROM unnest(%1::bigint[], %2::bigint[], %3::text[], %4::bigint[]) "
+                "WITH ORDINALITY AS r(lo, hi, source, gap, n) CROSS JOIN LATERAL (SELECT %5 AS t FROM "
+                "invoice i WHERE %6 OFFSET 0) x")
+                .arg(loA, hiA, srcA, gapA, r.time(), where));
+    }
+    sql = QStringLiteral(
+              "SELECT a.n, %2, %3, %4, %5 FROM (%1) a LEFT JOIN LATERAL unnest(a.p, a.u) AS g(prev, t) "
+              "ON true")
+              .arg(sql, timeUsSql(QStringLiteral("a.a")), timeUsSql(QStringLiteral("a.b")),
+                   timeUsSql(QStringLiteral("g.prev")), timeUsSql(QStringLiteral("g.t")));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
+    qint64 previousRun = -1;
     for (int i = 0; i < res.rows(); ++i) {
-        const QString &source = runs[size_t(res.int64(i, 0) - 1)].source;
-        if (res.int64(i, 3) == 1) {
-            (*gaps)[source].push_back({res.int64(i, 1), res.int64(i, 2)});
+        const qint64 n = res.int64(i, 0);
+        const QString &source = runs[size_t(n - 1)].source;
+        if (!res.isNull(i, 3))
+            (*gaps)[source].push_back({res.int64(i, 3), res.int64(i, 4)});
+        if (n == previousRun)
             continue;
-        }
+        previousRun = n;
         Element e;
         e.source = source;
         e.first = res.int64(i, 1);
@@ -638,78 +826,6 @@ bool findGaps(Read &r, qint64 a, qint64 b, const QHash<QString, qint64> &gapUs, 
     return true;
 }
 
-// ---- statistics --------------------------------------------------------
-
-// Count, mean and M2 of a part, merged with Chan's formula.
-struct Moments
-{
-    qint64 n = 0;
-    double mean = 0;
-    double m2 = 0;
-    qint64 overloads = 0;
-    double min = 0;
-    qint64 minUs = 0;
-    double max = 0;
-    qint64 maxUs = 0;
-
-    void merge(const Moments &o)
-    {
-        overloads += o.overloads;
-        if (o.n == 0)
-            return;
-        if (n == 0) {
-            const qint64 keep = overloads;
-            *this = o;
-            overloads = keep;
-            return;
-        }
-        const qint64 total = n + o.n;
-        const double delta = o.mean - mean;
-        mean += delta * double(o.n) / double(total);
-        m2 += o.m2 + delta * delta * double(n) * double(o.n) / double(total);
-        n = total;
-        if (o.min < min || (o.min == min && o.minUs < minUs)) {
-            min = o.min;
-            minUs = o.minUs;
-        }
-        if (o.max > max || (o.max == max && o.maxUs < maxUs)) {
-            max = o.max;
-            maxUs = o.maxUs;
-        }
-    }
-};
-
-// Per meter, and per unit within it (the units seen).
-struct MeterMoments
-{
-    Moments moments;
-    QStringList units;
-};
-
-void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
-{
-    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
-    for (int i = 0; i < res.rows(); ++i) {
-        const QString unit = res.string(i, 1);
-        const double f = factorOf(q, unit);
-        Moments m;
-        m.n = res.int64(i, 2);
-        m.overloads = res.int64(i, 9);
-        if (m.n > 0) {
-            m.mean = res.real(i, 3) * f;
-            m.m2 = res.real(i, 4) * f * f;
-            m.min = res.real(i, 5) * f;
-            m.minUs = res.int64(i, 6);
-            m.max = res.real(i, 7) * f;
-            m.maxUs = res.int64(i, 8);
-        }
-        MeterMoments &meter = (*out)[res.string(i, 0)];
-        meter.moments.merge(m);
-        if (m.n > 0 && !meter.units.contains(unit))
-            meter.units << unit;
-    }
-}
-
 // ---- counts ------------------------------------------------------------
 
 struct Count
@@ -771,29 +887,139 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     if (raw.empty())
         return true;
     Params p;
-    const QString lo = p.add(los(raw));
-    const QString hi = p.add(his(raw));
-    const QString where =
-        r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, nullptr);
+    QString lo, hi;
+    const QString from = runsFrom(p, raw, &lo, &hi);
+    const QString where = r.rowsWhere(p, lo, hi, sourceFilter, nullptr);
     QString group;
     if (by == GroupBy::All)
         group = QStringLiteral("%1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '')").arg(r.source());
     else
         group = QStringLiteral("'', '', ''");
     // A bare count reads the index alone where the table's pages are all
-    // visible; the first time is wanted with the groups only.
+    // visible; the first time is wanted with the groups only, and taken in
+    // microseconds once a group, not once a row.
     const bool bare = by == GroupBy::Nothing;
     const QString sql =
-        QStringLiteral("SELECT %1, count(*), %2 FROM unnest(%3::bigint[], %4::bigint[]) AS r(lo, hi) "
-                       "CROSS JOIN LATERAL (SELECT %6 FROM invoice i WHERE %5 OFFSET 0) i GROUP BY 1, 2, 3")
-            .arg(group, bare ? QStringLiteral("NULL::bigint") : QStringLiteral("min(%1)").arg(r.us()), lo, hi,
-                 where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
+        QStringLiteral("SELECT %1, count(*), %2 FROM %3(SELECT %5 FROM invoice i WHERE %4 OFFSET 0) i "
+                       "GROUP BY 1, 2, 3")
+            .arg(group,
+                 bare ? QStringLiteral("NULL::bigint") : timeUsSql(QStringLiteral("min(%1)").arg(r.time())),
+                 from, where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
     PgResult res;
     if (!r.exec(sql, p, &res))
         return false;
     for (int i = 0; i < res.rows(); ++i)
         add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3), res.int64(i, 4));
     return true;
+}
+
+// The moments of the quantity's readings in [a, b) per meter.
+bool momentsIn(Read &r, qint64 a, qint64 b, const QString &source, const Quantity &quantity,
+               QMap<QString, MeterMoments> *perMeter)
+{
+    const Plan pl = plan({{a, b}}, r.top());
+    QStringList sources;
+    if (!source.isNull()) {
+        sources << source;
+    } else if (r.summaries) {
+        std::vector<Key> keys;
+        if (!keysIn(r, a, b, QString(), &keys))
+            return false;
+        for (const Key &k : keys)
+            if (k.function == quantity.function && !sources.contains(k.source))
+                sources << k.source;
+    }
+    const std::vector<Key> keys = quantityKeys(sources, quantity);
+    for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
+        if (pl.levelRuns[level].empty() || keys.empty())
+            continue;
+        Params p;
+        // The parts' spread about the mean of their unit adds to theirs.
+        const QString sql =
+            QStringLiteral(
+                "WITH s AS (SELECT s.source, s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, "
+                "s.max_us, "
+                "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
+                "q.funcstr "
+                "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
+                "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY "
+                "1, 2) "
+                "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
+                "FROM ("
+                "SELECT s.source, s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
+                "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
+                "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
+                "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
+                "sum(s.overloads) AS ol FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
+                .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
+                     SummarySchema::levelTable(r.tag, int(level)));
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        addMoments(res, quantity, perMeter);
+    }
+    if (!pl.rawRuns.empty()) {
+        Params p;
+        QString lo, hi;
+        const QString from = runsFrom(p, pl.rawRuns, &lo, &hi);
+        const QString where = r.rowsWhere(p, lo, hi, source, &quantity);
+        const QString sql =
+            QStringLiteral(
+                "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
+                "FROM ("
+                "SELECT source, unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
+                "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
+                "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
+                "count(*) FILTER (WHERE ol) AS ol FROM ("
+                "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, v.nv, v.ol "
+                "FROM %4(SELECT * FROM invoice i WHERE %5 OFFSET 0) i %3 OFFSET 0) x GROUP BY 1, 2) y")
+                .arg(r.source(), r.us(),
+                     r.perText(QStringLiteral("SELECT %1 AS nv, %2 AS ol")
+                                   .arg(SummarySchema::numberSql(Read::textValue()),
+                                        SummarySchema::overloadSql(Read::textValue()))),
+                     from, where);
+        PgResult res;
+        if (!r.exec(sql, p, &res))
+            return false;
+        addMoments(res, quantity, perMeter);
+    }
+    return true;
+}
+
+void finish(const Moments &m, Statistics *out)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    out->count = m.n;
+    out->overloads = m.overloads;
+    out->mean = m.n > 0 ? m.mean : nan;
+    out->stddev = m.n > 1 ? std::sqrt(m.m2 / double(m.n - 1)) : nan;
+    out->min = m.n > 0 ? m.min : nan;
+    out->max = m.n > 0 ? m.max : nan;
+    out->minMs = m.n > 0 ? msOf(m.minUs) : 0;
+    out->maxMs = m.n > 0 ? msOf(m.maxUs) : 0;
+}
+
+// The figures of every meter, and taken together meter by meter in name
+// order.
+void finishStatistics(const QMap<QString, MeterMoments> &perMeter, bool fromSummaries, Statistics *out,
+                      QVector<MeterStatistics> *meters)
+{
+    Moments total;
+    for (auto it = perMeter.cbegin(); it != perMeter.cend(); ++it) {
+        total.merge(it->moments);
+        if (meters && (it->moments.n > 0 || it->moments.overloads > 0)) {
+            MeterStatistics m;
+            m.source = it.key();
+            finish(it->moments, &m.figures);
+            m.figures.fromSummaries = fromSummaries;
+            m.units = it->units;
+            m.units.sort();
+            meters->push_back(m);
+        }
+    }
+    finish(total, out);
+    out->fromSummaries = fromSummaries;
 }
 
 // Runs `work` in one snapshot, with the summaries where they are usable now.
@@ -906,6 +1132,7 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
             return false;
         }
     }
+    finish(Moments(), &out->statistics);
     if (bounds.size() < 2 || request.quantity.units.isEmpty())
         return true;
     // Columns of no width hold nothing; the others are the intervals.
@@ -934,8 +1161,17 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
                     sources << k.source;
         }
         AggMap columns;
-        if (!m4(r, intervals, request.source, sources, q, &columns))
+        QMap<QString, MeterMoments> moments;
+        bool gathered = false;
+        if (!m4(r, intervals, request.source, sources, q, &columns, request.statistics ? &moments : nullptr,
+                &gathered))
             return false;
+        // Where the summaries serve, the figures are theirs; a pass over
+        // the rows alone gathered them with the columns.
+        if (request.statistics && !gathered && !momentsIn(r, a, b, request.source, q, &moments))
+            return false;
+        if (request.statistics)
+            finishStatistics(moments, r.summaries, &out->statistics, &out->meters);
 
         // Each curve's count, first and last reading, and so its gap.
         std::map<QString, Agg> curves;
@@ -1029,105 +1265,15 @@ bool statistics(QSqlDatabase &db, const Table &table, const Range &range, const 
         meters->clear();
     const qint64 a = range.fromMs * kUsPerMs;
     const qint64 b = range.toMs * kUsPerMs;
-    const auto finish = [](const Moments &m, Statistics *out) {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        out->count = m.n;
-        out->overloads = m.overloads;
-        out->mean = m.n > 0 ? m.mean : nan;
-        out->stddev = m.n > 1 ? std::sqrt(m.m2 / double(m.n - 1)) : nan;
-        out->min = m.n > 0 ? m.min : nan;
-        out->max = m.n > 0 ? m.max : nan;
-        out->minMs = m.n > 0 ? msOf(m.minUs) : 0;
-        out->maxMs = m.n > 0 ? msOf(m.maxUs) : 0;
-    };
     if (a >= b || quantity.units.isEmpty()) {
         finish(Moments(), out);
         return true;
     }
     return withRead(db, table, error, true, [&](Read &r) {
-        out->fromSummaries = r.summaries;
-        const Plan pl = plan({{a, b}}, r.top());
         QMap<QString, MeterMoments> perMeter;
-        QStringList sources;
-        if (!source.isNull()) {
-            sources << source;
-        } else if (r.summaries) {
-            std::vector<Key> keys;
-            if (!keysIn(r, a, b, QString(), &keys))
-                return false;
-            for (const Key &k : keys)
-                if (k.function == quantity.function && !sources.contains(k.source))
-                    sources << k.source;
-        }
-        const std::vector<Key> keys = quantityKeys(sources, quantity);
-        for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
-            if (pl.levelRuns[level].empty() || keys.empty())
-                continue;
-            Params p;
-            // The parts' spread about the mean of their unit adds to theirs.
-            const QString sql =
-                QStringLiteral(
-                    "WITH s AS (SELECT s.source, s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, "
-                    "s.max_us, "
-                    "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                    "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
-                    "q.funcstr "
-                    "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
-                    "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY "
-                    "1, 2) "
-                    "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
-                    "FROM ("
-                    "SELECT s.source, s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
-                    "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
-                    "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
-                    "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
-                    "sum(s.overloads) AS ol FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
-                    .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
-                         SummarySchema::levelTable(r.tag, int(level)));
-            PgResult res;
-            if (!r.exec(sql, p, &res))
-                return false;
-            addMoments(res, quantity, &perMeter);
-        }
-        if (!pl.rawRuns.empty()) {
-            Params p;
-            const QString lo = p.add(los(pl.rawRuns));
-            const QString hi = p.add(his(pl.rawRuns));
-            const QString where =
-                r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), source, &quantity);
-            const QString sql =
-                QStringLiteral(
-                    "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
-                    "FROM ("
-                    "SELECT source, unitstr, count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2, "
-                    "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn, "
-                    "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx, "
-                    "count(*) FILTER (WHERE ol) AS ol FROM ("
-                    "SELECT %1 AS source, coalesce(i.unitstr, '') AS unitstr, %2 AS us, %3 AS nv, %4 AS ol "
-                    "FROM unnest(%5::bigint[], %6::bigint[]) AS r(lo, hi) CROSS JOIN LATERAL ("
-                    "SELECT * FROM invoice i WHERE %7 OFFSET 0) i OFFSET 0) x GROUP BY 1, 2) y")
-                    .arg(r.source(), r.us(), SummarySchema::numberSql(r.value()), SummarySchema::overloadSql(r.value()),
-                         lo, hi, where);
-            PgResult res;
-            if (!r.exec(sql, p, &res))
-                return false;
-            addMoments(res, quantity, &perMeter);
-        }
-        // Taken together meter by meter, in name order.
-        Moments total;
-        for (auto it = perMeter.cbegin(); it != perMeter.cend(); ++it) {
-            total.merge(it->moments);
-            if (meters && (it->moments.n > 0 || it->moments.overloads > 0)) {
-                MeterStatistics m;
-                m.source = it.key();
-                finish(it->moments, &m.figures);
-                m.figures.fromSummaries = r.summaries;
-                m.units = it->units;
-                m.units.sort();
-                meters->push_back(m);
-            }
-        }
-        finish(total, out);
+        if (!momentsIn(r, a, b, source, quantity, &perMeter))
+            return false;
+        finishStatistics(perMeter, r.summaries, out, meters);
         return true;
     });
 }
@@ -1170,25 +1316,15 @@ bool bucketCounts(Read &r, int level, const Run &run, const std::vector<Key> &ke
     return true;
 }
 
-// Rows of [lo, hi) in `bins` equal parts, for a table without summaries.
-bool binCounts(Read &r, qint64 lo, qint64 hi, int bins, const QString &source,
-               std::vector<std::pair<qint64, qint64>> *out)
+// Rows of [lo, hi) of the meter (null: all).
+bool rawCount(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 *count)
 {
-    out->clear();
-    const qint64 width = std::max<qint64>(1, (hi - lo + bins - 1) / bins);
     Params p;
-    const QString from = p.add(lo);
-    const QString to = p.add(hi);
-    const QString where = r.rowsWhere(p, from, to, source, nullptr);
-    const QString sql =
-        QStringLiteral("SELECT %1 + ((%2 - %1) / %3) * %3 AS bin, count(*) FROM invoice i WHERE %4 "
-                       "GROUP BY 1 ORDER BY 1")
-            .arg(from, r.us(), p.add(width), where);
+    const QString where = r.rowsWhere(p, p.add(lo), p.add(hi), source, nullptr);
     PgResult res;
-    if (!r.exec(sql, p, &res))
+    if (!r.exec(QStringLiteral("SELECT count(*) FROM invoice i WHERE %1").arg(where), p, &res))
         return false;
-    for (int i = 0; i < res.rows(); ++i)
-        out->push_back({res.int64(i, 0), res.int64(i, 1)});
+    *count = res.rows() == 1 ? res.int64(0, 0) : 0;
     return true;
 }
 
@@ -1212,7 +1348,7 @@ bool keyInStretch(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 m
 } // namespace
 
 bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
-           RowKey *key, QString *error)
+           RowKey *key, QString *error, qint64 total)
 {
     *key = RowKey();
     error->clear();
@@ -1270,31 +1406,47 @@ bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QStri
             }
             if (s.level >= 0)
                 continue; // all of it lay before row n
-            // Rows without summaries: counted in ever smaller bins until a
-            // few thousand are left to step through.
+            // Rows without summaries: the row's time guessed from the
+            // counts at the stretch's ends, and the rows between a guess and
+            // the nearer end counted (from the index alone where the table's
+            // pages are all visible), until a few thousand are left to step
+            // through. The first count reads no further than the row, or than
+            // the end past it when the range's rows are known.
             constexpr qint64 kStep = 4096;
-            for (;;) {
-                std::vector<std::pair<qint64, qint64>> bins;
-                if (!binCounts(r, s.lo, s.hi, 256, source, &bins))
-                    return false;
+            qint64 rowsBefore = 0; // of the stretch, before s.lo
+            qint64 rowsTo = -1;    // before s.hi
+            if (stretches.size() == 1 && total >= 0)
+                rowsTo = total;
+            else if (!rawCount(r, s.lo, s.hi, source, &rowsTo))
+                return false;
+            if (m >= rowsTo) {
+                m -= rowsTo;
+                continue;
+            }
+            while (rowsTo - rowsBefore > kStep && s.hi - s.lo > 1) {
+                const double share = (double(m - rowsBefore) + 0.5) / double(rowsTo - rowsBefore);
+                const qint64 at =
+                    std::clamp<qint64>(s.lo + qint64(double(s.hi - s.lo) * share), s.lo + 1, s.hi - 1);
                 qint64 rows = 0;
-                for (const auto &bin : bins)
-                    rows += bin.second;
-                if (m >= rows) {
-                    m -= rows;
-                    break;
+                qint64 rowsAt = 0;
+                if (m - rowsBefore < rowsTo - m) {
+                    if (!rawCount(r, s.lo, at, source, &rows))
+                        return false;
+                    rowsAt = rowsBefore + rows;
+                } else {
+                    if (!rawCount(r, at, s.hi, source, &rows))
+                        return false;
+                    rowsAt = rowsTo - rows;
                 }
-                if (rows <= kStep || s.hi - s.lo <= 256)
-                    return keyInStretch(r, s.lo, s.hi, source, m, key, &found);
-                const qint64 width = std::max<qint64>(1, (s.hi - s.lo + 255) / 256);
-                for (const auto &bin : bins) {
-                    if (m < bin.second) {
-                        s = {-1, bin.first, std::min(s.hi, bin.first + width)};
-                        break;
-                    }
-                    m -= bin.second;
+                if (m < rowsAt) {
+                    s.hi = at;
+                    rowsTo = rowsAt;
+                } else {
+                    s.lo = at;
+                    rowsBefore = rowsAt;
                 }
             }
+            return keyInStretch(r, s.lo, s.hi, source, m - rowsBefore, key, &found);
         }
         return true;
     });

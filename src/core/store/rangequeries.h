@@ -106,26 +106,6 @@ struct Curve
     QVector<Group> groups; ///< in time order
 };
 
-struct ColumnsRequest
-{
-    /// W + 1 increasing boundaries (ms) of W columns [B_k, B_k+1); the rows
-    /// before the first and from the last on are not read.
-    QVector<qint64> boundaries;
-    QString source;
-    Quantity quantity;
-    /// The gap to use (ms); 0 or less: max(2 s, 3 × the mean spacing of
-    /// each curve's readings between the first and the last boundary).
-    double gapMs = 0;
-};
-
-struct Columns
-{
-    QVector<Curve> curves; ///< one per meter with rows of the quantity, by name
-    bool fromSummaries = false;
-};
-
-bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out, QString *error);
-
 /// Over the readings that are numbers (overloads counted apart), in the
 /// quantity's unit. NaN where undefined (no reading; σ of one).
 struct Statistics
@@ -149,6 +129,35 @@ struct MeterStatistics
     QStringList units; ///< the units its readings of the quantity came in, by name
 };
 
+struct ColumnsRequest
+{
+    /// W + 1 increasing boundaries (ms) of W columns [B_k, B_k+1); the rows
+    /// before the first and from the last on are not read.
+    QVector<qint64> boundaries;
+    QString source;
+    Quantity quantity;
+    /// The gap to use (ms); 0 or less: max(2 s, 3 × the mean spacing of
+    /// each curve's readings between the first and the last boundary).
+    double gapMs = 0;
+    /// Also the statistics of the quantity's readings between the first and
+    /// the last boundary, as statistics() gives them: read from the rows,
+    /// in the same pass as the columns.
+    bool statistics = false;
+};
+
+struct Columns
+{
+    QVector<Curve> curves; ///< one per meter with rows of the quantity, by name
+    bool fromSummaries = false;
+    /// With ColumnsRequest::statistics: the figures, taken together and
+    /// meter by meter, as statistics() gives them.
+    Statistics statistics;
+    QVector<MeterStatistics> meters;
+};
+
+bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out,
+             QString *error);
+
 /// The figures of the quantity's readings of the range (of every meter when
 /// `source` is null). `meters`, when given, gets each meter's own figures,
 /// by name; `out` is those taken together.
@@ -170,9 +179,11 @@ struct RowKey
 };
 
 /// The key of row `n` (0-based) of the range, found through the summaries'
-/// counts. False without error when `n` is past the last row.
+/// counts, or the rows' where they do not serve. `total`, the range's rows
+/// when the caller knows them, lets a row past the middle be found by
+/// counting from the end. False without error when `n` is past the last row.
 bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
-           RowKey *key, QString *error);
+           RowKey *key, QString *error, qint64 total = -1);
 
 struct Row
 {

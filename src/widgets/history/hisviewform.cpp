@@ -522,8 +522,21 @@ void HisViewForm::plotQuantity(int index)
     format.withDate = m_rows > 0 && HistoryReads::timeOfNaiveMs(m_range.fromMs).date() !=
                                         HistoryReads::timeOfNaiveMs(m_range.toMs - 1).date();
     m_statsBox->setStatistics(RunStatistics(), format);
+    m_statisticsRead.reset();
+    m_statsWithCurve.reset();
+    m_statsCurveRead.reset();
     if (m_quantities.isEmpty() || !m_store)
         return;
+    if (!m_table.summaries) {
+        m_statsWithCurve = std::make_shared<StatsFormat>(format);
+        return;
+    }
+    requestStatistics(format);
+}
+
+void HisViewForm::requestStatistics(const StatsFormat &format)
+{
+    const HistoryReads::Quantity q = m_quantities.value(m_quantity);
     auto read = std::make_shared<HistoryReads::StatisticsRead>(m_range, m_source, q.query);
     read->table = m_table;
     m_statisticsRead = read;
@@ -531,12 +544,13 @@ void HisViewForm::plotQuantity(int index)
         if (m_statisticsRead != read || read->failed())
             return;
         m_statisticsRead.reset();
-        m_statsBox->setLines(statisticsLines(*read, format));
+        m_statsBox->setLines(statisticsLines(read->statistics, read->meters, format));
     });
     m_store->read(read);
 }
 
-QVector<StatsLine> HisViewForm::statisticsLines(const HistoryReads::StatisticsRead &read,
+QVector<StatsLine> HisViewForm::statisticsLines(const RangeQueries::Statistics &statistics,
+                                                const QVector<HistoryReads::MeterFigures> &meters,
                                                 const StatsFormat &format) const
 {
     const auto figuresOf = [](const RangeQueries::Statistics &s) {
@@ -549,7 +563,7 @@ QVector<StatsLine> HisViewForm::statisticsLines(const HistoryReads::StatisticsRe
     QVector<StatsLine> lines;
     StatsFormat together = format;
     together.decimals = -1;
-    for (const HistoryReads::MeterFigures &m : read.meters) {
+    for (const HistoryReads::MeterFigures &m : meters) {
         StatsLine line;
         line.label = m.meter.source.isEmpty() ? tr("未命名仪表") : m.meter.source;
         line.stats = figuresOf(m.meter.figures);
@@ -560,7 +574,7 @@ QVector<StatsLine> HisViewForm::statisticsLines(const HistoryReads::StatisticsRe
             line.format.maxDecimals = m.maxDecimals;
             together.decimals = std::max(together.decimals, m.decimals());
         }
-        const RangeQueries::Statistics &all = read.statistics;
+        const RangeQueries::Statistics &all = statistics;
         if (m.meter.figures.count > 0 && m.meter.figures.min == all.min && m.meter.figures.minMs == all.minMs)
             together.minDecimals = m.minDecimals;
         if (m.meter.figures.count > 0 && m.meter.figures.max == all.max && m.meter.figures.maxMs == all.maxMs)
@@ -572,7 +586,7 @@ QVector<StatsLine> HisViewForm::statisticsLines(const HistoryReads::StatisticsRe
     if (lines.size() > 1) {
         StatsLine line;
         line.label = tr("%1 台仪表合计").arg(lines.size());
-        line.stats = figuresOf(read.statistics);
+        line.stats = figuresOf(statistics);
         line.format = together;
         lines.append(line);
     }
@@ -622,15 +636,29 @@ void HisViewForm::requestCurve()
     request.quantity = m_quantities.at(m_quantity).query;
     // One gap for every zoom: the one the whole range's curve found.
     request.gapMs = m_gapMs;
+    request.statistics = m_statsWithCurve && m_curveReadsAll && !m_statsCurveRead;
     auto read = std::make_shared<HistoryReads::CurveRead>(request);
     read->table = m_table;
     m_curveRead = read;
+    if (request.statistics) {
+        // The work of two reads in one statement: the time of two.
+        read->timeoutMs = 2 * HistoryReads::kTimeoutMs;
+        m_statsCurveRead = read;
+    }
     read->whenDone(this, [this, read] { showCurve(read); });
     m_store->read(read);
 }
 
 void HisViewForm::showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read)
 {
+    if (read == m_statsCurveRead) {
+        m_statsCurveRead.reset();
+        const std::shared_ptr<StatsFormat> format = std::move(m_statsWithCurve);
+        if (format && read->failed())
+            requestStatistics(*format);
+        else if (format)
+            m_statsBox->setLines(statisticsLines(read->statistics, read->meters, *format));
+    }
     if (m_curveRead != read)
         return;
     m_curveRead.reset();

@@ -119,7 +119,9 @@ private:
     void setUpPlot();
     void finishOverview(const std::shared_ptr<HistoryReads::OverviewRead> &read, bool quiet);
     void plotQuantity(int index);
-    QVector<StatsLine> statisticsLines(const HistoryReads::StatisticsRead &read,
+    void requestStatistics(const StatsFormat &format);
+    QVector<StatsLine> statisticsLines(const RangeQueries::Statistics &statistics,
+                                       const QVector<HistoryReads::MeterFigures> &meters,
                                        const StatsFormat &format) const;
     void requestCurve();
     void showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read);
@@ -176,6 +178,11 @@ private:
     std::shared_ptr<HistoryReads::OverviewRead> m_overview;
     std::shared_ptr<HistoryReads::CurveRead> m_curveRead;
     std::shared_ptr<HistoryReads::StatisticsRead> m_statisticsRead;
+    /// The statistics, in this format, still to come with the next read of
+    /// the whole range's curve: where the summaries do not serve, both are
+    /// read in one pass over the rows.
+    std::shared_ptr<StatsFormat> m_statsWithCurve;
+    std::shared_ptr<HistoryReads::CurveRead> m_statsCurveRead; ///< the read that brings them
     bool m_curveAgain = false;
     QTimer m_curveTimer;   // zoom and pan settle before the curve is read
     QTimer m_followTimer;  // at most a read a second while following
