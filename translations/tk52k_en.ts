@@ -505,16 +505,20 @@ Server: %2</translation>
         <translation>Long ranges read slowly: %1</translation>
     </message>
     <message>
-        <source>正在生成摘要…</source>
-        <translation>Building summaries…</translation>
-    </message>
-    <message>
         <source>摘要生成失败：%1</source>
         <translation>Building the summaries failed: %1</translation>
     </message>
     <message>
         <source>%1 台仪表合计</source>
         <translation>All %1 meters</translation>
+    </message>
+    <message>
+        <source>%1
+
+现在开始？</source>
+        <translation>%1
+
+Start now?</translation>
     </message>
 </context>
 <context>

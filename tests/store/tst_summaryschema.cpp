@@ -450,7 +450,14 @@ private slots:
         control.cancel = &cancel;
         int chunks = 0;
         control.progress = [&](double, qint64) { cancel = ++chunks == 1; };
+        // Declined when its plan is shown: nothing is made, not even the index.
+        control.announce = [](const QString &) { return false; };
         QString error;
+        QCOMPARE(SummarySchema::build(c, control, &error), SummarySchema::BuildOutcome::Cancelled);
+        QCOMPARE(db.column(QStringLiteral("SELECT count(*) FROM pg_indexes WHERE tablename = 'invoice'")),
+                 QStringLiteral("0"));
+        QCOMPARE(SummarySchema::probe(c).state, State::NotInstalled);
+        control.announce = [](const QString &plan) { return !plan.isEmpty(); };
         QCOMPARE(SummarySchema::build(c, control, &error), SummarySchema::BuildOutcome::Cancelled);
         QCOMPARE(SummarySchema::probe(c).state, State::Incomplete);
         cancel = false;

@@ -73,6 +73,7 @@ int buildSummaries()
     build->announce = [](const QString &plan) {
         for (const QString &line : plan.split(QLatin1Char('\n')))
             std::fprintf(stderr, "%s: %s\n", kProgram, qPrintable(line));
+        return true;
     };
     store.readNow(build);
     if (build->failed())

@@ -266,7 +266,8 @@ class BuildSummariesRead : public StoreRead
 public:
     std::function<void(double fraction, qint64 rows)> progress;
     /// What the build will change and lock, once before it starts.
-    std::function<void(const QString &plan)> announce;
+    /// False: the user declined, the build ends cancelled with nothing changed.
+    std::function<bool(const QString &plan)> announce;
     bool built = false; ///< false when cancelled or failed
 
 protected:

@@ -1826,8 +1826,8 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
         *error = link.error();
         return BuildOutcome::Failed;
     }
-    if (control.announce)
-        control.announce(buildPlan(catalog, status));
+    if (control.announce && !control.announce(buildPlan(catalog, status)))
+        return BuildOutcome::Cancelled;
     if (!catalog.hasTimeIndex && !makeTimeIndex(link, error))
         return BuildOutcome::Failed;
     QString tag;

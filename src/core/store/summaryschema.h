@@ -115,8 +115,9 @@ struct BuildControl
     /// After each chunk: share of the work done (0…1) and rows summarized.
     std::function<void(double fraction, qint64 rows)> progress;
     /// Once, before anything is changed: what the build will add to the
-    /// table and how long it will keep writers waiting, for the user.
-    std::function<void(const QString &plan)> announce;
+    /// table and how long it will keep writers waiting, for the user. A
+    /// false answer stops the build there (Cancelled), nothing changed.
+    std::function<bool(const QString &plan)> announce;
 };
 
 enum class BuildOutcome { Built, Cancelled, Failed };

@@ -29,6 +29,7 @@
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
@@ -42,6 +43,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 
 namespace {
 constexpr int kColumnWidth = 100;
@@ -772,20 +774,48 @@ void HisViewForm::buildSummaries()
         new database(reading ? reading->settings() : DbSettings::fromEnvironment(), QString(), this);
     builder->openForReading();
     auto build = std::make_shared<HistoryReads::BuildSummariesRead>();
-    auto *box = new QProgressDialog(tr("正在生成摘要…"), tr("取消"), 0, 1000, this);
-    box->setWindowModality(Qt::WindowModal);
-    box->setMinimumDuration(0);
+    const std::weak_ptr<HistoryReads::BuildSummariesRead> weak = build;
     HistoryReads::BuildSummariesRead *raw = build.get();
+    // The progress is shown once the plan is agreed to; until then no
+    // dialog of ours may come up over the question.
+    auto box = std::make_shared<QPointer<QProgressDialog>>();
     build->progress = [raw, box](double fraction, qint64) {
-        raw->post([box, fraction] { box->setValue(int(fraction * 1000)); });
+        raw->post([box, fraction] {
+            if (*box)
+                (*box)->setValue(int(fraction * 1000));
+        });
     };
-    // What the build adds to the table and how long writers wait, before it starts.
-    build->announce = [raw, box](const QString &plan) {
-        raw->post([box, plan] { box->setLabelText(plan); });
+    // What the build adds to the table and how long writers wait, asked
+    // before anything changes; the build waits for the answer.
+    build->announce = [this, raw, box, weak](const QString &plan) {
+        auto answer = std::make_shared<std::promise<bool>>();
+        std::future<bool> decided = answer->get_future();
+        raw->post([this, box, weak, plan, answer] {
+            const bool go = QMessageBox::question(this, tr("生成摘要"), tr("%1\n\n现在开始？").arg(plan),
+                                                  QMessageBox::Yes | QMessageBox::No,
+                                                  QMessageBox::Yes) == QMessageBox::Yes;
+            if (go) {
+                auto *dialog = new QProgressDialog(plan, tr("取消"), 0, 1000, this);
+                dialog->setWindowModality(Qt::WindowModal);
+                dialog->setMinimumDuration(0);
+                connect(dialog, &QProgressDialog::canceled, this, [weak] {
+                    if (const auto b = weak.lock())
+                        b->cancel();
+                });
+                dialog->setValue(0);
+                *box = dialog;
+            }
+            answer->set_value(go);
+        });
+        try {
+            return decided.get();
+        } catch (const std::future_error &) {
+            return false; // the window went away before it was answered
+        }
     };
-    connect(box, &QProgressDialog::canceled, this, [build] { build->cancel(); });
     build->whenDone(this, [this, build, box, builder] {
-        box->deleteLater();
+        if (*box)
+            (*box)->deleteLater();
         builder->deleteLater();
         if (build->failed()) {
             QMessageBox::warning(this, tr("错误"), tr("摘要生成失败：%1").arg(build->error()));
