@@ -582,12 +582,10 @@ private slots:
         QVERIFY2(db.isReady(), qPrintable(db.error()));
         const QString role = QStringLiteral("tk52k_credential_%1").arg(::getpid());
         const QString password = QStringLiteral("from the credential %1").arg(::getpid());
-        QVERIFY2(db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)) &&
-                     db.exec(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA public TO %1").arg(role)) &&
-                     db.exec(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1").arg(role)),
+        QVERIFY2(db.addLogin(role, password,
+                             QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA public TO %1; "
+                                            "GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1")),
                  qPrintable(db.error()));
-        auto dropRole =
-            qScopeGuard([&] { db.exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(role)); });
         const QString credentials = m_dir.filePath("credentials");
         QVERIFY(QDir().mkdir(credentials));
         QFile file(credentials + "/db-password");

@@ -54,20 +54,11 @@ private slots:
         ScratchDatabase db(QStringLiteral("alarminsertonly"));
         QVERIFY2(db.isReady(), qPrintable(db.error()));
         const QString role = QStringLiteral("tk52k_writer_%1").arg(QCoreApplication::applicationPid());
-        QVERIFY2(db.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'w1'").arg(role)),
+        QVERIFY2(db.addLogin(role, QStringLiteral("w1"),
+                             QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC; GRANT INSERT ON invoice TO "
+                                            "%1; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO %1")),
                  qPrintable(db.error()));
-        const auto dropRole = qScopeGuard([&] {
-            db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
-            db.exec(QStringLiteral("DROP ROLE %1").arg(role));
-        });
-        QVERIFY2(db.exec(QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC; "
-                                        "GRANT INSERT ON invoice TO %1; "
-                                        "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO %1")
-                             .arg(role)),
-                 qPrintable(db.error()));
-        DbSettings writer = db.settings();
-        writer.userName = role;
-        writer.password = QStringLiteral("w1");
+        const DbSettings writer = db.settingsAs(role, QStringLiteral("w1"));
 
         const QDateTime t0(QDate(2026, 3, 3), QTime(8, 0));
         const auto event = [&](int i) {

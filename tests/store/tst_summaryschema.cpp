@@ -146,19 +146,6 @@ QString againstRawAggregates(ScratchDatabase &db, bool hasId)
     return QString();
 }
 
-// Roles made for one test, dropped with what they own at its end (after
-// the databases they own things in are gone).
-struct Roles
-{
-    QStringList names;
-    ScratchDatabase &admin;
-    ~Roles()
-    {
-        for (const QString &r : names)
-            admin.exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(r));
-    }
-};
-
 } // namespace
 
 class TestSummarySchema : public QObject
@@ -504,20 +491,13 @@ private slots:
     void writerWithInsertRightOnly()
     {
         const QString role = QStringLiteral("tk52k_t_inserter_%1").arg(QCoreApplication::applicationPid());
-        auto drop = qScopeGuard(
-            [&] { m_db->exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE IF EXISTS %1").arg(role)); });
-        QVERIFY2(
-            m_db->exec(QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD 'insert-only'; "
-                                      "GRANT INSERT ON invoice TO %1; GRANT USAGE ON ALL SEQUENCES IN SCHEMA "
-                                      "public TO %1")
-                           .arg(role)),
-            qPrintable(m_db->error()));
-        DbSettings settings = m_db->settings();
-        settings.userName = role;
-        settings.password = QStringLiteral("insert-only");
+        QVERIFY2(m_db->addLogin(role, QStringLiteral("insert-only"),
+                                QStringLiteral("GRANT INSERT ON invoice TO %1; GRANT USAGE ON ALL SEQUENCES IN "
+                                               "SCHEMA public TO %1")),
+                 qPrintable(m_db->error()));
         const QString name = QStringLiteral("summary-inserter");
         {
-            QSqlDatabase w = settings.addConnection(name);
+            QSqlDatabase w = m_db->settingsAs(role, QStringLiteral("insert-only")).addConnection(name);
             QVERIFY2(w.open(), qPrintable(w.lastError().text()));
             QSqlQuery q(w);
             QVERIFY2(q.exec(QStringLiteral(
@@ -568,23 +548,16 @@ private slots:
         QFETCH(bool, asOwner);
         QFETCH(QString, sql);
         const qint64 pid = QCoreApplication::applicationPid();
-        Roles roles{
-            {QStringLiteral("tk52k_t_owner_%1").arg(pid), QStringLiteral("tk52k_t_stranger_%1").arg(pid)},
-            *m_db};
-        for (const QString &r : roles.names)
-            QVERIFY2(m_db->exec(
-                         QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD 'pw'").arg(r)),
-                     qPrintable(m_db->error()));
+        const QStringList roles{QStringLiteral("tk52k_t_owner_%1").arg(pid),
+                                QStringLiteral("tk52k_t_stranger_%1").arg(pid)};
         ScratchDatabase db(QStringLiteral("summaryowner"), ScratchDatabase::Content::EmptyDatabase);
         QVERIFY2(db.isReady(), qPrintable(db.error()));
-        QVERIFY2(db.exec(QStringLiteral("GRANT CREATE ON SCHEMA public TO %1").arg(roles.names[0])),
+        QVERIFY2(db.addLogin(roles[0], QStringLiteral("pw"), QStringLiteral("GRANT CREATE ON SCHEMA public TO %1")) &&
+                     db.addLogin(roles[1], QStringLiteral("pw")),
                  qPrintable(db.error()));
         const auto as = [&](const QString &role, const std::function<void(QSqlDatabase &)> &work) {
-            DbSettings settings = db.settings();
-            settings.userName = role;
-            settings.password = QStringLiteral("pw");
             {
-                QSqlDatabase c = settings.addConnection(role);
+                QSqlDatabase c = db.settingsAs(role, QStringLiteral("pw")).addConnection(role);
                 if (c.open())
                     work(c);
                 else
@@ -593,7 +566,7 @@ private slots:
             QSqlDatabase::removeDatabase(role);
         };
         // The table and its summaries as a site's owner role makes them.
-        as(roles.names[0], [&](QSqlDatabase &c) {
+        as(roles[0], [&](QSqlDatabase &c) {
             RecordSchema::TableShape shape;
             QString error;
             QVERIFY2(RecordSchema::ensureTable(c, &shape, &error), qPrintable(error));
@@ -609,7 +582,7 @@ private slots:
         const QVector<QSqlRecord> before = dump(c);
 
         // As an attacker would: each statement tried, whatever the last one did.
-        as(roles.names[asOwner ? 0 : 1], [&](QSqlDatabase &attacker) {
+        as(roles[asOwner ? 0 : 1], [&](QSqlDatabase &attacker) {
             for (const QString &statement : sql.split(QStringLiteral(";\n")))
                 QSqlQuery(attacker).exec(statement);
         });
@@ -622,7 +595,7 @@ private slots:
         QCOMPARE(
             db.column(QStringLiteral("SELECT count(*) FROM pg_proc WHERE proname LIKE 'tk52k\\_summary%' AND "
                                      "has_function_privilege('%1', oid, 'EXECUTE')")
-                          .arg(roles.names[1])),
+                          .arg(roles[1])),
             QStringLiteral("0"));
     }
 

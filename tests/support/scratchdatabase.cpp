@@ -39,6 +39,23 @@ ScratchDatabase::~ScratchDatabase()
     if (qgetenv("TK52K_DB_NAME") == name().toUtf8())
         qunsetenv("TK52K_DB_NAME");
     adminExec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name()));
+    for (const QString &role : qAsConst(m_logins))
+        adminExec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+}
+
+bool ScratchDatabase::addLogin(const QString &role, const QString &password, const QString &grants)
+{
+    m_logins << role;
+    return exec(QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)) &&
+           (grants.isEmpty() || exec(grants.arg(role)));
+}
+
+DbSettings ScratchDatabase::settingsAs(const QString &role, const QString &password) const
+{
+    DbSettings s = m_settings;
+    s.userName = role;
+    s.password = password;
+    return s;
 }
 
 void ScratchDatabase::select() const

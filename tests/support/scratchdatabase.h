@@ -52,11 +52,18 @@ public:
     QString column(const QString &sql);
     /// The test's own connection to the database, opened on first use.
     QSqlDatabase connection();
+    /// Makes the login `role` with `password` (one an earlier run left goes
+    /// first) and runs `grants` here, each %1 in it the role; false (with
+    /// error()) on failure. It goes, with what it owns here, with the database.
+    bool addLogin(const QString &role, const QString &password, const QString &grants = QString());
+    /// These settings, logging in as `role` with `password`.
+    DbSettings settingsAs(const QString &role, const QString &password) const;
 
 private:
     bool adminExec(const QString &sql);
 
     DbSettings m_settings;
+    QStringList m_logins;
     QString m_connection;
     QString m_error;
 };
