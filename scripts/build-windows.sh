@@ -101,6 +101,9 @@ if [ ! -f "$out/CMakeCache.txt" ]; then
         -DQt5LinguistTools_DIR=/usr/lib/x86_64-linux-gnu/cmake/Qt5LinguistTools >/dev/null
 fi
 say "building for Windows"
+# Paths inside the tree reach ccache relative to it: a clone anywhere
+# reuses what another clone compiled.
+command -v ccache >/dev/null && export CCACHE_BASEDIR=$TK52K_ROOT
 set +o pipefail
 TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig:${prefix_of[xlsxwriter]}/lib/pkgconfig" \
     nice -n 5 cmake --build "$out" -j"$jobs" -- --no-print-directory 2>&1 |
