@@ -11,6 +11,12 @@ set_target_properties(Qwt::Qwt PROPERTIES
     IMPORTED_LOCATION "${QWT_LIBRARY}"
     INTERFACE_INCLUDE_DIRECTORIES "${QWT_INCLUDE_DIR}"
     INTERFACE_LINK_LIBRARIES "Qt5::Widgets;Qt5::PrintSupport")
+if(WIN32)
+    # qwt.dll's classes imported as such: without it a signal's address
+    # taken here is not the one inside the DLL, and connecting to it fails
+    # at run time ("signal not found").
+    set_property(TARGET Qwt::Qwt APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS QWT_DLL)
+endif()
 
 find_path(CHM_INCLUDE_DIR NAMES chm_lib.h)
 find_library(CHM_LIBRARY NAMES chm)

@@ -101,6 +101,9 @@ if [ ! -f "$out/CMakeCache.txt" ]; then
         -DQt5LinguistTools_DIR=/usr/lib/x86_64-linux-gnu/cmake/Qt5LinguistTools >/dev/null
 fi
 say "building for Windows"
+# Paths inside the tree reach ccache relative to it: a clone anywhere
+# reuses what another clone compiled.
+command -v ccache >/dev/null && export CCACHE_BASEDIR=$TK52K_ROOT
 set +o pipefail
 TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig:${prefix_of[xlsxwriter]}/lib/pkgconfig" \
     nice -n 5 cmake --build "$out" -j"$jobs" -- --no-print-directory 2>&1 |
@@ -136,6 +139,10 @@ deploy() {
     cp "$qt/plugins/printsupport/windowsprintersupport.dll" "$dir/printsupport/"
     cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dir/styles/"
     cp "$qt/plugins/imageformats/"{qico,qgif}.dll "$dir/imageformats/"
+    # Qt's own texts (buttons, standard dialogs) in Chinese: the catalogue
+    # is the same file on every platform, Debian's fits this Qt.
+    mkdir -p "$dir/translations"
+    cp /usr/share/qt5/translations/qtbase_zh_CN.qm "$dir/translations/"
     local changed=1
     while [ $changed -eq 1 ]; do
         changed=0
@@ -165,25 +172,51 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 if [ $run_tests -eq 1 ] && [ -d "$out/tests" ]; then
     say "running the tests under Wine"
+    run=$(mktemp -d)
+    run_pids=()
+    end_run() {
+        # Wine's server first: it does not take a pseudo-terminal's end
+        # going away while it holds it.
+        wineserver -k 2>/dev/null || true
+        local p
+        for p in "${run_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+        rm -rf "$run"
+    }
+    trap end_run EXIT
     # COM7 and COM8 are a linked pair of pseudo-terminals for the serial
     # port's test; Wine reads its port map when it starts.
-    ports=$(mktemp -d)
-    socat pty,raw,echo=0,link="$ports/a" pty,raw,echo=0,link="$ports/b" &
-    socat_pid=$!
-    for _ in $(seq 50); do [ -e "$ports/b" ] && break; sleep 0.1; done
-    wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$(readlink -f "$ports/a")" /f >/dev/null
-    wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$(readlink -f "$ports/b")" /f >/dev/null
+    socat pty,raw,echo=0,link="$run/a" pty,raw,echo=0,link="$run/b" &
+    run_pids+=($!)
+    for _ in $(seq 50); do [ -e "$run/b" ] && break; sleep 0.1; done
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$(readlink -f "$run/a")" /f >/dev/null
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$(readlink -f "$run/b")" /f >/dev/null
     wineserver -k || true
+    # The tests that measure texts as a Windows desktop draws them run on
+    # the windows platform (tests/CMakeLists.txt), on an X display of their own.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 &
+    run_pids+=($!)
+    for _ in $(seq 50); do [ -s "$run/display" ] && break; sleep 0.1; done
+    display=:$(cat "$run/display")
+    # One Wine session for every test, its desktop process started here: one
+    # started by a test would hold that test's output pipe, and ctest would
+    # wait for it until the last test ended.
+    wineserver -p
+    DISPLAY=$display wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+    # Qt's offscreen platform on Windows draws with the fonts of one folder:
+    # the ones the Linux tests find through fontconfig.
+    mkdir "$run/fonts"
+    ln -s /usr/share/fonts/truetype/liberation2/LiberationSans-{Regular,Bold}.ttf \
+        /usr/share/fonts/truetype/wqy/wqy-zenhei.ttc \
+        /usr/share/fonts/opentype/noto/NotoSansCJK-{Regular,Bold}.ttc \
+        /usr/share/fonts/opentype/noto/NotoSerifCJK-Regular.ttc "$run/fonts/"
     # Wine passes no QT_* variable on; WINEQT_* arrives without its WINE.
     set +e
-    (cd "$out" && WINEQT_QPA_PLATFORM=offscreen TK52K_TEST_PORTS=COM7,COM8 \
-        ctest --output-on-failure -j1 --timeout 600)
+    (cd "$out" && DISPLAY=$display WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR="$run/fonts" \
+        TK52K_TEST_PORTS=COM7,COM8 ctest --output-on-failure -j"$jobs" --timeout 600)
     status=$?
     set -e
-    # Wine's server does not take a pseudo-terminal's end while it holds it.
-    wineserver -k || true
-    kill $socat_pid 2>/dev/null || true
-    rm -rf "$ports"
+    end_run
+    trap - EXIT
     if [ $status -ne 0 ]; then
         grep -l '^FAIL' "$out"/tests/tst_*.txt 2>/dev/null | xargs -r grep -h -A3 '^FAIL' >&2
         exit 1

@@ -16,9 +16,9 @@ for exe in tk52k tk52k-logger tk52k-export tk52k-print tk52k-decode; do
 done
 cp "$out/bin/"help*.chm "$stage/"
 cp "$out/bin/"*.dll "$stage/"
-for dir in platforms sqldrivers printsupport styles imageformats; do
+for dir in platforms sqldrivers printsupport styles imageformats translations; do
     mkdir -p "$stage/$dir"
-    cp "$out/bin/$dir/"*.dll "$stage/$dir/"
+    cp "$out/bin/$dir/"* "$stage/$dir/"
 done
 rm -f "$stage/platforms/"{qoffscreen,qminimal}.dll
 # The compiler's runtime carries its symbols: half of the folder's size.

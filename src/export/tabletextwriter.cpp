@@ -18,6 +18,9 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 #endif
 
 #include <unistd.h>
@@ -217,6 +220,12 @@ std::unique_ptr<QFileDevice> openExportFile(const QString &path)
         // Standard output as the shell set it up: a file opened for appending
         // keeps its lines, a pipe or a terminal gets the bytes in turn. It is
         // never replaced behind the shell's back, nor closed.
+#ifdef Q_OS_WIN
+        // The C runtime's standard output is a text stream that writes CR LF
+        // for each line feed (a CSV line would end CR CR LF): the export's
+        // bytes go out as they are, the same as into a file.
+        _setmode(STDOUT_FILENO, _O_BINARY);
+#endif
         auto out = std::make_unique<QFile>();
         if (!out->open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
             return nullptr;

@@ -117,9 +117,11 @@ INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, source
         QVERIFY2(model.readError().isEmpty(), qPrintable(model.readError()));
         QCOMPARE(write(plain, paged), TextWriteResult::Written);
         if (format == QLatin1String("xlsx")) {
+#ifndef Q_OS_WIN // the workbook reader is a Linux Python program, which Wine starts but cannot wait for
             const QJsonArray sheets = inspectWorkbook(streamed);
             QCOMPARE(sheets.size(), 4);
             QCOMPARE(sheets, inspectWorkbook(paged));
+#endif
         } else {
             QCOMPARE(readAll(streamed), readAll(paged));
         }

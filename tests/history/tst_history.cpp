@@ -496,7 +496,8 @@ private slots:
         view.plotViewBar()->setAutoYScale(true);
         view.plot()->replot();
         const QwtScaleDiv y = view.plot()->axisScaleDiv(QwtPlot::yLeft);
-        QVERIFY2(y.lowerBound() <= 0.5 && y.upperBound() >= 1.2 && y.upperBound() < 8, qPrintable(QString::number(y.upperBound())));
+        // Within a last bit: Qwt's scale arithmetic lands one off with Windows' math library.
+        QVERIFY2(y.lowerBound() <= 0.5 + 1e-12 && y.upperBound() >= 1.2 - 1e-12 && y.upperBound() < 8, qPrintable(QString::number(y.upperBound())));
     }
 
     // Every meter's curve lies within the automatic y scale, a meter holding

@@ -259,6 +259,7 @@ private slots:
         QSqlDatabase c = m_db->connection();
         QString error;
         QVERIFY2(RecordSchema::ensurePartitions(c, QDate(2024, 10, 1), 0, &error), qPrintable(error));
+#ifndef Q_OS_WIN // the COPY goes through this machine's psql, which a Windows program cannot run
         QByteArray lines;
         for (int i = 0; i < 5000; ++i)
             lines += QStringLiteral("DCV\t%1\tV\t1\t2024-10-02 08:%2:%3.%4\tmeter-c\n")
@@ -282,6 +283,7 @@ private slots:
         psql.closeWriteChannel();
         QVERIFY(psql.waitForFinished(60000));
         QVERIFY2(psql.exitCode() == 0, psql.readAllStandardError().constData());
+#endif
         QSqlQuery insert(c);
         QVERIFY(insert.prepare(RecordSchema::insertStatement({true, true, true, true, "text", 3})));
         for (int i = 0; i < 50; ++i) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QTextCodec>
 
 namespace {
@@ -119,9 +120,33 @@ bool ChmArchive::open(const QString &fileName)
         m_error = QStringLiteral("file not found: %1").arg(fileName);
         return false;
     }
-    m_file = chm_open(QFile::encodeName(fileName).constData());
+    QString readFrom = fileName;
+#ifdef Q_OS_WIN
+    // chmlib opens its file on Windows for itself alone: while it held the
+    // manual, no other reader (a second help window or instance, the
+    // system's viewer, a copy) could open it. It reads a copy of its own.
+    {
+        QFile source(fileName);
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tk52k-help-XXXXXX.chm"));
+        copy.setAutoRemove(false);
+        if (!source.open(QIODevice::ReadOnly) || !copy.open()) {
+            m_error = QStringLiteral("cannot read %1: %2")
+                          .arg(fileName, source.isOpen() ? copy.errorString() : source.errorString());
+            return false;
+        }
+        m_copy = copy.fileName();
+        if (copy.write(source.readAll()) != source.size() || !copy.flush()) {
+            m_error = QStringLiteral("cannot read %1: %2").arg(fileName, copy.errorString());
+            close();
+            return false;
+        }
+        readFrom = QDir::toNativeSeparators(m_copy);
+    } // the copy's own handle closed: chmlib wants the file to itself
+#endif
+    m_file = chm_open(QFile::encodeName(readFrom).constData());
     if (!m_file) {
         m_error = QStringLiteral("not a compiled help file: %1").arg(fileName);
+        close();
         return false;
     }
     m_error.clear();
@@ -134,6 +159,9 @@ void ChmArchive::close()
     if (m_file)
         chm_close(m_file);
     m_file = nullptr;
+    if (!m_copy.isEmpty())
+        QFile::remove(m_copy);
+    m_copy.clear();
     m_title.clear();
     m_defaultTopic.clear();
     m_contentsFile.clear();

@@ -71,6 +71,7 @@ private:
     void readSystemFile();
 
     chmFile *m_file = nullptr;
+    QString m_copy; // what chmlib reads on Windows
     QString m_fileName;
     QString m_error;
     QString m_title;
