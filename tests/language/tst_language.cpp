@@ -123,9 +123,9 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     }
 
-    // The main window's dialogs as it opens them: in Chinese at their own
-    // sizes, in English grown until every text shows whole (measured with the
-    // font's metrics), a long device path too.
+    // The main window's dialogs as it opens them, in Chinese and in English
+    // (grown until every text shows whole, measured with the font's
+    // metrics), a long device path too.
     void dialogTextsFit_data()
     {
         QTest::addColumn<bool>("english");
@@ -140,16 +140,13 @@ private slots:
         if (english)
             QSettings().setValue(QStringLiteral("serial/port"), QStringLiteral("/dev/serial/by-id/usb-TK52K-ttyMETER"));
         TK52K_Comm w;
-        const QList<QPair<std::function<void()>, QSize>> dialogs = {
-            {[&w] { w.doMenuAbout(); }, {297, 158}}, {[&w] { w.doMenuHis(); }, {354, 188}},
-            {[&w] { w.doMenuComm(); }, {243, 135}},  {[&w] { w.doMenuTime(); }, {355, 235}},
-            {[&w] { w.runMonitor()->openAlarmDialog(); }, {}}};
-        for (const auto &[open, ownSize] : dialogs) {
+        const QList<std::function<void()>> dialogs = {[&w] { w.doMenuAbout(); }, [&w] { w.doMenuHis(); },
+                                                     [&w] { w.doMenuComm(); }, [&w] { w.doMenuTime(); },
+                                                     [&w] { w.runMonitor()->openAlarmDialog(); }};
+        for (const auto &open : dialogs) {
             open();
             QPointer<QWidget> dialog = QApplication::activeModalWidget();
             QVERIFY(dialog);
-            if (!english && ownSize.isValid())
-                QCOMPARE(dialog->size(), ownSize);
             const QStringList cut = cutTexts(dialog);
             QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
             dialog->close();
