@@ -417,28 +417,44 @@ struct MeterMoments
     QStringList units;
 };
 
-void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
+// Where a result has the figures of one part: its meter and unit, and the
+// numbers' count, mean, M2, lowest and highest with their times, and the
+// overloads. A row whose `numbers` column is not "t" holds no numbers.
+struct MomentColumns
 {
-    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
+    int source, unit, n, mean, m2, min, minUs, max, maxUs, overloads;
+    int numbers = -1; ///< none: every row holds numbers where n > 0
+};
+
+// Merges each row of `res` into its meter's moments, in the quantity's base unit.
+void mergeMoments(const PgResult &res, const MomentColumns &c, const Quantity &q, QMap<QString, MeterMoments> *out)
+{
     for (int i = 0; i < res.rows(); ++i) {
-        const QString unit = res.string(i, 1);
+        const QString unit = res.string(i, c.unit);
         const double f = factorOf(q, unit);
         Moments m;
-        m.n = res.int64(i, 2);
-        m.overloads = res.int64(i, 9);
+        m.overloads = res.int64(i, c.overloads);
+        if (c.numbers < 0 || res.text(i, c.numbers) == "t")
+            m.n = res.int64(i, c.n);
         if (m.n > 0) {
-            m.mean = res.real(i, 3) * f;
-            m.m2 = res.real(i, 4) * f * f;
-            m.min = res.real(i, 5) * f;
-            m.minUs = res.int64(i, 6);
-            m.max = res.real(i, 7) * f;
-            m.maxUs = res.int64(i, 8);
+            m.mean = res.real(i, c.mean) * f;
+            m.m2 = res.real(i, c.m2) * f * f;
+            m.min = res.real(i, c.min) * f;
+            m.minUs = res.int64(i, c.minUs);
+            m.max = res.real(i, c.max) * f;
+            m.maxUs = res.int64(i, c.maxUs);
         }
-        MeterMoments &meter = (*out)[res.string(i, 0)];
+        MeterMoments &meter = (*out)[res.string(i, c.source)];
         meter.moments.merge(m);
         if (m.n > 0 && !meter.units.contains(unit))
             meter.units << unit;
     }
+}
+
+void addMoments(const PgResult &res, const Quantity &q, QMap<QString, MeterMoments> *out)
+{
+    // source, unit, n, mean, m2, min, min_us, max, max_us, overloads
+    mergeMoments(res, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, q, out);
 }
 
 // ---- M4 ---------------------------------------------------------------
@@ -594,26 +610,11 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
         return true;
     if (gathered)
         *gathered = true;
-    // source, unit, …, the numbers' group, their count, mean and M2, the overloads
-    for (int i = 0; i < res.rows(); ++i) {
-        const QString unit = res.string(i, 2);
-        const double f = factorOf(q, unit);
-        Moments m;
-        m.overloads = res.int64(i, 18);
-        if (res.text(i, 14) == "t") {
-            m.n = res.int64(i, 15);
-            m.mean = res.real(i, 16) * f;
-            m.m2 = res.real(i, 17) * f * f;
-            m.min = res.real(i, 10) * f;
-            m.minUs = res.int64(i, 11);
-            m.max = res.real(i, 12) * f;
-            m.maxUs = res.int64(i, 13);
-        }
-        MeterMoments &meter = (*moments)[res.string(i, 1)];
-        meter.moments.merge(m);
-        if (m.n > 0 && !meter.units.contains(unit))
-            meter.units << unit;
-    }
+    // source, unit, …, the lowest and highest with their times, the numbers'
+    // group, their count, mean and M2, the overloads
+    MomentColumns c{1, 2, 15, 16, 17, 10, 11, 12, 13, 18};
+    c.numbers = 14;
+    mergeMoments(res, c, q, moments);
     return true;
 }
 
