@@ -12,7 +12,6 @@
 #include "widgets/plot/liveplot.h"
 #include "widgets/mainwindow/runmonitor.h"
 #include "widgets/mainwindow/tk52k_comm.h"
-#include "core/app/windowplacement.h"
 #include "core/meter/frameencoder.h"
 #include "core/meter/memoryline.h"
 #include "core/meter/metersession.h"
@@ -682,12 +681,6 @@ private slots:
         QCOMPARE(next.source, QStringLiteral("desk-7"));
         QVERIFY(!QSettings().allKeys().join(' ').contains(QStringLiteral("password")));
         QSettings().remove(QStringLiteral("database"));
-    }
-
-    void placement()
-    {
-        QCOMPARE(initialWindowSize(QSize(1366, 768)), QSize(1092, 614));
-        QCOMPARE(centredWindowPosition(QSize(1023, 767), QSize(818, 613)), QPoint(102, 77));
     }
 
     void clockAdvancesWithoutARun()
