@@ -232,7 +232,7 @@ bool AlarmJournal::open(const QString &dir, AlarmBacklog *backlog, QString *erro
         }
         haveUncertain = haveUncertain || tail.uncertainXid != 0;
         parts << tail;
-        m_adopted << Adopted{other, otherLock};
+        m_adopted << JournalFile::Taken{other, otherLock};
     }
     std::stable_partition(parts.begin(), parts.end(),
                           [](const AlarmBacklog &b) { return b.uncertainXid != 0; });
@@ -256,8 +256,7 @@ bool AlarmJournal::start(const JournaledAlarms &events, qint64 uncertainXid, qin
     QByteArray content = kHeader;
     // Should the program die before the files taken over are removed, the
     // next start knows them as read.
-    for (const Adopted &a : qAsConst(m_adopted))
-        content += "A\t" + QFileInfo(a.path).fileName().toUtf8() + '\n';
+    content += JournalFile::takenLines(m_adopted);
     if (uncertainXid != 0 && !events.isEmpty())
         content += beginLine(uncertainXid, events.first().seq, uncertainLastSeq, uncertainServer);
     for (const JournaledAlarm &a : events)
@@ -268,12 +267,7 @@ bool AlarmJournal::start(const JournaledAlarms &events, qint64 uncertainXid, qin
         return false;
     }
     // Their events are in ours now.
-    for (const Adopted &a : qAsConst(m_adopted)) {
-        QFile::remove(a.path);
-        QFile::remove(lockPathOf(a.path));
-        FileSync::unlock(a.lock);
-    }
-    m_adopted.clear();
+    JournalFile::release(&m_adopted, true);
 
     QMutexLocker lock(&m_mutex);
     m_file = std::make_unique<FileSync::AppendFile>();
@@ -348,9 +342,7 @@ void AlarmJournal::close()
     }
     if (remove)
         QFile::remove(m_path);
-    for (const Adopted &a : qAsConst(m_adopted))
-        FileSync::unlock(a.lock);
-    m_adopted.clear();
+    JournalFile::release(&m_adopted, false);
     // The shared file's lock stays for good; one of a second copy goes with it.
     if (remove && QFileInfo(m_path).fileName() != kSharedName)
         QFile::remove(lockPathOf(m_path));

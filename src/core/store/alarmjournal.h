@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/meter/alarmrule.h"
+#include "core/store/journalfile.h"
 
 #include <QMutex>
 #include <QString>
@@ -88,12 +89,7 @@ private:
 
     QString m_path;
     qint64 m_lock = -1;
-    struct Adopted
-    {
-        QString path;
-        qint64 lock = -1;
-    };
-    QVector<Adopted> m_adopted;
+    QVector<JournalFile::Taken> m_adopted;
 
     mutable QMutex m_mutex;
     std::unique_ptr<FileSync::AppendFile> m_file; // guarded by m_mutex

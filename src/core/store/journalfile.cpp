@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -107,6 +108,26 @@ qint64 takeFile(const QString &dir, const QString &stem, QString *path)
             lock = FileSync::tryLock(lockPathOf(*path));
     }
     return lock;
+}
+
+QByteArray takenLines(const QVector<Taken> &taken)
+{
+    QByteArray lines;
+    for (const Taken &t : taken)
+        lines += "A\t" + escaped(QFileInfo(t.path).fileName()) + '\n';
+    return lines;
+}
+
+void release(QVector<Taken> *taken, bool remove)
+{
+    for (const Taken &t : qAsConst(*taken)) {
+        if (remove) {
+            QFile::remove(t.path);
+            QFile::remove(lockPathOf(t.path));
+        }
+        FileSync::unlock(t.lock);
+    }
+    taken->clear();
 }
 
 } // namespace JournalFile

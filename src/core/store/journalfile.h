@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 /// What the journals of readings and of alarm events share: their text
 /// fields and how a program takes a journal file of its own.
@@ -23,5 +24,18 @@ QString lockPathOf(const QString &journalPath);
 /// (FileSync::tryLock()) is returned and `path` set; -1 when none could be
 /// had.
 qint64 takeFile(const QString &dir, const QString &stem, QString *path);
+
+/// The journal of an ended program, taken over, with its lock held.
+struct Taken
+{
+    QString path;
+    qint64 lock = -1;
+};
+/// The lines ("A", the file's name) that mark the files taken over as read,
+/// for a start that dies before it has removed them.
+QByteArray takenLines(const QVector<Taken> &taken);
+/// Lets the files taken over go; with `remove` (their contents are in the
+/// caller's journal now) their files and lock files go first.
+void release(QVector<Taken> *taken, bool remove);
 
 } // namespace JournalFile

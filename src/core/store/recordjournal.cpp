@@ -332,7 +332,7 @@ bool RecordJournal::open(const QString &dir, JournalBacklog *backlog, QString *e
         }
         haveUncertain = haveUncertain || tail.uncertainXid != 0;
         parts << tail;
-        m_adopted << Adopted{path, lock};
+        m_adopted << JournalFile::Taken{path, lock};
     }
 
     // The records of an unconfirmed transaction must lead the queue.
@@ -358,8 +358,7 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
     QByteArray content = kHeader;
     // Should the program die before the files taken over are removed, the
     // next start knows them as read.
-    for (const Adopted &a : qAsConst(m_adopted))
-        content += "A\t" + escaped(QFileInfo(a.path).fileName()) + '\n';
+    content += JournalFile::takenLines(m_adopted);
     if (uncertainXid != 0)
         content += beginLine(uncertainXid, records.isEmpty() ? 1 : records.first().seq, uncertainLastSeq,
                              uncertainServer);
@@ -371,12 +370,7 @@ bool RecordJournal::start(const JournaledRecords &records, qint64 uncertainXid, 
         *error = QStringLiteral("cannot write %1: %2").arg(m_path, why);
         return false;
     }
-    for (const Adopted &a : qAsConst(m_adopted)) {
-        QFile::remove(a.path);
-        QFile::remove(lockPathOf(a.path));
-        FileSync::unlock(a.lock);
-    }
-    m_adopted.clear();
+    JournalFile::release(&m_adopted, true);
 
     QMutexLocker fileLock(&m_fileMutex);
     m_file = m_files();
@@ -751,9 +745,7 @@ void RecordJournal::close()
                 removed = QFile::remove(m_path);
         }
     }
-    for (const Adopted &a : qAsConst(m_adopted))
-        FileSync::unlock(a.lock);
-    m_adopted.clear();
+    JournalFile::release(&m_adopted, false);
     // The shared journal's lock file stays for good; one of a second copy
     // goes with its journal.
     if (removed && QFileInfo(m_path).fileName() != kSharedName)

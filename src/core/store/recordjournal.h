@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/store/filesync.h"
+#include "core/store/journalfile.h"
 #include "core/store/measurementrecord.h"
 
 #include <QElapsedTimer>
@@ -175,11 +176,6 @@ public:
     QString filePath() const { return m_path; }
 
 private:
-    struct Adopted
-    {
-        QString path;
-        qint64 lock = -1;
-    };
 
     void flushLoop();
     void writePendingLocked();
@@ -193,7 +189,7 @@ private:
     std::function<void()> m_onFailure; // set before start()
     QString m_path;
     qint64 m_lock = -1;
-    QVector<Adopted> m_adopted; // journals of ended programs, read by open()
+    QVector<JournalFile::Taken> m_adopted; // journals of ended programs, read by open()
 
     // Lock order: m_fileMutex before m_pendingMutex.
     enum class State { Healthy, Failed, Discarded };
