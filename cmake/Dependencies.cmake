@@ -1,4 +1,4 @@
-# Qwt, chmlib and libxlsxwriter ship no CMake package on Debian; wrap each in
+# Qwt and chmlib ship no CMake package on Debian; wrap each in
 # an imported target so the rest of the build links them like any other.
 
 find_path(QWT_INCLUDE_DIR NAMES qwt_plot.h PATH_SUFFIXES qwt qwt-qt5 qwt6)
@@ -28,8 +28,10 @@ set_target_properties(Chm::Chm PROPERTIES
     IMPORTED_LOCATION "${CHM_LIBRARY}"
     INTERFACE_INCLUDE_DIRECTORIES "${CHM_INCLUDE_DIR}")
 
+# Workbooks are zipped with zlib (on Windows the static one the toolchain
+# builds).
+find_package(ZLIB REQUIRED)
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
 # The history reads stream rows with COPY on the driver's own connection.
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 

@@ -1,9 +1,12 @@
 #!/usr/bin/python3
 """Reads a workbook with openpyxl and prints, as JSON, per worksheet: the
-column widths as shown (characters), the cell values, typed as read, and
-the look of the table in one line."""
+column widths as shown (characters), the cell values, typed as read, the
+look of the table in one line, and the name and stored dimension (which
+readers that stream a worksheet take for its size)."""
 import json
+import re
 import sys
+import zipfile
 
 import openpyxl
 from openpyxl.utils import get_column_letter
@@ -46,7 +49,7 @@ def look(ws):
     ])
 
 
-def sheet(ws):
+def sheet(ws, xml):
     columns = range(1, ws.max_column + 1)
     return {
         "widths": [shown_width(ws.column_dimensions[get_column_letter(c)]) for c in columns],
@@ -57,9 +60,12 @@ def sheet(ws):
             # A width of one page is the default, which files leave out.
             1 if ws.page_setup.fitToWidth is None else ws.page_setup.fitToWidth,
             ws.page_setup.fitToHeight, ws.print_title_rows),
+        "name": "%s %s" % (ws.title, re.search(rb'<dimension ref="([^"]*)"', xml).group(1).decode()),
     }
 
 
 if __name__ == "__main__":
     book = openpyxl.load_workbook(sys.argv[1])
-    json.dump({"sheets": [sheet(ws) for ws in book.worksheets]}, sys.stdout, ensure_ascii=False)
+    with zipfile.ZipFile(sys.argv[1]) as z:
+        xml = [z.read("xl/worksheets/sheet%d.xml" % (i + 1))[:2000] for i in range(len(book.worksheets))]
+    json.dump({"sheets": [sheet(ws, x) for ws, x in zip(book.worksheets, xml)]}, sys.stdout, ensure_ascii=False)
