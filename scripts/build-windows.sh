@@ -3,7 +3,7 @@
 # build-windows/, runs the tests there under Wine and makes the setup
 # program build-windows/tk52k-setup-<version>-x64.exe.
 #
-# What it links against (Qt, libpq, Qwt, libxlsxwriter, chmlib) is built
+# What it links against (Qt, libpq, Qwt, zlib, chmlib) is built
 # once from Debian's source packages with Debian's MinGW-w64 into a cache
 # outside the tree, $TK52K_WINDOWS_CACHE (default /var/cache/tk52k-windows),
 # each piece in a folder named by a hash of its recipe (scripts/windows/):
@@ -81,18 +81,20 @@ piece libpq
 piece qt libpq
 piece qwt qt
 piece zlib
-piece xlsxwriter zlib
 piece chmlib
 
 qt=${prefix_of[qt]}
-prefixes="$qt;${prefix_of[libpq]};${prefix_of[qwt]};${prefix_of[xlsxwriter]};${prefix_of[chmlib]}"
+prefixes="$qt;${prefix_of[libpq]};${prefix_of[qwt]};${prefix_of[zlib]};${prefix_of[chmlib]}"
 
 # --- the program -------------------------------------------------------------
-if [ ! -f "$out/CMakeCache.txt" ]; then
+# Configured again when the libraries' folders are not those it was
+# configured with (a piece added or left out).
+if [ ! -f "$out/CMakeCache.txt" ] ||
+    ! grep -qxF "TK52K_WINDOWS_PREFIXES:UNINITIALIZED=$prefixes" "$out/CMakeCache.txt"; then
     say "configuring $out"
     launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-    TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig:${prefix_of[xlsxwriter]}/lib/pkgconfig" \
+    TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig" \
         cmake -S "$TK52K_ROOT" -B "$out" "${launcher[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$recipes/mingw.cmake" \
         -DCMAKE_BUILD_TYPE=Release \
@@ -105,7 +107,7 @@ say "building for Windows"
 # reuses what another clone compiled.
 command -v ccache >/dev/null && export CCACHE_BASEDIR=$TK52K_ROOT
 set +o pipefail
-TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig:${prefix_of[xlsxwriter]}/lib/pkgconfig" \
+TK52K_WINDOWS_PREFIXES=$prefixes PKG_CONFIG_LIBDIR="${prefix_of[libpq]}/lib/pkgconfig" \
     nice -n 5 cmake --build "$out" -j"$jobs" -- --no-print-directory 2>&1 |
     grep --line-buffered -vE '^(Automatic (MOC|UIC|RCC)|AutoMoc|AutoUic|AutoRcc)'
 status=${PIPESTATUS[0]}
@@ -116,7 +118,6 @@ set -o pipefail
 # DLLs are looked for where the toolchain has them; what an executable
 # imports from none of these folders is the system's.
 dll_dirs=("$qt/bin" "${prefix_of[libpq]}/lib" "${prefix_of[libpq]}/bin" "${prefix_of[qwt]}/lib"
-          "${prefix_of[xlsxwriter]}/bin" "${prefix_of[xlsxwriter]}/lib"
           "$(dirname "$($host-g++-posix -print-libgcc-file-name)")" "/usr/$host/lib")
 find_dll() {
     local want=${1,,} d f
