@@ -6,7 +6,7 @@
 //     CSV exports) and tk52k-export --format txt and csv, after one untimed
 //     run of each to warm the server's cache, then in turn three times each,
 //     with the ratio of the medians to psql's,
-//   - tk52k-export --format xlsx once,
+//   - tk52k-export --format xlsx once (the baseline's too, when named),
 // each with the tool's peak resident memory. A second argument names another
 // build's tk52k-export, timed in turn with the others as "baseline" (before
 // and after figures under one load). Prints the figures and drops the
@@ -193,6 +193,12 @@ bool bench(const DbSettings &settings, const QString &layout, const QString &to,
     const QString xlsx = dir.filePath("export.xlsx");
     const double toolXlsx = timed(tool, args("xlsx", xlsx), env);
     report(layout + ": tk52k-export --format xlsx", toolXlsx, g_cpu, xlsx);
+    double baselineXlsx = 0;
+    if (!baseline.isEmpty()) {
+        const QString otherXlsx = dir.filePath("baseline.xlsx");
+        baselineXlsx = timed(baseline, args("xlsx", otherXlsx), env);
+        report(layout + ": baseline tk52k-export --format xlsx", baselineXlsx, g_cpu, otherXlsx);
+    }
     const double psql = median(psqlRuns);
     const double toolTxt = median(txtRuns);
     const double toolCsv = median(csvRuns);
@@ -204,8 +210,8 @@ bool bench(const DbSettings &settings, const QString &layout, const QString &to,
             toolXlsx);
     }
     if (!baselineRuns.empty() && median(baselineRuns) > 0) {
-        std::printf("%s: baseline txt %.3f s = %.2f x psql\n", qPrintable(layout), median(baselineRuns),
-                    median(baselineRuns) / psql);
+        std::printf("%s: baseline txt %.3f s = %.2f x psql; xlsx %.3f s\n", qPrintable(layout),
+                    median(baselineRuns), median(baselineRuns) / psql, baselineXlsx);
         QFile mine(txt), theirs(other);
         const bool same = mine.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly) &&
                           mine.readAll() == theirs.readAll();
