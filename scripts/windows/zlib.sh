@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# zlib (static), for libxlsxwriter's packing.
+# zlib (static), for the workbooks' zip.
 prefix=$1 work=$2
 . "$(dirname "$0")/common.sh"
 
