@@ -19,6 +19,7 @@ void HistoryTableModel::setRange(RecordStore *store, const RangeQueries::Table &
     m_range = range;
     m_source = source;
     m_rows = rows;
+    m_anchors.clear();
     m_withSource = withSource;
     m_error.clear();
     m_blocks.clear();
@@ -110,6 +111,7 @@ void HistoryTableModel::request(qint64 block) const
     auto read = std::make_shared<HistoryReads::PageRead>(m_range, m_source, first, count);
     read->table = m_table;
     read->setTotal(m_rows);
+    read->setAnchors(m_anchors);
     // Reading on from the block before is cheaper than finding the row.
     const auto before = m_blocks.constFind(block - 1);
     if (before != m_blocks.cend() && before->rows.size() == m_blockRows)

@@ -42,6 +42,11 @@ public:
                   const QString &source, qint64 rows, bool withSource);
     /// No rows.
     void clear();
+    /// The rows before times of the range shown, as its curve's columns
+    /// counted them (RangeQueries::anchorsOf() of its rows): a row far into
+    /// the range is then found counting only the rows of one column. Until
+    /// the next setRange().
+    void setAnchors(const QVector<RangeQueries::RowAnchor> &anchors) { m_anchors = anchors; }
 
     /// Reads a row not read yet while it is asked for (an export), in blocks
     /// of `blockRows`; off: a view's asking starts a read and shows the row
@@ -94,6 +99,7 @@ private:
     RangeQueries::Range m_range;
     QString m_source;
     qint64 m_rows = 0;
+    QVector<RangeQueries::RowAnchor> m_anchors;
     bool m_withSource = false;
     bool m_blocking = false;
     int m_blockRows = kBlockRows;

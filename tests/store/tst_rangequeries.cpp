@@ -464,6 +464,22 @@ SELECT 'DCV',
         QVERIFY2(RangeQueries::columns(c, table, columnsRequest, &columns, &error), qPrintable(error));
         QCOMPARE(columns.curves.size(), 1);
         QCOMPARE(columns.curves[0].count, qint64(6000));
+        // Rows found from the counts of columns of 7 s, whose edges fall on
+        // seconds of three rows: the same rows, on either side of an edge.
+        QVector<qint64> sevens;
+        for (qint64 ms = range.fromMs; ms < range.toMs; ms += 7000)
+            sevens << ms;
+        columnsRequest.boundaries = sevens << range.toMs;
+        QVERIFY2(RangeQueries::columns(c, table, columnsRequest, &columns, &error), qPrintable(error));
+        const QVector<RowAnchor> anchors = anchorsOf(columnsRequest, columns, range, 6000);
+        QCOMPARE(anchors.size(), sevens.size());
+        for (const int n : {0, 20, 21, 23, 4493, 4494, 4496, 5999}) {
+            RowKey key;
+            QVERIFY2(keyAt(c, table, range, QString(), n, &key, &error, 6000, anchors), qPrintable(error));
+            QCOMPARE(QString::number(key.id), order[n]);
+        }
+        QVERIFY(anchorsOf(columnsRequest, columns, range, 5999).isEmpty() &&
+                anchorsOf(columnsRequest, columns, {range.fromMs - 1000, range.toMs}, 6000).isEmpty());
     }
 
     void quantitiesAndSources()

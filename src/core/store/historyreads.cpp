@@ -427,7 +427,7 @@ bool PageRead::query(QSqlDatabase &db, QString *error)
     } else if (m_first > 0) {
         // Found through the counts, never by skipping rows.
         RangeQueries::RowKey key;
-        if (!RangeQueries::keyAt(db, table, m_range, m_source, m_first, &key, error, m_total))
+        if (!RangeQueries::keyAt(db, table, m_range, m_source, m_first, &key, error, m_total, m_anchors))
             return error->isEmpty();
         request.from = RangeQueries::PageRequest::AtOrAfter;
         request.key = key;

@@ -187,6 +187,9 @@ public:
     /// The range's rows as last counted: a row past the middle is then
     /// found from the range's end (RangeQueries::keyAt()).
     void setTotal(qint64 rows) { m_total = rows; }
+    /// The rows before times of the range (RangeQueries::anchorsOf() of
+    /// those rows): a row is then counted to from the nearer of two.
+    void setAnchors(const QVector<RangeQueries::RowAnchor> &anchors) { m_anchors = anchors; }
     qint64 first() const { return m_first; }
     QVector<RangeQueries::Row> rows;
 
@@ -201,6 +204,7 @@ private:
     RangeQueries::RowKey m_after;
     bool m_hasAfter = false;
     qint64 m_total = -1;
+    QVector<RangeQueries::RowAnchor> m_anchors;
 };
 
 /// Every row of a range (at most `limit`) in the order of the pages, read in

@@ -1348,8 +1348,33 @@ bool keyInStretch(Read &r, qint64 lo, qint64 hi, const QString &source, qint64 m
 
 } // namespace
 
+QVector<RowAnchor> anchorsOf(const ColumnsRequest &request, const Columns &columns, const Range &range,
+                             qint64 total)
+{
+    const QVector<qint64> &b = request.boundaries;
+    if (total <= 0 || b.size() < 2 || b.first() != range.fromMs || b.last() != range.toMs)
+        return {};
+    std::vector<qint64> rows(size_t(b.size()), 0);
+    for (const Curve &c : columns.curves)
+        for (const Group &g : c.groups) {
+            if (g.column < 0 || g.column >= b.size() - 1)
+                return {};
+            rows[size_t(g.column)] += g.count;
+        }
+    QVector<RowAnchor> anchors;
+    qint64 before = 0;
+    for (int k = 0; k < b.size(); ++k) {
+        anchors.push_back({b[k], before});
+        before += rows[size_t(k)];
+    }
+    // Rows of other quantities or meters, or rows come since: no anchor holds.
+    if (before != total)
+        return {};
+    return anchors;
+}
+
 bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
-           RowKey *key, QString *error, qint64 total)
+           RowKey *key, QString *error, qint64 total, const QVector<RowAnchor> &anchors)
 {
     *key = RowKey();
     error->clear();
@@ -1423,6 +1448,25 @@ bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QStri
             if (m >= rowsTo) {
                 m -= rowsTo;
                 continue;
+            }
+            // The whole range's rows, counted column by column: the two
+            // anchors around row m bound what is left to count.
+            if (stretches.size() == 1 && total >= 0) {
+                for (const RowAnchor &x : anchors) {
+                    const qint64 at = x.ms * kUsPerMs;
+                    if (at <= s.lo || x.rowsBefore < rowsBefore)
+                        continue;
+                    if (at >= s.hi || x.rowsBefore > rowsTo)
+                        break;
+                    if (x.rowsBefore <= m) {
+                        s.lo = at;
+                        rowsBefore = x.rowsBefore;
+                    } else {
+                        s.hi = at;
+                        rowsTo = x.rowsBefore;
+                        break;
+                    }
+                }
             }
             while (rowsTo - rowsBefore > kStep && s.hi - s.lo > 1) {
                 const double share = (double(m - rowsBefore) + 0.5) / double(rowsTo - rowsBefore);

@@ -178,12 +178,29 @@ struct RowKey
     qint64 id = 0;
 };
 
+/// The rows of a range before a time (ms), as a curve's columns counted
+/// them.
+struct RowAnchor
+{
+    qint64 ms = 0;
+    qint64 rowsBefore = 0;
+};
+
+/// The rows of `range` before each boundary of `request`, from the counts of
+/// its columns; empty unless they are the rows of the whole range, `total`
+/// of them (its boundaries run from the range's start to its end, and every
+/// row of it is of the quantity and drawn).
+QVector<RowAnchor> anchorsOf(const ColumnsRequest &request, const Columns &columns, const Range &range,
+                             qint64 total);
+
 /// The key of row `n` (0-based) of the range, found through the summaries'
 /// counts, or the rows' where they do not serve. `total`, the range's rows
 /// when the caller knows them, lets a row past the middle be found by
-/// counting from the end. False without error when `n` is past the last row.
+/// counting from the end; `anchors` (anchorsOf() of that many rows, in time
+/// order) let the rows' count walk only the rows between the two around row
+/// `n`. False without error when `n` is past the last row.
 bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QString &source, qint64 n,
-           RowKey *key, QString *error, qint64 total = -1);
+           RowKey *key, QString *error, qint64 total = -1, const QVector<RowAnchor> &anchors = {});
 
 struct Row
 {

@@ -703,8 +703,11 @@ void HisViewForm::showCurve(const std::shared_ptr<HistoryReads::CurveRead> &read
         c->attach(ui.qwtPlot);
         m_curves.append(c);
     }
-    if (m_curveReadsAll)
+    if (m_curveReadsAll) {
         m_rangeValues.emplace();
+        m_model->setAnchors(
+            RangeQueries::anchorsOf(read->request(), read->columns, m_model->range(), m_model->totalRows()));
+    }
     for (int i = 0; i < m_curves.size(); ++i) {
         if (i < curves.size()) {
             m_curves[i]->setColumns(curves.at(i), m_originMs, m_extent);
