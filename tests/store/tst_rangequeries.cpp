@@ -199,11 +199,16 @@ SELECT 'DCV',
         aligned << kStartMs + 1800000 - 60000 << kStartMs + 1800000 << kStartMs + 1800001
                 << kStartMs + 1860000 << kStartMs + 1861000 << kStartMs + 5400000 << kStartMs + 9000000;
         one << kStartMs - 1000 << kStartMs + 4 * kHourMs;
+        // Minutes each holding a gap of a meter whole, among minutes of none.
+        QVector<qint64> minutes;
+        for (qint64 ms = kStartMs + 4920000; ms <= kStartMs + 7560000; ms += 60000)
+            minutes << ms;
         QTest::newRow("1000 columns, every meter") << wide << QString();
         QTest::newRow("1000 columns, one meter") << wide << QStringLiteral("meter-b");
         QTest::newRow("500 columns of 1.2 s") << narrow << QString();
         QTest::newRow("edges on bucket edges") << aligned << QStringLiteral("meter-a");
         QTest::newRow("one column") << one << QString();
+        QTest::newRow("gaps within columns") << minutes << QString();
     }
     void columns()
     {

@@ -24,6 +24,9 @@ using SummarySchema::timeUsSql;
 
 // The least gap: readings two seconds apart are still one line.
 constexpr qint64 kMinGapUs = 2000000;
+// The most cells of a column whose readings are mapped to tell it free of
+// gaps (a week in 1000 columns takes 605 of 1 s).
+constexpr qint64 kMaxCells = 2048;
 constexpr qint64 kUsPerMs = 1000;
 
 qint64 floorTo(qint64 us, qint64 size)
@@ -503,6 +506,33 @@ struct Agg
 
 using AggMap = std::map<std::pair<QString, int>, Agg>; // (source, interval)
 
+// Which cells of `width` µs from `origin` on hold a reading of a curve in an
+// interval, cell c at place c mod `bits` of the interval's map ('0' or
+// '1'), gathered by the pass over the rows that reads the columns. Where
+// every cell between an interval's first and last reading holds one and a
+// cell is at most half the curve's gap, no two readings in it lie further
+// apart than the gap (a stretch longer than the gap holds a whole cell).
+struct Cells
+{
+    qint64 origin = 0;
+    qint64 width = 1;
+    int bits = 0; ///< 0: not gathered
+    std::map<std::pair<QString, int>, QByteArray> maps;
+
+    bool noGapWithin(const QString &source, int interval, qint64 firstUs, qint64 lastUs, qint64 gapUs) const
+    {
+        const auto it = maps.find({source, interval});
+        const qint64 from = (firstUs - origin) / width;
+        const qint64 to = (lastUs - origin) / width;
+        if (bits == 0 || it == maps.end() || 2 * width > gapUs || to - from >= bits || firstUs < origin)
+            return false;
+        for (qint64 c = from; c <= to; ++c)
+            if (it->second.at(int(c % bits)) != '1')
+                return false;
+        return true;
+    }
+};
+
 // Columns of an M4 result row from column 3 on: n, first (us, id, v),
 // last (us, id, v), lo (v, us), hi (v, us).
 const char *const kM4Projection = "n, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], "
@@ -532,13 +562,24 @@ void addM4Rows(const PgResult &res, const Quantity &q, AggMap *out)
 // meters to read from the summaries (every meter of the filter). Where the
 // intervals are read from the rows alone, `moments` (when given) gets the
 // statistics of those rows in the same pass.
+//
+// `cells`, when given with its width and bits set, gets the cells of each
+// interval that hold a reading where every interval is read from the rows;
+// its bits are 0 where they are not.
 bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFilter,
         const QStringList &sources, const Quantity &q, AggMap *out,
-        QMap<QString, MeterMoments> *moments = nullptr, bool *gathered = nullptr)
+        QMap<QString, MeterMoments> *moments = nullptr, bool *gathered = nullptr, Cells *cells = nullptr)
 {
     if (gathered)
         *gathered = false;
     const Plan pl = plan(intervals, r.top());
+    const bool rowsOnly =
+        pl.levelRuns.end() == std::find_if(pl.levelRuns.begin(), pl.levelRuns.end(),
+                                           [](const std::vector<Run> &runs) { return !runs.empty(); });
+    if (cells && (!rowsOnly || pl.rawRuns.empty()))
+        cells->bits = 0;
+    if (cells && cells->bits > 0)
+        cells->origin = pl.rawRuns.front().lo;
     const std::vector<Key> keys = quantityKeys(sources, q);
     for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
         const std::vector<Run> &runs = pl.levelRuns[level];
@@ -573,10 +614,8 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
     // The row's first-and-last key made once for both ends. With the
     // statistics, the numbers and the other readings of a column are two
     // groups: the lowest and highest of the numbers are then the figures'.
-    const bool withMoments =
-        moments &&
-        pl.levelRuns.end() == std::find_if(pl.levelRuns.begin(), pl.levelRuns.end(),
-                                           [](const std::vector<Run> &runs) { return !runs.empty(); });
+    const bool withMoments = moments && rowsOnly;
+    const bool withCells = cells && cells->bits > 0;
     const QString curveValue = SummarySchema::curveValueSql(Read::textValue(), Read::textRange());
     const QString values =
         withMoments
@@ -585,10 +624,15 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
                             .arg(curveValue, SummarySchema::numberSql(Read::textValue()),
                                  SummarySchema::overloadSql(Read::textValue())))
             : r.perText(QStringLiteral("SELECT %1 AS cv").arg(curveValue));
-    const QString figures =
+    QString figures =
         withMoments ? QStringLiteral(", x.nv IS NOT NULL AS num, count(x.nv) AS nn, avg(x.nv) AS mean, "
                                      "var_pop(x.nv) * count(x.nv) AS m2, count(*) FILTER (WHERE x.ol) AS ol")
                     : QString();
+    // A one-bit string of the cell's place, or-ed over the rows.
+    if (withCells)
+        figures += QStringLiteral(", bit_or(B'1'::bit(%1) >> mod((x.us - %2) / %3, %1)::int)::text AS cells")
+                       .arg(cells->bits)
+                       .arg(p.add(cells->origin), p.add(cells->width));
     const QString sql =
         QStringLiteral(
             "SELECT k, source, unitstr, %1 FROM (SELECT width_bucket(x.us, %2::bigint[]) - 1 AS k, "
@@ -597,7 +641,8 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
             "SELECT %4 AS source, coalesce(i.unitstr, '') AS unitstr, %5 AS us, %6 AS place, v.* "
             "FROM invoice i %7 WHERE %8 OFFSET 0) x OFFSET 0) x GROUP BY %9) y")
             .arg(QLatin1String(kM4Projection) +
-                     (withMoments ? QStringLiteral(", num, nn, mean, m2, ol") : QString()),
+                     (withMoments ? QStringLiteral(", num, nn, mean, m2, ol") : QString()) +
+                     (withCells ? QStringLiteral(", cells") : QString()),
                  startArray, from, r.source(), r.us(), r.place(), values, where,
                  withMoments ? QStringLiteral("1, 2, 3, 9") : QStringLiteral("1, 2, 3"))
             .replace(QLatin1String("%FIGURES"), figures)
@@ -606,6 +651,16 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
     if (!r.exec(sql, p, &res))
         return false;
     addM4Rows(res, q, out);
+    const int cellsColumn = withMoments ? 19 : 14;
+    for (int i = 0; withCells && i < res.rows(); ++i) {
+        QByteArray &map = cells->maps[{res.string(i, 1), int(res.int64(i, 0))}];
+        const std::string_view bits = res.text(i, cellsColumn);
+        if (map.isEmpty())
+            map = QByteArray(cells->bits, '0');
+        for (int c = 0; c < cells->bits && c < int(bits.size()); ++c)
+            if (bits[size_t(c)] == '1')
+                map[c] = '1';
+    }
     if (!withMoments)
         return true;
     if (gathered)
@@ -1164,8 +1219,18 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
         AggMap columns;
         QMap<QString, MeterMoments> moments;
         bool gathered = false;
+        // Cells of half the least gap the curves can have, as many as the
+        // widest inner column spans (the outer ones may reach further out).
+        Cells cells;
+        cells.width = std::max<qint64>(1, (request.gapMs > 0 ? qint64(std::floor(request.gapMs * kUsPerMs))
+                                                             : kMinGapUs) /
+                                              2);
+        qint64 widest = 0;
+        for (size_t k = intervals.size() > 2 ? 1 : 0; k < intervals.size() - (intervals.size() > 2 ? 1 : 0); ++k)
+            widest = std::max(widest, intervals[k].hi - intervals[k].lo);
+        cells.bits = int(std::clamp<qint64>(widest / cells.width + 2, 8, kMaxCells));
         if (!m4(r, intervals, request.source, sources, q, &columns, request.statistics ? &moments : nullptr,
-                &gathered))
+                &gathered, &cells))
             return false;
         // Where the summaries serve, the figures are theirs; a pass over
         // the rows alone gathered them with the columns.
@@ -1188,8 +1253,24 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
             gapUs.insert(c.first, gap);
         }
         QHash<QString, std::vector<Gap>> gaps;
-        if (!gapUs.isEmpty() && !findGaps(r, a, b, gapUs, q, &gaps))
+        if (cells.bits > 0) {
+            // Read from the rows with their cells: only a column whose cells
+            // do not show it free of gaps is looked into, in the rows.
+            std::vector<SourceRun> open;
+            for (const auto &c : columns) {
+                const Agg &g = c.second;
+                const qint64 gap = gapUs.value(c.first.first);
+                if (g.lastUs - g.firstUs > gap &&
+                    !cells.noGapWithin(c.first.first, c.first.second, g.firstUs, g.lastUs, gap))
+                    open.push_back({intervals[size_t(c.first.second)].lo, intervals[size_t(c.first.second)].hi,
+                                    c.first.first});
+            }
+            std::vector<Element> ends;
+            if (!rawElements(r, open, q, gapUs, &ends, &gaps))
+                return false;
+        } else if (!gapUs.isEmpty() && !findGaps(r, a, b, gapUs, q, &gaps)) {
             return false;
+        }
 
         // A column holding a gap of a curve is read again for that curve,
         // one stretch between gaps at a time.
