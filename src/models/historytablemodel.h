@@ -47,6 +47,7 @@ public:
     /// the range is then found counting only the rows of one column. Until
     /// the next setRange().
     void setAnchors(const QVector<RangeQueries::RowAnchor> &anchors) { m_anchors = anchors; }
+    const QVector<RangeQueries::RowAnchor> &anchors() const { return m_anchors; }
 
     /// Reads a row not read yet while it is asked for (an export), in blocks
     /// of `blockRows`; off: a view's asking starts a read and shows the row

@@ -625,6 +625,8 @@ private slots:
         const QDateTime from = at("2024-06-01 00:00:00");
         view.loadRange(m_db->settings(), from, at("2024-06-01 05:00:00"));
         QVERIFY(settled(view));
+        // Rows of one quantity: counted from its curve's columns.
+        QVERIFY(!view.historyModel()->anchors().isEmpty());
         QTableView *table = view.tableView();
         QWidget *canvas = view.plot()->canvas();
         for (const double share : {0.8, 0.3}) {

@@ -441,7 +441,19 @@ bool RowIndexRead::query(QSqlDatabase &db, QString *error)
         return true;
     RangeQueries::Range before = m_range;
     before.toMs = std::max(m_range.fromMs, std::min(m_atMs, m_range.toMs));
-    return RangeQueries::rowCount(db, table, before, m_source, &index, error);
+    qint64 counted = 0;
+    for (const RangeQueries::RowAnchor &a : m_anchors) {
+        if (a.ms > before.toMs)
+            break;
+        if (a.ms >= before.fromMs) {
+            before.fromMs = a.ms;
+            counted = a.rowsBefore;
+        }
+    }
+    if (!RangeQueries::rowCount(db, table, before, m_source, &index, error))
+        return false;
+    index += counted;
+    return true;
 }
 
 struct RowStream::Shared

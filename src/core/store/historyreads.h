@@ -252,6 +252,9 @@ public:
     {
     }
     qint64 index = 0;
+    /// As PageRead's: the rows before the moment are then counted from the
+    /// last anchor before it.
+    void setAnchors(const QVector<RangeQueries::RowAnchor> &anchors) { m_anchors = anchors; }
 
 protected:
     bool query(QSqlDatabase &db, QString *error) override;
@@ -260,6 +263,7 @@ private:
     RangeQueries::Range m_range;
     QString m_source;
     qint64 m_atMs;
+    QVector<RangeQueries::RowAnchor> m_anchors;
 };
 
 /// Makes, repairs or completes the table's summaries (SummarySchema::build),

@@ -917,6 +917,8 @@ void HisViewForm::bringRowAt(qint64 ms)
         return;
     auto read = std::make_shared<HistoryReads::RowIndexRead>(m_range, m_source, ms);
     read->table = m_table;
+    if (m_model->range().fromMs == m_range.fromMs && m_model->range().toMs == m_range.toMs)
+        read->setAnchors(m_model->anchors());
     read->whenDone(this, [this, read] {
         if (read->failed() || m_rows == 0)
             return;
