@@ -107,6 +107,22 @@ struct Read
             *error = link.error();
         return false;
     }
+    // A statement over the rows of one stretch, `whole` when its bounds are
+    // plain values: the planner then knows how many rows it reads and may
+    // read the table in its own order where that is cheaper (most of it),
+    // which it may not where it cannot know (runs of a list).
+    bool execOver(bool whole, const QString &sql, const Params &params, PgResult *result)
+    {
+        if (!whole)
+            return exec(sql, params, result);
+        if (!link.exec("SELECT set_config('enable_seqscan', 'on', true)")) {
+            if (error)
+                *error = link.error();
+            return false;
+        }
+        const bool ok = exec(sql, params, result);
+        return link.exec("SELECT set_config('enable_seqscan', 'off', true)") && ok;
+    }
     int top() const { return summaries ? int(levels().size()) - 1 : -1; }
 
     // Column expressions of the raw rows (alias i).
@@ -652,7 +668,7 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
             .replace(QLatin1String("%FIGURES"), figures)
             .replace(QLatin1String("%IDOF"), r.idOf(QStringLiteral("x.place")));
     PgResult res;
-    if (!r.exec(sql, p, &res))
+    if (!r.execOver(pl.rawRuns.size() == 1, sql, p, &res))
         return false;
     addM4Rows(res, q, out);
     const int cellsColumn = withMoments ? 19 : 14;
@@ -967,7 +983,7 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
                  bare ? QStringLiteral("NULL::bigint") : timeUsSql(QStringLiteral("min(%1)").arg(r.time())),
                  from, where, bare ? QStringLiteral("1") : QStringLiteral("i.*"));
     PgResult res;
-    if (!r.exec(sql, p, &res))
+    if (!r.execOver(raw.size() == 1, sql, p, &res))
         return false;
     for (int i = 0; i < res.rows(); ++i)
         add(keyOf(res.string(i, 0), res.string(i, 1), res.string(i, 2)), res.int64(i, 3), res.int64(i, 4));
@@ -1041,7 +1057,7 @@ bool momentsIn(Read &r, qint64 a, qint64 b, const QString &source, const Quantit
                                         SummarySchema::overloadSql(Read::textValue()))),
                      from, where);
         PgResult res;
-        if (!r.exec(sql, p, &res))
+        if (!r.execOver(pl.rawRuns.size() == 1, sql, p, &res))
             return false;
         addMoments(res, quantity, perMeter);
     }
