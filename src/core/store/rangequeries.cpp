@@ -1282,9 +1282,14 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
                 const Agg &g = c.second;
                 const qint64 gap = gapUs.value(c.first.first);
                 if (g.lastUs - g.firstUs > gap &&
-                    !cells.noGapWithin(c.first.first, c.first.second, g.firstUs, g.lastUs, gap))
-                    open.push_back({intervals[size_t(c.first.second)].lo, intervals[size_t(c.first.second)].hi,
-                                    c.first.first});
+                    !cells.noGapWithin(c.first.first, c.first.second, g.firstUs, g.lastUs, gap)) {
+                    const Interval &iv = intervals[size_t(c.first.second)];
+                    // Neighbours are one run, read in the index's order.
+                    if (!open.empty() && open.back().source == c.first.first && open.back().hi == iv.lo)
+                        open.back().hi = iv.hi;
+                    else
+                        open.push_back({iv.lo, iv.hi, c.first.first});
+                }
             }
             std::vector<Element> ends;
             if (!rawElements(r, open, q, gapUs, &ends, &gaps))
