@@ -30,11 +30,13 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTimer>
 #include <QVariant>
 
 #include <qwt_plot.h>
@@ -43,14 +45,21 @@
 
 namespace {
 
+// Runs the event loop until `done`, looking every few milliseconds. It
+// sleeps in between, as a window's loop does: spinning would take a core of
+// this 2-core machine from the server whose reads are timed.
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 600000)
 {
     QElapsedTimer clock;
     clock.start();
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start(2);
     while (!done()) {
         if (clock.hasExpired(timeoutMs))
             return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        loop.exec();
     }
     return true;
 }
