@@ -99,6 +99,9 @@ struct Read
     QString *error = nullptr;
     QString tag; ///< of the table's summaries (SummarySchema::Status::tag)
     QByteArray jit = "off"; ///< the session's own setting, which withRead() turns off
+    /// Where the summaries serve: they hold the rows before this time, the
+    /// rows from it on are read (SummarySchema::Status::watermark).
+    qint64 watermark = std::numeric_limits<qint64>::max();
 
     bool exec(const QString &sql, const Params &params, PgResult *result)
     {
@@ -268,12 +271,26 @@ void mergeRuns(std::vector<Run> &runs)
     runs.swap(out);
 }
 
-Plan plan(const std::vector<Interval> &intervals, int top)
+// [a, b) as the read `r` takes it: what lies before the watermark from
+// the summaries (decompose()), the rest from the rows.
+void split(const Read &r, qint64 a, qint64 b, std::vector<std::vector<Run>> &pieces, std::vector<Run> &raw)
+{
+    const qint64 w = r.summaries ? std::clamp(r.watermark, a, std::max(a, b)) : a;
+    decompose(a, w, r.top(), pieces, raw);
+    if (w >= b)
+        return;
+    if (!raw.empty() && raw.back().hi == w)
+        raw.back().hi = b;
+    else
+        raw.push_back({w, b});
+}
+
+Plan plan(const std::vector<Interval> &intervals, const Read &r)
 {
     Plan p;
     p.levelRuns.resize(levels().size());
     for (const Interval &iv : intervals)
-        decompose(iv.lo, iv.hi, top, p.levelRuns, p.rawRuns);
+        split(r, iv.lo, iv.hi, p.levelRuns, p.rawRuns);
     for (auto &runs : p.levelRuns)
         mergeRuns(runs);
     mergeRuns(p.rawRuns);
@@ -359,6 +376,24 @@ SELECT source, funcstr, unitstr FROM k
     out->clear();
     for (int i = 0; i < res.rows(); ++i)
         out->push_back({res.string(i, 0), res.string(i, 1), res.string(i, 2)});
+    // And those of the rows after the watermark, not in the summaries yet
+    // (a few seconds' worth).
+    const qint64 tail = std::max(a, r.watermark);
+    if (tail >= b)
+        return true;
+    Params q;
+    const QString rows = QStringLiteral("SELECT DISTINCT %1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '') "
+                                        "FROM invoice i WHERE %2")
+                             .arg(r.source(), r.rowsWhere(q, q.add(tail), q.add(b), sourceFilter, nullptr));
+    if (!r.exec(rows, q, &res))
+        return false;
+    for (int i = 0; i < res.rows(); ++i) {
+        const Key k{res.string(i, 0), res.string(i, 1), res.string(i, 2)};
+        if (std::none_of(out->begin(), out->end(), [&](const Key &o) {
+                return o.source == k.source && o.function == k.function && o.unit == k.unit;
+            }))
+            out->push_back(k);
+    }
     return true;
 }
 
@@ -592,7 +627,7 @@ bool m4(Read &r, const std::vector<Interval> &intervals, const QString &sourceFi
 {
     if (gathered)
         *gathered = false;
-    const Plan pl = plan(intervals, r.top());
+    const Plan pl = plan(intervals, r);
     const bool rowsOnly =
         pl.levelRuns.end() == std::find_if(pl.levelRuns.begin(), pl.levelRuns.end(),
                                            [](const std::vector<Run> &runs) { return !runs.empty(); });
@@ -851,7 +886,7 @@ bool findGaps(Read &r, qint64 a, qint64 b, const QHash<QString, qint64> &gapUs, 
 {
     std::vector<std::vector<Run>> pieces(levels().size());
     std::vector<Run> raw;
-    decompose(a, b, r.top(), pieces, raw);
+    split(r, a, b, pieces, raw);
     std::vector<Element> elements;
     for (auto it = gapUs.cbegin(); it != gapUs.cend(); ++it) {
         (*gaps)[it.key()];
@@ -940,7 +975,7 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     };
     std::vector<std::vector<Run>> pieces(levels().size());
     std::vector<Run> raw;
-    decompose(a, b, r.top(), pieces, raw);
+    split(r, a, b, pieces, raw);
     std::vector<Key> keys;
     if (r.summaries && !keysIn(r, a, b, sourceFilter, &keys))
         return false;
@@ -998,7 +1033,7 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
 bool momentsIn(Read &r, qint64 a, qint64 b, const QString &source, const Quantity &quantity,
                QMap<QString, MeterMoments> *perMeter)
 {
-    const Plan pl = plan({{a, b}}, r.top());
+    const Plan pl = plan({{a, b}}, r);
     QStringList sources;
     if (!source.isNull()) {
         sources << source;
@@ -1131,6 +1166,7 @@ bool withRead(QSqlDatabase &db, const Table &table, QString *error, bool wantSum
         const SummarySchema::Status status = SummarySchema::probe(db);
         r.summaries = status.state == SummarySchema::State::Usable;
         r.tag = status.tag;
+        r.watermark = status.watermark;
     }
     const bool ok = work(r);
     if (tuned && link.inTransaction())
@@ -1511,7 +1547,7 @@ bool keyAt(QSqlDatabase &db, const Table &table, const Range &range, const QStri
                 return false;
             std::vector<std::vector<Run>> pieces(levels().size());
             std::vector<Run> raw;
-            decompose(a, b, r.top(), pieces, raw);
+            split(r, a, b, pieces, raw);
             for (size_t level = 0; level < pieces.size(); ++level)
                 for (const Run &run : pieces[level])
                     stretches.push_back({int(level), run.lo, run.hi});

@@ -21,11 +21,34 @@ namespace {
 // Bumped whenever what a bucket holds or how a row is read changes, so
 // summaries made by another version are rebuilt rather than trusted. 3:
 // the triggers leave a mark a bypass of them changes; summaries of 2 may
-// have missed a load without a trace, so they are made anew.
-constexpr int kVersion = 3;
+// have missed a load without a trace, so they are made anew. 4: only rows
+// before the watermark are in the buckets.
+constexpr int kVersion = 4;
 // The oldest program that keeps summaries of this version right where it
-// writes (the triggers do the work; it makes partitions with all of them).
+// writes: the triggers do all the work, the rollups included, so any
+// program's INSERT keeps them exact. (A program of layout 3 makes new
+// partitions without their triggers; the summaries are then read from the
+// rows until a build mends them, as for a partition made by hand.)
 const char *const kOldestWriter = "2.0";
+
+// The watermark: the buckets hold the rows before it, exactly; the rows at
+// and after it (the last seconds) are read from the table. A rollup moves
+// it on, merging the rows it passes, under an exclusive advisory lock that
+// every trigger takes shared before it reads the watermark: a rollup thus
+// waits for every writer that saw the old watermark to commit (their rows
+// are then in its snapshot), and writers that come later see the new one.
+// The keys: this class in the upper half, the table's oid in the lower.
+constexpr qint64 kLockClass = 0x544B3532;
+constexpr qint64 kLeadClass = 0x544B3533;
+// Rows this much older than the newest are rolled up; newer ones stay in
+// the tail, so a writer whose readings wait a moment still finds its rows
+// after the watermark and writes no summary row.
+constexpr qint64 kRollupMarginUs = 3 * 1000000;
+// A writer whose rows lie this far past the watermark rolls the tail up
+// (one writer at a time, the others wait for it as for any rollup).
+constexpr qint64 kRollupLagUs = 10 * 1000000;
+// Rows rolled up by one call at most, so no writer waits long for one.
+constexpr qint64 kRollupRows = 100000;
 
 constexpr qint64 kSecond = 1000000;
 constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
@@ -108,6 +131,12 @@ QString floorSql(const QString &us, qint64 size)
 qint64 coarsest()
 {
     return levels().back().us;
+}
+
+// The advisory lock key of the summaries of the table `oid` (SQL).
+QString lockKey(qint64 lockClass, const QString &oid)
+{
+    return QStringLiteral("((%1::bigint << 32) | %2::bigint)").arg(lockClass).arg(oid);
 }
 
 const char *const kWhitespace = R"( \t\n\r\f\v)";
@@ -336,8 +365,144 @@ QString ownTableOnly()
 )");
 }
 
-// {FN}_redo_<level>(keys): recomputes the buckets `keys` of one
-// level from what lies below them (rows, or the finer level). Every bucket
+// After ownTableOnly(): the watermark into wm (and wm_ts, -infinity where
+// nothing is summarized yet), read under the shared lock, so that no
+// rollup moves it before this transaction commits. With `lead` (inserts),
+// `newest` holds the newest time of the statement's rows and wm the
+// watermark as it was just read without the lock: a writer in READ COMMITTED
+// that finds them far past the watermark rolls the tail up first, unless
+// another writer is at it or this transaction holds the lock already (it
+// would wait for the others while they wait for it). The watermark it
+// started from is then the one that counts for these rows: the rollup
+// counted those after it, this transaction's own included.
+//
+// A transaction of REPEATABLE READ or SERIALIZABLE may have its snapshot
+// from before a rollup's commit and so see an old watermark, skipping
+// rows the rollup did not count; it reads the watermark FOR SHARE, which
+// fails with a serialization failure (40001) exactly then, and the client
+// tries again.
+QString watermarkStep(bool lead)
+{
+    QString out;
+    if (lead)
+        out += fill(QStringLiteral(R"(  IF current_setting('transaction_isolation') = 'read committed' THEN
+    IF wm IS NULL OR newest >= {LAG} THEN
+      IF pg_try_advisory_xact_lock({LEAD}) THEN
+        IF NOT EXISTS (SELECT 1 FROM pg_locks l WHERE l.locktype = 'advisory' AND l.pid = pg_backend_pid()
+                        AND l.classid = {CLASS} AND l.objid = root AND l.objsubid = 1) THEN
+          wm := {FN}_rollup({MARGIN}, {ROWS});
+          led := true;
+        END IF;
+      END IF;
+    END IF;
+  END IF;
+)"),
+                    {{"LAG", timestampSql(QStringLiteral("wm + ") + number(kRollupLagUs))},
+                     {"LEAD", lockKey(kLeadClass, QStringLiteral("root"))},
+                     {"CLASS", number(kLockClass)},
+                     {"MARGIN", number(kRollupMarginUs)},
+                     {"ROWS", number(kRollupRows)}});
+    out += fill(QStringLiteral(R"(  IF NOT led THEN
+    PERFORM pg_advisory_xact_lock_shared({KEY});
+    IF current_setting('transaction_isolation') = 'read committed' THEN
+      SELECT w.us INTO wm FROM {SUM}_watermark w;
+    ELSE
+      SELECT w.us INTO wm FROM {SUM}_watermark w FOR SHARE;
+    END IF;
+  END IF;
+  wm_ts := CASE WHEN wm IS NULL THEN '-infinity'::timestamp ELSE {TS} END;
+)"),
+                {{"KEY", lockKey(kLockClass, QStringLiteral("root"))}, {"TS", timestampSql(QStringLiteral("wm"))}});
+    return out;
+}
+
+// {FN}_rollup(margin, max_rows): moves the watermark on to the second
+// after the newest row less `margin` (at most `max_rows` rows further, at
+// least one second where there are rows), merging the rows it passes into
+// every level: the finest level's buckets there are made from the rows,
+// each coarser one that the stretch touches again from the finer level.
+// Returns the watermark it started from. In READ COMMITTED only: each
+// statement after the lock then sees every writer that saw the old one.
+QString rollupFunction(const QString &schema, const Layout &layout)
+{
+    const qint64 second = levels()[0].us;
+    QString rows =
+        QStringLiteral("SELECT %1 FROM @RAW@ i WHERE i.create_time >= %2 AND i.create_time < %3")
+            .arg(rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout)),
+                 timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2")));
+    QString finest = QStringLiteral("INSERT INTO %1 (%2) %3")
+                         .arg(levelTable(0), QLatin1String(kColumns), rawAggregate(rows, second, layout));
+    finest.replace(QLatin1Char('%'), QLatin1String("%%")).replace(QLatin1String("@RAW@"), QLatin1String("%s"));
+    QString coarser;
+    for (size_t i = 1; i < levels().size(); ++i) {
+        const qint64 size = levels()[i].us;
+        coarser += fill(QStringLiteral(R"(  v_lo := {LO};
+  v_hi := {HI} + {L};
+  DELETE FROM {T} WHERE bucket >= v_lo AND bucket < v_hi;
+  INSERT INTO {T} ({COLS}) {AGG};
+)"),
+                        {{"LO", floorSql(QStringLiteral("v_w"), size)},
+                         {"HI", floorSql(QStringLiteral("(v_w2 - 1)"), size)},
+                         {"L", number(size)},
+                         {"T", levelTable(int(i))},
+                         {"COLS", QLatin1String(kColumns)},
+                         {"AGG", childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= v_lo AND "
+                                                               "bucket < v_hi")
+                                                    .arg(levelTable(int(i) - 1)),
+                                                size, layout)}});
+    }
+    return functionHeader(QStringLiteral("{FN}_rollup"), QStringLiteral("margin bigint, max_rows bigint"),
+                          QStringLiteral("bigint"), schema, Rights::Owner) +
+           fill(QStringLiteral(R"(DECLARE
+  root oid;
+  v_w bigint;
+  v_w2 bigint;
+  v_t timestamp;
+  v_lo bigint;
+  v_hi bigint;
+BEGIN
+  IF current_setting('transaction_isolation') <> 'read committed' THEN
+    RAISE EXCEPTION 'the summaries are rolled up in READ COMMITTED transactions only' USING ERRCODE = '25000';
+  END IF;
+  SELECT s.relid INTO root FROM {SUM}_state s;
+  PERFORM pg_advisory_xact_lock({KEY});
+  SELECT w.us INTO v_w FROM {SUM}_watermark w;
+  IF v_w IS NULL THEN
+    EXECUTE format('SELECT min(create_time) FROM %s', root::regclass) INTO v_t;
+    IF v_t IS NULL THEN RETURN NULL; END IF;
+    v_w := {FLOOR_T};
+    UPDATE {SUM}_watermark SET us = v_w;
+  END IF;
+  EXECUTE format('SELECT max(create_time) FROM %s WHERE create_time >= $1', root::regclass) INTO v_t USING {TS_W};
+  IF v_t IS NULL THEN RETURN v_w; END IF;
+  v_w2 := {FLOOR_T_MARGIN} + {S};
+  EXECUTE format('SELECT create_time FROM %s WHERE create_time >= $1 ORDER BY create_time OFFSET $2 LIMIT 1',
+                 root::regclass) INTO v_t USING {TS_W}, max_rows;
+  IF v_t IS NOT NULL THEN
+    v_w2 := least(v_w2, greatest({FLOOR_T}, v_w + {S}));
+  END IF;
+  IF v_w2 <= v_w THEN RETURN v_w; END IF;
+  DELETE FROM {T0} WHERE bucket >= v_w AND bucket < v_w2;
+  EXECUTE format($q${FINEST}$q$, root::regclass) USING v_w, v_w2;
+{COARSER}  UPDATE {SUM}_watermark SET us = v_w2;
+  RETURN v_w;
+END
+$fn$)"),
+                {{"KEY", lockKey(kLockClass, QStringLiteral("root"))},
+                 {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
+                 {"FLOOR_T_MARGIN", floorSql(QStringLiteral("(") + timeUsSql(QStringLiteral("v_t")) +
+                                                 QStringLiteral(" - margin)"),
+                                             second)},
+                 {"TS_W", timestampSql(QStringLiteral("v_w"))},
+                 {"S", number(second)},
+                 {"T0", levelTable(0)},
+                 {"FINEST", finest},
+                 {"COARSER", coarser}});
+}
+
+// {FN}_redo_<level>(keys, raw, wm): recomputes the buckets `keys` of one
+// level from what lies below them (the rows before the watermark `wm`, or
+// the finer level, which holds no others). Every bucket
 // gets a row first and all are locked before anything is read, so a
 // concurrent writer either committed before the read (and is counted) or
 // waits and merges its rows into the result afterwards.
@@ -354,19 +519,20 @@ QString redoFunction(int level, const QString &schema, const Layout &layout)
         QString rows =
             QStringLiteral(
                 "SELECT %1 FROM (SELECT DISTINCT * FROM unnest($1)) k JOIN LATERAL (SELECT i.*%5 FROM @RAW@ i "
-                "WHERE i.create_time >= %2 AND i.create_time < %3 AND %4 = k.source AND "
+                "WHERE i.create_time >= %2 AND i.create_time < %3 AND i.create_time < %6 AND %4 = k.source AND "
                 "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr OFFSET 0) i ON "
                 "true")
                 .arg(rowValues(QStringLiteral("i"), layout,
                                layout.hasId ? rowIdSql(QStringLiteral("i"), layout) : QStringLiteral("i.tk52k_row")),
                      timestampSql(QStringLiteral("k.bucket")),
                      timestampSql(QStringLiteral("k.bucket + ") + number(l.us)), sourceOf(QStringLiteral("i"), layout),
-                     layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout)));
+                     layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout)),
+                     timestampSql(QStringLiteral("$2")));
         QString statement = QStringLiteral("INSERT INTO %1 (%2) %3")
                                 .arg(levelTable(level), QLatin1String(kColumns), rawAggregate(rows, l.us, layout));
         statement.replace(QLatin1Char('%'), QLatin1String("%%"))
             .replace(QLatin1String("@RAW@"), QLatin1String("%s"));
-        insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys;\n").arg(statement);
+        insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys, wm;\n").arg(statement);
     } else {
         insert = QStringLiteral("  INSERT INTO %1 (%2) %3;\n")
                      .arg(levelTable(level), QLatin1String(kColumns),
@@ -379,7 +545,7 @@ QString redoFunction(int level, const QString &schema, const Layout &layout)
                               l.us, layout));
     }
     return functionHeader(QStringLiteral("{FN}_redo_") + QLatin1String(l.name),
-                          QStringLiteral("keys {FN}_key[], raw regclass"), QStringLiteral("void"), schema,
+                          QStringLiteral("keys {FN}_key[], raw regclass, wm bigint"), QStringLiteral("void"), schema,
                           Rights::Caller) +
            fill(QStringLiteral(R"(BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
@@ -417,7 +583,7 @@ QString affectedKeys(const QString &rows, const Layout &layout)
 
 QString declareKeys()
 {
-    QString out = QStringLiteral("DECLARE\n  root oid;\n");
+    QString out = QStringLiteral("DECLARE\n  root oid;\n  wm bigint;\n  wm_ts timestamp;\n  led boolean := false;\n");
     for (size_t i = 0; i < levels().size(); ++i)
         out += QStringLiteral("  k%1 {FN}_key[];\n").arg(i);
     return out;
@@ -441,7 +607,7 @@ QString redoAll()
     QString out;
     for (size_t i = 0; i < levels().size(); ++i)
         out +=
-            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, root::regclass); END IF;\n")
+            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, root::regclass, wm); END IF;\n")
                 .arg(QLatin1String(levels()[i].name))
                 .arg(i);
     return out;
@@ -459,7 +625,7 @@ QString insertFunction(const QString &schema, const Layout &layout)
     const QString newValues =
         rowValues(QStringLiteral("n"), layout, layout.hasId ? rowIdSql(QStringLiteral("n"), layout) : QStringLiteral("0"));
     QString ctes =
-        QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time IS NOT NULL)")
+        QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time < wm_ts)")
             .arg(newValues);
     QStringList stale;
     QStringList into;
@@ -485,9 +651,9 @@ QString insertFunction(const QString &schema, const Layout &layout)
     // and the upsert's general merge; a bucket's first row, or one that lands
     // before or inside the rows there, takes the upsert.
     QString single =
-        QStringLiteral("  IF NOT EXISTS (SELECT 1 FROM new_rows OFFSET 1) THEN\n"
+        QStringLiteral("  IF NOT EXISTS (SELECT 1 FROM new_rows n WHERE n.create_time < wm_ts OFFSET 1) THEN\n"
                        "    SELECT %1 INTO r_source, r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol "
-                       "FROM new_rows n WHERE n.create_time IS NOT NULL;\n"
+                       "FROM new_rows n WHERE n.create_time < wm_ts;\n"
                        "    IF NOT FOUND THEN RETURN NULL; END IF;\n")
             .arg(newValues);
     const QString append = QStringLiteral(
@@ -542,12 +708,25 @@ QString insertFunction(const QString &schema, const Layout &layout)
            declareKeys() +
            QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
                           "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
-                          " r_stale boolean;\n"
+                          " r_stale boolean;\n  oldest timestamp;\n  newest timestamp;\n"
                           "BEGIN\n") +
-           ownTableOnly() + single +
+           // What ownTableOnly() reads, with the watermark and the span of the
+           // rows, in one statement: this is every writer's path.
+           QStringLiteral(R"(  SELECT s.relid, w.us, n.lo, n.hi INTO root, wm, oldest, newest FROM {SUM}_state s
+    LEFT JOIN {SUM}_watermark w ON true
+   CROSS JOIN (SELECT min(create_time) AS lo, max(create_time) AS hi FROM new_rows) n;
+  IF root IS DISTINCT FROM TG_RELID AND NOT EXISTS (SELECT 1 FROM pg_inherits
+      WHERE inhrelid = TG_RELID AND inhparent = root) THEN
+    RETURN NULL;
+  END IF;
+)") + watermarkStep(true) +
+           // Rows at or after the watermark wait for a rollup: mostly all
+           // of them, and nothing is written here.
+           QStringLiteral("  IF oldest IS NULL OR oldest >= wm_ts THEN\n    RETURN NULL;\n  END IF;\n") +
+           single +
            (layout.hasId ? ctes + QStringLiteral("\n  SELECT %1 INTO %2;\n")
                                       .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", ")))
-                         : affectedKeys(QStringLiteral("SELECT * FROM new_rows"), layout)) +
+                         : affectedKeys(QStringLiteral("SELECT * FROM new_rows WHERE create_time < wm_ts"), layout)) +
            redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
@@ -555,8 +734,8 @@ QString deleteFunction(const QString &schema, const Layout &layout)
 {
     return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema,
                           Rights::Owner) +
-           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() +
-           affectedKeys(QStringLiteral("SELECT * FROM old_rows"), layout) + redoAll() +
+           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() + watermarkStep(false) +
+           affectedKeys(QStringLiteral("SELECT * FROM old_rows WHERE create_time < wm_ts"), layout) + redoAll() +
            notifySources(QStringLiteral("old_rows"), layout) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
 }
 
@@ -566,8 +745,10 @@ QString updateFunction(const QString &schema, const Layout &layout)
                                              : QStringLiteral("funcstr, unitstr, create_time");
     return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema,
                           Rights::Owner) +
-           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() +
-           affectedKeys(QStringLiteral("SELECT %1 FROM old_rows UNION ALL SELECT %1 FROM new_rows").arg(columns),
+           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() + watermarkStep(false) +
+           affectedKeys(QStringLiteral("SELECT %1 FROM old_rows WHERE create_time < wm_ts UNION ALL "
+                                       "SELECT %1 FROM new_rows WHERE create_time < wm_ts")
+                            .arg(columns),
                         layout) +
            redoAll() +
            notifySources(layout.hasSource
@@ -604,6 +785,7 @@ QString truncateFunction(const QString &schema, const Layout &layout)
     return functionHeader(QStringLiteral("{FN}_truncated"), QString(), QStringLiteral("trigger"), schema,
                           Rights::Owner) +
            declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") + ownTableOnly() +
+           watermarkStep(false) +
            fill(QStringLiteral(R"(  IF TG_RELID = root THEN
     TRUNCATE {TABLES};{PLACE}
     RETURN NULL;
@@ -824,9 +1006,10 @@ QStringList grantStatements(const QString &tableOwner)
 {
     QStringList functions;
     for (const Level &l : levels())
-        functions << QStringLiteral("{FN}_redo_%1({FN}_key[], regclass)").arg(QLatin1String(l.name));
+        functions << QStringLiteral("{FN}_redo_%1({FN}_key[], regclass, bigint)").arg(QLatin1String(l.name));
+    // The rollup too: a build by the table's owner moves the watermark.
     const QStringList triggerFunctions{"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()",
-                                       "{FN}_truncated()", "{FN}_replica()"};
+                                       "{FN}_truncated()", "{FN}_replica()", "{FN}_rollup(bigint, bigint)"};
     QStringList out;
     for (const QString &f : functions + triggerFunctions)
         out << QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f);
@@ -879,7 +1062,9 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
                                  "hi_us bigint NOT NULL)")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_partition (relid oid PRIMARY KEY, "
                                  "lo_us bigint, hi_us bigint)")
-               << QStringLiteral("ALTER TABLE {SUM}_partition ADD COLUMN IF NOT EXISTS marks text");
+               << QStringLiteral("ALTER TABLE {SUM}_partition ADD COLUMN IF NOT EXISTS marks text")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_watermark (one boolean PRIMARY KEY DEFAULT "
+                                 "true CHECK (one), us bigint)");
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
         // The build and TRUNCATE work on time ranges; the rows come in time order.
@@ -891,6 +1076,7 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
                                      "bucket bigint)");
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema, layout);
+    statements << rollupFunction(schema, layout);
     statements << insertFunction(schema, layout) << deleteFunction(schema, layout) << updateFunction(schema, layout)
                << truncateFunction(schema, layout) << replicaFunction(schema);
     statements << grantStatements(tableOwner);
@@ -923,6 +1109,12 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
                       "greatest({SUM}_pending.hi_us, excluded.hi_us)")
                       .arg(floorSql(QStringLiteral("m.lo"), coarsest()),
                            floorSql(QStringLiteral("m.hi"), coarsest()), c, timeUsSql(QStringLiteral("t.a")),
+                           timeUsSql(QStringLiteral("t.b")));
+    // The rows there now are built from the pending ranges; the watermark
+    // starts past them (none on an empty table: the first rollup sets it).
+    statements << QStringLiteral("INSERT INTO {SUM}_watermark (us) SELECT %1 + %2 FROM (SELECT %3 AS hi FROM "
+                                 "(SELECT max(create_time) AS b FROM invoice) t) m ON CONFLICT (one) DO NOTHING")
+                      .arg(floorSql(QStringLiteral("m.hi"), levels()[0].us), number(levels()[0].us),
                            timeUsSql(QStringLiteral("t.b")));
     statements
         << QStringLiteral(
@@ -1254,6 +1446,7 @@ Status probe(QSqlDatabase &db)
     PgResult state;
     if (!link.exec("SELECT has_table_privilege('{SUM}_state', 'SELECT') AND "
                    "has_table_privilege('{SUM}_pending', 'SELECT') AND "
+                   "coalesce(has_table_privilege(to_regclass('{SUM}_watermark'), 'SELECT'), true) AND "
                    "has_table_privilege('{SUM}_partition', 'SELECT')",
                    {}, &state))
         return failedProbe(link);
@@ -1304,6 +1497,12 @@ Status probe(QSqlDatabase &db)
         s.reason = QCoreApplication::translate("SummarySchema", "汇总表尚未建立完成。");
         return s;
     }
+    // Read in the reader's snapshot, with the buckets it then reads.
+    PgResult watermark;
+    if (!link.exec("SELECT us FROM {SUM}_watermark", {}, &watermark))
+        return failedProbe(link);
+    s.watermark = watermark.rows() == 1 && !watermark.isNull(0, 0) ? watermark.int64(0, 0)
+                                                                    : std::numeric_limits<qint64>::min();
     if (state.int64(0, 3) < kTriggerCount) {
         s.reason = QCoreApplication::translate("SummarySchema",
                                                "数据表 invoice 的汇总触发器被删除或停用，汇总表需要修复。");
@@ -1458,6 +1657,41 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
     return ok;
 }
 
+bool rollUp(QSqlDatabase &db, qint64 marginUs, QString *error)
+{
+    PgLink link(db);
+    QString tag;
+    bool found = false;
+    PgResult r;
+    if (!findTag(link, &tag, &found) ||
+        (found && !link.exec(QStringLiteral("SELECT to_regprocedure('{FN}_rollup(bigint, bigint)') IS NOT NULL, "
+                                            "(SELECT us FROM {SUM}_watermark), %1")
+                                 .arg(timeUsSql(QStringLiteral("(SELECT max(create_time) FROM invoice)")))
+                                 .toUtf8(),
+                             {}, &r))) {
+        *error = link.error();
+        return false;
+    }
+    // Summaries of another version are made anew by a build, not rolled up.
+    if (!found || r.text(0, 0) != "t" || r.isNull(0, 2))
+        return true;
+    // Up to the newest row when it starts: writers carrying on do not keep it going.
+    const qint64 target = r.int64(0, 2);
+    qint64 at = r.isNull(0, 1) ? std::numeric_limits<qint64>::min() : r.int64(0, 1);
+    while (at <= target) {
+        if (!link.exec(QStringLiteral("SELECT {FN}_rollup(%1, %2)").arg(marginUs).arg(kRollupRows).toUtf8()) ||
+            !link.exec("SELECT us FROM {SUM}_watermark", {}, &r)) {
+            *error = link.error();
+            return false;
+        }
+        const qint64 now = r.rows() == 1 && !r.isNull(0, 0) ? r.int64(0, 0) : at;
+        if (now == at)
+            break;
+        at = now;
+    }
+    return true;
+}
+
 bool uninstall(QSqlDatabase &db, QString *error)
 {
     PgLink link(db);
@@ -1501,7 +1735,8 @@ bool uninstall(QSqlDatabase &db, QString *error)
             statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
                               .arg(QLatin1String(kReplicaRowTrigger), r.string(i, 0));
         for (const char *f :
-             {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()", "{FN}_replica()"})
+             {"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()", "{FN}_truncated()", "{FN}_replica()",
+              "{FN}_rollup(bigint, bigint)"})
             statements << QStringLiteral("DROP FUNCTION IF EXISTS %1").arg(QLatin1String(f));
         // The levels of whichever version made them: found by their names.
         const auto dropFound = [&](const char *find, const char *drop) {
@@ -1523,7 +1758,7 @@ bool uninstall(QSqlDatabase &db, QString *error)
                        "DROP TABLE IF EXISTS "))
             return false;
         statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
-                                     "{SUM}_partition")
+                                     "{SUM}_partition, {SUM}_watermark")
                    << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");
         return runAll(link, statements, &why);
     });
@@ -1692,22 +1927,38 @@ bool mergePending(PgLink &link, std::vector<Span> *out, QString *error)
     });
 }
 
-// One chunk: the summaries of [lo, hi) made again from the rows, with the
-// partitions holding those rows locked against writers (SHARE), so no row
-// is written between the read and the commit. Writers to other partitions
+// One chunk: the summaries of [lo, hi) made again from the rows before the
+// watermark, with the partitions holding those rows locked against writers
+// (SHARE), so no row is written between the read and the commit, and the
+// watermark held where it is (the rollup's lock, shared as the writers
+// take it, and after the table's, as they do). Writers to other partitions
 // carry on.
 bool buildChunk(PgLink &link, const Layout &layout, const Span &chunk, const QStringList &locks, qint64 *rows,
                 QString *error)
 {
     return inTransaction(link, error, [&] {
-        QStringList statements{
-            QStringLiteral("SET LOCAL lock_timeout = '5s'"),
-            QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))};
+        PgResult watermark;
+        if (!runAll(link,
+                    {QStringLiteral("SET LOCAL lock_timeout = '5s'"),
+                     QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))},
+                    error) ||
+            !link.exec(QStringLiteral("SELECT pg_advisory_xact_lock_shared(%1) FROM {SUM}_state")
+                           .arg(lockKey(kLockClass, QStringLiteral("relid")))
+                           .toUtf8()) ||
+            !link.exec("SELECT us FROM {SUM}_watermark", {}, &watermark)) {
+            if (error->isEmpty())
+                *error = link.error();
+            return false;
+        }
+        QStringList statements;
         const QString lo = number(chunk.lo);
-        const QString hi = number(chunk.hi);
+        const QString hi = number(watermark.rows() == 1 && !watermark.isNull(0, 0)
+                                      ? std::max(chunk.lo, std::min(chunk.hi, watermark.int64(0, 0)))
+                                      : chunk.lo);
+        const QString end = number(chunk.hi);
         for (size_t i = 0; i < levels().size(); ++i)
             statements << QStringLiteral("DELETE FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                              .arg(levelTable(int(i)), lo, hi);
+                              .arg(levelTable(int(i)), lo, end);
         statements << QStringLiteral("INSERT INTO %1 (%2) %3")
                           .arg(levelTable(0), QLatin1String(kColumns),
                                rawAggregate(
@@ -1721,16 +1972,16 @@ bool buildChunk(PgLink &link, const Layout &layout, const Span &chunk, const QSt
                               .arg(levelTable(int(i)), QLatin1String(kColumns),
                                    childAggregate(
                                        QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                                           .arg(levelTable(int(i) - 1), lo, hi),
+                                           .arg(levelTable(int(i) - 1), lo, end),
                                        levels()[i].us, layout));
-        statements << QStringLiteral("UPDATE {SUM}_pending SET lo_us = %1 WHERE lo_us = %2").arg(hi, lo)
+        statements << QStringLiteral("UPDATE {SUM}_pending SET lo_us = %1 WHERE lo_us = %2").arg(end, lo)
                    << QStringLiteral("DELETE FROM {SUM}_pending WHERE lo_us >= hi_us");
         if (!runAll(link, statements, error))
             return false;
         PgResult r;
         if (!link.exec(
                 QStringLiteral("SELECT coalesce(sum(n_rows), 0) FROM %1 WHERE bucket >= %2 AND bucket < %3")
-                    .arg(levelTable(int(levels().size()) - 1), lo, hi)
+                    .arg(levelTable(int(levels().size()) - 1), lo, end)
                     .toUtf8(),
                 {}, &r)) {
             *error = link.error();
@@ -1932,6 +2183,13 @@ BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error
             if (control.progress)
                 control.progress(total > 0 ? double(done) / double(total) : 1.0, rows);
         }
+    }
+    // The rows written since the build began, and those before a build
+    // resumed after an interruption, up to the newest.
+    for (int attempt = 0; !rollUp(db, 0, error); ++attempt) {
+        if (attempt == 4 || !retryable(link.sqlState()))
+            return BuildOutcome::Failed;
+        error->clear();
     }
     QStringList analyze;
     for (size_t i = 0; i < levels().size(); ++i)

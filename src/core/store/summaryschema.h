@@ -89,6 +89,10 @@ struct Status
     /// Made by another version (other levels, or one missing): build()
     /// makes them anew rather than repairing them.
     bool otherVersion = false;
+    /// Where usable: the buckets hold exactly the rows before this time
+    /// (naive microseconds); those at and after it are read from the rows.
+    /// The lowest qint64 where nothing is summarized yet.
+    qint64 watermark = 0;
 };
 
 /// Whether readers may use the summaries of the table `invoice` in the
@@ -129,6 +133,12 @@ enum class BuildOutcome { Built, Cancelled, Failed };
 /// each locking only the partition it reads, while writers keep inserting.
 /// Resumes an interrupted build. One build at a time per database.
 BuildOutcome build(QSqlDatabase &db, const BuildControl &control, QString *error);
+
+/// Rolls the rows after the watermark up into the buckets, up to the newest
+/// row when it starts less `marginUs`, in steps of a bounded number of rows
+/// (the writers wait for each). The writers' triggers do so on their own as
+/// the tail grows; a build ends with it. True where there are no summaries.
+bool rollUp(QSqlDatabase &db, qint64 marginUs, QString *error);
 
 /// Drops the triggers, functions and summary tables.
 bool uninstall(QSqlDatabase &db, QString *error);
