@@ -133,10 +133,11 @@ qint64 coarsest()
     return levels().back().us;
 }
 
-// The advisory lock key of the summaries of the table `oid` (SQL).
-QString lockKey(qint64 lockClass, const QString &oid)
+// An advisory lock key of the summaries: the class, and the number of
+// their tag (PgLink puts it in for {TAGNO}, see setTag()).
+QString lockKey(qint64 lockClass)
 {
-    return QStringLiteral("((%1::bigint << 32) | %2::bigint)").arg(lockClass).arg(oid);
+    return QStringLiteral("((%1::bigint << 32) | {TAGNO})").arg(lockClass);
 }
 
 const char *const kWhitespace = R"( \t\n\r\f\v)";
@@ -365,16 +366,19 @@ QString ownTableOnly()
 )");
 }
 
-// After ownTableOnly(): the watermark into wm (and wm_ts, -infinity where
-// nothing is summarized yet), read under the shared lock, so that no
-// rollup moves it before this transaction commits. With `lead` (inserts),
-// `newest` holds the newest time of the statement's rows and wm the
-// watermark as it was just read without the lock: a writer in READ COMMITTED
-// that finds them far past the watermark rolls the tail up first, unless
-// another writer is at it or this transaction holds the lock already (it
-// would wait for the others while they wait for it). The watermark it
-// started from is then the one that counts for these rows: the rollup
-// counted those after it, this transaction's own included.
+// The watermark into wm (and wm_ts, -infinity where nothing is summarized
+// yet), read after the shared lock is taken, so that no rollup moves it
+// before this transaction commits and none that committed before is
+// missed (READ COMMITTED reads each statement in a snapshot of its own).
+// With `lead` (inserts), the read also takes root, the span of the rows
+// (oldest, newest), and a writer in READ COMMITTED whose rows lie far past
+// the watermark rolls the tail up, unless another writer is at it or this
+// transaction has been here before (it may hold bucket rows that writers
+// it would wait for are waiting for); the watermark the rollup found is
+// the one that counts for these rows: it counted those after it, this
+// transaction's own included. Its own shared lock does not stand in its
+// way, and one writer at a time asks for it, so none waits for another
+// that waits for it.
 //
 // A transaction of REPEATABLE READ or SERIALIZABLE may have its snapshot
 // from before a rollup's commit and so see an old watermark, skipping
@@ -383,36 +387,41 @@ QString ownTableOnly()
 // tries again.
 QString watermarkStep(bool lead)
 {
-    QString out;
+    QString out = fill(QStringLiteral(R"(  PERFORM pg_advisory_xact_lock_shared({KEY});
+  first := current_setting('tk52k.{FN}_locked', true) IS DISTINCT FROM 'yes';
+  IF first THEN
+    flag := set_config('tk52k.{FN}_locked', 'yes', true);
+  END IF;
+)"),
+                       {{"KEY", lockKey(kLockClass)}});
     if (lead)
-        out += fill(QStringLiteral(R"(  IF current_setting('transaction_isolation') = 'read committed' THEN
+        out += fill(QStringLiteral(R"(  SELECT s.relid, w.us, n.lo, n.hi INTO root, wm, oldest, newest FROM {SUM}_state s
+    LEFT JOIN {SUM}_watermark w ON true
+   CROSS JOIN (SELECT min(create_time) AS lo, max(create_time) AS hi FROM new_rows) n;
+  IF root IS DISTINCT FROM TG_RELID AND NOT EXISTS (SELECT 1 FROM pg_inherits
+      WHERE inhrelid = TG_RELID AND inhparent = root) THEN
+    RETURN NULL;
+  END IF;
+  IF first AND current_setting('transaction_isolation') = 'read committed' THEN
     IF wm IS NULL OR newest >= {LAG} THEN
       IF pg_try_advisory_xact_lock({LEAD}) THEN
-        IF NOT EXISTS (SELECT 1 FROM pg_locks l WHERE l.locktype = 'advisory' AND l.pid = pg_backend_pid()
-                        AND l.classid = {CLASS} AND l.objid = root AND l.objsubid = 1) THEN
-          wm := {FN}_rollup({MARGIN}, {ROWS});
-          led := true;
-        END IF;
+        wm := {FN}_rollup({MARGIN}, {ROWS});
       END IF;
     END IF;
   END IF;
 )"),
                     {{"LAG", timestampSql(QStringLiteral("wm + ") + number(kRollupLagUs))},
-                     {"LEAD", lockKey(kLeadClass, QStringLiteral("root"))},
-                     {"CLASS", number(kLockClass)},
+                     {"LEAD", lockKey(kLeadClass)},
                      {"MARGIN", number(kRollupMarginUs)},
                      {"ROWS", number(kRollupRows)}});
-    out += fill(QStringLiteral(R"(  IF NOT led THEN
-    PERFORM pg_advisory_xact_lock_shared({KEY});
-    IF current_setting('transaction_isolation') = 'read committed' THEN
-      SELECT w.us INTO wm FROM {SUM}_watermark w;
-    ELSE
-      SELECT w.us INTO wm FROM {SUM}_watermark w FOR SHARE;
-    END IF;
+    else
+        out += QStringLiteral("  SELECT w.us INTO wm FROM {SUM}_watermark w;\n");
+    out += fill(QStringLiteral(R"(  IF current_setting('transaction_isolation') <> 'read committed' THEN
+    SELECT w.us INTO wm FROM {SUM}_watermark w FOR SHARE;
   END IF;
   wm_ts := CASE WHEN wm IS NULL THEN '-infinity'::timestamp ELSE {TS} END;
 )"),
-                {{"KEY", lockKey(kLockClass, QStringLiteral("root"))}, {"TS", timestampSql(QStringLiteral("wm"))}});
+                {{"TS", timestampSql(QStringLiteral("wm"))}});
     return out;
 }
 
@@ -420,37 +429,79 @@ QString watermarkStep(bool lead)
 // after the newest row less `margin` (at most `max_rows` rows further, at
 // least one second where there are rows), merging the rows it passes into
 // every level: the finest level's buckets there are made from the rows,
-// each coarser one that the stretch touches again from the finer level.
-// Returns the watermark it started from. In READ COMMITTED only: each
+// and from them those of each coarser level, merged into the ones there.
+// Returns the watermark as it found it under the lock: the caller's own
+// rows before it are the caller's to count. In READ COMMITTED only: each
 // statement after the lock then sees every writer that saw the old one.
+//
+// The writers wait while the lock is held, so the buckets are made before
+// it is taken, from a snapshot of the rows; under the lock the rows
+// are counted again, and used only where none has come or gone since (a
+// row whose transaction the snapshot did not see, other than the caller's
+// own, or another count): otherwise they are made again there.
 QString rollupFunction(const QString &schema, const Layout &layout)
 {
     const qint64 second = levels()[0].us;
-    QString rows =
+    const auto escaped = [](QString sql) {
+        return sql.replace(QLatin1Char('%'), QLatin1String("%%")).replace(QLatin1String("@RAW@"), QLatin1String("%s"));
+    };
+    const QString rows =
         QStringLiteral("SELECT %1 FROM @RAW@ i WHERE i.create_time >= %2 AND i.create_time < %3")
             .arg(rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout)),
                  timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2")));
-    QString finest = QStringLiteral("INSERT INTO %1 (%2) %3")
-                         .arg(levelTable(0), QLatin1String(kColumns), rawAggregate(rows, second, layout));
-    finest.replace(QLatin1Char('%'), QLatin1String("%%")).replace(QLatin1String("@RAW@"), QLatin1String("%s"));
-    QString coarser;
+    const QString finest = escaped(QStringLiteral("INSERT INTO %1 (%2) %3")
+                                       .arg(levelTable(0), QLatin1String(kColumns), rawAggregate(rows, second, layout)));
+    // One statement, so the snapshot is the one the buckets were made from.
+    const QString ahead = escaped(QStringLiteral("SELECT array_agg(ROW(x.*)::%1), coalesce(sum(x.n_rows), 0), "
+                                                 "pg_current_snapshot() FROM (%2) x")
+                                      .arg(levelTable(0), rawAggregate(rows, second, layout)));
+    // The xid8 of a row's xmin: the one of its 32 bits nearest the
+    // snapshot's xmax ($4), which every row of the last seconds is.
+    const QString full = QStringLiteral("($4 + d - CASE WHEN d >= 2147483648 THEN 4294967296 ELSE 0 END)");
+    const QString recount = escaped(
+        QStringLiteral(
+            "SELECT count(*), count(*) FILTER (WHERE CASE WHEN pg_visible_in_snapshot(%1::text::xid8, $3) THEN "
+            "false WHEN %1 >= pg_current_xact_id()::text::bigint THEN true ELSE pg_xact_status(%1::text::xid8) IS "
+            "DISTINCT FROM 'in progress' END) "
+            "FROM (SELECT (((i.xmin::text::bigint - $4) % 4294967296) + 4294967296) % 4294967296 AS d "
+            "FROM @RAW@ i WHERE i.create_time >= %2 AND i.create_time < %3) x")
+            .arg(full, timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2"))));
+    // The coarser levels: the new finest buckets made into theirs, and
+    // merged into those there (which hold only rows before the stretch, so
+    // the merge always appends).
+    QString declare;
+    QString ahead2;
+    QString merge;
+    QString made;
     for (size_t i = 1; i < levels().size(); ++i) {
-        const qint64 size = levels()[i].us;
-        coarser += fill(QStringLiteral(R"(  v_lo := {LO};
-  v_hi := {HI} + {L};
-  DELETE FROM {T} WHERE bucket >= v_lo AND bucket < v_hi;
-  INSERT INTO {T} ({COLS}) {AGG};
-)"),
-                        {{"LO", floorSql(QStringLiteral("v_w"), size)},
-                         {"HI", floorSql(QStringLiteral("(v_w2 - 1)"), size)},
-                         {"L", number(size)},
-                         {"T", levelTable(int(i))},
-                         {"COLS", QLatin1String(kColumns)},
-                         {"AGG", childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= v_lo AND "
-                                                               "bucket < v_hi")
-                                                    .arg(levelTable(int(i) - 1)),
-                                                size, layout)}});
+        const QString upsert = fill(QStringLiteral("INSERT INTO {T} AS s ({COLS}) {ROWS}\n"
+                                                   "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET};\n"),
+                                    {{"T", levelTable(int(i))}, {"COLS", QLatin1String(kColumns)}, {"SET", mergeSet()}});
+        declare += QStringLiteral("  v_r%1 %2[];\n").arg(i).arg(levelTable(int(i)));
+        ahead2 += QStringLiteral("      SELECT array_agg(ROW(x.*)::%1) INTO v_r%2 FROM (%3) x;\n")
+                      .arg(levelTable(int(i)))
+                      .arg(i)
+                      .arg(childAggregate(QStringLiteral("SELECT * FROM unnest(v_rows)"), levels()[i].us, layout));
+        merge += QStringLiteral("      ") +
+                 QString(upsert).replace(QLatin1String("{ROWS}"), QStringLiteral("SELECT * FROM unnest(v_r%1)").arg(i));
+        made += QStringLiteral("  ") +
+                QString(upsert).replace(
+                    QLatin1String("{ROWS}"),
+                    childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= v_w AND bucket < v_w2").arg(levelTable(0)),
+                                   levels()[i].us, layout));
     }
+    // Where to stop: v_w2 from the rows after v_w.
+    const QString stop = QStringLiteral(R"(    EXECUTE format('SELECT max(create_time) FROM %s WHERE create_time >= $1', root::regclass)
+      INTO v_t USING {TS_W};
+    IF v_t IS NOT NULL THEN
+      v_w2 := {FLOOR_T_MARGIN} + {S};
+      EXECUTE format('SELECT create_time FROM %s WHERE create_time >= $1 ORDER BY create_time OFFSET $2 LIMIT 1',
+                     root::regclass) INTO v_t USING {TS_W}, max_rows;
+      IF v_t IS NOT NULL THEN
+        v_w2 := least(v_w2, greatest({FLOOR_T}, v_w + {S}));
+      END IF;
+    END IF;
+)");
     return functionHeader(QStringLiteral("{FN}_rollup"), QStringLiteral("margin bigint, max_rows bigint"),
                           QStringLiteral("bigint"), schema, Rights::Owner) +
            fill(QStringLiteral(R"(DECLARE
@@ -458,14 +509,35 @@ QString rollupFunction(const QString &schema, const Layout &layout)
   v_w bigint;
   v_w2 bigint;
   v_t timestamp;
-  v_lo bigint;
-  v_hi bigint;
-BEGIN
+  v_rows {T0}[];
+  v_n bigint;
+  v_n2 bigint;
+  v_new bigint;
+  v_snap pg_snapshot;
+{DECLARE}BEGIN
   IF current_setting('transaction_isolation') <> 'read committed' THEN
     RAISE EXCEPTION 'the summaries are rolled up in READ COMMITTED transactions only' USING ERRCODE = '25000';
   END IF;
   SELECT s.relid INTO root FROM {SUM}_state s;
+  SELECT w.us INTO v_w FROM {SUM}_watermark w;
+  IF v_w IS NOT NULL THEN
+{STOP}    IF v_w2 > v_w THEN
+      EXECUTE format($q${AHEAD}$q$, root::regclass) INTO v_rows, v_n, v_snap USING v_w, v_w2;
+{AHEAD2}    END IF;
+  END IF;
   PERFORM pg_advisory_xact_lock({KEY});
+  IF v_snap IS NOT NULL AND (SELECT w.us FROM {SUM}_watermark w) = v_w THEN
+    EXECUTE format($q${RECOUNT}$q$, root::regclass) INTO v_n2, v_new
+      USING v_w, v_w2, v_snap, pg_snapshot_xmax(v_snap)::text::bigint;
+    IF v_n2 = v_n AND v_new = 0 THEN
+      DELETE FROM {T0} WHERE bucket >= v_w AND bucket < v_w2;
+      INSERT INTO {T0} SELECT * FROM unnest(v_rows);
+{MERGE}      UPDATE {SUM}_watermark SET us = v_w2;
+      RETURN v_w;
+    END IF;
+  END IF;
+  -- Everything under the lock.
+  v_w2 := NULL;
   SELECT w.us INTO v_w FROM {SUM}_watermark w;
   IF v_w IS NULL THEN
     EXECUTE format('SELECT min(create_time) FROM %s', root::regclass) INTO v_t;
@@ -473,31 +545,29 @@ BEGIN
     v_w := {FLOOR_T};
     UPDATE {SUM}_watermark SET us = v_w;
   END IF;
-  EXECUTE format('SELECT max(create_time) FROM %s WHERE create_time >= $1', root::regclass) INTO v_t USING {TS_W};
-  IF v_t IS NULL THEN RETURN v_w; END IF;
-  v_w2 := {FLOOR_T_MARGIN} + {S};
-  EXECUTE format('SELECT create_time FROM %s WHERE create_time >= $1 ORDER BY create_time OFFSET $2 LIMIT 1',
-                 root::regclass) INTO v_t USING {TS_W}, max_rows;
-  IF v_t IS NOT NULL THEN
-    v_w2 := least(v_w2, greatest({FLOOR_T}, v_w + {S}));
-  END IF;
-  IF v_w2 <= v_w THEN RETURN v_w; END IF;
+{STOP}  IF v_w2 IS NULL OR v_w2 <= v_w THEN RETURN v_w; END IF;
   DELETE FROM {T0} WHERE bucket >= v_w AND bucket < v_w2;
   EXECUTE format($q${FINEST}$q$, root::regclass) USING v_w, v_w2;
-{COARSER}  UPDATE {SUM}_watermark SET us = v_w2;
+{MADE}  UPDATE {SUM}_watermark SET us = v_w2;
   RETURN v_w;
 END
 $fn$)"),
-                {{"KEY", lockKey(kLockClass, QStringLiteral("root"))},
-                 {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
+                {{"STOP", stop},
+                 {"KEY", lockKey(kLockClass)},
+                 {"AHEAD", ahead},
+                 {"RECOUNT", recount},
+                 {"FINEST", finest},
+                 {"DECLARE", declare},
+                 {"AHEAD2", ahead2},
+                 {"MERGE", merge},
+                 {"MADE", made},
                  {"FLOOR_T_MARGIN", floorSql(QStringLiteral("(") + timeUsSql(QStringLiteral("v_t")) +
                                                  QStringLiteral(" - margin)"),
                                              second)},
+                 {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
                  {"TS_W", timestampSql(QStringLiteral("v_w"))},
                  {"S", number(second)},
-                 {"T0", levelTable(0)},
-                 {"FINEST", finest},
-                 {"COARSER", coarser}});
+                 {"T0", levelTable(0)}});
 }
 
 // {FN}_redo_<level>(keys, raw, wm): recomputes the buckets `keys` of one
@@ -583,7 +653,8 @@ QString affectedKeys(const QString &rows, const Layout &layout)
 
 QString declareKeys()
 {
-    QString out = QStringLiteral("DECLARE\n  root oid;\n  wm bigint;\n  wm_ts timestamp;\n  led boolean := false;\n");
+    QString out = QStringLiteral(
+        "DECLARE\n  root oid;\n  wm bigint;\n  wm_ts timestamp;\n  first boolean;\n  flag text;\n");
     for (size_t i = 0; i < levels().size(); ++i)
         out += QStringLiteral("  k%1 {FN}_key[];\n").arg(i);
     return out;
@@ -710,16 +781,8 @@ QString insertFunction(const QString &schema, const Layout &layout)
                           "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
                           " r_stale boolean;\n  oldest timestamp;\n  newest timestamp;\n"
                           "BEGIN\n") +
-           // What ownTableOnly() reads, with the watermark and the span of the
-           // rows, in one statement: this is every writer's path.
-           QStringLiteral(R"(  SELECT s.relid, w.us, n.lo, n.hi INTO root, wm, oldest, newest FROM {SUM}_state s
-    LEFT JOIN {SUM}_watermark w ON true
-   CROSS JOIN (SELECT min(create_time) AS lo, max(create_time) AS hi FROM new_rows) n;
-  IF root IS DISTINCT FROM TG_RELID AND NOT EXISTS (SELECT 1 FROM pg_inherits
-      WHERE inhrelid = TG_RELID AND inhparent = root) THEN
-    RETURN NULL;
-  END IF;
-)") + watermarkStep(true) +
+           // Every writer's path: two statements, the lock and one read.
+           watermarkStep(true) +
            // Rows at or after the watermark wait for a rollup: mostly all
            // of them, and nothing is written here.
            QStringLiteral("  IF oldest IS NULL OR oldest >= wm_ts THEN\n    RETURN NULL;\n  END IF;\n") +
@@ -1244,7 +1307,9 @@ bool readCatalog(PgLink &link, Catalog *c)
 // table that names the table.
 void setTag(PgLink &link, const QString &tag)
 {
-    link.setNames({{"{SUM}", "invoice_summary" + tag.toUtf8()}, {"{FN}", "tk52k_summary" + tag.toUtf8()}});
+    link.setNames({{"{SUM}", "invoice_summary" + tag.toUtf8()},
+                   {"{FN}", "tk52k_summary" + tag.toUtf8()},
+                   {"{TAGNO}", tag.isEmpty() ? QByteArray("1") : tag.mid(1).toUtf8()}});
 }
 
 bool findTag(PgLink &link, QString *tag, bool *found)
@@ -1942,9 +2007,7 @@ bool buildChunk(PgLink &link, const Layout &layout, const Span &chunk, const QSt
                     {QStringLiteral("SET LOCAL lock_timeout = '5s'"),
                      QStringLiteral("LOCK TABLE %1 IN SHARE MODE").arg(locks.join(QStringLiteral(", ")))},
                     error) ||
-            !link.exec(QStringLiteral("SELECT pg_advisory_xact_lock_shared(%1) FROM {SUM}_state")
-                           .arg(lockKey(kLockClass, QStringLiteral("relid")))
-                           .toUtf8()) ||
+            !link.exec(QStringLiteral("SELECT pg_advisory_xact_lock_shared(%1)").arg(lockKey(kLockClass)).toUtf8()) ||
             !link.exec("SELECT us FROM {SUM}_watermark", {}, &watermark)) {
             if (error->isEmpty())
                 *error = link.error();
