@@ -672,6 +672,84 @@ private slots:
         compareWithFreshBuild(db.get());
     }
 
+    // The buckets hold the rows before the watermark; readers add the rows
+    // after it (a meter with rows only there too). A writer whose snapshot
+    // predates a rollup is told to try again, not let past it; writers that
+    // roll the tail up while others write behind and ahead of the watermark
+    // lose and double nothing.
+    void watermark()
+    {
+        ScratchDatabase db(QStringLiteral("summarywatermark"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(db.isReady(), qPrintable(db.error()));
+        QString error;
+        QVERIFY2(programTable(db, &error), qPrintable(error));
+        QSqlDatabase c = db.connection();
+        const QString insert = QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, create_time, "
+                                              "source) VALUES ('DCV', '%1', 'V', '1', %2, '%3')");
+        QVERIFY2(db.exec(insert.arg(QStringLiteral("1.5"), QStringLiteral("'2024-08-01 00:23:19.5'"),
+                                    QStringLiteral("meter-tail")) +
+                         QStringLiteral(", ('DCV', '-2.5', 'V', '1', '2024-07-31 23:30:00.25', 'meter-0')")),
+                 qPrintable(db.error()));
+        const QString tail = QStringLiteral("SELECT count(*) FROM invoice, invoice_summary_watermark WHERE "
+                                            "create_time >= %1")
+                                 .arg(SummarySchema::timestampSql(QStringLiteral("us")));
+        QVERIFY(db.column(tail).toInt() > 1);
+        RangeQueries::Table table;
+        QVERIFY2(RangeQueries::inspect(c, &table, &error), qPrintable(error));
+        QVERIFY(table.summaries);
+        QString counts = readersAgainstRows(db, table);
+        QVERIFY2(counts.isEmpty(), qPrintable(counts));
+
+        const QString name = QStringLiteral("summary-repeatable-read");
+        {
+            QSqlDatabase rr = db.settings().addConnection(name);
+            QSqlQuery q(rr);
+            const QString late = insert.arg(QStringLiteral("7"), QStringLiteral("'2024-08-01 00:23:40'"),
+                                            QStringLiteral("meter-rr"));
+            QVERIFY(rr.open() && q.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")) &&
+                    q.exec(QStringLiteral("SELECT count(*) FROM invoice")));
+            QVERIFY2(db.exec(insert.arg(QStringLiteral("3"), QStringLiteral("'2024-08-01 00:25:00'"),
+                                        QStringLiteral("meter-0"))),
+                     qPrintable(db.error()));
+            QVERIFY2(SummarySchema::rollUp(c, 0, &error), qPrintable(error));
+            QVERIFY(!q.exec(late));
+            QCOMPARE(q.lastError().nativeErrorCode(), QStringLiteral("40001"));
+            QVERIFY(q.exec(QStringLiteral("ROLLBACK")) &&
+                    q.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")) && q.exec(late) &&
+                    q.exec(QStringLiteral("COMMIT")));
+        }
+        QSqlDatabase::removeDatabase(name);
+
+        std::vector<std::thread> writers;
+        std::atomic_int failures{0};
+        for (int w = 0; w < 3; ++w) {
+            writers.emplace_back([&, w] {
+                const QString name = QStringLiteral("summary-writer-%1").arg(w);
+                {
+                    QSqlDatabase d = db.settings().addConnection(name);
+                    QSqlQuery q(d);
+                    // In time order, 0.4 s apart, now and then a minute late.
+                    for (int i = 0; i < 150 && (d.isOpen() || d.open()); ++i) {
+                        const qint64 ms = qint64(i) * 400 + w * 130 - (i % 25 == 0 ? 60000 : 0);
+                        if (!q.exec(insert.arg(i % 11).arg(QStringLiteral("timestamp '2024-08-01 00:30' + %1 * "
+                                                                          "interval '1 millisecond'")
+                                                               .arg(ms))
+                                        .arg(w)))
+                            ++failures;
+                    }
+                }
+                QSqlDatabase::removeDatabase(name);
+            });
+        }
+        for (std::thread &t : writers)
+            t.join();
+        QCOMPARE(failures.load(), 0);
+        QVERIFY(db.column(tail).toInt() > 0);
+        counts = readersAgainstRows(db, table);
+        QVERIFY2(counts.isEmpty(), qPrintable(counts));
+        compareWithFreshBuild(&db);
+    }
+
     // The schema record: made with the table and its summaries; an older
     // program's record never lowers a newer one's, and summaries a newer
     // program laid out are not made anew by this one.

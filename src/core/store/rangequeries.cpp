@@ -376,24 +376,6 @@ SELECT source, funcstr, unitstr FROM k
     out->clear();
     for (int i = 0; i < res.rows(); ++i)
         out->push_back({res.string(i, 0), res.string(i, 1), res.string(i, 2)});
-    // And those of the rows after the watermark, not in the summaries yet
-    // (a few seconds' worth).
-    const qint64 tail = std::max(a, r.watermark);
-    if (tail >= b)
-        return true;
-    Params q;
-    const QString rows = QStringLiteral("SELECT DISTINCT %1, coalesce(i.funcstr, ''), coalesce(i.unitstr, '') "
-                                        "FROM invoice i WHERE %2")
-                             .arg(r.source(), r.rowsWhere(q, q.add(tail), q.add(b), sourceFilter, nullptr));
-    if (!r.exec(rows, q, &res))
-        return false;
-    for (int i = 0; i < res.rows(); ++i) {
-        const Key k{res.string(i, 0), res.string(i, 1), res.string(i, 2)};
-        if (std::none_of(out->begin(), out->end(), [&](const Key &o) {
-                return o.source == k.source && o.function == k.function && o.unit == k.unit;
-            }))
-            out->push_back(k);
-    }
     return true;
 }
 

@@ -438,7 +438,9 @@ QString watermarkStep(bool lead)
 // it is taken, from a snapshot of the rows; under the lock the rows
 // are counted again, and used only where none has come or gone since (a
 // row whose transaction the snapshot did not see, other than the caller's
-// own, or another count): otherwise they are made again there.
+// own, or another count): otherwise they are made again there. (A row
+// seen now whose transaction is not over, or began after every one that
+// has ended, can only be the caller's.)
 QString rollupFunction(const QString &schema, const Layout &layout)
 {
     const qint64 second = levels()[0].us;
@@ -461,8 +463,8 @@ QString rollupFunction(const QString &schema, const Layout &layout)
     const QString recount = escaped(
         QStringLiteral(
             "SELECT count(*), count(*) FILTER (WHERE CASE WHEN pg_visible_in_snapshot(%1::text::xid8, $3) THEN "
-            "false WHEN %1 >= pg_current_xact_id()::text::bigint THEN true ELSE pg_xact_status(%1::text::xid8) IS "
-            "DISTINCT FROM 'in progress' END) "
+            "false WHEN %1 >= pg_snapshot_xmax(pg_current_snapshot())::text::bigint THEN false ELSE "
+            "pg_xact_status(%1::text::xid8) IS DISTINCT FROM 'in progress' END) "
             "FROM (SELECT (((i.xmin::text::bigint - $4) % 4294967296) + 4294967296) % 4294967296 AS d "
             "FROM @RAW@ i WHERE i.create_time >= %2 AND i.create_time < %3) x")
             .arg(full, timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2"))));
