@@ -17,10 +17,13 @@ class QSqlDatabase;
 /// are numbers, count, mean, M2 (for Chan's merge), minimum and maximum with
 /// their times, and the overloads.
 ///
-/// Statement-level triggers on `invoice` and on each of its partitions keep
-/// them exact in the writer's own transaction, whoever writes: inserts merge
-/// into the buckets, deletes and updates recompute the buckets they touch,
-/// TRUNCATE clears. The delete and update triggers tell listeners of channel
+/// They hold exactly the rows before a watermark; readers read the rows at
+/// and after it (the last seconds) in the same snapshot. Statement-level
+/// triggers on `invoice` and on each of its partitions keep them exact in
+/// the writer's own transaction, whoever writes: rows before the watermark
+/// are merged into the buckets (deletes and updates recompute the buckets
+/// they touch), rows after it wait, TRUNCATE clears; a writer that finds
+/// the tail grown past a few seconds rolls it up (rollUp()). The delete and update triggers tell listeners of channel
 /// `tk52k_invoice` whose rows changed (payload: the source, '' for none).
 /// The insert trigger does not: the server holds one lock through the commit
 /// of every transaction that notifies, so notifying writers commit one at a
