@@ -704,7 +704,7 @@ private slots:
         {
             QSqlDatabase rr = db.settings().addConnection(name);
             QSqlQuery q(rr);
-            const QString late = insert.arg(QStringLiteral("7"), QStringLiteral("'2024-08-01 00:23:40'"),
+            const QString late = insert.arg(QStringLiteral("7"), QStringLiteral("'2024-08-01 00:24:30'"),
                                             QStringLiteral("meter-rr"));
             QVERIFY(rr.open() && q.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")) &&
                     q.exec(QStringLiteral("SELECT count(*) FROM invoice")));

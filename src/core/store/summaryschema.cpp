@@ -37,7 +37,8 @@ const char *const kOldestWriter = "2.0";
 // every trigger takes shared before it reads the watermark: a rollup thus
 // waits for every writer that saw the old watermark to commit (their rows
 // are then in its snapshot), and writers that come later see the new one.
-// The keys: this class in the upper half, the table's oid in the lower.
+// The keys: these classes in the upper half, the number of the summaries'
+// tag in the lower (lockKey()).
 constexpr qint64 kLockClass = 0x544B3532;
 constexpr qint64 kLeadClass = 0x544B3533;
 // Rows this much older than the newest are rolled up; newer ones stay in
