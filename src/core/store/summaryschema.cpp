@@ -693,14 +693,12 @@ QString redoAll()
 //
 // Without ids, the rows of one statement (whose places in the table the
 // trigger cannot see) have their buckets computed again from the table.
-QString insertFunction(const QString &schema, const Layout &layout)
+QStringList insertFunctions(const QString &schema, const Layout &layout)
 {
     // A transition table has no ctid: without ids a row here has none.
     const QString newValues =
         rowValues(QStringLiteral("n"), layout, layout.hasId ? rowIdSql(QStringLiteral("n"), layout) : QStringLiteral("0"));
-    QString ctes =
-        QStringLiteral("  WITH r AS MATERIALIZED (SELECT %1 FROM new_rows n WHERE n.create_time < wm_ts)")
-            .arg(newValues);
+    QString ctes = QStringLiteral("  WITH r AS MATERIALIZED (SELECT * FROM unnest(batch))");
     QStringList stale;
     QStringList into;
     for (size_t i = 0; i < levels().size(); ++i) {
@@ -725,11 +723,9 @@ QString insertFunction(const QString &schema, const Layout &layout)
     // and the upsert's general merge; a bucket's first row, or one that lands
     // before or inside the rows there, takes the upsert.
     QString single =
-        QStringLiteral("  IF NOT EXISTS (SELECT 1 FROM new_rows n WHERE n.create_time < wm_ts OFFSET 1) THEN\n"
-                       "    SELECT %1 INTO r_source, r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol "
-                       "FROM new_rows n WHERE n.create_time < wm_ts;\n"
-                       "    IF NOT FOUND THEN RETURN NULL; END IF;\n")
-            .arg(newValues);
+        QStringLiteral("  IF cardinality(batch) = 1 THEN\n"
+                       "    SELECT b.source, b.funcstr, b.unitstr, b.us, b.id, b.cv, b.nv, b.ol INTO r_source, "
+                       "r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol FROM unnest(batch) b;\n");
     const QString append = QStringLiteral(
         "n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,\n"
         " lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN "
@@ -776,24 +772,36 @@ QString insertFunction(const QString &schema, const Layout &layout)
                   {"APPEND", append},
                   {"SET", mergeSet()}});
     }
-    single += redoAll() + QStringLiteral("    RETURN NULL;\n  END IF;\n");
-    return functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema,
-                          Rights::Owner) +
-           declareKeys() +
+    single += redoAll() + QStringLiteral("    RETURN;\n  END IF;\n");
+    // The trigger itself is short, since every writer's session compiles
+    // it: the rows before the watermark, where there are any, go to
+    // {FN}_merge(), compiled only where it runs.
+    return {functionHeader(QStringLiteral("{FN}_merge"), QStringLiteral("batch {FN}_row[], root oid, wm bigint"),
+                          QStringLiteral("void"), schema, Rights::Caller) +
+           declareKeys().replace(QLatin1String("  root oid;\n  wm bigint;\n"), QString()) +
            QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
                           "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
-                          " r_stale boolean;\n  oldest timestamp;\n  newest timestamp;\n"
+                          " r_stale boolean;\n"
                           "BEGIN\n") +
+           single +
+           (layout.hasId ? ctes + QStringLiteral("\n  SELECT %1 INTO %2;\n")
+                                      .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", ")))
+                         : affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, %1 AS create_time FROM "
+                                                       "unnest(batch)")
+                                            .arg(timestampSql(QStringLiteral("us"))),
+                                        layout)) +
+           redoAll() + QStringLiteral("END\n$fn$"),
+           functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema,
+                          Rights::Owner) +
+           declareKeys() + QStringLiteral("  oldest timestamp;\n  newest timestamp;\nBEGIN\n") +
            // Every writer's path: two statements, the lock and one read.
            watermarkStep(true) +
            // Rows at or after the watermark wait for a rollup: mostly all
            // of them, and nothing is written here.
            QStringLiteral("  IF oldest IS NULL OR oldest >= wm_ts THEN\n    RETURN NULL;\n  END IF;\n") +
-           single +
-           (layout.hasId ? ctes + QStringLiteral("\n  SELECT %1 INTO %2;\n")
-                                      .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", ")))
-                         : affectedKeys(QStringLiteral("SELECT * FROM new_rows WHERE create_time < wm_ts"), layout)) +
-           redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+           QStringLiteral("  PERFORM {FN}_merge(ARRAY(SELECT x::{FN}_row FROM (SELECT %1 FROM new_rows n "
+                          "WHERE n.create_time < wm_ts) x), root, wm);\n  RETURN NULL;\nEND\n$fn$")
+               .arg(newValues)};
 }
 
 QString deleteFunction(const QString &schema, const Layout &layout)
@@ -1073,6 +1081,7 @@ QStringList grantStatements(const QString &tableOwner)
     QStringList functions;
     for (const Level &l : levels())
         functions << QStringLiteral("{FN}_redo_%1({FN}_key[], regclass, bigint)").arg(QLatin1String(l.name));
+    functions << QStringLiteral("{FN}_merge({FN}_row[], oid, bigint)");
     // The rollup too: a build by the table's owner moves the watermark.
     const QStringList triggerFunctions{"{FN}_inserted()", "{FN}_deleted()", "{FN}_updated()",
                                        "{FN}_truncated()", "{FN}_replica()", "{FN}_rollup(bigint, bigint)"};
@@ -1105,7 +1114,8 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
 {
     PgResult r;
     if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL, "
-                   "quote_ident(pg_get_userbyid(relowner)) FROM pg_class WHERE oid = 'invoice'::regclass",
+                   "quote_ident(pg_get_userbyid(relowner)), to_regtype('{FN}_row') IS NOT NULL FROM pg_class "
+                   "WHERE oid = 'invoice'::regclass",
                    {}, &r) ||
         r.rows() != 1 || r.isNull(0, 0)) {
         *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
@@ -1143,7 +1153,10 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema, layout);
     statements << rollupFunction(schema, layout);
-    statements << insertFunction(schema, layout) << deleteFunction(schema, layout) << updateFunction(schema, layout)
+    if (r.text(0, 3) != "t")
+        statements << QStringLiteral("CREATE TYPE {FN}_row AS (source text, funcstr text, unitstr text, us bigint, "
+                                     "id bigint, cv float8, nv float8, ol boolean)");
+    statements << insertFunctions(schema, layout) << deleteFunction(schema, layout) << updateFunction(schema, layout)
                << truncateFunction(schema, layout) << replicaFunction(schema);
     statements << grantStatements(tableOwner);
     statements << triggerStatements(QStringLiteral("invoice"), true);
@@ -1827,6 +1840,8 @@ bool uninstall(QSqlDatabase &db, QString *error)
             return false;
         statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
                                      "{SUM}_partition, {SUM}_watermark")
+                   // With {FN}_merge(), the one function that takes it.
+                   << QStringLiteral("DROP TYPE IF EXISTS {FN}_row CASCADE")
                    << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");
         return runAll(link, statements, &why);
     });
