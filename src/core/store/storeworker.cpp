@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QVariant>
 
+#include <vector>
+
 namespace {
 constexpr int kRetryMs = 3000;          // reconnect period while the server is away
 constexpr int kFinishingRetryMs = 250;  // ... while the program is closing
@@ -740,7 +742,34 @@ void StoreWorker::alarmTableTrouble(const QString &why)
 StoreWorker::Outcome StoreWorker::settleUncertainAlarms(QSqlDatabase &db)
 {
     return settleCommit(db, &m_alarmUncertainXid, &m_alarmUncertainLastSeq, &m_alarmUncertainServer, "alarm events",
-                        &StoreWorker::dropWrittenAlarms);
+                        &StoreWorker::dropWrittenAlarms, &StoreWorker::alarmsWritten);
+}
+
+// Whether the first event of the commit up to `lastSeq` is in the table.
+bool StoreWorker::alarmsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written)
+{
+    AlarmEvent first;
+    {
+        QMutexLocker lock(&m_mutex);
+        *written = m_alarms.empty() || m_alarms.front().seq > lastSeq;
+        if (*written)
+            return true;
+        first = m_alarms.front().event;
+    }
+    QSqlQuery q(db);
+    if (!q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM alarm_event WHERE event_time = ?::timestamp AND "
+                                  "funcstr IS NOT DISTINCT FROM ? AND raised = ?%1)")
+                       .arg(m_alarmSource ? QStringLiteral(" AND source IS NOT DISTINCT FROM ?") : QString())))
+        return false;
+    q.addBindValue(first.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
+    q.addBindValue(first.function);
+    q.addBindValue(first.raised);
+    if (m_alarmSource)
+        q.addBindValue(first.source.isEmpty() ? QVariant(QVariant::String) : QVariant(first.source));
+    if (!q.exec() || !q.next())
+        return false;
+    *written = q.value(0).toBool();
+    return true;
 }
 
 void StoreWorker::dropWrittenAlarms(qint64 lastSeq)
@@ -789,12 +818,49 @@ bool StoreWorker::mayBeSameServer(const QString &recorded, const QString &curren
 StoreWorker::Outcome StoreWorker::settleUncertain(QSqlDatabase &db)
 {
     return settleCommit(db, &m_uncertainXid, &m_uncertainLastSeq, &m_uncertainServer, "readings",
-                        &StoreWorker::dropWritten);
+                        &StoreWorker::dropWritten, &StoreWorker::readingsWritten);
+}
+
+// Whether the first or the last reading of the batch up to `lastSeq` is in
+// the table, matched column by column as the insert bound them.
+bool StoreWorker::readingsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written)
+{
+    *written = false;
+    std::vector<MeasurementRecord> ends;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_queue.empty() || m_queue.front().seq > lastSeq) {
+            *written = true; // nothing of it is left here to write again
+            return true;
+        }
+        ends.push_back(m_queue.front().record);
+        for (auto it = m_queue.cbegin(); it != m_queue.cend() && it->seq <= lastSeq; ++it)
+            if (it->seq == lastSeq)
+                ends.push_back(it->record);
+    }
+    QSqlQuery q(db);
+    if (!q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE funcstr IS NOT DISTINCT FROM ? AND "
+                                  "datavaluestr IS NOT DISTINCT FROM ? AND unitstr IS NOT DISTINCT FROM ? AND "
+                                  "frastr IS NOT DISTINCT FROM ? AND create_time = ?%2)")
+                       .arg(QLatin1String(RecordSchema::kTable),
+                            m_shape.hasSource ? QStringLiteral(" AND source IS NOT DISTINCT FROM ?") : QString())))
+        return false;
+    for (const MeasurementRecord &r : ends) {
+        RecordSchema::bindRecord(q, r, m_shape);
+        if (!q.exec() || !q.next())
+            return false;
+        if (q.value(0).toBool()) {
+            *written = true;
+            return true;
+        }
+    }
+    return true;
 }
 
 StoreWorker::Outcome StoreWorker::settleCommit(QSqlDatabase &db, qint64 *uncertainXid, qint64 *uncertainLastSeq,
                                                QString *uncertainServer, const char *what,
-                                               void (StoreWorker::*dropWritten)(qint64))
+                                               void (StoreWorker::*dropWritten)(qint64),
+                                               bool (StoreWorker::*written)(QSqlDatabase &, qint64, bool *))
 {
     qint64 xid = 0;
     qint64 lastSeq = 0;
@@ -831,6 +897,19 @@ StoreWorker::Outcome StoreWorker::settleCommit(QSqlDatabase &db, qint64 *uncerta
         }
         if (status == QLatin1String("in progress"))
             return Outcome::Wait;
+        // A server that stopped without writing a transaction down hands its
+        // number out again once it is back, so "committed" may be another's:
+        // it counts only where the rows are there.
+        bool there = true;
+        if (status == QLatin1String("committed") && written && !(this->*written)(db, lastSeq, &there))
+            return ping(db) ? Outcome::Wait : Outcome::Failed;
+        if (!there) {
+            qWarning("tk52k: %s whose commit was never confirmed are not in the table, though the server "
+                     "names that transaction committed (its number was handed out again after a crash); "
+                     "they are written again",
+                     what);
+            status.clear();
+        }
     }
 
     {

@@ -163,8 +163,12 @@ private:
     /// Settles the commit noted in the three fields (guarded by m_mutex):
     /// asks the server whether it went through, and drops what it wrote
     /// through `dropWritten` when it did.
+    /// `written`, where given, confirms a "committed": its rows are there.
     Outcome settleCommit(QSqlDatabase &db, qint64 *uncertainXid, qint64 *uncertainLastSeq, QString *uncertainServer,
-                         const char *what, void (StoreWorker::*dropWritten)(qint64));
+                         const char *what, void (StoreWorker::*dropWritten)(qint64),
+                         bool (StoreWorker::*written)(QSqlDatabase &, qint64, bool *) = nullptr);
+    bool readingsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written);
+    bool alarmsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written);
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
     Outcome writeRows(QSqlDatabase &db, const JournaledRecords &batch, bool oneByOne);
     bool isTableFault(QSqlDatabase &db, const QSqlError &error, const MeasurementRecord &record);
