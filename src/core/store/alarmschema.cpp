@@ -128,6 +128,23 @@ bool ensureTable(QSqlDatabase &db, QString *error, bool *hasSource)
     return true;
 }
 
+bool contains(QSqlDatabase &db, const AlarmEvent &event, bool withSource, bool *found)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM alarm_event WHERE event_time = ?::timestamp AND "
+                             "funcstr IS NOT DISTINCT FROM ? AND raised = ?%1)")
+                  .arg(withSource ? QStringLiteral(" AND source IS NOT DISTINCT FROM ?") : QString()));
+    q.addBindValue(event.time.toString(QLatin1String(kTimeFormat)));
+    q.addBindValue(event.function);
+    q.addBindValue(event.raised);
+    if (withSource)
+        q.addBindValue(event.source.isEmpty() ? QVariant(QVariant::String) : QVariant(event.source));
+    if (!q.exec() || !q.next())
+        return false;
+    *found = q.value(0).toBool();
+    return true;
+}
+
 bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error, bool withSource)
 {
     QSqlQuery q(db);

@@ -25,6 +25,11 @@ bool ensureTable(QSqlDatabase &db, QString *error, bool *hasSource = nullptr);
 /// `error` set.
 bool insert(QSqlDatabase &db, const AlarmEvent &event, QString *error, bool withSource = true);
 
+/// Whether `event` (its time, function and edge, and meter when
+/// `withSource`) is in the table, into `found`. False when the server
+/// could not be asked.
+bool contains(QSqlDatabase &db, const AlarmEvent &event, bool withSource, bool *found);
+
 /// What came of reading the events of a time range.
 struct Load
 {

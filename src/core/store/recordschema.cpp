@@ -277,6 +277,14 @@ QString insertInto()
     return QLatin1String(kInsertInto);
 }
 
+QString existsStatement(const TableShape &shape)
+{
+    return QStringLiteral("SELECT EXISTS (SELECT 1 FROM invoice WHERE funcstr IS NOT DISTINCT FROM ? AND "
+                          "datavaluestr IS NOT DISTINCT FROM ? AND unitstr IS NOT DISTINCT FROM ? AND "
+                          "frastr IS NOT DISTINCT FROM ? AND create_time = ?%1)")
+        .arg(shape.hasSource ? QStringLiteral(" AND source IS NOT DISTINCT FROM ?") : QString());
+}
+
 QString insertStatement(const TableShape &shape, int rows)
 {
     const QLatin1String row = shape.hasSource ? QLatin1String("(?, ?, ?, ?, ?, ?)") : QLatin1String("(?, ?, ?, ?, ?)");

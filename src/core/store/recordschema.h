@@ -94,6 +94,10 @@ PartitionCover partitionFor(QSqlDatabase &db, const QDateTime &time, QString *er
 /// placeholders in the order bindRecord() binds them, row after row.
 QString insertStatement(const TableShape &shape, int rows = 1);
 
+/// Whether a row of the values bindRecord() binds is in the table: one
+/// boolean column, placeholders in bindRecord()'s order.
+QString existsStatement(const TableShape &shape);
+
 /// "INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr,
 /// create_time) ", to be followed by VALUES or a SELECT of those five.
 QString insertInto();

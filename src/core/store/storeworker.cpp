@@ -756,20 +756,7 @@ bool StoreWorker::alarmsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written)
             return true;
         first = m_alarms.front().event;
     }
-    QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM alarm_event WHERE event_time = ?::timestamp AND "
-                                  "funcstr IS NOT DISTINCT FROM ? AND raised = ?%1)")
-                       .arg(m_alarmSource ? QStringLiteral(" AND source IS NOT DISTINCT FROM ?") : QString())))
-        return false;
-    q.addBindValue(first.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
-    q.addBindValue(first.function);
-    q.addBindValue(first.raised);
-    if (m_alarmSource)
-        q.addBindValue(first.source.isEmpty() ? QVariant(QVariant::String) : QVariant(first.source));
-    if (!q.exec() || !q.next())
-        return false;
-    *written = q.value(0).toBool();
-    return true;
+    return AlarmSchema::contains(db, first, m_alarmSource, written);
 }
 
 void StoreWorker::dropWrittenAlarms(qint64 lastSeq)
@@ -839,11 +826,7 @@ bool StoreWorker::readingsWritten(QSqlDatabase &db, qint64 lastSeq, bool *writte
                 ends.push_back(it->record);
     }
     QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE funcstr IS NOT DISTINCT FROM ? AND "
-                                  "datavaluestr IS NOT DISTINCT FROM ? AND unitstr IS NOT DISTINCT FROM ? AND "
-                                  "frastr IS NOT DISTINCT FROM ? AND create_time = ?%2)")
-                       .arg(QLatin1String(RecordSchema::kTable),
-                            m_shape.hasSource ? QStringLiteral(" AND source IS NOT DISTINCT FROM ?") : QString())))
+    if (!q.prepare(RecordSchema::existsStatement(m_shape)))
         return false;
     for (const MeasurementRecord &r : ends) {
         RecordSchema::bindRecord(q, r, m_shape);
@@ -901,7 +884,7 @@ StoreWorker::Outcome StoreWorker::settleCommit(QSqlDatabase &db, qint64 *uncerta
         // number out again once it is back, so "committed" may be another's:
         // it counts only where the rows are there.
         bool there = true;
-        if (status == QLatin1String("committed") && written && !(this->*written)(db, lastSeq, &there))
+        if (status == QLatin1String("committed") && !(this->*written)(db, lastSeq, &there))
             return ping(db) ? Outcome::Wait : Outcome::Failed;
         if (!there) {
             qWarning("tk52k: %s whose commit was never confirmed are not in the table, though the server "

@@ -166,7 +166,7 @@ private:
     /// `written`, where given, confirms a "committed": its rows are there.
     Outcome settleCommit(QSqlDatabase &db, qint64 *uncertainXid, qint64 *uncertainLastSeq, QString *uncertainServer,
                          const char *what, void (StoreWorker::*dropWritten)(qint64),
-                         bool (StoreWorker::*written)(QSqlDatabase &, qint64, bool *) = nullptr);
+                         bool (StoreWorker::*written)(QSqlDatabase &, qint64, bool *));
     bool readingsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written);
     bool alarmsWritten(QSqlDatabase &db, qint64 lastSeq, bool *written);
     Outcome writeBatch(QSqlDatabase &db, const JournaledRecords &batch);
