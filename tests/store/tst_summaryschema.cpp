@@ -303,6 +303,31 @@ private slots:
         }
         QCOMPARE(SummarySchema::probe(c).state, State::Usable);
         compareWithFreshBuild();
+
+        // Writers that made the same month at once each give it its triggers.
+        std::atomic_int refused{0};
+        for (const QString month : {"2024-11", "2024-12", "2025-01", "2025-02"}) {
+            const QString partition = QStringLiteral("invoice_m") + QString(month).remove('-');
+            QVERIFY(QSqlQuery(c).exec(QStringLiteral("CREATE TABLE %1 PARTITION OF invoice FOR VALUES FROM "
+                                                     "('%2-01') TO (date '%2-01' + interval '1 month')")
+                                          .arg(partition, month)));
+            std::vector<std::thread> adopters;
+            for (int w = 0; w < 6; ++w)
+                adopters.emplace_back([&, w] {
+                    const QString name = QStringLiteral("adopter-%1").arg(w);
+                    {
+                        QSqlDatabase d = m_db->settings().addConnection(name);
+                        QString why;
+                        if (!d.open() || !SummarySchema::adoptPartition(d, partition, &why))
+                            ++refused;
+                    }
+                    QSqlDatabase::removeDatabase(name);
+                });
+            for (std::thread &t : adopters)
+                t.join();
+        }
+        QCOMPARE(refused.load(), 0);
+        QCOMPARE(SummarySchema::probe(c).state, State::Usable);
     }
 
     // A table archived by renaming keeps its summaries, and they keep

@@ -41,6 +41,12 @@ const char *const kOldestWriter = "2.0";
 // tag in the lower (lockKey()).
 constexpr qint64 kLockClass = 0x544B3532;
 constexpr qint64 kLeadClass = 0x544B3533;
+// Taken by whoever gives relations their triggers (a new partition's
+// adoption, a repair), for its transaction: two writers that made the same
+// month's partition at once would otherwise both find it without triggers
+// (a DROP IF EXISTS does not see the other's uncommitted ones) and the
+// second would fail on CREATE with "already exists".
+constexpr qint64 kTriggersClass = 0x544B3534;
 // Rows this much older than the newest are rolled up; newer ones stay in
 // the tail, so a writer whose readings wait a moment still finds its rows
 // after the watermark and writes no summary row.
@@ -1700,7 +1706,8 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
         std::vector<Partition> partitions;
-        if (!readPartitions(link, &partitions)) {
+        if (!link.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(lockKey(kTriggersClass)).toUtf8()) ||
+            !readPartitions(link, &partitions)) {
             why = link.error();
             return false;
         }
@@ -1869,6 +1876,7 @@ bool repair(PgLink &link, const Layout &layout, QString *error)
         if (!runAll(link,
                     {QStringLiteral("SET LOCAL lock_timeout = '10s'"),
                      QStringLiteral("SET LOCAL client_min_messages = warning"),
+                     QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(lockKey(kTriggersClass)),
                      QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE")},
                     error))
             return false;
