@@ -1,5 +1,6 @@
 #include "rangequeries.h"
 
+#include "core/meter/rangescale.h"
 #include "core/store/pglink.h"
 #include "core/store/summaryschema.h"
 
@@ -1159,6 +1160,602 @@ bool withRead(QSqlDatabase &db, const Table &table, QString *error, bool wantSum
     return ok;
 }
 
+// Microseconds from 1970-01-01 to 2000-01-01, where the server's binary
+// timestamps count from.
+constexpr qint64 kUsTo2000 = 946684800000000;
+
+qint32 bigEndian32(const char *p)
+{
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return qint32(quint32(u[0]) << 24 | quint32(u[1]) << 16 | quint32(u[2]) << 8 | quint32(u[3]));
+}
+
+qint64 bigEndian64(const char *p)
+{
+    return qint64(quint64(quint32(bigEndian32(p))) << 32 | quint32(bigEndian32(p + 4)));
+}
+
+// ---- the rows alone, streamed -----------------------------------------
+
+// What a row's value and range texts make of it, worked out as numberSql(),
+// overloadSql() and curveValueSql() do on the server: the two must agree
+// to the bit.
+struct TextReading
+{
+    bool number = false;
+    bool overload = false;
+    double value = 0; ///< the number, where it is one
+    double curve = 0; ///< where the curve draws the row
+};
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "[blanks][sign]digits[.digits][e[sign]d[d]][blanks]" of at most 40
+// characters (every character of one is a byte), read as the server reads
+// it: to the nearest double.
+bool numberOfText(std::string_view t, double *out)
+{
+    const size_t n = t.size();
+    if (n > 40)
+        return false;
+    size_t i = 0;
+    while (i < n && isBlank(t[i]))
+        ++i;
+    char written[48];
+    size_t w = 0;
+    if (i < n && (t[i] == '+' || t[i] == '-'))
+        written[w++] = t[i++];
+    const size_t whole = i;
+    while (i < n && isDigit(t[i]))
+        ++i;
+    const size_t wholeEnd = i;
+    size_t part = i, partEnd = i;
+    if (i < n && t[i] == '.') {
+        part = ++i;
+        while (i < n && isDigit(t[i]))
+            ++i;
+        partEnd = i;
+    }
+    if (whole == wholeEnd && part == partEnd)
+        return false;
+    // Digits on both sides of the point, whatever the text leaves out.
+    if (whole == wholeEnd)
+        written[w++] = '0';
+    for (size_t k = whole; k < wholeEnd; ++k)
+        written[w++] = t[k];
+    written[w++] = '.';
+    if (part == partEnd)
+        written[w++] = '0';
+    for (size_t k = part; k < partEnd; ++k)
+        written[w++] = t[k];
+    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+        size_t d = i + 1;
+        const bool signed_ = d < n && (t[d] == '+' || t[d] == '-');
+        if (signed_)
+            ++d;
+        const size_t digits = d;
+        while (d < n && d - digits < 2 && isDigit(t[d]))
+            ++d;
+        if (d > digits) {
+            written[w++] = 'e';
+            if (signed_)
+                written[w++] = t[digits - 1];
+            for (size_t k = digits; k < d; ++k)
+                written[w++] = t[k];
+            i = d;
+        }
+    }
+    while (i < n && isBlank(t[i]))
+        ++i;
+    if (i != n)
+        return false;
+    bool ok = false;
+    *out = QByteArray::fromRawData(written, int(w)).toDouble(&ok);
+    return ok;
+}
+
+// The text with every sign, point and blank taken out is "OL".
+bool overloadText(std::string_view t)
+{
+    char kept[3];
+    size_t k = 0;
+    for (const char c : t) {
+        if (c == '+' || c == '-' || c == '.' || isBlank(c))
+            continue;
+        if (k == 2)
+            return false;
+        kept[k++] = c;
+    }
+    return k == 2 && kept[0] == 'O' && kept[1] == 'L';
+}
+
+// Where the curve draws an overload text of range `range`: a sign (after a
+// blank and blanks, or first), blanks, "OL", "OL.", "O.L" or ".OL" and
+// blanks; anything else at 0. The server trims the texts with E'…' sets in
+// which "\v" is the letter v, not the vertical tab: a text holding a
+// vertical tab finds no form, and a range text loses its v's.
+double overloadCurve(std::string_view v, std::string_view range, const std::vector<double> &table)
+{
+    const size_t n = v.size();
+    size_t i = 0;
+    if (i < n && v[i] == ' ') {
+        ++i;
+        while (i < n && isBlank(v[i]))
+            ++i;
+    }
+    if (i >= n || (v[i] != '+' && v[i] != '-'))
+        return 0.0;
+    const bool negative = v[i] == '-';
+    ++i;
+    while (i < n && isBlank(v[i]))
+        ++i;
+    size_t end = n;
+    while (end > i && isBlank(v[end - 1]))
+        --end;
+    static const char *const kForms[4] = {"OL", "OL.", "O.L", ".OL"};
+    const std::string_view form = v.substr(i, end - i);
+    int position = 0;
+    for (int f = 0; f < 4; ++f)
+        if (form == kForms[f])
+            position = f + 1;
+    if (position == 0 || v.find('\v') != std::string_view::npos)
+        return 0.0;
+    const auto trimmed = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == 'v';
+    };
+    size_t a = 0, b = range.size();
+    while (a < b && trimmed(range[a]))
+        ++a;
+    while (b > a && trimmed(range[b - 1]))
+        --b;
+    if (b - a < 1 || b - a > 2 || !isDigit(range[a]) || !isDigit(range[b - 1]))
+        return 0.0;
+    const size_t index = size_t(range[a] - '0') * (b - a == 2 ? 10 : 1) + (b - a == 2 ? size_t(range[b - 1] - '0') : 0);
+    const size_t at = index * 4 + size_t(position) - 1;
+    if (at >= table.size())
+        return 0.0;
+    return (negative ? -1.0 : 1.0) * table[at];
+}
+
+TextReading readingOf(std::string_view value, std::string_view range, const std::vector<double> &table)
+{
+    TextReading r;
+    r.number = numberOfText(value, &r.value);
+    r.overload = overloadText(value);
+    r.curve = r.number ? r.value : overloadCurve(value, range, table);
+    return r;
+}
+
+// The readings of the texts met last, by a hash of the texts: a row's
+// value is mostly one of a few thousand texts, worked out once each.
+class ReadingCache
+{
+public:
+    ReadingCache() : m_slots(kSlots) {}
+
+    TextReading of(std::string_view value, std::string_view range, const std::vector<double> &table)
+    {
+        if (value.size() + range.size() + 1 > sizeof(Slot::key))
+            return readingOf(value, range, table);
+        // The texts apart by a 0 byte, which no text of the server holds.
+        char key[sizeof(Slot::key)];
+        std::memcpy(key, value.data(), value.size());
+        key[value.size()] = 0;
+        std::memcpy(key + value.size() + 1, range.data(), range.size());
+        const size_t length = value.size() + range.size() + 1;
+        quint32 hash = 2166136261u;
+        for (size_t i = 0; i < length; ++i)
+            hash = (hash ^ quint8(key[i])) * 16777619u;
+        Slot &slot = m_slots[hash & (kSlots - 1)];
+        if (slot.length != length || std::memcmp(slot.key, key, length) != 0) {
+            slot.reading = readingOf(value, range, table);
+            slot.length = quint8(length);
+            std::memcpy(slot.key, key, length);
+        }
+        return slot.reading;
+    }
+
+private:
+    static constexpr size_t kSlots = 8192;
+    struct Slot
+    {
+        TextReading reading;
+        quint8 length = 0; ///< of the key; 0: empty (a key holds its 0 byte)
+        char key[39];
+    };
+    std::vector<Slot> m_slots;
+};
+
+// Where the curve draws each overload, 4 forms a range, as the server's
+// statements have it (overloadTableSql()).
+const std::vector<double> &overloadTable()
+{
+    static const std::vector<double> table = [] {
+        static const char *const kForms[4] = {"OL", "OL.", "O.L", ".OL"};
+        std::vector<double> t;
+        for (int range = 0; range < kRangeCount; ++range)
+            for (const char *form : kForms)
+                t.push_back(overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range).value_or(0.0));
+        return t;
+    }();
+    return table;
+}
+
+// The readings of one curve in one column, up to a reading further from
+// the one before it than any gap the curve can have: each of the
+// quantity's units apart, in its own values.
+struct Stretch
+{
+    int interval = 0;
+    qint64 fromUs = 0;   ///< its first reading
+    qint64 beforeUs = 0; ///< the reading before it in the same column, where there is one
+    bool follows = false;
+    std::vector<Agg> units;
+};
+
+// The sum, mean and spread of numbers as the server's avg() and var_pop()
+// gather them (N, Sx, Sxx updated a number at a time).
+struct Accumulator
+{
+    double n = 0, sx = 0, sxx = 0;
+    qint64 count = 0;
+    double min = 0, max = 0;
+    qint64 minUs = 0, maxUs = 0;
+    qint64 overloads = 0;
+
+    void add(double x, qint64 us)
+    {
+        const double n1 = n + 1.0;
+        const double sx1 = sx + x;
+        if (n > 0.0) {
+            const double t = x * n1 - sx1;
+            sxx += t * t / (n * n1);
+        }
+        n = n1;
+        sx = sx1;
+        if (count == 0 || x < min || (x == min && us < minUs)) {
+            min = x;
+            minUs = us;
+        }
+        if (count == 0 || x > max || (x == max && us < maxUs)) {
+            max = x;
+            maxUs = us;
+        }
+        ++count;
+    }
+};
+
+struct CurveRows
+{
+    std::vector<Stretch> stretches;
+    qint64 lastUs = 0;
+    std::vector<Accumulator> units;
+};
+
+// The stretches held at most, over every curve: past them the rows are
+// read by the statements that keep nothing (readings far apart each make
+// one).
+constexpr size_t kMaxStretches = 200000;
+
+// columns() of a read from the rows alone, in one statement whose rows the
+// server streams in time order and this reduces as they come: the columns'
+// M4, the gaps and the statistics in one pass. False with `crowded` and no
+// error where the rows make more stretches than are held.
+bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std::vector<int> &columnOf,
+                     const ColumnsRequest &request, Columns *out, bool *crowded)
+{
+    *crowded = false;
+    const Quantity &q = request.quantity;
+    const qint64 a = intervals.front().lo;
+    const qint64 b = intervals.back().hi;
+    std::vector<QByteArray> units;
+    for (const Quantity::Unit &u : q.units)
+        units.push_back(u.unit.toUtf8());
+    const size_t unitCount = units.size();
+    // Readings further apart than this are where a gap may lie: every gap
+    // is at least this.
+    const qint64 breakUs = request.gapMs > 0 ? qint64(std::floor(request.gapMs * kUsPerMs)) : kMinGapUs;
+
+    Params p;
+    QString where = r.rowsWhere(p, QString::number(a), QString::number(b), request.source, nullptr);
+    // One unit as a plain comparison, which the server makes in less time
+    // than one with a list.
+    where += QStringLiteral(" AND ") + Read::equals(p, QStringLiteral("i.funcstr"), q.function) +
+             QStringLiteral(" AND ") +
+             (unitCount == 1 ? Read::equals(p, QStringLiteral("i.unitstr"), q.units.front().unit)
+                             : QStringLiteral("(i.unitstr = ANY(%1::text[])%2)")
+                                   .arg(p.add(pgArray([&] {
+                                            QStringList names;
+                                            for (const Quantity::Unit &u : q.units)
+                                                names << u.unit;
+                                            return names;
+                                        }())),
+                                        std::any_of(q.units.begin(), q.units.end(),
+                                                    [](const Quantity::Unit &u) { return u.unit.isEmpty(); })
+                                            ? QStringLiteral(" OR i.unitstr IS NULL")
+                                            : QString()));
+    // Only what tells the rows apart is sent: not the meter where one is
+    // asked for, nor the unit of a quantity of one; each field costs the
+    // server a call a row, a NULL too.
+    const bool sendSource = r.table.hasSource && request.source.isNull();
+    const bool sendUnit = unitCount > 1;
+    QStringList projection{QStringLiteral("(%1)::timestamp").arg(r.time()),
+                       r.table.hasId ? QStringLiteral("coalesce(i.id, 0)::bigint") : QStringLiteral("i.ctid")};
+    if (sendSource)
+        projection << QStringLiteral("i.source");
+    if (sendUnit)
+        projection << QStringLiteral("i.unitstr");
+    projection << r.value() << r.frastr();
+    const QString sql = QStringLiteral("COPY (SELECT %1 FROM invoice i WHERE %2 ORDER BY %3) TO STDOUT (FORMAT binary)")
+                            .arg(projection.join(QStringLiteral(", ")), where,
+                                 r.table.timeIsZoned ? QStringLiteral("(%1)::timestamp").arg(r.time()) : r.time());
+    // Where each text is among them.
+    const int sourceField = sendSource ? 2 : -1;
+    const int unitField = sendUnit ? 2 + int(sendSource) : -1;
+    const int valueField = 2 + int(sendSource) + int(sendUnit);
+
+    // The meter of every row where it is not sent.
+    const QByteArray sourceName = request.source.toUtf8();
+    std::map<QString, CurveRows> curves;
+    // The meters met, by the bytes of their names, and the last row's.
+    std::vector<std::pair<QByteArray, CurveRows *>> meters;
+    std::string_view lastSource;
+    qint64 lastUs = std::numeric_limits<qint64>::min();
+    CurveRows *curve = nullptr;
+    size_t stretches = 0;
+    size_t k = 0; // the interval of the latest row
+    ReadingCache readings;
+    const std::vector<double> &table = overloadTable();
+    bool headerRead = false, ended = false, malformed = false;
+
+    const auto take = [&](const char *data, int size) {
+        const char *p = data;
+        const char *const end = data + size;
+        if (!headerRead) {
+            if (size < 19 || std::memcmp(p, "PGCOPY\n\377\r\n", 11) != 0)
+                return !(malformed = true);
+            const qint32 extension = bigEndian32(p + 15);
+            if (extension < 0 || extension > size - 19)
+                return !(malformed = true);
+            p += 19 + extension;
+            headerRead = true;
+        }
+        while (p < end) {
+            if (ended || end - p < 2)
+                return !(malformed = true);
+            const int fields = qint16(quint16(quint8(p[0])) << 8 | quint8(p[1]));
+            p += 2;
+            if (fields == -1) {
+                ended = true;
+                continue;
+            }
+            if (fields != valueField + 2)
+                return !(malformed = true);
+            std::string_view field[6];
+            for (int f = 0; f < fields; ++f) {
+                if (end - p < 4)
+                    return !(malformed = true);
+                const qint32 length = bigEndian32(p);
+                p += 4;
+                if (length == -1)
+                    continue; // NULL, read as ""
+                if (length < 0 || length > end - p)
+                    return !(malformed = true);
+                field[f] = std::string_view(p, size_t(length));
+                p += length;
+            }
+            if (field[0].size() != 8 || field[1].size() != (r.table.hasId ? 8u : 6u))
+                return !(malformed = true);
+            const qint64 us = bigEndian64(field[0].data()) + kUsTo2000;
+            const char *id = field[1].data();
+            const qint64 place = r.table.hasId ? bigEndian64(id)
+                                               : qint64(quint32(bigEndian32(id))) << 16 |
+                                                     quint16(quint8(id[4]) << 8 | quint8(id[5]));
+            const std::string_view source =
+                sourceField < 0 ? std::string_view(sourceName.constData(), size_t(sourceName.size()))
+                                : field[sourceField];
+            const std::string_view unitText =
+                unitField < 0 ? std::string_view(units[0].constData(), size_t(units[0].size())) : field[unitField];
+            const std::string_view value = field[valueField];
+            const std::string_view rangeText = field[valueField + 1];
+            if (!curve || source != lastSource) {
+                const auto seen = std::find_if(meters.begin(), meters.end(), [&](const auto &m) {
+                    return source == std::string_view(m.first.constData(), size_t(m.first.size()));
+                });
+                QByteArray name;
+                if (seen != meters.end()) {
+                    curve = seen->second;
+                    name = seen->first;
+                } else {
+                    name = QByteArray(source.data(), int(source.size()));
+                    curve = &curves[QString::fromUtf8(name)];
+                    curve->units.resize(unitCount);
+                    meters.push_back({name, curve});
+                }
+                // The name's bytes stay where they are as long as `meters`
+                // holds it; the message's do not.
+                lastSource = std::string_view(name.constData(), size_t(name.size()));
+            }
+            // Rows out of time order (a zoned time across a change of the
+            // clocks) are read by the statements that do not need it.
+            if (us < lastUs) {
+                *crowded = true;
+                return false;
+            }
+            lastUs = us;
+            size_t unit = 0;
+            while (unit < unitCount &&
+                   unitText != std::string_view(units[unit].constData(), size_t(units[unit].size())))
+                ++unit;
+            if (unit == unitCount || us < a || us >= b)
+                continue;
+            while (k + 1 < intervals.size() && us >= intervals[k].hi)
+                ++k;
+            const TextReading reading = readings.of(value, rangeText, table);
+
+            std::vector<Stretch> &s = curve->stretches;
+            const bool apart = !s.empty() && us - curve->lastUs > breakUs;
+            if (s.empty() || apart || s.back().interval != int(k)) {
+                if (++stretches > kMaxStretches) {
+                    *crowded = true;
+                    return false;
+                }
+                Stretch next;
+                next.interval = int(k);
+                next.fromUs = us;
+                next.follows = apart && s.back().interval == int(k);
+                next.beforeUs = curve->lastUs;
+                next.units.resize(unitCount);
+                s.push_back(std::move(next));
+            }
+            curve->lastUs = us;
+            Agg &g = s.back().units[unit];
+            const double v = reading.curve;
+            if (g.count == 0) {
+                g.firstUs = g.lastUs = g.loUs = g.hiUs = us;
+                g.firstId = g.lastId = place;
+                g.firstV = g.lastV = g.loV = g.hiV = v;
+            } else {
+                // As the server compares ARRAY[us, id, value] and ARRAY[value, us].
+                if (std::tie(us, place, v) < std::tie(g.firstUs, g.firstId, g.firstV)) {
+                    g.firstUs = us;
+                    g.firstId = place;
+                    g.firstV = v;
+                }
+                if (std::tie(us, place, v) > std::tie(g.lastUs, g.lastId, g.lastV)) {
+                    g.lastUs = us;
+                    g.lastId = place;
+                    g.lastV = v;
+                }
+                if (v < g.loV || (v == g.loV && us < g.loUs)) {
+                    g.loV = v;
+                    g.loUs = us;
+                }
+                if (v > g.hiV || (v == g.hiV && us < g.hiUs)) {
+                    g.hiV = v;
+                    g.hiUs = us;
+                }
+            }
+            ++g.count;
+            Accumulator &m = curve->units[unit];
+            if (reading.number)
+                m.add(reading.value, us);
+            if (reading.overload)
+                ++m.overloads;
+        }
+        return true;
+    };
+    // Stopped early, the statement leaves the snapshot usable for the next.
+    if (!r.link.exec("SAVEPOINT columns")) {
+        *r.error = r.link.error();
+        return false;
+    }
+    bool stopped = false;
+    const bool ok = r.link.copyOut(sql.toUtf8(), p.values(), take, &stopped);
+    if (*crowded)
+        return r.link.exec("ROLLBACK TO SAVEPOINT columns") || (*r.error = r.link.error(), false);
+    if (malformed || (ok && !ended)) {
+        *r.error = QStringLiteral("the server sent a row that could not be read");
+        return false;
+    }
+    if (!ok) {
+        *r.error = r.link.error();
+        return false;
+    }
+
+    QMap<QString, MeterMoments> moments;
+    for (auto &c : curves) {
+        const QString &source = c.first;
+        CurveRows &rows = c.second;
+        if (rows.stretches.empty())
+            continue;
+        if (request.statistics) {
+            MeterMoments &meter = moments[source];
+            for (size_t u = 0; u < unitCount; ++u) {
+                const Accumulator &acc = rows.units[u];
+                const double f = q.units[int(u)].factor;
+                Moments m;
+                m.overloads = acc.overloads;
+                m.n = acc.count;
+                if (m.n > 0) {
+                    m.mean = acc.sx / acc.n * f;
+                    m.m2 = acc.sxx / acc.n * acc.n * f * f;
+                    m.min = acc.min * f;
+                    m.minUs = acc.minUs;
+                    m.max = acc.max * f;
+                    m.maxUs = acc.maxUs;
+                }
+                meter.moments.merge(m);
+                if (m.n > 0 && !meter.units.contains(q.units[int(u)].unit))
+                    meter.units << q.units[int(u)].unit;
+            }
+        }
+        // A stretch in its units' values, in the quantity's unit.
+        const auto merged = [&](const Stretch &s, Agg *into) {
+            for (size_t u = 0; u < unitCount; ++u) {
+                Agg g = s.units[u];
+                const double f = q.units[int(u)].factor;
+                g.firstV *= f;
+                g.lastV *= f;
+                g.loV *= f;
+                g.hiV *= f;
+                into->merge(g);
+            }
+        };
+        Agg whole;
+        for (const Stretch &s : rows.stretches)
+            merged(s, &whole);
+        qint64 gapUs = kMinGapUs;
+        if (request.gapMs > 0)
+            gapUs = qint64(std::floor(request.gapMs * kUsPerMs));
+        else if (whole.count > 1)
+            gapUs = std::max(kMinGapUs, 3 * (whole.lastUs - whole.firstUs) / (whole.count - 1));
+
+        // The stretches of a column between its gaps are its groups.
+        std::vector<std::pair<int, Agg>> groups; // column, rows
+        for (size_t i = 0; i < rows.stretches.size(); ++i) {
+            const Stretch &s = rows.stretches[i];
+            if (i == 0 || !s.follows || s.fromUs - s.beforeUs > gapUs)
+                groups.push_back({columnOf[size_t(s.interval)], Agg()});
+            merged(s, &groups.back().second);
+        }
+        std::sort(groups.begin(), groups.end(), [](const auto &x, const auto &y) {
+            return std::make_pair(x.second.firstUs, x.second.firstId) <
+                   std::make_pair(y.second.firstUs, y.second.firstId);
+        });
+        Curve result;
+        result.source = source;
+        result.count = whole.count;
+        result.gapMs = double(gapUs) / kUsPerMs;
+        qint64 previousLast = 0;
+        for (size_t i = 0; i < groups.size(); ++i) {
+            const Agg &g = groups[i].second;
+            Group group;
+            group.column = groups[i].first;
+            group.count = g.count;
+            group.first = {msOf(g.firstUs), g.firstV};
+            group.last = {msOf(g.lastUs), g.lastV};
+            group.min = {msOf(g.loUs), g.loV};
+            group.max = {msOf(g.hiUs), g.hiV};
+            group.joinsPrevious = i > 0 && g.firstUs - previousLast <= gapUs;
+            previousLast = g.lastUs;
+            result.groups.push_back(group);
+        }
+        out->curves.push_back(result);
+    }
+    if (request.statistics)
+        finishStatistics(moments, false, &out->statistics, &out->meters);
+    return true;
+}
+
 } // namespace
 
 bool inspect(QSqlDatabase &db, Table *table, QString *error)
@@ -1250,6 +1847,12 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
     const Quantity &q = request.quantity;
     return withRead(db, table, error, true, [&](Read &r) {
         out->fromSummaries = r.summaries;
+        // From the rows alone: one pass, reduced here as the rows come.
+        if (!r.summaries) {
+            bool crowded = false;
+            if (streamedColumns(r, intervals, columnOf, request, out, &crowded) || !crowded)
+                return !crowded;
+        }
         QStringList sources;
         if (!request.source.isNull()) {
             sources << request.source;
@@ -1688,21 +2291,6 @@ bool page(QSqlDatabase &db, const Table &table, const PageRequest &request, QVec
 }
 
 namespace {
-// Microseconds from 1970-01-01 to 2000-01-01, where the server's binary
-// timestamps count from.
-constexpr qint64 kUsTo2000 = 946684800000000;
-
-qint32 bigEndian32(const char *p)
-{
-    const auto *u = reinterpret_cast<const unsigned char *>(p);
-    return qint32(quint32(u[0]) << 24 | quint32(u[1]) << 16 | quint32(u[2]) << 8 | quint32(u[3]));
-}
-
-qint64 bigEndian64(const char *p)
-{
-    return qint64(quint64(quint32(bigEndian32(p))) << 32 | quint32(bigEndian32(p + 4)));
-}
-
 // The rows of one message of COPY's binary format into `batch`: each a
 // count of fields, then each field's length (-1 for NULL, taken as "") and
 // bytes; the time first, as a timestamp. The stream opens with a signature
