@@ -7,6 +7,7 @@
 #include "core/history/curvevalue.h"
 #include "core/store/rangequeries.h"
 #include "core/store/recordschema.h"
+#include "core/store/summaryschema.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -585,6 +586,72 @@ SELECT 'DCV',
         QString example;
         QVERIFY2(unreadableTimes(c, table, &count, &example, &error), qPrintable(error));
         QCOMPARE(count, unreadable);
+    }
+
+    // The curve and the figures read from the rows alone take each value
+    // text as the server's expressions do, to the bit: forms at the edges
+    // of a number, overloads of every form and range, and the server's own
+    // quirks (an exponent of three digits is no number, its trims take
+    // "\v" for the letter v). A table without id or meter: rows told apart
+    // by where they lie. A row a second, a column each.
+    void valueTextsReadAsTheServerReadsThem()
+    {
+        ScratchDatabase other(QStringLiteral("rangetexts"), ScratchDatabase::Content::EmptyDatabase);
+        const QStringList texts{
+            "1.5", "1",   " +.5 ", "1",    "5.", "1",   "-0", "1",   "1E+05", "1",   "1e123", "1",  "1e-99", "1",
+            "0.00000000000000000000000000000000000001", "1", "0.000000000000000000000000000000000000001", "1",
+            " 12 \t", "1", "+-1", "1", "1,5", "1", ".e1", "1", "+ OL.", "3", " - O.L", "44", "-OL", "45",
+            "+.OL", "v3v", " \v-OL", "2", "+OL\v", "2", "OL", "2", "+ OL", "", "abc", "1", "", "1"};
+        QStringList tuples;
+        for (int i = 0; i + 1 < texts.size(); i += 2)
+            tuples << QStringLiteral("('DCV', E'%1', 'V', NULLIF('%2', ''), timestamp '2024-05-01 10:00' + %3 * "
+                                     "interval '1 s')")
+                          .arg(texts[i], texts[i + 1])
+                          .arg(i / 2);
+        tuples << QStringLiteral("('DCV', NULL, 'V', '1', timestamp '2024-05-01 10:00' + %1 * interval '1 s')")
+                      .arg(texts.size() / 2);
+        QVERIFY2(other.exec(QStringLiteral("CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, "
+                                           "frastr text, create_time timestamp(3)); INSERT INTO invoice VALUES %1")
+                                .arg(tuples.join(','))),
+                 qPrintable(other.error()));
+        QSqlDatabase c = other.connection();
+        Table table;
+        QString error;
+        QVERIFY2(inspect(c, &table, &error), qPrintable(error));
+        const qint64 rows = texts.size() / 2 + 1;
+        ColumnsRequest request;
+        for (qint64 k = 0; k <= rows; ++k)
+            request.boundaries << 1714557600000 + k * 1000;
+        request.quantity = Quantity{QStringLiteral("DCV"), {{QStringLiteral("V"), 1.0}}};
+        request.statistics = true;
+        Columns got;
+        QVERIFY2(RangeQueries::columns(c, table, request, &got, &error), qPrintable(error));
+        QSqlQuery q(c);
+        QVERIFY(q.exec(QStringLiteral("SELECT %1, %2, %3 FROM invoice ORDER BY create_time")
+                           .arg(SummarySchema::curveValueSql("datavaluestr", "frastr"),
+                                SummarySchema::numberSql("datavaluestr"), SummarySchema::overloadSql("datavaluestr"))));
+        QCOMPARE(got.curves.size(), 1);
+        QCOMPARE(got.curves[0].groups.size(), int(rows));
+        qint64 numbers = 0, overloads = 0;
+        double lowest = qInf(), highest = -qInf();
+        for (const Group &g : got.curves[0].groups) {
+            QVERIFY(q.next());
+            const double server = q.value(0).toDouble();
+            QVERIFY2(g.first.value == server && std::signbit(g.first.value) == std::signbit(server),
+                     qPrintable(QStringLiteral("%1: %2, the server %3")
+                                    .arg(texts.value(2 * int(g.column)), QString::number(g.first.value, 'g', 17),
+                                         QString::number(server, 'g', 17))));
+            if (!q.isNull(1)) {
+                ++numbers;
+                lowest = std::min(lowest, q.value(1).toDouble());
+                highest = std::max(highest, q.value(1).toDouble());
+            }
+            overloads += q.value(2).toBool();
+        }
+        QCOMPARE(got.statistics.count, numbers);
+        QCOMPARE(got.statistics.overloads, overloads);
+        QCOMPARE(got.statistics.min, lowest);
+        QCOMPARE(got.statistics.max, highest);
     }
 
     // Rows a bulk load writes with ids of its own move the mark that a
