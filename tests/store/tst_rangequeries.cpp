@@ -654,6 +654,43 @@ SELECT 'DCV',
         QCOMPARE(got.statistics.max, highest);
     }
 
+    // Readings so far apart that each would be a piece of the streamed
+    // pass (past the 200 000 it holds): the read goes on with the
+    // statements, in the same snapshot, and draws the same curve.
+    void readingsFarApartReadByTheStatements()
+    {
+        ScratchDatabase other(QStringLiteral("rangeapart"), ScratchDatabase::Content::EmptyDatabase);
+        QVERIFY2(other.exec(QStringLiteral(
+                     "CREATE TABLE invoice (funcstr text, datavaluestr text, unitstr text, frastr text, create_time "
+                     "timestamp(3)); INSERT INTO invoice SELECT 'DCV', (i % 1000)::text, 'V', '1', timestamp "
+                     "'2024-05-01' + i * interval '3 s' FROM generate_series(0, 200000) i; CREATE INDEX ON "
+                     "invoice (create_time)")),
+                 qPrintable(other.error()));
+        QVector<RefRow> rows;
+        const qint64 start = 1714521600000;
+        for (qint64 i = 0; i <= 200000; ++i)
+            rows << RefRow{(start + i * 3000) * 1000, 0, "", "DCV", "V", QString::number(i % 1000), double(i % 1000)};
+        ColumnsRequest request;
+        for (qint64 k = 0; k <= 1000; ++k)
+            request.boundaries << start + k * 600003;
+        request.quantity = dcv();
+        QSqlDatabase c = other.connection();
+        Table table;
+        Columns got;
+        QString error;
+        QVERIFY2(inspect(c, &table, &error) && RangeQueries::columns(c, table, request, &got, &error),
+                 qPrintable(error));
+        const QVector<Curve> expected = bruteForce(rows, request.boundaries, QString());
+        QCOMPARE(got.curves.size(), 1);
+        QCOMPARE(got.curves[0].count, expected[0].count);
+        QStringList want, have;
+        for (const Group &g : expected[0].groups)
+            want << describe(g);
+        for (const Group &g : got.curves[0].groups)
+            have << describe(g);
+        QCOMPARE(have, want);
+    }
+
     // Rows a bulk load writes with ids of its own move the mark that a
     // window following the table looks at, though the id sequence stays.
     void changeMarkSeesRowsWithTheirOwnIds()

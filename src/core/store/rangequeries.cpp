@@ -1672,8 +1672,13 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
     }
     bool stopped = false;
     const bool ok = r.link.copyOut(sql.toUtf8(), p.values(), take, &stopped);
-    if (*crowded)
-        return r.link.exec("ROLLBACK TO SAVEPOINT columns") || (*r.error = r.link.error(), false);
+    if (*crowded) {
+        if (!r.link.exec("ROLLBACK TO SAVEPOINT columns")) {
+            *crowded = false;
+            *r.error = r.link.error();
+        }
+        return false;
+    }
     if (malformed || (ok && !ended)) {
         *r.error = QStringLiteral("the server sent a row that could not be read");
         return false;
@@ -1862,8 +1867,10 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
         // From the rows alone: one pass, reduced here as the rows come.
         if (!r.summaries) {
             bool crowded = false;
-            if (streamedColumns(r, intervals, columnOf, request, out, &crowded) || !crowded)
-                return !crowded;
+            if (streamedColumns(r, intervals, columnOf, request, out, &crowded))
+                return true;
+            if (!crowded)
+                return false;
         }
         QStringList sources;
         if (!request.source.isNull()) {
