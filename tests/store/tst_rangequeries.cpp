@@ -582,6 +582,14 @@ SELECT 'DCV',
         Statistics s;
         QVERIFY2(RangeQueries::statistics(c, table, range, QString(), dcv(), &s, &error), qPrintable(error));
         QCOMPARE(s.count, qint64(page.size()));
+        // The curve's pass over the same rows: the times of the text, the
+        // numbers' texts.
+        Columns columns;
+        QVERIFY2(RangeQueries::columns(c, table, {{range.fromMs, range.toMs}, QString(), dcv(), 0, true}, &columns,
+                                       &error),
+                 qPrintable(error));
+        QCOMPARE(columns.statistics.count, s.count);
+        QCOMPARE(columns.statistics.mean, s.mean);
         qint64 count = -1;
         QString example;
         QVERIFY2(unreadableTimes(c, table, &count, &example, &error), qPrintable(error));
