@@ -995,8 +995,9 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
     const bool bare = by == GroupBy::Nothing;
     QString sql;
     if (bare) {
-        sql = QStringLiteral("SELECT '', '', '', count(*), NULL::bigint FROM %1(SELECT 1 FROM invoice i WHERE %2 "
-                             "OFFSET 0) i GROUP BY 1, 2, 3")
+        sql = QStringLiteral(
+                  "SELECT '', '', '', count(*), NULL::bigint FROM %1(SELECT 1 FROM invoice i WHERE %2 "
+                  "OFFSET 0) i GROUP BY 1, 2, 3")
                   .arg(from, where);
     } else {
         // The texts as they are, NULL apart from '' (add() merges them): the
@@ -1007,14 +1008,15 @@ bool counts(Read &r, qint64 a, qint64 b, const QString &sourceFilter, GroupBy by
         const QString rows =
             from.isEmpty()
                 ? QStringLiteral("invoice i WHERE %1").arg(where)
-                : QStringLiteral("%1(SELECT %2 AS source, i.funcstr, i.unitstr, %3 AS t FROM invoice i WHERE %4 "
-                                 "OFFSET 0) i")
+                : QStringLiteral(
+                      "%1(SELECT %2 AS source, i.funcstr, i.unitstr, %3 AS t FROM invoice i WHERE %4 "
+                      "OFFSET 0) i")
                       .arg(from, source, r.time(), where);
         sql = QStringLiteral("SELECT %1, i.funcstr, i.unitstr, count(*), %2 FROM %3 GROUP BY %4")
                   .arg(from.isEmpty() ? source : QStringLiteral("i.source"),
-                       timeUsSql(QStringLiteral("min(%1)").arg(from.isEmpty() ? r.time() : QStringLiteral("i.t"))),
-                       rows,
-                       r.table.hasSource ? QStringLiteral("1, 2, 3") : QStringLiteral("2, 3"));
+                       timeUsSql(
+                           QStringLiteral("min(%1)").arg(from.isEmpty() ? r.time() : QStringLiteral("i.t"))),
+                       rows, r.table.hasSource ? QStringLiteral("1, 2, 3") : QStringLiteral("2, 3"));
     }
     PgResult res;
     if (!r.execOver(raw.size() == 1, sql, p, &res))
@@ -1330,7 +1332,8 @@ double overloadCurve(std::string_view v, std::string_view range, const std::vect
         --b;
     if (b - a < 1 || b - a > 2 || !isDigit(range[a]) || !isDigit(range[b - 1]))
         return 0.0;
-    const size_t index = size_t(range[a] - '0') * (b - a == 2 ? 10 : 1) + (b - a == 2 ? size_t(range[b - 1] - '0') : 0);
+    const size_t index =
+        size_t(range[a] - '0') * (b - a == 2 ? 10 : 1) + (b - a == 2 ? size_t(range[b - 1] - '0') : 0);
     const size_t at = index * 4 + size_t(position) - 1;
     if (at >= table.size())
         return 0.0;
@@ -1395,21 +1398,22 @@ const std::vector<double> &overloadTable()
         std::vector<double> t;
         for (int range = 0; range < kRangeCount; ++range)
             for (const char *form : kForms)
-                t.push_back(overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range).value_or(0.0));
+                t.push_back(
+                    overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range).value_or(0.0));
         return t;
     }();
     return table;
 }
 
-// The readings of one curve in one column, up to a reading further from
-// the one before it than any gap the curve can have: each of the
+// The readings of one curve in one column up to a reading further from
+// the one before it than the least gap the curve can have: each of the
 // quantity's units apart, in its own values.
 struct Stretch
 {
     int interval = 0;
-    qint64 fromUs = 0;   ///< its first reading
-    qint64 beforeUs = 0; ///< the reading before it in the same column, where there is one
-    bool follows = false;
+    qint64 fromUs = 0;    ///< its first reading
+    qint64 beforeUs = 0;  ///< the reading before that
+    bool follows = false; ///< split off from the one before it in the same column
     std::vector<Agg> units;
 };
 
@@ -1480,35 +1484,35 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
     QString where = r.rowsWhere(p, QString::number(a), QString::number(b), request.source, nullptr);
     // One unit as a plain comparison, which the server makes in less time
     // than one with a list.
+    QStringList unitNames;
+    bool blankUnit = false;
+    for (const Quantity::Unit &u : q.units) {
+        unitNames << u.unit;
+        blankUnit = blankUnit || u.unit.isEmpty();
+    }
     where += QStringLiteral(" AND ") + Read::equals(p, QStringLiteral("i.funcstr"), q.function) +
              QStringLiteral(" AND ") +
-             (unitCount == 1 ? Read::equals(p, QStringLiteral("i.unitstr"), q.units.front().unit)
+             (unitCount == 1 ? Read::equals(p, QStringLiteral("i.unitstr"), unitNames.front())
                              : QStringLiteral("(i.unitstr = ANY(%1::text[])%2)")
-                                   .arg(p.add(pgArray([&] {
-                                            QStringList names;
-                                            for (const Quantity::Unit &u : q.units)
-                                                names << u.unit;
-                                            return names;
-                                        }())),
-                                        std::any_of(q.units.begin(), q.units.end(),
-                                                    [](const Quantity::Unit &u) { return u.unit.isEmpty(); })
-                                            ? QStringLiteral(" OR i.unitstr IS NULL")
-                                            : QString()));
+                                   .arg(p.add(pgArray(unitNames)),
+                                        blankUnit ? QStringLiteral(" OR i.unitstr IS NULL") : QString()));
     // Only what tells the rows apart is sent: not the meter where one is
     // asked for, nor the unit of a quantity of one; each field costs the
     // server a call a row, a NULL too.
     const bool sendSource = r.table.hasSource && request.source.isNull();
     const bool sendUnit = unitCount > 1;
     QStringList projection{QStringLiteral("(%1)::timestamp").arg(r.time()),
-                       r.table.hasId ? QStringLiteral("coalesce(i.id, 0)::bigint") : QStringLiteral("i.ctid")};
+                           r.table.hasId ? QStringLiteral("coalesce(i.id, 0)::bigint")
+                                         : QStringLiteral("i.ctid")};
     if (sendSource)
         projection << QStringLiteral("i.source");
     if (sendUnit)
         projection << QStringLiteral("i.unitstr");
     projection << r.value() << r.frastr();
-    const QString sql = QStringLiteral("COPY (SELECT %1 FROM invoice i WHERE %2 ORDER BY %3) TO STDOUT (FORMAT binary)")
-                            .arg(projection.join(QStringLiteral(", ")), where,
-                                 r.table.timeIsZoned ? QStringLiteral("(%1)::timestamp").arg(r.time()) : r.time());
+    const QString sql =
+        QStringLiteral("COPY (SELECT %1 FROM invoice i WHERE %2 ORDER BY %3) TO STDOUT (FORMAT binary)")
+            .arg(projection.join(QStringLiteral(", ")), where,
+                 r.table.timeIsZoned ? QStringLiteral("(%1)::timestamp").arg(r.time()) : r.time());
     // Where each text is among them.
     const int sourceField = sendSource ? 2 : -1;
     const int unitField = sendUnit ? 2 + int(sendSource) : -1;
@@ -1575,7 +1579,8 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
                 sourceField < 0 ? std::string_view(sourceName.constData(), size_t(sourceName.size()))
                                 : field[sourceField];
             const std::string_view unitText =
-                unitField < 0 ? std::string_view(units[0].constData(), size_t(units[0].size())) : field[unitField];
+                unitField < 0 ? std::string_view(units[0].constData(), size_t(units[0].size()))
+                              : field[unitField];
             const std::string_view value = field[valueField];
             const std::string_view rangeText = field[valueField + 1];
             if (!curve || source != lastSource) {
