@@ -1114,27 +1114,13 @@ QStringList markStatements()
         QStringLiteral("UPDATE {SUM}_partition SET marks = %1").arg(triggerMarkSql(QStringLiteral("relid")))};
 }
 
-// Everything install() makes: objects first, then the triggers, the
-// partitions they watch and the rows still to summarize.
-bool installObjects(PgLink &link, const Layout &layout, QString *error)
+} // namespace
+
+QStringList installScript(const ScriptTarget &target)
 {
-    PgResult r;
-    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL, "
-                   "quote_ident(pg_get_userbyid(relowner)), to_regtype('{FN}_row') IS NOT NULL FROM pg_class "
-                   "WHERE oid = 'invoice'::regclass",
-                   {}, &r) ||
-        r.rows() != 1 || r.isNull(0, 0)) {
-        *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
-        return false;
-    }
-    const QString schema = r.string(0, 0);
-    const QString tableOwner = r.string(0, 2);
+    const Layout layout{target.hasId, target.hasSource};
+    const QString &schema = target.schema;
     QStringList statements;
-    // Writers wait for the moment it takes; rows written before are counted
-    // below, rows after go through the triggers.
-    statements << QStringLiteral("SET LOCAL lock_timeout = '10s'")
-               << QStringLiteral("SET LOCAL client_min_messages = warning")
-               << QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE");
     statements << QStringLiteral(
                       "CREATE TABLE IF NOT EXISTS {SUM}_state (one boolean PRIMARY KEY DEFAULT "
                       "true CHECK (one), version integer NOT NULL, levels text NOT NULL, relid oid NOT NULL)")
@@ -1153,19 +1139,51 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
         statements << QStringLiteral("CREATE INDEX IF NOT EXISTS %1_bucket_idx ON %1 USING brin (bucket)")
                           .arg(levelTable(int(i)));
     }
-    if (r.text(0, 1) != "t")
+    if (!target.keyTypeExists)
         statements << QStringLiteral("CREATE TYPE {FN}_key AS (source text, funcstr text, unitstr text, "
                                      "bucket bigint)");
     for (size_t i = 0; i < levels().size(); ++i)
         statements << redoFunction(int(i), schema, layout);
     statements << rollupFunction(schema, layout);
-    if (r.text(0, 3) != "t")
+    if (!target.rowTypeExists)
         statements << QStringLiteral("CREATE TYPE {FN}_row AS (source text, funcstr text, unitstr text, us bigint, "
                                      "id bigint, cv float8, nv float8, ol boolean)");
     statements << insertFunctions(schema, layout) << deleteFunction(schema, layout) << updateFunction(schema, layout)
                << truncateFunction(schema, layout) << replicaFunction(schema);
-    statements << grantStatements(tableOwner);
+    statements << grantStatements(target.tableOwner);
     statements << triggerStatements(QStringLiteral("invoice"), true);
+    return statements;
+}
+
+namespace {
+
+// Everything install() makes: objects first (installScript()), then the
+// triggers, the partitions they watch and the rows still to summarize.
+bool installObjects(PgLink &link, const Layout &layout, QString *error)
+{
+    PgResult r;
+    if (!link.exec("SELECT quote_ident(current_schema()), to_regtype('{FN}_key') IS NOT NULL, "
+                   "quote_ident(pg_get_userbyid(relowner)), to_regtype('{FN}_row') IS NOT NULL FROM pg_class "
+                   "WHERE oid = 'invoice'::regclass",
+                   {}, &r) ||
+        r.rows() != 1 || r.isNull(0, 0)) {
+        *error = link.error().isEmpty() ? QStringLiteral("no current schema") : link.error();
+        return false;
+    }
+    ScriptTarget target;
+    target.hasId = layout.hasId;
+    target.hasSource = layout.hasSource;
+    target.schema = r.string(0, 0);
+    target.tableOwner = r.string(0, 2);
+    target.keyTypeExists = r.text(0, 1) == "t";
+    target.rowTypeExists = r.text(0, 3) == "t";
+    QStringList statements;
+    // Writers wait for the moment it takes; rows written before are counted
+    // below, rows after go through the triggers.
+    statements << QStringLiteral("SET LOCAL lock_timeout = '10s'")
+               << QStringLiteral("SET LOCAL client_min_messages = warning")
+               << QStringLiteral("LOCK TABLE invoice IN SHARE ROW EXCLUSIVE MODE");
+    statements << installScript(target);
     if (!runAll(link, statements, error))
         return false;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
@@ -109,6 +110,25 @@ Status probe(QSqlDatabase &db);
 /// is open (RecordSchema::ensureTable makes the table and its summaries in
 /// one), else in one of its own. False with `error` set on failure.
 bool install(QSqlDatabase &db, QString *error);
+
+/// What installScript() makes the summaries for.
+struct ScriptTarget
+{
+    bool hasId = true;     ///< the table has an `id` column
+    bool hasSource = true; ///< the table has a `source` column
+    /// The schema (quoted) the functions' search path names.
+    QString schema = QStringLiteral("public");
+    /// The role (quoted) that owns `invoice` and may run the trigger functions.
+    QString tableOwner = QStringLiteral("tk52k");
+    bool keyTypeExists = false; ///< left out where a build made them before
+    bool rowTypeExists = false;
+};
+
+/// The statements install() runs to make the summary tables, types,
+/// functions, their grants and the triggers on `invoice`, in order, the
+/// names of the summaries left as {SUM}, {FN} and {TAGNO} (PgLink fills
+/// them in). Made without a server, so what runs can be read and compared.
+QStringList installScript(const ScriptTarget &target);
 
 /// Gives the partition `partition` of `invoice`, just made, the summary
 /// triggers and notes it among the summarized ones. Nothing to do (true)
