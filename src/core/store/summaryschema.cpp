@@ -8,9 +8,11 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <utility>
@@ -165,54 +167,213 @@ QString overloadTableSql()
     return QStringLiteral("'{%1}'::float8[]").arg(values.join(QLatin1Char(',')));
 }
 
+// The columns of a summary row after its key (source, funcstr, unitstr,
+// bucket), declared once: the table, every aggregate and every merge of
+// the summaries is made from this list. A group holds the columns whose
+// values go together (the first reading's time, id and value; count, mean
+// and M2).
+struct SummaryColumn
+{
+    /// The columns, "name type" each, in table order.
+    std::vector<const char *> columns;
+    /// The group's aggregates over a bucket's rows (us, id, cv, nv, ol, and
+    /// prev, the time of the row before in the bucket), named for `out`.
+    const char *fromRows;
+    /// The same over finer buckets (their columns, and prev_last, the last
+    /// time of the bucket before, and pmean, the mean of their parent).
+    const char *fromChildren;
+    /// The columns from those aggregates; ID(x) is an id, kept as 0 where
+    /// the table has none (a row's place orders ties while it is read, but
+    /// means nothing once the table is vacuumed or rewritten).
+    const char *out;
+    /// The merge of a batch (`excluded`) into a bucket (`s`): the SET
+    /// clauses, or, where `pick` is given instead, the condition under which
+    /// the batch's values replace the bucket's.
+    const char *merge;
+    const char *pick;
+    /// One row (r_us, r_id, r_cv, r_nv, r_ol) as a bucket of its own, and
+    /// appended after a bucket's last row (no clause: unchanged).
+    const char *fromOne;
+    const char *append;
+};
+
+// Count, mean and M2 merge with Chan's formula, extremes keep the earliest
+// of equal values, first and last go by (time, id). The largest spacing is
+// the children's or one between two of them; merged, it is known only when
+// the batch lies wholly after or before the rows there, else left NULL, and
+// the trigger recomputes the bucket. Without an id column every id is 0, so
+// a batch that ties with the bucket's first or last time is neither, and
+// such a bucket is recomputed.
+const std::vector<SummaryColumn> &summaryColumns()
+{
+    static const std::vector<SummaryColumn> kColumns = {
+        {{"n_rows bigint NOT NULL"}, "count(*) AS n_rows", "sum(n_rows)::bigint AS n_rows", "n_rows",
+         "n_rows = s.n_rows + excluded.n_rows", nullptr, "1", "n_rows = s.n_rows + 1"},
+        {{"first_us bigint NOT NULL", "first_id bigint NOT NULL", "first_v float8 NOT NULL"},
+         "min(ARRAY[us, id, cv]) AS f",
+         "min(ARRAY[first_us, first_id, first_v]) AS f",
+         "f[1]::bigint, ID(f[2]), f[3]",
+         nullptr,
+         "(excluded.first_us, excluded.first_id) < (s.first_us, s.first_id)",
+         "r_us, r_id, r_cv",
+         nullptr},
+        {{"last_us bigint NOT NULL", "last_id bigint NOT NULL", "last_v float8 NOT NULL"},
+         "max(ARRAY[us, id, cv]) AS l",
+         "max(ARRAY[last_us, last_id, last_v]) AS l",
+         "l[1]::bigint, ID(l[2]), l[3]",
+         nullptr,
+         "(excluded.last_us, excluded.last_id) > (s.last_us, s.last_id)",
+         "r_us, r_id, r_cv",
+         "last_us = r_us, last_id = r_id, last_v = r_cv"},
+        {{"lo_v float8 NOT NULL", "lo_us bigint NOT NULL"},
+         "min(ARRAY[cv, us]) AS lo",
+         "min(ARRAY[lo_v, lo_us]) AS lo",
+         "lo[1], lo[2]::bigint",
+         nullptr,
+         "excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)",
+         "r_cv, r_us",
+         "lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, "
+         "lo_us = CASE WHEN r_cv < s.lo_v THEN r_us ELSE s.lo_us END"},
+        {{"hi_v float8 NOT NULL", "hi_us bigint NOT NULL"},
+         "max(ARRAY[cv, -us]) AS hi",
+         "max(ARRAY[hi_v, -hi_us]) AS hi",
+         "hi[1], (-hi[2])::bigint",
+         nullptr,
+         "excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)",
+         "r_cv, r_us",
+         "hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, "
+         "hi_us = CASE WHEN r_cv > s.hi_v THEN r_us ELSE s.hi_us END"},
+        {{"max_gap bigint"},
+         "coalesce(max(us - prev), 0) AS max_gap",
+         "greatest(max(max_gap), max(first_us - prev_last)) AS max_gap",
+         "max_gap",
+         "max_gap = CASE\n"
+         "   WHEN (excluded.first_us, excluded.first_id) > (s.last_us, s.last_id)\n"
+         "     THEN greatest(s.max_gap, excluded.max_gap, excluded.first_us - s.last_us)\n"
+         "   WHEN (excluded.last_us, excluded.last_id) < (s.first_us, s.first_id)\n"
+         "     THEN greatest(s.max_gap, excluded.max_gap, s.first_us - excluded.last_us) END",
+         nullptr,
+         "0",
+         "max_gap = greatest(s.max_gap, r_us - s.last_us)"},
+        {{"n bigint NOT NULL", "mean float8", "m2 float8"},
+         "count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2",
+         "sum(n)::bigint AS n, max(pmean) AS mean,\n"
+         "        sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2",
+         "n, mean, m2",
+         "n = s.n + excluded.n,\n"
+         " mean = CASE WHEN excluded.n = 0 THEN s.mean WHEN s.n = 0 THEN excluded.mean "
+         "ELSE s.mean + (excluded.mean - s.mean) * excluded.n / (s.n + excluded.n) END,\n"
+         " m2 = CASE WHEN excluded.n = 0 THEN s.m2 WHEN s.n = 0 THEN excluded.m2 "
+         "ELSE s.m2 + excluded.m2 + (excluded.mean - s.mean) ^ 2 * s.n * excluded.n / (s.n + excluded.n) END",
+         nullptr,
+         "CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END, r_nv, CASE WHEN r_nv IS NOT NULL THEN 0::float8 END",
+         "n = s.n + CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END,\n"
+         " mean = CASE WHEN r_nv IS NULL THEN s.mean WHEN s.n = 0 THEN r_nv "
+         "ELSE s.mean + (r_nv - s.mean) / (s.n + 1) END,\n"
+         " m2 = CASE WHEN r_nv IS NULL THEN s.m2 WHEN s.n = 0 THEN 0 ELSE s.m2 + (r_nv - s.mean) ^ 2 * s.n / "
+         "(s.n + 1) END"},
+        {{"min_v float8", "min_us bigint"},
+         "min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn",
+         "min(ARRAY[min_v, min_us]) FILTER (WHERE n > 0) AS mn",
+         "mn[1], mn[2]::bigint",
+         nullptr,
+         "excluded.n > 0 AND (s.n = 0 OR excluded.min_v < s.min_v OR "
+         "(excluded.min_v = s.min_v AND excluded.min_us < s.min_us))",
+         "r_nv, CASE WHEN r_nv IS NOT NULL THEN r_us END",
+         "min_v = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.min_v END,\n"
+         " min_us = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.min_us END"},
+        {{"max_v float8", "max_us bigint"},
+         "max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx",
+         "max(ARRAY[max_v, -max_us]) FILTER (WHERE n > 0) AS mx",
+         "mx[1], (-mx[2])::bigint",
+         nullptr,
+         "excluded.n > 0 AND (s.n = 0 OR excluded.max_v > s.max_v OR "
+         "(excluded.max_v = s.max_v AND excluded.max_us < s.max_us))",
+         "r_nv, CASE WHEN r_nv IS NOT NULL THEN r_us END",
+         "max_v = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.max_v END,\n"
+         " max_us = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.max_us END"},
+        {{"overloads bigint NOT NULL"}, "count(*) FILTER (WHERE ol) AS overloads", "sum(overloads)::bigint AS overloads",
+         "overloads", "overloads = s.overloads + excluded.overloads", nullptr, "CASE WHEN r_ol THEN 1 ELSE 0 END",
+         "overloads = s.overloads + CASE WHEN r_ol THEN 1 ELSE 0 END"},
+    };
+    return kColumns;
+}
+
+// A summary row's key, then summaryColumns().
+const char *const kKeyColumns[] = {"source text", "funcstr text", "unitstr text", "bucket bigint"};
+
+QString columnName(const char *declared)
+{
+    const char *space = std::strchr(declared, ' ');
+    return QString::fromLatin1(declared, int(space - declared));
+}
+
+// One of the parts of each group of summaryColumns(), joined.
+QString eachGroup(const char *SummaryColumn::*part, const QString &separator)
+{
+    QStringList out;
+    for (const SummaryColumn &g : summaryColumns())
+        if (g.*part)
+            out << QLatin1String(g.*part);
+    return out.join(separator);
+}
+
 // Columns of a summary row, in table order.
-const char *const kColumns =
-    "source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, "
-    "last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, "
-    "max_v, max_us, overloads";
-// The same from the aggregates' arrays. Without an id column the ids are
-// kept as 0: a row's place in the table orders ties while it is read, but
-// means nothing once the table is vacuumed or rewritten.
+QString columnList()
+{
+    static const QString kList = [] {
+        QStringList names;
+        for (const char *k : kKeyColumns)
+            names << columnName(k);
+        for (const SummaryColumn &g : summaryColumns())
+            for (const char *c : g.columns)
+                names << columnName(c);
+        return names.join(QStringLiteral(", "));
+    }();
+    return kList;
+}
+
+// The same from the aggregates' columns.
 QString projection(const Layout &layout)
 {
-    return QStringLiteral(
-               "source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, %1, f[3], l[1]::bigint, %2, "
-               "l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, "
-               "mx[1], (-mx[2])::bigint, overloads")
-        .arg(layout.hasId ? QStringLiteral("f[2]::bigint") : QStringLiteral("0::bigint"),
-             layout.hasId ? QStringLiteral("l[2]::bigint") : QStringLiteral("0::bigint"));
+    QString out = QStringLiteral("source, funcstr, unitstr, bucket, ") + eachGroup(&SummaryColumn::out, QStringLiteral(", "));
+    return out.replace(QRegularExpression(QStringLiteral("ID\\(([^)]*)\\)")),
+                 layout.hasId ? QStringLiteral("\\1::bigint") : QStringLiteral("0::bigint"));
 }
 
 QString tableDdl(const QString &table)
 {
-    return fill(QStringLiteral(R"(CREATE TABLE IF NOT EXISTS {T} (
-    source    text   NOT NULL,
-    funcstr   text   NOT NULL,
-    unitstr   text   NOT NULL,
-    bucket    bigint NOT NULL,
-    n_rows    bigint NOT NULL,
-    first_us  bigint NOT NULL,
-    first_id  bigint NOT NULL,
-    first_v   float8 NOT NULL,
-    last_us   bigint NOT NULL,
-    last_id   bigint NOT NULL,
-    last_v    float8 NOT NULL,
-    lo_v      float8 NOT NULL,
-    lo_us     bigint NOT NULL,
-    hi_v      float8 NOT NULL,
-    hi_us     bigint NOT NULL,
-    max_gap   bigint,
-    n         bigint NOT NULL,
-    mean      float8,
-    m2        float8,
-    min_v     float8,
-    min_us    bigint,
-    max_v     float8,
-    max_us    bigint,
-    overloads bigint NOT NULL,
-    PRIMARY KEY (source, funcstr, unitstr, bucket)
-) WITH (fillfactor = 80))"),
-                {{"T", table}});
+    QString columns;
+    const auto add = [&](const char *declared) {
+        const QString name = columnName(declared);
+        const QStringList type = QString::fromLatin1(declared).mid(name.size() + 1).split(QLatin1Char(' '));
+        columns += QStringLiteral("    %1 %2,\n")
+                       .arg(name, -9)
+                       .arg(type.size() > 1 ? type[0].leftJustified(6) + QLatin1Char(' ') + type.mid(1).join(QLatin1Char(' '))
+                                            : type[0]);
+    };
+    for (const char *k : kKeyColumns)
+        add((QByteArray(k) + " NOT NULL").constData());
+    for (const SummaryColumn &g : summaryColumns())
+        for (const char *c : g.columns)
+            add(c);
+    return fill(QStringLiteral("CREATE TABLE IF NOT EXISTS {T} (\n{COLUMNS}"
+                               "    PRIMARY KEY (source, funcstr, unitstr, bucket)\n"
+                               ") WITH (fillfactor = 80)"),
+                {{"T", table}, {"COLUMNS", columns}});
+}
+
+// A summary row that holds nothing yet, for the key columns `key`: zeros
+// where a column may not be NULL.
+QString emptyRow(const QString &key)
+{
+    QStringList values{key};
+    for (const SummaryColumn &g : summaryColumns())
+        for (const char *c : g.columns) {
+            const QStringList type = QString::fromLatin1(c).split(QLatin1Char(' '));
+            values << (type.size() > 2 ? QStringLiteral("0") : QStringLiteral("NULL::") + type[1]);
+        }
+    return values.join(QStringLiteral(", "));
 }
 
 // What orders the rows of `a` (a table, not a transition table) of equal
@@ -247,38 +408,22 @@ QString rowValues(const QString &a, const Layout &layout, const QString &id)
 QString rawAggregate(const QString &rows, qint64 size, const Layout &layout)
 {
     return fill(QStringLiteral(R"(SELECT {P} FROM (
- SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
-        coalesce(max(us - prev), 0) AS max_gap,
-        count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
-        min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
-        max(ARRAY[nv, -us]) FILTER (WHERE nv IS NOT NULL) AS mx,
-        count(*) FILTER (WHERE ol) AS overloads
+ SELECT source, funcstr, unitstr, bucket, {AGG}
    FROM (SELECT r.*, b.bucket,
                 lag(r.us) OVER (PARTITION BY r.source, r.funcstr, r.unitstr, b.bucket ORDER BY r.us, r.id) AS prev
            FROM ({ROWS}) r CROSS JOIN LATERAL (SELECT {FLOOR} AS bucket) b) x
   GROUP BY source, funcstr, unitstr, bucket) a)"),
                 {{"P", projection(layout)},
+                 {"AGG", eachGroup(&SummaryColumn::fromRows, QStringLiteral(",\n        "))},
                  {"ROWS", rows},
                  {"FLOOR", floorSql(QStringLiteral("r.us"), size)}});
 }
 
 // Summary rows of level size `size` from the finer summary rows `children`.
-// M2 adds the children's spread about the bucket's mean to theirs (Chan);
-// the largest spacing is the children's or one between two of them.
 QString childAggregate(const QString &children, qint64 size, const Layout &layout)
 {
     return fill(QStringLiteral(R"(SELECT {P} FROM (
- SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
-        greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
-        sum(n)::bigint AS n, max(pmean) AS mean,
-        sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
-        min(ARRAY[min_v, min_us]) FILTER (WHERE n > 0) AS mn,
-        max(ARRAY[max_v, -max_us]) FILTER (WHERE n > 0) AS mx,
-        sum(overloads)::bigint AS overloads
+ SELECT source, funcstr, unitstr, parent AS bucket, {AGG}
    FROM (SELECT c.*, p.parent,
                 lag(c.last_us) OVER (PARTITION BY c.source, c.funcstr, c.unitstr, p.parent ORDER BY c.bucket) AS prev_last,
                 sum(c.n * c.mean) OVER w / nullif(sum(c.n) OVER w, 0) AS pmean
@@ -286,56 +431,25 @@ QString childAggregate(const QString &children, qint64 size, const Layout &layou
          WINDOW w AS (PARTITION BY c.source, c.funcstr, c.unitstr, p.parent)) x
   GROUP BY source, funcstr, unitstr, parent) a)"),
                 {{"P", projection(layout)},
+                 {"AGG", eachGroup(&SummaryColumn::fromChildren, QStringLiteral(",\n        "))},
                  {"CHILDREN", children},
                  {"FLOOR", floorSql(QStringLiteral("c.bucket"), size)}});
 }
 
 // The merge of a batch (`excluded`) into a bucket (`s`) that already holds
-// rows. Count, mean and M2 merge with Chan's formula, extremes keep the
-// earliest of equal values, first and last go by (time, id). The largest
-// spacing is known only when the batch lies wholly after or before the rows
-// there; otherwise it is left NULL, and the trigger recomputes the bucket.
-// Without an id column every id is 0, so a batch that ties with the
-// bucket's first or last time is neither, and such a bucket is recomputed.
+// rows.
 QString mergeSet()
 {
-    const auto pick = [](const QString &condition, const QStringList &columns) {
-        QStringList out;
-        for (const QString &c : columns)
-            out << fill(QStringLiteral("{C} = CASE WHEN {IF} THEN excluded.{C} ELSE s.{C} END"),
-                        {{"C", c}, {"IF", condition}});
-        return out.join(QStringLiteral(",\n "));
-    };
     QStringList set;
-    set << QStringLiteral("n_rows = s.n_rows + excluded.n_rows");
-    set << pick(QStringLiteral("(excluded.first_us, excluded.first_id) < (s.first_us, s.first_id)"),
-                {"first_us", "first_id", "first_v"});
-    set << pick(QStringLiteral("(excluded.last_us, excluded.last_id) > (s.last_us, s.last_id)"),
-                {"last_us", "last_id", "last_v"});
-    set << pick(
-        QStringLiteral("excluded.lo_v < s.lo_v OR (excluded.lo_v = s.lo_v AND excluded.lo_us < s.lo_us)"),
-        {"lo_v", "lo_us"});
-    set << pick(
-        QStringLiteral("excluded.hi_v > s.hi_v OR (excluded.hi_v = s.hi_v AND excluded.hi_us < s.hi_us)"),
-        {"hi_v", "hi_us"});
-    set << QStringLiteral(R"(max_gap = CASE
-   WHEN (excluded.first_us, excluded.first_id) > (s.last_us, s.last_id)
-     THEN greatest(s.max_gap, excluded.max_gap, excluded.first_us - s.last_us)
-   WHEN (excluded.last_us, excluded.last_id) < (s.first_us, s.first_id)
-     THEN greatest(s.max_gap, excluded.max_gap, s.first_us - excluded.last_us) END)");
-    set << QStringLiteral("n = s.n + excluded.n");
-    set << QStringLiteral("mean = CASE WHEN excluded.n = 0 THEN s.mean WHEN s.n = 0 THEN excluded.mean "
-                          "ELSE s.mean + (excluded.mean - s.mean) * excluded.n / (s.n + excluded.n) END");
-    set << QStringLiteral("m2 = CASE WHEN excluded.n = 0 THEN s.m2 WHEN s.n = 0 THEN excluded.m2 "
-                          "ELSE s.m2 + excluded.m2 + (excluded.mean - s.mean) ^ 2 * s.n * excluded.n / "
-                          "(s.n + excluded.n) END");
-    set << pick(QStringLiteral("excluded.n > 0 AND (s.n = 0 OR excluded.min_v < s.min_v OR "
-                               "(excluded.min_v = s.min_v AND excluded.min_us < s.min_us))"),
-                {"min_v", "min_us"});
-    set << pick(QStringLiteral("excluded.n > 0 AND (s.n = 0 OR excluded.max_v > s.max_v OR "
-                               "(excluded.max_v = s.max_v AND excluded.max_us < s.max_us))"),
-                {"max_v", "max_us"});
-    set << QStringLiteral("overloads = s.overloads + excluded.overloads");
+    for (const SummaryColumn &g : summaryColumns()) {
+        if (!g.pick) {
+            set << QLatin1String(g.merge);
+            continue;
+        }
+        for (const char *c : g.columns)
+            set << fill(QStringLiteral("{C} = CASE WHEN {IF} THEN excluded.{C} ELSE s.{C} END"),
+                        {{"C", columnName(c)}, {"IF", QLatin1String(g.pick)}});
+    }
     return set.join(QStringLiteral(",\n "));
 }
 
@@ -459,7 +573,7 @@ QString rollupFunction(const QString &schema, const Layout &layout)
             .arg(rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout)),
                  timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2")));
     const QString finest = escaped(QStringLiteral("INSERT INTO %1 (%2) %3")
-                                       .arg(levelTable(0), QLatin1String(kColumns), rawAggregate(rows, second, layout)));
+                                       .arg(levelTable(0), columnList(), rawAggregate(rows, second, layout)));
     // One statement, so the snapshot is the one the buckets were made from.
     const QString ahead = escaped(QStringLiteral("SELECT array_agg(ROW(x.*)::%1), coalesce(sum(x.n_rows), 0), "
                                                  "pg_current_snapshot() FROM (%2) x")
@@ -485,7 +599,7 @@ QString rollupFunction(const QString &schema, const Layout &layout)
     for (size_t i = 1; i < levels().size(); ++i) {
         const QString upsert = fill(QStringLiteral("INSERT INTO {T} AS s ({COLS}) {ROWS}\n"
                                                    "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET};\n"),
-                                    {{"T", levelTable(int(i))}, {"COLS", QLatin1String(kColumns)}, {"SET", mergeSet()}});
+                                    {{"T", levelTable(int(i))}, {"COLS", columnList()}, {"SET", mergeSet()}});
         declare += QStringLiteral("  v_r%1 %2[];\n").arg(i).arg(levelTable(int(i)));
         ahead2 += QStringLiteral("      SELECT array_agg(ROW(x.*)::%1) INTO v_r%2 FROM (%3) x;\n")
                       .arg(levelTable(int(i)))
@@ -608,13 +722,13 @@ QString redoFunction(int level, const QString &schema, const Layout &layout)
                      layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout)),
                      timestampSql(QStringLiteral("$2")));
         QString statement = QStringLiteral("INSERT INTO %1 (%2) %3")
-                                .arg(levelTable(level), QLatin1String(kColumns), rawAggregate(rows, l.us, layout));
+                                .arg(levelTable(level), columnList(), rawAggregate(rows, l.us, layout));
         statement.replace(QLatin1Char('%'), QLatin1String("%%"))
             .replace(QLatin1String("@RAW@"), QLatin1String("%s"));
         insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys, wm;\n").arg(statement);
     } else {
         insert = QStringLiteral("  INSERT INTO %1 (%2) %3;\n")
-                     .arg(levelTable(level), QLatin1String(kColumns),
+                     .arg(levelTable(level), columnList(),
                           childAggregate(
                               QStringLiteral("SELECT c.* FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 c "
                                              "WHERE c.source = k.source AND c.funcstr = k.funcstr AND "
@@ -629,8 +743,7 @@ QString redoFunction(int level, const QString &schema, const Layout &layout)
            fill(QStringLiteral(R"(BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {T} ({COLS})
-  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0,
-         NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
+  SELECT DISTINCT {EMPTY} FROM unnest(keys) k
   ON CONFLICT DO NOTHING;
   PERFORM 1 FROM {T} s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
@@ -638,7 +751,10 @@ QString redoFunction(int level, const QString &schema, const Layout &layout)
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
 {INSERT}END
 $fn$)"),
-                {{"T", levelTable(level)}, {"COLS", QLatin1String(kColumns)}, {"INSERT", insert}});
+                {{"T", levelTable(level)},
+                 {"COLS", columnList()},
+                 {"EMPTY", emptyRow(QStringLiteral("k.source, k.funcstr, k.unitstr, k.bucket"))},
+                 {"INSERT", insert}});
 }
 
 // The buckets of every level that the rows of `rows` (old_rows, new_rows)
@@ -715,7 +831,7 @@ QStringList insertFunctions(const QString &schema, const Layout &layout)
                      "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
                  {{"I", number(qint64(i))},
                   {"T", levelTable(int(i))},
-                  {"COLS", QLatin1String(kColumns)},
+                  {"COLS", columnList()},
                   {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us, layout)},
                   {"SET", mergeSet()}});
         stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::{FN}_key) "
@@ -732,33 +848,11 @@ QStringList insertFunctions(const QString &schema, const Layout &layout)
         QStringLiteral("  IF cardinality(batch) = 1 THEN\n"
                        "    SELECT b.source, b.funcstr, b.unitstr, b.us, b.id, b.cv, b.nv, b.ol INTO r_source, "
                        "r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol FROM unnest(batch) b;\n");
-    const QString append = QStringLiteral(
-        "n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,\n"
-        " lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN "
-        "r_us ELSE s.lo_us END,\n"
-        " hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN "
-        "r_us ELSE s.hi_us END,\n"
-        " max_gap = greatest(s.max_gap, r_us - s.last_us),\n"
-        " n = s.n + CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END,\n"
-        " mean = CASE WHEN r_nv IS NULL THEN s.mean WHEN s.n = 0 THEN r_nv ELSE s.mean + (r_nv - s.mean) / "
-        "(s.n + 1) END,\n"
-        " m2 = CASE WHEN r_nv IS NULL THEN s.m2 WHEN s.n = 0 THEN 0 ELSE s.m2 + (r_nv - s.mean) ^ 2 * s.n / "
-        "(s.n + 1) END,\n"
-        " min_v = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.min_v END,\n"
-        " min_us = CASE WHEN r_nv < s.min_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.min_us END,\n"
-        " max_v = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.max_v END,\n"
-        " max_us = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.max_us END,\n"
-        " overloads = s.overloads + CASE WHEN r_ol THEN 1 ELSE 0 END");
+    const QString append = eachGroup(&SummaryColumn::append, QStringLiteral(",\n "));
     for (size_t i = 0; i < levels().size(); ++i) {
         const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
-        const QString values = fill(
-            QStringLiteral(
-                "r_source, r_funcstr, r_unitstr, {B}, 1, r_us, r_id, r_cv, r_us, r_id, r_cv, "
-                "r_cv, r_us, r_cv, r_us, 0, CASE WHEN r_nv IS NULL THEN 0 ELSE 1 END, "
-                "r_nv, CASE WHEN r_nv IS NOT NULL THEN 0::float8 END, r_nv, "
-                "CASE WHEN r_nv IS NOT NULL THEN r_us END, r_nv, CASE WHEN r_nv IS NOT NULL THEN r_us END, "
-                "CASE WHEN r_ol THEN 1 ELSE 0 END"),
-            {{"B", bucket}});
+        const QString values = QStringLiteral("r_source, r_funcstr, r_unitstr, ") + bucket + QStringLiteral(", ") +
+                               eachGroup(&SummaryColumn::fromOne, QStringLiteral(", "));
         single +=
             fill(QStringLiteral(
                      "    UPDATE {T} AS s SET\n {APPEND}\n"
@@ -772,7 +866,7 @@ QStringList insertFunctions(const QString &schema, const Layout &layout)
                      "::{FN}_key]; END IF;\n    END IF;\n"),
                  {{"I", number(qint64(i))},
                   {"T", levelTable(int(i))},
-                  {"COLS", QLatin1String(kColumns)},
+                  {"COLS", columnList()},
                   {"B", bucket},
                   {"V", values},
                   {"APPEND", append},
@@ -2067,7 +2161,7 @@ bool buildChunk(PgLink &link, const Layout &layout, const Span &chunk, const QSt
             statements << QStringLiteral("DELETE FROM %1 WHERE bucket >= %2 AND bucket < %3")
                               .arg(levelTable(int(i)), lo, end);
         statements << QStringLiteral("INSERT INTO %1 (%2) %3")
-                          .arg(levelTable(0), QLatin1String(kColumns),
+                          .arg(levelTable(0), columnList(),
                                rawAggregate(
                                    QStringLiteral("SELECT %1 FROM invoice i WHERE i.create_time >= %2 "
                                                   "AND i.create_time < %3")
@@ -2076,7 +2170,7 @@ bool buildChunk(PgLink &link, const Layout &layout, const Span &chunk, const QSt
                                    levels()[0].us, layout));
         for (size_t i = 1; i < levels().size(); ++i)
             statements << QStringLiteral("INSERT INTO %1 (%2) %3")
-                              .arg(levelTable(int(i)), QLatin1String(kColumns),
+                              .arg(levelTable(int(i)), columnList(),
                                    childAggregate(
                                        QStringLiteral("SELECT * FROM %1 WHERE bucket >= %2 AND bucket < %3")
                                            .arg(levelTable(int(i) - 1), lo, end),

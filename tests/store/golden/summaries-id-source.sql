@@ -138,8 +138,7 @@ CREATE OR REPLACE FUNCTION {FN}_redo_1s(keys {FN}_key[], raw regclass, wm bigint
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
-  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0,
-         NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
+  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0, NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
   ON CONFLICT DO NOTHING;
   PERFORM 1 FROM {SUM}_1s s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
@@ -147,8 +146,10 @@ BEGIN
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
   EXECUTE format($q$INSERT INTO {SUM}_1s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
@@ -165,8 +166,7 @@ CREATE OR REPLACE FUNCTION {FN}_redo_10s(keys {FN}_key[], raw regclass, wm bigin
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_10s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
-  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0,
-         NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
+  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0, NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
   ON CONFLICT DO NOTHING;
   PERFORM 1 FROM {SUM}_10s s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
@@ -174,8 +174,10 @@ BEGIN
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
   INSERT INTO {SUM}_10s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -195,8 +197,7 @@ CREATE OR REPLACE FUNCTION {FN}_redo_1m(keys {FN}_key[], raw regclass, wm bigint
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1m (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
-  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0,
-         NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
+  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0, NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
   ON CONFLICT DO NOTHING;
   PERFORM 1 FROM {SUM}_1m s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
@@ -204,8 +205,10 @@ BEGIN
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
   INSERT INTO {SUM}_1m (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -225,8 +228,7 @@ CREATE OR REPLACE FUNCTION {FN}_redo_1h(keys {FN}_key[], raw regclass, wm bigint
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1h (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
-  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0,
-         NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
+  SELECT DISTINCT k.source, k.funcstr, k.unitstr, k.bucket, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL::bigint, 0, NULL::float8, NULL::float8, NULL::float8, NULL::bigint, NULL::float8, NULL::bigint, 0 FROM unnest(keys) k
   ON CONFLICT DO NOTHING;
   PERFORM 1 FROM {SUM}_1h s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
    ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
@@ -234,8 +236,10 @@ BEGIN
    WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
   INSERT INTO {SUM}_1h (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -285,8 +289,10 @@ BEGIN
     IF v_w2 > v_w THEN
       EXECUTE format($q$SELECT array_agg(ROW(x.*)::{SUM}_1s), coalesce(sum(x.n_rows), 0), pg_current_snapshot() FROM (SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
@@ -298,8 +304,10 @@ BEGIN
   GROUP BY source, funcstr, unitstr, bucket) a) x$q$, root::regclass) INTO v_rows, v_n, v_snap USING v_w, v_w2;
       SELECT array_agg(ROW(x.*)::{SUM}_10s) INTO v_r1 FROM (SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -314,8 +322,10 @@ BEGIN
   GROUP BY source, funcstr, unitstr, parent) a) x;
       SELECT array_agg(ROW(x.*)::{SUM}_1m) INTO v_r2 FROM (SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -330,8 +340,10 @@ BEGIN
   GROUP BY source, funcstr, unitstr, parent) a) x;
       SELECT array_agg(ROW(x.*)::{SUM}_1h) INTO v_r3 FROM (SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -458,8 +470,10 @@ BEGIN
   DELETE FROM {SUM}_1s WHERE bucket >= v_w AND bucket < v_w2;
   EXECUTE format($q$INSERT INTO {SUM}_1s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
@@ -471,8 +485,10 @@ BEGIN
   GROUP BY source, funcstr, unitstr, bucket) a$q$, root::regclass) USING v_w, v_w2;
   INSERT INTO {SUM}_10s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -512,8 +528,10 @@ BEGIN
  overloads = s.overloads + excluded.overloads;
   INSERT INTO {SUM}_1m AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -553,8 +571,10 @@ BEGIN
  overloads = s.overloads + excluded.overloads;
   INSERT INTO {SUM}_1h AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, parent AS bucket, sum(n_rows)::bigint AS n_rows,
-        min(ARRAY[first_us, first_id, first_v]) AS f, max(ARRAY[last_us, last_id, last_v]) AS l,
-        min(ARRAY[lo_v, lo_us]) AS lo, max(ARRAY[hi_v, -hi_us]) AS hi,
+        min(ARRAY[first_us, first_id, first_v]) AS f,
+        max(ARRAY[last_us, last_id, last_v]) AS l,
+        min(ARRAY[lo_v, lo_us]) AS lo,
+        max(ARRAY[hi_v, -hi_us]) AS hi,
         greatest(max(max_gap), max(first_us - prev_last)) AS max_gap,
         sum(n)::bigint AS n, max(pmean) AS mean,
         sum(coalesce(m2, 0) + n * (mean - pmean) ^ 2) FILTER (WHERE n > 0) AS m2,
@@ -621,7 +641,8 @@ BEGIN
   IF cardinality(batch) = 1 THEN
     SELECT b.source, b.funcstr, b.unitstr, b.us, b.id, b.cv, b.nv, b.ol INTO r_source, r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol FROM unnest(batch) b;
     UPDATE {SUM}_1s AS s SET
- n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,
+ n_rows = s.n_rows + 1,
+ last_us = r_us, last_id = r_id, last_v = r_cv,
  lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN r_us ELSE s.lo_us END,
  hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN r_us ELSE s.hi_us END,
  max_gap = greatest(s.max_gap, r_us - s.last_us),
@@ -665,7 +686,8 @@ BEGIN
       IF r_stale THEN k0 := ARRAY[ROW(r_source, r_funcstr, r_unitstr, (r_us - (((r_us % 1000000) + 1000000) % 1000000)))::{FN}_key]; END IF;
     END IF;
     UPDATE {SUM}_10s AS s SET
- n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,
+ n_rows = s.n_rows + 1,
+ last_us = r_us, last_id = r_id, last_v = r_cv,
  lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN r_us ELSE s.lo_us END,
  hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN r_us ELSE s.hi_us END,
  max_gap = greatest(s.max_gap, r_us - s.last_us),
@@ -709,7 +731,8 @@ BEGIN
       IF r_stale THEN k1 := ARRAY[ROW(r_source, r_funcstr, r_unitstr, (r_us - (((r_us % 10000000) + 10000000) % 10000000)))::{FN}_key]; END IF;
     END IF;
     UPDATE {SUM}_1m AS s SET
- n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,
+ n_rows = s.n_rows + 1,
+ last_us = r_us, last_id = r_id, last_v = r_cv,
  lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN r_us ELSE s.lo_us END,
  hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN r_us ELSE s.hi_us END,
  max_gap = greatest(s.max_gap, r_us - s.last_us),
@@ -753,7 +776,8 @@ BEGIN
       IF r_stale THEN k2 := ARRAY[ROW(r_source, r_funcstr, r_unitstr, (r_us - (((r_us % 60000000) + 60000000) % 60000000)))::{FN}_key]; END IF;
     END IF;
     UPDATE {SUM}_1h AS s SET
- n_rows = s.n_rows + 1, last_us = r_us, last_id = r_id, last_v = r_cv,
+ n_rows = s.n_rows + 1,
+ last_us = r_us, last_id = r_id, last_v = r_cv,
  lo_v = CASE WHEN r_cv < s.lo_v THEN r_cv ELSE s.lo_v END, lo_us = CASE WHEN r_cv < s.lo_v THEN r_us ELSE s.lo_us END,
  hi_v = CASE WHEN r_cv > s.hi_v THEN r_cv ELSE s.hi_v END, hi_us = CASE WHEN r_cv > s.hi_v THEN r_us ELSE s.hi_us END,
  max_gap = greatest(s.max_gap, r_us - s.last_us),
@@ -805,8 +829,10 @@ BEGIN
   WITH r AS MATERIALIZED (SELECT * FROM unnest(batch)),
   u0 AS (INSERT INTO {SUM}_1s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
@@ -844,8 +870,10 @@ BEGIN
    RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale),
   u1 AS (INSERT INTO {SUM}_10s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
@@ -883,8 +911,10 @@ BEGIN
    RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale),
   u2 AS (INSERT INTO {SUM}_1m AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
@@ -922,8 +952,10 @@ BEGIN
    RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale),
   u3 AS (INSERT INTO {SUM}_1h AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
-        min(ARRAY[us, id, cv]) AS f, max(ARRAY[us, id, cv]) AS l,
-        min(ARRAY[cv, us]) AS lo, max(ARRAY[cv, -us]) AS hi,
+        min(ARRAY[us, id, cv]) AS f,
+        max(ARRAY[us, id, cv]) AS l,
+        min(ARRAY[cv, us]) AS lo,
+        max(ARRAY[cv, -us]) AS hi,
         coalesce(max(us - prev), 0) AS max_gap,
         count(nv) AS n, avg(nv) AS mean, var_pop(nv) * count(nv) AS m2,
         min(ARRAY[nv, us]) FILTER (WHERE nv IS NOT NULL) AS mn,
