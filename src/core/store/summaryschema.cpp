@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <QSqlDatabase>
 #include <QRegularExpression>
@@ -16,6 +17,13 @@
 #include <initializer_list>
 #include <limits>
 #include <utility>
+
+// The SQL files are linked into the core library, which the programs use
+// as a static library: their resources are made known by hand.
+static void initSummaryResources()
+{
+    Q_INIT_RESOURCE(summaryschema);
+}
 
 namespace SummarySchema {
 namespace {
@@ -453,554 +461,329 @@ QString mergeSet()
     return set.join(QStringLiteral(",\n "));
 }
 
-enum class Rights { Caller, Owner };
-
-// Every function runs with a search path of its own schema only (pg_temp
-// last), so no object a caller makes can stand in for one it names. The
-// trigger functions write the summaries with the rights of whoever
-// installed them (Rights::Owner), so a writer that may only insert into
-// invoice still keeps them; what they call runs with those rights already.
-// None may be run by PUBLIC (grantStatements()).
-QString functionHeader(const QString &name, const QString &arguments, const QString &returns,
-                       const QString &schema, Rights rights)
+// The sections of sql/summaries.sql by name, the reader's notes left out
+// (see the head of that file).
+const QHash<QString, QString> &sqlSections()
 {
-    return fill(QStringLiteral("CREATE OR REPLACE FUNCTION {N}({A}) RETURNS {R} LANGUAGE plpgsql {D}"
-                               "SET search_path = {S}, pg_temp SET jit = off AS $fn$\n"),
-                {{"N", name},
-                 {"A", arguments},
-                 {"R", returns},
-                 {"S", schema},
-                 {"D", rights == Rights::Owner ? QStringLiteral("SECURITY DEFINER ") : QString()}});
+    static const QHash<QString, QString> kSections = [] {
+        initSummaryResources();
+        QHash<QString, QString> out;
+        QFile file(QStringLiteral(":/sql/summaries.sql"));
+        if (!file.open(QIODevice::ReadOnly))
+            qFatal("tk52k: the summaries' SQL is not among the program's resources");
+        QString name;
+        QStringList lines;
+        const auto close = [&] {
+            while (!lines.isEmpty() && lines.back().trimmed().isEmpty())
+                lines.removeLast();
+            if (!name.isEmpty())
+                out.insert(name, lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+            lines.clear();
+        };
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String("--- "))) {
+                close();
+                name = line.mid(4).trimmed();
+            } else if (!line.startsWith(QLatin1String("--"))) {
+                lines << line;
+            }
+        }
+        close();
+        return out;
+    }();
+    return kSections;
 }
 
-// The start of each trigger function: it acts for invoice (the table the
-// summaries were made for, by its oid, so a renamed table keeps its own)
-// and its partitions only. Attached to any other table, a temporary one of
-// the same columns or a partition detached and kept, it does nothing.
+// The section `name` of sql/summaries.sql with its placeholders filled.
+QString sql(const char *name, std::initializer_list<std::pair<const char *, QString>> values = {})
+{
+    const auto it = sqlSections().constFind(QLatin1String(name));
+    if (it == sqlSections().constEnd())
+        qFatal("tk52k: no section %s in the summaries' SQL", name);
+    return fill(*it, values);
+}
+
+// The same as one piece of a statement, without the line's end.
+QString sqlPart(const char *name, std::initializer_list<std::pair<const char *, QString>> values = {})
+{
+    return sql(name, values).trimmed();
+}
+
+// `statement` made ready for format(), where {RAW} stands for the table named.
+QString forFormat(QString statement)
+{
+    return fill(statement.replace(QLatin1Char('%'), QLatin1String("%%")), {{"RAW", QStringLiteral("%s")}});
+}
+
+// One piece per level, `each` filled for level i, joined.
+template <class Each> QString perLevel(Each each, const QString &separator = QString(), size_t from = 0)
+{
+    QStringList out;
+    for (size_t i = from; i < levels().size(); ++i)
+        out << each(i);
+    return out.join(separator);
+}
+
+QString upsertLevel(size_t i, const QString &rows)
+{
+    return sql("upsert-level", {{"T", levelTable(int(i))}, {"COLS", columnList()}, {"ROWS", rows}, {"SET", mergeSet()}});
+}
+
 QString ownTableOnly()
 {
-    return QStringLiteral(R"(  SELECT s.relid INTO root FROM {SUM}_state s;
-  IF root IS DISTINCT FROM TG_RELID AND NOT EXISTS (SELECT 1 FROM pg_inherits
-      WHERE inhrelid = TG_RELID AND inhparent = root) THEN
-    RETURN NULL;
-  END IF;
-)");
+    return sql("own-table-only");
 }
 
-// The watermark into wm (and wm_ts, -infinity where nothing is summarized
-// yet), read after the shared lock is taken, so that no rollup moves it
-// before this transaction commits and none that committed before is
-// missed (READ COMMITTED reads each statement in a snapshot of its own).
-// With `lead` (inserts), the read also takes root, the span of the rows
-// (oldest, newest), and a writer in READ COMMITTED whose rows lie far past
-// the watermark rolls the tail up, unless another writer is at it or this
-// transaction has been here before (it may hold bucket rows that writers
-// it would wait for are waiting for); the watermark the rollup found is
-// the one that counts for these rows: it counted those after it, this
-// transaction's own included. Its own shared lock does not stand in its
-// way, and one writer at a time asks for it, so none waits for another
-// that waits for it.
-//
-// A transaction of REPEATABLE READ or SERIALIZABLE may have its snapshot
-// from before a rollup's commit and so see an old watermark, skipping
-// rows the rollup did not count; it reads the watermark FOR SHARE, which
-// fails with a serialization failure (40001) exactly then, and the client
-// tries again.
+// The lock, the watermark, and for inserts (`lead`) the rows' span and the
+// rollup of a long tail.
 QString watermarkStep(bool lead)
 {
-    QString out = fill(QStringLiteral(R"(  PERFORM pg_advisory_xact_lock_shared({KEY});
-  first := current_setting('tk52k.{FN}_locked', true) IS DISTINCT FROM 'yes';
-  IF first THEN
-    flag := set_config('tk52k.{FN}_locked', 'yes', true);
-  END IF;
-)"),
-                       {{"KEY", lockKey(kLockClass)}});
-    if (lead)
-        out += fill(QStringLiteral(R"(  SELECT s.relid, w.us, n.lo, n.hi INTO root, wm, oldest, newest FROM {SUM}_state s
-    LEFT JOIN {SUM}_watermark w ON true
-   CROSS JOIN (SELECT min(create_time) AS lo, max(create_time) AS hi FROM new_rows) n;
-  IF root IS DISTINCT FROM TG_RELID AND NOT EXISTS (SELECT 1 FROM pg_inherits
-      WHERE inhrelid = TG_RELID AND inhparent = root) THEN
-    RETURN NULL;
-  END IF;
-  IF first AND current_setting('transaction_isolation') = 'read committed' THEN
-    IF wm IS NULL OR newest >= {LAG} THEN
-      IF pg_try_advisory_xact_lock({LEAD}) THEN
-        wm := {FN}_rollup({MARGIN}, {ROWS});
-      END IF;
-    END IF;
-  END IF;
-)"),
-                    {{"LAG", timestampSql(QStringLiteral("wm + ") + number(kRollupLagUs))},
-                     {"LEAD", lockKey(kLeadClass)},
-                     {"MARGIN", number(kRollupMarginUs)},
-                     {"ROWS", number(kRollupRows)}});
-    else
-        out += QStringLiteral("  SELECT w.us INTO wm FROM {SUM}_watermark w;\n");
-    out += fill(QStringLiteral(R"(  IF current_setting('transaction_isolation') <> 'read committed' THEN
-    SELECT w.us INTO wm FROM {SUM}_watermark w FOR SHARE;
-  END IF;
-  wm_ts := CASE WHEN wm IS NULL THEN '-infinity'::timestamp ELSE {TS} END;
-)"),
-                {{"TS", timestampSql(QStringLiteral("wm"))}});
-    return out;
+    return sql("watermark",
+               {{"READ", lead ? sql("watermark-lead",
+                                    {{"LAG", timestampSql(QStringLiteral("wm + ") + number(kRollupLagUs))},
+                                     {"LEAD", lockKey(kLeadClass)},
+                                     {"MARGIN", number(kRollupMarginUs)},
+                                     {"ROWS", number(kRollupRows)}})
+                              : sql("watermark-read")},
+                {"LOCK", lockKey(kLockClass)},
+                {"WM_TS", timestampSql(QStringLiteral("wm"))}});
 }
 
-// {FN}_rollup(margin, max_rows): moves the watermark on to the second
-// after the newest row less `margin` (at most `max_rows` rows further, at
-// least one second where there are rows), merging the rows it passes into
-// every level: the finest level's buckets there are made from the rows,
-// and from them those of each coarser level, merged into the ones there.
-// Returns the watermark as it found it under the lock: the caller's own
-// rows before it are the caller's to count. In READ COMMITTED only: each
-// statement after the lock then sees every writer that saw the old one.
-//
-// The writers wait while the lock is held, so the buckets are made before
-// it is taken, from a snapshot of the rows; under the lock the rows
-// are counted again, and used only where none has come or gone since (a
-// row whose transaction the snapshot did not see, other than the caller's
-// own, or another count): otherwise they are made again there. (A row
-// seen now whose transaction is not over, or began after every one that
-// has ended, can only be the caller's.)
-QString rollupFunction(const QString &schema, const Layout &layout)
+QString declareKeys()
 {
-    const qint64 second = levels()[0].us;
-    const auto escaped = [](QString sql) {
-        return sql.replace(QLatin1Char('%'), QLatin1String("%%")).replace(QLatin1String("@RAW@"), QLatin1String("%s"));
-    };
-    const QString rows =
-        QStringLiteral("SELECT %1 FROM @RAW@ i WHERE i.create_time >= %2 AND i.create_time < %3")
-            .arg(rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout)),
-                 timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2")));
-    const QString finest = escaped(QStringLiteral("INSERT INTO %1 (%2) %3")
-                                       .arg(levelTable(0), columnList(), rawAggregate(rows, second, layout)));
-    // One statement, so the snapshot is the one the buckets were made from.
-    const QString ahead = escaped(QStringLiteral("SELECT array_agg(ROW(x.*)::%1), coalesce(sum(x.n_rows), 0), "
-                                                 "pg_current_snapshot() FROM (%2) x")
-                                      .arg(levelTable(0), rawAggregate(rows, second, layout)));
-    // The xid8 of a row's xmin: the one of its 32 bits nearest the
-    // snapshot's xmax ($4), which every row of the last seconds is.
-    const QString full = QStringLiteral("($4 + d - CASE WHEN d >= 2147483648 THEN 4294967296 ELSE 0 END)");
-    const QString recount = escaped(
-        QStringLiteral(
-            "SELECT count(*), count(*) FILTER (WHERE CASE WHEN pg_visible_in_snapshot(%1::text::xid8, $3) THEN "
-            "false WHEN %1 >= pg_snapshot_xmax(pg_current_snapshot())::text::bigint THEN false ELSE "
-            "pg_xact_status(%1::text::xid8) IS DISTINCT FROM 'in progress' END) "
-            "FROM (SELECT (((i.xmin::text::bigint - $4) % 4294967296) + 4294967296) % 4294967296 AS d "
-            "FROM @RAW@ i WHERE i.create_time >= %2 AND i.create_time < %3) x")
-            .arg(full, timestampSql(QStringLiteral("$1")), timestampSql(QStringLiteral("$2"))));
-    // The coarser levels: the new finest buckets made into theirs, and
-    // merged into those there (which hold only rows before the stretch, so
-    // the merge always appends).
-    QString declare;
-    QString ahead2;
-    QString merge;
-    QString made;
-    for (size_t i = 1; i < levels().size(); ++i) {
-        const QString upsert = fill(QStringLiteral("INSERT INTO {T} AS s ({COLS}) {ROWS}\n"
-                                                   "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET};\n"),
-                                    {{"T", levelTable(int(i))}, {"COLS", columnList()}, {"SET", mergeSet()}});
-        declare += QStringLiteral("  v_r%1 %2[];\n").arg(i).arg(levelTable(int(i)));
-        ahead2 += QStringLiteral("      SELECT array_agg(ROW(x.*)::%1) INTO v_r%2 FROM (%3) x;\n")
-                      .arg(levelTable(int(i)))
-                      .arg(i)
-                      .arg(childAggregate(QStringLiteral("SELECT * FROM unnest(v_rows)"), levels()[i].us, layout));
-        merge += QStringLiteral("      ") +
-                 QString(upsert).replace(QLatin1String("{ROWS}"), QStringLiteral("SELECT * FROM unnest(v_r%1)").arg(i));
-        made += QStringLiteral("  ") +
-                QString(upsert).replace(
-                    QLatin1String("{ROWS}"),
-                    childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= v_w AND bucket < v_w2").arg(levelTable(0)),
-                                   levels()[i].us, layout));
-    }
-    // Where to stop: v_w2 from the rows after v_w.
-    const QString stop = QStringLiteral(R"(    EXECUTE format('SELECT max(create_time) FROM %s WHERE create_time >= $1', root::regclass)
-      INTO v_t USING {TS_W};
-    IF v_t IS NOT NULL THEN
-      v_w2 := {FLOOR_T_MARGIN} + {S};
-      EXECUTE format('SELECT create_time FROM %s WHERE create_time >= $1 ORDER BY create_time OFFSET $2 LIMIT 1',
-                     root::regclass) INTO v_t USING {TS_W}, max_rows;
-      IF v_t IS NOT NULL THEN
-        v_w2 := least(v_w2, greatest({FLOOR_T}, v_w + {S}));
-      END IF;
-    END IF;
-)");
-    return functionHeader(QStringLiteral("{FN}_rollup"), QStringLiteral("margin bigint, max_rows bigint"),
-                          QStringLiteral("bigint"), schema, Rights::Owner) +
-           fill(QStringLiteral(R"(DECLARE
-  root oid;
-  v_w bigint;
-  v_w2 bigint;
-  v_t timestamp;
-  v_rows {T0}[];
-  v_n bigint;
-  v_n2 bigint;
-  v_new bigint;
-  v_snap pg_snapshot;
-{DECLARE}BEGIN
-  IF current_setting('transaction_isolation') <> 'read committed' THEN
-    RAISE EXCEPTION 'the summaries are rolled up in READ COMMITTED transactions only' USING ERRCODE = '25000';
-  END IF;
-  SELECT s.relid INTO root FROM {SUM}_state s;
-  SELECT w.us INTO v_w FROM {SUM}_watermark w;
-  IF v_w IS NOT NULL THEN
-{STOP}    IF v_w2 > v_w THEN
-      EXECUTE format($q${AHEAD}$q$, root::regclass) INTO v_rows, v_n, v_snap USING v_w, v_w2;
-{AHEAD2}    END IF;
-  END IF;
-  PERFORM pg_advisory_xact_lock({KEY});
-  IF v_snap IS NOT NULL AND (SELECT w.us FROM {SUM}_watermark w) = v_w THEN
-    EXECUTE format($q${RECOUNT}$q$, root::regclass) INTO v_n2, v_new
-      USING v_w, v_w2, v_snap, pg_snapshot_xmax(v_snap)::text::bigint;
-    IF v_n2 = v_n AND v_new = 0 THEN
-      DELETE FROM {T0} WHERE bucket >= v_w AND bucket < v_w2;
-      INSERT INTO {T0} SELECT * FROM unnest(v_rows);
-{MERGE}      UPDATE {SUM}_watermark SET us = v_w2;
-      RETURN v_w;
-    END IF;
-  END IF;
-  -- Everything under the lock.
-  v_w2 := NULL;
-  SELECT w.us INTO v_w FROM {SUM}_watermark w;
-  IF v_w IS NULL THEN
-    EXECUTE format('SELECT min(create_time) FROM %s', root::regclass) INTO v_t;
-    IF v_t IS NULL THEN RETURN NULL; END IF;
-    v_w := {FLOOR_T};
-    UPDATE {SUM}_watermark SET us = v_w;
-  END IF;
-{STOP}  IF v_w2 IS NULL OR v_w2 <= v_w THEN RETURN v_w; END IF;
-  DELETE FROM {T0} WHERE bucket >= v_w AND bucket < v_w2;
-  EXECUTE format($q${FINEST}$q$, root::regclass) USING v_w, v_w2;
-{MADE}  UPDATE {SUM}_watermark SET us = v_w2;
-  RETURN v_w;
-END
-$fn$)"),
-                {{"STOP", stop},
-                 {"KEY", lockKey(kLockClass)},
-                 {"AHEAD", ahead},
-                 {"RECOUNT", recount},
-                 {"FINEST", finest},
-                 {"DECLARE", declare},
-                 {"AHEAD2", ahead2},
-                 {"MERGE", merge},
-                 {"MADE", made},
-                 {"FLOOR_T_MARGIN", floorSql(QStringLiteral("(") + timeUsSql(QStringLiteral("v_t")) +
-                                                 QStringLiteral(" - margin)"),
-                                             second)},
-                 {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
-                 {"TS_W", timestampSql(QStringLiteral("v_w"))},
-                 {"S", number(second)},
-                 {"T0", levelTable(0)}});
+    return sql("declare-keys",
+               {{"KEYS", perLevel([](size_t i) { return sql("declare-key", {{"I", number(qint64(i))}}); }).chopped(1)}});
 }
 
-// {FN}_redo_<level>(keys, raw, wm): recomputes the buckets `keys` of one
-// level from what lies below them (the rows before the watermark `wm`, or
-// the finer level, which holds no others). Every bucket
-// gets a row first and all are locked before anything is read, so a
-// concurrent writer either committed before the read (and is counted) or
-// waits and merges its rows into the result afterwards.
-QString redoFunction(int level, const QString &schema, const Layout &layout)
+QString redoAll()
 {
-    const Level &l = levels()[size_t(level)];
-    const QString keys = QStringLiteral("(SELECT DISTINCT * FROM unnest(keys)) k");
-    QString insert;
-    if (level == 0) {
-        // The rows are read from the table the trigger fired for, named when
-        // it runs: a table renamed away (archived) keeps its summaries and
-        // reads its own rows, not those of the new table of the old name.
-        // Without an id the row's place is taken here, where the table is read.
-        QString rows =
-            QStringLiteral(
-                "SELECT %1 FROM (SELECT DISTINCT * FROM unnest($1)) k JOIN LATERAL (SELECT i.*%5 FROM @RAW@ i "
-                "WHERE i.create_time >= %2 AND i.create_time < %3 AND i.create_time < %6 AND %4 = k.source AND "
-                "coalesce(i.funcstr, '') = k.funcstr AND coalesce(i.unitstr, '') = k.unitstr OFFSET 0) i ON "
-                "true")
-                .arg(rowValues(QStringLiteral("i"), layout,
-                               layout.hasId ? rowIdSql(QStringLiteral("i"), layout) : QStringLiteral("i.tk52k_row")),
-                     timestampSql(QStringLiteral("k.bucket")),
-                     timestampSql(QStringLiteral("k.bucket + ") + number(l.us)), sourceOf(QStringLiteral("i"), layout),
-                     layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout)),
-                     timestampSql(QStringLiteral("$2")));
-        QString statement = QStringLiteral("INSERT INTO %1 (%2) %3")
-                                .arg(levelTable(level), columnList(), rawAggregate(rows, l.us, layout));
-        statement.replace(QLatin1Char('%'), QLatin1String("%%"))
-            .replace(QLatin1String("@RAW@"), QLatin1String("%s"));
-        insert = QStringLiteral("  EXECUTE format($q$%1$q$, raw) USING keys, wm;\n").arg(statement);
-    } else {
-        insert = QStringLiteral("  INSERT INTO %1 (%2) %3;\n")
-                     .arg(levelTable(level), columnList(),
-                          childAggregate(
-                              QStringLiteral("SELECT c.* FROM %1 CROSS JOIN LATERAL (SELECT * FROM %2 c "
-                                             "WHERE c.source = k.source AND c.funcstr = k.funcstr AND "
-                                             "c.unitstr = k.unitstr AND c.bucket >= k.bucket AND "
-                                             "c.bucket < k.bucket + %3 OFFSET 0) c")
-                                  .arg(keys, levelTable(level - 1), number(l.us)),
-                              l.us, layout));
-    }
-    return functionHeader(QStringLiteral("{FN}_redo_") + QLatin1String(l.name),
-                          QStringLiteral("keys {FN}_key[], raw regclass, wm bigint"), QStringLiteral("void"), schema,
-                          Rights::Caller) +
-           fill(QStringLiteral(R"(BEGIN
-  IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
-  INSERT INTO {T} ({COLS})
-  SELECT DISTINCT {EMPTY} FROM unnest(keys) k
-  ON CONFLICT DO NOTHING;
-  PERFORM 1 FROM {T} s JOIN (SELECT DISTINCT * FROM unnest(keys)) k USING (source, funcstr, unitstr, bucket)
-   ORDER BY s.source, s.funcstr, s.unitstr, s.bucket FOR UPDATE OF s;
-  DELETE FROM {T} s USING (SELECT DISTINCT * FROM unnest(keys)) k
-   WHERE s.source = k.source AND s.funcstr = k.funcstr AND s.unitstr = k.unitstr AND s.bucket = k.bucket;
-{INSERT}END
-$fn$)"),
-                {{"T", levelTable(level)},
-                 {"COLS", columnList()},
-                 {"EMPTY", emptyRow(QStringLiteral("k.source, k.funcstr, k.unitstr, k.bucket"))},
-                 {"INSERT", insert}});
+    return perLevel([](size_t i) {
+        return sql("redo-level", {{"I", number(qint64(i))}, {"LEVEL", QLatin1String(levels()[i].name)}});
+    });
 }
 
 // The buckets of every level that the rows of `rows` (old_rows, new_rows)
 // fall in, into k0, k1, …
 QString affectedKeys(const QString &rows, const Layout &layout)
 {
-    QStringList arrays;
-    QStringList into;
-    for (size_t i = 0; i < levels().size(); ++i) {
-        arrays << QStringLiteral("ARRAY(SELECT DISTINCT ROW(source, funcstr, unitstr, %1)::{FN}_key FROM r)")
-                      .arg(floorSql(QStringLiteral("us"), levels()[i].us));
-        into << QStringLiteral("k%1").arg(i);
-    }
-    return QStringLiteral(
-               "  WITH r AS MATERIALIZED (SELECT %5 AS source, coalesce(funcstr, '') "
-               "AS funcstr, coalesce(unitstr, '') AS unitstr, %1 AS us FROM (%2) x "
-               "WHERE create_time IS NOT NULL)\n  SELECT %3 INTO %4;\n")
-        .arg(timeUsSql(QStringLiteral("create_time")), rows, arrays.join(QStringLiteral(", ")),
-             into.join(QStringLiteral(", ")), sourceOf(QStringLiteral("x"), layout));
+    return sql("affected-keys",
+               {{"SOURCE", sourceOf(QStringLiteral("x"), layout)},
+                {"US", timeUsSql(QStringLiteral("create_time"))},
+                {"ROWS", rows},
+                {"ARRAYS", perLevel([](size_t i) {
+                     return sqlPart("affected-level", {{"BUCKET", floorSql(QStringLiteral("us"), levels()[i].us)}});
+                 }, QStringLiteral(", "))},
+                {"INTO", perLevel([](size_t i) { return QStringLiteral("k%1").arg(i); }, QStringLiteral(", "))}});
 }
 
-QString declareKeys()
-{
-    QString out = QStringLiteral(
-        "DECLARE\n  root oid;\n  wm bigint;\n  wm_ts timestamp;\n  first boolean;\n  flag text;\n");
-    for (size_t i = 0; i < levels().size(); ++i)
-        out += QStringLiteral("  k%1 {FN}_key[];\n").arg(i);
-    return out;
-}
-
-// Tells the listeners of channel tk52k_invoice which meters' rows changed
-// (the server sends it once the transaction commits). Only deletes and
-// updates, which are rare, notify from here: an insert's NOTIFY would hold
-// a lock of the whole database through every writer's commit (see the
-// header); the program's writers notify on their own after they commit.
 QString notifySources(const QString &rows, const Layout &layout)
 {
-    return QStringLiteral(
-               "  PERFORM pg_notify('tk52k_invoice', s) FROM (SELECT DISTINCT %2 AS s "
-               "FROM %1 x) d;\n")
-        .arg(rows, sourceOf(QStringLiteral("x"), layout));
+    return sql("notify", {{"SOURCE", sourceOf(QStringLiteral("x"), layout)}, {"ROWS", rows}});
 }
 
-QString redoAll()
+QString rollupFunction(const QString &schema, const Layout &layout)
 {
-    QString out;
-    for (size_t i = 0; i < levels().size(); ++i)
-        out +=
-            QStringLiteral("  IF k%2 IS NOT NULL THEN PERFORM {FN}_redo_%1(k%2, root::regclass, wm); END IF;\n")
-                .arg(QLatin1String(levels()[i].name))
-                .arg(i);
-    return out;
+    const qint64 second = levels()[0].us;
+    const QString rows = sqlPart("rollup-rows", {{"VALUES", rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout))},
+                                                 {"FROM", timestampSql(QStringLiteral("$1"))},
+                                                 {"TO", timestampSql(QStringLiteral("$2"))}});
+    const QString full = QStringLiteral("($4 + d - CASE WHEN d >= 2147483648 THEN 4294967296 ELSE 0 END)");
+    return sql("rollup",
+               {{"DECLARE_LEVELS",
+                 perLevel([](size_t i) { return sql("rollup-declare-level", {{"I", number(qint64(i))}, {"T", levelTable(int(i))}}); },
+                          QString(), 1)},
+                {"AHEAD_LEVELS", perLevel(
+                                     [&](size_t i) {
+                                         return sql("rollup-ahead-level",
+                                                    {{"I", number(qint64(i))},
+                                                     {"T", levelTable(int(i))},
+                                                     {"AGGREGATE", childAggregate(QStringLiteral("SELECT * FROM unnest(v_rows)"),
+                                                                                  levels()[i].us, layout)}});
+                                     },
+                                     QString(), 1)},
+                {"MERGE_LEVELS", perLevel(
+                                     [](size_t i) {
+                                         return QStringLiteral("      ") +
+                                                upsertLevel(i, QStringLiteral("SELECT * FROM unnest(v_r%1)").arg(i));
+                                     },
+                                     QString(), 1)},
+                {"MADE_LEVELS", perLevel(
+                                    [&](size_t i) {
+                                        return QStringLiteral("  ") +
+                                               upsertLevel(i, childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= v_w AND bucket < v_w2")
+                                                                                 .arg(levelTable(0)),
+                                                                             levels()[i].us, layout));
+                                    },
+                                    QString(), 1)},
+                {"STOP", sql("rollup-stop",
+                             {{"FLOOR_T_MARGIN", floorSql(QStringLiteral("(") + timeUsSql(QStringLiteral("v_t")) + QStringLiteral(" - margin)"),
+                                                          second)},
+                              {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
+                              {"TS_W", timestampSql(QStringLiteral("v_w"))},
+                              {"S", number(second)}})},
+                {"AHEAD", forFormat(sqlPart("rollup-ahead", {{"T0", levelTable(0)}, {"AGGREGATE", rawAggregate(rows, second, layout)}}))},
+                {"RECOUNT", forFormat(sqlPart("rollup-recount", {{"XID", full},
+                                                                 {"FROM", timestampSql(QStringLiteral("$1"))},
+                                                                 {"TO", timestampSql(QStringLiteral("$2"))}}))},
+                {"FINEST", forFormat(sqlPart("rollup-finest", {{"T0", levelTable(0)},
+                                                               {"COLS", columnList()},
+                                                               {"AGGREGATE", rawAggregate(rows, second, layout)}}))},
+                {"LOCK", lockKey(kLockClass)},
+                {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
+                {"T0", levelTable(0)},
+                {"SCHEMA", schema}})
+        .trimmed();
 }
 
-// Inserts: one statement merges the new rows into every level at once, then
-// the listeners are told which meters got rows; a bucket the rows fell inside of (rather than after
-// or before) comes back and is recomputed, finest level first.
-//
-// Without ids, the rows of one statement (whose places in the table the
-// trigger cannot see) have their buckets computed again from the table.
+QString redoFunction(int level, const QString &schema, const Layout &layout)
+{
+    const Level &l = levels()[size_t(level)];
+    QString insert;
+    if (level == 0) {
+        const QString rows = sqlPart(
+            "redo-rows-select",
+            {{"VALUES", rowValues(QStringLiteral("i"), layout,
+                                  layout.hasId ? rowIdSql(QStringLiteral("i"), layout) : QStringLiteral("i.tk52k_row"))},
+             {"PLACE", layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout))},
+             {"FROM", timestampSql(QStringLiteral("k.bucket"))},
+             {"TO", timestampSql(QStringLiteral("k.bucket + ") + number(l.us))},
+             {"WM", timestampSql(QStringLiteral("$2"))},
+             {"SOURCE", sourceOf(QStringLiteral("i"), layout)}});
+        insert = sql("redo-rows", {{"STATEMENT", forFormat(sqlPart("redo-rows-insert", {{"T", levelTable(level)},
+                                                                                       {"COLS", columnList()},
+                                                                                       {"AGGREGATE", rawAggregate(rows, l.us, layout)}}))}});
+    } else {
+        insert = sql("redo-children",
+                     {{"T", levelTable(level)},
+                      {"COLS", columnList()},
+                      {"AGGREGATE", childAggregate(sqlPart("redo-children-select", {{"FINER", levelTable(level - 1)}, {"SIZE", number(l.us)}}),
+                                                   l.us, layout)}});
+    }
+    return sql("redo", {{"LEVEL", QLatin1String(l.name)},
+                        {"T", levelTable(level)},
+                        {"COLS", columnList()},
+                        {"EMPTY", emptyRow(QStringLiteral("k.source, k.funcstr, k.unitstr, k.bucket"))},
+                        {"INSERT", insert},
+                        {"SCHEMA", schema}})
+        .trimmed();
+}
+
+// {FN}_merge() and the insert trigger that calls it.
 QStringList insertFunctions(const QString &schema, const Layout &layout)
 {
     // A transition table has no ctid: without ids a row here has none.
     const QString newValues =
         rowValues(QStringLiteral("n"), layout, layout.hasId ? rowIdSql(QStringLiteral("n"), layout) : QStringLiteral("0"));
-    QString ctes = QStringLiteral("  WITH r AS MATERIALIZED (SELECT * FROM unnest(batch))");
-    QStringList stale;
-    QStringList into;
-    for (size_t i = 0; i < levels().size(); ++i) {
-        ctes +=
-            fill(QStringLiteral(
-                     ",\n  u{I} AS (INSERT INTO {T} AS s ({COLS}) {AGG}\n"
-                     "   ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
-                     "   RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale)"),
-                 {{"I", number(qint64(i))},
-                  {"T", levelTable(int(i))},
-                  {"COLS", columnList()},
-                  {"AGG", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us, layout)},
-                  {"SET", mergeSet()}});
-        stale << QStringLiteral("(SELECT array_agg(ROW(source, funcstr, unitstr, bucket)::{FN}_key) "
-                                "FROM u%1 WHERE stale)")
-                     .arg(i);
-        into << QStringLiteral("k%1").arg(i);
-    }
-    // One row, as a writer sends them: almost always after the last row of
-    // a bucket that is there already, which a plain UPDATE with the few
-    // formulas of that case does without the aggregates' sorting and arrays
-    // and the upsert's general merge; a bucket's first row, or one that lands
-    // before or inside the rows there, takes the upsert.
-    QString single =
-        QStringLiteral("  IF cardinality(batch) = 1 THEN\n"
-                       "    SELECT b.source, b.funcstr, b.unitstr, b.us, b.id, b.cv, b.nv, b.ol INTO r_source, "
-                       "r_funcstr, r_unitstr, r_us, r_id, r_cv, r_nv, r_ol FROM unnest(batch) b;\n");
     const QString append = eachGroup(&SummaryColumn::append, QStringLiteral(",\n "));
-    for (size_t i = 0; i < levels().size(); ++i) {
-        const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
-        const QString values = QStringLiteral("r_source, r_funcstr, r_unitstr, ") + bucket + QStringLiteral(", ") +
-                               eachGroup(&SummaryColumn::fromOne, QStringLiteral(", "));
-        single +=
-            fill(QStringLiteral(
-                     "    UPDATE {T} AS s SET\n {APPEND}\n"
-                     "     WHERE s.source = r_source AND s.funcstr = r_funcstr AND s.unitstr = r_unitstr "
-                     "AND s.bucket = {B} AND (s.last_us, s.last_id) < (r_us, r_id);\n"
-                     "    IF NOT FOUND THEN\n"
-                     "      INSERT INTO {T} AS s ({COLS}) VALUES ({V})\n"
-                     "      ON CONFLICT (source, funcstr, unitstr, bucket) DO UPDATE SET\n {SET}\n"
-                     "      RETURNING s.max_gap IS NULL INTO r_stale;\n"
-                     "      IF r_stale THEN k{I} := ARRAY[ROW(r_source, r_funcstr, r_unitstr, {B})"
-                     "::{FN}_key]; END IF;\n    END IF;\n"),
-                 {{"I", number(qint64(i))},
-                  {"T", levelTable(int(i))},
-                  {"COLS", columnList()},
-                  {"B", bucket},
-                  {"V", values},
-                  {"APPEND", append},
-                  {"SET", mergeSet()}});
-    }
-    single += redoAll() + QStringLiteral("    RETURN;\n  END IF;\n");
-    // The trigger itself is short, since every writer's session compiles
-    // it: the rows before the watermark, where there are any, go to
-    // {FN}_merge(), compiled only where it runs.
-    return {functionHeader(QStringLiteral("{FN}_merge"), QStringLiteral("batch {FN}_row[], root oid, wm bigint"),
-                          QStringLiteral("void"), schema, Rights::Caller) +
-           declareKeys().replace(QLatin1String("  root oid;\n  wm bigint;\n"), QString()) +
-           QStringLiteral("  r_source text;\n  r_funcstr text;\n  r_unitstr text;\n"
-                          "  r_us bigint;\n  r_id bigint;\n  r_cv float8;\n  r_nv float8;\n  r_ol boolean;\n "
-                          " r_stale boolean;\n"
-                          "BEGIN\n") +
-           single +
-           (layout.hasId ? ctes + QStringLiteral("\n  SELECT %1 INTO %2;\n")
-                                      .arg(stale.join(QStringLiteral(", ")), into.join(QStringLiteral(", ")))
-                         : affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, %1 AS create_time FROM "
-                                                       "unnest(batch)")
-                                            .arg(timestampSql(QStringLiteral("us"))),
-                                        layout)) +
-           redoAll() + QStringLiteral("END\n$fn$"),
-           functionHeader(QStringLiteral("{FN}_inserted"), QString(), QStringLiteral("trigger"), schema,
-                          Rights::Owner) +
-           declareKeys() + QStringLiteral("  oldest timestamp;\n  newest timestamp;\nBEGIN\n") +
-           // Every writer's path: two statements, the lock and one read.
-           watermarkStep(true) +
-           // Rows at or after the watermark wait for a rollup: mostly all
-           // of them, and nothing is written here.
-           QStringLiteral("  IF oldest IS NULL OR oldest >= wm_ts THEN\n    RETURN NULL;\n  END IF;\n") +
-           QStringLiteral("  PERFORM {FN}_merge(ARRAY(SELECT x::{FN}_row FROM (SELECT %1 FROM new_rows n "
-                          "WHERE n.create_time < wm_ts) x), root, wm);\n  RETURN NULL;\nEND\n$fn$")
-               .arg(newValues)};
+    const QString single = sql(
+        "merge-single",
+        {{"LEVELS", perLevel([&](size_t i) {
+              const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
+              return sql("merge-single-level",
+                         {{"I", number(qint64(i))},
+                          {"T", levelTable(int(i))},
+                          {"COLS", columnList()},
+                          {"V", QStringLiteral("r_source, r_funcstr, r_unitstr, ") + bucket + QStringLiteral(", ") +
+                                    eachGroup(&SummaryColumn::fromOne, QStringLiteral(", "))},
+                          {"APPEND", append},
+                          {"SET", mergeSet()},
+                          {"B", bucket}});
+          })},
+         {"REDO", redoAll()}});
+    const QString many =
+        layout.hasId
+            ? sql("merge-many",
+                  {{"LEVELS", perLevel(
+                                  [&](size_t i) {
+                                      return sqlPart("merge-many-level",
+                                                     {{"I", number(qint64(i))},
+                                                      {"T", levelTable(int(i))},
+                                                      {"COLS", columnList()},
+                                                      {"AGGREGATE", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us, layout)},
+                                                      {"SET", mergeSet()}});
+                                  },
+                                  QStringLiteral(",\n"))},
+                   {"STALE", perLevel([](size_t i) { return sqlPart("merge-many-stale", {{"I", number(qint64(i))}}); },
+                                      QStringLiteral(", "))},
+                   {"INTO", perLevel([](size_t i) { return QStringLiteral("k%1").arg(i); }, QStringLiteral(", "))}})
+            : affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, %1 AS create_time FROM unnest(batch)")
+                               .arg(timestampSql(QStringLiteral("us"))),
+                           layout);
+    return {sql("merge", {{"KEYS", perLevel([](size_t i) { return sql("declare-key", {{"I", number(qint64(i))}}); })},
+                          {"SINGLE", single},
+                          {"MANY", many},
+                          {"REDO", redoAll()},
+                          {"SCHEMA", schema}})
+                .trimmed(),
+            sql("inserted", {{"DECLARE", declareKeys()},
+                             {"WATERMARK", watermarkStep(true)},
+                             {"VALUES", newValues},
+                             {"SCHEMA", schema}})
+                .trimmed()};
 }
 
 QString deleteFunction(const QString &schema, const Layout &layout)
 {
-    return functionHeader(QStringLiteral("{FN}_deleted"), QString(), QStringLiteral("trigger"), schema,
-                          Rights::Owner) +
-           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() + watermarkStep(false) +
-           affectedKeys(QStringLiteral("SELECT * FROM old_rows WHERE create_time < wm_ts"), layout) + redoAll() +
-           notifySources(QStringLiteral("old_rows"), layout) + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+    return sql("deleted", {{"DECLARE", declareKeys()},
+                           {"OWN_TABLE_ONLY", ownTableOnly()},
+                           {"WATERMARK", watermarkStep(false)},
+                           {"AFFECTED", affectedKeys(QStringLiteral("SELECT * FROM old_rows WHERE create_time < wm_ts"), layout)},
+                           {"REDO", redoAll()},
+                           {"NOTIFY", notifySources(QStringLiteral("old_rows"), layout)},
+                           {"SCHEMA", schema}})
+        .trimmed();
 }
 
 QString updateFunction(const QString &schema, const Layout &layout)
 {
     const QString columns = layout.hasSource ? QStringLiteral("source, funcstr, unitstr, create_time")
                                              : QStringLiteral("funcstr, unitstr, create_time");
-    return functionHeader(QStringLiteral("{FN}_updated"), QString(), QStringLiteral("trigger"), schema,
-                          Rights::Owner) +
-           declareKeys() + QStringLiteral("BEGIN\n") + ownTableOnly() + watermarkStep(false) +
-           affectedKeys(QStringLiteral("SELECT %1 FROM old_rows WHERE create_time < wm_ts UNION ALL "
-                                       "SELECT %1 FROM new_rows WHERE create_time < wm_ts")
-                            .arg(columns),
-                        layout) +
-           redoAll() +
-           notifySources(layout.hasSource
-                             ? QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows)")
-                             : QStringLiteral("old_rows"),
-                         layout) +
-           QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+    return sql("updated",
+               {{"DECLARE", declareKeys()},
+                {"OWN_TABLE_ONLY", ownTableOnly()},
+                {"WATERMARK", watermarkStep(false)},
+                {"AFFECTED", affectedKeys(QStringLiteral("SELECT %1 FROM old_rows WHERE create_time < wm_ts UNION ALL "
+                                                         "SELECT %1 FROM new_rows WHERE create_time < wm_ts")
+                                              .arg(columns),
+                                          layout)},
+                {"REDO", redoAll()},
+                {"NOTIFY", notifySources(layout.hasSource
+                                             ? QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows)")
+                                             : QStringLiteral("old_rows"),
+                                         layout)},
+                {"SCHEMA", schema}})
+        .trimmed();
 }
 
-// TRUNCATE of the table empties the summaries. TRUNCATE of one partition
-// (which also runs when the table is truncated) drops the buckets inside
-// its bounds and recomputes those it shares with a neighbour; for the
-// default partition, every bucket not inside a bounded partition.
 QString truncateFunction(const QString &schema, const Layout &layout)
 {
-    QStringList tables;
-    QString partition;
-    for (size_t i = 0; i < levels().size(); ++i) {
-        const QString t = levelTable(int(i));
-        const QString size = number(levels()[i].us);
-        tables << t;
-        partition += fill(QStringLiteral(R"(  IF lo IS NULL THEN
-    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::{FN}_key FROM {T} s
-                  WHERE NOT EXISTS (SELECT 1 FROM {SUM}_partition p
-                                     WHERE p.lo_us <= s.bucket AND s.bucket + {L} <= p.hi_us));
-  ELSE
-    DELETE FROM {T} WHERE bucket >= lo AND bucket + {L} <= hi;
-    k{I} := ARRAY(SELECT ROW(source, funcstr, unitstr, bucket)::{FN}_key FROM {T}
-                  WHERE bucket < hi AND bucket + {L} > lo);
-  END IF;
-)"),
-                          {{"I", number(qint64(i))}, {"T", t}, {"L", size}});
-    }
-    return functionHeader(QStringLiteral("{FN}_truncated"), QString(), QStringLiteral("trigger"), schema,
-                          Rights::Owner) +
-           declareKeys() + QStringLiteral("  lo bigint;\n  hi bigint;\nBEGIN\n") + ownTableOnly() +
-           watermarkStep(false) +
-           fill(QStringLiteral(R"(  IF TG_RELID = root THEN
-    TRUNCATE {TABLES};{PLACE}
-    RETURN NULL;
-  END IF;
-  SELECT p.lo_us, p.hi_us INTO lo, hi FROM {SUM}_partition p WHERE p.relid = TG_RELID;
-  IF NOT FOUND THEN
-    RETURN NULL;  -- a partition the summaries do not know: probe() reports it
-  END IF;
-)"),
-                {{"TABLES", tables.join(QStringLiteral(", "))},
-                 // Emptied into a new file: nothing left whose order could change.
-                 {"PLACE", layout.hasId ? QString()
-                                        : QStringLiteral("\n    UPDATE {SUM}_state SET place = %1;")
-                                              .arg(QLatin1String(kPlaceSql))}}) +
-           partition + redoAll() + QStringLiteral("  RETURN NULL;\nEND\n$fn$");
+    return sql("truncated",
+               {{"DECLARE", declareKeys()},
+                {"OWN_TABLE_ONLY", ownTableOnly()},
+                {"WATERMARK", watermarkStep(false)},
+                {"TABLES", perLevel([](size_t i) { return levelTable(int(i)); }, QStringLiteral(", "))},
+                {"PLACE", layout.hasId ? QString()
+                                       : QStringLiteral("\n    UPDATE {SUM}_state SET place = %1;").arg(QLatin1String(kPlaceSql))},
+                {"LEVELS", perLevel([](size_t i) {
+                     return sql("truncated-level",
+                                {{"I", number(qint64(i))}, {"T", levelTable(int(i))}, {"L", number(levels()[i].us)}});
+                 })},
+                {"REDO", redoAll()},
+                {"SCHEMA", schema}})
+        .trimmed();
 }
 
-// Rows written while the ordinary triggers are skipped (replica role) mark
-// the hours they fall in as still to summarize; the summaries are not used
-// until a build has redone them. One row at a time, since logical
-// replication fires no statement triggers; skipped at once in the ordinary
-// role. A TRUNCATE in that role runs the ordinary function.
 QString replicaFunction(const QString &schema)
 {
-    const auto note = [](const char *row) {
-        return fill(
-            QStringLiteral(
-                "  IF {ROW}.create_time IS NOT NULL THEN\n"
-                "    b := {FLOOR};\n"
-                "    INSERT INTO {SUM}_pending VALUES (b, b + {C}) ON CONFLICT (lo_us) DO NOTHING;\n"
-                "  END IF;\n"),
-            {{"ROW", QLatin1String(row)},
-             {"FLOOR", floorSql(timeUsSql(QLatin1String(row) + QStringLiteral(".create_time")), coarsest())},
-             {"C", number(coarsest())}});
+    const auto floorOf = [](const char *row) {
+        return floorSql(timeUsSql(QLatin1String(row) + QStringLiteral(".create_time")), coarsest());
     };
-    return functionHeader(QStringLiteral("{FN}_replica"), QString(), QStringLiteral("trigger"), schema,
-                          Rights::Owner) +
-           QStringLiteral("DECLARE\n  root oid;\n  b bigint;\nBEGIN\n") + ownTableOnly() +
-           QStringLiteral("  IF TG_OP <> 'INSERT' THEN\n") + note("OLD") +
-           QStringLiteral("  END IF;\n  IF TG_OP <> 'DELETE' THEN\n") + note("NEW") +
-           QStringLiteral("  END IF;\n  RETURN NULL;\nEND\n$fn$");
+    return sql("replica", {{"OWN_TABLE_ONLY", ownTableOnly()},
+                           {"FLOOR_OLD", floorOf("OLD")},
+                           {"FLOOR_NEW", floorOf("NEW")},
+                           {"C", number(coarsest())},
+                           {"SCHEMA", schema}})
+        .trimmed();
 }
 
 // The summary triggers of `relation`, made anew: invoice itself (`root`)

@@ -134,7 +134,8 @@ CREATE INDEX IF NOT EXISTS {SUM}_1h_bucket_idx ON {SUM}_1h USING brin (bucket);
 
 CREATE TYPE {FN}_key AS (source text, funcstr text, unitstr text, bucket bigint);
 
-CREATE OR REPLACE FUNCTION {FN}_redo_1s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_1s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -162,7 +163,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_redo_10s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_10s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_10s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -193,7 +195,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_redo_1m(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_1m(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1m (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -224,7 +227,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_redo_1h(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_1h(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1h (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -255,7 +259,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_rollup(margin bigint, max_rows bigint) RETURNS bigint LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_rollup(margin bigint, max_rows bigint) RETURNS bigint LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   v_w bigint;
@@ -619,7 +624,8 @@ $fn$;
 
 CREATE TYPE {FN}_row AS (source text, funcstr text, unitstr text, us bigint, id bigint, cv float8, nv float8, ol boolean);
 
-CREATE OR REPLACE FUNCTION {FN}_merge(batch {FN}_row[], root oid, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_merge(batch {FN}_row[], root oid, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   wm_ts timestamp;
   first boolean;
@@ -835,7 +841,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_inserted() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_inserted() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -880,7 +887,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_deleted() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_deleted() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -918,7 +926,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_updated() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_updated() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -956,7 +965,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_truncated() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_truncated() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -1038,7 +1048,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_replica() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_replica() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   b bigint;

@@ -134,7 +134,8 @@ CREATE INDEX IF NOT EXISTS {SUM}_1h_bucket_idx ON {SUM}_1h USING brin (bucket);
 
 CREATE TYPE {FN}_key AS (source text, funcstr text, unitstr text, bucket bigint);
 
-CREATE OR REPLACE FUNCTION {FN}_redo_1s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_1s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -162,7 +163,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_redo_10s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_10s(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_10s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -193,7 +195,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_redo_1m(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_1m(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1m (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -224,7 +227,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_redo_1h(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_redo_1h(keys {FN}_key[], raw regclass, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 BEGIN
   IF keys IS NULL OR cardinality(keys) = 0 THEN RETURN; END IF;
   INSERT INTO {SUM}_1h (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads)
@@ -255,7 +259,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_rollup(margin bigint, max_rows bigint) RETURNS bigint LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_rollup(margin bigint, max_rows bigint) RETURNS bigint LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   v_w bigint;
@@ -619,7 +624,8 @@ $fn$;
 
 CREATE TYPE {FN}_row AS (source text, funcstr text, unitstr text, us bigint, id bigint, cv float8, nv float8, ol boolean);
 
-CREATE OR REPLACE FUNCTION {FN}_merge(batch {FN}_row[], root oid, wm bigint) RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_merge(batch {FN}_row[], root oid, wm bigint) RETURNS void LANGUAGE plpgsql
+  SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   wm_ts timestamp;
   first boolean;
@@ -827,7 +833,7 @@ BEGIN
     RETURN;
   END IF;
   WITH r AS MATERIALIZED (SELECT * FROM unnest(batch)),
-  u0 AS (INSERT INTO {SUM}_1s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
+u0 AS (INSERT INTO {SUM}_1s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
         min(ARRAY[us, id, cv]) AS f,
         max(ARRAY[us, id, cv]) AS l,
@@ -868,7 +874,7 @@ BEGIN
  max_us = CASE WHEN excluded.n > 0 AND (s.n = 0 OR excluded.max_v > s.max_v OR (excluded.max_v = s.max_v AND excluded.max_us < s.max_us)) THEN excluded.max_us ELSE s.max_us END,
  overloads = s.overloads + excluded.overloads
    RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale),
-  u1 AS (INSERT INTO {SUM}_10s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
+u1 AS (INSERT INTO {SUM}_10s AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
         min(ARRAY[us, id, cv]) AS f,
         max(ARRAY[us, id, cv]) AS l,
@@ -909,7 +915,7 @@ BEGIN
  max_us = CASE WHEN excluded.n > 0 AND (s.n = 0 OR excluded.max_v > s.max_v OR (excluded.max_v = s.max_v AND excluded.max_us < s.max_us)) THEN excluded.max_us ELSE s.max_us END,
  overloads = s.overloads + excluded.overloads
    RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale),
-  u2 AS (INSERT INTO {SUM}_1m AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
+u2 AS (INSERT INTO {SUM}_1m AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
         min(ARRAY[us, id, cv]) AS f,
         max(ARRAY[us, id, cv]) AS l,
@@ -950,7 +956,7 @@ BEGIN
  max_us = CASE WHEN excluded.n > 0 AND (s.n = 0 OR excluded.max_v > s.max_v OR (excluded.max_v = s.max_v AND excluded.max_us < s.max_us)) THEN excluded.max_us ELSE s.max_us END,
  overloads = s.overloads + excluded.overloads
    RETURNING s.source, s.funcstr, s.unitstr, s.bucket, s.max_gap IS NULL AS stale),
-  u3 AS (INSERT INTO {SUM}_1h AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
+u3 AS (INSERT INTO {SUM}_1h AS s (source, funcstr, unitstr, bucket, n_rows, first_us, first_id, first_v, last_us, last_id, last_v, lo_v, lo_us, hi_v, hi_us, max_gap, n, mean, m2, min_v, min_us, max_v, max_us, overloads) SELECT source, funcstr, unitstr, bucket, n_rows, f[1]::bigint, f[2]::bigint, f[3], l[1]::bigint, l[2]::bigint, l[3], lo[1], lo[2]::bigint, hi[1], (-hi[2])::bigint, max_gap, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, overloads FROM (
  SELECT source, funcstr, unitstr, bucket, count(*) AS n_rows,
         min(ARRAY[us, id, cv]) AS f,
         max(ARRAY[us, id, cv]) AS l,
@@ -999,7 +1005,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_inserted() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_inserted() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -1044,7 +1051,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_deleted() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_deleted() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -1082,7 +1090,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_updated() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_updated() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -1120,7 +1129,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_truncated() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_truncated() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   wm bigint;
@@ -1201,7 +1211,8 @@ BEGIN
 END
 $fn$;
 
-CREATE OR REPLACE FUNCTION {FN}_replica() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
+CREATE OR REPLACE FUNCTION {FN}_replica() RETURNS trigger LANGUAGE plpgsql
+  SECURITY DEFINER SET search_path = public, pg_temp SET jit = off AS $fn$
 DECLARE
   root oid;
   b bigint;
