@@ -220,6 +220,10 @@ private slots:
                        "VALUES ('DCV', '1.000', 'V', '1', '2031-01-01 10:00')")
             << true;
         QTest::newRow("truncate the default partition") << QStringLiteral("TRUNCATE invoice_default") << true;
+        // The overload figures the functions read, changed or gone: made anew.
+        QTest::newRow("overload figures changed")
+            << QStringLiteral("UPDATE invoice_summary_range_scale SET overload = 1 WHERE range = 1") << false;
+        QTest::newRow("overload figures dropped") << QStringLiteral("DROP TABLE invoice_summary_range_scale") << false;
         QTest::newRow("summaries of a version without a level")
             << QStringLiteral(
                    "DROP TABLE invoice_summary_10s CASCADE; UPDATE invoice_summary_state SET levels = '1s'")

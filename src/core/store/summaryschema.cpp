@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QLocale>
 #include <QSqlDatabase>
 #include <QRegularExpression>
 #include <QStringList>
@@ -159,21 +160,54 @@ QString lockKey(qint64 lockClass)
 
 const char *const kWhitespace = R"( \t\n\r\f\v)";
 
-// The table of where an overload is drawn, 4 decimals per range: the same
-// figures the window computes (overloadCurveValue), so both agree.
-QString overloadTableSql()
+// Where an overload is drawn, per range and form of "OL" (the decimals):
+// the same figures the window computes (overloadCurveValue), so both agree.
+struct OverloadScale
 {
-    static const char *const kForms[4] = {"OL", "OL.", "O.L", ".OL"};
+    int range;
+    const char *form;
+    double value;
+};
+
+const std::vector<OverloadScale> &overloadScale()
+{
+    static const std::vector<OverloadScale> kScale = [] {
+        std::vector<OverloadScale> out;
+        for (int range = 0; range < kRangeCount; ++range)
+            for (const char *form : {"OL", "OL.", "O.L", ".OL"})
+                out.push_back({range, form,
+                               overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range).value_or(0.0)});
+        return out;
+    }();
+    return kScale;
+}
+
+// The figures in an array, 4 per range, for the reads of rows, which may
+// have no summaries to read them from.
+QString overloadArraySql()
+{
     QStringList values;
-    for (int range = 0; range < kRangeCount; ++range) {
-        for (const char *form : kForms) {
-            const std::optional<double> v =
-                overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range);
-            values << QString::number(v.value_or(0.0), 'g', 17);
-        }
-    }
+    for (const OverloadScale &s : overloadScale())
+        values << QString::number(s.value, 'g', 17);
     return QStringLiteral("'{%1}'::float8[]").arg(values.join(QLatin1Char(',')));
 }
+
+// The same as the rows of a VALUES list (range, form, value), a line per
+// range, each figure as short as reads back the same.
+QString overloadValuesSql()
+{
+    QString out;
+    for (const OverloadScale &s : overloadScale())
+        out += QStringLiteral("%1(%2, '%3', %4::float8)")
+                   .arg(out.isEmpty() ? QString() : s.form == std::string("OL") ? QStringLiteral(",\n  ") : QStringLiteral(", "))
+                   .arg(s.range)
+                   .arg(QLatin1String(s.form), QString::number(s.value, 'g', QLocale::FloatingPointShortest));
+    return out;
+}
+
+// The summaries' copy of the figures, which their functions read: the
+// meter's ranges are data there, not text in every function.
+const char *const kScaleTable = "{SUM}_range_scale";
 
 // The columns of a summary row after its key (source, funcstr, unitstr,
 // bucket), declared once: the table, every aggregate and every merge of
@@ -406,7 +440,8 @@ QString rowValues(const QString &a, const Layout &layout, const QString &id)
                  {"ID", id},
                  {"US", timeUsSql(a + QLatin1String(".create_time"))},
                  // An integer range index reads as its digits.
-                 {"CV", curveValueSql(a + QLatin1String(".datavaluestr"), a + QLatin1String(".frastr::text"))},
+                 {"CV", curveValueSql(a + QLatin1String(".datavaluestr"), a + QLatin1String(".frastr::text"),
+                                     QLatin1String(kScaleTable))},
                  {"NV", numberSql(a + QLatin1String(".datavaluestr"))},
                  {"OL", overloadSql(a + QLatin1String(".datavaluestr"))}});
 }
@@ -1009,7 +1044,13 @@ QStringList installScript(const ScriptTarget &target)
                                  "lo_us bigint, hi_us bigint)")
                << QStringLiteral("ALTER TABLE {SUM}_partition ADD COLUMN IF NOT EXISTS marks text")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_watermark (one boolean PRIMARY KEY DEFAULT "
-                                 "true CHECK (one), us bigint)");
+                                 "true CHECK (one), us bigint)")
+               << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (range integer NOT NULL, form text NOT NULL, "
+                                 "overload float8 NOT NULL, PRIMARY KEY (range, form))")
+                      .arg(QLatin1String(kScaleTable))
+               << QStringLiteral("DELETE FROM %1").arg(QLatin1String(kScaleTable))
+               << QStringLiteral("INSERT INTO %1 (range, form, overload) VALUES\n  %2")
+                      .arg(QLatin1String(kScaleTable), overloadValuesSql());
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
         // The build and TRUNCATE work on time ranges; the rows come in time order.
@@ -1290,6 +1331,36 @@ bool freeTag(PgLink &link, QString *tag)
     return false;
 }
 
+// Whether the summaries' copy of the overload figures is the program's:
+// true where it is, where an older install keeps them in its functions, and
+// where this login may not read it (the builder, who may, finds out).
+bool scaleMatches(PgLink &link, bool *same)
+{
+    PgResult r;
+    if (!link.exec(QStringLiteral("SELECT CASE WHEN to_regclass('%1') IS NULL THEN NOT EXISTS (SELECT 1 FROM pg_proc "
+                                  "WHERE oid = to_regprocedure('{FN}_rollup(bigint, bigint)') AND "
+                                  "strpos(prosrc, '%1') > 0) WHEN NOT has_table_privilege(to_regclass('%1'), 'SELECT') "
+                                  "THEN true END")
+                       .arg(QLatin1String(kScaleTable))
+                       .toUtf8(),
+                   {}, &r))
+        return false;
+    if (!r.isNull(0, 0)) {
+        *same = r.text(0, 0) == "t";
+        return true;
+    }
+    static const QByteArray kCompare =
+        QStringLiteral("SELECT count(*) FILTER (WHERE s.overload = v.overload) = %1 AND count(*) = %1 FROM %2 s "
+                       "FULL JOIN (VALUES %3) v (range, form, overload) USING (range, form)")
+            .arg(overloadScale().size())
+            .arg(QLatin1String(kScaleTable), overloadValuesSql())
+            .toUtf8();
+    if (!link.exec(kCompare, {}, &r))
+        return false;
+    *same = r.text(0, 0) == "t";
+    return true;
+}
+
 Status failedProbe(PgLink &link)
 {
     Status s;
@@ -1350,23 +1421,29 @@ QString overloadSql(const QString &value)
                 {{"V", value}, {"W", QLatin1String(kWhitespace)}});
 }
 
-QString curveValueSql(const QString &value, const QString &rangeText)
+QString curveValueSql(const QString &value, const QString &rangeText, const QString &scaleTable)
 {
     // As HistoryData reads it: an overload only where the text starts with a
     // sign or a blank, its decimals from the form of "OL", its range from
-    // `frastr` (0–44).
-    static const QString kTable = overloadTableSql();
+    // `frastr` (0–44). Read only for overloads: a row of a number looks
+    // nothing up.
+    static const QString kArray = overloadArraySql();
+    const QString range = QStringLiteral("(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END)");
+    const QString scale =
+        scaleTable.isEmpty()
+            ? QStringLiteral("({TABLE})[{RANGE} * 4 + array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))]")
+            : QStringLiteral("(SELECT s.overload FROM {TABLE} s WHERE s.range = {RANGE} AND s.form = btrim({V}, E'{W}+-'))");
     return fill(
         QStringLiteral(
             "coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
-            "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
-            "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
-            "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
+            "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * {SCALE} END, 0::float8)"),
         {{"NUM", numberSql(value)},
+         {"SCALE", scale},
+         {"RANGE", range},
+         {"TABLE", scaleTable.isEmpty() ? kArray : scaleTable},
          {"V", value},
          {"R", rangeText},
-         {"W", QLatin1String(kWhitespace)},
-         {"TABLE", kTable}});
+         {"W", QLatin1String(kWhitespace)}});
 }
 
 Status probe(QSqlDatabase &db)
@@ -1473,6 +1550,18 @@ Status probe(QSqlDatabase &db)
         state.string(0, 5) != c.layout.name()) {
         s.otherVersion = true;
         s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
+        return s;
+    }
+    // The overload figures the functions read must be the program's: where
+    // they are missing or others, overloads were summarized otherwise than
+    // the rows are read. (Summaries made before the figures were data have
+    // them in their functions, as this program does.)
+    bool sameScale = false;
+    if (!scaleMatches(link, &sameScale))
+        return failedProbe(link);
+    if (!sameScale) {
+        s.otherVersion = true;
+        s.reason = QCoreApplication::translate("SummarySchema", "汇总表中量程的过载值与本程序的不同或已缺失，需要重建。");
         return s;
     }
     if (state.int64(0, 2) > 0) {
@@ -1741,7 +1830,8 @@ bool uninstall(QSqlDatabase &db, QString *error)
                        "DROP TABLE IF EXISTS "))
             return false;
         statements << QStringLiteral("DROP TABLE IF EXISTS {SUM}_state, {SUM}_pending, "
-                                     "{SUM}_partition, {SUM}_watermark")
+                                     "{SUM}_partition, {SUM}_watermark, %1")
+                          .arg(QLatin1String(kScaleTable))
                    // With {FN}_merge(), the one function that takes it.
                    << QStringLiteral("DROP TYPE IF EXISTS {FN}_row CASCADE")
                    << QStringLiteral("DROP TYPE IF EXISTS {FN}_key");

@@ -70,8 +70,10 @@ QString numberSql(const QString &value);
 /// points are taken away.
 QString overloadSql(const QString &value);
 /// The curve's value of a row: the number, an overload at the signed end of
-/// its range's scale, anything else 0 (what HistoryData draws).
-QString curveValueSql(const QString &value, const QString &rangeText);
+/// its range's scale, anything else 0 (what HistoryData draws). Where an
+/// overload is drawn comes from `scaleTable` (range, form, overload) where
+/// one is named, else from the program's own figures written into the SQL.
+QString curveValueSql(const QString &value, const QString &rangeText, const QString &scaleTable = QString());
 
 enum class State {
     Usable,       ///< complete and kept up: readers use them
