@@ -209,6 +209,17 @@ QString overloadValuesSql()
 // meter's ranges are data there, not text in every function.
 const char *const kScaleTable = "{SUM}_range_scale";
 
+// The table made and filled where it is missing; the build also makes it
+// for summaries whose functions predate it, as the build reads it too.
+QStringList scaleStatements()
+{
+    return {QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (range integer NOT NULL, form text NOT NULL, "
+                           "overload float8 NOT NULL, PRIMARY KEY (range, form))")
+                .arg(QLatin1String(kScaleTable)),
+            QStringLiteral("INSERT INTO %1 (range, form, overload) VALUES\n  %2\nON CONFLICT (range, form) DO NOTHING")
+                .arg(QLatin1String(kScaleTable), overloadValuesSql())};
+}
+
 // The columns of a summary row after its key (source, funcstr, unitstr,
 // bucket), declared once: the table, every aggregate and every merge of
 // the summaries is made from this list. A group holds the columns whose
@@ -1045,12 +1056,7 @@ QStringList installScript(const ScriptTarget &target)
                << QStringLiteral("ALTER TABLE {SUM}_partition ADD COLUMN IF NOT EXISTS marks text")
                << QStringLiteral("CREATE TABLE IF NOT EXISTS {SUM}_watermark (one boolean PRIMARY KEY DEFAULT "
                                  "true CHECK (one), us bigint)")
-               << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (range integer NOT NULL, form text NOT NULL, "
-                                 "overload float8 NOT NULL, PRIMARY KEY (range, form))")
-                      .arg(QLatin1String(kScaleTable))
-               << QStringLiteral("DELETE FROM %1").arg(QLatin1String(kScaleTable))
-               << QStringLiteral("INSERT INTO %1 (range, form, overload) VALUES\n  %2")
-                      .arg(QLatin1String(kScaleTable), overloadValuesSql());
+               << scaleStatements();
     for (size_t i = 0; i < levels().size(); ++i) {
         statements << tableDdl(levelTable(int(i)));
         // The build and TRUNCATE work on time ranges; the rows come in time order.
@@ -1969,6 +1975,7 @@ bool repair(PgLink &link, const Layout &layout, QString *error)
                                   .arg(QLatin1String(kReplicaTruncateTrigger), kept.string(i, 0));
             }
         }
+        statements << scaleStatements();
         for (const Span &d : dirty)
             statements << QStringLiteral("INSERT INTO {SUM}_pending VALUES (%1, %2) ON CONFLICT (lo_us) DO "
                                          "UPDATE SET hi_us = greatest({SUM}_pending.hi_us, excluded.hi_us)")

@@ -14,8 +14,6 @@ CREATE TABLE IF NOT EXISTS {SUM}_watermark (one boolean PRIMARY KEY DEFAULT true
 
 CREATE TABLE IF NOT EXISTS {SUM}_range_scale (range integer NOT NULL, form text NOT NULL, overload float8 NOT NULL, PRIMARY KEY (range, form));
 
-DELETE FROM {SUM}_range_scale;
-
 INSERT INTO {SUM}_range_scale (range, form, overload) VALUES
   (0, 'OL', 8000::float8), (0, 'OL.', 800::float8), (0, 'O.L', 80::float8), (0, '.OL', 8::float8),
   (1, 'OL', 8000::float8), (1, 'OL.', 800::float8), (1, 'O.L', 80::float8), (1, '.OL', 8::float8),
@@ -61,7 +59,8 @@ INSERT INTO {SUM}_range_scale (range, form, overload) VALUES
   (41, 'OL', 1200::float8), (41, 'OL.', 120::float8), (41, 'O.L', 12::float8), (41, '.OL', 1.2::float8),
   (42, 'OL', 1500::float8), (42, 'OL.', 1500::float8), (42, 'O.L', 15::float8), (42, '.OL', 1.5::float8),
   (43, 'OL', 3000::float8), (43, 'OL.', 3000::float8), (43, 'O.L', 30::float8), (43, '.OL', 3::float8),
-  (44, 'OL', 3000::float8), (44, 'OL.', 300::float8), (44, 'O.L', 30::float8), (44, '.OL', 3::float8);
+  (44, 'OL', 3000::float8), (44, 'OL.', 300::float8), (44, 'O.L', 30::float8), (44, '.OL', 3::float8)
+ON CONFLICT (range, form) DO NOTHING;
 
 CREATE TABLE IF NOT EXISTS {SUM}_1s (
     source    text   NOT NULL,
