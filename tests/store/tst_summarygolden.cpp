@@ -34,7 +34,8 @@ private slots:
         target.hasSource = hasSource;
         const QString got = SummarySchema::installScript(target).join(QStringLiteral(";\n\n")) + ";\n";
         const QString left = QString(got).remove(QRegularExpression(QStringLiteral("\\{(SUM|FN|TAGNO)\\}")));
-        const QRegularExpressionMatch unfilled = QRegularExpression(QStringLiteral("\\{[A-Z_]+\\}")).match(left);
+        const QRegularExpressionMatch unfilled =
+            QRegularExpression(QStringLiteral("\\{[A-Z_]+\\}")).match(left);
         QVERIFY2(!unfilled.hasMatch(), qPrintable(unfilled.captured()));
         QFile file(QStringLiteral(TK52K_GOLDEN_DIR "/summaries-%1.sql").arg(QTest::currentDataTag()));
         if (qEnvironmentVariableIsSet("TK52K_UPDATE_GOLDEN")) {
@@ -46,7 +47,8 @@ private slots:
         const QStringList lines = got.split(QLatin1Char('\n'));
         for (int i = 0; i < std::max(lines.size(), want.size()); ++i)
             QVERIFY2(lines.value(i) == want.value(i), qPrintable(QStringLiteral("line %1: %2\n  golden: %3")
-                                                                  .arg(i + 1).arg(lines.value(i), want.value(i))));
+                                                                     .arg(i + 1)
+                                                                     .arg(lines.value(i), want.value(i))));
     }
 };
 

@@ -176,7 +176,8 @@ const std::vector<OverloadScale> &overloadScale()
         for (int range = 0; range < kRangeCount; ++range)
             for (const char *form : {"OL", "OL.", "O.L", ".OL"})
                 out.push_back({range, form,
-                               overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range).value_or(0.0)});
+                               overloadCurveValue(QString(QLatin1Char('+') + QLatin1String(form)), range)
+                                   .value_or(0.0)});
         return out;
     }();
     return kScale;
@@ -199,7 +200,9 @@ QString overloadValuesSql()
     QString out;
     for (const OverloadScale &s : overloadScale())
         out += QStringLiteral("%1(%2, '%3', %4::float8)")
-                   .arg(out.isEmpty() ? QString() : s.form == std::string("OL") ? QStringLiteral(",\n  ") : QStringLiteral(", "))
+                   .arg(out.isEmpty()                 ? QString()
+                        : s.form == std::string("OL") ? QStringLiteral(",\n  ")
+                                                      : QStringLiteral(", "))
                    .arg(s.range)
                    .arg(QLatin1String(s.form), QString::number(s.value, 'g', QLocale::FloatingPointShortest));
     return out;
@@ -216,7 +219,8 @@ QStringList scaleStatements()
     return {QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (range integer NOT NULL, form text NOT NULL, "
                            "overload float8 NOT NULL, PRIMARY KEY (range, form))")
                 .arg(QLatin1String(kScaleTable)),
-            QStringLiteral("INSERT INTO %1 (range, form, overload) VALUES\n  %2\nON CONFLICT (range, form) DO NOTHING")
+            QStringLiteral(
+                "INSERT INTO %1 (range, form, overload) VALUES\n  %2\nON CONFLICT (range, form) DO NOTHING")
                 .arg(QLatin1String(kScaleTable), overloadValuesSql())};
 }
 
@@ -259,9 +263,17 @@ struct SummaryColumn
 // such a bucket is recomputed.
 const std::vector<SummaryColumn> &summaryColumns()
 {
+    // Each: columns, fromRows, fromChildren, out, merge, pick, fromOne, append.
+    // clang-format off
     static const std::vector<SummaryColumn> kColumns = {
-        {{"n_rows bigint NOT NULL"}, "count(*) AS n_rows", "sum(n_rows)::bigint AS n_rows", "n_rows",
-         "n_rows = s.n_rows + excluded.n_rows", nullptr, "1", "n_rows = s.n_rows + 1"},
+        {{"n_rows bigint NOT NULL"},
+         "count(*) AS n_rows",
+         "sum(n_rows)::bigint AS n_rows",
+         "n_rows",
+         "n_rows = s.n_rows + excluded.n_rows",
+         nullptr,
+         "1",
+         "n_rows = s.n_rows + 1"},
         {{"first_us bigint NOT NULL", "first_id bigint NOT NULL", "first_v float8 NOT NULL"},
          "min(ARRAY[us, id, cv]) AS f",
          "min(ARRAY[first_us, first_id, first_v]) AS f",
@@ -345,10 +357,16 @@ const std::vector<SummaryColumn> &summaryColumns()
          "r_nv, CASE WHEN r_nv IS NOT NULL THEN r_us END",
          "max_v = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_nv ELSE s.max_v END,\n"
          " max_us = CASE WHEN r_nv > s.max_v OR (s.n = 0 AND r_nv IS NOT NULL) THEN r_us ELSE s.max_us END"},
-        {{"overloads bigint NOT NULL"}, "count(*) FILTER (WHERE ol) AS overloads", "sum(overloads)::bigint AS overloads",
-         "overloads", "overloads = s.overloads + excluded.overloads", nullptr, "CASE WHEN r_ol THEN 1 ELSE 0 END",
+        {{"overloads bigint NOT NULL"},
+         "count(*) FILTER (WHERE ol) AS overloads",
+         "sum(overloads)::bigint AS overloads",
+         "overloads",
+         "overloads = s.overloads + excluded.overloads",
+         nullptr,
+         "CASE WHEN r_ol THEN 1 ELSE 0 END",
          "overloads = s.overloads + CASE WHEN r_ol THEN 1 ELSE 0 END"},
     };
+    // clang-format on
     return kColumns;
 }
 
@@ -389,9 +407,10 @@ QString columnList()
 // The same from the aggregates' columns.
 QString projection(const Layout &layout)
 {
-    QString out = QStringLiteral("source, funcstr, unitstr, bucket, ") + eachGroup(&SummaryColumn::out, QStringLiteral(", "));
+    QString out = QStringLiteral("source, funcstr, unitstr, bucket, ") +
+                  eachGroup(&SummaryColumn::out, QStringLiteral(", "));
     return out.replace(QRegularExpression(QStringLiteral("ID\\(([^)]*)\\)")),
-                 layout.hasId ? QStringLiteral("\\1::bigint") : QStringLiteral("0::bigint"));
+                       layout.hasId ? QStringLiteral("\\1::bigint") : QStringLiteral("0::bigint"));
 }
 
 QString tableDdl(const QString &table)
@@ -402,7 +421,8 @@ QString tableDdl(const QString &table)
         const QStringList type = QString::fromLatin1(declared).mid(name.size() + 1).split(QLatin1Char(' '));
         columns += QStringLiteral("    %1 %2,\n")
                        .arg(name, -9)
-                       .arg(type.size() > 1 ? type[0].leftJustified(6) + QLatin1Char(' ') + type.mid(1).join(QLatin1Char(' '))
+                       .arg(type.size() > 1 ? type[0].leftJustified(6) + QLatin1Char(' ') +
+                                                  type.mid(1).join(QLatin1Char(' '))
                                             : type[0]);
     };
     for (const char *k : kKeyColumns)
@@ -572,7 +592,8 @@ template <class Each> QString perLevel(Each each, const QString &separator = QSt
 
 QString upsertLevel(size_t i, const QString &rows)
 {
-    return sql("upsert-level", {{"T", levelTable(int(i))}, {"COLS", columnList()}, {"ROWS", rows}, {"SET", mergeSet()}});
+    return sql("upsert-level",
+               {{"T", levelTable(int(i))}, {"COLS", columnList()}, {"ROWS", rows}, {"SET", mergeSet()}});
 }
 
 QString ownTableOnly()
@@ -597,8 +618,9 @@ QString watermarkStep(bool lead)
 
 QString declareKeys()
 {
-    return sql("declare-keys",
-               {{"KEYS", perLevel([](size_t i) { return sql("declare-key", {{"I", number(qint64(i))}}); }).chopped(1)}});
+    return sql("declare-keys", {{"KEYS", perLevel([](size_t i) {
+                                             return sql("declare-key", {{"I", number(qint64(i))}});
+                                         }).chopped(1)}});
 }
 
 QString redoAll()
@@ -612,14 +634,18 @@ QString redoAll()
 // fall in, into k0, k1, …
 QString affectedKeys(const QString &rows, const Layout &layout)
 {
-    return sql("affected-keys",
-               {{"SOURCE", sourceOf(QStringLiteral("x"), layout)},
-                {"US", timeUsSql(QStringLiteral("create_time"))},
-                {"ROWS", rows},
-                {"ARRAYS", perLevel([](size_t i) {
-                     return sqlPart("affected-level", {{"BUCKET", floorSql(QStringLiteral("us"), levels()[i].us)}});
-                 }, QStringLiteral(", "))},
-                {"INTO", perLevel([](size_t i) { return QStringLiteral("k%1").arg(i); }, QStringLiteral(", "))}});
+    return sql(
+        "affected-keys",
+        {{"SOURCE", sourceOf(QStringLiteral("x"), layout)},
+         {"US", timeUsSql(QStringLiteral("create_time"))},
+         {"ROWS", rows},
+         {"ARRAYS", perLevel(
+                        [](size_t i) {
+                            return sqlPart("affected-level",
+                                           {{"BUCKET", floorSql(QStringLiteral("us"), levels()[i].us)}});
+                        },
+                        QStringLiteral(", "))},
+         {"INTO", perLevel([](size_t i) { return QStringLiteral("k%1").arg(i); }, QStringLiteral(", "))}});
 }
 
 QString notifySources(const QString &rows, const Layout &layout)
@@ -630,50 +656,68 @@ QString notifySources(const QString &rows, const Layout &layout)
 QString rollupFunction(const QString &schema, const Layout &layout)
 {
     const qint64 second = levels()[0].us;
-    const QString rows = sqlPart("rollup-rows", {{"VALUES", rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout))},
-                                                 {"FROM", timestampSql(QStringLiteral("$1"))},
-                                                 {"TO", timestampSql(QStringLiteral("$2"))}});
+    const QString rows =
+        sqlPart("rollup-rows",
+                {{"VALUES", rowValues(QStringLiteral("i"), layout, rowIdSql(QStringLiteral("i"), layout))},
+                 {"FROM", timestampSql(QStringLiteral("$1"))},
+                 {"TO", timestampSql(QStringLiteral("$2"))}});
     const QString full = QStringLiteral("($4 + d - CASE WHEN d >= 2147483648 THEN 4294967296 ELSE 0 END)");
     return sql("rollup",
-               {{"DECLARE_LEVELS",
-                 perLevel([](size_t i) { return sql("rollup-declare-level", {{"I", number(qint64(i))}, {"T", levelTable(int(i))}}); },
-                          QString(), 1)},
+               {{"DECLARE_LEVELS", perLevel(
+                                       [](size_t i) {
+                                           return sql("rollup-declare-level",
+                                                      {{"I", number(qint64(i))}, {"T", levelTable(int(i))}});
+                                       },
+                                       QString(), 1)},
                 {"AHEAD_LEVELS", perLevel(
                                      [&](size_t i) {
-                                         return sql("rollup-ahead-level",
-                                                    {{"I", number(qint64(i))},
-                                                     {"T", levelTable(int(i))},
-                                                     {"AGGREGATE", childAggregate(QStringLiteral("SELECT * FROM unnest(v_rows)"),
-                                                                                  levels()[i].us, layout)}});
+                                         return sql(
+                                             "rollup-ahead-level",
+                                             {{"I", number(qint64(i))},
+                                              {"T", levelTable(int(i))},
+                                              {"AGGREGATE",
+                                               childAggregate(QStringLiteral("SELECT * FROM unnest(v_rows)"),
+                                                              levels()[i].us, layout)}});
                                      },
                                      QString(), 1)},
                 {"MERGE_LEVELS", perLevel(
                                      [](size_t i) {
                                          return QStringLiteral("      ") +
-                                                upsertLevel(i, QStringLiteral("SELECT * FROM unnest(v_r%1)").arg(i));
+                                                upsertLevel(
+                                                    i, QStringLiteral("SELECT * FROM unnest(v_r%1)").arg(i));
                                      },
                                      QString(), 1)},
-                {"MADE_LEVELS", perLevel(
-                                    [&](size_t i) {
-                                        return QStringLiteral("  ") +
-                                               upsertLevel(i, childAggregate(QStringLiteral("SELECT * FROM %1 WHERE bucket >= v_w AND bucket < v_w2")
-                                                                                 .arg(levelTable(0)),
-                                                                             levels()[i].us, layout));
-                                    },
-                                    QString(), 1)},
-                {"STOP", sql("rollup-stop",
-                             {{"FLOOR_T_MARGIN", floorSql(QStringLiteral("(") + timeUsSql(QStringLiteral("v_t")) + QStringLiteral(" - margin)"),
-                                                          second)},
-                              {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
-                              {"TS_W", timestampSql(QStringLiteral("v_w"))},
-                              {"S", number(second)}})},
-                {"AHEAD", forFormat(sqlPart("rollup-ahead", {{"T0", levelTable(0)}, {"AGGREGATE", rawAggregate(rows, second, layout)}}))},
-                {"RECOUNT", forFormat(sqlPart("rollup-recount", {{"XID", full},
-                                                                 {"FROM", timestampSql(QStringLiteral("$1"))},
-                                                                 {"TO", timestampSql(QStringLiteral("$2"))}}))},
-                {"FINEST", forFormat(sqlPart("rollup-finest", {{"T0", levelTable(0)},
-                                                               {"COLS", columnList()},
-                                                               {"AGGREGATE", rawAggregate(rows, second, layout)}}))},
+                {"MADE_LEVELS",
+                 perLevel(
+                     [&](size_t i) {
+                         return QStringLiteral("  ") +
+                                upsertLevel(i,
+                                            childAggregate(
+                                                QStringLiteral(
+                                                    "SELECT * FROM %1 WHERE bucket >= v_w AND bucket < v_w2")
+                                                    .arg(levelTable(0)),
+                                                levels()[i].us, layout));
+                     },
+                     QString(), 1)},
+                {"STOP",
+                 sql("rollup-stop",
+                     {{"FLOOR_T_MARGIN", floorSql(QStringLiteral("(") + timeUsSql(QStringLiteral("v_t")) +
+                                                      QStringLiteral(" - margin)"),
+                                                  second)},
+                      {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
+                      {"TS_W", timestampSql(QStringLiteral("v_w"))},
+                      {"S", number(second)}})},
+                {"AHEAD",
+                 forFormat(sqlPart("rollup-ahead", {{"T0", levelTable(0)},
+                                                    {"AGGREGATE", rawAggregate(rows, second, layout)}}))},
+                {"RECOUNT",
+                 forFormat(sqlPart("rollup-recount", {{"XID", full},
+                                                      {"FROM", timestampSql(QStringLiteral("$1"))},
+                                                      {"TO", timestampSql(QStringLiteral("$2"))}}))},
+                {"FINEST",
+                 forFormat(sqlPart("rollup-finest", {{"T0", levelTable(0)},
+                                                     {"COLS", columnList()},
+                                                     {"AGGREGATE", rawAggregate(rows, second, layout)}}))},
                 {"LOCK", lockKey(kLockClass)},
                 {"FLOOR_T", floorSql(timeUsSql(QStringLiteral("v_t")), second)},
                 {"T0", levelTable(0)},
@@ -689,21 +733,28 @@ QString redoFunction(int level, const QString &schema, const Layout &layout)
         const QString rows = sqlPart(
             "redo-rows-select",
             {{"VALUES", rowValues(QStringLiteral("i"), layout,
-                                  layout.hasId ? rowIdSql(QStringLiteral("i"), layout) : QStringLiteral("i.tk52k_row"))},
-             {"PLACE", layout.hasId ? QString() : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout))},
+                                  layout.hasId ? rowIdSql(QStringLiteral("i"), layout)
+                                               : QStringLiteral("i.tk52k_row"))},
+             {"PLACE", layout.hasId
+                           ? QString()
+                           : QStringLiteral(", %1 AS tk52k_row").arg(rowIdSql(QStringLiteral("i"), layout))},
              {"FROM", timestampSql(QStringLiteral("k.bucket"))},
              {"TO", timestampSql(QStringLiteral("k.bucket + ") + number(l.us))},
              {"WM", timestampSql(QStringLiteral("$2"))},
              {"SOURCE", sourceOf(QStringLiteral("i"), layout)}});
-        insert = sql("redo-rows", {{"STATEMENT", forFormat(sqlPart("redo-rows-insert", {{"T", levelTable(level)},
-                                                                                       {"COLS", columnList()},
-                                                                                       {"AGGREGATE", rawAggregate(rows, l.us, layout)}}))}});
+        insert = sql("redo-rows",
+                     {{"STATEMENT", forFormat(sqlPart("redo-rows-insert",
+                                                      {{"T", levelTable(level)},
+                                                       {"COLS", columnList()},
+                                                       {"AGGREGATE", rawAggregate(rows, l.us, layout)}}))}});
     } else {
-        insert = sql("redo-children",
-                     {{"T", levelTable(level)},
-                      {"COLS", columnList()},
-                      {"AGGREGATE", childAggregate(sqlPart("redo-children-select", {{"FINER", levelTable(level - 1)}, {"SIZE", number(l.us)}}),
-                                                   l.us, layout)}});
+        insert = sql(
+            "redo-children",
+            {{"T", levelTable(level)},
+             {"COLS", columnList()},
+             {"AGGREGATE", childAggregate(sqlPart("redo-children-select",
+                                                  {{"FINER", levelTable(level - 1)}, {"SIZE", number(l.us)}}),
+                                          l.us, layout)}});
     }
     return sql("redo", {{"LEVEL", QLatin1String(l.name)},
                         {"T", levelTable(level)},
@@ -719,43 +770,53 @@ QStringList insertFunctions(const QString &schema, const Layout &layout)
 {
     // A transition table has no ctid: without ids a row here has none.
     const QString newValues =
-        rowValues(QStringLiteral("n"), layout, layout.hasId ? rowIdSql(QStringLiteral("n"), layout) : QStringLiteral("0"));
+        rowValues(QStringLiteral("n"), layout,
+                  layout.hasId ? rowIdSql(QStringLiteral("n"), layout) : QStringLiteral("0"));
     const QString append = eachGroup(&SummaryColumn::append, QStringLiteral(",\n "));
     const QString single = sql(
-        "merge-single",
-        {{"LEVELS", perLevel([&](size_t i) {
-              const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
-              return sql("merge-single-level",
-                         {{"I", number(qint64(i))},
-                          {"T", levelTable(int(i))},
-                          {"COLS", columnList()},
-                          {"V", QStringLiteral("r_source, r_funcstr, r_unitstr, ") + bucket + QStringLiteral(", ") +
-                                    eachGroup(&SummaryColumn::fromOne, QStringLiteral(", "))},
-                          {"APPEND", append},
-                          {"SET", mergeSet()},
-                          {"B", bucket}});
-          })},
-         {"REDO", redoAll()}});
+        "merge-single", {{"LEVELS", perLevel([&](size_t i) {
+                              const QString bucket = floorSql(QStringLiteral("r_us"), levels()[i].us);
+                              return sql("merge-single-level",
+                                         {{"I", number(qint64(i))},
+                                          {"T", levelTable(int(i))},
+                                          {"COLS", columnList()},
+                                          {"V", QStringLiteral("r_source, r_funcstr, r_unitstr, ") + bucket +
+                                                    QStringLiteral(", ") +
+                                                    eachGroup(&SummaryColumn::fromOne, QStringLiteral(", "))},
+                                          {"APPEND", append},
+                                          {"SET", mergeSet()},
+                                          {"B", bucket}});
+                          })},
+                         {"REDO", redoAll()}});
     const QString many =
         layout.hasId
             ? sql("merge-many",
                   {{"LEVELS", perLevel(
                                   [&](size_t i) {
-                                      return sqlPart("merge-many-level",
-                                                     {{"I", number(qint64(i))},
-                                                      {"T", levelTable(int(i))},
-                                                      {"COLS", columnList()},
-                                                      {"AGGREGATE", rawAggregate(QStringLiteral("SELECT * FROM r"), levels()[i].us, layout)},
-                                                      {"SET", mergeSet()}});
+                                      return sqlPart(
+                                          "merge-many-level",
+                                          {{"I", number(qint64(i))},
+                                           {"T", levelTable(int(i))},
+                                           {"COLS", columnList()},
+                                           {"AGGREGATE", rawAggregate(QStringLiteral("SELECT * FROM r"),
+                                                                      levels()[i].us, layout)},
+                                           {"SET", mergeSet()}});
                                   },
                                   QStringLiteral(",\n"))},
-                   {"STALE", perLevel([](size_t i) { return sqlPart("merge-many-stale", {{"I", number(qint64(i))}}); },
-                                      QStringLiteral(", "))},
-                   {"INTO", perLevel([](size_t i) { return QStringLiteral("k%1").arg(i); }, QStringLiteral(", "))}})
-            : affectedKeys(QStringLiteral("SELECT source, funcstr, unitstr, %1 AS create_time FROM unnest(batch)")
-                               .arg(timestampSql(QStringLiteral("us"))),
-                           layout);
-    return {sql("merge", {{"KEYS", perLevel([](size_t i) { return sql("declare-key", {{"I", number(qint64(i))}}); })},
+                   {"STALE", perLevel(
+                                 [](size_t i) {
+                                     return sqlPart("merge-many-stale", {{"I", number(qint64(i))}});
+                                 },
+                                 QStringLiteral(", "))},
+                   {"INTO",
+                    perLevel([](size_t i) { return QStringLiteral("k%1").arg(i); }, QStringLiteral(", "))}})
+            : affectedKeys(
+                  QStringLiteral("SELECT source, funcstr, unitstr, %1 AS create_time FROM unnest(batch)")
+                      .arg(timestampSql(QStringLiteral("us"))),
+                  layout);
+    return {sql("merge", {{"KEYS", perLevel([](size_t i) {
+                               return sql("declare-key", {{"I", number(qint64(i))}});
+                           })},
                           {"SINGLE", single},
                           {"MANY", many},
                           {"REDO", redoAll()},
@@ -770,13 +831,15 @@ QStringList insertFunctions(const QString &schema, const Layout &layout)
 
 QString deleteFunction(const QString &schema, const Layout &layout)
 {
-    return sql("deleted", {{"DECLARE", declareKeys()},
-                           {"OWN_TABLE_ONLY", ownTableOnly()},
-                           {"WATERMARK", watermarkStep(false)},
-                           {"AFFECTED", affectedKeys(QStringLiteral("SELECT * FROM old_rows WHERE create_time < wm_ts"), layout)},
-                           {"REDO", redoAll()},
-                           {"NOTIFY", notifySources(QStringLiteral("old_rows"), layout)},
-                           {"SCHEMA", schema}})
+    return sql("deleted",
+               {{"DECLARE", declareKeys()},
+                {"OWN_TABLE_ONLY", ownTableOnly()},
+                {"WATERMARK", watermarkStep(false)},
+                {"AFFECTED",
+                 affectedKeys(QStringLiteral("SELECT * FROM old_rows WHERE create_time < wm_ts"), layout)},
+                {"REDO", redoAll()},
+                {"NOTIFY", notifySources(QStringLiteral("old_rows"), layout)},
+                {"SCHEMA", schema}})
         .trimmed();
 }
 
@@ -788,15 +851,18 @@ QString updateFunction(const QString &schema, const Layout &layout)
                {{"DECLARE", declareKeys()},
                 {"OWN_TABLE_ONLY", ownTableOnly()},
                 {"WATERMARK", watermarkStep(false)},
-                {"AFFECTED", affectedKeys(QStringLiteral("SELECT %1 FROM old_rows WHERE create_time < wm_ts UNION ALL "
-                                                         "SELECT %1 FROM new_rows WHERE create_time < wm_ts")
-                                              .arg(columns),
-                                          layout)},
+                {"AFFECTED",
+                 affectedKeys(QStringLiteral("SELECT %1 FROM old_rows WHERE create_time < wm_ts UNION ALL "
+                                             "SELECT %1 FROM new_rows WHERE create_time < wm_ts")
+                                  .arg(columns),
+                              layout)},
                 {"REDO", redoAll()},
-                {"NOTIFY", notifySources(layout.hasSource
-                                             ? QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows)")
-                                             : QStringLiteral("old_rows"),
-                                         layout)},
+                {"NOTIFY",
+                 notifySources(
+                     layout.hasSource
+                         ? QStringLiteral("(SELECT source FROM old_rows UNION SELECT source FROM new_rows)")
+                         : QStringLiteral("old_rows"),
+                     layout)},
                 {"SCHEMA", schema}})
         .trimmed();
 }
@@ -809,10 +875,12 @@ QString truncateFunction(const QString &schema, const Layout &layout)
                 {"WATERMARK", watermarkStep(false)},
                 {"TABLES", perLevel([](size_t i) { return levelTable(int(i)); }, QStringLiteral(", "))},
                 {"PLACE", layout.hasId ? QString()
-                                       : QStringLiteral("\n    UPDATE {SUM}_state SET place = %1;").arg(QLatin1String(kPlaceSql))},
+                                       : QStringLiteral("\n    UPDATE {SUM}_state SET place = %1;")
+                                             .arg(QLatin1String(kPlaceSql))},
                 {"LEVELS", perLevel([](size_t i) {
-                     return sql("truncated-level",
-                                {{"I", number(qint64(i))}, {"T", levelTable(int(i))}, {"L", number(levels()[i].us)}});
+                     return sql("truncated-level", {{"I", number(qint64(i))},
+                                                    {"T", levelTable(int(i))},
+                                                    {"L", number(levels()[i].us)}});
                  })},
                 {"REDO", redoAll()},
                 {"SCHEMA", schema}})
@@ -1343,10 +1411,11 @@ bool freeTag(PgLink &link, QString *tag)
 bool scaleMatches(PgLink &link, bool *same)
 {
     PgResult r;
-    if (!link.exec(QStringLiteral("SELECT CASE WHEN to_regclass('%1') IS NULL THEN NOT EXISTS (SELECT 1 FROM pg_proc "
-                                  "WHERE oid = to_regprocedure('{FN}_rollup(bigint, bigint)') AND "
-                                  "strpos(prosrc, '%1') > 0) WHEN NOT has_table_privilege(to_regclass('%1'), 'SELECT') "
-                                  "THEN true END")
+    if (!link.exec(QStringLiteral(
+                       "SELECT CASE WHEN to_regclass('%1') IS NULL THEN NOT EXISTS (SELECT 1 FROM pg_proc "
+                       "WHERE oid = to_regprocedure('{FN}_rollup(bigint, bigint)') AND "
+                       "strpos(prosrc, '%1') > 0) WHEN NOT has_table_privilege(to_regclass('%1'), 'SELECT') "
+                       "THEN true END")
                        .arg(QLatin1String(kScaleTable))
                        .toUtf8(),
                    {}, &r))
@@ -1356,8 +1425,9 @@ bool scaleMatches(PgLink &link, bool *same)
         return true;
     }
     static const QByteArray kCompare =
-        QStringLiteral("SELECT count(*) FILTER (WHERE s.overload = v.overload) = %1 AND count(*) = %1 FROM %2 s "
-                       "FULL JOIN (VALUES %3) v (range, form, overload) USING (range, form)")
+        QStringLiteral(
+            "SELECT count(*) FILTER (WHERE s.overload = v.overload) = %1 AND count(*) = %1 FROM %2 s "
+            "FULL JOIN (VALUES %3) v (range, form, overload) USING (range, form)")
             .arg(overloadScale().size())
             .arg(QLatin1String(kScaleTable), overloadValuesSql())
             .toUtf8();
@@ -1434,11 +1504,13 @@ QString curveValueSql(const QString &value, const QString &rangeText, const QStr
     // `frastr` (0–44). Read only for overloads: a row of a number looks
     // nothing up.
     static const QString kArray = overloadArraySql();
-    const QString range = QStringLiteral("(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END)");
-    const QString scale =
-        scaleTable.isEmpty()
-            ? QStringLiteral("({TABLE})[{RANGE} * 4 + array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))]")
-            : QStringLiteral("(SELECT s.overload FROM {TABLE} s WHERE s.range = {RANGE} AND s.form = btrim({V}, E'{W}+-'))");
+    const QString range =
+        QStringLiteral("(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END)");
+    const QString scale = scaleTable.isEmpty()
+                              ? QStringLiteral("({TABLE})[{RANGE} * 4 + array_position(ARRAY['OL', 'OL.', "
+                                               "'O.L', '.OL'], btrim({V}, E'{W}+-'))]")
+                              : QStringLiteral("(SELECT s.overload FROM {TABLE} s WHERE s.range = {RANGE} "
+                                               "AND s.form = btrim({V}, E'{W}+-'))");
     return fill(
         QStringLiteral(
             "coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
