@@ -1501,24 +1501,25 @@ QString curveValueSql(const QString &value, const QString &rangeText, const QStr
 {
     // As HistoryData reads it: an overload only where the text starts with a
     // sign or a blank, its decimals from the form of "OL", its range from
-    // `frastr` (0–44). Read only for overloads: a row of a number looks
-    // nothing up.
+    // `frastr` (0–44). The table is read into an array once per statement
+    // (a figure missing there is 0): looked up row by row, a range of
+    // overloads would take forty times as long to summarize.
     static const QString kArray = overloadArraySql();
-    const QString range =
-        QStringLiteral("(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END)");
-    const QString scale = scaleTable.isEmpty()
-                              ? QStringLiteral("({TABLE})[{RANGE} * 4 + array_position(ARRAY['OL', 'OL.', "
-                                               "'O.L', '.OL'], btrim({V}, E'{W}+-'))]")
-                              : QStringLiteral("(SELECT s.overload FROM {TABLE} s WHERE s.range = {RANGE} "
-                                               "AND s.form = btrim({V}, E'{W}+-'))");
+    const QString array =
+        scaleTable.isEmpty()
+            ? kArray
+            : QStringLiteral("SELECT array_agg(s.overload ORDER BY g) FROM generate_series(1, %1) g LEFT JOIN %2 s "
+                             "ON s.range * 4 + array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], s.form) = g")
+                  .arg(overloadScale().size())
+                  .arg(scaleTable);
     return fill(
         QStringLiteral(
             "coalesce({NUM}, CASE WHEN {V} ~ '^([+-]| [{W}]*[+-])[{W}]*(OL|OL[.]|O[.]L|[.]OL)[{W}]*$' "
-            "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * {SCALE} END, 0::float8)"),
+            "THEN (CASE WHEN btrim({V}, E'{W}') LIKE '-%' THEN -1 ELSE 1 END) * ({TABLE})["
+            "(CASE WHEN btrim({R}, E'{W}') ~ '^[0-9]{1,2}$' THEN btrim({R}, E'{W}')::int END) * 4 + "
+            "array_position(ARRAY['OL', 'OL.', 'O.L', '.OL'], btrim({V}, E'{W}+-'))] END, 0::float8)"),
         {{"NUM", numberSql(value)},
-         {"SCALE", scale},
-         {"RANGE", range},
-         {"TABLE", scaleTable.isEmpty() ? kArray : scaleTable},
+         {"TABLE", array},
          {"V", value},
          {"R", rangeText},
          {"W", QLatin1String(kWhitespace)}});
