@@ -798,6 +798,16 @@ private slots:
         QVERIFY2(SchemaVersion::record(c, {QStringLiteral("summaries"), 2, QStringLiteral("1.0")}, &error),
                  qPrintable(error));
         QCOMPARE(db.column(record), made);
+        // The record says what version the summaries are; their state says
+        // so only for summaries made before the record.
+        QVERIFY2(db.exec(QStringLiteral("UPDATE tk52k_schema_version SET version = 3 WHERE part = 'summaries'")),
+                 qPrintable(db.error()));
+        QVERIFY(SummarySchema::probe(c).otherVersion);
+        QVERIFY2(db.exec(QStringLiteral("DELETE FROM tk52k_schema_version WHERE part = 'summaries'")),
+                 qPrintable(db.error()));
+        QCOMPARE(SummarySchema::probe(c).state, State::Usable);
+        QVERIFY2(SchemaVersion::record(c, {QStringLiteral("summaries"), 4, QStringLiteral("2.0")}, &error),
+                 qPrintable(error));
 
         QVERIFY2(
             db.exec(QStringLiteral("UPDATE tk52k_schema_version SET version = 5, oldest_writer = '99.1' "

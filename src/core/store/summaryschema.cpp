@@ -1211,6 +1211,8 @@ bool installObjects(PgLink &link, const Layout &layout, QString *error)
                                  "(SELECT max(create_time) AS b FROM invoice) t) m ON CONFLICT (one) DO NOTHING")
                       .arg(floorSql(QStringLiteral("m.hi"), levels()[0].us), number(levels()[0].us),
                            timeUsSql(QStringLiteral("t.b")));
+    // The version is tk52k_schema_version's to say (install()); the state
+    // notes it too, for the programs before the record that read it there.
     statements
         << QStringLiteral(
                "INSERT INTO {SUM}_state (version, levels, relid, layout) VALUES (%1, '%2', "
@@ -1403,6 +1405,33 @@ bool freeTag(PgLink &link, QString *tag)
         }
     }
     return false;
+}
+
+// The part of tk52k_schema_version that records the summaries tagged `tag`:
+// "summaries" for the first table's, "summaries_2" … for those of a table
+// made after another was renamed away with its own.
+QString recordPart(const QString &tag)
+{
+    return QStringLiteral("summaries") + tag;
+}
+
+// The version of the summaries tagged `tag` as the schema record has it.
+// Summaries made before the record, or where this login may not read it,
+// are known by the version their state table noted (`noted`).
+bool summariesVersion(PgLink &link, const QString &tag, qint64 noted, qint64 *version)
+{
+    *version = noted;
+    PgResult r;
+    if (!link.exec("SELECT coalesce(has_table_privilege(to_regclass('tk52k_schema_version'), 'SELECT'), false)",
+                   {}, &r))
+        return false;
+    if (r.text(0, 0) != "t")
+        return true;
+    if (!link.exec("SELECT version FROM tk52k_schema_version WHERE part = $1", {recordPart(tag).toUtf8()}, &r))
+        return false;
+    if (r.rows() == 1)
+        *version = r.int64(0, 0);
+    return true;
 }
 
 // Whether the summaries' copy of the overload figures is the program's:
@@ -1623,9 +1652,12 @@ Status probe(QSqlDatabase &db)
                 .toUtf8(),
             {}, &state))
         return failedProbe(link);
+    qint64 version = -1;
+    if (state.rows() == 1 && !summariesVersion(link, s.tag, state.int64(0, 0), &version))
+        return failedProbe(link);
     // Made for other columns (an id or a meter column added or dropped
     // since): they order or group the rows otherwise, so they are made anew.
-    if (state.rows() != 1 || state.int64(0, 0) != kVersion || state.string(0, 1) != levelList() ||
+    if (state.rows() != 1 || version != kVersion || state.string(0, 1) != levelList() ||
         state.string(0, 5) != c.layout.name()) {
         s.otherVersion = true;
         s.reason = QCoreApplication::translate("SummarySchema", "汇总表由其他版本的程序建立，需要重建。");
@@ -1733,12 +1765,19 @@ bool install(QSqlDatabase &db, QString *error)
     const bool ok = inTransaction(link, &why, [&] {
         if (!installObjects(link, c.layout, &why))
             return false;
-        // A record another login made and this one may not change is no
-        // reason to go without the summaries.
+        // The record says what version the summaries are. One another login
+        // made and this one may not change is no reason to go without them,
+        // unless it names another version for them: they would then be
+        // made anew at every build.
         QString refused;
-        if (!SchemaVersion::record(db, {QStringLiteral("summaries"), kVersion, QLatin1String(kOldestWriter)},
-                                   &refused))
+        if (!SchemaVersion::record(db, {recordPart(tag), kVersion, QLatin1String(kOldestWriter)}, &refused)) {
+            qint64 recorded = kVersion;
+            if (!summariesVersion(link, tag, kVersion, &recorded) || recorded != kVersion) {
+                why = QStringLiteral("the summaries' version cannot be recorded: %1").arg(refused);
+                return false;
+            }
             qWarning("tk52k: the summaries' layout is not recorded: %s", qPrintable(refused));
+        }
         return true;
     });
     if (!ok)
@@ -1764,7 +1803,12 @@ bool adoptPartition(QSqlDatabase &db, const QString &partition, QString *error)
         *error = link.error();
         return false;
     }
-    if (version.rows() != 1 || version.int64(0, 0) != kVersion)
+    qint64 recorded = -1;
+    if (version.rows() == 1 && !summariesVersion(link, tag, version.int64(0, 0), &recorded)) {
+        *error = link.error();
+        return false;
+    }
+    if (recorded != kVersion)
         return true;
     QString why;
     const bool ok = inTransaction(link, &why, [&] {
