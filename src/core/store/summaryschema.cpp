@@ -9,8 +9,8 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
-#include <QSqlDatabase>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QStringList>
 
 #include <algorithm>
