@@ -1415,6 +1415,17 @@ QString recordPart(const QString &tag)
     return QStringLiteral("summaries") + tag;
 }
 
+// Whether this login may read the schema record (SQL).
+const char *const kRecordReadable =
+    "coalesce(has_table_privilege(to_regclass('tk52k_schema_version'), 'SELECT'), false)";
+
+// The version the schema record names for the summaries tagged `tag`
+// (SQL, where the record may be read): NULL for summaries made before it.
+QString recordedVersionSql(const QString &tag)
+{
+    return QStringLiteral("(SELECT version FROM tk52k_schema_version WHERE part = '%1')").arg(recordPart(tag));
+}
+
 // The version of the summaries tagged `tag` as the schema record has it.
 // Summaries made before the record, or where this login may not read it,
 // are known by the version their state table noted (`noted`).
@@ -1422,48 +1433,40 @@ bool summariesVersion(PgLink &link, const QString &tag, qint64 noted, qint64 *ve
 {
     *version = noted;
     PgResult r;
-    if (!link.exec("SELECT coalesce(has_table_privilege(to_regclass('tk52k_schema_version'), 'SELECT'), false)",
-                   {}, &r))
+    if (!link.exec(QByteArray("SELECT ") + kRecordReadable, {}, &r))
         return false;
     if (r.text(0, 0) != "t")
         return true;
-    if (!link.exec("SELECT version FROM tk52k_schema_version WHERE part = $1", {recordPart(tag).toUtf8()}, &r))
+    if (!link.exec(("SELECT " + recordedVersionSql(tag)).toUtf8(), {}, &r))
         return false;
-    if (r.rows() == 1)
+    if (!r.isNull(0, 0))
         *version = r.int64(0, 0);
     return true;
 }
 
-// Whether the summaries' copy of the overload figures is the program's:
-// true where it is, where an older install keeps them in its functions, and
-// where this login may not read it (the builder, who may, finds out).
-bool scaleMatches(PgLink &link, bool *same)
+// Whether the summaries' copy of the overload figures is the program's,
+// as far as the catalog tells (SQL): true where an older install keeps
+// them in its functions or where this login may not read the table (the
+// builder, who may, finds out), false where the functions read a table
+// that is gone, NULL where the table is to be compared (scaleSameSql()).
+QString scaleKnownSql()
 {
-    PgResult r;
-    if (!link.exec(QStringLiteral(
-                       "SELECT CASE WHEN to_regclass('%1') IS NULL THEN NOT EXISTS (SELECT 1 FROM pg_proc "
-                       "WHERE oid = to_regprocedure('{FN}_rollup(bigint, bigint)') AND "
-                       "strpos(prosrc, '%1') > 0) WHEN NOT has_table_privilege(to_regclass('%1'), 'SELECT') "
-                       "THEN true END")
-                       .arg(QLatin1String(kScaleTable))
-                       .toUtf8(),
-                   {}, &r))
-        return false;
-    if (!r.isNull(0, 0)) {
-        *same = r.text(0, 0) == "t";
-        return true;
-    }
-    static const QByteArray kCompare =
-        QStringLiteral(
-            "SELECT count(*) FILTER (WHERE s.overload = v.overload) = %1 AND count(*) = %1 FROM %2 s "
-            "FULL JOIN (VALUES %3) v (range, form, overload) USING (range, form)")
+    return QStringLiteral("CASE WHEN to_regclass('%1') IS NULL THEN NOT EXISTS (SELECT 1 FROM pg_proc "
+                          "WHERE oid = to_regprocedure('{FN}_rollup(bigint, bigint)') AND "
+                          "strpos(prosrc, '%1') > 0) WHEN NOT has_table_privilege(to_regclass('%1'), 'SELECT') "
+                          "THEN true END")
+        .arg(QLatin1String(kScaleTable));
+}
+
+// Whether the table holds the program's figures and no others (SQL).
+QString scaleSameSql()
+{
+    static const QString kSame =
+        QStringLiteral("(SELECT count(*) FILTER (WHERE s.overload = v.overload) = %1 AND count(*) = %1 FROM %2 s "
+                       "FULL JOIN (VALUES %3) v (range, form, overload) USING (range, form))")
             .arg(overloadScale().size())
-            .arg(QLatin1String(kScaleTable), overloadValuesSql())
-            .toUtf8();
-    if (!link.exec(kCompare, {}, &r))
-        return false;
-    *same = r.text(0, 0) == "t";
-    return true;
+            .arg(QLatin1String(kScaleTable), overloadValuesSql());
+    return kSame;
 }
 
 Status failedProbe(PgLink &link)
@@ -1646,17 +1649,30 @@ Status probe(QSqlDatabase &db)
             QStringLiteral("SELECT version, levels, (SELECT count(*) FROM {SUM}_pending), %1, "
                            "to_jsonb(s) ->> 'marks' = %2 AND relid = 'invoice'::regclass, "
                            "coalesce(to_jsonb(s) ->> 'layout', 'id,source'), "
-                           "to_jsonb(s) ->> 'place' IS NOT DISTINCT FROM %3 FROM {SUM}_state s")
+                           "to_jsonb(s) ->> 'place' IS NOT DISTINCT FROM %3, %4, %5 FROM {SUM}_state s")
                 .arg(workingTriggersSql(QStringLiteral("'invoice'::regclass")),
-                     triggerMarkSql(QStringLiteral("'invoice'::regclass")), QLatin1String(kPlaceSql))
+                     triggerMarkSql(QStringLiteral("'invoice'::regclass")), QLatin1String(kPlaceSql),
+                     QLatin1String(kRecordReadable), scaleKnownSql())
                 .toUtf8(),
             {}, &state))
         return failedProbe(link);
-    qint64 version = -1;
-    if (state.rows() == 1 && !summariesVersion(link, s.tag, state.int64(0, 0), &version))
+    // The version from the schema record (the state's for summaries made
+    // before it), and where the state cannot tell, whether the overload
+    // figures are the program's: one more query at most.
+    qint64 version = state.rows() == 1 ? state.int64(0, 0) : -1;
+    bool sameScale = state.rows() == 1 && state.text(0, 8) == "t";
+    QStringList more;
+    if (state.rows() == 1 && state.text(0, 7) == "t")
+        more << recordedVersionSql(s.tag);
+    if (state.rows() == 1 && state.isNull(0, 8))
+        more << scaleSameSql();
+    PgResult recorded;
+    if (!more.isEmpty() && !link.exec(("SELECT " + more.join(QStringLiteral(", "))).toUtf8(), {}, &recorded))
         return failedProbe(link);
-    // Made for other columns (an id or a meter column added or dropped
-    // since): they order or group the rows otherwise, so they are made anew.
+    if (state.rows() == 1 && state.text(0, 7) == "t" && !recorded.isNull(0, 0))
+        version = recorded.int64(0, 0);
+    if (state.rows() == 1 && state.isNull(0, 8))
+        sameScale = recorded.text(0, int(more.size()) - 1) == "t";
     if (state.rows() != 1 || version != kVersion || state.string(0, 1) != levelList() ||
         state.string(0, 5) != c.layout.name()) {
         s.otherVersion = true;
@@ -1667,9 +1683,6 @@ Status probe(QSqlDatabase &db)
     // they are missing or others, overloads were summarized otherwise than
     // the rows are read. (Summaries made before the figures were data have
     // them in their functions, as this program does.)
-    bool sameScale = false;
-    if (!scaleMatches(link, &sameScale))
-        return failedProbe(link);
     if (!sameScale) {
         s.otherVersion = true;
         s.reason = QCoreApplication::translate("SummarySchema", "汇总表中量程的过载值与本程序的不同或已缺失，需要重建。");
