@@ -200,6 +200,10 @@ SELECT 'DCV',
         aligned << kStartMs + 1800000 - 60000 << kStartMs + 1800000 << kStartMs + 1800001
                 << kStartMs + 1860000 << kStartMs + 1861000 << kStartMs + 5400000 << kStartMs + 9000000;
         one << kStartMs - 1000 << kStartMs + 4 * kHourMs;
+        // Three cuts in one second between wide columns: the longest piece
+        // of that second lies between two cuts.
+        QVector<qint64> cuts{kStartMs + 1740000, kStartMs + 1800123, kStartMs + 1800400, kStartMs + 1800777,
+                             kStartMs + 1860000};
         // Minutes each holding a gap of a meter whole, among minutes of none.
         QVector<qint64> minutes;
         for (qint64 ms = kStartMs + 4920000; ms <= kStartMs + 7560000; ms += 60000)
@@ -209,6 +213,7 @@ SELECT 'DCV',
         QTest::newRow("500 columns of 1.2 s") << narrow << QString();
         QTest::newRow("edges on bucket edges") << aligned << QStringLiteral("meter-a");
         QTest::newRow("one column") << one << QString();
+        QTest::newRow("three cuts in a second") << cuts << QString();
         QTest::newRow("gaps within columns") << minutes << QString();
     }
     void columns()
