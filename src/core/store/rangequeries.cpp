@@ -957,6 +957,16 @@ bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan
             c.second.pieces.push_back(piece);
         }
     }
+    // (Runs lie in the intervals: a bucket they cover has its pieces.)
+    for (auto c = cuts.begin(); c != cuts.end();) {
+        if (!c->second.pieces.empty()) {
+            ++c;
+            continue;
+        }
+        rest.push_back({c->first, c->first + second});
+        c = cuts.erase(c);
+    }
+    mergeRuns(rest);
 
     for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
         std::vector<Run> runs = pl.levelRuns[level];
