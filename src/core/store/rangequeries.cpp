@@ -611,557 +611,8 @@ void addM4Rows(const PgResult &res, const Quantity &q, AggMap *out)
     }
 }
 
-// The fields of one row of COPY's binary format, in turn: the stream opens
-// with a signature and a header extension, each row is a count of fields
-// and each field its length (-1 for NULL) and bytes, a count of -1 ends it.
-class BinaryRows
-{
-public:
-    // Takes one message of the stream; false when its bytes are not that.
-    bool take(const char *data, int size)
-    {
-        static const char signature[] = "PGCOPY\n\377\r\n";
-        m_p = data;
-        m_end = data + size;
-        if (!m_headerRead) {
-            if (size < 19 || std::memcmp(m_p, signature, 11) != 0)
-                return fail();
-            const qint32 extension = bigEndian32(m_p + 15);
-            if (extension < 0 || extension > size - 19)
-                return fail();
-            m_p += 19 + extension;
-            m_headerRead = true;
-        }
-        return true;
-    }
-    // Starts the next row of `fields` fields of the message; false at its
-    // end, or where it holds no such row (then bad() tells).
-    bool nextRow(int fields)
-    {
-        if (m_p == m_end || m_bad)
-            return false;
-        if (m_ended || m_end - m_p < 2)
-            return fail();
-        const int count = qint16(quint16(quint8(m_p[0])) << 8 | quint8(m_p[1]));
-        m_p += 2;
-        if (count == -1) {
-            m_ended = true;
-            return m_p == m_end ? false : fail();
-        }
-        return count == fields || fail();
-    }
-    // The next field of the row; a null view for NULL.
-    std::string_view field()
-    {
-        if (m_bad || m_end - m_p < 4)
-            return fail(), std::string_view();
-        const qint32 length = bigEndian32(m_p);
-        m_p += 4;
-        if (length == -1)
-            return std::string_view();
-        if (length < 0 || length > m_end - m_p)
-            return fail(), std::string_view();
-        const std::string_view v(m_p, size_t(length));
-        m_p += length;
-        return v;
-    }
-    qint64 int64()
-    {
-        const std::string_view v = field();
-        if (v.size() != 8)
-            return fail(), 0;
-        return bigEndian64(v.data());
-    }
-    double real()
-    {
-        const quint64 bits = quint64(int64());
-        double v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
-    bool bad() const { return m_bad; }
-    bool ended() const { return m_ended; }
-
-private:
-    bool fail()
-    {
-        m_bad = true;
-        return false;
-    }
-    const char *m_p = nullptr;
-    const char *m_end = nullptr;
-    bool m_headerRead = false;
-    bool m_ended = false;
-    bool m_bad = false;
-};
-
-// The meters and units a streamed read meets, by their bytes (a short name
-// makes no copy), with each unit's factor to the quantity's base unit.
-struct Names
-{
-    const Quantity &quantity;
-    std::unordered_map<std::string, int> sourceIndex;
-    std::vector<QString> sources;
-    std::unordered_map<std::string, int> unitIndex;
-    std::vector<double> factors;
-    std::string bytes;
-
-    int source(std::string_view name)
-    {
-        bytes.assign(name.data(), name.size());
-        const auto it = sourceIndex.find(bytes);
-        if (it != sourceIndex.end())
-            return it->second;
-        sources.push_back(QString::fromUtf8(name.data(), int(name.size())));
-        return sourceIndex.emplace(bytes, int(sources.size()) - 1).first->second;
-    }
-    int unit(std::string_view name)
-    {
-        bytes.assign(name.data(), name.size());
-        const auto it = unitIndex.find(bytes);
-        if (it != unitIndex.end())
-            return it->second;
-        factors.push_back(factorOf(quantity, QString::fromUtf8(name.data(), int(name.size()))));
-        return unitIndex.emplace(bytes, int(factors.size()) - 1).first->second;
-    }
-};
-
-// A meter's readings of one unit: both indexes of Names.
-using KeyIndex = std::pair<int, int>;
-
-// A row as the streamed reads give it, its value in its own unit.
-struct StreamedRow
-{
-    qint64 us;
-    qint64 id;
-    int source;
-    int unit;
-    double v;
-};
-
-// The rows of `runs` (in the quantity, of the meter `sourceFilter` where it
-// is not null; where `sourcesOf` is given, of the meters run k names alone)
-// handed to `take` one by one as the server reads them, in the binary
-// format: grouping them there costs several times more than reading them.
-bool streamRuns(Read &r, const std::vector<Run> &runs, const QStringList *sourcesOf, const QString &sourceFilter,
-                Names &names, const std::function<void(const StreamedRow &)> &take)
-{
-    if (runs.empty())
-        return true;
-    Params p;
-    QString from = QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi)").arg(p.add(los(runs)),
-                                                                                         p.add(his(runs)));
-    QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &names.quantity);
-    if (sourcesOf) {
-        // Each run's meters as one array literal, made an array once a run.
-        QStringList lists;
-        for (const QString &s : *sourcesOf)
-            lists << QString::fromUtf8(pgArray(s.split(QChar(0))));
-        from = QStringLiteral("unnest(%1::bigint[], %2::bigint[], %3::text[]) AS r0(lo, hi, m) CROSS JOIN LATERAL "
-                              "(SELECT r0.lo, r0.hi, r0.m::text[] AS m OFFSET 0) r")
-                   .arg(p.add(los(runs)), p.add(his(runs)), p.add(pgArray(lists)));
-        where += QStringLiteral(" AND %1 = ANY(r.m)").arg(r.source());
-    }
-    // Each distinct value text is read once (see Read::perText()), over
-    // all runs: the server would forget them with each run's rows.
-    const QString sql =
-        QStringLiteral("COPY (SELECT x.us, %1, x.source, x.unitstr, v.cv FROM %2 CROSS JOIN LATERAL (SELECT %3 AS "
-                       "source, coalesce(i.unitstr, '') AS unitstr, %4 AS us, %5 AS place, %6 AS tv, %7 AS tf FROM "
-                       "invoice i WHERE %8 OFFSET 0) x CROSS JOIN LATERAL (SELECT w.* FROM (SELECT x.tv AS v, x.tf "
-                       "AS f OFFSET 0) t CROSS JOIN LATERAL (SELECT %9 AS cv) w OFFSET 0) v) TO STDOUT (FORMAT binary)")
-            .arg(r.idOf(QStringLiteral("x.place")), from, r.source(), r.us(), r.place(), r.value(), r.frastr(), where,
-                 SummarySchema::curveValueSql(Read::textValue(), Read::textRange()));
-    BinaryRows rows;
-    const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
-        if (!rows.take(data, size))
-            return false;
-        while (rows.nextRow(5)) {
-            StreamedRow row;
-            row.us = rows.int64();
-            row.id = rows.int64();
-            const std::string_view source = rows.field();
-            const std::string_view unit = rows.field();
-            row.v = rows.real();
-            if (rows.bad())
-                return false;
-            row.source = names.source(source);
-            row.unit = names.unit(unit);
-            take(row);
-        }
-        return !rows.bad();
-    });
-    if (copied && rows.ended())
-        return true;
-    if (r.error)
-        *r.error = rows.bad() || copied ? QStringLiteral("the server sent a row that could not be read")
-                                        : r.link.error();
-    return false;
-}
-
-// A bucket's summary of one meter and unit, its values in that unit.
-struct BucketRow
-{
-    qint64 bucket = 0;
-    qint64 count = 0;
-    qint64 firstUs = 0, firstId = 0;
-    double firstV = 0;
-    qint64 lastUs = 0, lastId = 0;
-    double lastV = 0;
-    double loV = 0;
-    qint64 loUs = 0;
-    double hiV = 0;
-    qint64 hiUs = 0;
-    qint64 maxGap = -1; ///< -1: not known
-
-    Agg agg(double f) const
-    {
-        Agg a;
-        a.count = count;
-        a.firstUs = firstUs;
-        a.firstId = firstId;
-        a.firstV = firstV * f;
-        a.lastUs = lastUs;
-        a.lastId = lastId;
-        a.lastV = lastV * f;
-        a.loV = loV * f;
-        a.loUs = loUs;
-        a.hiV = hiV * f;
-        a.hiUs = hiUs;
-        return a;
-    }
-};
-
-// The summary rows of `runs` of `level` for `keys`, streamed like the rows.
-bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::vector<Key> &keys, Names &names,
-                   const std::function<void(const KeyIndex &, const BucketRow &)> &take)
-{
-    if (runs.empty() || keys.empty())
-        return true;
-    Params p;
-    const QString sql =
-        QStringLiteral("COPY (SELECT s.source, s.unitstr, s.bucket, s.n_rows, s.first_us, s.first_id, s.first_v, "
-                       "s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us, s.max_gap "
-                       "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                       "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
-                       "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s) "
-                       "TO STDOUT (FORMAT binary)")
-            .arg(p.add(los(runs)), p.add(his(runs)), keysTable(p, keys), SummarySchema::levelTable(r.tag, level));
-    BinaryRows rows;
-    const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
-        if (!rows.take(data, size))
-            return false;
-        while (rows.nextRow(15)) {
-            const std::string_view source = rows.field();
-            const std::string_view unit = rows.field();
-            BucketRow b;
-            b.bucket = rows.int64();
-            b.count = rows.int64();
-            b.firstUs = rows.int64();
-            b.firstId = rows.int64();
-            b.firstV = rows.real();
-            b.lastUs = rows.int64();
-            b.lastId = rows.int64();
-            b.lastV = rows.real();
-            b.loV = rows.real();
-            b.loUs = rows.int64();
-            b.hiV = rows.real();
-            b.hiUs = rows.int64();
-            const std::string_view gap = rows.field();
-            if (gap.size() == 8)
-                b.maxGap = bigEndian64(gap.data());
-            if (rows.bad() || (gap.data() && gap.size() != 8))
-                return false;
-            take({names.source(source), names.unit(unit)}, b);
-        }
-        return !rows.bad();
-    });
-    if (copied && rows.ended())
-        return true;
-    if (r.error)
-        *r.error = rows.bad() || copied ? QStringLiteral("the server sent a row that could not be read")
-                                        : r.link.error();
-    return false;
-}
-
-// A bucket of the finest level that the edges of columns cut, whole within
-// the intervals and before the watermark. Its rows in the columns are read
-// but for those of its longest piece: there its summary gives the count
-// (the bucket's less the other pieces'), the reading at the bucket's end
-// and the lowest and highest where the bucket has them there; its readings
-// next to the cut are read from the rows within the bucket's largest step
-// of the cut (the reading nearest it on that side lies there). Where the
-// piece's lowest or highest is not known and the column's other rows do not
-// show it cannot be the column's, the piece's rows of that meter are read.
-struct CutBucket
-{
-    struct Piece
-    {
-        qint64 lo, hi;
-        int interval;
-    };
-    std::vector<Piece> pieces;
-    size_t longest = 0;
-    std::map<KeyIndex, BucketRow> summary;
-    qint64 step = 0; ///< the rows read of the longest piece: this far from its cuts
-    std::map<KeyIndex, qint64> countElsewhere; ///< rows read in the other pieces
-    std::map<KeyIndex, Agg> afterCut, beforeCut; ///< rows read in the longest piece, from its start, to its end
-
-    const Piece &kept() const { return pieces[longest]; }
-};
-
-// M4 of `intervals` from the summaries (Plan `pl`) and the rows they do not
-// hold, per meter, into `out`.
 bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan &pl, const QString &sourceFilter,
-                     const std::vector<Key> &keys, const Quantity &q, AggMap *out)
-{
-    std::vector<qint64> starts;
-    for (const Interval &iv : intervals)
-        starts.push_back(iv.lo);
-    const auto intervalOf = [&](qint64 us) {
-        const auto at = std::upper_bound(starts.begin(), starts.end(), us);
-        const qint64 k = qint64(at - starts.begin()) - 1;
-        return k >= 0 && us < intervals[size_t(k)].hi ? int(k) : -1;
-    };
-    Names names{q, {}, {}, {}, {}, {}};
-    std::map<std::pair<int, int>, Agg> aggs; // (meter, interval)
-
-    // The finest buckets the rows to read lie in whole, and the other rows.
-    const qint64 second = levels()[0].us;
-    std::map<qint64, CutBucket> cuts;
-    std::vector<Run> rest;
-    for (const Run &run : pl.rawRuns) {
-        for (qint64 t = run.lo; t < run.hi;) {
-            const qint64 b0 = floorTo(t, second);
-            if (keys.empty() || b0 + second > r.watermark) {
-                rest.push_back({t, run.hi});
-                break;
-            }
-            if (t == b0 && b0 + second <= run.hi) {
-                cuts[b0];
-                t = b0 + second;
-            } else {
-                rest.push_back({t, std::min(run.hi, b0 + second)});
-                t = rest.back().hi;
-            }
-        }
-    }
-    mergeRuns(rest);
-    for (auto &c : cuts) {
-        const qint64 b1 = c.first + second;
-        for (int k = intervalOf(c.first); k >= 0 && size_t(k) < intervals.size() && intervals[size_t(k)].lo < b1;
-             ++k) {
-            const CutBucket::Piece piece{std::max(c.first, intervals[size_t(k)].lo),
-                                         std::min(b1, intervals[size_t(k)].hi), k};
-            if (piece.hi - piece.lo > (c.second.pieces.empty() ? 0 : c.second.kept().hi - c.second.kept().lo))
-                c.second.longest = c.second.pieces.size();
-            c.second.pieces.push_back(piece);
-        }
-    }
-    // (Runs lie in the intervals: a bucket they cover has its pieces.)
-    for (auto c = cuts.begin(); c != cuts.end();) {
-        if (!c->second.pieces.empty()) {
-            ++c;
-            continue;
-        }
-        rest.push_back({c->first, c->first + second});
-        c = cuts.erase(c);
-    }
-    mergeRuns(rest);
-
-    for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
-        std::vector<Run> runs = pl.levelRuns[level];
-        if (level == 0) {
-            for (const auto &c : cuts)
-                runs.push_back({c.first, c.first + second});
-            mergeRuns(runs);
-        }
-        const bool ok = streamBuckets(r, int(level), runs, keys, names, [&](const KeyIndex &key, const BucketRow &b) {
-            if (level == 0) {
-                const auto c = cuts.find(b.bucket);
-                if (c != cuts.end()) {
-                    c->second.summary[key] = b;
-                    return;
-                }
-            }
-            const int k = intervalOf(b.bucket);
-            if (k >= 0)
-                aggs[{key.first, k}].merge(b.agg(names.factors[size_t(key.second)]));
-        });
-        if (!ok)
-            return false;
-    }
-
-    // The rows to read: the other rows, the cut buckets' pieces but the
-    // longest, and the longest's rows next to each cut.
-    std::vector<Run> runs = rest;
-    for (auto &c : cuts) {
-        CutBucket &cut = c.second;
-        if (cut.summary.empty())
-            continue; // no reading of the quantity
-        qint64 &step = cut.step;
-        for (const auto &s : cut.summary)
-            step = std::max(step, s.second.maxGap < 0 ? second : s.second.maxGap + 1);
-        for (size_t i = 0; i < cut.pieces.size(); ++i) {
-            const CutBucket::Piece &piece = cut.pieces[i];
-            if (i != cut.longest) {
-                runs.push_back({piece.lo, piece.hi});
-                continue;
-            }
-            if (piece.lo > c.first)
-                runs.push_back({piece.lo, std::min(piece.hi, piece.lo + step)});
-            if (piece.hi < c.first + second)
-                runs.push_back({std::max(piece.lo, piece.hi - step), piece.hi});
-        }
-    }
-    mergeRuns(runs);
-    const auto rowAgg = [&](const StreamedRow &row) {
-        Agg a;
-        a.count = 1;
-        a.firstUs = a.lastUs = a.loUs = a.hiUs = row.us;
-        a.firstId = a.lastId = row.id;
-        a.firstV = a.lastV = a.loV = a.hiV = row.v * names.factors[size_t(row.unit)];
-        return a;
-    };
-    const bool read = streamRuns(r, runs, nullptr, sourceFilter, names, [&](const StreamedRow &row) {
-        const auto c = cuts.find(floorTo(row.us, second));
-        if (c != cuts.end()) {
-            const CutBucket::Piece &kept = c->second.kept();
-            if (row.us >= kept.lo && row.us < kept.hi) {
-                if (kept.lo > c->first && row.us < kept.lo + c->second.step)
-                    c->second.afterCut[{row.source, row.unit}].merge(rowAgg(row));
-                if (kept.hi < c->first + second && row.us >= kept.hi - c->second.step)
-                    c->second.beforeCut[{row.source, row.unit}].merge(rowAgg(row));
-                return;
-            }
-            ++c->second.countElsewhere[{row.source, row.unit}];
-        }
-        const int k = intervalOf(row.us);
-        if (k >= 0)
-            aggs[{row.source, k}].merge(rowAgg(row));
-    });
-    if (!read)
-        return false;
-
-    // The longest pieces: what their buckets tell, and where that is not
-    // enough, their rows.
-    struct Open
-    {
-        qint64 bucket;
-        KeyIndex key;
-        Agg known;         ///< count, first and last; the lowest and highest where known
-        bool lo, hi;       ///< whether known
-        bool read = false; ///< its rows read instead
-    };
-    std::vector<Open> open;
-    for (const auto &c : cuts) {
-        const CutBucket &cut = c.second;
-        const CutBucket::Piece &kept = cut.kept();
-        for (const auto &s : cut.summary) {
-            const BucketRow &b = s.second;
-            const auto elsewhere = cut.countElsewhere.find(s.first);
-            const qint64 count = b.count - (elsewhere == cut.countElsewhere.end() ? 0 : elsewhere->second);
-            const auto after = cut.afterCut.find(s.first);
-            const Agg first = after == cut.afterCut.end() ? Agg() : after->second;
-            const auto before = cut.beforeCut.find(s.first);
-            const Agg last = before == cut.beforeCut.end() ? Agg() : before->second;
-            const bool atStart = kept.lo == c.first;
-            const bool atEnd = kept.hi == c.first + second;
-            if (count == 0 && first.count == 0 && last.count == 0)
-                continue;
-            Open o{c.first, s.first, b.agg(names.factors[size_t(s.first.second)]), true, true};
-            o.known.count = count;
-            // The rows read from a cut on are the first of the piece's rows;
-            // where they hold none of the meter's, the piece is read.
-            if (!atStart) {
-                o.known.firstUs = first.firstUs;
-                o.known.firstId = first.firstId;
-                o.known.firstV = first.firstV;
-            }
-            if (!atEnd) {
-                o.known.lastUs = last.lastUs;
-                o.known.lastId = last.lastId;
-                o.known.lastV = last.lastV;
-            }
-            o.lo = b.loUs >= kept.lo && b.loUs < kept.hi;
-            o.hi = b.hiUs >= kept.lo && b.hiUs < kept.hi;
-            // Rows the summary does not account for (it cannot be behind
-            // the rows before the watermark, but it costs nothing to ask).
-            o.read = count <= 0 || (!atStart && first.count == 0) || (!atEnd && last.count == 0);
-            open.push_back(o);
-        }
-    }
-    // Each column's lowest and highest of what is known for certain.
-    std::map<std::pair<int, int>, Agg> certain = aggs;
-    for (const Open &o : open) {
-        if (o.read || (!o.lo && !o.hi))
-            continue;
-        Agg a = o.known;
-        if (!o.lo) {
-            a.loV = a.hiV;
-            a.loUs = a.hiUs;
-        }
-        if (!o.hi) {
-            a.hiV = a.loV;
-            a.hiUs = a.loUs;
-        }
-        certain[{o.key.first, cuts.at(o.bucket).kept().interval}].merge(a);
-    }
-    // A piece whose lowest is not known cannot hold its column's where a
-    // row known to be there is lower than the bucket's lowest, or as low
-    // and earlier than the piece; the same for the highest.
-    std::map<qint64, std::vector<int>> reread; // bucket → meters
-    for (Open &o : open) {
-        const CutBucket::Piece &kept = cuts.at(o.bucket).kept();
-        const auto c = certain.find({o.key.first, kept.interval});
-        const bool any = c != certain.end() && c->second.count > 0;
-        if (!o.lo) {
-            if (any && (c->second.loV < o.known.loV || (c->second.loV == o.known.loV && c->second.loUs < kept.lo)))
-                o.known.loV = std::numeric_limits<double>::infinity();
-            else
-                o.read = true;
-        }
-        if (!o.hi) {
-            if (any && (c->second.hiV > o.known.hiV || (c->second.hiV == o.known.hiV && c->second.hiUs < kept.lo)))
-                o.known.hiV = -std::numeric_limits<double>::infinity();
-            else
-                o.read = true;
-        }
-        if (o.read) {
-            std::vector<int> &meters = reread[o.bucket];
-            if (std::find(meters.begin(), meters.end(), o.key.first) == meters.end())
-                meters.push_back(o.key.first);
-        }
-    }
-    std::vector<Run> pieces;
-    QStringList meters;
-    for (const auto &m : reread) {
-        const CutBucket::Piece &kept = cuts.at(m.first).kept();
-        pieces.push_back({kept.lo, kept.hi});
-        QStringList names_;
-        for (const int source : m.second)
-            names_ << names.sources[size_t(source)];
-        meters << names_.join(QChar(0));
-    }
-    std::map<std::pair<qint64, KeyIndex>, Agg> rows;
-    const bool readAgain = streamRuns(r, pieces, &meters, sourceFilter, names, [&](const StreamedRow &row) {
-        rows[{floorTo(row.us, second), {row.source, row.unit}}].merge(rowAgg(row));
-    });
-    if (!readAgain)
-        return false;
-    for (const Open &o : open) {
-        const int k = cuts.at(o.bucket).kept().interval;
-        if (!o.read) {
-            aggs[{o.key.first, k}].merge(o.known);
-            continue;
-        }
-        const auto it = rows.find({o.bucket, o.key});
-        if (it != rows.end())
-            aggs[{o.key.first, k}].merge(it->second);
-    }
-    for (const auto &a : aggs)
-        (*out)[{names.sources[size_t(a.first.first)], a.first.second}].merge(a.second);
-    return true;
-}
+                     const std::vector<Key> &keys, const Quantity &q, AggMap *out);
 
 // M4 of every interval (disjoint, in order) per meter. `sources` names the
 // meters to read from the summaries (every meter of the filter). Where the
@@ -1937,6 +1388,560 @@ const std::vector<double> &overloadTable()
         return t;
     }();
     return table;
+}
+
+// The fields of one row of COPY's binary format, in turn: the stream opens
+// with a signature and a header extension, each row is a count of fields
+// and each field its length (-1 for NULL) and bytes, a count of -1 ends it.
+class BinaryRows
+{
+public:
+    // Takes one message of the stream; false when its bytes are not that.
+    bool take(const char *data, int size)
+    {
+        static const char signature[] = "PGCOPY\n\377\r\n";
+        m_p = data;
+        m_end = data + size;
+        if (!m_headerRead) {
+            if (size < 19 || std::memcmp(m_p, signature, 11) != 0)
+                return fail();
+            const qint32 extension = bigEndian32(m_p + 15);
+            if (extension < 0 || extension > size - 19)
+                return fail();
+            m_p += 19 + extension;
+            m_headerRead = true;
+        }
+        return true;
+    }
+    // Starts the next row of `fields` fields of the message; false at its
+    // end, or where it holds no such row (then bad() tells).
+    bool nextRow(int fields)
+    {
+        if (m_p == m_end || m_bad)
+            return false;
+        if (m_ended || m_end - m_p < 2)
+            return fail();
+        const int count = qint16(quint16(quint8(m_p[0])) << 8 | quint8(m_p[1]));
+        m_p += 2;
+        if (count == -1) {
+            m_ended = true;
+            return m_p == m_end ? false : fail();
+        }
+        return count == fields || fail();
+    }
+    // The next field of the row; a null view for NULL.
+    std::string_view field()
+    {
+        if (m_bad || m_end - m_p < 4)
+            return fail(), std::string_view();
+        const qint32 length = bigEndian32(m_p);
+        m_p += 4;
+        if (length == -1)
+            return std::string_view();
+        if (length < 0 || length > m_end - m_p)
+            return fail(), std::string_view();
+        const std::string_view v(m_p, size_t(length));
+        m_p += length;
+        return v;
+    }
+    qint64 int64()
+    {
+        const std::string_view v = field();
+        if (v.size() != 8)
+            return fail(), 0;
+        return bigEndian64(v.data());
+    }
+    double real()
+    {
+        const quint64 bits = quint64(int64());
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+    bool bad() const { return m_bad; }
+    bool ended() const { return m_ended; }
+
+private:
+    bool fail()
+    {
+        m_bad = true;
+        return false;
+    }
+    const char *m_p = nullptr;
+    const char *m_end = nullptr;
+    bool m_headerRead = false;
+    bool m_ended = false;
+    bool m_bad = false;
+};
+
+// The meters and units a streamed read meets, by their bytes (a short name
+// makes no copy), with each unit's factor to the quantity's base unit.
+struct Names
+{
+    const Quantity &quantity;
+    std::unordered_map<std::string, int> sourceIndex;
+    std::vector<QString> sources;
+    std::unordered_map<std::string, int> unitIndex;
+    std::vector<double> factors;
+    std::string bytes;
+
+    int source(std::string_view name)
+    {
+        bytes.assign(name.data(), name.size());
+        const auto it = sourceIndex.find(bytes);
+        if (it != sourceIndex.end())
+            return it->second;
+        sources.push_back(QString::fromUtf8(name.data(), int(name.size())));
+        return sourceIndex.emplace(bytes, int(sources.size()) - 1).first->second;
+    }
+    int unit(std::string_view name)
+    {
+        bytes.assign(name.data(), name.size());
+        const auto it = unitIndex.find(bytes);
+        if (it != unitIndex.end())
+            return it->second;
+        factors.push_back(factorOf(quantity, QString::fromUtf8(name.data(), int(name.size()))));
+        return unitIndex.emplace(bytes, int(factors.size()) - 1).first->second;
+    }
+};
+
+// A meter's readings of one unit: both indexes of Names.
+using KeyIndex = std::pair<int, int>;
+
+// A row as the streamed reads give it, its value in its own unit.
+struct StreamedRow
+{
+    qint64 us;
+    qint64 id;
+    int source;
+    int unit;
+    double v;
+};
+
+// The rows of `runs` (in the quantity, of the meter `sourceFilter` where it
+// is not null; where `sourcesOf` is given, of the meters run k names alone)
+// handed to `take` one by one as the server reads them, in the binary
+// format: grouping them there costs several times more than reading them.
+bool streamRuns(Read &r, const std::vector<Run> &runs, const QStringList *sourcesOf, const QString &sourceFilter,
+                Names &names, const std::function<void(const StreamedRow &)> &take)
+{
+    if (runs.empty())
+        return true;
+    Params p;
+    QString from = QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi)").arg(p.add(los(runs)),
+                                                                                         p.add(his(runs)));
+    QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &names.quantity);
+    if (sourcesOf) {
+        // Each run's meters as one array literal, made an array once a run.
+        QStringList lists;
+        for (const QString &s : *sourcesOf)
+            lists << QString::fromUtf8(pgArray(s.split(QChar(0))));
+        from = QStringLiteral("unnest(%1::bigint[], %2::bigint[], %3::text[]) AS r0(lo, hi, m) CROSS JOIN LATERAL "
+                              "(SELECT r0.lo, r0.hi, r0.m::text[] AS m OFFSET 0) r")
+                   .arg(p.add(los(runs)), p.add(his(runs)), p.add(pgArray(lists)));
+        where += QStringLiteral(" AND %1 = ANY(r.m)").arg(r.source());
+    }
+    // The value texts are read here, as the server reads them.
+    const QString sql =
+        QStringLiteral("COPY (SELECT x.us, %1, x.source, x.unitstr, x.v, x.f FROM %2 CROSS JOIN LATERAL (SELECT %3 "
+                       "AS source, coalesce(i.unitstr, '') AS unitstr, %4 AS us, %5 AS place, %6 AS v, %7 AS f FROM "
+                       "invoice i WHERE %8 OFFSET 0) x) TO STDOUT (FORMAT binary)")
+            .arg(r.idOf(QStringLiteral("x.place")), from, r.source(), r.us(), r.place(), r.value(), r.frastr(),
+                 where);
+    ReadingCache readings;
+    const std::vector<double> &table = overloadTable();
+    BinaryRows rows;
+    const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
+        if (!rows.take(data, size))
+            return false;
+        while (rows.nextRow(6)) {
+            StreamedRow row;
+            row.us = rows.int64();
+            row.id = rows.int64();
+            const std::string_view source = rows.field();
+            const std::string_view unit = rows.field();
+            const std::string_view value = rows.field();
+            const std::string_view range = rows.field();
+            if (rows.bad())
+                return false;
+            row.v = readings.of(value, range, table).curve;
+            row.source = names.source(source);
+            row.unit = names.unit(unit);
+            take(row);
+        }
+        return !rows.bad();
+    });
+    if (copied && rows.ended())
+        return true;
+    if (r.error)
+        *r.error = rows.bad() || copied ? QStringLiteral("the server sent a row that could not be read")
+                                        : r.link.error();
+    return false;
+}
+
+// A bucket's summary of one meter and unit, its values in that unit.
+struct BucketRow
+{
+    qint64 bucket = 0;
+    qint64 count = 0;
+    qint64 firstUs = 0, firstId = 0;
+    double firstV = 0;
+    qint64 lastUs = 0, lastId = 0;
+    double lastV = 0;
+    double loV = 0;
+    qint64 loUs = 0;
+    double hiV = 0;
+    qint64 hiUs = 0;
+    qint64 maxGap = -1; ///< -1: not known
+
+    Agg agg(double f) const
+    {
+        Agg a;
+        a.count = count;
+        a.firstUs = firstUs;
+        a.firstId = firstId;
+        a.firstV = firstV * f;
+        a.lastUs = lastUs;
+        a.lastId = lastId;
+        a.lastV = lastV * f;
+        a.loV = loV * f;
+        a.loUs = loUs;
+        a.hiV = hiV * f;
+        a.hiUs = hiUs;
+        return a;
+    }
+};
+
+// The summary rows of `runs` of `level` for `keys`, streamed like the rows.
+bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::vector<Key> &keys, Names &names,
+                   const std::function<void(const KeyIndex &, const BucketRow &)> &take)
+{
+    if (runs.empty() || keys.empty())
+        return true;
+    Params p;
+    const QString sql =
+        QStringLiteral("COPY (SELECT s.source, s.unitstr, s.bucket, s.n_rows, s.first_us, s.first_id, s.first_v, "
+                       "s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us, s.max_gap "
+                       "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
+                       "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+                       "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s) "
+                       "TO STDOUT (FORMAT binary)")
+            .arg(p.add(los(runs)), p.add(his(runs)), keysTable(p, keys), SummarySchema::levelTable(r.tag, level));
+    BinaryRows rows;
+    const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
+        if (!rows.take(data, size))
+            return false;
+        while (rows.nextRow(15)) {
+            const std::string_view source = rows.field();
+            const std::string_view unit = rows.field();
+            BucketRow b;
+            b.bucket = rows.int64();
+            b.count = rows.int64();
+            b.firstUs = rows.int64();
+            b.firstId = rows.int64();
+            b.firstV = rows.real();
+            b.lastUs = rows.int64();
+            b.lastId = rows.int64();
+            b.lastV = rows.real();
+            b.loV = rows.real();
+            b.loUs = rows.int64();
+            b.hiV = rows.real();
+            b.hiUs = rows.int64();
+            const std::string_view gap = rows.field();
+            if (gap.size() == 8)
+                b.maxGap = bigEndian64(gap.data());
+            if (rows.bad() || (gap.data() && gap.size() != 8))
+                return false;
+            take({names.source(source), names.unit(unit)}, b);
+        }
+        return !rows.bad();
+    });
+    if (copied && rows.ended())
+        return true;
+    if (r.error)
+        *r.error = rows.bad() || copied ? QStringLiteral("the server sent a row that could not be read")
+                                        : r.link.error();
+    return false;
+}
+
+// A bucket of the finest level that the edges of columns cut, whole within
+// the intervals and before the watermark. Its rows in the columns are read
+// but for those of its longest piece: there its summary gives the count
+// (the bucket's less the other pieces'), the reading at the bucket's end
+// and the lowest and highest where the bucket has them there; its readings
+// next to the cut are read from the rows within the bucket's largest step
+// of the cut (the reading nearest it on that side lies there). Where the
+// piece's lowest or highest is not known and the column's other rows do not
+// show it cannot be the column's, the piece's rows of that meter are read.
+struct CutBucket
+{
+    struct Piece
+    {
+        qint64 lo, hi;
+        int interval;
+    };
+    std::vector<Piece> pieces;
+    size_t longest = 0;
+    std::map<KeyIndex, BucketRow> summary;
+    qint64 step = 0; ///< the rows read of the longest piece: this far from its cuts
+    std::map<KeyIndex, qint64> countElsewhere; ///< rows read in the other pieces
+    std::map<KeyIndex, Agg> afterCut, beforeCut; ///< rows read in the longest piece, from its start, to its end
+
+    const Piece &kept() const { return pieces[longest]; }
+};
+
+// M4 of `intervals` from the summaries (Plan `pl`) and the rows they do not
+// hold, per meter, into `out`.
+bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan &pl, const QString &sourceFilter,
+                     const std::vector<Key> &keys, const Quantity &q, AggMap *out)
+{
+    std::vector<qint64> starts;
+    for (const Interval &iv : intervals)
+        starts.push_back(iv.lo);
+    const auto intervalOf = [&](qint64 us) {
+        const auto at = std::upper_bound(starts.begin(), starts.end(), us);
+        const qint64 k = qint64(at - starts.begin()) - 1;
+        return k >= 0 && us < intervals[size_t(k)].hi ? int(k) : -1;
+    };
+    Names names{q, {}, {}, {}, {}, {}};
+    std::map<std::pair<int, int>, Agg> aggs; // (meter, interval)
+
+    // The finest buckets the rows to read lie in whole, and the other rows.
+    const qint64 second = levels()[0].us;
+    std::map<qint64, CutBucket> cuts;
+    std::vector<Run> rest;
+    for (const Run &run : pl.rawRuns) {
+        for (qint64 t = run.lo; t < run.hi;) {
+            const qint64 b0 = floorTo(t, second);
+            if (keys.empty() || b0 + second > r.watermark) {
+                rest.push_back({t, run.hi});
+                break;
+            }
+            if (t == b0 && b0 + second <= run.hi) {
+                cuts[b0];
+                t = b0 + second;
+            } else {
+                rest.push_back({t, std::min(run.hi, b0 + second)});
+                t = rest.back().hi;
+            }
+        }
+    }
+    mergeRuns(rest);
+    for (auto &c : cuts) {
+        const qint64 b1 = c.first + second;
+        for (int k = intervalOf(c.first); k >= 0 && size_t(k) < intervals.size() && intervals[size_t(k)].lo < b1;
+             ++k) {
+            const CutBucket::Piece piece{std::max(c.first, intervals[size_t(k)].lo),
+                                         std::min(b1, intervals[size_t(k)].hi), k};
+            if (piece.hi - piece.lo > (c.second.pieces.empty() ? 0 : c.second.kept().hi - c.second.kept().lo))
+                c.second.longest = c.second.pieces.size();
+            c.second.pieces.push_back(piece);
+        }
+    }
+    // (Runs lie in the intervals: a bucket they cover has its pieces.)
+    for (auto c = cuts.begin(); c != cuts.end();) {
+        if (!c->second.pieces.empty()) {
+            ++c;
+            continue;
+        }
+        rest.push_back({c->first, c->first + second});
+        c = cuts.erase(c);
+    }
+    mergeRuns(rest);
+
+    for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
+        std::vector<Run> runs = pl.levelRuns[level];
+        if (level == 0) {
+            for (const auto &c : cuts)
+                runs.push_back({c.first, c.first + second});
+            mergeRuns(runs);
+        }
+        const bool ok = streamBuckets(r, int(level), runs, keys, names, [&](const KeyIndex &key, const BucketRow &b) {
+            if (level == 0) {
+                const auto c = cuts.find(b.bucket);
+                if (c != cuts.end()) {
+                    c->second.summary[key] = b;
+                    return;
+                }
+            }
+            const int k = intervalOf(b.bucket);
+            if (k >= 0)
+                aggs[{key.first, k}].merge(b.agg(names.factors[size_t(key.second)]));
+        });
+        if (!ok)
+            return false;
+    }
+
+    // The rows to read: the other rows, the cut buckets' pieces but the
+    // longest, and the longest's rows next to each cut.
+    std::vector<Run> runs = rest;
+    for (auto &c : cuts) {
+        CutBucket &cut = c.second;
+        if (cut.summary.empty())
+            continue; // no reading of the quantity
+        qint64 &step = cut.step;
+        for (const auto &s : cut.summary)
+            step = std::max(step, s.second.maxGap < 0 ? second : s.second.maxGap + 1);
+        for (size_t i = 0; i < cut.pieces.size(); ++i) {
+            const CutBucket::Piece &piece = cut.pieces[i];
+            if (i != cut.longest) {
+                runs.push_back({piece.lo, piece.hi});
+                continue;
+            }
+            if (piece.lo > c.first)
+                runs.push_back({piece.lo, std::min(piece.hi, piece.lo + step)});
+            if (piece.hi < c.first + second)
+                runs.push_back({std::max(piece.lo, piece.hi - step), piece.hi});
+        }
+    }
+    mergeRuns(runs);
+    const auto rowAgg = [&](const StreamedRow &row) {
+        Agg a;
+        a.count = 1;
+        a.firstUs = a.lastUs = a.loUs = a.hiUs = row.us;
+        a.firstId = a.lastId = row.id;
+        a.firstV = a.lastV = a.loV = a.hiV = row.v * names.factors[size_t(row.unit)];
+        return a;
+    };
+    const bool read = streamRuns(r, runs, nullptr, sourceFilter, names, [&](const StreamedRow &row) {
+        const auto c = cuts.find(floorTo(row.us, second));
+        if (c != cuts.end()) {
+            const CutBucket::Piece &kept = c->second.kept();
+            if (row.us >= kept.lo && row.us < kept.hi) {
+                if (kept.lo > c->first && row.us < kept.lo + c->second.step)
+                    c->second.afterCut[{row.source, row.unit}].merge(rowAgg(row));
+                if (kept.hi < c->first + second && row.us >= kept.hi - c->second.step)
+                    c->second.beforeCut[{row.source, row.unit}].merge(rowAgg(row));
+                return;
+            }
+            ++c->second.countElsewhere[{row.source, row.unit}];
+        }
+        const int k = intervalOf(row.us);
+        if (k >= 0)
+            aggs[{row.source, k}].merge(rowAgg(row));
+    });
+    if (!read)
+        return false;
+
+    // The longest pieces: what their buckets tell, and where that is not
+    // enough, their rows.
+    struct Open
+    {
+        qint64 bucket;
+        KeyIndex key;
+        Agg known;         ///< count, first and last; the lowest and highest where known
+        bool lo, hi;       ///< whether known
+        bool read = false; ///< its rows read instead
+    };
+    std::vector<Open> open;
+    for (const auto &c : cuts) {
+        const CutBucket &cut = c.second;
+        const CutBucket::Piece &kept = cut.kept();
+        for (const auto &s : cut.summary) {
+            const BucketRow &b = s.second;
+            const auto elsewhere = cut.countElsewhere.find(s.first);
+            const qint64 count = b.count - (elsewhere == cut.countElsewhere.end() ? 0 : elsewhere->second);
+            const auto after = cut.afterCut.find(s.first);
+            const Agg first = after == cut.afterCut.end() ? Agg() : after->second;
+            const auto before = cut.beforeCut.find(s.first);
+            const Agg last = before == cut.beforeCut.end() ? Agg() : before->second;
+            const bool atStart = kept.lo == c.first;
+            const bool atEnd = kept.hi == c.first + second;
+            if (count == 0 && first.count == 0 && last.count == 0)
+                continue;
+            Open o{c.first, s.first, b.agg(names.factors[size_t(s.first.second)]), true, true};
+            o.known.count = count;
+            // The rows read from a cut on are the first of the piece's rows;
+            // where they hold none of the meter's, the piece is read.
+            if (!atStart) {
+                o.known.firstUs = first.firstUs;
+                o.known.firstId = first.firstId;
+                o.known.firstV = first.firstV;
+            }
+            if (!atEnd) {
+                o.known.lastUs = last.lastUs;
+                o.known.lastId = last.lastId;
+                o.known.lastV = last.lastV;
+            }
+            o.lo = b.loUs >= kept.lo && b.loUs < kept.hi;
+            o.hi = b.hiUs >= kept.lo && b.hiUs < kept.hi;
+            // Rows the summary does not account for (it cannot be behind
+            // the rows before the watermark, but it costs nothing to ask).
+            o.read = count <= 0 || (!atStart && first.count == 0) || (!atEnd && last.count == 0);
+            open.push_back(o);
+        }
+    }
+    // Each column's lowest and highest of what is known for certain.
+    std::map<std::pair<int, int>, Agg> certain = aggs;
+    for (const Open &o : open) {
+        if (o.read || (!o.lo && !o.hi))
+            continue;
+        Agg a = o.known;
+        if (!o.lo) {
+            a.loV = a.hiV;
+            a.loUs = a.hiUs;
+        }
+        if (!o.hi) {
+            a.hiV = a.loV;
+            a.hiUs = a.loUs;
+        }
+        certain[{o.key.first, cuts.at(o.bucket).kept().interval}].merge(a);
+    }
+    // A piece whose lowest is not known cannot hold its column's where a
+    // row known to be there is lower than the bucket's lowest, or as low
+    // and earlier than the piece; the same for the highest.
+    std::map<qint64, std::vector<int>> reread; // bucket → meters
+    for (Open &o : open) {
+        const CutBucket::Piece &kept = cuts.at(o.bucket).kept();
+        const auto c = certain.find({o.key.first, kept.interval});
+        const bool any = c != certain.end() && c->second.count > 0;
+        if (!o.lo) {
+            if (any && (c->second.loV < o.known.loV || (c->second.loV == o.known.loV && c->second.loUs < kept.lo)))
+                o.known.loV = std::numeric_limits<double>::infinity();
+            else
+                o.read = true;
+        }
+        if (!o.hi) {
+            if (any && (c->second.hiV > o.known.hiV || (c->second.hiV == o.known.hiV && c->second.hiUs < kept.lo)))
+                o.known.hiV = -std::numeric_limits<double>::infinity();
+            else
+                o.read = true;
+        }
+        if (o.read) {
+            std::vector<int> &meters = reread[o.bucket];
+            if (std::find(meters.begin(), meters.end(), o.key.first) == meters.end())
+                meters.push_back(o.key.first);
+        }
+    }
+    std::vector<Run> pieces;
+    QStringList meters;
+    for (const auto &m : reread) {
+        const CutBucket::Piece &kept = cuts.at(m.first).kept();
+        pieces.push_back({kept.lo, kept.hi});
+        QStringList names_;
+        for (const int source : m.second)
+            names_ << names.sources[size_t(source)];
+        meters << names_.join(QChar(0));
+    }
+    std::map<std::pair<qint64, KeyIndex>, Agg> rows;
+    const bool readAgain = streamRuns(r, pieces, &meters, sourceFilter, names, [&](const StreamedRow &row) {
+        rows[{floorTo(row.us, second), {row.source, row.unit}}].merge(rowAgg(row));
+    });
+    if (!readAgain)
+        return false;
+    for (const Open &o : open) {
+        const int k = cuts.at(o.bucket).kept().interval;
+        if (!o.read) {
+            aggs[{o.key.first, k}].merge(o.known);
+            continue;
+        }
+        const auto it = rows.find({o.bucket, o.key});
+        if (it != rows.end())
+            aggs[{o.key.first, k}].merge(it->second);
+    }
+    for (const auto &a : aggs)
+        (*out)[{names.sources[size_t(a.first.first)], a.first.second}].merge(a.second);
+    return true;
 }
 
 // The readings of one curve in one column up to a reading further from
