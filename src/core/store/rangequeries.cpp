@@ -1044,25 +1044,20 @@ bool momentsIn(Read &r, qint64 a, qint64 b, const QString &source, const Quantit
             continue;
         Params p;
         // The parts' spread about the mean of their unit adds to theirs.
+        static const SummarySchema::BucketMerge kMerge =
+            SummarySchema::bucketMerge({"n", "min_v", "max_v", "overloads"}, QStringLiteral("s"));
         const QString sql =
-            QStringLiteral(
-                "WITH s AS (SELECT s.source, s.unitstr, s.n, s.mean, s.m2, s.min_v, s.min_us, s.max_v, "
-                "s.max_us, "
-                "s.overloads FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = "
-                "q.funcstr "
-                "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
-                "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS mean FROM s GROUP BY "
-                "1, 2) "
-                "SELECT source, unitstr, n, mean, m2, mn[1], mn[2]::bigint, mx[1], (-mx[2])::bigint, ol "
-                "FROM ("
-                "SELECT s.source, s.unitstr, sum(s.n) AS n, max(g.mean) AS mean, "
-                "sum(s.m2 + s.n * (s.mean - g.mean) ^ 2) FILTER (WHERE s.n > 0) AS m2, "
-                "min(ARRAY[s.min_v, s.min_us]) FILTER (WHERE s.n > 0) AS mn, "
-                "max(ARRAY[s.max_v, -s.max_us]) FILTER (WHERE s.n > 0) AS mx, "
-                "sum(s.overloads) AS ol FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
+            QStringLiteral("WITH s AS (SELECT s.source, s.unitstr, %5 FROM unnest(%1::bigint[], %2::bigint[]) "
+                           "AS r(lo, hi) CROSS JOIN %3 CROSS JOIN LATERAL (SELECT * FROM %4 s "
+                           "WHERE s.source = q.source AND s.funcstr = q.funcstr AND s.unitstr = q.unitstr "
+                           "AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s), "
+                           "g AS (SELECT source, unitstr, sum(n * mean) / nullif(sum(n), 0) AS pmean "
+                           "FROM s GROUP BY 1, 2) "
+                           "SELECT source, unitstr, %7 FROM (SELECT source, unitstr, %6 "
+                           "FROM s JOIN g USING (source, unitstr) GROUP BY 1, 2) x")
                 .arg(p.add(los(pl.levelRuns[level])), p.add(his(pl.levelRuns[level])), keysTable(p, keys),
-                     SummarySchema::levelTable(r.tag, int(level)));
+                     SummarySchema::levelTable(r.tag, int(level)), kMerge.columns, kMerge.aggregates,
+                     kMerge.out);
         PgResult res;
         if (!r.exec(sql, p, &res))
             return false;

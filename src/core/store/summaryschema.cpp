@@ -1557,6 +1557,22 @@ QString curveValueSql(const QString &value, const QString &rangeText, const QStr
          {"W", QLatin1String(kWhitespace)}});
 }
 
+BucketMerge bucketMerge(const std::vector<const char *> &groups, const QString &alias)
+{
+    QStringList columns, aggregates, out;
+    for (const char *first : groups) {
+        const auto g = std::find_if(summaryColumns().cbegin(), summaryColumns().cend(),
+                                    [&](const SummaryColumn &c) { return columnName(c.columns.front()) == first; });
+        Q_ASSERT(g != summaryColumns().cend());
+        for (const char *c : g->columns)
+            columns << alias + QLatin1Char('.') + columnName(c);
+        aggregates << QLatin1String(g->fromChildren);
+        out << QLatin1String(g->out);
+    }
+    return {columns.join(QStringLiteral(", ")), aggregates.join(QStringLiteral(", ")),
+            out.join(QStringLiteral(", "))};
+}
+
 Status probe(QSqlDatabase &db)
 {
     PgLink link(db);

@@ -75,6 +75,21 @@ QString overloadSql(const QString &value);
 /// one is named, else from the program's own figures written into the SQL.
 QString curveValueSql(const QString &value, const QString &rangeText, const QString &scaleTable = QString());
 
+/// A read that merges buckets into one, made from the summaries' own
+/// declaration of their columns: for the groups named by their first
+/// column ("n" for the count, mean and M2 of the numbers; "min_v", "max_v",
+/// "overloads", …), their `columns` as `alias`.name, the `aggregates` over
+/// rows of those columns and `pmean` (the mean of the buckets merged, where
+/// the count-mean-M2 group is asked for), and the columns the read then
+/// selects from them (`out`), all in the order asked.
+struct BucketMerge
+{
+    QString columns;
+    QString aggregates;
+    QString out;
+};
+BucketMerge bucketMerge(const std::vector<const char *> &groups, const QString &alias);
+
 enum class State {
     Usable,       ///< complete and kept up: readers use them
     NotInstalled, ///< never made for this table; build() makes them
