@@ -1514,34 +1514,27 @@ struct StreamedRow
 };
 
 // The rows of `runs` (in the quantity, of the meter `sourceFilter` where it
-// is not null; where `sourcesOf` is given, of the meters run k names alone)
-// handed to `take` one by one as the server reads them, in the binary
-// format: grouping them there costs several times more than reading them.
-bool streamRuns(Read &r, const std::vector<Run> &runs, const QStringList *sourcesOf, const QString &sourceFilter,
-                Names &names, const std::function<void(const StreamedRow &)> &take)
+// is not null) handed to `take` one by one as the server reads them, in the
+// binary format: grouping them there costs several times more than reading
+// them.
+bool streamRuns(Read &r, const std::vector<Run> &runs, const QString &sourceFilter, Names &names,
+                const std::function<void(const StreamedRow &)> &take)
 {
     if (runs.empty())
         return true;
     Params p;
-    QString from = QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi)").arg(p.add(los(runs)),
-                                                                                         p.add(his(runs)));
-    QString where = r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &names.quantity);
-    if (sourcesOf) {
-        // Each run's meters as one array literal, made an array once a run.
-        QStringList lists;
-        for (const QString &s : *sourcesOf)
-            lists << QString::fromUtf8(pgArray(s.split(QChar(0))));
-        from = QStringLiteral("unnest(%1::bigint[], %2::bigint[], %3::text[]) AS r0(lo, hi, m) CROSS JOIN LATERAL "
-                              "(SELECT r0.lo, r0.hi, r0.m::text[] AS m OFFSET 0) r")
-                   .arg(p.add(los(runs)), p.add(his(runs)), p.add(pgArray(lists)));
-        where += QStringLiteral(" AND %1 = ANY(r.m)").arg(r.source());
-    }
-    // The value texts are read here, as the server reads them.
+    const QString from = QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi)")
+                             .arg(p.add(los(runs)), p.add(his(runs)));
+    const QString where =
+        r.rowsWhere(p, QStringLiteral("r.lo"), QStringLiteral("r.hi"), sourceFilter, &names.quantity);
+    // The value texts are read here, as the server reads them; the time is
+    // sent as the server keeps it (microseconds from 2000), not worked out
+    // a row there.
     const QString sql =
         QStringLiteral("COPY (SELECT x.us, %1, x.source, x.unitstr, x.v, x.f FROM %2 CROSS JOIN LATERAL (SELECT %3 "
-                       "AS source, coalesce(i.unitstr, '') AS unitstr, %4 AS us, %5 AS place, %6 AS v, %7 AS f FROM "
-                       "invoice i WHERE %8 OFFSET 0) x) TO STDOUT (FORMAT binary)")
-            .arg(r.idOf(QStringLiteral("x.place")), from, r.source(), r.us(), r.place(), r.value(), r.frastr(),
+                       "AS source, coalesce(i.unitstr, '') AS unitstr, (%4)::timestamp AS us, %5 AS place, %6 AS v, "
+                       "%7 AS f FROM invoice i WHERE %8 OFFSET 0) x) TO STDOUT (FORMAT binary)")
+            .arg(r.idOf(QStringLiteral("x.place")), from, r.source(), r.time(), r.place(), r.value(), r.frastr(),
                  where);
     ReadingCache readings;
     const std::vector<double> &table = overloadTable();
@@ -1551,7 +1544,7 @@ bool streamRuns(Read &r, const std::vector<Run> &runs, const QStringList *source
             return false;
         while (rows.nextRow(6)) {
             StreamedRow row;
-            row.us = rows.int64();
+            row.us = rows.int64() + kUsTo2000;
             row.id = rows.int64();
             const std::string_view source = rows.field();
             const std::string_view unit = rows.field();
@@ -1587,7 +1580,6 @@ struct BucketRow
     qint64 loUs = 0;
     double hiV = 0;
     qint64 hiUs = 0;
-    qint64 maxGap = -1; ///< -1: not known
 
     Agg agg(double f) const
     {
@@ -1616,7 +1608,7 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
     Params p;
     const QString sql =
         QStringLiteral("COPY (SELECT s.source, s.unitstr, s.bucket, s.n_rows, s.first_us, s.first_id, s.first_v, "
-                       "s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us, s.max_gap "
+                       "s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us "
                        "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
                        "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
                        "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s) "
@@ -1626,7 +1618,7 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
     const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
         if (!rows.take(data, size))
             return false;
-        while (rows.nextRow(15)) {
+        while (rows.nextRow(14)) {
             const std::string_view source = rows.field();
             const std::string_view unit = rows.field();
             BucketRow b;
@@ -1642,10 +1634,7 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
             b.loUs = rows.int64();
             b.hiV = rows.real();
             b.hiUs = rows.int64();
-            const std::string_view gap = rows.field();
-            if (gap.size() == 8)
-                b.maxGap = bigEndian64(gap.data());
-            if (rows.bad() || (gap.data() && gap.size() != 8))
+            if (rows.bad())
                 return false;
             take({names.source(source), names.unit(unit)}, b);
         }
@@ -1659,34 +1648,14 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
     return false;
 }
 
-// A bucket of the finest level that the edges of columns cut, whole within
-// the intervals and before the watermark. Its rows in the columns are read
-// but for those of its longest piece: there its summary gives the count
-// (the bucket's less the other pieces'), the reading at the bucket's end
-// and the lowest and highest where the bucket has them there; its readings
-// next to the cut are read from the rows within the bucket's largest step
-// of the cut (the reading nearest it on that side lies there). Where the
-// piece's lowest or highest is not known and the column's other rows do not
-// show it cannot be the column's, the piece's rows of that meter are read.
-struct CutBucket
-{
-    struct Piece
-    {
-        qint64 lo, hi;
-        int interval;
-    };
-    std::vector<Piece> pieces;
-    size_t longest = 0;
-    std::map<KeyIndex, BucketRow> summary;
-    qint64 step = 0; ///< the rows read of the longest piece: this far from its cuts
-    std::map<KeyIndex, qint64> countElsewhere; ///< rows read in the other pieces
-    std::map<KeyIndex, Agg> afterCut, beforeCut; ///< rows read in the longest piece, from its start, to its end
-
-    const Piece &kept() const { return pieces[longest]; }
-};
-
 // M4 of `intervals` from the summaries (Plan `pl`) and the rows they do not
-// hold, per meter, into `out`.
+// hold, per meter, into `out`. The rows are those of the seconds the edges
+// of columns cut and those past the watermark: they are read in one pass,
+// all meters at once in the time index's order, and taken into their
+// columns here. (Reading only the rows next to a cut and the buckets of the
+// rest of the second needs, for a fair share of the meters, their rows of
+// that second read again to find the lowest and highest; without a meter in
+// the index that reads every meter's rows of the second again.)
 bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan &pl, const QString &sourceFilter,
                      const std::vector<Key> &keys, const Quantity &q, AggMap *out)
 {
@@ -1700,240 +1669,28 @@ bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan
     };
     Names names{q, {}, {}, {}, {}, {}};
     std::map<std::pair<int, int>, Agg> aggs; // (meter, interval)
-
-    // The finest buckets the rows to read lie in whole, and the other rows.
-    const qint64 second = levels()[0].us;
-    std::map<qint64, CutBucket> cuts;
-    std::vector<Run> rest;
-    for (const Run &run : pl.rawRuns) {
-        for (qint64 t = run.lo; t < run.hi;) {
-            const qint64 b0 = floorTo(t, second);
-            if (keys.empty() || b0 + second > r.watermark) {
-                rest.push_back({t, run.hi});
-                break;
-            }
-            if (t == b0 && b0 + second <= run.hi) {
-                cuts[b0];
-                t = b0 + second;
-            } else {
-                rest.push_back({t, std::min(run.hi, b0 + second)});
-                t = rest.back().hi;
-            }
-        }
-    }
-    mergeRuns(rest);
-    for (auto &c : cuts) {
-        const qint64 b1 = c.first + second;
-        for (int k = intervalOf(c.first); k >= 0 && size_t(k) < intervals.size() && intervals[size_t(k)].lo < b1;
-             ++k) {
-            const CutBucket::Piece piece{std::max(c.first, intervals[size_t(k)].lo),
-                                         std::min(b1, intervals[size_t(k)].hi), k};
-            if (piece.hi - piece.lo > (c.second.pieces.empty() ? 0 : c.second.kept().hi - c.second.kept().lo))
-                c.second.longest = c.second.pieces.size();
-            c.second.pieces.push_back(piece);
-        }
-    }
-    // (Runs lie in the intervals: a bucket they cover has its pieces.)
-    for (auto c = cuts.begin(); c != cuts.end();) {
-        if (!c->second.pieces.empty()) {
-            ++c;
-            continue;
-        }
-        rest.push_back({c->first, c->first + second});
-        c = cuts.erase(c);
-    }
-    mergeRuns(rest);
-
     for (size_t level = 0; level < pl.levelRuns.size(); ++level) {
-        std::vector<Run> runs = pl.levelRuns[level];
-        if (level == 0) {
-            for (const auto &c : cuts)
-                runs.push_back({c.first, c.first + second});
-            mergeRuns(runs);
-        }
-        const bool ok = streamBuckets(r, int(level), runs, keys, names, [&](const KeyIndex &key, const BucketRow &b) {
-            if (level == 0) {
-                const auto c = cuts.find(b.bucket);
-                if (c != cuts.end()) {
-                    c->second.summary[key] = b;
-                    return;
-                }
-            }
+        const auto take = [&](const KeyIndex &key, const BucketRow &b) {
             const int k = intervalOf(b.bucket);
             if (k >= 0)
                 aggs[{key.first, k}].merge(b.agg(names.factors[size_t(key.second)]));
-        });
-        if (!ok)
+        };
+        if (!streamBuckets(r, int(level), pl.levelRuns[level], keys, names, take))
             return false;
     }
-
-    // The rows to read: the other rows, the cut buckets' pieces but the
-    // longest, and the longest's rows next to each cut.
-    std::vector<Run> runs = rest;
-    for (auto &c : cuts) {
-        CutBucket &cut = c.second;
-        if (cut.summary.empty())
-            continue; // no reading of the quantity
-        qint64 &step = cut.step;
-        for (const auto &s : cut.summary)
-            step = std::max(step, s.second.maxGap < 0 ? second : s.second.maxGap + 1);
-        for (size_t i = 0; i < cut.pieces.size(); ++i) {
-            const CutBucket::Piece &piece = cut.pieces[i];
-            if (i != cut.longest) {
-                runs.push_back({piece.lo, piece.hi});
-                continue;
-            }
-            if (piece.lo > c.first)
-                runs.push_back({piece.lo, std::min(piece.hi, piece.lo + step)});
-            if (piece.hi < c.first + second)
-                runs.push_back({std::max(piece.lo, piece.hi - step), piece.hi});
-        }
-    }
-    mergeRuns(runs);
-    const auto rowAgg = [&](const StreamedRow &row) {
+    const bool read = streamRuns(r, pl.rawRuns, sourceFilter, names, [&](const StreamedRow &row) {
+        const int k = intervalOf(row.us);
+        if (k < 0)
+            return;
         Agg a;
         a.count = 1;
         a.firstUs = a.lastUs = a.loUs = a.hiUs = row.us;
         a.firstId = a.lastId = row.id;
         a.firstV = a.lastV = a.loV = a.hiV = row.v * names.factors[size_t(row.unit)];
-        return a;
-    };
-    const bool read = streamRuns(r, runs, nullptr, sourceFilter, names, [&](const StreamedRow &row) {
-        const auto c = cuts.find(floorTo(row.us, second));
-        if (c != cuts.end()) {
-            const CutBucket::Piece &kept = c->second.kept();
-            if (row.us >= kept.lo && row.us < kept.hi) {
-                if (kept.lo > c->first && row.us < kept.lo + c->second.step)
-                    c->second.afterCut[{row.source, row.unit}].merge(rowAgg(row));
-                if (kept.hi < c->first + second && row.us >= kept.hi - c->second.step)
-                    c->second.beforeCut[{row.source, row.unit}].merge(rowAgg(row));
-                return;
-            }
-            ++c->second.countElsewhere[{row.source, row.unit}];
-        }
-        const int k = intervalOf(row.us);
-        if (k >= 0)
-            aggs[{row.source, k}].merge(rowAgg(row));
+        aggs[{row.source, k}].merge(a);
     });
     if (!read)
         return false;
-
-    // The longest pieces: what their buckets tell, and where that is not
-    // enough, their rows.
-    struct Open
-    {
-        qint64 bucket;
-        KeyIndex key;
-        Agg known;         ///< count, first and last; the lowest and highest where known
-        bool lo, hi;       ///< whether known
-        bool read = false; ///< its rows read instead
-    };
-    std::vector<Open> open;
-    for (const auto &c : cuts) {
-        const CutBucket &cut = c.second;
-        const CutBucket::Piece &kept = cut.kept();
-        for (const auto &s : cut.summary) {
-            const BucketRow &b = s.second;
-            const auto elsewhere = cut.countElsewhere.find(s.first);
-            const qint64 count = b.count - (elsewhere == cut.countElsewhere.end() ? 0 : elsewhere->second);
-            const auto after = cut.afterCut.find(s.first);
-            const Agg first = after == cut.afterCut.end() ? Agg() : after->second;
-            const auto before = cut.beforeCut.find(s.first);
-            const Agg last = before == cut.beforeCut.end() ? Agg() : before->second;
-            const bool atStart = kept.lo == c.first;
-            const bool atEnd = kept.hi == c.first + second;
-            if (count == 0 && first.count == 0 && last.count == 0)
-                continue;
-            Open o{c.first, s.first, b.agg(names.factors[size_t(s.first.second)]), true, true};
-            o.known.count = count;
-            // The rows read from a cut on are the first of the piece's rows;
-            // where they hold none of the meter's, the piece is read.
-            if (!atStart) {
-                o.known.firstUs = first.firstUs;
-                o.known.firstId = first.firstId;
-                o.known.firstV = first.firstV;
-            }
-            if (!atEnd) {
-                o.known.lastUs = last.lastUs;
-                o.known.lastId = last.lastId;
-                o.known.lastV = last.lastV;
-            }
-            o.lo = b.loUs >= kept.lo && b.loUs < kept.hi;
-            o.hi = b.hiUs >= kept.lo && b.hiUs < kept.hi;
-            // Rows the summary does not account for (it cannot be behind
-            // the rows before the watermark, but it costs nothing to ask).
-            o.read = count <= 0 || (!atStart && first.count == 0) || (!atEnd && last.count == 0);
-            open.push_back(o);
-        }
-    }
-    // Each column's lowest and highest of what is known for certain.
-    std::map<std::pair<int, int>, Agg> certain = aggs;
-    for (const Open &o : open) {
-        if (o.read || (!o.lo && !o.hi))
-            continue;
-        Agg a = o.known;
-        if (!o.lo) {
-            a.loV = a.hiV;
-            a.loUs = a.hiUs;
-        }
-        if (!o.hi) {
-            a.hiV = a.loV;
-            a.hiUs = a.loUs;
-        }
-        certain[{o.key.first, cuts.at(o.bucket).kept().interval}].merge(a);
-    }
-    // A piece whose lowest is not known cannot hold its column's where a
-    // row known to be there is lower than the bucket's lowest, or as low
-    // and earlier than the piece; the same for the highest.
-    std::map<qint64, std::vector<int>> reread; // bucket → meters
-    for (Open &o : open) {
-        const CutBucket::Piece &kept = cuts.at(o.bucket).kept();
-        const auto c = certain.find({o.key.first, kept.interval});
-        const bool any = c != certain.end() && c->second.count > 0;
-        if (!o.lo) {
-            if (any && (c->second.loV < o.known.loV || (c->second.loV == o.known.loV && c->second.loUs < kept.lo)))
-                o.known.loV = std::numeric_limits<double>::infinity();
-            else
-                o.read = true;
-        }
-        if (!o.hi) {
-            if (any && (c->second.hiV > o.known.hiV || (c->second.hiV == o.known.hiV && c->second.hiUs < kept.lo)))
-                o.known.hiV = -std::numeric_limits<double>::infinity();
-            else
-                o.read = true;
-        }
-        if (o.read) {
-            std::vector<int> &meters = reread[o.bucket];
-            if (std::find(meters.begin(), meters.end(), o.key.first) == meters.end())
-                meters.push_back(o.key.first);
-        }
-    }
-    std::vector<Run> pieces;
-    QStringList meters;
-    for (const auto &m : reread) {
-        const CutBucket::Piece &kept = cuts.at(m.first).kept();
-        pieces.push_back({kept.lo, kept.hi});
-        QStringList names_;
-        for (const int source : m.second)
-            names_ << names.sources[size_t(source)];
-        meters << names_.join(QChar(0));
-    }
-    std::map<std::pair<qint64, KeyIndex>, Agg> rows;
-    const bool readAgain = streamRuns(r, pieces, &meters, sourceFilter, names, [&](const StreamedRow &row) {
-        rows[{floorTo(row.us, second), {row.source, row.unit}}].merge(rowAgg(row));
-    });
-    if (!readAgain)
-        return false;
-    for (const Open &o : open) {
-        const int k = cuts.at(o.bucket).kept().interval;
-        if (!o.read) {
-            aggs[{o.key.first, k}].merge(o.known);
-            continue;
-        }
-        const auto it = rows.find({o.bucket, o.key});
-        if (it != rows.end())
-            aggs[{o.key.first, k}].merge(it->second);
-    }
     for (const auto &a : aggs)
         (*out)[{names.sources[size_t(a.first.first)], a.first.second}].merge(a.second);
     return true;
