@@ -1606,14 +1606,28 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
     if (runs.empty() || keys.empty())
         return true;
     Params p;
+    const QString lo = p.add(los(runs));
+    const QString hi = p.add(his(runs));
+    // A meter's buckets from the first run to the last in one pass of its
+    // index, those between the runs passed over, where that is not many
+    // more than the runs: looking a run up costs about what passing a dozen
+    // buckets does. Else each run of each meter is looked up.
+    const qint64 span = (runs.back().hi - runs.front().lo) / levels()[size_t(level)].us;
+    const bool pass = span <= 16 * qint64(runs.size());
+    QString from = keysTable(p, keys);
+    if (!pass)
+        from = QStringLiteral("unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3").arg(lo, hi, from);
+    const QString within =
+        pass ? QStringLiteral("s.bucket >= %1 AND s.bucket < %2 AND s.bucket < (%3::bigint[])[width_bucket(s.bucket, "
+                              "%4::bigint[])]")
+                   .arg(p.add(runs.front().lo), p.add(runs.back().hi), hi, lo)
+             : QStringLiteral("s.bucket >= r.lo AND s.bucket < r.hi");
     const QString sql =
         QStringLiteral("COPY (SELECT s.source, s.unitstr, s.bucket, s.n_rows, s.first_us, s.first_id, s.first_v, "
-                       "s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us "
-                       "FROM unnest(%1::bigint[], %2::bigint[]) AS r(lo, hi) CROSS JOIN %3 "
-                       "CROSS JOIN LATERAL (SELECT * FROM %4 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
-                       "AND s.unitstr = q.unitstr AND s.bucket >= r.lo AND s.bucket < r.hi OFFSET 0) s) "
-                       "TO STDOUT (FORMAT binary)")
-            .arg(p.add(los(runs)), p.add(his(runs)), keysTable(p, keys), SummarySchema::levelTable(r.tag, level));
+                       "s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us FROM %1 "
+                       "CROSS JOIN LATERAL (SELECT * FROM %2 s WHERE s.source = q.source AND s.funcstr = q.funcstr "
+                       "AND s.unitstr = q.unitstr AND %3 OFFSET 0) s) TO STDOUT (FORMAT binary)")
+            .arg(from, SummarySchema::levelTable(r.tag, level), within);
     BinaryRows rows;
     const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
         if (!rows.take(data, size))
