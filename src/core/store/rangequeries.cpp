@@ -559,6 +559,30 @@ struct Agg
 
 using AggMap = std::map<std::pair<QString, int>, Agg>; // (source, interval)
 
+// The groups of one meter's curve, (column, rows) each, in time order;
+// a group joins the one before where no gap lies between them.
+void addGroups(std::vector<std::pair<int, Agg>> groups, qint64 gapUs, Curve *curve)
+{
+    std::sort(groups.begin(), groups.end(), [](const auto &x, const auto &y) {
+        return std::make_pair(x.second.firstUs, x.second.firstId) <
+               std::make_pair(y.second.firstUs, y.second.firstId);
+    });
+    qint64 previousLast = 0;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const Agg &g = groups[i].second;
+        Group group;
+        group.column = groups[i].first;
+        group.count = g.count;
+        group.first = {msOf(g.firstUs), g.firstV};
+        group.last = {msOf(g.lastUs), g.lastV};
+        group.min = {msOf(g.loUs), g.loV};
+        group.max = {msOf(g.hiUs), g.hiV};
+        group.joinsPrevious = i > 0 && g.firstUs - previousLast <= gapUs;
+        previousLast = g.lastUs;
+        curve->groups.push_back(group);
+    }
+}
+
 // Which cells of `width` µs from `origin` on hold a reading of a curve in an
 // interval, cell c at place c mod `bits` of the interval's map ('0' or
 // '1'), gathered by the pass over the rows that reads the columns. Where
@@ -2054,28 +2078,11 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
                 groups.push_back({columnOf[size_t(s.interval)], Agg()});
             merged(s, &groups.back().second);
         }
-        std::sort(groups.begin(), groups.end(), [](const auto &x, const auto &y) {
-            return std::make_pair(x.second.firstUs, x.second.firstId) <
-                   std::make_pair(y.second.firstUs, y.second.firstId);
-        });
         Curve result;
         result.source = source;
         result.count = whole.count;
         result.gapMs = double(gapUs) / kUsPerMs;
-        qint64 previousLast = 0;
-        for (size_t i = 0; i < groups.size(); ++i) {
-            const Agg &g = groups[i].second;
-            Group group;
-            group.column = groups[i].first;
-            group.count = g.count;
-            group.first = {msOf(g.firstUs), g.firstV};
-            group.last = {msOf(g.lastUs), g.lastV};
-            group.min = {msOf(g.loUs), g.loV};
-            group.max = {msOf(g.hiUs), g.hiV};
-            group.joinsPrevious = i > 0 && g.firstUs - previousLast <= gapUs;
-            previousLast = g.lastUs;
-            result.groups.push_back(group);
-        }
+        addGroups(std::move(groups), gapUs, &result);
         out->curves.push_back(result);
     }
     if (request.statistics)
@@ -2311,24 +2318,7 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
                     groups.push_back({columnOf[size_t(it->first.second)], it->second});
             for (const auto &part : partAggs)
                 groups.push_back({columnOf[size_t(partColumn[size_t(part.first.second)])], part.second});
-            std::sort(groups.begin(), groups.end(), [](const auto &x, const auto &y) {
-                return std::make_pair(x.second.firstUs, x.second.firstId) <
-                       std::make_pair(y.second.firstUs, y.second.firstId);
-            });
-            qint64 previousLast = 0;
-            for (size_t i = 0; i < groups.size(); ++i) {
-                const Agg &g = groups[i].second;
-                Group out;
-                out.column = groups[i].first;
-                out.count = g.count;
-                out.first = {msOf(g.firstUs), g.firstV};
-                out.last = {msOf(g.lastUs), g.lastV};
-                out.min = {msOf(g.loUs), g.loV};
-                out.max = {msOf(g.hiUs), g.hiV};
-                out.joinsPrevious = i > 0 && g.firstUs - previousLast <= gapUs.value(source);
-                previousLast = g.lastUs;
-                curve.groups.push_back(out);
-            }
+            addGroups(std::move(groups), gapUs.value(source), &curve);
             out->curves.push_back(curve);
         }
         return true;
