@@ -13,6 +13,8 @@
 //                            summaries): one JSON line each, with the ratios
 //                            to psql's aggregate
 //   --program-only           with --rows: the program's table alone
+//   --no-psql                leave psql's aggregate out (its figures -1): a
+//                            quicker run to compare two builds of the program
 #include "benchcommands.h"
 #include "benchutil.h"
 
@@ -225,7 +227,8 @@ int runHistoryBench(const QStringList &arguments)
     // Measured by default now; still taken.
     const QCommandLineOption fiveOption(QStringLiteral("five-columns"),
                                         QStringLiteral("the five-column copy too"));
-    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption, programOption, fiveOption});
+    const QCommandLineOption noPsqlOption(QStringLiteral("no-psql"), QStringLiteral("psql's aggregate not run"));
+    parser.addOptions({fromOption, toOption, rowsOption, sourcesOption, programOption, fiveOption, noPsqlOption});
     if (!parser.parse(QStringList{QStringLiteral("history")} + arguments)) {
         std::fprintf(stderr, "tk52k-bench history: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -267,8 +270,10 @@ int runHistoryBench(const QStringList &arguments)
                 .arg(range.toMs);
         };
         const RangeQueries::Range range = HistoryReads::rangeOf(from, to);
-        psqlMs(db, aggregate(range));
-        const qint64 psql = psqlMs(db, aggregate(range));
+        const bool withPsql = !parser.isSet(noPsqlOption);
+        if (withPsql)
+            psqlMs(db, aggregate(range));
+        const qint64 psql = withPsql ? psqlMs(db, aggregate(range)) : -1;
 
         HisViewForm view;
         view.resize(1500, 800);
@@ -307,7 +312,7 @@ int runHistoryBench(const QStringList &arguments)
         // The axis counts seconds from the range's first reading.
         const qint64 zoomFrom = HistoryCurve::msOf(middle - tenth, view.originMs());
         const qint64 zoomTo = HistoryCurve::msOf(middle + tenth, view.originMs());
-        const qint64 psqlZoom = psqlMs(db, aggregate({zoomFrom, zoomTo}));
+        const qint64 psqlZoom = withPsql ? psqlMs(db, aggregate({zoomFrom, zoomTo})) : -1;
         clock.restart();
         view.plot()->setAxisScale(QwtPlot::xBottom, middle - tenth, middle + tenth);
         view.plot()->replot();
