@@ -5,6 +5,7 @@
 #include "scratchdatabase.h"
 
 #include "core/history/curvevalue.h"
+#include "core/store/pglink.h"
 #include "core/store/rangequeries.h"
 #include "core/store/recordschema.h"
 #include "core/store/summaryschema.h"
@@ -222,7 +223,12 @@ SELECT 'DCV',
         QFETCH(QString, source);
         const QVector<Curve> expected = bruteForce(m_rows, boundaries, source);
         QVERIFY(!expected.isEmpty());
-        for (const bool summaries : {true, false}) {
+        // The summaries' read once as it comes and once in two halves, the
+        // later over a second connection.
+        for (const int mode : {0, 1, 2}) {
+            const bool summaries = mode < 2;
+            RangeQueries::setTwoConnectionsWork(mode == 1 ? 0 : 20000);
+            const qint64 secondReads = RangeQueries::secondConnectionReads();
             ColumnsRequest request;
             request.boundaries = boundaries;
             request.source = source;
@@ -231,7 +237,10 @@ SELECT 'DCV',
             QString error;
             QSqlDatabase c = db();
             QVERIFY2(RangeQueries::columns(c, tableFor(summaries), request, &got, &error), qPrintable(error));
+            RangeQueries::setTwoConnectionsWork(20000);
             QCOMPARE(got.fromSummaries, summaries);
+            if (mode == 1)
+                QVERIFY(RangeQueries::secondConnectionReads() > secondReads);
             QCOMPARE(got.curves.size(), expected.size());
             for (int i = 0; i < expected.size(); ++i) {
                 QCOMPARE(got.curves[i].source, expected[i].source);
@@ -719,6 +728,51 @@ SELECT 'DCV',
         const auto back = qScopeGuard([this] { m_db->exec(QStringLiteral("DELETE FROM invoice WHERE id = 2000000000")); });
         QVERIFY2(changeMark(c, m_table, &after, &error), qPrintable(error));
         QVERIFY(after != before);
+    }
+
+    // The later half, read over a second connection, sees what the read's
+    // own transaction sees and not a row committed since.
+    void secondConnectionReadsInTheSameSnapshot()
+    {
+        QSqlDatabase c = db();
+        PgLink link(c);
+        QVERIFY2(link.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") && link.offerSnapshot() &&
+                     link.exec("SELECT count(*) FROM invoice"),
+                 qPrintable(link.error()));
+        {
+            QSqlDatabase other = m_db->settings().addConnection(QStringLiteral("later-writer"));
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            QVERIFY2(q.exec(QStringLiteral("INSERT INTO invoice (funcstr, datavaluestr, unitstr, frastr, "
+                                           "create_time, source) VALUES ('DCV', '9.999', 'V', '1', "
+                                           "'2024-08-01 01:00:00.5', 'meter-a')")),
+                     qPrintable(q.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("later-writer"));
+        QVector<qint64> boundaries;
+        for (int k = 0; k <= 100; ++k)
+            boundaries << kStartMs + k * 3 * kHourMs / 100;
+        ColumnsRequest request;
+        request.boundaries = boundaries;
+        request.quantity = dcv();
+        Columns got;
+        QString error;
+        RangeQueries::setTwoConnectionsWork(0);
+        const qint64 secondReads = RangeQueries::secondConnectionReads();
+        const bool read = RangeQueries::columns(c, tableFor(true), request, &got, &error);
+        RangeQueries::setTwoConnectionsWork(20000);
+        link.exec("ROLLBACK");
+        QVERIFY(m_db->exec(QStringLiteral("DELETE FROM invoice WHERE datavaluestr = '9.999'")));
+        QVERIFY2(read, qPrintable(error));
+        QVERIFY(RangeQueries::secondConnectionReads() > secondReads);
+        const QVector<Curve> expected = bruteForce(m_rows, boundaries, QString());
+        QCOMPARE(got.curves.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(got.curves[i].count, expected[i].count);
+            QCOMPARE(got.curves[i].groups.size(), expected[i].groups.size());
+            for (int g = 0; g < expected[i].groups.size(); ++g)
+                QCOMPARE(describe(got.curves[i].groups[g]), describe(expected[i].groups[g]));
+        }
     }
 };
 

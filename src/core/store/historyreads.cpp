@@ -215,7 +215,7 @@ void Read::run(QSqlDatabase &db, const StoreContext &)
     }
     // One snapshot for every statement of the read, none of them waiting
     // without end for a lock or running away.
-    if (!link.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+    if (!link.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") || !link.offerSnapshot() ||
         !link.exec(QByteArray("SET LOCAL statement_timeout = ") + QByteArray::number(timeoutMs)) ||
         !link.exec(QByteArray("SET LOCAL lock_timeout = ") + QByteArray::number(timeoutMs))) {
         link.exec("ROLLBACK");

@@ -6,6 +6,8 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -68,6 +70,80 @@ PgLink::PgLink(QSqlDatabase &db)
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
     if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
         m_conn = *static_cast<PGconn *const *>(handle.constData());
+}
+
+PgLink::~PgLink()
+{
+    if (m_ownConnection)
+        PQfinish(m_conn);
+}
+
+bool PgLink::offerSnapshot()
+{
+    // Kept in a setting of the transaction, which ends with it: every link
+    // made on this connection later in the transaction finds it there.
+    if (exec("SELECT set_config('tk52k.snapshot', pg_export_snapshot(), true)"))
+        return true;
+    // A server that cannot export one reads on alone.
+    exec("ROLLBACK");
+    return exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+}
+
+PgLink::Sharing PgLink::share()
+{
+    Sharing sharing;
+    PgResult result;
+    if (!exec("SELECT current_setting('tk52k.snapshot', true), current_setting('enable_seqscan'), "
+              "current_setting('jit'), current_setting('statement_timeout'), current_setting('lock_timeout')",
+              {}, &result) ||
+        result.isNull(0, 0))
+        return sharing;
+    const auto text = [&](int column) {
+        const std::string_view t = result.text(0, column);
+        return QByteArray(t.data(), int(t.size()));
+    };
+    sharing.snapshot = text(0);
+    sharing.settings = {{"enable_seqscan", text(1)},
+                        {"jit", text(2)},
+                        {"statement_timeout", text(3)},
+                        {"lock_timeout", text(4)}};
+    sharing.names = m_names;
+    if (PQconninfoOption *options = PQconninfo(m_conn)) {
+        for (const PQconninfoOption *o = options; o->keyword; ++o)
+            if (o->val && *o->val)
+                sharing.options.emplace_back(o->keyword, o->val);
+        PQconninfoFree(options);
+    }
+    return sharing;
+}
+
+std::unique_ptr<PgLink> PgLink::join(const Sharing &sharing)
+{
+    // A snapshot's name is hex digits and dashes; anything else is not one.
+    if (sharing.snapshot.isEmpty() ||
+        !std::all_of(sharing.snapshot.begin(), sharing.snapshot.end(),
+                     [](char c) { return c == '-' || std::isxdigit(static_cast<unsigned char>(c)); }))
+        return nullptr;
+    std::vector<const char *> keys, values;
+    for (const auto &option : sharing.options) {
+        keys.push_back(option.first.constData());
+        values.push_back(option.second.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    std::unique_ptr<PgLink> link(new PgLink);
+    link->m_conn = PQconnectdbParams(keys.data(), values.data(), 0);
+    link->m_ownConnection = true;
+    link->m_names = sharing.names;
+    if (PQstatus(link->m_conn) != CONNECTION_OK ||
+        !link->exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+        !link->exec("SET TRANSACTION SNAPSHOT '" + sharing.snapshot + "'"))
+        return nullptr;
+    link->m_ownSnapshot = true;
+    for (const auto &setting : sharing.settings)
+        if (!link->exec("SELECT set_config($1, $2, true)", {setting.first, setting.second}))
+            return nullptr;
+    return link;
 }
 
 bool PgLink::exec(const QByteArray &sql, const std::vector<QByteArray> &params, PgResult *result)
@@ -220,7 +296,7 @@ bool PgLink::beginSnapshot()
     m_ownSnapshot = false;
     if (inTransaction())
         return true;
-    if (!exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
+    if (!exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") || !offerSnapshot())
         return false;
     m_ownSnapshot = true;
     return true;

@@ -46,6 +46,9 @@ class PgLink
 {
 public:
     explicit PgLink(QSqlDatabase &db);
+    ~PgLink();
+    PgLink(const PgLink &) = delete;
+    PgLink &operator=(const PgLink &) = delete;
 
     /// False when the driver is not PostgreSQL's.
     bool isValid() const { return m_conn != nullptr; }
@@ -81,15 +84,41 @@ public:
 
     /// Opens a REPEATABLE READ, READ ONLY transaction, so several statements
     /// of one read see the same rows, unless the session is in a transaction
-    /// already; endSnapshot() closes what beginSnapshot() opened.
+    /// already, and offers its snapshot; endSnapshot() closes what
+    /// beginSnapshot() opened.
     bool beginSnapshot();
     void endSnapshot();
 
+    /// Names the snapshot of the REPEATABLE READ transaction just begun so
+    /// that other connections may read in it (share(), join()); where the
+    /// server cannot, the transaction is begun anew without. False only
+    /// when no transaction could be begun.
+    bool offerSnapshot();
+    /// What a second connection needs to read what this one reads: the
+    /// options it was opened with, the snapshot offered in this
+    /// transaction, and the settings a read may have changed in it.
+    /// `snapshot` is empty where none was offered.
+    struct Sharing
+    {
+        std::vector<std::pair<QByteArray, QByteArray>> options;
+        QByteArray snapshot;
+        std::vector<std::pair<QByteArray, QByteArray>> settings;
+        std::vector<std::pair<QByteArray, QByteArray>> names;
+    };
+    Sharing share();
+    /// A connection of its own that sees the rows `sharing` names, with its
+    /// settings; null where it cannot be opened or the snapshot is gone.
+    /// Usable from another thread; closed with the object.
+    static std::unique_ptr<PgLink> join(const Sharing &sharing);
+
 private:
+    PgLink() = default;
+
     pg_conn *m_conn = nullptr;
     QString m_error;
     QByteArray m_state;
     bool m_ownSnapshot = false;
+    bool m_ownConnection = false;
     std::vector<std::pair<QByteArray, QByteArray>> m_names;
 };
 

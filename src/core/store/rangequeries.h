@@ -158,6 +158,13 @@ struct Columns
 bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request, Columns *out,
              QString *error);
 
+/// Past this much work (meters × buckets and seconds of rows to read) a
+/// curve from the summaries is read in two halves at once, the later one
+/// over a second connection in the same snapshot; 20 000 unless set.
+void setTwoConnectionsWork(qint64 work);
+/// Halves read so far over a second connection (of every thread).
+qint64 secondConnectionReads();
+
 /// The figures of the quantity's readings of the range (of every meter when
 /// `source` is null). `meters`, when given, gets each meter's own figures,
 /// by name; `out` is those taken together.
