@@ -418,7 +418,11 @@ void HisViewForm::finishOverview(const std::shared_ptr<HistoryReads::OverviewRea
     plotQuantity(index);
     if (fitted)
         m_plotBar->fit();
-    m_curveTimer.start();
+    // The curve is read at once for the canvas as it will be shown: the
+    // table's new width and the axes' labels are laid out first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    m_curveTimer.stop();
+    requestCurve();
     runPending();
 }
 
