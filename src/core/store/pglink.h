@@ -108,7 +108,8 @@ public:
     Sharing share();
     /// A connection of its own that sees the rows `sharing` names, with its
     /// settings; null where it cannot be opened or the snapshot is gone.
-    /// Usable from another thread; closed with the object.
+    /// Usable from another thread. Its transaction ends with the object;
+    /// the connection is kept for the next join() (one at most).
     static std::unique_ptr<PgLink> join(const Sharing &sharing);
 
 private:
@@ -119,6 +120,7 @@ private:
     QByteArray m_state;
     bool m_ownSnapshot = false;
     bool m_ownConnection = false;
+    std::vector<std::pair<QByteArray, QByteArray>> m_options; ///< a join()'s
     std::vector<std::pair<QByteArray, QByteArray>> m_names;
 };
 

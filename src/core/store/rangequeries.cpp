@@ -1788,16 +1788,18 @@ void splitRuns(const std::vector<Run> &runs, qint64 t, std::vector<Run> *before,
     }
 }
 
-// Buckets and seconds of rows a plan reads for all its meters, a rough
-// measure of its work.
-qint64 planWork(const Plan &pl, size_t meters)
+// Buckets and seconds of rows a plan reads for all its meters before `t`,
+// a rough measure of its work.
+qint64 planWork(const Plan &pl, size_t meters, qint64 t = std::numeric_limits<qint64>::max())
 {
     qint64 work = 0;
     for (size_t level = 0; level < pl.levelRuns.size(); ++level)
         for (const Run &run : pl.levelRuns[level])
-            work += (run.hi - run.lo) / levels()[level].us;
+            if (run.lo < t)
+                work += (std::min(run.hi, t) - run.lo) / levels()[level].us;
     for (const Run &run : pl.rawRuns)
-        work += (run.hi - run.lo) / (1000 * kUsPerMs) + 1;
+        if (run.lo < t)
+            work += (std::min(run.hi, t) - run.lo) / (1000 * kUsPerMs) + 1;
     return work * qint64(meters);
 }
 
@@ -1815,12 +1817,22 @@ std::atomic<qint64> secondReads{0};
 bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan &pl, const QString &sourceFilter,
                      const std::vector<Key> &keys, const Quantity &q, AggMap *out)
 {
-    if (intervals.size() < 2 || planWork(pl, keys.size()) < twoConnectionsWork)
+    const qint64 work = planWork(pl, keys.size());
+    if (intervals.size() < 2 || work < twoConnectionsWork)
         return gatherM4(r, intervals, pl, sourceFilter, keys, q, out);
     PgLink::Sharing sharing = r.link.share();
     if (sharing.snapshot.isEmpty())
         return gatherM4(r, intervals, pl, sourceFilter, keys, q, out);
-    const qint64 t = intervals[intervals.size() / 2].lo;
+    // Split at the column edge that halves the work.
+    size_t lo = 1, hi = intervals.size() - 1;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (2 * planWork(pl, keys.size(), intervals[mid].lo) < work)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const qint64 t = intervals[lo].lo;
     Plan first, second;
     first.levelRuns.resize(pl.levelRuns.size());
     second.levelRuns.resize(pl.levelRuns.size());
