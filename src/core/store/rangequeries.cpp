@@ -1629,6 +1629,44 @@ struct BucketRow
     }
 };
 
+// A summary column of a bucket's M4 and where it lands in a BucketRow
+// (nowhere for one this does not know: it is read past).
+struct BucketField
+{
+    QString name;
+    bool real = false;
+    qint64 BucketRow::*whole = nullptr;
+    double BucketRow::*number = nullptr;
+};
+
+// Those columns in the order the summaries declare them.
+const std::vector<BucketField> &bucketFields()
+{
+    static const std::vector<BucketField> fields = [] {
+        const std::map<QString, qint64 BucketRow::*> wholes = {
+            {QStringLiteral("n_rows"), &BucketRow::count},   {QStringLiteral("first_us"), &BucketRow::firstUs},
+            {QStringLiteral("first_id"), &BucketRow::firstId}, {QStringLiteral("last_us"), &BucketRow::lastUs},
+            {QStringLiteral("last_id"), &BucketRow::lastId},   {QStringLiteral("lo_us"), &BucketRow::loUs},
+            {QStringLiteral("hi_us"), &BucketRow::hiUs}};
+        const std::map<QString, double BucketRow::*> numbers = {{QStringLiteral("first_v"), &BucketRow::firstV},
+                                                                 {QStringLiteral("last_v"), &BucketRow::lastV},
+                                                                 {QStringLiteral("lo_v"), &BucketRow::loV},
+                                                                 {QStringLiteral("hi_v"), &BucketRow::hiV}};
+        std::vector<BucketField> out;
+        for (const SummarySchema::SummaryField &f :
+             SummarySchema::summaryFields({"n_rows", "first_us", "last_us", "lo_v", "hi_v"})) {
+            BucketField field{f.name, f.real};
+            if (f.real && numbers.count(f.name))
+                field.number = numbers.at(f.name);
+            else if (!f.real && wholes.count(f.name))
+                field.whole = wholes.at(f.name);
+            out.push_back(field);
+        }
+        return out;
+    }();
+    return fields;
+}
+
 // The summary rows of `runs` of `level` for `keys`, streamed like the rows.
 bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::vector<Key> &keys, Names &names,
                    const std::function<void(const KeyIndex &, const BucketRow &)> &take)
@@ -1662,8 +1700,9 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
                               "%4::bigint[])]")
                    .arg(p.add(runs.front().lo), p.add(runs.back().hi), hi, lo)
              : QStringLiteral("s.bucket >= r.lo AND s.bucket < r.hi");
-    const QString columns = QStringLiteral("s.source, s.unitstr, s.bucket, s.n_rows, s.first_us, s.first_id, "
-                                           "s.first_v, s.last_us, s.last_id, s.last_v, s.lo_v, s.lo_us, s.hi_v, s.hi_us");
+    QString columns = QStringLiteral("s.source, s.unitstr, s.bucket");
+    for (const BucketField &f : bucketFields())
+        columns += QStringLiteral(", s.") + f.name;
     const QString sql =
         together ? QStringLiteral("COPY (SELECT %1 FROM %2 JOIN %3 s ON s.source = q.source AND s.funcstr = q.funcstr "
                                   "AND s.unitstr = q.unitstr AND %4) TO STDOUT (FORMAT binary)")
@@ -1676,22 +1715,22 @@ bool streamBuckets(Read &r, int level, const std::vector<Run> &runs, const std::
     const bool copied = r.link.copyOut(sql.toUtf8(), p.values(), [&](const char *data, int size) {
         if (!rows.take(data, size))
             return false;
-        while (rows.nextRow(14)) {
+        while (rows.nextRow(3 + int(bucketFields().size()))) {
             const std::string_view source = rows.field();
             const std::string_view unit = rows.field();
             BucketRow b;
             b.bucket = rows.int64();
-            b.count = rows.int64();
-            b.firstUs = rows.int64();
-            b.firstId = rows.int64();
-            b.firstV = rows.real();
-            b.lastUs = rows.int64();
-            b.lastId = rows.int64();
-            b.lastV = rows.real();
-            b.loV = rows.real();
-            b.loUs = rows.int64();
-            b.hiV = rows.real();
-            b.hiUs = rows.int64();
+            for (const BucketField &f : bucketFields()) {
+                if (f.real) {
+                    const double v = rows.real();
+                    if (f.number)
+                        b.*f.number = v;
+                } else {
+                    const qint64 v = rows.int64();
+                    if (f.whole)
+                        b.*f.whole = v;
+                }
+            }
             if (rows.bad())
                 return false;
             take({names.source(source), names.unit(unit)}, b);

@@ -1573,6 +1573,21 @@ BucketMerge bucketMerge(const std::vector<const char *> &groups, const QString &
             out.join(QStringLiteral(", "))};
 }
 
+std::vector<SummaryField> summaryFields(const std::vector<const char *> &groups)
+{
+    std::vector<SummaryField> fields;
+    for (const char *first : groups) {
+        const auto g = std::find_if(summaryColumns().cbegin(), summaryColumns().cend(),
+                                    [&](const SummaryColumn &c) { return columnName(c.columns.front()) == first; });
+        Q_ASSERT(g != summaryColumns().cend());
+        if (g == summaryColumns().cend())
+            continue;
+        for (const char *c : g->columns)
+            fields.push_back({columnName(c), std::strstr(c, " float8") != nullptr});
+    }
+    return fields;
+}
+
 Status probe(QSqlDatabase &db)
 {
     PgLink link(db);

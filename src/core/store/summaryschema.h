@@ -90,6 +90,16 @@ struct BucketMerge
 };
 BucketMerge bucketMerge(const std::vector<const char *> &groups, const QString &alias);
 
+/// The columns of the groups named as for bucketMerge(), in the order the
+/// declaration gives them: each name, and whether it holds a float8 (else
+/// a bigint).
+struct SummaryField
+{
+    QString name;
+    bool real = false;
+};
+std::vector<SummaryField> summaryFields(const std::vector<const char *> &groups);
+
 enum class State {
     Usable,       ///< complete and kept up: readers use them
     NotInstalled, ///< never made for this table; build() makes them
