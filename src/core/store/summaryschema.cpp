@@ -900,20 +900,21 @@ QString replicaFunction(const QString &schema)
         .trimmed();
 }
 
+// The statements of a section that holds several, each ended by ";" at a
+// line's end.
+QStringList statementsOf(const QString &section)
+{
+    QStringList out;
+    for (const QString &s : section.split(QRegularExpression(QStringLiteral(";\\s*\\n"))))
+        if (!s.trimmed().isEmpty())
+            out << s.trimmed();
+    return out;
+}
+
 // The summary triggers of `relation`, made anew: invoice itself (`root`)
 // or one of its partitions, which has a clone of the row trigger already.
 QStringList triggerStatements(const QString &relation, bool root)
 {
-    static const char *const kTemplates[] = {
-        "CREATE TRIGGER tk52k_summary_insert AFTER INSERT ON {R} REFERENCING NEW TABLE AS new_rows "
-        "FOR EACH STATEMENT EXECUTE FUNCTION {FN}_inserted()",
-        "CREATE TRIGGER tk52k_summary_update AFTER UPDATE ON {R} REFERENCING OLD TABLE AS old_rows "
-        "NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION {FN}_updated()",
-        "CREATE TRIGGER tk52k_summary_delete AFTER DELETE ON {R} REFERENCING OLD TABLE AS old_rows "
-        "FOR EACH STATEMENT EXECUTE FUNCTION {FN}_deleted()",
-        "CREATE TRIGGER tk52k_summary_truncate AFTER TRUNCATE ON {R} FOR EACH STATEMENT "
-        "EXECUTE FUNCTION {FN}_truncated()",
-    };
     QStringList out;
     for (const char *name : kTriggerNames)
         out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(QLatin1String(name), relation);
@@ -922,15 +923,11 @@ QStringList triggerStatements(const QString &relation, bool root)
     if (root)
         out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2")
                    .arg(QLatin1String(kReplicaRowTrigger), relation);
-    for (const char *t : kTemplates)
-        out << fill(QLatin1String(t), {{"R", relation}});
-    out << fill(QStringLiteral("CREATE TRIGGER {T} AFTER TRUNCATE ON {R} FOR EACH STATEMENT "
-                               "EXECUTE FUNCTION {FN}_truncated()"),
-                {{"T", QLatin1String(kReplicaTruncateTrigger)}, {"R", relation}});
+    out << statementsOf(
+        sql("triggers", {{"R", relation}, {"REPLICA_TRUNCATE", QLatin1String(kReplicaTruncateTrigger)}}));
     if (root)
-        out << fill(QStringLiteral("CREATE TRIGGER {T} AFTER INSERT OR UPDATE OR DELETE ON {R} FOR EACH ROW "
-                                   "EXECUTE FUNCTION {FN}_replica()"),
-                    {{"T", QLatin1String(kReplicaRowTrigger)}, {"R", relation}});
+        out << statementsOf(
+            sql("trigger-replica-rows", {{"R", relation}, {"REPLICA_ROWS", QLatin1String(kReplicaRowTrigger)}}));
     // ENABLE REPLICA reaches the partitions' clones of the row trigger too.
     out << QStringLiteral("ALTER TABLE %1 ENABLE REPLICA TRIGGER %2")
                .arg(relation, QLatin1String(kReplicaTruncateTrigger));

@@ -463,3 +463,26 @@ BEGIN
   RETURN NULL;
 END
 $fn$
+
+
+--- triggers
+-- The triggers of invoice and of each partition ({R}), each statement's
+-- rows handed over as a whole. The names are those summaryschema.cpp
+-- looks for when it checks they are all there and enabled.
+CREATE TRIGGER tk52k_summary_insert AFTER INSERT ON {R}
+  REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION {FN}_inserted();
+CREATE TRIGGER tk52k_summary_update AFTER UPDATE ON {R}
+  REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION {FN}_updated();
+CREATE TRIGGER tk52k_summary_delete AFTER DELETE ON {R}
+  REFERENCING OLD TABLE AS old_rows FOR EACH STATEMENT EXECUTE FUNCTION {FN}_deleted();
+CREATE TRIGGER tk52k_summary_truncate AFTER TRUNCATE ON {R}
+  FOR EACH STATEMENT EXECUTE FUNCTION {FN}_truncated();
+-- Those that fire in the replica role only (enabled so below).
+CREATE TRIGGER {REPLICA_TRUNCATE} AFTER TRUNCATE ON {R}
+  FOR EACH STATEMENT EXECUTE FUNCTION {FN}_truncated();
+
+
+--- trigger-replica-rows
+-- On invoice alone: its partitions get a clone of it.
+CREATE TRIGGER {REPLICA_ROWS} AFTER INSERT OR UPDATE OR DELETE ON {R}
+  FOR EACH ROW EXECUTE FUNCTION {FN}_replica();
