@@ -223,11 +223,12 @@ SELECT 'DCV',
         QFETCH(QString, source);
         const QVector<Curve> expected = bruteForce(m_rows, boundaries, source);
         QVERIFY(!expected.isEmpty());
-        // The summaries' read once as it comes and once in two halves, the
-        // later over a second connection.
-        for (const int mode : {0, 1, 2}) {
+        // The summaries' read and the rows' each once as it comes and once
+        // in two halves, the later over a second connection.
+        for (const int mode : {0, 1, 2, 3}) {
             const bool summaries = mode < 2;
             RangeQueries::setTwoConnectionsWork(mode == 1 ? 0 : 20000);
+            RangeQueries::setTwoConnectionsRows(mode == 3 ? 0 : 50000);
             const qint64 secondReads = RangeQueries::secondConnectionReads();
             ColumnsRequest request;
             request.boundaries = boundaries;
@@ -238,8 +239,10 @@ SELECT 'DCV',
             QSqlDatabase c = db();
             QVERIFY2(RangeQueries::columns(c, tableFor(summaries), request, &got, &error), qPrintable(error));
             RangeQueries::setTwoConnectionsWork(20000);
+            RangeQueries::setTwoConnectionsRows(50000);
             QCOMPARE(got.fromSummaries, summaries);
-            if (mode == 1)
+            // A read of one column is read in one.
+            if (mode == 1 || (mode == 3 && boundaries.size() > 2))
                 QVERIFY(RangeQueries::secondConnectionReads() > secondReads);
             QCOMPARE(got.curves.size(), expected.size());
             for (int i = 0; i < expected.size(); ++i) {
@@ -317,7 +320,9 @@ SELECT 'DCV',
             QCOMPARE(s.maxMs, e[8].toLongLong());
         };
         QVERIFY(expected.last()[1].toLongLong() > 0);
-        for (const bool summaries : {true, false}) {
+        // From the summaries, from the rows, from the rows in two halves.
+        for (const int mode : {0, 1, 2}) {
+            const bool summaries = mode == 0;
             Statistics s;
             QVector<MeterStatistics> meters;
             QString error;
@@ -340,8 +345,12 @@ SELECT 'DCV',
             request.quantity = dcv();
             request.statistics = true;
             Columns columns;
-            QVERIFY2(RangeQueries::columns(c, tableFor(summaries), request, &columns, &error),
-                     qPrintable(error));
+            RangeQueries::setTwoConnectionsRows(mode == 2 ? 0 : 50000);
+            const qint64 secondReads = RangeQueries::secondConnectionReads();
+            const bool read = RangeQueries::columns(c, tableFor(summaries), request, &columns, &error);
+            RangeQueries::setTwoConnectionsRows(50000);
+            QVERIFY2(read, qPrintable(error));
+            QCOMPARE(RangeQueries::secondConnectionReads() > secondReads, mode == 2);
             agrees(columns.statistics, expected.last());
             QCOMPARE(columns.meters.size(), meters.size());
             for (int i = 0; i < meters.size(); ++i) {

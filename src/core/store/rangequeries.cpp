@@ -1949,6 +1949,35 @@ struct Accumulator
         }
         ++count;
     }
+    // The numbers of `later`, read after these, added as the server joins
+    // the states of two workers of one avg() or var_pop().
+    void merge(const Accumulator &later)
+    {
+        overloads += later.overloads;
+        if (later.count == 0)
+            return;
+        if (count == 0) {
+            const qint64 ol = overloads;
+            *this = later;
+            overloads = ol;
+            return;
+        }
+        const double t = sx / n - later.sx / later.n;
+        const double n1 = n + later.n;
+        sxx = sxx + later.sxx + n * later.n * t * t / n1;
+        sx += later.sx;
+        n = n1;
+        // On equal values the earlier reading, which is this one's.
+        if (later.min < min) {
+            min = later.min;
+            minUs = later.minUs;
+        }
+        if (later.max > max) {
+            max = later.max;
+            maxUs = later.maxUs;
+        }
+        count += later.count;
+    }
 };
 
 struct CurveRows
@@ -1963,17 +1992,31 @@ struct CurveRows
 // one).
 constexpr size_t kMaxStretches = 200000;
 
-// columns() of a read from the rows alone, in one statement whose rows the
-// server streams in time order and this reduces as they come: the columns'
-// M4, the gaps and the statistics in one pass. False with `crowded` and no
-// error where the rows make more stretches than are held.
-bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std::vector<int> &columnOf,
-                     const ColumnsRequest &request, Columns *out, bool *crowded)
+// The rows of a streamed read taken in, curve by curve.
+struct RowsPass
+{
+    std::map<QString, CurveRows> curves;
+    size_t stretches = 0;
+};
+
+// What the halves of one read share: the stretches of both, so that they
+// stop where together they make too many, and the word to stop.
+struct PassShared
+{
+    std::atomic<size_t> stretches{0};
+    std::atomic<bool> stop{false};
+};
+
+// The rows of [a, b), in the columns from intervals[first] on, read in one
+// statement whose rows the server streams in time order and taken into
+// `pass` as they come: the columns' M4, the gaps and the statistics in one
+// pass. False with `crowded` and no error where the rows make more
+// stretches than are held, or the other half of the read found so.
+bool passRows(Read &r, const std::vector<Interval> &intervals, size_t first, qint64 a, qint64 b,
+              const ColumnsRequest &request, PassShared &shared, RowsPass *pass, bool *crowded)
 {
     *crowded = false;
     const Quantity &q = request.quantity;
-    const qint64 a = intervals.front().lo;
-    const qint64 b = intervals.back().hi;
     std::vector<QByteArray> units;
     for (const Quantity::Unit &u : q.units)
         units.push_back(u.unit.toUtf8());
@@ -2022,14 +2065,13 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
 
     // The meter of every row where it is not sent.
     const QByteArray sourceName = request.source.toUtf8();
-    std::map<QString, CurveRows> curves;
+    std::map<QString, CurveRows> &curves = pass->curves;
     // The meters met, by the bytes of their names, and the last row's.
     std::vector<std::pair<QByteArray, CurveRows *>> meters;
     std::string_view lastSource;
     qint64 lastUs = std::numeric_limits<qint64>::min();
     CurveRows *curve = nullptr;
-    size_t stretches = 0;
-    size_t k = 0; // the interval of the latest row
+    size_t k = first; // the interval of the latest row
     ReadingCache readings;
     const std::vector<double> &table = overloadTable();
     bool headerRead = false, ended = false, malformed = false;
@@ -2045,6 +2087,10 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
                 return !(malformed = true);
             p += 19 + extension;
             headerRead = true;
+        }
+        if (shared.stop) {
+            *crowded = true;
+            return false;
         }
         while (p < end) {
             if (ended || end - p < 2)
@@ -2106,7 +2152,7 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
             // Rows out of time order (a zoned time across a change of the
             // clocks) are read by the statements that do not need it.
             if (us < lastUs) {
-                *crowded = true;
+                shared.stop = *crowded = true;
                 return false;
             }
             lastUs = us;
@@ -2123,8 +2169,9 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
             std::vector<Stretch> &s = curve->stretches;
             const bool apart = !s.empty() && us - curve->lastUs > breakUs;
             if (s.empty() || apart || s.back().interval != int(k)) {
-                if (++stretches > kMaxStretches) {
-                    *crowded = true;
+                ++pass->stretches;
+                if (++shared.stretches > kMaxStretches) {
+                    shared.stop = *crowded = true;
                     return false;
                 }
                 Stretch next;
@@ -2172,20 +2219,10 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
         }
         return true;
     };
-    // Stopped early, the statement leaves the snapshot usable for the next.
-    if (!r.link.exec("SAVEPOINT columns")) {
-        *r.error = r.link.error();
-        return false;
-    }
     bool stopped = false;
     const bool ok = r.link.copyOut(sql.toUtf8(), p.values(), take, &stopped);
-    if (*crowded) {
-        if (!r.link.exec("ROLLBACK TO SAVEPOINT columns")) {
-            *crowded = false;
-            *r.error = r.link.error();
-        }
+    if (*crowded)
         return false;
-    }
     if (malformed || (ok && !ended)) {
         *r.error = QStringLiteral("the server sent a row that could not be read");
         return false;
@@ -2194,9 +2231,203 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
         *r.error = r.link.error();
         return false;
     }
+    return true;
+}
 
+// `later`, the rows after those of `pass`, joined to them: a meter's first
+// stretch of the later rows follows its last reading of the earlier ones.
+void joinPasses(RowsPass *pass, RowsPass &&later)
+{
+    pass->stretches += later.stretches;
+    for (auto &c : later.curves) {
+        const auto at = pass->curves.find(c.first);
+        if (at == pass->curves.end()) {
+            pass->curves.emplace(c.first, std::move(c.second));
+            continue;
+        }
+        CurveRows &rows = at->second;
+        CurveRows &more = c.second;
+        if (more.stretches.empty())
+            continue;
+        if (!rows.stretches.empty())
+            more.stretches.front().beforeUs = rows.lastUs;
+        rows.stretches.insert(rows.stretches.end(), std::make_move_iterator(more.stretches.begin()),
+                              std::make_move_iterator(more.stretches.end()));
+        rows.lastUs = more.lastUs;
+        for (size_t u = 0; u < rows.units.size(); ++u)
+            rows.units[u].merge(more.units[u]);
+    }
+}
+
+// How many rows of the table lie before a time, as the server's statistics
+// of its times tell: for the table, or else each of its partitions, its
+// rows spread evenly within the steps of its histogram.
+struct RowsBefore
+{
+    std::vector<std::pair<double, std::vector<qint64>>> parts; ///< rows a step, the steps' edges
+
+    double operator()(qint64 us) const
+    {
+        double rows = 0;
+        for (const auto &part : parts) {
+            const std::vector<qint64> &e = part.second;
+            const auto at = std::upper_bound(e.begin(), e.end(), us);
+            if (at == e.begin())
+                continue;
+            const size_t i = size_t(at - e.begin()) - 1;
+            rows += part.first * (at == e.end() ? double(i)
+                                                : double(i) + double(us - e[i]) / double(e[i + 1] - e[i]));
+        }
+        return rows;
+    }
+};
+
+// The read's statistics of the table's times; false where the server
+// could not give them (after a savepoint `columns`).
+bool rowsBefore(Read &r, RowsBefore *out)
+{
+    PgResult res;
+    if (!r.link.exec("SELECT c.oid = p.oid, c.reltuples::float8 * (1 - s.null_frac) AS rows, "
+                     "array_to_string(ARRAY(SELECT (extract(epoch FROM x) * 1000000)::bigint "
+                     "FROM unnest(s.histogram_bounds::text::timestamp[]) x WHERE isfinite(x)), ',') "
+                     "FROM (SELECT to_regclass('invoice') AS oid) p "
+                     "JOIN pg_class c ON c.oid = p.oid OR c.oid IN "
+                     "(SELECT inhrelid FROM pg_inherits WHERE inhparent = p.oid) "
+                     "JOIN pg_namespace n ON n.oid = c.relnamespace "
+                     "JOIN pg_stats s ON s.schemaname = n.nspname AND s.tablename = c.relname "
+                     "AND s.attname = 'create_time' AND s.inherited = (c.relkind = 'p') "
+                     "WHERE c.reltuples > 0",
+                     {}, &res)) {
+        // Read in one then, in the snapshot as it was.
+        r.link.exec("ROLLBACK TO SAVEPOINT columns");
+        return false;
+    }
+    RowsBefore whole, parts;
+    for (int i = 0; i < res.rows(); ++i) {
+        std::vector<qint64> edges;
+        for (const QByteArray &e : QByteArray(res.text(i, 2).data(), int(res.text(i, 2).size())).split(','))
+            if (!e.isEmpty())
+                edges.push_back(e.toLongLong());
+        if (edges.size() < 2 || !std::is_sorted(edges.begin(), edges.end()))
+            continue;
+        const double rows = res.real(i, 1) / double(edges.size() - 1);
+        (res.text(i, 0) == "t" ? whole : parts).parts.push_back({rows, std::move(edges)});
+    }
+    *out = whole.parts.empty() ? std::move(parts) : std::move(whole);
+    return true;
+}
+
+// Past this many rows, as the server's statistics count them, a curve from
+// the rows alone is read in two halves at once, the later over a second
+// connection in the same snapshot, each taken in on a core of its own. The
+// statistics cost the read some 2 ms, the second connection 1–2 ms where
+// one is kept and 10 ms where it is opened.
+std::atomic<qint64> twoConnectionsRows{50000};
+
+// The column where a read of the rows of `intervals` is cut in two, at
+// about half its rows; 0 where it is read in one.
+size_t rowsSplit(Read &r, const std::vector<Interval> &intervals, PgLink::Sharing *sharing)
+{
+    // A zoned time is sent in the clock's time, out of order across a
+    // change of the clocks, and a text one is not in the statistics.
+    if (intervals.size() < 2 || r.table.timeIsZoned || r.table.timeIsText)
+        return 0;
+    const qint64 least = twoConnectionsRows;
+    RowsBefore before;
+    if (!rowsBefore(r, &before))
+        return 0;
+    const qint64 a = intervals.front().lo;
+    const qint64 b = intervals.back().hi;
+    std::function<double(qint64)> rows = before;
+    if (before.parts.empty()) {
+        if (least > 0)
+            return 0;
+        rows = [](qint64 us) { return double(us); };
+    }
+    const double from = rows(a);
+    const double to = rows(b);
+    if (to - from < double(least))
+        return 0;
+    // The first column edge past the middle, or the one before it where
+    // that is nearer.
+    const double middle = (from + to) / 2;
+    size_t lo = 1, hi = intervals.size() - 1;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (rows(intervals[mid].lo) < middle)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo > 1 && middle - rows(intervals[lo - 1].lo) < rows(intervals[lo].lo) - middle)
+        --lo;
+    *sharing = r.link.share();
+    return sharing->snapshot.isEmpty() ? 0 : lo;
+}
+
+// Reads the rows' curves (see columns()) into `out`: in two halves at once
+// where there are rows enough, the later over a second connection where it
+// can be had, else this one reads both. False with `crowded` and no error
+// where the rows make more stretches than are held.
+bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std::vector<int> &columnOf,
+                     const ColumnsRequest &request, Columns *out, bool *crowded)
+{
+    *crowded = false;
+    const qint64 a = intervals.front().lo;
+    const qint64 b = intervals.back().hi;
+    // Stopped early, a statement leaves the snapshot usable for the next.
+    if (!r.link.exec("SAVEPOINT columns")) {
+        *r.error = r.link.error();
+        return false;
+    }
+    PassShared shared;
+    RowsPass pass;
+    PgLink::Sharing sharing;
+    const size_t split = rowsSplit(r, intervals, &sharing);
+    bool read = false;
+    if (split == 0) {
+        read = passRows(r, intervals, 0, a, b, request, shared, &pass, crowded);
+    } else {
+        const qint64 t = intervals[split].lo;
+        RowsPass later;
+        bool laterRead = false, laterCrowded = false;
+        std::thread twin([&] {
+            const std::unique_ptr<PgLink> link = PgLink::join(sharing);
+            if (!link)
+                return;
+            QString error;
+            Read other{*link, r.table, r.summaries, &error, r.tag, r.jit, r.watermark};
+            laterRead = passRows(other, intervals, split, t, b, request, shared, &later, &laterCrowded);
+            if (laterRead)
+                ++secondReads;
+        });
+        read = passRows(r, intervals, 0, a, t, request, shared, &pass, crowded);
+        twin.join();
+        if (read && laterCrowded) {
+            *crowded = true;
+            read = false;
+        } else if (read && !laterRead) {
+            shared.stretches -= later.stretches;
+            later = RowsPass();
+            read = passRows(r, intervals, split, t, b, request, shared, &later, crowded);
+        }
+        if (read)
+            joinPasses(&pass, std::move(later));
+    }
+    if (*crowded) {
+        if (!r.link.exec("ROLLBACK TO SAVEPOINT columns")) {
+            *crowded = false;
+            *r.error = r.link.error();
+        }
+        return false;
+    }
+    if (!read)
+        return false;
+
+    const Quantity &q = request.quantity;
+    const size_t unitCount = size_t(q.units.size());
     QMap<QString, MeterMoments> moments;
-    for (auto &c : curves) {
+    for (auto &c : pass.curves) {
         const QString &source = c.first;
         CurveRows &rows = c.second;
         if (rows.stretches.empty())
@@ -2338,6 +2569,11 @@ bool serverOnThisMachine(const QSqlDatabase &db)
 void setTwoConnectionsWork(qint64 work)
 {
     twoConnectionsWork = work;
+}
+
+void setTwoConnectionsRows(qint64 rows)
+{
+    twoConnectionsRows = rows;
 }
 
 qint64 secondConnectionReads()

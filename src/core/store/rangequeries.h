@@ -162,6 +162,10 @@ bool columns(QSqlDatabase &db, const Table &table, const ColumnsRequest &request
 /// curve from the summaries is read in two halves at once, the later one
 /// over a second connection in the same snapshot; 20 000 unless set.
 void setTwoConnectionsWork(qint64 work);
+/// Past this many rows of the table in its range (as the server's
+/// statistics estimate them) a curve from the rows alone is read in two
+/// halves the same way; 50 000 unless set. At 0 also without statistics.
+void setTwoConnectionsRows(qint64 rows);
 /// Halves read so far over a second connection (of every thread).
 qint64 secondConnectionReads();
 
