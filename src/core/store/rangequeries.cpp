@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <string>
@@ -2260,8 +2261,9 @@ void joinPasses(RowsPass *pass, RowsPass &&later)
 }
 
 // How many rows of the table lie before a time, as the server's statistics
-// of its times tell: for the table, or else each of its partitions, its
-// rows spread evenly within the steps of its histogram.
+// of its times tell: for each of its partitions, or else the table, its
+// rows spread evenly within the steps of its histogram. (The partitions'
+// are kept up to date as rows come; the whole's only by hand.)
 struct RowsBefore
 {
     std::vector<std::pair<double, std::vector<qint64>>> parts; ///< rows a step, the steps' edges
@@ -2313,7 +2315,7 @@ bool rowsBefore(Read &r, RowsBefore *out)
         const double rows = res.real(i, 1) / double(edges.size() - 1);
         (res.text(i, 0) == "t" ? whole : parts).parts.push_back({rows, std::move(edges)});
     }
-    *out = whole.parts.empty() ? std::move(parts) : std::move(whole);
+    *out = parts.parts.empty() ? std::move(whole) : std::move(parts);
     return true;
 }
 
