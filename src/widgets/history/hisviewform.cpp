@@ -52,9 +52,14 @@ constexpr int kUnitColumnWidth = 60;
 constexpr int kTableWidth = 500;
 // Reads shorter than this finish without a progress box flashing up.
 constexpr int kProgressDelayMs = 400;
-// Zoom and pan settle this long before the curve is read anew: long enough
-// for the notches of one turn of the wheel to make one read.
+// Zoom and pan by the wheel or a drag, and a resize, settle this long before
+// the curve is read anew: long enough for the notches of one turn of the
+// wheel to make one read. A change of one step (the bar's buttons, a fit, a
+// box) is read once the event at hand is done.
 constexpr int kCurveSettleMs = 40;
+// A change of the time axis this soon after a notch or a drag is taken for
+// one of a stream.
+constexpr int kStreamMs = 250;
 // Following, the range is read again at most this often.
 constexpr int kFollowMs = 1000;
 
@@ -165,7 +170,6 @@ HisViewForm::HisViewForm(QWidget *parent) : QWidget(parent)
     connect(m_followBox, &QCheckBox::toggled, this, &HisViewForm::follow);
 
     m_curveTimer.setSingleShot(true);
-    m_curveTimer.setInterval(kCurveSettleMs);
     connect(&m_curveTimer, &QTimer::timeout, this, &HisViewForm::requestCurve);
     m_followTimer.setSingleShot(true);
     m_followTimer.setInterval(kFollowMs);
@@ -198,8 +202,10 @@ void HisViewForm::setUpPlot()
     ui.qwtPlot->canvas()->installEventFilter(this);
     // Every zoom, pan and fit reads the visible part anew at the plot's own
     // resolution.
-    connect(ui.qwtPlot->axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this,
-            [this] { m_curveTimer.start(); });
+    connect(ui.qwtPlot->axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this, [this] {
+        const bool stream = m_streamClock.isValid() && m_streamClock.elapsed() < kStreamMs;
+        m_curveTimer.start(stream ? kCurveSettleMs : 0);
+    });
 
     m_plotBar = new PlotViewBar(ui.qwtPlot, PlotViewBar::Kind::History, this);
     ui.verticalLayout->insertWidget(ui.verticalLayout->indexOf(ui.qwtPlot), m_plotBar);
@@ -473,7 +479,7 @@ void HisViewForm::showQuantity(int index)
         return;
     plotQuantity(index);
     m_plotBar->fit();
-    m_curveTimer.start();
+    m_curveTimer.start(0);
 }
 
 void HisViewForm::plotQuantity(int index)
@@ -896,8 +902,11 @@ bool HisViewForm::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::Resize) {
             const auto *resize = static_cast<QResizeEvent *>(event);
             if (resize->size().width() != resize->oldSize().width())
-                m_curveTimer.start();
+                m_curveTimer.start(kCurveSettleMs);
         }
+        if (event->type() == QEvent::Wheel ||
+            (event->type() == QEvent::MouseMove && static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton))
+            m_streamClock.restart();
         if (event->type() == QEvent::MouseButtonPress)
             m_pressedAt = static_cast<QMouseEvent *>(event)->pos();
         else if (event->type() == QEvent::MouseButtonRelease &&

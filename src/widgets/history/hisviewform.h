@@ -6,6 +6,7 @@
 #include "core/store/historyreads.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QPointer>
 #include <QProgressDialog>
@@ -185,6 +186,7 @@ private:
     std::shared_ptr<HistoryReads::CurveRead> m_statsCurveRead; ///< the read that brings them
     bool m_curveAgain = false;
     QTimer m_curveTimer;   // zoom and pan settle before the curve is read
+    QElapsedTimer m_streamClock; // since the canvas last had a wheel notch or a drag
     QTimer m_followTimer;  // at most a read a second while following
     QPoint m_pressedAt;    // a click on the canvas, not a drag
     QPointer<QProgressDialog> m_progress;
