@@ -96,15 +96,18 @@ Spare &spare()
     return s;
 }
 
-// The spare connection where it was opened with `options`, else null.
+// The spare connection where it was opened with `options`, else null; one
+// opened with others (a server or login since changed) is closed.
 PGconn *takeSpare(const std::vector<std::pair<QByteArray, QByteArray>> &options)
 {
     Spare &s = spare();
     const std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.conn || s.options != options)
-        return nullptr;
     PGconn *conn = s.conn;
     s.conn = nullptr;
+    if (conn && s.options != options) {
+        PQfinish(conn);
+        return nullptr;
+    }
     return conn;
 }
 
