@@ -1854,6 +1854,29 @@ qint64 planWork(const Plan &pl, size_t meters, qint64 t = std::numeric_limits<qi
 std::atomic<qint64> twoConnectionsWork{20000};
 std::atomic<qint64> secondReads{0};
 
+// `first(r)` over this read's connection into `*firstRead` and, at the same
+// time, `later` over a second connection in the snapshot `sharing` names;
+// true when `later` was read there. Where it was not (no connection to be
+// had, a failed read), the caller reads it over this one.
+template <class First, class Later>
+bool readInTwo(Read &r, const PgLink::Sharing &sharing, First first, Later later, bool *firstRead)
+{
+    bool laterRead = false;
+    std::thread twin([&] {
+        const std::unique_ptr<PgLink> link = PgLink::join(sharing);
+        if (!link)
+            return;
+        QString error;
+        Read other{*link, r.table, r.summaries, &error, r.tag, r.jit, r.watermark};
+        laterRead = later(other);
+        if (laterRead)
+            ++secondReads;
+    });
+    *firstRead = first(r);
+    twin.join();
+    return laterRead;
+}
+
 // gatherM4(), the columns of the second half over a second connection where
 // the plan is large enough. Where that connection cannot be had or its read
 // fails, this one reads that half as well: the same snapshot, the same rows.
@@ -1883,19 +1906,10 @@ bool m4WithSummaries(Read &r, const std::vector<Interval> &intervals, const Plan
         splitRuns(pl.levelRuns[level], t, &first.levelRuns[level], &second.levelRuns[level]);
     splitRuns(pl.rawRuns, t, &first.rawRuns, &second.rawRuns);
     AggMap later;
-    bool laterRead = false;
-    std::thread twin([&] {
-        const std::unique_ptr<PgLink> link = PgLink::join(sharing);
-        if (!link)
-            return;
-        QString error;
-        Read other{*link, r.table, r.summaries, &error, r.tag, r.jit, r.watermark};
-        laterRead = gatherM4(other, intervals, second, sourceFilter, keys, q, &later);
-        if (laterRead)
-            ++secondReads;
-    });
-    const bool read = gatherM4(r, intervals, first, sourceFilter, keys, q, out);
-    twin.join();
+    bool read = false;
+    const bool laterRead = readInTwo(
+        r, sharing, [&](Read &one) { return gatherM4(one, intervals, first, sourceFilter, keys, q, out); },
+        [&](Read &other) { return gatherM4(other, intervals, second, sourceFilter, keys, q, &later); }, &read);
     if (!read)
         return false;
     if (!laterRead) {
@@ -2392,19 +2406,13 @@ bool streamedColumns(Read &r, const std::vector<Interval> &intervals, const std:
     } else {
         const qint64 t = intervals[split].lo;
         RowsPass later;
-        bool laterRead = false, laterCrowded = false;
-        std::thread twin([&] {
-            const std::unique_ptr<PgLink> link = PgLink::join(sharing);
-            if (!link)
-                return;
-            QString error;
-            Read other{*link, r.table, r.summaries, &error, r.tag, r.jit, r.watermark};
-            laterRead = passRows(other, intervals, split, t, b, request, shared, &later, &laterCrowded);
-            if (laterRead)
-                ++secondReads;
-        });
-        read = passRows(r, intervals, 0, a, t, request, shared, &pass, crowded);
-        twin.join();
+        bool laterCrowded = false;
+        const bool laterRead = readInTwo(
+            r, sharing, [&](Read &one) { return passRows(one, intervals, 0, a, t, request, shared, &pass, crowded); },
+            [&](Read &other) {
+                return passRows(other, intervals, split, t, b, request, shared, &later, &laterCrowded);
+            },
+            &read);
         if (read && laterCrowded) {
             *crowded = true;
             read = false;
